@@ -1,0 +1,37 @@
+// The `sorvane` command line: the first way a user, a script and every
+// end-to-end test runs Sorvane.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fputs(
+        "usage: sorvane COMMAND [OPTIONS] TARGET\n"
+        "\n"
+        "Finds deleted and lost files on a disk, a memory card or an image of one,\n"
+        "and copies them to a folder of your choice. It never writes to what it scans.\n"
+        "\n"
+        "commands:\n"
+        "  classify TARGET   tell which file system a volume or image holds\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage(argc < 2 ? stderr : stdout);
+        return argc < 2 ? 2 : 0;
+    }
+    std::string command = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (command == "classify") return sorvane::cli::RunClassify(args);
+    std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());
+    PrintUsage(stderr);
+    return 2;
+}

@@ -1,0 +1,129 @@
+#include "device/disk_reader.h"
+
+#include "platform/block_device.h"
+#include "platform/drive_table.h"
+#include "platform/result_codes.h"
+
+namespace sorvane {
+
+int OpenPhysicalDriveReader(DiskReader& reader, int driveIndex) {
+    reader.Close();
+    auto drive = DriveTable::Instance().Drive(driveIndex);
+    if (!drive) return kErrFileNotFound;
+    int rc = OpenReadOnly(drive->node, reader.handle);
+    if (rc != kSuccess) return rc;
+    DriveGeometry geometry;
+    rc = QueryDriveGeometry(reader.handle, geometry);
+    if (rc != kSuccess) return rc;  // the handle stays open in the reader
+    uint64_t length = 0;
+    if (QueryDeviceLength(reader.handle, length) == kSuccess && geometry.bytesPerSector)
+        reader.totalSectors = length / geometry.bytesPerSector;
+    if (reader.totalSectors == 0)
+        reader.totalSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
+    return kSuccess;
+}
+
+int OpenImageReader(const std::filesystem::path& path, DiskReader& reader) {
+    reader.Close();
+    int rc = OpenReadOnly(path, reader.handle);
+    if (rc != kSuccess) return rc;
+    uint64_t size = 0;
+    rc = reader.handle.Size(size);
+    if (rc != kSuccess) return rc;
+    reader.totalSectors = size / 512;
+    return kSuccess;
+}
+
+uint32_t DriveSectorSize(const DiskReader& reader) {
+    uint32_t size = 512;
+    if (QuerySectorSize(reader.handle, size) != kSuccess || size == 0) return 512;
+    return size;
+}
+
+uint32_t DriveSectorSizeOf(int driveIndex) {
+    auto drive = DriveTable::Instance().Drive(driveIndex);
+    if (!drive) return 512;
+    FileHandle handle;
+    if (OpenReadOnly(drive->node, handle) != kSuccess) return 512;
+    uint32_t size = 512;
+    if (QuerySectorSize(handle, size) != kSuccess || size == 0) return 512;
+    return size;
+}
+
+int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
+                uint32_t* sectorsRead) {
+    if (sectorsRead) *sectorsRead = 0;
+    if (!buffer || sectorSize == 0) return kErrInvalidParameter;
+    if (startSector > reader.totalSectors || count > reader.totalSectors - startSector)
+        return kErrInvalidParameter;
+    reader.handle.Seek(startSector * sectorSize);
+    size_t total = static_cast<size_t>(count) * sectorSize;
+    size_t done = 0;
+    int rc = kSuccess;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < total) {
+        size_t piece = total - done < kMaxReadPiece ? total - done : kMaxReadPiece;
+        size_t got = 0;
+        int readRc = reader.handle.Read(out + done, piece, got);
+        done += got;
+        if (readRc != kSuccess || got == 0) {
+            rc = kErrReadFault;
+            break;
+        }
+    }
+    if (sectorsRead) *sectorsRead = static_cast<uint32_t>(done / sectorSize);
+    return rc;
+}
+
+int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead) {
+    if (bytesRead) *bytesRead = 0;
+    if (byteCount == 0) return kSuccess;
+    size_t done = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (done < byteCount) {
+        size_t piece = byteCount - done < kMaxReadPiece ? byteCount - done : kMaxReadPiece;
+        size_t got = 0;
+        int rc = handle.Read(out + done, piece, got);
+        done += got;
+        if (bytesRead) *bytesRead = done;
+        if (rc != kSuccess || got == 0) return kErrReadFault;
+    }
+    return kSuccess;
+}
+
+bool QueryBusIsUsbOrSd(const FileHandle& handle) {
+    if (!handle.IsOpen()) return false;
+    for (const DriveInfo& d : DriveTable::Instance().Drives()) {
+        if (d.node == handle.Path()) return DiskIsOnUsbOrSd(d.name);
+    }
+    return false;
+}
+
+bool IsExternalDisk(int driveIndex) {
+    auto drive = DriveTable::Instance().Drive(driveIndex);
+    if (!drive || drive->isImage) return false;
+    FileHandle handle;
+    if (OpenReadOnly(drive->node, handle) != kSuccess) return false;
+    if (DiskIsRemovable(drive->name)) return true;
+    return DiskIsOnUsbOrSd(drive->name);
+}
+
+int GetDiskLength(int driveIndex, uint64_t& length) {
+    length = 0;
+    auto drive = DriveTable::Instance().Drive(driveIndex);
+    if (!drive) return kErrFileNotFound;
+    FileHandle handle;
+    int rc = OpenReadOnly(drive->node, handle);
+    if (rc != kSuccess) return rc;
+    return QueryDeviceLength(handle, length);
+}
+
+int GetFileSize64(const std::filesystem::path& path, uint64_t& size) {
+    size = 0;
+    FileHandle handle;
+    int rc = OpenReadOnly(path, handle);
+    if (rc != kSuccess) return rc;
+    return handle.Size(size);
+}
+
+}  // namespace sorvane

@@ -1,0 +1,171 @@
+#include "device/disk_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <vector>
+
+#include "platform/drive_table.h"
+#include "platform/fault_plan.h"
+#include "platform/result_codes.h"
+#include "platform/system_root.h"
+#include "tests/testkit/testkit.h"
+
+namespace sorvane {
+namespace {
+
+using testkit::TempDir;
+
+std::vector<uint8_t> Pattern(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 7 + i / 512) & 0xFF);
+    return bytes;
+}
+
+class DiskReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image_ = dir_ / "disk.img";
+        bytes_ = Pattern(512 * 300);
+        testkit::WriteFile(image_, bytes_);
+        hashBefore_ = testkit::FileSha256(image_);
+    }
+    void TearDown() override {
+        FaultPlan::Instance().Clear();
+        EXPECT_EQ(testkit::FileSha256(image_), hashBefore_) << "the source must never change";
+    }
+    TempDir dir_;
+    std::filesystem::path image_;
+    std::vector<uint8_t> bytes_;
+    std::string hashBefore_;
+};
+
+TEST_F(DiskReaderTest, ReadsUpToTheLastSectorAndRefusesBeyondIt) {
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    ASSERT_EQ(reader.totalSectors, 300u);
+    std::vector<uint8_t> buf(512 * 10, 0xEE);
+    uint32_t got = 99;
+    EXPECT_EQ(ReadSectors(10, reader, buf.data(), 290, 512, &got), kSuccess);
+    EXPECT_EQ(got, 10u);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes_.begin() + 290 * 512));
+
+    std::vector<uint8_t> untouched(512 * 10, 0xEE);
+    std::fill(buf.begin(), buf.end(), 0xEE);
+    EXPECT_EQ(ReadSectors(10, reader, buf.data(), 291, 512, &got), kErrInvalidParameter);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(buf, untouched) << "a refused read must not touch the buffer";
+    // A start far past the end must not wrap around in the bound check.
+    EXPECT_EQ(ReadSectors(2, reader, buf.data(), UINT64_MAX, 512, &got), kErrInvalidParameter);
+}
+
+TEST_F(DiskReaderTest, LargeReadsAreSplitAndComeBackWhole) {
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    std::vector<uint8_t> buf(512 * 300);
+    uint32_t got = 0;
+    ASSERT_EQ(ReadSectors(300, reader, buf.data(), 0, 512, &got), kSuccess);
+    EXPECT_EQ(got, 300u);
+    EXPECT_EQ(buf, bytes_);
+}
+
+TEST_F(DiskReaderTest, ShortReadReturnsReadFaultAndCountsWholeSectors) {
+    // The device stops returning data 100 bytes into sector 205.
+    FaultPlan::Instance().Add(image_, 205 * 512 + 100, 205 * 512 + 100, FaultKind::kShort, 1);
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    std::vector<uint8_t> buf(512 * 200);
+    uint32_t got = 0;
+    EXPECT_EQ(ReadSectors(200, reader, buf.data(), 50, 512, &got), kErrReadFault);
+    EXPECT_EQ(got, 155u) << "only whole sectors before the fault count";
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 155 * 512, bytes_.begin() + 50 * 512));
+}
+
+TEST_F(DiskReaderTest, FailedSectorEndsTheReadWithReadFault) {
+    FaultPlan::Instance().Add(image_, 10, 12, FaultKind::kError);
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    std::vector<uint8_t> buf(512 * 4);
+    uint32_t got = 0;
+    EXPECT_EQ(ReadSectors(4, reader, buf.data(), 11, 512, &got), kErrReadFault);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(ReadSectors(4, reader, buf.data(), 13, 512, &got), kSuccess);
+    EXPECT_EQ(got, 4u);
+}
+
+TEST_F(DiskReaderTest, ReadFullyStopsAtTheEndWithWhatItGot) {
+    FileHandle handle;
+    ASSERT_EQ(OpenReadOnly(image_, handle), kSuccess);
+    std::vector<uint8_t> buf(bytes_.size() + 1000);
+    size_t got = 7;
+    EXPECT_EQ(ReadFully(0, handle, buf.data(), &got), kSuccess);
+    EXPECT_EQ(got, 0u);
+    handle.Seek(1000);
+    EXPECT_EQ(ReadFully(buf.size(), handle, buf.data(), &got), kErrReadFault);
+    EXPECT_EQ(got, bytes_.size() - 1000);
+}
+
+TEST(DiskReaderSizing, ImageSizeIsWholeSectorsOf512) {
+    TempDir dir;
+    testkit::WriteFile(dir / "small.img", std::vector<uint8_t>(1000, 1));
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(dir / "small.img", reader), kSuccess);
+    EXPECT_EQ(reader.totalSectors, 1u);
+    EXPECT_EQ(OpenImageReader(dir / "missing.img", reader), kErrFileNotFound);
+    EXPECT_FALSE(reader.IsOpen());
+}
+
+TEST(DiskReaderSizing, ImageAddedAsDriveReadsLikeADisk) {
+    TempDir dir;
+    testkit::WriteFile(dir / "whole.img", Pattern(512 * 64));
+    int index = DriveTable::Instance().AddImage(dir / "whole.img");
+    EXPECT_EQ(DriveTable::Instance().AddImage(dir / "whole.img"), index) << "one index per image";
+    DiskReader reader;
+    ASSERT_EQ(OpenPhysicalDriveReader(reader, index), kSuccess);
+    EXPECT_EQ(reader.totalSectors, 64u);
+    EXPECT_EQ(DriveSectorSize(reader), 512u);
+}
+
+TEST(DeviceQuestions, ExternalDisksFromAFakeSysfs) {
+    TempDir root;
+    auto mk = [&](const std::string& rel, const std::string& text) {
+        std::filesystem::create_directories((root.Path() / rel).parent_path());
+        testkit::WriteFile(root.Path() / rel, std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    mk("sys/block/sda/removable", "0\n");
+    mk("sys/block/sda/device_path", "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0\n");
+    mk("sys/block/sdb/removable", "0\n");
+    mk("sys/block/sdb/device_path", "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0\n");
+    mk("sys/block/mmcblk0/removable", "0\n");
+    mk("sys/block/sdc/removable", "1\n");
+    mk("sys/block/ram0/removable", "0\n");
+    mk("sys/block/loop0/removable", "0\n");
+    mk("sys/block/sdb/sdb1/partition", "1\n");
+    mk("sys/block/sdb/sdb1/start", "2048\n");
+    mk("sys/block/sdb/sdb1/size", "4096\n");
+    for (const char* d : {"sda", "sdb", "sdc", "mmcblk0"}) mk(std::string("dev/") + d, std::string(4096, 'x'));
+    SetSystemRoot(root.Path());
+    DriveTable::Instance().Refresh();
+    auto drives = DriveTable::Instance().Drives();
+    ASSERT_EQ(drives.size(), 4u) << "ram and loop devices without a backing file are skipped";
+    EXPECT_EQ(drives[0].name, "mmcblk0");
+    EXPECT_EQ(drives[1].name, "sda");
+    EXPECT_TRUE(IsExternalDisk(DriveTable::Instance().IndexOfName("mmcblk0")));
+    EXPECT_FALSE(IsExternalDisk(DriveTable::Instance().IndexOfName("sda")));
+    EXPECT_TRUE(IsExternalDisk(DriveTable::Instance().IndexOfName("sdb")));
+    EXPECT_TRUE(IsExternalDisk(DriveTable::Instance().IndexOfName("sdc")));
+    uint64_t length = 0;
+    EXPECT_EQ(GetDiskLength(DriveTable::Instance().IndexOfName("sdb"), length), kSuccess);
+    EXPECT_EQ(length, 4096u);
+    std::string disk;
+    uint64_t start = 0, count = 0;
+    ASSERT_TRUE(PartitionOfDisk("sdb1", disk, start, count));
+    EXPECT_EQ(disk, "sdb");
+    EXPECT_EQ(start, 2048u);
+    EXPECT_EQ(count, 4096u);
+    SetSystemRoot("/");
+    DriveTable::Instance().Refresh();
+}
+
+}  // namespace
+}  // namespace sorvane

@@ -1,0 +1,38 @@
+#include "engines/result_order.h"
+
+#include <gtest/gtest.h>
+
+#include "engines/folder_key.h"
+
+namespace sorvane {
+namespace {
+
+FoundItemRecord Item(const char* name, bool folder, uint32_t number = 0) {
+    FoundItemRecord r;
+    r.SetName(name);
+    r.isFolder = folder ? 1 : 0;
+    r.recordNumber = number;
+    return r;
+}
+
+TEST(ResultOrder, FilesFirstThenNamesIgnoringCaseStable) {
+    std::vector<FoundItemRecord> list = {Item("a", true), Item("b.txt", false), Item("A.txt", false),
+                                         Item("x.jpg", false, 1), Item("X.JPG", false, 2)};
+    SortResultList(list);
+    ASSERT_EQ(list.size(), 5u);
+    EXPECT_EQ(list[0].Name(), "A.txt");
+    EXPECT_EQ(list[1].Name(), "b.txt");
+    EXPECT_EQ(list[2].recordNumber, 1u) << "equal names keep their order";
+    EXPECT_EQ(list[3].recordNumber, 2u);
+    EXPECT_EQ(list[4].Name(), "a");
+}
+
+TEST(FolderKeys, LevelGoesInTheHighHalf) {
+    EXPECT_EQ(MakeRelationKey(100, 1), 4294967396u);
+    EXPECT_EQ(RelationFolderKey(4294967396u), 100u);
+    EXPECT_EQ(RelationLevel(4294967396u), 1u);
+    EXPECT_EQ(LostFolderName(42), "LostFolder42");
+}
+
+}  // namespace
+}  // namespace sorvane

@@ -1,0 +1,54 @@
+// The mapping between drive numbers and the machine's whole-disk block devices,
+// owned once for the whole run so every part of the program agrees on what
+// "drive 2" is. Image files can be added as drives too: a partition inside a
+// whole-disk image is then read exactly the way a partition of a real disk is.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sorvane {
+
+struct DriveInfo {
+    int index = -1;
+    std::string name;            // "sdb", "mmcblk0"; for an image drive, the image path
+    std::filesystem::path node;  // the device node (below the system root), or the image file
+    bool isImage = false;
+};
+
+class DriveTable {
+public:
+    // First index given to image files added as drives, far above any real disk count.
+    static constexpr int kFirstImageIndex = 1000;
+
+    static DriveTable& Instance();
+
+    // Re-reads <root>/sys/block: whole disks sorted by name, without ram*, zram*,
+    // and loop devices that have no backing file. Image drives are kept.
+    void Refresh();
+    std::vector<DriveInfo> Drives() const;  // block devices only, in index order
+    std::optional<DriveInfo> Drive(int index) const;
+    // The index of the disk with this sysfs name ("sdb"), or -1.
+    int IndexOfName(const std::string& name) const;
+    // Adds an image file as a drive (once per file) and returns its index.
+    int AddImage(const std::filesystem::path& image);
+
+private:
+    DriveTable();
+    bool loaded_ = false;
+    std::vector<DriveInfo> disks_;
+    std::vector<DriveInfo> images_;
+};
+
+// sysfs facts about a whole disk, read through the system root.
+bool DiskIsRemovable(const std::string& name);
+bool DiskIsOnUsbOrSd(const std::string& name);
+// For a partition name ("sdb1"): its disk name, start sector and length in
+// 512-byte units as sysfs gives them. Returns false when it is not a partition.
+bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,
+                     uint64_t& sectors);
+
+}  // namespace sorvane

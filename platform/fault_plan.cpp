@@ -1,0 +1,113 @@
+#include "platform/fault_plan.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace sorvane {
+namespace {
+
+struct FaultRange {
+    uint64_t dev;
+    uint64_t ino;
+    uint64_t firstByte;
+    uint64_t endByte;  // exclusive
+    FaultKind kind;
+};
+
+std::mutex gMutex;
+std::vector<FaultRange> gRanges;
+std::atomic<bool> gAny{false};
+
+}  // namespace
+
+FaultPlan::FaultPlan() {
+    if (const char* env = std::getenv("SORVANE_FAULT_PLAN")) Parse(env);
+}
+
+FaultPlan& FaultPlan::Instance() {
+    static FaultPlan plan;
+    return plan;
+}
+
+void FaultPlan::Add(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector,
+                    FaultKind kind, uint32_t sectorSize) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || lastSector < firstSector || sectorSize == 0) return;
+    std::lock_guard lock(gMutex);
+    gRanges.push_back({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                       firstSector * sectorSize, (lastSector + 1) * sectorSize, kind});
+    gAny.store(true, std::memory_order_relaxed);
+}
+
+void FaultPlan::Clear() {
+    std::lock_guard lock(gMutex);
+    gRanges.clear();
+    gAny.store(false, std::memory_order_relaxed);
+}
+
+bool FaultPlan::Empty() const { return !gAny.load(std::memory_order_relaxed); }
+
+bool FaultPlan::Parse(const std::string& text) {
+    size_t pos = 0;
+    bool ok = true;
+    while (pos < text.size()) {
+        size_t end = text.find(';', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string entry = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (entry.empty()) continue;
+        // Split from the right: the path itself may hold ':'.
+        std::vector<std::string> fields;
+        std::string rest = entry;
+        for (int i = 0; i < 3; ++i) {
+            size_t c = rest.rfind(':');
+            if (c == std::string::npos) break;
+            fields.insert(fields.begin(), rest.substr(c + 1));
+            rest.resize(c);
+        }
+        fields.insert(fields.begin(), rest);
+        uint32_t sectorSize = 512;
+        // PATH:RANGE:KIND has 3 fields; with SECTORSIZE 4, unless the path held a ':'.
+        if (fields.size() == 4 && fields[3] != "error" && fields[3] != "short") {
+            sectorSize = static_cast<uint32_t>(std::strtoul(fields[3].c_str(), nullptr, 10));
+            fields.pop_back();
+        } else if (fields.size() == 4) {
+            fields[0] += ":" + fields[1];
+            fields.erase(fields.begin() + 1);
+        }
+        if (fields.size() != 3 || (fields[2] != "error" && fields[2] != "short")) {
+            ok = false;
+            continue;
+        }
+        const std::string& range = fields[1];
+        char* next = nullptr;
+        uint64_t first = std::strtoull(range.c_str(), &next, 10);
+        uint64_t last = first;
+        if (next && *next == '-') last = std::strtoull(next + 1, nullptr, 10);
+        Add(fields[0], first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort, sectorSize);
+    }
+    return ok;
+}
+
+FaultDecision FaultPlan::Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const {
+    FaultDecision decision{false, length};
+    std::lock_guard lock(gMutex);
+    for (const FaultRange& r : gRanges) {
+        if (r.dev != dev || r.ino != ino) continue;
+        if (r.endByte <= offset || r.firstByte >= offset + length) continue;
+        if (r.kind == FaultKind::kError && r.firstByte <= offset) {
+            decision.fail = true;
+            return decision;
+        }
+        // A read that starts before the faulty bytes returns what lies before them.
+        size_t before = r.firstByte > offset ? static_cast<size_t>(r.firstByte - offset) : 0;
+        if (before < decision.allowed) decision.allowed = before;
+    }
+    return decision;
+}
+
+}  // namespace sorvane

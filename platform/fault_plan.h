@@ -1,0 +1,46 @@
+// Read-fault injection for tests and for rehearsing recovery on failing media.
+// A plan names sectors of a file at which reads fail or come back short. It is
+// empty unless a test fills it or SORVANE_FAULT_PLAN is set, and an empty plan
+// costs one relaxed atomic load per read.
+//
+// SORVANE_FAULT_PLAN format: entries separated by ';', each
+//   PATH:SECTOR[-LAST]:KIND[:SECTORSIZE]
+// KIND is "error" (the read fails with an I/O error) or "short" (the read stops
+// before the first faulty byte). SECTORSIZE defaults to 512.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace sorvane {
+
+enum class FaultKind { kError, kShort };
+
+struct FaultDecision {
+    bool fail = false;      // the read fails with EIO before returning anything
+    size_t allowed = 0;     // otherwise: bytes the read may return (<= requested)
+};
+
+class FaultPlan {
+public:
+    static FaultPlan& Instance();
+
+    // Adds a fault over sectors [first, last] of the file at `path` (matched by
+    // device and inode, so any name of the file works).
+    void Add(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector, FaultKind kind,
+             uint32_t sectorSize = 512);
+    void Clear();
+    // Parses a SORVANE_FAULT_PLAN text; returns false on a malformed entry.
+    bool Parse(const std::string& text);
+
+    // What a read of `length` bytes at `offset` of the file with (dev, ino) may do.
+    FaultDecision Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const;
+    bool Empty() const;
+
+private:
+    FaultPlan();
+};
+
+}  // namespace sorvane

@@ -1,0 +1,62 @@
+// A small owning handle on an open file or device, and the positioned I/O the
+// layers above need. Sources are only ever opened read-only.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+
+namespace sorvane {
+
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept;
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    ~FileHandle();
+
+    bool IsOpen() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    // Closes the handle; closing a closed handle does nothing.
+    void Close();
+
+    // The byte position that Read and Write use and advance.
+    uint64_t Position() const { return position_; }
+    void Seek(uint64_t position) { position_ = position; }
+
+    // Reads at most `length` bytes at Position(); `got` receives the count.
+    // Returns 0, or the result code of the failed read (got may then be > 0).
+    int Read(void* buffer, size_t length, size_t& got);
+    // Reads at an explicit offset without moving Position().
+    int ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const;
+    // Writes all `length` bytes at Position(); returns 0 or the result code.
+    int Write(const void* buffer, size_t length);
+    // Size in bytes: the device length for a block device, else the file size.
+    int Size(uint64_t& size) const;
+    // Flushes written data to the medium.
+    int Sync() const;
+
+    const std::filesystem::path& Path() const { return path_; }
+    void SetPath(std::filesystem::path path) { path_ = std::move(path); }
+
+private:
+    int fd_ = -1;
+    uint64_t position_ = 0;
+    std::filesystem::path path_;
+};
+
+// Opens an existing file or device for reading only. Returns 0 or the result code.
+int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle);
+
+enum class WriteMode {
+    kCreateOrTruncate,  // a new file, or an existing one emptied
+    kOpenOrCreate,      // keep existing contents
+    kCreateNew,         // fail with 80 when the file exists
+};
+// Opens a file of Sorvane's own (a log, a recovered file, an image copy) for writing.
+int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle);
+
+}  // namespace sorvane

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/file_time.h"
+#include "platform/mount_table.h"
+#include "platform/result_codes.h"
+#include "platform/text_encoding.h"
+#include "platform/volume_registry.h"
+
+namespace sorvane {
+namespace {
+
+TEST(TextEncoding, Utf16WithBadSurrogatesBecomesReplacementCharacters) {
+    const char16_t good[] = {u'a', 0xD83D, 0xDCF7, u'b'};  // a, camera emoji, b
+    EXPECT_EQ(Utf16ToUtf8(good, 4), "a\xF0\x9F\x93\xB7" "b");
+    const char16_t lone[] = {0xD83D, u'x', 0xDC00};
+    EXPECT_EQ(Utf16ToUtf8(lone, 3), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Grüße/фото")), "Grüße/фото");
+}
+
+TEST(TextEncoding, NameFieldIsCutAtACharacterBoundary) {
+    char field[8];
+    std::memset(field, 'Z', sizeof field);
+    CopyNameField(field, sizeof field, "abcdeé");  // 'é' is two bytes; only 7 fit with the NUL
+    EXPECT_STREQ(field, "abcdeé");
+    CopyNameField(field, sizeof field, "abcdefé");
+    EXPECT_STREQ(field, "abcdef") << "half a character must not be kept";
+    char full[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(NameFromField(full, 4), "abcd") << "an unterminated field is not read past";
+}
+
+TEST(TextEncoding, CaseInsensitiveOrderFoldsOnlyAscii) {
+    EXPECT_LT(CompareNamesIgnoringCase("A.txt", "b.txt"), 0);
+    EXPECT_EQ(CompareNamesIgnoringCase("DSC.JPG", "dsc.jpg"), 0);
+    EXPECT_LT(CompareNamesIgnoringCase("abc", "abcd"), 0);
+    EXPECT_EQ(Cp437ToUtf8("\x81"), "ü");
+}
+
+TEST(FileTime, FatWallClockAndUnixRoundTrip) {
+    // 2004-02-29 13:45:30, a leap day: no time-zone shift is applied.
+    uint16_t date = static_cast<uint16_t>(((2004 - 1980) << 9) | (2 << 5) | 29);
+    uint16_t time = static_cast<uint16_t>((13 << 11) | (45 << 5) | 15);
+    uint64_t ft = FileTimeFromFatDateTime(date, time);
+    EXPECT_EQ(FormatFileTime(ft), "2004-02-29 13:45:30");
+    EXPECT_EQ(FileTimeFromFatDateTime(0, 0), 0u);
+    EXPECT_EQ(FileTimeFromFatDateTime(static_cast<uint16_t>((24 << 9) | (13 << 5) | 1), 0), 0u) << "month 13";
+    EXPECT_EQ(FileTimeFromUnix(0), kFileTimeUnixEpoch);
+    uint64_t parsed = 0;
+    ASSERT_TRUE(ParseFileTime("2004-02-29 13:45:30", parsed));
+    EXPECT_EQ(parsed, ft);
+    EXPECT_FALSE(ParseFileTime("2004-13-01", parsed));
+    EXPECT_TRUE(ParseFileTime("2020-01-02", parsed));
+    EXPECT_EQ(FormatFileTime(parsed), "2020-01-02 00:00:00");
+}
+
+TEST(MountTable, ParsesEscapedMountPointsAndTypes) {
+    auto entries = ParseMountInfo(
+        "36 25 8:17 / /media/user/MY\\040STICK rw,nosuid shared:1 - vfat /dev/sdb1 rw\n"
+        "37 25 8:33 / /mnt/n rw - fuseblk /dev/sdc1 rw,user_id=0\n"
+        "garbage line\n");
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].mountPoint, "/media/user/MY STICK");
+    EXPECT_EQ(entries[0].major, 8u);
+    EXPECT_EQ(entries[0].minor, 17u);
+    EXPECT_EQ(entries[0].source, "/dev/sdb1");
+    EXPECT_EQ(FileSystemNameFromMountType(entries[0].fsType, 32), "FAT32");
+    EXPECT_EQ(FileSystemNameFromMountType(entries[0].fsType, 16), "FAT");
+    EXPECT_EQ(FileSystemNameFromMountType(entries[1].fsType, 0), "NTFS");
+}
+
+TEST(ResultCodes, ErrnoMapsToTheAgreedNumbers) {
+    EXPECT_EQ(ResultFromErrno(ENOENT), 2);
+    EXPECT_EQ(ResultFromErrno(EACCES), 5);
+    EXPECT_EQ(ResultFromErrno(EIO), 30);
+    EXPECT_EQ(ResultFromErrno(ENOSPC), 112);
+    EXPECT_NE(ResultFromErrno(EXDEV), 0) << "an unknown failure is never success";
+}
+
+}  // namespace
+}  // namespace sorvane

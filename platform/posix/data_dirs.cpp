@@ -1,0 +1,28 @@
+#include "platform/data_dirs.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+
+namespace sorvane {
+
+std::filesystem::path SorvaneDataDir() {
+    if (const char* dir = std::getenv("SORVANE_DATA_DIR"); dir && *dir) return dir;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        return std::filesystem::path(xdg) / "Sorvane";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "share" / "Sorvane";
+}
+
+std::filesystem::path ScanLogDir() { return SorvaneDataDir() / "ScanLog"; }
+
+std::filesystem::path ProgramDir() {
+    char buffer[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return std::filesystem::current_path();
+    buffer[n] = '\0';
+    return std::filesystem::path(buffer).parent_path();
+}
+
+}  // namespace sorvane

@@ -1,0 +1,139 @@
+#include "platform/file_handle.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/fault_plan.h"
+#include "platform/result_codes.h"
+
+namespace sorvane {
+
+FileHandle::FileHandle(FileHandle&& other) noexcept
+    : fd_(other.fd_), position_(other.position_), path_(std::move(other.path_)) {
+    other.fd_ = -1;
+}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = other.fd_;
+        position_ = other.position_;
+        path_ = std::move(other.path_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+FileHandle::~FileHandle() { Close(); }
+
+void FileHandle::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    position_ = 0;
+}
+
+int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const {
+    got = 0;
+    if (fd_ < 0) return kErrInvalidHandle;
+    const FaultPlan& plan = FaultPlan::Instance();
+    if (!plan.Empty()) {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0) {
+            FaultDecision d = plan.Decide(st.st_dev, st.st_ino, offset, length);
+            if (d.fail) return kErrReadFault;
+            length = d.allowed;
+            if (length == 0) return kSuccess;
+        }
+    }
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (got < length) {
+        ssize_t n = ::pread(fd_, out + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return LastResult();
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return kSuccess;
+}
+
+int FileHandle::Read(void* buffer, size_t length, size_t& got) {
+    int rc = ReadAt(position_, buffer, length, got);
+    position_ += got;
+    return rc;
+}
+
+int FileHandle::Write(const void* buffer, size_t length) {
+    if (fd_ < 0) return kErrInvalidHandle;
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(position_ + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            position_ += done;
+            return LastResult();
+        }
+        if (n == 0) {
+            position_ += done;
+            return kErrWriteFault;
+        }
+        done += static_cast<size_t>(n);
+    }
+    position_ += done;
+    return kSuccess;
+}
+
+int FileHandle::Size(uint64_t& size) const {
+    size = 0;
+    if (fd_ < 0) return kErrInvalidHandle;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return LastResult();
+    if (S_ISBLK(st.st_mode)) {
+        uint64_t bytes = 0;
+        if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0) return LastResult();
+        size = bytes;
+        return kSuccess;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return kSuccess;
+}
+
+int FileHandle::Sync() const {
+    if (fd_ < 0) return kErrInvalidHandle;
+    return ::fsync(fd_) == 0 ? kSuccess : LastResult();
+}
+
+int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle) {
+    handle.Close();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return LastResult();
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return kErrAccessDenied;
+    }
+    handle = FileHandle(fd);
+    handle.SetPath(path);
+    return kSuccess;
+}
+
+int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle) {
+    handle.Close();
+    int flags = O_RDWR | O_CLOEXEC | O_CREAT;
+    if (mode == WriteMode::kCreateOrTruncate) flags |= O_TRUNC;
+    if (mode == WriteMode::kCreateNew) flags |= O_EXCL;
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) return errno == EEXIST && mode == WriteMode::kCreateNew ? kErrFileExists : LastResult();
+    handle = FileHandle(fd);
+    handle.SetPath(path);
+    return kSuccess;
+}
+
+}  // namespace sorvane

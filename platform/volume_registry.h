@@ -1,0 +1,45 @@
+// Volumes have no drive letters here: every volume the disk list shows gets a
+// running number, its volume key, which found records carry in their letter
+// field. The registry keeps what the rest of the program needs per key.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace sorvane {
+
+struct VolumeInfo {
+    std::filesystem::path node;        // the partition's device node
+    uint64_t deviceNumber = 0;         // st_rdev of the node; 0 when unknown
+    std::filesystem::path mountPoint;  // empty when not mounted
+    std::string fileSystem;            // "NTFS", "FAT32", ...; empty when unknown
+};
+
+class VolumeRegistry {
+public:
+    static VolumeRegistry& Instance();
+    void Set(uint32_t key, VolumeInfo info);
+    std::optional<VolumeInfo> Get(uint32_t key) const;
+    void Clear();
+};
+
+// Flushes the volume's buffers so raw reads see current data. Failure is ignored.
+void FlushVolume(uint32_t key);
+// Free bytes of the mounted volume; 0 with result 0 when it is not mounted.
+int GetVolumeFreeBytes(uint32_t key, uint64_t& bytes);
+// The volume's file-system name ("NTFS", "FAT32", "FAT", "exFAT", ...).
+int GetVolumeFileSystemName(std::string& name, uint32_t key);
+// Maps a mount table's type to the name the windows show. `fatBits` is 32 for
+// a FAT32 boot sector, else 12 or 16; it is used only for "vfat"/"msdos".
+std::string FileSystemNameFromMountType(const std::string& type, int fatBits);
+
+// Free bytes of the file system holding `path`.
+int GetPathFreeBytes(const std::filesystem::path& path, uint64_t& bytes);
+// Device number (st_dev) of the file system holding `path`.
+int GetPathDeviceNumber(const std::filesystem::path& path, uint64_t& device);
+// Device number a block-device node stands for (st_rdev); for a regular file, its st_dev.
+int GetNodeDeviceNumber(const std::filesystem::path& node, uint64_t& device);
+
+}  // namespace sorvane

@@ -1,0 +1,43 @@
+// Shared helpers for tests: scratch folders, file hashes, running the real
+// tools that make test images, and locating the public test images.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sorvane::testkit {
+
+// A fresh folder below the system temp folder, removed with everything in it
+// when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// Runs a shell command; returns its exit status and, when asked, its standard output.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+// Quotes a text for a POSIX shell.
+std::string ShellQuote(const std::string& text);
+// Lower-case hex SHA-256 of a file's contents ("" when it cannot be read).
+std::string FileSha256(const std::filesystem::path& path);
+// Writes bytes to a file, replacing it.
+void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
+
+// The folder of the public disk images made by other systems (../shared/testdata/real
+// from the project root), or empty when it is not there.
+std::filesystem::path RealImagesDir();
+// True when a program is on PATH.
+bool HaveProgram(const std::string& name);
+
+}  // namespace sorvane::testkit
