@@ -1,0 +1,104 @@
+// An engine's results on disk. Each engine owns one CScanLog: a record file of
+// FoundItemRecords back to back, a "_Relation" text index of every folder's
+// children and a "_DirInfo" file of folder names. Records are appended while a
+// scan runs; listings, counts and searches are answered by reading the files
+// back, so results never have to fit in memory and outlive the engine.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engines/folder_key.h"
+#include "engines/found_item_record.h"
+#include "engines/progress_callbacks.h"
+#include "platform/file_handle.h"
+
+namespace sorvane {
+
+inline constexpr size_t kDirInfoEntrySize = 268;
+
+#pragma pack(push, 1)
+struct DirInfoEntry {
+    uint32_t key = 0;           // FolderKey
+    uint32_t recordNumber = 0;  // RecordNumber of the folder's record
+    char name[kNameFieldSize] = {};
+};
+#pragma pack(pop)
+static_assert(sizeof(DirInfoEntry) == kDirInfoEntrySize);
+
+class CScanLog {
+public:
+    static constexpr uint32_t kBufferCapacity = 69200;  // 200 records per write
+
+    CScanLog();
+    ~CScanLog();  // flushes and closes; the files stay on disk
+    CScanLog(const CScanLog&) = delete;
+    CScanLog& operator=(const CScanLog&) = delete;
+
+    // Opens (creating when missing) the log `name` in the current scan folder of
+    // the resume store, and reloads both indexes of an existing log.
+    int Open(const std::string& name);
+    // Opens the log `name` in an explicit folder (the folder is created when missing).
+    int OpenIn(const std::filesystem::path& folder, const std::string& name);
+
+    // A slot for the next record; the caller fills it. The slot's recordNumber is
+    // already set to the new count. Valid until the next AppendRecord or Flush.
+    FoundItemRecord* AppendRecord();
+    // Files record `recordNumber` under `parent`; with a name, also records the
+    // folder's name entry (key, record number, name).
+    void AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key, const char* name);
+    // Writes buffered records, then both index files. Returns 0 or the result code.
+    int Flush();
+
+    // Children filed under `relation` (0 takes the first list in key order),
+    // sorted files first then by name; images whose content contradicts their
+    // extension are left out.
+    int ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& out);
+    // Files below a folder, all levels down (images with ContentCheck 0 count too).
+    int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count);
+    // Records whose extension the '|'-separated pattern names; ".other" adds files
+    // whose extension is in no category list. Returns 1 when the record file was read.
+    int FindByExtension(const std::string& pattern, std::vector<FoundItemRecord>& out);
+    // The record's ancestor folders, nearest first. Returns 0, or 87 when a
+    // parent's record cannot be found.
+    int BuildParentChain(const FoundItemRecord& record, std::vector<FoundItemRecord>& out);
+    // Reads record `recordNumber` (1-based). Returns 0 or the result code.
+    int ReadRecord(uint64_t recordNumber, FoundItemRecord& out);
+
+    void SetSearchCallback(SearchProgressCallback callback, void* userData) {
+        searchCallback_ = callback;
+        searchUserData_ = userData;
+    }
+
+    uint32_t Count() const { return count_; }
+    const std::filesystem::path& RecordPath() const { return recordPath_; }
+    const std::filesystem::path& RelationPath() const { return relationPath_; }
+    const std::filesystem::path& DirInfoPath() const { return dirInfoPath_; }
+    const std::map<RelationKey, std::vector<uint32_t>>& Children() const { return children_; }
+    const std::vector<DirInfoEntry>& Folders() const { return folders_; }
+
+    // Relation-text parsing, exposed for tests and the fuzzer. Lists replace
+    // earlier lists of the same key; damaged text yields what could be parsed.
+    static void ParseRelationText(std::string_view text, std::map<RelationKey, std::vector<uint32_t>>& out);
+    static std::string FormatRelationText(const std::map<RelationKey, std::vector<uint32_t>>& children);
+
+private:
+    uint32_t used_ = 0;
+    uint32_t count_ = 0;
+    std::vector<uint8_t> buffer_;
+    FileHandle recordFile_;
+    FileHandle relationFile_;
+    FileHandle dirInfoFile_;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUserData_ = nullptr;
+    std::filesystem::path recordPath_, relationPath_, dirInfoPath_;
+    std::map<RelationKey, std::vector<uint32_t>> children_;
+    std::vector<DirInfoEntry> folders_;
+};
+
+}  // namespace sorvane
