@@ -1,0 +1,160 @@
+#include "engines/fat_directory_sector.h"
+
+#include <cstring>
+
+#include "device/byte_view.h"
+#include "platform/file_time.h"
+
+namespace sorvane {
+namespace {
+
+// 1990-01-01 00:00:00 and 2050-01-01 00:00:00 as FAT wall-clock FILETIMEs.
+const uint64_t kEarliestEntryTime = FileTimeFromFatDateTime((10 << 9) | (1 << 5) | 1, 0);
+const uint64_t kLatestEntryTime = FileTimeFromFatDateTime((70 << 9) | (1 << 5) | 1, 0);
+
+bool TimeInRange(uint64_t t) { return t != 0 && t >= kEarliestEntryTime && t <= kLatestEntryTime; }
+
+bool IsForbiddenShortNameByte(uint8_t b) {
+    if (b < 0x20 || (b >= 'a' && b <= 'z')) return true;
+    switch (b) {
+    case '"': case '*': case '.': case ':': case '<': case '>': case '?': case '\\': case '|':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The part of the entry test that follows its size/cluster precondition.
+bool EntryFieldsPlausible(const ByteView& e) {
+    const uint8_t first = e.U8(0);
+    const uint8_t attr = e.U8(11);
+    const uint32_t size = e.U32(28);
+    const bool clustersZero = e.U16(20) == 0 && e.U16(26) == 0;
+    const bool deleted = first == kFatDeletedMark;
+    const bool isDir = (attr & kFatAttrDirectory) != 0;
+    const bool isLongName = attr == kFatAttrLongName;
+    const bool isLabel = attr == kFatAttrVolumeLabel;
+
+    if (isLabel && (size != 0 || !clustersZero)) return false;
+    if ((attr & kFatAttrVolumeLabel) && !isLabel && !isLongName) return false;
+    if (attr >= 0x40) return false;
+    if ((attr & (kFatAttrDirectory | kFatAttrReadOnly)) == (kFatAttrDirectory | kFatAttrReadOnly)) return false;
+    if (isLongName && !deleted && (first & ~0x40u) > 18) return false;
+    if (!isLongName && !isLabel && !deleted && !isDir) {
+        uint64_t created = FileTimeFromFatDateTime(e.U16(16), e.U16(14));
+        uint64_t accessed = FileTimeFromFatDateTime(e.U16(18), 0);
+        uint64_t written = FileTimeFromFatDateTime(e.U16(24), e.U16(22));
+        if (!TimeInRange(created) || !TimeInRange(accessed) || !TimeInRange(written)) return false;
+    }
+    if (!isLabel && !isLongName) {
+        for (size_t i = 0; i < 11; ++i) {
+            if (i == 0 && deleted) continue;
+            if (IsForbiddenShortNameByte(e.U8(i))) return false;
+        }
+    }
+    if ((deleted || !isDir || size == 0) && !(isLongName && e.U16(26) != 0)) {
+        if (attr == kFatAttrVolumeLabel || attr == kFatAttrLongName) return true;
+        return (attr & (kFatAttrDirectory | kFatAttrArchive)) != 0;
+    }
+    return false;
+}
+
+// Checks of an 8.3 entry that the entry test leaves open, applied to every
+// non-long-name entry of a candidate directory sector.
+bool ShortEntryLooksWritten(const ByteView& e) {
+    const uint8_t attr = e.U8(11);
+    if (attr != kFatAttrVolumeLabel && FileTimeFromFatDateTime(e.U16(16), e.U16(14)) == 0) return false;
+    const size_t start = e.U8(0) == kFatDeletedMark ? 1 : 0;
+    for (size_t i = start; i < 11; ++i) {
+        uint8_t b = e.U8(i);
+        if (b < 0x20 || b == '.') return false;
+    }
+    // No non-space after a space, within the name and within the extension.
+    for (size_t part = 0; part < 2; ++part) {
+        size_t from = part == 0 ? 0 : 8, to = part == 0 ? 8 : 11;
+        bool sawSpace = false;
+        for (size_t i = from; i < to; ++i) {
+            if (e.U8(i) == ' ') sawSpace = true;
+            else if (sawSpace) return false;
+        }
+    }
+    // Bytes with the high bit set are double-byte characters: they come in pairs.
+    for (size_t i = start; i <= 9;) {
+        if (e.U8(i) & 0x80) {
+            if (!(e.U8(i + 1) & 0x80)) return false;
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+uint8_t FatNameChecksum(const uint8_t* name11) {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
+    return sum;
+}
+
+bool IsFatDirectoryStart(const uint8_t* buffer, size_t length, size_t offset) {
+    ByteView v(buffer, length);
+    if (!v.Has(offset, 2 * kFatEntrySize)) return false;
+    ByteView e = v.Sub(offset, 2 * kFatEntrySize);
+    if (e.U8(0) != '.' || !(e.U8(11) & kFatAttrDirectory) || e.U32(28) != 0) return false;
+    if (e.U8(32) != '.' || e.U8(33) != '.' || !(e.U8(43) & kFatAttrDirectory) || e.U32(60) != 0) return false;
+    // Creation time and date, access date, write time and date of "." and "..".
+    return std::memcmp(e.Data() + 14, e.Data() + 46, 6) == 0 && std::memcmp(e.Data() + 22, e.Data() + 54, 4) == 0;
+}
+
+bool IsFatDirectoryEntry(const uint8_t* buffer, size_t length, size_t offset) {
+    ByteView v(buffer, length);
+    if (!v.Has(offset, kFatEntrySize)) return false;
+    if (IsFatDirectoryStart(buffer, length, offset)) return true;
+    ByteView e = v.Sub(offset, kFatEntrySize);
+    const bool clustersZero = e.U16(20) == 0 && e.U16(26) == 0;
+    if (e.U32(28) == 0 && !(e.U8(11) & kFatAttrDirectory) && !clustersZero) return false;
+    return EntryFieldsPlausible(e);
+}
+
+bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize) {
+    if (sector == nullptr || sectorSize < kFatEntrySize || sectorSize % kFatEntrySize != 0) return false;
+    if (sector[0] == 0) return false;
+    ByteView v(sector, sectorSize);
+    for (size_t off = 0; off < sectorSize; off += kFatEntrySize) {
+        if (sector[off] == 0) {
+            for (size_t i = off; i < sectorSize; ++i)
+                if (sector[i] != 0) return false;
+            return true;
+        }
+        if (!IsFatDirectoryEntry(sector, sectorSize, off)) return false;
+        // Data that repeats every 16 bytes is not a directory.
+        if (std::memcmp(sector + off + 1, sector + off + 17, 14) == 0) return false;
+        ByteView e = v.Sub(off, kFatEntrySize);
+        if (e.U8(11) == kFatAttrLongName) {
+            const uint8_t checksum = e.U8(13);
+            size_t further = 0;
+            size_t next = off + kFatEntrySize;
+            bool ended = false;
+            while (further < 18 && next + kFatEntrySize * further < sectorSize) {
+                ByteView n = v.Sub(next, kFatEntrySize);
+                if (n.U8(11) == kFatAttrLongName) {
+                    if (n.U8(13) != checksum) return false;
+                    ++further;
+                    next += kFatEntrySize;
+                    continue;
+                }
+                if (n.U8(0) != kFatDeletedMark && FatNameChecksum(n.Data()) != checksum) return false;
+                ended = true;
+                break;
+            }
+            (void)ended;  // a run cut off by either limit passes
+        } else if (!ShortEntryLooksWritten(e)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace sorvane
