@@ -8,6 +8,15 @@
 namespace sorvane {
 namespace {
 
+// Entry layout constants, kept local so this unit stands alone.
+constexpr size_t kEntryBytes = 32;
+constexpr uint8_t kAttrReadOnly = 0x01;
+constexpr uint8_t kAttrLabel = 0x08;
+constexpr uint8_t kAttrLongName = 0x0F;
+constexpr uint8_t kAttrDirectory = 0x10;
+constexpr uint8_t kAttrArchive = 0x20;
+constexpr uint8_t kDeletedMark = 0xE5;
+
 // 1990-01-01 00:00:00 and 2050-01-01 00:00:00 as FAT wall-clock FILETIMEs.
 const uint64_t kEarliestEntryTime = FileTimeFromFatDateTime((10 << 9) | (1 << 5) | 1, 0);
 const uint64_t kLatestEntryTime = FileTimeFromFatDateTime((70 << 9) | (1 << 5) | 1, 0);
@@ -30,15 +39,15 @@ bool EntryFieldsPlausible(const ByteView& e) {
     const uint8_t attr = e.U8(11);
     const uint32_t size = e.U32(28);
     const bool clustersZero = e.U16(20) == 0 && e.U16(26) == 0;
-    const bool deleted = first == kFatDeletedMark;
-    const bool isDir = (attr & kFatAttrDirectory) != 0;
-    const bool isLongName = attr == kFatAttrLongName;
-    const bool isLabel = attr == kFatAttrVolumeLabel;
+    const bool deleted = first == kDeletedMark;
+    const bool isDir = (attr & kAttrDirectory) != 0;
+    const bool isLongName = attr == kAttrLongName;
+    const bool isLabel = attr == kAttrLabel;
 
     if (isLabel && (size != 0 || !clustersZero)) return false;
-    if ((attr & kFatAttrVolumeLabel) && !isLabel && !isLongName) return false;
+    if ((attr & kAttrLabel) && !isLabel && !isLongName) return false;
     if (attr >= 0x40) return false;
-    if ((attr & (kFatAttrDirectory | kFatAttrReadOnly)) == (kFatAttrDirectory | kFatAttrReadOnly)) return false;
+    if ((attr & (kAttrDirectory | kAttrReadOnly)) == (kAttrDirectory | kAttrReadOnly)) return false;
     if (isLongName && !deleted && (first & ~0x40u) > 18) return false;
     if (!isLongName && !isLabel && !deleted && !isDir) {
         uint64_t created = FileTimeFromFatDateTime(e.U16(16), e.U16(14));
@@ -53,8 +62,8 @@ bool EntryFieldsPlausible(const ByteView& e) {
         }
     }
     if ((deleted || !isDir || size == 0) && !(isLongName && e.U16(26) != 0)) {
-        if (attr == kFatAttrVolumeLabel || attr == kFatAttrLongName) return true;
-        return (attr & (kFatAttrDirectory | kFatAttrArchive)) != 0;
+        if (attr == kAttrLabel || attr == kAttrLongName) return true;
+        return (attr & (kAttrDirectory | kAttrArchive)) != 0;
     }
     return false;
 }
@@ -63,8 +72,8 @@ bool EntryFieldsPlausible(const ByteView& e) {
 // non-long-name entry of a candidate directory sector.
 bool ShortEntryLooksWritten(const ByteView& e) {
     const uint8_t attr = e.U8(11);
-    if (attr != kFatAttrVolumeLabel && FileTimeFromFatDateTime(e.U16(16), e.U16(14)) == 0) return false;
-    const size_t start = e.U8(0) == kFatDeletedMark ? 1 : 0;
+    if (attr != kAttrLabel && FileTimeFromFatDateTime(e.U16(16), e.U16(14)) == 0) return false;
+    const size_t start = e.U8(0) == kDeletedMark ? 1 : 0;
     for (size_t i = start; i < 11; ++i) {
         uint8_t b = e.U8(i);
         if (b < 0x20 || b == '.') return false;
@@ -100,29 +109,29 @@ uint8_t FatNameChecksum(const uint8_t* name11) {
 
 bool IsFatDirectoryStart(const uint8_t* buffer, size_t length, size_t offset) {
     ByteView v(buffer, length);
-    if (!v.Has(offset, 2 * kFatEntrySize)) return false;
-    ByteView e = v.Sub(offset, 2 * kFatEntrySize);
-    if (e.U8(0) != '.' || !(e.U8(11) & kFatAttrDirectory) || e.U32(28) != 0) return false;
-    if (e.U8(32) != '.' || e.U8(33) != '.' || !(e.U8(43) & kFatAttrDirectory) || e.U32(60) != 0) return false;
+    if (!v.Has(offset, 2 * kEntryBytes)) return false;
+    ByteView e = v.Sub(offset, 2 * kEntryBytes);
+    if (e.U8(0) != '.' || !(e.U8(11) & kAttrDirectory) || e.U32(28) != 0) return false;
+    if (e.U8(32) != '.' || e.U8(33) != '.' || !(e.U8(43) & kAttrDirectory) || e.U32(60) != 0) return false;
     // Creation time and date, access date, write time and date of "." and "..".
     return std::memcmp(e.Data() + 14, e.Data() + 46, 6) == 0 && std::memcmp(e.Data() + 22, e.Data() + 54, 4) == 0;
 }
 
 bool IsFatDirectoryEntry(const uint8_t* buffer, size_t length, size_t offset) {
     ByteView v(buffer, length);
-    if (!v.Has(offset, kFatEntrySize)) return false;
+    if (!v.Has(offset, kEntryBytes)) return false;
     if (IsFatDirectoryStart(buffer, length, offset)) return true;
-    ByteView e = v.Sub(offset, kFatEntrySize);
+    ByteView e = v.Sub(offset, kEntryBytes);
     const bool clustersZero = e.U16(20) == 0 && e.U16(26) == 0;
-    if (e.U32(28) == 0 && !(e.U8(11) & kFatAttrDirectory) && !clustersZero) return false;
+    if (e.U32(28) == 0 && !(e.U8(11) & kAttrDirectory) && !clustersZero) return false;
     return EntryFieldsPlausible(e);
 }
 
 bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize) {
-    if (sector == nullptr || sectorSize < kFatEntrySize || sectorSize % kFatEntrySize != 0) return false;
+    if (sector == nullptr || sectorSize < kEntryBytes || sectorSize % kEntryBytes != 0) return false;
     if (sector[0] == 0) return false;
     ByteView v(sector, sectorSize);
-    for (size_t off = 0; off < sectorSize; off += kFatEntrySize) {
+    for (size_t off = 0; off < sectorSize; off += kEntryBytes) {
         if (sector[off] == 0) {
             for (size_t i = off; i < sectorSize; ++i)
                 if (sector[i] != 0) return false;
@@ -131,21 +140,21 @@ bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize) {
         if (!IsFatDirectoryEntry(sector, sectorSize, off)) return false;
         // Data that repeats every 16 bytes is not a directory.
         if (std::memcmp(sector + off + 1, sector + off + 17, 14) == 0) return false;
-        ByteView e = v.Sub(off, kFatEntrySize);
-        if (e.U8(11) == kFatAttrLongName) {
+        ByteView e = v.Sub(off, kEntryBytes);
+        if (e.U8(11) == kAttrLongName) {
             const uint8_t checksum = e.U8(13);
             size_t further = 0;
-            size_t next = off + kFatEntrySize;
+            size_t next = off + kEntryBytes;
             bool ended = false;
-            while (further < 18 && next + kFatEntrySize * further < sectorSize) {
-                ByteView n = v.Sub(next, kFatEntrySize);
-                if (n.U8(11) == kFatAttrLongName) {
+            while (further < 18 && next + kEntryBytes * further < sectorSize) {
+                ByteView n = v.Sub(next, kEntryBytes);
+                if (n.U8(11) == kAttrLongName) {
                     if (n.U8(13) != checksum) return false;
                     ++further;
-                    next += kFatEntrySize;
+                    next += kEntryBytes;
                     continue;
                 }
-                if (n.U8(0) != kFatDeletedMark && FatNameChecksum(n.Data()) != checksum) return false;
+                if (n.U8(0) != kDeletedMark && FatNameChecksum(n.Data()) != checksum) return false;
                 ended = true;
                 break;
             }

@@ -9,14 +9,6 @@
 
 namespace sorvane {
 
-inline constexpr size_t kFatEntrySize = 32;
-inline constexpr uint8_t kFatAttrReadOnly = 0x01;
-inline constexpr uint8_t kFatAttrVolumeLabel = 0x08;
-inline constexpr uint8_t kFatAttrLongName = 0x0F;
-inline constexpr uint8_t kFatAttrDirectory = 0x10;
-inline constexpr uint8_t kFatAttrArchive = 0x20;
-inline constexpr uint8_t kFatDeletedMark = 0xE5;
-
 // The checksum a long name's entries carry of their 8.3 entry's 11 name bytes.
 uint8_t FatNameChecksum(const uint8_t* name11);
 
