@@ -41,5 +41,11 @@ int GetPathFreeBytes(const std::filesystem::path& path, uint64_t& bytes);
 int GetPathDeviceNumber(const std::filesystem::path& path, uint64_t& device);
 // Device number a block-device node stands for (st_rdev); for a regular file, its st_dev.
 int GetNodeDeviceNumber(const std::filesystem::path& node, uint64_t& device);
+// Size and free bytes of the file system holding `path` (free as an ordinary user may use it).
+int GetPathSpace(const std::filesystem::path& path, uint64_t& totalBytes, uint64_t& freeBytes);
+// The device number of a major:minor pair (as sysfs "dev" files and the mount table give
+// them), comparable with GetPathDeviceNumber and GetNodeDeviceNumber; and back.
+uint64_t MakeDeviceNumber(uint32_t major, uint32_t minor);
+void SplitDeviceNumber(uint64_t device, uint32_t& major, uint32_t& minor);
 
 }  // namespace sorvane

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -95,6 +96,22 @@ int GetNodeDeviceNumber(const std::filesystem::path& node, uint64_t& device) {
     if (::stat(node.c_str(), &st) != 0) return LastResult();
     device = S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev;
     return kSuccess;
+}
+
+int GetPathSpace(const std::filesystem::path& path, uint64_t& totalBytes, uint64_t& freeBytes) {
+    totalBytes = freeBytes = 0;
+    struct statvfs vfs {};
+    if (::statvfs(path.c_str(), &vfs) != 0) return LastResult();
+    totalBytes = uint64_t(vfs.f_blocks) * vfs.f_frsize;
+    freeBytes = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+    return kSuccess;
+}
+
+uint64_t MakeDeviceNumber(uint32_t major, uint32_t minor) { return makedev(major, minor); }
+
+void SplitDeviceNumber(uint64_t device, uint32_t& major, uint32_t& minor) {
+    major = static_cast<uint32_t>(major(device));
+    minor = static_cast<uint32_t>(minor(device));
 }
 
 }  // namespace sorvane

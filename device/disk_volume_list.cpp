@@ -1,0 +1,339 @@
+#include "device/disk_volume_list.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <system_error>
+
+#include "device/boot_sector.h"
+#include "device/disk_reader.h"
+#include "device/partition_details.h"
+#include "platform/block_device.h"
+#include "platform/drive_table.h"
+#include "platform/mount_table.h"
+#include "platform/result_codes.h"
+#include "platform/system_root.h"
+#include "platform/text_encoding.h"
+#include "platform/volume_registry.h"
+
+namespace sorvane {
+namespace {
+
+// Where nothing better is known: partitions start after the first track, and
+// only a gap of more than one cylinder counts as a region worth listing.
+constexpr uint64_t kDefaultPreviousEnd = 63;
+constexpr uint64_t kDefaultMinimumGap = 16065;
+// sysfs gives partition starts and sizes in these units whatever the sector size.
+constexpr uint64_t kSysfsUnit = 512;
+// Enough of a volume's start for NTFS, FAT, exFAT and the ext superblock.
+constexpr size_t kVolumeHeadBytes = 4096;
+
+struct PartitionFacts {
+    std::string name;
+    int number = -1;
+    uint64_t startUnits = 0;
+    uint64_t sizeUnits = 0;
+    uint64_t device = 0;  // 0 when sysfs does not say
+};
+
+struct DiskFacts {
+    uint32_t bytesPerSector = 512;
+    uint32_t tracksPerCylinder = 0;
+    uint32_t sectorsPerTrack = 0;
+    uint64_t lengthSectors = 0;
+};
+
+uint64_t ParseNumber(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+// A sysfs "dev" attribute ("8:17") as a device number; 0 when missing.
+uint64_t ReadDeviceAttribute(const std::filesystem::path& dir) {
+    std::string text;
+    if (!ReadTextFile(dir / "dev", text)) return 0;
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) return 0;
+    auto major = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+    auto minor = static_cast<uint32_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 10));
+    return MakeDeviceNumber(major, minor);
+}
+
+std::vector<PartitionFacts> ListPartitions(const std::string& diskName) {
+    std::vector<PartitionFacts> parts;
+    std::error_code ec;
+    for (const auto& child : std::filesystem::directory_iterator(SystemPath("/sys/block/" + diskName), ec)) {
+        std::string number, start, size;
+        const std::filesystem::path& dir = child.path();
+        if (!ReadTextFile(dir / "partition", number) || !ReadTextFile(dir / "start", start) ||
+            !ReadTextFile(dir / "size", size))
+            continue;
+        parts.push_back({dir.filename().string(), static_cast<int>(ParseNumber(number)), ParseNumber(start),
+                         ParseNumber(size), ReadDeviceAttribute(dir)});
+    }
+    std::sort(parts.begin(), parts.end(),
+              [](const PartitionFacts& a, const PartitionFacts& b) { return a.number < b.number; });
+    return parts;
+}
+
+// Sector size, geometry and length of a disk: from the device when it opens,
+// else from sysfs (an ordinary user may list the disks without reading them).
+std::optional<DiskFacts> ReadDiskFacts(const DriveInfo& drive) {
+    DiskFacts facts;
+    FileHandle handle;
+    DriveGeometry geometry;
+    uint64_t length = 0;
+    if (OpenReadOnly(drive.node, handle) == kSuccess && QueryDriveGeometry(handle, geometry) == kSuccess &&
+        QueryDeviceLength(handle, length) == kSuccess && geometry.bytesPerSector != 0) {
+        facts.bytesPerSector = geometry.bytesPerSector;
+        facts.tracksPerCylinder = geometry.tracksPerCylinder;
+        facts.sectorsPerTrack = geometry.sectorsPerTrack;
+        facts.lengthSectors = length / geometry.bytesPerSector;
+        if (facts.lengthSectors == 0)
+            facts.lengthSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
+        return facts;
+    }
+    std::string size, sectorSize;
+    std::filesystem::path dir = SystemPath("/sys/block/" + drive.name);
+    if (!ReadTextFile(dir / "size", size)) return std::nullopt;
+    if (ReadTextFile(dir / "queue" / "logical_block_size", sectorSize) && ParseNumber(sectorSize) >= 512)
+        facts.bytesPerSector = static_cast<uint32_t>(ParseNumber(sectorSize));
+    facts.tracksPerCylinder = 255;
+    facts.sectorsPerTrack = 63;
+    facts.lengthSectors = ParseNumber(size) * kSysfsUnit / facts.bytesPerSector;
+    return facts;
+}
+
+const MountEntry* FindMount(const std::vector<MountEntry>& mounts, const PartitionFacts& part) {
+    for (const MountEntry& m : mounts) {
+        if (part.device != 0 && MakeDeviceNumber(m.major, m.minor) == part.device) return &m;
+        if (m.source == "/dev/" + part.name) return &m;
+    }
+    return nullptr;
+}
+
+std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatBits) {
+    fatBits = 0;
+    switch (ClassifyVolume(head.data(), head.size())) {
+        case VolumeKind::kNtfs: return "NTFS";
+        case VolumeKind::kFat:
+            fatBits = FatBitsOfBootSector(head.data(), head.size());
+            return fatBits == 32 ? "FAT32" : "FAT";
+        case VolumeKind::kExt: return "ext";
+        case VolumeKind::kUnknown: break;
+    }
+    return IsExfatBootSector(head.data(), head.size()) ? "exFAT" : "";
+}
+
+uint8_t TypeOfFileSystem(const std::string& name, uint8_t type) {
+    if (CompareNamesIgnoringCase(name, "NTFS") == 0) return 7;
+    if (CompareNamesIgnoringCase(name, "FAT32") == 0) return 11;
+    if (CompareNamesIgnoringCase(name, "FAT") == 0) return 6;
+    return type;
+}
+
+void SortByStart(std::vector<VolumeEntry>& entries) {
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const VolumeEntry& a, const VolumeEntry& b) { return a.start < b.start; });
+}
+
+VolumeEntry FreeSpaceEntry(int disk, uint64_t start, uint64_t length, uint32_t bytesPerSector) {
+    VolumeEntry e;
+    e.diskNumber = disk;
+    e.partitionNumber = 0;
+    e.start = start;
+    e.length = length;
+    e.totalBytes = e.freeBytes = length * bytesPerSector;
+    return e;
+}
+
+// What the registry learns about each volume once it has its number, by node.
+std::map<std::string, VolumeInfo>& PendingVolumes() {
+    static std::map<std::string, VolumeInfo> pending;
+    return pending;
+}
+
+}  // namespace
+
+int CDiskVolumeList::RefreshDiskList() {
+    cursorDisk_ = 0;
+    cursorPosition_ = 0;
+    disks_.clear();
+    PendingVolumes().clear();
+    if (!CollectVolumes()) return 0;
+    for (auto& [disk, entries] : disks_) SortByStart(entries);
+    AddGapsAndBareDisks();
+    for (auto& [disk, entries] : disks_) SortByStart(entries);
+    NumberVolumes();
+    PendingVolumes().clear();
+    return 1;
+}
+
+bool CDiskVolumeList::CollectVolumes() {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(SystemPath("/sys/block"), ec)) return false;
+    DriveTable& table = DriveTable::Instance();
+    table.Refresh();
+    std::vector<MountEntry> mounts = ReadMountTable();
+    std::set<std::string> seen;
+    std::vector<uint8_t> head(kVolumeHeadBytes);
+
+    for (const DriveInfo& drive : table.Drives()) {
+        std::vector<PartitionFacts> parts = ListPartitions(drive.name);
+        if (parts.empty()) continue;
+        DiskReader reader;
+        bool readable = OpenPhysicalDriveReader(reader, drive.index) == kSuccess;
+        std::optional<DiskFacts> facts = ReadDiskFacts(drive);
+        uint32_t bytesPerSector = facts ? facts->bytesPerSector : 512;
+        ByteSource disk = [&reader, readable](uint64_t offset, uint8_t* buffer, size_t length) {
+            size_t got = 0;
+            return readable && reader.handle.ReadAt(offset, buffer, length, got) == kSuccess && got == length;
+        };
+        std::map<uint64_t, uint8_t> mbrTypes;
+        if (readable) mbrTypes = ReadMbrPartitionTypes(disk, bytesPerSector);
+
+        for (const PartitionFacts& part : parts) {
+            // One entry per device, however often it is listed or mounted.
+            std::string identity = part.device ? std::to_string(part.device) : part.name;
+            if (!seen.insert(identity).second) continue;
+            VolumeEntry e;
+            e.letter = kUnnumberedVolume;
+            e.diskNumber = drive.index;
+            e.partitionNumber = part.number;
+            e.start = part.startUnits * kSysfsUnit;
+            e.length = part.sizeUnits * kSysfsUnit;
+            if (e.start % bytesPerSector == 0) {
+                auto it = mbrTypes.find(e.start / bytesPerSector);
+                if (it != mbrTypes.end()) e.partitionType = it->second;
+            }
+            // The extended container holds the logical partitions; it is no volume.
+            if (IsExtendedPartitionType(e.partitionType)) continue;
+
+            int fatBits = 0;
+            std::string bootName;
+            bool haveHead = disk(e.start, head.data(), head.size());
+            if (haveHead) bootName = FileSystemFromBootSector(head, fatBits);
+            const MountEntry* mount = FindMount(mounts, part);
+            // "fuseblk" says only that a user-space driver serves the volume.
+            if (mount && (mount->fsType != "fuseblk" || bootName.empty()))
+                e.fileSystemName = FileSystemNameFromMountType(mount->fsType, fatBits ? fatBits : 32);
+            else
+                e.fileSystemName = bootName;
+            if (e.fileSystemName.size() > 31) e.fileSystemName.resize(31);
+            if (haveHead && bootName.rfind("FAT", 0) == 0) {
+                uint64_t volumeStart = e.start;
+                ByteSource volume = [&disk, volumeStart](uint64_t offset, uint8_t* buffer, size_t length) {
+                    return offset <= UINT64_MAX - volumeStart && disk(volumeStart + offset, buffer, length);
+                };
+                e.label = ReadFatVolumeLabel(volume, head.data(), 512);
+            }
+            e.partitionType = TypeOfFileSystem(e.fileSystemName, e.partitionType);
+
+            std::filesystem::path mountPoint;
+            if (mount) mountPoint = SystemPath(mount->mountPoint.string());
+            e.totalBytes = e.length;
+            if (!mountPoint.empty()) {
+                uint64_t total = 0, free = 0;
+                if (GetPathSpace(mountPoint, total, free) == kSuccess) {
+                    e.totalBytes = total;
+                    e.freeBytes = free;
+                }
+            }
+            e.usedBytes = e.totalBytes >= e.freeBytes ? e.totalBytes - e.freeBytes : 0;
+            e.volumePath = SystemPath("/dev/" + part.name).string();
+            PendingVolumes()[e.volumePath] = {e.volumePath, part.device, mountPoint, e.fileSystemName};
+            disks_[drive.index].push_back(std::move(e));
+        }
+    }
+    return true;
+}
+
+void CDiskVolumeList::AddGapsAndBareDisks() {
+    DriveTable& table = DriveTable::Instance();
+    for (auto& [disk, entries] : disks_) {
+        uint64_t previousEnd = kDefaultPreviousEnd;
+        uint64_t minimumGap = kDefaultMinimumGap;
+        uint64_t diskSize = 0;
+        uint32_t bytesPerSector = 512;
+        auto drive = table.Drive(disk);
+        std::optional<DiskFacts> facts = drive ? ReadDiskFacts(*drive) : std::nullopt;
+        if (facts) {
+            bytesPerSector = facts->bytesPerSector;
+            minimumGap = uint64_t(facts->tracksPerCylinder) * facts->sectorsPerTrack;
+            previousEnd = facts->sectorsPerTrack;
+            // The exact length: a disk rarely ends on a cylinder boundary, and the
+            // sectors after the last whole cylinder hold data like any other.
+            diskSize = facts->lengthSectors;
+        }
+        bytesPerSector_ = bytesPerSector;
+        std::vector<VolumeEntry> regions;
+        for (VolumeEntry& e : entries) {
+            e.start /= bytesPerSector;
+            e.length /= bytesPerSector;
+            // Nested or overlapping partitions leave no gap (and must not wrap around).
+            if (e.start > previousEnd && e.start - previousEnd > minimumGap)
+                regions.push_back(FreeSpaceEntry(disk, previousEnd, e.start - previousEnd, bytesPerSector));
+            previousEnd = std::max(previousEnd, e.start + e.length);
+        }
+        if (diskSize > previousEnd && diskSize - previousEnd > minimumGap)
+            regions.push_back(FreeSpaceEntry(disk, previousEnd, diskSize - previousEnd, bytesPerSector));
+        entries.insert(entries.end(), regions.begin(), regions.end());
+    }
+
+    for (const DriveInfo& drive : table.Drives()) {
+        if (disks_.count(drive.index)) continue;
+        std::optional<DiskFacts> facts = ReadDiskFacts(drive);
+        if (!facts || facts->lengthSectors == 0) continue;  // no medium in the reader
+        bytesPerSector_ = facts->bytesPerSector;
+        disks_[drive.index].push_back(FreeSpaceEntry(drive.index, 0, facts->lengthSectors, facts->bytesPerSector));
+    }
+}
+
+void CDiskVolumeList::NumberVolumes() {
+    uint16_t counter = 1;
+    for (auto& [disk, entries] : disks_) {
+        for (VolumeEntry& e : entries) {
+            if (e.letter == kUnnumberedVolume) {
+                e.letter = counter;
+                auto it = PendingVolumes().find(e.volumePath);
+                if (it != PendingVolumes().end()) VolumeRegistry::Instance().Set(counter, it->second);
+            }
+            ++counter;
+        }
+    }
+}
+
+int CDiskVolumeList::NextVolumeEntry(VolumeEntry& entry) {
+    for (auto it = disks_.lower_bound(cursorDisk_); it != disks_.end(); ++it) {
+        if (it->first != cursorDisk_) {
+            cursorDisk_ = it->first;
+            cursorPosition_ = 0;
+        }
+        if (cursorPosition_ < it->second.size()) {
+            entry = it->second[cursorPosition_++];
+            return 1;
+        }
+    }
+    if (!disks_.empty()) {
+        cursorDisk_ = disks_.rbegin()->first;
+        cursorPosition_ = disks_.rbegin()->second.size();
+    }
+    return 0;
+}
+
+int CDiskVolumeList::GetAllVolumeEntries(std::vector<VolumeEntry>& entries) const {
+    entries.clear();
+    for (const auto& [disk, list] : disks_) entries.insert(entries.end(), list.begin(), list.end());
+    return 1;
+}
+
+std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber) {
+    std::vector<uint64_t> numbers;
+    auto drive = DriveTable::Instance().Drive(diskNumber);
+    if (!drive || drive->isImage) return numbers;
+    std::filesystem::path dir = SystemPath("/sys/block/" + drive->name);
+    if (uint64_t own = ReadDeviceAttribute(dir)) numbers.push_back(own);
+    for (const PartitionFacts& part : ListPartitions(drive->name))
+        if (part.device) numbers.push_back(part.device);
+    return numbers;
+}
+
+}  // namespace sorvane

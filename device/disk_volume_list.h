@@ -1,0 +1,72 @@
+// The list from which the user picks what to scan: for every disk, its
+// partitions, the unallocated regions between and after them, and for a disk
+// without partitions one entry for the whole disk.
+//
+// On this system the partitions come from sysfs (mounted or not), their file
+// system and label from the volumes' own boot sectors, the MBR type byte from
+// the disk's partition table, mount point, file-system name and space from the
+// mount table. Everything is read through the system root, so a fake tree with
+// image files standing in for device nodes describes a machine completely.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sorvane {
+
+// The letter field's value while a volume has not been numbered yet.
+inline constexpr uint16_t kUnnumberedVolume = '*';
+
+struct VolumeEntry {
+    // The volume's number, which is also its volume key; 0 for regions and
+    // whole-disk entries. (No volume has a drive letter here.)
+    uint16_t letter = 0;
+    // MBR type byte, or 7/11/6 for NTFS/FAT32/FAT; 0 when unknown, for regions
+    // and for whole disks.
+    uint8_t partitionType = 0;
+    int32_t diskNumber = -1;       // drive index of the disk (DriveTable)
+    int32_t partitionNumber = -1;  // the partition's number on its disk
+    uint64_t totalBytes = 0;       // as the mounted file system reports it, else the length
+    uint64_t usedBytes = 0;        // total - free
+    uint64_t freeBytes = 0;        // 0 when not mounted; total for regions and whole disks
+    uint64_t start = 0;            // first sector (after a refresh)
+    uint64_t length = 0;           // in sectors (after a refresh)
+    std::string fileSystemName;    // "NTFS", "FAT32", "FAT", "exFAT", ...; empty for regions
+    std::string volumePath;        // the partition's device node
+    std::string label;             // the volume label; empty for regions
+
+    bool IsVolume() const { return letter != 0; }
+};
+
+class CDiskVolumeList {
+public:
+    // Rebuilds the list and registers every volume under its number in the
+    // VolumeRegistry. Returns 1, or 0 when the system's disks cannot be listed
+    // (the list is then empty).
+    int RefreshDiskList();
+    // Copies the next entry and returns 1, or returns 0 after the last one.
+    // Entries come disk by disk (ascending disk number), then by start.
+    int NextVolumeEntry(VolumeEntry& entry);
+    // Replaces `entries` with every entry in the same order; returns 1.
+    int GetAllVolumeEntries(std::vector<VolumeEntry>& entries) const;
+    // Sector size of the disk measured last.
+    uint32_t BytesPerSector() const { return bytesPerSector_; }
+
+private:
+    bool CollectVolumes();
+    void AddGapsAndBareDisks();
+    void NumberVolumes();
+
+    std::map<int, std::vector<VolumeEntry>> disks_;
+    uint32_t bytesPerSector_ = 512;
+    int cursorDisk_ = 0;
+    size_t cursorPosition_ = 0;
+};
+
+// Device numbers of drive `diskNumber` and of all its partitions (from sysfs),
+// for telling whether a path lies on that disk. Empty for an image drive.
+std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber);
+
+}  // namespace sorvane

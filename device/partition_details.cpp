@@ -1,0 +1,137 @@
+#include "device/partition_details.h"
+
+#include <set>
+#include <string_view>
+#include <vector>
+
+#include "device/boot_sector.h"
+#include "device/byte_view.h"
+#include "platform/text_encoding.h"
+
+namespace sorvane {
+namespace {
+
+constexpr size_t kEntryTable = 446;
+constexpr size_t kEntrySize = 16;
+// A chain of logical partitions longer than this is damage or a loop.
+constexpr int kMaxLogicalPartitions = 256;
+// Bytes of a root folder searched for the label entry.
+constexpr size_t kMaxRootBytes = 64 * 1024;
+
+bool HasBootSignature(const ByteView& s) { return s.U8(510) == 0x55 && s.U8(511) == 0xAA; }
+
+std::string TrimmedLabel(const uint8_t* bytes, size_t length) {
+    std::string raw(reinterpret_cast<const char*>(bytes), length);
+    if (!raw.empty() && static_cast<uint8_t>(raw[0]) == 0x05) raw[0] = static_cast<char>(0xE5);
+    while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\0')) raw.pop_back();
+    return Cp437ToUtf8(raw);
+}
+
+// Walks the chain of extended boot records that starts at `extendedStart`.
+void ReadLogicalPartitions(const ByteSource& disk, uint32_t sectorSize, uint64_t extendedStart,
+                           std::map<uint64_t, uint8_t>& types) {
+    std::vector<uint8_t> sector(sectorSize);
+    std::set<uint64_t> visited;
+    uint64_t ebr = extendedStart;
+    for (int hop = 0; hop < kMaxLogicalPartitions; ++hop) {
+        if (!visited.insert(ebr).second) return;
+        if (ebr > UINT64_MAX / sectorSize || !disk(ebr * sectorSize, sector.data(), sector.size())) return;
+        ByteView s(sector.data(), sector.size());
+        if (!HasBootSignature(s)) return;
+        uint8_t type = s.U8(kEntryTable + 4);
+        uint32_t relative = s.U32(kEntryTable + 8);
+        if (type != 0 && relative != 0 && s.U32(kEntryTable + 12) != 0) types.emplace(ebr + relative, type);
+        // The second entry links to the next record, relative to the extended partition's start.
+        uint8_t nextType = s.U8(kEntryTable + kEntrySize + 4);
+        uint32_t next = s.U32(kEntryTable + kEntrySize + 8);
+        if (!IsExtendedPartitionType(nextType) || next == 0) return;
+        ebr = extendedStart + next;
+    }
+}
+
+}  // namespace
+
+bool IsExtendedPartitionType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+bool IsExfatBootSector(const uint8_t* sector, size_t length) {
+    if (!sector || length < 512) return false;
+    ByteView s(sector, length);
+    return s.Equals(3, "EXFAT   ") && HasBootSignature(s);
+}
+
+std::map<uint64_t, uint8_t> ReadMbrPartitionTypes(const ByteSource& disk, uint32_t sectorSize) {
+    std::map<uint64_t, uint8_t> types;
+    if (sectorSize < 512 || sectorSize > 65536) return types;
+    std::vector<uint8_t> sector(sectorSize);
+    if (!disk(0, sector.data(), sector.size())) return types;
+    ByteView s(sector.data(), sector.size());
+    if (!HasBootSignature(s)) return types;
+    // A volume without a partition table starts with its own boot sector, which
+    // also ends in 55 AA; its code bytes would read as nonsense entries.
+    if (IsNtfsBootSector(sector.data(), sector.size()) || IsFatBootSector(sector.data(), sector.size()) ||
+        IsExfatBootSector(sector.data(), sector.size()))
+        return types;
+    std::vector<std::pair<uint64_t, uint8_t>> primary;
+    for (size_t i = 0; i < 4; ++i) {
+        size_t entry = kEntryTable + i * kEntrySize;
+        uint8_t status = s.U8(entry);
+        if (status != 0 && status != 0x80) return {};
+        uint8_t type = s.U8(entry + 4);
+        if (type == 0xEE) return {};  // GPT: the types live in the GPT entries
+        uint32_t start = s.U32(entry + 8);
+        if (type == 0 || start == 0 || s.U32(entry + 12) == 0) continue;
+        primary.emplace_back(start, type);
+    }
+    for (const auto& [start, type] : primary) {
+        types.emplace(start, type);
+        if (IsExtendedPartitionType(type)) ReadLogicalPartitions(disk, sectorSize, start, types);
+    }
+    return types;
+}
+
+std::string ReadFatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length) {
+    if (!IsFatBootSector(bootSector, length)) return {};
+    ByteView b(bootSector, length);
+    int bits = FatBitsOfBootSector(bootSector, length);
+    uint64_t bytesPerSector = b.U16(11);
+    uint64_t sectorsPerCluster = b.U8(13);
+    uint64_t reserved = b.U16(14);
+    uint64_t fats = b.U8(16);
+    uint64_t fatSectors = b.U16(22) ? b.U16(22) : b.U32(36);
+    if (bytesPerSector == 0 || sectorsPerCluster == 0) return {};
+    uint64_t firstData = reserved + fats * fatSectors;  // FAT32's first data sector; FAT12/16's root folder
+    uint64_t rootOffset = 0;
+    size_t rootBytes = 0;
+    if (bits == 32) {
+        uint64_t rootCluster = b.U32(44);
+        if (rootCluster < 2) return {};
+        rootOffset = (firstData + (rootCluster - 2) * sectorsPerCluster) * bytesPerSector;
+        rootBytes = static_cast<size_t>(sectorsPerCluster * bytesPerSector);
+    } else {
+        rootOffset = firstData * bytesPerSector;
+        rootBytes = static_cast<size_t>(b.U16(17)) * 32;
+    }
+    if (rootBytes > kMaxRootBytes) rootBytes = kMaxRootBytes;
+    std::string rootLabel;
+    std::vector<uint8_t> root(rootBytes);
+    if (rootBytes > 0 && volume(rootOffset, root.data(), root.size())) {
+        ByteView r(root.data(), root.size());
+        for (size_t off = 0; r.Has(off, 32); off += 32) {
+            uint8_t first = r.U8(off);
+            if (first == 0) break;
+            uint8_t attributes = r.U8(off + 11);
+            if (first == 0xE5 || attributes == 0x0F) continue;
+            if ((attributes & 0x08) && !(attributes & 0x10)) {
+                rootLabel = TrimmedLabel(root.data() + off, 11);
+                break;
+            }
+        }
+    }
+    if (!rootLabel.empty()) return rootLabel;
+    size_t signature = bits == 32 ? 66 : 38;
+    if (b.U8(signature) != 0x29 || !b.Has(signature + 5, 11)) return {};
+    std::string label = TrimmedLabel(bootSector + signature + 5, 11);
+    return label == "NO NAME" ? std::string() : label;
+}
+
+}  // namespace sorvane

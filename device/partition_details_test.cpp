@@ -1,0 +1,119 @@
+#include "device/partition_details.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "device/byte_view.h"
+#include "tests/testkit/testkit.h"
+
+namespace sorvane {
+namespace {
+
+using testkit::RunCommand;
+using testkit::ShellQuote;
+using testkit::TempDir;
+
+ByteSource FromBytes(const std::vector<uint8_t>& bytes) {
+    return [&bytes](uint64_t offset, uint8_t* buffer, size_t length) {
+        if (offset > bytes.size() || length > bytes.size() - offset) return false;
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return true;
+    };
+}
+
+void MustRun(const std::string& command) { ASSERT_EQ(RunCommand(command + " >/dev/null 2>&1"), 0) << command; }
+
+TEST(MbrPartitionTypes, PrimaryAndLogicalPartitionsOfAnSfdiskTable) {
+    if (!testkit::HaveProgram("sfdisk")) GTEST_SKIP() << "sfdisk missing";
+    TempDir dir;
+    auto disk = dir / "disk.img";
+    MustRun("truncate -s 64M " + ShellQuote(disk.string()));
+    MustRun("printf 'label: dos\\nstart=2048, size=20480, type=c\\nstart=22528, size=80000, type=f\\n"
+        "start=24576, size=10000, type=7\\nstart=36864, size=20000, type=83\\n' | sfdisk -q " +
+        ShellQuote(disk.string()));
+    auto bytes = testkit::ReadFile(disk);
+    auto types = ReadMbrPartitionTypes(FromBytes(bytes), 512);
+    ASSERT_EQ(types.size(), 4u);
+    EXPECT_EQ(types[2048], 0x0C);
+    EXPECT_EQ(types[22528], 0x0F);
+    EXPECT_TRUE(IsExtendedPartitionType(types[22528]));
+    EXPECT_EQ(types[24576], 0x07);
+    EXPECT_EQ(types[36864], 0x83);
+
+    // A chain that links back to itself ends instead of looping.
+    size_t secondEbr = 36864 - 2048;  // sfdisk puts each record 2048 sectors before its partition
+    ByteView ebr(bytes.data() + secondEbr * 512, 512);
+    ASSERT_EQ(ebr.U8(510), 0x55);
+    uint8_t* link = bytes.data() + secondEbr * 512 + 446 + 16;
+    link[4] = 0x05;
+    PutU32(link + 8, static_cast<uint32_t>(secondEbr - 22528));
+    EXPECT_EQ(ReadMbrPartitionTypes(FromBytes(bytes), 512).size(), 4u);
+}
+
+TEST(MbrPartitionTypes, NoTableMeansNoTypes) {
+    std::vector<uint8_t> sector(512, 0);
+    EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(sector), 512).empty()) << "no signature";
+    sector[510] = 0x55;
+    sector[511] = 0xAA;
+    sector[446 + 4] = 0xEE;
+    PutU32(sector.data() + 446 + 8, 1);
+    PutU32(sector.data() + 446 + 12, 1000);
+    EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(sector), 512).empty()) << "GPT's protective entry";
+    sector[446 + 4] = 0x07;
+    sector[446] = 0x12;
+    EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(sector), 512).empty()) << "a status byte no table has";
+    std::vector<uint8_t> empty;
+    EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(empty), 512).empty()) << "unreadable";
+}
+
+TEST(MbrPartitionTypes, AVolumeWithoutATableIsNotReadAsOne) {
+    if (!testkit::HaveProgram("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+    TempDir dir;
+    auto volume = dir / "stick.img";
+    MustRun("truncate -s 40M " + ShellQuote(volume.string()));
+    MustRun("mkfs.fat -F 32 " + ShellQuote(volume.string()));
+    auto bytes = testkit::ReadFile(volume);
+    EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(bytes), 512).empty());
+}
+
+std::string LabelOf(const std::string& format, const std::string& megabytes) {
+    TempDir dir;
+    auto volume = dir / "volume.img";
+    RunCommand("truncate -s " + megabytes + " " + ShellQuote(volume.string()));
+    EXPECT_EQ(RunCommand(format + " " + ShellQuote(volume.string()) + " >/dev/null 2>&1"), 0) << format;
+    auto bytes = testkit::ReadFile(volume);
+    if (bytes.size() < 512) return "<unreadable>";
+    return ReadFatVolumeLabel(FromBytes(bytes), bytes.data(), 512);
+}
+
+TEST(FatVolumeLabel, ComesFromTheVolumeItself) {
+    if (!testkit::HaveProgram("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+    EXPECT_EQ(LabelOf("mkfs.fat -F 12 -n FLOPPY", "1440K"), "FLOPPY");
+    EXPECT_EQ(LabelOf("mkfs.fat -F 16 -n \"MY CARD\"", "16M"), "MY CARD");
+    EXPECT_EQ(LabelOf("mkfs.fat -F 32 -n CAMERA", "40M"), "CAMERA");
+    EXPECT_EQ(LabelOf("mkfs.fat -F 32", "40M"), "");
+}
+
+TEST(FatVolumeLabel, RootFolderLabelWinsOverTheBootSector) {
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mlabel")) GTEST_SKIP() << "mtools missing";
+    TempDir dir;
+    auto volume = dir / "volume.img";
+    MustRun("truncate -s 16M " + ShellQuote(volume.string()));
+    MustRun("mkfs.fat -F 16 -n OLDNAME " + ShellQuote(volume.string()));
+    MustRun("MTOOLS_SKIP_CHECK=1 mlabel -N 12345678 -i " + ShellQuote(volume.string()) + " ::RENAMED");
+    auto bytes = testkit::ReadFile(volume);
+    // Put the old name back into the boot sector only: the root folder's label is what counts.
+    std::memcpy(bytes.data() + 43, "OLDNAME    ", 11);
+    EXPECT_EQ(ReadFatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "RENAMED");
+}
+
+TEST(FatVolumeLabel, DamagedBootSectorGivesNoLabel) {
+    std::vector<uint8_t> sector(512, 0xFF);
+    EXPECT_EQ(ReadFatVolumeLabel(FromBytes(sector), sector.data(), sector.size()), "");
+    EXPECT_EQ(ReadFatVolumeLabel(FromBytes(sector), sector.data(), 100), "");
+}
+
+}  // namespace
+}  // namespace sorvane
