@@ -1,0 +1,473 @@
+#!/usr/bin/env python3
+"""Builds test disk images with real file-system tools and writes their ground truth.
+
+    make_image.py KIND --out DIR [--ntfs-edit PATH] [--seed N]
+
+KIND is one of fat12, fat16, fat32, ntfs, mbr. The image is written to DIR/KIND.img and
+its truth to DIR/KIND.truth; the truth path is printed on success. FAT volumes are made
+with mkfs.fat and edited with mtools, NTFS volumes with mkntfs and ntfs_edit (our small
+libntfs-3g program); nothing is mounted. File contents come from a fixed seed, so the
+same KIND and seed always give the same files.
+
+Exit status: 0 success, 77 a needed tool is missing (the message names it), 1 any other
+failure.
+
+Truth format (UTF-8 text, one record a line, fields separated by one tab):
+    #sorvane-image-truth 1
+    volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES
+    file    VOLUME  STATE  PATH  SIZE  SHA256  FLAGS
+    dir     VOLUME  STATE  PATH  0     -       FLAGS
+FS is fat12, fat16, fat32 or ntfs; sectors are 512 bytes, START_SECTOR counts from the
+start of the image. STATE is "live" or "deleted". PATH starts at the volume's root, uses
+'/' and the long name, without a leading '/'. FLAGS is "-" or a comma-separated list of
+NAME or NAME=VALUE:
+    short=NAME.EXT        FAT 8.3 name of the entry
+    first_cluster=N       FAT first cluster; clusters=N cluster count
+    fragmented            the clusters were not one ascending run
+    overwritten           some of its clusters were given to a later file: its content is gone
+    in_deleted_folder     deleted together with a deleted folder
+    mft=N                 NTFS file record number
+    resident / nonresident  where NTFS kept the data
+    padding               a live file that only fills space
+"""
+
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+SECTOR = 512
+MIB = 1024 * 1024
+
+
+class MissingTool(Exception):
+    pass
+
+
+class BuildError(Exception):
+    pass
+
+
+def need(tool):
+    if shutil.which(tool) is None:
+        raise MissingTool(f"missing tool: {tool} (install the package that provides it)")
+
+
+def run(args, env=None, stdin=None):
+    result = subprocess.run(args, env=env, input=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        raise BuildError(f"{' '.join(args)} failed ({result.returncode}): "
+                         f"{result.stderr.decode('utf-8', 'replace').strip()}")
+    return result.stdout.decode("utf-8", "replace")
+
+
+def content(seed, path, size):
+    """Deterministic bytes of a file; known file kinds start with their real magic."""
+    data = bytearray(random.Random(f"{seed}:{path}").randbytes(size))
+    magic = {
+        ".jpg": b"\xff\xd8\xff\xe0\x00\x10JFIF\x00",
+        ".png": b"\x89PNG\r\n\x1a\n",
+        ".docx": b"PK\x03\x04",
+        ".xlsx": b"PK\x03\x04",
+        ".mp3": b"ID3\x03\x00",
+        ".mp4": b"\x00\x00\x00\x18ftypmp42",
+    }.get(os.path.splitext(path)[1].lower())
+    if magic and size >= len(magic):
+        data[:len(magic)] = magic
+    return bytes(data)
+
+
+class Entry:
+    def __init__(self, kind, path, order, size=0, sha="-"):
+        self.kind = kind  # "file" or "dir"
+        self.path = path  # "/A/b.txt"
+        self.size = size
+        self.sha = sha
+        self.created = order
+        self.deleted = None  # order of the deletion
+        self.flags = {}
+        self.clusters = []
+
+
+def plan(cluster, big_live, big_deleted):
+    """The files and folders every volume gets, as (op, path[, size]) in the order they happen.
+    Sizes are chosen around the cluster size so edge cases land on real boundaries."""
+    c = cluster
+    ops = [
+        ("mkdir", "/Docs"),
+        ("put", "/Docs/REPORT.TXT", c),
+        ("put", "/Docs/Quarterly financial report for the board.docx", 7 * c + 123),
+        ("mkdir", "/Docs/Notes"),
+        ("put", "/Docs/Notes/todo.txt", 1),
+        ("put", "/Docs/Notes/meeting notes from tuesday.txt", 300),
+        ("mkdir", "/Photos"),
+        ("put", "/Photos/IMG_0001.JPG", c + 1),
+        ("put", "/Photos/Été à la plage — Côte d'Azur.jpg", 5 * c + 77),
+        ("put", "/Photos/DSC00042.JPG", 3 * c),
+        ("put", "/Photos/Vacation pictures from the summer of 2023 number 7.jpg", 2 * c + 500),
+        ("put", "/Photos/tiny note.txt", 200),
+        ("mkdir", "/Music"),
+        ("put", "/Music/Grüße aus München.mp3", big_live),
+        ("mkdir", "/Videos"),
+        ("put", "/Videos/holiday video clip recorded on the beach.mp4", big_deleted),
+        ("put", "/empty.txt", 0),
+        ("put", "/one.bin", 1),
+        ("put", "/zero deleted.txt", 0),
+        ("put", "/x.bin", 1),
+        ("put", "/CLUSTER.BIN", c),
+        ("mkdir", "/Old Projects"),
+        ("put", "/Old Projects/plan.txt", 600),
+        ("put", "/Old Projects/Σχέδιο έργου.txt", 4 * c + 10),
+        ("mkdir", "/Old Projects/Archive 2019"),
+        ("put", "/Old Projects/Archive 2019/budget spreadsheet final version.xlsx", 9 * c + 1),
+        ("put", "/Old Projects/Archive 2019/a.txt", 10),
+        # A hole of one cluster, then a file larger than the hole: where the allocator
+        # fills the first free cluster the file is split around the live keeper.
+        ("mkdir", "/Frag"),
+        ("put", "/Frag/gap filler.bin", c),
+        ("put", "/Frag/keeper.bin", c),
+        ("del", "/Frag/gap filler.bin"),
+        ("put", "/Frag/split across two places.bin", 3 * c + 5),
+        # Deletions come last so no later file takes their clusters.
+        ("del", "/Photos/Été à la plage — Côte d'Azur.jpg"),
+        ("del", "/Photos/DSC00042.JPG"),
+        ("del", "/Photos/Vacation pictures from the summer of 2023 number 7.jpg"),
+        ("del", "/Photos/tiny note.txt"),
+        ("del", "/Videos/holiday video clip recorded on the beach.mp4"),
+        ("del", "/zero deleted.txt"),
+        ("del", "/x.bin"),
+        ("del", "/CLUSTER.BIN"),
+        ("del", "/Frag/split across two places.bin"),
+        ("deltree", "/Old Projects"),
+    ]
+    return ops
+
+
+class Volume:
+    """Common bookkeeping of one volume being built."""
+
+    def __init__(self, image, seed, staging):
+        self.image = image
+        self.seed = seed
+        self.staging = staging
+        self.entries = {}
+        self.order = 0
+
+    def tick(self):
+        self.order += 1
+        return self.order
+
+    def host_file(self, path, size):
+        data = content(self.seed, path, size)
+        host = os.path.join(self.staging, f"f{self.order}")
+        with open(host, "wb") as f:
+            f.write(data)
+        return host, hashlib.sha256(data).hexdigest()
+
+    def subtree(self, path):
+        """Live entries at or below `path`, deepest first."""
+        found = [e for e in self.entries.values()
+                 if e.deleted is None and (e.path == path or e.path.startswith(path + "/"))]
+        return sorted(found, key=lambda e: (-e.path.count("/"), e.kind == "dir"))
+
+    def apply(self, ops):
+        for op in ops:
+            getattr(self, "op_" + op[0])(*op[1:])
+        self.finish()
+
+    def truth_lines(self, index):
+        lines = []
+        for e in sorted(self.entries.values(), key=lambda e: e.created):
+            flags = ",".join(k if v is None else f"{k}={v}" for k, v in e.flags.items()) or "-"
+            state = "live" if e.deleted is None else "deleted"
+            lines.append("\t".join([e.kind, str(index), state, e.path.lstrip("/"), str(e.size), e.sha, flags]))
+        return lines
+
+
+class FatVolume(Volume):
+    def __init__(self, image, seed, staging):
+        super().__init__(image, seed, staging)
+        self.env = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8", MTOOLSRC="/dev/null")
+
+    def mtools(self, tool, *args):
+        return run([tool, "-i", self.image, *args], env=self.env)
+
+    def chains(self, entries):
+        """Reads the cluster chains of existing entries with mshowfat."""
+        files = [e for e in entries if not (e.kind == "file" and e.size == 0)]
+        if not files:
+            return
+        out = self.mtools("mshowfat", *["::" + e.path for e in files])
+        by_path = {"::" + e.path: e for e in files}
+        for line in out.splitlines():
+            m = re.match(r"^(::.*?) ((?:<[^>]*>\s*)+)$", line)
+            if not m or m.group(1) not in by_path:
+                continue
+            clusters = []
+            for lo, hi in re.findall(r"<(\d+)(?:-(\d+))?>", m.group(2)):
+                clusters.extend(range(int(lo), int(hi or lo) + 1))
+            e = by_path[m.group(1)]
+            e.clusters = clusters
+            if clusters:
+                e.flags["first_cluster"] = clusters[0]
+                e.flags["clusters"] = len(clusters)
+                if any(b != a + 1 for a, b in zip(clusters, clusters[1:])):
+                    e.flags["fragmented"] = None
+
+    def short_names(self):
+        """Reads the 8.3 names of every existing entry with one recursive mdir."""
+        out = self.mtools("mdir", "-/", "-a", "::/")
+        folder = None
+        by_path = {e.path.lower(): e for e in self.entries.values() if e.deleted is None}
+        entry_re = re.compile(r"^(.{8}) (.{3}) +(?:<DIR>|[\d ]+?) +\d{4}-\d\d-\d\d +\d+:\d\d(?:  (.*))?$")
+        for line in out.splitlines():
+            if line.startswith("Directory for ::"):
+                folder = line[len("Directory for ::"):].rstrip("/")
+                continue
+            m = entry_re.match(line)
+            if folder is None or not m:
+                continue
+            base, ext = m.group(1).rstrip(), m.group(2).rstrip()
+            if base in (".", ".."):
+                continue
+            short = (base + ("." + ext if ext else "")).upper()
+            name = m.group(3) if m.group(3) else (base + ("." + ext if ext else ""))
+            e = by_path.get((folder + "/" + name).lower())
+            if e is not None:
+                e.flags["short"] = short
+
+    def op_mkdir(self, path):
+        self.mtools("mmd", "::" + path)
+        self.entries[path] = Entry("dir", path, self.tick())
+
+    def op_put(self, path, size, padding=False):
+        order = self.tick()
+        host, sha = self.host_file(path, size)
+        self.mtools("mcopy", host, "::" + path)
+        os.unlink(host)
+        e = Entry("file", path, order, size, sha)
+        if padding:
+            e.flags["padding"] = None
+        self.entries[path] = e
+
+    def op_del(self, path):
+        e = self.entries[path]
+        self.chains([e])
+        self.mtools("mdel", "::" + path)
+        e.deleted = self.tick()
+
+    def op_deltree(self, path):
+        tree = self.subtree(path)
+        self.chains(tree)
+        self.mtools("mdeltree", "::" + path)
+        order = self.tick()
+        for e in tree:
+            e.deleted = order
+            if e.path != path:
+                e.flags["in_deleted_folder"] = None
+
+    def apply(self, ops):
+        # Short names are read once, just before the first deletion that is not part of
+        # the fragmentation set-up, when every entry the truth names still exists.
+        first_final = next(i for i, op in enumerate(ops) if op[0] in ("del", "deltree")
+                           and not op[1].startswith("/Frag/gap"))
+        for i, op in enumerate(ops):
+            if i == first_final:
+                self.short_names()
+            getattr(self, "op_" + op[0])(*op[1:])
+        self.finish()
+
+    def finish(self):
+        self.chains([e for e in self.entries.values() if e.deleted is None])
+        for e in self.entries.values():
+            if e.deleted is None or not e.clusters:
+                continue
+            mine = set(e.clusters)
+            for other in self.entries.values():
+                later = other.created > e.deleted or other.deleted is None
+                if other is not e and later and mine.intersection(other.clusters):
+                    e.flags["overwritten"] = None
+                    break
+
+
+class NtfsVolume(Volume):
+    def __init__(self, image, seed, staging, tool):
+        super().__init__(image, seed, staging)
+        self.tool = tool
+        self.script = []
+        self.pending_hosts = []
+
+    def op_mkdir(self, path):
+        self.script.append(f"mkdir\t{path}")
+        self.entries[path] = Entry("dir", path, self.tick())
+
+    def op_put(self, path, size, padding=False):
+        order = self.tick()
+        host, sha = self.host_file(path, size)
+        self.script.append(f"put\t{host}\t{path}")
+        self.entries[path] = Entry("file", path, order, size, sha)
+
+    def op_del(self, path):
+        self.script.append(f"rm\t{path}")
+        self.entries[path].deleted = self.tick()
+
+    def op_deltree(self, path):
+        # NTFS deletes a folder only when it is empty: children first, deepest first.
+        order = self.tick()
+        for e in self.subtree(path):
+            self.script.append(f"{'rm' if e.kind == 'file' else 'rmdir'}\t{e.path}")
+            e.deleted = order
+            if e.path != path:
+                e.flags["in_deleted_folder"] = None
+
+    def finish(self):
+        script = os.path.join(self.staging, "ops.txt")
+        with open(script, "w", encoding="utf-8") as f:
+            f.write("\n".join(self.script) + "\n")
+        out = run([self.tool, self.image, script])
+        for line in out.splitlines():
+            fields = line.split("\t")
+            if len(fields) >= 3 and fields[0] == "created" and fields[1] in self.entries:
+                e = self.entries[fields[1]]
+                e.flags["mft"] = int(fields[2])
+                if len(fields) >= 4 and e.kind == "file":
+                    e.flags[fields[3]] = None
+
+
+def boot_cluster_bytes(image, offset=0):
+    with open(image, "rb") as f:
+        f.seek(offset)
+        boot = f.read(SECTOR)
+    bytes_per_sector, sectors_per_cluster = struct.unpack_from("<HB", boot, 11)
+    return bytes_per_sector * sectors_per_cluster
+
+
+def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, ops=None, padding_mib=0):
+    need("mkfs.fat")
+    for tool in ("mcopy", "mmd", "mdel", "mdeltree", "mshowfat", "mdir"):
+        need(tool)
+    with open(image, "wb") as f:
+        f.truncate(size_mib * MIB)
+    run(["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(SECTOR), "-h", str(hidden),
+         "-n", f"SORVANE{bits}", "-i", "5A0E0000", image])
+    cluster = sectors_per_cluster * SECTOR
+    vol = FatVolume(image, seed, staging)
+    if padding_mib:
+        # Live files that push everything after them past cluster 65536.
+        vol.op_mkdir("/Padding")
+        vol.entries["/Padding"].flags["padding"] = None
+        for i in range(0, padding_mib, 8):
+            vol.op_put(f"/Padding/fill-{i // 8:02d}.bin", min(8, padding_mib - i) * MIB, padding=True)
+    vol.apply(ops if ops is not None else plan(cluster, 2 * MIB + 333, 3 * MIB // 2 + 7))
+    return vol, cluster
+
+
+def without_fragmentation(ops):
+    # The fragmentation set-up relies on an allocator that fills the first free cluster;
+    # libntfs-3g allocates forward, so on NTFS it would only make an unflagged deleted file.
+    return [op for op in ops if not op[1].startswith("/Frag")]
+
+
+def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, ops=None):
+    need("mkntfs")
+    if not tool or not os.access(tool, os.X_OK):
+        raise MissingTool("missing tool: ntfs_edit (build it; it needs the libntfs-3g development files)")
+    with open(image, "wb") as f:
+        f.truncate(size_mib * MIB)
+    run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden), "-H", "64", "-S", "32",
+         "-L", "SORVANE", image])
+    cluster = boot_cluster_bytes(image)
+    vol = NtfsVolume(image, seed, staging, tool)
+    vol.apply(without_fragmentation(ops if ops is not None else plan(cluster, 2 * MIB + 333, 3 * MIB // 2 + 7)))
+    return vol, cluster
+
+
+def small_plan(cluster):
+    """A lighter set for the volumes of a partitioned disk: no file of several MiB."""
+    return plan(cluster, 20 * cluster + 3, 12 * cluster + 9)
+
+
+def build(kind, out, seed, ntfs_tool):
+    image = os.path.join(out, f"{kind}.img")
+    staging = tempfile.mkdtemp(prefix="sorvane-stage-", dir=out)
+    volumes = []  # (fs, start sector, sector count, cluster bytes, Volume)
+    try:
+        if kind == "fat12":
+            vol, c = make_fat(image, 12, 8, 8, seed, staging)
+            volumes.append(("fat12", 0, 8 * MIB // SECTOR, c, vol))
+        elif kind == "fat16":
+            vol, c = make_fat(image, 16, 24, 4, seed, staging)
+            volumes.append(("fat16", 0, 24 * MIB // SECTOR, c, vol))
+        elif kind == "fat32":
+            # 512-byte clusters: 34 MiB of live padding puts later files past cluster 65536.
+            vol, c = make_fat(image, 32, 48, 1, seed, staging, padding_mib=34)
+            volumes.append(("fat32", 0, 48 * MIB // SECTOR, c, vol))
+        elif kind == "ntfs":
+            vol, c = make_ntfs(image, 24, seed, staging, ntfs_tool)
+            volumes.append(("ntfs", 0, 24 * MIB // SECTOR, c, vol))
+        elif kind == "mbr":
+            need("sfdisk")
+            need("dd")
+            fat_start, fat_mib = 2048, 34
+            ntfs_start, ntfs_mib = fat_start + fat_mib * MIB // SECTOR, 16
+            total_mib = 1 + fat_mib + ntfs_mib + 1
+            with open(image, "wb") as f:
+                f.truncate(total_mib * MIB)
+            layout = (f"label: dos\nunit: sectors\n"
+                      f"start={fat_start}, size={fat_mib * MIB // SECTOR}, type=c\n"
+                      f"start={ntfs_start}, size={ntfs_mib * MIB // SECTOR}, type=7\n")
+            run(["sfdisk", "--no-reread", "--no-tell-kernel", "-q", image], stdin=layout.encode())
+            fat_image = os.path.join(staging, "part1.img")
+            ntfs_image = os.path.join(staging, "part2.img")
+            fat, fc = make_fat(fat_image, 32, fat_mib, 1, seed, staging, hidden=fat_start, ops=small_plan(512))
+            ntfs, nc = make_ntfs(ntfs_image, ntfs_mib, seed, staging, ntfs_tool, hidden=ntfs_start,
+                                 ops=small_plan(4096))
+            for part, start in ((fat_image, fat_start), (ntfs_image, ntfs_start)):
+                run(["dd", f"if={part}", f"of={image}", "bs=512", f"seek={start}", "conv=notrunc,sparse",
+                     "status=none"])
+            volumes.append(("fat32", fat_start, fat_mib * MIB // SECTOR, fc, fat))
+            volumes.append(("ntfs", ntfs_start, ntfs_mib * MIB // SECTOR, nc, ntfs))
+        else:
+            raise BuildError(f"unknown image kind {kind}")
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+
+    truth = os.path.join(out, f"{kind}.truth")
+    lines = ["#sorvane-image-truth 1"]
+    for i, (fs, start, count, cluster, _) in enumerate(volumes):
+        lines.append("\t".join(["volume", str(i), fs, str(start), str(count), str(cluster)]))
+    for i, (_, _, _, _, vol) in enumerate(volumes):
+        lines.extend(vol.truth_lines(i))
+    with open(truth, "w", encoding="utf-8") as f:
+        f.write("\n".join(lines) + "\n")
+    return truth
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
+    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr"])
+    parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
+    parser.add_argument("--seed", type=int, default=20240607)
+    parser.add_argument("--ntfs-edit", default=os.environ.get("SORVANE_NTFS_EDIT", ""),
+                        help="path of the ntfs_edit program (needed for ntfs and mbr)")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    try:
+        print(build(args.kind, args.out, args.seed, args.ntfs_edit))
+    except MissingTool as e:
+        print(e, file=sys.stderr)
+        return 77
+    except BuildError as e:
+        print(e, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
