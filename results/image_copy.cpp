@@ -1,0 +1,216 @@
+#include "results/image_copy.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <system_error>
+
+#include "device/boot_sector.h"
+#include "device/partition_details.h"
+#include "platform/block_device.h"
+#include "platform/drive_table.h"
+#include "platform/mount_table.h"
+#include "platform/result_codes.h"
+#include "platform/system_root.h"
+#include "platform/volume_registry.h"
+#include "results/size_text.h"
+
+namespace sorvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kEstimateInterval = std::chrono::milliseconds(5000);
+// FAT32 stores a file's size in 32 bits: 4 GiB - 1 bytes at most.
+constexpr uint64_t kFat32Limit = uint64_t{4} << 30;
+constexpr uint64_t kFatLimit = uint64_t{2} << 30;
+
+std::filesystem::path FolderOf(const std::filesystem::path& imagePath) {
+    std::filesystem::path folder = imagePath.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
+// The boot sector of a mounted volume's device, to tell FAT widths and what a
+// "fuseblk" mount serves. False when the device cannot be read (no rights).
+bool ReadBootSectorOf(const std::string& source, std::vector<uint8_t>& sector) {
+    if (source.empty() || source.front() != '/') return false;
+    FileHandle handle;
+    if (OpenReadOnly(SystemPath(source), handle) != kSuccess) return false;
+    sector.assign(512, 0);
+    size_t got = 0;
+    return handle.ReadAt(0, sector.data(), sector.size(), got) == kSuccess && got == sector.size();
+}
+
+}  // namespace
+
+int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, int diskNumber,
+                     uint64_t startSector, uint64_t sectorCount, void* userData) {
+    job.startSector = startSector;
+    job.sectorCount = sectorCount;
+    job.userData = userData;
+    job.bytesPerSector = 512;
+    job.sectorsCopied = 0;
+    job.failedSector = 0;
+    job.image.Close();
+    int rc = OpenPhysicalDriveReader(job.disk, diskNumber);
+    if (rc != kSuccess) return rc;
+    DriveGeometry geometry;
+    rc = QueryDriveGeometry(job.disk.handle, geometry);
+    if (rc != kSuccess) return rc;
+    if (geometry.bytesPerSector) job.bytesPerSector = geometry.bytesPerSector;
+    uint64_t length = 0;
+    rc = QueryDeviceLength(job.disk.handle, length);
+    if (rc != kSuccess) return rc;
+    uint64_t diskSectors = length / job.bytesPerSector;
+    if (diskSectors == 0) diskSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
+    if (startSector > diskSectors) return kErrInvalidParameter;
+    if (job.sectorCount == 0) job.sectorCount = diskSectors - startSector;
+    if (job.sectorCount == 0 || job.sectorCount > diskSectors - startSector) return kErrInvalidParameter;
+    // The copy must never write into what it reads, nor through a device node.
+    std::error_code ec;
+    if (std::filesystem::exists(imagePath, ec) &&
+        (!std::filesystem::is_regular_file(imagePath, ec) || IsImageSource(imagePath, diskNumber)))
+        return kErrAccessDenied;
+    return OpenForWriting(imagePath, WriteMode::kCreateOrTruncate, job.image);
+}
+
+int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64_t sectorCount,
+                 const std::filesystem::path& imagePath, void* userData) {
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kImageCopyChunk]);
+    if (!buffer) return kErrNotEnoughMemory;
+    const Clock::time_point started = Clock::now();
+    Clock::time_point lastEstimate = started;
+    int64_t secondsLeft = -1;
+
+    int rc = OpenImageCopyJob(job, imagePath, diskNumber, startSector, sectorCount, userData);
+    const uint64_t bytesPerSector = job.bytesPerSector;
+    const uint64_t total = job.sectorCount * bytesPerSector;
+    const uint64_t base = job.startSector * bytesPerSector;
+    uint64_t done = 0;
+    while (rc == kSuccess && done < total) {
+        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(kImageCopyChunk, total - done));
+        size_t got = 0;
+        while (got < chunk) {
+            size_t n = 0;
+            int readRc = job.disk.handle.ReadAt(base + done + got, buffer.get() + got, chunk - got, n);
+            got += n;
+            if (readRc != kSuccess || n == 0) {
+                job.failedSector = (base + done + got) / bytesPerSector;
+                rc = kErrReadFault;
+                break;
+            }
+        }
+        if (rc != kSuccess) break;
+        rc = job.image.Write(buffer.get(), chunk);
+        if (rc != kSuccess) break;
+        done += chunk;
+        job.sectorsCopied = done / bytesPerSector;
+
+        const Clock::time_point now = Clock::now();
+        if (now - lastEstimate >= kEstimateInterval) {
+            lastEstimate = now;
+            auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - started).count();
+            uint64_t rate = done / static_cast<uint64_t>(std::max<int64_t>(1, seconds));
+            secondsLeft = rate ? static_cast<int64_t>((total - done) / rate) : -1;
+        }
+        if (job.progress) {
+            int answer = job.progress(userData, static_cast<int>(done * 100 / total), done / bytesPerSector,
+                                      total / bytesPerSector, secondsLeft);
+            if (answer != 0) rc = answer;
+        }
+    }
+    // A write the system had only buffered can still fail; the image is not
+    // reported complete before it is on the medium.
+    if (rc == kSuccess) rc = job.image.Sync();
+    job.image.Close();
+    job.disk.Close();
+    return rc;
+}
+
+bool IsImageSource(const std::filesystem::path& imagePath, int diskNumber) {
+    auto drive = DriveTable::Instance().Drive(diskNumber);
+    if (!drive) return false;
+    std::error_code ec;
+    return std::filesystem::equivalent(imagePath, drive->node, ec) && !ec;
+}
+
+const char* MessageIdOf(ImageDestinationVerdict verdict) {
+    switch (verdict) {
+        case ImageDestinationVerdict::kOnImagedVolume: return "MSG0218";
+        case ImageDestinationVerdict::kFat32TooLarge: return "MSG0220";
+        case ImageDestinationVerdict::kFatTooLarge: return "MSG0219";
+        case ImageDestinationVerdict::kNotEnoughSpace: return "MSG0221";
+        case ImageDestinationVerdict::kAccepted: break;
+    }
+    return "";
+}
+
+std::string FileSystemNameOfFolder(const std::filesystem::path& folder) {
+    uint64_t device = 0;
+    if (GetPathDeviceNumber(folder, device) != kSuccess) return {};
+    for (const MountEntry& m : ReadMountTable()) {
+        if (MakeDeviceNumber(m.major, m.minor) != device) continue;
+        std::vector<uint8_t> boot;
+        bool haveBoot = (m.fsType == "vfat" || m.fsType == "msdos" || m.fsType == "fuseblk") &&
+                        ReadBootSectorOf(m.source, boot);
+        if (m.fsType == "fuseblk" && haveBoot && IsExfatBootSector(boot.data(), boot.size())) return "exFAT";
+        // Without the boot sector, vfat counts as FAT32: its 4 GiB file limit binds every FAT width.
+        int fatBits = haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
+        return FileSystemNameFromMountType(m.fsType, fatBits);
+    }
+    return {};
+}
+
+ImageDestinationVerdict CheckImageDestination(const std::filesystem::path& imagePath,
+                                              const std::vector<uint64_t>& imagedDevices, uint64_t imageBytes) {
+    const std::filesystem::path folder = FolderOf(imagePath);
+    uint64_t device = 0;
+    if (GetPathDeviceNumber(folder, device) != kSuccess) return ImageDestinationVerdict::kAccepted;
+    if (std::find(imagedDevices.begin(), imagedDevices.end(), device) != imagedDevices.end())
+        return ImageDestinationVerdict::kOnImagedVolume;
+    // Compared by name exactly: "FAT32" and "exFAT" also contain "FAT", and
+    // neither has FAT16's 2 GiB limit.
+    const std::string fileSystem = FileSystemNameOfFolder(folder);
+    if (fileSystem == "FAT32" && imageBytes >= kFat32Limit) return ImageDestinationVerdict::kFat32TooLarge;
+    if (fileSystem == "FAT" && imageBytes > kFatLimit) return ImageDestinationVerdict::kFatTooLarge;
+    uint64_t total = 0, free = 0;
+    if (GetPathSpace(folder, total, free) == kSuccess && free <= imageBytes)
+        return ImageDestinationVerdict::kNotEnoughSpace;
+    return ImageDestinationVerdict::kAccepted;
+}
+
+std::vector<uint64_t> ImagedDeviceNumbers(const VolumeEntry* partition, int diskNumber) {
+    if (partition) {
+        auto info = VolumeRegistry::Instance().Get(partition->letter);
+        if (partition->IsVolume() && info && info->deviceNumber) return {info->deviceNumber};
+        // A region or an unregistered volume: anything on its disk counts.
+        return DeviceNumbersOfDisk(partition->diskNumber);
+    }
+    return DeviceNumbersOfDisk(diskNumber);
+}
+
+uint64_t ImageSizeOf(const VolumeEntry* partition, int diskNumber) {
+    if (partition) return partition->length * DriveSectorSizeOf(partition->diskNumber);
+    uint64_t length = 0;
+    return GetDiskLength(diskNumber, length) == kSuccess ? length : 0;
+}
+
+std::string ProposedImageName(const VolumeEntry* partition, int diskNumber) {
+    char name[256];
+    if (!partition) {
+        std::snprintf(name, sizeof name, "Physical Disk %d", diskNumber + 1);
+        return name;
+    }
+    if (!partition->IsVolume()) {
+        std::snprintf(name, sizeof name, "Physical Disk %d (%s)", partition->diskNumber + 1,
+                      FormatSizeText(partition->totalBytes).c_str());
+        return name;
+    }
+    std::snprintf(name, sizeof name, "%d (%s, %s)", int(partition->letter), partition->fileSystemName.c_str(),
+                  FormatSizeText(partition->totalBytes).c_str());
+    return name;
+}
+
+}  // namespace sorvane
