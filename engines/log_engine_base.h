@@ -1,0 +1,66 @@
+// The behaviour every engine that keeps its results in its own scan log shares:
+// browsing folder by folder, counting, folder paths, extension search, and the
+// recovery and preview of items. An engine adds how one file's bytes are
+// copied and which folder key its root has. Used by the deep engines.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "engines/file_recovery_parse.h"
+#include "engines/folder_key.h"
+#include "platform/file_handle.h"
+#include "results/scan_log.h"
+
+namespace sorvane {
+
+class CLogEngineBase : public IFileRecoveryParse {
+public:
+    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                     int weight) override;
+    int Scan(const std::string*) override { return 0; }
+    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
+    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                    uint32_t baseDepth) override;
+    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    int LoadAllocationMap() override { return 0; }
+    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+
+    // The scan log; null before the first scan log was started.
+    CScanLog* Log() { return log_.get(); }
+
+protected:
+    // Replaces the scan log by a new one opened under `name`. Returns 0 or the result code.
+    int ReplaceLog(const std::string& name);
+    // The folder key of the volume root.
+    virtual FolderKey RootKey() const = 0;
+    // Copies the data of file `record` into `out` (open for writing, at 0),
+    // reporting to the copy progress callback. Returns 0, a result code, or the
+    // callback's non-zero answer.
+    virtual int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                             const std::filesystem::path& destination) = 0;
+
+    int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
+
+    std::unique_ptr<CScanLog> log_;
+    ScanProgressCallback scanProgress_ = nullptr;
+    CopyProgressCallback copyProgress_ = nullptr;
+    void* userData_ = nullptr;
+    int weight_ = 100;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUserData_ = nullptr;
+};
+
+// The number of '/' and '\' characters of a path text, its last character
+// excepted: the depth measure that folder recovery works with.
+uint32_t SeparatorDepth(const std::string& pathText);
+
+}  // namespace sorvane
