@@ -17,9 +17,13 @@
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
 // cluster, one cluster + 1, many clusters and (not on kMbr) 1.5 and 2 MiB, deleted
-// files, a deleted folder tree (/Old Projects) and live files. FAT volumes also hold
-// /Frag, where a deleted file is split around a live one when the allocator fills the
-// first free cluster (FAT12, FAT16: flagged "fragmented").
+// files, a deleted folder tree (/Old Projects) and live files. Deletions come after
+// every other write, so deleted files keep their clusters (and NTFS file records).
+// /Frag holds the fragmentation cases: on FAT a hole of one cluster is refilled by a
+// larger file that is then deleted (split on FAT12/FAT16, whose allocator fills the first
+// free cluster; the hole's first owner is "overwritten"); on NTFS files grow after a
+// neighbour was written, so their data lies in two runs ("Frag/grown in two steps.bin",
+// deleted), and one starts resident and moves out of its record when it grows.
 //
 // Truth file (KIND.truth beside KIND.img; UTF-8, one record a line, tab-separated):
 //   #sorvane-image-truth 1
@@ -29,10 +33,12 @@
 // FS: fat12 / fat16 / fat32 / ntfs. Sectors are 512 bytes from the image's start.
 // STATE: live / deleted. PATH: from the volume root, '/'-separated long names, no
 // leading '/'. FLAGS: "-" or comma-separated NAME or NAME=VALUE:
-//   short=NAME.EXT (FAT 8.3 name, as mtools decodes it), first_cluster=N, clusters=N,
+//   short=NAME.EXT (FAT 8.3 name, as mtools decodes it; non-ASCII letters are mapped by
+//   mtools' code page), first_cluster=N (NTFS: first LCN of the data), clusters=N,
 //   fragmented (not one ascending run), overwritten (a later file took some of its
 //   clusters: the content is gone), in_deleted_folder, mft=N (NTFS file record),
-//   resident / nonresident (NTFS data), padding (live filler).
+//   record_reused (NTFS: a later entry took the record), resident / nonresident (NTFS
+//   data), padding (live filler). Folders carry no size and no hash.
 //
 // Typical use:
 //   testkit::TempDir dir;

@@ -22,11 +22,12 @@ start of the image. STATE is "live" or "deleted". PATH starts at the volume's ro
 '/' and the long name, without a leading '/'. FLAGS is "-" or a comma-separated list of
 NAME or NAME=VALUE:
     short=NAME.EXT        FAT 8.3 name of the entry
-    first_cluster=N       FAT first cluster; clusters=N cluster count
+    first_cluster=N       first cluster (NTFS: first LCN of the data); clusters=N cluster count
     fragmented            the clusters were not one ascending run
     overwritten           some of its clusters were given to a later file: its content is gone
     in_deleted_folder     deleted together with a deleted folder
     mft=N                 NTFS file record number
+    record_reused         NTFS: a later entry took its file record
     resident / nonresident  where NTFS kept the data
     padding               a live file that only fills space
 """
@@ -95,9 +96,10 @@ class Entry:
         self.clusters = []
 
 
-def plan(cluster, big_live, big_deleted):
+def plan(cluster, big_live, big_deleted, fragments):
     """The files and folders every volume gets, as (op, path[, size]) in the order they happen.
-    Sizes are chosen around the cluster size so edge cases land on real boundaries."""
+    Sizes are chosen around the cluster size so edge cases land on real boundaries.
+    `fragments` is (set-up ops, final deletions) of the volume's fragmentation case."""
     c = cluster
     ops = [
         ("mkdir", "/Docs"),
@@ -127,13 +129,7 @@ def plan(cluster, big_live, big_deleted):
         ("mkdir", "/Old Projects/Archive 2019"),
         ("put", "/Old Projects/Archive 2019/budget spreadsheet final version.xlsx", 9 * c + 1),
         ("put", "/Old Projects/Archive 2019/a.txt", 10),
-        # A hole of one cluster, then a file larger than the hole: where the allocator
-        # fills the first free cluster the file is split around the live keeper.
-        ("mkdir", "/Frag"),
-        ("put", "/Frag/gap filler.bin", c),
-        ("put", "/Frag/keeper.bin", c),
-        ("del", "/Frag/gap filler.bin"),
-        ("put", "/Frag/split across two places.bin", 3 * c + 5),
+        *fragments[0],
         # Deletions come last so no later file takes their clusters.
         ("del", "/Photos/Été à la plage — Côte d'Azur.jpg"),
         ("del", "/Photos/DSC00042.JPG"),
@@ -143,10 +139,44 @@ def plan(cluster, big_live, big_deleted):
         ("del", "/zero deleted.txt"),
         ("del", "/x.bin"),
         ("del", "/CLUSTER.BIN"),
-        ("del", "/Frag/split across two places.bin"),
         ("deltree", "/Old Projects"),
+        *fragments[1],
     ]
     return ops
+
+
+def fat_fragments(cluster):
+    """A hole of one cluster, then a file larger than the hole: where the allocator fills
+    the first free cluster (FAT12, FAT16) the file is split around the live keeper."""
+    c = cluster
+    return [
+        ("mkdir", "/Frag"),
+        ("put", "/Frag/gap filler.bin", c),
+        ("put", "/Frag/keeper.bin", c),
+        ("del", "/Frag/gap filler.bin"),
+        ("put", "/Frag/split across two places.bin", 3 * c + 5),
+    ], [
+        ("del", "/Frag/split across two places.bin"),
+    ]
+
+
+def ntfs_fragments(cluster):
+    """Files that grow after a neighbour was written end up in two runs; one stays live,
+    one is deleted, and one starts resident and moves out when it grows."""
+    c = cluster
+    return [
+        ("mkdir", "/Frag"),
+        ("put", "/Frag/grown in two steps.bin", c),
+        ("put", "/Frag/keeper.bin", c),
+        ("put", "/Frag/live and grown.bin", c + 100),
+        ("put", "/Frag/tiny then big.txt", 300),
+        ("append", "/Frag/grown in two steps.bin", 3 * c + 5),
+        ("append", "/Frag/live and grown.bin", 2 * c),
+        ("append", "/Frag/tiny then big.txt", 2 * c + 1),
+    ], [
+        ("del", "/Frag/grown in two steps.bin"),
+        ("del", "/Frag/tiny then big.txt"),
+    ]
 
 
 class Volume:
@@ -180,6 +210,31 @@ class Volume:
         for op in ops:
             getattr(self, "op_" + op[0])(*op[1:])
         self.finish()
+        self.mark_overwritten()
+
+    @staticmethod
+    def set_clusters(e, clusters):
+        e.clusters = clusters
+        for flag in ("first_cluster", "clusters", "fragmented"):
+            e.flags.pop(flag, None)
+        if clusters:
+            e.flags["first_cluster"] = clusters[0]
+            e.flags["clusters"] = len(clusters)
+            if any(b != a + 1 for a, b in zip(clusters, clusters[1:])):
+                e.flags["fragmented"] = None
+
+    def mark_overwritten(self):
+        """A deleted entry whose clusters went to an entry made after the deletion, or to
+        one still live at the end, no longer holds its content."""
+        for e in self.entries.values():
+            if e.deleted is None or not e.clusters:
+                continue
+            mine = set(e.clusters)
+            for other in self.entries.values():
+                later = other.created > e.deleted or other.deleted is None
+                if other is not e and later and mine.intersection(other.clusters):
+                    e.flags["overwritten"] = None
+                    break
 
     def truth_lines(self, index):
         lines = []
@@ -212,17 +267,11 @@ class FatVolume(Volume):
             clusters = []
             for lo, hi in re.findall(r"<(\d+)(?:-(\d+))?>", m.group(2)):
                 clusters.extend(range(int(lo), int(hi or lo) + 1))
-            e = by_path[m.group(1)]
-            e.clusters = clusters
-            if clusters:
-                e.flags["first_cluster"] = clusters[0]
-                e.flags["clusters"] = len(clusters)
-                if any(b != a + 1 for a, b in zip(clusters, clusters[1:])):
-                    e.flags["fragmented"] = None
+            self.set_clusters(by_path[m.group(1)], clusters)
 
-    def short_names(self):
-        """Reads the 8.3 names of every existing entry with one recursive mdir."""
-        out = self.mtools("mdir", "-/", "-a", "::/")
+    def short_names(self, folder="/", recursive=True):
+        """Reads the 8.3 names of the existing entries in a folder (and below) with mdir."""
+        out = self.mtools("mdir", *(["-/"] if recursive else []), "-a", "::" + folder)
         folder = None
         by_path = {e.path.lower(): e for e in self.entries.values() if e.deleted is None}
         entry_re = re.compile(r"^(.{8}) (.{3}) +(?:<DIR>|[\d ]+?) +\d{4}-\d\d-\d\d +\d+:\d\d(?:  (.*))?$")
@@ -259,12 +308,15 @@ class FatVolume(Volume):
     def op_del(self, path):
         e = self.entries[path]
         self.chains([e])
+        self.short_names(os.path.dirname(path), recursive=False)
         self.mtools("mdel", "::" + path)
         e.deleted = self.tick()
 
     def op_deltree(self, path):
         tree = self.subtree(path)
         self.chains(tree)
+        self.short_names(os.path.dirname(path), recursive=False)
+        self.short_names(path)
         self.mtools("mdeltree", "::" + path)
         order = self.tick()
         for e in tree:
@@ -272,28 +324,10 @@ class FatVolume(Volume):
             if e.path != path:
                 e.flags["in_deleted_folder"] = None
 
-    def apply(self, ops):
-        # Short names are read once, just before the first deletion that is not part of
-        # the fragmentation set-up, when every entry the truth names still exists.
-        first_final = next(i for i, op in enumerate(ops) if op[0] in ("del", "deltree")
-                           and not op[1].startswith("/Frag/gap"))
-        for i, op in enumerate(ops):
-            if i == first_final:
-                self.short_names()
-            getattr(self, "op_" + op[0])(*op[1:])
-        self.finish()
-
     def finish(self):
-        self.chains([e for e in self.entries.values() if e.deleted is None])
-        for e in self.entries.values():
-            if e.deleted is None or not e.clusters:
-                continue
-            mine = set(e.clusters)
-            for other in self.entries.values():
-                later = other.created > e.deleted or other.deleted is None
-                if other is not e and later and mine.intersection(other.clusters):
-                    e.flags["overwritten"] = None
-                    break
+        live = [e for e in self.entries.values() if e.deleted is None]
+        self.chains(live)
+        self.short_names()
 
 
 class NtfsVolume(Volume):
@@ -301,7 +335,6 @@ class NtfsVolume(Volume):
         super().__init__(image, seed, staging)
         self.tool = tool
         self.script = []
-        self.pending_hosts = []
 
     def op_mkdir(self, path):
         self.script.append(f"mkdir\t{path}")
@@ -312,6 +345,17 @@ class NtfsVolume(Volume):
         host, sha = self.host_file(path, size)
         self.script.append(f"put\t{host}\t{path}")
         self.entries[path] = Entry("file", path, order, size, sha)
+
+    def op_append(self, path, extra):
+        self.tick()
+        e = self.entries[path]
+        data = content(self.seed, path, e.size + extra)
+        host = os.path.join(self.staging, f"f{self.order}")
+        with open(host, "wb") as f:
+            f.write(data[e.size:])
+        self.script.append(f"append\t{host}\t{path}")
+        e.size += extra
+        e.sha = hashlib.sha256(data).hexdigest()
 
     def op_del(self, path):
         self.script.append(f"rm\t{path}")
@@ -332,12 +376,31 @@ class NtfsVolume(Volume):
             f.write("\n".join(self.script) + "\n")
         out = run([self.tool, self.image, script])
         for line in out.splitlines():
+            # created|appended PATH RECORD dir|resident|nonresident LCN+COUNT/...
             fields = line.split("\t")
-            if len(fields) >= 3 and fields[0] == "created" and fields[1] in self.entries:
-                e = self.entries[fields[1]]
-                e.flags["mft"] = int(fields[2])
-                if len(fields) >= 4 and e.kind == "file":
-                    e.flags[fields[3]] = None
+            if len(fields) != 5 or fields[0] not in ("created", "appended") or fields[1] not in self.entries:
+                continue
+            e = self.entries[fields[1]]
+            e.flags["mft"] = int(fields[2])
+            if e.kind != "file":
+                continue
+            e.flags.pop("resident", None)
+            e.flags.pop("nonresident", None)
+            e.flags[fields[3]] = None
+            clusters = []
+            if fields[4] != "-":
+                for extent in fields[4].split("/"):
+                    lcn, count = extent.split("+")
+                    clusters.extend(range(int(lcn), int(lcn) + int(count)))
+            self.set_clusters(e, clusters)
+        # A record given to a later entry no longer describes the deleted one.
+        for e in self.entries.values():
+            if e.deleted is None or "mft" not in e.flags:
+                continue
+            if any(o is not e and o.created > e.deleted and o.flags.get("mft") == e.flags["mft"]
+                   for o in self.entries.values()):
+                e.flags["record_reused"] = None
+                e.flags["overwritten"] = None
 
 
 def boot_cluster_bytes(image, offset=0):
@@ -348,7 +411,7 @@ def boot_cluster_bytes(image, offset=0):
     return bytes_per_sector * sectors_per_cluster
 
 
-def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, ops=None, padding_mib=0):
+def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, sizes=None, padding_mib=0):
     need("mkfs.fat")
     for tool in ("mcopy", "mmd", "mdel", "mdeltree", "mshowfat", "mdir"):
         need(tool)
@@ -364,17 +427,11 @@ def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0
         vol.entries["/Padding"].flags["padding"] = None
         for i in range(0, padding_mib, 8):
             vol.op_put(f"/Padding/fill-{i // 8:02d}.bin", min(8, padding_mib - i) * MIB, padding=True)
-    vol.apply(ops if ops is not None else plan(cluster, 2 * MIB + 333, 3 * MIB // 2 + 7))
+    vol.apply(plan(cluster, *(sizes or (2 * MIB + 333, 3 * MIB // 2 + 7)), fat_fragments(cluster)))
     return vol, cluster
 
 
-def without_fragmentation(ops):
-    # The fragmentation set-up relies on an allocator that fills the first free cluster;
-    # libntfs-3g allocates forward, so on NTFS it would only make an unflagged deleted file.
-    return [op for op in ops if not op[1].startswith("/Frag")]
-
-
-def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, ops=None):
+def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
     need("mkntfs")
     if not tool or not os.access(tool, os.X_OK):
         raise MissingTool("missing tool: ntfs_edit (build it; it needs the libntfs-3g development files)")
@@ -384,13 +441,8 @@ def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, ops=None):
          "-L", "SORVANE", image])
     cluster = boot_cluster_bytes(image)
     vol = NtfsVolume(image, seed, staging, tool)
-    vol.apply(without_fragmentation(ops if ops is not None else plan(cluster, 2 * MIB + 333, 3 * MIB // 2 + 7)))
+    vol.apply(plan(cluster, *(sizes or (2 * MIB + 333, 3 * MIB // 2 + 7)), ntfs_fragments(cluster)))
     return vol, cluster
-
-
-def small_plan(cluster):
-    """A lighter set for the volumes of a partitioned disk: no file of several MiB."""
-    return plan(cluster, 20 * cluster + 3, 12 * cluster + 9)
 
 
 def build(kind, out, seed, ntfs_tool):
@@ -425,9 +477,11 @@ def build(kind, out, seed, ntfs_tool):
             run(["sfdisk", "--no-reread", "--no-tell-kernel", "-q", image], stdin=layout.encode())
             fat_image = os.path.join(staging, "part1.img")
             ntfs_image = os.path.join(staging, "part2.img")
-            fat, fc = make_fat(fat_image, 32, fat_mib, 1, seed, staging, hidden=fat_start, ops=small_plan(512))
+            # The partitions get the same tree without the files of several MiB.
+            fat, fc = make_fat(fat_image, 32, fat_mib, 1, seed, staging, hidden=fat_start,
+                               sizes=(20 * 512 + 3, 12 * 512 + 9))
             ntfs, nc = make_ntfs(ntfs_image, ntfs_mib, seed, staging, ntfs_tool, hidden=ntfs_start,
-                                 ops=small_plan(4096))
+                                 sizes=(20 * 4096 + 3, 12 * 4096 + 9))
             for part, start in ((fat_image, fat_start), (ntfs_image, ntfs_start)):
                 run(["dd", f"if={part}", f"of={image}", "bs=512", f"seek={start}", "conv=notrunc,sparse",
                      "status=none"])

@@ -11,10 +11,13 @@
  *   put    HOSTFILE  PATH     (creates PATH with the bytes of HOSTFILE)
  *   rm     PATH               (deletes a file)
  *   rmdir  PATH               (deletes an empty folder)
+ *   append HOSTFILE  PATH     (adds the bytes of HOSTFILE at the end of file PATH)
  * Empty lines and lines starting with '#' are ignored.
  *
- * For every created item it prints "created\tPATH\tMFT_RECORD\tWHERE" (WHERE is
- * "dir", or "resident" / "nonresident" for where the data was kept) and for every
+ * For every created item it prints "created\tPATH\tMFT_RECORD\tWHERE\tEXTENTS" (WHERE
+ * is "dir", or "resident" / "nonresident" for where the data was kept; EXTENTS lists
+ * the data's clusters as LCN+COUNT separated by '/', or "-"), for every append
+ * "appended\tPATH\tMFT_RECORD\tWHERE\tEXTENTS", and for every
  * deleted one "deleted\tPATH\tMFT_RECORD" on standard output. Exit status 0 on
  * success, 1 on the first failed operation (the volume is still unmounted
  * cleanly), 2 on bad usage.
@@ -30,6 +33,7 @@
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/runlist.h>
 #include <ntfs-3g/volume.h>
 
 enum { kMaxNameUnits = 255 };
@@ -99,6 +103,67 @@ static ntfs_inode* OpenParent(ntfs_volume* vol, const char* path, ntfschar* name
     return OpenFolder(vol, path, (size_t)(slash - path));
 }
 
+/* Writes the clusters of a non-resident attribute as "LCN+COUNT/LCN+COUNT..." ("-" when
+ * it has none, or the text would not fit). */
+static void ExtentsOf(ntfs_attr* na, char* out, size_t size)
+{
+    snprintf(out, size, "-");
+    if (ntfs_attr_map_whole_runlist(na) || !na->rl) return;
+    size_t used = 0;
+    for (const runlist_element* r = na->rl; r->length != 0; ++r) {
+        if (r->lcn < 0) continue; /* a hole or the end marker */
+        int n = snprintf(out + used, size - used, "%s%lld+%lld", used ? "/" : "", (long long)r->lcn,
+                         (long long)r->length);
+        if (n < 0 || (size_t)n >= size - used) {
+            snprintf(out, size, "-");
+            return;
+        }
+        used += (size_t)n;
+    }
+    if (used == 0) snprintf(out, size, "-");
+}
+
+/* Writes the bytes of HOSTFILE into the data of `ni` from its current end and prints
+ * REPORT with where the data lies. Returns 0 or -1. */
+static int CopyIn(ntfs_inode* ni, const char* hostFile, const char* path, const char* report)
+{
+    static char buffer[1 << 16];
+    char extents[4096] = "-";
+    const char* where = "resident";
+    int rc = 0;
+    FILE* in = fopen(hostFile, "rb");
+    ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
+    if (!in || !na) {
+        fprintf(stderr, "ntfs_edit: cannot copy %s to %s\n", hostFile, path);
+        rc = -1;
+    }
+    s64 pos = na ? na->data_size : 0;
+    size_t n;
+    while (rc == 0 && (n = fread(buffer, 1, sizeof buffer, in)) > 0) {
+        size_t done = 0;
+        while (done < n) {
+            s64 w = ntfs_attr_pwrite(na, pos, (s64)(n - done), buffer + done);
+            if (w <= 0) {
+                fprintf(stderr, "ntfs_edit: write to %s failed: %s\n", path, strerror(errno));
+                rc = -1;
+                break;
+            }
+            done += (size_t)w;
+            pos += w;
+        }
+    }
+    if (na) {
+        if (NAttrNonResident(na)) {
+            where = "nonresident";
+            ExtentsOf(na, extents, sizeof extents);
+        }
+        ntfs_attr_close(na);
+    }
+    if (in) fclose(in);
+    if (rc == 0) printf("%s\t%s\t%llu\t%s\t%s\n", report, path, (unsigned long long)ni->mft_no, where, extents);
+    return rc;
+}
+
 static int Create(ntfs_volume* vol, const char* path, const char* hostFile)
 {
     ntfschar name[kMaxNameUnits];
@@ -115,38 +180,31 @@ static int Create(ntfs_volume* vol, const char* path, const char* hostFile)
         return -1;
     }
     int rc = 0;
-    const char* where = "dir";
-    if (hostFile) {
-        FILE* in = fopen(hostFile, "rb");
-        ntfs_attr* na = ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
-        if (!in || !na) {
-            fprintf(stderr, "ntfs_edit: cannot copy %s to %s\n", hostFile, path);
-            rc = -1;
-        }
-        static char buffer[1 << 16];
-        s64 pos = 0;
-        size_t n;
-        while (rc == 0 && (n = fread(buffer, 1, sizeof buffer, in)) > 0) {
-            size_t done = 0;
-            while (done < n) {
-                s64 w = ntfs_attr_pwrite(na, pos, (s64)(n - done), buffer + done);
-                if (w <= 0) {
-                    fprintf(stderr, "ntfs_edit: write to %s failed: %s\n", path, strerror(errno));
-                    rc = -1;
-                    break;
-                }
-                done += (size_t)w;
-                pos += w;
-            }
-        }
-        if (na) {
-            where = NAttrNonResident(na) ? "nonresident" : "resident";
-            ntfs_attr_close(na);
-        }
-        if (in) fclose(in);
-    }
-    printf("created\t%s\t%llu\t%s\n", path, (unsigned long long)ni->mft_no, where);
+    if (hostFile) rc = CopyIn(ni, hostFile, path, "created");
+    else printf("created\t%s\t%llu\tdir\t-\n", path, (unsigned long long)ni->mft_no);
     /* Closing the new inode through its folder refreshes the sizes kept in the folder's index. */
+    if (ntfs_inode_close_in_dir(ni, dir)) rc = -1;
+    if (ntfs_inode_close(dir)) rc = -1;
+    return rc;
+}
+
+static int Append(ntfs_volume* vol, const char* path, const char* hostFile)
+{
+    ntfschar name[kMaxNameUnits];
+    int units = 0;
+    ntfs_inode* dir = OpenParent(vol, path, name, &units);
+    if (!dir) {
+        fprintf(stderr, "ntfs_edit: no parent folder for %s\n", path);
+        return -1;
+    }
+    u64 ref = ntfs_inode_lookup_by_name(dir, name, units);
+    ntfs_inode* ni = ref == (u64)-1 ? NULL : ntfs_inode_open(vol, MREF(ref));
+    if (!ni) {
+        fprintf(stderr, "ntfs_edit: %s not found\n", path);
+        ntfs_inode_close(dir);
+        return -1;
+    }
+    int rc = CopyIn(ni, hostFile, path, "appended");
     if (ntfs_inode_close_in_dir(ni, dir)) rc = -1;
     if (ntfs_inode_close(dir)) rc = -1;
     return rc;
@@ -214,6 +272,7 @@ int main(int argc, char** argv)
         if (strcmp(op, "mkdir") == 0 && count == 2) rc = Create(vol, fields[1], NULL);
         else if (strcmp(op, "put") == 0 && count == 3) rc = Create(vol, fields[2], fields[1]);
         else if ((strcmp(op, "rm") == 0 || strcmp(op, "rmdir") == 0) && count == 2) rc = Delete(vol, fields[1]);
+        else if (strcmp(op, "append") == 0 && count == 3) rc = Append(vol, fields[2], fields[1]);
         else {
             fprintf(stderr, "ntfs_edit: line %u: bad operation\n", lineNumber);
             rc = -1;

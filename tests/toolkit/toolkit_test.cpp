@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -80,7 +82,8 @@ std::string IcatSha256(const BuiltImage& image, const testkit::TruthVolume& volu
 
 // Every file of the truth on `volume` must be listed by fls in the same state, with the
 // same size; its content read by icat must hash to the truth's SHA-256 whenever TSK can
-// know the content (live files, and deleted ones that were neither split nor overwritten).
+// know the content (live files, deleted NTFS files that were not overwritten, deleted FAT
+// files that were neither split nor overwritten).
 void ExpectTskAgrees(const BuiltImage& image, int volumeIndex) {
     const testkit::TruthVolume& volume = image.volumes.at(volumeIndex);
     const bool fat = volume.fileSystem.rfind("fat", 0) == 0;
@@ -89,7 +92,7 @@ void ExpectTskAgrees(const BuiltImage& image, int volumeIndex) {
     int deletedChecked = 0;
     int contentChecked = 0;
     for (const TruthEntry& truth : image.entries) {
-        if (truth.volume != volumeIndex) continue;
+        if (truth.volume != volumeIndex || truth.Has("record_reused")) continue;
         SCOPED_TRACE(volume.fileSystem + ": " + (truth.deleted ? "deleted " : "live ") + truth.path);
         auto it = std::find_if(tsk.begin(), tsk.end(), [&](const TskEntry& e) {
             return e.deleted == truth.deleted && e.isDir == truth.isDir && SameName(truth, e, fat);
@@ -98,7 +101,9 @@ void ExpectTskAgrees(const BuiltImage& image, int volumeIndex) {
         if (truth.isDir) continue;
         EXPECT_EQ(it->size, truth.size);
         if (truth.deleted) ++deletedChecked;
-        if (truth.Has("fragmented") || truth.Has("overwritten")) continue;
+        // For a deleted FAT file TSK assumes one run from the first cluster.
+        if (truth.Has("overwritten") || (fat && truth.deleted && truth.Has("fragmented"))) continue;
+        if (truth.Has("padding")) continue;  // tens of MiB that prove nothing more
         EXPECT_EQ(IcatSha256(image, volume, it->inode), truth.sha256) << "inode " << it->inode;
         ++contentChecked;
     }
@@ -136,8 +141,7 @@ void ExpectClassifiedAsTruth(const std::vector<uint8_t>& start, const testkit::T
 class SingleVolumeImage : public ::testing::TestWithParam<ImageKind> {};
 
 TEST_P(SingleVolumeImage, ClassifiesAsItsFileSystemAndTskAgreesWithTheTruth) {
-    testkit::TempDir dir;
-    SORVANE_BUILD_IMAGE_OR_SKIP(image, GetParam(), dir.Path());
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, GetParam());
     if (!testkit::HaveProgram("fls") || !testkit::HaveProgram("icat"))
         GTEST_SKIP() << "The Sleuth Kit (fls, icat) is not installed";
     const std::string before = testkit::FileSha256(image.image);
@@ -160,10 +164,9 @@ INSTANTIATE_TEST_SUITE_P(Toolkit, SingleVolumeImage,
                          [](const auto& info) { return std::string(testkit::ImageKindName(info.param)); });
 
 TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
-    testkit::TempDir dir;
-    SORVANE_BUILD_IMAGE_OR_SKIP(fat12, ImageKind::kFat12, dir.Path());
-    SORVANE_BUILD_IMAGE_OR_SKIP(fat32, ImageKind::kFat32, dir.Path());
-    SORVANE_BUILD_IMAGE_OR_SKIP(ntfs, ImageKind::kNtfs, dir.Path());
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat12, ImageKind::kFat12);
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat32, ImageKind::kFat32);
+    SORVANE_SHARED_IMAGE_OR_SKIP(ntfs, ImageKind::kNtfs);
 
     // Sizes around the cluster size, long and non-ASCII names, a deleted folder tree.
     const uint32_t cluster = fat12.volumes[0].clusterBytes;
@@ -207,8 +210,12 @@ TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
     }
     EXPECT_GE(beyond, 10);
 
-    // NTFS: resident and non-resident deleted files, all with their file record.
+    // NTFS: resident and non-resident deleted files, all with their file record, and a
+    // deleted file that grew after its neighbour was written, so its data lies in two runs.
     auto ntfsDeleted = ntfs.Deleted();
+    const TruthEntry* grown = ntfs.Find("Frag/grown in two steps.bin");
+    ASSERT_NE(grown, nullptr);
+    EXPECT_TRUE(grown->deleted && grown->Has("fragmented") && !grown->Has("overwritten"));
     EXPECT_TRUE(std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(), [](const TruthEntry& e) { return e.Has("resident"); }));
     EXPECT_TRUE(
         std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(), [](const TruthEntry& e) { return e.Has("nonresident"); }));
@@ -316,6 +323,27 @@ TEST_F(ToolkitFaults, PlanTextAndScopeEndLeaveLaterReadsWhole) {
     EXPECT_TRUE(FaultPlan::Instance().Empty());
     EXPECT_EQ(ReadSectors(4, reader_, buffer.data(), 0, 512, &got), kSuccess);
     EXPECT_TRUE(SameAsImage(buffer, 0, 4));
+}
+
+TEST(ToolkitBuild, MissingToolSkipsInsteadOfFailing) {
+    std::string python;
+    if (testkit::RunCommand("python3 -c 'import sys; print(sys.executable)'", &python) != 0)
+        GTEST_SKIP() << "python3 is not installed";
+    python.erase(python.find_last_not_of("\n") + 1);
+    testkit::TempDir dir;
+    std::filesystem::create_directory(dir / "bin");
+    std::filesystem::create_symlink(python, dir / "bin" / "python3");
+    // With only python3 on PATH the FAT tools are missing: the build must say so as a
+    // reason to skip, not as a failure, and must not leave a truth file behind.
+    const char* oldPath = std::getenv("PATH");
+    const std::string saved = oldPath ? oldPath : "";
+    setenv("PATH", (dir / "bin").c_str(), 1);
+    BuiltImage image = testkit::BuildImage(ImageKind::kFat16, dir.Path());
+    setenv("PATH", saved.c_str(), 1);
+    EXPECT_NE(image.skipReason.find("mkfs.fat"), std::string::npos) << image.skipReason << image.error;
+    EXPECT_TRUE(image.error.empty()) << image.error;
+    EXPECT_FALSE(image.Ok());
+    EXPECT_FALSE(std::filesystem::exists(image.truthFile));
 }
 
 TEST(ToolkitTruthParser, RejectsMalformedTruth) {
