@@ -55,7 +55,10 @@ bool IsFileSystemMetadataSector(const uint8_t* sector) {
         for (const char* oem : kNames)
             if (std::memcmp(sector + 3, oem, 8) == 0) return true;
     }
-    return ss % 32 == 0 && IsFatDirectorySector(sector, ss);
+    // A subdirectory's first sector (its "." and ".." entries) fails the
+    // directory-sector test, yet a carved file must end there too, or the
+    // directory is swallowed by the file and lost to the deep scan.
+    return ss % 32 == 0 && (IsFatDirectorySector(sector, ss) || IsFatDirectoryStart(sector, ss, 0));
 }
 
 bool FindNextFileStart(const uint8_t* chunk, size_t length, uint64_t& runningSize, bool ignoreMpeg) {
