@@ -9,5 +9,7 @@
 namespace sorvane::cli {
 
 int RunClassify(const std::vector<std::string>& args);
+int RunDisks(const std::vector<std::string>& args);
+int RunImage(const std::vector<std::string>& args);
 
 }  // namespace sorvane::cli

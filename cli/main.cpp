@@ -17,7 +17,9 @@ void PrintUsage(FILE* out) {
         "and copies them to a folder of your choice. It never writes to what it scans.\n"
         "\n"
         "commands:\n"
-        "  classify TARGET   tell which file system a volume or image holds\n",
+        "  classify TARGET   tell which file system a volume or image holds\n"
+        "  disks             list external disks, their partitions and free regions\n"
+        "  image SOURCE OUT  copy a disk or partition into a raw image file\n",
         out);
 }
 
@@ -31,6 +33,8 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "classify") return sorvane::cli::RunClassify(args);
+    if (command == "disks") return sorvane::cli::RunDisks(args);
+    if (command == "image") return sorvane::cli::RunImage(args);
     std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
     return 2;

@@ -1,0 +1,57 @@
+#include "cli/progress.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "platform/terminal.h"
+
+namespace sorvane::cli {
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) { gInterrupted = 1; }
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    gInterrupted = 0;
+    std::signal(SIGINT, OnInterrupt);
+}
+
+bool Interrupted() { return gInterrupted != 0; }
+
+std::string RemainingTimeText(int64_t seconds) {
+    if (seconds < 0) return "unknown";
+    char text[64];
+    if (seconds < 60)
+        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(seconds));
+    else if (seconds < 3600)
+        std::snprintf(text, sizeof text, "%lld min %02lld s", static_cast<long long>(seconds / 60),
+                      static_cast<long long>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%lld h %02lld min", static_cast<long long>(seconds / 3600),
+                      static_cast<long long>(seconds / 60 % 60));
+    return text;
+}
+
+void ProgressLine::Update(int percent, uint64_t done, uint64_t total, int64_t secondsLeft, const char* what) {
+    if (!enabled_ || (percent == lastPercent_ && secondsLeft == lastSecondsLeft_)) return;
+    lastPercent_ = percent;
+    lastSecondsLeft_ = secondsLeft;
+    std::fprintf(stderr, "\r%3d %%  %llu / %llu %s  time left: %s\033[K", percent,
+                 static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), what,
+                 RemainingTimeText(secondsLeft).c_str());
+    std::fflush(stderr);
+    open_ = true;
+}
+
+void ProgressLine::Finish() {
+    if (!open_) return;
+    std::fputc('\n', stderr);
+    open_ = false;
+}
+
+bool WantProgress(bool asked) { return asked || StandardErrorIsTerminal(); }
+
+}  // namespace sorvane::cli

@@ -1,0 +1,135 @@
+#include "cli/target.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "device/disk_reader.h"
+#include "device/disk_volume_list.h"
+#include "platform/drive_table.h"
+#include "platform/result_codes.h"
+#include "platform/system_root.h"
+#include "platform/volume_registry.h"
+
+namespace sorvane::cli {
+namespace {
+
+// A sysfs "dev" attribute ("8:17") as a device number; 0 when missing.
+uint64_t PartitionDeviceNumber(const std::string& disk, const std::string& partition) {
+    std::string text;
+    if (!ReadTextFile(SystemPath("/sys/block/" + disk + "/" + partition + "/dev"), text)) return 0;
+    size_t colon = text.find(':');
+    if (colon == std::string::npos) return 0;
+    return MakeDeviceNumber(static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
+                            static_cast<uint32_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 10)));
+}
+
+// The kernel's name of the device a path names: "/dev/sdb1" gives "sdb1", and
+// a link such as /dev/disk/by-label/CARD gives the name of the node it leads to.
+std::string DeviceNameOf(const std::string& text) {
+    std::error_code ec;
+    std::filesystem::path path(text);
+    if (std::filesystem::is_block_file(path, ec)) {
+        std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+        if (!ec) path = resolved;
+    }
+    return path.filename().string();
+}
+
+bool LooksLikeDevice(const std::string& text) {
+    std::error_code ec;
+    return text.rfind("/dev/", 0) == 0 || std::filesystem::is_block_file(text, ec);
+}
+
+}  // namespace
+
+bool ParseCount(const std::string& text, uint64_t& value) {
+    if (text.empty() || text.size() > 20) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    errno = 0;
+    value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+bool ParseDiskTarget(const std::string& text, int& drive, uint64_t& start, uint64_t& count, bool& rangeGiven) {
+    if (text.rfind("disk:", 0) != 0) return false;
+    std::vector<std::string> fields;
+    size_t pos = 5;
+    for (;;) {
+        size_t colon = text.find(':', pos);
+        fields.push_back(text.substr(pos, colon == std::string::npos ? std::string::npos : colon - pos));
+        if (colon == std::string::npos) break;
+        pos = colon + 1;
+    }
+    uint64_t number = 0;
+    if ((fields.size() != 1 && fields.size() != 3) || !ParseCount(fields[0], number) || number > 100000) return false;
+    drive = static_cast<int>(number);
+    start = count = 0;
+    rangeGiven = fields.size() == 3;
+    if (rangeGiven && (!ParseCount(fields[1], start) || !ParseCount(fields[2], count) || count == 0)) return false;
+    return true;
+}
+
+int DriveIndexOfNode(const std::string& node) {
+    return DriveTable::Instance().IndexOfName(DeviceNameOf(node));
+}
+
+bool ResolveTarget(const std::string& text, Target& target, std::string& error) {
+    target = Target{};
+    if (text.rfind("disk:", 0) == 0) {
+        if (!ParseDiskTarget(text, target.driveIndex, target.startSector, target.sectorCount, target.rangeGiven)) {
+            error = "'" + text + "' is not of the form disk:N or disk:N:START:COUNT";
+            return false;
+        }
+        auto drive = DriveTable::Instance().Drive(target.driveIndex);
+        if (!drive) {
+            error = "there is no disk " + std::to_string(target.driveIndex) + " (see: sorvane disks --all)";
+            return false;
+        }
+        target.kind = Target::Kind::kDisk;
+        target.deviceName = drive->name;
+        target.devices = DeviceNumbersOfDisk(target.driveIndex);
+        return true;
+    }
+    if (LooksLikeDevice(text)) {
+        std::string name = DeviceNameOf(text);
+        target.deviceName = name;
+        target.driveIndex = DriveTable::Instance().IndexOfName(name);
+        if (target.driveIndex >= 0) {
+            target.kind = Target::Kind::kDisk;
+            target.devices = DeviceNumbersOfDisk(target.driveIndex);
+            return true;
+        }
+        std::string disk;
+        uint64_t start = 0, length = 0;
+        if (!PartitionOfDisk(name, disk, start, length) || (target.driveIndex = DriveTable::Instance().IndexOfName(disk)) < 0) {
+            error = text + " is neither a disk nor a partition of one";
+            return false;
+        }
+        // sysfs counts partitions in 512-byte units whatever the disk's sector size.
+        uint64_t sectorSize = DriveSectorSizeOf(target.driveIndex);
+        target.kind = Target::Kind::kPartition;
+        target.startSector = start * 512 / sectorSize;
+        target.sectorCount = length * 512 / sectorSize;
+        if (uint64_t device = PartitionDeviceNumber(disk, name)) target.devices.push_back(device);
+        return true;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(text, ec)) {
+        error = std::filesystem::exists(text, ec) ? text + " is not an image file" : text + " does not exist";
+        return false;
+    }
+    target.kind = Target::Kind::kImage;
+    target.driveIndex = DriveTable::Instance().AddImage(text);
+    return true;
+}
+
+std::string OpenFailureText(int resultCode, bool isDevice) {
+    if (isDevice && (resultCode == kErrAccessDenied || resultCode == kErrWriteProtect))
+        return "permission denied: reading a raw disk needs root or membership of the disk group";
+    return ResultText(resultCode);
+}
+
+}  // namespace sorvane::cli
