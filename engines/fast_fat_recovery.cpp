@@ -1,0 +1,627 @@
+#include "engines/fast_fat_recovery.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <system_error>
+
+#include "carving/file_signature.h"
+#include "platform/data_dirs.h"
+#include "platform/file_time.h"
+#include "platform/file_times.h"
+#include "platform/text_encoding.h"
+#include "results/file_categories.h"
+#include "results/safe_name.h"
+
+namespace sorvane {
+namespace {
+
+constexpr uint32_t kMaxClusterBytes = 104857600;
+// A directory holds at most 65536 entries of 32 bytes.
+constexpr uint64_t kMaxDirectoryBytes = 65536ull * 32;
+// Progress of a tree walk cannot be known in advance; it is reported by time.
+constexpr uint64_t kReportIntervalMs = 1000;
+// Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
+constexpr uint32_t kMaxGuessedHigh = 256;
+
+constexpr std::string_view kPreviewDocuments =
+    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
+    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
+    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
+
+uint64_t NowMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+bool ListHas(std::string_view list, const std::string& ext) {
+    return !ext.empty() && list.find("*." + ext) != std::string_view::npos;
+}
+
+// Names in records are cut to the field keeping their extension, so a long
+// name still goes to the right category and opens with the right program.
+void SetRecordName(FoundItemRecord& record, const std::string& name) {
+    record.SetName(CutNameKeepingExtension(name, kNameFieldSize - 1));
+}
+
+}  // namespace
+
+CFastFatRecovery::CFastFatRecovery() = default;
+CFastFatRecovery::~CFastFatRecovery() = default;
+
+int CFastFatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                    uint16_t letter) {
+    if (opened_) return kSuccess;
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    if (rc != kSuccess) return openResult_ = rc;
+    uint32_t driveSector = DriveSectorSize(reader_);
+    partitionStart_ = partitionStart;
+    partitionSectors_ = partitionSectors;
+    letter_ = letter;
+    return openResult_ = OpenFromBootSector(driveSector);
+}
+
+int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+    if (opened_) return kSuccess;
+    int rc = OpenImageReader(imagePath, reader_);
+    if (rc != kSuccess) return openResult_ = rc;
+    partitionStart_ = 0;
+    partitionSectors_ = reader_.totalSectors;
+    letter_ = letter;
+    return openResult_ = OpenFromBootSector(512);
+}
+
+int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
+    std::vector<uint8_t> boot(4096);
+    uint32_t got = 0;
+    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
+    if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
+        return kErrInvalidParameter;
+    // Reads below use the volume's own sector size; the start given in the
+    // source's sectors is turned into those.
+    partitionUnits_ = partitionStart_ * sourceSectorSize / geometry_.bytesPerSector;
+    fat_.Load(reader_, partitionUnits_, geometry_);  // an unreadable FAT still lets the tree be read
+    clusterBuffer_.assign(geometry_.ClusterBytes(), 0);
+    sector_.assign(geometry_.bytesPerSector, 0);
+    opened_ = true;
+    return kSuccess;
+}
+
+int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
+                                   uint32_t& bytesRead) {
+    uint32_t got = 0;
+    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    bytesRead = got * geometry_.bytesPerSector;
+    if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
+    return rc;
+}
+
+int CFastFatRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                                   void* userData, int weight) {
+    scanProgress_ = scanProgress;
+    copyProgress_ = copyProgress;
+    userData_ = userData;
+    weight_ = weight;
+    return 0;
+}
+
+int CFastFatRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
+    searchCallback_ = callback;
+    searchUserData_ = userData;
+    if (scanLog_) scanLog_->SetSearchCallback(callback, userData);
+    return 0;
+}
+
+int CFastFatRecovery::Report(int percent, int64_t remaining) {
+    if (!scanProgress_) return 0;
+    uint64_t found = scanLog_ ? scanLog_->Count() : 0;
+    return scanProgress_(userData_, percent, weight_, remaining, 0, 0, found);
+}
+
+int CFastFatRecovery::Scan(const std::string* scanLogName) {
+    stagedFolders_.clear();
+    foldersToPublish_.clear();
+    publishSet_.clear();
+    readDirectories_.clear();
+    workQueue_.clear();
+    scanLog_ = std::make_unique<CScanLog>();
+    scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
+    if (scanLogName) return scanLog_->Open(*scanLogName);
+    int rc = scanLog_->Open(FastLogNameNow(static_cast<int64_t>(partitionStart_)));
+    if (rc != kSuccess) return rc;
+    if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
+    return ScanTree();
+}
+
+int CFastFatRecovery::ScanTree() {
+    scanAnswer_ = 0;
+    timedPercent_ = 1;
+    lastReportMs_ = NowMs();
+    if (int answer = Report(1, -1)) return answer;
+    workQueue_.push_back({RootKey(), 0, false, true});
+    while (!workQueue_.empty()) {
+        QueuedDirectory dir = workQueue_.front();
+        workQueue_.pop_front();
+        if (!readDirectories_.insert(dir.cluster).second) continue;
+        ReadDirectory(dir);
+        if (scanAnswer_ != 0) return scanAnswer_;
+        uint64_t now = NowMs();
+        if (now - lastReportMs_ >= kReportIntervalMs) {
+            lastReportMs_ = now;
+            if (timedPercent_ < 79) ++timedPercent_;
+            if (int answer = Report(timedPercent_, -1)) return answer;
+        }
+    }
+    if (int answer = Report(80, 10)) return answer;
+    int rc = PublishFolders();
+    if (rc != 0) return rc;
+    scanLog_->Flush();
+    return Report(100, 0);
+}
+
+void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
+    names_.Reset();
+    if (dir.isRoot && !geometry_.IsFat32()) {
+        // The FAT12/16 root is a fixed area just before the data area.
+        std::vector<uint8_t> root(static_cast<size_t>(geometry_.rootDirSectors) * geometry_.bytesPerSector);
+        uint32_t got = 0;
+        ReadRelative(geometry_.rootDirStart, geometry_.rootDirSectors, root.data(), got);
+        ByteView view(root.data(), got);
+        WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
+            OnEntry(dir, e, AbsoluteSector(geometry_.rootDirStart) + e.offset / geometry_.bytesPerSector);
+        });
+        return;
+    }
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
+    uint32_t cluster = dir.cluster;
+    // A deleted directory's chain is gone: it goes on in the clusters after
+    // it only while those are free, and such a guessed cluster must itself
+    // start with a plausible entry.
+    bool guessed = false;
+    for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
+        uint32_t got = 0;
+        uint64_t first = geometry_.ClusterSector(cluster);
+        ReadRelative(first, geometry_.sectorsPerCluster, clusterBuffer_.data(), got);
+        if (got == 0) return;
+        ByteView view(clusterBuffer_.data(), got);
+        if (n == 0 && !dir.isRoot) {
+            if (!IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) return;
+            if (dir.deleted) {
+                // A deleted folder's first cluster may now belong to another
+                // folder: then its ".." names that folder's parent, not ours.
+                auto it = stagedFolders_.find(dir.cluster);
+                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                if (it != stagedFolders_.end()) {
+                    uint32_t parent = it->second.parent;
+                    bool parentIsRoot = parent == RootKey();
+                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                        return;
+                }
+            }
+        }
+        if (guessed && !IsPlausibleEntry(view.Sub(0, 32), view.Sub(32, 32))) return;
+        WalkEnd end = WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
+            OnEntry(dir, e, AbsoluteSector(first) + e.offset / geometry_.bytesPerSector);
+        });
+        if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
+        uint32_t next = fat_.Entry(cluster);
+        if (next == 0) {
+            uint32_t following = cluster + 1;
+            if (!geometry_.IsDataCluster(following) || fat_.Entry(following) != 0) return;
+            next = following;
+            guessed = true;
+        }
+        if (next == kFatEndOfChain || next == cluster) return;
+        cluster = next;
+    }
+}
+
+bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
+    if (!geometry_.IsDataCluster(cluster)) return false;
+    uint32_t got = 0;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
+    ByteView view(sector_.data(), got);
+    return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
+}
+
+uint32_t CFastFatRecovery::GuessHighClusterByDots(uint16_t low) {
+    for (uint32_t high = 0; high <= kMaxGuessedHigh; ++high) {
+        uint32_t cluster = (high << 16) | low;
+        if (cluster > geometry_.MaxCluster()) break;
+        if (ClusterStartsWithDots(cluster)) return high;
+    }
+    return 0;
+}
+
+int CFastFatRecovery::CheckContent(uint32_t cluster, const std::string& extension, bool& readOk) {
+    readOk = false;
+    if (!geometry_.IsDataCluster(cluster)) return 1;
+    uint32_t got = 0;
+    uint64_t relative = geometry_.ClusterSector(cluster);
+    if (ReadRelative(relative, 1, sector_.data(), got) != kSuccess || got == 0) return 1;
+    readOk = true;
+    bool agrees = MatchesExtension(sector_.data(), got, extension, &reader_, geometry_.bytesPerSector,
+                                   AbsoluteSector(relative));
+    return agrees ? 1 : 0;
+}
+
+void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector) {
+    using Kind = FatEntryInfo::Kind;
+    const bool fat32 = geometry_.IsFat32();
+    const uint32_t low = entry.clusterLow;
+    uint32_t cluster = fat32 ? (uint32_t{entry.clusterHigh} << 16) | low : low;
+
+    if (entry.kind == Kind::kDirectory) {
+        if (fat32 && entry.deleted && entry.clusterHigh == 0 && low != 0)
+            cluster = (GuessHighClusterByDots(static_cast<uint16_t>(low)) << 16) | low;
+        if (cluster == 0 || cluster == dir.cluster || !geometry_.IsDataCluster(cluster)) return;
+        if (stagedFolders_.count(cluster) || readDirectories_.count(cluster)) return;
+        StagedFolder folder;
+        FoundItemRecord& r = folder.record;
+        r.letter = letter_;
+        r.engineCode = static_cast<uint32_t>(EngineCode::kQuickFat);
+        r.isFolder = 1;
+        r.engineSpecific = (entry.deleted || dir.deleted) ? 1 : 0;
+        r.contentCheck = 1;
+        r.key = cluster;
+        r.clusterBytes = kFolderClusterBytes;
+        r.created = entry.times.created;
+        r.accessed = entry.times.accessed;
+        r.written = entry.times.written;
+        r.dataStart = geometry_.dataStart;
+        r.location = entrySector;
+        r.partitionStart = partitionStart_;
+        SetRecordName(r, entry.name);
+        folder.parent = dir.cluster;
+        folder.level = dir.level + 1;
+        folder.deleted = entry.deleted || dir.deleted;
+        stagedFolders_.emplace(cluster, folder);
+        workQueue_.push_back({cluster, dir.level + 1, folder.deleted, false});
+        return;
+    }
+    if (entry.kind != Kind::kFile) return;
+    if (!entry.deleted && !dir.deleted) return;
+
+    std::string extension = LowerExtension(entry.name);
+    int contentCheck = 1;
+    if (entry.size > 0 && !extension.empty()) {
+        bool readOk = false;
+        if (fat32 && entry.deleted && entry.clusterHigh == 0) {
+            // Some systems clear the high half of a deleted entry's cluster: the
+            // first half whose data agrees with the extension is taken.
+            for (uint32_t high = 0; high <= kMaxGuessedHigh; ++high) {
+                uint32_t candidate = (high << 16) | low;
+                if (candidate > geometry_.MaxCluster()) break;
+                int check = CheckContent(candidate, extension, readOk);
+                if (!readOk) break;
+                if (check == 1) {
+                    cluster = candidate;
+                    break;
+                }
+            }
+        }
+        contentCheck = CheckContent(cluster, extension, readOk);
+    }
+
+    FoundItemRecord* r = scanLog_->AppendRecord();
+    uint32_t recordNumber = r->recordNumber;
+    *r = FoundItemRecord{};
+    r->recordNumber = recordNumber;
+    r->letter = letter_;
+    r->engineCode = static_cast<uint32_t>(EngineCode::kQuickFat);
+    r->isFolder = 0;
+    // Files: 1 when the entry itself is deleted (its chain was cleared), 0 for a
+    // live entry inside a deleted folder (its chain may still be whole).
+    r->engineSpecific = entry.deleted ? 1 : 0;
+    r->contentCheck = static_cast<uint32_t>(contentCheck);
+    r->key = cluster;
+    r->clusterBytes = geometry_.ClusterBytes();
+    r->created = entry.times.created;
+    r->accessed = entry.times.accessed;
+    r->written = entry.times.written;
+    r->size = entry.size;
+    r->dataStart = geometry_.dataStart;
+    r->location = entrySector;
+    r->partitionStart = partitionStart_;
+    SetRecordName(*r, entry.name);
+    scanLog_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
+    MarkAncestorsForPublishing(dir.cluster);
+}
+
+void CFastFatRecovery::MarkAncestorsForPublishing(uint32_t folderCluster) {
+    uint32_t cluster = folderCluster;
+    // Each step goes one level up; the level bound ends a chain that loops.
+    for (uint32_t guard = 0; guard < 100000; ++guard) {
+        if (cluster == RootKey()) return;
+        auto it = stagedFolders_.find(cluster);
+        if (it == stagedFolders_.end()) return;
+        if (!publishSet_.insert(cluster).second) return;  // it and its ancestors are already marked
+        foldersToPublish_.push_back(cluster);
+        if (it->second.parent == cluster) return;
+        cluster = it->second.parent;
+    }
+}
+
+int CFastFatRecovery::PublishFolders() {
+    for (uint32_t cluster : foldersToPublish_) {
+        auto it = stagedFolders_.find(cluster);
+        if (it == stagedFolders_.end()) continue;
+        const StagedFolder& folder = it->second;
+        FoundItemRecord* r = scanLog_->AppendRecord();
+        uint32_t recordNumber = r->recordNumber;
+        *r = folder.record;
+        r->recordNumber = recordNumber;
+        r->contentCheck = 1;
+        scanLog_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
+                           folder.record.name);
+    }
+    return 0;
+}
+
+int CFastFatRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
+    if (!folder && level != 0) return kErrInvalidParameter;
+    if (!scanLog_) return kSuccess;
+    scanLog_->Flush();
+    FolderKey key = folder ? folder->key : RootKey();
+    return scanLog_->ReadChildren(MakeRelationKey(key, level), out);
+}
+
+int CFastFatRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
+    count = 0;
+    if (!folder && level != 0) return kErrInvalidParameter;
+    if (!scanLog_) return kSuccess;
+    scanLog_->Flush();
+    FolderKey key = folder ? folder->key : RootKey();
+    return scanLog_->CountFilesBelow(key, level, count);
+}
+
+uint64_t CFastFatRecovery::GetFoundCount() { return scanLog_ ? scanLog_->Count() : 0; }
+
+int CFastFatRecovery::GetFolderPath(const FoundItemRecord& record, std::string& path) {
+    path.clear();
+    if (!scanLog_) return kErrInvalidParameter;
+    scanLog_->Flush();
+    std::vector<FoundItemRecord> chain;
+    int rc = scanLog_->BuildParentChain(record, chain);
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += it->Name() + "/";
+    return rc;
+}
+
+int CFastFatRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
+    if (!scanLog_) return 0;
+    return scanLog_->FindByExtension(pattern, out);
+}
+
+template <typename Sink>
+int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
+    if (!opened_) return kErrInvalidHandle;
+    if (record.clusterBytes > kMaxClusterBytes) return kErrWriteFault;
+    uint64_t remaining = record.size;
+    if (remaining == 0) return kSuccess;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    uint32_t cluster = record.key;
+    // A chain still in the FAT is followed. Where it is free (a deleted file's
+    // chain is cleared) the file is taken to go on in the next free cluster:
+    // allocated clusters in the way belong to other files.
+    const uint32_t firstEntry = fat_.Entry(cluster);
+    const bool chainKept = firstEntry != 0 && record.engineSpecific == 0;
+    uint64_t clustersLeft = uint64_t{geometry_.clusterCount} + 1;
+    while (remaining > 0) {
+        if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
+        uint32_t got = 0;
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                              got);
+        if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
+        uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
+        if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
+        remaining -= take;
+        if (remaining == 0) break;
+        uint32_t next = fat_.Entry(cluster);
+        if (chainKept && geometry_.IsDataCluster(next)) {
+            cluster = next;
+        } else if (next == 0 || !chainKept) {
+            cluster = fat_.NextFreeAfter(cluster);
+        } else {
+            return kErrHandleEof;  // the chain ends before the size is reached
+        }
+    }
+    return kSuccess;
+}
+
+int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination) {
+    std::error_code ec;
+    if (record.IsFolder()) {
+        std::filesystem::create_directories(destination, ec);
+        return ec ? ResultFromErrno(ec.value()) : kSuccess;
+    }
+    auto report = [&](int percent, int error) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
+    };
+    FileHandle out;
+    int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
+    if (rc != kSuccess) {
+        report(100, rc);
+        return rc;
+    }
+    const uint64_t size = record.size;
+    uint64_t written = 0;
+    int answer = 0;
+    rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+        int wrc = out.Write(data, length);
+        if (wrc != kSuccess) return wrc;
+        written += length;
+        int percent = static_cast<int>(written * 100 / size);
+        if (written < size) {
+            answer = report(percent, 0);
+            if (answer != 0) return answer;
+        }
+        return 0;
+    });
+    out.Close();
+    if (rc == kSuccess) {
+        // FAT times are the wall clock of the machine that wrote them.
+        int64_t accessed = record.accessed ? UnixFromLocalWallClock(record.accessed) : -1;
+        int64_t writtenTime = record.written ? UnixFromLocalWallClock(record.written) : -1;
+        SetFileTimes(destination, accessed, writtenTime);
+        return report(100, 0);
+    }
+    if (rc > 0) report(100, rc);
+    return rc;
+}
+
+int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
+    std::vector<FoundItemRecord> chain;
+    scanLog_->Flush();
+    scanLog_->BuildParentChain(folder, chain);
+    return static_cast<int>(chain.size()) + 1;
+}
+
+int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                                  uint32_t /*baseDepth*/) {
+    std::error_code ec;
+    if (!record.IsFolder()) {
+        if (destination.has_parent_path()) std::filesystem::create_directories(destination.parent_path(), ec);
+        return RecoverOne(record, destination);
+    }
+    if (!scanLog_) return kErrInvalidParameter;
+    std::filesystem::create_directories(destination, ec);
+    if (ec) return ResultFromErrno(ec.value());
+    // The level of a folder is its depth below the root, which its chain of
+    // parents gives whatever the destination's own depth is.
+    struct Pending {
+        FoundItemRecord folder;
+        std::filesystem::path path;
+        uint32_t level;
+    };
+    std::deque<Pending> queue;
+    queue.push_back({record, destination, static_cast<uint32_t>(FolderLevel(record))});
+    int result = kSuccess;
+    while (!queue.empty()) {
+        Pending current = queue.front();
+        queue.pop_front();
+        FoundItemList children;
+        ListChildren(&current.folder, current.level, children);
+        for (const auto& child : children) {
+            std::filesystem::path target;
+            if (!JoinInsideDestination(current.path, {}, child.Name(), target)) continue;
+            if (child.IsFolder()) {
+                std::filesystem::create_directories(target, ec);
+                queue.push_back({child, target, current.level + 1});
+                continue;
+            }
+            target = UniqueDestinationPath(target);
+            if (target.empty()) continue;
+            int rc = RecoverOne(child, target);
+            if (rc == kCancelCode) return rc;
+            if (rc != kSuccess && result == kSuccess) result = rc;
+        }
+    }
+    return result;
+}
+
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+    tempPath.clear();
+    const size_t capacity = byteCount;
+    byteCount = 0;
+    if (record.IsFolder()) return kErrInvalidParameter;
+    std::string ext = LowerExtension(record.Name());
+    std::filesystem::path file;
+    std::error_code ec;
+    if (ListHas(kPreviewDocuments, ext) || IsPhotoExtension(ext) || ListHas(kAudioExtensions, ext) ||
+        ListHas(kVideoExtensions, ext)) {
+        std::filesystem::path folder = ScanLogDir();
+        std::filesystem::create_directories(folder, ec);
+        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
+        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
+        else file = folder / "tmp.avi";
+    }
+    const uint64_t size = record.size;
+    uint64_t done = 0;
+    auto tell = [&](int percent, int error) { return progress ? progress(userData, percent, error) : 0; };
+    int rc;
+    if (!file.empty()) {
+        std::filesystem::remove(file, ec);
+        FileHandle out;
+        rc = OpenForWriting(file, WriteMode::kCreateOrTruncate, out);
+        if (rc == kSuccess) {
+            rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+                int wrc = out.Write(data, length);
+                if (wrc != kSuccess) return wrc;
+                done += length;
+                return tell(static_cast<int>(done * 100 / size), 0);
+            });
+        }
+        out.Close();
+        if (rc != kSuccess) {
+            std::filesystem::remove(file, ec);
+        } else if (file.string().size() < kPreviewPathCapacity) {
+            tempPath = file;
+        }
+    } else {
+        rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+            size_t take = std::min<size_t>(length, capacity - byteCount);
+            if (take > 0 && buffer) std::memcpy(buffer + byteCount, data, take);
+            byteCount += take;
+            done += length;
+            if (byteCount >= capacity) return 1;  // the buffer is full: enough for a preview
+            return tell(static_cast<int>(done * 100 / size), 0);
+        });
+        if (rc == 1 && byteCount >= capacity) rc = kSuccess;
+    }
+    if (rc > 0) tell(100, rc);
+    return rc;
+}
+
+int CFastFatRecovery::LoadAllocationMap() {
+    if (!opened_) return kErrInvalidHandle;
+    const uint32_t clusters = geometry_.clusterCount;
+    bitmap_.assign((uint64_t{clusters} + 7) / 8, 0);
+    for (uint32_t i = 0; i < clusters; ++i) {
+        if (fat_.Entry(i + 2) != 0) bitmap_[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
+    }
+    return kSuccess;
+}
+
+int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
+    length = 0;
+    if (bitmap_.empty()) return 0;
+    if (start >= partitionSectors_) {
+        start = partitionSectors_;
+        return 1;
+    }
+    const uint64_t spc = geometry_.sectorsPerCluster;
+    const uint64_t clusters = geometry_.clusterCount;
+    auto bit = [&](uint64_t n) { return (bitmap_[n / 8] >> (n % 8)) & 1; };
+    uint64_t relative = start > geometry_.dataStart ? start - geometry_.dataStart : 0;
+    uint64_t cluster = relative / spc;
+    if (cluster >= clusters) {
+        start = partitionSectors_;
+        return 1;
+    }
+    if (bit(cluster)) {
+        uint64_t c = cluster;
+        while (c < clusters && bit(c)) {
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
+            else ++c;
+        }
+        if (c >= clusters) return 1;  // nothing free after it: the start stays
+        cluster = c;
+        relative = cluster * spc;
+    }
+    uint64_t end = cluster;
+    while (end < clusters && !bit(end)) {
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
+        else ++end;
+    }
+    start = geometry_.dataStart + relative;
+    length = end * spc - relative;
+    if (start >= partitionSectors_) length = 0;
+    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
+    return 1;
+}
+
+}  // namespace sorvane

@@ -1,0 +1,132 @@
+// The quick FAT engine: finds deleted files of a FAT12/16/32 volume by walking
+// its directory tree from the root, every directory live or deleted, and lists
+// every deleted file and every file inside a deleted folder, with the folders
+// on their paths. Its records carry EngineCode 1.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "device/disk_reader.h"
+#include "engines/fat_directory.h"
+#include "engines/fat_volume.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/folder_key.h"
+#include "platform/file_handle.h"
+#include "platform/result_codes.h"
+#include "results/scan_log.h"
+
+namespace sorvane {
+
+class CFastFatRecovery : public IFileRecoveryParse {
+public:
+    CFastFatRecovery();
+    ~CFastFatRecovery() override;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
+    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                     int weight) override;
+    int Scan(const std::string* scanLogName) override;
+    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    uint64_t GetFoundCount() override;
+    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                    uint32_t baseDepth) override;
+    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    int LoadAllocationMap() override;
+    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+
+    // The layout read at opening (meaningful once an open succeeded).
+    const FatGeometry& Geometry() const { return geometry_; }
+    // The scan log of the last Scan; null before it.
+    CScanLog* Log() { return scanLog_.get(); }
+
+private:
+    struct StagedFolder {
+        FoundItemRecord record;
+        uint32_t parent = 0;   // cluster of the folder holding its entry
+        uint32_t level = 0;    // 1 for a folder directly below the root
+        bool deleted = false;  // it or one of its ancestors is a deleted directory
+    };
+    struct QueuedDirectory {
+        uint32_t cluster = 0;
+        uint32_t level = 0;
+        bool deleted = false;
+        bool isRoot = false;
+    };
+
+    // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
+    int OpenFromBootSector(uint32_t sourceSectorSize);
+    FolderKey RootKey() const { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
+    uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
+    int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
+
+    int ScanTree();
+    void ReadDirectory(const QueuedDirectory& dir);
+    void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
+    uint32_t GuessHighClusterByDots(uint16_t low);
+    bool ClusterStartsWithDots(uint32_t cluster);
+    // Reads the first sector of `cluster` into sector_ and checks it against the
+    // extension of `name`. Returns 1 agrees or unchecked, 0 contradicts; `readOk`
+    // tells whether anything was read.
+    int CheckContent(uint32_t cluster, const std::string& extension, bool& readOk);
+    void MarkAncestorsForPublishing(uint32_t folderCluster);
+    int PublishFolders();
+    int Report(int percent, int64_t remaining);
+
+    // Copies a file's bytes to `write`, following its clusters. Returns 0, a
+    // result code, or the progress answer.
+    template <typename Sink>
+    int CopyData(const FoundItemRecord& record, Sink&& write);
+    int RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination);
+    int FolderLevel(const FoundItemRecord& folder);
+
+    // Opening.
+    bool opened_ = false;
+    int openResult_ = kErrInvalidHandle;
+    uint64_t partitionStart_ = 0;    // as given, in the source's sectors
+    uint64_t partitionSectors_ = 0;  // as given, in the source's sectors
+    uint64_t partitionUnits_ = 0;    // partition start in the volume's own sectors
+    uint16_t letter_ = 0;
+    DiskReader reader_;
+    FatGeometry geometry_;
+    FatTable fat_;
+
+    // Scanning.
+    std::unique_ptr<CScanLog> scanLog_;
+    std::deque<QueuedDirectory> workQueue_;
+    std::unordered_set<uint32_t> readDirectories_;
+    std::map<uint32_t, StagedFolder> stagedFolders_;
+    std::vector<uint32_t> foldersToPublish_;
+    std::unordered_set<uint32_t> publishSet_;
+    std::vector<uint8_t> clusterBuffer_;
+    std::vector<uint8_t> sector_;
+    LongNameCollector names_;
+    int scanAnswer_ = 0;
+    uint64_t lastReportMs_ = 0;
+    int timedPercent_ = 1;
+
+    // Allocation map: bit n set when data cluster n + 2 is in use.
+    std::vector<uint8_t> bitmap_;
+
+    ScanProgressCallback scanProgress_ = nullptr;
+    CopyProgressCallback copyProgress_ = nullptr;
+    void* userData_ = nullptr;
+    int weight_ = 100;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUserData_ = nullptr;
+};
+
+}  // namespace sorvane
