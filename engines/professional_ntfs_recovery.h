@@ -1,0 +1,103 @@
+// The deep NTFS engine: rebuilds NTFS files and folders from MFT file records
+// found anywhere on a range, without trusting a boot sector or master file
+// table. The deep scan coordinator hands it every sector that passes the file
+// record test; for each record the engine works out where its volume starts
+// and how large its clusters are, follows the parent references to rebuild the
+// folder chain, and at the end creates the folders. Records carry EngineCode 2.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "device/disk_reader.h"
+#include "engines/log_engine_base.h"
+#include "engines/ntfs_runlist.h"
+
+namespace sorvane {
+
+// A folder whose record is read in the consolidation.
+struct NtfsPendingFolder {
+    uint32_t recordNumber = 0;
+    uint32_t sectorsPerCluster = 0;
+    uint64_t volumeStart = 0;
+    std::vector<NtfsRun> mftRuns;  // runs of the MFT that holds it
+};
+
+// Pending folders are directories that files were filed under. Real volumes
+// have far fewer; the bound keeps a disk full of forged records from growing
+// the list without limit.
+inline constexpr size_t kMaxPendingFolders = 262144;
+
+class CProfessionalNtfsRecovery : public CLogEngineBase {
+public:
+    CProfessionalNtfsRecovery();
+    ~CProfessionalNtfsRecovery() override;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+
+    // --- Used by the deep scan coordinator ---
+    // Starts a new scan log ("Pro_Ntfs_..." when `name` is null); empties the
+    // pending folders, keeps the MFT map.
+    int StartScanLog(const std::string* name);
+    // A file record met in the pass: `length` bytes (at least one record) at
+    // absolute sector `absoluteSector`. Returns 0, -1 (not a record), 87 (damaged).
+    int OnFileRecord(const uint8_t* record, size_t length, uint64_t absoluteSector);
+    // The runs of the first $DATA of the record at `absoluteSector`: 0; -1 not a
+    // record; 87 described by an attribute list; -100 no $DATA; or a read error.
+    int ReadDataRuns(uint64_t absoluteSector, std::vector<NtfsRun>& runs);
+    // Reads the pending folders' records and files them. Returns 0 or a read error.
+    int Consolidate();
+
+    uint32_t RecordSize() const { return recordSize_; }
+    uint32_t SectorSize() const { return sectorSize_; }
+    uint32_t SectorsPerCluster() const { return sectorsPerCluster_; }
+    size_t PendingFolderCount() const { return pending_.size(); }
+    const std::map<uint64_t, std::vector<NtfsRun>>& MftMap() const { return mftMap_; }
+    uint64_t DroppedFolders() const { return dropped_; }
+
+    // Sectors per cluster NTFS formats a volume of `rangeSectors` with.
+    static uint32_t DefaultSectorsPerCluster(uint64_t rangeSectors, uint32_t sectorSize);
+
+protected:
+    FolderKey RootKey() const override { return kNtfsRootKey; }
+    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                     const std::filesystem::path& destination) override;
+
+private:
+    struct Placement {
+        uint64_t volumeStart = 0;
+        std::vector<NtfsRun> runs;
+    };
+    int OpenCommon();
+    int RecordEntry(std::vector<uint8_t>& record, uint64_t absoluteSector, bool folderMode, uint32_t folderNumber);
+    void MakeLostFolder(uint32_t number);
+    void LearnClusterSize(const std::vector<uint8_t>& record);
+    Placement InferPlacement(uint32_t number, uint64_t absoluteSector) const;
+    bool RecordSector(const std::vector<NtfsRun>& runs, uint32_t spc, uint64_t volumeStart, uint32_t number,
+                      uint64_t& sector) const;
+    uint32_t WalkParents(uint32_t parent, const Placement& placement);
+    bool ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);
+    uint32_t ContentCheck(const std::vector<uint8_t>& record, const FoundItemRecord& item);
+
+    DiskReader reader_;
+    int driveIndex_ = -1;
+    uint64_t rangeStart_ = 0;
+    uint64_t rangeLength_ = 0;
+    uint16_t letter_ = 0;
+    uint32_t sectorSize_ = 512;
+    uint32_t recordSize_ = 1024;
+    uint32_t sectorsPerRecord_ = 2;
+    uint32_t sectorsPerCluster_ = 8;
+    std::vector<NtfsPendingFolder> pending_;
+    std::set<uint32_t> pendingNumbers_;
+    std::map<uint64_t, std::vector<NtfsRun>> mftMap_;
+    std::map<std::pair<uint64_t, uint32_t>, uint32_t> depthCache_;
+    uint64_t dropped_ = 0;
+};
+
+}  // namespace sorvane

@@ -1,0 +1,462 @@
+#include "engines/professional_recovery.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "carving/file_signature.h"
+#include "device/byte_view.h"
+#include "engines/engine_factory.h"
+#include "engines/fat_directory_sector.h"
+#include "engines/result_order.h"
+#include "platform/file_handle.h"
+#include "platform/result_codes.h"
+#include "platform/volume_registry.h"
+#include "results/file_categories.h"
+
+namespace sorvane {
+namespace {
+
+constexpr uint32_t kImageDriveIndex128 = 128;
+constexpr int kQuickWeight = 9;
+constexpr int kPassWeight = 90;
+constexpr int64_t kEstimateIntervalMs = 5000;
+constexpr size_t kFreshRecordBytes = 8192;
+
+// True when the sector may be an NTFS file record of `recordSize` bytes: the
+// magic, a sane size in use, the allocated size, and the update sequence number
+// repeated at the end of the first sector.
+inline bool LooksLikeFileRecord(const uint8_t* p, uint32_t recordSize) {
+    if (p[0] != 'F' || p[1] != 'I' || p[2] != 'L' || p[3] != 'E') return false;
+    ByteView v(p, 512);
+    return v.U32(24) <= recordSize && v.U32(28) == recordSize && v.U16(48) == v.U16(510);
+}
+
+std::string LowerExtensionOf(const FoundItemRecord& r) { return LowerExtension(r.Name()); }
+
+}  // namespace
+
+CProfessionalRecovery::CProfessionalRecovery() = default;
+
+CProfessionalRecovery::~CProfessionalRecovery() {
+    quick_.reset();
+    reader_.Close();
+}
+
+int CProfessionalRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+    FileHandle probe;
+    int rc = OpenReadOnly(imagePath, probe);
+    if (rc != 0) return rc;
+    uint64_t size = 0;
+    rc = probe.Size(size);
+    if (rc != 0) return rc;
+    letter_ = letter;
+    sectorSize_ = 512;
+    driveIndex_ = kImageDriveIndex128;
+    rangeStart_ = 0;
+    rangeLength_ = size / sectorSize_;
+    imagePath_ = imagePath;
+    reader_.Close();
+    rc = OpenImageReader(imagePath, reader_);
+    if (rc != 0) return rc;
+    resume_ = ResumeRecord{};
+    resumeFlag_ = CScanResumeStore::Instance().FindForImage(imagePath, resume_);
+    fat_.OpenImage(imagePath, letter);
+    int ntfsResult = ntfs_.OpenImage(imagePath, letter);
+    quick_ = CreateRecoveryEngineForImage(imagePath, letter, false);
+    return ntfsResult;
+}
+
+int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                         uint16_t letter) {
+    letter_ = letter;
+    driveIndex_ = driveIndex;
+    rangeStart_ = partitionStart;
+    rangeLength_ = partitionSectors;
+    imagePath_.clear();
+    reader_.Close();
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    if (rc != 0) return rc;
+    sectorSize_ = DriveSectorSize(reader_);
+    if (sectorSize_ < 512 || sectorSize_ % 512 != 0 || sectorSize_ > kChunkBytes) sectorSize_ = 512;
+    resume_ = ResumeRecord{};
+    resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
+                                                               partitionSectors, letter, resume_);
+    fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    quick_ = CreateRecoveryEngine(driveIndex, partitionStart, partitionSectors, letter, false);
+    return ntfsResult;
+}
+
+void CProfessionalRecovery::DeclineResume() {
+    if (!resumeFlag_) return;
+    CScanResumeStore& store = CScanResumeStore::Instance();
+    store.DeleteScan(resume_.scanFolder);
+    store.Save();
+    resumeFlag_ = false;
+    resume_ = ResumeRecord{};
+}
+
+int CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                                        void* userData, int) {
+    scanProgress_ = scanProgress;
+    copyProgress_ = copyProgress;
+    userData_ = userData;
+    weight_ = kPassWeight;
+    if (quick_) quick_->SetCallbacks(scanProgress, copyProgress, userData, kQuickWeight);
+    fat_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
+    ntfs_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
+    carver_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
+    return 0;
+}
+
+int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
+    searchCallback_ = callback;
+    searchUserData_ = userData;
+    if (quick_) quick_->SetSearchCallback(callback, userData);
+    fat_.SetSearchCallback(callback, userData);
+    ntfs_.SetSearchCallback(callback, userData);
+    carver_.SetSearchCallback(callback, userData);
+    return 0;
+}
+
+uint64_t CProfessionalRecovery::GetFoundCount() {
+    uint64_t n = fat_.GetFoundCount() + ntfs_.GetFoundCount() + carver_.GetFoundCount();
+    if (quick_) n += quick_->GetFoundCount();
+    return n;
+}
+
+uint64_t CProfessionalRecovery::FoundForProgress() {
+    // Reattached logs already count what the earlier run found.
+    return std::max(GetFoundCount(), foundBase_);
+}
+
+int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector,
+                                         int64_t& overshoot) {
+    const uint32_t ss = sectorSize_;
+    const uint32_t recordSize = ss > 512 ? ss : 2 * ss;
+    const int64_t chunkBytes = static_cast<int64_t>(sectors) * ss;
+    int64_t remaining = chunkBytes;
+    overshoot = 0;
+    uint64_t found = FoundForProgress();
+    for (uint32_t i = 0; i < sectors;) {
+        const uint8_t* p = chunk + static_cast<size_t>(i) * ss;
+        const uint64_t absolute = firstSector + i;
+        uint64_t consumed = 1;
+        if (LooksLikeFileRecord(p, recordSize)) {
+            const uint8_t* record = p;
+            if (static_cast<int64_t>(recordSize) > remaining) {
+                // The record runs past this chunk: read it afresh, whole.
+                recordBuffer_.assign(kFreshRecordBytes, 0);
+                uint32_t got = 0;
+                ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_, recordBuffer_.data(), absolute,
+                            ss, &got);
+                if (got == 0) {
+                    ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got);
+                }
+                record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
+            }
+            if (record && !(ByteView(record, recordSize).U16(22) & 0x0002)) ntfs_.OnFileRecord(record, recordSize, absolute);
+        } else if (p[0] == '.' && IsFatDirectoryStart(p, ss, 0)) {
+            fat_.OnDirectoryStart(p, absolute);
+        } else if (p[0] != 0 && IsFatDirectorySector(p, ss)) {
+            fat_.OnDirectorySector(p, absolute);
+        } else {
+            int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
+                                              static_cast<int32_t>(remainingSeconds_), &reader_, consumed, found);
+            if (rc == kCancelCode) {
+                overshoot = -static_cast<int64_t>(sectors - i);
+                return kCancelCode;
+            }
+            if (consumed == 0) consumed = 1;
+        }
+        remaining -= static_cast<int64_t>(consumed) * ss;
+        if (remaining < 0) {
+            overshoot = -remaining / ss;
+            break;
+        }
+        i += static_cast<uint32_t>(consumed);
+    }
+    return 0;
+}
+
+int CProfessionalRecovery::Scan(const std::string*) {
+    CScanResumeStore& store = CScanResumeStore::Instance();
+    const bool resuming = resumeFlag_;
+    std::filesystem::path scanFolder = resuming ? std::filesystem::path(resume_.scanFolder) : store.NewScanFolder();
+    chunksRead_ = 0;
+    done_ = 0;
+    total_ = 0;
+    foundBase_ = 0;
+    remainingSeconds_ = -1;
+    freeOnly_ = false;
+
+    // 1. The quick scan of the live file system.
+    if (quick_) {
+        quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
+        freeOnly_ = quick_->LoadAllocationMap() == 0;
+        std::string fastName;
+        bool haveFast = resuming && store.FindFileInFolder("Fast_", scanFolder, fastName) == 0;
+        int rc = quick_->Scan(haveFast ? &fastName : nullptr);
+        if (rc != 0) {
+            if (!resuming) {
+                store.DecrementScanCounter();
+                store.Save();
+            }
+            return rc;
+        }
+    }
+
+    // 2. The sub-engines' logs: reattached when resuming, new otherwise.
+    std::string carveName, fatName, ntfsName;
+    const bool haveCarve = resuming && store.FindFileInFolder("File_Type_", scanFolder, carveName) == 0;
+    const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
+    const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
+    if (haveCarve) {
+        if (!imagePath_.empty()) carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
+        else carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
+    } else if (!imagePath_.empty()) {
+        carver_.OpenImage(imagePath_, letter_);
+    } else {
+        carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
+    }
+    fat_.StartScanLog(haveFat ? &fatName : nullptr);
+    ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
+    fat_.RegisterBootSector();
+    TheCarveContext().tsRanges.clear();
+
+    std::vector<uint8_t> chunk(kChunkBytes);
+    const uint32_t chunkSectors = kChunkBytes / sectorSize_;
+
+    // 3. The total and the first run. Runs are relative to the range start.
+    uint64_t runStart = 0, runLength = 0, position = 0;
+    if (freeOnly_) {
+        uint64_t start = 0, length = 0;
+        while (start < rangeLength_ && quick_->NextFreeExtent(start, length) && length > 0) {
+            total_ += length;
+            start += length;
+        }
+        runStart = 0;
+        if (!quick_->NextFreeExtent(runStart, runLength)) runLength = 0;
+    } else {
+        total_ = rangeLength_;
+        runLength = rangeLength_;
+    }
+    if (resuming) {
+        runStart = resume_.runStart;
+        runLength = resume_.runLength;
+        position = std::min(resume_.runPosition, runLength);
+        done_ = resume_.sectorsDone;
+        foundBase_ = resume_.filesFound;
+        resumeFlag_ = false;
+    }
+
+    // 4. The pass.
+    int result = 0;
+    const auto passStart = std::chrono::steady_clock::now();
+    auto lastEstimate = passStart;
+    const uint64_t doneAtStart = done_;
+    while (result == 0) {
+        while (position < runLength) {
+            uint64_t left = runLength - position;
+            uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
+            uint64_t absolute = rangeStart_ + runStart + position;
+            uint32_t got = 0;
+            ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got);
+            ++chunksRead_;
+            int64_t overshoot = 0;
+            if (got > 0) {
+                try {
+                    result = ClassifyChunk(chunk.data(), got, absolute, overshoot);
+                } catch (...) {
+                    // A fault while classifying costs the rest of this chunk, never the scan.
+                    overshoot = 0;
+                }
+            }
+            int64_t advance = static_cast<int64_t>(n) + overshoot;
+            if (advance < 0) advance = 0;
+            uint64_t step = std::min<uint64_t>(static_cast<uint64_t>(advance), left);
+            position += step;
+            done_ += step;
+            auto now = std::chrono::steady_clock::now();
+            auto sinceEstimate = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
+            if (sinceEstimate >= kEstimateIntervalMs && weight_ == kPassWeight) {
+                lastEstimate = now;
+                int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - passStart).count();
+                if (elapsed > 0) {
+                    uint64_t speed = static_cast<uint64_t>(sectorSize_) * (done_ - doneAtStart) / elapsed;
+                    if (speed == 0) speed = 1;
+                    remainingSeconds_ = static_cast<int64_t>((total_ > done_ ? total_ - done_ : 0) * sectorSize_ / speed);
+                }
+            }
+            if (result != 0) break;
+            if (scanProgress_) {
+                int percent = total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
+                int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_, done_,
+                                           total_, FoundForProgress());
+                if (answer != 0) {
+                    result = answer;
+                    break;
+                }
+            }
+        }
+        if (result != 0 || !freeOnly_) break;
+        uint64_t next = runStart + runLength;
+        uint64_t length = 0;
+        if (next >= rangeLength_ || !quick_->NextFreeExtent(next, length) || length == 0) break;
+        runStart = next;
+        runLength = length;
+        position = 0;
+    }
+
+    // 5. Consolidation, also after a stop.
+    fat_.Consolidate();
+    ntfs_.Consolidate();
+    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
+
+    // 6. The resume record.
+    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, runStart, runLength,
+                        position, done_, FoundForProgress(), scanFolder, imagePath_);
+    return result;
+}
+
+IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
+    switch (record.Engine()) {
+    case EngineCode::kQuickNtfs:
+    case EngineCode::kQuickFat: return quick_.get();
+    case EngineCode::kDeepNtfs: return &ntfs_;
+    case EngineCode::kDeepFat: return &fat_;
+    case EngineCode::kRawSignature: return &carver_;
+    }
+    return nullptr;
+}
+
+int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
+    int rc = 0;
+    if (folder == nullptr) {
+        if (level != 0) return kErrInvalidParameter;
+        if (quick_) quick_->ListChildren(nullptr, 0, out);
+        fat_.ListChildren(nullptr, 0, out);
+        ntfs_.ListChildren(nullptr, 0, out);
+        carver_.ListChildren(nullptr, 0, out);
+    } else if (folder->Engine() != EngineCode::kRawSignature) {
+        if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
+    }
+    SortResultList(out);
+    return rc;
+}
+
+int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
+    if (folder == nullptr) {
+        if (level != 0) return kErrInvalidParameter;
+        if (quick_) quick_->CountFiles(nullptr, 0, count);
+        fat_.CountFiles(nullptr, 0, count);
+        ntfs_.CountFiles(nullptr, 0, count);
+        carver_.CountFiles(nullptr, 0, count);
+        return 0;
+    }
+    if (folder->Engine() == EngineCode::kRawSignature) return 0;
+    IFileRecoveryParse* engine = EngineFor(*folder);
+    return engine ? engine->CountFiles(folder, level, count) : 0;
+}
+
+int CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record, std::string& path) {
+    if (record.Engine() == EngineCode::kRawSignature) {
+        path.clear();
+        return 0;
+    }
+    IFileRecoveryParse* engine = EngineFor(record);
+    return engine ? engine->GetFolderPath(record, path) : 0;
+}
+
+int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                                       uint32_t baseDepth) {
+    IFileRecoveryParse* engine = EngineFor(record);
+    return engine ? engine->RecoverItem(record, destination, baseDepth) : 0;
+}
+
+int CProfessionalRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                       uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                       void* userData) {
+    IFileRecoveryParse* engine = EngineFor(record);
+    return engine ? engine->PreviewItem(record, tempPath, buffer, byteCount, progress, userData) : 0;
+}
+
+int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
+    if (quick_) quick_->FindByExtension(pattern, out);
+    fat_.FindByExtension(pattern, out);
+    ntfs_.FindByExtension(pattern, out);
+
+    // Where each file-system file's data starts, with its extension.
+    std::map<uint64_t, std::string> starts;
+    std::vector<NtfsRun> runs;
+    for (const FoundItemRecord& r : out) {
+        if (r.IsFolder()) continue;
+        const uint32_t ss = sectorSize_;
+        switch (r.Engine()) {
+        case EngineCode::kQuickNtfs:
+        case EngineCode::kDeepNtfs: {
+            if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse || runs[0].offset < 0)
+                break;
+            starts[static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart] = LowerExtensionOf(r);
+            break;
+        }
+        case EngineCode::kQuickFat:
+        case EngineCode::kDeepFat: {
+            if (r.clusterBytes == kFolderClusterBytes) break;
+            uint64_t start;
+            if (r.key >= 2) start = static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart + r.dataStart;
+            else if (r.key == 0 && r.partitionStart + r.dataStart >= 32) start = r.partitionStart + r.dataStart - 32;
+            else break;
+            starts[start] = LowerExtensionOf(r);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    FoundItemList carved;
+    carver_.FindByExtension(pattern, carved);
+    for (const FoundItemRecord& c : carved) {
+        auto it = starts.find(c.location);
+        if (it != starts.end()) {
+            const std::string carvedExt = LowerExtensionOf(c);
+            const bool sameFile = it->second == carvedExt || (it->second == "thm" && carvedExt == "jpg");
+            if (sameFile) continue;
+        }
+        out.push_back(c);
+    }
+    SortResultList(out);
+    return 0;
+}
+
+std::string RemainingTimeText(int64_t seconds) {
+    char text[64];
+    if (seconds > 3599) {
+        int64_t hours = seconds / 3600;
+        std::snprintf(text, sizeof text, "%d Hour %d Min", static_cast<int>(hours),
+                      static_cast<int>((seconds - hours * 3600) / 60));
+    } else if (seconds > 59) {
+        std::snprintf(text, sizeof text, "%d Min %d Sec", static_cast<int>(seconds / 60),
+                      static_cast<int>(seconds % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%d Sec", static_cast<int>(seconds));
+    }
+    return text;
+}
+
+std::string SizeText(uint64_t bytes) {
+    char text[64];
+    const double b = static_cast<double>(bytes);
+    if (bytes >= (1ull << 40)) std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1ull << 40));
+    else if (bytes >= (1ull << 30)) std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1ull << 30));
+    else if (bytes >= (1ull << 20)) std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1ull << 20));
+    else if (bytes >= (1ull << 10)) std::snprintf(text, sizeof text, "%.2f KB", b / static_cast<double>(1ull << 10));
+    else std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
+    return text;
+}
+
+}  // namespace sorvane

@@ -1,0 +1,121 @@
+// The deep scan coordinator: the engine every deep-scan request gets,
+// whatever the range holds. A deep scan is the quick engine's own scan of the
+// live file system (when there is one), then one sequential pass over the
+// unallocated space (or the whole range) in which every sector goes to exactly
+// one sub-engine — NTFS file records to the deep NTFS engine, FAT directory
+// sectors to the deep FAT engine, everything else to the signature carver —
+// then the consolidation of the deep engines and a resume record, so that an
+// interrupted scan can be continued. Afterwards the four engines' results are
+// presented as one set; operations on a record go to the engine that made it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "carving/file_type_recovery.h"
+#include "device/disk_reader.h"
+#include "engines/file_recovery_parse.h"
+#include "engines/professional_fat_recovery.h"
+#include "engines/professional_ntfs_recovery.h"
+#include "engines/scan_resume_store.h"
+
+namespace sorvane {
+
+class CProfessionalRecovery : public IFileRecoveryParse {
+public:
+    // Bytes read per step of the pass.
+    static constexpr uint32_t kChunkBytes = 65536;
+
+    CProfessionalRecovery();
+    ~CProfessionalRecovery() override;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                     int weight) override;
+    // The deep scan. Returns 0 when it ran to its end, else the value that
+    // stopped it (a callback's answer, or the quick engine's failure).
+    int Scan(const std::string* scanLogName) override;
+    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    uint64_t GetFoundCount() override;
+    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                    uint32_t baseDepth) override;
+    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    // The files of every engine whose extension the pattern names. A carved
+    // file that starts where a file-system file starts is left out, unless
+    // their extensions differ (a carved JPEG inside a ".thm" thumbnail counts as
+    // the same file).
+    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    int LoadAllocationMap() override { return 0; }
+    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+
+    // --- Resuming ---
+    // True when opening found a resume record of this range; Scan then goes on
+    // from where that scan stopped, in its scan folder.
+    bool HasResumeRecord() const { return resumeFlag_; }
+    const ResumeRecord& SavedRecord() const { return resume_; }
+    // The user declined to continue: the earlier scan folder and its record go.
+    void DeclineResume();
+
+    // --- Inspection ---
+    uint64_t ChunksRead() const { return chunksRead_; }
+    uint64_t TotalSectors() const { return total_; }
+    uint64_t SectorsDone() const { return done_; }
+    bool UsedFreeSpaceOnly() const { return freeOnly_; }
+    uint32_t SectorSize() const { return sectorSize_; }
+    IFileRecoveryParse* QuickEngine() { return quick_.get(); }
+    CProfessionalFatRecovery& DeepFat() { return fat_; }
+    CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
+    CFileTypeRecovery& Carver() { return carver_; }
+
+private:
+    IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
+    // Hands each sector of a chunk to its sub-engine. `overshoot` receives the
+    // sectors by which a carved file ran past the chunk's end (negative after
+    // a cancel: the sectors left unprocessed). Returns 0 or kCancelCode.
+    int ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector, int64_t& overshoot);
+    uint64_t FoundForProgress();
+
+    uint16_t letter_ = 0;
+    uint32_t sectorSize_ = 512;
+    int driveIndex_ = -1;
+    uint64_t rangeStart_ = 0;
+    uint64_t rangeLength_ = 0;
+    DiskReader reader_;
+    CProfessionalFatRecovery fat_;
+    CProfessionalNtfsRecovery ntfs_;
+    CFileTypeRecovery carver_;
+    std::unique_ptr<IFileRecoveryParse> quick_;
+    int weight_ = 100;
+    ScanProgressCallback scanProgress_ = nullptr;
+    CopyProgressCallback copyProgress_ = nullptr;
+    void* userData_ = nullptr;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUserData_ = nullptr;
+    bool resumeFlag_ = false;
+    ResumeRecord resume_;
+    std::filesystem::path imagePath_;
+
+    // State of the running pass.
+    std::vector<uint8_t> recordBuffer_;
+    uint64_t done_ = 0;
+    uint64_t total_ = 0;
+    uint64_t foundBase_ = 0;
+    int64_t remainingSeconds_ = -1;
+    uint64_t chunksRead_ = 0;
+    bool freeOnly_ = false;
+};
+
+// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec" for a number of seconds.
+std::string RemainingTimeText(int64_t seconds);
+// "%.2f" with " TB", " GB", " MB" or " KB", or "%d Bytes", for a byte count.
+std::string SizeText(uint64_t bytes);
+
+}  // namespace sorvane
