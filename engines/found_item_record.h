@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text_encoding.h"
+
 namespace sorvane {
 
 enum class EngineCode : uint32_t {
@@ -43,8 +45,10 @@ struct FoundItemRecord {
 
     EngineCode Engine() const { return static_cast<EngineCode>(engineCode); }
     bool IsFolder() const { return isFolder != 0; }
-    std::string Name() const;
-    void SetName(std::string_view text);
+    // Defined here so the scan log below the engines can use records without
+    // linking the engine library.
+    std::string Name() const { return NameFromField(name, kNameFieldSize); }
+    void SetName(std::string_view text) { CopyNameField(name, kNameFieldSize, text); }
 };
 #pragma pack(pop)
 

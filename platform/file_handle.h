@@ -38,6 +38,8 @@ public:
     int Size(uint64_t& size) const;
     // Flushes written data to the medium.
     int Sync() const;
+    // Cuts or extends the file to `size` bytes. Returns 0 or the result code.
+    int Truncate(uint64_t size) const;
 
     const std::filesystem::path& Path() const { return path_; }
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
@@ -58,5 +60,8 @@ enum class WriteMode {
 };
 // Opens a file of Sorvane's own (a log, a recovered file, an image copy) for writing.
 int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle);
+
+// Flushes a folder's entries (a rename or a new file in it) to the medium.
+int SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace sorvane

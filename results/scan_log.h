@@ -41,9 +41,15 @@ public:
     CScanLog& operator=(const CScanLog&) = delete;
 
     // Opens (creating when missing) the log `name` in the current scan folder of
-    // the resume store, and reloads both indexes of an existing log.
+    // the resume store, and reloads both indexes of an existing log. Defined
+    // beside the resume store (engines/scan_resume_store.cpp), which owns that
+    // folder, so this library does not depend on the engine library.
     int Open(const std::string& name);
-    // Opens the log `name` in an explicit folder (the folder is created when missing).
+    // Opens the log `name` in an explicit folder (the folder is created when
+    // missing). A name that is empty, "." or "..", or holds a separator, is
+    // refused with 123. Records already in the file keep their numbers: new
+    // records are numbered on from them, and a torn record at the end is
+    // overwritten by the next one.
     int OpenIn(const std::filesystem::path& folder, const std::string& name);
 
     // A slot for the next record; the caller fills it. The slot's recordNumber is
@@ -55,17 +61,23 @@ public:
     // Writes buffered records, then both index files. Returns 0 or the result code.
     int Flush();
 
-    // Children filed under `relation` (0 takes the first list in key order),
-    // sorted files first then by name; images whose content contradicts their
-    // extension are left out.
+    // Appends the children filed under `relation` (0 takes the first list in key
+    // order) to `out` and sorts it files first then by name; images whose content
+    // contradicts their extension are left out. Numbers that name no record of
+    // the file (a damaged index) are passed over. A failed read returns its
+    // result; the children before the failing one stay in `out`.
     int ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& out);
     // Files below a folder, all levels down (images with ContentCheck 0 count too).
     int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count);
-    // Records whose extension the '|'-separated pattern names; ".other" adds files
-    // whose extension is in no category list. Returns 1 when the record file was read.
+    // Appends the records whose extension the '|'-separated pattern names, and
+    // sorts `out`; ".other" adds files whose extension is in no category list
+    // (not when the record file exceeds 134217727 bytes). Returns 1 when the
+    // record file was read, 0 when it could not be opened, or the search
+    // callback's non-zero answer when it stopped the search.
     int FindByExtension(const std::string& pattern, std::vector<FoundItemRecord>& out);
-    // The record's ancestor folders, nearest first. Returns 0, or 87 when a
-    // parent's record cannot be found.
+    // Appends the record's ancestor folders, nearest first; a chain that loops
+    // ends at the first folder met twice. Returns 0, or 87 when a parent's
+    // record cannot be found.
     int BuildParentChain(const FoundItemRecord& record, std::vector<FoundItemRecord>& out);
     // Reads record `recordNumber` (1-based). Returns 0 or the result code.
     int ReadRecord(uint64_t recordNumber, FoundItemRecord& out);
@@ -75,7 +87,11 @@ public:
         searchUserData_ = userData;
     }
 
+    // The last record number handed out: the records in the file when it was
+    // opened plus those appended since.
     uint32_t Count() const { return count_; }
+    // Records the file held when it was opened.
+    uint32_t RecordsAtOpen() const { return recordsAtOpen_; }
     const std::filesystem::path& RecordPath() const { return recordPath_; }
     const std::filesystem::path& RelationPath() const { return relationPath_; }
     const std::filesystem::path& DirInfoPath() const { return dirInfoPath_; }
@@ -88,8 +104,23 @@ public:
     static std::string FormatRelationText(const std::map<RelationKey, std::vector<uint32_t>>& children);
 
 private:
+    void Close();
+    // Writes the buffered records at the end of the record file; a failure is
+    // kept for the next Flush to report.
+    void SpillBuffer();
+    // The records the numbers name, in list order. See ReadChildren for what
+    // happens to numbers naming no record and to a failed read.
+    int ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<FoundItemRecord>& out);
+    // The first folder record in the file whose key is `key`.
+    bool FindFolderRecordByKey(FolderKey key, FoundItemRecord& out);
+
     uint32_t used_ = 0;
     uint32_t count_ = 0;
+    uint32_t recordsAtOpen_ = 0;
+    uint64_t appendPosition_ = 0;  // byte offset where the buffer is written next
+    int lostWrite_ = 0;            // result of a buffered write no Flush reported yet
+    bool relationDirty_ = false;   // the children map changed since it was written
+    size_t foldersOnDisk_ = 0;     // folder entries already in the folder file
     std::vector<uint8_t> buffer_;
     FileHandle recordFile_;
     FileHandle relationFile_;

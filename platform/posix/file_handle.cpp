@@ -110,6 +110,11 @@ int FileHandle::Sync() const {
     return ::fsync(fd_) == 0 ? kSuccess : LastResult();
 }
 
+int FileHandle::Truncate(uint64_t size) const {
+    if (fd_ < 0) return kErrInvalidHandle;
+    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? kSuccess : LastResult();
+}
+
 int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle) {
     handle.Close();
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -134,6 +139,14 @@ int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle
     handle = FileHandle(fd);
     handle.SetPath(path);
     return kSuccess;
+}
+
+int SyncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return LastResult();
+    int rc = ::fsync(fd) == 0 ? kSuccess : LastResult();
+    ::close(fd);
+    return rc;
 }
 
 }  // namespace sorvane

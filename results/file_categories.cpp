@@ -1,0 +1,105 @@
+#include "results/file_categories.h"
+
+#include <cstdio>
+#include <ctime>
+#include <system_error>
+
+namespace sorvane {
+
+namespace {
+
+// Bound on the search for a free name; a folder with this many copies of one
+// name is taken as full rather than probed forever.
+constexpr int kMaxUniqueAttempts = 1000000;
+
+std::string JoinLists(std::initializer_list<std::string_view> lists) {
+    std::string text;
+    for (std::string_view list : lists) {
+        if (!text.empty()) text += '|';
+        text += list;
+    }
+    return text;
+}
+
+}  // namespace
+
+const std::string& KnownExtensionText() {
+    static const std::string text = JoinLists(
+        {kPhotoExtensions, kAudioExtensions, kDocumentExtensions, kVideoExtensions, kArchiveExtensions});
+    return text;
+}
+
+std::string AllCategoriesPattern() {
+    return JoinLists(
+        {kPhotoExtensions, kAudioExtensions, kVideoExtensions, kDocumentExtensions, kArchiveExtensions});
+}
+
+std::string LowerExtension(std::string_view fileName) {
+    size_t dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    std::string ext(fileName.substr(dot + 1));
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+bool IsPhotoExtension(std::string_view lowerExtension) {
+    return !lowerExtension.empty() && kPhotoExtensions.find(lowerExtension) != std::string_view::npos;
+}
+
+std::string CategoryFolderName(std::string_view fileName) {
+    std::string ext = LowerExtension(fileName);
+    // An empty extension is a substring of every list; it belongs to none.
+    if (ext.empty()) return "others";
+    if (ext.size() > 26) ext.resize(26);
+    static constexpr struct {
+        std::string_view list;
+        const char* folder;
+    } kFolders[] = {{kPhotoExtensions, "photo"},
+                    {kAudioExtensions, "audio"},
+                    {kVideoExtensions, "video"},
+                    {kDocumentExtensions, "document"},
+                    {kArchiveExtensions, "archive"}};
+    for (const auto& f : kFolders)
+        if (f.list.find(ext) != std::string_view::npos) return f.folder;
+    return "others";
+}
+
+std::string FastLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Fast_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
+                  month, day, hour, minute);
+    return text;
+}
+
+std::string FastLogNameNow(int64_t partitionStart) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return FastLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                       local.tm_min);
+}
+
+std::filesystem::path UniqueDestinationPath(const std::filesystem::path& path) {
+    std::error_code ec;
+    auto taken = [&ec](const std::filesystem::path& p) {
+        // symlink_status: a dangling link counts as taken, so nothing is ever
+        // written through a link left in the destination.
+        return std::filesystem::exists(std::filesystem::symlink_status(p, ec));
+    };
+    if (!taken(path)) return path;
+    std::filesystem::path folder = path.parent_path();
+    std::string base = path.stem().string();
+    std::string ext = path.extension().string();
+    for (int n = 1; n <= kMaxUniqueAttempts; ++n) {
+        std::filesystem::path candidate = folder / (base + "(" + std::to_string(n) + ")" + ext);
+        if (!taken(candidate)) return candidate;
+    }
+    return {};
+}
+
+}  // namespace sorvane
