@@ -1,0 +1,324 @@
+#include "carving/file_type_recovery.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "carving/carved_file_measure.h"
+#include "platform/data_dirs.h"
+#include "platform/result_codes.h"
+#include "results/file_categories.h"
+#include "results/safe_name.h"
+
+namespace sorvane {
+namespace {
+
+constexpr uint64_t k4GiB = uint64_t{1} << 32;
+
+// Extensions whose preview is a document conversion of a file written under
+// its own name into the preview folder.
+constexpr std::string_view kPreviewDocumentExtensions =
+    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
+    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*.tar|"
+    "*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
+
+bool InList(std::string_view list, const std::string& lowerExtension) {
+    return !lowerExtension.empty() && list.find("." + lowerExtension) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
+    char text[96];
+    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
+                  month, day, hour, minute);
+    return text;
+}
+
+std::string FileTypeLogNameNow(int64_t partitionStart) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min);
+}
+
+bool IsExaminedSectorBySector(FileTypeCode type) {
+    switch (type) {
+        case kTypeDoc:
+        case kTypeOle:
+        case kTypeXls:
+        case kTypePpt:
+        case kTypeWav:
+        case kTypeAvi:
+        case kTypeWmv:
+        case kTypeSwf:
+        case kTypeBmp:
+        case kTypeCab:
+        case kTypeTtf:
+        case kTypeIco:
+            return true;
+        default:
+            return false;
+    }
+}
+
+CFileTypeRecovery::CFileTypeRecovery() { AcquireCarveScratch(); }
+
+CFileTypeRecovery::~CFileTypeRecovery() {
+    log_.reset();
+    ReleaseCarveScratch();
+    // The carve context must not keep pointing at a reader that goes away.
+    CarveContext& ctx = TheCarveContext();
+    if (ctx.reader == &reader_) ctx.reader = nullptr;
+    reader_.Close();
+}
+
+int CFileTypeRecovery::ReplaceLog(const std::string& name) {
+    log_ = std::make_unique<CScanLog>();
+    return log_->Open(name);
+}
+
+int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+    log_.reset();
+    letter_ = letter;
+    partitionStart_ = 0;
+    partitionSectors_ = 0;
+    reader_.Close();
+    int rc = OpenImageReader(imagePath, reader_);
+    if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
+    ReplaceLog(FileTypeLogNameNow(0));
+    return rc;
+}
+
+int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                     uint16_t letter) {
+    log_.reset();
+    letter_ = letter;
+    partitionStart_ = partitionStart;
+    partitionSectors_ = partitionSectors;
+    reader_.Close();
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
+    ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
+    return rc;
+}
+
+int CFileTypeRecovery::AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName,
+                                     uint16_t letter) {
+    letter_ = letter;
+    sectorSize_ = sectorSize;
+    reader_.Close();
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    int logRc = ReplaceLog(scanLogName);
+    return rc != 0 ? rc : logRc;
+}
+
+int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& scanLogName, uint16_t letter,
+                                     const std::filesystem::path& imagePath) {
+    letter_ = letter;
+    sectorSize_ = sectorSize;
+    reader_.Close();
+    int rc = OpenImageReader(imagePath, reader_);
+    int logRc = ReplaceLog(scanLogName);
+    return rc != 0 ? rc : logRc;
+}
+
+int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                                    void* userData, int weight) {
+    scanProgress_ = scanProgress;
+    copyProgress_ = copyProgress;
+    userData_ = userData;
+    weight_ = weight;
+    CarveContext& ctx = TheCarveContext();
+    ctx.scanProgress = scanProgress;
+    ctx.userData = userData;
+    ctx.weight = weight;
+    return 0;
+}
+
+int CFileTypeRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
+    if (!log_) return 0;
+    log_->Flush();
+    if (folder || level != 0) return 0;  // every carved file lies in the root
+    return log_->ReadChildren(0, out);
+}
+
+int CFileTypeRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
+    if (!log_) return 0;
+    log_->Flush();
+    if (folder || level != 0) return 0;
+    return log_->CountFilesBelow(0, 0, count);
+}
+
+uint64_t CFileTypeRecovery::GetFoundCount() { return log_ ? log_->Count() : 0; }
+
+int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
+    searchCallback_ = callback;
+    searchUserData_ = userData;
+    if (!log_) return kErrInvalidParameter;
+    log_->SetSearchCallback(callback, userData);
+    return 0;
+}
+
+int CFileTypeRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
+    return log_ ? log_->FindByExtension(pattern, out) : 0;
+}
+
+int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
+                                        uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
+                                        DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
+    sectorSize_ = sectorSize;
+    std::string name;
+    FileTypeCode type = kTypeNotRecognised;
+    uint64_t size = 0;
+    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors, remainingSeconds,
+                            foundCount, name, type, size);
+    if (rc != 0) return rc;
+    if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
+
+    FoundItemRecord* record = log_->AppendRecord();
+    uint32_t number = record->recordNumber;
+    *record = FoundItemRecord{};
+    record->letter = letter_;
+    record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
+    record->isFolder = 0;
+    record->contentCheck = 1;
+    record->recordNumber = number;
+    record->key = 0;
+    record->clusterBytes = kFolderClusterBytes;
+    record->size = size;
+    record->dataStart = 0;
+    record->location = sector;
+    record->SetName(name);
+    log_->AddChild(0, number, 0, nullptr);
+
+    if (IsExaminedSectorBySector(type) || sectorSize == 0) {
+        sectorsConsumed = 1;
+    } else {
+        // A file measured as empty still costs its first sector, or the pass
+        // would never move on.
+        sectorsConsumed = std::max<uint64_t>(1, (size + sectorSize - 1) / sectorSize);
+    }
+    ++foundCount;
+    return 0;
+}
+
+template <class Report>
+int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report) {
+    uint32_t ss = sectorSize_;
+    if (ss == 0 || ss > kMaxCarveChunk) return kErrInvalidParameter;
+    std::vector<uint8_t> buffer(kMaxCarveChunk);
+    const uint64_t size = record.size;
+    uint64_t remaining = size;
+    uint64_t toRead = (size + ss - 1) / ss * ss;
+    uint64_t sectorsRead = 0;
+    while (toRead > 0) {
+        uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kMaxCarveChunk, toRead) / ss);
+        uint32_t got = 0;
+        int rc = ReadSectors(count, reader_, buffer.data(), record.location + sectorsRead, ss, &got);
+        if (got == 0) return kErrReadFault;
+        uint64_t bytes = std::min<uint64_t>(uint64_t{got} * ss, remaining);
+        if (int w = out.Write(buffer.data(), static_cast<size_t>(bytes)); w != 0) return w;
+        remaining -= bytes;
+        toRead -= std::min<uint64_t>(toRead, uint64_t{got} * ss);
+        sectorsRead += got;
+        if (rc != 0) return rc;  // what the disk delivered is kept, then the error ends the copy
+        int percent = size ? static_cast<int>((size - remaining) * 100 / size) : 100;
+        if (int answer = report(percent); answer != 0) return answer;
+    }
+    return 0;
+}
+
+int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination) {
+    FileHandle out;
+    // An existing file is replaced whole, so no tail of an earlier, longer
+    // file survives behind the copied bytes.
+    int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
+    if (rc != 0) return rc;
+    rc = CopyRun(record, out, [&](int percent) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+    });
+    if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+    return rc;
+}
+
+int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                                   uint32_t /*baseDepth*/) {
+    if (record.IsFolder()) return 0;  // carved files are never folders
+    if (destination.empty() || !destination.has_filename()) return kErrInvalidParameter;
+    std::filesystem::path parent = destination.parent_path();
+    if (!parent.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::exists(parent, ec)) {
+            std::filesystem::create_directories(parent, ec);
+            if (ec) {
+                int code = ResultFromErrno(ec.value());
+                if (code != kErrFileExists && code != kErrAlreadyExists) return code;
+            }
+        }
+    }
+    return CopyCarvedData(record, destination);
+}
+
+int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                   size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+    tempPath.clear();
+    std::string name = record.Name();
+    std::string ext = LowerExtension(name);
+    std::string fileName;
+    if (InList(kPreviewDocumentExtensions, ext))
+        fileName = SafeFileName(name);
+    else if (InList(kPhotoExtensions, ext))
+        fileName = "tmp.jpg";
+    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext))
+        fileName = "tmp.avi";
+
+    auto fail = [&](int code) {
+        if (progress) progress(userData, 100, code);
+        return code;
+    };
+
+    if (fileName.empty()) {
+        // Anything else is shown from its first bytes.
+        uint32_t ss = sectorSize_;
+        size_t want = static_cast<size_t>(std::min<uint64_t>(byteCount, record.size));
+        byteCount = 0;
+        if (!buffer || ss == 0) return fail(kErrInvalidParameter);
+        std::vector<uint8_t> sectors((want + ss - 1) / ss * ss);
+        uint32_t got = 0;
+        int rc = sectors.empty() ? 0
+                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_, sectors.data(),
+                                               record.location, ss, &got);
+        size_t copied = std::min<size_t>(want, size_t{got} * ss);
+        std::copy_n(sectors.begin(), copied, buffer);
+        byteCount = copied;
+        if (rc != 0 && copied == 0) return fail(rc);
+        if (progress) progress(userData, 100, 0);
+        return 0;
+    }
+
+    byteCount = 0;
+    std::filesystem::path folder = ScanLogDir();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    std::filesystem::path path = folder / fileName;
+    std::filesystem::remove(path, ec);
+    FileHandle out;
+    int rc = OpenForWriting(path, WriteMode::kCreateOrTruncate, out);
+    if (rc == 0) {
+        rc = CopyRun(record, out, [&](int percent) { return progress ? progress(userData, percent, 0) : 0; });
+        out.Close();
+    }
+    if (rc != 0) {
+        std::filesystem::remove(path, ec);
+        return rc > 0 ? fail(rc) : rc;
+    }
+    if (path.native().size() < kPreviewPathCapacity) tempPath = path;
+    return 0;
+}
+
+}  // namespace sorvane

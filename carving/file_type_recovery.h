@@ -1,0 +1,111 @@
+// The raw signature-carving engine. It does not walk the disk itself: the deep
+// scan hands it, sector by sector, everything that is not file-system
+// metadata, and it records a found file for every sector at which a known
+// file type starts, named after that sector ("81920.jpg"). Recovery copies the
+// measured number of bytes from the start sector on as one contiguous run.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "carving/file_signature.h"
+#include "device/disk_reader.h"
+#include "engines/file_recovery_parse.h"
+#include "platform/file_handle.h"
+#include "results/scan_log.h"
+
+namespace sorvane {
+
+// "File_Type_<start>_<year><month><day><hour><minute>": the name of a raw
+// carving scan log. The minute is right-aligned in two characters (a blank
+// below 10); the other fields are not padded.
+std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute);
+std::string FileTypeLogNameNow(int64_t partitionStart);
+
+// True for the types whose size comes from a header field or an allocation
+// table (compound files, WAV, AVI, WMV, SWF, BMP, CAB, TTF, ICO): the pass
+// still examines their sectors one by one, so files inside them are found too.
+bool IsExaminedSectorBySector(FileTypeCode type);
+
+class CFileTypeRecovery : public IFileRecoveryParse {
+public:
+    CFileTypeRecovery();
+    ~CFileTypeRecovery() override;
+    CFileTypeRecovery(const CFileTypeRecovery&) = delete;
+    CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                     int weight) override;
+    // Carving happens only through RecordCarvedFile.
+    int Scan(const std::string*) override { return 0; }
+    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    uint64_t GetFoundCount() override;
+    // Carved files have no folders: the path stays empty.
+    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
+    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                    uint32_t baseDepth) override;
+    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    // Returns 87 when no scan log is open.
+    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    int LoadAllocationMap() override { return 0; }
+    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+
+    // Used by the deep scan. Open drive `driveIndex` (or the image) and a new
+    // scan log under `scanLogName` in the current scan folder (an earlier
+    // "File_Type_" log when a scan is resumed). Return the first failure of the
+    // two opens, else 0.
+    int AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName, uint16_t letter);
+    int AttachToImage(uint32_t sectorSize, const std::string& scanLogName, uint16_t letter,
+                      const std::filesystem::path& imagePath);
+
+    // Identifies and measures the file that may start at `sector` (its bytes in
+    // `buffer`, one sector) and records it. The caller sets `sectorsConsumed`
+    // to 1 and advances its pass by it afterwards: on success it becomes the
+    // sectors the file covers (1 for the types examined sector by sector, and
+    // never less than 1). Returns 0 when a file was recorded (`foundCount` grows
+    // by one), 87 when nothing carvable starts here, or kCancelCode when the
+    // progress callback cancelled; in both latter cases nothing is recorded.
+    int RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
+                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds, DiskReader* reader,
+                         uint64_t& sectorsConsumed, uint64_t& foundCount);
+
+    // Copies the record's `size` bytes from its location sector on into
+    // `destination`, replacing any earlier contents of that file. Returns 0, the
+    // destination's creation or write error, 30 when the disk delivers nothing,
+    // a read error, or the copy progress callback's non-zero answer.
+    int CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination);
+
+    CScanLog* ScanLog() { return log_.get(); }
+    uint32_t SectorSize() const { return sectorSize_; }
+
+private:
+    // Replaces the scan log by a new one opened under `name` (in `folder` when
+    // given, else in the current scan folder).
+    int ReplaceLog(const std::string& name);
+    // Copies the record's bytes into `out`, calling `report(percent)` after
+    // every piece; a non-zero report ends the copy and is returned.
+    template <class Report>
+    int CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report);
+
+    uint16_t letter_ = 0;
+    uint64_t partitionStart_ = 0;
+    uint64_t partitionSectors_ = 0;
+    uint32_t sectorSize_ = 512;
+    DiskReader reader_;
+    std::unique_ptr<CScanLog> log_;
+    int weight_ = 0;
+    ScanProgressCallback scanProgress_ = nullptr;
+    CopyProgressCallback copyProgress_ = nullptr;
+    void* userData_ = nullptr;
+    SearchProgressCallback searchCallback_ = nullptr;
+    void* searchUserData_ = nullptr;
+};
+
+}  // namespace sorvane
