@@ -1,0 +1,698 @@
+#include "engines/fast_ntfs_recovery.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <unordered_set>
+
+#include "carving/file_signature.h"
+#include "engines/folder_key.h"
+#include "engines/scan_resume_store.h"
+#include "platform/file_time.h"
+#include "platform/file_times.h"
+#include "platform/result_codes.h"
+#include "results/file_categories.h"
+
+namespace sorvane {
+namespace {
+
+constexpr size_t kCopyPiece = 65536;
+constexpr size_t kBootBytes = 4096;
+// A parent chain deeper than this is taken for a loop that hides behind reused records.
+constexpr size_t kMaxFolderDepth = 4096;
+// An attribute list larger than this is damage: real ones hold a few hundred entries.
+constexpr uint64_t kMaxAttributeListBytes = 1 << 20;
+// The allocation bitmap of a 16 TiB volume with 4 KiB clusters; larger is damage.
+constexpr uint64_t kMaxBitmapBytes = uint64_t{1} << 29;
+// Consecutive unreadable MFT records after which the source is taken to be gone.
+constexpr int kMaxUnreadableRecords = 64;
+constexpr auto kEstimateInterval = std::chrono::milliseconds(5000);
+
+void FillTimes(const NtfsFileSummary& s, FoundItemRecord& item) {
+    // $STANDARD_INFORMATION carries the times the system shows and updates;
+    // the $FILE_NAME copies only change when the name does.
+    if (s.hasStandardTimes) {
+        item.created = s.times.created;
+        item.written = s.times.written;
+        item.accessed = s.times.accessed;
+    } else if (s.hasName) {
+        item.created = s.fileName.created;
+        item.written = s.fileName.written;
+        item.accessed = s.fileName.accessed;
+    }
+}
+
+bool BitSet(const std::vector<uint8_t>& bitmap, uint64_t bit) {
+    return (bitmap[bit >> 3] >> (bit & 7)) & 1;
+}
+
+}  // namespace
+
+CFastNtfsRecovery::CFastNtfsRecovery() = default;
+CFastNtfsRecovery::~CFastNtfsRecovery() = default;
+
+int CFastNtfsRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+    letter_ = letter;
+    partitionStart_ = 0;
+    int rc = OpenImageReader(imagePath, reader_);
+    if (rc != kSuccess) return rc;
+    deviceSectorSize_ = 512;
+    partitionSectors_ = reader_.totalSectors;
+    return OpenVolume();
+}
+
+int CFastNtfsRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                     uint16_t letter) {
+    letter_ = letter;
+    partitionStart_ = partitionStart;
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    if (rc != kSuccess) return rc;
+    deviceSectorSize_ = DriveSectorSize(reader_);
+    // A partition reaching past the drive is read as far as the drive goes.
+    uint64_t available = partitionStart < reader_.totalSectors ? reader_.totalSectors - partitionStart : 0;
+    partitionSectors_ = partitionSectors == 0 ? available : std::min(partitionSectors, available);
+    return OpenVolume();
+}
+
+int CFastNtfsRecovery::OpenVolume() {
+    bootRead_ = false;
+    mftExtents_.clear();
+    mftRecords_ = 0;
+    bitmap_.clear();
+    bitmapLength_ = 0;
+    volumeBase_ = partitionStart_ * deviceSectorSize_;
+    volumeBytes_ = partitionSectors_ * deviceSectorSize_;
+
+    std::vector<uint8_t> boot(kBootBytes, 0);
+    size_t bootLength = static_cast<size_t>(std::min<uint64_t>(kBootBytes, volumeBytes_));
+    bootLength -= bootLength % deviceSectorSize_;
+    if (bootLength < 512) return kErrInvalidParameter;
+    int rc = ReadVolume(0, boot.data(), bootLength);
+    if (rc != kSuccess) return rc;
+    if (!ParseNtfsBootSector(ByteView(boot.data(), bootLength), geometry_)) {
+        // A damaged first sector: NTFS keeps a copy in the volume's last sector.
+        bool found = false;
+        for (uint64_t sectorSize : {uint64_t{512}, uint64_t{4096}}) {
+            if (volumeBytes_ < 2 * sectorSize) continue;
+            std::vector<uint8_t> backup(sectorSize);
+            if (ReadVolume(volumeBytes_ - sectorSize, backup.data(), backup.size()) == kSuccess &&
+                ParseNtfsBootSector(ByteView(backup.data(), backup.size()), geometry_) &&
+                geometry_.bytesPerSector == sectorSize) {
+                std::copy(backup.begin(), backup.end(), boot.begin());
+                found = true;
+                break;
+            }
+        }
+        if (!found) return kErrInvalidParameter;
+    }
+    bootRead_ = true;
+    uint64_t bootClusters = geometry_.totalSectors * geometry_.bytesPerSector / geometry_.clusterBytes;
+    totalClusters_ = bootClusters != 0 ? bootClusters : volumeBytes_ / geometry_.clusterBytes;
+    chunk_.assign(static_cast<size_t>(geometry_.recordSize) * 1024, 0);
+
+    // Without the MFT's map the engine stays open and its scan finds nothing;
+    // the mirror holds a copy of the MFT's own record.
+    if (LoadMftExtents(geometry_.mftCluster * geometry_.clusterBytes) != kSuccess) {
+        uint64_t mirrorCluster = ByteView(boot.data(), boot.size()).U64(56);
+        if (LoadMftExtents(mirrorCluster * geometry_.clusterBytes) != kSuccess) {
+            mftExtents_.clear();
+            mftRecords_ = 0;
+        }
+    }
+    return kSuccess;
+}
+
+int CFastNtfsRecovery::LoadMftExtents(uint64_t recordOffset) {
+    if (geometry_.clusterBytes != 0 && recordOffset / geometry_.clusterBytes > totalClusters_)
+        return kErrInvalidParameter;
+    std::vector<uint8_t> record(geometry_.recordSize);
+    int rc = ReadVolume(recordOffset, record.data(), record.size());
+    if (rc != kSuccess) return rc;
+    if (!ApplyFixups(record.data(), record.size())) return -1;
+    NtfsFileSummary summary;
+    if (!SummarizeRecord(ByteView(record.data(), record.size()), summary) || !summary.hasData ||
+        !summary.data.nonResident || summary.data.firstVcn != 0)
+        return -1;
+    std::vector<NtfsRun> runs;
+    DecodeRuns(summary.data.runList, runs);
+    std::vector<NtfsExtent> extents;
+    PlaceRuns(runs, 0, totalClusters_, extents);
+    if (extents.empty()) return -1;
+    mftExtents_ = std::move(extents);
+    // A much fragmented MFT keeps the rest of its map in extension records.
+    if (summary.hasAttributeList) {
+        DataLayout layout;
+        if (LayoutOf(0, record, true, layout) == kSuccess && !layout.resident && !layout.extents.empty())
+            mftExtents_ = layout.extents;
+    }
+    uint64_t mapped = TotalRunClusters(mftExtents_) * geometry_.clusterBytes;
+    mftRecords_ = std::min(mapped, summary.data.realSize) / geometry_.recordSize;
+    return kSuccess;
+}
+
+int CFastNtfsRecovery::ReadVolume(uint64_t offset, void* buffer, size_t length) {
+    if (length == 0) return kSuccess;
+    if (offset > volumeBytes_ || length > volumeBytes_ - offset) return kErrInvalidParameter;
+    const uint64_t absolute = volumeBase_ + offset;
+    const uint32_t sectorSize = deviceSectorSize_;
+    uint32_t got = 0;
+    if (absolute % sectorSize == 0 && length % sectorSize == 0)
+        return ReadSectors(static_cast<uint32_t>(length / sectorSize), reader_, buffer, absolute / sectorSize,
+                           sectorSize, &got);
+    uint64_t first = absolute / sectorSize;
+    uint64_t last = (absolute + length + sectorSize - 1) / sectorSize;
+    std::vector<uint8_t> bounce(static_cast<size_t>((last - first) * sectorSize));
+    int rc = ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize, &got);
+    if (rc != kSuccess) return rc;
+    std::memcpy(buffer, bounce.data() + (absolute - first * sectorSize), length);
+    return kSuccess;
+}
+
+bool CFastNtfsRecovery::MapMftByte(uint64_t mftByte, uint64_t& volumeOffset, uint64_t& contiguous) const {
+    const uint64_t clusterBytes = geometry_.clusterBytes;
+    if (clusterBytes == 0 || mftExtents_.empty()) return false;
+    uint64_t vcn = mftByte / clusterBytes;
+    auto it = std::upper_bound(mftExtents_.begin(), mftExtents_.end(), vcn,
+                               [](uint64_t v, const NtfsExtent& e) { return v < e.vcn; });
+    if (it == mftExtents_.begin()) return false;
+    --it;
+    if (vcn >= it->vcn + it->length || it->sparse) return false;
+    uint64_t within = mftByte - it->vcn * clusterBytes;
+    volumeOffset = it->lcn * clusterBytes + within;
+    contiguous = it->length * clusterBytes - within;
+    return true;
+}
+
+int CFastNtfsRecovery::ReadRawRecord(uint64_t number, uint8_t* record) {
+    const uint64_t recordSize = geometry_.recordSize;
+    if (recordSize == 0 || number > UINT64_MAX / recordSize) return kErrInvalidParameter;
+    uint64_t done = 0;
+    // Records may straddle two runs of the MFT when clusters are smaller than records.
+    while (done < recordSize) {
+        uint64_t offset = 0, contiguous = 0;
+        if (!MapMftByte(number * recordSize + done, offset, contiguous)) return kErrInvalidParameter;
+        size_t piece = static_cast<size_t>(std::min(contiguous, recordSize - done));
+        int rc = ReadVolume(offset, record + done, piece);
+        if (rc != kSuccess) return rc;
+        done += piece;
+    }
+    return kSuccess;
+}
+
+int CFastNtfsRecovery::ReadMftRecord(uint64_t number, std::vector<uint8_t>& record) {
+    record.resize(geometry_.recordSize);
+    int rc = ReadRawRecord(number, record.data());
+    if (rc != kSuccess) return rc;
+    if (!ApplyFixups(record.data(), record.size())) return -1;
+    return kSuccess;
+}
+
+uint64_t CFastNtfsRecovery::LocationOf(uint64_t number) const {
+    uint64_t offset = 0, contiguous = 0;
+    if (!MapMftByte(number * geometry_.recordSize, offset, contiguous)) offset = 0;
+    return (volumeBase_ + offset) / geometry_.bytesPerSector;
+}
+
+int CFastNtfsRecovery::Progress(int percent, int64_t remaining, uint64_t processed, uint64_t total) {
+    if (!scanProgress_) return 0;
+    return scanProgress_(userData_, percent, weight_, remaining, processed, total, GetFoundCount());
+}
+
+int CFastNtfsRecovery::Scan(const std::string* scanLogName) {
+    pendingFolders_.clear();
+    folders_.clear();
+    if (scanLogName) return ReplaceLog(*scanLogName);
+    // A log of the same name in the scan folder is an earlier scan of this
+    // range in the same minute: the new scan replaces it rather than adding
+    // every record a second time.
+    const std::string name = FastLogNameNow(static_cast<int64_t>(partitionStart_));
+    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
+    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+        std::error_code ec;
+        std::filesystem::remove(folder / (name + suffix), ec);
+    }
+    int rc = ReplaceLog(name);
+    if (rc != kSuccess) return rc;
+
+    const uint64_t bytesPerSector = geometry_.bytesPerSector;
+    const uint64_t total = bootRead_ ? mftRecords_ * geometry_.recordSize / bytesPerSector : 0;
+    uint64_t processed = 0;
+    int64_t remaining = -1;
+    rc = MainPass(total, processed, remaining);
+
+    // The folders on the paths are filed even when the pass stopped early, so
+    // what was found so far can be browsed and its folder paths built.
+    for (size_t i = 0; i < pendingFolders_.size(); ++i) {
+        try {
+            uint32_t number = pendingFolders_[i];
+            FileFolder(number, folders_[number]);
+        } catch (...) {
+            // A damaged folder record is passed over.
+        }
+    }
+    log_->Flush();
+    if (rc != kSuccess) return rc;
+    return Progress(100, remaining, total, total);
+}
+
+int CFastNtfsRecovery::MainPass(uint64_t total, uint64_t& processed, int64_t& remaining) {
+    if (mftRecords_ == 0) return kSuccess;
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto lastEstimate = start;
+    const uint64_t recordSize = geometry_.recordSize;
+    const uint64_t bytesPerSector = geometry_.bytesPerSector;
+    const uint64_t chunkRecords = chunk_.size() / recordSize;
+    int unreadable = 0;
+    int lastError = kSuccess;
+
+    uint64_t number = 0;
+    while (number < mftRecords_) {
+        uint64_t offset = 0, contiguous = 0;
+        uint64_t count = 1;
+        bool mapped = MapMftByte(number * recordSize, offset, contiguous);
+        int rc = kErrInvalidParameter;
+        if (mapped && contiguous >= recordSize) {
+            count = std::min({contiguous / recordSize, chunkRecords, mftRecords_ - number});
+            rc = ReadVolume(offset, chunk_.data(), static_cast<size_t>(count * recordSize));
+            if (rc != kSuccess) {
+                // One bad sector must not cost the whole chunk: read its records one by one.
+                for (uint64_t i = 0; i < count; ++i) {
+                    int one = ReadRawRecord(number + i, chunk_.data() + i * recordSize);
+                    if (one != kSuccess) {
+                        std::memset(chunk_.data() + i * recordSize, 0, recordSize);
+                        lastError = one;
+                        if (++unreadable >= kMaxUnreadableRecords) return lastError;
+                    } else {
+                        unreadable = 0;
+                    }
+                }
+                rc = kSuccess;
+            }
+        } else if (mapped) {
+            rc = ReadRawRecord(number, chunk_.data());
+        }
+        if (rc == kSuccess) {
+            if (mapped) unreadable = 0;
+            for (uint64_t i = 0; i < count; ++i) {
+                try {
+                    ParseDeletedRecord(number + i, chunk_.data() + i * recordSize);
+                } catch (...) {
+                    // A fault in one record skips that record.
+                }
+            }
+        } else if (++unreadable >= kMaxUnreadableRecords) {
+            return rc;
+        }
+        number += count;
+        processed = number * recordSize / bytesPerSector;
+
+        auto now = Clock::now();
+        if (now - lastEstimate >= kEstimateInterval && weight_ == 100) {
+            lastEstimate = now;
+            auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - start).count();
+            uint64_t speed = seconds > 0 ? processed * bytesPerSector / static_cast<uint64_t>(seconds) : 1;
+            if (speed == 0) speed = 1;
+            remaining = static_cast<int64_t>((total - std::min(total, processed)) * bytesPerSector / speed);
+        }
+        int percent = total ? static_cast<int>(std::min<uint64_t>(processed, total) * 100 / total) : 100;
+        int answer = Progress(percent, remaining, processed, total);
+        if (answer != 0) return answer;
+    }
+    return kSuccess;
+}
+
+void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, const uint8_t* bytes) {
+    // The volume's own files, and numbers a folder key cannot hold, are not listed.
+    if (number <= kNtfsLastMetadataRecord || number > UINT32_MAX) return;
+    ByteView raw(bytes, geometry_.recordSize);
+    // Most records are in use or empty: turn them away before any copying.
+    if (raw.U32(0) != kNtfsFileMagic || raw.U16(22) != 0) return;
+    scratchRecord_.assign(bytes, bytes + geometry_.recordSize);
+    if (!ApplyFixups(scratchRecord_.data(), scratchRecord_.size())) return;
+    NtfsFileSummary summary;
+    if (!SummarizeRecord(ByteView(scratchRecord_.data(), scratchRecord_.size()), summary)) return;
+    // Extension records hold pieces of another file, not a file of their own.
+    if (summary.header.baseReference != 0 || !summary.hasName) return;
+
+    FoundItemRecord item;
+    item.letter = letter_;
+    item.engineCode = static_cast<uint32_t>(EngineCode::kQuickNtfs);
+    item.isFolder = 0;
+    item.key = static_cast<uint32_t>(number);
+    item.clusterBytes = static_cast<uint32_t>(geometry_.clusterBytes);
+    FillTimes(summary, item);
+    item.size = SummaryFileSize(summary);
+    item.dataStart = 0;
+    item.location = LocationOf(number);
+    item.partitionStart = partitionStart_;
+    item.SetName(summary.fileName.name);
+    item.contentCheck = ContentCheckOf(number, summary.fileName.name, scratchRecord_);
+
+    uint64_t parentReference = summary.fileName.parentReference;
+    uint32_t level = FolderLevelOf(parentReference);
+    uint32_t parent = static_cast<uint32_t>(NtfsReferenceRecord(parentReference));
+
+    FoundItemRecord* slot = log_->AppendRecord();
+    uint32_t recordNumber = slot->recordNumber;
+    *slot = item;
+    slot->recordNumber = recordNumber;
+    log_->AddChild(MakeRelationKey(parent, level), recordNumber, item.key, nullptr);
+}
+
+uint32_t CFastNtfsRecovery::FolderLevelOf(uint64_t parentReference) {
+    uint64_t first = NtfsReferenceRecord(parentReference);
+    if (first == kNtfsRootRecord) return 0;
+    if (auto known = folders_.find(static_cast<uint32_t>(first)); known != folders_.end() && first <= UINT32_MAX)
+        return known->second.level;
+
+    struct Step {
+        uint32_t number;
+        FolderState state;
+    };
+    std::vector<Step> chain;
+    uint64_t current = first;
+    uint16_t expectedSequence = NtfsReferenceSequence(parentReference);
+    uint32_t baseLevel = 0;
+    while (true) {
+        if (current == kNtfsRootRecord) break;
+        if (current <= UINT32_MAX) {
+            if (auto known = folders_.find(static_cast<uint32_t>(current)); known != folders_.end()) {
+                baseLevel = known->second.level;
+                break;
+            }
+        }
+        bool loops = std::any_of(chain.begin(), chain.end(), [&](const Step& s) { return s.number == current; });
+        if (loops || chain.size() >= kMaxFolderDepth || current > UINT32_MAX) {
+            // The folder whose parent closes the loop is filed under the root.
+            if (chain.empty()) {
+                chain.push_back({static_cast<uint32_t>(current), {0, 0, FolderKind::kLost}});
+            } else {
+                chain.back().state.kind = FolderKind::kLost;
+            }
+            break;
+        }
+        Step step{static_cast<uint32_t>(current), {}};
+        NtfsFileSummary summary;
+        bool ok = ReadMftRecord(current, parentRecord_) == kSuccess &&
+                  SummarizeRecord(ByteView(parentRecord_.data(), parentRecord_.size()), summary) &&
+                  summary.header.IsDirectory() && summary.hasName && summary.header.baseReference == 0;
+        // A parent whose record was given to something else since is not this
+        // file's folder; a deleted folder's number moved on by one when it was freed.
+        if (ok && expectedSequence != 0) {
+            uint16_t sequence = summary.header.sequence;
+            ok = sequence == expectedSequence ||
+                 (!summary.header.InUse() && sequence == static_cast<uint16_t>(expectedSequence + 1));
+        }
+        if (!ok) {
+            step.state.kind = FolderKind::kLost;
+            chain.push_back(step);
+            break;
+        }
+        uint64_t next = NtfsReferenceRecord(summary.fileName.parentReference);
+        step.state.parent = static_cast<uint32_t>(next);
+        chain.push_back(step);
+        expectedSequence = NtfsReferenceSequence(summary.fileName.parentReference);
+        current = next;
+    }
+
+    uint32_t level = baseLevel;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        level = it->state.kind == FolderKind::kLost ? 1 : level + 1;
+        it->state.level = level;
+    }
+    for (const Step& step : chain) {
+        if (folders_.emplace(step.number, step.state).second) pendingFolders_.push_back(step.number);
+    }
+    return folders_[static_cast<uint32_t>(first)].level;
+}
+
+void CFastNtfsRecovery::FileFolder(uint32_t number, const FolderState& state) {
+    FoundItemRecord item;
+    item.letter = letter_;
+    item.engineCode = static_cast<uint32_t>(EngineCode::kQuickNtfs);
+    item.isFolder = 1;
+    item.contentCheck = 1;
+    item.key = number;
+    item.clusterBytes = kFolderClusterBytes;
+    item.location = LocationOf(number);
+    item.partitionStart = partitionStart_;
+
+    RelationKey parent = MakeRelationKey(kNtfsRootKey, 0);
+    NtfsFileSummary summary;
+    if (state.kind == FolderKind::kDirectory && ReadMftRecord(number, parentRecord_) == kSuccess &&
+        SummarizeRecord(ByteView(parentRecord_.data(), parentRecord_.size()), summary) && summary.hasName) {
+        item.SetName(summary.fileName.name);
+        FillTimes(summary, item);
+        parent = MakeRelationKey(state.parent, state.level - 1);
+    } else {
+        item.SetName(LostFolderName(number));
+    }
+    FoundItemRecord* slot = log_->AppendRecord();
+    uint32_t recordNumber = slot->recordNumber;
+    *slot = item;
+    slot->recordNumber = recordNumber;
+    log_->AddChild(parent, recordNumber, number, item.name);
+}
+
+uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& name,
+                                           const std::vector<uint8_t>& record) {
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos) return 1;
+    std::string_view extension = std::string_view(name).substr(dot + 1);
+    DataLayout layout;
+    if (LayoutOf(number, record, false, layout) != kSuccess) return 1;
+    if (layout.resident) {
+        if (layout.residentBytes.empty()) return 0;
+        return MatchesExtension(layout.residentBytes.data(), layout.residentBytes.size(), extension, nullptr,
+                                deviceSectorSize_, 0)
+                   ? 1
+                   : 0;
+    }
+    // Compressed data does not start with the file's own bytes.
+    if (layout.compressed || layout.extents.empty()) return 1;
+    const NtfsExtent& first = layout.extents.front();
+    if (first.vcn != 0 || first.sparse || first.lcn == 0 || layout.initializedSize == 0) return 1;
+    std::vector<uint8_t> sector(geometry_.bytesPerSector);
+    uint64_t offset = first.lcn * geometry_.clusterBytes;
+    if (ReadVolume(offset, sector.data(), sector.size()) != kSuccess) return 1;
+    size_t length = static_cast<size_t>(std::min<uint64_t>(sector.size(), layout.size));
+    return MatchesExtension(sector.data(), length, extension, &reader_, deviceSectorSize_,
+                            (volumeBase_ + offset) / deviceSectorSize_)
+               ? 1
+               : 0;
+}
+
+int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& record, bool followList,
+                                DataLayout& layout) {
+    layout = DataLayout{};
+    NtfsFileSummary summary;
+    if (!SummarizeRecord(ByteView(record.data(), record.size()), summary)) return kErrInvalidParameter;
+    if (summary.hasData && !summary.data.nonResident) {
+        layout.resident = true;
+        layout.residentBytes.assign(summary.data.value.Data(), summary.data.value.Data() + summary.data.value.Size());
+        layout.size = layout.initializedSize = layout.residentBytes.size();
+        return kSuccess;
+    }
+    bool sized = false;
+    auto takePiece = [&](const NtfsAttribute& a) {
+        if (a.firstVcn == 0) {
+            layout.size = a.realSize;
+            layout.initializedSize = std::min(a.initializedSize, a.realSize);
+            layout.compressed = a.IsCompressed() && a.compressionUnitShift != 0;
+            if (a.compressionUnitShift < 16) layout.compressionUnitClusters = 1u << a.compressionUnitShift;
+            sized = true;
+        }
+        std::vector<NtfsRun> runs;
+        DecodeRuns(a.runList, runs);
+        PlaceRuns(runs, a.firstVcn, totalClusters_, layout.extents);
+    };
+    if (summary.hasData) takePiece(summary.data);
+
+    if (followList && summary.hasAttributeList) {
+        std::vector<uint8_t> listBytes;
+        const NtfsAttribute& list = summary.attributeList;
+        if (!list.nonResident) {
+            listBytes.assign(list.value.Data(), list.value.Data() + list.value.Size());
+        } else if (list.realSize <= kMaxAttributeListBytes) {
+            DataLayout listLayout;
+            std::vector<NtfsRun> runs;
+            DecodeRuns(list.runList, runs);
+            PlaceRuns(runs, 0, totalClusters_, listLayout.extents);
+            listLayout.size = listLayout.initializedSize = list.realSize;
+            ReadData(listLayout, [&](const uint8_t* bytes, size_t length) {
+                listBytes.insert(listBytes.end(), bytes, bytes + length);
+                return 0;
+            });
+        }
+        std::vector<NtfsAttributeListEntry> entries;
+        ParseAttributeList(ByteView(listBytes.data(), listBytes.size()), entries);
+        std::unordered_set<uint64_t> visited{number};
+        std::vector<uint8_t> extension;
+        for (const NtfsAttributeListEntry& entry : entries) {
+            if (entry.type != kNtfsData || entry.nameLength != 0) continue;
+            uint64_t other = NtfsReferenceRecord(entry.reference);
+            if (!visited.insert(other).second) continue;
+            if (ReadMftRecord(other, extension) != kSuccess) continue;
+            NtfsRecordHeader header;
+            ByteView view(extension.data(), extension.size());
+            // A record given to another file since holds none of this file's data.
+            if (!ParseRecordHeader(view, header) || NtfsReferenceRecord(header.baseReference) != number) continue;
+            NtfsAttributeWalker walker(view, header);
+            NtfsAttribute a;
+            while (walker.Next(a)) {
+                if (a.type == kNtfsData && a.nameLength == 0 && a.nonResident) {
+                    if (a.firstVcn == 0 && sized) continue;
+                    takePiece(a);
+                }
+            }
+        }
+        std::sort(layout.extents.begin(), layout.extents.end(),
+                  [](const NtfsExtent& a, const NtfsExtent& b) { return a.vcn < b.vcn; });
+    }
+    if (!sized && layout.extents.empty()) return kErrInvalidParameter;
+    return kSuccess;
+}
+
+int CFastNtfsRecovery::ReadData(const DataLayout& layout, const DataSink& sink) {
+    if (layout.resident) {
+        size_t length = static_cast<size_t>(std::min<uint64_t>(layout.size, layout.residentBytes.size()));
+        return length ? sink(layout.residentBytes.data(), length) : kSuccess;
+    }
+    // Compressed streams are copied as they are stored: sparse parts as zeros.
+    const uint64_t clusterBytes = geometry_.clusterBytes;
+    const uint64_t bytesPerSector = geometry_.bytesPerSector;
+    std::vector<uint8_t> buffer(kCopyPiece);
+    uint64_t done = 0;
+    uint64_t zeroBytes = 0;
+    uint64_t dataBytes = 0;
+    for (const NtfsExtent& extent : layout.extents) {
+        if (done >= layout.size) break;
+        uint64_t extentStart = extent.vcn * clusterBytes;
+        uint64_t extentEnd = extentStart + extent.length * clusterBytes;
+        if (extentEnd <= done) continue;
+        // A stretch no run maps: the map is damaged, the bytes are not known.
+        if (extentStart > done) return kErrReadFault;
+        uint64_t end = std::min(extentEnd, layout.size);
+        while (done < end) {
+            size_t piece = static_cast<size_t>(std::min<uint64_t>(kCopyPiece, end - done));
+            if (extent.sparse || done >= layout.initializedSize) {
+                // Holes adding up to more than the whole volume are a damaged
+                // record, not a file worth writing out as zeros.
+                zeroBytes += piece;
+                if (zeroBytes > volumeBytes_) return kErrReadFault;
+                std::memset(buffer.data(), 0, piece);
+            } else {
+                // No file holds more clusters than the volume has: runs mapping
+                // more are damage, and reading them again and again would not end.
+                dataBytes += piece;
+                if (dataBytes > volumeBytes_) return kErrReadFault;
+                size_t toRead = static_cast<size_t>(std::min<uint64_t>(
+                    (piece + bytesPerSector - 1) / bytesPerSector * bytesPerSector, kCopyPiece));
+                int rc = ReadVolume(extent.lcn * clusterBytes + (done - extentStart), buffer.data(), toRead);
+                if (rc != kSuccess) return rc;
+                // Bytes past the initialized size were never written: they read as zeros.
+                if (done + piece > layout.initializedSize) {
+                    size_t valid = static_cast<size_t>(layout.initializedSize - done);
+                    std::memset(buffer.data() + valid, 0, piece - valid);
+                }
+            }
+            int rc = sink(buffer.data(), piece);
+            if (rc != 0) return rc;
+            done += piece;
+        }
+    }
+    return done >= layout.size ? kSuccess : kErrReadFault;
+}
+
+int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                                    const std::filesystem::path& destination) {
+    if (!bootRead_) return kErrInvalidParameter;
+    std::vector<uint8_t> mftRecord;
+    int rc = ReadMftRecord(record.key, mftRecord);
+    if (rc == kSuccess) {
+        DataLayout layout;
+        if (LayoutOf(record.key, mftRecord, true, layout) == kSuccess) {
+            const uint64_t size = layout.size;
+            uint64_t written = 0;
+            rc = ReadData(layout, [&](const uint8_t* bytes, size_t length) {
+                int writeRc = out.Write(bytes, length);
+                if (writeRc != kSuccess) return writeRc;
+                written += length;
+                if (!copyProgress_) return 0;
+                int percent = size ? static_cast<int>(written * 100 / size) : 100;
+                return copyProgress_(userData_, percent, 100, 0, destination);
+            });
+        }
+        // A record without an unnamed data stream is an empty file.
+    }
+    if (rc > 0 && copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
+    if (rc == kSuccess) {
+        SetFileTimes(destination, record.accessed ? UnixFromFileTime(record.accessed) : -1,
+                     record.written ? UnixFromFileTime(record.written) : -1);
+    }
+    return rc;
+}
+
+int CFastNtfsRecovery::LoadAllocationMap() {
+    bitmap_.clear();
+    bitmapLength_ = 0;
+    if (!bootRead_) return kErrInvalidParameter;
+    std::vector<uint8_t> record;
+    int rc = ReadMftRecord(kNtfsBitmapRecord, record);
+    if (rc != kSuccess) return rc > 0 ? rc : kErrInvalidParameter;
+    DataLayout layout;
+    rc = LayoutOf(kNtfsBitmapRecord, record, true, layout);
+    if (rc != kSuccess) return rc;
+    if (layout.size > kMaxBitmapBytes) return kErrInvalidParameter;
+    bitmap_.reserve(static_cast<size_t>(layout.size));
+    rc = ReadData(layout, [&](const uint8_t* bytes, size_t length) {
+        bitmap_.insert(bitmap_.end(), bytes, bytes + length);
+        return 0;
+    });
+    if (rc != kSuccess) {
+        bitmap_.clear();
+        return rc;
+    }
+    bitmapLength_ = bitmap_.size();
+    return kSuccess;
+}
+
+int CFastNtfsRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
+    if (bitmapLength_ == 0) return 0;
+    const uint64_t perCluster = geometry_.sectorsPerCluster;
+    const uint64_t volumeSectors = volumeBytes_ / geometry_.bytesPerSector;
+    length = 0;
+    if (start >= volumeSectors) {
+        start = volumeSectors;
+        return 1;
+    }
+    const uint64_t clusters = std::min(bitmapLength_ * 8, totalClusters_);
+    uint64_t cluster = start / perCluster;
+    while (cluster < clusters && BitSet(bitmap_, cluster)) {
+        if ((cluster & 7) == 0 && bitmap_[cluster >> 3] == 0xFF) {
+            cluster += 8;
+        } else {
+            ++cluster;
+        }
+    }
+    if (cluster >= clusters) {
+        start = volumeSectors;
+        return 1;
+    }
+    start = std::max(start, cluster * perCluster);
+    uint64_t free = cluster;
+    while (free < clusters && !BitSet(bitmap_, free)) {
+        if ((free & 7) == 0 && bitmap_[free >> 3] == 0) {
+            free += 8;
+        } else {
+            ++free;
+        }
+    }
+    free = std::min(free, clusters);
+    uint64_t end = std::min(free * perCluster, volumeSectors);
+    length = end > start ? end - start : 0;
+    return 1;
+}
+
+}  // namespace sorvane

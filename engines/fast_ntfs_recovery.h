@@ -1,0 +1,118 @@
+// The quick NTFS engine: finds deleted files of an NTFS volume by reading its
+// Master File Table. Every record that is neither in use nor a directory is a
+// deleted file; the folders on its path are rebuilt from the parent references
+// of the $FILE_NAME attributes, and its data is copied from the resident value
+// or the run list. Records carry EngineCode 0.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "device/disk_reader.h"
+#include "engines/log_engine_base.h"
+#include "engines/ntfs_record.h"
+#include "engines/ntfs_runlist.h"
+
+namespace sorvane {
+
+class CFastNtfsRecovery : public CLogEngineBase {
+public:
+    CFastNtfsRecovery();
+    ~CFastNtfsRecovery() override;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
+    int Scan(const std::string* scanLogName) override;
+    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    int LoadAllocationMap() override;
+
+    // The volume's layout read at opening.
+    const NtfsGeometry& Geometry() const { return geometry_; }
+    // Records the MFT holds by its own $DATA; 0 when the MFT could not be mapped.
+    uint64_t MftRecordCount() const { return mftRecords_; }
+
+protected:
+    FolderKey RootKey() const override { return kNtfsRootKey; }
+    int CopyFileData(const FoundItemRecord& record, FileHandle& out, const std::filesystem::path& destination) override;
+
+private:
+    // Where the bytes of a file's unnamed data stream are.
+    struct DataLayout {
+        bool resident = false;
+        std::vector<uint8_t> residentBytes;
+        uint64_t size = 0;
+        uint64_t initializedSize = 0;  // bytes past it read as zeros
+        bool compressed = false;
+        uint32_t compressionUnitClusters = 0;
+        std::vector<NtfsExtent> extents;  // sorted by VCN
+    };
+    // How a folder met on a parent chain is filed.
+    enum class FolderKind : uint8_t {
+        kDirectory,  // a readable directory record: filed under its parent
+        kLost,       // unreadable, not a directory, or reused: "LostFolder%d" under the root
+    };
+    struct FolderState {
+        uint32_t parent = 0;
+        uint32_t level = 0;  // 1 for a folder filed directly below the root
+        FolderKind kind = FolderKind::kDirectory;
+    };
+    using DataSink = std::function<int(const uint8_t* bytes, size_t length)>;
+
+    int OpenVolume();
+    int LoadMftExtents(uint64_t recordOffset);
+    // Reads `length` bytes at byte `offset` of the volume. Returns 0, 87 past the
+    // volume, or the read's result code.
+    int ReadVolume(uint64_t offset, void* buffer, size_t length);
+    // Volume byte offset of byte `mftByte` of the MFT and how many bytes follow
+    // it in the same run; false when no run maps it.
+    bool MapMftByte(uint64_t mftByte, uint64_t& volumeOffset, uint64_t& contiguous) const;
+    // Reads record `number` as stored (recordSize bytes, no fixups).
+    int ReadRawRecord(uint64_t number, uint8_t* record);
+    // Reads record `number` with its fixups applied into `record` (recordSize bytes).
+    // Returns 0, -1 when it is not a "FILE" record, or a read's result code.
+    int ReadMftRecord(uint64_t number, std::vector<uint8_t>& record);
+    uint64_t LocationOf(uint64_t number) const;
+
+    int MainPass(uint64_t total, uint64_t& processed, int64_t& remaining);
+    void ParseDeletedRecord(uint64_t number, const uint8_t* bytes);
+    uint32_t FolderLevelOf(uint64_t parentReference);
+    void FileFolder(uint32_t number, const FolderState& state);
+    int Progress(int percent, int64_t remaining, uint64_t processed, uint64_t total);
+
+    // The data layout of record `number` (fixed up in `record`). With
+    // `followList`, pieces in extension records named by an attribute list are
+    // gathered too. Returns 0, 87 when the record has no unnamed data stream.
+    int LayoutOf(uint64_t number, const std::vector<uint8_t>& record, bool followList, DataLayout& layout);
+    // Streams the file's bytes to `sink` in pieces of at most 64 KiB.
+    int ReadData(const DataLayout& layout, const DataSink& sink);
+    uint32_t ContentCheckOf(uint64_t number, const std::string& name, const std::vector<uint8_t>& record);
+
+    DiskReader reader_;
+    uint32_t deviceSectorSize_ = 512;
+    uint64_t partitionStart_ = 0;    // device sectors
+    uint64_t partitionSectors_ = 0;  // device sectors
+    uint64_t volumeBase_ = 0;        // bytes
+    uint64_t volumeBytes_ = 0;
+    uint16_t letter_ = 0;
+    bool bootRead_ = false;
+    NtfsGeometry geometry_;
+    uint64_t totalClusters_ = 0;
+    std::vector<NtfsExtent> mftExtents_;
+    uint64_t mftRecords_ = 0;
+
+    std::vector<uint8_t> chunk_;
+    std::vector<uint8_t> scratchRecord_;
+    std::vector<uint8_t> parentRecord_;
+    std::unordered_map<uint32_t, FolderState> folders_;
+    std::vector<uint32_t> pendingFolders_;
+
+    std::vector<uint8_t> bitmap_;
+    uint64_t bitmapLength_ = 0;
+};
+
+}  // namespace sorvane
