@@ -12,6 +12,7 @@
 #include "engines/fat_directory_sector.h"
 #include "engines/result_order.h"
 #include "platform/file_handle.h"
+#include "platform/read_ahead.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
@@ -24,6 +25,9 @@ constexpr int kQuickWeight = 9;
 constexpr int kPassWeight = 90;
 constexpr int64_t kEstimateIntervalMs = 5000;
 constexpr size_t kFreshRecordBytes = 8192;
+// How far ahead of the pass the system is asked to read, in bytes: enough to
+// keep the medium busy while a chunk is classified.
+constexpr uint64_t kReadAheadBytes = 8ull << 20;
 
 // True when the sector may be an NTFS file record of `recordSize` bytes: the
 // magic, a sane size in use, the allocated size, and the update sequence number
@@ -258,11 +262,21 @@ int CProfessionalRecovery::Scan(const std::string*) {
     const auto passStart = std::chrono::steady_clock::now();
     auto lastEstimate = passStart;
     const uint64_t doneAtStart = done_;
+    AdviseSequential(reader_.handle);
+    uint64_t advisedUpTo = 0;  // absolute byte offset up to which read-ahead was asked for
     while (result == 0) {
         while (position < runLength) {
             uint64_t left = runLength - position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
             uint64_t absolute = rangeStart_ + runStart + position;
+            const uint64_t byteAt = absolute * sectorSize_;
+            const uint64_t runEnd = (rangeStart_ + runStart + runLength) * sectorSize_;
+            if (advisedUpTo < byteAt) advisedUpTo = byteAt;
+            if (advisedUpTo < runEnd && advisedUpTo - byteAt < kReadAheadBytes / 2) {
+                uint64_t until = std::min(byteAt + kReadAheadBytes, runEnd);
+                AdviseWillNeed(reader_.handle, advisedUpTo, until - advisedUpTo);
+                advisedUpTo = until;
+            }
             uint32_t got = 0;
             ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got);
             ++chunksRead_;
