@@ -44,6 +44,17 @@ bool EntryFieldsPlausible(const ByteView& e) {
     const bool isLongName = attr == kAttrLongName;
     const bool isLabel = attr == kAttrLabel;
 
+    // Cheapest tests first: on random bytes the attribute byte alone rejects
+    // most entries, and the short name most of the rest, before any date is
+    // converted. Every test here is required, so the order changes no answer.
+    if (attr >= 0x40) return false;
+    if (!isLabel && !isLongName && !(attr & (kAttrDirectory | kAttrArchive))) return false;
+    if (!isLabel && !isLongName) {
+        for (size_t i = 0; i < 11; ++i) {
+            if (i == 0 && deleted) continue;
+            if (IsForbiddenShortNameByte(e.U8(i))) return false;
+        }
+    }
     if (isLabel && (size != 0 || !clustersZero)) return false;
     if ((attr & kAttrLabel) && !isLabel && !isLongName) return false;
     if (attr >= 0x40) return false;
@@ -54,12 +65,6 @@ bool EntryFieldsPlausible(const ByteView& e) {
         uint64_t accessed = FileTimeFromFatDateTime(e.U16(18), 0);
         uint64_t written = FileTimeFromFatDateTime(e.U16(24), e.U16(22));
         if (!TimeInRange(created) || !TimeInRange(accessed) || !TimeInRange(written)) return false;
-    }
-    if (!isLabel && !isLongName) {
-        for (size_t i = 0; i < 11; ++i) {
-            if (i == 0 && deleted) continue;
-            if (IsForbiddenShortNameByte(e.U8(i))) return false;
-        }
     }
     if ((deleted || !isDir || size == 0) && !(isLongName && e.U16(26) != 0)) {
         if (attr == kAttrLabel || attr == kAttrLongName) return true;
