@@ -4,7 +4,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
@@ -25,9 +28,63 @@ constexpr int kQuickWeight = 9;
 constexpr int kPassWeight = 90;
 constexpr int64_t kEstimateIntervalMs = 5000;
 constexpr size_t kFreshRecordBytes = 8192;
-// How far ahead of the pass the system is asked to read, in bytes: enough to
-// keep the medium busy while a chunk is classified.
-constexpr uint64_t kReadAheadBytes = 8ull << 20;
+// How far ahead of the pass the source is read, in bytes: enough to keep the
+// medium busy while a chunk is classified, small enough to stay in the cache.
+constexpr uint64_t kReadAheadBytes = 16ull << 20;
+constexpr size_t kReadAheadPiece = 1u << 20;
+
+// Reads the source ahead of the pass on a thread of its own, into a scratch
+// buffer that nobody looks at: the point is that the pages are in the cache
+// (and the cost of bringing them there is paid) before the pass reads them.
+// The pass still reads every chunk itself, so what it sees cannot change.
+class ReadAheadThread {
+public:
+    explicit ReadAheadThread(const FileHandle& handle) : handle_(handle), thread_([this] { Loop(); }) {}
+    ~ReadAheadThread() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    // The pass now reads bytes [from, end) of the source, from `from` on.
+    void Follow(uint64_t from, uint64_t end) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (end != end_ || from < consumed_ || from > ahead_) ahead_ = from;
+            consumed_ = from;
+            end_ = end;
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void Loop() {
+        std::vector<uint8_t> scratch(kReadAheadPiece);
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            if (ahead_ >= end_ || ahead_ >= consumed_ + kReadAheadBytes) {
+                wake_.wait(lock);
+                continue;
+            }
+            uint64_t at = ahead_;
+            size_t length = static_cast<size_t>(std::min<uint64_t>(kReadAheadPiece, end_ - at));
+            lock.unlock();
+            size_t got = 0;
+            handle_.ReadAt(at, scratch.data(), length, got);
+            lock.lock();
+            if (ahead_ == at) ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
+        }
+    }
+
+    const FileHandle& handle_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    uint64_t consumed_ = 0, ahead_ = 0, end_ = 0;
+    std::thread thread_;
+};
 
 // True when the sector may be an NTFS file record of `recordSize` bytes: the
 // magic, a sane size in use, the allocated size, and the update sequence number
@@ -263,20 +320,14 @@ int CProfessionalRecovery::Scan(const std::string*) {
     auto lastEstimate = passStart;
     const uint64_t doneAtStart = done_;
     AdviseSequential(reader_.handle);
-    uint64_t advisedUpTo = 0;  // absolute byte offset up to which read-ahead was asked for
+    std::unique_ptr<ReadAheadThread> readAhead;
+    if (runLength > position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
     while (result == 0) {
         while (position < runLength) {
             uint64_t left = runLength - position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
             uint64_t absolute = rangeStart_ + runStart + position;
-            const uint64_t byteAt = absolute * sectorSize_;
-            const uint64_t runEnd = (rangeStart_ + runStart + runLength) * sectorSize_;
-            if (advisedUpTo < byteAt) advisedUpTo = byteAt;
-            if (advisedUpTo < runEnd && advisedUpTo - byteAt < kReadAheadBytes / 2) {
-                uint64_t until = std::min(byteAt + kReadAheadBytes, runEnd);
-                AdviseWillNeed(reader_.handle, advisedUpTo, until - advisedUpTo);
-                advisedUpTo = until;
-            }
+            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + runStart + runLength) * sectorSize_);
             uint32_t got = 0;
             ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got);
             ++chunksRead_;
@@ -324,6 +375,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
         runLength = length;
         position = 0;
     }
+
+    readAhead.reset();
 
     // 5. Consolidation, also after a stop.
     fat_.Consolidate();
