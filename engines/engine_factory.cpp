@@ -1,0 +1,78 @@
+#include "engines/engine_factory.h"
+
+#include <vector>
+
+#include "device/disk_reader.h"
+#include "engines/fast_ext_recovery.h"
+#include "engines/fast_fat_recovery.h"
+#include "engines/fast_ntfs_recovery.h"
+#include "platform/result_codes.h"
+#include "platform/volume_registry.h"
+
+namespace sorvane {
+namespace {
+
+constexpr uint32_t kProbeBytes = 16384;
+
+// The engine for a kind and a mode, not yet opened.
+std::unique_ptr<IFileRecoveryParse> CreateEngine(VolumeKind kind, bool deep) {
+    if (deep) {
+        // The deep-scan coordinator is plugged in here; until it exists a deep
+        // request gets no engine, and the caller says so.
+        return nullptr;
+    }
+    return CreateQuickEngine(kind);
+}
+
+}  // namespace
+
+std::unique_ptr<IFileRecoveryParse> CreateQuickEngine(VolumeKind kind) {
+    switch (kind) {
+        case VolumeKind::kNtfs:
+            return std::make_unique<CFastNtfsRecovery>();
+        case VolumeKind::kFat:
+            return std::make_unique<CFastFatRecovery>();
+        case VolumeKind::kExt:
+            return std::make_unique<CFastExtRecovery>();
+        case VolumeKind::kUnknown:
+            break;
+    }
+    return nullptr;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_t partitionStart,
+                                                         uint64_t partitionSectors, uint16_t letter, bool deep) {
+    DiskReader probe;
+    if (OpenPhysicalDriveReader(probe, driveIndex) != kSuccess) return nullptr;
+    FlushVolume(letter);
+    const uint32_t sectorSize = DriveSectorSize(probe);
+    std::vector<uint8_t> head(kProbeBytes);
+    uint32_t got = 0;
+    const uint32_t sectors = (kProbeBytes + sectorSize - 1) / sectorSize;
+    head.resize(static_cast<size_t>(sectors) * sectorSize);
+    if (ReadSectors(sectors, probe, head.data(), partitionStart, sectorSize, &got) != kSuccess ||
+        static_cast<uint64_t>(got) * sectorSize < kProbeBytes)
+        return nullptr;
+    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
+    auto engine = CreateEngine(kind, deep);
+    if (!engine) return nullptr;
+    engine->OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    return engine;
+}
+
+std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::filesystem::path& imagePath,
+                                                                 uint16_t letter, bool deep) {
+    DiskReader probe;
+    if (OpenImageReader(imagePath, probe) != kSuccess) return nullptr;
+    std::vector<uint8_t> head(kProbeBytes);
+    uint32_t got = 0;
+    if (ReadSectors(kProbeBytes / 512, probe, head.data(), 0, 512, &got) != kSuccess || got * 512 < kProbeBytes)
+        return nullptr;
+    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
+    auto engine = CreateEngine(kind, deep);
+    if (!engine) return nullptr;
+    engine->OpenImage(imagePath, letter);
+    return engine;
+}
+
+}  // namespace sorvane

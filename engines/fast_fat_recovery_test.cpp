@@ -1,0 +1,368 @@
+// The quick FAT engine on volumes made by mkfs.fat and mtools: every deleted
+// file that The Sleuth Kit's icat extracts intact must come back byte-exact,
+// under its name and folder, and the source must never change.
+#include "engines/fast_fat_recovery.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "engines/engine_factory.h"
+#include "engines/fat_test_support.h"
+#include "platform/drive_table.h"
+#include "platform/file_time.h"
+#include "tests/testkit/test_images.h"
+
+namespace sorvane {
+namespace {
+
+using fattest::AllRecords;
+using fattest::FoundEntry;
+using testkit::ImageKind;
+
+struct Outcome {
+    size_t required = 0;   // deleted files icat extracts intact
+    size_t recovered = 0;  // of those, recovered byte-exact under the right name and folder
+    size_t extra = 0;      // deleted files icat gets wrong that we recover byte-exact
+    size_t extraTried = 0;
+    std::vector<std::string> failures;
+};
+
+// Scans volume `volume` of a built image with the engine the factory chooses,
+// and checks every deleted file of the truth against icat and our recovery.
+Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryParse& engine,
+                    const std::filesystem::path& out) {
+    Outcome o;
+    const testkit::TruthVolume& v = built.volumes.at(static_cast<size_t>(volume));
+    std::vector<FoundEntry> found = AllRecords(engine);
+    auto fls = fattest::FlsDeletedFiles(built.image, v.startSector);
+    int n = 0;
+    for (const auto& truth : built.Deleted(volume)) {
+        auto inode = fls.find(fattest::NormalisedPath(truth.path));
+        std::string icatSha = inode == fls.end() ? "" : fattest::IcatSha256(built.image, v.startSector, inode->second);
+        bool required = icatSha == truth.sha256 && !truth.Has("overwritten");
+        const FoundEntry* match = nullptr;
+        for (const auto& f : found)
+            if (!f.record.IsFolder() && fattest::PathMatches(f.path, truth.path, true) && f.record.size == truth.size)
+                match = &f;
+        std::string ours;
+        if (match) ours = fattest::RecoverSha256(engine, match->record, out / ("f" + std::to_string(++n)));
+        if (required) {
+            ++o.required;
+            if (ours == truth.sha256) ++o.recovered;
+            else o.failures.push_back(truth.path + (match ? " (content differs)" : " (not found)"));
+        } else if (!truth.Has("overwritten")) {
+            ++o.extraTried;
+            if (ours == truth.sha256) ++o.extra;
+        }
+    }
+    // Nothing live is listed: every file found is a deleted file of the truth.
+    for (const auto& f : found) {
+        if (f.record.IsFolder()) continue;
+        bool deletedInTruth = false;
+        for (const auto& truth : built.entries)
+            if (!truth.isDir && truth.volume == volume && truth.deleted && fattest::PathMatches(f.path, truth.path, true))
+                deletedInTruth = true;
+        if (!deletedInTruth) o.failures.push_back("listed but not deleted: " + f.path);
+    }
+    return o;
+}
+
+class QuickFatOnToolkitImage : public ::testing::TestWithParam<ImageKind> {};
+
+TEST_P(QuickFatOnToolkitImage, RecoversEveryDeletedFileThatIcatExtractsIntact) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    SORVANE_BUILD_IMAGE_OR_SKIP(built, GetParam(), dir.Path());
+    if (!testkit::HaveProgram("icat")) GTEST_SKIP() << "The Sleuth Kit is missing";
+    std::string before = testkit::FileSha256(built.image);
+    auto engine = CreateRecoveryEngineForImage(built.image, 7, false);
+    ASSERT_TRUE(engine);
+    ASSERT_NE(dynamic_cast<CFastFatRecovery*>(engine.get()), nullptr);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    Outcome o = CheckVolume(built, 0, *engine, out.Path());
+    std::printf("[ %s ] %zu of %zu deleted files that icat extracts intact recovered byte-exact; "
+                "%zu of %zu that icat gets wrong recovered too\n",
+                testkit::ImageKindName(GetParam()), o.recovered, o.required, o.extra, o.extraTried);
+    EXPECT_GT(o.required, 5u);
+    EXPECT_EQ(o.recovered, o.required);
+    for (const auto& f : o.failures) ADD_FAILURE() << f;
+    // Preview of every file leaves the source as it was, too.
+    for (const auto& f : AllRecords(*engine)) {
+        if (f.record.IsFolder()) continue;
+        std::vector<uint8_t> buffer(4096);
+        size_t count = buffer.size();
+        std::filesystem::path temp;
+        engine->PreviewItem(f.record, temp, buffer.data(), count, nullptr, nullptr);
+    }
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(built.image), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkit, QuickFatOnToolkitImage,
+                         ::testing::Values(ImageKind::kFat12, ImageKind::kFat16, ImageKind::kFat32),
+                         [](const auto& info) { return std::string(testkit::ImageKindName(info.param)); });
+
+TEST(QuickFatPartition, FatPartitionOfAWholeDiskImageIsReadLikeADrive) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    SORVANE_BUILD_IMAGE_OR_SKIP(built, ImageKind::kMbr, dir.Path());
+    if (!testkit::HaveProgram("icat")) GTEST_SKIP() << "The Sleuth Kit is missing";
+    int volume = -1;
+    for (const auto& v : built.volumes)
+        if (v.fileSystem == "fat32") volume = v.index;
+    ASSERT_GE(volume, 0);
+    const auto& v = built.volumes.at(static_cast<size_t>(volume));
+    int drive = DriveTable::Instance().AddImage(built.image);
+    auto engine = CreateRecoveryEngine(drive, v.startSector, v.sectorCount, 3, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    Outcome o = CheckVolume(built, volume, *engine, out.Path());
+    std::printf("[ mbr fat32 partition ] %zu of %zu recovered byte-exact\n", o.recovered, o.required);
+    EXPECT_GT(o.required, 3u);
+    EXPECT_EQ(o.recovered, o.required);
+    for (const auto& f : o.failures) ADD_FAILURE() << f;
+    for (const auto& f : AllRecords(*engine)) EXPECT_EQ(f.record.partitionStart, v.startSector);
+}
+
+TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
+    auto engine = CreateRecoveryEngineForImage(built.image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    FoundItemList root;
+    ASSERT_EQ(engine->ListChildren(nullptr, 0, root), 0);
+    const FoundItemRecord* old = nullptr;
+    for (const auto& r : root)
+        if (r.IsFolder() && r.Name() == "Old Projects") old = &r;
+    ASSERT_NE(old, nullptr) << "the deleted folder is listed under the root";
+    EXPECT_EQ(old->engineSpecific, 1u) << "marked deleted";
+    EXPECT_EQ(old->engineCode, 1u);
+    FoundItemList inside;
+    ASSERT_EQ(engine->ListChildren(old, 1, inside), 0);
+    ASSERT_FALSE(inside.empty());
+    // Files come first, then folders, by name ignoring case.
+    bool seenFolder = false;
+    for (const auto& r : inside) {
+        if (r.IsFolder()) seenFolder = true;
+        else EXPECT_FALSE(seenFolder);
+    }
+    std::string path;
+    EXPECT_EQ(engine->GetFolderPath(inside.front(), path), 0);
+    EXPECT_EQ(path, "Old Projects/");
+    uint32_t count = 0;
+    EXPECT_EQ(engine->CountFiles(old, 1, count), 0);
+    EXPECT_GE(count, inside.size() - 1);
+
+    // Recovering the folder rebuilds its tree below the destination, whatever
+    // the destination's own depth.
+    std::filesystem::path target = out / "deep" / "er" / "Old Projects";
+    ASSERT_EQ(engine->RecoverItem(*old, target, 0), 0);
+    size_t files = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(target))
+        if (e.is_regular_file()) ++files;
+    EXPECT_EQ(files, count);
+    std::map<std::string, std::string> recovered;  // path below out/deep/er -> sha
+    for (const auto& e : std::filesystem::recursive_directory_iterator(target))
+        if (e.is_regular_file())
+            recovered[e.path().lexically_relative(out / "deep" / "er").string()] = testkit::FileSha256(e.path());
+    size_t checked = 0;
+    for (const auto& truth : built.Deleted()) {
+        if (truth.path.rfind("Old Projects/", 0) != 0) continue;
+        bool match = false;
+        for (const auto& [path, sha] : recovered)
+            if (fattest::PathMatches(path, truth.path, true) && sha == truth.sha256) match = true;
+        EXPECT_TRUE(match) << truth.path;
+        ++checked;
+    }
+    EXPECT_GE(checked, 3u);
+
+    EXPECT_EQ(engine->ListChildren(nullptr, 5, root), 87);
+    EXPECT_EQ(engine->CountFiles(nullptr, 5, count), 87);
+}
+
+TEST(QuickFatEngine, RecoveredFilesKeepTheirDatesAndEmptyFilesComeBackEmpty) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat32);
+    auto engine = CreateRecoveryEngineForImage(built.image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    bool sawEmpty = false;
+    int n = 0;
+    for (const auto& f : AllRecords(*engine)) {
+        if (f.record.IsFolder()) continue;
+        std::filesystem::path file = out / ("x" + std::to_string(++n));
+        ASSERT_EQ(engine->RecoverItem(f.record, file, 0), 0) << f.path;
+        EXPECT_EQ(std::filesystem::file_size(file), f.record.size);
+        if (f.record.size == 0) sawEmpty = true;
+        ASSERT_NE(f.record.written, 0u);
+        auto mtime = std::filesystem::last_write_time(file);
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::file_clock::to_sys(mtime).time_since_epoch())
+                           .count();
+        EXPECT_EQ(seconds, UnixFromLocalWallClock(f.record.written)) << f.path;
+    }
+    EXPECT_TRUE(sawEmpty);
+}
+
+TEST(QuickFatEngine, CancelAnswerEndsTheScanAtOnceAndKeepsWhatWasFound) {
+    fattest::ScanFolder logs;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
+    auto engine = CreateRecoveryEngineForImage(built.image, 1, false);
+    ASSERT_TRUE(engine);
+    int calls = 0;
+    engine->SetCallbacks(
+        [](void* user, int, int, int64_t, uint64_t, uint64_t, uint64_t) -> int {
+            ++*static_cast<int*>(user);
+            return kCancelCode;
+        },
+        nullptr, &calls, 100);
+    EXPECT_EQ(engine->Scan(nullptr), kCancelCode);
+    EXPECT_EQ(calls, 1);
+    // Progress reports of a whole scan run from 1 to 100.
+    std::vector<int> percents;
+    auto second = CreateRecoveryEngineForImage(built.image, 1, false);
+    second->SetCallbacks(
+        [](void* user, int percent, int weight, int64_t, uint64_t, uint64_t, uint64_t) -> int {
+            EXPECT_EQ(weight, 100);
+            static_cast<std::vector<int>*>(user)->push_back(percent);
+            return 0;
+        },
+        nullptr, &percents, 100);
+    EXPECT_EQ(second->Scan(nullptr), 0);
+    ASSERT_GE(percents.size(), 3u);
+    EXPECT_EQ(percents.front(), 1);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_GT(second->GetFoundCount(), 0u);
+}
+
+TEST(QuickFatEngine, ReopeningTheScanLogListsTheSameResults) {
+    fattest::ScanFolder logs;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat12);
+    auto engine = CreateRecoveryEngineForImage(built.image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->GetFoundCount(), 0u);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    auto first = AllRecords(*engine);
+    ASSERT_FALSE(first.empty());
+    std::string name = static_cast<CFastFatRecovery*>(engine.get())->Log()->RecordPath().filename().string();
+    engine.reset();
+    auto again = CreateRecoveryEngineForImage(built.image, 1, false);
+    ASSERT_EQ(again->Scan(&name), 0);
+    auto second = AllRecords(*again);
+    ASSERT_EQ(first.size(), second.size());
+    for (size_t i = 0; i < first.size(); ++i) EXPECT_EQ(first[i].path, second[i].path);
+    FoundItemList photos;
+    EXPECT_EQ(again->FindByExtension("*.jpg|*.txt", photos), 1);
+    for (const auto& r : photos) {
+        std::string ext = r.Name().substr(r.Name().rfind('.') + 1);
+        EXPECT_TRUE(ext == "jpg" || ext == "txt") << r.Name();
+    }
+}
+
+TEST(QuickFatEngine, AllocationMapGivesTheFreeRunsOfTheVolume) {
+    fattest::ScanFolder logs;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
+    CFastFatRecovery engine;
+    uint64_t start = 0, length = 0;
+    ASSERT_EQ(engine.OpenImage(built.image, 1), 0);
+    EXPECT_EQ(engine.NextFreeExtent(start, length), 0) << "no map before it is loaded";
+    ASSERT_EQ(engine.LoadAllocationMap(), 0);
+    // Walk every free run and compare with the clusters fsstat gives as used.
+    std::string fsstat;
+    testkit::RunCommand("fsstat " + testkit::ShellQuote(built.image.string()), &fsstat);
+    const FatGeometry& g = engine.Geometry();
+    uint64_t freeSectors = 0;
+    start = 0;
+    uint64_t total = built.volumes[0].sectorCount;
+    int steps = 0;
+    while (start < total && ++steps < 100000) {
+        uint64_t before = start;
+        ASSERT_EQ(engine.NextFreeExtent(start, length), 1);
+        if (length == 0) break;
+        ASSERT_GE(start, before);
+        ASSERT_GE(start, g.dataStart);
+        freeSectors += length;
+        start += length;
+    }
+    // The free clusters fsstat counts, in sectors, within the whole clusters.
+    std::string out;
+    testkit::RunCommand("fsstat " + testkit::ShellQuote(built.image.string()) +
+                            " | awk '/^[0-9]+-[0-9]+ \\([0-9]+\\)/ {gsub(/[()]/,\"\",$2); s+=$2} END {print s}'",
+                        &out);
+    uint64_t used = std::stoull(out);
+    uint64_t dataSectors = uint64_t{g.clusterCount} * g.sectorsPerCluster;
+    EXPECT_EQ(freeSectors, dataSectors - used);
+    start = total + 10;
+    EXPECT_EQ(engine.NextFreeExtent(start, length), 1);
+    EXPECT_EQ(start, total);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST(QuickFatEngine, CorruptedTablesAndDirectoriesNeverStopAScan) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
+    std::vector<uint8_t> pristine = testkit::ReadFile(built.image);
+    CFastFatRecovery probe;
+    ASSERT_EQ(probe.OpenImage(built.image, 1), 0);
+    const FatGeometry g = probe.Geometry();
+    // The FATs, the root and the first directory clusters.
+    const size_t metaEnd = static_cast<size_t>((g.dataStart + 64 * g.sectorsPerCluster) * 512);
+    const size_t metaStart = static_cast<size_t>(g.reservedSectors) * 512;
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<uint8_t> bytes = pristine;
+        std::uniform_int_distribution<size_t> where(metaStart, metaEnd - 1);
+        for (int i = 0; i < 400 * static_cast<int>(seed); ++i)
+            bytes[where(random)] = static_cast<uint8_t>(random());
+        std::filesystem::path damaged = dir / ("damaged" + std::to_string(seed) + ".img");
+        testkit::WriteFile(damaged, bytes);
+        CFastFatRecovery engine;
+        engine.OpenImage(damaged, 1);
+        engine.Scan(nullptr);
+        int n = 0;
+        for (const auto& f : AllRecords(engine)) {
+            if (++n > 200) break;
+            engine.RecoverItem(f.record, out / ("s" + std::to_string(seed)) / std::to_string(n), 0);
+        }
+        engine.LoadAllocationMap();
+    }
+}
+
+TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRead) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir;
+    // An ext volume gets the engine that finds nothing.
+    std::filesystem::path ext = dir / "ext.img";
+    if (testkit::HaveProgram("mkfs.ext4")) {
+        ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(ext.string()) + " && mkfs.ext4 -q -F " +
+                                      testkit::ShellQuote(ext.string()) + " >/dev/null 2>&1"),
+                  0);
+        auto engine = CreateRecoveryEngineForImage(ext, 1, false);
+        ASSERT_TRUE(engine);
+        EXPECT_EQ(engine->Scan(nullptr), 0);
+        EXPECT_EQ(engine->GetFoundCount(), 0u);
+        FoundItemList list;
+        EXPECT_EQ(engine->ListChildren(nullptr, 0, list), 0);
+        EXPECT_TRUE(list.empty());
+    }
+    // Nothing recognisable: no quick engine.
+    std::filesystem::path zeros = dir / "zeros.img";
+    testkit::WriteFile(zeros, std::vector<uint8_t>(1 << 20, 0));
+    EXPECT_FALSE(CreateRecoveryEngineForImage(zeros, 1, false));
+    // Shorter than the 16384 bytes the recognition reads: none, whatever the mode.
+    std::filesystem::path tiny = dir / "tiny.img";
+    testkit::WriteFile(tiny, std::vector<uint8_t>(8192, 0));
+    EXPECT_FALSE(CreateRecoveryEngineForImage(tiny, 1, false));
+    EXPECT_FALSE(CreateRecoveryEngineForImage(tiny, 1, true));
+    EXPECT_FALSE(CreateRecoveryEngineForImage(dir / "missing.img", 1, false));
+    EXPECT_FALSE(CreateRecoveryEngine(9999, 0, 100, 1, false));
+}
+
+}  // namespace
+}  // namespace sorvane
