@@ -3,11 +3,11 @@
 // run. The reverse search has no libc counterpart; its reference is memmem doing the
 // same amount of scanning (pattern absent, or found at the far end of the scan).
 #include <benchmark/benchmark.h>
+#include <string.h>
 
 #include <cstdint>
 #include <cstring>
 #include <random>
-#include <string.h>
 #include <vector>
 
 #include "device/byte_search.h"

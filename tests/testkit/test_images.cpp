@@ -42,8 +42,10 @@ std::map<std::string, std::string> ParseFlags(const std::string& text) {
     while (std::getline(in, item, ',')) {
         if (item.empty()) continue;
         size_t eq = item.find('=');
-        if (eq == std::string::npos) flags[item] = "";
-        else flags[item.substr(0, eq)] = item.substr(eq + 1);
+        if (eq == std::string::npos)
+            flags[item] = "";
+        else
+            flags[item.substr(0, eq)] = item.substr(eq + 1);
     }
     return flags;
 }
@@ -52,11 +54,16 @@ std::map<std::string, std::string> ParseFlags(const std::string& text) {
 
 const char* ImageKindName(ImageKind kind) {
     switch (kind) {
-        case ImageKind::kFat12: return "fat12";
-        case ImageKind::kFat16: return "fat16";
-        case ImageKind::kFat32: return "fat32";
-        case ImageKind::kNtfs: return "ntfs";
-        case ImageKind::kMbr: return "mbr";
+        case ImageKind::kFat12:
+            return "fat12";
+        case ImageKind::kFat16:
+            return "fat16";
+        case ImageKind::kFat32:
+            return "fat32";
+        case ImageKind::kNtfs:
+            return "ntfs";
+        case ImageKind::kMbr:
+            return "mbr";
     }
     return "?";
 }
@@ -157,10 +164,11 @@ BuiltImage BuildImage(ImageKind kind, const std::filesystem::path& dir) {
         built.skipReason = "python3 is not installed: the test-image toolkit needs it";
         return built;
     }
-    const std::filesystem::path script = std::filesystem::path(SORVANE_SOURCE_DIR) / "tests" / "toolkit" /
-                                         "make_image.py";
+    const std::filesystem::path script =
+        std::filesystem::path(SORVANE_SOURCE_DIR) / "tests" / "toolkit" / "make_image.py";
     std::string command = "python3 " + ShellQuote(script.string()) + " " + name + " --out " +
-                          ShellQuote(dir.string()) + " --ntfs-edit " + ShellQuote(SORVANE_NTFS_EDIT) + " 2>&1";
+                          ShellQuote(dir.string()) + " --ntfs-edit " + ShellQuote(SORVANE_NTFS_EDIT) +
+                          " 2>&1";
     std::string output;
     int status = RunCommand(command, &output);
     if (status == kExitMissingTool) {
@@ -168,7 +176,8 @@ BuiltImage BuildImage(ImageKind kind, const std::filesystem::path& dir) {
         return built;
     }
     if (status != 0) {
-        built.error = "building the " + name + " test image failed (" + std::to_string(status) + "): " + output;
+        built.error =
+            "building the " + name + " test image failed (" + std::to_string(status) + "): " + output;
         return built;
     }
     std::vector<uint8_t> bytes = ReadFile(built.truthFile);
@@ -191,11 +200,13 @@ const BuiltImage& SharedImage(ImageKind kind) {
 
 ScopedFaults::~ScopedFaults() { FaultPlan::Instance().Clear(); }
 
-void ScopedFaults::Error(const std::filesystem::path& image, uint64_t first, uint64_t last, uint32_t sectorSize) {
+void ScopedFaults::Error(const std::filesystem::path& image, uint64_t first, uint64_t last,
+                         uint32_t sectorSize) {
     FaultPlan::Instance().Add(image, first, last, FaultKind::kError, sectorSize);
 }
 
-void ScopedFaults::Short(const std::filesystem::path& image, uint64_t first, uint64_t last, uint32_t sectorSize) {
+void ScopedFaults::Short(const std::filesystem::path& image, uint64_t first, uint64_t last,
+                         uint32_t sectorSize) {
     FaultPlan::Instance().Add(image, first, last, FaultKind::kShort, sectorSize);
 }
 

@@ -73,7 +73,7 @@ struct TruthEntry {
     int volume = 0;
     std::string path;  // "Photos/DSC00042.JPG"
     uint64_t size = 0;
-    std::string sha256;  // lower-case hex; "-" for folders
+    std::string sha256;                        // lower-case hex; "-" for folders
     std::map<std::string, std::string> flags;  // NAME -> VALUE ("" for a bare NAME)
 
     bool Has(const std::string& flag) const { return flags.count(flag) != 0; }
@@ -117,7 +117,7 @@ bool ParseTruth(const std::string& text, std::vector<TruthVolume>& volumes, std:
 // Read faults for one test: adds entries to FaultPlan::Instance() and empties the whole
 // plan when it goes away, so a failing test cannot leave faults behind for the next one.
 class ScopedFaults {
-public:
+  public:
     ScopedFaults() = default;
     ~ScopedFaults();
     ScopedFaults(const ScopedFaults&) = delete;
@@ -132,13 +132,13 @@ public:
 
 // Builds `kind` into `dir` as `var`; skips the test when a tool is missing and fails it
 // when the build fails. Use inside a TEST body (returns from it).
-#define SORVANE_BUILD_IMAGE_OR_SKIP(var, kind, dir)                           \
+#define SORVANE_BUILD_IMAGE_OR_SKIP(var, kind, dir)                                 \
     ::sorvane::testkit::BuiltImage var = ::sorvane::testkit::BuildImage(kind, dir); \
-    if (!var.skipReason.empty()) GTEST_SKIP() << var.skipReason;              \
+    if (!var.skipReason.empty()) GTEST_SKIP() << var.skipReason;                    \
     ASSERT_TRUE(var.error.empty()) << var.error
 
 // The same with the per-program shared image; `var` is a const reference.
-#define SORVANE_SHARED_IMAGE_OR_SKIP(var, kind)                                          \
+#define SORVANE_SHARED_IMAGE_OR_SKIP(var, kind)                                        \
     const ::sorvane::testkit::BuiltImage& var = ::sorvane::testkit::SharedImage(kind); \
-    if (!var.skipReason.empty()) GTEST_SKIP() << var.skipReason;                        \
+    if (!var.skipReason.empty()) GTEST_SKIP() << var.skipReason;                       \
     ASSERT_TRUE(var.error.empty()) << var.error

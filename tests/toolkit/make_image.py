@@ -241,7 +241,8 @@ class Volume:
         for e in sorted(self.entries.values(), key=lambda e: e.created):
             flags = ",".join(k if v is None else f"{k}={v}" for k, v in e.flags.items()) or "-"
             state = "live" if e.deleted is None else "deleted"
-            lines.append("\t".join([e.kind, str(index), state, e.path.lstrip("/"), str(e.size), e.sha, flags]))
+            fields = [e.kind, str(index), state, e.path.lstrip("/"), str(e.size), e.sha, flags]
+            lines.append("\t".join(fields))
         return lines
 
 
@@ -437,7 +438,9 @@ def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
         raise MissingTool("missing tool: ntfs_edit (build it; it needs the libntfs-3g development files)")
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
-    run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden), "-H", "64", "-S", "32",
+    # -p sets the hidden-sectors field to the partition start; -H/-S only quiet the warnings.
+    run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden),
+         "-H", "64", "-S", "32",
          "-L", "SORVANE", image])
     cluster = boot_cluster_bytes(image)
     vol = NtfsVolume(image, seed, staging, tool)
@@ -504,6 +507,8 @@ def build(kind, out, seed, ntfs_tool):
 
 
 def main():
+    # mkfs.fat, mkntfs and sfdisk live in sbin, which is not on every user's PATH.
+    os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
     parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
     parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")

@@ -160,7 +160,8 @@ static int CopyIn(ntfs_inode* ni, const char* hostFile, const char* path, const 
         ntfs_attr_close(na);
     }
     if (in) fclose(in);
-    if (rc == 0) printf("%s\t%s\t%llu\t%s\t%s\n", report, path, (unsigned long long)ni->mft_no, where, extents);
+    if (rc == 0)
+        printf("%s\t%s\t%llu\t%s\t%s\n", report, path, (unsigned long long)ni->mft_no, where, extents);
     return rc;
 }
 
@@ -271,7 +272,8 @@ int main(int argc, char** argv)
         const char* op = fields[0];
         if (strcmp(op, "mkdir") == 0 && count == 2) rc = Create(vol, fields[1], NULL);
         else if (strcmp(op, "put") == 0 && count == 3) rc = Create(vol, fields[2], fields[1]);
-        else if ((strcmp(op, "rm") == 0 || strcmp(op, "rmdir") == 0) && count == 2) rc = Delete(vol, fields[1]);
+        else if ((strcmp(op, "rm") == 0 || strcmp(op, "rmdir") == 0) && count == 2)
+            rc = Delete(vol, fields[1]);
         else if (strcmp(op, "append") == 0 && count == 3) rc = Append(vol, fields[2], fields[1]);
         else {
             fprintf(stderr, "ntfs_edit: line %u: bad operation\n", lineNumber);

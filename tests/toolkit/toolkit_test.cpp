@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <vector>
@@ -72,7 +73,8 @@ bool SameName(const TruthEntry& truth, const TskEntry& tsk, bool fat) {
            truth.path.compare(first + 1, std::string::npos, tsk.path, first + 1, std::string::npos) == 0;
 }
 
-std::string IcatSha256(const BuiltImage& image, const testkit::TruthVolume& volume, const std::string& inode) {
+std::string IcatSha256(const BuiltImage& image, const testkit::TruthVolume& volume,
+                       const std::string& inode) {
     std::string out;
     std::string command = "icat -o " + std::to_string(volume.startSector) + " " +
                           testkit::ShellQuote(image.image.string()) + " " + inode + " | sha256sum";
@@ -160,7 +162,8 @@ TEST_P(SingleVolumeImage, ClassifiesAsItsFileSystemAndTskAgreesWithTheTruth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkit, SingleVolumeImage,
-                         ::testing::Values(ImageKind::kFat12, ImageKind::kFat16, ImageKind::kFat32, ImageKind::kNtfs),
+                         ::testing::Values(ImageKind::kFat12, ImageKind::kFat16, ImageKind::kFat32,
+                                           ImageKind::kNtfs),
                          [](const auto& info) { return std::string(testkit::ImageKindName(info.param)); });
 
 TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
@@ -172,19 +175,20 @@ TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
     const uint32_t cluster = fat12.volumes[0].clusterBytes;
     auto deletedSizes = fat12.Deleted();
     auto hasSize = [&](uint64_t size) {
-        return std::any_of(deletedSizes.begin(), deletedSizes.end(), [&](const TruthEntry& e) { return e.size == size; });
+        return std::any_of(deletedSizes.begin(), deletedSizes.end(),
+                           [&](const TruthEntry& e) { return e.size == size; });
     };
     EXPECT_TRUE(hasSize(0));
     EXPECT_TRUE(hasSize(1));
     EXPECT_TRUE(hasSize(cluster));
-    EXPECT_TRUE(std::any_of(deletedSizes.begin(), deletedSizes.end(), [](const TruthEntry& e) {
-        return e.size > 1024 * 1024;
-    }));
+    EXPECT_TRUE(std::any_of(deletedSizes.begin(), deletedSizes.end(),
+                            [](const TruthEntry& e) { return e.size > 1024 * 1024; }));
     EXPECT_TRUE(std::any_of(deletedSizes.begin(), deletedSizes.end(), [](const TruthEntry& e) {
         return e.Name().size() > 26 && !e.Has("in_deleted_folder");
     }));
     EXPECT_TRUE(std::any_of(deletedSizes.begin(), deletedSizes.end(), [](const TruthEntry& e) {
-        return std::any_of(e.path.begin(), e.path.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        return std::any_of(e.path.begin(), e.path.end(),
+                           [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
     }));
     const TruthEntry* folder = fat12.Find("Old Projects");
     ASSERT_NE(folder, nullptr);
@@ -199,7 +203,8 @@ TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
     EXPECT_TRUE(fat12.Find("Frag/gap filler.bin")->Has("overwritten"));
 
     // Short names are known for long-named FAT entries.
-    EXPECT_EQ(fat12.Find("Docs/Quarterly financial report for the board.docx")->flags.at("short"), "QUARTE~1.DOC");
+    EXPECT_EQ(fat12.Find("Docs/Quarterly financial report for the board.docx")->flags.at("short"),
+              "QUARTE~1.DOC");
 
     // On the FAT32 volume every non-padding file lies beyond cluster 65536.
     int beyond = 0;
@@ -216,9 +221,10 @@ TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
     const TruthEntry* grown = ntfs.Find("Frag/grown in two steps.bin");
     ASSERT_NE(grown, nullptr);
     EXPECT_TRUE(grown->deleted && grown->Has("fragmented") && !grown->Has("overwritten"));
-    EXPECT_TRUE(std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(), [](const TruthEntry& e) { return e.Has("resident"); }));
-    EXPECT_TRUE(
-        std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(), [](const TruthEntry& e) { return e.Has("nonresident"); }));
+    EXPECT_TRUE(std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(),
+                            [](const TruthEntry& e) { return e.Has("resident"); }));
+    EXPECT_TRUE(std::any_of(ntfsDeleted.begin(), ntfsDeleted.end(),
+                            [](const TruthEntry& e) { return e.Has("nonresident"); }));
     for (const TruthEntry& e : ntfs.entries) EXPECT_GE(e.Number("mft"), 24u) << e.path;
 }
 
@@ -248,7 +254,12 @@ TEST(ToolkitMbrImage, EachPartitionClassifiesThroughTheDriveTable) {
         };
         EXPECT_EQ(le32(8), image.volumes[i].startSector);
         EXPECT_EQ(le32(12), image.volumes[i].sectorCount);
-        ExpectClassifiedAsTruth(VolumeStart(reader, image.volumes[i].startSector), image.volumes[i]);
+        std::vector<uint8_t> boot = VolumeStart(reader, image.volumes[i].startSector);
+        ExpectClassifiedAsTruth(boot, image.volumes[i]);
+        // Each boot sector knows where its partition starts (the "hidden sectors").
+        const uint64_t hidden = uint64_t{boot[28]} | uint64_t{boot[29]} << 8 | uint64_t{boot[30]} << 16 |
+                                uint64_t{boot[31]} << 24;
+        EXPECT_EQ(hidden, image.volumes[i].startSector);
     }
     reader.Close();
 
@@ -260,26 +271,34 @@ TEST(ToolkitMbrImage, EachPartitionClassifiesThroughTheDriveTable) {
 }
 
 class ToolkitFaults : public ::testing::Test {
-protected:
+  protected:
+    static constexpr size_t kHeadSectors = 256;  // every fault below lies in these
+
     void SetUp() override {
         image_ = &testkit::SharedImage(ImageKind::kFat12);
         if (!image_->skipReason.empty()) GTEST_SKIP() << image_->skipReason;
         ASSERT_TRUE(image_->error.empty()) << image_->error;
-        bytes_ = testkit::ReadFile(image_->image);
+        hashBefore_ = testkit::FileSha256(image_->image);
+        std::ifstream in(image_->image, std::ios::binary);
+        head_.resize(kHeadSectors * 512);
+        ASSERT_TRUE(
+            in.read(reinterpret_cast<char*>(head_.data()), static_cast<std::streamsize>(head_.size())));
         ASSERT_EQ(OpenImageReader(image_->image, reader_), kSuccess);
     }
     void TearDown() override {
         FaultPlan::Instance().Clear();
         if (image_ && image_->Ok()) {
-            EXPECT_EQ(testkit::ReadFile(image_->image), bytes_) << "reading must not change the image";
+            EXPECT_EQ(testkit::FileSha256(image_->image), hashBefore_) << "reading must not change the image";
         }
     }
     bool SameAsImage(const std::vector<uint8_t>& buffer, uint64_t startSector, uint32_t sectors) const {
-        return std::equal(buffer.begin(), buffer.begin() + sectors * 512, bytes_.begin() + startSector * 512);
+        return startSector + sectors <= kHeadSectors &&
+               std::equal(buffer.begin(), buffer.begin() + sectors * 512, head_.begin() + startSector * 512);
     }
 
     const BuiltImage* image_ = nullptr;
-    std::vector<uint8_t> bytes_;
+    std::string hashBefore_;
+    std::vector<uint8_t> head_;
     DiskReader reader_;
 };
 
@@ -333,14 +352,14 @@ TEST(ToolkitBuild, MissingToolSkipsInsteadOfFailing) {
     testkit::TempDir dir;
     std::filesystem::create_directory(dir / "bin");
     std::filesystem::create_symlink(python, dir / "bin" / "python3");
-    // With only python3 on PATH the FAT tools are missing: the build must say so as a
+    // With only python3 on PATH (the script adds sbin) mtools is missing: the build must say so as a
     // reason to skip, not as a failure, and must not leave a truth file behind.
     const char* oldPath = std::getenv("PATH");
     const std::string saved = oldPath ? oldPath : "";
     setenv("PATH", (dir / "bin").c_str(), 1);
     BuiltImage image = testkit::BuildImage(ImageKind::kFat16, dir.Path());
     setenv("PATH", saved.c_str(), 1);
-    EXPECT_NE(image.skipReason.find("mkfs.fat"), std::string::npos) << image.skipReason << image.error;
+    EXPECT_NE(image.skipReason.find("missing tool"), std::string::npos) << image.skipReason << image.error;
     EXPECT_TRUE(image.error.empty()) << image.error;
     EXPECT_FALSE(image.Ok());
     EXPECT_FALSE(std::filesystem::exists(image.truthFile));
@@ -352,8 +371,9 @@ TEST(ToolkitTruthParser, RejectsMalformedTruth) {
     std::string error;
     const std::string header = "#sorvane-image-truth 1\nvolume\t0\tfat12\t0\t16384\t4096\n";
     const std::string sha(64, 'a');
-    ASSERT_TRUE(testkit::ParseTruth(header + "file\t0\tdeleted\tA/b c.txt\t5\t" + sha + "\tshort=BC~1.TXT,fragmented\n",
-                                    volumes, entries, error))
+    ASSERT_TRUE(testkit::ParseTruth(
+        header + "file\t0\tdeleted\tA/b c.txt\t5\t" + sha + "\tshort=BC~1.TXT,fragmented\n", volumes, entries,
+        error))
         << error;
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0].deleted);
@@ -363,15 +383,15 @@ TEST(ToolkitTruthParser, RejectsMalformedTruth) {
     EXPECT_EQ(entries[0].Number("short", 7), 7u) << "a non-number flag gives the fallback";
 
     const std::vector<std::string> broken = {
-        "volume\t0\tfat12\t0\t16384\t4096\n",                                     // no header
-        header + "file\t1\tlive\tx\t5\t" + sha + "\t-\n",                        // unknown volume
-        header + "file\t0\tgone\tx\t5\t" + sha + "\t-\n",                        // unknown state
-        header + "file\t0\tlive\tx\t5x\t" + sha + "\t-\n",                       // bad size
-        header + "file\t0\tlive\tx\t5\tabc\t-\n",                                // short hash
-        header + "file\t0\tlive\tx\t5\t" + sha + "\n",                           // missing field
-        header + "volume\t0\tntfs\t0\t1\t4096\n",                                 // index out of order
-        header + "blob\t0\n",                                                     // unknown record
-        "#sorvane-image-truth 1\n",                                               // no volume
+        "volume\t0\tfat12\t0\t16384\t4096\n",               // no header
+        header + "file\t1\tlive\tx\t5\t" + sha + "\t-\n",   // unknown volume
+        header + "file\t0\tgone\tx\t5\t" + sha + "\t-\n",   // unknown state
+        header + "file\t0\tlive\tx\t5x\t" + sha + "\t-\n",  // bad size
+        header + "file\t0\tlive\tx\t5\tabc\t-\n",           // short hash
+        header + "file\t0\tlive\tx\t5\t" + sha + "\n",      // missing field
+        header + "volume\t0\tntfs\t0\t1\t4096\n",           // index out of order
+        header + "blob\t0\n",                               // unknown record
+        "#sorvane-image-truth 1\n",                         // no volume
     };
     for (const std::string& text : broken) {
         EXPECT_FALSE(testkit::ParseTruth(text, volumes, entries, error)) << text;
