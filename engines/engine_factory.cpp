@@ -6,6 +6,7 @@
 #include "engines/fast_ext_recovery.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
+#include "engines/professional_recovery.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
 
@@ -16,11 +17,9 @@ constexpr uint32_t kProbeBytes = 16384;
 
 // The engine for a kind and a mode, not yet opened.
 std::unique_ptr<IFileRecoveryParse> CreateEngine(VolumeKind kind, bool deep) {
-    if (deep) {
-        // The deep-scan coordinator is plugged in here; until it exists a deep
-        // request gets no engine, and the caller says so.
-        return nullptr;
-    }
+    // Every deep request gets the coordinator, whatever the volume holds:
+    // raw carving works even where no file system is recognised.
+    if (deep) return std::make_unique<CProfessionalRecovery>();
     return CreateQuickEngine(kind);
 }
 

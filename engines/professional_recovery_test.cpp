@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "device/byte_view.h"
+#include "engines/engine_factory.h"
 #include "engines/scan_resume_store.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
@@ -395,6 +396,24 @@ TEST_F(DeepScanTest, FileRecordAcrossAChunkEndIsReadWhole) {
     for (const auto& r : Files(*engine))
         if (r.Engine() == EngineCode::kDeepNtfs && r.Name() == pick->Name() && r.location == 127) ++found;
     EXPECT_EQ(found, 1) << pick->Name();
+}
+
+TEST_F(DeepScanTest, EveryDeepRequestGetsTheCoordinator) {
+    std::filesystem::path raw = dir_ / "unknown.img";
+    testkit::WriteFile(raw, RandomBytes(1u << 20, 9));
+    EXPECT_EQ(CreateRecoveryEngineForImage(raw, 1, false), nullptr);  // quick mode knows no such volume
+    auto deep = CreateRecoveryEngineForImage(raw, 1, true);
+    ASSERT_NE(deep, nullptr);
+    auto* coordinator = dynamic_cast<CProfessionalRecovery*>(deep.get());
+    ASSERT_NE(coordinator, nullptr);
+    EXPECT_EQ(coordinator->QuickEngine(), nullptr);
+    if (!testkit::HaveProgram("mkfs.fat")) return;
+    std::filesystem::path fat = dir_ / "fat.img";
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 " + testkit::ShellQuote(fat.string()) + " 16384 >/dev/null 2>&1"), 0);
+    auto deepFat = CreateRecoveryEngineForImage(fat, 1, true);
+    auto* onFat = dynamic_cast<CProfessionalRecovery*>(deepFat.get());
+    ASSERT_NE(onFat, nullptr);
+    EXPECT_NE(onFat->QuickEngine(), nullptr);  // the live FAT is read by its quick engine first
 }
 
 TEST(DeepScanTexts, RemainingTimeAndSize) {
