@@ -405,5 +405,22 @@ TEST_F(CarvedFileMeasureTest, RarApeAndMp3FindTheirFooters) {
     EXPECT_EQ(Identify(400).size, 5000u);
 }
 
+TEST_F(CarvedFileMeasureTest, ArchiveEndsAtItsOwnEndRecordNotAtTheNextArchives) {
+    auto archive = [](const std::string& name, size_t size) {
+        Bytes b = MakeZipStart(name, size);
+        const uint8_t eocd[4] = {0x50, 0x4B, 0x05, 0x06};
+        std::memcpy(b.data() + size - 22, eocd, 4);
+        std::memset(b.data() + size - 18, 0, 18);
+        return b;
+    };
+    Bytes first = archive("a.txt", 3000), second = archive("b.txt", 5000);
+    image_->Put(100, first);
+    image_->Put(110, second);  // in the same 64 KiB chunk as the first one's end
+    Identified found = Identify(100);
+    EXPECT_EQ(found.type, kTypeZip);
+    EXPECT_EQ(found.size, 3000u);
+    EXPECT_EQ(Identify(110).size, 5000u);
+}
+
 }  // namespace
 }  // namespace sorvane

@@ -104,7 +104,17 @@ uint64_t ContinuationWalk(uint64_t limit, Footer&& footer, bool ignoreMpeg = fal
         }
         size_t chunkLength = size_t{n} * ss;
         bool boundary = FindNextFileStart(scratch, chunkLength, size, ignoreMpeg);
-        ChunkAnswer answer = footer(scratch, chunkLength, bytesBefore);
+        // A footer before the boundary belongs to this file and wins; only when
+        // there is none may one past the boundary end it (the boundary was then
+        // data of the file that looked like a file start). Searching the whole
+        // chunk first would hand this file the footer of the file that follows,
+        // and a "last footer" search would always do so.
+        ChunkAnswer answer;
+        if (boundary) {
+            answer = footer(scratch, static_cast<size_t>(size - bytesBefore), bytesBefore);
+            if (answer.kind == ChunkAnswer::kEnd) return answer.end;
+        }
+        answer = footer(scratch, chunkLength, bytesBefore);
         if (answer.kind == ChunkAnswer::kEnd) return answer.end;
         if (boundary) break;
         size += chunkLength;
