@@ -1,7 +1,9 @@
 // FindBytes and FindBytesReverse over one 64 KiB chunk of random bytes (the size the
 // deep scan reads at a time), against glibc's memmem over the same buffer in the same
 // run. The reverse search has no libc counterpart; its reference is memmem doing the
-// same amount of scanning (pattern absent, or found at the far end of the scan).
+// same amount of scanning (pattern absent, or found at the far end of the scan). A
+// zero-filled buffer with a pattern that starts with zeros is the worst case for a
+// search that looks for the first byte before comparing the rest.
 #include <benchmark/benchmark.h>
 #include <string.h>
 
@@ -114,6 +116,41 @@ void BM_FindBytesReverse_NearStart(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
 }
 
+// Unused disk space is mostly zeros, and many signatures start with a zero byte: every
+// position is then a first-byte candidate.
+const std::vector<uint8_t>& ZeroBuffer() {
+    static const std::vector<uint8_t> zeros(kBufferSize, 0);
+    return zeros;
+}
+const uint8_t kZeroLedPattern[kPatternSize] = {0x00, 0x00, 0x01, 0xBA};
+
+void BM_FindBytes_ZerosAbsent(benchmark::State& state) {
+    const auto& zeros = ZeroBuffer();
+    for (auto _ : state) {
+        auto pos = sorvane::FindBytes(zeros.size(), zeros.data(), kZeroLedPattern, kPatternSize);
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+}
+
+void BM_Memmem_ZerosAbsent(benchmark::State& state) {
+    const auto& zeros = ZeroBuffer();
+    for (auto _ : state) {
+        void* hit = memmem(zeros.data(), zeros.size(), kZeroLedPattern, kPatternSize);
+        benchmark::DoNotOptimize(hit);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+}
+
+void BM_FindBytesReverse_ZerosAbsent(benchmark::State& state) {
+    const auto& zeros = ZeroBuffer();
+    for (auto _ : state) {
+        auto pos = sorvane::FindBytesReverse(zeros.size(), kPatternSize, zeros.data(), kZeroLedPattern);
+        benchmark::DoNotOptimize(pos);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBufferSize));
+}
+
 }  // namespace
 
 BENCHMARK(BM_FindBytes_Absent);
@@ -122,5 +159,8 @@ BENCHMARK(BM_FindBytes_NearEnd);
 BENCHMARK(BM_Memmem_NearEnd);
 BENCHMARK(BM_FindBytesReverse_Absent);
 BENCHMARK(BM_FindBytesReverse_NearStart);
+BENCHMARK(BM_FindBytes_ZerosAbsent);
+BENCHMARK(BM_Memmem_ZerosAbsent);
+BENCHMARK(BM_FindBytesReverse_ZerosAbsent);
 
 BENCHMARK_MAIN();
