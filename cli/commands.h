@@ -9,6 +9,8 @@
 namespace sorvane::cli {
 
 int RunClassify(const std::vector<std::string>& args);
+int RunScan(const std::vector<std::string>& args);
+int RunRecover(const std::vector<std::string>& args);
 int RunDisks(const std::vector<std::string>& args);
 int RunImage(const std::vector<std::string>& args);
 

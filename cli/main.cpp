@@ -18,6 +18,8 @@ void PrintUsage(FILE* out) {
         "\n"
         "commands:\n"
         "  classify TARGET   tell which file system a volume or image holds\n"
+        "  scan TARGET       list the deleted files a scan finds (sorvane scan --help)\n"
+        "  recover --to DIR TARGET   copy the deleted files a scan finds into DIR\n"
         "  disks             list external disks, their partitions and free regions\n"
         "  image SOURCE OUT  copy a disk or partition into a raw image file\n",
         out);
@@ -33,6 +35,8 @@ int main(int argc, char** argv) {
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (command == "classify") return sorvane::cli::RunClassify(args);
+    if (command == "scan") return sorvane::cli::RunScan(args);
+    if (command == "recover") return sorvane::cli::RunRecover(args);
     if (command == "disks") return sorvane::cli::RunDisks(args);
     if (command == "image") return sorvane::cli::RunImage(args);
     std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());

@@ -1,0 +1,321 @@
+// The scan and recover commands run as a user runs them: the built program on
+// volumes made by mkfs.fat and mtools, on public images, and on names that
+// try to lead a recovered file out of its destination.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/json_text.h"
+#include "tests/testkit/test_images.h"
+#include "tests/testkit/testkit.h"
+
+namespace sorvane::cli {
+namespace {
+
+using testkit::RunCommand;
+using testkit::ShellQuote;
+using testkit::TempDir;
+
+const std::string kProgram = SORVANE_CLI;
+
+struct Result {
+    int status = -1;
+    std::string out;  // stdout
+    std::string all;  // stdout and stderr
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    Result Run(const std::string& arguments) {
+        std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " ";
+        Result r;
+        std::filesystem::path err = data_ / "stderr.txt";
+        r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()), &r.out);
+        std::vector<uint8_t> bytes = testkit::ReadFile(err);
+        r.all = r.out + std::string(bytes.begin(), bytes.end());
+        return r;
+    }
+    std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t end = text.find('\n', pos);
+            if (end == std::string::npos) end = text.size();
+            if (end > pos) lines.push_back(text.substr(pos, end - pos));
+            pos = end + 1;
+        }
+        return lines;
+    }
+    TempDir data_;
+};
+
+// Every regular file below `dir`, as paths relative to it.
+std::set<std::string> FilesBelow(const std::filesystem::path& dir) {
+    std::set<std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) files.insert(e.path().lexically_relative(dir).string());
+    return files;
+}
+
+TEST(JsonText, AnyBytesGiveValidJson) {
+    EXPECT_EQ(JsonString("plain.jpg"), "\"plain.jpg\"");
+    EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+    EXPECT_EQ(JsonString(std::string("x\0y\n\x01", 5)), "\"x\\u0000y\\n\\u0001\"");
+    EXPECT_EQ(JsonString("Ünï"), "\"Ünï\"");
+    EXPECT_EQ(JsonString("\xff\xfe"), "\"\\ufffd\\ufffd\"");
+    EXPECT_EQ(JsonString("\xc3"), "\"\\ufffd\"") << "a cut sequence";
+    EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\ufffd\\ufffd\\ufffd\"") << "a surrogate";
+    EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\ufffd\\ufffd\"") << "an overlong slash";
+    EXPECT_EQ(PrintableName("a\nb\x7f\xff"), "a\\x0ab\\x7f\\xff");
+}
+
+TEST_F(CliTest, UsageErrorsAndUnreadableTargetsHaveTheirExitStatus) {
+    TempDir dir;
+    EXPECT_EQ(Run("scan").status, 2);
+    EXPECT_EQ(Run("scan --bogus x").status, 2);
+    EXPECT_EQ(Run("scan --types pictures x").status, 2);
+    EXPECT_EQ(Run("scan --min-size 10 --max-size 5 x").status, 2);
+    EXPECT_EQ(Run("scan --since yesterday x").status, 2);
+    EXPECT_EQ(Run("recover x").status, 2) << "--to is required";
+    EXPECT_EQ(Run("scan --help").status, 0);
+    Result missing = Run("scan " + ShellQuote((dir / "nothing.img").string()));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.all.find("does not exist"), std::string::npos) << missing.all;
+    testkit::WriteFile(dir / "zeros.img", std::vector<uint8_t>(1 << 20, 0));
+    Result zeros = Run("scan " + ShellQuote((dir / "zeros.img").string()));
+    EXPECT_EQ(zeros.status, 1);
+    EXPECT_NE(zeros.all.find("no file system"), std::string::npos) << zeros.all;
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat12);
+    Result deep = Run("scan --deep " + ShellQuote(built.image.string()));
+    EXPECT_EQ(deep.status, 2);
+    EXPECT_NE(deep.all.find("deep scan is not available"), std::string::npos);
+}
+
+TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat16);
+    std::string before = testkit::FileSha256(built.image);
+    Result text = Run("scan " + ShellQuote(built.image.string()));
+    ASSERT_EQ(text.status, 0) << text.all;
+    size_t deleted = built.Deleted().size();
+    EXPECT_EQ(Lines(text.out).size(), deleted);
+    size_t agreeing = 0;
+    for (const auto& line : Lines(text.out))
+        if (line.find("agrees") != std::string::npos) ++agreeing;
+    EXPECT_GE(agreeing, deleted / 2);
+
+    Result json = Run("scan --json " + ShellQuote(built.image.string()));
+    ASSERT_EQ(json.status, 0);
+    ASSERT_EQ(Lines(json.out).size(), deleted);
+    TempDir dir;
+    testkit::WriteFile(dir / "out.json", std::vector<uint8_t>(json.out.begin(), json.out.end()));
+    std::string checked;
+    ASSERT_EQ(RunCommand("python3 -c " +
+                             ShellQuote("import json,sys\n"
+                                        "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
+                                        "'recordNumber','key','clusterBytes','created','accessed','written','size',"
+                                        "'dataStart','location','partitionStart','name','folderPath','category'}\n"
+                                        "n=0\n"
+                                        "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                                        "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
+                                        "print(n)\n") +
+                             " " + ShellQuote((dir / "out.json").string()),
+                         &checked),
+              0);
+    EXPECT_EQ(std::stoul(checked), deleted);
+    // Filters narrow the list.
+    Result photos = Run("scan --types photo " + ShellQuote(built.image.string()));
+    for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find(".jp"), std::string::npos) << line;
+    Result future = Run("scan --since 2100-01-01 " + ShellQuote(built.image.string()));
+    EXPECT_EQ(future.status, 0);
+    EXPECT_TRUE(Lines(future.out).empty());
+    Result big = Run("scan --min-size 1000000 " + ShellQuote(built.image.string()));
+    for (const auto& line : Lines(big.out)) EXPECT_GE(std::stoull(line), 1000000u) << line;
+    Result txt = Run("scan --ext TXT " + ShellQuote(built.image.string()));
+    ASSERT_FALSE(Lines(txt.out).empty());
+    for (const auto& line : Lines(txt.out)) EXPECT_EQ(line.substr(line.size() - 4), ".txt") << line;
+    EXPECT_EQ(testkit::FileSha256(built.image), before);
+}
+
+TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
+    TempDir out;
+    std::string before = testkit::FileSha256(built.image);
+    Result r = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    ASSERT_EQ(r.status, 0) << r.all;
+    EXPECT_NE(r.out.find("failed 0"), std::string::npos) << r.out;
+    std::set<std::string> shas;
+    std::set<std::string> folders;
+    for (const auto& f : FilesBelow(out.Path())) {
+        shas.insert(testkit::FileSha256(out / f));
+        folders.insert(f.substr(0, f.find('/')));
+    }
+    for (const auto& truth : built.Deleted()) {
+        if (!truth.Has("overwritten")) {
+            EXPECT_TRUE(shas.count(truth.sha256)) << truth.path;
+        }
+    }
+    for (const auto& folder : folders)
+        EXPECT_TRUE(folder == "photo" || folder == "audio" || folder == "video" || folder == "document" ||
+                    folder == "archive" || folder == "others")
+            << folder;
+    // A second recovery into the same folder never overwrites: names get "(1)".
+    Result again = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    ASSERT_EQ(again.status, 0);
+    size_t numbered = 0;
+    for (const auto& f : FilesBelow(out.Path()))
+        if (f.find("(1)") != std::string::npos) ++numbered;
+    EXPECT_EQ(numbered, shas.size() > 0 ? FilesBelow(out.Path()).size() / 2 : 0);
+    // With --keep-folders each file keeps its folder path below its category.
+    TempDir kept;
+    ASSERT_EQ(Run("recover --keep-folders --to " + ShellQuote(kept.Path().string()) + " " +
+                  ShellQuote(built.image.string()))
+                  .status,
+              0);
+    bool sawNested = false;
+    for (const auto& f : FilesBelow(kept.Path()))
+        if (f.find("/Old Projects/") != std::string::npos) sawNested = true;
+    EXPECT_TRUE(sawNested);
+    EXPECT_EQ(testkit::FileSha256(built.image), before);
+}
+
+TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kMbr);
+    TempDir out;
+    for (const auto& v : built.volumes) {
+        std::string target = built.image.string() + "@" + std::to_string(v.startSector) + ":" +
+                             std::to_string(v.sectorCount);
+        Result r = Run("recover --to " + ShellQuote((out / v.fileSystem).string()) + " " + ShellQuote(target));
+        ASSERT_EQ(r.status, 0) << v.fileSystem << ": " << r.all;
+        std::set<std::string> shas;
+        for (const auto& f : FilesBelow(out / v.fileSystem)) shas.insert(testkit::FileSha256(out / v.fileSystem / f));
+        size_t expected = 0, found = 0;
+        for (const auto& truth : built.Deleted(v.index)) {
+            if (truth.Has("overwritten")) continue;
+            ++expected;
+            if (shas.count(truth.sha256)) ++found;
+        }
+        std::printf("[ mbr %s at %llu ] %zu of %zu deleted files recovered byte-exact\n", v.fileSystem.c_str(),
+                    static_cast<unsigned long long>(v.startSector), found, expected);
+        EXPECT_EQ(found, expected) << v.fileSystem;
+    }
+    Result whole = Run("scan " + ShellQuote(built.image.string()));
+    EXPECT_EQ(whole.status, 1);
+    EXPECT_NE(whole.all.find("IMAGE@START"), std::string::npos);
+}
+
+// Overwrites, in a real image, the UTF-16 long-name characters `marker` with `replacement`.
+void PatchLongName(std::vector<uint8_t>& bytes, const std::u16string& marker, const std::u16string& replacement) {
+    std::vector<uint8_t> pattern;
+    for (char16_t c : marker) pattern.push_back(static_cast<uint8_t>(c)), pattern.push_back(static_cast<uint8_t>(c >> 8));
+    auto it = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
+    ASSERT_NE(it, bytes.end());
+    for (size_t i = 0; i < replacement.size(); ++i) {
+        it[static_cast<long>(2 * i)] = static_cast<uint8_t>(replacement[i]);
+        it[static_cast<long>(2 * i + 1)] = static_cast<uint8_t>(replacement[i] >> 8);
+    }
+}
+
+TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
+    if (!testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools missing";
+    TempDir dir;
+    std::string image = (dir / "hostile.img").string();
+    std::string q = ShellQuote(image);
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q + " 16384 >/dev/null; cd " +
+                         ShellQuote(dir.Path().string()) +
+                         "; echo one > a; echo two > b; echo three > c; echo four > d; echo same > e;"
+                         " mcopy -i " + q + " a ::/Qzq1.txt; mcopy -i " + q + " b ::/Qzq2.txt;"
+                         " mcopy -i " + q + " c ::/Qzq3; mmd -i " + q + " ::/Qzq4dir; mcopy -i " + q +
+                         " d ::/Qzq4dir/inner.txt; mmd -i " + q + " ::/Other; mcopy -i " + q +
+                         " e ::/Other/Same.txt; mcopy -i " + q + " e ::/Same.txt;"
+                         " mdel -i " + q + " ::/Qzq1.txt ::/Qzq2.txt ::/Qzq3 ::/Same.txt ::/Other/Same.txt;"
+                         " mdeltree -i " + q + " ::/Qzq4dir";
+    ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
+    std::vector<uint8_t> bytes = testkit::ReadFile(image);
+    PatchLongName(bytes, u"Qzq1", u"../x");
+    PatchLongName(bytes, u"Qzq2", u"\na\x01/");
+    PatchLongName(bytes, u"Qzq3", std::u16string(u"..\0", 3));
+    PatchLongName(bytes, u"Qzq4", u"../.");
+    testkit::WriteFile(image, bytes);
+    std::string before = testkit::FileSha256(image);
+
+    Result listing = Run("scan --json " + q);
+    ASSERT_EQ(listing.status, 0) << listing.all;
+    EXPECT_EQ(Lines(listing.out).size(), 6u) << listing.out;
+
+    std::filesystem::path out = dir / "out" / "dest";
+    std::filesystem::create_directories(out);
+    for (const char* mode : {"", "--keep-folders "}) {
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directories(out);
+        Result r = Run(std::string("recover ") + mode + "--to " + ShellQuote(out.string()) + " " + q);
+        ASSERT_EQ(r.status, 0) << r.all;
+        std::set<std::string> files = FilesBelow(out);
+        EXPECT_EQ(files.size(), 6u) << mode;
+        for (const auto& f : files) {
+            for (const auto& part : std::filesystem::path(f)) EXPECT_NE(part, "..") << f;
+            EXPECT_EQ(std::filesystem::weakly_canonical(out / f).string().rfind(out.string(), 0), 0u) << f;
+        }
+        // Nothing was written next to the destination.
+        std::set<std::string> around;
+        for (const auto& e : std::filesystem::directory_iterator(dir / "out")) around.insert(e.path().filename());
+        EXPECT_EQ(around, std::set<std::string>{"dest"});
+        if (std::string(mode).empty()) {
+            // Two deleted files named Same.txt: the second gets "(1)".
+            EXPECT_TRUE(files.count("document/Same.txt"));
+            EXPECT_TRUE(files.count("document/Same(1).txt"));
+            EXPECT_TRUE(files.count("document/.._x.txt"));
+            EXPECT_TRUE(files.count("others/_"));
+        } else {
+            std::string all;
+            for (const auto& f : files) all += f + "\n";
+            // The folder "../.dir" comes back as folders "_" and ".dir"; the
+            // 8.3-only name inner.txt lost its first letter.
+            EXPECT_TRUE(files.count("document/_/.dir/!nner.txt")) << all;
+            EXPECT_TRUE(files.count("document/Other/Same.txt")) << all;
+        }
+    }
+    EXPECT_EQ(testkit::FileSha256(image), before);
+}
+
+TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
+    std::filesystem::path real = testkit::RealImagesDir();
+    if (real.empty()) GTEST_SKIP() << "public images not available";
+    struct Case {
+        const char* image;
+        std::vector<std::pair<std::string, std::string>> md5s;  // expected file name suffix, md5
+    };
+    const Case cases[] = {
+        {"6-fat-undel.dd",
+         {{"ing.dat", "59b20779f69ff9f0ac5fcd2c38835a79"},
+          {"ult1.dat", "ffd27bd782bdce67750b6b9ee069d2ef"},
+          {"mult2.dat", "59cf0e9cd107bc1e75afb7374f6e05bb"}}},
+        {"8-jpeg-search.dd",
+         {{"file6.jpg", "afd55222024a4e22f7f5a3a665320763"}, {"file7.hmm", "0c452c5800fcfa7c66027ae89c4f068a"}}},
+    };
+    for (const auto& c : cases) {
+        TempDir out;
+        std::filesystem::path image = real / c.image;
+        std::string before = testkit::FileSha256(image);
+        Result r = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
+        ASSERT_EQ(r.status, 0) << c.image << ": " << r.all;
+        std::set<std::string> files = FilesBelow(out.Path());
+        for (const auto& [suffix, md5] : c.md5s) {
+            bool found = false;
+            for (const auto& f : files) {
+                if (f.size() < suffix.size() || f.compare(f.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+                std::string sum;
+                RunCommand("md5sum " + ShellQuote((out / f).string()), &sum);
+                if (sum.rfind(md5, 0) == 0) found = true;
+            }
+            EXPECT_TRUE(found) << c.image << ": " << suffix;
+        }
+        EXPECT_EQ(testkit::FileSha256(image), before);
+    }
+}
+
+}  // namespace
+}  // namespace sorvane::cli
