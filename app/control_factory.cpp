@@ -1,0 +1,19 @@
+#include "app/control_factory.h"
+
+#include "app/button_ex.h"
+#include "app/file_tree.h"
+#include "app/list_ex.h"
+#include "app/pagination.h"
+
+namespace sorvane::app {
+
+skin::Control* CreateCustomControl(const QString& tag) {
+    if (tag == u"DiskList") return new CDiskListUI;
+    if (tag == u"FileTree") return new CFileTreeUI;
+    if (tag == u"Pagination") return new CPaginationUI;
+    if (tag == u"ButtonEx") return new CButtonExUI;
+    if (tag == u"ListEx") return new CListExUI;
+    return nullptr;
+}
+
+}  // namespace sorvane::app

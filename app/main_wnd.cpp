@@ -1,0 +1,279 @@
+#include "app/main_wnd.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
+
+#include "app/control_factory.h"
+#include "app/message_box.h"
+#include "app/popup_wnd.h"
+#include "app/profile_file.h"
+#include "app/skin_framework/list.h"
+#include "app/wnd_shadow.h"
+
+namespace sorvane::app {
+namespace {
+
+const char* const kCategoryBoxes[] = {"ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther"};
+const char* const kCategoryGroups[] = {"OptPhotoFile", "OptAudioFile", "OptVideoFile",
+                                       "OptOfficeFile", "OptZipFile", "OptOtherFile"};
+// Title and description controls of the home page with the messages that fill them.
+const char* const kCategoryTexts[][3] = {
+    {"AllTitle", "MSG1220", nullptr},      {"AllDes", "MSG1212", nullptr},
+    {"PhotoTitle", "MSG1221", nullptr},    {"PhotoDes", "MSG1213", nullptr},
+    {"MusicTitle", "MSG1222", nullptr},    {"MusicDes", "MSG1214", nullptr},
+    {"VideoTitle", "MSG1223", nullptr},    {"VideoDes", "MSG1215", nullptr},
+    {"DocumentTitle", "MSG1224", nullptr}, {"DocumentDes", "MSG1216", nullptr},
+    {"ArchiveTitle", "MSG1225", nullptr},  {"ArchiveDes", "MSG1217", nullptr},
+    {"OthersTitle", "MSG1226", nullptr},   {"OthersDes", "MSG1218", nullptr},
+};
+
+}  // namespace
+
+CMainWnd::CMainWnd() {
+    setObjectName(QStringLiteral("FileRecoveryWnd"));
+    setWindowTitle(QStringLiteral("Sorvane"));
+}
+
+CMainWnd::~CMainWnd() = default;
+
+bool CMainWnd::Create() {
+    if (!LoadLayout(QStringLiteral("xml/skin.xml"))) {
+        qWarning("Sorvane: cannot build the main window: %s", qPrintable(LayoutError()));
+        return false;
+    }
+    menu_.Load(QStringLiteral("xml/menu_assist.xml"));
+    shadow_ = std::make_unique<CWndShadow>();
+    shadow_->SetSize(4);
+    shadow_->SetPosition(0, 0);
+    shadow_->SetColor(QColor(0x2D, 0x2D, 0x2D));
+    shadow_->Create(this);
+    return true;
+}
+
+skin::Control* CMainWnd::CreateControl(const QString& tag) { return CreateCustomControl(tag); }
+
+QString CMainWnd::Message(const char* id) { return LanguageService::Text(messages_, QString::fromLatin1(id)); }
+
+void CMainWnd::ApplyTexts() {
+    messages_ = LanguageService::Instance().Section(QStringLiteral("Messages"));
+    ApplyLanguageSection(*this, QStringLiteral("MainWnd"));
+    if (skin::Control* name = FindControl(QStringLiteral("LblProductName"))) {
+        const QString product = Message("MSG1209");
+        if (!product.isEmpty()) name->SetText(product);
+    }
+    for (const auto& entry : kCategoryTexts) {
+        const QString text = Message(entry[1]);
+        if (skin::Control* control = FindControl(QString::fromLatin1(entry[0])); control && !text.isEmpty())
+            control->SetText(text);
+    }
+    if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo"))) info->SetText(Message("MSG0803"));
+    // The disk page's hints.
+    const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
+    for (const auto& hint : hints) {
+        if (skin::Control* label = FindControl(QString::fromLatin1(hint[0]))) label->SetText(Message(hint[1]));
+    }
+    ShowPage(CurrentPage());
+}
+
+int CMainWnd::CurrentPage() const {
+    auto* tabs = Find<skin::TabLayout>(QStringLiteral("TabPage"));
+    return tabs ? tabs->CurSel() : 0;
+}
+
+void CMainWnd::SetBanner(const QString& background, const QString& logo, const QColor& color) {
+    if (skin::Control* bar = FindControl(QStringLiteral("ToolBar2"))) bar->SetBkImage(background);
+    if (skin::Control* picture = FindControl(QStringLiteral("ToolBar2Logo"))) picture->SetBkImage(logo);
+    if (skin::Control* text = FindControl(QStringLiteral("Txt1"))) text->SetTextColor(color);
+}
+
+void CMainWnd::ShowPage(int page) {
+    auto* tabs = Find<skin::TabLayout>(QStringLiteral("TabPage"));
+    if (!tabs || !tabs->SelectItem(page)) return;
+    auto show = [this](const char* name, bool visible) {
+        if (skin::Control* control = FindControl(QString::fromLatin1(name))) control->setVisible(visible);
+    };
+    const bool home = page == kHomePage;
+    show("SubBar1", home);
+    show("SubBar2", !home);
+    show("ToolBar2", !home);
+    show("ToolBar3", !home);
+    show("BtnPrev", !home);
+    show("BtnNext", page == kHomePage || page == kFileTypePage);
+    show("BtnScan", page == kDiskPage || page == kFileTypePage);
+    show("BtnRecover", page == kResultsPage);
+    show("SelectedFileInfo", page == kResultsPage);
+
+    auto* txt1 = FindControl(QStringLiteral("Txt1"));
+    auto* txt2 = FindControl(QStringLiteral("Txt2"));
+    if (page == kDiskPage) {
+        SetBanner(QStringLiteral("file='banner_bg.png' corner='0,0,0,70'"),
+                  QStringLiteral("file='scan_files.png' dest='15,5,65,55'"), QColor(0xFF0089BE));
+        if (txt1) txt1->SetText(Message("MSG0501"));
+        if (txt2) txt2->SetText(Message("MSG0502"));
+    } else if (page == kFileTypePage) {
+        SetBanner(QStringLiteral("file='banner_bg2.png' corner='0,0,0,70'"),
+                  QStringLiteral("file='advance_scan.png' dest='15,5,65,55'"), QColor(0xFFE47100));
+        if (txt1) txt1->SetText(Message("MSG0601"));
+        if (txt2) txt2->SetText(Message("MSG0602"));
+    } else if (page == kResultsPage) {
+        SetBanner(QStringLiteral("file='banner_bg1.png' corner='0,0,0,70'"),
+                  QStringLiteral("file='recover_file.png' dest='15,5,65,55'"), QColor(0xFF316D1E));
+        if (txt1) txt1->SetText(Message("MSG0801"));
+        if (txt2) {
+            auto* list = Find<skin::List>(QStringLiteral("FileList"));
+            const int found = list ? list->GetCount() : 0;
+            txt2->SetText(Message("MSG0802").replace(QStringLiteral("%s"),
+                                                     QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
+        }
+    }
+    // The step options follow the page without sending their own notifications.
+    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan"))) scan->Selected(page == kDiskPage || page == kFileTypePage, false);
+    if (auto* results = Find<skin::Option>(QStringLiteral("TabRecover"))) results->Selected(page == kResultsPage, false);
+}
+
+void CMainWnd::UpdateStartButton() {
+    bool any = false;
+    for (const char* name : kCategoryBoxes) {
+        if (auto* box = Find<skin::CheckBox>(QString::fromLatin1(name)); box && box->IsSelected()) any = true;
+    }
+    if (skin::Control* start = FindControl(QStringLiteral("BtnStart"))) start->SetEnabled(any);
+}
+
+void CMainWnd::Notify(skin::Notification& notification) {
+    const QString& type = notification.type;
+    if (type == u"windowinit") {
+        ApplyTexts();
+        ShowPage(kHomePage);
+        UpdateStartButton();
+        return;
+    }
+    if (!notification.sender) return;
+    if (type == u"click") OnClick(notification.sender);
+    else if (type == u"selectchanged") OnSelectChanged(notification.sender);
+    else if (type == u"onhot") {
+        // Mode buttons describe themselves while the mouse is over them.
+        static const char* const modes[][2] = {{"BtnDeletedRecovery", "MSG0101"},
+                                               {"BtnFormattedRecovery", "MSG0102"},
+                                               {"BtnDeepRecovery", "MSG0103"},
+                                               {"BtnCreateImageMode", "MSG0104"}};
+        for (const auto& mode : modes) {
+            if (notification.sender->Name() == QLatin1String(mode[0])) {
+                if (skin::Control* info = FindControl(QStringLiteral("TxtMainInfo"))) info->SetText(Message(mode[1]));
+            }
+        }
+    }
+}
+
+void CMainWnd::OnSelectChanged(skin::Control* sender) {
+    const QString name = sender->Name();
+    auto* option = dynamic_cast<skin::Option*>(sender);
+    if (!option) return;
+    if (name == u"TabScan" && option->IsSelected()) return ShowPage(kDiskPage);
+    if (name == u"TabFileType" && option->IsSelected()) return ShowPage(kFileTypePage);
+    if (name == u"TabRecover" && option->IsSelected()) return ShowPage(kResultsPage);
+    if (name == u"ChkRecoverAll") {
+        for (const char* box : kCategoryBoxes) {
+            if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box))) check->Selected(option->IsSelected(), false);
+        }
+        for (const char* group : kCategoryGroups) {
+            if (auto* check = Find<skin::Option>(QString::fromLatin1(group))) check->Selected(option->IsSelected(), false);
+        }
+        UpdateStartButton();
+        return;
+    }
+    for (int i = 0; i < 6; ++i) {
+        if (name == QLatin1String(kCategoryBoxes[i])) {
+            if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[i]))) group->Selected(option->IsSelected(), false);
+            if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkRecoverAll"))) {
+                bool every = true;
+                for (const char* box : kCategoryBoxes) {
+                    if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)); check && !check->IsSelected()) every = false;
+                }
+                all->Selected(every, false);
+            }
+            UpdateStartButton();
+            return;
+        }
+    }
+}
+
+void CMainWnd::OnClick(skin::Control* sender) {
+    const QString name = sender->Name();
+    const int page = CurrentPage();
+    if (name == u"closebtn") {
+        close();
+    } else if (name == u"minbtn") {
+        showMinimized();
+    } else if (name == u"maxbtn" || name == u"restorebtn") {
+        name == u"maxbtn" ? showMaximized() : showNormal();
+    } else if (name == u"BtnStart" || name == u"BtnFormattedRecovery" || name == u"BtnDeepRecovery" ||
+               name == u"BtnDeletedRecovery" || name == u"BtnCreateImageMode") {
+        ShowPage(kDiskPage);
+    } else if (name == u"BtnPrev") {
+        if (page == kDiskPage) ShowPage(kHomePage);
+        else if (page == kFileTypePage || (page == kResultsPage && scanFromDiskPage_)) ShowPage(kDiskPage);
+        else if (page == kResultsPage) ShowPage(kFileTypePage);
+    } else if (name == u"BtnNext") {
+        if (page == kHomePage) {
+            ShowPage(kDiskPage);
+        } else if (page == kDiskPage) {
+            skin::Control* scan = FindControl(QStringLiteral("BtnScan"));
+            if (scan && !scan->IsEnabled()) CMessageBox::Show(CMessageBox::kInformation, this, QStringLiteral("Please select disk media for next step!"));
+        } else if (page == kFileTypePage) {
+            ShowPage(kResultsPage);
+        }
+    } else if (name == u"BtnAssist") {
+        PrepareAssistMenu();
+        const QPoint below = sender->mapToGlobal(QPoint(0, sender->height()));
+        OnMenuChoice(menu_.Exec(below, this));
+    }
+}
+
+void CMainWnd::PrepareAssistMenu() {
+    ApplyLanguageSection(menu_.Layout(), QStringLiteral("MenuWnd"));
+    LanguageService& languages = LanguageService::Instance();
+    QVector<skin::PopupMenu::Entry> entries;
+    for (const auto& [language, text] : languages.Languages()) {
+        const bool current = language == languages.CurrentLanguage();
+        entries.push_back({QStringLiteral("language:") + language, text,
+                           current ? QStringLiteral("file='point.png' source='0,0,16,16' dest='0,4,16,20'") : QString()});
+    }
+    menu_.SetSubEntries(QStringLiteral("item_language"), entries);
+}
+
+void CMainWnd::OnMenuChoice(const QString& name) {
+    if (name.isEmpty()) return;
+    if (name.startsWith(u"language:")) {
+        LanguageService::Instance().SetLanguage(name.mid(9));
+        QCoreApplication::postEvent(this, new QEvent(WM_LANGUAGE_CHANGED));
+        return;
+    }
+    if (name == u"item_exit") {
+        close();
+        return;
+    }
+    // The help pages are named in config.ini under [Web], one key per menu entry.
+    ProfileFile config;
+    config.Load(LanguageService::Instance().ConfigPath());
+    const QString url = config.GetString(QStringLiteral("Web"), name);
+    if (!url.isEmpty()) QDesktopServices::openUrl(QUrl(url));
+}
+
+bool CMainWnd::event(QEvent* event) {
+    if (event->type() == WM_LANGUAGE_CHANGED) {
+        ApplyTexts();
+        return true;
+    }
+    return skin::Window::event(event);
+}
+
+void CMainWnd::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange) {
+        if (skin::Control* max = FindControl(QStringLiteral("maxbtn"))) max->setVisible(!isMaximized());
+        if (skin::Control* restore = FindControl(QStringLiteral("restorebtn"))) restore->setVisible(isMaximized());
+    }
+    skin::Window::changeEvent(event);
+}
+
+}  // namespace sorvane::app

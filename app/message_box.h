@@ -1,0 +1,34 @@
+// The skinned message box: one of five kinds, each with its own layout and
+// title, showing a text and answering 1 for OK and 2 for close or cancel.
+#pragma once
+
+#include "app/popup_wnd.h"
+
+namespace sorvane::app {
+
+class CMessageBox : public CPopUpWnd {
+public:
+    enum Kind { kError = 0, kConfirm = 1, kInformation = 2, kWarning = 3, kQuestion = 4 };
+
+    // Shows the box modally over `parent` and returns 1 (OK) or 2 (close, cancel).
+    static int Show(int kind, QWidget* parent, const QString& text);
+    // Creates and shows the box without running it (the caller runs ShowModal and Destroy).
+    static CMessageBox* Open(int kind, QWidget* parent, const QString& text);
+
+    // Layout file and title message of a kind; kinds 5 and above are errors.
+    static QString LayoutOf(int kind);
+    static QString TitleIdOf(int kind);
+
+    static constexpr int kWidth = 400;
+    static constexpr int kHeight = 160;
+
+protected:
+    CMessageBox(int kind, QString text);
+    void OnWindowInit() override;
+
+private:
+    int kind_;
+    QString text_;
+};
+
+}  // namespace sorvane::app

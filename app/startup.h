@@ -1,0 +1,21 @@
+// Process-wide steps of the window program that are not windows themselves.
+#pragma once
+
+#include <filesystem>
+
+namespace sorvane::app {
+
+// Creates the empty first-use marker "Used" in Sorvane's data folder (and the
+// folder) unless it exists; an existing marker is never touched. True when the
+// marker exists afterwards.
+bool EnsureFirstUseMarker();
+std::filesystem::path FirstUseMarkerPath();
+
+// Shutdown: ends the media players a preview started and deletes the
+// temporary preview media file.
+void RunShutdownSteps();
+
+// The helper programs ended at shutdown, beside the program: "Player", "Player1".
+inline constexpr const char* kMediaPlayers[] = {"Player", "Player1"};
+
+}  // namespace sorvane::app
