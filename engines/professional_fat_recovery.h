@@ -69,7 +69,7 @@ struct FatDeepLimits {
     size_t maxFragments = 4096;          // open long names
     size_t maxSightings = 512;           // directory starts without a geometry
     size_t maxGuesses = 64;              // inferred volume layouts
-    size_t maxDirectories = 262144;      // known and needed directories, each
+    size_t maxDirectories = 131072;      // known and needed directories, each
 };
 
 class CProfessionalFatRecovery : public CLogEngineBase {

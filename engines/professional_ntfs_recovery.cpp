@@ -258,7 +258,7 @@ uint32_t CProfessionalNtfsRecovery::WalkParents(uint32_t parent, const Placement
         if (!grandparent || visited.count(*grandparent)) break;
         p = *grandparent;
     }
-    if (depthCache_.size() > 1000000) depthCache_.clear();
+    if (depthCache_.size() > kMaxPendingFolders) depthCache_.clear();  // a cache, bounded like the folders
     uint32_t depth = base + static_cast<uint32_t>(chain.size());
     // Each folder of the chain is one level deeper than the next one up.
     for (size_t i = 0; i < chain.size(); ++i)
