@@ -7,6 +7,7 @@
 
 #include "carving/file_signature.h"
 #include "engines/folder_key.h"
+#include "engines/ntfs_lznt1.h"
 #include "engines/scan_resume_store.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -26,6 +27,9 @@ constexpr uint64_t kMaxAttributeListBytes = 1 << 20;
 constexpr uint64_t kMaxBitmapBytes = uint64_t{1} << 29;
 // Consecutive unreadable MFT records after which the source is taken to be gone.
 constexpr int kMaxUnreadableRecords = 64;
+// Compression units are 16 clusters of at most 4 KiB where NTFS compresses;
+// anything much larger is damage.
+constexpr uint64_t kMaxCompressionUnitBytes = 1 << 22;
 constexpr auto kEstimateInterval = std::chrono::milliseconds(5000);
 
 void FillTimes(const NtfsFileSummary& s, FoundItemRecord& item) {
@@ -559,7 +563,7 @@ int CFastNtfsRecovery::ReadData(const DataLayout& layout, const DataSink& sink) 
         size_t length = static_cast<size_t>(std::min<uint64_t>(layout.size, layout.residentBytes.size()));
         return length ? sink(layout.residentBytes.data(), length) : kSuccess;
     }
-    // Compressed streams are copied as they are stored: sparse parts as zeros.
+    if (layout.compressed) return ReadCompressedData(layout, sink);
     const uint64_t clusterBytes = geometry_.clusterBytes;
     const uint64_t bytesPerSector = geometry_.bytesPerSector;
     std::vector<uint8_t> buffer(kCopyPiece);
@@ -603,6 +607,74 @@ int CFastNtfsRecovery::ReadData(const DataLayout& layout, const DataSink& sink) 
         }
     }
     return done >= layout.size ? kSuccess : kErrReadFault;
+}
+
+const NtfsExtent* CFastNtfsRecovery::ExtentAt(const DataLayout& layout, uint64_t vcn) {
+    auto it = std::upper_bound(layout.extents.begin(), layout.extents.end(), vcn,
+                               [](uint64_t v, const NtfsExtent& e) { return v < e.vcn; });
+    if (it == layout.extents.begin()) return nullptr;
+    --it;
+    return vcn < it->vcn + it->length ? &*it : nullptr;
+}
+
+int CFastNtfsRecovery::ReadCompressedData(const DataLayout& layout, const DataSink& sink) {
+    const uint64_t clusterBytes = geometry_.clusterBytes;
+    const uint64_t unitClusters = layout.compressionUnitClusters;
+    const uint64_t unitBytes = unitClusters * clusterBytes;
+    if (unitClusters == 0 || unitBytes > kMaxCompressionUnitBytes) return kErrReadFault;
+    std::vector<uint8_t> stored(static_cast<size_t>(unitBytes));
+    std::vector<uint8_t> unit(static_cast<size_t>(unitBytes));
+    uint64_t done = 0;
+    uint64_t storedTotal = 0;
+    uint64_t zeroBytes = 0;
+    bool damaged = false;
+    for (uint64_t vcn = 0; done < layout.size; vcn += unitClusters) {
+        // A unit's stored clusters come first; the rest of the unit is a hole.
+        uint64_t allocated = 0;
+        for (uint64_t c = vcn; c < vcn + unitClusters;) {
+            const NtfsExtent* extent = ExtentAt(layout, c);
+            if (extent == nullptr) {
+                // No run maps this cluster: the map is damaged.
+                if (c == vcn) return kErrReadFault;
+                break;
+            }
+            uint64_t run = std::min(extent->vcn + extent->length, vcn + unitClusters) - c;
+            if (!extent->sparse) {
+                storedTotal += run * clusterBytes;
+                if (storedTotal > volumeBytes_) return kErrReadFault;
+                int rc = ReadVolume((extent->lcn + (c - extent->vcn)) * clusterBytes,
+                                    stored.data() + allocated * clusterBytes, static_cast<size_t>(run * clusterBytes));
+                if (rc != kSuccess) return rc;
+                allocated += run;
+            }
+            c += run;
+        }
+        const uint8_t* bytes = unit.data();
+        if (allocated == unitClusters) {
+            bytes = stored.data();  // a unit that would not shrink is stored as it is
+        } else if (allocated == 0) {
+            zeroBytes += unitBytes;
+            if (zeroBytes > volumeBytes_) return kErrReadFault;
+            std::fill(unit.begin(), unit.end(), 0);
+        } else if (!DecompressLznt1(ByteView(stored.data(), static_cast<size_t>(allocated * clusterBytes)),
+                                    unit.data(), unit.size())) {
+            damaged = true;
+        }
+        size_t piece = static_cast<size_t>(std::min(unitBytes, layout.size - done));
+        if (done + piece > layout.initializedSize) {
+            // Bytes past the initialized size were never written: they read as zeros.
+            size_t valid = done < layout.initializedSize ? static_cast<size_t>(layout.initializedSize - done) : 0;
+            if (bytes == stored.data()) {
+                std::copy(stored.begin(), stored.end(), unit.begin());
+                bytes = unit.data();
+            }
+            std::fill(unit.begin() + static_cast<std::ptrdiff_t>(valid), unit.begin() + static_cast<std::ptrdiff_t>(piece), 0);
+        }
+        int rc = sink(bytes, piece);
+        if (rc != 0) return rc;
+        done += piece;
+    }
+    return damaged ? kErrReadFault : kSuccess;
 }
 
 int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,

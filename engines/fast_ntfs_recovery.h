@@ -2,7 +2,8 @@
 // Master File Table. Every record that is neither in use nor a directory is a
 // deleted file; the folders on its path are rebuilt from the parent references
 // of the $FILE_NAME attributes, and its data is copied from the resident value
-// or the run list. Records carry EngineCode 0.
+// or the run list (LZNT1-decoded for compressed files). Records carry
+// EngineCode 0.
 #pragma once
 
 #include <cstdint>
@@ -90,6 +91,10 @@ private:
     int LayoutOf(uint64_t number, const std::vector<uint8_t>& record, bool followList, DataLayout& layout);
     // Streams the file's bytes to `sink` in pieces of at most 64 KiB.
     int ReadData(const DataLayout& layout, const DataSink& sink);
+    // The same for a compressed stream: unit by unit, LZNT1-decoded where the
+    // unit's stored clusters are fewer than the unit.
+    int ReadCompressedData(const DataLayout& layout, const DataSink& sink);
+    static const NtfsExtent* ExtentAt(const DataLayout& layout, uint64_t vcn);
     uint32_t ContentCheckOf(uint64_t number, const std::string& name, const std::vector<uint8_t>& record);
 
     DiskReader reader_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <map>
 #include <random>
 #include <set>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "engines/folder_key.h"
+#include "engines/ntfs_lznt1.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
 #include "platform/result_codes.h"
@@ -519,6 +522,90 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
     EXPECT_FALSE(listing.files.count("Photos/DSC00042.JPG")) << "its record could not be read";
     EXPECT_TRUE(listing.files.count("Old Projects/Archive 2019/a.txt"));
     EXPECT_TRUE(listing.files.count("Photos/tiny note.txt"));
+}
+
+
+// Files libntfs-3g compressed come back decoded: text that shrinks, random
+// bytes whose units are stored as they are, and a mix of both; icat of The
+// Sleuth Kit reads the same bytes.
+TEST(FastNtfsRecovery, CompressedFilesComeBackDecoded) {
+    NTFS_EDIT_OR_SKIP();
+    const std::filesystem::path tool = std::filesystem::path(SORVANE_BINARY_DIR) / "tests/sorvane_ntfs_put_compressed";
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << "ntfs_put_compressed was not built (libntfs-3g missing)";
+    TempDir dir;
+    auto image = dir / "packed.img";
+    ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(image) + " && mkntfs -F -Q -q " + ShellQuote(image) +
+                         " >/dev/null 2>&1"),
+              0);
+    std::mt19937 rng(5);
+    const char* words[] = {"holiday ", "photo ", "beach ", "sunset ", "family\n", "2023 "};
+    std::vector<uint8_t> text, noise(70000), mixed;
+    while (text.size() < 300000) {
+        const char* w = words[rng() % 6];
+        text.insert(text.end(), w, w + std::strlen(w));
+    }
+    for (auto& b : noise) b = static_cast<uint8_t>(rng());
+    mixed = text;
+    mixed.resize(100000);
+    mixed.insert(mixed.end(), noise.begin(), noise.end());
+    mixed.insert(mixed.end(), text.begin(), text.begin() + 50001);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+        {"words.txt", text}, {"noise.bin", noise}, {"mixed.dat", mixed}};
+    std::map<std::string, uint64_t> records;
+    std::string script;
+    for (const auto& [name, content] : files) {
+        testkit::WriteFile(dir / name, content);
+        std::string out;
+        ASSERT_EQ(RunCommand(ShellQuote(tool) + " " + ShellQuote(image) + " " + ShellQuote(dir / name) + " " +
+                                 ShellQuote(name),
+                             &out),
+                  0);
+        ASSERT_NE(out.find("\tcompressed"), std::string::npos) << out;
+        records[name] = std::stoull(out.substr(out.find('\t') + 1));
+        script += "rm\t/packed/" + name + "\n";
+    }
+    testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
+    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script") +
+                         " >/dev/null"),
+              0);
+    const std::string before = FileSha256(image);
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(engine.Scan(nullptr), 0);
+    Listing listing = BrowseAll(engine);
+    for (const auto& [name, content] : files) {
+        SCOPED_TRACE(name);
+        auto it = listing.files.find("packed/" + name);
+        ASSERT_NE(it, listing.files.end());
+        auto target = dir / "out" / name;
+        ASSERT_EQ(engine.RecoverItem(it->second, target, 0), 0);
+        EXPECT_TRUE(testkit::ReadFile(target) == content);
+        EXPECT_EQ(IcatSha256(image, 0, records[name]), FileSha256(target));
+    }
+    EXPECT_EQ(FileSha256(image), before);
+}
+
+// Chunks that end early or point before their start decode as far as they
+// go; nothing outside the buffers is touched.
+TEST(NtfsLznt1, DamagedChunksStopWithoutOverrun) {
+    std::vector<uint8_t> out(16384, 0xEE);
+    // One compressed chunk: "abc" literals then a reference 3 back of length 6.
+    const uint8_t good[] = {0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x03, 0x20};
+    ASSERT_TRUE(DecompressLznt1(ByteView(good, sizeof good), out.data(), out.size()));
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 9), "abcabcabc");
+    EXPECT_EQ(out[9], 0) << "the rest of the unit is zero";
+    EXPECT_EQ(out[16383], 0);
+    const uint8_t tooFarBack[] = {0x02, 0xB0, 0x01, 0x00, 0x30};
+    EXPECT_FALSE(DecompressLznt1(ByteView(tooFarBack, sizeof tooFarBack), out.data(), out.size()));
+    const uint8_t cut[] = {0xFF, 0xBF, 0x00, 'x'};
+    EXPECT_FALSE(DecompressLznt1(ByteView(cut, sizeof cut), out.data(), out.size()));
+    std::mt19937 rng(3);
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint8_t> junk(1 + rng() % 9000);
+        for (auto& b : junk) b = static_cast<uint8_t>(rng());
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[4096 * 3]);
+        DecompressLznt1(ByteView(junk.data(), junk.size()), exact.get(), 4096 * 3);
+    }
 }
 
 }  // namespace

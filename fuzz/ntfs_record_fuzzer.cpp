@@ -1,12 +1,13 @@
 // Fuzzes the parse of one MFT file record as the quick NTFS scan does it:
 // fixups, header, attribute walk, names, the attribute list and the decoding
-// and placing of the $DATA run list; the first bytes also go through the boot
-// sector parse.
+// and placing of the $DATA run list; the same bytes also go through the boot
+// sector parse and the LZNT1 decoder of compressed data.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "engines/ntfs_lznt1.h"
 #include "engines/ntfs_record.h"
 #include "engines/ntfs_runlist.h"
 
@@ -15,6 +16,9 @@ using namespace sorvane;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NtfsGeometry geometry;
     ParseNtfsBootSector(ByteView(data, size), geometry);
+    // The same bytes as the stored clusters of a compression unit of 16 x 4 KiB.
+    static uint8_t unit[65536];
+    DecompressLznt1(ByteView(data, size), unit, sizeof unit);
 
     // Records are 1024 or 4096 bytes; the input fills one, the rest is zero.
     size_t recordSize = size > 1024 ? 4096 : 1024;
