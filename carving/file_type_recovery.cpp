@@ -16,8 +16,6 @@
 namespace sorvane {
 namespace {
 
-constexpr uint64_t k4GiB = uint64_t{1} << 32;
-
 // Extensions whose preview is a document conversion of a file written under
 // its own name into the preview folder.
 constexpr std::string_view kPreviewDocumentExtensions =
