@@ -17,7 +17,8 @@
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
 // cluster, one cluster + 1, many clusters and (not on kMbr) 1.5 and 2 MiB, deleted
-// files, a deleted folder tree (/Old Projects) and live files. Deletions come after
+// files, a deleted folder tree (/Old Projects) and live files; the .jpg, .png, .docx
+// and .xlsx files are real JPEG, PNG and zip files of the exact size. Deletions come after
 // every other write, so deleted files keep their clusters (and NTFS file records).
 // /Frag holds the fragmentation cases: on FAT a hole of one cluster is refilled by a
 // larger file that is then deleted (split on FAT12/FAT16, whose allocator fills the first
@@ -38,7 +39,9 @@
 //   fragmented (not one ascending run), overwritten (a later file took some of its
 //   clusters: the content is gone), in_deleted_folder, mft=N (NTFS file record),
 //   record_reused (NTFS: a later entry took the record), resident / nonresident (NTFS
-//   data), padding (live filler). Folders carry no size and no hash.
+//   data), padding (live filler), format=jpeg|png|zip (the content is a well-formed file
+//   of that kind, so a carver can find its end; every other file is random bytes, .mp3
+//   and .mp4 after their magic number). Folders carry no size and no hash.
 //
 // Typical use:
 //   testkit::TempDir dir;

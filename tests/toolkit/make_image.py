@@ -30,10 +30,13 @@ NAME or NAME=VALUE:
     record_reused         NTFS: a later entry took its file record
     resident / nonresident  where NTFS kept the data
     padding               a live file that only fills space
+    format=jpeg|png|zip   the content is a well-formed file of that kind (a carver can find
+                          its end); other files are random bytes, some after a magic number
 """
 
 import argparse
 import hashlib
+import io
 import os
 import random
 import re
@@ -42,6 +45,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zipfile
+import zlib
 
 SECTOR = 512
 MIB = 1024 * 1024
@@ -68,20 +73,88 @@ def run(args, env=None, stdin=None):
     return result.stdout.decode("utf-8", "replace")
 
 
+def jpeg_bytes(rng, size):
+    """A baseline JFIF picture of exactly `size` bytes: real markers, random entropy-coded
+    data with every 0xFF stuffed as FF 00, so the only FF D9 is the one at the end."""
+    app0 = b"\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
+    dqt = b"\xff\xdb\x00\x43\x00" + bytes(range(1, 65))
+    sof0 = b"\xff\xc0\x00\x11\x08\x00\x10\x00\x10\x03\x01\x22\x00\x02\x11\x00\x03\x11\x00"
+    dht = b"\xff\xc4\x00\x14\x00\x01" + bytes(15) + b"\x00"
+    sos = b"\xff\xda\x00\x0c\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00"
+    head = b"\xff\xd8" + app0 + dqt + sof0 + dht + sos
+    room = size - len(head) - 2
+    if room < 1:
+        return None
+    scan = rng.randbytes(room).replace(b"\xff", b"\xff\x00")[:room]
+    if scan.endswith(b"\xff"):
+        scan = scan[:-1] + b"\x00"
+    return head + scan + b"\xff\xd9"
+
+
+def zip_bytes(rng, size, members):
+    """A stored (uncompressed) zip of exactly `size` bytes: the given small members, then
+    one member of random bytes sized to make up the rest."""
+    def build(filler):
+        out = io.BytesIO()
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_STORED) as z:
+            for name, data in members + [(members[-1][0] + ".bin", filler)]:
+                info = zipfile.ZipInfo(name, date_time=(2023, 6, 1, 12, 0, 0))
+                z.writestr(info, data)
+        return out.getvalue()
+    base = len(build(b""))
+    if size < base:
+        return None
+    for _ in range(8):
+        data = build(rng.randbytes(size - base))
+        # The archive's end record must be the only one, or a carver would stop early.
+        if len(data) == size and data.count(b"PK\x05\x06") == 1:
+            return data
+    return None
+
+
+def png_bytes(rng, size):
+    """A real 16x16 RGB picture of exactly `size` bytes; a text chunk takes up the room."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw = b"".join(b"\x00" + rng.randbytes(16 * 3) for _ in range(16))
+    head = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 2, 0, 0, 0))
+    body = chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b"")
+    room = size - len(head) - len(body) - 12 - len(b"Comment\x00")
+    if room < 0:
+        return None
+    text = bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz ") for _ in range(room))
+    return head + chunk(b"tEXt", b"Comment\x00" + text) + body
+
+
+OFFICE_TYPES = (b'<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/'
+                b'package/2006/content-types"><Default Extension="xml" ContentType="application/xml"/></Types>')
+
+
 def content(seed, path, size):
-    """Deterministic bytes of a file; known file kinds start with their real magic."""
-    data = bytearray(random.Random(f"{seed}:{path}").randbytes(size))
+    """Deterministic bytes of a file, and the format they follow ("" for none).
+    Pictures and office documents large enough are well-formed files of their kind, so a
+    carver can find where they end; other known kinds only start with their magic."""
+    rng = random.Random(f"{seed}:{path}")
+    ext = os.path.splitext(path)[1].lower()
+    formed = None
+    if ext == ".jpg":
+        formed, kind = jpeg_bytes(rng, size), "jpeg"
+    elif ext == ".png":
+        formed, kind = png_bytes(rng, size), "png"
+    elif ext in (".docx", ".xlsx"):
+        part = "word/document.xml" if ext == ".docx" else "xl/workbook.xml"
+        formed, kind = zip_bytes(rng, size, [("[Content_Types].xml", OFFICE_TYPES), (part, b"<x/>")]), "zip"
+    if formed is not None:
+        assert len(formed) == size
+        return formed, kind
+    data = bytearray(rng.randbytes(size))
     magic = {
-        ".jpg": b"\xff\xd8\xff\xe0\x00\x10JFIF\x00",
-        ".png": b"\x89PNG\r\n\x1a\n",
-        ".docx": b"PK\x03\x04",
-        ".xlsx": b"PK\x03\x04",
         ".mp3": b"ID3\x03\x00",
         ".mp4": b"\x00\x00\x00\x18ftypmp42",
-    }.get(os.path.splitext(path)[1].lower())
+    }.get(ext)
     if magic and size >= len(magic):
         data[:len(magic)] = magic
-    return bytes(data)
+    return bytes(data), ""
 
 
 class Entry:
@@ -94,6 +167,7 @@ class Entry:
         self.deleted = None  # order of the deletion
         self.flags = {}
         self.clusters = []
+        self.hasher = None
 
 
 def plan(cluster, big_live, big_deleted, fragments):
@@ -114,6 +188,7 @@ def plan(cluster, big_live, big_deleted, fragments):
         ("put", "/Photos/DSC00042.JPG", 3 * c),
         ("put", "/Photos/Vacation pictures from the summer of 2023 number 7.jpg", 2 * c + 500),
         ("put", "/Photos/tiny note.txt", 200),
+        ("put", "/Photos/Screenshot 2023-05-01 at 10.15.42.png", 3 * c + 321),
         ("mkdir", "/Music"),
         ("put", "/Music/Grüße aus München.mp3", big_live),
         ("mkdir", "/Videos"),
@@ -135,6 +210,7 @@ def plan(cluster, big_live, big_deleted, fragments):
         ("del", "/Photos/DSC00042.JPG"),
         ("del", "/Photos/Vacation pictures from the summer of 2023 number 7.jpg"),
         ("del", "/Photos/tiny note.txt"),
+        ("del", "/Photos/Screenshot 2023-05-01 at 10.15.42.png"),
         ("del", "/Videos/holiday video clip recorded on the beach.mp4"),
         ("del", "/zero deleted.txt"),
         ("del", "/x.bin"),
@@ -193,12 +269,26 @@ class Volume:
         self.order += 1
         return self.order
 
-    def host_file(self, path, size):
-        data = content(self.seed, path, size)
+    def stage(self, data):
+        """Writes bytes to a fresh staging file and returns its path."""
         host = os.path.join(self.staging, f"f{self.order}")
         with open(host, "wb") as f:
             f.write(data)
-        return host, hashlib.sha256(data).hexdigest()
+        return host
+
+    def new_file(self, path, size, padding):
+        """Records a new file and stages its bytes; returns the staging file."""
+        order = self.tick()
+        data, kind = content(self.seed, path, size)
+        e = Entry("file", path, order, size)
+        e.hasher = hashlib.sha256(data)
+        e.sha = e.hasher.hexdigest()
+        if kind:
+            e.flags["format"] = kind
+        if padding:
+            e.flags["padding"] = None
+        self.entries[path] = e
+        return self.stage(data)
 
     def subtree(self, path):
         """Live entries at or below `path`, deepest first."""
@@ -297,14 +387,9 @@ class FatVolume(Volume):
         self.entries[path] = Entry("dir", path, self.tick())
 
     def op_put(self, path, size, padding=False):
-        order = self.tick()
-        host, sha = self.host_file(path, size)
+        host = self.new_file(path, size, padding)
         self.mtools("mcopy", host, "::" + path)
         os.unlink(host)
-        e = Entry("file", path, order, size, sha)
-        if padding:
-            e.flags["padding"] = None
-        self.entries[path] = e
 
     def op_del(self, path):
         e = self.entries[path]
@@ -342,21 +427,19 @@ class NtfsVolume(Volume):
         self.entries[path] = Entry("dir", path, self.tick())
 
     def op_put(self, path, size, padding=False):
-        order = self.tick()
-        host, sha = self.host_file(path, size)
+        host = self.new_file(path, size, padding)
         self.script.append(f"put\t{host}\t{path}")
-        self.entries[path] = Entry("file", path, order, size, sha)
 
     def op_append(self, path, extra):
+        """Adds `extra` bytes at the end of a file; the file loses any format it had."""
         self.tick()
         e = self.entries[path]
-        data = content(self.seed, path, e.size + extra)
-        host = os.path.join(self.staging, f"f{self.order}")
-        with open(host, "wb") as f:
-            f.write(data[e.size:])
-        self.script.append(f"append\t{host}\t{path}")
+        data, _ = content(self.seed, f"{path}#{e.size}", extra)
+        self.script.append(f"append\t{self.stage(data)}\t{path}")
         e.size += extra
-        e.sha = hashlib.sha256(data).hexdigest()
+        e.hasher.update(data)
+        e.sha = e.hasher.hexdigest()
+        e.flags.pop("format", None)
 
     def op_del(self, path):
         self.script.append(f"rm\t{path}")

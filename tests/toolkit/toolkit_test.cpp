@@ -196,6 +196,14 @@ TEST(ToolkitTruth, CoversTheCasesTheEnginesNeed) {
     ASSERT_NE(fat12.Find("Old Projects/Archive 2019/a.txt"), nullptr);
     EXPECT_TRUE(fat12.Find("Old Projects/Archive 2019/a.txt")->Has("in_deleted_folder"));
 
+    // Deleted pictures and documents that a carver can measure.
+    for (const char* format : {"jpeg", "png", "zip"}) {
+        EXPECT_TRUE(std::any_of(deletedSizes.begin(), deletedSizes.end(), [&](const TruthEntry& e) {
+            auto it = e.flags.find("format");
+            return it != e.flags.end() && it->second == format;
+        })) << format;
+    }
+
     // First-free allocation on FAT12 splits the file written into the hole.
     const TruthEntry* split = fat12.Find("Frag/split across two places.bin");
     ASSERT_NE(split, nullptr);
