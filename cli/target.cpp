@@ -10,6 +10,7 @@
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
 #include "platform/system_root.h"
+#include "platform/terminal.h"
 #include "platform/volume_registry.h"
 
 namespace sorvane::cli {
@@ -127,8 +128,10 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
 }
 
 std::string OpenFailureText(int resultCode, bool isDevice) {
-    if (isDevice && (resultCode == kErrAccessDenied || resultCode == kErrWriteProtect))
+    if (isDevice && (resultCode == kErrAccessDenied || resultCode == kErrWriteProtect)) {
+        if (RunningAsRoot()) return "access denied by the system, even to root (the device may be held exclusively)";
         return "permission denied: reading a raw disk needs root or membership of the disk group";
+    }
     return ResultText(resultCode);
 }
 

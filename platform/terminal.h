@@ -1,9 +1,15 @@
-// Whether an output stream of the program is an interactive terminal, so the
-// command line shows live progress there and stays quiet in scripts and logs.
+// Facts about how the program was started, for the command line: whether its
+// error output is an interactive terminal (live progress there, quiet in
+// scripts and logs), and whether it has root's rights.
 #pragma once
 
 namespace sorvane {
 
 bool StandardErrorIsTerminal();
+// True when the program runs with root's rights (so a refused device is not a
+// question of rights the user could add).
+bool RunningAsRoot();
+// True when the program reads its standard input from a terminal (someone can answer).
+bool StandardInputIsTerminal();
 
 }  // namespace sorvane

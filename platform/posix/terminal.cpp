@@ -6,4 +6,8 @@ namespace sorvane {
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 }  // namespace sorvane
