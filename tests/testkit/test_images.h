@@ -34,14 +34,18 @@
 // FS: fat12 / fat16 / fat32 / ntfs. Sectors are 512 bytes from the image's start.
 // STATE: live / deleted. PATH: from the volume root, '/'-separated long names, no
 // leading '/'. FLAGS: "-" or comma-separated NAME or NAME=VALUE:
-//   short=NAME.EXT (FAT 8.3 name, as mtools decodes it; non-ASCII letters are mapped by
-//   mtools' code page), first_cluster=N (NTFS: first LCN of the data), clusters=N,
-//   fragmented (not one ascending run), overwritten (a later file took some of its
-//   clusters: the content is gone), in_deleted_folder, mft=N (NTFS file record),
-//   record_reused (NTFS: a later entry took the record), resident / nonresident (NTFS
-//   data), padding (live filler), format=jpeg|png|zip (the content is a well-formed file
-//   of that kind, so a carver can find its end; every other file is random bytes, .mp3
-//   and .mp4 after their magic number). Folders carry no size and no hash.
+//   short=NAME.EXT      FAT 8.3 name, stored in code page 437 ("GRÜßEA~1.MP3")
+//   first_cluster=N     first cluster (NTFS: first LCN of the data); clusters=N their count
+//   fragmented          the clusters are not one ascending run
+//   overwritten         a later file took some of its clusters: the content is gone
+//   in_deleted_folder   deleted together with its deleted folder
+//   mft=N               NTFS file record; record_reused: a later entry took that record
+//   resident, nonresident   where NTFS keeps the data
+//   padding             live filler
+//   format=jpeg|png|zip the content is a well-formed file of that kind, so a carver can
+//                       find its end; other files are random bytes (.mp3 and .mp4 after
+//                       their magic number)
+// Folders carry no size and no hash.
 //
 // Typical use:
 //   testkit::TempDir dir;

@@ -21,7 +21,7 @@ FS is fat12, fat16, fat32 or ntfs; sectors are 512 bytes, START_SECTOR counts fr
 start of the image. STATE is "live" or "deleted". PATH starts at the volume's root, uses
 '/' and the long name, without a leading '/'. FLAGS is "-" or a comma-separated list of
 NAME or NAME=VALUE:
-    short=NAME.EXT        FAT 8.3 name of the entry
+    short=NAME.EXT        FAT 8.3 name of the entry (stored in code page 437)
     first_cluster=N       first cluster (NTFS: first LCN of the data); clusters=N cluster count
     fragmented            the clusters were not one ascending run
     overwritten           some of its clusters were given to a later file: its content is gone
@@ -126,8 +126,9 @@ def png_bytes(rng, size):
     return head + chunk(b"tEXt", b"Comment\x00" + text) + body
 
 
-OFFICE_TYPES = (b'<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/'
-                b'package/2006/content-types"><Default Extension="xml" ContentType="application/xml"/></Types>')
+OFFICE_TYPES = (b'<?xml version="1.0" encoding="UTF-8"?>'
+                b'<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+                b'<Default Extension="xml" ContentType="application/xml"/></Types>')
 
 
 def content(seed, path, size):
@@ -339,7 +340,12 @@ class Volume:
 class FatVolume(Volume):
     def __init__(self, image, seed, staging):
         super().__init__(image, seed, staging)
-        self.env = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8", MTOOLSRC="/dev/null")
+        # Short names in code page 437, the OEM code page of US Windows (mtools' own
+        # default is 850); long names in UTF-16 from UTF-8 arguments.
+        config = os.path.join(staging, "mtoolsrc")
+        with open(config, "w") as f:
+            f.write("default_codepage=437\n")
+        self.env = dict(os.environ, MTOOLS_SKIP_CHECK="1", LC_ALL="C.UTF-8", MTOOLSRC=config)
 
     def mtools(self, tool, *args):
         return run([tool, "-i", self.image, *args], env=self.env)
@@ -376,7 +382,9 @@ class FatVolume(Volume):
             base, ext = m.group(1).rstrip(), m.group(2).rstrip()
             if base in (".", ".."):
                 continue
-            short = (base + ("." + ext if ext else "")).upper()
+            # mdir shows names kept in upper case on disk in lower case when their
+            # lower-case flags are set; only ASCII letters have such flags.
+            short = "".join(ch.upper() if ch.isascii() else ch for ch in base + ("." + ext if ext else ""))
             name = m.group(3) if m.group(3) else (base + ("." + ext if ext else ""))
             e = by_path.get((folder + "/" + name).lower())
             if e is not None:
