@@ -18,9 +18,11 @@
 #include "cli/target.h"
 #include "device/disk_reader.h"
 #include "engines/engine_factory.h"
+#include "engines/professional_recovery.h"
 #include "engines/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
+#include "platform/terminal.h"
 #include "platform/result_codes.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
@@ -37,19 +39,24 @@ constexpr int kExitCancelled = 130;
 constexpr uint16_t kVolumeKey = 1;
 
 const char kScanUsage[] =
-    "usage: sorvane scan [--quick|--deep] [--json] [--types LIST] [--ext LIST]\n"
+    "usage: sorvane scan [--quick|--deep [--resume|--fresh]] [--json] [--types LIST] [--ext LIST]\n"
     "                    [--min-size BYTES] [--max-size BYTES] [--since DATE] [--until DATE]\n"
     "                    [--progress] TARGET\n";
 const char kRecoverUsage[] =
-    "usage: sorvane recover [--quick|--deep] [--types LIST] [--ext LIST] [--keep-folders]\n"
+    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] [--keep-folders]\n"
     "                       [--min-size BYTES] [--max-size BYTES] [--since DATE] [--until DATE]\n"
     "                       [--progress] --to DIR TARGET\n";
 const char kOptionsHelp[] =
     "\n"
     "TARGET    an image file, a device node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
     "          or IMAGE@START[:COUNT] for a partition inside a whole-disk image (sectors)\n"
-    "--quick   read the file system's own records of deleted files (the default)\n"
-    "--deep    also search free space for lost files\n"
+    "--deep    read the file system's own records, then search all free space for the\n"
+    "          folders and files of earlier file systems and for files by their contents\n"
+    "          (the default)\n"
+    "--quick   read only the file system's own records of deleted files\n"
+    "--resume  continue an earlier deep scan of the same target where it stopped\n"
+    "--fresh   discard an earlier deep scan of the same target and start afresh\n"
+    "          (without either, an earlier scan is offered on a terminal)\n"
     "--types   photo,audio,video,document,archive,other (default: all)\n"
     "--ext     extensions, e.g. jpg,cr2 (only these, unless --types is given too)\n"
     "--min-size, --max-size   size limits in bytes\n"
@@ -62,7 +69,9 @@ const char* const kTypeNames[] = {"photo", "audio", "video", "document", "archiv
 
 struct Options {
     bool recover = false;
-    bool deep = false;
+    bool deep = true;
+    bool resume = false;
+    bool fresh = false;
     bool json = false;
     bool progress = false;
     bool keepFolders = false;
@@ -107,6 +116,10 @@ int ParseOptions(const std::vector<std::string>& args, Options& o) {
             o.deep = false;
         } else if (a == "--deep") {
             o.deep = true;
+        } else if (a == "--resume") {
+            o.resume = true;
+        } else if (a == "--fresh") {
+            o.fresh = true;
         } else if (a == "--json" && !o.recover) {
             o.json = true;
         } else if (a == "--progress") {
@@ -152,6 +165,8 @@ int ParseOptions(const std::vector<std::string>& args, Options& o) {
     if (positional.size() != 1) return UsageError(o, positional.empty() ? "no target given" : "more than one target");
     if (o.recover && o.destination.empty()) return UsageError(o, "--to DIR is required");
     if (o.minSize > o.maxSize) return UsageError(o, "--min-size is larger than --max-size");
+    if (o.resume && o.fresh) return UsageError(o, "--resume and --fresh exclude each other");
+    if ((o.resume || o.fresh) && !o.deep) return UsageError(o, "--resume and --fresh belong to the deep scan");
     if (!o.typesGiven && o.extensions.empty())
         for (const char* name : kTypeNames) o.types.insert(name);
     o.target = positional[0];
@@ -236,6 +251,42 @@ std::vector<Found> CollectFiles(IFileRecoveryParse& engine) {
     return files;
 }
 
+// Every file of a deep scan: the merged search of all its engines, which
+// lists a carved file only when no file-system file starts at its sector.
+std::vector<Found> CollectDeepFiles(IFileRecoveryParse& engine) {
+    std::vector<Found> files;
+    FoundItemList all;
+    engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+    for (const auto& r : all) {
+        Found f{r, {}};
+        engine.GetFolderPath(r, f.folderPath);
+        files.push_back(std::move(f));
+    }
+    return files;
+}
+
+// What to do with an earlier, unfinished deep scan of the same target:
+// continue it with --resume, drop it with --fresh, else ask on a terminal.
+void DecideOnEarlierScan(const Options& o, CProfessionalRecovery& deep) {
+    if (!deep.HasResumeRecord() || o.resume) return;
+    const ResumeRecord& saved = deep.SavedRecord();
+    const uint64_t percent = saved.rangeLength ? saved.sectorsDone * 100 / saved.rangeLength : 0;
+    bool keep = false;
+    if (!o.fresh && StandardInputIsTerminal() && StandardErrorIsTerminal()) {
+        std::fprintf(stderr,
+                     "An earlier deep scan of %s got %" PRIu64 "%% through and found %" PRIu64
+                     " files. Continue it? [y/N] ",
+                     o.target.c_str(), percent, saved.filesFound);
+        std::fflush(stderr);
+        char answer[16] = {};
+        keep = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+    } else if (!o.fresh) {
+        std::fprintf(stderr, "sorvane: an earlier deep scan of %s is discarded (use --resume to continue it)\n",
+                     o.target.c_str());
+    }
+    if (!keep) deep.DeclineResume();
+}
+
 bool Selected(const Options& o, const FoundItemRecord& r) {
     if (r.size < o.minSize || r.size > o.maxSize) return false;
     if (o.haveSince && r.written < o.since) return false;
@@ -310,12 +361,8 @@ int OpenTarget(const Options& o, Opened& opened) {
         return kExitCannotRead;
     }
     probe.Close();
-    if (o.deep) {
-        std::fprintf(stderr, "sorvane: the deep scan is not available yet; use --quick\n");
-        return kExitUsage;
-    }
-    opened.engine = wholeImage ? CreateRecoveryEngineForImage(o.target, kVolumeKey, false)
-                               : CreateRecoveryEngine(drive, start, count, kVolumeKey, false);
+    opened.engine = wholeImage ? CreateRecoveryEngineForImage(o.target, kVolumeKey, o.deep)
+                               : CreateRecoveryEngine(drive, start, count, kVolumeKey, o.deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
         std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
@@ -392,7 +439,11 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
 
     InstallInterruptHandler();
     CScanResumeStore& store = CScanResumeStore::Instance();
-    std::filesystem::path scanFolder = store.NewScanFolder();
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(opened.engine.get());
+    if (deep) DecideOnEarlierScan(o, *deep);
+    // A deep scan keeps its scan folder and resume record so that it can be
+    // continued; the coordinator picks the folder itself.
+    std::filesystem::path scanFolder = deep ? std::filesystem::path() : store.NewScanFolder();
     ScanState scanState;
     scanState.engine = opened.engine.get();
     scanState.show = WantProgress(o.progress);
@@ -408,10 +459,13 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     }
     std::vector<Found> files;
     if (status == kExitOk) {
-        for (auto& f : CollectFiles(*opened.engine))
+        for (auto& f : deep ? CollectDeepFiles(*opened.engine) : CollectFiles(*opened.engine))
             if (Selected(o, f.record)) files.push_back(std::move(f));
     }
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
+    if (cancelled && deep)
+        std::fprintf(stderr, "sorvane: the deep scan can be continued with: sorvane %s --resume %s\n",
+                     recover ? "recover" : "scan", o.target.c_str());
 
     if (!recover) {
         for (const auto& f : files) o.json ? PrintJsonLine(f) : PrintTextLine(f);
@@ -465,7 +519,7 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     }
     std::fflush(stdout);
     opened.engine.reset();
-    store.DeleteScan(scanFolder);
+    if (!deep) store.DeleteScan(scanFolder);
     if (cancelled) return kExitCancelled;
     return status;
 }

@@ -76,29 +76,29 @@ TEST(JsonText, AnyBytesGiveValidJson) {
 TEST_F(CliTest, UsageErrorsAndUnreadableTargetsHaveTheirExitStatus) {
     TempDir dir;
     EXPECT_EQ(Run("scan").status, 2);
-    EXPECT_EQ(Run("scan --bogus x").status, 2);
-    EXPECT_EQ(Run("scan --types pictures x").status, 2);
-    EXPECT_EQ(Run("scan --min-size 10 --max-size 5 x").status, 2);
-    EXPECT_EQ(Run("scan --since yesterday x").status, 2);
-    EXPECT_EQ(Run("recover x").status, 2) << "--to is required";
-    EXPECT_EQ(Run("scan --help").status, 0);
-    Result missing = Run("scan " + ShellQuote((dir / "nothing.img").string()));
+    EXPECT_EQ(Run("scan --quick --bogus x").status, 2);
+    EXPECT_EQ(Run("scan --quick --types pictures x").status, 2);
+    EXPECT_EQ(Run("scan --quick --min-size 10 --max-size 5 x").status, 2);
+    EXPECT_EQ(Run("scan --quick --since yesterday x").status, 2);
+    EXPECT_EQ(Run("recover --quick x").status, 2) << "--to is required";
+    EXPECT_EQ(Run("scan --quick --help").status, 0);
+    Result missing = Run("scan --quick " + ShellQuote((dir / "nothing.img").string()));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.all.find("does not exist"), std::string::npos) << missing.all;
     testkit::WriteFile(dir / "zeros.img", std::vector<uint8_t>(1 << 20, 0));
-    Result zeros = Run("scan " + ShellQuote((dir / "zeros.img").string()));
+    Result zeros = Run("scan --quick " + ShellQuote((dir / "zeros.img").string()));
     EXPECT_EQ(zeros.status, 1);
     EXPECT_NE(zeros.all.find("no file system"), std::string::npos) << zeros.all;
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat12);
-    Result deep = Run("scan --deep " + ShellQuote(built.image.string()));
-    EXPECT_EQ(deep.status, 2);
-    EXPECT_NE(deep.all.find("deep scan is not available"), std::string::npos);
+    Result deep = Run("scan --deep --resume --fresh " + ShellQuote(built.image.string()));
+    EXPECT_EQ(deep.status, 2) << "--resume and --fresh exclude each other";
+    EXPECT_EQ(Run("scan --quick --resume " + ShellQuote(built.image.string())).status, 2);
 }
 
 TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat16);
     std::string before = testkit::FileSha256(built.image);
-    Result text = Run("scan " + ShellQuote(built.image.string()));
+    Result text = Run("scan --quick " + ShellQuote(built.image.string()));
     ASSERT_EQ(text.status, 0) << text.all;
     size_t deleted = built.Deleted().size();
     EXPECT_EQ(Lines(text.out).size(), deleted);
@@ -107,7 +107,7 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
         if (line.find("agrees") != std::string::npos) ++agreeing;
     EXPECT_GE(agreeing, deleted / 2);
 
-    Result json = Run("scan --json " + ShellQuote(built.image.string()));
+    Result json = Run("scan --quick --json " + ShellQuote(built.image.string()));
     ASSERT_EQ(json.status, 0);
     ASSERT_EQ(Lines(json.out).size(), deleted);
     TempDir dir;
@@ -127,14 +127,14 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
               0);
     EXPECT_EQ(std::stoul(checked), deleted);
     // Filters narrow the list.
-    Result photos = Run("scan --types photo " + ShellQuote(built.image.string()));
+    Result photos = Run("scan --quick --types photo " + ShellQuote(built.image.string()));
     for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find(".jp"), std::string::npos) << line;
-    Result future = Run("scan --since 2100-01-01 " + ShellQuote(built.image.string()));
+    Result future = Run("scan --quick --since 2100-01-01 " + ShellQuote(built.image.string()));
     EXPECT_EQ(future.status, 0);
     EXPECT_TRUE(Lines(future.out).empty());
-    Result big = Run("scan --min-size 1000000 " + ShellQuote(built.image.string()));
+    Result big = Run("scan --quick --min-size 1000000 " + ShellQuote(built.image.string()));
     for (const auto& line : Lines(big.out)) EXPECT_GE(std::stoull(line), 1000000u) << line;
-    Result txt = Run("scan --ext TXT " + ShellQuote(built.image.string()));
+    Result txt = Run("scan --quick --ext TXT " + ShellQuote(built.image.string()));
     ASSERT_FALSE(Lines(txt.out).empty());
     for (const auto& line : Lines(txt.out)) EXPECT_EQ(line.substr(line.size() - 4), ".txt") << line;
     EXPECT_EQ(testkit::FileSha256(built.image), before);
@@ -144,7 +144,7 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
     TempDir out;
     std::string before = testkit::FileSha256(built.image);
-    Result r = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
     ASSERT_EQ(r.status, 0) << r.all;
     EXPECT_NE(r.out.find("failed 0"), std::string::npos) << r.out;
     std::set<std::string> shas;
@@ -163,7 +163,7 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
                     folder == "archive" || folder == "others")
             << folder;
     // A second recovery into the same folder never overwrites: names get "(1)".
-    Result again = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result again = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
     ASSERT_EQ(again.status, 0);
     size_t numbered = 0;
     for (const auto& f : FilesBelow(out.Path()))
@@ -171,7 +171,7 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
     EXPECT_EQ(numbered, shas.size() > 0 ? FilesBelow(out.Path()).size() / 2 : 0);
     // With --keep-folders each file keeps its folder path below its category.
     TempDir kept;
-    ASSERT_EQ(Run("recover --keep-folders --to " + ShellQuote(kept.Path().string()) + " " +
+    ASSERT_EQ(Run("recover --quick --keep-folders --to " + ShellQuote(kept.Path().string()) + " " +
                   ShellQuote(built.image.string()))
                   .status,
               0);
@@ -188,7 +188,7 @@ TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
     for (const auto& v : built.volumes) {
         std::string target = built.image.string() + "@" + std::to_string(v.startSector) + ":" +
                              std::to_string(v.sectorCount);
-        Result r = Run("recover --to " + ShellQuote((out / v.fileSystem).string()) + " " + ShellQuote(target));
+        Result r = Run("recover --quick --to " + ShellQuote((out / v.fileSystem).string()) + " " + ShellQuote(target));
         ASSERT_EQ(r.status, 0) << v.fileSystem << ": " << r.all;
         std::set<std::string> shas;
         for (const auto& f : FilesBelow(out / v.fileSystem)) shas.insert(testkit::FileSha256(out / v.fileSystem / f));
@@ -202,7 +202,7 @@ TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
                     static_cast<unsigned long long>(v.startSector), found, expected);
         EXPECT_EQ(found, expected) << v.fileSystem;
     }
-    Result whole = Run("scan " + ShellQuote(built.image.string()));
+    Result whole = Run("scan --quick " + ShellQuote(built.image.string()));
     EXPECT_EQ(whole.status, 1);
     EXPECT_NE(whole.all.find("IMAGE@START"), std::string::npos);
 }
@@ -242,7 +242,7 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
     testkit::WriteFile(image, bytes);
     std::string before = testkit::FileSha256(image);
 
-    Result listing = Run("scan --json " + q);
+    Result listing = Run("scan --quick --json " + q);
     ASSERT_EQ(listing.status, 0) << listing.all;
     EXPECT_EQ(Lines(listing.out).size(), 6u) << listing.out;
 
@@ -300,7 +300,7 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
         TempDir out;
         std::filesystem::path image = real / c.image;
         std::string before = testkit::FileSha256(image);
-        Result r = Run("recover --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
+        Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
         ASSERT_EQ(r.status, 0) << c.image << ": " << r.all;
         std::set<std::string> files = FilesBelow(out.Path());
         for (const auto& [suffix, md5] : c.md5s) {
