@@ -16,8 +16,9 @@
 namespace sorvane::cli {
 namespace {
 
-constexpr const char* kUsage = "usage: sorvane disks [--all] [--json]\n"
-                               "  lists external disks (removable, USB or SD); --all adds internal disks\n";
+constexpr const char* kUsage =
+    "usage: sorvane disks [--all] [--json]\n"
+    "  lists external disks (removable, USB or SD); --all adds internal disks\n";
 
 // Labels come from the disks: control characters could rewrite the terminal.
 std::string Printable(const std::string& text) {
@@ -70,14 +71,14 @@ void PrintText(const std::vector<DiskRows>& disks) {
         uint64_t length = DiskBytes(d.drive);
         std::printf("disk %d  %s  %s  %s\n", d.drive.index, d.drive.node.string().c_str(),
                     d.external ? "external" : "internal", FormatSizeText(length).c_str());
-        std::printf("  %-4s %-12s %-16s %-8s %-12s %14s %14s\n", "no.", "kind", "label", "fs", "size", "start",
-                    "length");
+        std::printf("  %-4s %-12s %-16s %-8s %-12s %14s %14s\n", "no.", "kind", "label", "fs", "size",
+                    "start", "length");
         for (const VolumeEntry& e : d.entries) {
             std::string number = e.IsVolume() ? std::to_string(e.letter) : "-";
-            std::printf("  %-4s %-12s %-16s %-8s %-12s %14llu %14llu\n", number.c_str(), KindOf(e, d.entries.size()),
-                        Printable(e.label).c_str(), Printable(e.fileSystemName).c_str(),
-                        FormatSizeText(e.totalBytes).c_str(), static_cast<unsigned long long>(e.start),
-                        static_cast<unsigned long long>(e.length));
+            std::printf("  %-4s %-12s %-16s %-8s %-12s %14llu %14llu\n", number.c_str(),
+                        KindOf(e, d.entries.size()), Printable(e.label).c_str(),
+                        Printable(e.fileSystemName).c_str(), FormatSizeText(e.totalBytes).c_str(),
+                        static_cast<unsigned long long>(e.start), static_cast<unsigned long long>(e.length));
         }
     }
 }
@@ -87,21 +88,24 @@ void PrintJson(const std::vector<DiskRows>& disks) {
     for (size_t i = 0; i < disks.size(); ++i) {
         const DiskRows& d = disks[i];
         uint64_t length = DiskBytes(d.drive);
-        std::printf("%s\n  {\"disk\": %d, \"name\": %s, \"node\": %s, \"external\": %s, \"bytes\": %llu, \"entries\": [",
-                    i ? "," : "", d.drive.index, JsonString(d.drive.name).c_str(),
-                    JsonString(d.drive.node.string()).c_str(), d.external ? "true" : "false",
-                    static_cast<unsigned long long>(length));
+        std::printf(
+            "%s\n  {\"disk\": %d, \"name\": %s, \"node\": %s, \"external\": %s, \"bytes\": %llu, "
+            "\"entries\": [",
+            i ? "," : "", d.drive.index, JsonString(d.drive.name).c_str(),
+            JsonString(d.drive.node.string()).c_str(), d.external ? "true" : "false",
+            static_cast<unsigned long long>(length));
         for (size_t k = 0; k < d.entries.size(); ++k) {
             const VolumeEntry& e = d.entries[k];
-            std::printf("%s\n    {\"kind\": \"%s\", \"number\": %u, \"partition\": %d, \"label\": %s, "
-                        "\"fileSystem\": %s, \"type\": %u, \"size\": %s, \"totalBytes\": %llu, "
-                        "\"freeBytes\": %llu, \"start\": %llu, \"length\": %llu, \"node\": %s}",
-                        k ? "," : "", KindOf(e, d.entries.size()), unsigned(e.letter), e.partitionNumber,
-                        JsonString(e.label).c_str(), JsonString(e.fileSystemName).c_str(), unsigned(e.partitionType),
-                        JsonString(FormatSizeText(e.totalBytes)).c_str(),
-                        static_cast<unsigned long long>(e.totalBytes), static_cast<unsigned long long>(e.freeBytes),
-                        static_cast<unsigned long long>(e.start), static_cast<unsigned long long>(e.length),
-                        JsonString(e.volumePath).c_str());
+            std::printf(
+                "%s\n    {\"kind\": \"%s\", \"number\": %u, \"partition\": %d, \"label\": %s, "
+                "\"fileSystem\": %s, \"type\": %u, \"size\": %s, \"totalBytes\": %llu, "
+                "\"freeBytes\": %llu, \"start\": %llu, \"length\": %llu, \"node\": %s}",
+                k ? "," : "", KindOf(e, d.entries.size()), unsigned(e.letter), e.partitionNumber,
+                JsonString(e.label).c_str(), JsonString(e.fileSystemName).c_str(), unsigned(e.partitionType),
+                JsonString(FormatSizeText(e.totalBytes)).c_str(),
+                static_cast<unsigned long long>(e.totalBytes), static_cast<unsigned long long>(e.freeBytes),
+                static_cast<unsigned long long>(e.start), static_cast<unsigned long long>(e.length),
+                JsonString(e.volumePath).c_str());
         }
         std::printf("\n  ]}");
     }

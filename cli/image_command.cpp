@@ -2,8 +2,8 @@
 // sector, into a raw image file that can be scanned later instead.
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
@@ -36,13 +36,16 @@ std::string RefusalText(ImageDestinationVerdict verdict, uint64_t imageBytes) {
                    "overwrite the very data to be recovered; choose a folder on another disk";
         case ImageDestinationVerdict::kFat32TooLarge:
             return "the destination is a FAT32 volume, which cannot hold a file of 4 GB or more; the image "
-                   "needs " + FormatSizeText(imageBytes);
+                   "needs " +
+                   FormatSizeText(imageBytes);
         case ImageDestinationVerdict::kFatTooLarge:
             return "the destination is a FAT volume, which cannot hold a file larger than 2 GB; the image "
-                   "needs " + FormatSizeText(imageBytes);
+                   "needs " +
+                   FormatSizeText(imageBytes);
         case ImageDestinationVerdict::kNotEnoughSpace:
             return "not enough free space at the destination for an image of " + FormatSizeText(imageBytes);
-        case ImageDestinationVerdict::kAccepted: break;
+        case ImageDestinationVerdict::kAccepted:
+            break;
     }
     return {};
 }
@@ -114,8 +117,8 @@ int RunImage(const std::vector<std::string>& args) {
                                    : (driveSectors > first ? driveSectors - first : 0);
     if (haveStart || haveCount) {
         if (start >= available || (haveCount && count > available - start)) {
-            std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n", sourceText.c_str(),
-                         static_cast<unsigned long long>(available));
+            std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n",
+                         sourceText.c_str(), static_cast<unsigned long long>(available));
             return 2;
         }
         first += start;
@@ -124,8 +127,8 @@ int RunImage(const std::vector<std::string>& args) {
         sectors = available;
     }
     if (sectors == 0 || first > driveSectors || sectors > driveSectors - first) {
-        std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n", sourceText.c_str(),
-                     static_cast<unsigned long long>(driveSectors));
+        std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n",
+                     sourceText.c_str(), static_cast<unsigned long long>(driveSectors));
         return target.rangeGiven ? 2 : 1;
     }
 
@@ -137,7 +140,8 @@ int RunImage(const std::vector<std::string>& args) {
         return 1;
     }
     if (IsImageSource(output, target.driveIndex)) {
-        std::fprintf(stderr, "sorvane image: %s is the source itself; Sorvane never writes to what it reads\n",
+        std::fprintf(stderr,
+                     "sorvane image: %s is the source itself; Sorvane never writes to what it reads\n",
                      output.c_str());
         return 1;
     }
@@ -156,15 +160,17 @@ int RunImage(const std::vector<std::string>& args) {
     rc = RunImageCopy(job, target.driveIndex, first, sectors, output, &progress);
     progress.line.Finish();
     if (rc == kCancelCode) {
-        std::fprintf(stderr, "sorvane image: cancelled; %s holds the first %llu of %llu sectors\n", output.c_str(),
-                     static_cast<unsigned long long>(job.sectorsCopied), static_cast<unsigned long long>(sectors));
+        std::fprintf(stderr, "sorvane image: cancelled; %s holds the first %llu of %llu sectors\n",
+                     output.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
+                     static_cast<unsigned long long>(sectors));
         return 130;
     }
     if (rc == kErrReadFault) {
-        std::fprintf(stderr,
-                     "sorvane image: cannot read sector %llu of %s; %s holds the %llu sectors copied before it\n",
-                     static_cast<unsigned long long>(job.failedSector), sourceText.c_str(), output.c_str(),
-                     static_cast<unsigned long long>(job.sectorsCopied));
+        std::fprintf(
+            stderr,
+            "sorvane image: cannot read sector %llu of %s; %s holds the %llu sectors copied before it\n",
+            static_cast<unsigned long long>(job.failedSector), sourceText.c_str(), output.c_str(),
+            static_cast<unsigned long long>(job.sectorsCopied));
         return 1;
     }
     if (rc != kSuccess) {

@@ -57,25 +57,27 @@ TEST(DiskTargets, ParsesDiskNumbersAndRanges) {
     EXPECT_EQ(start, 2048u);
     EXPECT_EQ(count, 4096u);
     EXPECT_TRUE(range);
-    for (const char* bad : {"disk:", "disk:x", "disk:1:2", "disk:1:2:0", "disk:-1", "disk:1:2:3:4", "disk:1: 2:3",
-                            "disk:1:99999999999999999999:1", "sdb"})
+    for (const char* bad : {"disk:", "disk:x", "disk:1:2", "disk:1:2:0", "disk:-1", "disk:1:2:3:4",
+                            "disk:1: 2:3", "disk:1:99999999999999999999:1", "sdb"})
         EXPECT_FALSE(ParseDiskTarget(bad, drive, start, count, range)) << bad;
 }
 
 // A machine with an internal disk and a USB stick whose partition holds FAT32.
 class FakeMachine : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!testkit::HaveProgram("sfdisk") || !testkit::HaveProgram("mkfs.fat")) {
             GTEST_SKIP() << "no sfdisk/mkfs.fat";
         }
         Write("sys/block/sda/removable", "0\n");
         Write("sys/block/sda/size", "409600\n");
-        Write("sys/block/sda/device_path", "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0\n");
+        Write("sys/block/sda/device_path",
+              "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0\n");
         Write("sys/block/sdb/removable", "0\n");
         Write("sys/block/sdb/size", "81920\n");
         Write("sys/block/sdb/dev", "8:16\n");
-        Write("sys/block/sdb/device_path", "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0\n");
+        Write("sys/block/sdb/device_path",
+              "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0\n");
         Write("sys/block/sdb/sdb1/partition", "1\n");
         Write("sys/block/sdb/sdb1/start", "2048\n");
         Write("sys/block/sdb/sdb1/size", "77824\n");
@@ -132,7 +134,8 @@ TEST_F(FakeMachine, DisksListsExternalDisksUnlessAllAreAsked) {
     EXPECT_NE(r.output.find("\"name\": \"sda\", "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("\"kind\": \"disk\", \"number\": 0, \"partition\": 0"), std::string::npos)
         << "sda has no partition: one whole-disk entry";
-    EXPECT_NE(r.output.find("\"label\": \"STICK\", \"fileSystem\": \"FAT32\", \"type\": 11"), std::string::npos);
+    EXPECT_NE(r.output.find("\"label\": \"STICK\", \"fileSystem\": \"FAT32\", \"type\": 11"),
+              std::string::npos);
     EXPECT_NE(r.output.find("\"start\": 2048, \"length\": 77824"), std::string::npos);
 
     EXPECT_EQ(Sorvane("disks --bogus", root_.Path()).status, 2);
@@ -195,7 +198,8 @@ TEST_F(FakeMachine, ImageRefusesBadRangesAndDestinations) {
 
 TEST_F(FakeMachine, AnUnreadableSectorIsNamed) {
     auto out = scratch_ / "bad.img";
-    std::string plan = "SORVANE_FAULT_PLAN=" + ShellQuote((root_.Path() / "dev/sdb").string() + ":5000:error");
+    std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote((root_.Path() / "dev/sdb").string() + ":5000:error");
     Result r = Sorvane("image /dev/sdb1 " + ShellQuote(out.string()), root_.Path(), plan);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("cannot read sector 5000"), std::string::npos) << r.output;
@@ -213,9 +217,10 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
     auto pidFile = dir / "pid";
     Result r;
     std::thread copy([&] {
-        r.status = RunCommand("echo $$ > " + ShellQuote(pidFile.string()) + "; exec " + ShellQuote(kProgram) +
-                                  " image " + ShellQuote(source.string()) + " " + ShellQuote(out.string()) + " 2>&1",
-                              &r.output);
+        r.status =
+            RunCommand("echo $$ > " + ShellQuote(pidFile.string()) + "; exec " + ShellQuote(kProgram) +
+                           " image " + ShellQuote(source.string()) + " " + ShellQuote(out.string()) + " 2>&1",
+                       &r.output);
     });
     // Wait until the copy is under way, then interrupt it as Ctrl-C does.
     std::error_code ec;
@@ -223,8 +228,7 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
         uint64_t size = std::filesystem::file_size(out, ec);
         return !ec && size >= (1u << 20);
     };
-    for (int i = 0; i < 1000 && !started(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::string pid;
     {
         std::ifstream in(pidFile);
@@ -243,10 +247,11 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
 
 // A loop device attached with partition scanning, detached again in every case.
 class LoopDevice {
-public:
+  public:
     explicit LoopDevice(const std::filesystem::path& image) {
         std::string out;
-        if (RunCommand("losetup -P -f --show " + ShellQuote(image.string()) + " 2>/dev/null", &out) != 0) return;
+        if (RunCommand("losetup -P -f --show " + ShellQuote(image.string()) + " 2>/dev/null", &out) != 0)
+            return;
         while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
         node_ = out;
     }
@@ -260,7 +265,8 @@ public:
         for (int attempt = 0; attempt < 50; ++attempt) {
             bool all = true;
             for (int i = 1; i <= count; ++i)
-                all = all && std::filesystem::exists("/sys/block/" + Name() + "/" + Name() + "p" + std::to_string(i));
+                all = all && std::filesystem::exists("/sys/block/" + Name() + "/" + Name() + "p" +
+                                                     std::to_string(i));
             if (all) return true;
             if (attempt == 10) RunCommand("partx -a " + ShellQuote(node_) + " >/dev/null 2>&1");
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -268,26 +274,29 @@ public:
         return false;
     }
 
-private:
+  private:
     std::string node_;
 };
 
 TEST(LoopDisk, ListedAndImagedLikeARealDisk) {
-    if (!testkit::HaveProgram("losetup") || !testkit::HaveProgram("mkntfs") || !testkit::HaveProgram("sfdisk"))
+    if (!testkit::HaveProgram("losetup") || !testkit::HaveProgram("mkntfs") ||
+        !testkit::HaveProgram("sfdisk"))
         GTEST_SKIP() << "losetup, mkntfs or sfdisk missing";
     TempDir dir;
     auto disk = dir / "disk.img";
     auto scratch = dir / "volume.img";
     auto run = [](const std::string& command) { return RunCommand(command + " >/dev/null 2>&1") == 0; };
     ASSERT_TRUE(run("truncate -s 96M " + ShellQuote(disk.string())));
-    ASSERT_TRUE(run("printf 'label: dos\\nstart=2048, size=81920, type=c\\nstart=83968, size=81920, type=7\\n' | "
-                    "sfdisk -q " + ShellQuote(disk.string())));
+    ASSERT_TRUE(
+        run("printf 'label: dos\\nstart=2048, size=81920, type=c\\nstart=83968, size=81920, type=7\\n' | "
+            "sfdisk -q " +
+            ShellQuote(disk.string())));
     ASSERT_TRUE(run("truncate -s 40M " + ShellQuote(scratch.string()) + " && mkfs.fat -F 32 -n LOOPFAT " +
-                    ShellQuote(scratch.string()) + " && dd if=" + ShellQuote(scratch.string()) + " of=" +
-                    ShellQuote(disk.string()) + " bs=512 seek=2048 conv=notrunc status=none"));
-    ASSERT_TRUE(run("rm -f " + ShellQuote(scratch.string()) + " && truncate -s 40M " + ShellQuote(scratch.string()) +
-                    " && mkntfs -q -F -Q " + ShellQuote(scratch.string()) + " && dd if=" +
-                    ShellQuote(scratch.string()) + " of=" + ShellQuote(disk.string()) +
+                    ShellQuote(scratch.string()) + " && dd if=" + ShellQuote(scratch.string()) +
+                    " of=" + ShellQuote(disk.string()) + " bs=512 seek=2048 conv=notrunc status=none"));
+    ASSERT_TRUE(run("rm -f " + ShellQuote(scratch.string()) + " && truncate -s 40M " +
+                    ShellQuote(scratch.string()) + " && mkntfs -q -F -Q " + ShellQuote(scratch.string()) +
+                    " && dd if=" + ShellQuote(scratch.string()) + " of=" + ShellQuote(disk.string()) +
                     " bs=512 seek=83968 conv=notrunc status=none"));
     const std::string sha = testkit::FileSha256(disk);
 
@@ -300,12 +309,14 @@ TEST(LoopDisk, ListedAndImagedLikeARealDisk) {
     size_t at = r.output.find("\"name\": \"" + loop.Name() + "\"");
     ASSERT_NE(at, std::string::npos) << r.output;
     std::string listing = r.output.substr(at, r.output.find("]}", at) - at);
-    EXPECT_NE(listing.find("\"label\": \"LOOPFAT\", \"fileSystem\": \"FAT32\", \"type\": 11"), std::string::npos)
+    EXPECT_NE(listing.find("\"label\": \"LOOPFAT\", \"fileSystem\": \"FAT32\", \"type\": 11"),
+              std::string::npos)
         << listing;
     EXPECT_NE(listing.find("\"start\": 2048, \"length\": 81920"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\"fileSystem\": \"NTFS\", \"type\": 7"), std::string::npos) << listing;
     EXPECT_NE(listing.find("\"start\": 83968, \"length\": 81920"), std::string::npos) << listing;
-    EXPECT_NE(listing.find("\"kind\": \"unallocated\""), std::string::npos) << "the 16 MB after the partitions";
+    EXPECT_NE(listing.find("\"kind\": \"unallocated\""), std::string::npos)
+        << "the 16 MB after the partitions";
 
     auto image = dir / "ntfs.img";
     r = Sorvane("image /dev/" + loop.Name() + "p2 " + ShellQuote(image.string()));

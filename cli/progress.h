@@ -17,7 +17,7 @@ std::string RemainingTimeText(int64_t seconds);
 // Prints one self-overwriting progress line on stderr. Disabled printers
 // print nothing, so callers need not ask whether stderr is a terminal.
 class ProgressLine {
-public:
+  public:
     explicit ProgressLine(bool enabled) : enabled_(enabled) {}
     ~ProgressLine() { Finish(); }
     // `what` is the unit of the counters ("sectors", "files").
@@ -25,7 +25,7 @@ public:
     // Ends the line so later output starts on a fresh one.
     void Finish();
 
-private:
+  private:
     bool enabled_;
     bool open_ = false;
     int lastPercent_ = -1;

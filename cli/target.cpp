@@ -54,7 +54,8 @@ bool ParseCount(const std::string& text, uint64_t& value) {
     return errno == 0;
 }
 
-bool ParseDiskTarget(const std::string& text, int& drive, uint64_t& start, uint64_t& count, bool& rangeGiven) {
+bool ParseDiskTarget(const std::string& text, int& drive, uint64_t& start, uint64_t& count,
+                     bool& rangeGiven) {
     if (text.rfind("disk:", 0) != 0) return false;
     std::vector<std::string> fields;
     size_t pos = 5;
@@ -65,11 +66,13 @@ bool ParseDiskTarget(const std::string& text, int& drive, uint64_t& start, uint6
         pos = colon + 1;
     }
     uint64_t number = 0;
-    if ((fields.size() != 1 && fields.size() != 3) || !ParseCount(fields[0], number) || number > 100000) return false;
+    if ((fields.size() != 1 && fields.size() != 3) || !ParseCount(fields[0], number) || number > 100000)
+        return false;
     drive = static_cast<int>(number);
     start = count = 0;
     rangeGiven = fields.size() == 3;
-    if (rangeGiven && (!ParseCount(fields[1], start) || !ParseCount(fields[2], count) || count == 0)) return false;
+    if (rangeGiven && (!ParseCount(fields[1], start) || !ParseCount(fields[2], count) || count == 0))
+        return false;
     return true;
 }
 
@@ -80,7 +83,8 @@ int DriveIndexOfNode(const std::string& node) {
 bool ResolveTarget(const std::string& text, Target& target, std::string& error) {
     target = Target{};
     if (text.rfind("disk:", 0) == 0) {
-        if (!ParseDiskTarget(text, target.driveIndex, target.startSector, target.sectorCount, target.rangeGiven)) {
+        if (!ParseDiskTarget(text, target.driveIndex, target.startSector, target.sectorCount,
+                             target.rangeGiven)) {
             error = "'" + text + "' is not of the form disk:N or disk:N:START:COUNT";
             return false;
         }
@@ -105,7 +109,8 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
         }
         std::string disk;
         uint64_t start = 0, length = 0;
-        if (!PartitionOfDisk(name, disk, start, length) || (target.driveIndex = DriveTable::Instance().IndexOfName(disk)) < 0) {
+        if (!PartitionOfDisk(name, disk, start, length) ||
+            (target.driveIndex = DriveTable::Instance().IndexOfName(disk)) < 0) {
             error = text + " is neither a disk nor a partition of one";
             return false;
         }
@@ -129,7 +134,8 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
 
 std::string OpenFailureText(int resultCode, bool isDevice) {
     if (isDevice && (resultCode == kErrAccessDenied || resultCode == kErrWriteProtect)) {
-        if (RunningAsRoot()) return "access denied by the system, even to root (the device may be held exclusively)";
+        if (RunningAsRoot())
+            return "access denied by the system, even to root (the device may be held exclusively)";
         return "permission denied: reading a raw disk needs root or membership of the disk group";
     }
     return ResultText(resultCode);

@@ -113,12 +113,15 @@ const MountEntry* FindMount(const std::vector<MountEntry>& mounts, const Partiti
 std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatBits) {
     fatBits = 0;
     switch (ClassifyVolume(head.data(), head.size())) {
-        case VolumeKind::kNtfs: return "NTFS";
+        case VolumeKind::kNtfs:
+            return "NTFS";
         case VolumeKind::kFat:
             fatBits = FatBitsOfBootSector(head.data(), head.size());
             return fatBits == 32 ? "FAT32" : "FAT";
-        case VolumeKind::kExt: return "ext";
-        case VolumeKind::kUnknown: break;
+        case VolumeKind::kExt:
+            return "ext";
+        case VolumeKind::kUnknown:
+            break;
     }
     return IsExfatBootSector(head.data(), head.size()) ? "exFAT" : "";
 }
@@ -145,25 +148,19 @@ VolumeEntry FreeSpaceEntry(int disk, uint64_t start, uint64_t length, uint32_t b
     return e;
 }
 
-// What the registry learns about each volume once it has its number, by node.
-std::map<std::string, VolumeInfo>& PendingVolumes() {
-    static std::map<std::string, VolumeInfo> pending;
-    return pending;
-}
-
 }  // namespace
 
 int CDiskVolumeList::RefreshDiskList() {
     cursorDisk_ = 0;
     cursorPosition_ = 0;
     disks_.clear();
-    PendingVolumes().clear();
+    pending_.clear();
     if (!CollectVolumes()) return 0;
     for (auto& [disk, entries] : disks_) SortByStart(entries);
     AddGapsAndBareDisks();
     for (auto& [disk, entries] : disks_) SortByStart(entries);
     NumberVolumes();
-    PendingVolumes().clear();
+    pending_.clear();
     return 1;
 }
 
@@ -239,7 +236,7 @@ bool CDiskVolumeList::CollectVolumes() {
             }
             e.usedBytes = e.totalBytes >= e.freeBytes ? e.totalBytes - e.freeBytes : 0;
             e.volumePath = SystemPath("/dev/" + part.name).string();
-            PendingVolumes()[e.volumePath] = {e.volumePath, part.device, mountPoint, e.fileSystemName};
+            pending_[e.volumePath] = {e.volumePath, part.device, mountPoint, e.fileSystemName};
             disks_[drive.index].push_back(std::move(e));
         }
     }
@@ -283,7 +280,8 @@ void CDiskVolumeList::AddGapsAndBareDisks() {
         std::optional<DiskFacts> facts = ReadDiskFacts(drive);
         if (!facts || facts->lengthSectors == 0) continue;  // no medium in the reader
         bytesPerSector_ = facts->bytesPerSector;
-        disks_[drive.index].push_back(FreeSpaceEntry(drive.index, 0, facts->lengthSectors, facts->bytesPerSector));
+        disks_[drive.index].push_back(
+            FreeSpaceEntry(drive.index, 0, facts->lengthSectors, facts->bytesPerSector));
     }
 }
 
@@ -293,8 +291,8 @@ void CDiskVolumeList::NumberVolumes() {
         for (VolumeEntry& e : entries) {
             if (e.letter == kUnnumberedVolume) {
                 e.letter = counter;
-                auto it = PendingVolumes().find(e.volumePath);
-                if (it != PendingVolumes().end()) VolumeRegistry::Instance().Set(counter, it->second);
+                auto it = pending_.find(e.volumePath);
+                if (it != pending_.end()) VolumeRegistry::Instance().Set(counter, it->second);
             }
             ++counter;
         }

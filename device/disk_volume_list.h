@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/volume_registry.h"
+
 namespace sorvane {
 
 // The letter field's value while a volume has not been numbered yet.
@@ -41,7 +43,7 @@ struct VolumeEntry {
 };
 
 class CDiskVolumeList {
-public:
+  public:
     // Rebuilds the list and registers every volume under its number in the
     // VolumeRegistry. Returns 1, or 0 when the system's disks cannot be listed
     // (the list is then empty).
@@ -54,12 +56,14 @@ public:
     // Sector size of the disk measured last.
     uint32_t BytesPerSector() const { return bytesPerSector_; }
 
-private:
+  private:
     bool CollectVolumes();
     void AddGapsAndBareDisks();
     void NumberVolumes();
 
     std::map<int, std::vector<VolumeEntry>> disks_;
+    // What the registry learns about each volume once it has its number, by node.
+    std::map<std::string, VolumeInfo> pending_;
     uint32_t bytesPerSector_ = 512;
     int cursorDisk_ = 0;
     size_t cursorPosition_ = 0;

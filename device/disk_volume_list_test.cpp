@@ -25,7 +25,7 @@ constexpr uint64_t kCylinder = 255 * 63;
 // A machine described by a fake sysfs tree and mount table below a temp root,
 // with sparse image files standing in for the disks' device nodes.
 class FakeMachine {
-public:
+  public:
     FakeMachine() {
         std::filesystem::create_directories(root_ / "sys/block");
         std::filesystem::create_directories(root_ / "dev");
@@ -74,11 +74,13 @@ public:
         testkit::WriteFile(root_ / rel, std::vector<uint8_t>(text.begin(), text.end()));
     }
 
-private:
+  private:
     TempDir root_;
 };
 
-void MustRun(const std::string& command) { ASSERT_EQ(RunCommand(command + " >/dev/null 2>&1"), 0) << command; }
+void MustRun(const std::string& command) {
+    ASSERT_EQ(RunCommand(command + " >/dev/null 2>&1"), 0) << command;
+}
 
 // Writes an MBR with the given sfdisk script into `disk`.
 void Partition(const std::filesystem::path& disk, const std::string& script) {
@@ -93,7 +95,7 @@ void PlaceVolume(const std::filesystem::path& disk, uint64_t startSector, const 
     MustRun("truncate -s " + std::to_string(megabytes) + "M " + ShellQuote(volume.string()));
     MustRun(format + " " + ShellQuote(volume.string()));
     MustRun("dd if=" + ShellQuote(volume.string()) + " of=" + ShellQuote(disk.string()) +
-        " bs=512 seek=" + std::to_string(startSector) + " conv=notrunc,sparse status=none");
+            " bs=512 seek=" + std::to_string(startSector) + " conv=notrunc,sparse status=none");
 }
 
 std::vector<VolumeEntry> Refresh(CDiskVolumeList& list) {
@@ -104,14 +106,15 @@ std::vector<VolumeEntry> Refresh(CDiskVolumeList& list) {
 }
 
 bool HaveTools() {
-    return testkit::HaveProgram("sfdisk") && testkit::HaveProgram("mkntfs") && testkit::HaveProgram("mkfs.fat");
+    return testkit::HaveProgram("sfdisk") && testkit::HaveProgram("mkntfs") &&
+           testkit::HaveProgram("mkfs.fat");
 }
 
 TEST(DiskVolumeList, RegionAfterAVolumeButNoneBeforeIt) {
     if (!HaveTools()) GTEST_SKIP() << "sfdisk, mkntfs or mkfs.fat missing";
     FakeMachine machine;
     TempDir scratch;
-    const uint64_t diskSectors = 100 * kCylinder;
+    const uint64_t diskSectors = 20 * kCylinder;
     const uint64_t partSectors = diskSectors - 100000 - 2048;
     auto node = machine.AddDisk("sdb", diskSectors, false, true, "8:16");
     Partition(node, "label: dos\nstart=2048, size=" + std::to_string(partSectors) + ", type=7\n");
@@ -163,9 +166,9 @@ TEST(DiskVolumeList, AdjacentVolumesLeaveNoRegionAndAWideGapDoes) {
     const uint64_t diskSectors = smallStart + smallSize + 100;  // less than a cylinder left over
     auto node = machine.AddDisk("sdc", diskSectors, true, false, "8:32");
     Partition(node, "label: dos\nstart=" + std::to_string(fatStart) + ", size=" + std::to_string(fatSize) +
-                        ", type=c\nstart=" + std::to_string(ntfsStart) + ", size=" + std::to_string(ntfsSize) +
-                        ", type=7\nstart=" + std::to_string(smallStart) + ", size=" + std::to_string(smallSize) +
-                        ", type=e\n");
+                        ", type=c\nstart=" + std::to_string(ntfsStart) + ", size=" +
+                        std::to_string(ntfsSize) + ", type=7\nstart=" + std::to_string(smallStart) +
+                        ", size=" + std::to_string(smallSize) + ", type=e\n");
     PlaceVolume(node, fatStart, "mkfs.fat -F 32 -n PHOTOS", 80, scratch.Path());
     PlaceVolume(node, ntfsStart, "mkntfs -q -F -Q", 20, scratch.Path());
     PlaceVolume(node, smallStart, "mkfs.fat -F 16", 16, scratch.Path());

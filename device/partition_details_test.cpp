@@ -23,14 +23,17 @@ ByteSource FromBytes(const std::vector<uint8_t>& bytes) {
     };
 }
 
-void MustRun(const std::string& command) { ASSERT_EQ(RunCommand(command + " >/dev/null 2>&1"), 0) << command; }
+void MustRun(const std::string& command) {
+    ASSERT_EQ(RunCommand(command + " >/dev/null 2>&1"), 0) << command;
+}
 
 TEST(MbrPartitionTypes, PrimaryAndLogicalPartitionsOfAnSfdiskTable) {
     if (!testkit::HaveProgram("sfdisk")) GTEST_SKIP() << "sfdisk missing";
     TempDir dir;
     auto disk = dir / "disk.img";
     MustRun("truncate -s 64M " + ShellQuote(disk.string()));
-    MustRun("printf 'label: dos\\nstart=2048, size=20480, type=c\\nstart=22528, size=80000, type=f\\n"
+    MustRun(
+        "printf 'label: dos\\nstart=2048, size=20480, type=c\\nstart=22528, size=80000, type=f\\n"
         "start=24576, size=10000, type=7\\nstart=36864, size=20000, type=83\\n' | sfdisk -q " +
         ShellQuote(disk.string()));
     auto bytes = testkit::ReadFile(disk);
@@ -97,7 +100,8 @@ TEST(FatVolumeLabel, ComesFromTheVolumeItself) {
 }
 
 TEST(FatVolumeLabel, RootFolderLabelWinsOverTheBootSector) {
-    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mlabel")) GTEST_SKIP() << "mtools missing";
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mlabel"))
+        GTEST_SKIP() << "mtools missing";
     TempDir dir;
     auto volume = dir / "volume.img";
     MustRun("truncate -s 16M " + ShellQuote(volume.string()));

@@ -64,7 +64,8 @@ int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, 
     rc = QueryDeviceLength(job.disk.handle, length);
     if (rc != kSuccess) return rc;
     uint64_t diskSectors = length / job.bytesPerSector;
-    if (diskSectors == 0) diskSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
+    if (diskSectors == 0)
+        diskSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
     if (startSector > diskSectors) return kErrInvalidParameter;
     if (job.sectorCount == 0) job.sectorCount = diskSectors - startSector;
     if (job.sectorCount == 0 || job.sectorCount > diskSectors - startSector) return kErrInvalidParameter;
@@ -138,11 +139,16 @@ bool IsImageSource(const std::filesystem::path& imagePath, int diskNumber) {
 
 const char* MessageIdOf(ImageDestinationVerdict verdict) {
     switch (verdict) {
-        case ImageDestinationVerdict::kOnImagedVolume: return "MSG0218";
-        case ImageDestinationVerdict::kFat32TooLarge: return "MSG0220";
-        case ImageDestinationVerdict::kFatTooLarge: return "MSG0219";
-        case ImageDestinationVerdict::kNotEnoughSpace: return "MSG0221";
-        case ImageDestinationVerdict::kAccepted: break;
+        case ImageDestinationVerdict::kOnImagedVolume:
+            return "MSG0218";
+        case ImageDestinationVerdict::kFat32TooLarge:
+            return "MSG0220";
+        case ImageDestinationVerdict::kFatTooLarge:
+            return "MSG0219";
+        case ImageDestinationVerdict::kNotEnoughSpace:
+            return "MSG0221";
+        case ImageDestinationVerdict::kAccepted:
+            break;
     }
     return "";
 }
@@ -157,14 +163,16 @@ std::string FileSystemNameOfFolder(const std::filesystem::path& folder) {
                         ReadBootSectorOf(m.source, boot);
         if (m.fsType == "fuseblk" && haveBoot && IsExfatBootSector(boot.data(), boot.size())) return "exFAT";
         // Without the boot sector, vfat counts as FAT32: its 4 GiB file limit binds every FAT width.
-        int fatBits = haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
+        int fatBits =
+            haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
         return FileSystemNameFromMountType(m.fsType, fatBits);
     }
     return {};
 }
 
 ImageDestinationVerdict CheckImageDestination(const std::filesystem::path& imagePath,
-                                              const std::vector<uint64_t>& imagedDevices, uint64_t imageBytes) {
+                                              const std::vector<uint64_t>& imagedDevices,
+                                              uint64_t imageBytes) {
     const std::filesystem::path folder = FolderOf(imagePath);
     uint64_t device = 0;
     if (GetPathDeviceNumber(folder, device) != kSuccess) return ImageDestinationVerdict::kAccepted;

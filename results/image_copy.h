@@ -23,8 +23,8 @@ inline constexpr size_t kImageCopyChunk = 65536;
 // Called after every chunk: percent of the copy, sectors done and in all, and
 // the seconds left (-1 until the first estimate, made after 5 seconds). A
 // non-zero answer (kCancelCode when the user cancelled) stops the copy.
-using ImageCopyProgressCallback = int (*)(void* userData, int percent, uint64_t sectorsDone, uint64_t sectorsTotal,
-                                          int64_t secondsLeft);
+using ImageCopyProgressCallback = int (*)(void* userData, int percent, uint64_t sectorsDone,
+                                          uint64_t sectorsTotal, int64_t secondsLeft);
 
 struct ImageCopyJob {
     uint32_t bytesPerSector = 512;  // the disk's, once opened
@@ -62,10 +62,10 @@ bool IsImageSource(const std::filesystem::path& imagePath, int diskNumber);
 
 enum class ImageDestinationVerdict {
     kAccepted,
-    kOnImagedVolume,   // the image would be written onto what is being imaged
-    kFat32TooLarge,    // FAT32 holds no file of 4 GiB or more
-    kFatTooLarge,      // FAT12/16 destinations take at most 2 GiB
-    kNotEnoughSpace,   // free space known and not larger than the image
+    kOnImagedVolume,  // the image would be written onto what is being imaged
+    kFat32TooLarge,   // FAT32 holds no file of 4 GiB or more
+    kFatTooLarge,     // FAT12/16 destinations take at most 2 GiB
+    kNotEnoughSpace,  // free space known and not larger than the image
 };
 
 // "MSG0218", "MSG0220", "MSG0219", "MSG0221", or "" when accepted.
@@ -76,7 +76,8 @@ const char* MessageIdOf(ImageDestinationVerdict verdict);
 // that it has more free space than that. A folder that cannot be asked about
 // is accepted here; creating the image then reports the real reason.
 ImageDestinationVerdict CheckImageDestination(const std::filesystem::path& imagePath,
-                                              const std::vector<uint64_t>& imagedDevices, uint64_t imageBytes);
+                                              const std::vector<uint64_t>& imagedDevices,
+                                              uint64_t imageBytes);
 
 // The file-system name of the mounted file system holding `folder` ("FAT32",
 // "FAT", "NTFS", "exFAT", "ext4", ...), or "" when it is not in the mount table.

@@ -45,7 +45,7 @@ int RecordProgress(void* userData, int percent, uint64_t done, uint64_t total, i
 }
 
 class ImageCopy : public ::testing::Test {
-protected:
+  protected:
     // A disk image of 6000 sectors: the copies below end in a chunk shorter than 64 KiB.
     void SetUp() override {
         source_ = dir_ / "source.img";
@@ -59,7 +59,8 @@ protected:
         EXPECT_EQ(testkit::FileSha256(source_), sha_) << "the source must never change";
     }
     std::vector<uint8_t> Range(uint64_t start, uint64_t count) const {
-        return {bytes_.begin() + static_cast<long>(start * 512), bytes_.begin() + static_cast<long>((start + count) * 512)};
+        return {bytes_.begin() + static_cast<long>(start * 512),
+                bytes_.begin() + static_cast<long>((start + count) * 512)};
     }
 
     TempDir dir_;
@@ -115,7 +116,8 @@ TEST_F(ImageCopy, NeverWritesIntoItsSource) {
     EXPECT_TRUE(IsImageSource(dir_ / "link.img", drive_));
     std::filesystem::create_directory(dir_ / "folder");
     EXPECT_EQ(RunImageCopy(job, drive_, 0, 0, dir_ / "folder", nullptr), kErrAccessDenied);
-    EXPECT_EQ(RunImageCopy(job, drive_, 0, 0, "/dev/null", nullptr), kErrAccessDenied) << "no device as image";
+    EXPECT_EQ(RunImageCopy(job, drive_, 0, 0, "/dev/null", nullptr), kErrAccessDenied)
+        << "no device as image";
 }
 
 TEST_F(ImageCopy, CancellingAtFortyPercentLeavesThatMuchOfTheImage) {
@@ -171,7 +173,7 @@ TEST(ImageNames, PartitionsByNumberAndDisksCountingFromOne) {
 // The destination checks against a fake mount table that says what file
 // system holds a real scratch folder.
 class ImageDestination : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::filesystem::create_directories(root_ / "proc/self");
         std::filesystem::create_directories(root_ / "dev");
@@ -184,8 +186,8 @@ protected:
     void MountAs(const std::string& type, const std::string& mkfs) {
         uint32_t major = 0, minor = 0;
         SplitDeviceNumber(device_, major, minor);
-        std::string line = "40 25 " + std::to_string(major) + ":" + std::to_string(minor) + " / /dest rw - " + type +
-                           " /dev/sdz1 rw\n";
+        std::string line = "40 25 " + std::to_string(major) + ":" + std::to_string(minor) + " / /dest rw - " +
+                           type + " /dev/sdz1 rw\n";
         testkit::WriteFile(root_ / "proc/self/mountinfo", std::vector<uint8_t>(line.begin(), line.end()));
         if (mkfs.empty()) return;
         auto node = root_ / "dev/sdz1";

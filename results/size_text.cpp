@@ -9,8 +9,10 @@ std::string FormatSizeText(uint64_t bytes) {
         uint64_t size;
         const char* name;
     };
-    static constexpr Unit kUnits[] = {
-        {uint64_t{1} << 40, " TB"}, {uint64_t{1} << 30, " GB"}, {uint64_t{1} << 20, " MB"}, {uint64_t{1} << 10, " KB"}};
+    static constexpr Unit kUnits[] = {{uint64_t{1} << 40, " TB"},
+                                      {uint64_t{1} << 30, " GB"},
+                                      {uint64_t{1} << 20, " MB"},
+                                      {uint64_t{1} << 10, " KB"}};
     char text[64];
     for (const Unit& unit : kUnits) {
         if (bytes >= unit.size) {
