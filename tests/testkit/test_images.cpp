@@ -64,6 +64,10 @@ const char* ImageKindName(ImageKind kind) {
             return "ntfs";
         case ImageKind::kMbr:
             return "mbr";
+        case ImageKind::kFat16Reformatted:
+            return "fat16-reformatted";
+        case ImageKind::kNtfsReformatted:
+            return "ntfs-reformatted";
     }
     return "?";
 }
@@ -121,10 +125,12 @@ bool ParseTruth(const std::string& text, std::vector<TruthVolume>& volumes, std:
         };
         if (f[0] == "volume") {
             uint64_t index = 0, start = 0, count = 0, cluster = 0;
-            if (f.size() != 6 || !ParseNumber(f[1], index) || !ParseNumber(f[3], start) ||
+            if (f.size() < 6 || f.size() > 7 || !ParseNumber(f[1], index) || !ParseNumber(f[3], start) ||
                 !ParseNumber(f[4], count) || !ParseNumber(f[5], cluster) || index != volumes.size())
                 return bad("malformed volume");
-            volumes.push_back({static_cast<int>(index), f[2], start, count, static_cast<uint32_t>(cluster)});
+            if (f.size() == 7 && f[6] != "reformatted") return bad("unknown volume flag");
+            volumes.push_back(
+                {static_cast<int>(index), f[2], start, count, static_cast<uint32_t>(cluster), f.size() == 7});
         } else if (f[0] == "file" || f[0] == "dir") {
             uint64_t volume = 0, size = 0;
             if (f.size() != 7 || !ParseNumber(f[1], volume) || volume >= volumes.size() ||

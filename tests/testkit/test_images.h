@@ -13,6 +13,11 @@
 //   kNtfs   24 MiB NTFS, 4 KiB clusters; resident (tiny) and non-resident files
 //   kMbr    MBR disk: FAT32 partition at sector 2048 (34 MiB), NTFS partition after
 //           it (16 MiB); each holds the same tree with smaller files
+//   kFat16Reformatted, kNtfsReformatted
+//           kFat16 / kNtfs formatted again (mkfs.fat / mkntfs -Q, same layout, new
+//           label) over their files: the file system lists none of them any more. The
+//           truth keeps the states from before the format and flags what survived
+//           ("intact", "record_intact"). For deep-scan tests.
 //
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
@@ -28,7 +33,7 @@
 //
 // Truth file (KIND.truth beside KIND.img; UTF-8, one record a line, tab-separated):
 //   #sorvane-image-truth 1
-//   volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES
+//   volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES  [reformatted]
 //   file    VOLUME  STATE  PATH  SIZE  SHA256  FLAGS
 //   dir     VOLUME  STATE  PATH  0     -       FLAGS
 // FS: fat12 / fat16 / fat32 / ntfs. Sectors are 512 bytes from the image's start.
@@ -42,6 +47,8 @@
 //   mft=N               NTFS file record; record_reused: a later entry took that record
 //   resident, nonresident   where NTFS keeps the data
 //   padding             live filler
+//   intact              (reformatted volume) its clusters still hold exactly its bytes
+//   record_intact       (reformatted NTFS) its file record still holds its name
 //   format=jpeg|png|zip the content is a well-formed file of that kind, so a carver can
 //                       find its end; other files are random bytes (.mp3 and .mp4 after
 //                       their magic number)
@@ -61,9 +68,10 @@
 
 namespace sorvane::testkit {
 
-enum class ImageKind { kFat12, kFat16, kFat32, kNtfs, kMbr };
+enum class ImageKind { kFat12, kFat16, kFat32, kNtfs, kMbr, kFat16Reformatted, kNtfsReformatted };
 
-// "fat12", "fat16", "fat32", "ntfs", "mbr": the script's name of the kind.
+// "fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted", "ntfs-reformatted":
+// the script's name of the kind.
 const char* ImageKindName(ImageKind kind);
 
 struct TruthVolume {
@@ -72,6 +80,7 @@ struct TruthVolume {
     uint64_t startSector = 0;
     uint64_t sectorCount = 0;
     uint32_t clusterBytes = 0;
+    bool reformatted = false;  // quick-formatted again after its files were written
 };
 
 struct TruthEntry {

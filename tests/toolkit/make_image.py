@@ -3,7 +3,8 @@
 
     make_image.py KIND --out DIR [--ntfs-edit PATH] [--seed N]
 
-KIND is one of fat12, fat16, fat32, ntfs, mbr. The image is written to DIR/KIND.img and
+KIND is one of fat12, fat16, fat32, ntfs, mbr, fat16-reformatted, ntfs-reformatted (the
+fat16 or ntfs volume, quick-formatted again over its files). The image is written to DIR/KIND.img and
 its truth to DIR/KIND.truth; the truth path is printed on success. FAT volumes are made
 with mkfs.fat and edited with mtools, NTFS volumes with mkntfs and ntfs_edit (our small
 libntfs-3g program); nothing is mounted. File contents come from a fixed seed, so the
@@ -14,11 +15,12 @@ failure.
 
 Truth format (UTF-8 text, one record a line, fields separated by one tab):
     #sorvane-image-truth 1
-    volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES
+    volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES  [reformatted]
     file    VOLUME  STATE  PATH  SIZE  SHA256  FLAGS
     dir     VOLUME  STATE  PATH  0     -       FLAGS
 FS is fat12, fat16, fat32 or ntfs; sectors are 512 bytes, START_SECTOR counts from the
-start of the image. STATE is "live" or "deleted". PATH starts at the volume's root, uses
+start of the image. STATE is "live" or "deleted" (on a reformatted volume: before the
+format). PATH starts at the volume's root, uses
 '/' and the long name, without a leading '/'. FLAGS is "-" or a comma-separated list of
 NAME or NAME=VALUE:
     short=NAME.EXT        FAT 8.3 name of the entry (stored in code page 437)
@@ -30,6 +32,8 @@ NAME or NAME=VALUE:
     record_reused         NTFS: a later entry took its file record
     resident / nonresident  where NTFS kept the data
     padding               a live file that only fills space
+    intact                (reformatted volumes) the file's clusters still hold its bytes
+    record_intact         (reformatted NTFS) its file record still holds its name
     format=jpeg|png|zip   the content is a well-formed file of that kind (a carver can find
                           its end); other files are random bytes, some after a magic number
 """
@@ -509,10 +513,13 @@ def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0
         need(tool)
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
-    run(["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(SECTOR), "-h", str(hidden),
-         "-n", f"SORVANE{bits}", "-i", "5A0E0000", image])
+    mkfs = ["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(SECTOR), "-h", str(hidden),
+            "-n", f"SORVANE{bits}", "-i", "5A0E0000", image]
+    run(mkfs)
     cluster = sectors_per_cluster * SECTOR
     vol = FatVolume(image, seed, staging)
+    # Formatting again with the same layout and a new label and serial number.
+    vol.reformat_command = mkfs[:-5] + ["-n", "NEW CARD", "-i", "5A0E0001", image]
     if padding_mib:
         # Live files that push everything after them past cluster 65536.
         vol.op_mkdir("/Padding")
@@ -530,13 +537,67 @@ def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
     # -p sets the hidden-sectors field to the partition start; -H/-S only quiet the warnings.
-    run(["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden),
-         "-H", "64", "-S", "32",
-         "-L", "SORVANE", image])
+    mkfs = ["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden),
+            "-H", "64", "-S", "32", "-L"]
+    run(mkfs + ["SORVANE", image])
     cluster = boot_cluster_bytes(image)
     vol = NtfsVolume(image, seed, staging, tool)
+    vol.reformat_command = mkfs + ["NEW DISK", image]
     vol.apply(plan(cluster, *(sizes or (2 * MIB + 333, 3 * MIB // 2 + 7)), ntfs_fragments(cluster)))
     return vol, cluster
+
+
+def cluster_locator(image, fs):
+    """Maps a cluster number (FAT) or LCN (NTFS) to its byte offset in the volume."""
+    with open(image, "rb") as f:
+        boot = f.read(SECTOR)
+    bytes_per_sector, per_cluster, reserved, fats, root_entries = struct.unpack_from("<HBHBH", boot, 11)
+    cluster = bytes_per_sector * per_cluster
+    if fs == "ntfs":
+        return lambda n: n * cluster
+    fat_sectors = struct.unpack_from("<H", boot, 22)[0] or struct.unpack_from("<I", boot, 36)[0]
+    root_sectors = (root_entries * 32 + bytes_per_sector - 1) // bytes_per_sector
+    data_start = (reserved + fats * fat_sectors + root_sectors) * bytes_per_sector
+    return lambda n: data_start + (n - 2) * cluster
+
+
+def ntfs_record_reader(image):
+    """Returns a function giving the bytes of MFT record N, assuming the MFT starts in one run."""
+    with open(image, "rb") as f:
+        boot = f.read(SECTOR)
+    bytes_per_sector, per_cluster = struct.unpack_from("<HB", boot, 11)
+    mft_lcn = struct.unpack_from("<Q", boot, 0x30)[0]
+    per_record = struct.unpack_from("<b", boot, 0x40)[0]
+    record = 1 << -per_record if per_record < 0 else per_record * bytes_per_sector * per_cluster
+
+    def read(n):
+        with open(image, "rb") as f:
+            f.seek(mft_lcn * bytes_per_sector * per_cluster + n * record)
+            return f.read(record)
+    return read
+
+
+def reformat(vol, fs):
+    """Formats the volume again over its files (a quick format: only the file system's own
+    structures are rewritten) and flags what survived: "intact" when the bytes at the
+    file's clusters still hash to its SHA-256, "record_intact" when its NTFS file record
+    still holds its name."""
+    locate = cluster_locator(vol.image, fs)
+    read_record = ntfs_record_reader(vol.image) if fs == "ntfs" else None
+    run(vol.reformat_command)
+    with open(vol.image, "rb") as f:
+        for e in vol.entries.values():
+            if e.kind == "file" and e.clusters and e.size > 0:
+                data = bytearray()
+                for n in e.clusters:
+                    f.seek(locate(n))
+                    data += f.read(vol.cluster_bytes)
+                if hashlib.sha256(bytes(data[:e.size])).hexdigest() == e.sha:
+                    e.flags["intact"] = None
+            if read_record and "mft" in e.flags:
+                record = read_record(int(e.flags["mft"]))
+                if record[:4] == b"FILE" and os.path.basename(e.path).encode("utf-16-le") in record:
+                    e.flags["record_intact"] = None
 
 
 def build(kind, out, seed, ntfs_tool):
@@ -557,6 +618,16 @@ def build(kind, out, seed, ntfs_tool):
         elif kind == "ntfs":
             vol, c = make_ntfs(image, 24, seed, staging, ntfs_tool)
             volumes.append(("ntfs", 0, 24 * MIB // SECTOR, c, vol))
+        elif kind == "fat16-reformatted":
+            vol, c = make_fat(image, 16, 24, 4, seed, staging)
+            vol.cluster_bytes = c
+            reformat(vol, "fat16")
+            volumes.append(("fat16", 0, 24 * MIB // SECTOR, c, vol, "reformatted"))
+        elif kind == "ntfs-reformatted":
+            vol, c = make_ntfs(image, 24, seed, staging, ntfs_tool)
+            vol.cluster_bytes = c
+            reformat(vol, "ntfs")
+            volumes.append(("ntfs", 0, 24 * MIB // SECTOR, c, vol, "reformatted"))
         elif kind == "mbr":
             need("sfdisk")
             need("dd")
@@ -588,10 +659,10 @@ def build(kind, out, seed, ntfs_tool):
 
     truth = os.path.join(out, f"{kind}.truth")
     lines = ["#sorvane-image-truth 1"]
-    for i, (fs, start, count, cluster, _) in enumerate(volumes):
-        lines.append("\t".join(["volume", str(i), fs, str(start), str(count), str(cluster)]))
-    for i, (_, _, _, _, vol) in enumerate(volumes):
-        lines.extend(vol.truth_lines(i))
+    for i, (fs, start, count, cluster, _, *flags) in enumerate(volumes):
+        lines.append("\t".join(["volume", str(i), fs, str(start), str(count), str(cluster), *flags]))
+    for i, volume in enumerate(volumes):
+        lines.extend(volume[4].truth_lines(i))
     with open(truth, "w", encoding="utf-8") as f:
         f.write("\n".join(lines) + "\n")
     return truth
@@ -601,7 +672,8 @@ def main():
     # mkfs.fat, mkntfs and sfdisk live in sbin, which is not on every user's PATH.
     os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
     parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
-    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr"])
+    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted",
+                                         "ntfs-reformatted"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
     parser.add_argument("--seed", type=int, default=20240607)
     parser.add_argument("--ntfs-edit", default=os.environ.get("SORVANE_NTFS_EDIT", ""),

@@ -278,6 +278,52 @@ TEST(ToolkitMbrImage, EachPartitionClassifiesThroughTheDriveTable) {
     EXPECT_EQ(testkit::FileSha256(image.image), before) << "reading must not change the image";
 }
 
+class ReformattedImage : public ::testing::TestWithParam<ImageKind> {};
+
+// A quick format leaves the files' bytes where they were but takes them out of the file
+// system: the truth must still say where they are, and The Sleuth Kit must no longer
+// find any of them under its path.
+TEST_P(ReformattedImage, LosesEveryPathButKeepsTheFilesBytes) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, GetParam());
+    const std::string before = testkit::FileSha256(image.image);
+    ASSERT_EQ(image.volumes.size(), 1u);
+    const testkit::TruthVolume& volume = image.volumes[0];
+    EXPECT_TRUE(volume.reformatted);
+
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image.image, reader), kSuccess);
+    ExpectClassifiedAsTruth(VolumeStart(reader, 0), volume);
+    reader.Close();
+
+    int files = 0, intact = 0;
+    for (const TruthEntry& e : image.entries) {
+        if (e.isDir || e.size == 0) continue;
+        ++files;
+        intact += e.Has("intact") || (e.Has("resident") && e.Has("record_intact")) ? 1 : 0;
+    }
+    EXPECT_GE(files, 15);
+    EXPECT_GE(intact * 10, files * 8) << "a quick format should leave most file data in place";
+
+    if (testkit::HaveProgram("fls")) {
+        std::vector<TskEntry> listed = ListWithTsk(image, volume);
+        for (const TruthEntry& e : image.entries) {
+            if (e.path.find('/') == std::string::npos) continue;  // names in the root may repeat
+            EXPECT_TRUE(std::none_of(listed.begin(), listed.end(),
+                                     [&](const TskEntry& t) { return t.path == e.path; }))
+                << e.path << " is still listed after the format";
+        }
+    }
+    EXPECT_EQ(testkit::FileSha256(image.image), before) << "reading must not change the image";
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkit, ReformattedImage,
+                         ::testing::Values(ImageKind::kFat16Reformatted, ImageKind::kNtfsReformatted),
+                         [](const auto& info) {
+                             std::string name = testkit::ImageKindName(info.param);
+                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
+                             return name;
+                         });
+
 class ToolkitFaults : public ::testing::Test {
   protected:
     static constexpr size_t kHeadSectors = 256;  // every fault below lies in these
@@ -389,17 +435,22 @@ TEST(ToolkitTruthParser, RejectsMalformedTruth) {
     EXPECT_EQ(entries[0].flags.at("short"), "BC~1.TXT");
     EXPECT_TRUE(entries[0].Has("fragmented"));
     EXPECT_EQ(entries[0].Number("short", 7), 7u) << "a non-number flag gives the fallback";
+    EXPECT_FALSE(volumes[0].reformatted);
+    ASSERT_TRUE(testkit::ParseTruth("#sorvane-image-truth 1\nvolume\t0\tntfs\t0\t8\t4096\treformatted\n",
+                                    volumes, entries, error));
+    EXPECT_TRUE(volumes[0].reformatted);
 
     const std::vector<std::string> broken = {
-        "volume\t0\tfat12\t0\t16384\t4096\n",               // no header
-        header + "file\t1\tlive\tx\t5\t" + sha + "\t-\n",   // unknown volume
-        header + "file\t0\tgone\tx\t5\t" + sha + "\t-\n",   // unknown state
-        header + "file\t0\tlive\tx\t5x\t" + sha + "\t-\n",  // bad size
-        header + "file\t0\tlive\tx\t5\tabc\t-\n",           // short hash
-        header + "file\t0\tlive\tx\t5\t" + sha + "\n",      // missing field
-        header + "volume\t0\tntfs\t0\t1\t4096\n",           // index out of order
-        header + "blob\t0\n",                               // unknown record
-        "#sorvane-image-truth 1\n",                         // no volume
+        "volume\t0\tfat12\t0\t16384\t4096\n",                                 // no header
+        header + "file\t1\tlive\tx\t5\t" + sha + "\t-\n",                     // unknown volume
+        header + "file\t0\tgone\tx\t5\t" + sha + "\t-\n",                     // unknown state
+        header + "file\t0\tlive\tx\t5x\t" + sha + "\t-\n",                    // bad size
+        header + "file\t0\tlive\tx\t5\tabc\t-\n",                             // short hash
+        header + "file\t0\tlive\tx\t5\t" + sha + "\n",                        // missing field
+        header + "volume\t0\tntfs\t0\t1\t4096\n",                             // index out of order
+        header + "blob\t0\n",                                                 // unknown record
+        "#sorvane-image-truth 1\n",                                           // no volume
+        "#sorvane-image-truth 1\nvolume\t0\tfat12\t0\t16384\t4096\tshiny\n",  // unknown volume flag
     };
     for (const std::string& text : broken) {
         EXPECT_FALSE(testkit::ParseTruth(text, volumes, entries, error)) << text;
