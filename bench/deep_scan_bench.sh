@@ -98,7 +98,11 @@ run() {
 
 run cat sh -c "cat '$image' > /dev/null"
 run sorvane "${scanner[@]}" "$image"
-grep -E "found|files" "$work/last.out" | tail -n 2 || true
+if [ "${scanner[0]##*/}" = sorvane ]; then
+    echo "               sorvane listed $(grep -c . "$work/last.out" || true) files"
+else
+    grep -E "found" "$work/last.out" | tail -n 1 || true
+fi
 if command -v foremost > /dev/null; then
     run foremost foremost -q -i "$image" -o "$work/out"
     found=$(find "$work/out" -type f ! -name audit.txt | wc -l)
@@ -107,8 +111,10 @@ else
     echo "foremost is not installed (Debian package foremost): skipped"
 fi
 if command -v photorec > /dev/null; then
-    run photorec photorec /log /d "$work/out/rec" /cmd "$image" partition_none,fileopt,everything,enable,wholespace,search
-    found=$(find "$work/out" -type f -name 'f*' | wc -l)
+    # PhotoRec writes into "<dir>.1" and needs its parent folder to exist.
+    run photorec sh -c "mkdir -p '$work/out' && cd '$work' && photorec /log /d '$work/out/rec' /cmd '$image' \
+        partition_none,fileopt,everything,enable,wholespace,search"
+    found=$(find "$work/out" -type f ! -name report.xml | wc -l)
     echo "               photorec carved $found files"
 else
     echo "PhotoRec is not installed (Debian package testdisk): skipped"
