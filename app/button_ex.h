@@ -7,12 +7,14 @@
 namespace sorvane::app {
 
 class CButtonExUI : public skin::Button {
-public:
+  public:
     explicit CButtonExUI(QWidget* parent = nullptr) : skin::Button(parent) {}
     QString ClassName() const override { return QStringLiteral("ButtonEx"); }
-    bool HasInterface(const QString& name) const override { return name == u"ButtonEx" || skin::Button::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ButtonEx" || skin::Button::HasInterface(name);
+    }
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 };

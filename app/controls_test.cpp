@@ -24,8 +24,10 @@ namespace {
 
 // A window that records the notifications of its controls.
 class RecordingWindow : public skin::Window {
-public:
-    void Notify(skin::Notification& n) override { seen.push_back({n.type, n.sender ? n.sender->Name() : QString()}); }
+  public:
+    void Notify(skin::Notification& n) override {
+        seen.push_back({n.type, n.sender ? n.sender->Name() : QString()});
+    }
     skin::Control* CreateControl(const QString& tag) override { return CreateCustomControl(tag); }
     bool Saw(const QString& type, const QString& sender = {}) const {
         for (const auto& [t, s] : seen) {
@@ -42,7 +44,7 @@ struct ApplicationFirst {
 };
 
 class ControlsTest : public ::testing::Test {
-protected:
+  protected:
     ApplicationFirst application_;
     void SetUp() override {
         testing::Application();
@@ -122,7 +124,8 @@ TEST_F(ControlsTest, ListExRowsCarryIndentAndExpanderMarkup) {
     // A click on the expander picture collapses the row.
     list->Relayout();
     QApplication::processEvents();
-    QTest::mouseClick(top->row, Qt::LeftButton, {}, QPoint(list->itemTextPadding.left() + 6 + 4, top->row->height() / 2));
+    QTest::mouseClick(top->row, Qt::LeftButton, {},
+                      QPoint(list->itemTextPadding.left() + 6 + 4, top->row->height() / 2));
     EXPECT_FALSE(top->expanded);
     EXPECT_TRUE(child->row->isHidden());
 }
@@ -132,8 +135,8 @@ TEST_F(ControlsTest, WheelScrollsTheListSmoothlyAndStops) {
     for (int i = 0; i < 60; ++i) list->AddNode(QStringLiteral("Row %1").arg(i));
     list->Relayout();
     ASSERT_GT(list->ScrollRange(), 0);
-    QWheelEvent wheel(QPointF(50, 50), list->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                      Qt::NoScrollPhase, false);
+    QWheelEvent wheel(QPointF(50, 50), list->mapToGlobal(QPointF(50, 50)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(list, &wheel);
     EXPECT_EQ(list->ScrollPos(), 0);  // the move is animated, not a jump
     int previous = 0;
@@ -151,10 +154,11 @@ TEST_F(ControlsTest, WheelScrollsTheListSmoothlyAndStops) {
 }
 
 class FileTreeTest : public ControlsTest {
-protected:
+  protected:
     void SetUp() override {
         ControlsTest::SetUp();
-        ASSERT_TRUE(window_.LoadLayout(QStringLiteral("xml/skin.xml"))) << window_.LayoutError().toStdString();
+        ASSERT_TRUE(window_.LoadLayout(QStringLiteral("xml/skin.xml")))
+            << window_.LayoutError().toStdString();
         window_.show();
         tree_ = window_.Find<CFileTreeUI>(QStringLiteral("TypeTree"));
         ASSERT_NE(tree_, nullptr);
@@ -173,7 +177,9 @@ protected:
         EXPECT_TRUE(photo_->AddChildNode(node));
         return node;
     }
-    void ClickCheck(skin::TreeNode* node) { QTest::mouseClick(node, Qt::LeftButton, {}, node->CheckRect().center()); }
+    void ClickCheck(skin::TreeNode* node) {
+        QTest::mouseClick(node, Qt::LeftButton, {}, node->CheckRect().center());
+    }
 
     CFileTreeUI* tree_ = nullptr;
     skin::TreeNode* photo_ = nullptr;
@@ -300,18 +306,23 @@ TEST(Markup, LaysOutFontsSpacesPicturesColoursAndLinks) {
     style.picture = [](const QString& name) { return skin::SkinPackage::Instance().Picture(name); };
     const QRect box(0, 0, 400, 30);
     // <x 6> then an expander of two 16-pixel frames as a link, then text.
-    const skin::MarkupResult tree = skin::DrawMarkup(nullptr, box, QStringLiteral("<x 6><x 18><a><i expand_flag.png 2 1></a>Disk"), style);
+    const skin::MarkupResult tree = skin::DrawMarkup(
+        nullptr, box, QStringLiteral("<x 6><x 18><a><i expand_flag.png 2 1></a>Disk"), style);
     ASSERT_EQ(tree.links.size(), 1);
     EXPECT_EQ(tree.links[0].left(), 24);
     EXPECT_EQ(tree.links[0].width(), 16);
     EXPECT_EQ(tree.width, 24 + 16 + QFontMetrics(base).horizontalAdvance(QStringLiteral("Disk")));
     const skin::MarkupResult disk = skin::DrawMarkup(
-        nullptr, box, QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}Removable disk 1{/5}{c #FF316D1E}9{/c}"), style);
+        nullptr, box,
+        QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}Removable disk 1{/5}{c #FF316D1E}9{/c}"),
+        style);
     QFont five = base;
     five.setPixelSize(15);
-    EXPECT_EQ(disk.width, 5 + 24 + 2 + QFontMetrics(five).horizontalAdvance(QStringLiteral("Removable disk 1")) +
+    EXPECT_EQ(disk.width, 5 + 24 + 2 +
+                              QFontMetrics(five).horizontalAdvance(QStringLiteral("Removable disk 1")) +
                               QFontMetrics(base).horizontalAdvance(QStringLiteral("9")));
-    EXPECT_EQ(skin::StripMarkup(QStringLiteral("{f 4}{x 2}1:\\ CARD{/f}<a>x</a> {unknown} <b>")), QStringLiteral("1:\\ CARD{/f}x {unknown} <b>").replace(QStringLiteral("{/f}"), QString()));
+    EXPECT_EQ(skin::StripMarkup(QStringLiteral("{f 4}{x 2}1:\\ CARD{/f}<a>x</a> {unknown} <b>")),
+              QStringLiteral("1:\\ CARD{/f}x {unknown} <b>").replace(QStringLiteral("{/f}"), QString()));
     // Drawing the same text paints pixels in the chosen colour.
     QImage image(200, 30, QImage::Format_ARGB32);
     image.fill(Qt::white);
@@ -321,18 +332,21 @@ TEST(Markup, LaysOutFontsSpacesPicturesColoursAndLinks) {
     painter.end();
     bool red = false;
     for (int x = 0; x < 60 && !red; ++x) {
-        for (int y = 0; y < 30 && !red; ++y) red = image.pixelColor(x, y).red() > 200 && image.pixelColor(x, y).green() < 80;
+        for (int y = 0; y < 30 && !red; ++y)
+            red = image.pixelColor(x, y).red() > 200 && image.pixelColor(x, y).green() < 80;
     }
     EXPECT_TRUE(red);
 }
 
 TEST(Picture, ParsesPictureStrings) {
-    const skin::PictureSpec spec = skin::ParsePicture(QStringLiteral("file='checkbox.png' source='48,22,60,34' dest='2,0,14,12' corner='0,1,13,1'"));
+    const skin::PictureSpec spec = skin::ParsePicture(
+        QStringLiteral("file='checkbox.png' source='48,22,60,34' dest='2,0,14,12' corner='0,1,13,1'"));
     EXPECT_EQ(spec.file, QStringLiteral("checkbox.png"));
     EXPECT_EQ(spec.source, QRect(48, 22, 12, 12));
     EXPECT_EQ(spec.dest, QRect(2, 0, 12, 12));
     EXPECT_EQ(spec.corner, QMargins(0, 1, 13, 1));
-    EXPECT_EQ(skin::ParsePicture(QStringLiteral("FileIcon/doc.png")).file, QStringLiteral("FileIcon/doc.png"));
+    EXPECT_EQ(skin::ParsePicture(QStringLiteral("FileIcon/doc.png")).file,
+              QStringLiteral("FileIcon/doc.png"));
     EXPECT_TRUE(skin::ParsePicture(QStringLiteral("file='a.png' source='5,5,1,1'")).source.isNull());
 }
 
@@ -344,17 +358,20 @@ TEST_F(ControlsTest, PopUpDragsByItsCaptionButNotByItsButtons) {
     EXPECT_EQ(box->HitTest(QPoint(60, 18)), skin::Window::HitArea::Caption);
     skin::Control* close = box->FindControl(QStringLiteral("closebtn"));
     ASSERT_NE(close, nullptr);
-    EXPECT_EQ(box->HitTest(close->geometry().center() + close->parentWidget()->mapTo(box, QPoint(0, 0))), skin::Window::HitArea::Client);
+    EXPECT_EQ(box->HitTest(close->geometry().center() + close->parentWidget()->mapTo(box, QPoint(0, 0))),
+              skin::Window::HitArea::Client);
     EXPECT_EQ(box->HitTest(QPoint(200, 100)), skin::Window::HitArea::Client);
     // Pop-ups other than the recovery window do not size by their borders.
     EXPECT_EQ(box->HitTest(QPoint(1, 80)), skin::Window::HitArea::Client);
-    EXPECT_EQ(box->FindControl(QStringLiteral("title"))->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0404")));
+    EXPECT_EQ(box->FindControl(QStringLiteral("title"))->Text(),
+              LanguageService::Instance().Message(QStringLiteral("MSG0404")));
     EXPECT_EQ(box->FindControl(QStringLiteral("message"))->Text(), QStringLiteral("Continue?"));
     box->Destroy();
 }
 
 TEST_F(ControlsTest, MessageBoxAnswersOneForOkAndTwoForCancelAndClose) {
-    for (const auto& [button, expected] : {std::pair{"okbtn", 1}, std::pair{"cancelbtn", 2}, std::pair{"closebtn", 2}}) {
+    for (const auto& [button, expected] :
+         {std::pair{"okbtn", 1}, std::pair{"cancelbtn", 2}, std::pair{"closebtn", 2}}) {
         CMessageBox* box = CMessageBox::Open(CMessageBox::kConfirm, nullptr, QStringLiteral("Sure?"));
         ASSERT_NE(box, nullptr);
         QTimer::singleShot(50, box, [box, name = QString::fromLatin1(button)] {

@@ -21,9 +21,12 @@ void CFileTreeUI::UpdateAncestors(skin::TreeNode* node) {
             if (child->IsHalfChecked()) partly = true;
         }
         const int count = static_cast<int>(parent->ChildNodes().size());
-        if (count > 0 && checked == count) parent->SetCheckState(true, false);
-        else if (checked == 0 && !partly) parent->SetCheckState(false, false);
-        else parent->SetCheckState(false, true);
+        if (count > 0 && checked == count)
+            parent->SetCheckState(true, false);
+        else if (checked == 0 && !partly)
+            parent->SetCheckState(false, false);
+        else
+            parent->SetCheckState(false, true);
     }
 }
 

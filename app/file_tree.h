@@ -8,7 +8,7 @@
 namespace sorvane::app {
 
 class CFileTreeUI : public skin::TreeView {
-public:
+  public:
     explicit CFileTreeUI(QWidget* parent = nullptr) : skin::TreeView(parent) {}
     QString ClassName() const override { return QStringLiteral("FileTreeUI"); }
     bool HasInterface(const QString& name) const override {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QApplication>
-
 #include <filesystem>
 
 #include "app/language_service.h"
@@ -19,7 +18,9 @@ inline QApplication& Application() {
 }
 
 // The program data of the source tree (config.ini, Languages/), loaded as the process-wide texts.
-inline std::filesystem::path ShippedData() { return std::filesystem::path(SORVANE_SOURCE_DIR) / "app" / "data"; }
+inline std::filesystem::path ShippedData() {
+    return std::filesystem::path(SORVANE_SOURCE_DIR) / "app" / "data";
+}
 inline LanguageService& UseShippedTexts() { return LanguageService::ReloadInstance(ShippedData()); }
 
 }  // namespace sorvane::app::testing

@@ -9,7 +9,6 @@
 
 #include <QEvent>
 #include <QString>
-
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -22,7 +21,7 @@ namespace sorvane::app {
 inline constexpr QEvent::Type WM_LANGUAGE_CHANGED = static_cast<QEvent::Type>(0x406);
 
 class LanguageService {
-public:
+  public:
     using TextMap = std::map<QString, QString>;
 
     // The process-wide service, loaded from the program's folder on first use.
@@ -53,7 +52,7 @@ public:
     // The languages folder with its trailing "/".
     const QString& LanguagesFolder() const { return languagesFolder_; }
 
-private:
+  private:
     void LoadConfig();
     void LoadTexts();
 

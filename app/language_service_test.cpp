@@ -30,18 +30,21 @@ std::filesystem::path ShippedData() { return std::filesystem::path(SORVANE_SOURC
 
 TEST(ProfileFile, ReadsKeysTheWayTheFormatDefines) {
     ProfileFile profile;
-    profile.Parse(QStringLiteral(
-        "; comment\n[Main]\n  Title = Hello  \ntitle=Second\nStandalone line\n\n[main]\nLate=yes\n[Other]\nA=1=2\n"));
+    profile.Parse(
+        QStringLiteral("; comment\n[Main]\n  Title = Hello  \ntitle=Second\nStandalone "
+                       "line\n\n[main]\nLate=yes\n[Other]\nA=1=2\n"));
     EXPECT_EQ(profile.SectionNames(), QStringList({QStringLiteral("Main"), QStringLiteral("Other")}));
     // Keys and sections ignore case; the first line of a key wins.
     EXPECT_EQ(profile.GetString(QStringLiteral("MAIN"), QStringLiteral("TITLE")), QStringLiteral("Hello"));
     // A line without "=" is key and value at once.
-    EXPECT_EQ(profile.GetString(QStringLiteral("Main"), QStringLiteral("Standalone line")), QStringLiteral("Standalone line"));
+    EXPECT_EQ(profile.GetString(QStringLiteral("Main"), QStringLiteral("Standalone line")),
+              QStringLiteral("Standalone line"));
     // The value is everything after the first "=".
     EXPECT_EQ(profile.GetString(QStringLiteral("Other"), QStringLiteral("A")), QStringLiteral("1=2"));
     // A section written twice reads as one.
     EXPECT_EQ(profile.GetString(QStringLiteral("Main"), QStringLiteral("Late")), QStringLiteral("yes"));
-    EXPECT_EQ(profile.GetString(QStringLiteral("Missing"), QStringLiteral("x"), QStringLiteral("dflt")), QStringLiteral("dflt"));
+    EXPECT_EQ(profile.GetString(QStringLiteral("Missing"), QStringLiteral("x"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
     const auto entries = profile.SectionEntries(QStringLiteral("Main"));
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[1].second, QStringLiteral("Second"));
@@ -50,15 +53,19 @@ TEST(ProfileFile, ReadsKeysTheWayTheFormatDefines) {
 TEST(ProfileFile, WritingChangesOnlyTheKeyAndKeepsTheRest) {
     TempDir dir;
     const auto path = dir / "config.ini";
-    Write(path, "; keep me\r\n[DefaultLanguage]\r\nDefault=English\r\n\r\n[Languages]\r\nEnglish=English\r\n");
+    Write(path,
+          "; keep me\r\n[DefaultLanguage]\r\nDefault=English\r\n\r\n[Languages]\r\nEnglish=English\r\n");
     ProfileFile profile;
     ASSERT_TRUE(profile.Load(path));
-    profile.SetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default"), QStringLiteral("Deutsch"));
+    profile.SetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default"),
+                      QStringLiteral("Deutsch"));
     profile.SetString(QStringLiteral("Languages"), QStringLiteral("Deutsch"), QStringLiteral("Deutsch"));
     profile.SetString(QStringLiteral("New"), QStringLiteral("K"), QStringLiteral("V"));
     ASSERT_TRUE(profile.Save(path));
     EXPECT_EQ(Read(path),
-              "; keep me\r\n[DefaultLanguage]\r\nDefault=Deutsch\r\n\r\n[Languages]\r\nEnglish=English\r\nDeutsch=Deutsch\r\n"
+              "; keep "
+              "me\r\n[DefaultLanguage]\r\nDefault=Deutsch\r\n\r\n[Languages]\r\nEnglish=English\r\nDeutsch="
+              "Deutsch\r\n"
               "\r\n[New]\r\nK=V\r\n");
 }
 
@@ -74,7 +81,8 @@ TEST(ProfileFile, ReadsAndWritesUtf16Files) {
     testkit::WriteFile(path, bytes);
     ProfileFile profile;
     ASSERT_TRUE(profile.Load(path));
-    EXPECT_EQ(profile.GetString(QStringLiteral("Messages"), QStringLiteral("MSG0001")), QStringLiteral("Grüße"));
+    EXPECT_EQ(profile.GetString(QStringLiteral("Messages"), QStringLiteral("MSG0001")),
+              QStringLiteral("Grüße"));
     profile.SetString(QStringLiteral("Messages"), QStringLiteral("MSG0002"), QStringLiteral("Ä"));
     ASSERT_TRUE(profile.Save(path));
     const auto written = testkit::ReadFile(path);
@@ -88,11 +96,13 @@ TEST(ProfileFile, ReadsAndWritesUtf16Files) {
 
 // A program folder with config.ini and two language files.
 class LanguageFolder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        Write(dir_ / "config.ini", "[DefaultLanguage]\nDefault=English\n[Languages]\nEnglish=English (UK)\nDeutsch=Deutsch\n");
-        Write(dir_ / "Languages" / "English.ini",
-              "[Messages]\nMSG0401=Error\nMSG0401=Ignored duplicate\nLonely line\n[MainWnd]\nBtnStart=Start\n");
+        Write(dir_ / "config.ini",
+              "[DefaultLanguage]\nDefault=English\n[Languages]\nEnglish=English (UK)\nDeutsch=Deutsch\n");
+        Write(
+            dir_ / "Languages" / "English.ini",
+            "[Messages]\nMSG0401=Error\nMSG0401=Ignored duplicate\nLonely line\n[MainWnd]\nBtnStart=Start\n");
         Write(dir_ / "Languages" / "Deutsch.ini", "[Messages]\nMSG0401=Fehler\n[MainWnd]\nBtnStart=Los\n");
     }
     TempDir dir_;
@@ -102,7 +112,8 @@ TEST_F(LanguageFolder, LoadsTheDefaultLanguageAndTheOfferedOnesInOrder) {
     LanguageService service(dir_.Path());
     EXPECT_EQ(service.CurrentLanguage(), QStringLiteral("English"));
     ASSERT_EQ(service.Languages().size(), 2u);
-    EXPECT_EQ(service.Languages()[0], std::make_pair(QStringLiteral("English"), QStringLiteral("English (UK)")));
+    EXPECT_EQ(service.Languages()[0],
+              std::make_pair(QStringLiteral("English"), QStringLiteral("English (UK)")));
     EXPECT_EQ(service.Languages()[1].first, QStringLiteral("Deutsch"));
     EXPECT_TRUE(service.LanguagesFolder().endsWith(u"Languages/"));
     auto& messages = service.Section(QStringLiteral("Messages"));
@@ -120,7 +131,8 @@ TEST_F(LanguageFolder, TheLanguagesKeyNamesTheFileOfThatLanguage) {
     ASSERT_TRUE(service.SetLanguage(service.Languages()[1].first));
     EXPECT_EQ(service.CurrentLanguage(), QStringLiteral("Deutsch"));
     EXPECT_EQ(service.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
-    EXPECT_EQ(LanguageService::Text(service.Section(QStringLiteral("MainWnd")), QStringLiteral("BtnStart")), QStringLiteral("Los"));
+    EXPECT_EQ(LanguageService::Text(service.Section(QStringLiteral("MainWnd")), QStringLiteral("BtnStart")),
+              QStringLiteral("Los"));
 }
 
 TEST_F(LanguageFolder, SwitchingRewritesConfigAndTheNextStartUsesIt) {
@@ -130,7 +142,8 @@ TEST_F(LanguageFolder, SwitchingRewritesConfigAndTheNextStartUsesIt) {
     }
     ProfileFile config;
     ASSERT_TRUE(config.Load(dir_ / "config.ini"));
-    EXPECT_EQ(config.GetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default")), QStringLiteral("Deutsch"));
+    EXPECT_EQ(config.GetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default")),
+              QStringLiteral("Deutsch"));
     // The offered languages are kept as they were.
     EXPECT_EQ(config.SectionEntries(QStringLiteral("Languages")).size(), 2u);
     LanguageService nextStart(dir_.Path());
@@ -161,13 +174,16 @@ struct MessageUse {
     const char* conversions;  // printf conversions in order, "" for plain text
 };
 const MessageUse kMessages[] = {
-    {"MSG0101", "MSG0104", ""}, {"MSG0201", "MSG0211", ""}, {"MSG0212", "MSG0214", ""}, {"MSG0216", "MSG0221", ""},
-    {"MSG0301", "MSG0306", ""}, {"MSG0401", "MSG0405", ""}, {"MSG0501", "MSG0505", ""}, {"MSG0601", "MSG0602", ""},
-    {"MSG0701", "MSG0701", "c"}, {"MSG0702", "MSG0702", "d"}, {"MSG0703", "MSG0709", ""}, {"MSG0801", "MSG0801", ""},
-    {"MSG0802", "MSG0802", "s"}, {"MSG0803", "MSG0803", ""}, {"MSG0804", "MSG0804", "sd"}, {"MSG0805", "MSG0805", ""},
-    {"MSG0807", "MSG0812", ""}, {"MSG0901", "MSG0905", ""}, {"MSG1101", "MSG1101", ""}, {"MSG1102", "MSG1102", "dddd"},
-    {"MSG1103", "MSG1103", ""}, {"MSG1201", "MSG1201", "c"}, {"MSG1202", "MSG1202", "d"}, {"MSG1203", "MSG1203", "s"},
-    {"MSG1204", "MSG1207", ""}, {"MSG1209", "MSG1209", ""}, {"MSG1212", "MSG1218", ""}, {"MSG1220", "MSG1226", ""},
+    {"MSG0101", "MSG0104", ""},  {"MSG0201", "MSG0211", ""},     {"MSG0212", "MSG0214", ""},
+    {"MSG0216", "MSG0221", ""},  {"MSG0301", "MSG0306", ""},     {"MSG0401", "MSG0405", ""},
+    {"MSG0501", "MSG0505", ""},  {"MSG0601", "MSG0602", ""},     {"MSG0701", "MSG0701", "c"},
+    {"MSG0702", "MSG0702", "d"}, {"MSG0703", "MSG0709", ""},     {"MSG0801", "MSG0801", ""},
+    {"MSG0802", "MSG0802", "s"}, {"MSG0803", "MSG0803", ""},     {"MSG0804", "MSG0804", "sd"},
+    {"MSG0805", "MSG0805", ""},  {"MSG0807", "MSG0812", ""},     {"MSG0901", "MSG0905", ""},
+    {"MSG1101", "MSG1101", ""},  {"MSG1102", "MSG1102", "dddd"}, {"MSG1103", "MSG1103", ""},
+    {"MSG1201", "MSG1201", "c"}, {"MSG1202", "MSG1202", "d"},    {"MSG1203", "MSG1203", "s"},
+    {"MSG1204", "MSG1207", ""},  {"MSG1209", "MSG1209", ""},     {"MSG1212", "MSG1218", ""},
+    {"MSG1220", "MSG1226", ""},
 };
 
 QString Conversions(const QString& text) {
@@ -184,14 +200,16 @@ TEST(ShippedLanguages, EveryLanguageHasEveryMessageInTheRightFormat) {
     LanguageService english(ShippedData());
     ASSERT_GE(english.Languages().size(), 2u);
     for (const auto& [language, menuText] : english.Languages()) {
-        ASSERT_TRUE(std::filesystem::exists(ShippedData() / "Languages" / (language.toStdString() + ".ini"))) << language.toStdString();
+        ASSERT_TRUE(std::filesystem::exists(ShippedData() / "Languages" / (language.toStdString() + ".ini")))
+            << language.toStdString();
         // Load the language without rewriting the shipped config.ini.
         TempDir copy;
         std::filesystem::copy(ShippedData(), copy.Path(), std::filesystem::copy_options::recursive);
         LanguageService probe(copy.Path());
         ASSERT_TRUE(probe.SetLanguage(language));
         for (const MessageUse& use : kMessages) {
-            for (int id = QString::fromLatin1(use.first).mid(3).toInt(); id <= QString::fromLatin1(use.last).mid(3).toInt(); ++id) {
+            for (int id = QString::fromLatin1(use.first).mid(3).toInt();
+                 id <= QString::fromLatin1(use.last).mid(3).toInt(); ++id) {
                 const QString key = QStringLiteral("MSG%1").arg(id, 4, 10, QLatin1Char('0'));
                 const QString text = probe.Message(key);
                 EXPECT_FALSE(text.isEmpty()) << language.toStdString() << " lacks " << key.toStdString();
@@ -216,7 +234,8 @@ TEST(ShippedLanguages, AllLanguagesNameTheSameControls) {
             for (const auto& entry : file.SectionEntries(section)) keys.insert(entry.first);
             for (const auto& entry : englishFile.SectionEntries(section)) {
                 EXPECT_TRUE(keys.contains(entry.first))
-                    << language.toStdString() << " [" << section.toStdString() << "] lacks " << entry.first.toStdString();
+                    << language.toStdString() << " [" << section.toStdString() << "] lacks "
+                    << entry.first.toStdString();
             }
         }
     }

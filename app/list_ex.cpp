@@ -2,7 +2,6 @@
 
 #include <QTimerEvent>
 #include <QWheelEvent>
-
 #include <cmath>
 #include <functional>
 
@@ -29,7 +28,8 @@ QString CListExUI::RowText(const Node& node, bool expanderState) {
     QString text = QStringLiteral("<x 6>");
     for (int i = 0; i < node.level; ++i) text += QStringLiteral("<x 18>");
     if (node.level < 3) {
-        text += expanderState ? QStringLiteral("<a><i expand_flag.png 2 1></a>") : QStringLiteral("<a><i expand_flag.png 2 0></a>");
+        text += expanderState ? QStringLiteral("<a><i expand_flag.png 2 1></a>")
+                              : QStringLiteral("<a><i expand_flag.png 2 0></a>");
     }
     return text + node.text;
 }
@@ -104,7 +104,10 @@ bool CListExUI::RemoveAt(int index) {
     return skin::List::RemoveAt(index);
 }
 
-void CListExUI::RemoveAll() { RemoveAllNodes(); skin::List::RemoveAll(); }
+void CListExUI::RemoveAll() {
+    RemoveAllNodes();
+    skin::List::RemoveAll();
+}
 
 void CListExUI::UpdateSubtreeVisibility(Node* node) {
     for (Node* child : node->children) {

@@ -10,7 +10,7 @@
 namespace sorvane::app {
 
 class CListExUI : public skin::List {
-public:
+  public:
     // One row's place in the tree. The root (level -1) has no row and is never shown.
     struct Node {
         QList<Node*> children;
@@ -25,7 +25,9 @@ public:
     explicit CListExUI(QWidget* parent = nullptr);
     ~CListExUI() override;
     QString ClassName() const override { return QStringLiteral("ListEx"); }
-    bool HasInterface(const QString& name) const override { return name == u"ListEx" || skin::List::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ListEx" || skin::List::HasInterface(name);
+    }
 
     // Adds a row for `text` below `parent` (the root when null): after the last
     // row of the parent's subtree, hidden when the parent is collapsed or hidden.
@@ -51,14 +53,14 @@ public:
     // The markup of a node's row: indentation by level and the expander picture.
     static QString RowText(const Node& node, bool expanderState);
 
-protected:
+  protected:
     // Places a row made by the caller as the node's row (position, visibility, bookkeeping).
     Node* InsertRow(skin::ListElement* row, const QString& text, Node* parent);
     void UpdateSubtreeVisibility(Node* node);
     void wheelEvent(QWheelEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
 
-private:
+  private:
     void DeleteNode(Node* node);
     int LastRowIndexOf(const Node* node) const;
 
@@ -75,27 +77,30 @@ private:
 
 // A list row with a picture and a text per column, and its place in the tree.
 class CListImageTextNodeUI : public skin::ListImageTextElement {
-public:
+  public:
     explicit CListImageTextNodeUI(QWidget* parent = nullptr) : skin::ListImageTextElement(parent) {}
     QString ClassName() const override { return QStringLiteral("ListImageTextNodeUI"); }
     bool HasInterface(const QString& name) const override {
-        return name == u"ListImageTextNodeUI" || name == u"ListImageTextElementUI" || name == u"ListTextElement" ||
-               name == u"ListLabelElement" || name == u"ListItem" || name == u"ListElement" || name == u"Control";
+        return name == u"ListImageTextNodeUI" || name == u"ListImageTextElementUI" ||
+               name == u"ListTextElement" || name == u"ListLabelElement" || name == u"ListItem" ||
+               name == u"ListElement" || name == u"Control";
     }
     CListExUI::Node* TreeNode() const { return node_; }
     void SetTreeNode(CListExUI::Node* node) { node_ = node; }
 
-private:
+  private:
     CListExUI::Node* node_ = nullptr;
 };
 
 // The disk list: the same tree with picture-and-text rows that draw their own
 // icons, so expanding leaves the row's text alone.
 class CDiskListUI : public CListExUI {
-public:
+  public:
     explicit CDiskListUI(QWidget* parent = nullptr) : CListExUI(parent) {}
     QString ClassName() const override { return QStringLiteral("DiskList"); }
-    bool HasInterface(const QString& name) const override { return name == u"DiskList" || CListExUI::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"DiskList" || CListExUI::HasInterface(name);
+    }
 
     // Inserts `row` (owned by the list from now on) below `parent` (the root when null).
     Node* AddNode(Node* parent, CListImageTextNodeUI* row);

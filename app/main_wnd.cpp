@@ -14,9 +14,10 @@
 namespace sorvane::app {
 namespace {
 
-const char* const kCategoryBoxes[] = {"ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther"};
-const char* const kCategoryGroups[] = {"OptPhotoFile", "OptAudioFile", "OptVideoFile",
-                                       "OptOfficeFile", "OptZipFile", "OptOtherFile"};
+const char* const kCategoryBoxes[] = {"ChkPhoto",  "ChkMusic",   "ChkVideo",
+                                      "ChkOffice", "ChkArchive", "ChkOther"};
+const char* const kCategoryGroups[] = {"OptPhotoFile",  "OptAudioFile", "OptVideoFile",
+                                       "OptOfficeFile", "OptZipFile",   "OptOtherFile"};
 // Title and description controls of the home page with the messages that fill them.
 const char* const kCategoryTexts[][3] = {
     {"AllTitle", "MSG1220", nullptr},      {"AllDes", "MSG1212", nullptr},
@@ -53,7 +54,9 @@ bool CMainWnd::Create() {
 
 skin::Control* CMainWnd::CreateControl(const QString& tag) { return CreateCustomControl(tag); }
 
-QString CMainWnd::Message(const char* id) { return LanguageService::Text(messages_, QString::fromLatin1(id)); }
+QString CMainWnd::Message(const char* id) {
+    return LanguageService::Text(messages_, QString::fromLatin1(id));
+}
 
 void CMainWnd::ApplyTexts() {
     messages_ = LanguageService::Instance().Section(QStringLiteral("Messages"));
@@ -67,11 +70,13 @@ void CMainWnd::ApplyTexts() {
         if (skin::Control* control = FindControl(QString::fromLatin1(entry[0])); control && !text.isEmpty())
             control->SetText(text);
     }
-    if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo"))) info->SetText(Message("MSG0803"));
+    if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo")))
+        info->SetText(Message("MSG0803"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {
-        if (skin::Control* label = FindControl(QString::fromLatin1(hint[0]))) label->SetText(Message(hint[1]));
+        if (skin::Control* label = FindControl(QString::fromLatin1(hint[0])))
+            label->SetText(Message(hint[1]));
     }
     ShowPage(CurrentPage());
 }
@@ -123,13 +128,15 @@ void CMainWnd::ShowPage(int page) {
         if (txt2) {
             auto* list = Find<skin::List>(QStringLiteral("FileList"));
             const int found = list ? list->GetCount() : 0;
-            txt2->SetText(Message("MSG0802").replace(QStringLiteral("%s"),
-                                                     QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
+            txt2->SetText(Message("MSG0802").replace(
+                QStringLiteral("%s"), QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
         }
     }
     // The step options follow the page without sending their own notifications.
-    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan"))) scan->Selected(page == kDiskPage || page == kFileTypePage, false);
-    if (auto* results = Find<skin::Option>(QStringLiteral("TabRecover"))) results->Selected(page == kResultsPage, false);
+    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan")))
+        scan->Selected(page == kDiskPage || page == kFileTypePage, false);
+    if (auto* results = Find<skin::Option>(QStringLiteral("TabRecover")))
+        results->Selected(page == kResultsPage, false);
 }
 
 void CMainWnd::UpdateStartButton() {
@@ -149,8 +156,10 @@ void CMainWnd::Notify(skin::Notification& notification) {
         return;
     }
     if (!notification.sender) return;
-    if (type == u"click") OnClick(notification.sender);
-    else if (type == u"selectchanged") OnSelectChanged(notification.sender);
+    if (type == u"click")
+        OnClick(notification.sender);
+    else if (type == u"selectchanged")
+        OnSelectChanged(notification.sender);
     else if (type == u"onhot") {
         // Mode buttons describe themselves while the mouse is over them.
         static const char* const modes[][2] = {{"BtnDeletedRecovery", "MSG0101"},
@@ -159,7 +168,8 @@ void CMainWnd::Notify(skin::Notification& notification) {
                                                {"BtnCreateImageMode", "MSG0104"}};
         for (const auto& mode : modes) {
             if (notification.sender->Name() == QLatin1String(mode[0])) {
-                if (skin::Control* info = FindControl(QStringLiteral("TxtMainInfo"))) info->SetText(Message(mode[1]));
+                if (skin::Control* info = FindControl(QStringLiteral("TxtMainInfo")))
+                    info->SetText(Message(mode[1]));
             }
         }
     }
@@ -174,21 +184,26 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
     if (name == u"TabRecover" && option->IsSelected()) return ShowPage(kResultsPage);
     if (name == u"ChkRecoverAll") {
         for (const char* box : kCategoryBoxes) {
-            if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box))) check->Selected(option->IsSelected(), false);
+            if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)))
+                check->Selected(option->IsSelected(), false);
         }
         for (const char* group : kCategoryGroups) {
-            if (auto* check = Find<skin::Option>(QString::fromLatin1(group))) check->Selected(option->IsSelected(), false);
+            if (auto* check = Find<skin::Option>(QString::fromLatin1(group)))
+                check->Selected(option->IsSelected(), false);
         }
         UpdateStartButton();
         return;
     }
     for (int i = 0; i < 6; ++i) {
         if (name == QLatin1String(kCategoryBoxes[i])) {
-            if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[i]))) group->Selected(option->IsSelected(), false);
+            if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[i])))
+                group->Selected(option->IsSelected(), false);
             if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkRecoverAll"))) {
                 bool every = true;
                 for (const char* box : kCategoryBoxes) {
-                    if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)); check && !check->IsSelected()) every = false;
+                    if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box));
+                        check && !check->IsSelected())
+                        every = false;
                 }
                 all->Selected(every, false);
             }
@@ -211,15 +226,20 @@ void CMainWnd::OnClick(skin::Control* sender) {
                name == u"BtnDeletedRecovery" || name == u"BtnCreateImageMode") {
         ShowPage(kDiskPage);
     } else if (name == u"BtnPrev") {
-        if (page == kDiskPage) ShowPage(kHomePage);
-        else if (page == kFileTypePage || (page == kResultsPage && scanFromDiskPage_)) ShowPage(kDiskPage);
-        else if (page == kResultsPage) ShowPage(kFileTypePage);
+        if (page == kDiskPage)
+            ShowPage(kHomePage);
+        else if (page == kFileTypePage || (page == kResultsPage && scanFromDiskPage_))
+            ShowPage(kDiskPage);
+        else if (page == kResultsPage)
+            ShowPage(kFileTypePage);
     } else if (name == u"BtnNext") {
         if (page == kHomePage) {
             ShowPage(kDiskPage);
         } else if (page == kDiskPage) {
             skin::Control* scan = FindControl(QStringLiteral("BtnScan"));
-            if (scan && !scan->IsEnabled()) CMessageBox::Show(CMessageBox::kInformation, this, QStringLiteral("Please select disk media for next step!"));
+            if (scan && !scan->IsEnabled())
+                CMessageBox::Show(CMessageBox::kInformation, this,
+                                  QStringLiteral("Please select disk media for next step!"));
         } else if (page == kFileTypePage) {
             ShowPage(kResultsPage);
         }
@@ -236,8 +256,9 @@ void CMainWnd::PrepareAssistMenu() {
     QVector<skin::PopupMenu::Entry> entries;
     for (const auto& [language, text] : languages.Languages()) {
         const bool current = language == languages.CurrentLanguage();
-        entries.push_back({QStringLiteral("language:") + language, text,
-                           current ? QStringLiteral("file='point.png' source='0,0,16,16' dest='0,4,16,20'") : QString()});
+        entries.push_back(
+            {QStringLiteral("language:") + language, text,
+             current ? QStringLiteral("file='point.png' source='0,0,16,16' dest='0,4,16,20'") : QString()});
     }
     menu_.SetSubEntries(QStringLiteral("item_language"), entries);
 }
@@ -271,7 +292,8 @@ bool CMainWnd::event(QEvent* event) {
 void CMainWnd::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange) {
         if (skin::Control* max = FindControl(QStringLiteral("maxbtn"))) max->setVisible(!isMaximized());
-        if (skin::Control* restore = FindControl(QStringLiteral("restorebtn"))) restore->setVisible(isMaximized());
+        if (skin::Control* restore = FindControl(QStringLiteral("restorebtn")))
+            restore->setVisible(isMaximized());
     }
     skin::Window::changeEvent(event);
 }

@@ -15,7 +15,7 @@ namespace sorvane::app {
 class CWndShadow;
 
 class CMainWnd : public skin::Window {
-public:
+  public:
     enum Page { kHomePage = 0, kDiskPage = 1, kFileTypePage = 2, kResultsPage = 3 };
 
     CMainWnd();
@@ -36,11 +36,11 @@ public:
     skin::PopupMenu& AssistMenu() { return menu_; }
     void PrepareAssistMenu();
 
-protected:
+  protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void OnClick(skin::Control* sender);
     void OnSelectChanged(skin::Control* sender);
     void OnMenuChoice(const QString& name);

@@ -6,25 +6,36 @@ namespace sorvane::app {
 
 QString CMessageBox::LayoutOf(int kind) {
     switch (kind) {
-        case kConfirm: return QStringLiteral("MessageBox_Confirm.xml");
-        case kInformation: return QStringLiteral("MessageBox_Information.xml");
-        case kWarning: return QStringLiteral("MessageBox_Warning.xml");
-        case kQuestion: return QStringLiteral("MessageBox_Question.xml");
-        default: return QStringLiteral("MessageBox_Error.xml");
+        case kConfirm:
+            return QStringLiteral("MessageBox_Confirm.xml");
+        case kInformation:
+            return QStringLiteral("MessageBox_Information.xml");
+        case kWarning:
+            return QStringLiteral("MessageBox_Warning.xml");
+        case kQuestion:
+            return QStringLiteral("MessageBox_Question.xml");
+        default:
+            return QStringLiteral("MessageBox_Error.xml");
     }
 }
 
 QString CMessageBox::TitleIdOf(int kind) {
     switch (kind) {
-        case kConfirm: return QStringLiteral("MSG0402");
-        case kInformation: return QStringLiteral("MSG0403");
-        case kWarning: return QStringLiteral("MSG0405");
-        case kQuestion: return QStringLiteral("MSG0404");
-        default: return QStringLiteral("MSG0401");
+        case kConfirm:
+            return QStringLiteral("MSG0402");
+        case kInformation:
+            return QStringLiteral("MSG0403");
+        case kWarning:
+            return QStringLiteral("MSG0405");
+        case kQuestion:
+            return QStringLiteral("MSG0404");
+        default:
+            return QStringLiteral("MSG0401");
     }
 }
 
-CMessageBox::CMessageBox(int kind, QString text) : CPopUpWnd(LayoutOf(kind)), kind_(kind), text_(std::move(text)) {}
+CMessageBox::CMessageBox(int kind, QString text)
+    : CPopUpWnd(LayoutOf(kind)), kind_(kind), text_(std::move(text)) {}
 
 CMessageBox* CMessageBox::Open(int kind, QWidget* parent, const QString& text) {
     auto* box = new CMessageBox(kind, text);
@@ -52,9 +63,10 @@ void CMessageBox::OnWindowInit() {
     message->SetText(text_);
     // A long message makes the box taller rather than being cut off.
     const QFont font = Font(message->FontIndex());
-    const int needed = QFontMetrics(font)
-                           .boundingRect(QRect(0, 0, qMax(50, message->width()), 10000), Qt::TextWordWrap, text_)
-                           .height();
+    const int needed =
+        QFontMetrics(font)
+            .boundingRect(QRect(0, 0, qMax(50, message->width()), 10000), Qt::TextWordWrap, text_)
+            .height();
     if (needed > message->height() && message->height() > 0) {
         resize(width(), height() + needed - message->height() + 4);
         CentreOnParent();

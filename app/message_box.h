@@ -7,7 +7,7 @@
 namespace sorvane::app {
 
 class CMessageBox : public CPopUpWnd {
-public:
+  public:
     enum Kind { kError = 0, kConfirm = 1, kInformation = 2, kWarning = 3, kQuestion = 4 };
 
     // Shows the box modally over `parent` and returns 1 (OK) or 2 (close, cancel).
@@ -22,11 +22,11 @@ public:
     static constexpr int kWidth = 400;
     static constexpr int kHeight = 160;
 
-protected:
+  protected:
     CMessageBox(int kind, QString text);
     void OnWindowInit() override;
 
-private:
+  private:
     int kind_;
     QString text_;
 };

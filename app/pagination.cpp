@@ -7,13 +7,13 @@ namespace {
 
 // A page button that hands its click to the bar instead of the window.
 class PageButton : public skin::Option {
-public:
+  public:
     PageButton(CPaginationUI* bar, int page) : bar_(bar), page_(page) {}
 
-protected:
+  protected:
     void Activate() override { bar_->OnPageButton(page_); }
 
-private:
+  private:
     CPaginationUI* bar_;
     int page_;
 };
@@ -26,9 +26,12 @@ CPaginationUI::CPaginationUI(QWidget* parent) : skin::HorizontalLayout(parent) {
 }
 
 void CPaginationUI::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"pagecount") pageCount_ = qMax(0, value.toInt());
-    else if (name == u"buttons") shownButtons_ = qMax(3, value.toInt());
-    else if (name == u"tagstyle") tagStyle_ = value;
+    if (name == u"pagecount")
+        pageCount_ = qMax(0, value.toInt());
+    else if (name == u"buttons")
+        shownButtons_ = qMax(3, value.toInt());
+    else if (name == u"tagstyle")
+        tagStyle_ = value;
     skin::HorizontalLayout::SetAttribute(name, value);
 }
 

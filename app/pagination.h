@@ -7,10 +7,12 @@
 namespace sorvane::app {
 
 class CPaginationUI : public skin::HorizontalLayout {
-public:
+  public:
     explicit CPaginationUI(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("Pagination"); }
-    bool HasInterface(const QString& name) const override { return name == u"Pagination" || skin::HorizontalLayout::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Pagination" || skin::HorizontalLayout::HasInterface(name);
+    }
 
     void SetPageCount(int count);
     int PageCount() const { return pageCount_; }
@@ -22,7 +24,7 @@ public:
     // Called by its buttons.
     void OnPageButton(int page);
 
-private:
+  private:
     void Rebuild();
 
     int pageCount_ = 0;

@@ -19,8 +19,10 @@ CPopUpWnd::CPopUpWnd(FullPath skinFile) : skinFile_(std::move(skinFile.path)) {}
 
 bool CPopUpWnd::Create(QWidget* parent, int width, int height) {
     parentWindow_ = parent;
-    if (parent) setParent(parent, Qt::Dialog | Qt::FramelessWindowHint);
-    else setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    if (parent)
+        setParent(parent, Qt::Dialog | Qt::FramelessWindowHint);
+    else
+        setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     if (!LoadLayout(skinFile_)) {
         qWarning("Sorvane: cannot build %s: %s", qPrintable(skinFile_), qPrintable(LayoutError()));
         return false;
@@ -33,8 +35,10 @@ bool CPopUpWnd::Create(QWidget* parent, int width, int height) {
 
 void CPopUpWnd::CentreOnParent() {
     QRect area;
-    if (parentWindow_ && parentWindow_->isVisible()) area = parentWindow_->window()->frameGeometry();
-    else if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+    if (parentWindow_ && parentWindow_->isVisible())
+        area = parentWindow_->window()->frameGeometry();
+    else if (QScreen* screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
     if (area.isValid()) move(area.center() - QPoint(width() / 2, height() / 2));
 }
 
@@ -50,8 +54,10 @@ void CPopUpWnd::Notify(skin::Notification& notification) {
     }
     if (notification.type != u"click" || !notification.sender) return;
     const QString name = notification.sender->Name();
-    if (name == u"closebtn" || name == u"cancelbtn") Close(2);
-    else if (name == u"okbtn") Close(1);
+    if (name == u"closebtn" || name == u"cancelbtn")
+        Close(2);
+    else if (name == u"okbtn")
+        Close(1);
 }
 
 skin::Control* CPopUpWnd::CreateControl(const QString& tag) { return CreateCustomControl(tag); }
@@ -63,8 +69,10 @@ skin::Window::HitArea CPopUpWnd::HitTest(const QPoint& point) const {
     for (const QWidget* w = childAt(point); w && w != this; w = w->parentWidget()) {
         const auto* control = dynamic_cast<const skin::Control*>(w);
         if (!control) continue;
-        if (control->HasInterface(QStringLiteral("Button")) || control->HasInterface(QStringLiteral("Option")) ||
-            control->HasInterface(QStringLiteral("Text")) || control->HasInterface(QStringLiteral("FadeButton")))
+        if (control->HasInterface(QStringLiteral("Button")) ||
+            control->HasInterface(QStringLiteral("Option")) ||
+            control->HasInterface(QStringLiteral("Text")) ||
+            control->HasInterface(QStringLiteral("FadeButton")))
             return HitArea::Client;
     }
     return HitArea::Caption;

@@ -13,7 +13,7 @@ namespace sorvane::app {
 void ApplyLanguageSection(skin::Window& window, const QString& section);
 
 class CPopUpWnd : public skin::Window {
-public:
+  public:
     // `layoutFile` is a file in the skin's "xml" folder ("MessageBox_Error.xml").
     explicit CPopUpWnd(const QString& layoutFile = {});
 
@@ -40,7 +40,7 @@ public:
     HitArea HitTest(const QPoint& point) const override;
     bool AllowSizing() const override { return false; }
 
-protected:
+  protected:
     // Subclasses that name their own layout pass the full path ("xml/ScanProcessWnd.xml").
     struct FullPath {
         QString path;

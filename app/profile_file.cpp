@@ -8,13 +8,9 @@
 namespace sorvane::app {
 namespace {
 
-bool IsSectionLine(const QString& trimmed) {
-    return trimmed.startsWith(u'[') && trimmed.indexOf(u']') > 0;
-}
+bool IsSectionLine(const QString& trimmed) { return trimmed.startsWith(u'[') && trimmed.indexOf(u']') > 0; }
 
-QString SectionNameOf(const QString& trimmed) {
-    return trimmed.mid(1, trimmed.indexOf(u']') - 1).trimmed();
-}
+QString SectionNameOf(const QString& trimmed) { return trimmed.mid(1, trimmed.indexOf(u']') - 1).trimmed(); }
 
 bool IsEntryLine(const QString& trimmed) {
     return !trimmed.isEmpty() && !trimmed.startsWith(u';') && !IsSectionLine(trimmed);

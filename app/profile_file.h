@@ -10,7 +10,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -18,7 +17,7 @@
 namespace sorvane::app {
 
 class ProfileFile {
-public:
+  public:
     using Entry = std::pair<QString, QString>;
 
     // Reads the file; a missing or unreadable file gives an empty profile (false).
@@ -42,7 +41,7 @@ public:
 
     QString Text() const;
 
-private:
+  private:
     // Index of the section's "[...]" line, or -1.
     int FindSection(const QString& section) const;
     // One past the section's last line.

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
-
 #include <chrono>
 #include <thread>
 
@@ -48,7 +47,8 @@ TEST(Program, ASecondStartRaisesTheFirstAndEnds) {
     ASSERT_TRUE(first.waitForStarted(10000));
     // The first instance listens once its window is up.
     const auto socket = dir / "Sorvane_2015_For_Windows.socket";
-    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(std::filesystem::exists(socket)) << first.readAllStandardError().toStdString();
     ASSERT_EQ(first.state(), QProcess::Running);
 

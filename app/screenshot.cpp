@@ -52,7 +52,9 @@ void FillSampleDisk(CMainWnd& window) {
     if (!list) return;
     auto* disk = new CListImageTextNodeUI;
     disk->SetFixedHeight(30);
-    disk->SetText(0, QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%1 %2{/5}").arg(Message("MSG0202")).arg(1));
+    disk->SetText(
+        0,
+        QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%1 %2{/5}").arg(Message("MSG0202")).arg(1));
     CListExUI::Node* diskNode = list->AddNode(nullptr, disk);
     const struct {
         const char* label;
@@ -63,7 +65,8 @@ void FillSampleDisk(CMainWnd& window) {
     for (const auto& part : parts) {
         auto* row = new CListImageTextNodeUI;
         row->SetFixedHeight(30);
-        row->SetText(0, QStringLiteral("{f 4}{x 52}%1:\\ %2{/f}").arg(number++).arg(QLatin1String(part.label)));
+        row->SetText(0,
+                     QStringLiteral("{f 4}{x 52}%1:\\ %2{/f}").arg(number++).arg(QLatin1String(part.label)));
         row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.fs)));
         row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.size)));
         row->SetImage(0, QStringLiteral("file='drive_usb.png' dest='28,0,50,24'"));
@@ -130,7 +133,8 @@ void FillSampleResults(CMainWnd& window) {
         row->SetText(6, QStringLiteral("jpg"));
         list->Add(row);
     }
-    if (auto* photo = window.Find<skin::TreeNode>(QStringLiteral("NodePhoto")); photo && !photo->ChildNodes().isEmpty())
+    if (auto* photo = window.Find<skin::TreeNode>(QStringLiteral("NodePhoto"));
+        photo && !photo->ChildNodes().isEmpty())
         tree->CheckNode(photo->ChildNodes().front(), false, false);
     tree->SelectItem(1, false);
 }
@@ -157,7 +161,8 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
         set("current", QStringLiteral("/home/user/Recovered/photo/IMG_2041.jpg"));
         set("percent", Message("MSG1101") + QStringLiteral(" 42%"));
         QString recovered = Message("MSG1102");
-        for (const char* n : {"5", "12", "5", "0"}) recovered.replace(recovered.indexOf(QStringLiteral("%d")), 2, QLatin1String(n));
+        for (const char* n : {"5", "12", "5", "0"})
+            recovered.replace(recovered.indexOf(QStringLiteral("%d")), 2, QLatin1String(n));
         set("recovered", recovered);
     } else if (QLatin1String(layout.section) == QLatin1String("PreviewProcessWnd")) {
         set("FileName", file);
@@ -172,11 +177,12 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
 }
 
 class ProgressPreview : public CPopUpWnd {
-public:
-    ProgressPreview(const PopUpLayout& layout) : CPopUpWnd(QString::fromLatin1(layout.file)), section_(QString::fromLatin1(layout.section)) {}
+  public:
+    ProgressPreview(const PopUpLayout& layout)
+        : CPopUpWnd(QString::fromLatin1(layout.file)), section_(QString::fromLatin1(layout.section)) {}
     void OnWindowInit() override { ApplyLanguageSection(section_); }
 
-private:
+  private:
     QString section_;
 };
 
@@ -193,7 +199,8 @@ int RunScreenshots(const QString& folder) {
     Settle();
     FillSampleDisk(main);
     FillSampleResults(main);
-    const char* pages[] = {"main_1_home.png", "main_2_disks.png", "main_3_file_types.png", "main_4_results.png"};
+    const char* pages[] = {"main_1_home.png", "main_2_disks.png", "main_3_file_types.png",
+                           "main_4_results.png"};
     for (int page = 0; page < 4; ++page) {
         main.ShowPage(page);
         ok = Save(main, dir.filePath(QLatin1String(pages[page]))) && ok;
@@ -207,12 +214,15 @@ int RunScreenshots(const QString& folder) {
             continue;
         }
         FillSampleProgress(*window, layout);
-        ok = Save(*window, dir.filePath(QString::fromLatin1(layout.file).replace(QStringLiteral(".xml"), QStringLiteral(".png")))) && ok;
+        ok = Save(*window, dir.filePath(QString::fromLatin1(layout.file)
+                                            .replace(QStringLiteral(".xml"), QStringLiteral(".png")))) &&
+             ok;
         window->Destroy();
     }
 
-    const char* kinds[] = {"messagebox_0_error.png", "messagebox_1_confirm.png", "messagebox_2_information.png",
-                           "messagebox_3_warning.png", "messagebox_4_question.png"};
+    const char* kinds[] = {"messagebox_0_error.png", "messagebox_1_confirm.png",
+                           "messagebox_2_information.png", "messagebox_3_warning.png",
+                           "messagebox_4_question.png"};
     const char* texts[] = {"MSG0504", "MSG0805", "MSG0505", "MSG0218", "MSG0709"};
     for (int kind = 0; kind < 5; ++kind) {
         CMessageBox* box = CMessageBox::Open(kind, &main, Message(texts[kind]));

@@ -8,7 +8,7 @@ namespace sorvane::app {
 
 // The pop-up windows and their layout, size and language section.
 struct PopUpLayout {
-    const char* file;     // in the skin's xml folder
+    const char* file;  // in the skin's xml folder
     int width;
     int height;
     const char* section;  // language section

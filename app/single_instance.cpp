@@ -53,7 +53,8 @@ bool SingleInstance::Acquire() {
         }
     });
     if (!server_->listen(socketPath_)) {
-        qWarning("Sorvane: cannot listen on %s: %s", qPrintable(socketPath_), qPrintable(server_->errorString()));
+        qWarning("Sorvane: cannot listen on %s: %s", qPrintable(socketPath_),
+                 qPrintable(server_->errorString()));
     }
     return true;
 }

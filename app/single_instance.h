@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QString>
-
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -22,7 +21,7 @@ namespace sorvane::app {
 inline constexpr const char* kInstanceMutexName = "Global\\Sorvane_2015_For_Windows";
 
 class SingleInstance {
-public:
+  public:
     // `folder` holds the lock file and the socket (the runtime folder by default).
     explicit SingleInstance(const QString& mutexName = QString::fromLatin1(kInstanceMutexName),
                             std::filesystem::path folder = {});
@@ -38,7 +37,7 @@ public:
     const std::filesystem::path& LockPath() const { return lockPath_; }
     const QString& SocketPath() const { return socketPath_; }
 
-private:
+  private:
     std::filesystem::path lockPath_;
     QString socketPath_;
     std::unique_ptr<InstanceLock> lock_;

@@ -1,6 +1,8 @@
 // The skin package as built into the program: every layout builds, every
 // control, style and picture the windows look up by name is there, and the
 // language files, not the package, decide the texts shown.
+#include "app/skin_framework/skin_package.h"
+
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
@@ -13,7 +15,6 @@
 #include "app/profile_file.h"
 #include "app/screenshot.h"
 #include "app/skin_framework/list.h"
-#include "app/skin_framework/skin_package.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane::app {
@@ -22,7 +23,7 @@ namespace {
 using skin::SkinPackage;
 
 class SkinPackageTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::Application();
         testing::UseShippedTexts();
@@ -32,7 +33,7 @@ protected:
 
 // A pop-up over any layout of the package, built but not shown.
 class LayoutProbe : public CPopUpWnd {
-public:
+  public:
     explicit LayoutProbe(const QString& file) : CPopUpWnd(file) {}
 };
 
@@ -45,7 +46,8 @@ const std::vector<LayoutNames> kPopUpLayouts = {
     {"ScanProcessWnd.xml", {"stage", "percent", "time", "progress", "sectors", "totalfile", "cancelbtn"}},
     {"SearchProcessWnd.xml", {"stage", "percent", "progress", "cancelbtn"}},
     {"RecoverProcessWnd.xml",
-     {"current", "recovered", "percent", "progress", "OpenBtn", "FinishBtn", "CancelBtn", "DetailBtn", "DetailList", "File", "Status", "closebtn"}},
+     {"current", "recovered", "percent", "progress", "OpenBtn", "FinishBtn", "CancelBtn", "DetailBtn",
+      "DetailList", "File", "Status", "closebtn"}},
     {"PreviewProcessWnd.xml", {"stage", "percent", "progress", "FileName", "cancelbtn"}},
     {"CreateImageProcessWnd.xml", {"stage", "percent", "time", "progress", "sectors", "cancelbtn"}},
     {"MessageBox_Error.xml", {"title", "message", "okbtn"}},
@@ -56,32 +58,114 @@ const std::vector<LayoutNames> kPopUpLayouts = {
 };
 const std::vector<const char*> kMainWindowControls = {
     // around the pages
-    "LblProductName", "BtnAssist", "minbtn", "maxbtn", "restorebtn", "closebtn", "ToolBar1", "SubBar1", "MainTitle", "SubBar2",
-    "TabScan", "TabRecover", "ToolBar2", "ToolBar2Logo", "Txt1", "Txt2", "SelectedFileInfo", "ToolBar3", "BtnPrev", "BtnNext",
-    "BtnRecover", "BtnScan", "TabPage",
+    "LblProductName",
+    "BtnAssist",
+    "minbtn",
+    "maxbtn",
+    "restorebtn",
+    "closebtn",
+    "ToolBar1",
+    "SubBar1",
+    "MainTitle",
+    "SubBar2",
+    "TabScan",
+    "TabRecover",
+    "ToolBar2",
+    "ToolBar2Logo",
+    "Txt1",
+    "Txt2",
+    "SelectedFileInfo",
+    "ToolBar3",
+    "BtnPrev",
+    "BtnNext",
+    "BtnRecover",
+    "BtnScan",
+    "TabPage",
     // home page
-    "ChkRecoverAll", "ChkPhoto", "ChkMusic", "ChkVideo", "ChkOffice", "ChkArchive", "ChkOther", "AllTitle", "AllDes", "PhotoTitle",
-    "PhotoDes", "MusicTitle", "MusicDes", "VideoTitle", "VideoDes", "DocumentTitle", "DocumentDes", "ArchiveTitle", "ArchiveDes",
-    "OthersTitle", "OthersDes", "BtnStart",
+    "ChkRecoverAll",
+    "ChkPhoto",
+    "ChkMusic",
+    "ChkVideo",
+    "ChkOffice",
+    "ChkArchive",
+    "ChkOther",
+    "AllTitle",
+    "AllDes",
+    "PhotoTitle",
+    "PhotoDes",
+    "MusicTitle",
+    "MusicDes",
+    "VideoTitle",
+    "VideoDes",
+    "DocumentTitle",
+    "DocumentDes",
+    "ArchiveTitle",
+    "ArchiveDes",
+    "OthersTitle",
+    "OthersDes",
+    "BtnStart",
     // disk page
-    "DiskList", "CreateImageDiskList", "ListHeaderName", "ListHeaderType", "ListHeaderSize", "Label1", "Label2", "Label3", "Label4",
-    "Label5", "Label6", "Label7", "Label8", "Label9", "Label10",
+    "DiskList",
+    "CreateImageDiskList",
+    "ListHeaderName",
+    "ListHeaderType",
+    "ListHeaderSize",
+    "Label1",
+    "Label2",
+    "Label3",
+    "Label4",
+    "Label5",
+    "Label6",
+    "Label7",
+    "Label8",
+    "Label9",
+    "Label10",
     // file-type page
-    "FileTypePhoto", "FileTypeAudio", "FileTypeVideo", "FileTypeOffice", "FileTypeZip", "FileTypeOther", "OptPhotoFile",
-    "OptAudioFile", "OptVideoFile", "OptOfficeFile", "OptZipFile", "OptOtherFile", "OptOtherFileItem",
+    "FileTypePhoto",
+    "FileTypeAudio",
+    "FileTypeVideo",
+    "FileTypeOffice",
+    "FileTypeZip",
+    "FileTypeOther",
+    "OptPhotoFile",
+    "OptAudioFile",
+    "OptVideoFile",
+    "OptOfficeFile",
+    "OptZipFile",
+    "OptOtherFile",
+    "OptOtherFileItem",
     // results page
-    "TypeTree", "NodePhoto", "NodeAudio", "NodeVideo", "NodeOffice", "NodeZip", "NodeOther", "FileList", "ChkAllListSel", "CheckAll",
-    "FileName", "Size", "ModifiedTime", "CreatedTime", "Path", "Type", "PreviewEdit",
+    "TypeTree",
+    "NodePhoto",
+    "NodeAudio",
+    "NodeVideo",
+    "NodeOffice",
+    "NodeZip",
+    "NodeOther",
+    "FileList",
+    "ChkAllListSel",
+    "CheckAll",
+    "FileName",
+    "Size",
+    "ModifiedTime",
+    "CreatedTime",
+    "Path",
+    "Type",
+    "PreviewEdit",
 };
-const std::vector<const char*> kStyles = {"treenode", "filetype", "CheckBoxStyle", "HeaderItem", "BtnGreen", "BtnBlue",
-                                          "BtnLightBlue", "OptFileType", "CheckBoxFileType", "PaginationTag"};
+const std::vector<const char*> kStyles = {"treenode",         "filetype",     "CheckBoxStyle", "HeaderItem",
+                                          "BtnGreen",         "BtnBlue",      "BtnLightBlue",  "OptFileType",
+                                          "CheckBoxFileType", "PaginationTag"};
 const std::vector<const char*> kPictures = {
-    "removable_drive.png", "physical_drive.png", "drive.png", "drive_usb.png", "image_files.png", "image_file.png",
-    "expand_flag.png", "checkbox.png", "list_header_asc.png", "list_header_desc.png", "list_header_bg.png", "list_header_sep.png",
-    "banner_bg.png", "banner_bg1.png", "banner_bg2.png", "scan_files.png", "advance_scan.png", "recover_file.png",
-    "btn_scan.png", "btn_create_image.png", "point.png", "buttons_green.png", "buttons_blue.png", "buttons_light_blue.png",
+    "removable_drive.png", "physical_drive.png",   "drive.png",          "drive_usb.png",
+    "image_files.png",     "image_file.png",       "expand_flag.png",    "checkbox.png",
+    "list_header_asc.png", "list_header_desc.png", "list_header_bg.png", "list_header_sep.png",
+    "banner_bg.png",       "banner_bg1.png",       "banner_bg2.png",     "scan_files.png",
+    "advance_scan.png",    "recover_file.png",     "btn_scan.png",       "btn_create_image.png",
+    "point.png",           "buttons_green.png",    "buttons_blue.png",   "buttons_light_blue.png",
     "Icon/treeview_a.png", "Icon/treeview_b.png"};
-const std::vector<const char*> kFileIcons = {"folder", "exe", "image", "music", "doc", "video", "zip", "default"};
+const std::vector<const char*> kFileIcons = {"folder", "exe",   "image", "music",
+                                             "doc",    "video", "zip",   "default"};
 
 TEST_F(SkinPackageTest, EveryLayoutOfThePackageBuilds) {
     int layouts = 0;
@@ -99,7 +183,8 @@ TEST_F(SkinPackageTest, EveryLayoutOfThePackageBuilds) {
             continue;
         }
         LayoutProbe probe(name.mid(4));
-        EXPECT_TRUE(probe.LoadLayout(probe.SkinFile())) << name.toStdString() << ": " << probe.LayoutError().toStdString();
+        EXPECT_TRUE(probe.LoadLayout(probe.SkinFile()))
+            << name.toStdString() << ": " << probe.LayoutError().toStdString();
     }
     // skin.xml with its four pages, five progress windows, five message boxes, the menu.
     EXPECT_GE(layouts, 12);
@@ -108,7 +193,8 @@ TEST_F(SkinPackageTest, EveryLayoutOfThePackageBuilds) {
 TEST_F(SkinPackageTest, MainWindowHasItsControlsPagesSizeAndStyles) {
     CMainWnd main;
     ASSERT_TRUE(main.Create()) << main.LayoutError().toStdString();
-    for (const char* name : kMainWindowControls) EXPECT_NE(main.FindControl(QString::fromLatin1(name)), nullptr) << name;
+    for (const char* name : kMainWindowControls)
+        EXPECT_NE(main.FindControl(QString::fromLatin1(name)), nullptr) << name;
     EXPECT_EQ(main.InitialSize(), QSize(1000, 650));
     EXPECT_EQ(main.MinimumSize(), QSize(1000, 650));
     EXPECT_EQ(main.CaptionHeight(), 90);
@@ -123,13 +209,16 @@ TEST_F(SkinPackageTest, MainWindowHasItsControlsPagesSizeAndStyles) {
     // Every file-type option says which extensions it stands for.
     auto* other = main.FindControl(QStringLiteral("OptOtherFileItem"));
     EXPECT_EQ(other->UserData(), QStringLiteral("other"));
-    for (const char* group : {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo", "FileTypeOffice", "FileTypeZip"}) {
+    for (const char* group :
+         {"FileTypePhoto", "FileTypeAudio", "FileTypeVideo", "FileTypeOffice", "FileTypeZip"}) {
         int options = 0;
         for (QWidget* w : main.FindControl(QString::fromLatin1(group))->findChildren<QWidget*>()) {
             auto* option = dynamic_cast<skin::Option*>(w);
             if (!option || option->UserData().isEmpty()) continue;
             ++options;
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-z0-9]+(\\|[a-z0-9]+)*$")).match(option->UserData()).hasMatch())
+            EXPECT_TRUE(QRegularExpression(QStringLiteral("^[a-z0-9]+(\\|[a-z0-9]+)*$"))
+                            .match(option->UserData())
+                            .hasMatch())
                 << option->Name().toStdString();
         }
         EXPECT_GT(options, 0) << group;
@@ -140,7 +229,8 @@ TEST_F(SkinPackageTest, PopUpsHaveTheirControlsSizesAndCaptionBands) {
     for (const LayoutNames& layout : kPopUpLayouts) {
         LayoutProbe probe(QString::fromLatin1(layout.file));
         ASSERT_TRUE(probe.LoadLayout(probe.SkinFile())) << layout.file;
-        for (const char* name : layout.controls) EXPECT_NE(probe.FindControl(QString::fromLatin1(name)), nullptr) << layout.file << " " << name;
+        for (const char* name : layout.controls)
+            EXPECT_NE(probe.FindControl(QString::fromLatin1(name)), nullptr) << layout.file << " " << name;
         const bool messageBox = QString::fromLatin1(layout.file).startsWith(u"MessageBox");
         EXPECT_EQ(probe.CaptionHeight(), messageBox ? 36 : 40) << layout.file;
         EXPECT_EQ(probe.SizeBox(), 4) << layout.file;
@@ -165,7 +255,8 @@ TEST_F(SkinPackageTest, AssistMenuHasItsEntries) {
     ASSERT_TRUE(menu.Load(QStringLiteral("xml/menu_assist.xml")));
     ASSERT_NE(menu.Root(), nullptr);
     EXPECT_EQ(menu.Root()->Name(), QStringLiteral("menu_assist"));
-    for (const char* name : {"item_help", "item_language", "item_faq", "item_about", "item_support", "item_exit"})
+    for (const char* name :
+         {"item_help", "item_language", "item_faq", "item_about", "item_support", "item_exit"})
         EXPECT_NE(menu.Layout().FindControl(QString::fromLatin1(name)), nullptr) << name;
 }
 
@@ -183,18 +274,21 @@ TEST_F(SkinPackageTest, EveryPictureTheCodeNamesIsInThePackageAndDecodes) {
     const QPixmap checkbox = SkinPackage::Instance().Picture(QStringLiteral("checkbox.png"));
     EXPECT_TRUE(checkbox.rect().contains(QRect(QPoint(48, 22), QPoint(59, 33))));
     EXPECT_EQ(SkinPackage::Instance().Picture(QStringLiteral("expand_flag.png")).width() % 2, 0);
-    EXPECT_TRUE(SkinPackage::Instance().Picture(QStringLiteral("point.png")).rect().contains(QRect(0, 0, 16, 16)));
+    EXPECT_TRUE(
+        SkinPackage::Instance().Picture(QStringLiteral("point.png")).rect().contains(QRect(0, 0, 16, 16)));
 }
 
 TEST_F(SkinPackageTest, EveryPictureALayoutNamesIsInThePackage) {
-    static const QRegularExpression file(QStringLiteral(R"re((?:file='([^']+)')|(?:(?:image|icon|folderimage|folderexpandedimage|bkimage)="([^"'=]+\.png)"))re"));
+    static const QRegularExpression file(QStringLiteral(
+        R"re((?:file='([^']+)')|(?:(?:image|icon|folderimage|folderexpandedimage|bkimage)="([^"'=]+\.png)"))re"));
     for (const QString& name : SkinPackage::Instance().Names()) {
         if (!name.endsWith(u".xml")) continue;
         const QString text = QString::fromUtf8(SkinPackage::Instance().File(name));
         for (auto it = file.globalMatch(text); it.hasNext();) {
             const auto match = it.next();
             const QString picture = match.captured(1).isEmpty() ? match.captured(2) : match.captured(1);
-            EXPECT_TRUE(SkinPackage::Instance().Has(picture)) << name.toStdString() << " names " << picture.toStdString();
+            EXPECT_TRUE(SkinPackage::Instance().Has(picture))
+                << name.toStdString() << " names " << picture.toStdString();
         }
     }
 }
@@ -208,10 +302,13 @@ TEST_F(SkinPackageTest, LanguageSectionsCoverEveryLayoutText) {
         {"RecoverProcessWnd", {"RecoverProcessWnd.xml"}},
         {"PreviewProcessWnd", {"PreviewProcessWnd.xml"}},
         {"CreateImageWnd", {"CreateImageProcessWnd.xml"}},
-        {"MessageBox", {"MessageBox_Error.xml", "MessageBox_Confirm.xml", "MessageBox_Information.xml", "MessageBox_Question.xml", "MessageBox_Warning.xml"}},
+        {"MessageBox",
+         {"MessageBox_Error.xml", "MessageBox_Confirm.xml", "MessageBox_Information.xml",
+          "MessageBox_Question.xml", "MessageBox_Warning.xml"}},
         {"MenuWnd", {"menu_assist.xml"}},
     };
-    static const QRegularExpression named(QStringLiteral(R"re(<\w+\s+name="([^"]+)"[^>]*\btext="([^"]+)")re"));
+    static const QRegularExpression named(
+        QStringLiteral(R"re(<\w+\s+name="([^"]+)"[^>]*\btext="([^"]+)")re"));
     for (const char* language : {"English", "Deutsch"}) {
         testkit::TempDir copy;
         std::filesystem::copy(testing::ShippedData(), copy.Path(), std::filesystem::copy_options::recursive);
@@ -220,11 +317,13 @@ TEST_F(SkinPackageTest, LanguageSectionsCoverEveryLayoutText) {
         for (const auto& [section, files] : sections) {
             auto& texts = service.Section(QString::fromLatin1(section));
             for (const char* file : files) {
-                const QString layout = QString::fromUtf8(SkinPackage::Instance().File(QStringLiteral("xml/") + QLatin1String(file)));
+                const QString layout = QString::fromUtf8(
+                    SkinPackage::Instance().File(QStringLiteral("xml/") + QLatin1String(file)));
                 ASSERT_FALSE(layout.isEmpty()) << file;
                 for (auto it = named.globalMatch(layout); it.hasNext();) {
                     const QString control = it.next().captured(1);
-                    EXPECT_FALSE(texts[control].isEmpty()) << language << " [" << section << "] lacks " << control.toStdString();
+                    EXPECT_FALSE(texts[control].isEmpty())
+                        << language << " [" << section << "] lacks " << control.toStdString();
                 }
             }
         }
@@ -232,7 +331,8 @@ TEST_F(SkinPackageTest, LanguageSectionsCoverEveryLayoutText) {
 }
 
 TEST_F(SkinPackageTest, LanguageFileDecidesTheShownTextWithoutTouchingThePackage) {
-    const QByteArray before = QCryptographicHash::hash(SkinPackage::Instance().File(QStringLiteral("xml/ControlPanel.xml")), QCryptographicHash::Sha256);
+    const QByteArray before = QCryptographicHash::hash(
+        SkinPackage::Instance().File(QStringLiteral("xml/ControlPanel.xml")), QCryptographicHash::Sha256);
     testkit::TempDir copy;
     std::filesystem::copy(testing::ShippedData(), copy.Path(), std::filesystem::copy_options::recursive);
     // Change one control text and one message in the English file.
@@ -274,7 +374,8 @@ TEST_F(SkinPackageTest, AssistMenuOffersTheConfiguredLanguagesAndMarksTheCurrent
     EXPECT_EQ(entries[0].picture, QStringLiteral("file='point.png' source='0,0,16,16' dest='0,4,16,20'"));
     EXPECT_EQ(entries[1].name, QStringLiteral("language:Deutsch"));
     EXPECT_TRUE(entries[1].picture.isEmpty());
-    EXPECT_EQ(main.AssistMenu().Layout().FindControl(QStringLiteral("item_exit"))->Text(), QStringLiteral("Exit"));
+    EXPECT_EQ(main.AssistMenu().Layout().FindControl(QStringLiteral("item_exit"))->Text(),
+              QStringLiteral("Exit"));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <QFile>
-
 #include <system_error>
 
 #include "platform/data_dirs.h"

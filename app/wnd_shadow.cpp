@@ -7,7 +7,8 @@
 namespace sorvane::app {
 
 CWndShadow::CWndShadow()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus) {
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
+                           Qt::WindowDoesNotAcceptFocus) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -39,7 +40,8 @@ void CWndShadow::SetColor(const QColor& color) {
 
 void CWndShadow::Follow() {
     if (!owner_) return hide();
-    const bool shown = owner_->isVisible() && !owner_->isMinimized() && !owner_->isMaximized() && !owner_->isFullScreen();
+    const bool shown =
+        owner_->isVisible() && !owner_->isMinimized() && !owner_->isMaximized() && !owner_->isFullScreen();
     if (!shown) return hide();
     setGeometry(owner_->frameGeometry().translated(offset_).adjusted(-size_, -size_, size_, size_));
     if (!isVisible()) {
@@ -55,8 +57,11 @@ bool CWndShadow::eventFilter(QObject* watched, QEvent* event) {
             case QEvent::Resize:
             case QEvent::Show:
             case QEvent::Hide:
-            case QEvent::WindowStateChange: Follow(); break;
-            default: break;
+            case QEvent::WindowStateChange:
+                Follow();
+                break;
+            default:
+                break;
         }
     }
     return false;

@@ -10,7 +10,7 @@
 namespace sorvane::app {
 
 class CWndShadow : public QWidget {
-public:
+  public:
     CWndShadow();
     // Follows `owner` from now on.
     void Create(QWidget* owner);
@@ -22,11 +22,11 @@ public:
     int Size() const { return size_; }
     QColor Color() const { return color_; }
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
-private:
+  private:
     void Follow();
 
     QPointer<QWidget> owner_;

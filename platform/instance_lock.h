@@ -8,7 +8,7 @@
 namespace sorvane {
 
 class InstanceLock {
-public:
+  public:
     InstanceLock() = default;
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
@@ -20,7 +20,7 @@ public:
     bool TryAcquire(const std::filesystem::path& file);
     bool Held() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -19,7 +19,9 @@ QColor ParseColor(const QString& text) {
     return QColor(value);
 }
 
-bool ParseBool(const QString& text) { return text.trimmed().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0; }
+bool ParseBool(const QString& text) {
+    return text.trimmed().compare(QStringLiteral("true"), Qt::CaseInsensitive) == 0;
+}
 
 namespace {
 
@@ -262,7 +264,8 @@ void Control::DrawText(QPainter& painter, const QRect& box, const QString& text,
     if (multiline_) {
         painter.drawText(box, static_cast<int>(align_) | Qt::TextWordWrap, text);
     } else {
-        const QString shown = endEllipsis_ ? QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width()) : text;
+        const QString shown =
+            endEllipsis_ ? QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width()) : text;
         painter.drawText(box, static_cast<int>(align_) | Qt::TextSingleLine, shown);
     }
 }
@@ -272,9 +275,12 @@ void Control::PaintBorder(QPainter& painter) {
     QPen pen(borderColor_, borderSize_);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    const QRectF box = QRectF(rect()).adjusted(borderSize_ / 2.0, borderSize_ / 2.0, -borderSize_ / 2.0, -borderSize_ / 2.0);
-    if (borderRound_ > 0) painter.drawRoundedRect(box, borderRound_, borderRound_);
-    else painter.drawRect(box);
+    const QRectF box =
+        QRectF(rect()).adjusted(borderSize_ / 2.0, borderSize_ / 2.0, -borderSize_ / 2.0, -borderSize_ / 2.0);
+    if (borderRound_ > 0)
+        painter.drawRoundedRect(box, borderRound_, borderRound_);
+    else
+        painter.drawRect(box);
 }
 
 // ---- Container
@@ -283,9 +289,12 @@ Container::Container(Direction direction, QWidget* parent) : Control(parent), di
 
 QString Container::ClassName() const {
     switch (direction_) {
-        case Direction::Vertical: return QStringLiteral("VerticalLayout");
-        case Direction::Horizontal: return QStringLiteral("HorizontalLayout");
-        case Direction::Stack: break;
+        case Direction::Vertical:
+            return QStringLiteral("VerticalLayout");
+        case Direction::Horizontal:
+            return QStringLiteral("HorizontalLayout");
+        case Direction::Stack:
+            break;
     }
     return QStringLiteral("Container");
 }
@@ -364,27 +373,36 @@ void Container::Relayout() {
     int stretchCount = 0;
     for (Control* child : flowing) {
         fixed += alongPad(child);
-        if (along(child)) fixed += along(child);
-        else ++stretchCount;
+        if (along(child))
+            fixed += along(child);
+        else
+            ++stretchCount;
     }
     const int stretch = stretchCount ? qMax(0, (total - fixed) / stretchCount) : 0;
     int used = fixed + stretch * stretchCount;
     int cursor = vertical ? area.top() : area.left();
     if (!stretchCount) {
-        const Qt::Alignment mainAlign = vertical ? (childAlign_ & Qt::AlignVertical_Mask) : (childAlign_ & Qt::AlignHorizontal_Mask);
-        if (mainAlign & (Qt::AlignHCenter | Qt::AlignVCenter)) cursor += (total - used) / 2;
-        else if (mainAlign & (Qt::AlignRight | Qt::AlignBottom)) cursor += total - used;
+        const Qt::Alignment mainAlign =
+            vertical ? (childAlign_ & Qt::AlignVertical_Mask) : (childAlign_ & Qt::AlignHorizontal_Mask);
+        if (mainAlign & (Qt::AlignHCenter | Qt::AlignVCenter))
+            cursor += (total - used) / 2;
+        else if (mainAlign & (Qt::AlignRight | Qt::AlignBottom))
+            cursor += total - used;
     }
     for (Control* child : flowing) {
         const QMargins p = child->Padding();
-        int length = along(child) ? along(child) : qMax(stretch, vertical ? child->MinSize().height() : child->MinSize().width());
+        int length = along(child)
+                         ? along(child)
+                         : qMax(stretch, vertical ? child->MinSize().height() : child->MinSize().width());
         if (vertical) {
             cursor += p.top();
             int width = child->FixedWidth() ? child->FixedWidth() : area.width() - p.left() - p.right();
             int x = area.left() + p.left();
             if (child->FixedWidth()) {
-                if (childAlign_ & Qt::AlignHCenter) x = area.left() + (area.width() - width) / 2;
-                else if (childAlign_ & Qt::AlignRight) x = area.right() + 1 - p.right() - width;
+                if (childAlign_ & Qt::AlignHCenter)
+                    x = area.left() + (area.width() - width) / 2;
+                else if (childAlign_ & Qt::AlignRight)
+                    x = area.right() + 1 - p.right() - width;
             }
             child->setGeometry(x, cursor, width, length);
             cursor += length + p.bottom() + childPadding_;
@@ -393,8 +411,10 @@ void Container::Relayout() {
             int height = child->FixedHeight() ? child->FixedHeight() : area.height() - p.top() - p.bottom();
             int y = area.top() + p.top();
             if (child->FixedHeight()) {
-                if (childAlign_ & Qt::AlignVCenter) y = area.top() + (area.height() - height) / 2;
-                else if (childAlign_ & Qt::AlignBottom) y = area.bottom() + 1 - p.bottom() - height;
+                if (childAlign_ & Qt::AlignVCenter)
+                    y = area.top() + (area.height() - height) / 2;
+                else if (childAlign_ & Qt::AlignBottom)
+                    y = area.bottom() + 1 - p.bottom() - height;
             }
             child->setGeometry(cursor, y, length, height);
             cursor += length + p.right() + childPadding_;
@@ -443,13 +463,20 @@ Button::Button(QWidget* parent) : Label(parent) {
 }
 
 void Button::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"normalimage") normalImage_ = value;
-    else if (name == u"hotimage") hotImage_ = value;
-    else if (name == u"pushedimage") pushedImage_ = value;
-    else if (name == u"disabledimage") disabledImage_ = value;
-    else if (name == u"hottextcolor") hotTextColor_ = ParseColor(value);
-    else if (name == u"pushedtextcolor") pushedTextColor_ = ParseColor(value);
-    else if (name == u"hotbkcolor") hotBkColor_ = ParseColor(value);
+    if (name == u"normalimage")
+        normalImage_ = value;
+    else if (name == u"hotimage")
+        hotImage_ = value;
+    else if (name == u"pushedimage")
+        pushedImage_ = value;
+    else if (name == u"disabledimage")
+        disabledImage_ = value;
+    else if (name == u"hottextcolor")
+        hotTextColor_ = ParseColor(value);
+    else if (name == u"pushedtextcolor")
+        pushedTextColor_ = ParseColor(value);
+    else if (name == u"hotbkcolor")
+        hotBkColor_ = ParseColor(value);
     Label::SetAttribute(name, value);
 }
 
@@ -495,9 +522,12 @@ void Button::PaintStatusImage(QPainter& painter) {
         painter.fillPath(path, hotBkColor_);
     }
     const QString* picture = &normalImage_;
-    if (!isEnabled() && !disabledImage_.isEmpty()) picture = &disabledImage_;
-    else if (pushed_ && !pushedImage_.isEmpty()) picture = &pushedImage_;
-    else if (hot_ && !hotImage_.isEmpty()) picture = &hotImage_;
+    if (!isEnabled() && !disabledImage_.isEmpty())
+        picture = &disabledImage_;
+    else if (pushed_ && !pushedImage_.isEmpty())
+        picture = &pushedImage_;
+    else if (hot_ && !hotImage_.isEmpty())
+        picture = &hotImage_;
     if (!picture->isEmpty()) DrawPicture(painter, rect(), *picture, package);
     Control::PaintStatusImage(painter);
 }
@@ -505,22 +535,32 @@ void Button::PaintStatusImage(QPainter& painter) {
 void Button::PaintText(QPainter& painter) {
     if (text_.isEmpty()) return;
     QColor color = textColor_.isValid() ? textColor_ : QColor(0x33, 0x3B, 0x45);
-    if (!isEnabled() && disabledTextColor_.isValid()) color = disabledTextColor_;
-    else if (pushed_ && pushedTextColor_.isValid()) color = pushedTextColor_;
-    else if (hot_ && hotTextColor_.isValid()) color = hotTextColor_;
+    if (!isEnabled() && disabledTextColor_.isValid())
+        color = disabledTextColor_;
+    else if (pushed_ && pushedTextColor_.isValid())
+        color = pushedTextColor_;
+    else if (hot_ && hotTextColor_.isValid())
+        color = hotTextColor_;
     DrawText(painter, TextRect(), text_, color);
 }
 
 // ---- Option
 
 void Option::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"group") group_ = value;
-    else if (name == u"selected") selected_ = ParseBool(value);
-    else if (name == u"selectedimage") selectedImage_ = value;
-    else if (name == u"selectedhotimage") selectedHotImage_ = value;
-    else if (name == u"selecteddisabledimage") selectedDisabledImage_ = value;
-    else if (name == u"selectedtextcolor") selectedTextColor_ = ParseColor(value);
-    else if (name == u"selectedbkcolor") selectedBkColor_ = ParseColor(value);
+    if (name == u"group")
+        group_ = value;
+    else if (name == u"selected")
+        selected_ = ParseBool(value);
+    else if (name == u"selectedimage")
+        selectedImage_ = value;
+    else if (name == u"selectedhotimage")
+        selectedHotImage_ = value;
+    else if (name == u"selecteddisabledimage")
+        selectedDisabledImage_ = value;
+    else if (name == u"selectedtextcolor")
+        selectedTextColor_ = ParseColor(value);
+    else if (name == u"selectedbkcolor")
+        selectedBkColor_ = ParseColor(value);
     Button::SetAttribute(name, value);
 }
 
@@ -534,7 +574,8 @@ void Option::Selected(bool selected, bool notify) {
         if (scope) {
             for (QWidget* widget : scope->findChildren<QWidget*>()) {
                 auto* other = dynamic_cast<Option*>(widget);
-                if (other && other != this && other->group_ == group_ && other->selected_) other->Selected(false, notify);
+                if (other && other != this && other->group_ == group_ && other->selected_)
+                    other->Selected(false, notify);
             }
         }
     }
@@ -559,8 +600,10 @@ void Option::PaintStatusImage(QPainter& painter) {
         painter.fillPath(path, selectedBkColor_);
     }
     const QString* picture = &selectedImage_;
-    if (!isEnabled() && !selectedDisabledImage_.isEmpty()) picture = &selectedDisabledImage_;
-    else if (hot_ && !selectedHotImage_.isEmpty()) picture = &selectedHotImage_;
+    if (!isEnabled() && !selectedDisabledImage_.isEmpty())
+        picture = &selectedDisabledImage_;
+    else if (hot_ && !selectedHotImage_.isEmpty())
+        picture = &selectedHotImage_;
     if (picture->isEmpty()) return Button::PaintStatusImage(painter);
     DrawPicture(painter, rect(), *picture, SkinPackage::Instance());
     Control::PaintStatusImage(painter);
@@ -604,10 +647,14 @@ void CheckBox::PaintStatusImage(QPainter& painter) {
 // ---- Progress
 
 void Progress::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"min") min_ = value.toInt();
-    else if (name == u"max") max_ = value.toInt();
-    else if (name == u"value") value_ = value.toInt();
-    else if (name == u"forecolor") foreColor_ = ParseColor(value);
+    if (name == u"min")
+        min_ = value.toInt();
+    else if (name == u"max")
+        max_ = value.toInt();
+    else if (name == u"value")
+        value_ = value.toInt();
+    else if (name == u"forecolor")
+        foreColor_ = ParseColor(value);
     Label::SetAttribute(name, value);
 }
 

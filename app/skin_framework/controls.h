@@ -27,7 +27,7 @@ struct Notification {
 };
 
 class Control : public QWidget {
-public:
+  public:
     explicit Control(QWidget* parent = nullptr);
 
     // The class name and the interface names the control answers to.
@@ -82,7 +82,7 @@ public:
     // The text as drawn on screen, without markup.
     QString ShownText() const;
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     virtual void PaintBackground(QPainter& painter);
     virtual void PaintStatusImage(QPainter& painter);
@@ -124,7 +124,7 @@ protected:
 // its fixed size and share what is left among the children without one; a
 // plain container gives every child its whole area.
 class Container : public Control {
-public:
+  public:
     enum class Direction { Stack, Vertical, Horizontal };
     explicit Container(Direction direction = Direction::Stack, QWidget* parent = nullptr);
     QString ClassName() const override;
@@ -141,7 +141,7 @@ public:
     // Places the children again (also done on every resize).
     virtual void Relayout();
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     // Hook for containers that scroll: the area children are laid out in.
     virtual QRect LayoutArea() const { return rect().marginsRemoved(inset_); }
@@ -154,55 +154,63 @@ protected:
 };
 
 class VerticalLayout : public Container {
-public:
+  public:
     explicit VerticalLayout(QWidget* parent = nullptr) : Container(Direction::Vertical, parent) {}
 };
 class HorizontalLayout : public Container {
-public:
+  public:
     explicit HorizontalLayout(QWidget* parent = nullptr) : Container(Direction::Horizontal, parent) {}
 };
 
 // Shows one child at a time.
 class TabLayout : public Container {
-public:
+  public:
     explicit TabLayout(QWidget* parent = nullptr) : Container(Direction::Stack, parent) {}
     QString ClassName() const override { return QStringLiteral("TabLayout"); }
-    bool HasInterface(const QString& name) const override { return name == u"TabLayout" || Container::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"TabLayout" || Container::HasInterface(name);
+    }
     void Add(Control* child) override;
     bool SelectItem(int index);
     int CurSel() const { return current_; }
     void SetAttribute(const QString& name, const QString& value) override;
 
-private:
+  private:
     int current_ = 0;
 };
 
 class Label : public Control {
-public:
+  public:
     explicit Label(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("Label"); }
-    bool HasInterface(const QString& name) const override { return name == u"Label" || Control::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Label" || Control::HasInterface(name);
+    }
 };
 
 // A label whose text wraps over several lines.
 class Text : public Label {
-public:
+  public:
     explicit Text(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("Text"); }
-    bool HasInterface(const QString& name) const override { return name == u"Text" || Label::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Text" || Label::HasInterface(name);
+    }
 };
 
 // Sends "click" when pressed and released over it.
 class Button : public Label {
-public:
+  public:
     explicit Button(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("Button"); }
-    bool HasInterface(const QString& name) const override { return name == u"Button" || Label::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Button" || Label::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
     void SetNormalImage(const QString& picture);
     bool IsHot() const { return hot_; }
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -222,16 +230,18 @@ protected:
 // A button with a selected state. Options of one group exclude each other;
 // a change sends "selectchanged".
 class Option : public Button {
-public:
+  public:
     explicit Option(QWidget* parent = nullptr) : Button(parent) {}
     QString ClassName() const override { return QStringLiteral("Option"); }
-    bool HasInterface(const QString& name) const override { return name == u"Option" || Button::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Option" || Button::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
     virtual void Selected(bool selected, bool notify = true);
     bool IsSelected() const { return selected_; }
     const QString& Group() const { return group_; }
 
-protected:
+  protected:
     void Activate() override;
     void PaintStatusImage(QPainter& painter) override;
     void PaintText(QPainter& painter) override;
@@ -244,16 +254,18 @@ protected:
 
 // An option that toggles on its own; it may also show a half-selected state.
 class CheckBox : public Option {
-public:
+  public:
     explicit CheckBox(QWidget* parent = nullptr) : Option(parent) {}
     QString ClassName() const override { return QStringLiteral("CheckBox"); }
-    bool HasInterface(const QString& name) const override { return name == u"CheckBox" || Option::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"CheckBox" || Option::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
     void Selected(bool selected, bool notify = true) override;
     void SetHalfSelected(bool half);
     bool IsHalfSelected() const { return half_; }
 
-protected:
+  protected:
     void PaintStatusImage(QPainter& painter) override;
 
     bool half_ = false;
@@ -261,16 +273,18 @@ protected:
 };
 
 class Progress : public Label {
-public:
+  public:
     explicit Progress(QWidget* parent = nullptr) : Label(parent) {}
     QString ClassName() const override { return QStringLiteral("Progress"); }
-    bool HasInterface(const QString& name) const override { return name == u"Progress" || Label::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Progress" || Label::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
     void SetValue(int value);
     int Value() const { return value_; }
     int Maximum() const { return max_; }
 
-protected:
+  protected:
     void PaintStatusImage(QPainter& painter) override;
 
     int min_ = 0;
@@ -281,33 +295,39 @@ protected:
 
 // A read-only rich-text pane.
 class RichEdit : public Control {
-public:
+  public:
     explicit RichEdit(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("RichEdit"); }
-    bool HasInterface(const QString& name) const override { return name == u"RichEdit" || Control::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"RichEdit" || Control::HasInterface(name);
+    }
     void SetText(const QString& text) override;
     void SetAttribute(const QString& name, const QString& value) override;
     QTextBrowser* Browser() const { return browser_; }
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
 
-private:
+  private:
     QTextBrowser* browser_;
 };
 
 // Menu entries as a layout describes them; a PopupMenu shows them.
 class MenuElement : public Container {
-public:
+  public:
     explicit MenuElement(QWidget* parent = nullptr) : Container(Direction::Vertical, parent) {}
     QString ClassName() const override { return QStringLiteral("MenuElement"); }
-    bool HasInterface(const QString& name) const override { return name == u"MenuElement" || Container::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"MenuElement" || Container::HasInterface(name);
+    }
 };
 class Menu : public Container {
-public:
+  public:
     explicit Menu(QWidget* parent = nullptr) : Container(Direction::Vertical, parent) {}
     QString ClassName() const override { return QStringLiteral("Menu"); }
-    bool HasInterface(const QString& name) const override { return name == u"Menu" || Container::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"Menu" || Container::HasInterface(name);
+    }
 };
 
 // Colours in layouts: "#AARRGGBB" or "#RRGGBB"; an invalid colour when malformed.

@@ -1,7 +1,6 @@
 #include "app/skin_framework/layout_builder.h"
 
 #include <QXmlStreamReader>
-
 #include <map>
 #include <memory>
 #include <vector>
@@ -90,7 +89,7 @@ Control* MakeBuiltIn(const QString& tag) {
 }
 
 class Builder {
-public:
+  public:
     Builder(Window& window, QString* error) : window_(window), error_(*error) {}
 
     bool BuildFile(const QString& file, int depth, std::vector<Control*>* controls) {
@@ -115,7 +114,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     bool Fail(const QString& message) {
         if (error_.isEmpty()) error_ = message;
         return false;
@@ -136,7 +135,8 @@ private:
             font.setBold(ParseBool(node.Get(QStringLiteral("bold"))));
             font.setUnderline(ParseBool(node.Get(QStringLiteral("underline"))));
             font.setItalic(ParseBool(node.Get(QStringLiteral("italic"))));
-            window_.AddFont(node.Get(QStringLiteral("id")).toInt(), font, ParseBool(node.Get(QStringLiteral("default"))));
+            window_.AddFont(node.Get(QStringLiteral("id")).toInt(), font,
+                            ParseBool(node.Get(QStringLiteral("default"))));
             return true;
         }
         if (node.tag == u"Default" || node.tag == u"Style") {
@@ -144,13 +144,16 @@ private:
             for (const auto& pair : node.attributes) {
                 if (pair.first != u"name" && pair.first != u"shared") attributes.push_back(pair);
             }
-            if (node.tag == u"Default") window_.AddDefault(node.Get(QStringLiteral("name")), attributes);
-            else window_.AddStyle(node.Get(QStringLiteral("name")), attributes);
+            if (node.tag == u"Default")
+                window_.AddDefault(node.Get(QStringLiteral("name")), attributes);
+            else
+                window_.AddStyle(node.Get(QStringLiteral("name")), attributes);
             return true;
         }
         if (node.tag == u"Include") {
             const QString source = node.Get(QStringLiteral("source"));
-            if (source.isEmpty()) return Fail(QStringLiteral("Include without source in %1").arg(files_.back()));
+            if (source.isEmpty())
+                return Fail(QStringLiteral("Include without source in %1").arg(files_.back()));
             return BuildFile(source, depth + 1, controls);
         }
         Control* control = MakeBuiltIn(node.tag);

@@ -19,8 +19,10 @@ ListHeaderItem::ListHeaderItem(QWidget* parent) : Container(Direction::Stack, pa
 }
 
 void ListHeaderItem::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"sepimage") sepImage_ = value;
-    else if (name == u"sepwidth") sepWidth_ = value.toInt();
+    if (name == u"sepimage")
+        sepImage_ = value;
+    else if (name == u"sepwidth")
+        sepWidth_ = value.toInt();
     Container::SetAttribute(name, value);
 }
 
@@ -32,7 +34,8 @@ void ListHeaderItem::mouseReleaseEvent(QMouseEvent* event) {
 void ListHeaderItem::PaintStatusImage(QPainter& painter) {
     Control::PaintStatusImage(painter);
     if (!sepImage_.isEmpty() && sepWidth_ > 0) {
-        DrawPicture(painter, QRect(width() - sepWidth_, 0, sepWidth_, height()), sepImage_, SkinPackage::Instance());
+        DrawPicture(painter, QRect(width() - sepWidth_, 0, sepWidth_, height()), sepImage_,
+                    SkinPackage::Instance());
     }
 }
 
@@ -248,32 +251,47 @@ void ListImageTextElement::PaintColumn(QPainter& painter, int column, const QRec
 
 // ---- List
 
-List::List(QWidget* parent) : Control(parent), body_(new QWidget(this)), scrollBar_(new QScrollBar(Qt::Vertical, this)) {
+List::List(QWidget* parent)
+    : Control(parent), body_(new QWidget(this)), scrollBar_(new QScrollBar(Qt::Vertical, this)) {
     scrollBar_->hide();
-    scrollBar_->setStyleSheet(QStringLiteral(
-        "QScrollBar:vertical{background:transparent;width:8px;margin:2px 1px 2px 0;}"
-        "QScrollBar::handle:vertical{background:#C5CED8;border-radius:3px;min-height:24px;}"
-        "QScrollBar::handle:vertical:hover{background:#A9B4C0;}"
-        "QScrollBar::add-line,QScrollBar::sub-line{height:0;}"
-        "QScrollBar::add-page,QScrollBar::sub-page{background:transparent;}"));
+    scrollBar_->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical{background:transparent;width:8px;margin:2px 1px 2px 0;}"
+                       "QScrollBar::handle:vertical{background:#C5CED8;border-radius:3px;min-height:24px;}"
+                       "QScrollBar::handle:vertical:hover{background:#A9B4C0;}"
+                       "QScrollBar::add-line,QScrollBar::sub-line{height:0;}"
+                       "QScrollBar::add-page,QScrollBar::sub-page{background:transparent;}"));
     QObject::connect(scrollBar_, &QScrollBar::valueChanged, body_, [this](int value) {
         if (value != scrollPos_) SetScrollPos(value);
     });
 }
 
 void List::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"itemheight") itemHeight = value.toInt();
-    else if (name == u"itemfont") itemFont = value.toInt();
-    else if (name == u"itemshowhtml") itemShowHtml = ParseBool(value);
-    else if (name == u"itemendellipsis") itemEndEllipsis = ParseBool(value);
-    else if (name == u"itemtextcolor") itemTextColor = ParseColor(value);
-    else if (name == u"itembkcolor") itemBkColor = ParseColor(value);
-    else if (name == u"itemaltbkcolor") itemAltBkColor = ParseColor(value);
-    else if (name == u"itemhotbkcolor") itemHotBkColor = ParseColor(value);
-    else if (name == u"itemselectedbkcolor") itemSelectedBkColor = ParseColor(value);
-    else if (name == u"itemlinecolor") itemLineColor = ParseColor(value);
-    else if (name == u"itemtextpadding") itemTextPadding = ParseMargins(value);
-    else if (name == u"itemalign") itemAlign = (itemAlign & Qt::AlignVertical_Mask) | (value == u"center" ? Qt::AlignHCenter : value == u"right" ? Qt::AlignRight : Qt::AlignLeft);
+    if (name == u"itemheight")
+        itemHeight = value.toInt();
+    else if (name == u"itemfont")
+        itemFont = value.toInt();
+    else if (name == u"itemshowhtml")
+        itemShowHtml = ParseBool(value);
+    else if (name == u"itemendellipsis")
+        itemEndEllipsis = ParseBool(value);
+    else if (name == u"itemtextcolor")
+        itemTextColor = ParseColor(value);
+    else if (name == u"itembkcolor")
+        itemBkColor = ParseColor(value);
+    else if (name == u"itemaltbkcolor")
+        itemAltBkColor = ParseColor(value);
+    else if (name == u"itemhotbkcolor")
+        itemHotBkColor = ParseColor(value);
+    else if (name == u"itemselectedbkcolor")
+        itemSelectedBkColor = ParseColor(value);
+    else if (name == u"itemlinecolor")
+        itemLineColor = ParseColor(value);
+    else if (name == u"itemtextpadding")
+        itemTextPadding = ParseMargins(value);
+    else if (name == u"itemalign")
+        itemAlign = (itemAlign & Qt::AlignVertical_Mask) | (value == u"center"  ? Qt::AlignHCenter
+                                                            : value == u"right" ? Qt::AlignRight
+                                                                                : Qt::AlignLeft);
     Control::SetAttribute(name, value);
 }
 
@@ -303,8 +321,10 @@ bool List::RemoveAt(int index) {
     ListElement* row = GetItemAt(index);
     if (!row) return false;
     rows_.removeAt(index);
-    if (current_ == index) current_ = -1;
-    else if (current_ > index) --current_;
+    if (current_ == index)
+        current_ = -1;
+    else if (current_ > index)
+        --current_;
     delete row;
     Relayout();
     return true;
@@ -412,17 +432,25 @@ TreeNode::~TreeNode() {
 }
 
 void TreeNode::SetAttribute(const QString& name, const QString& value) {
-    if (name == u"folderimage") folderImage_ = value;
-    else if (name == u"folderexpandedimage") folderExpandedImage_ = value;
-    else if (name == u"showfolder") showFolder_ = ParseBool(value);
-    else if (name == u"showcheck") showCheck_ = ParseBool(value);
-    else if (name == u"checkboxattr") checkStyle_ = value;
-    else if (name == u"icon") icon_ = value;
+    if (name == u"folderimage")
+        folderImage_ = value;
+    else if (name == u"folderexpandedimage")
+        folderExpandedImage_ = value;
+    else if (name == u"showfolder")
+        showFolder_ = ParseBool(value);
+    else if (name == u"showcheck")
+        showCheck_ = ParseBool(value);
+    else if (name == u"checkboxattr")
+        checkStyle_ = value;
+    else if (name == u"icon")
+        icon_ = value;
     else if (name == u"iconsize") {
         const QStringList parts = value.split(u',');
         if (parts.size() == 2) iconSize_ = QSize(parts[0].toInt(), parts[1].toInt());
-    } else if (name == u"expanded") expanded_ = ParseBool(value);
-    else if (name == u"checked") checked_ = ParseBool(value);
+    } else if (name == u"expanded")
+        expanded_ = ParseBool(value);
+    else if (name == u"checked")
+        checked_ = ParseBool(value);
     if (name == u"visible") {
         userVisible_ = ParseBool(value);
         QWidget::setVisible(userVisible_);
@@ -450,8 +478,10 @@ bool TreeNode::RemoveChildNode(TreeNode* child) {
     child->RemoveAllChildNodes();
     children_.removeOne(child);
     child->parentNode_ = nullptr;
-    if (TreeView* tree = Tree()) tree->Remove(child);
-    else delete child;
+    if (TreeView* tree = Tree())
+        tree->Remove(child);
+    else
+        delete child;
     return true;
 }
 
@@ -469,7 +499,8 @@ void TreeNode::setVisible(bool visible) {
     userVisible_ = visible;
     if (TreeView* tree = Tree()) {
         bool shown = visible;
-        for (TreeNode* p = parentNode_; p && shown; p = p->parentNode_) shown = p->expanded_ && p->userVisible_;
+        for (TreeNode* p = parentNode_; p && shown; p = p->parentNode_)
+            shown = p->expanded_ && p->userVisible_;
         QWidget::setVisible(shown);
         tree->UpdateRowVisibility(this);
         tree->Relayout();
@@ -497,7 +528,8 @@ void TreeNode::PaintText(QPainter& painter) {
     const SkinPackage& package = SkinPackage::Instance();
     int x = Indent();
     if (HasFolder()) {
-        PictureSpec folder = ParsePicture(expanded_ && !folderExpandedImage_.isEmpty() ? folderExpandedImage_ : folderImage_);
+        PictureSpec folder =
+            ParsePicture(expanded_ && !folderExpandedImage_.isEmpty() ? folderExpandedImage_ : folderImage_);
         folder.dest = QRect();
         DrawPicture(painter, FolderRect(), folder, package);
         x += 20;
@@ -513,9 +545,12 @@ void TreeNode::PaintText(QPainter& painter) {
             }
             return QString();
         };
-        if (!isEnabled()) picture = lookup("disabledimage");
-        else if (half_) picture = lookup("halfimage");
-        else if (checked_) picture = lookup("selectedimage");
+        if (!isEnabled())
+            picture = lookup("disabledimage");
+        else if (half_)
+            picture = lookup("halfimage");
+        else if (checked_)
+            picture = lookup("selectedimage");
         if (picture.isEmpty()) picture = lookup("normalimage");
         PictureSpec check = ParsePicture(picture);
         check.dest = QRect();
@@ -525,11 +560,14 @@ void TreeNode::PaintText(QPainter& painter) {
     if (!icon_.isEmpty()) {
         PictureSpec icon = ParsePicture(icon_);
         icon.dest = QRect();
-        DrawPicture(painter, QRect(x, (height() - iconSize_.height()) / 2, iconSize_.width(), iconSize_.height()), icon, package);
+        DrawPicture(painter,
+                    QRect(x, (height() - iconSize_.height()) / 2, iconSize_.width(), iconSize_.height()),
+                    icon, package);
         x += iconSize_.width() + 4;
     }
     const QRect box(x, 0, width() - x - 4, height());
-    const QColor color = textColor_.isValid() ? textColor_ : (owner_ ? owner_->itemTextColor : QColor(0x33, 0x3B, 0x45));
+    const QColor color =
+        textColor_.isValid() ? textColor_ : (owner_ ? owner_->itemTextColor : QColor(0x33, 0x3B, 0x45));
     DrawText(painter, box, text_, color);
 }
 

@@ -23,31 +23,35 @@ class TreeView;
 
 // A column heading; it may hold controls of its own (a check box for the whole column).
 class ListHeaderItem : public Container {
-public:
+  public:
     explicit ListHeaderItem(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("ListHeaderItem"); }
-    bool HasInterface(const QString& name) const override { return name == u"ListHeaderItem" || Container::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ListHeaderItem" || Container::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void PaintStatusImage(QPainter& painter) override;
 
-private:
+  private:
     QString sepImage_;
     int sepWidth_ = 0;
 };
 
 class ListHeader : public HorizontalLayout {
-public:
+  public:
     explicit ListHeader(QWidget* parent = nullptr) : HorizontalLayout(parent) {}
     QString ClassName() const override { return QStringLiteral("ListHeader"); }
-    bool HasInterface(const QString& name) const override { return name == u"ListHeader" || HorizontalLayout::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ListHeader" || HorizontalLayout::HasInterface(name);
+    }
 };
 
 // One row of a list.
 class ListElement : public Control {
-public:
+  public:
     explicit ListElement(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("ListElement"); }
     bool HasInterface(const QString& name) const override {
@@ -60,7 +64,7 @@ public:
     void SetSelected(bool selected);
     int RowHeight() const;
 
-protected:
+  protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -76,12 +80,14 @@ protected:
 
 // A row with one text across its width; the text may hold markup and links.
 class ListLabelElement : public ListElement {
-public:
+  public:
     explicit ListLabelElement(QWidget* parent = nullptr) : ListElement(parent) {}
     QString ClassName() const override { return QStringLiteral("ListLabelElement"); }
-    bool HasInterface(const QString& name) const override { return name == u"ListLabelElement" || ListElement::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ListLabelElement" || ListElement::HasInterface(name);
+    }
 
-protected:
+  protected:
     void PaintText(QPainter& painter) override;
     bool HandleClick(const QPoint& point) override;
     // A click on the n-th link of the row's text.
@@ -92,19 +98,23 @@ protected:
 
 // A row with one text per column, and optionally a check box in the first column.
 class ListTextElement : public ListLabelElement {
-public:
+  public:
     explicit ListTextElement(QWidget* parent = nullptr) : ListLabelElement(parent) {}
     QString ClassName() const override { return QStringLiteral("ListTextElement"); }
-    bool HasInterface(const QString& name) const override { return name == u"ListTextElement" || ListLabelElement::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"ListTextElement" || ListLabelElement::HasInterface(name);
+    }
 
     void SetText(int column, const QString& text);
-    QString GetText(int column) const { return column >= 0 && column < texts_.size() ? texts_[column] : QString(); }
+    QString GetText(int column) const {
+        return column >= 0 && column < texts_.size() ? texts_[column] : QString();
+    }
     // The first column shows `unchecked` or `checked` (picture strings with a dest).
     void SetCheckPictures(const QString& unchecked, const QString& checked);
     void SetChecked(bool checked);
     bool IsChecked() const { return checked_; }
 
-protected:
+  protected:
     void PaintText(QPainter& painter) override;
     bool HandleClick(const QPoint& point) override;
     virtual void PaintColumn(QPainter& painter, int column, const QRect& box);
@@ -117,23 +127,25 @@ protected:
 
 // A row with a picture and a text per column.
 class ListImageTextElement : public ListTextElement {
-public:
+  public:
     explicit ListImageTextElement(QWidget* parent = nullptr) : ListTextElement(parent) {}
     QString ClassName() const override { return QStringLiteral("ListImageTextElement"); }
     bool HasInterface(const QString& name) const override {
         return name == u"ListImageTextElement" || ListTextElement::HasInterface(name);
     }
     void SetImage(int column, const QString& picture);
-    QString GetImage(int column) const { return column >= 0 && column < images_.size() ? images_[column] : QString(); }
+    QString GetImage(int column) const {
+        return column >= 0 && column < images_.size() ? images_[column] : QString();
+    }
 
-protected:
+  protected:
     void PaintColumn(QPainter& painter, int column, const QRect& box) override;
 
     QStringList images_;
 };
 
 class List : public Control {
-public:
+  public:
     explicit List(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("List"); }
     bool HasInterface(const QString& name) const override {
@@ -151,8 +163,12 @@ public:
     virtual bool RemoveAt(int index);
     virtual void RemoveAll();
     int GetCount() const { return static_cast<int>(rows_.size()); }
-    ListElement* GetItemAt(int index) const { return index >= 0 && index < rows_.size() ? rows_[index] : nullptr; }
-    int GetItemIndex(const ListElement* row) const { return static_cast<int>(rows_.indexOf(const_cast<ListElement*>(row))); }
+    ListElement* GetItemAt(int index) const {
+        return index >= 0 && index < rows_.size() ? rows_[index] : nullptr;
+    }
+    int GetItemIndex(const ListElement* row) const {
+        return static_cast<int>(rows_.indexOf(const_cast<ListElement*>(row)));
+    }
 
     bool SelectItem(int index, bool notify = true);
     int GetCurSel() const { return current_; }
@@ -172,7 +188,8 @@ public:
     bool itemShowHtml = false;
     bool itemEndEllipsis = true;
     QColor itemTextColor{0x33, 0x3B, 0x45};
-    QColor itemBkColor, itemAltBkColor, itemHotBkColor{0xEE, 0xF5, 0xFB}, itemSelectedBkColor{0xD9, 0xEC, 0xF9};
+    QColor itemBkColor, itemAltBkColor, itemHotBkColor{0xEE, 0xF5, 0xFB},
+        itemSelectedBkColor{0xD9, 0xEC, 0xF9};
     QColor itemLineColor;
     QMargins itemTextPadding{6, 0, 4, 0};
     Qt::Alignment itemAlign = Qt::AlignLeft | Qt::AlignVCenter;
@@ -183,7 +200,7 @@ public:
     virtual void OnRowLinkClicked(ListElement* row, int link);
     virtual void OnRowCheckClicked(ListElement* row, bool checked);
 
-protected:
+  protected:
     void resizeEvent(QResizeEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
@@ -197,11 +214,13 @@ protected:
 };
 
 class TreeNode : public ListElement {
-public:
+  public:
     explicit TreeNode(QWidget* parent = nullptr);
     ~TreeNode() override;
     QString ClassName() const override { return QStringLiteral("TreeNode"); }
-    bool HasInterface(const QString& name) const override { return name == u"TreeNode" || ListElement::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"TreeNode" || ListElement::HasInterface(name);
+    }
     void SetAttribute(const QString& name, const QString& value) override;
 
     TreeView* Tree() const;
@@ -219,8 +238,14 @@ public:
     bool IsChecked() const { return checked_; }
     bool IsHalfChecked() const { return half_; }
     void SetCheckState(bool checked, bool half);
-    void SetShowCheck(bool show) { showCheck_ = show; update(); }
-    void SetIcon(const QString& picture) { icon_ = picture; update(); }
+    void SetShowCheck(bool show) {
+        showCheck_ = show;
+        update();
+    }
+    void SetIcon(const QString& picture) {
+        icon_ = picture;
+        update();
+    }
 
     // Visibility the code gives the node; the row also hides under a collapsed parent.
     void setVisible(bool visible) override;
@@ -231,16 +256,19 @@ public:
     QRect CheckRect() const;
 
     // Used by the tree.
-    void SetExpandedState(bool expanded) { expanded_ = expanded; update(); }
+    void SetExpandedState(bool expanded) {
+        expanded_ = expanded;
+        update();
+    }
     void SetRowVisible(bool visible) { QWidget::setVisible(visible); }
     void SetParentNode(TreeNode* parent) { parentNode_ = parent; }
 
-protected:
+  protected:
     void PaintText(QPainter& painter) override;
     bool HandleClick(const QPoint& point) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
-private:
+  private:
     int Indent() const;
     bool HasFolder() const;
 
@@ -257,10 +285,12 @@ private:
 };
 
 class TreeView : public List {
-public:
+  public:
     explicit TreeView(QWidget* parent = nullptr);
     QString ClassName() const override { return QStringLiteral("TreeView"); }
-    bool HasInterface(const QString& name) const override { return name == u"TreeView" || List::HasInterface(name); }
+    bool HasInterface(const QString& name) const override {
+        return name == u"TreeView" || List::HasInterface(name);
+    }
 
     // Adds a top-level node.
     bool AddNode(TreeNode* node);

@@ -10,9 +10,9 @@ enum class TokenKind { Text, Font, X, Image, Color, Link, Close, Newline };
 
 struct Token {
     TokenKind kind = TokenKind::Text;
-    QString text;      // Text: the words; Image: the picture name; Close: what it closes
-    int value = 0;     // Font: index; X: pixels; Image: frame count
-    int index = 0;     // Image: frame index
+    QString text;   // Text: the words; Image: the picture name; Close: what it closes
+    int value = 0;  // Font: index; X: pixels; Image: frame count
+    int index = 0;  // Image: frame index
     QColor color;
 };
 
@@ -177,9 +177,12 @@ MarkupResult DrawMarkup(QPainter* painter, const QRect& box, const QString& text
                 break;
             case TokenKind::Close: {
                 TokenKind kind = open.isEmpty() ? TokenKind::Text : open.back();
-                if (token.text == u"f") kind = TokenKind::Font;
-                else if (token.text == u"c") kind = TokenKind::Color;
-                else if (token.text == u"a") kind = TokenKind::Link;
+                if (token.text == u"f")
+                    kind = TokenKind::Font;
+                else if (token.text == u"c")
+                    kind = TokenKind::Color;
+                else if (token.text == u"a")
+                    kind = TokenKind::Link;
                 const qsizetype at = open.lastIndexOf(kind);
                 if (at < 0) break;
                 open.remove(at);
@@ -202,8 +205,10 @@ MarkupResult DrawMarkup(QPainter* painter, const QRect& box, const QString& text
         totalHeight += height;
     }
     int y = box.top();
-    if (style.alignment & Qt::AlignVCenter) y = box.top() + (box.height() - totalHeight) / 2;
-    else if (style.alignment & Qt::AlignBottom) y = box.bottom() + 1 - totalHeight;
+    if (style.alignment & Qt::AlignVCenter)
+        y = box.top() + (box.height() - totalHeight) / 2;
+    else if (style.alignment & Qt::AlignBottom)
+        y = box.bottom() + 1 - totalHeight;
 
     for (int l = 0; l < lines.size(); ++l) {
         const auto& line = lines[l];
@@ -211,8 +216,10 @@ MarkupResult DrawMarkup(QPainter* painter, const QRect& box, const QString& text
         for (const Run& run : line) width += run.width;
         result.width = qMax(result.width, width);
         int x = box.left();
-        if (style.alignment & Qt::AlignHCenter) x = box.left() + qMax(0, (box.width() - width) / 2);
-        else if (style.alignment & Qt::AlignRight) x = box.right() + 1 - width;
+        if (style.alignment & Qt::AlignHCenter)
+            x = box.left() + qMax(0, (box.width() - width) / 2);
+        else if (style.alignment & Qt::AlignRight)
+            x = box.right() + 1 - width;
         const int lineHeight = lineHeights[l];
         for (const Run& run : line) {
             const int room = box.right() + 1 - x;

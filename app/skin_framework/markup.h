@@ -15,7 +15,6 @@
 #include <QRect>
 #include <QString>
 #include <QVector>
-
 #include <functional>
 
 class QPainter;
@@ -23,7 +22,7 @@ class QPainter;
 namespace sorvane::skin {
 
 struct MarkupStyle {
-    std::function<QFont(int)> font;             // font by index; must be set
+    std::function<QFont(int)> font;                  // font by index; must be set
     std::function<QPixmap(const QString&)> picture;  // picture by name; may be empty
     QFont baseFont;
     QColor color = Qt::black;

@@ -61,7 +61,8 @@ PictureSpec ParsePicture(const QString& text) {
     return spec;
 }
 
-bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& picture, const SkinPackage& package) {
+bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& picture,
+                 const SkinPackage& package) {
     if (picture.IsNull()) return false;
     const QPixmap pixmap = package.Picture(picture.file);
     if (pixmap.isNull()) return false;
@@ -79,15 +80,20 @@ bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& pic
         painter.drawPixmap(target, pixmap, source);
     } else {
         // Nine parts: corners keep their size, edges stretch one way, the middle both ways.
-        const int sx[4] = {source.left(), source.left() + c.left(), source.right() + 1 - c.right(), source.right() + 1};
-        const int sy[4] = {source.top(), source.top() + c.top(), source.bottom() + 1 - c.bottom(), source.bottom() + 1};
-        const int dx[4] = {target.left(), target.left() + c.left(), target.right() + 1 - c.right(), target.right() + 1};
-        const int dy[4] = {target.top(), target.top() + c.top(), target.bottom() + 1 - c.bottom(), target.bottom() + 1};
+        const int sx[4] = {source.left(), source.left() + c.left(), source.right() + 1 - c.right(),
+                           source.right() + 1};
+        const int sy[4] = {source.top(), source.top() + c.top(), source.bottom() + 1 - c.bottom(),
+                           source.bottom() + 1};
+        const int dx[4] = {target.left(), target.left() + c.left(), target.right() + 1 - c.right(),
+                           target.right() + 1};
+        const int dy[4] = {target.top(), target.top() + c.top(), target.bottom() + 1 - c.bottom(),
+                           target.bottom() + 1};
         for (int row = 0; row < 3; ++row) {
             for (int col = 0; col < 3; ++col) {
                 const QRect s(QPoint(sx[col], sy[row]), QPoint(sx[col + 1] - 1, sy[row + 1] - 1));
                 const QRect d(QPoint(dx[col], dy[row]), QPoint(dx[col + 1] - 1, dy[row + 1] - 1));
-                if (s.width() > 0 && s.height() > 0 && d.width() > 0 && d.height() > 0) painter.drawPixmap(d, pixmap, s);
+                if (s.width() > 0 && s.height() > 0 && d.width() > 0 && d.height() > 0)
+                    painter.drawPixmap(d, pixmap, s);
             }
         }
     }
@@ -95,7 +101,8 @@ bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& pic
     return true;
 }
 
-bool DrawPicture(QPainter& painter, const QRect& control, const QString& picture, const SkinPackage& package) {
+bool DrawPicture(QPainter& painter, const QRect& control, const QString& picture,
+                 const SkinPackage& package) {
     return DrawPicture(painter, control, ParsePicture(picture), package);
 }
 

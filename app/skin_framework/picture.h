@@ -32,7 +32,8 @@ QMargins ParseMargins(const QString& text);
 
 // Draws the picture into `control` (the control's rectangle in painter
 // coordinates). Returns false when the picture is not in the package.
-bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& picture, const SkinPackage& package);
+bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& picture,
+                 const SkinPackage& package);
 bool DrawPicture(QPainter& painter, const QRect& control, const QString& picture, const SkinPackage& package);
 
 }  // namespace sorvane::skin

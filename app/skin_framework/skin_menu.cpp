@@ -2,9 +2,9 @@
 
 #include <QAction>
 #include <QIcon>
-#include <functional>
 #include <QMenu>
 #include <QPainter>
+#include <functional>
 
 #include "app/skin_framework/skin_package.h"
 
@@ -62,7 +62,8 @@ QString PopupMenu::Exec(const QPoint& globalPos, QWidget* owner) {
             if (!element || !element->IsVisible()) continue;
             const QVector<Entry>& extra = SubEntries(element->Name());
             if (element->Count() > 0 || !extra.isEmpty()) {
-                QMenu* sub = target.addMenu(IconFor(element->Attribute(QStringLiteral("icon"))), element->Text());
+                QMenu* sub =
+                    target.addMenu(IconFor(element->Attribute(QStringLiteral("icon"))), element->Text());
                 sub->setStyleSheet(QString::fromLatin1(kMenuStyle));
                 fill(*sub, *element);
                 for (const Entry& entry : extra) {
@@ -71,7 +72,8 @@ QString PopupMenu::Exec(const QPoint& globalPos, QWidget* owner) {
                 }
                 continue;
             }
-            QAction* action = target.addAction(IconFor(element->Attribute(QStringLiteral("icon"))), element->Text());
+            QAction* action =
+                target.addAction(IconFor(element->Attribute(QStringLiteral("icon"))), element->Text());
             action->setObjectName(element->Name());
             action->setEnabled(element->IsEnabled());
             if (ParseBool(element->Attribute(QStringLiteral("separator")))) target.addSeparator();

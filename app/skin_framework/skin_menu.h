@@ -7,7 +7,6 @@
 #include <QPoint>
 #include <QString>
 #include <QVector>
-
 #include <memory>
 
 #include "app/skin_framework/window.h"
@@ -15,7 +14,7 @@
 namespace sorvane::skin {
 
 class PopupMenu {
-public:
+  public:
     struct Entry {
         QString name;
         QString text;
@@ -35,7 +34,7 @@ public:
     // chosen entry, or an empty text when the menu was dismissed.
     QString Exec(const QPoint& globalPos, QWidget* owner);
 
-private:
+  private:
     Window layout_;
     QHash<QString, QVector<Entry>> subEntries_;
 };

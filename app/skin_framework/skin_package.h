@@ -8,7 +8,6 @@
 #include <QPixmap>
 #include <QString>
 #include <QStringList>
-
 #include <cstdint>
 #include <vector>
 
@@ -17,7 +16,7 @@
 namespace sorvane::skin {
 
 class SkinPackage {
-public:
+  public:
     // The package embedded in the program (loaded on first use; Ok() says whether it could be read).
     static SkinPackage& Instance();
 
@@ -32,7 +31,7 @@ public:
     // A picture by entry name, decoded once; a null pixmap when missing.
     QPixmap Picture(const QString& name) const;
 
-private:
+  private:
     ZipReader zip_;
     bool ok_ = false;
     mutable QHash<QString, QPixmap> pictures_;

@@ -22,28 +22,42 @@ QSize ParseSizeText(const QString& text) {
 Qt::CursorShape CursorFor(Window::HitArea area) {
     switch (area) {
         case Window::HitArea::Left:
-        case Window::HitArea::Right: return Qt::SizeHorCursor;
+        case Window::HitArea::Right:
+            return Qt::SizeHorCursor;
         case Window::HitArea::Top:
-        case Window::HitArea::Bottom: return Qt::SizeVerCursor;
+        case Window::HitArea::Bottom:
+            return Qt::SizeVerCursor;
         case Window::HitArea::TopLeft:
-        case Window::HitArea::BottomRight: return Qt::SizeFDiagCursor;
+        case Window::HitArea::BottomRight:
+            return Qt::SizeFDiagCursor;
         case Window::HitArea::TopRight:
-        case Window::HitArea::BottomLeft: return Qt::SizeBDiagCursor;
-        default: return Qt::ArrowCursor;
+        case Window::HitArea::BottomLeft:
+            return Qt::SizeBDiagCursor;
+        default:
+            return Qt::ArrowCursor;
     }
 }
 
 Qt::Edges EdgesFor(Window::HitArea area) {
     switch (area) {
-        case Window::HitArea::Left: return Qt::LeftEdge;
-        case Window::HitArea::Right: return Qt::RightEdge;
-        case Window::HitArea::Top: return Qt::TopEdge;
-        case Window::HitArea::Bottom: return Qt::BottomEdge;
-        case Window::HitArea::TopLeft: return Qt::TopEdge | Qt::LeftEdge;
-        case Window::HitArea::TopRight: return Qt::TopEdge | Qt::RightEdge;
-        case Window::HitArea::BottomLeft: return Qt::BottomEdge | Qt::LeftEdge;
-        case Window::HitArea::BottomRight: return Qt::BottomEdge | Qt::RightEdge;
-        default: return {};
+        case Window::HitArea::Left:
+            return Qt::LeftEdge;
+        case Window::HitArea::Right:
+            return Qt::RightEdge;
+        case Window::HitArea::Top:
+            return Qt::TopEdge;
+        case Window::HitArea::Bottom:
+            return Qt::BottomEdge;
+        case Window::HitArea::TopLeft:
+            return Qt::TopEdge | Qt::LeftEdge;
+        case Window::HitArea::TopRight:
+            return Qt::TopEdge | Qt::RightEdge;
+        case Window::HitArea::BottomLeft:
+            return Qt::BottomEdge | Qt::LeftEdge;
+        case Window::HitArea::BottomRight:
+            return Qt::BottomEdge | Qt::RightEdge;
+        default:
+            return {};
     }
 }
 
@@ -108,8 +122,10 @@ int Window::ShowModal() {
 
 void Window::Close(int code) {
     closeCode_ = code;
-    if (modalLoop_) modalLoop_->exit(code);
-    else hide();
+    if (modalLoop_)
+        modalLoop_->exit(code);
+    else
+        hide();
 }
 
 QRect Window::CaptionRect() const {
@@ -138,7 +154,8 @@ Window::HitArea Window::HitTest(const QPoint& point) const {
         const QWidget* under = childAt(point);
         for (const QWidget* w = under; w && w != this; w = w->parentWidget()) {
             const auto* control = dynamic_cast<const Control*>(w);
-            if (control && (control->HasInterface(QStringLiteral("Button")) || control->HasInterface(QStringLiteral("List"))))
+            if (control && (control->HasInterface(QStringLiteral("Button")) ||
+                            control->HasInterface(QStringLiteral("List"))))
                 return HitArea::Client;
             if (!control) return HitArea::Client;  // a plain Qt widget inside a control (an edit box)
         }
@@ -148,12 +165,18 @@ Window::HitArea Window::HitTest(const QPoint& point) const {
 }
 
 void Window::SetWindowAttribute(const QString& name, const QString& value) {
-    if (name == u"size") initialSize_ = ParseSizeText(value);
-    else if (name == u"mininfo") minSize_ = ParseSizeText(value);
-    else if (name == u"caption") caption_ = ParseMargins(value);
-    else if (name == u"sizebox") sizeBox_ = ParseMargins(value);
-    else if (name == u"roundcorner") roundCorner_ = ParseSizeText(value);
-    else if (name == u"title") setWindowTitle(value);
+    if (name == u"size")
+        initialSize_ = ParseSizeText(value);
+    else if (name == u"mininfo")
+        minSize_ = ParseSizeText(value);
+    else if (name == u"caption")
+        caption_ = ParseMargins(value);
+    else if (name == u"sizebox")
+        sizeBox_ = ParseMargins(value);
+    else if (name == u"roundcorner")
+        roundCorner_ = ParseSizeText(value);
+    else if (name == u"title")
+        setWindowTitle(value);
 }
 
 void Window::AddFont(int id, const QFont& font, bool isDefault) {
@@ -230,8 +253,10 @@ bool Window::eventFilter(QObject* watched, QEvent* event) {
     const HitArea area = HitTest(point);
     if (type == QEvent::MouseMove) {
         if (mouse->buttons() == Qt::NoButton) {
-            if (area == HitArea::Client || area == HitArea::Caption) unsetCursor();
-            else setCursor(CursorFor(area));
+            if (area == HitArea::Client || area == HitArea::Caption)
+                unsetCursor();
+            else
+                setCursor(CursorFor(area));
         }
         return false;
     }
@@ -244,8 +269,10 @@ bool Window::eventFilter(QObject* watched, QEvent* event) {
         return false;
     }
     if (QWindow* handle = windowHandle()) {
-        if (area == HitArea::Caption) handle->startSystemMove();
-        else handle->startSystemResize(EdgesFor(area));
+        if (area == HitArea::Caption)
+            handle->startSystemMove();
+        else
+            handle->startSystemResize(EdgesFor(area));
     }
     return true;
 }

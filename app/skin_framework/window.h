@@ -21,7 +21,7 @@ namespace sorvane::skin {
 using AttributeList = QList<QPair<QString, QString>>;
 
 class Window : public QWidget {
-public:
+  public:
     explicit Window(QWidget* parent = nullptr);
     ~Window() override;
 
@@ -50,7 +50,18 @@ public:
     void Close(int code);
     int CloseCode() const { return closeCode_; }
 
-    enum class HitArea { Client, Caption, Left, Right, Top, TopLeft, TopRight, Bottom, BottomLeft, BottomRight };
+    enum class HitArea {
+        Client,
+        Caption,
+        Left,
+        Right,
+        Top,
+        TopLeft,
+        TopRight,
+        Bottom,
+        BottomLeft,
+        BottomRight
+    };
     // What the point (window coordinates) is for: dragging, sizing or the controls.
     virtual HitArea HitTest(const QPoint& point) const;
     // Whether the borders size the window.
@@ -73,10 +84,12 @@ public:
     void SetWindowAttribute(const QString& name, const QString& value);
     void AddFont(int id, const QFont& font, bool isDefault);
     void AddStyle(const QString& name, const AttributeList& attributes) { styles_.insert(name, attributes); }
-    void AddDefault(const QString& tag, const AttributeList& attributes) { defaults_.insert(tag, attributes); }
+    void AddDefault(const QString& tag, const AttributeList& attributes) {
+        defaults_.insert(tag, attributes);
+    }
     void SetRoot(Control* root);
 
-protected:
+  protected:
     // Called once after the layout is built and before "windowinit" is sent.
     virtual void InitWindow() {}
     void showEvent(QShowEvent* event) override;
@@ -85,7 +98,7 @@ protected:
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void UpdateMask();
 
     Control* root_ = nullptr;

@@ -20,7 +20,7 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 
 // Little-endian reads that refuse to cross the end of the buffer.
 class Cursor {
-public:
+  public:
     explicit Cursor(const std::vector<uint8_t>& data) : data_(data) {}
     bool Has(uint64_t offset, uint64_t length) const {
         return offset <= data_.size() && length <= data_.size() - offset;
@@ -35,7 +35,7 @@ public:
         return static_cast<uint64_t>(U32(offset)) | (static_cast<uint64_t>(U32(offset + 4)) << 32);
     }
 
-private:
+  private:
     const std::vector<uint8_t>& data_;
 };
 
@@ -63,7 +63,8 @@ bool ZipReader::Open(std::vector<uint8_t> archive) {
     if (data_.size() < kEndOfDirectorySize) return Fail("too short for a zip archive");
 
     // The end record sits in the last 22 bytes plus an archive comment of at most 65535 bytes.
-    const uint64_t lowest = data_.size() > kEndOfDirectorySize + 0xFFFF ? data_.size() - kEndOfDirectorySize - 0xFFFF : 0;
+    const uint64_t lowest =
+        data_.size() > kEndOfDirectorySize + 0xFFFF ? data_.size() - kEndOfDirectorySize - 0xFFFF : 0;
     uint64_t end = data_.size() - kEndOfDirectorySize;
     bool found = false;
     for (;;) {

@@ -15,7 +15,7 @@
 namespace sorvane::skin {
 
 class ZipReader {
-public:
+  public:
     // Parses the central directory of `archive`, which the reader copies.
     // Returns false (and keeps no entries) when the archive is not a zip file
     // or its directory is damaged; Error() then says why.
@@ -37,7 +37,7 @@ public:
     // and small pictures, so anything larger is a damaged or hostile archive.
     static constexpr uint64_t kMaxEntrySize = 64ull << 20;
 
-private:
+  private:
     struct Entry {
         uint16_t method = 0;
         uint16_t flags = 0;

@@ -23,7 +23,8 @@ std::vector<uint8_t> Bytes(const std::string& text) { return {text.begin(), text
 std::filesystem::path PythonZip(const TempDir& dir, const std::string& method,
                                 const std::vector<std::pair<std::string, std::string>>& files) {
     const auto zip = dir / (method + ".zip");
-    std::string script = "import zipfile\nz = zipfile.ZipFile(" + ShellQuote(zip.string()) + ", 'w', zipfile." + method + ")\n";
+    std::string script = "import zipfile\nz = zipfile.ZipFile(" + ShellQuote(zip.string()) +
+                         ", 'w', zipfile." + method + ")\n";
     for (const auto& [name, content] : files) {
         script += "z.writestr(" + ShellQuote(name) + ", " + ShellQuote(content) + ")\n";
     }
@@ -42,7 +43,9 @@ TEST(ZipReader, ReadsStoredAndDeflatedEntriesOfPythonZipfile) {
     TempDir dir;
     const std::string layout(5000, 'x');
     for (const char* method : {"ZIP_STORED", "ZIP_DEFLATED"}) {
-        const auto zip = PythonZip(dir, method, {{"xml/skin.xml", "<Window/>" + layout}, {"checkbox.png", "PNG!"}, {"empty.txt", ""}});
+        const auto zip =
+            PythonZip(dir, method,
+                      {{"xml/skin.xml", "<Window/>" + layout}, {"checkbox.png", "PNG!"}, {"empty.txt", ""}});
         ZipReader reader;
         ASSERT_TRUE(reader.Open(ReadFile(zip))) << reader.Error();
         EXPECT_EQ(reader.Names(), (std::vector<std::string>{"checkbox.png", "empty.txt", "xml/skin.xml"}));
@@ -68,7 +71,9 @@ TEST(ZipReader, ReadsArchivesOfInfoZipAndCmake) {
         EXPECT_EQ(Text(reader.Read("FileIcon/folder.png")), std::string(3000, 'f'));
         EXPECT_EQ(Text(reader.Read("readme.txt")), "hello");
     }
-    ASSERT_EQ(RunCommand("cd " + tree + " && cmake -E tar cf ../cm.zip --format=zip FileIcon/folder.png readme.txt"), 0);
+    ASSERT_EQ(RunCommand("cd " + tree +
+                         " && cmake -E tar cf ../cm.zip --format=zip FileIcon/folder.png readme.txt"),
+              0);
     ZipReader reader;
     ASSERT_TRUE(reader.Open(ReadFile(dir / "cm.zip"))) << reader.Error();
     EXPECT_EQ(Text(reader.Read("./FileIcon/folder.png")), std::string(3000, 'f'));
@@ -116,7 +121,8 @@ TEST(ZipReader, DirectoryPointingOutsideTheArchiveIsRefused) {
 
 TEST(ZipReader, SurvivesRandomCorruption) {
     TempDir dir;
-    const auto zip = PythonZip(dir, "ZIP_DEFLATED", {{"xml/a.xml", std::string(3000, 'q')}, {"b.png", "bbbb"}, {"c/d.xml", "dddd"}});
+    const auto zip = PythonZip(
+        dir, "ZIP_DEFLATED", {{"xml/a.xml", std::string(3000, 'q')}, {"b.png", "bbbb"}, {"c/d.xml", "dddd"}});
     const std::vector<uint8_t> good = ReadFile(zip);
     std::mt19937 random(1234);
     int readable = 0;

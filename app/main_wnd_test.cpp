@@ -1,0 +1,129 @@
+// The main window as the user meets it: its pages, the step options and
+// buttons that move between them, the categories that enable Start, the
+// caption band and borders, and the shadow that follows it.
+#include "app/main_wnd.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/gui_test_support.h"
+#include "app/wnd_shadow.h"
+
+namespace sorvane::app {
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::Application();
+        testing::UseShippedTexts();
+        window_ = std::make_unique<CMainWnd>();
+        ASSERT_TRUE(window_->Create()) << window_->LayoutError().toStdString();
+        window_->show();
+        QApplication::processEvents();
+    }
+    skin::Control* Get(const char* name) {
+        skin::Control* control = window_->FindControl(QString::fromLatin1(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+    void Click(const char* name) {
+        skin::Control* control = Get(name);
+        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+        QApplication::processEvents();
+    }
+    std::unique_ptr<CMainWnd> window_;
+};
+
+TEST_F(MainWindowTest, StartsOnTheHomePageWithItsTexts) {
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kHomePage);
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("Sorvane"));
+    EXPECT_EQ(window_->size(), QSize(1000, 650));
+    EXPECT_FALSE(Get("SubBar1")->isHidden());
+    EXPECT_TRUE(Get("SubBar2")->isHidden());
+    EXPECT_EQ(Get("LblProductName")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG1209")));
+    EXPECT_EQ(Get("PhotoDes")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG1213")));
+    EXPECT_EQ(Get("Label7")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0211")));
+    EXPECT_TRUE(Get("BtnStart")->IsEnabled());
+}
+
+TEST_F(MainWindowTest, ButtonsAndStepOptionsMoveBetweenThePages) {
+    Click("BtnStart");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_FALSE(Get("SubBar2")->isHidden());
+    EXPECT_EQ(Get("ToolBar2")->BkImage(), QStringLiteral("file='banner_bg.png' corner='0,0,0,70'"));
+    EXPECT_EQ(Get("ToolBar2Logo")->BkImage(), QStringLiteral("file='scan_files.png' dest='15,5,65,55'"));
+    EXPECT_EQ(Get("Txt1")->TextColor(), QColor(0xFF0089BE));
+    EXPECT_EQ(Get("Txt1")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0501")));
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("TabScan"))->IsSelected());
+
+    // The results page, reached through its step option once it is open to the user.
+    Get("TabRecover")->SetEnabled(true);
+    Click("TabRecover");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kResultsPage);
+    EXPECT_EQ(Get("ToolBar2")->BkImage(), QStringLiteral("file='banner_bg1.png' corner='0,0,0,70'"));
+    EXPECT_EQ(Get("Txt1")->TextColor(), QColor(0xFF316D1E));
+    EXPECT_TRUE(Get("Txt2")->Text().contains(QStringLiteral("{f 7}{c #316D1E}0{/c}{/f}")));
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("TabScan"))->IsSelected());
+    Click("TabScan");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+
+    // Back from the disk page is the home page; the file-type page goes on to the results.
+    Click("BtnPrev");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kHomePage);
+    window_->ShowPage(CMainWnd::kFileTypePage);
+    EXPECT_EQ(Get("ToolBar2")->BkImage(), QStringLiteral("file='banner_bg2.png' corner='0,0,0,70'"));
+    EXPECT_EQ(Get("Txt1")->TextColor(), QColor(0xFFE47100));
+    Click("BtnNext");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kResultsPage);
+    Click("BtnPrev");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+}
+
+TEST_F(MainWindowTest, StartNeedsAtLeastOneCategory) {
+    auto* all = dynamic_cast<skin::CheckBox*>(Get("ChkRecoverAll"));
+    // Clearing "all" clears every category and its file-type group.
+    all->Selected(false);
+    EXPECT_FALSE(dynamic_cast<skin::CheckBox*>(Get("ChkPhoto"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptPhotoFile"))->IsSelected());
+    EXPECT_FALSE(Get("BtnStart")->IsEnabled());
+    Click("ChkMusic");
+    EXPECT_TRUE(Get("BtnStart")->IsEnabled());
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("OptAudioFile"))->IsSelected());
+    EXPECT_FALSE(all->IsSelected());
+    Click("ChkMusic");
+    EXPECT_FALSE(Get("BtnStart")->IsEnabled());
+}
+
+TEST_F(MainWindowTest, CaptionDragsBordersSizeButtonsClick) {
+    using Area = skin::Window::HitArea;
+    EXPECT_EQ(window_->HitTest(QPoint(400, 20)), Area::Caption);
+    EXPECT_EQ(window_->HitTest(QPoint(400, 70)), Area::Caption);
+    EXPECT_EQ(window_->HitTest(QPoint(400, 200)), Area::Client);
+    skin::Control* close = Get("closebtn");
+    EXPECT_EQ(window_->HitTest(close->mapTo(window_.get(), close->rect().center())), Area::Client);
+    EXPECT_EQ(window_->HitTest(QPoint(1, 300)), Area::Left);
+    EXPECT_EQ(window_->HitTest(QPoint(999, 649)), Area::BottomRight);
+    EXPECT_EQ(window_->HitTest(QPoint(500, 1)), Area::Top);
+}
+
+TEST_F(MainWindowTest, ShadowFollowsTheWindow) {
+    CWndShadow shadow;
+    shadow.SetSize(4);
+    shadow.Create(window_.get());
+    QApplication::processEvents();
+    EXPECT_TRUE(shadow.isVisible());
+    EXPECT_EQ(shadow.geometry(), window_->frameGeometry().adjusted(-4, -4, 4, 4));
+    window_->move(window_->pos() + QPoint(30, 20));
+    QApplication::processEvents();
+    EXPECT_EQ(shadow.geometry(), window_->frameGeometry().adjusted(-4, -4, 4, 4));
+    shadow.SetPosition(2, 3);
+    EXPECT_EQ(shadow.geometry(), window_->frameGeometry().translated(2, 3).adjusted(-4, -4, 4, 4));
+    window_->hide();
+    QApplication::processEvents();
+    EXPECT_FALSE(shadow.isVisible());
+}
+
+}  // namespace
+}  // namespace sorvane::app
