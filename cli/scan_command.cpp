@@ -223,9 +223,11 @@ struct Found {
     std::string folderPath;  // "a/b/" below the volume root
 };
 
-// Every file the engine lists, walking its folders from the root.
-std::vector<Found> CollectFiles(IFileRecoveryParse& engine) {
-    std::vector<Found> files;
+// Calls `visit` for every file the engine lists, walking its folders from the
+// root one folder at a time, so memory does not grow with the number of files.
+// Stops when `visit` answers false.
+template <typename Visit>
+void ForEachListedFile(IFileRecoveryParse& engine, Visit&& visit) {
     struct Pending {
         bool root;
         FoundItemRecord folder;
@@ -235,7 +237,7 @@ std::vector<Found> CollectFiles(IFileRecoveryParse& engine) {
     std::deque<Pending> queue{{true, {}, 0, ""}};
     std::set<std::pair<uint32_t, uint32_t>> seen;  // (key, level) of folders already listed
     while (!queue.empty()) {
-        Pending p = queue.front();
+        Pending p = std::move(queue.front());
         queue.pop_front();
         FoundItemList children;
         engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
@@ -243,12 +245,11 @@ std::vector<Found> CollectFiles(IFileRecoveryParse& engine) {
             if (child.IsFolder()) {
                 if (seen.insert({child.key, p.level + 1}).second)
                     queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
-            } else {
-                files.push_back({child, p.path});
+            } else if (!visit(Found{child, p.path})) {
+                return;
             }
         }
     }
-    return files;
 }
 
 // Every file of a deep scan: the merged search of all its engines, which
@@ -457,26 +458,37 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
         std::fprintf(stderr, "sorvane: the scan of %s failed: %s\n", o.target.c_str(), ResultText(rc).c_str());
         status = kExitCannotRead;
     }
-    std::vector<Found> files;
-    if (status == kExitOk) {
-        for (auto& f : deep ? CollectDeepFiles(*opened.engine) : CollectFiles(*opened.engine))
-            if (Selected(o, f.record)) files.push_back(std::move(f));
-    }
+    // The chosen files one at a time: a quick scan's are read folder by folder
+    // from its log, a deep scan's come from the merged search.
+    auto forEachSelected = [&](auto&& visit) {
+        if (status != kExitOk) return;
+        if (deep) {
+            for (auto& f : CollectDeepFiles(*opened.engine))
+                if (Selected(o, f.record) && !visit(f)) return;
+            return;
+        }
+        ForEachListedFile(*opened.engine, [&](const Found& f) { return !Selected(o, f.record) || visit(f); });
+    };
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
     if (cancelled && deep)
         std::fprintf(stderr, "sorvane: the deep scan can be continued with: sorvane %s --resume %s\n",
                      recover ? "recover" : "scan", o.target.c_str());
 
     if (!recover) {
-        for (const auto& f : files) o.json ? PrintJsonLine(f) : PrintTextLine(f);
-        if (!o.json && status == kExitOk) std::fprintf(stderr, "%zu files found\n", files.size());
+        size_t listed = 0;
+        forEachSelected([&](const Found& f) {
+            o.json ? PrintJsonLine(f) : PrintTextLine(f);
+            ++listed;
+            return true;
+        });
+        if (!o.json && status == kExitOk) std::fprintf(stderr, "%zu files found\n", listed);
     } else if (status == kExitOk) {
         opened.engine->SetCallbacks(nullptr, CopyProgress, &copyState, 100);
         const uint32_t baseDepth = SeparatorCount(destination.string());
-        size_t recovered = 0, failed = 0;
+        size_t found = 0, recovered = 0, failed = 0;
         bool stopped = false;
-        for (size_t i = 0; i < files.size() && !stopped; ++i) {
-            const Found& f = files[i];
+        forEachSelected([&](const Found& f) {
+            ++found;
             std::vector<std::string> folders{CategoryFolderName(f.record.Name())};
             if (o.keepFolders)
                 for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
@@ -487,18 +499,16 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
                 std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
                              destination.c_str());
                 ++failed;
-                continue;
+                return true;
             }
-            if (scanState.show)
-                std::fprintf(stderr, "\r%3d%%  recovering %zu of %zu\033[K",
-                             static_cast<int>((i + 1) * 100 / files.size()), i + 1, files.size());
+            if (scanState.show) std::fprintf(stderr, "\rrecovering file %zu\033[K", found);
             copyState.lastError = 0;
             int result = opened.engine->RecoverItem(f.record, path, baseDepth);
             if (result == kCancelCode) {
                 stopped = true;
                 std::error_code ec;
                 std::filesystem::remove(path, ec);  // a half-written file is not a recovered one
-                break;
+                return false;
             }
             if (result != kSuccess) {
                 ++failed;
@@ -508,11 +518,12 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
             } else {
                 ++recovered;
             }
-        }
-        if (scanState.show && !files.empty()) std::fputc('\n', stderr);
+            return true;
+        });
+        if (scanState.show && found > 0) std::fputc('\n', stderr);
         if (stopped) std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
                                   destination.c_str());
-        std::printf("found %zu, recovered %zu, failed %zu into %s\n", files.size(), recovered, failed,
+        std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
                     destination.c_str());
         if (stopped) status = kExitCancelled;
         else if (failed > 0) status = kExitCannotRead;

@@ -127,8 +127,9 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
               0);
     EXPECT_EQ(std::stoul(checked), deleted);
     // Filters narrow the list.
-    Result photos = Run("scan --quick --types photo " + ShellQuote(built.image.string()));
-    for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find(".jp"), std::string::npos) << line;
+    Result photos = Run("scan --quick --json --types photo " + ShellQuote(built.image.string()));
+    ASSERT_FALSE(Lines(photos.out).empty());
+    for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
     Result future = Run("scan --quick --since 2100-01-01 " + ShellQuote(built.image.string()));
     EXPECT_EQ(future.status, 0);
     EXPECT_TRUE(Lines(future.out).empty());
@@ -251,7 +252,7 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
     for (const char* mode : {"", "--keep-folders "}) {
         std::filesystem::remove_all(out);
         std::filesystem::create_directories(out);
-        Result r = Run(std::string("recover ") + mode + "--to " + ShellQuote(out.string()) + " " + q);
+        Result r = Run(std::string("recover --quick ") + mode + "--to " + ShellQuote(out.string()) + " " + q);
         ASSERT_EQ(r.status, 0) << r.all;
         std::set<std::string> files = FilesBelow(out);
         EXPECT_EQ(files.size(), 6u) << mode;
