@@ -9,7 +9,8 @@
 # (/usr/bin/time -v) are reported, with the ratios.
 #
 # usage: bench/quick_ntfs_bench.sh BUILD_DIR [FILES]
-#   BUILD_DIR holds tests/sorvane_ntfs_edit and bench/quick_ntfs_driver.
+#   BUILD_DIR holds tests/sorvane_ntfs_edit and bench/quick_ntfs_driver; when
+#   it also holds cli/sorvane, `sorvane scan --quick` is measured too.
 set -euo pipefail
 
 build=${1:?usage: $0 BUILD_DIR [FILES]}
@@ -72,6 +73,10 @@ for size in small large; do
     measure fls fls -r -d "$image"
     measure sorvane "$driver" "$image" --list
     measure sorvane-scan "$driver" "$image"
+    if [ -x "$build/cli/sorvane" ]; then
+        measure sorvane-cli "$build/cli/sorvane" scan --quick "$image"
+        awk -v c="$sorvane_cli_time" -v f="$fls_time" 'BEGIN { printf "ratio      sorvane scan --quick / fls = %.3f\n", c / f }'
+    fi
     awk -v s="$sorvane_time" -v f="$fls_time" -v q="$sorvane_scan_time" \
         'BEGIN { printf "ratio      sorvane (scan + list) / fls = %.3f   scan only / fls = %.3f\n", s / f, q / f }'
     eval "${size}_rss=$sorvane_rss"

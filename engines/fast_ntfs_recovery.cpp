@@ -110,15 +110,18 @@ int CFastNtfsRecovery::OpenVolume() {
         if (!found) return kErrInvalidParameter;
     }
     bootRead_ = true;
-    uint64_t bootClusters = geometry_.totalSectors * geometry_.bytesPerSector / geometry_.clusterBytes;
-    totalClusters_ = bootClusters != 0 ? bootClusters : volumeBytes_ / geometry_.clusterBytes;
+    // The boot sector's count may pass the end of a cut-off image (reads there
+    // fail one by one); a count no disk can hold is damage.
+    const uint64_t availableClusters = volumeBytes_ / geometry_.clusterBytes;
+    const uint64_t bootClusters = geometry_.totalSectors / geometry_.sectorsPerCluster;
+    totalClusters_ = bootClusters != 0 && bootClusters < (uint64_t{1} << 40) ? bootClusters : availableClusters;
     chunk_.assign(static_cast<size_t>(geometry_.recordSize) * 1024, 0);
 
     // Without the MFT's map the engine stays open and its scan finds nothing;
     // the mirror holds a copy of the MFT's own record.
-    if (LoadMftExtents(geometry_.mftCluster * geometry_.clusterBytes) != kSuccess) {
-        uint64_t mirrorCluster = ByteView(boot.data(), boot.size()).U64(56);
-        if (LoadMftExtents(mirrorCluster * geometry_.clusterBytes) != kSuccess) {
+    const uint64_t mirrorCluster = ByteView(boot.data(), boot.size()).U64(56);
+    if (LoadMftExtents(geometry_.mftCluster) != kSuccess) {
+        if (LoadMftExtents(mirrorCluster) != kSuccess) {
             mftExtents_.clear();
             mftRecords_ = 0;
         }
@@ -126,9 +129,9 @@ int CFastNtfsRecovery::OpenVolume() {
     return kSuccess;
 }
 
-int CFastNtfsRecovery::LoadMftExtents(uint64_t recordOffset) {
-    if (geometry_.clusterBytes != 0 && recordOffset / geometry_.clusterBytes > totalClusters_)
-        return kErrInvalidParameter;
+int CFastNtfsRecovery::LoadMftExtents(uint64_t cluster) {
+    if (cluster >= totalClusters_) return kErrInvalidParameter;
+    const uint64_t recordOffset = cluster * geometry_.clusterBytes;
     std::vector<uint8_t> record(geometry_.recordSize);
     int rc = ReadVolume(recordOffset, record.data(), record.size());
     if (rc != kSuccess) return rc;
@@ -149,8 +152,9 @@ int CFastNtfsRecovery::LoadMftExtents(uint64_t recordOffset) {
         if (LayoutOf(0, record, true, layout) == kSuccess && !layout.resident && !layout.extents.empty())
             mftExtents_ = layout.extents;
     }
-    uint64_t mapped = TotalRunClusters(mftExtents_) * geometry_.clusterBytes;
-    mftRecords_ = std::min(mapped, summary.data.realSize) / geometry_.recordSize;
+    // A damaged size or map claims more records than the volume can hold.
+    uint64_t mapped = std::min(TotalRunClusters(mftExtents_), totalClusters_) * geometry_.clusterBytes;
+    mftRecords_ = std::min({mapped, summary.data.realSize, volumeBytes_}) / geometry_.recordSize;
     return kSuccess;
 }
 
@@ -268,36 +272,42 @@ int CFastNtfsRecovery::MainPass(uint64_t total, uint64_t& processed, int64_t& re
     const uint64_t bytesPerSector = geometry_.bytesPerSector;
     const uint64_t chunkRecords = chunk_.size() / recordSize;
     int unreadable = 0;
-    int lastError = kSuccess;
 
     uint64_t number = 0;
     while (number < mftRecords_) {
         uint64_t offset = 0, contiguous = 0;
         uint64_t count = 1;
-        bool mapped = MapMftByte(number * recordSize, offset, contiguous);
-        int rc = kErrInvalidParameter;
-        if (mapped && contiguous >= recordSize) {
+        bool parse = false;
+        if (!MapMftByte(number * recordSize, offset, contiguous)) {
+            // A stretch a damaged map leaves out: nothing there to read.
+        } else if (contiguous >= recordSize) {
             count = std::min({contiguous / recordSize, chunkRecords, mftRecords_ - number});
-            rc = ReadVolume(offset, chunk_.data(), static_cast<size_t>(count * recordSize));
-            if (rc != kSuccess) {
+            parse = true;
+            if (ReadVolume(offset, chunk_.data(), static_cast<size_t>(count * recordSize)) != kSuccess) {
                 // One bad sector must not cost the whole chunk: read its records one by one.
                 for (uint64_t i = 0; i < count; ++i) {
-                    int one = ReadRawRecord(number + i, chunk_.data() + i * recordSize);
-                    if (one != kSuccess) {
-                        std::memset(chunk_.data() + i * recordSize, 0, recordSize);
-                        lastError = one;
-                        if (++unreadable >= kMaxUnreadableRecords) return lastError;
-                    } else {
+                    int rc = ReadRawRecord(number + i, chunk_.data() + i * recordSize);
+                    if (rc == kSuccess) {
                         unreadable = 0;
+                        continue;
                     }
+                    std::memset(chunk_.data() + i * recordSize, 0, recordSize);
+                    if (++unreadable >= kMaxUnreadableRecords) return rc;
                 }
-                rc = kSuccess;
+            } else {
+                unreadable = 0;
             }
-        } else if (mapped) {
-            rc = ReadRawRecord(number, chunk_.data());
+        } else {
+            // A record split between two runs of the MFT.
+            int rc = ReadRawRecord(number, chunk_.data());
+            if (rc == kSuccess) {
+                parse = true;
+                unreadable = 0;
+            } else if (++unreadable >= kMaxUnreadableRecords) {
+                return rc;
+            }
         }
-        if (rc == kSuccess) {
-            if (mapped) unreadable = 0;
+        if (parse) {
             for (uint64_t i = 0; i < count; ++i) {
                 try {
                     ParseDeletedRecord(number + i, chunk_.data() + i * recordSize);
@@ -305,8 +315,6 @@ int CFastNtfsRecovery::MainPass(uint64_t total, uint64_t& processed, int64_t& re
                     // A fault in one record skips that record.
                 }
             }
-        } else if (++unreadable >= kMaxUnreadableRecords) {
-            return rc;
         }
         number += count;
         processed = number * recordSize / bytesPerSector;

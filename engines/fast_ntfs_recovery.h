@@ -65,7 +65,8 @@ private:
     using DataSink = std::function<int(const uint8_t* bytes, size_t length)>;
 
     int OpenVolume();
-    int LoadMftExtents(uint64_t recordOffset);
+    // Maps the MFT from its own record, read at `cluster` (the MFT or its mirror).
+    int LoadMftExtents(uint64_t cluster);
     // Reads `length` bytes at byte `offset` of the volume. Returns 0, 87 past the
     // volume, or the read's result code.
     int ReadVolume(uint64_t offset, void* buffer, size_t length);

@@ -525,6 +525,50 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
 }
 
 
+// A volume whose first sector or whose MFT record 0 is destroyed is read
+// through the copies NTFS keeps (the last sector, the MFT mirror); a volume
+// that is no NTFS at all is refused.
+TEST(FastNtfsRecovery, DamagedBootSectorOrMftRecordFallBackToTheirCopies) {
+    TempDir dir;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, ImageKind::kNtfs, dir.Path());
+    std::set<std::string> expected;
+    {
+        CFastNtfsRecovery engine;
+        ASSERT_EQ(engine.OpenImage(image.image, 1), 0);
+        ASSERT_EQ(engine.Scan(nullptr), 0);
+        for (const auto& [path, record] : BrowseAll(engine).files) expected.insert(path);
+        ASSERT_FALSE(expected.empty());
+    }
+    const auto pristine = testkit::ReadFile(image.image);
+    NtfsGeometry g;
+    ASSERT_TRUE(ParseNtfsBootSector(ByteView(pristine.data(), pristine.size()), g));
+    auto copy = dir / "copy.img";
+    for (const char* damage : {"boot sector", "MFT record 0"}) {
+        SCOPED_TRACE(damage);
+        auto bytes = pristine;
+        size_t at = std::string(damage) == "boot sector" ? 0 : g.mftCluster * g.clusterBytes;
+        size_t length = std::string(damage) == "boot sector" ? 512 : g.recordSize;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(at + length), 0);
+        testkit::WriteFile(copy, bytes);
+        CFastNtfsRecovery engine;
+        ASSERT_EQ(engine.OpenImage(copy, 1), 0);
+        EXPECT_GT(engine.MftRecordCount(), 64u);
+        ASSERT_EQ(engine.Scan(nullptr), 0);
+        std::set<std::string> found;
+        for (const auto& [path, record] : BrowseAll(engine).files) found.insert(path);
+        EXPECT_EQ(found, expected);
+    }
+    std::vector<uint8_t> noise(1 << 20);
+    std::mt19937 rng(1);
+    for (auto& b : noise) b = static_cast<uint8_t>(rng());
+    testkit::WriteFile(copy, noise);
+    CFastNtfsRecovery engine;
+    EXPECT_EQ(engine.OpenImage(copy, 1), kErrInvalidParameter);
+    EXPECT_EQ(engine.Scan(nullptr), 0) << "a scan of what could not be opened finds nothing";
+    EXPECT_EQ(engine.GetFoundCount(), 0u);
+}
+
 // Files libntfs-3g compressed come back decoded: text that shrinks, random
 // bytes whose units are stored as they are, and a mix of both; icat of The
 // Sleuth Kit reads the same bytes.

@@ -28,6 +28,8 @@ bool DecodeRuns(ByteView bytes, std::vector<NtfsRun>& runs) {
 
 bool PlaceRuns(const std::vector<NtfsRun>& runs, uint64_t firstVcn, uint64_t totalClusters,
                std::vector<NtfsExtent>& extents) {
+    // Keeps the signed arithmetic below far from overflow; no volume is this large.
+    if (totalClusters > (uint64_t{1} << 62)) totalClusters = uint64_t{1} << 62;
     int64_t lcn = 0;
     uint64_t vcn = firstVcn;
     for (const NtfsRun& run : runs) {
