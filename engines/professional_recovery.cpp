@@ -95,6 +95,15 @@ inline bool LooksLikeFileRecord(const uint8_t* p, uint32_t recordSize) {
     return v.U32(24) <= recordSize && v.U32(28) == recordSize && v.U16(48) == v.U16(510);
 }
 
+// False for almost every ordinary sector, in a few instructions: a sector of
+// FAT directory entries (or a directory start) has a first entry whose
+// attribute byte is below 0x40 and names a file, a directory, a label or a
+// long-name piece. The full tests below decide the rest.
+inline bool MayHoldFatEntries(const uint8_t* p) {
+    const uint8_t attr = p[11];
+    return p[0] != 0 && attr < 0x40 && ((attr & 0x30) != 0 || attr == 0x08 || attr == 0x0F);
+}
+
 std::string LowerExtensionOf(const FoundItemRecord& r) { return LowerExtension(r.Name()); }
 
 }  // namespace
@@ -220,9 +229,9 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
             }
             if (record && !(ByteView(record, recordSize).U16(22) & 0x0002)) ntfs_.OnFileRecord(record, recordSize, absolute);
-        } else if (p[0] == '.' && IsFatDirectoryStart(p, ss, 0)) {
+        } else if (MayHoldFatEntries(p) && p[0] == '.' && IsFatDirectoryStart(p, ss, 0)) {
             fat_.OnDirectoryStart(p, absolute);
-        } else if (p[0] != 0 && IsFatDirectorySector(p, ss)) {
+        } else if (MayHoldFatEntries(p) && IsFatDirectorySector(p, ss)) {
             fat_.OnDirectorySector(p, absolute);
         } else {
             int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
