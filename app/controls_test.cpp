@@ -209,6 +209,17 @@ TEST_F(FileTreeTest, CheckingChildrenMakesTheParentHalfThenFullySelected) {
     EXPECT_TRUE(jpg_->IsChecked());
 }
 
+TEST_F(FileTreeTest, RemovingANodeRemovesItsChildren) {
+    const int before = tree_->GetCount();
+    EXPECT_TRUE(photo_->RemoveChildNode(png_));
+    EXPECT_EQ(tree_->GetCount(), before - 1);
+    EXPECT_EQ(photo_->ChildNodes().size(), 1);
+    EXPECT_TRUE(tree_->RemoveAt(tree_->GetItemIndex(photo_)));
+    EXPECT_EQ(tree_->GetCount(), before - 3);
+    EXPECT_EQ(window_.FindControl(QStringLiteral("NodePhoto")), nullptr);
+    EXPECT_NE(window_.FindControl(QStringLiteral("NodeAudio")), nullptr);
+}
+
 TEST_F(FileTreeTest, DoubleClickTogglesANodeAndFolderClickToo) {
     ASSERT_TRUE(photo_->IsExpanded());
     QTest::mouseDClick(photo_, Qt::LeftButton, {}, QPoint(photo_->width() - 20, photo_->height() / 2));

@@ -31,7 +31,8 @@ std::unique_ptr<LanguageService>& TheService() {
 }  // namespace
 
 LanguageService& LanguageService::Instance() {
-    if (!TheService()) TheService() = std::make_unique<LanguageService>(ProgramFilesDir());
+    if (!TheService())
+        TheService() = std::make_unique<LanguageService>(ProgramFilesDir(), SorvaneDataDir() / "config.ini");
     return *TheService();
 }
 
@@ -40,9 +41,13 @@ LanguageService& LanguageService::ReloadInstance(const std::filesystem::path& pr
     return *TheService();
 }
 
-LanguageService::LanguageService(std::filesystem::path programDir)
+LanguageService::LanguageService(std::filesystem::path programDir, std::filesystem::path userConfig)
     : configPath_(programDir / "config.ini"),
+      userConfig_(std::move(userConfig)),
       languagesFolder_(QString::fromStdString((programDir / "Languages").string()) + u'/') {
+    std::error_code error;
+    if (!userConfig_.empty() && std::filesystem::is_regular_file(userConfig_, error))
+        configPath_ = userConfig_;
     LoadConfig();
     LoadTexts();
 }
@@ -81,7 +86,13 @@ bool LanguageService::SetLanguage(const QString& name) {
     ProfileFile config;
     config.Load(configPath_);
     config.SetString(kDefaultLanguageSection, kDefaultKey, name);
-    const bool saved = config.Save(configPath_);
+    bool saved = config.Save(configPath_);
+    if (!saved && !userConfig_.empty() && configPath_ != userConfig_) {
+        std::error_code error;
+        std::filesystem::create_directories(userConfig_.parent_path(), error);
+        saved = config.Save(userConfig_);
+        if (saved) configPath_ = userConfig_;
+    }
     LoadConfig();
     LoadTexts();
     return saved;

@@ -28,8 +28,11 @@ class LanguageService {
     static LanguageService& Instance();
     // Replaces the process-wide service by one over `programDir` (tests, tools).
     static LanguageService& ReloadInstance(const std::filesystem::path& programDir);
-    // A service over another folder holding config.ini and Languages/ (tests, tools).
-    explicit LanguageService(std::filesystem::path programDir);
+    // A service over a folder holding config.ini and Languages/. `userConfig`, when
+    // given, is the user's own copy of config.ini: read instead of the shipped one
+    // once it exists, and written when the shipped one cannot be (an installed,
+    // read-only program folder).
+    explicit LanguageService(std::filesystem::path programDir, std::filesystem::path userConfig = {});
 
     // The key/value map of a section of the current language file; a missing
     // section yields an empty map.
@@ -57,6 +60,7 @@ class LanguageService {
     void LoadTexts();
 
     std::filesystem::path configPath_;
+    std::filesystem::path userConfig_;
     QString languagesFolder_;
     QString current_;
     std::vector<std::pair<QString, QString>> languages_;

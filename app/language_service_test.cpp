@@ -151,6 +151,30 @@ TEST_F(LanguageFolder, SwitchingRewritesConfigAndTheNextStartUsesIt) {
     EXPECT_EQ(nextStart.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
 }
 
+TEST_F(LanguageFolder, AnUnwritableProgramFolderKeepsTheChoiceInTheUsersCopy) {
+    TempDir user;
+    const auto userConfig = user / "Sorvane" / "config.ini";
+    // config.ini that cannot be replaced: a folder of that name stands in for a read-only install.
+    TempDir readOnly;
+    std::filesystem::copy(dir_ / "Languages", readOnly / "Languages",
+                          std::filesystem::copy_options::recursive);
+    std::filesystem::create_directories(readOnly / "config.ini");
+    {
+        LanguageService running(readOnly.Path(), userConfig);
+        EXPECT_EQ(running.CurrentLanguage(), QStringLiteral("English"));
+        ASSERT_TRUE(running.SetLanguage(QStringLiteral("Deutsch")));
+        EXPECT_EQ(running.ConfigPath(), userConfig);
+        EXPECT_EQ(running.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
+    }
+    LanguageService nextStart(readOnly.Path(), userConfig);
+    EXPECT_EQ(nextStart.CurrentLanguage(), QStringLiteral("Deutsch"));
+    // A shipped config.ini that can be written is used as it is, even when a user copy could exist.
+    LanguageService shipped(dir_.Path(), user / "elsewhere" / "config.ini");
+    ASSERT_TRUE(shipped.SetLanguage(QStringLiteral("Deutsch")));
+    EXPECT_EQ(shipped.ConfigPath(), dir_ / "config.ini");
+    EXPECT_FALSE(std::filesystem::exists(user / "elsewhere"));
+}
+
 TEST(LanguageService, MissingFilesGiveEnglishAndEmptyTexts) {
     TempDir empty;
     LanguageService service(empty.Path());

@@ -617,6 +617,17 @@ bool TreeView::InsertChildRow(TreeNode* parent, TreeNode* node) {
     return true;
 }
 
+bool TreeView::RemoveAt(int index) {
+    auto* node = dynamic_cast<TreeNode*>(GetItemAt(index));
+    if (!node) return List::RemoveAt(index);
+    node->RemoveAllChildNodes();
+    if (TreeNode* parent = node->ParentNode()) {
+        parent->update();
+    }
+    // The node's destructor detaches it from its parent.
+    return List::RemoveAt(GetItemIndex(node));
+}
+
 QList<TreeNode*> TreeView::TopNodes() const {
     QList<TreeNode*> nodes;
     for (ListElement* row : rows_) {

@@ -302,6 +302,9 @@ class TreeView : public List {
     // Expands or collapses `node`, sending "itemexpand".
     void SetNodeExpanded(TreeNode* node, bool expanded);
 
+    // Removing a node's row removes the rows of its descendants too.
+    bool RemoveAt(int index) override;
+
     // What a click on a node's parts does; subclasses extend these.
     virtual void OnNodeCheckClicked(TreeNode* node);
     virtual void OnNodeFolderClicked(TreeNode* node);
