@@ -85,8 +85,8 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     ASSERT_TRUE(program.waitForFinished(120000));
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     const QStringList files = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-    // Four pages, five progress windows, five message-box kinds.
-    EXPECT_EQ(files.size(), 14) << files.join(u' ').toStdString();
+    // Four pages, five progress windows, five message-box kinds, the menu and its language entries.
+    EXPECT_EQ(files.size(), 16) << files.join(u' ').toStdString();
     const QImage home(QDir(shots).filePath(QStringLiteral("main_1_home.png")));
     EXPECT_EQ(home.size(), QSize(1000, 650));
     const QImage box(QDir(shots).filePath(QStringLiteral("messagebox_0_error.png")));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QThread>
@@ -204,6 +205,24 @@ int RunScreenshots(const QString& folder) {
     for (int page = 0; page < 4; ++page) {
         main.ShowPage(page);
         ok = Save(main, dir.filePath(QLatin1String(pages[page]))) && ok;
+    }
+
+    // The assist menu and its language entries, as they open below the menu button.
+    main.ShowPage(CMainWnd::kHomePage);
+    main.PrepareAssistMenu();
+    if (std::unique_ptr<QMenu> menu = main.AssistMenu().Build(&main)) {
+        menu->popup(main.mapToGlobal(QPoint(700, 50)));
+        Settle();
+        ok = menu->grab().save(dir.filePath(QStringLiteral("menu_assist.png"))) && ok;
+        if (auto* languages = menu->findChild<QMenu*>(QStringLiteral("item_language"))) {
+            languages->popup(main.mapToGlobal(QPoint(700, 50)));
+            Settle();
+            ok = languages->grab().save(dir.filePath(QStringLiteral("menu_language.png"))) && ok;
+            languages->close();
+        }
+        menu->close();
+    } else {
+        ok = false;
     }
 
     for (const PopUpLayout& layout : kProgressWindows) {

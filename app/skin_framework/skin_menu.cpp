@@ -52,10 +52,17 @@ const QVector<PopupMenu::Entry>& PopupMenu::SubEntries(const QString& parentName
 }
 
 QString PopupMenu::Exec(const QPoint& globalPos, QWidget* owner) {
+    std::unique_ptr<QMenu> menu = Build(owner);
+    if (!menu) return {};
+    QAction* chosen = menu->exec(globalPos);
+    return chosen ? chosen->objectName() : QString();
+}
+
+std::unique_ptr<QMenu> PopupMenu::Build(QWidget* owner) {
     Menu* root = Root();
-    if (!root) return {};
-    QMenu menu(owner);
-    menu.setStyleSheet(QString::fromLatin1(kMenuStyle));
+    if (!root) return nullptr;
+    auto menu = std::make_unique<QMenu>(owner);
+    menu->setStyleSheet(QString::fromLatin1(kMenuStyle));
     std::function<void(QMenu&, Container&)> fill = [&](QMenu& target, Container& source) {
         for (int i = 0; i < source.Count(); ++i) {
             auto* element = dynamic_cast<MenuElement*>(source.ItemAt(i));
@@ -64,6 +71,7 @@ QString PopupMenu::Exec(const QPoint& globalPos, QWidget* owner) {
             if (element->Count() > 0 || !extra.isEmpty()) {
                 QMenu* sub =
                     target.addMenu(IconFor(element->Attribute(QStringLiteral("icon"))), element->Text());
+                sub->setObjectName(element->Name());
                 sub->setStyleSheet(QString::fromLatin1(kMenuStyle));
                 fill(*sub, *element);
                 for (const Entry& entry : extra) {
@@ -79,9 +87,8 @@ QString PopupMenu::Exec(const QPoint& globalPos, QWidget* owner) {
             if (ParseBool(element->Attribute(QStringLiteral("separator")))) target.addSeparator();
         }
     };
-    fill(menu, *root);
-    QAction* chosen = menu.exec(globalPos);
-    return chosen ? chosen->objectName() : QString();
+    fill(*menu, *root);
+    return menu;
 }
 
 }  // namespace sorvane::skin

@@ -9,6 +9,8 @@
 #include <QVector>
 #include <memory>
 
+class QMenu;
+
 #include "app/skin_framework/window.h"
 
 namespace sorvane::skin {
@@ -33,6 +35,8 @@ class PopupMenu {
     // Shows the menu at a screen position and waits; returns the name of the
     // chosen entry, or an empty text when the menu was dismissed.
     QString Exec(const QPoint& globalPos, QWidget* owner);
+    // The menu as Exec would show it; each action and sub-menu is named after its entry.
+    std::unique_ptr<QMenu> Build(QWidget* owner);
 
   private:
     Window layout_;
