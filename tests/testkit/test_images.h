@@ -21,7 +21,7 @@
 //
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
-// cluster, one cluster + 1, many clusters and (not on kMbr) 1.5 and 2 MiB, deleted
+// cluster, one cluster + 1, many clusters and (not on kMbr) 2.5 and 3 MiB, deleted
 // files, a deleted folder tree (/Old Projects) and live files; the .jpg, .png, .docx
 // and .xlsx files are real JPEG, PNG and zip files of the exact size. Deletions come after
 // every other write, so deleted files keep their clusters (and NTFS file records).

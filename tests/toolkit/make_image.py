@@ -526,7 +526,7 @@ def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0
         vol.entries["/Padding"].flags["padding"] = None
         for i in range(0, padding_mib, 8):
             vol.op_put(f"/Padding/fill-{i // 8:02d}.bin", min(8, padding_mib - i) * MIB, padding=True)
-    vol.apply(plan(cluster, *(sizes or (2 * MIB + 333, 3 * MIB // 2 + 7)), fat_fragments(cluster)))
+    vol.apply(plan(cluster, *(sizes or (3 * MIB + 333, 5 * MIB // 2 + 7)), fat_fragments(cluster)))
     return vol, cluster
 
 
@@ -543,7 +543,7 @@ def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
     cluster = boot_cluster_bytes(image)
     vol = NtfsVolume(image, seed, staging, tool)
     vol.reformat_command = mkfs + ["NEW DISK", image]
-    vol.apply(plan(cluster, *(sizes or (2 * MIB + 333, 3 * MIB // 2 + 7)), ntfs_fragments(cluster)))
+    vol.apply(plan(cluster, *(sizes or (3 * MIB + 333, 5 * MIB // 2 + 7)), ntfs_fragments(cluster)))
     return vol, cluster
 
 
