@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -291,9 +292,19 @@ int CScanLog::ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<F
         i = j + 1;
     }
 
-    out.reserve(out.size() + numbers.size());
-    for (size_t i = 0; i < firstFailure; ++i)
-        if (state[i] == kRead) out.push_back(slots[i]);
+    // Keep the records read before the first failure, in list order.
+    size_t kept = 0;
+    for (size_t i = 0; i < firstFailure; ++i) {
+        if (state[i] != kRead) continue;
+        if (kept != i) slots[kept] = slots[i];
+        ++kept;
+    }
+    slots.resize(kept);
+    if (out.empty()) {
+        out.swap(slots);
+    } else {
+        out.insert(out.end(), slots.begin(), slots.end());
+    }
     return firstFailureCode;
 }
 
@@ -303,8 +314,12 @@ int CScanLog::ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& o
     if (it == children_.end()) return kSuccess;
     std::vector<FoundItemRecord> records;
     int rc = ReadRecordList(it->second, records);
-    for (const FoundItemRecord& r : records)
-        if (!IsHiddenImage(r)) out.push_back(r);
+    std::erase_if(records, IsHiddenImage);
+    if (out.empty()) {
+        out.swap(records);
+    } else {
+        out.insert(out.end(), records.begin(), records.end());
+    }
     SortResultList(out);
     return rc;
 }
@@ -363,13 +378,23 @@ int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemR
         size_t got = 0;
         if (file.ReadAt(done, piece.data(), piece.size(), got) != kSuccess || got == 0) break;
         for (size_t off = 0; off + kRecordSize <= got; off += kRecordSize) {
-            FoundItemRecord r;
-            std::memcpy(&r, piece.data() + off, kRecordSize);
-            if (r.IsFolder()) continue;
-            std::string_view name = ResultNameView(r);
+            // Fields are read in place; a record is copied only when taken.
+            const uint8_t* bytes = piece.data() + off;
+            uint32_t isFolder = 0, contentCheck = 0;
+            std::memcpy(&isFolder, bytes + offsetof(FoundItemRecord, isFolder), sizeof isFolder);
+            if (isFolder != 0) continue;
+            std::memcpy(&contentCheck, bytes + offsetof(FoundItemRecord, contentCheck), sizeof contentCheck);
+            const char* field = reinterpret_cast<const char*>(bytes + offsetof(FoundItemRecord, name));
+            const void* nul = std::memchr(field, 0, kNameFieldSize);
+            std::string_view name(field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field)
+                                             : kNameFieldSize);
+            auto take = [&out, bytes] {
+                out.emplace_back();
+                std::memcpy(&out.back(), bytes, kRecordSize);
+            };
             size_t dot = name.rfind('.');
             if (dot == std::string_view::npos || dot + 1 == name.size()) {
-                if (otherWanted) out.push_back(r);
+                if (otherWanted) take();
                 continue;
             }
             ext.assign(name.substr(dot + 1));
@@ -386,8 +411,8 @@ int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemR
                           (otherWanted && known.find(ext) == std::string::npos);
                 if (decisions.size() < kMaxCachedExtensions) decisions.emplace(ext, d);
             }
-            if (d.photo && r.contentCheck == 0) continue;
-            if (d.taken) out.push_back(r);
+            if (d.photo && contentCheck == 0) continue;
+            if (d.taken) take();
         }
         done += got;
         if (searchCallback_ != nullptr) {
