@@ -203,6 +203,45 @@ TEST_F(DeepScanTest, QuickReformattedNtfsGivesBackEarlierFiles) {
     EXPECT_EQ(testkit::FileSha256(image.image), before);
 }
 
+// The toolkit's own reformatted volumes, scored against what its truth says
+// survived the format: a file "intact" outside the overwritten root must come
+// back byte-exact; an NTFS file whose record is "record_intact" must be found.
+TEST_F(DeepScanTest, ToolkitReformattedVolumesGiveBackWhatSurvived) {
+    for (auto kind : {testkit::ImageKind::kFat16Reformatted, testkit::ImageKind::kNtfsReformatted}) {
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        TempDir work;
+        SORVANE_BUILD_IMAGE_OR_SKIP(image, kind, work.Path());
+        const bool ntfs = kind == testkit::ImageKind::kNtfsReformatted;
+        const EngineCode code = ntfs ? EngineCode::kDeepNtfs : EngineCode::kDeepFat;
+        const std::string before = testkit::FileSha256(image.image);
+        UseDataDir(std::string("data-") + testkit::ImageKindName(kind));
+        auto engine = Scan(image.image);
+        std::vector<FoundItemRecord> all = Files(*engine);
+        int expected = 0, found = 0, exactCandidates = 0, exact = 0;
+        for (const auto& t : image.entries) {
+            if (t.isDir || t.Has("padding") || t.size == 0) continue;
+            const bool listed = ntfs ? t.Has("record_intact") : t.path.find('/') != std::string::npos;
+            if (!listed) continue;
+            ++expected;
+            const FoundItemRecord* match = nullptr;
+            for (const auto& r : all)
+                if (r.Engine() == code && r.size == t.size && SameName(r.Name(), t.Name())) match = &r;
+            if (!match) continue;
+            ++found;
+            if (!t.Has("intact") || t.Has("fragmented")) continue;
+            ++exactCandidates;
+            if (RecoveredSha(*engine, *match) == t.sha256) ++exact;
+        }
+        std::printf("%s: %d of %d surviving files found by name and size, %d of %d intact ones byte-exact\n",
+                    testkit::ImageKindName(kind), found, expected, exact, exactCandidates);
+        EXPECT_GT(expected, 0);
+        EXPECT_GE(found * 100, expected * 95);  // measured: 19 of 19 (FAT16), 23 of 23 (NTFS)
+        EXPECT_EQ(exact, exactCandidates);
+        EXPECT_EQ(testkit::FileSha256(image.image), before);
+        engine.reset();
+    }
+}
+
 // Writes `bytes` at `sector` of `image`.
 void WriteAt(const std::filesystem::path& image, uint64_t sector, const std::vector<uint8_t>& bytes) {
     FileHandle f;
