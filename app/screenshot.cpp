@@ -67,7 +67,7 @@ void FillSampleDisk(CMainWnd& window) {
         auto* row = new CListImageTextNodeUI;
         row->SetFixedHeight(30);
         row->SetText(0,
-                     QStringLiteral("{f 4}{x 52}%1:\\ %2{/f}").arg(number++).arg(QLatin1String(part.label)));
+                     QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(number++).arg(QLatin1String(part.label)));
         row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.fs)));
         row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.size)));
         row->SetImage(0, QStringLiteral("file='drive_usb.png' dest='28,0,50,24'"));
@@ -126,7 +126,7 @@ void FillSampleResults(CMainWnd& window) {
                               QStringLiteral("file='checkbox.png' source='48,22,60,34' dest='2,0,14,12'"));
         row->SetChecked(file.checked);
         row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(QLatin1String(file.icon)));
-        row->SetText(1, QStringLiteral("{x 20}") + QLatin1String(file.name));
+        row->SetText(1, QLatin1String(file.name));
         row->SetText(2, QLatin1String(file.size));
         row->SetText(3, QStringLiteral("2024-6-18 14:02:11"));
         row->SetText(4, QStringLiteral("2024-6-18 14:02:11"));

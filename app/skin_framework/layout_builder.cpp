@@ -233,11 +233,6 @@ class Builder {
 
 }  // namespace
 
-bool IsBuiltInTag(const QString& tag) {
-    std::unique_ptr<Control> control(MakeBuiltIn(tag));
-    return control != nullptr;
-}
-
 bool BuildLayout(Window& window, const QString& file, QString* error) {
     error->clear();
     Builder builder(window, error);

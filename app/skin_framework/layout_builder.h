@@ -19,7 +19,4 @@ class Window;
 // or malformed, or an element is neither known nor made by the window's factory.
 bool BuildLayout(Window& window, const QString& file, QString* error);
 
-// The tags the framework makes itself.
-bool IsBuiltInTag(const QString& tag);
-
 }  // namespace sorvane::skin

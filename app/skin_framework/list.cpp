@@ -238,15 +238,18 @@ void ListImageTextElement::SetImage(int column, const QString& picture) {
 
 void ListImageTextElement::PaintColumn(QPainter& painter, int column, const QRect& box) {
     const QString& picture = images_.value(column);
+    QRect textBox = box;
     if (!picture.isEmpty()) {
-        // Pictures are placed by their dest within the column, centred vertically in taller rows.
+        // Pictures are placed by their dest within the column, centred vertically in taller rows;
+        // the column's text begins after the picture.
         PictureSpec spec = ParsePicture(picture);
         QRect area = box;
         if (!spec.dest.isNull() && spec.dest.height() < box.height())
             area.setTop(box.top() + (box.height() - spec.dest.height()) / 2);
         DrawPicture(painter, area, spec, SkinPackage::Instance());
+        if (!spec.dest.isNull()) textBox.setLeft(qMin(box.right(), box.left() + spec.dest.right() + 1));
     }
-    ListTextElement::PaintColumn(painter, column, box);
+    ListTextElement::PaintColumn(painter, column, textBox);
 }
 
 // ---- List
