@@ -345,7 +345,10 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, const uint8_t* bytes
     NtfsFileSummary summary;
     if (!SummarizeRecord(ByteView(scratchRecord_.data(), scratchRecord_.size()), summary)) return;
     // Extension records hold pieces of another file, not a file of their own.
-    if (summary.header.baseReference != 0 || !summary.hasName) return;
+    if (summary.header.baseReference != 0) return;
+    // A file with many pieces may keep its name in an extension record.
+    FindListedName(number, summary);
+    if (!summary.hasName) return;
 
     FoundItemRecord item;
     item.letter = letter_;
@@ -355,6 +358,11 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, const uint8_t* bytes
     item.clusterBytes = static_cast<uint32_t>(geometry_.clusterBytes);
     FillTimes(summary, item);
     item.size = SummaryFileSize(summary);
+    if (summary.hasAttributeList && !(summary.hasData && (!summary.data.nonResident || summary.data.firstVcn == 0))) {
+        // The start of the data, and its size, lie in an extension record.
+        DataLayout layout;
+        if (LayoutOf(number, scratchRecord_, true, layout) == kSuccess) item.size = layout.size;
+    }
     item.dataStart = 0;
     item.location = LocationOf(number);
     item.partitionStart = partitionStart_;
@@ -408,7 +416,11 @@ uint32_t CFastNtfsRecovery::FolderLevelOf(uint64_t parentReference) {
         NtfsFileSummary summary;
         bool ok = ReadMftRecord(current, parentRecord_) == kSuccess &&
                   SummarizeRecord(ByteView(parentRecord_.data(), parentRecord_.size()), summary) &&
-                  summary.header.IsDirectory() && summary.hasName && summary.header.baseReference == 0;
+                  summary.header.IsDirectory() && summary.header.baseReference == 0;
+        if (ok) {
+            FindListedName(current, summary);
+            ok = summary.hasName;
+        }
         // A parent whose record was given to something else since is not this
         // file's folder; a deleted folder's number moved on by one when it was freed.
         if (ok && expectedSequence != 0) {
@@ -452,8 +464,13 @@ void CFastNtfsRecovery::FileFolder(uint32_t number, const FolderState& state) {
 
     RelationKey parent = MakeRelationKey(kNtfsRootKey, 0);
     NtfsFileSummary summary;
-    if (state.kind == FolderKind::kDirectory && ReadMftRecord(number, parentRecord_) == kSuccess &&
-        SummarizeRecord(ByteView(parentRecord_.data(), parentRecord_.size()), summary) && summary.hasName) {
+    bool named = state.kind == FolderKind::kDirectory && ReadMftRecord(number, parentRecord_) == kSuccess &&
+                 SummarizeRecord(ByteView(parentRecord_.data(), parentRecord_.size()), summary);
+    if (named) {
+        FindListedName(number, summary);
+        named = summary.hasName;
+    }
+    if (named) {
         item.SetName(summary.fileName.name);
         FillTimes(summary, item);
         parent = MakeRelationKey(state.parent, state.level - 1);
@@ -495,6 +512,55 @@ uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& n
                : 0;
 }
 
+void CFastNtfsRecovery::ReadAttributeList(const NtfsAttribute& list, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    if (!list.nonResident) {
+        bytes.assign(list.value.Data(), list.value.Data() + list.value.Size());
+        return;
+    }
+    if (list.realSize > kMaxAttributeListBytes) return;
+    DataLayout layout;
+    std::vector<NtfsRun> runs;
+    DecodeRuns(list.runList, runs);
+    PlaceRuns(runs, 0, totalClusters_, layout.extents);
+    layout.size = layout.initializedSize = list.realSize;
+    ReadData(layout, [&](const uint8_t* data, size_t length) {
+        bytes.insert(bytes.end(), data, data + length);
+        return 0;
+    });
+}
+
+void CFastNtfsRecovery::FindListedName(uint64_t number, NtfsFileSummary& summary) {
+    if (summary.hasName || !summary.hasAttributeList) return;
+    std::vector<uint8_t> listBytes;
+    ReadAttributeList(summary.attributeList, listBytes);
+    std::vector<NtfsAttributeListEntry> entries;
+    ParseAttributeList(ByteView(listBytes.data(), listBytes.size()), entries);
+    std::unordered_set<uint64_t> visited{number};
+    std::vector<uint8_t> extension;
+    for (const NtfsAttributeListEntry& entry : entries) {
+        if (entry.type != kNtfsFileName) continue;
+        uint64_t other = NtfsReferenceRecord(entry.reference);
+        if (!visited.insert(other).second || ReadMftRecord(other, extension) != kSuccess) continue;
+        ByteView view(extension.data(), extension.size());
+        NtfsRecordHeader header;
+        if (!ParseRecordHeader(view, header) || NtfsReferenceRecord(header.baseReference) != number) continue;
+        NtfsAttributeWalker walker(view, header);
+        NtfsAttribute a;
+        while (walker.Next(a)) {
+            NtfsFileName name;
+            if (a.type != kNtfsFileName || a.nonResident || !ParseFileName(a.value, name)) continue;
+            bool better = !summary.hasName ||
+                          (summary.fileName.nameSpace == kNtfsDosName && name.nameSpace != kNtfsDosName) ||
+                          (summary.fileName.nameSpace == kNtfsPosixName && name.nameSpace == kNtfsWin32Name);
+            if (better) {
+                summary.fileName = std::move(name);
+                summary.hasName = true;
+            }
+        }
+    }
+}
+
 int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& record, bool followList,
                                 DataLayout& layout) {
     layout = DataLayout{};
@@ -523,20 +589,7 @@ int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& rec
 
     if (followList && summary.hasAttributeList) {
         std::vector<uint8_t> listBytes;
-        const NtfsAttribute& list = summary.attributeList;
-        if (!list.nonResident) {
-            listBytes.assign(list.value.Data(), list.value.Data() + list.value.Size());
-        } else if (list.realSize <= kMaxAttributeListBytes) {
-            DataLayout listLayout;
-            std::vector<NtfsRun> runs;
-            DecodeRuns(list.runList, runs);
-            PlaceRuns(runs, 0, totalClusters_, listLayout.extents);
-            listLayout.size = listLayout.initializedSize = list.realSize;
-            ReadData(listLayout, [&](const uint8_t* bytes, size_t length) {
-                listBytes.insert(listBytes.end(), bytes, bytes + length);
-                return 0;
-            });
-        }
+        ReadAttributeList(summary.attributeList, listBytes);
         std::vector<NtfsAttributeListEntry> entries;
         ParseAttributeList(ByteView(listBytes.data(), listBytes.size()), entries);
         std::unordered_set<uint64_t> visited{number};

@@ -90,6 +90,11 @@ private:
     // `followList`, pieces in extension records named by an attribute list are
     // gathered too. Returns 0, 87 when the record has no unnamed data stream.
     int LayoutOf(uint64_t number, const std::vector<uint8_t>& record, bool followList, DataLayout& layout);
+    // The value of an $ATTRIBUTE_LIST, resident or read from its runs.
+    void ReadAttributeList(const NtfsAttribute& list, std::vector<uint8_t>& bytes);
+    // Fills the name of a record whose $FILE_NAME lies in an extension record
+    // named by its attribute list.
+    void FindListedName(uint64_t number, NtfsFileSummary& summary);
     // Streams the file's bytes to `sink` in pieces of at most 64 KiB.
     int ReadData(const DataLayout& layout, const DataSink& sink);
     // The same for a compressed stream: unit by unit, LZNT1-decoded where the

@@ -569,6 +569,74 @@ TEST(FastNtfsRecovery, DamagedBootSectorOrMftRecordFallBackToTheirCopies) {
     EXPECT_EQ(engine.GetFoundCount(), 0u);
 }
 
+// A file in thousands of pieces keeps its name and most of its run list in
+// extension records named by its attribute list. libntfs-3g wipes those when
+// it deletes a file, so the file is "deleted" here the way Windows does it:
+// the in-use flags of its records are cleared and everything else stays.
+TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
+    NTFS_EDIT_OR_SKIP();
+    TempDir dir;
+    auto image = dir / "pieces.img";
+    ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(image) + " && mkntfs -F -Q -q " + ShellQuote(image) +
+                         " >/dev/null 2>&1"),
+              0);
+    std::mt19937 rng(8);
+    std::string script;
+    for (int k = 0; k < 4; ++k) {
+        std::vector<uint8_t> piece(4096);
+        for (auto& b : piece) b = static_cast<uint8_t>(rng());
+        testkit::WriteFile(dir / ("p" + std::to_string(k)), piece);
+    }
+    script += "put\t" + (dir / "p0").string() + "\t/pieces.bin\nput\t" + (dir / "p1").string() + "\t/other.bin\n";
+    // Appending to two files in turn gives each of them every second cluster.
+    for (int i = 1; i <= 1200; ++i) {
+        script += "append\t" + (dir / ("p" + std::to_string(i % 4))).string() + "\t/pieces.bin\n";
+        script += "append\t" + (dir / ("p" + std::to_string((i + 1) % 4))).string() + "\t/other.bin\n";
+    }
+    testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
+    std::string out;
+    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
+                         &out),
+              0);
+    const std::string mark = "created\t/pieces.bin\t";
+    const uint64_t base = std::stoull(out.substr(out.find(mark) + mark.size()));
+    const std::string expected = IcatSha256(image, 0, base);
+
+    auto bytes = testkit::ReadFile(image);
+    NtfsGeometry g;
+    ASSERT_TRUE(ParseNtfsBootSector(ByteView(bytes.data(), bytes.size()), g));
+    int cleared = 0;
+    bool hasList = false;
+    for (uint64_t n = 16; n < 200; ++n) {
+        size_t at = g.mftCluster * g.clusterBytes + n * g.recordSize;
+        ByteView record(bytes.data() + at, g.recordSize);
+        if (record.U32(0) != kNtfsFileMagic) continue;
+        if (n != base && NtfsReferenceRecord(record.U64(32)) != base) continue;
+        if (n == base) {
+            std::vector<uint8_t> copy(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                      bytes.begin() + static_cast<std::ptrdiff_t>(at + g.recordSize));
+            ASSERT_TRUE(ApplyFixups(copy.data(), copy.size()));
+            NtfsFileSummary summary;
+            ASSERT_TRUE(SummarizeRecord(ByteView(copy.data(), copy.size()), summary));
+            hasList = summary.hasAttributeList;
+        }
+        bytes[at + 22] &= static_cast<uint8_t>(~1u);
+        ++cleared;
+    }
+    ASSERT_TRUE(hasList) << "the file must need an attribute list";
+    ASSERT_GE(cleared, 2);
+    testkit::WriteFile(image, bytes);
+
+    CFastNtfsRecovery engine;
+    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(engine.Scan(nullptr), 0);
+    Listing listing = BrowseAll(engine);
+    ASSERT_TRUE(listing.files.count("pieces.bin"));
+    EXPECT_EQ(listing.files["pieces.bin"].size, 1201u * 4096u);
+    ASSERT_EQ(engine.RecoverItem(listing.files["pieces.bin"], dir / "back.bin", 0), 0);
+    EXPECT_EQ(FileSha256(dir / "back.bin"), expected);
+}
+
 // Files libntfs-3g compressed come back decoded: text that shrinks, random
 // bytes whose units are stored as they are, and a mix of both; icat of The
 // Sleuth Kit reads the same bytes.
