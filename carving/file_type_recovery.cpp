@@ -283,7 +283,8 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
     if (fileName.empty()) {
         // Anything else is shown from its first bytes.
         uint32_t ss = sectorSize_;
-        size_t want = static_cast<size_t>(std::min<uint64_t>(byteCount, record.size));
+        const uint64_t recordSize = record.size;  // a packed field: copied before std::min binds it
+        size_t want = static_cast<size_t>(std::min<uint64_t>(byteCount, recordSize));
         byteCount = 0;
         if (!buffer || ss == 0) return fail(kErrInvalidParameter);
         std::vector<uint8_t> sectors((want + ss - 1) / ss * ss);

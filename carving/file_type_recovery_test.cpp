@@ -89,16 +89,16 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     ASSERT_EQ(list.size(), 1u);
     const FoundItemRecord& record = list[0];
     EXPECT_EQ(record.Name(), "81920.jpg");
-    EXPECT_EQ(record.size, 1000u);
-    EXPECT_EQ(record.location, 81920u);
-    EXPECT_EQ(record.letter, 9);
+    EXPECT_EQ(+record.size, 1000u);
+    EXPECT_EQ(+record.location, 81920u);
+    EXPECT_EQ(+record.letter, 9);
     EXPECT_EQ(record.Engine(), EngineCode::kRawSignature);
-    EXPECT_EQ(record.isFolder, 0u);
-    EXPECT_EQ(record.contentCheck, 1u);
-    EXPECT_EQ(record.recordNumber, 1u);
-    EXPECT_EQ(record.clusterBytes, 0xFFFFFFFFu);
-    EXPECT_EQ(record.key, 0u);
-    EXPECT_EQ(record.dataStart, 0u);
+    EXPECT_EQ(+record.isFolder, 0u);
+    EXPECT_EQ(+record.contentCheck, 1u);
+    EXPECT_EQ(+record.recordNumber, 1u);
+    EXPECT_EQ(+record.clusterBytes, 0xFFFFFFFFu);
+    EXPECT_EQ(+record.key, 0u);
+    EXPECT_EQ(+record.dataStart, 0u);
 
     std::filesystem::path destination = data_ / "out" / "photo" / "81920.jpg";
     std::filesystem::create_directories(destination.parent_path());
@@ -239,7 +239,7 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
     ASSERT_EQ(list.size(), 1u);
-    ASSERT_EQ(list[0].size, 200u * 512);
+    ASSERT_EQ(+list[0].size, 200u * 512);
 
     std::filesystem::path out = data_ / "out.tif";
     ASSERT_EQ(engine.CopyCarvedData(list[0], out), 0);
@@ -263,15 +263,23 @@ TEST_F(FileTypeRecoveryTest, PreviewWritesPicturesToTheSharedPreviewFile) {
     image.Put(20, jpeg);
     Bytes mid = MakeMidi(1, 40);
     image.Put(40, mid);
+    Bytes db(std::begin("SQLite format 3"), std::end("SQLite format 3"));
+    db.resize(700, 0x5C);
+    image.Put(60, db);
     image.Open(reader_);
     CFileTypeRecovery engine;
     ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_preview", 1, image.Path()), 0);
     RunPass(engine, reader_, 0, 100);
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
-    ASSERT_EQ(list.size(), 2u);
-    const FoundItemRecord& picture = list[0].Name() == "20.jpg" ? list[0] : list[1];
-    const FoundItemRecord& other = list[0].Name() == "20.jpg" ? list[1] : list[0];
+    ASSERT_EQ(list.size(), 3u);
+    auto named = [&](const std::string& name) {
+        for (const auto& r : list)
+            if (r.Name() == name) return r;
+        ADD_FAILURE() << name << " not found";
+        return FoundItemRecord{};
+    };
+    FoundItemRecord picture = named("20.jpg"), other = named("40.mid"), store = named("60.db");
 
     std::filesystem::path temp;
     size_t count = 4096;
@@ -284,6 +292,13 @@ TEST_F(FileTypeRecoveryTest, PreviewWritesPicturesToTheSharedPreviewFile) {
     // A MIDI file is audio: it goes to the media preview file.
     ASSERT_EQ(engine.PreviewItem(other, temp, buffer.data(), count, nullptr, nullptr), 0);
     EXPECT_EQ(temp.filename(), "tmp.avi");
+
+    // Anything else is shown from its first bytes, copied into the caller's buffer.
+    count = 100;
+    ASSERT_EQ(engine.PreviewItem(store, temp, buffer.data(), count, nullptr, nullptr), 0);
+    EXPECT_TRUE(temp.empty());
+    ASSERT_EQ(count, 100u);
+    EXPECT_TRUE(std::equal(db.begin(), db.begin() + 100, buffer.begin()));
 }
 
 }  // namespace

@@ -171,7 +171,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
     std::map<uint64_t, FoundItemRecord> byLocation;
-    for (const auto& r : list) byLocation[r.location] = r;
+    for (const auto& r : list) byLocation[uint64_t{r.location}] = r;
 
     for (size_t i = 0; i < placed.size(); ++i) {
         const Placed& p = placed[i];
@@ -193,7 +193,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         std::filesystem::path out = dir_.Path() / "out" / (std::to_string(i) + "." + s.extension);
         ASSERT_EQ(engine.RecoverItem(record, out, 0), 0);
         Bytes recovered = testkit::ReadFile(out);
-        ASSERT_EQ(recovered.size(), record.size);
+        ASSERT_EQ(recovered.size(), +record.size);
         uint64_t gapEnd = (p.bytes.size() + 511) / 512 * 512 + 8 * 512;
         switch (s.measure) {
             case Measure::kExact:
@@ -201,7 +201,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
                 break;
             case Measure::kWalk:
                 // The walk runs on through the zero gap to the next file.
-                EXPECT_EQ(record.size, gapEnd) << "file of " << p.bytes.size();
+                EXPECT_EQ(+record.size, gapEnd) << "file of " << p.bytes.size();
                 ASSERT_GE(recovered.size(), p.bytes.size());
                 EXPECT_TRUE(std::equal(p.bytes.begin(), p.bytes.end(), recovered.begin()));
                 break;
@@ -209,7 +209,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
                 std::string text(p.bytes.begin(), p.bytes.end());
                 size_t eof = text.rfind("%%EOF");
                 ASSERT_NE(eof, std::string::npos);
-                EXPECT_EQ(record.size, eof + 5);
+                EXPECT_EQ(+record.size, eof + 5);
                 EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), p.bytes.begin()));
                 break;
             }
@@ -217,15 +217,15 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
                 // Every frame begins with the signature, so the walk ends at the
                 // first frame that starts a sector; the pass then finds the rest
                 // as further files.
-                ASSERT_LT(record.size, p.bytes.size());
-                ASSERT_EQ(record.size % 512, 0u);
+                ASSERT_LT(+record.size, p.bytes.size());
+                ASSERT_EQ(+record.size % 512, 0u);
                 EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), p.bytes.begin()));
                 EXPECT_EQ(RecogniseSector(p.bytes.data() + record.size, 512), s.code);
                 break;
             }
             case Measure::kTables:
-                EXPECT_LE(record.size, p.bytes.size());
-                EXPECT_GE(record.size + 3, p.bytes.size());  // tables end within the last 4-byte padding
+                EXPECT_LE(+record.size, p.bytes.size());
+                EXPECT_GE(+record.size + 3, p.bytes.size());  // tables end within the last 4-byte padding
                 EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), p.bytes.begin()));
                 break;
         }
