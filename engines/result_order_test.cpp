@@ -22,8 +22,8 @@ TEST(ResultOrder, FilesFirstThenNamesIgnoringCaseStable) {
     ASSERT_EQ(list.size(), 5u);
     EXPECT_EQ(list[0].Name(), "A.txt");
     EXPECT_EQ(list[1].Name(), "b.txt");
-    EXPECT_EQ(list[2].recordNumber, 1u) << "equal names keep their order";
-    EXPECT_EQ(list[3].recordNumber, 2u);
+    EXPECT_EQ(+list[2].recordNumber, 1u) << "equal names keep their order";
+    EXPECT_EQ(+list[3].recordNumber, 2u);
     EXPECT_EQ(list[4].Name(), "a");
 }
 
@@ -43,7 +43,7 @@ TEST(ResultOrder, LargeListsSortLikeAStableSortByTheOrder) {
     std::stable_sort(expected.begin(), expected.end(), ResultListLess);
     SortResultList(list);
     ASSERT_EQ(list.size(), expected.size());
-    for (size_t i = 0; i < list.size(); ++i) ASSERT_EQ(list[i].recordNumber, expected[i].recordNumber) << i;
+    for (size_t i = 0; i < list.size(); ++i) ASSERT_EQ(+list[i].recordNumber, +expected[i].recordNumber) << i;
 }
 
 TEST(FolderKeys, LevelGoesInTheHighHalf) {

@@ -479,9 +479,10 @@ int CScanLog::BuildParentChain(const FoundItemRecord& record, std::vector<FoundI
         } else if (!FindFolderRecordByKey(parentKey, parent)) {
             return kErrInvalidParameter;
         }
-        if (!visited.insert(parent.recordNumber).second) return kSuccess;
+        const uint32_t parentNumber = parent.recordNumber;
+        if (!visited.insert(parentNumber).second) return kSuccess;
         out.push_back(parent);
-        current = parent.recordNumber;
+        current = parentNumber;
     }
 }
 

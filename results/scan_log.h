@@ -53,7 +53,8 @@ public:
     int OpenIn(const std::filesystem::path& folder, const std::string& name);
 
     // A slot for the next record; the caller fills it. The slot's recordNumber is
-    // already set to the new count. Valid until the next AppendRecord or Flush.
+    // already set to the new count. Valid until the next AppendRecord, Flush or
+    // read of the log (a read first writes the buffered records out).
     FoundItemRecord* AppendRecord();
     // Files record `recordNumber` under `parent`; with a name, also records the
     // folder's name entry (key, record number, name).

@@ -34,14 +34,14 @@ TEST(ScanLogLarge, SevenMillionRecordsReadBackByNumber) {
     FoundItemRecord r;
     for (uint32_t n : {kFirstPastInt32 - 1, kFirstPastInt32, kRecords}) {
         ASSERT_EQ(log.ReadRecord(n, r), 0) << n;
-        EXPECT_EQ(r.recordNumber, n);
-        EXPECT_EQ(r.location, n);
+        EXPECT_EQ(+r.recordNumber, n);
+        EXPECT_EQ(+r.location, n);
         EXPECT_EQ(r.Name(), "mark" + std::to_string(n) + ".jpg");
     }
     std::vector<FoundItemRecord> children;
     ASSERT_EQ(log.ReadChildren(MakeRelationKey(7, 1), children), 0);
     ASSERT_EQ(children.size(), 9u);
-    for (const auto& c : children) EXPECT_EQ(c.Name(), "mark" + std::to_string(c.recordNumber) + ".jpg");
+    for (const auto& c : children) EXPECT_EQ(c.Name(), "mark" + std::to_string(+c.recordNumber) + ".jpg");
 
     std::vector<FoundItemRecord> found;
     ASSERT_EQ(log.FindByExtension("*.jpg", found), 1);

@@ -126,15 +126,15 @@ TEST_F(ScanLogTest, RecordsLandAtTheirNumberAndIndexesMatchTheFormat) {
     ASSERT_EQ(dirInfo.size(), 268u);
     DirInfoEntry entry;
     std::memcpy(&entry, dirInfo.data(), sizeof entry);
-    EXPECT_EQ(entry.key, 100u);
-    EXPECT_EQ(entry.recordNumber, 1u);
+    EXPECT_EQ(+entry.key, 100u);
+    EXPECT_EQ(+entry.recordNumber, 1u);
     EXPECT_STREQ(entry.name, "Pictures");
 
     // The record with number k starts at byte (k - 1) x 346.
     auto bytes = testkit::ReadFile(folder_ / "log");
     FoundItemRecord r;
     std::memcpy(&r, bytes.data() + 150 * 346, sizeof r);
-    EXPECT_EQ(r.recordNumber, 151u);
+    EXPECT_EQ(+r.recordNumber, 151u);
     EXPECT_EQ(r.Name(), "f149.jpg");
 }
 
@@ -166,7 +166,7 @@ TEST_F(ScanLogTest, ReopeningListsTheSameChildrenInTheSameOrder) {
     ASSERT_EQ(reopened.ReadChildren(0, rootAfter), 0);
     EXPECT_EQ(Names(after), Names(before));
     EXPECT_EQ(Names(rootAfter), Names(rootBefore));
-    for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(after[i].recordNumber, before[i].recordNumber);
+    for (size_t i = 0; i < after.size(); ++i) EXPECT_EQ(+after[i].recordNumber, +before[i].recordNumber);
     EXPECT_EQ(reopened.Folders().size(), 2u);
 
     // Scanning into a reopened log numbers on: every record stays where its
