@@ -632,7 +632,7 @@ int CProfessionalFatRecovery::Consolidate() {
     // 2. Every directory that holds files becomes a folder.
     if (log_) {
         std::set<uint32_t> written;
-        for (const DirInfoEntry& f : log_->Folders()) written.insert(f.key);  // a resumed scan made these already
+        for (const DirInfoEntry& f : log_->Folders()) written.insert(uint32_t{f.key});  // a resumed scan made these already
         for (const auto& [cluster, needed] : needed_) {
             if (written.count(cluster)) continue;
             auto known = known_.find(cluster);

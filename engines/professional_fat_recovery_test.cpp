@@ -140,9 +140,9 @@ TEST_F(DeepFatTest, TwoSightingsGiveClusterSizeAndDataArea) {
     for (const auto& r : records) {
         if (r.IsFolder()) continue;
         ++files;
-        EXPECT_EQ(r.clusterBytes, 8u * 512);
-        EXPECT_EQ(r.dataStart, 976u);
-        EXPECT_EQ(r.engineCode, static_cast<uint32_t>(EngineCode::kDeepFat));
+        EXPECT_EQ(uint32_t{r.clusterBytes}, 8u * 512);  // fields of the packed record are copied
+        EXPECT_EQ(uint64_t{r.dataStart}, 976u);
+        EXPECT_EQ(uint32_t{r.engineCode}, static_cast<uint32_t>(EngineCode::kDeepFat));
     }
     EXPECT_EQ(files, 2);
 }
@@ -213,9 +213,9 @@ TEST_F(DeepFatTest, LongNameAcrossSectorsIsJoinedWhicheverSectorComesFirst) {
             ++files;
             if (r.Name() == "A long file name.txt") {
                 ++found;
-                EXPECT_EQ(r.size, 1234u);
-                EXPECT_EQ(r.key, 2000u);
-                EXPECT_EQ(r.location, start);  // the joined buffer begins in the first sector
+                EXPECT_EQ(uint64_t{r.size}, 1234u);
+                EXPECT_EQ(uint32_t{r.key}, 2000u);
+                EXPECT_EQ(uint64_t{r.location}, start);  // the joined buffer begins in the first sector
             }
         }
         EXPECT_EQ(found, 1);

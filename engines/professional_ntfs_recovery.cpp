@@ -418,7 +418,7 @@ int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_
 int CProfessionalNtfsRecovery::Consolidate() {
     std::set<uint32_t> written;
     if (log_) {
-        for (const DirInfoEntry& f : log_->Folders()) written.insert(f.key);  // made by an earlier, resumed run
+        for (const DirInfoEntry& f : log_->Folders()) written.insert(uint32_t{f.key});  // made by an earlier, resumed run
     }
     std::vector<uint8_t> record;
     for (size_t i = 0; i < pending_.size(); ++i) {
@@ -459,7 +459,7 @@ int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileH
         if (attr.type == kNtfsAttributeList) return 0;
         if (attr.type != kNtfsData || attr.nameLength != 0) continue;
         if (!attr.nonResident) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(record.size, attr.value.Size()));
+            size_t n = static_cast<size_t>(std::min<uint64_t>(uint64_t{record.size}, attr.value.Size()));
             return n ? out.Write(attr.value.Data(), n) : 0;
         }
         std::vector<NtfsRun> runs;

@@ -497,7 +497,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     FoundItemList carved;
     carver_.FindByExtension(pattern, carved);
     for (const FoundItemRecord& c : carved) {
-        auto it = starts.find(c.location);
+        auto it = starts.find(uint64_t{c.location});  // a copy: the record is packed
         if (it != starts.end()) {
             const std::string carvedExt = LowerExtensionOf(c);
             const bool sameFile = it->second == carvedExt || (it->second == "thm" && carvedExt == "jpg");

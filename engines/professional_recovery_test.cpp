@@ -287,7 +287,7 @@ TEST_F(DeepScanTest, FilesInSpaceWithoutFileSystemAreCarved) {
     EXPECT_EQ(engine->TotalSectors(), (8u << 20) / 512);
     std::map<uint64_t, FoundItemRecord> carved;
     for (const auto& r : Files(*engine))
-        if (r.Engine() == EngineCode::kRawSignature) carved[r.location] = r;
+        if (r.Engine() == EngineCode::kRawSignature) carved[uint64_t{r.location}] = r;
     int found = 0;
     for (auto [at, bytes] : {std::pair{bigAt, &big}, std::pair{smallAt, &small}, std::pair{pngAt, &png}}) {
         auto it = carved.find(at);
@@ -295,7 +295,7 @@ TEST_F(DeepScanTest, FilesInSpaceWithoutFileSystemAreCarved) {
         ++found;
         // How far a carved file reaches is the measurement's business; it
         // must cover the whole picture and begin with it.
-        EXPECT_GE(it->second.size, bytes->size());
+        EXPECT_GE(uint64_t{it->second.size}, bytes->size());
         std::filesystem::path out = dir_ / ("carved" + std::to_string(at));
         ASSERT_EQ(engine->RecoverItem(it->second, out, 0), 0);
         auto got = testkit::ReadFile(out);
