@@ -102,7 +102,7 @@ TEST(QuickFatRealImages, PublishedUnfragmentedFilesOfTheFatUndeleteTestComeBackB
         std::string md5;
         if (match) {
             std::filesystem::path file = out / ("f" + std::to_string(++n));
-            EXPECT_EQ(match->record.size, e.size) << e.path;
+            EXPECT_EQ(uint64_t{match->record.size}, e.size) << e.path;
             if (engine->RecoverItem(match->record, file, 0) == 0) md5 = Md5(file);
         }
         if (e.fragmented) {
@@ -186,7 +186,7 @@ TEST_P(QuickScanOfRealImage, OpensScansAndLeavesTheImageAsItWas) {
     for (const auto& f : AllRecords(*engine)) {
         if (f.record.IsFolder()) continue;
         ++files;
-        EXPECT_EQ(f.record.engineCode, 1u);
+        EXPECT_EQ(uint32_t{f.record.engineCode}, 1u);
     }
     EXPECT_EQ(files, c.deletedFiles);
     if (c.compareIcat) {
@@ -222,7 +222,7 @@ TEST(QuickFatRealImages, EmptyFilesOfADeletedFolderAreAllListedUnderIt) {
     size_t inTest = 0, inTest2 = 0;
     for (const auto& f : AllRecords(*engine)) {
         if (f.record.IsFolder()) continue;
-        EXPECT_EQ(f.record.size, 0u) << f.path;
+        EXPECT_EQ(uint64_t{f.record.size}, 0u) << f.path;
         if (f.path.rfind("test/", 0) == 0) ++inTest;
         if (f.path.rfind("test_2/", 0) == 0) ++inTest2;
     }

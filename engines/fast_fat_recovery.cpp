@@ -151,10 +151,18 @@ int CFastFatRecovery::ScanTree() {
         if (now - lastReportMs_ >= kReportIntervalMs) {
             lastReportMs_ = now;
             if (timedPercent_ < 79) ++timedPercent_;
-            if (int answer = Report(timedPercent_, -1)) return answer;
+            if (int answer = Report(timedPercent_, -1)) {
+                // A stopped scan keeps what it found: the folders of the files
+                // listed so far are published, or those files could not be reached.
+                PublishFolders();
+                return answer;
+            }
         }
     }
-    if (int answer = Report(80, 10)) return answer;
+    if (int answer = Report(80, 10)) {
+        PublishFolders();
+        return answer;
+    }
     int rc = PublishFolders();
     if (rc != 0) return rc;
     scanLog_->Flush();

@@ -123,7 +123,7 @@ TEST(QuickFatPartition, FatPartitionOfAWholeDiskImageIsReadLikeADrive) {
     EXPECT_GT(o.required, 3u);
     EXPECT_EQ(o.recovered, o.required);
     for (const auto& f : o.failures) ADD_FAILURE() << f;
-    for (const auto& f : AllRecords(*engine)) EXPECT_EQ(f.record.partitionStart, v.startSector);
+    for (const auto& f : AllRecords(*engine)) EXPECT_EQ(uint64_t{f.record.partitionStart}, v.startSector);
 }
 
 TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
@@ -139,8 +139,8 @@ TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
     for (const auto& r : root)
         if (r.IsFolder() && r.Name() == "Old Projects") old = &r;
     ASSERT_NE(old, nullptr) << "the deleted folder is listed under the root";
-    EXPECT_EQ(old->engineSpecific, 1u) << "marked deleted";
-    EXPECT_EQ(old->engineCode, 1u);
+    EXPECT_EQ(uint32_t{old->engineSpecific}, 1u) << "marked deleted";
+    EXPECT_EQ(uint32_t{old->engineCode}, 1u);
     FoundItemList inside;
     ASSERT_EQ(engine->ListChildren(old, 1, inside), 0);
     ASSERT_FALSE(inside.empty());
@@ -197,9 +197,9 @@ TEST(QuickFatEngine, RecoveredFilesKeepTheirDatesAndEmptyFilesComeBackEmpty) {
         if (f.record.IsFolder()) continue;
         std::filesystem::path file = out / ("x" + std::to_string(++n));
         ASSERT_EQ(engine->RecoverItem(f.record, file, 0), 0) << f.path;
-        EXPECT_EQ(std::filesystem::file_size(file), f.record.size);
+        EXPECT_EQ(std::filesystem::file_size(file), uint64_t{f.record.size});
         if (f.record.size == 0) sawEmpty = true;
-        ASSERT_NE(f.record.written, 0u);
+        ASSERT_NE(uint64_t{f.record.written}, 0u);
         auto mtime = std::filesystem::last_write_time(file);
         auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
                            std::chrono::file_clock::to_sys(mtime).time_since_epoch())
@@ -238,6 +238,19 @@ TEST(QuickFatEngine, CancelAnswerEndsTheScanAtOnceAndKeepsWhatWasFound) {
     EXPECT_EQ(percents.front(), 1);
     EXPECT_EQ(percents.back(), 100);
     EXPECT_GT(second->GetFoundCount(), 0u);
+
+    // Stopped after the walk: the files found so far, in folders too, can be reached.
+    auto third = CreateRecoveryEngineForImage(built.image, 1, false);
+    third->SetCallbacks(
+        [](void*, int percent, int, int64_t, uint64_t, uint64_t, uint64_t) -> int {
+            return percent == 80 ? kCancelCode : 0;
+        },
+        nullptr, nullptr, 100);
+    EXPECT_EQ(third->Scan(nullptr), kCancelCode);
+    size_t inFolders = 0;
+    for (const auto& f : AllRecords(*third))
+        if (!f.record.IsFolder() && f.path.find('/') != std::string::npos) ++inFolders;
+    EXPECT_GT(inFolders, 0u);
 }
 
 TEST(QuickFatEngine, ReopeningTheScanLogListsTheSameResults) {
