@@ -102,7 +102,7 @@ size_t RecoverAndCompare(CFastNtfsRecovery& engine, const Listing& listing, cons
             ADD_FAILURE() << "not listed: " << e.path;
             continue;
         }
-        EXPECT_EQ(it->second.size, e.size) << e.path;
+        EXPECT_EQ(+it->second.size, e.size) << e.path;
         std::filesystem::path target = dir / std::to_string(good + 1000 * 0) / e.Name();
         target = dir / ("f" + std::to_string(&e - wanted.data())) / e.Name();
         int rc = engine.RecoverItem(it->second, target, 0);
@@ -131,8 +131,8 @@ void CheckVolume(CFastNtfsRecovery& engine, const BuiltImage& image, int volume,
         const TruthEntry* truth = image.Find(path, volume);
         ASSERT_NE(truth, nullptr) << "listed but unknown: " << path;
         EXPECT_TRUE(truth->deleted) << "live file listed: " << path;
-        EXPECT_EQ(record.engineCode, 0u);
-        EXPECT_EQ(record.key, truth->Number("mft")) << path;
+        EXPECT_EQ(+record.engineCode, 0u);
+        EXPECT_EQ(+record.key, truth->Number("mft")) << path;
     }
     // A deleted folder tree comes back with its levels: folder, subfolder, files.
     if (image.Find("Old Projects/Archive 2019/a.txt", volume)) {
@@ -175,7 +175,7 @@ TEST(FastNtfsRecovery, RecoversWhatIcatExtractsFromTheToolkitImage) {
                        std::chrono::file_clock::to_sys(written).time_since_epoch())
                        .count();
     EXPECT_EQ(seconds, UnixFromFileTime(photo.written));
-    EXPECT_NE(photo.written, 0u);
+    EXPECT_NE(+photo.written, 0u);
 
     // Preview: a photo goes to the temporary picture, anything else into the buffer.
     std::filesystem::path temp;
@@ -203,7 +203,7 @@ TEST(FastNtfsRecovery, RecoversFromTheNtfsPartitionOfADiskImage) {
         ASSERT_EQ(engine.OpenPartition(drive, volume.startSector, volume.sectorCount, 3), 0);
         CheckVolume(engine, image, volume.index, dir);
         Listing listing = BrowseAll(engine);
-        for (const auto& [path, record] : listing.files) EXPECT_EQ(record.partitionStart, volume.startSector);
+        for (const auto& [path, record] : listing.files) EXPECT_EQ(+record.partitionStart, volume.startSector);
     }
     EXPECT_EQ(FileSha256(image.image), before);
 }
@@ -310,10 +310,10 @@ TEST(FastNtfsRecovery, EdgeCasesOfTheInterface) {
     }
     Listing listing = BrowseAll(engine);
     ASSERT_TRUE(listing.files.count("zero deleted.txt"));
-    EXPECT_EQ(listing.files["zero deleted.txt"].contentCheck, 0u) << "a resident file of 0 bytes";
-    EXPECT_EQ(listing.files["zero deleted.txt"].size, 0u);
-    EXPECT_EQ(listing.files["Photos/DSC00042.JPG"].clusterBytes, 4096u);
-    EXPECT_EQ(listing.folders["Photos"].clusterBytes, kFolderClusterBytes);
+    EXPECT_EQ(+listing.files["zero deleted.txt"].contentCheck, 0u) << "a resident file of 0 bytes";
+    EXPECT_EQ(+listing.files["zero deleted.txt"].size, 0u);
+    EXPECT_EQ(+listing.files["Photos/DSC00042.JPG"].clusterBytes, 4096u);
+    EXPECT_EQ(+listing.folders["Photos"].clusterBytes, kFolderClusterBytes);
     ASSERT_EQ(engine.CountFiles(nullptr, 0, count), 0);
     EXPECT_EQ(count, listing.files.size());
 
@@ -632,7 +632,7 @@ TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     ASSERT_TRUE(listing.files.count("pieces.bin"));
-    EXPECT_EQ(listing.files["pieces.bin"].size, 1201u * 4096u);
+    EXPECT_EQ(+listing.files["pieces.bin"].size, 1201u * 4096u);
     ASSERT_EQ(engine.RecoverItem(listing.files["pieces.bin"], dir / "back.bin", 0), 0);
     EXPECT_EQ(FileSha256(dir / "back.bin"), expected);
 }
