@@ -130,6 +130,9 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     Result photos = Run("scan --quick --json --types photo " + ShellQuote(built.image.string()));
     ASSERT_FALSE(Lines(photos.out).empty());
     for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
+    Result progress = Run("scan --quick --progress " + ShellQuote(built.image.string()));
+    EXPECT_NE(progress.all.find("100%"), std::string::npos) << progress.all;
+    EXPECT_NE(progress.all.find(" files found  time left: 0 Sec"), std::string::npos) << progress.all;
     Result future = Run("scan --quick --since 2100-01-01 " + ShellQuote(built.image.string()));
     EXPECT_EQ(future.status, 0);
     EXPECT_TRUE(Lines(future.out).empty());

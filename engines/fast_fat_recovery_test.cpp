@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <set>
 
@@ -182,6 +183,53 @@ TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
 
     EXPECT_EQ(engine->ListChildren(nullptr, 5, root), 87);
     EXPECT_EQ(engine->CountFiles(nullptr, 5, count), 87);
+}
+
+TEST(QuickFatEngine, LiveFilesOfADeletedFolderAreListedAndFollowTheirChain) {
+    if (!testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools missing";
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    std::string image = (dir / "folder.img").string();
+    std::string q = testkit::ShellQuote(image);
+    // A folder whose entry alone is deleted (as a crash or another system can
+    // leave it) holds a live file split around a live one in the root.
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 1 -C " + q + " 16384 >/dev/null; cd " +
+                         testkit::ShellQuote(dir.Path().string()) +
+                         "; head -c 1024 /dev/urandom > filler; head -c 512 /dev/urandom > mid;"
+                         " head -c 2900 /dev/urandom > 'split file.bin'; mmd -i " + q + " ::/Kept;"
+                         " mcopy -i " + q + " filler ::/filler; mcopy -i " + q + " mid ::/mid;"
+                         " mdel -i " + q + " ::/filler; mcopy -i " + q + " 'split file.bin' '::/Kept/split file.bin'";
+    ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
+    std::vector<uint8_t> bytes = testkit::ReadFile(image);
+    CFastFatRecovery probe;
+    ASSERT_EQ(probe.OpenImage(image, 1), 0);
+    const FatGeometry g = probe.Geometry();
+    bool patched = false;
+    for (uint64_t off = g.rootDirStart * 512; off < g.dataStart * 512; off += 32) {
+        if (std::memcmp(&bytes[off], "KEPT       ", 11) == 0 && (bytes[off + 11] & 0x10)) {
+            bytes[off] = 0xE5;
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    testkit::WriteFile(image, bytes);
+
+    auto engine = CreateRecoveryEngineForImage(image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    auto found = AllRecords(*engine);
+    std::vector<std::string> files;
+    for (const auto& f : found)
+        if (!f.record.IsFolder()) files.push_back(f.path);
+    // The deleted filler is listed too (its clusters went to the split file);
+    // the live file in the live root is not.
+    ASSERT_EQ(files, (std::vector<std::string>{"!iller", "Kept/split file.bin"}));
+    for (const auto& f : found) {
+        if (f.path != "Kept/split file.bin") continue;
+        EXPECT_EQ(uint32_t{f.record.engineSpecific}, 0u) << "the entry itself is live";
+        std::string sha = fattest::RecoverSha256(*engine, f.record, out / "split.bin");
+        EXPECT_EQ(sha, testkit::FileSha256(dir / "split file.bin"));
+    }
 }
 
 TEST(QuickFatEngine, RecoveredFilesKeepTheirDatesAndEmptyFilesComeBackEmpty) {
