@@ -54,7 +54,9 @@ int FatTable::Load(DiskReader& reader, uint64_t partitionStart, const FatGeometr
     reader_ = &reader;
     geometry_ = geometry;
     fatStart_ = partitionStart + geometry.reservedSectors;
-    uint64_t want = std::min<uint64_t>(geometry.FatBytes(), kWindowBytes);
+    // At least two sectors, so a 12-bit entry that straddles a sector fits.
+    uint64_t window = std::max<uint64_t>(windowBytes_ / geometry.bytesPerSector, 2) * geometry.bytesPerSector;
+    uint64_t want = std::min<uint64_t>(geometry.FatBytes(), window);
     window_.assign(static_cast<size_t>(want), 0);
     windowOffset_ = 0;
     windowLength_ = 0;

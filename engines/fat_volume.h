@@ -55,6 +55,10 @@ class FatTable {
 public:
     static constexpr uint32_t kWindowBytes = 16u * 1024 * 1024;
 
+    // `windowBytes` (a multiple of the sector size) bounds the memory the table
+    // keeps; smaller windows move more often.
+    explicit FatTable(uint32_t windowBytes = kWindowBytes) : windowBytes_(windowBytes) {}
+
     // Reads the first window. `reader` must outlive the table. Returns 0 or the
     // read's result code (the table then answers end of chain everywhere).
     int Load(DiskReader& reader, uint64_t partitionStart, const FatGeometry& geometry);
@@ -68,6 +72,7 @@ public:
 private:
     bool EnsureWindow(uint64_t offset, uint32_t width);
 
+    uint32_t windowBytes_;
     DiskReader* reader_ = nullptr;
     FatGeometry geometry_;
     uint64_t fatStart_ = 0;  // absolute sector
