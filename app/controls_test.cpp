@@ -354,12 +354,12 @@ TEST(Markup, LaysOutFontsSpacesPicturesColoursAndLinks) {
 }
 
 TEST(Picture, ParsesPictureStrings) {
-    const skin::PictureSpec spec = skin::ParsePicture(
+    const skin::PictureSpec pic = skin::ParsePicture(
         QStringLiteral("file='checkbox.png' source='48,22,60,34' dest='2,0,14,12' corner='0,1,13,1'"));
-    EXPECT_EQ(spec.file, QStringLiteral("checkbox.png"));
-    EXPECT_EQ(spec.source, QRect(48, 22, 12, 12));
-    EXPECT_EQ(spec.dest, QRect(2, 0, 12, 12));
-    EXPECT_EQ(spec.corner, QMargins(0, 1, 13, 1));
+    EXPECT_EQ(pic.file, QStringLiteral("checkbox.png"));
+    EXPECT_EQ(pic.source, QRect(48, 22, 12, 12));
+    EXPECT_EQ(pic.dest, QRect(2, 0, 12, 12));
+    EXPECT_EQ(pic.corner, QMargins(0, 1, 13, 1));
     EXPECT_EQ(skin::ParsePicture(QStringLiteral("FileIcon/doc.png")).file,
               QStringLiteral("FileIcon/doc.png"));
     EXPECT_TRUE(skin::ParsePicture(QStringLiteral("file='a.png' source='5,5,1,1'")).source.isNull());

@@ -258,9 +258,9 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }
 
 // A real picture made by ImageMagick.
-std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::string& name, const std::string& spec) {
+std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::string& name, const std::string& recipe) {
     std::filesystem::path p = dir / name;
-    if (testkit::RunCommand("convert " + spec + " " + testkit::ShellQuote(p.string()) + " >/dev/null 2>&1") != 0)
+    if (testkit::RunCommand("convert " + recipe + " " + testkit::ShellQuote(p.string()) + " >/dev/null 2>&1") != 0)
         return {};
     return testkit::ReadFile(p);
 }

@@ -206,9 +206,9 @@ void ListTextElement::PaintText(QPainter& painter) {
 bool ListTextElement::HandleClick(const QPoint& point) {
     if (!uncheckedPicture_.isEmpty() && owner_) {
         const QRect column = owner_->ColumnRect(0, height());
-        PictureSpec spec = ParsePicture(uncheckedPicture_);
+        PictureSpec pic = ParsePicture(uncheckedPicture_);
         // The check box answers on its picture and a small margin around it.
-        QRect box = spec.dest.isNull() ? column : spec.dest.translated(column.topLeft());
+        QRect box = pic.dest.isNull() ? column : pic.dest.translated(column.topLeft());
         box.moveTop((height() - box.height()) / 2);
         if (box.adjusted(-4, -6, 4, 6).contains(point)) {
             SetChecked(!checked_);
@@ -242,12 +242,12 @@ void ListImageTextElement::PaintColumn(QPainter& painter, int column, const QRec
     if (!picture.isEmpty()) {
         // Pictures are placed by their dest within the column, centred vertically in taller rows;
         // the column's text begins after the picture.
-        PictureSpec spec = ParsePicture(picture);
+        PictureSpec pic = ParsePicture(picture);
         QRect area = box;
-        if (!spec.dest.isNull() && spec.dest.height() < box.height())
-            area.setTop(box.top() + (box.height() - spec.dest.height()) / 2);
-        DrawPicture(painter, area, spec, SkinPackage::Instance());
-        if (!spec.dest.isNull()) textBox.setLeft(qMin(box.right(), box.left() + spec.dest.right() + 1));
+        if (!pic.dest.isNull() && pic.dest.height() < box.height())
+            area.setTop(box.top() + (box.height() - pic.dest.height()) / 2);
+        DrawPicture(painter, area, pic, SkinPackage::Instance());
+        if (!pic.dest.isNull()) textBox.setLeft(qMin(box.right(), box.left() + pic.dest.right() + 1));
     }
     ListTextElement::PaintColumn(painter, column, textBox);
 }

@@ -35,11 +35,11 @@ QMargins ParseMargins(const QString& text) {
 }
 
 PictureSpec ParsePicture(const QString& text) {
-    PictureSpec spec;
+    PictureSpec pic;
     const QString trimmed = text.trimmed();
     if (!trimmed.contains(u'=')) {
-        spec.file = trimmed;
-        return spec;
+        pic.file = trimmed;
+        return pic;
     }
     static const QRegularExpression pair(QStringLiteral(R"((\w+)\s*=\s*'([^']*)')"));
     for (auto it = pair.globalMatch(trimmed); it.hasNext();) {
@@ -47,18 +47,18 @@ PictureSpec ParsePicture(const QString& text) {
         const QString key = match.captured(1);
         const QString value = match.captured(2);
         if (key == u"file") {
-            spec.file = value;
+            pic.file = value;
         } else if (key == u"source") {
-            spec.source = ParseRectLTRB(value);
+            pic.source = ParseRectLTRB(value);
         } else if (key == u"dest") {
-            spec.dest = ParseRectLTRB(value);
+            pic.dest = ParseRectLTRB(value);
         } else if (key == u"corner") {
-            spec.corner = ParseMargins(value);
+            pic.corner = ParseMargins(value);
         } else if (key == u"fade") {
-            spec.fade = qBound(0, value.toInt(), 255);
+            pic.fade = qBound(0, value.toInt(), 255);
         }
     }
-    return spec;
+    return pic;
 }
 
 bool DrawPicture(QPainter& painter, const QRect& control, const PictureSpec& picture,

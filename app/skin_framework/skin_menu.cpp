@@ -13,10 +13,10 @@ namespace {
 
 QIcon IconFor(const QString& picture) {
     if (picture.isEmpty()) return {};
-    PictureSpec spec = ParsePicture(picture);
-    QPixmap source = SkinPackage::Instance().Picture(spec.file);
+    PictureSpec pic = ParsePicture(picture);
+    QPixmap source = SkinPackage::Instance().Picture(pic.file);
     if (source.isNull()) return {};
-    if (!spec.source.isNull()) source = source.copy(spec.source);
+    if (!pic.source.isNull()) source = source.copy(pic.source);
     return QIcon(source);
 }
 
