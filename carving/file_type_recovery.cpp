@@ -1,3 +1,5 @@
+#include "platform/file_time.h"
+#include "platform/path_text.h"
 #include "carving/file_type_recovery.h"
 
 #include <algorithm>
@@ -38,8 +40,7 @@ std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day
 
 std::string FileTypeLogNameNow(int64_t partitionStart) {
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
+    const std::tm local = LocalTimeOf(now);
     return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                            local.tm_min);
 }
@@ -254,7 +255,7 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
         if (!std::filesystem::exists(parent, ec)) {
             std::filesystem::create_directories(parent, ec);
             if (ec) {
-                int code = ResultFromErrno(ec.value());
+                int code = ResultFromErrorCode(ec);
                 if (code != kErrFileExists && code != kErrAlreadyExists) return code;
             }
         }
@@ -304,7 +305,7 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
     std::filesystem::path folder = ScanLogDir();
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    std::filesystem::path path = folder / fileName;
+    std::filesystem::path path = folder / PathFromUtf8(fileName);
     std::filesystem::remove(path, ec);
     FileHandle out;
     int rc = OpenForWriting(path, WriteMode::kCreateOrTruncate, out);

@@ -10,7 +10,8 @@
 #include "device/disk_reader.h"
 #include "device/disk_volume_list.h"
 #include "platform/drive_table.h"
-#include "platform/system_root.h"
+#include "platform/disk_layout.h"
+#include "platform/path_text.h"
 #include "results/size_text.h"
 
 namespace sorvane::cli {
@@ -50,13 +51,12 @@ const char* KindOf(const VolumeEntry& e, size_t entriesOfDisk) {
     return entriesOfDisk == 1 && e.start == 0 ? "disk" : "unallocated";
 }
 
-// The disk's length, from sysfs when the device itself cannot be opened.
+// The disk's length, from the system's description when the device itself cannot be opened.
 uint64_t DiskBytes(const DriveInfo& drive) {
     uint64_t length = 0;
     if (GetDiskLength(drive.index, length) == 0 && length) return length;
-    std::string size;
-    if (ReadTextFile(SystemPath("/sys/block/" + drive.name + "/size"), size))
-        length = std::strtoull(size.c_str(), nullptr, 10) * 512;
+    uint32_t bytesPerSector = 0;
+    if (!SystemDiskSize(drive, length, bytesPerSector)) length = 0;
     return length;
 }
 
@@ -69,7 +69,7 @@ struct DiskRows {
 void PrintText(const std::vector<DiskRows>& disks) {
     for (const DiskRows& d : disks) {
         uint64_t length = DiskBytes(d.drive);
-        std::printf("disk %d  %s  %s  %s\n", d.drive.index, d.drive.node.string().c_str(),
+        std::printf("disk %d  %s  %s  %s\n", d.drive.index, Utf8FromPath(d.drive.node).c_str(),
                     d.external ? "external" : "internal", FormatSizeText(length).c_str());
         std::printf("  %-4s %-12s %-16s %-8s %-12s %14s %14s\n", "no.", "kind", "label", "fs", "size",
                     "start", "length");
@@ -92,7 +92,7 @@ void PrintJson(const std::vector<DiskRows>& disks) {
             "%s\n  {\"disk\": %d, \"name\": %s, \"node\": %s, \"external\": %s, \"bytes\": %llu, "
             "\"entries\": [",
             i ? "," : "", d.drive.index, JsonString(d.drive.name).c_str(),
-            JsonString(d.drive.node.string()).c_str(), d.external ? "true" : "false",
+            JsonString(Utf8FromPath(d.drive.node)).c_str(), d.external ? "true" : "false",
             static_cast<unsigned long long>(length));
         for (size_t k = 0; k < d.entries.size(); ++k) {
             const VolumeEntry& e = d.entries[k];
@@ -132,7 +132,7 @@ int RunDisks(const std::vector<std::string>& args) {
     }
     CDiskVolumeList list;
     if (!list.RefreshDiskList()) {
-        std::fputs("sorvane disks: cannot list the disks: /sys/block cannot be read\n", stderr);
+        std::fputs("sorvane disks: cannot list the disks: the system does not describe them\n", stderr);
         return 1;
     }
     std::map<int, DiskRows> byDisk;

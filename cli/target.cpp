@@ -9,38 +9,21 @@
 #include "device/disk_volume_list.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
-#include "platform/system_root.h"
+#include "platform/disk_layout.h"
+#include "platform/path_text.h"
 #include "platform/terminal.h"
 #include "platform/volume_registry.h"
 
 namespace sorvane::cli {
 namespace {
 
-// A sysfs "dev" attribute ("8:17") as a device number; 0 when missing.
-uint64_t PartitionDeviceNumber(const std::string& disk, const std::string& partition) {
-    std::string text;
-    if (!ReadTextFile(SystemPath("/sys/block/" + disk + "/" + partition + "/dev"), text)) return 0;
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) return 0;
-    return MakeDeviceNumber(static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10)),
-                            static_cast<uint32_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 10)));
-}
-
-// The kernel's name of the device a path names: "/dev/sdb1" gives "sdb1", and
-// a link such as /dev/disk/by-label/CARD gives the name of the node it leads to.
-std::string DeviceNameOf(const std::string& text) {
-    std::error_code ec;
-    std::filesystem::path path(text);
-    if (std::filesystem::is_block_file(path, ec)) {
-        std::filesystem::path resolved = std::filesystem::canonical(path, ec);
-        if (!ec) path = resolved;
-    }
-    return path.filename().string();
-}
-
-bool LooksLikeDevice(const std::string& text) {
-    std::error_code ec;
-    return text.rfind("/dev/", 0) == 0 || std::filesystem::is_block_file(text, ec);
+// The device number of a partition of a disk; 0 when the system does not say.
+uint64_t PartitionDeviceNumber(int driveIndex, const std::string& partition) {
+    auto drive = DriveTable::Instance().Drive(driveIndex);
+    if (!drive) return 0;
+    for (const SystemPartition& p : ListSystemPartitions(*drive))
+        if (p.name == partition) return p.device;
+    return 0;
 }
 
 }  // namespace
@@ -77,7 +60,7 @@ bool ParseDiskTarget(const std::string& text, int& drive, uint64_t& start, uint6
 }
 
 int DriveIndexOfNode(const std::string& node) {
-    return DriveTable::Instance().IndexOfName(DeviceNameOf(node));
+    return DriveTable::Instance().IndexOfName(DeviceNameOfPath(node));
 }
 
 bool ResolveTarget(const std::string& text, Target& target, std::string& error) {
@@ -98,8 +81,8 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
         target.devices = DeviceNumbersOfDisk(target.driveIndex);
         return true;
     }
-    if (LooksLikeDevice(text)) {
-        std::string name = DeviceNameOf(text);
+    if (LooksLikeDevicePath(text)) {
+        std::string name = DeviceNameOfPath(text);
         target.deviceName = name;
         target.driveIndex = DriveTable::Instance().IndexOfName(name);
         if (target.driveIndex >= 0) {
@@ -114,21 +97,22 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
             error = text + " is neither a disk nor a partition of one";
             return false;
         }
-        // sysfs counts partitions in 512-byte units whatever the disk's sector size.
+        // Partitions are counted in 512-byte units whatever the disk's sector size.
         uint64_t sectorSize = DriveSectorSizeOf(target.driveIndex);
         target.kind = Target::Kind::kPartition;
         target.startSector = start * 512 / sectorSize;
         target.sectorCount = length * 512 / sectorSize;
-        if (uint64_t device = PartitionDeviceNumber(disk, name)) target.devices.push_back(device);
+        if (uint64_t device = PartitionDeviceNumber(target.driveIndex, name)) target.devices.push_back(device);
         return true;
     }
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(text, ec)) {
-        error = std::filesystem::exists(text, ec) ? text + " is not an image file" : text + " does not exist";
+    const std::filesystem::path image = PathFromUtf8(text);
+    if (!std::filesystem::is_regular_file(image, ec)) {
+        error = std::filesystem::exists(image, ec) ? text + " is not an image file" : text + " does not exist";
         return false;
     }
     target.kind = Target::Kind::kImage;
-    target.driveIndex = DriveTable::Instance().AddImage(text);
+    target.driveIndex = DriveTable::Instance().AddImage(image);
     return true;
 }
 

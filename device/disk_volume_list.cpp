@@ -11,9 +11,9 @@
 #include "device/partition_details.h"
 #include "platform/block_device.h"
 #include "platform/drive_table.h"
-#include "platform/mount_table.h"
+#include "platform/disk_layout.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
-#include "platform/system_root.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
 
@@ -24,18 +24,8 @@ namespace {
 // only a gap of more than one cylinder counts as a region worth listing.
 constexpr uint64_t kDefaultPreviousEnd = 63;
 constexpr uint64_t kDefaultMinimumGap = 16065;
-// sysfs gives partition starts and sizes in these units whatever the sector size.
-constexpr uint64_t kSysfsUnit = 512;
 // Enough of a volume's start for NTFS, FAT, exFAT and the ext superblock.
 constexpr size_t kVolumeHeadBytes = 4096;
-
-struct PartitionFacts {
-    std::string name;
-    int number = -1;
-    uint64_t startUnits = 0;
-    uint64_t sizeUnits = 0;
-    uint64_t device = 0;  // 0 when sysfs does not say
-};
 
 struct DiskFacts {
     uint32_t bytesPerSector = 512;
@@ -44,38 +34,9 @@ struct DiskFacts {
     uint64_t lengthSectors = 0;
 };
 
-uint64_t ParseNumber(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
-
-// A sysfs "dev" attribute ("8:17") as a device number; 0 when missing.
-uint64_t ReadDeviceAttribute(const std::filesystem::path& dir) {
-    std::string text;
-    if (!ReadTextFile(dir / "dev", text)) return 0;
-    size_t colon = text.find(':');
-    if (colon == std::string::npos) return 0;
-    auto major = static_cast<uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
-    auto minor = static_cast<uint32_t>(std::strtoul(text.c_str() + colon + 1, nullptr, 10));
-    return MakeDeviceNumber(major, minor);
-}
-
-std::vector<PartitionFacts> ListPartitions(const std::string& diskName) {
-    std::vector<PartitionFacts> parts;
-    std::error_code ec;
-    for (const auto& child : std::filesystem::directory_iterator(SystemPath("/sys/block/" + diskName), ec)) {
-        std::string number, start, size;
-        const std::filesystem::path& dir = child.path();
-        if (!ReadTextFile(dir / "partition", number) || !ReadTextFile(dir / "start", start) ||
-            !ReadTextFile(dir / "size", size))
-            continue;
-        parts.push_back({dir.filename().string(), static_cast<int>(ParseNumber(number)), ParseNumber(start),
-                         ParseNumber(size), ReadDeviceAttribute(dir)});
-    }
-    std::sort(parts.begin(), parts.end(),
-              [](const PartitionFacts& a, const PartitionFacts& b) { return a.number < b.number; });
-    return parts;
-}
-
 // Sector size, geometry and length of a disk: from the device when it opens,
-// else from sysfs (an ordinary user may list the disks without reading them).
+// else from the system's description (an ordinary user may list the disks
+// without reading them).
 std::optional<DiskFacts> ReadDiskFacts(const DriveInfo& drive) {
     DiskFacts facts;
     FileHandle handle;
@@ -91,23 +52,12 @@ std::optional<DiskFacts> ReadDiskFacts(const DriveInfo& drive) {
             facts.lengthSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
         return facts;
     }
-    std::string size, sectorSize;
-    std::filesystem::path dir = SystemPath("/sys/block/" + drive.name);
-    if (!ReadTextFile(dir / "size", size)) return std::nullopt;
-    if (ReadTextFile(dir / "queue" / "logical_block_size", sectorSize) && ParseNumber(sectorSize) >= 512)
-        facts.bytesPerSector = static_cast<uint32_t>(ParseNumber(sectorSize));
+    uint64_t bytes = 0;
+    if (!SystemDiskSize(drive, bytes, facts.bytesPerSector) || facts.bytesPerSector == 0) return std::nullopt;
     facts.tracksPerCylinder = 255;
     facts.sectorsPerTrack = 63;
-    facts.lengthSectors = ParseNumber(size) * kSysfsUnit / facts.bytesPerSector;
+    facts.lengthSectors = bytes / facts.bytesPerSector;
     return facts;
-}
-
-const MountEntry* FindMount(const std::vector<MountEntry>& mounts, const PartitionFacts& part) {
-    for (const MountEntry& m : mounts) {
-        if (part.device != 0 && MakeDeviceNumber(m.major, m.minor) == part.device) return &m;
-        if (m.source == "/dev/" + part.name) return &m;
-    }
-    return nullptr;
 }
 
 std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatBits) {
@@ -165,16 +115,14 @@ int CDiskVolumeList::RefreshDiskList() {
 }
 
 bool CDiskVolumeList::CollectVolumes() {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(SystemPath("/sys/block"), ec)) return false;
+    if (!DisksCanBeListed()) return false;
     DriveTable& table = DriveTable::Instance();
     table.Refresh();
-    std::vector<MountEntry> mounts = ReadMountTable();
     std::set<std::string> seen;
     std::vector<uint8_t> head(kVolumeHeadBytes);
 
     for (const DriveInfo& drive : table.Drives()) {
-        std::vector<PartitionFacts> parts = ListPartitions(drive.name);
+        std::vector<SystemPartition> parts = ListSystemPartitions(drive);
         if (parts.empty()) continue;
         DiskReader reader;
         bool readable = OpenPhysicalDriveReader(reader, drive.index) == kSuccess;
@@ -187,17 +135,18 @@ bool CDiskVolumeList::CollectVolumes() {
         std::map<uint64_t, uint8_t> mbrTypes;
         if (readable) mbrTypes = ReadMbrPartitionTypes(disk, bytesPerSector);
 
-        for (const PartitionFacts& part : parts) {
+        for (const SystemPartition& part : parts) {
             // One entry per device, however often it is listed or mounted.
             std::string identity = part.device ? std::to_string(part.device) : part.name;
             if (!seen.insert(identity).second) continue;
             VolumeEntry e;
-            e.letter = kUnnumberedVolume;
+            e.letter = part.letter ? static_cast<uint16_t>(part.letter) : kUnnumberedVolume;
             e.diskNumber = drive.index;
             e.partitionNumber = part.number;
-            e.start = part.startUnits * kSysfsUnit;
-            e.length = part.sizeUnits * kSysfsUnit;
-            if (e.start % bytesPerSector == 0) {
+            e.start = part.startBytes;
+            e.length = part.lengthBytes;
+            e.partitionType = part.partitionType;
+            if (e.partitionType == 0 && e.start % bytesPerSector == 0) {
                 auto it = mbrTypes.find(e.start / bytesPerSector);
                 if (it != mbrTypes.end()) e.partitionType = it->second;
             }
@@ -208,10 +157,10 @@ bool CDiskVolumeList::CollectVolumes() {
             std::string bootName;
             bool haveHead = disk(e.start, head.data(), head.size());
             if (haveHead) bootName = FileSystemFromBootSector(head, fatBits);
-            const MountEntry* mount = FindMount(mounts, part);
+            const bool mounted = !part.mountedType.empty();
             // "fuseblk" says only that a user-space driver serves the volume.
-            if (mount && (mount->fsType != "fuseblk" || bootName.empty()))
-                e.fileSystemName = FileSystemNameFromMountType(mount->fsType, fatBits ? fatBits : 32);
+            if (mounted && (part.mountedType != "fuseblk" || bootName.empty()))
+                e.fileSystemName = FileSystemNameFromMountType(part.mountedType, fatBits ? fatBits : 32);
             else
                 e.fileSystemName = bootName;
             if (e.fileSystemName.size() > 31) e.fileSystemName.resize(31);
@@ -224,8 +173,7 @@ bool CDiskVolumeList::CollectVolumes() {
             }
             e.partitionType = TypeOfFileSystem(e.fileSystemName, e.partitionType);
 
-            std::filesystem::path mountPoint;
-            if (mount) mountPoint = SystemPath(mount->mountPoint.string());
+            const std::filesystem::path& mountPoint = part.mountPoint;
             e.totalBytes = e.length;
             if (!mountPoint.empty()) {
                 uint64_t total = 0, free = 0;
@@ -235,8 +183,8 @@ bool CDiskVolumeList::CollectVolumes() {
                 }
             }
             e.usedBytes = e.totalBytes >= e.freeBytes ? e.totalBytes - e.freeBytes : 0;
-            e.volumePath = SystemPath("/dev/" + part.name).string();
-            pending_[e.volumePath] = {e.volumePath, part.device, mountPoint, e.fileSystemName};
+            e.volumePath = Utf8FromPath(part.node);
+            pending_[e.volumePath] = {part.node, part.device, mountPoint, e.fileSystemName};
             disks_[drive.index].push_back(std::move(e));
         }
     }
@@ -286,13 +234,20 @@ void CDiskVolumeList::AddGapsAndBareDisks() {
 }
 
 void CDiskVolumeList::NumberVolumes() {
+    // A volume with a drive letter keeps it as its key; the others are numbered
+    // by their place in the list, passing over the letters already taken.
+    std::set<uint16_t> letters;
+    for (auto& [disk, entries] : disks_)
+        for (const VolumeEntry& e : entries)
+            if (e.IsVolume() && e.letter != kUnnumberedVolume) letters.insert(e.letter);
     uint16_t counter = 1;
     for (auto& [disk, entries] : disks_) {
         for (VolumeEntry& e : entries) {
-            if (e.letter == kUnnumberedVolume) {
-                e.letter = counter;
+            while (letters.count(counter)) ++counter;
+            if (e.IsVolume()) {
+                if (e.letter == kUnnumberedVolume) e.letter = counter;
                 auto it = pending_.find(e.volumePath);
-                if (it != pending_.end()) VolumeRegistry::Instance().Set(counter, it->second);
+                if (it != pending_.end()) VolumeRegistry::Instance().Set(e.letter, it->second);
             }
             ++counter;
         }
@@ -327,9 +282,8 @@ std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber) {
     std::vector<uint64_t> numbers;
     auto drive = DriveTable::Instance().Drive(diskNumber);
     if (!drive || drive->isImage) return numbers;
-    std::filesystem::path dir = SystemPath("/sys/block/" + drive->name);
-    if (uint64_t own = ReadDeviceAttribute(dir)) numbers.push_back(own);
-    for (const PartitionFacts& part : ListPartitions(drive->name))
+    if (uint64_t own = SystemDiskDeviceNumber(*drive)) numbers.push_back(own);
+    for (const SystemPartition& part : ListSystemPartitions(*drive))
         if (part.device) numbers.push_back(part.device);
     return numbers;
 }

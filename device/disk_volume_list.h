@@ -2,11 +2,13 @@
 // partitions, the unallocated regions between and after them, and for a disk
 // without partitions one entry for the whole disk.
 //
-// On this system the partitions come from sysfs (mounted or not), their file
-// system and label from the volumes' own boot sectors, the MBR type byte from
-// the disk's partition table, mount point, file-system name and space from the
-// mount table. Everything is read through the system root, so a fake tree with
-// image files standing in for device nodes describes a machine completely.
+// The partitions come from the system's description of the disk (mounted or
+// not; see platform/disk_layout.h), their file system and label from the
+// volumes' own boot sectors, the MBR type byte from the disk's partition table
+// where the system does not give it, mount point, file-system name and space
+// from the mounted volume. On Linux everything is read through the system
+// root, so a fake tree with image files standing in for device nodes describes
+// a machine completely; on Windows a fake device-control table does the same.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +24,8 @@ namespace sorvane {
 inline constexpr uint16_t kUnnumberedVolume = '*';
 
 struct VolumeEntry {
-    // The volume's number, which is also its volume key; 0 for regions and
-    // whole-disk entries. (No volume has a drive letter here.)
+    // The volume's key: its drive letter where it has one, else its running
+    // number; 0 for regions and whole-disk entries.
     uint16_t letter = 0;
     // MBR type byte, or 7/11/6 for NTFS/FAT32/FAT; 0 when unknown, for regions
     // and for whole disks.
@@ -69,7 +71,7 @@ class CDiskVolumeList {
     size_t cursorPosition_ = 0;
 };
 
-// Device numbers of drive `diskNumber` and of all its partitions (from sysfs),
+// Device numbers of drive `diskNumber` and of all its partitions,
 // for telling whether a path lies on that disk. Empty for an image drive.
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber);
 

@@ -443,7 +443,7 @@ int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::files
     std::error_code ec;
     if (record.IsFolder()) {
         std::filesystem::create_directories(destination, ec);
-        return ec ? ResultFromErrno(ec.value()) : kSuccess;
+        return ec ? ResultFromErrorCode(ec) : kSuccess;
     }
     auto report = [&](int percent, int error) {
         return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
@@ -496,7 +496,7 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     }
     if (!scanLog_) return kErrInvalidParameter;
     std::filesystem::create_directories(destination, ec);
-    if (ec) return ResultFromErrno(ec.value());
+    if (ec) return ResultFromErrorCode(ec);
     // The level of a folder is its depth below the root, which its chain of
     // parents gives whatever the destination's own depth is.
     struct Pending {

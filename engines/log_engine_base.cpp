@@ -1,3 +1,4 @@
+#include "platform/path_text.h"
 #include "engines/log_engine_base.h"
 
 #include <deque>
@@ -26,7 +27,7 @@ int CreateFolders(const std::filesystem::path& folder) {
     if (folder.empty()) return 0;
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (ec && !std::filesystem::is_directory(folder)) return ResultFromErrno(ec.value());
+    if (ec && !std::filesystem::is_directory(folder)) return ResultFromErrorCode(ec);
     return 0;
 }
 
@@ -139,7 +140,7 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
         FoundItemList children;
         log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
         for (const FoundItemRecord& child : children) {
-            std::filesystem::path target = item.path / SafeFileName(child.Name());
+            std::filesystem::path target = item.path / PathFromUtf8(SafeFileName(child.Name()));
             if (child.IsFolder()) {
                 if (child.key == item.folder.key) continue;  // a folder never contains itself
                 queue.push_back({child, target, item.level + 1});

@@ -99,11 +99,6 @@ uint64_t VolumeFreeBytes(uint32_t letter) {
     return bytes;
 }
 
-int ResultFromErrorCode(const std::error_code& ec) {
-    int rc = ResultFromErrno(ec.value());
-    return rc == kSuccess ? 31 : rc;
-}
-
 }  // namespace
 
 bool EncodeResumeRecord(const ResumeRecord& r, uint8_t* bytes) {

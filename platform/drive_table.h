@@ -14,7 +14,7 @@ namespace sorvane {
 
 struct DriveInfo {
     int index = -1;
-    std::string name;            // "sdb", "mmcblk0"; for an image drive, the image path
+    std::string name;            // "sdb", "mmcblk0", "PhysicalDrive1"; for an image drive, the image path
     std::filesystem::path node;  // the device node (below the system root), or the image file
     bool isImage = false;
 };
@@ -26,8 +26,7 @@ public:
 
     static DriveTable& Instance();
 
-    // Re-reads <root>/sys/block: whole disks sorted by name, without ram*, zram*,
-    // and loop devices that have no backing file. Image drives are kept.
+    // Re-reads the machine's whole disks (ListWholeDisks). Image drives are kept.
     void Refresh();
     std::vector<DriveInfo> Drives() const;  // block devices only, in index order
     std::optional<DriveInfo> Drive(int index) const;
@@ -43,11 +42,17 @@ private:
     std::vector<DriveInfo> images_;
 };
 
-// sysfs facts about a whole disk, read through the system root.
+// The machine's whole disks in index order: on Linux the block devices of
+// <root>/sys/block sorted by name, without ram*, zram* and loop devices that
+// have no backing file; on Windows the physical drives by their numbers.
+std::vector<DriveInfo> ListWholeDisks();
+
+// Facts about a whole disk: from sysfs (read through the system root) on
+// Linux, from the drive's storage descriptor on Windows.
 bool DiskIsRemovable(const std::string& name);
 bool DiskIsOnUsbOrSd(const std::string& name);
-// For a partition name ("sdb1"): its disk name, start sector and length in
-// 512-byte units as sysfs gives them. Returns false when it is not a partition.
+// For a partition name ("sdb1", "E:"): its disk name, start sector and length
+// in 512-byte units. Returns false when it is not a partition.
 bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,
                      uint64_t& sectors);
 

@@ -1,11 +1,11 @@
 #include "platform/fault_plan.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
+
+#include "platform/file_handle.h"
 
 namespace sorvane {
 namespace {
@@ -35,11 +35,10 @@ FaultPlan& FaultPlan::Instance() {
 
 void FaultPlan::Add(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector,
                     FaultKind kind, uint32_t sectorSize) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || lastSector < firstSector || sectorSize == 0) return;
+    uint64_t volume = 0, file = 0;
+    if (!FileIdentityOf(path, volume, file) || lastSector < firstSector || sectorSize == 0) return;
     std::lock_guard lock(gMutex);
-    gRanges.push_back({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                       firstSector * sectorSize, (lastSector + 1) * sectorSize, kind});
+    gRanges.push_back({volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize, kind});
     gAny.store(true, std::memory_order_relaxed);
 }
 

@@ -1,5 +1,7 @@
 // A small owning handle on an open file or device, and the positioned I/O the
-// layers above need. Sources are only ever opened read-only.
+// layers above need. Sources are only ever opened read-only. The handle is the
+// system's own: a descriptor on Linux, a HANDLE on Windows (a raw drive has no
+// C-runtime descriptor there).
 #pragma once
 
 #include <cstddef>
@@ -10,16 +12,24 @@ namespace sorvane {
 
 class FileHandle {
 public:
+    // The value of a handle that is not open (-1 is also INVALID_HANDLE_VALUE).
+    static constexpr intptr_t kInvalid = -1;
+
     FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
+    explicit FileHandle(intptr_t native) : native_(native) {}
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
     FileHandle(FileHandle&& other) noexcept;
     FileHandle& operator=(FileHandle&& other) noexcept;
     ~FileHandle();
 
-    bool IsOpen() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
+    bool IsOpen() const { return native_ != kInvalid; }
+    intptr_t Native() const { return native_; }
+    // Devices opened without the system's cache only accept reads of whole,
+    // aligned sectors; with an alignment set, ReadAt reads through an aligned
+    // buffer so callers may still ask for any range. 0 means no such rule.
+    uint32_t ReadAlignment() const { return readAlignment_; }
+    void SetReadAlignment(uint32_t bytes) { readAlignment_ = bytes; }
     // Closes the handle; closing a closed handle does nothing.
     void Close();
 
@@ -45,7 +55,8 @@ public:
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
 
 private:
-    int fd_ = -1;
+    intptr_t native_ = kInvalid;
+    uint32_t readAlignment_ = 0;
     uint64_t position_ = 0;
     std::filesystem::path path_;
 };
@@ -60,6 +71,11 @@ enum class WriteMode {
 };
 // Opens a file of Sorvane's own (a log, a recovered file, an image copy) for writing.
 int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle);
+
+// What identifies a file whatever name it is reached by: its volume and its
+// number on that volume. False when the file cannot be asked.
+bool FileIdentityOf(const std::filesystem::path& path, uint64_t& volume, uint64_t& file);
+bool FileIdentityOf(const FileHandle& handle, uint64_t& volume, uint64_t& file);
 
 // Flushes a folder's entries (a rename or a new file in it) to the medium.
 int SyncFolder(const std::filesystem::path& folder);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace sorvane {
@@ -18,6 +19,9 @@ uint64_t FileTimeFromFatDateTime(uint16_t date, uint16_t time, uint8_t tenMs = 0
 // The real instant of a wall-clock FILETIME read as local time (for setting the
 // times of a recovered file from a FAT record).
 int64_t UnixFromLocalWallClock(uint64_t fileTime);
+
+// The calendar fields of an instant in the local time zone (thread-safe).
+std::tm LocalTimeOf(std::time_t instant);
 
 // "YYYY-MM-DD HH:MM:SS" of a FILETIME taken as it stands (UTC for NTFS, wall clock for FAT).
 std::string FormatFileTime(uint64_t fileTime);

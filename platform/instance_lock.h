@@ -1,8 +1,10 @@
-// The single-instance lock of the window program: an flock()ed file. The
+// The single-instance lock of the window program: an flock()ed file on Linux,
+// a named mutex (named after the file) on Windows. The
 // kernel drops the lock when the process ends, however it ends, so a crash
 // never leaves a stale lock behind.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 
 namespace sorvane {
@@ -18,10 +20,10 @@ class InstanceLock {
     // lock without waiting. False when another process holds it or the file
     // cannot be opened.
     bool TryAcquire(const std::filesystem::path& file);
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return native_ != -1; }
 
   private:
-    int fd_ = -1;
+    intptr_t native_ = -1;
 };
 
 // Where per-session files of the running user belong: $XDG_RUNTIME_DIR, else Sorvane's data folder.

@@ -21,8 +21,10 @@ int ResultFromErrno(int e) {
         case EINVAL:
         case EOVERFLOW:
         case ESPIPE: return kErrInvalidParameter;
-        case ENOSPC:
+#ifdef EDQUOT
         case EDQUOT:
+#endif
+        case ENOSPC:
         case EFBIG: return kErrDiskFull;
         case ENAMETOOLONG: return kErrFilenameTooLong;
         case ENOTEMPTY: return kErrDirNotEmpty;
@@ -30,14 +32,21 @@ int ResultFromErrno(int e) {
     }
 }
 
-int LastResult() { return ResultFromErrno(errno); }
+int ResultFromErrorCode(const std::error_code& error) {
+    if (!error) return kSuccess;
+    int rc = 31;
+    if (error.category() == std::system_category()) rc = ResultFromSystemError(error.value());
+    else if (error.category() == std::generic_category()) rc = ResultFromErrno(error.value());
+    // A failure is never reported as success.
+    return rc == kSuccess ? 31 : rc;
+}
 
 std::string ResultText(int code) {
     switch (code) {
         case kSuccess: return "success";
         case kErrFileNotFound: return "file not found";
         case kErrPathNotFound: return "path not found";
-        case kErrAccessDenied: return "access denied (reading a raw disk needs root or membership of the disk group)";
+        case kErrAccessDenied: return AccessDeniedText();
         case kErrInvalidHandle: return "invalid handle";
         case kErrNotEnoughMemory: return "not enough memory";
         case kErrWriteProtect: return "the medium is write-protected";
@@ -56,7 +65,7 @@ std::string ResultText(int code) {
         case kErrFilenameTooLong: return "name too long";
         case kErrNoMoreItems: return "no more items";
         case -9527: return "cancelled";
-        default: return "error " + std::to_string(code);
+        default: return SystemErrorText(code);
     }
 }
 

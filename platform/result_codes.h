@@ -1,8 +1,10 @@
 // Result codes shared by every layer. The numbers are the ones the engines, the
-// stored files and the windows agree on; 0 is success.
+// stored files and the windows agree on, and on Windows they are the system's
+// own error codes; 0 is success.
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace sorvane {
 
@@ -32,10 +34,21 @@ inline constexpr int kErrNoMoreItems = 259;
 // (general failure) so a failure is never reported as success.
 int ResultFromErrno(int errnoValue);
 
-// The result code for the current errno.
+// The result code of the system call that failed last (errno on Linux,
+// GetLastError on Windows).
 int LastResult();
+// The result code of a system error number (an errno value on Linux, a
+// Windows error code on Windows).
+int ResultFromSystemError(int error);
+// The result code of a std::error_code, whichever category it is in; 0 only
+// when no error is set (an error whose number means nothing here gives 31).
+int ResultFromErrorCode(const std::error_code& error);
 
 // A short English text for a result code, for logs and the command line.
 std::string ResultText(int code);
+// The system's own text for a code the table above does not name, and the
+// text for access denied (what rights reading a raw disk takes differs).
+std::string SystemErrorText(int code);
+std::string AccessDeniedText();
 
 }  // namespace sorvane

@@ -1,6 +1,7 @@
-// Volumes have no drive letters here: every volume the disk list shows gets a
-// running number, its volume key, which found records carry in their letter
-// field. The registry keeps what the rest of the program needs per key.
+// Every volume the disk list shows has a volume key, which found records carry
+// in their letter field: its drive letter on Windows where it has one, else a
+// running number (every volume on Linux, which has no letters). The registry
+// keeps what the rest of the program needs per key.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,8 @@
 namespace sorvane {
 
 struct VolumeInfo {
-    std::filesystem::path node;        // the partition's device node
-    uint64_t deviceNumber = 0;         // st_rdev of the node; 0 when unknown
+    std::filesystem::path node;        // what opens the volume: its device node, or "\\.\E:"
+    uint64_t deviceNumber = 0;         // as GetPathDeviceNumber gives it for files on it; 0 when unknown
     std::filesystem::path mountPoint;  // empty when not mounted
     std::string fileSystem;            // "NTFS", "FAT32", ...; empty when unknown
 };

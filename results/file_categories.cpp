@@ -4,6 +4,8 @@
 #include <ctime>
 #include <system_error>
 
+#include "platform/file_time.h"
+
 namespace sorvane {
 
 namespace {
@@ -74,12 +76,7 @@ std::string FastLogName(int64_t partitionStart, int year, int month, int day, in
 
 std::string FastLogNameNow(int64_t partitionStart) {
     std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
+    const std::tm local = LocalTimeOf(now);
     return FastLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                        local.tm_min);
 }
@@ -93,13 +90,16 @@ std::filesystem::path UniqueDestinationPath(const std::filesystem::path& path) {
     };
     if (!taken(path)) return path;
     std::filesystem::path folder = path.parent_path();
-    std::string base = path.stem().string();
-    std::string ext = path.extension().string();
+    const std::filesystem::path base = path.stem();
+    const std::filesystem::path ext = path.extension();
     for (int n = 1; n <= kMaxUniqueAttempts; ++n) {
-        std::filesystem::path candidate = folder / (base + "(" + std::to_string(n) + ")" + ext);
+        std::filesystem::path candidate = folder / base;
+        candidate += "(" + std::to_string(n) + ")";
+        candidate += ext;
         if (!taken(candidate)) return candidate;
     }
     return {};
 }
 
-}  // namespace sorvane
+}  // namespace sorvane#include "platform/file_time.h"
+

@@ -11,7 +11,7 @@
 #include "device/partition_details.h"
 #include "platform/block_device.h"
 #include "platform/drive_table.h"
-#include "platform/mount_table.h"
+#include "platform/disk_layout.h"
 #include "platform/result_codes.h"
 #include "platform/system_root.h"
 #include "platform/volume_registry.h"
@@ -154,20 +154,16 @@ const char* MessageIdOf(ImageDestinationVerdict verdict) {
 }
 
 std::string FileSystemNameOfFolder(const std::filesystem::path& folder) {
-    uint64_t device = 0;
-    if (GetPathDeviceNumber(folder, device) != kSuccess) return {};
-    for (const MountEntry& m : ReadMountTable()) {
-        if (MakeDeviceNumber(m.major, m.minor) != device) continue;
-        std::vector<uint8_t> boot;
-        bool haveBoot = (m.fsType == "vfat" || m.fsType == "msdos" || m.fsType == "fuseblk") &&
-                        ReadBootSectorOf(m.source, boot);
-        if (m.fsType == "fuseblk" && haveBoot && IsExfatBootSector(boot.data(), boot.size())) return "exFAT";
-        // Without the boot sector, vfat counts as FAT32: its 4 GiB file limit binds every FAT width.
-        int fatBits =
-            haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
-        return FileSystemNameFromMountType(m.fsType, fatBits);
-    }
-    return {};
+    std::string type;
+    std::filesystem::path source;
+    if (!MountedFileSystemOf(folder, type, source)) return {};
+    std::vector<uint8_t> boot;
+    bool haveBoot = (type == "vfat" || type == "msdos" || type == "fuseblk") &&
+                    ReadBootSectorOf(source.string(), boot);
+    if (type == "fuseblk" && haveBoot && IsExfatBootSector(boot.data(), boot.size())) return "exFAT";
+    // Without the boot sector, vfat counts as FAT32: its 4 GiB file limit binds every FAT width.
+    int fatBits = haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
+    return FileSystemNameFromMountType(type, fatBits);
 }
 
 ImageDestinationVerdict CheckImageDestination(const std::filesystem::path& imagePath,

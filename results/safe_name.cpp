@@ -2,6 +2,9 @@
 
 #include <system_error>
 
+#include "platform/file_name_rules.h"
+#include "platform/path_text.h"
+
 namespace sorvane {
 namespace {
 
@@ -43,7 +46,8 @@ std::string SafeFileName(std::string_view nameFromDisk) {
         out.push_back(c < 0x20 || c == 0x7F || c == '/' || c == '\\' ? '_' : ch);
     }
     if (out.empty() || out == "." || out == "..") return "_";
-    return CutNameKeepingExtension(out, kMaxFileNameBytes);
+    // After the cut, which may leave a name ending where this system refuses it.
+    return NameAllowedBySystem(CutNameKeepingExtension(out, kMaxFileNameBytes));
 }
 
 bool JoinInsideDestination(const std::filesystem::path& destination, const std::vector<std::string>& folders,
@@ -51,8 +55,8 @@ bool JoinInsideDestination(const std::filesystem::path& destination, const std::
     out.clear();
     std::filesystem::path base = destination.lexically_normal();
     std::filesystem::path result = base;
-    for (const auto& folder : folders) result /= SafeFileName(folder);
-    if (!fileName.empty()) result /= SafeFileName(fileName);
+    for (const auto& folder : folders) result /= PathFromUtf8(SafeFileName(folder));
+    if (!fileName.empty()) result /= PathFromUtf8(SafeFileName(fileName));
     result = result.lexically_normal();
     if (!IsInside(base, result)) return false;
     // Links that already exist below the destination could still lead elsewhere.

@@ -20,7 +20,9 @@ std::string CutNameKeepingExtension(std::string_view name, size_t maxBytes);
 
 // A name from a disk made safe as one path component: "/", "\", NUL and
 // control characters become "_"; an empty name, "." and ".." become "_"; the
-// result is cut to 255 bytes at a character boundary, keeping the extension.
+// result is cut to 255 bytes at a character boundary, keeping the extension;
+// then what this system refuses in a name is mended (NameAllowedBySystem: on
+// Windows <>:"|?*, trailing dots and spaces, reserved device names).
 std::string SafeFileName(std::string_view nameFromDisk);
 
 // Joins `destination` with folder names read from a disk (each made safe with

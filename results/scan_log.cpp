@@ -54,13 +54,6 @@ bool IsHiddenImage(const FoundItemRecord& r) {
     return IsPhotoExtension(LowerExtension(ResultNameView(r)));
 }
 
-int ResultFromErrorCode(const std::error_code& ec) {
-    int rc = ec.category() == std::system_category() || ec.category() == std::generic_category()
-                 ? ResultFromErrno(ec.value())
-                 : 31;
-    return rc == kSuccess ? 31 : rc;
-}
-
 }  // namespace
 
 CScanLog::CScanLog() = default;

@@ -11,7 +11,7 @@ namespace sorvane {
 
 bool IsBlockDevice(const FileHandle& handle) {
     struct stat st {};
-    return handle.IsOpen() && ::fstat(handle.Fd(), &st) == 0 && S_ISBLK(st.st_mode);
+    return handle.IsOpen() && ::fstat(static_cast<int>(handle.Native()), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
 int QuerySectorSize(const FileHandle& handle, uint32_t& bytesPerSector) {
@@ -19,7 +19,7 @@ int QuerySectorSize(const FileHandle& handle, uint32_t& bytesPerSector) {
     if (!handle.IsOpen()) return kErrInvalidHandle;
     if (!IsBlockDevice(handle)) return kSuccess;
     int size = 0;
-    if (::ioctl(handle.Fd(), BLKSSZGET, &size) != 0) return LastResult();
+    if (::ioctl(static_cast<int>(handle.Native()), BLKSSZGET, &size) != 0) return LastResult();
     if (size > 0) bytesPerSector = static_cast<uint32_t>(size);
     return kSuccess;
 }
@@ -39,7 +39,7 @@ int QueryDriveGeometry(const FileHandle& handle, DriveGeometry& geometry) {
     geometry.sectorsPerTrack = 63;
     if (IsBlockDevice(handle)) {
         struct hd_geometry geo {};
-        if (::ioctl(handle.Fd(), HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
+        if (::ioctl(static_cast<int>(handle.Native()), HDIO_GETGEO, &geo) == 0 && geo.heads && geo.sectors) {
             geometry.tracksPerCylinder = geo.heads;
             geometry.sectorsPerTrack = geo.sectors;
         }

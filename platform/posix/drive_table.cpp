@@ -2,15 +2,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <system_error>
 
 #include "platform/system_root.h"
 
 namespace sorvane {
 namespace {
-
-std::recursive_mutex gDriveMutex;
 
 bool SkipDisk(const std::string& name) {
     if (name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0) return true;
@@ -24,17 +21,7 @@ bool SkipDisk(const std::string& name) {
 
 }  // namespace
 
-DriveTable::DriveTable() = default;
-
-DriveTable& DriveTable::Instance() {
-    static DriveTable table;
-    return table;
-}
-
-void DriveTable::Refresh() {
-    std::lock_guard lock(gDriveMutex);
-    disks_.clear();
-    loaded_ = true;
+std::vector<DriveInfo> ListWholeDisks() {
     std::error_code ec;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(SystemPath("/sys/block"), ec)) {
@@ -43,45 +30,10 @@ void DriveTable::Refresh() {
     }
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
-    for (size_t i = 0; i < names.size(); ++i) {
-        disks_.push_back({static_cast<int>(i), names[i], SystemPath("/dev/" + names[i]), false});
-    }
-}
-
-std::vector<DriveInfo> DriveTable::Drives() const {
-    std::lock_guard lock(gDriveMutex);
-    if (!loaded_) const_cast<DriveTable*>(this)->Refresh();
-    return disks_;
-}
-
-std::optional<DriveInfo> DriveTable::Drive(int index) const {
-    std::lock_guard lock(gDriveMutex);
-    if (index >= kFirstImageIndex) {
-        size_t k = static_cast<size_t>(index - kFirstImageIndex);
-        if (k < images_.size()) return images_[k];
-        return std::nullopt;
-    }
-    if (!loaded_) const_cast<DriveTable*>(this)->Refresh();
-    if (index < 0 || static_cast<size_t>(index) >= disks_.size()) return std::nullopt;
-    return disks_[static_cast<size_t>(index)];
-}
-
-int DriveTable::IndexOfName(const std::string& name) const {
-    for (const DriveInfo& d : Drives())
-        if (d.name == name) return d.index;
-    return -1;
-}
-
-int DriveTable::AddImage(const std::filesystem::path& image) {
-    std::lock_guard lock(gDriveMutex);
-    std::error_code ec;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(image, ec);
-    if (ec) canonical = image;
-    for (const DriveInfo& d : images_)
-        if (d.node == canonical) return d.index;
-    int index = kFirstImageIndex + static_cast<int>(images_.size());
-    images_.push_back({index, canonical.string(), canonical, true});
-    return index;
+    std::vector<DriveInfo> disks;
+    for (size_t i = 0; i < names.size(); ++i)
+        disks.push_back({static_cast<int>(i), names[i], SystemPath("/dev/" + names[i]), false});
+    return disks;
 }
 
 bool DiskIsRemovable(const std::string& name) {

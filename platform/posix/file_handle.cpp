@@ -12,19 +12,28 @@
 #include "platform/result_codes.h"
 
 namespace sorvane {
+namespace {
+
+int FdOf(intptr_t native) { return static_cast<int>(native); }
+
+}  // namespace
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
-    : fd_(other.fd_), position_(other.position_), path_(std::move(other.path_)) {
-    other.fd_ = -1;
+    : native_(other.native_),
+      readAlignment_(other.readAlignment_),
+      position_(other.position_),
+      path_(std::move(other.path_)) {
+    other.native_ = kInvalid;
 }
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
     if (this != &other) {
         Close();
-        fd_ = other.fd_;
+        native_ = other.native_;
+        readAlignment_ = other.readAlignment_;
         position_ = other.position_;
         path_ = std::move(other.path_);
-        other.fd_ = -1;
+        other.native_ = kInvalid;
     }
     return *this;
 }
@@ -32,19 +41,21 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 FileHandle::~FileHandle() { Close(); }
 
 void FileHandle::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (native_ != kInvalid) ::close(static_cast<int>(native_));
+    native_ = kInvalid;
+    readAlignment_ = 0;
     position_ = 0;
 }
 
 int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const {
     got = 0;
-    if (fd_ < 0) return kErrInvalidHandle;
+    if (native_ == kInvalid) return kErrInvalidHandle;
+    const int fd = FdOf(native_);
     const FaultPlan& plan = FaultPlan::Instance();
     if (!plan.Empty()) {
-        struct stat st {};
-        if (::fstat(fd_, &st) == 0) {
-            FaultDecision d = plan.Decide(st.st_dev, st.st_ino, offset, length);
+        uint64_t volume = 0, file = 0;
+        if (FileIdentityOf(*this, volume, file)) {
+            FaultDecision d = plan.Decide(volume, file, offset, length);
             if (d.fail) return kErrReadFault;
             length = d.allowed;
             if (length == 0) return kSuccess;
@@ -52,7 +63,7 @@ int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got
     }
     auto* out = static_cast<unsigned char*>(buffer);
     while (got < length) {
-        ssize_t n = ::pread(fd_, out + got, length - got, static_cast<off_t>(offset + got));
+        ssize_t n = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
         if (n < 0) {
             if (errno == EINTR) continue;
             return LastResult();
@@ -70,11 +81,12 @@ int FileHandle::Read(void* buffer, size_t length, size_t& got) {
 }
 
 int FileHandle::Write(const void* buffer, size_t length) {
-    if (fd_ < 0) return kErrInvalidHandle;
+    if (native_ == kInvalid) return kErrInvalidHandle;
+    const int fd = FdOf(native_);
     const auto* in = static_cast<const unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
-        ssize_t n = ::pwrite(fd_, in + done, length - done, static_cast<off_t>(position_ + done));
+        ssize_t n = ::pwrite(fd, in + done, length - done, static_cast<off_t>(position_ + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             position_ += done;
@@ -92,12 +104,13 @@ int FileHandle::Write(const void* buffer, size_t length) {
 
 int FileHandle::Size(uint64_t& size) const {
     size = 0;
-    if (fd_ < 0) return kErrInvalidHandle;
+    if (native_ == kInvalid) return kErrInvalidHandle;
+    const int fd = FdOf(native_);
     struct stat st {};
-    if (::fstat(fd_, &st) != 0) return LastResult();
+    if (::fstat(fd, &st) != 0) return LastResult();
     if (S_ISBLK(st.st_mode)) {
         uint64_t bytes = 0;
-        if (::ioctl(fd_, BLKGETSIZE64, &bytes) != 0) return LastResult();
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return LastResult();
         size = bytes;
         return kSuccess;
     }
@@ -106,13 +119,15 @@ int FileHandle::Size(uint64_t& size) const {
 }
 
 int FileHandle::Sync() const {
-    if (fd_ < 0) return kErrInvalidHandle;
-    return ::fsync(fd_) == 0 ? kSuccess : LastResult();
+    if (native_ == kInvalid) return kErrInvalidHandle;
+    const int fd = FdOf(native_);
+    return ::fsync(fd) == 0 ? kSuccess : LastResult();
 }
 
 int FileHandle::Truncate(uint64_t size) const {
-    if (fd_ < 0) return kErrInvalidHandle;
-    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? kSuccess : LastResult();
+    if (native_ == kInvalid) return kErrInvalidHandle;
+    const int fd = FdOf(native_);
+    return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? kSuccess : LastResult();
 }
 
 int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle) {
@@ -139,6 +154,22 @@ int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle
     handle = FileHandle(fd);
     handle.SetPath(path);
     return kSuccess;
+}
+
+bool FileIdentityOf(const std::filesystem::path& path, uint64_t& volume, uint64_t& file) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    volume = static_cast<uint64_t>(st.st_dev);
+    file = static_cast<uint64_t>(st.st_ino);
+    return true;
+}
+
+bool FileIdentityOf(const FileHandle& handle, uint64_t& volume, uint64_t& file) {
+    struct stat st {};
+    if (!handle.IsOpen() || ::fstat(FdOf(handle.Native()), &st) != 0) return false;
+    volume = static_cast<uint64_t>(st.st_dev);
+    file = static_cast<uint64_t>(st.st_ino);
+    return true;
 }
 
 int SyncFolder(const std::filesystem::path& folder) {

@@ -15,11 +15,11 @@
 namespace sorvane {
 
 InstanceLock::~InstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (native_ != -1) ::close(static_cast<int>(native_));
 }
 
 bool InstanceLock::TryAcquire(const std::filesystem::path& file) {
-    if (fd_ >= 0) return true;
+    if (native_ != -1) return true;
     std::error_code error;
     std::filesystem::create_directories(file.parent_path(), error);
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -28,7 +28,7 @@ bool InstanceLock::TryAcquire(const std::filesystem::path& file) {
         ::close(fd);
         return false;
     }
-    fd_ = fd;
+    native_ = fd;
     return true;
 }
 

@@ -1,0 +1,10 @@
+#include "platform/read_ahead.h"
+
+namespace sorvane {
+
+// Windows reads ahead on its own for handles read in order, and drives are
+// read around its cache; there is nothing to ask for.
+void AdviseSequential(const FileHandle&) {}
+void AdviseWillNeed(const FileHandle&, uint64_t, uint64_t) {}
+
+}  // namespace sorvane
