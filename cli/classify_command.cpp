@@ -5,6 +5,7 @@
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
 #include "device/disk_reader.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 
 namespace sorvane::cli {
@@ -15,7 +16,7 @@ int RunClassify(const std::vector<std::string>& args) {
         return 2;
     }
     DiskReader reader;
-    int rc = OpenImageReader(args[0], reader);
+    int rc = OpenImageReader(PathFromUtf8(args[0]), reader);
     if (rc != kSuccess) {
         std::fprintf(stderr, "sorvane: cannot open %s: %s\n", args[0].c_str(), ResultText(rc).c_str());
         return 1;

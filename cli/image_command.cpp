@@ -11,6 +11,7 @@
 #include "cli/target.h"
 #include "device/disk_reader.h"
 #include "engines/progress_callbacks.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
 #include "results/size_text.h"
@@ -87,7 +88,8 @@ int RunImage(const std::vector<std::string>& args) {
     if (positional.size() != 2) return Usage(nullptr);
     if (haveCount && count == 0) return Usage("--count must be at least 1");
     const std::string& sourceText = positional[0];
-    const std::string& output = positional[1];
+    const std::string& outputText = positional[1];
+    const std::filesystem::path output = PathFromUtf8(outputText);
 
     Target target;
     std::string error;
@@ -136,19 +138,19 @@ int RunImage(const std::vector<std::string>& args) {
     if (std::filesystem::exists(output, ec) && !std::filesystem::is_regular_file(output, ec) &&
         !IsImageSource(output, target.driveIndex)) {
         std::fprintf(stderr, "sorvane image: %s exists and is not an ordinary file; choose a new file name\n",
-                     output.c_str());
+                     outputText.c_str());
         return 1;
     }
     if (IsImageSource(output, target.driveIndex)) {
         std::fprintf(stderr,
                      "sorvane image: %s is the source itself; Sorvane never writes to what it reads\n",
-                     output.c_str());
+                     outputText.c_str());
         return 1;
     }
     const uint64_t imageBytes = sectors * sectorSize;
     ImageDestinationVerdict verdict = CheckImageDestination(output, target.devices, imageBytes);
     if (verdict != ImageDestinationVerdict::kAccepted) {
-        std::fprintf(stderr, "sorvane image: refused %s: %s\n", output.c_str(),
+        std::fprintf(stderr, "sorvane image: refused %s: %s\n", outputText.c_str(),
                      RefusalText(verdict, imageBytes).c_str());
         return 1;
     }
@@ -161,7 +163,7 @@ int RunImage(const std::vector<std::string>& args) {
     progress.line.Finish();
     if (rc == kCancelCode) {
         std::fprintf(stderr, "sorvane image: cancelled; %s holds the first %llu of %llu sectors\n",
-                     output.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
+                     outputText.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
                      static_cast<unsigned long long>(sectors));
         return 130;
     }
@@ -169,15 +171,15 @@ int RunImage(const std::vector<std::string>& args) {
         std::fprintf(
             stderr,
             "sorvane image: cannot read sector %llu of %s; %s holds the %llu sectors copied before it\n",
-            static_cast<unsigned long long>(job.failedSector), sourceText.c_str(), output.c_str(),
+            static_cast<unsigned long long>(job.failedSector), sourceText.c_str(), outputText.c_str(),
             static_cast<unsigned long long>(job.sectorsCopied));
         return 1;
     }
     if (rc != kSuccess) {
-        std::fprintf(stderr, "sorvane image: cannot write %s: %s\n", output.c_str(), ResultText(rc).c_str());
+        std::fprintf(stderr, "sorvane image: cannot write %s: %s\n", outputText.c_str(), ResultText(rc).c_str());
         return 1;
     }
-    std::printf("%s: %llu sectors of %u bytes (%s) from %s, starting at sector %llu\n", output.c_str(),
+    std::printf("%s: %llu sectors of %u bytes (%s) from %s, starting at sector %llu\n", outputText.c_str(),
                 static_cast<unsigned long long>(sectors), sectorSize, FormatSizeText(imageBytes).c_str(),
                 sourceText.c_str(), static_cast<unsigned long long>(first));
     return 0;

@@ -1,11 +1,12 @@
 // The `sorvane` command line: the first way a user, a script and every
 // end-to-end test runs Sorvane.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "platform/command_line.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -28,12 +29,15 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        PrintUsage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    // UTF-8 on every system (on Windows taken from the UTF-16 command line).
+    const std::vector<std::string> all = sorvane::CommandLineArguments(argc, argv);
+    sorvane::UseBinaryStandardOutput();
+    if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
+        PrintUsage(all.size() < 2 ? stderr : stdout);
+        return all.size() < 2 ? 2 : 0;
     }
-    std::string command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
+    std::string command = all[1];
+    std::vector<std::string> args(all.begin() + 2, all.end());
     if (command == "classify") return sorvane::cli::RunClassify(args);
     if (command == "scan") return sorvane::cli::RunScan(args);
     if (command == "recover") return sorvane::cli::RunRecover(args);

@@ -20,6 +20,7 @@
 #include "engines/engine_factory.h"
 #include "engines/professional_recovery.h"
 #include "engines/scan_resume_store.h"
+#include "platform/path_text.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
 #include "platform/terminal.h"
@@ -303,9 +304,9 @@ bool Selected(const Options& o, const FoundItemRecord& r) {
 bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& start, uint64_t& count) {
     std::error_code ec;
     size_t at = text.rfind('@');
-    if (at == std::string::npos || std::filesystem::exists(text, ec)) return false;
+    if (at == std::string::npos || std::filesystem::exists(PathFromUtf8(text), ec)) return false;
     image = text.substr(0, at);
-    if (!std::filesystem::is_regular_file(image, ec)) return false;
+    if (!std::filesystem::is_regular_file(PathFromUtf8(image), ec)) return false;
     std::string range = text.substr(at + 1);
     size_t colon = range.find(':');
     count = 0;
@@ -326,7 +327,7 @@ int OpenTarget(const Options& o, Opened& opened) {
     int drive = -1;
     bool wholeImage = false;
     if (ParseImagePartition(o.target, image, start, count)) {
-        drive = DriveTable::Instance().AddImage(image);
+        drive = DriveTable::Instance().AddImage(PathFromUtf8(image));
     } else {
         Target target;
         std::string error;
@@ -362,7 +363,7 @@ int OpenTarget(const Options& o, Opened& opened) {
         return kExitCannotRead;
     }
     probe.Close();
-    opened.engine = wholeImage ? CreateRecoveryEngineForImage(o.target, kVolumeKey, o.deep)
+    opened.engine = wholeImage ? CreateRecoveryEngineForImage(PathFromUtf8(o.target), kVolumeKey, o.deep)
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, o.deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
@@ -428,7 +429,7 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     std::filesystem::path destination;
     if (recover) {
         std::error_code ec;
-        destination = std::filesystem::absolute(o.destination, ec).lexically_normal();
+        destination = std::filesystem::absolute(PathFromUtf8(o.destination), ec).lexically_normal();
         if (LiesOnSource(destination, opened.devices)) {
             std::fprintf(stderr,
                          "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
@@ -484,7 +485,7 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
         if (!o.json && status == kExitOk) std::fprintf(stderr, "%zu files found\n", listed);
     } else if (status == kExitOk) {
         opened.engine->SetCallbacks(nullptr, CopyProgress, &copyState, 100);
-        const uint32_t baseDepth = SeparatorCount(destination.string());
+        const uint32_t baseDepth = SeparatorCount(Utf8FromPath(destination));
         size_t found = 0, recovered = 0, failed = 0;
         bool stopped = false;
         forEachSelected([&](const Found& f) {
@@ -497,7 +498,7 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
             if (!JoinInsideDestination(destination, folders, f.record.Name(), path) ||
                 (path = UniqueDestinationPath(path)).empty()) {
                 std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
-                             destination.c_str());
+                             Utf8FromPath(destination).c_str());
                 ++failed;
                 return true;
             }
@@ -522,9 +523,9 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
         });
         if (scanState.show && found > 0) std::fputc('\n', stderr);
         if (stopped) std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
-                                  destination.c_str());
+                                  Utf8FromPath(destination).c_str());
         std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
-                    destination.c_str());
+                    Utf8FromPath(destination).c_str());
         if (stopped) status = kExitCancelled;
         else if (failed > 0) status = kExitCannotRead;
     }

@@ -1,5 +1,10 @@
 #include "platform/terminal.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+
 #include "platform/windows/win32.h"
 
 namespace sorvane {
@@ -28,5 +33,10 @@ bool RunningAsRoot() {
 }
 
 bool StandardInputIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
+
+void UseBinaryStandardOutput() {
+    std::fflush(stdout);
+    (void)::_setmode(::_fileno(stdout), _O_BINARY);
+}
 
 }  // namespace sorvane
