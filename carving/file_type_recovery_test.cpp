@@ -44,14 +44,14 @@ class FileTypeRecoveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetCarveContext();
-        setenv("SORVANE_DATA_DIR", (data_.Path() / "data").c_str(), 1);
+        testkit::SetEnv("SORVANE_DATA_DIR", data_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         reader_.Close();
         ResetCarveContext();
         FaultPlan::Instance().Clear();
-        unsetenv("SORVANE_DATA_DIR");
+        testkit::UnsetEnv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
 

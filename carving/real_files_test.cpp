@@ -60,12 +60,12 @@ class RealFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetCarveContext();
-        setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
+        testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         ResetCarveContext();
-        unsetenv("SORVANE_DATA_DIR");
+        testkit::UnsetEnv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
     testkit::TempDir dir_;

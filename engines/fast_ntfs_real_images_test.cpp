@@ -22,7 +22,7 @@ using testkit::TempDir;
 
 class DataDirEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { setenv("SORVANE_DATA_DIR", dir_.Path().c_str(), 1); }
+    void SetUp() override { testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path()); }
 
 private:
     TempDir dir_;

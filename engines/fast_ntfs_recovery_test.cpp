@@ -33,7 +33,7 @@ using testkit::TruthEntry;
 // Scan logs go to a folder of this test program, never to the user's own.
 class DataDirEnvironment : public ::testing::Environment {
 public:
-    void SetUp() override { setenv("SORVANE_DATA_DIR", dir_.Path().c_str(), 1); }
+    void SetUp() override { testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path()); }
 
 private:
     TempDir dir_;

@@ -19,14 +19,14 @@ ScanFolder::ScanFolder() {
         previous_ = old;
         hadPrevious_ = true;
     }
-    ::setenv("SORVANE_DATA_DIR", dir_.Path().c_str(), 1);
+    testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path());
     CScanResumeStore::ResetInstanceForTests();
     CScanResumeStore::Instance().NewScanFolder();
 }
 
 ScanFolder::~ScanFolder() {
-    if (hadPrevious_) ::setenv("SORVANE_DATA_DIR", previous_.c_str(), 1);
-    else ::unsetenv("SORVANE_DATA_DIR");
+    if (hadPrevious_) testkit::SetEnv("SORVANE_DATA_DIR", previous_);
+    else testkit::UnsetEnv("SORVANE_DATA_DIR");
     CScanResumeStore::ResetInstanceForTests();
 }
 

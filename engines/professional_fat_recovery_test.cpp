@@ -76,7 +76,7 @@ std::vector<Entry> DotPair(uint32_t self, uint32_t parent) {
 class DeepFatTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
+        testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
         CScanResumeStore::Instance().NewScanFolder();
     }

@@ -58,7 +58,7 @@ protected:
     void TearDown() override { CScanResumeStore::ResetInstanceForTests(); }
 
     void UseDataDir(const std::string& name) {
-        setenv("SORVANE_DATA_DIR", (dir_.Path() / name).c_str(), 1);
+        testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / name);
         CScanResumeStore::ResetInstanceForTests();
     }
 

@@ -39,8 +39,10 @@ std::optional<DriveInfo> DriveTable::Drive(int index) const {
         return std::nullopt;
     }
     if (!loaded_) const_cast<DriveTable*>(this)->Refresh();
-    if (index < 0 || static_cast<size_t>(index) >= disks_.size()) return std::nullopt;
-    return disks_[static_cast<size_t>(index)];
+    // Looked up by number: Windows leaves gaps where a drive was removed.
+    for (const DriveInfo& d : disks_)
+        if (d.index == index) return d;
+    return std::nullopt;
 }
 
 int DriveTable::IndexOfName(const std::string& name) const {

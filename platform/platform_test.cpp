@@ -2,8 +2,10 @@
 
 #include <cstring>
 
+#include "platform/file_name_rules.h"
 #include "platform/file_time.h"
 #include "platform/mount_table.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
@@ -69,12 +71,42 @@ TEST(MountTable, ParsesEscapedMountPointsAndTypes) {
     EXPECT_EQ(FileSystemNameFromMountType(entries[1].fsType, 0), "NTFS");
 }
 
+TEST(FileNameRules, WindowsRefusalsAreMendedWithoutLosingTheName) {
+    EXPECT_EQ(NameAllowedOnWindows("a<b>c:d\"e|f?g*h.jpg"), "a_b_c_d_e_f_g_h.jpg");
+    EXPECT_EQ(NameAllowedOnWindows("report. . ."), "report") << "trailing dots and spaces are dropped";
+    EXPECT_EQ(NameAllowedOnWindows(" lead.txt"), " lead.txt") << "leading blanks are allowed";
+    EXPECT_EQ(NameAllowedOnWindows("..."), "_");
+    EXPECT_EQ(NameAllowedOnWindows(""), "_");
+    EXPECT_EQ(NameAllowedOnWindows("фото.jpg"), "фото.jpg");
+    // Reserved device names, in any case and with any extension, would open the device.
+    EXPECT_EQ(NameAllowedOnWindows("CON"), "_CON");
+    EXPECT_EQ(NameAllowedOnWindows("nul.txt"), "_nul.txt");
+    EXPECT_EQ(NameAllowedOnWindows("Com1.tar.gz"), "_Com1.tar.gz");
+    EXPECT_EQ(NameAllowedOnWindows("LPT9"), "_LPT9");
+    EXPECT_EQ(NameAllowedOnWindows("aux .log"), "_aux .log");
+    EXPECT_EQ(NameAllowedOnWindows("COM\xC2\xB9"), "_COM\xC2\xB9");
+    EXPECT_EQ(NameAllowedOnWindows("conin$"), "_conin$");
+    EXPECT_EQ(NameAllowedOnWindows("COM0"), "COM0");
+    EXPECT_EQ(NameAllowedOnWindows("COM10"), "COM10");
+    EXPECT_EQ(NameAllowedOnWindows("CONSOLE.txt"), "CONSOLE.txt");
+    EXPECT_EQ(NameAllowedOnWindows("NUL."), "_NUL") << "the dot goes first, then the name is still the device";
+}
+
+TEST(PathText, Utf8NamesBecomePathsAndBackUnchanged) {
+    const std::string name = "Grüße фото 東京 \xF0\x9F\x93\xB7.jpg";
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8(name)), name);
+    EXPECT_EQ(Utf8FromPath(PathFromUtf8("dir") / PathFromUtf8(name)).size(), name.size() + 4);
+}
+
 TEST(ResultCodes, ErrnoMapsToTheAgreedNumbers) {
     EXPECT_EQ(ResultFromErrno(ENOENT), 2);
     EXPECT_EQ(ResultFromErrno(EACCES), 5);
     EXPECT_EQ(ResultFromErrno(EIO), 30);
     EXPECT_EQ(ResultFromErrno(ENOSPC), 112);
     EXPECT_NE(ResultFromErrno(EXDEV), 0) << "an unknown failure is never success";
+    EXPECT_EQ(ResultFromErrorCode(std::make_error_code(std::errc::no_such_file_or_directory)), 2);
+    EXPECT_EQ(ResultFromErrorCode(std::error_code()), 0);
+    EXPECT_NE(ResultFromErrorCode(std::make_error_code(std::io_errc::stream)), 0);
 }
 
 }  // namespace

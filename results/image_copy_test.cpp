@@ -111,7 +111,7 @@ TEST_F(ImageCopy, RangesPastTheEndAreRefusedBeforeAnythingIsWritten) {
 TEST_F(ImageCopy, NeverWritesIntoItsSource) {
     ImageCopyJob job;
     EXPECT_EQ(RunImageCopy(job, drive_, 0, 0, source_, nullptr), kErrAccessDenied);
-    std::filesystem::create_symlink(source_, dir_ / "link.img");
+    if (!testkit::MakeLink(source_, dir_ / "link.img")) GTEST_SKIP() << "this system cannot make links";
     EXPECT_EQ(RunImageCopy(job, drive_, 0, 0, dir_ / "link.img", nullptr), kErrAccessDenied);
     EXPECT_TRUE(IsImageSource(dir_ / "link.img", drive_));
     std::filesystem::create_directory(dir_ / "folder");

@@ -387,7 +387,7 @@ TEST_F(DamagedLogTest, RelationFileCutAnywhereStillOpensAndListsWhatSurvived) {
     ChildMap original = Build();
     const std::string text = FileText(folder_ / "log_Relation");
     for (size_t cut = 0; cut <= text.size(); ++cut) {
-        std::filesystem::copy_file(folder_ / "log_Relation", dir_.Path() / "keep", std::filesystem::copy_options::overwrite_existing);
+        testkit::WriteFile(dir_.Path() / "keep", testkit::ReadFile(folder_ / "log_Relation"));
         Resize(folder_ / "log_Relation", cut);
         {
             CScanLog log;
@@ -405,7 +405,7 @@ TEST_F(DamagedLogTest, RelationFileCutAnywhereStillOpensAndListsWhatSurvived) {
                 EXPECT_EQ(log.Children(), original);
             }
         }
-        std::filesystem::copy_file(dir_.Path() / "keep", folder_ / "log_Relation", std::filesystem::copy_options::overwrite_existing);
+        testkit::WriteFile(folder_ / "log_Relation", testkit::ReadFile(dir_.Path() / "keep"));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/windows/device_control.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cwctype>
 
 #include "platform/windows/win32.h"
@@ -108,6 +109,80 @@ DeviceControl& CurrentDeviceControl() {
 }
 
 void InjectDeviceControl(DeviceControl* control) { gInjected.store(control); }
+
+void FakeDeviceControl::AddDisk(const FakeDisk& disk) {
+    const std::wstring device = L"\\\\.\\PhysicalDrive" + std::to_wstring(disk.number);
+
+    STORAGE_DEVICE_NUMBER number{};
+    number.DeviceType = FILE_DEVICE_DISK;
+    number.DeviceNumber = static_cast<DWORD>(disk.number);
+    number.PartitionNumber = 0;
+    SetAnswerOf(device, IOCTL_STORAGE_GET_DEVICE_NUMBER, number);
+
+    DISK_GEOMETRY_EX geometry{};
+    geometry.Geometry.BytesPerSector = disk.bytesPerSector;
+    geometry.Geometry.SectorsPerTrack = 63;
+    geometry.Geometry.TracksPerCylinder = 255;
+    geometry.Geometry.MediaType = disk.removable ? RemovableMedia : FixedMedia;
+    geometry.Geometry.Cylinders.QuadPart =
+        static_cast<LONGLONG>(disk.sizeBytes / (uint64_t{255} * 63 * disk.bytesPerSector));
+    geometry.DiskSize.QuadPart = static_cast<LONGLONG>(disk.sizeBytes);
+    SetAnswerOf(device, IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, geometry);
+
+    GET_LENGTH_INFORMATION length{};
+    length.Length.QuadPart = static_cast<LONGLONG>(disk.sizeBytes);
+    SetAnswerOf(device, IOCTL_DISK_GET_LENGTH_INFO, length);
+
+    STORAGE_DEVICE_DESCRIPTOR descriptor{};
+    descriptor.Version = sizeof descriptor;
+    descriptor.Size = sizeof descriptor;
+    descriptor.RemovableMedia = disk.removable;
+    switch (disk.bus) {
+        case FakeBus::kSata: descriptor.BusType = BusTypeSata; break;
+        case FakeBus::kUsb: descriptor.BusType = BusTypeUsb; break;
+        case FakeBus::kSd: descriptor.BusType = BusTypeSd; break;
+        case FakeBus::kMmc: descriptor.BusType = BusTypeMmc; break;
+    }
+    SetAnswerOf(device, IOCTL_STORAGE_QUERY_PROPERTY, descriptor);
+
+    // The layout: a fixed head, then one entry per partition (MBR style).
+    const size_t head = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
+    std::vector<uint8_t> layoutBytes(head + disk.partitions.size() * sizeof(PARTITION_INFORMATION_EX));
+    DRIVE_LAYOUT_INFORMATION_EX layout{};
+    layout.PartitionStyle = PARTITION_STYLE_MBR;
+    layout.PartitionCount = static_cast<DWORD>(disk.partitions.size());
+    layout.Mbr.Signature = 0x5A0E5A0E;
+    std::memcpy(layoutBytes.data(), &layout, head);
+    for (size_t i = 0; i < disk.partitions.size(); ++i) {
+        const FakePartition& p = disk.partitions[i];
+        PARTITION_INFORMATION_EX entry{};
+        entry.PartitionStyle = PARTITION_STYLE_MBR;
+        entry.StartingOffset.QuadPart = static_cast<LONGLONG>(p.startBytes);
+        entry.PartitionLength.QuadPart = static_cast<LONGLONG>(p.lengthBytes);
+        entry.PartitionNumber = static_cast<DWORD>(p.number);
+        entry.Mbr.PartitionType = p.mbrType;
+        entry.Mbr.RecognizedPartition = TRUE;
+        std::memcpy(layoutBytes.data() + head + i * sizeof entry, &entry, sizeof entry);
+    }
+    SetAnswer(device, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, std::move(layoutBytes));
+}
+
+void FakeDeviceControl::AddVolumeOnDisk(int diskNumber, uint64_t startBytes, uint64_t lengthBytes,
+                                        const std::wstring& volumeName, std::vector<std::wstring> pathNames,
+                                        VolumeFacts facts, uint64_t total, uint64_t free) {
+    VOLUME_DISK_EXTENTS extents{};
+    extents.NumberOfDiskExtents = 1;
+    extents.Extents[0].DiskNumber = static_cast<DWORD>(diskNumber);
+    extents.Extents[0].StartingOffset.QuadPart = static_cast<LONGLONG>(startBytes);
+    extents.Extents[0].ExtentLength.QuadPart = static_cast<LONGLONG>(lengthBytes);
+    std::wstring device = volumeName;
+    if (!device.empty() && device.back() == L'\\') device.pop_back();
+    SetAnswerOf(device, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, extents);
+    for (const std::wstring& path : pathNames)
+        if (path.size() == 3 && path[1] == L':')
+            SetAnswerOf(L"\\\\.\\" + path.substr(0, 2), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, extents);
+    AddVolume(volumeName, std::move(pathNames), std::move(facts), total, free);
+}
 
 void FakeDeviceControl::SetAnswer(const std::wstring& device, uint32_t code, std::vector<uint8_t> bytes) {
     answers_[{Upper(device), code}] = std::move(bytes);

@@ -44,8 +44,34 @@ DeviceControl& CurrentDeviceControl();
 // Makes `control` answer every question until it is called again with nullptr.
 void InjectDeviceControl(DeviceControl* control);
 
+// A disk as the fake table describes it, in plain values; AddDisk turns it
+// into the answers Windows gives (storage descriptor, geometry, length, drive
+// layout, device number).
+struct FakePartition {
+    int number = 0;
+    uint64_t startBytes = 0;
+    uint64_t lengthBytes = 0;
+    uint8_t mbrType = 0;
+};
+enum class FakeBus { kSata, kUsb, kSd, kMmc };
+struct FakeDisk {
+    int number = 0;  // n of "\\.\PhysicalDrive<n>"
+    uint64_t sizeBytes = 0;
+    uint32_t bytesPerSector = 512;
+    bool removable = false;
+    FakeBus bus = FakeBus::kSata;
+    std::vector<FakePartition> partitions;
+};
+
 class FakeDeviceControl : public DeviceControl {
   public:
+    void AddDisk(const FakeDisk& disk);
+    // A volume on one extent of a disk, under its GUID name ("\\?\Volume{...}\"),
+    // reachable by the drive letters and folders in `pathNames` ("E:\").
+    void AddVolumeOnDisk(int diskNumber, uint64_t startBytes, uint64_t lengthBytes, const std::wstring& volumeName,
+                         std::vector<std::wstring> pathNames, VolumeFacts facts, uint64_t total = 0,
+                         uint64_t free = 0);
+
     void SetAnswer(const std::wstring& device, uint32_t code, std::vector<uint8_t> bytes);
     template <class T>
     void SetAnswerOf(const std::wstring& device, uint32_t code, const T& value) {

@@ -1,13 +1,16 @@
 #include "tests/testkit/testkit.h"
 
-#include <sys/wait.h>
-
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <vector>
+
+#include "platform/environment.h"
+#include "platform/path_text.h"
+#include "platform/shell_command.h"
+#include "tests/testkit/sha256.h"
 
 namespace sorvane::testkit {
 
@@ -35,21 +38,19 @@ std::string ShellQuote(const std::string& text) {
     return out + "'";
 }
 
-int RunCommand(const std::string& command, std::string* output) {
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    std::array<char, 4096> chunk{};
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-        if (output) output->append(chunk.data(), n);
-    int status = ::pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int RunCommand(const std::string& command, std::string* output) { return RunShellCommand(command, output); }
 
 std::string FileSha256(const std::filesystem::path& path) {
-    std::string out;
-    if (RunCommand("sha256sum " + ShellQuote(path.string()) + " 2>/dev/null", &out) != 0) return "";
-    return out.substr(0, out.find(' '));
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "";
+    Sha256 hash;
+    std::vector<char> chunk(1 << 20);
+    while (in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        hash.Update(chunk.data(), static_cast<size_t>(in.gcount()));
+    }
+    if (in.bad()) return "";
+    return hash.HexDigest();
 }
 
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
@@ -69,8 +70,19 @@ std::filesystem::path RealImagesDir() {
     return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec) : std::filesystem::path();
 }
 
-bool HaveProgram(const std::string& name) {
-    return RunCommand("command -v " + ShellQuote(name) + " >/dev/null 2>&1") == 0;
+void SetEnv(const std::string& name, const std::filesystem::path& value) {
+    SetEnvironmentValue(name, Utf8FromPath(value));
 }
+
+void UnsetEnv(const std::string& name) { RemoveEnvironmentValue(name); }
+
+bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(target, ec)) std::filesystem::create_directory_symlink(target, link, ec);
+    else std::filesystem::create_symlink(target, link, ec);
+    return !ec;
+}
+
+bool HaveProgram(const std::string& name) { return ProgramOnPath(name); }
 
 }  // namespace sorvane::testkit

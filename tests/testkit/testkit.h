@@ -37,6 +37,14 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 // The folder of the public disk images made by other systems (../shared/testdata/real
 // from the project root), or empty when it is not there.
 std::filesystem::path RealImagesDir();
+// Sets or removes an environment variable (a folder as UTF-8 on every system).
+void SetEnv(const std::string& name, const std::filesystem::path& value);
+void UnsetEnv(const std::string& name);
+
+// Makes a symbolic link; false when this system cannot (Wine, or Windows
+// without the right), so that a test of how links are handled can skip.
+bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link);
+
 // True when a program is on PATH.
 bool HaveProgram(const std::string& name);
 

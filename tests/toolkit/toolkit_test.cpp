@@ -16,6 +16,7 @@
 #include "platform/drive_table.h"
 #include "platform/fault_plan.h"
 #include "platform/result_codes.h"
+#include "tests/testkit/sha256.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -405,14 +406,14 @@ TEST(ToolkitBuild, MissingToolSkipsInsteadOfFailing) {
     python.erase(python.find_last_not_of("\n") + 1);
     testkit::TempDir dir;
     std::filesystem::create_directory(dir / "bin");
-    std::filesystem::create_symlink(python, dir / "bin" / "python3");
+    if (!testkit::MakeLink(python, dir / "bin" / "python3")) GTEST_SKIP() << "this system cannot make links";
     // With only python3 on PATH (the script adds sbin) mtools is missing: the build must say so as a
     // reason to skip, not as a failure, and must not leave a truth file behind.
     const char* oldPath = std::getenv("PATH");
     const std::string saved = oldPath ? oldPath : "";
-    setenv("PATH", (dir / "bin").c_str(), 1);
+    testkit::SetEnv("PATH", dir / "bin");
     BuiltImage image = testkit::BuildImage(ImageKind::kFat16, dir.Path());
-    setenv("PATH", saved.c_str(), 1);
+    testkit::SetEnv("PATH", saved);
     EXPECT_NE(image.skipReason.find("missing tool"), std::string::npos) << image.skipReason << image.error;
     EXPECT_TRUE(image.error.empty()) << image.error;
     EXPECT_FALSE(image.Ok());
@@ -456,6 +457,25 @@ TEST(ToolkitTruthParser, RejectsMalformedTruth) {
         EXPECT_FALSE(testkit::ParseTruth(text, volumes, entries, error)) << text;
         EXPECT_FALSE(error.empty());
     }
+}
+
+// Every "the source is unchanged" check rests on this digest.
+TEST(Sha256, KnownDigestsAndFilesAcrossBlockBoundaries) {
+    auto digest = [](const std::string& text) {
+        testkit::Sha256 hash;
+        hash.Update(text.data(), text.size());
+        return hash.HexDigest();
+    };
+    EXPECT_EQ(digest(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(digest("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits in the first block.
+    EXPECT_EQ(digest("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    testkit::TempDir dir;
+    std::vector<uint8_t> bytes(1000000, 'a');  // the standard million 'a's, read in 1 MiB chunks
+    testkit::WriteFile(dir / "a.bin", bytes);
+    EXPECT_EQ(testkit::FileSha256(dir / "a.bin"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(testkit::FileSha256(dir / "missing.bin"), "");
 }
 
 }  // namespace
