@@ -135,16 +135,23 @@ TEST(Paths, LongAndNonAsciiNamesRoundTripThroughTheSystem) {
     std::filesystem::path deep = dir.Path();
     for (int i = 0; i < 12; ++i) deep /= PathFromUtf8("папка с длинным именем " + std::to_string(i));
     ASSERT_GT(deep.wstring().size(), 300u) << "beyond the old 260-character limit";
-    std::filesystem::create_directories(std::filesystem::path(win::Win32Path(deep)));
+    std::filesystem::create_directories(deep);
     const std::filesystem::path file = deep / PathFromUtf8(name);
     FileHandle out;
     ASSERT_EQ(OpenForWriting(file, WriteMode::kCreateOrTruncate, out), kSuccess);
     ASSERT_EQ(out.Write("x", 1), kSuccess);
     out.Close();
     ASSERT_EQ(SetFileTimes(file, 1000000000, 1234567890), kSuccess);
+    // The name as the system lists it, in UTF-16.
     std::vector<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(win::Win32Path(deep))))
-        found.push_back(Utf8FromPath(entry.path().filename()));
+    WIN32_FIND_DATAW entry{};
+    HANDLE find = ::FindFirstFileW((win::Win32Path(deep) + L"\\*").c_str(), &entry);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+        std::wstring n = entry.cFileName;
+        if (n != L"." && n != L"..") found.push_back(win::Utf8(n));
+    } while (::FindNextFileW(find, &entry));
+    ::FindClose(find);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0], name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
