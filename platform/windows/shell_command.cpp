@@ -19,9 +19,14 @@ int RunShellCommand(const std::string& command, std::string* output) {
 }
 
 bool ProgramOnPath(const std::string& name) {
-    // Linux tools are not Windows programs even where Wine could see them.
-    if (name.find_first_of("\"&|<>^") != std::string::npos) return false;
-    return RunShellCommand("where \"" + name + "\" >nul 2>&1") == 0;
+    // Only Windows programs count: a Linux tool is no program here, even
+    // where Wine could see its file.
+    const std::wstring wide = win::Wide(name);
+    for (const wchar_t* extension : {L".exe", L".com", L".bat", L".cmd"}) {
+        wchar_t found[MAX_PATH];
+        if (::SearchPathW(nullptr, wide.c_str(), extension, MAX_PATH, found, nullptr) != 0) return true;
+    }
+    return false;
 }
 
 }  // namespace sorvane
