@@ -15,8 +15,8 @@
 namespace sorvane {
 
 struct SystemPartition {
-    std::string name;                  // "sdb1"; "E:" or the volume's GUID name on Windows
-    int number = -1;                   // the partition's number on its disk
+    std::string name;  // "sdb1"; "E:" or the volume's GUID name on Windows
+    int number = -1;   // the partition's number on its disk
     uint64_t startBytes = 0;
     uint64_t lengthBytes = 0;
     uint64_t device = 0;               // as GetPathDeviceNumber gives it for files on it; 0 unknown
@@ -45,6 +45,7 @@ std::string DeviceNameOfPath(const std::string& text);
 // The file system mounted where `folder` lies: the system's name for its type
 // ("vfat", "fuseblk", "FAT32", "NTFS") and the device it is read from. False
 // when the folder's file system is not known.
-bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type, std::filesystem::path& source);
+bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
+                         std::filesystem::path& source);
 
 }  // namespace sorvane

@@ -18,7 +18,8 @@ bool IsReservedDeviceName(std::string_view name) {
         return lower[3] >= '1' && lower[3] <= '9';
     // COM and LPT also answer to the superscript digits ¹ ² ³.
     if (lower.size() == 5 && (lower.rfind("com", 0) == 0 || lower.rfind("lpt", 0) == 0))
-        return lower.substr(3) == "\xC2\xB9" || lower.substr(3) == "\xC2\xB2" || lower.substr(3) == "\xC2\xB3";
+        return lower.substr(3) == "\xC2\xB9" || lower.substr(3) == "\xC2\xB2" ||
+               lower.substr(3) == "\xC2\xB3";
     return false;
 }
 

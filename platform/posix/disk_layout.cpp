@@ -47,7 +47,8 @@ std::vector<SystemPartition> ListSystemPartitions(const DriveInfo& drive) {
     if (drive.isImage) return parts;
     std::vector<MountEntry> mounts = ReadMountTable();
     std::error_code ec;
-    for (const auto& child : std::filesystem::directory_iterator(SystemPath("/sys/block/" + drive.name), ec)) {
+    for (const auto& child :
+         std::filesystem::directory_iterator(SystemPath("/sys/block/" + drive.name), ec)) {
         std::string number, start, size;
         const std::filesystem::path& dir = child.path();
         if (!ReadTextFile(dir / "partition", number) || !ReadTextFile(dir / "start", start) ||
@@ -103,7 +104,8 @@ std::string DeviceNameOfPath(const std::string& text) {
     return path.filename().string();
 }
 
-bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type, std::filesystem::path& source) {
+bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
+                         std::filesystem::path& source) {
     uint64_t device = 0;
     if (GetPathDeviceNumber(folder, device) != 0) return false;
     for (const MountEntry& m : ReadMountTable()) {

@@ -11,8 +11,8 @@ namespace {
 
 int DeviceGeometry(const FileHandle& handle, DISK_GEOMETRY_EX& geometry) {
     std::vector<uint8_t> out;
-    int rc = CurrentDeviceControl().Control(handle.Path().wstring(), IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
-                                            out);
+    int rc = CurrentDeviceControl().Control(handle.Path().wstring(), IOCTL_DISK_GET_DRIVE_GEOMETRY_EX,
+                                            nullptr, 0, out);
     if (rc != kSuccess) return rc;
     // The answer ends in variable parts; its fixed head is what is used here.
     if (out.size() < offsetof(DISK_GEOMETRY_EX, Data)) return kErrInsufficientBuffer;
@@ -23,7 +23,9 @@ int DeviceGeometry(const FileHandle& handle, DISK_GEOMETRY_EX& geometry) {
 
 }  // namespace
 
-bool IsBlockDevice(const FileHandle& handle) { return handle.IsOpen() && win::IsDeviceName(handle.Path().wstring()); }
+bool IsBlockDevice(const FileHandle& handle) {
+    return handle.IsOpen() && win::IsDeviceName(handle.Path().wstring());
+}
 
 int QuerySectorSize(const FileHandle& handle, uint32_t& bytesPerSector) {
     bytesPerSector = 512;
@@ -41,7 +43,8 @@ int QueryDeviceLength(const FileHandle& handle, uint64_t& bytes) {
     if (!handle.IsOpen()) return kErrInvalidHandle;
     if (!IsBlockDevice(handle)) return handle.Size(bytes);
     std::vector<uint8_t> out;
-    int rc = CurrentDeviceControl().Control(handle.Path().wstring(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, out);
+    int rc =
+        CurrentDeviceControl().Control(handle.Path().wstring(), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, out);
     if (rc != kSuccess) return rc;
     GET_LENGTH_INFORMATION length{};
     if (out.size() < sizeof length) return kErrInsufficientBuffer;

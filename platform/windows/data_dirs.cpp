@@ -1,6 +1,5 @@
 #include "platform/data_dirs.h"
 
-
 #include <cstdlib>
 
 #include "platform/windows/win32.h"

@@ -20,8 +20,8 @@ class SystemDeviceControl final : public DeviceControl {
                 std::vector<uint8_t>& out) override {
         out.clear();
         // No access rights asked: querying a drive this way needs no administrator.
-        HANDLE h = ::CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                 0, nullptr);
+        HANDLE h = ::CreateFileW(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
         if (h == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
         int rc = ERROR_INSUFFICIENT_BUFFER;
         for (size_t size = kFirstAnswerSize; size <= kLargestAnswerSize; size *= 4) {
@@ -138,10 +138,18 @@ void FakeDeviceControl::AddDisk(const FakeDisk& disk) {
     descriptor.Size = sizeof descriptor;
     descriptor.RemovableMedia = disk.removable;
     switch (disk.bus) {
-        case FakeBus::kSata: descriptor.BusType = BusTypeSata; break;
-        case FakeBus::kUsb: descriptor.BusType = BusTypeUsb; break;
-        case FakeBus::kSd: descriptor.BusType = BusTypeSd; break;
-        case FakeBus::kMmc: descriptor.BusType = BusTypeMmc; break;
+        case FakeBus::kSata:
+            descriptor.BusType = BusTypeSata;
+            break;
+        case FakeBus::kUsb:
+            descriptor.BusType = BusTypeUsb;
+            break;
+        case FakeBus::kSd:
+            descriptor.BusType = BusTypeSd;
+            break;
+        case FakeBus::kMmc:
+            descriptor.BusType = BusTypeMmc;
+            break;
     }
     SetAnswerOf(device, IOCTL_STORAGE_QUERY_PROPERTY, descriptor);
 

@@ -68,9 +68,9 @@ class FakeDeviceControl : public DeviceControl {
     void AddDisk(const FakeDisk& disk);
     // A volume on one extent of a disk, under its GUID name ("\\?\Volume{...}\"),
     // reachable by the drive letters and folders in `pathNames` ("E:\").
-    void AddVolumeOnDisk(int diskNumber, uint64_t startBytes, uint64_t lengthBytes, const std::wstring& volumeName,
-                         std::vector<std::wstring> pathNames, VolumeFacts facts, uint64_t total = 0,
-                         uint64_t free = 0);
+    void AddVolumeOnDisk(int diskNumber, uint64_t startBytes, uint64_t lengthBytes,
+                         const std::wstring& volumeName, std::vector<std::wstring> pathNames,
+                         VolumeFacts facts, uint64_t total = 0, uint64_t free = 0);
 
     void SetAnswer(const std::wstring& device, uint32_t code, std::vector<uint8_t> bytes);
     template <class T>

@@ -33,7 +33,8 @@ struct LayoutEntry {
 std::vector<LayoutEntry> DriveLayout(const std::wstring& disk) {
     std::vector<LayoutEntry> entries;
     std::vector<uint8_t> out;
-    if (CurrentDeviceControl().Control(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, out) != 0) return entries;
+    if (CurrentDeviceControl().Control(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, out) != 0)
+        return entries;
     const size_t head = offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry);
     if (out.size() < head) return entries;
     DRIVE_LAYOUT_INFORMATION_EX layout{};
@@ -111,7 +112,8 @@ std::wstring DevicePathOfName(const std::string& name) {
 
 bool VolumeExtentOf(const std::wstring& volumeDevice, VolumeExtent& extent) {
     std::vector<uint8_t> out;
-    if (CurrentDeviceControl().Control(volumeDevice, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, out) != 0)
+    if (CurrentDeviceControl().Control(volumeDevice, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, out) !=
+        0)
         return false;
     const size_t head = offsetof(VOLUME_DISK_EXTENTS, Extents);
     if (out.size() < head + sizeof(DISK_EXTENT)) return false;
@@ -164,8 +166,8 @@ std::vector<SystemPartition> ListSystemPartitions(const DriveInfo& drive) {
 bool SystemDiskSize(const DriveInfo& drive, uint64_t& bytes, uint32_t& bytesPerSector) {
     std::vector<uint8_t> out;
     if (drive.isImage ||
-        CurrentDeviceControl().Control(drive.node.wstring(), IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, out) !=
-            0 ||
+        CurrentDeviceControl().Control(drive.node.wstring(), IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0,
+                                       out) != 0 ||
         out.size() < offsetof(DISK_GEOMETRY_EX, Data))
         return false;
     DISK_GEOMETRY_EX geometry{};
@@ -193,11 +195,13 @@ std::string DeviceNameOfPath(const std::string& text) {
     if (name.rfind("\\\\.\\", 0) == 0 || name.rfind("//./", 0) == 0 || name.rfind("\\\\?\\", 0) == 0)
         name = name.substr(4);
     while (!name.empty() && (name.back() == '\\' || name.back() == '/')) name.pop_back();
-    if (name.size() == 2 && name[1] == ':') name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    if (name.size() == 2 && name[1] == ':')
+        name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
     return name;
 }
 
-bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type, std::filesystem::path& source) {
+bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
+                         std::filesystem::path& source) {
     std::error_code ec;
     const std::wstring full = std::filesystem::absolute(folder, ec).wstring();
     if (ec) return false;

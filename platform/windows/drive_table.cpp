@@ -18,8 +18,8 @@ bool StorageDescriptor(const std::string& name, STORAGE_DEVICE_DESCRIPTOR& descr
     query.PropertyId = StorageDeviceProperty;
     query.QueryType = PropertyStandardQuery;
     std::vector<uint8_t> out;
-    if (CurrentDeviceControl().Control(DevicePathOfName(name), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
-                                       out) != 0 ||
+    if (CurrentDeviceControl().Control(DevicePathOfName(name), IOCTL_STORAGE_QUERY_PROPERTY, &query,
+                                       sizeof query, out) != 0 ||
         out.size() < offsetof(STORAGE_DEVICE_DESCRIPTOR, RawPropertiesLength))
         return false;
     descriptor = {};
@@ -34,8 +34,8 @@ std::vector<DriveInfo> ListWholeDisks() {
     for (int n = 0; n <= kHighestDriveNumber; ++n) {
         const std::string name = "PhysicalDrive" + std::to_string(n);
         std::vector<uint8_t> out;
-        if (CurrentDeviceControl().Control(DevicePathOfName(name), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0,
-                                           out) != 0)
+        if (CurrentDeviceControl().Control(DevicePathOfName(name), IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr,
+                                           0, out) != 0)
             continue;
         disks.push_back({n, name, std::filesystem::path(DevicePathOfName(name)), false});
     }
@@ -50,7 +50,8 @@ bool DiskIsRemovable(const std::string& name) {
 bool DiskIsOnUsbOrSd(const std::string& name) {
     STORAGE_DEVICE_DESCRIPTOR descriptor{};
     if (!StorageDescriptor(name, descriptor)) return false;
-    return descriptor.BusType == BusTypeUsb || descriptor.BusType == BusTypeSd || descriptor.BusType == BusTypeMmc;
+    return descriptor.BusType == BusTypeUsb || descriptor.BusType == BusTypeSd ||
+           descriptor.BusType == BusTypeMmc;
 }
 
 bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,

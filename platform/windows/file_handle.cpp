@@ -56,7 +56,8 @@ int ReadPlain(HANDLE h, uint64_t offset, unsigned char* out, size_t length, size
 
 // Reads whole aligned sectors into an aligned buffer and copies out the asked
 // part; a device opened without the system's cache refuses anything else.
-int ReadAligned(HANDLE h, uint32_t alignment, uint64_t offset, unsigned char* out, size_t length, size_t& got) {
+int ReadAligned(HANDLE h, uint32_t alignment, uint64_t offset, unsigned char* out, size_t length,
+                size_t& got) {
     std::unique_ptr<void, AlignedFree> bounce(_aligned_malloc(kAlignedChunk + alignment, alignment));
     if (!bounce) return kErrNotEnoughMemory;
     auto* buffer = static_cast<unsigned char*>(bounce.get());
@@ -79,7 +80,8 @@ int ReadAligned(HANDLE h, uint32_t alignment, uint64_t offset, unsigned char* ou
     return kSuccess;
 }
 
-int OpenWith(const std::filesystem::path& path, DWORD access, DWORD disposition, DWORD flags, FileHandle& handle) {
+int OpenWith(const std::filesystem::path& path, DWORD access, DWORD disposition, DWORD flags,
+             FileHandle& handle) {
     handle.Close();
     const std::wstring name = win::Win32Path(path);
     HANDLE h = ::CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -135,7 +137,8 @@ int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got
         }
     }
     auto* out = static_cast<unsigned char*>(buffer);
-    if (readAlignment_ > 1) return ReadAligned(win::HandleOf(native_), readAlignment_, offset, out, length, got);
+    if (readAlignment_ > 1)
+        return ReadAligned(win::HandleOf(native_), readAlignment_, offset, out, length, got);
     return ReadPlain(win::HandleOf(native_), offset, out, length, got);
 }
 
@@ -220,7 +223,8 @@ int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle
 
 bool FileIdentityOf(const FileHandle& handle, uint64_t& volume, uint64_t& file) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!handle.IsOpen() || !::GetFileInformationByHandle(win::HandleOf(handle.Native()), &info)) return false;
+    if (!handle.IsOpen() || !::GetFileInformationByHandle(win::HandleOf(handle.Native()), &info))
+        return false;
     volume = info.dwVolumeSerialNumber;
     file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
     return true;

@@ -24,7 +24,8 @@ int SetFileTimes(const std::filesystem::path& path, int64_t accessedUnix, int64_
     if (h == INVALID_HANDLE_VALUE) return static_cast<int>(::GetLastError());
     FILETIME accessed = ToFileTime(accessedUnix), written = ToFileTime(writtenUnix);
     // A null time leaves that time as it is.
-    BOOL ok = ::SetFileTime(h, nullptr, accessedUnix >= 0 ? &accessed : nullptr, writtenUnix >= 0 ? &written : nullptr);
+    BOOL ok = ::SetFileTime(h, nullptr, accessedUnix >= 0 ? &accessed : nullptr,
+                            writtenUnix >= 0 ? &written : nullptr);
     int rc = ok ? kSuccess : static_cast<int>(::GetLastError());
     ::CloseHandle(h);
     return rc;

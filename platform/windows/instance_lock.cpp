@@ -1,6 +1,5 @@
 #include "platform/instance_lock.h"
 
-
 #include <string>
 #include <system_error>
 

@@ -65,7 +65,8 @@ TEST(UnbufferedRead, OddRangesComeBackExactlyFromAlignedSectorReads) {
     struct Range {
         uint64_t offset;
         size_t length;
-    } ranges[] = {{0, 1}, {1, 4095}, {4097, 10001}, {4095, 2}, {777, 1536 * 1024 + 3}, {2 * 1024 * 1024 - 1, 4098}};
+    } ranges[] = {
+        {0, 1}, {1, 4095}, {4097, 10001}, {4095, 2}, {777, 1536 * 1024 + 3}, {2 * 1024 * 1024 - 1, 4098}};
     for (const Range& r : ranges) {
         std::vector<uint8_t> got(r.length, 0xEE);
         size_t n = 0;
@@ -156,7 +157,8 @@ TEST(Paths, LongAndNonAsciiNamesRoundTripThroughTheSystem) {
     EXPECT_EQ(found[0], name);
     WIN32_FILE_ATTRIBUTE_DATA data{};
     ASSERT_TRUE(::GetFileAttributesExW(win::Win32Path(file).c_str(), GetFileExInfoStandard, &data));
-    uint64_t written = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    uint64_t written =
+        (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
     EXPECT_EQ(written, 116444736000000000ULL + 1234567890ULL * 10000000ULL);
     FileHandle in;
     EXPECT_EQ(OpenReadOnly(file, in), kSuccess);
@@ -191,7 +193,8 @@ TEST(ResultCodes, AreTheSystemsOwnWithItsTexts) {
     EXPECT_EQ(ResultFromErrorCode(std::error_code(ERROR_DISK_FULL, std::system_category())), kErrDiskFull);
     EXPECT_EQ(ResultFromErrorCode(std::error_code(ENOENT, std::generic_category())), kErrFileNotFound);
     EXPECT_EQ(ResultFromErrorCode(std::error_code()), kSuccess);
-    EXPECT_NE(ResultText(ERROR_NOT_READY).find("(error 21)"), std::string::npos) << ResultText(ERROR_NOT_READY);
+    EXPECT_NE(ResultText(ERROR_NOT_READY).find("(error 21)"), std::string::npos)
+        << ResultText(ERROR_NOT_READY);
     EXPECT_NE(ResultText(kErrAccessDenied).find("administrator"), std::string::npos);
 }
 
@@ -207,8 +210,9 @@ class FakeMachine : public ::testing::Test {
         internal.sizeBytes = 256 * 1024 * kMiB;
         internal.partitions = {{1, kMiB, 255 * 1024 * kMiB, 0x07}};
         fake_.AddDisk(internal);
-        fake_.AddVolumeOnDisk(0, kMiB, 255 * 1024 * kMiB, L"\\\\?\\Volume{00000000-0000-0000-0000-00000000000c}\\",
-                              {L"C:\\"}, {L"System", L"NTFS", 0xC0C0C0C0});
+        fake_.AddVolumeOnDisk(0, kMiB, 255 * 1024 * kMiB,
+                              L"\\\\?\\Volume{00000000-0000-0000-0000-00000000000c}\\", {L"C:\\"},
+                              {L"System", L"NTFS", 0xC0C0C0C0});
         // A USB card reader (drive 2: drive 1 was unplugged) with two
         // partitions: FAT32 with the letter E:, and NTFS without a letter.
         FakeDisk reader;
@@ -218,9 +222,10 @@ class FakeMachine : public ::testing::Test {
         reader.bus = FakeBus::kUsb;
         reader.partitions = {{1, kMiB, 31 * kMiB, 0x0C}, {2, 32 * kMiB, 32 * kMiB, 0x07}};
         fake_.AddDisk(reader);
-        fake_.AddVolumeOnDisk(2, kMiB, 31 * kMiB, L"\\\\?\\Volume{11111111-2222-3333-4444-555555555555}\\", {L"E:\\"},
-                              {L"CARD", L"FAT32", 0x1234ABCD}, 31 * kMiB, 20 * kMiB);
-        fake_.AddVolumeOnDisk(2, 32 * kMiB, 32 * kMiB, L"\\\\?\\Volume{66666666-7777-8888-9999-000000000000}\\", {},
+        fake_.AddVolumeOnDisk(2, kMiB, 31 * kMiB, L"\\\\?\\Volume{11111111-2222-3333-4444-555555555555}\\",
+                              {L"E:\\"}, {L"CARD", L"FAT32", 0x1234ABCD}, 31 * kMiB, 20 * kMiB);
+        fake_.AddVolumeOnDisk(2, 32 * kMiB, 32 * kMiB,
+                              L"\\\\?\\Volume{66666666-7777-8888-9999-000000000000}\\", {},
                               {L"BACKUP", L"NTFS", 0x0BADF00D});
         InjectDeviceControl(&fake_);
         DriveTable::Instance().Refresh();

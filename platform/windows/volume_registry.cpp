@@ -43,7 +43,8 @@ int GetPathDeviceNumber(const std::filesystem::path& path, uint64_t& device) {
 
 int GetNodeDeviceNumber(const std::filesystem::path& node, uint64_t& device) {
     const std::wstring text = node.wstring();
-    if (!win::IsDeviceName(text) && text.rfind(L"\\\\?\\Volume{", 0) != 0) return GetPathDeviceNumber(node, device);
+    if (!win::IsDeviceName(text) && text.rfind(L"\\\\?\\Volume{", 0) != 0)
+        return GetPathDeviceNumber(node, device);
     // A volume ("\\.\E:", "\\?\Volume{...}") stands for the serial number of
     // the file system on it, as files on it report.
     std::wstring root = win::IsDeviceName(text) ? text.substr(4) : text;

@@ -70,6 +70,15 @@ std::filesystem::path RealImagesDir() {
     return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec) : std::filesystem::path();
 }
 
+std::string GenericUtf8(const std::filesystem::path& path) {
+    std::string text;
+    for (const auto& part : path) {
+        if (!text.empty()) text += '/';
+        text += Utf8FromPath(part);
+    }
+    return text;
+}
+
 void SetEnv(const std::string& name, const std::filesystem::path& value) {
     SetEnvironmentValue(name, Utf8FromPath(value));
 }

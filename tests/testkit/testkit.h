@@ -37,6 +37,9 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
 // The folder of the public disk images made by other systems (../shared/testdata/real
 // from the project root), or empty when it is not there.
 std::filesystem::path RealImagesDir();
+// A relative path as UTF-8 with '/' between its names, on every system.
+std::string GenericUtf8(const std::filesystem::path& path);
+
 // Sets or removes an environment variable (a folder as UTF-8 on every system).
 void SetEnv(const std::string& name, const std::filesystem::path& value);
 void UnsetEnv(const std::string& name);
