@@ -1,6 +1,4 @@
-#include "platform/file_time.h"
-#include "platform/path_text.h"
-#include "carving/file_type_recovery.h"
+#include "engines/file_type_recovery.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +9,8 @@
 
 #include "carving/carved_file_measure.h"
 #include "platform/data_dirs.h"
+#include "platform/file_time.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
 #include "results/safe_name.h"
