@@ -31,7 +31,7 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
     // UTF-8 on every system (on Windows taken from the UTF-16 command line).
     const std::vector<std::string> all = sorvane::CommandLineArguments(argc, argv);
-    sorvane::UseBinaryStandardOutput();
+    sorvane::PrepareStandardOutput();
     if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
         PrintUsage(all.size() < 2 ? stderr : stdout);
         return all.size() < 2 ? 2 : 0;

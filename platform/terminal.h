@@ -11,8 +11,9 @@ bool StandardErrorIsTerminal();
 bool RunningAsRoot();
 // True when the program reads its standard input from a terminal (someone can answer).
 bool StandardInputIsTerminal();
-// Makes the standard output write bytes as they are: a line ends in "\n" on
-// every system, so machine-readable output is the same everywhere.
-void UseBinaryStandardOutput();
+// Makes the standard output write bytes as they are (a line ends in "\n" on
+// every system, so machine-readable output is the same everywhere) and a
+// console show them as the UTF-8 they are.
+void PrepareStandardOutput();
 
 }  // namespace sorvane

@@ -10,6 +10,6 @@ bool RunningAsRoot() { return ::geteuid() == 0; }
 
 bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
-void UseBinaryStandardOutput() {}
+void PrepareStandardOutput() {}
 
 }  // namespace sorvane

@@ -34,9 +34,10 @@ bool RunningAsRoot() {
 
 bool StandardInputIsTerminal() { return IsConsole(STD_INPUT_HANDLE); }
 
-void UseBinaryStandardOutput() {
+void PrepareStandardOutput() {
     std::fflush(stdout);
     (void)::_setmode(::_fileno(stdout), _O_BINARY);
+    ::SetConsoleOutputCP(CP_UTF8);
 }
 
 }  // namespace sorvane
