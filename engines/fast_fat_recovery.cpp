@@ -10,6 +10,7 @@
 #include "platform/file_time.h"
 #include "platform/file_times.h"
 #include "platform/text_encoding.h"
+#include "platform/path_text.h"
 #include "results/file_categories.h"
 #include "results/safe_name.h"
 
@@ -566,7 +567,7 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
         out.Close();
         if (rc != kSuccess) {
             std::filesystem::remove(file, ec);
-        } else if (file.string().size() < kPreviewPathCapacity) {
+        } else if (Utf8FromPath(file).size() < kPreviewPathCapacity) {
             tempPath = file;
         }
     } else {

@@ -1,10 +1,10 @@
-#include "platform/path_text.h"
 #include "engines/log_engine_base.h"
 
 #include <deque>
 #include <system_error>
 
 #include "platform/data_dirs.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
 #include "results/result_order.h"
@@ -178,7 +178,7 @@ int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::
             if (progress && rc > 0) progress(userData, 100, rc);
             return rc;
         }
-        if (target.string().size() < kPreviewPathCapacity) tempPath = target;
+        if (Utf8FromPath(target).size() < kPreviewPathCapacity) tempPath = target;
         if (progress) progress(userData, 100, 0);
         return 0;
     }

@@ -17,6 +17,7 @@
 #include "platform/read_ahead.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
+#include "platform/path_text.h"
 #include "results/file_categories.h"
 #include "results/result_order.h"
 
@@ -163,7 +164,7 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
 void CProfessionalRecovery::DeclineResume() {
     if (!resumeFlag_) return;
     CScanResumeStore& store = CScanResumeStore::Instance();
-    store.DeleteScan(resume_.scanFolder);
+    store.DeleteScan(PathFromUtf8(resume_.scanFolder));
     store.Save();
     resumeFlag_ = false;
     resume_ = ResumeRecord{};
@@ -255,7 +256,7 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
 int CProfessionalRecovery::Scan(const std::string*) {
     CScanResumeStore& store = CScanResumeStore::Instance();
     const bool resuming = resumeFlag_;
-    std::filesystem::path scanFolder = resuming ? std::filesystem::path(resume_.scanFolder) : store.NewScanFolder();
+    std::filesystem::path scanFolder = resuming ? PathFromUtf8(resume_.scanFolder) : store.NewScanFolder();
     chunksRead_ = 0;
     done_ = 0;
     total_ = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_handle.h"
+#include "platform/path_text.h"
 
 namespace sorvane {
 namespace {
@@ -87,7 +88,8 @@ bool FaultPlan::Parse(const std::string& text) {
         uint64_t first = std::strtoull(range.c_str(), &next, 10);
         uint64_t last = first;
         if (next && *next == '-') last = std::strtoull(next + 1, nullptr, 10);
-        Add(fields[0], first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort, sectorSize);
+        Add(PathFromUtf8(fields[0]), first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort,
+            sectorSize);
     }
     return ok;
 }

@@ -12,6 +12,7 @@
 #include "platform/result_codes.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
+#include "platform/path_text.h"
 #include "results/scan_log.h"
 
 namespace sorvane {
@@ -62,7 +63,7 @@ std::string GetPath(const uint8_t* field) {
 }
 
 std::string FolderText(const std::filesystem::path& folder) {
-    std::string text = folder.string();
+    std::string text = Utf8FromPath(folder);
     if (text.empty() || text.back() != '/') text += '/';
     return text;
 }
@@ -284,7 +285,7 @@ bool CScanResumeStore::FindForPartition(uint32_t driveIndex, uint64_t start, uin
 
 bool CScanResumeStore::FindForImage(const std::filesystem::path& imagePath, ResumeRecord& out) {
     uint64_t imageTime = LastWriteFileTime(imagePath);
-    const std::string key = imagePath.string();
+    const std::string key = Utf8FromPath(imagePath);
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < records_.size(); ++i) {
         const ResumeRecord& r = records_[i];
@@ -315,7 +316,7 @@ int CScanResumeStore::WriteProgress(uint32_t letter, uint32_t driveIndex, uint64
     fresh.scanFolder = FolderText(scanFolder);
     const bool image = !imagePath.empty();
     if (image) {
-        fresh.imagePath = imagePath.string();
+        fresh.imagePath = Utf8FromPath(imagePath);
         fresh.imageTime = LastWriteFileTime(imagePath);
     } else {
         fresh.freeBytes = VolumeFreeBytes(letter);
@@ -352,7 +353,7 @@ int CScanResumeStore::DeleteScan(const std::filesystem::path& folder) {
 }
 
 int CScanResumeStore::DeleteScanLocked(const std::filesystem::path& folder) {
-    const std::string text = folder.string();
+    const std::string text = Utf8FromPath(folder);
     auto record = std::find_if(records_.begin(), records_.end(),
                                [&](const ResumeRecord& r) { return SameFolder(r.scanFolder, text); });
     if (record != records_.end()) records_.erase(record);
@@ -379,7 +380,7 @@ int CScanResumeStore::FindFileInFolder(const std::string& prefix, const std::fil
     std::error_code ec;
     std::vector<std::string> names;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string entry = it->path().filename().string();
+        std::string entry = Utf8FromPath(it->path().filename());
         if (entry.empty() || entry.front() == '.') continue;
         if (entry.find(prefix) != std::string::npos) names.push_back(std::move(entry));
     }
