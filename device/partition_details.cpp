@@ -135,3 +135,93 @@ std::string ReadFatVolumeLabel(const ByteSource& volume, const uint8_t* bootSect
 }
 
 }  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+constexpr uint32_t kMaxGptEntries = 1024;
+
+void AddSlot(std::vector<PartitionSlot>& slots, uint64_t start, uint64_t length, uint8_t type,
+             uint64_t diskSectors) {
+    if (length == 0 || start == 0 || start >= diskSectors) return;
+    if (length > diskSectors - start) length = diskSectors - start;
+    slots.push_back({start, length, type});
+}
+
+// The GPT whose header lies in sector 1.
+std::vector<PartitionSlot> ReadGpt(const ByteSource& disk, uint32_t sectorSize, uint64_t diskSectors) {
+    std::vector<PartitionSlot> slots;
+    std::vector<uint8_t> header(sectorSize);
+    if (!disk(sectorSize, header.data(), header.size())) return slots;
+    ByteView h(header.data(), header.size());
+    if (!h.Equals(0, "EFI PART")) return slots;
+    uint64_t entriesLba = h.U64(72);
+    uint32_t count = h.U32(80);
+    uint32_t entrySize = h.U32(84);
+    if (entrySize < 128 || entrySize > 4096 || entrySize % 8 != 0 || count == 0) return slots;
+    if (count > kMaxGptEntries) count = kMaxGptEntries;
+    if (entriesLba == 0 || entriesLba >= diskSectors || entriesLba > UINT64_MAX / sectorSize) return slots;
+    std::vector<uint8_t> entries(static_cast<size_t>(count) * entrySize);
+    if (!disk(entriesLba * sectorSize, entries.data(), entries.size())) return slots;
+    ByteView e(entries.data(), entries.size());
+    static const uint8_t kUnused[16] = {};
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t at = static_cast<size_t>(i) * entrySize;
+        if (e.Equals(at, kUnused, sizeof kUnused)) continue;
+        uint64_t first = e.U64(at + 32);
+        uint64_t last = e.U64(at + 40);
+        if (last < first) continue;
+        AddSlot(slots, first, last - first + 1, 0, diskSectors);
+    }
+    return slots;
+}
+
+}  // namespace
+
+std::vector<PartitionSlot> ReadPartitionTable(const ByteSource& disk, uint32_t sectorSize,
+                                              uint64_t diskSectors) {
+    std::vector<PartitionSlot> slots;
+    if (sectorSize < 512 || sectorSize > 65536 || diskSectors < 2) return slots;
+    std::vector<uint8_t> sector(sectorSize);
+    if (!disk(0, sector.data(), sector.size())) return slots;
+    ByteView s(sector.data(), sector.size());
+    if (!HasBootSignature(s)) return slots;
+    for (size_t i = 0; i < 4; ++i) {
+        if (s.U8(kEntryTable + i * kEntrySize + 4) == 0xEE) return ReadGpt(disk, sectorSize, diskSectors);
+    }
+    // The types map already walks the extended chain with all its guards; the
+    // lengths come from the same entries.
+    std::map<uint64_t, uint8_t> types = ReadMbrPartitionTypes(disk, sectorSize);
+    if (types.empty()) return slots;
+    std::map<uint64_t, uint64_t> lengths;
+    for (size_t i = 0; i < 4; ++i) {
+        size_t entry = kEntryTable + i * kEntrySize;
+        uint8_t type = s.U8(entry + 4);
+        uint64_t start = s.U32(entry + 8);
+        if (type == 0 || start == 0) continue;
+        lengths[start] = s.U32(entry + 12);
+        if (!IsExtendedPartitionType(type)) continue;
+        // Logical partitions: each extended record names its own relative to itself.
+        std::set<uint64_t> visited;
+        uint64_t ebr = start;
+        std::vector<uint8_t> record(sectorSize);
+        for (int hop = 0; hop < kMaxLogicalPartitions && visited.insert(ebr).second; ++hop) {
+            if (ebr > UINT64_MAX / sectorSize || !disk(ebr * sectorSize, record.data(), record.size())) break;
+            ByteView r(record.data(), record.size());
+            if (!HasBootSignature(r)) break;
+            uint32_t relative = r.U32(kEntryTable + 8);
+            if (relative != 0) lengths.emplace(ebr + relative, r.U32(kEntryTable + 12));
+            uint32_t next = r.U32(kEntryTable + kEntrySize + 8);
+            if (!IsExtendedPartitionType(r.U8(kEntryTable + kEntrySize + 4)) || next == 0) break;
+            ebr = start + next;
+        }
+    }
+    for (const auto& [start, type] : types) {
+        if (IsExtendedPartitionType(type)) continue;
+        auto length = lengths.find(start);
+        if (length != lengths.end()) AddSlot(slots, start, length->second, type, diskSectors);
+    }
+    return slots;
+}
+
+}  // namespace sorvane
