@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "app/control_factory.h"
+#include "app/list_ex.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"
 #include "app/profile_file.h"
@@ -126,8 +127,7 @@ void CMainWnd::ShowPage(int page) {
                   QStringLiteral("file='recover_file.png' dest='15,5,65,55'"), QColor(0xFF316D1E));
         if (txt1) txt1->SetText(Message("MSG0801"));
         if (txt2) {
-            auto* list = Find<skin::List>(QStringLiteral("FileList"));
-            const int found = list ? list->GetCount() : 0;
+            const int found = static_cast<int>(results_.size());
             txt2->SetText(Message("MSG0802").replace(
                 QStringLiteral("%s"), QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
         }
@@ -151,6 +151,9 @@ void CMainWnd::Notify(skin::Notification& notification) {
     const QString& type = notification.type;
     if (type == u"windowinit") {
         ApplyTexts();
+        RefreshDiskList();
+        if (skin::Control* scan = FindControl(QStringLiteral("BtnScan"))) scan->SetEnabled(false);
+        if (skin::Control* recover = FindControl(QStringLiteral("BtnRecover"))) recover->SetEnabled(false);
         ShowPage(kHomePage);
         UpdateStartButton();
         return;
@@ -160,7 +163,24 @@ void CMainWnd::Notify(skin::Notification& notification) {
         OnClick(notification.sender);
     else if (type == u"selectchanged")
         OnSelectChanged(notification.sender);
-    else if (type == u"onhot") {
+    else if (type == u"itemselect")
+        OnItemSelect(notification);
+    else if (type == u"list_item_dbclick")
+        OnItemDoubleClick(notification);
+    else if (type == u"checkboxselectchanged") {
+        if (auto* node = dynamic_cast<skin::TreeNode*>(notification.sender)) OnTreeNodeChecked(node);
+    } else if (type == u"list_check_click") {
+        if (notification.sender->Name() == u"FileList")
+            OnListChecked(static_cast<int>(notification.wParam), notification.lParam != 0);
+    } else if (type == u"headerclick") {
+        // Only the file list sorts; its check-box column does not.
+        for (QWidget* w = notification.sender; w; w = w->parentWidget()) {
+            if (w->objectName() == u"FileList") {
+                SortFileList(notification.sender);
+                break;
+            }
+        }
+    } else if (type == u"onhot") {
         // Mode buttons describe themselves while the mouse is over them.
         static const char* const modes[][2] = {{"BtnDeletedRecovery", "MSG0101"},
                                                {"BtnFormattedRecovery", "MSG0102"},
@@ -175,8 +195,57 @@ void CMainWnd::Notify(skin::Notification& notification) {
     }
 }
 
+void CMainWnd::OnItemSelect(skin::Notification& notification) {
+    const QString name = notification.sender->Name();
+    if (name == u"DiskList") {
+        auto* list = dynamic_cast<skin::List*>(notification.sender);
+        if (list) ShowTargetInfo(list->GetItemAt(static_cast<int>(notification.wParam)));
+    } else if (name == u"TypeTree") {
+        FillFileList(reinterpret_cast<skin::TreeNode*>(notification.lParam));
+    }
+}
+
+void CMainWnd::OnItemDoubleClick(skin::Notification& notification) {
+    const QString name = notification.sender->Name();
+    const int index = static_cast<int>(notification.wParam);
+    if (name == u"FileList") return StartPreview(index);
+    if (name != u"DiskList") return;
+    auto* list = dynamic_cast<CDiskListUI*>(notification.sender);
+    skin::ListElement* row = list ? list->GetItemAt(index) : nullptr;
+    CListExUI::Node* node = row ? list->NodeOf(row) : nullptr;
+    if (!node) return;
+    if (!node->children.isEmpty()) {
+        list->SetChildVisible(node, !node->expanded);
+    } else if (rows_.value(row).target && !imageMode_) {
+        ShowTargetInfo(row);
+        StartScan();
+    }
+}
+
+void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
+    const char* const groups[] = {"FileTypePhoto",  "FileTypeAudio", "FileTypeVideo",
+                                  "FileTypeOffice", "FileTypeZip",   "FileTypeOther"};
+    if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[category])))
+        group->Selected(selected, false);
+    if (skin::Control* box = FindControl(QString::fromLatin1(groups[category]))) {
+        for (skin::CheckBox* option : box->findChildren<skin::CheckBox*>()) option->Selected(selected, false);
+    }
+}
+
 void CMainWnd::OnSelectChanged(skin::Control* sender) {
     const QString name = sender->Name();
+    if (name == u"ChkAllListSel") {
+        auto* all = dynamic_cast<skin::Option*>(sender);
+        auto* list = Find<skin::List>(QStringLiteral("FileList"));
+        if (!all || !list) return;
+        for (int i = 0; i < list->GetCount() && i < static_cast<int>(listed_.size()); ++i) {
+            if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)))
+                row->SetChecked(all->IsSelected());
+            SetRecordChecked(*listed_[i], all->IsSelected());
+        }
+        OnFilesChecked();
+        return;
+    }
     auto* option = dynamic_cast<skin::Option*>(sender);
     if (!option) return;
     if (name == u"TabScan" && option->IsSelected()) return ShowPage(kDiskPage);
@@ -187,17 +256,13 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
             if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)))
                 check->Selected(option->IsSelected(), false);
         }
-        for (const char* group : kCategoryGroups) {
-            if (auto* check = Find<skin::Option>(QString::fromLatin1(group)))
-                check->Selected(option->IsSelected(), false);
-        }
+        for (int i = 0; i < 6; ++i) FollowCategoryToOptions(i, option->IsSelected());
         UpdateStartButton();
         return;
     }
     for (int i = 0; i < 6; ++i) {
         if (name == QLatin1String(kCategoryBoxes[i])) {
-            if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[i])))
-                group->Selected(option->IsSelected(), false);
+            FollowCategoryToOptions(i, option->IsSelected());
             if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkRecoverAll"))) {
                 bool every = true;
                 for (const char* box : kCategoryBoxes) {
@@ -222,9 +287,23 @@ void CMainWnd::OnClick(skin::Control* sender) {
         showMinimized();
     } else if (name == u"maxbtn" || name == u"restorebtn") {
         name == u"maxbtn" ? showMaximized() : showNormal();
-    } else if (name == u"BtnStart" || name == u"BtnFormattedRecovery" || name == u"BtnDeepRecovery" ||
-               name == u"BtnDeletedRecovery" || name == u"BtnCreateImageMode") {
+    } else if (name == u"BtnStart" || name == u"BtnFormattedRecovery" || name == u"BtnDeepRecovery") {
+        scanMode_ = 1;
+        imageMode_ = false;
         ShowPage(kDiskPage);
+    } else if (name == u"BtnDeletedRecovery") {
+        scanMode_ = 0;
+        imageMode_ = false;
+        ShowPage(kDiskPage);
+    } else if (name == u"BtnCreateImageMode") {
+        imageMode_ = true;
+        ShowPage(kDiskPage);
+    } else if (name == u"BtnScan") {
+        StartScan();
+    } else if (name == u"BtnRecover") {
+        StartRecovery();
+    } else if (name == u"BtnLoadImage") {
+        ChooseImage();
     } else if (name == u"BtnPrev") {
         if (page == kDiskPage)
             ShowPage(kHomePage);
@@ -284,6 +363,15 @@ void CMainWnd::OnMenuChoice(const QString& name) {
 bool CMainWnd::event(QEvent* event) {
     if (event->type() == WM_LANGUAGE_CHANGED) {
         ApplyTexts();
+        if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
+        return true;
+    }
+    if (event->type() == WM_SCAN_DONE) {
+        OnScanDone();
+        return true;
+    }
+    if (event->type() == WM_SEARCH_DONE) {
+        OnSearchDone();
         return true;
     }
     return skin::Window::event(event);
