@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <cstdio>
+#include <string>
 
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -12,7 +14,37 @@
 
 using namespace sorvane::app;
 
+namespace {
+
+const char kUsage[] =
+    "usage: sorvane-gui [IMAGE...]\n"
+    "       sorvane-gui --screenshot DIR\n"
+    "\n"
+    "Finds deleted and lost files on USB sticks, memory cards and external disks,\n"
+    "and on raw image files of them, and copies the ones you choose to a folder.\n"
+    "The drive being scanned is only ever read.\n"
+    "\n"
+    "IMAGE            raw image files (.img, .dd, .raw, ...) to list for scanning;\n"
+    "                 a whole-disk image shows its partitions\n"
+    "--screenshot DIR write pictures of every window into DIR and end\n"
+    "--help           show this text\n"
+    "--version        show the version\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // These answer without a display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("sorvane-gui %s\n", SORVANE_VERSION);
+            return 0;
+        }
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sorvane"));
 
@@ -43,6 +75,12 @@ int main(int argc, char** argv) {
         window.activateWindow();
         qInfo("Sorvane: brought to the front for a second start");
     });
+    // Image files named on the command line (a file manager's "Open with") are listed at once.
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i].startsWith(u'-')) continue;
+        if (!window.OpenImageFile(arguments[i].toStdString()))
+            qWarning("Sorvane: cannot open %s as an image file", qPrintable(arguments[i]));
+    }
     window.show();
     window.activateWindow();
 

@@ -105,6 +105,7 @@ void CMainWnd::ShowPage(int page) {
     show("ToolBar2", !home);
     show("ToolBar3", !home);
     show("BtnPrev", !home);
+    show("BtnLoadImage", page == kDiskPage);
     show("BtnNext", page == kHomePage || page == kFileTypePage);
     show("BtnScan", page == kDiskPage || page == kFileTypePage);
     show("BtnRecover", page == kResultsPage);
@@ -144,7 +145,9 @@ void CMainWnd::UpdateStartButton() {
     for (const char* name : kCategoryBoxes) {
         if (auto* box = Find<skin::CheckBox>(QString::fromLatin1(name)); box && box->IsSelected()) any = true;
     }
-    if (skin::Control* start = FindControl(QStringLiteral("BtnStart"))) start->SetEnabled(any);
+    for (const char* name : {"BtnStart", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnDeletedRecovery"}) {
+        if (skin::Control* button = FindControl(QString::fromLatin1(name))) button->SetEnabled(any);
+    }
 }
 
 void CMainWnd::Notify(skin::Notification& notification) {
@@ -185,6 +188,7 @@ void CMainWnd::Notify(skin::Notification& notification) {
         static const char* const modes[][2] = {{"BtnDeletedRecovery", "MSG0101"},
                                                {"BtnFormattedRecovery", "MSG0102"},
                                                {"BtnDeepRecovery", "MSG0103"},
+                                               {"BtnStart", "MSG0103"},
                                                {"BtnCreateImageMode", "MSG0104"}};
         for (const auto& mode : modes) {
             if (notification.sender->Name() == QLatin1String(mode[0])) {
@@ -228,7 +232,10 @@ void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
     if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[category])))
         group->Selected(selected, false);
     if (skin::Control* box = FindControl(QString::fromLatin1(groups[category]))) {
-        for (skin::CheckBox* option : box->findChildren<skin::CheckBox*>()) option->Selected(selected, false);
+        // The controls carry no meta-object of their own: findChildren<CheckBox*> would match every widget.
+        for (QWidget* child : box->findChildren<QWidget*>()) {
+            if (auto* option = dynamic_cast<skin::CheckBox*>(child)) option->Selected(selected, false);
+        }
     }
 }
 

@@ -38,8 +38,10 @@ const char kChecked[] = "file='checkbox.png' source='48,22,60,34' dest='2,0,14,1
 QList<skin::CheckBox*> FileTypeOptions(const skin::Window& window, const char* group) {
     QList<skin::CheckBox*> options;
     if (skin::Control* box = window.FindControl(QString::fromLatin1(group))) {
-        for (skin::CheckBox* option : box->findChildren<skin::CheckBox*>())
-            if (!option->UserData().isEmpty()) options.push_back(option);
+        for (QWidget* child : box->findChildren<QWidget*>()) {
+            auto* option = dynamic_cast<skin::CheckBox*>(child);
+            if (option && !option->UserData().isEmpty()) options.push_back(option);
+        }
     }
     return options;
 }
