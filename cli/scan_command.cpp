@@ -23,8 +23,8 @@
 #include "engines/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
-#include "platform/result_codes.h"
 #include "platform/terminal.h"
+#include "platform/result_codes.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
@@ -44,8 +44,7 @@ const char kScanUsage[] =
     "                    [--min-size BYTES] [--max-size BYTES] [--since DATE] [--until DATE]\n"
     "                    [--progress] TARGET\n";
 const char kRecoverUsage[] =
-    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
-    "[--keep-folders]\n"
+    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] [--keep-folders]\n"
     "                       [--min-size BYTES] [--max-size BYTES] [--since DATE] [--until DATE]\n"
     "                       [--progress] --to DIR TARGET\n";
 const char kOptionsHelp[] =
@@ -99,8 +98,7 @@ std::vector<std::string> SplitList(const std::string& text) {
 }
 
 int UsageError(const Options& o, const std::string& message) {
-    if (!message.empty())
-        std::fprintf(stderr, "sorvane %s: %s\n", o.recover ? "recover" : "scan", message.c_str());
+    if (!message.empty()) std::fprintf(stderr, "sorvane %s: %s\n", o.recover ? "recover" : "scan", message.c_str());
     std::fputs(o.recover ? kRecoverUsage : kScanUsage, stderr);
     return kExitUsage;
 }
@@ -138,9 +136,7 @@ int ParseOptions(const std::vector<std::string>& args, Options& o) {
             for (const auto& t : SplitList(v)) {
                 bool known = false;
                 for (const char* name : kTypeNames) known = known || t == name;
-                if (!known)
-                    return UsageError(
-                        o, "unknown type '" + t + "' (photo, audio, video, document, archive, other)");
+                if (!known) return UsageError(o, "unknown type '" + t + "' (photo, audio, video, document, archive, other)");
                 o.types.insert(t);
             }
         } else if (a == "--ext") {
@@ -155,12 +151,9 @@ int ParseOptions(const std::vector<std::string>& args, Options& o) {
             (a == "--min-size" ? o.minSize : o.maxSize) = n;
         } else if (a == "--since" || a == "--until") {
             uint64_t t = 0;
-            if (!value(v) || !ParseFileTime(v, t))
-                return UsageError(o, a + " needs a date YYYY-MM-DD[ HH:MM[:SS]]");
-            if (a == "--since")
-                o.since = t, o.haveSince = true;
-            else
-                o.until = t, o.haveUntil = true;
+            if (!value(v) || !ParseFileTime(v, t)) return UsageError(o, a + " needs a date YYYY-MM-DD[ HH:MM[:SS]]");
+            if (a == "--since") o.since = t, o.haveSince = true;
+            else o.until = t, o.haveUntil = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(o.recover ? kRecoverUsage : kScanUsage, stdout);
             std::fputs(kOptionsHelp, stdout);
@@ -171,13 +164,11 @@ int ParseOptions(const std::vector<std::string>& args, Options& o) {
             positional.push_back(a);
         }
     }
-    if (positional.size() != 1)
-        return UsageError(o, positional.empty() ? "no target given" : "more than one target");
+    if (positional.size() != 1) return UsageError(o, positional.empty() ? "no target given" : "more than one target");
     if (o.recover && o.destination.empty()) return UsageError(o, "--to DIR is required");
     if (o.minSize > o.maxSize) return UsageError(o, "--min-size is larger than --max-size");
     if (o.resume && o.fresh) return UsageError(o, "--resume and --fresh exclude each other");
-    if ((o.resume || o.fresh) && !o.deep)
-        return UsageError(o, "--resume and --fresh belong to the deep scan");
+    if ((o.resume || o.fresh) && !o.deep) return UsageError(o, "--resume and --fresh belong to the deep scan");
     if (!o.typesGiven && o.extensions.empty())
         for (const char* name : kTypeNames) o.types.insert(name);
     o.target = positional[0];
@@ -293,8 +284,7 @@ void DecideOnEarlierScan(const Options& o, CProfessionalRecovery& deep) {
         char answer[16] = {};
         keep = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
     } else if (!o.fresh) {
-        std::fprintf(stderr,
-                     "sorvane: an earlier deep scan of %s is discarded (use --resume to continue it)\n",
+        std::fprintf(stderr, "sorvane: an earlier deep scan of %s is discarded (use --resume to continue it)\n",
                      o.target.c_str());
     }
     if (!keep) deep.DeclineResume();
@@ -322,8 +312,7 @@ bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& 
     size_t colon = range.find(':');
     count = 0;
     if (!ParseCount(range.substr(0, colon), start)) return false;
-    if (colon != std::string::npos && (!ParseCount(range.substr(colon + 1), count) || count == 0))
-        return false;
+    if (colon != std::string::npos && (!ParseCount(range.substr(colon + 1), count) || count == 0)) return false;
     return true;
 }
 
@@ -358,8 +347,7 @@ int OpenTarget(const Options& o, Opened& opened) {
     DiskReader probe;
     int rc = OpenPhysicalDriveReader(probe, drive);
     if (rc != kSuccess) {
-        std::fprintf(stderr, "sorvane: cannot open %s: %s\n", o.target.c_str(),
-                     OpenFailureText(rc, isDevice).c_str());
+        std::fprintf(stderr, "sorvane: cannot open %s: %s\n", o.target.c_str(), OpenFailureText(rc, isDevice).c_str());
         return kExitCannotRead;
     }
     if (start >= probe.totalSectors) {
@@ -380,8 +368,7 @@ int OpenTarget(const Options& o, Opened& opened) {
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, o.deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
-        std::fprintf(stderr,
-                     "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
+        std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
                      o.target.c_str(), start);
         std::fprintf(stderr, kind == VolumeKind::kUnknown && start == 0
                                  ? "; for a partition of a whole-disk image, name it as IMAGE@START\n"
@@ -394,8 +381,8 @@ int OpenTarget(const Options& o, Opened& opened) {
 void PrintTextLine(const Found& f) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(),
-                r.contentCheck ? "agrees" : "differs", PrintableName(f.folderPath + r.Name()).c_str());
+    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(), r.contentCheck ? "agrees" : "differs",
+                PrintableName(f.folderPath + r.Name()).c_str());
 }
 
 void PrintJsonLine(const Found& f) {
@@ -407,8 +394,8 @@ void PrintJsonLine(const Found& f) {
         ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
-        uint64_t{r.created}, uint64_t{r.accessed}, uint64_t{r.written}, uint64_t{r.size},
-        uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart}, JsonString(r.Name()).c_str(),
+        uint64_t{r.created}, uint64_t{r.accessed}, uint64_t{r.written}, uint64_t{r.size}, uint64_t{r.dataStart},
+        uint64_t{r.location}, uint64_t{r.partitionStart}, JsonString(r.Name()).c_str(),
         JsonString(f.folderPath).c_str(), JsonString(CategoryFolderName(r.Name())).c_str());
 }
 
@@ -446,8 +433,7 @@ std::vector<std::string> PartitionTargetsOfImage(const std::string& target) {
     ByteSource source = [&reader](uint64_t offset, uint8_t* buffer, size_t length) {
         uint32_t read = 0;
         return offset % 512 == 0 && length % 512 == 0 &&
-               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &read) ==
-                   kSuccess;
+               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &read) == kSuccess;
     };
     for (const PartitionSlot& slot : ReadPartitionTable(source, 512, reader.totalSectors))
         parts.push_back(target + "@" + std::to_string(slot.start) + ":" + std::to_string(slot.length));
@@ -463,8 +449,8 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     if (parts.empty()) return RunOneTarget(o);
     int worst = kExitOk;
     for (const std::string& part : parts) {
-        std::fprintf(stderr, "sorvane: partition at sector %s of %s\n",
-                     part.substr(part.rfind('@') + 1).c_str(), o.target.c_str());
+        std::fprintf(stderr, "sorvane: partition at sector %s of %s\n", part.substr(part.rfind('@') + 1).c_str(),
+                     o.target.c_str());
         Options one = o;
         one.target = part;
         const int status = RunOneTarget(one);
@@ -484,11 +470,10 @@ int RunOneTarget(Options o) {
         std::error_code ec;
         destination = std::filesystem::absolute(o.destination, ec).lexically_normal();
         if (LiesOnSource(destination, opened.devices)) {
-            std::fprintf(
-                stderr,
-                "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
-                "the files being recovered. Choose a folder on another disk.\n",
-                o.destination.c_str());
+            std::fprintf(stderr,
+                         "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
+                         "the files being recovered. Choose a folder on another disk.\n",
+                         o.destination.c_str());
             return kExitUsage;
         }
     }
@@ -510,8 +495,7 @@ int RunOneTarget(Options o) {
     const bool cancelled = rc == kCancelCode;
     int status = kExitOk;
     if (rc != kSuccess && !cancelled) {
-        std::fprintf(stderr, "sorvane: the scan of %s failed: %s\n", o.target.c_str(),
-                     ResultText(rc).c_str());
+        std::fprintf(stderr, "sorvane: the scan of %s failed: %s\n", o.target.c_str(), ResultText(rc).c_str());
         status = kExitCannotRead;
     }
     // The chosen files one at a time: a quick scan's are read folder by folder
@@ -552,8 +536,8 @@ int RunOneTarget(Options o) {
             std::string shown = PrintableName(f.folderPath + f.record.Name());
             if (!JoinInsideDestination(destination, folders, f.record.Name(), path) ||
                 (path = UniqueDestinationPath(path)).empty()) {
-                std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n",
-                             shown.c_str(), destination.c_str());
+                std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
+                             destination.c_str());
                 ++failed;
                 return true;
             }
@@ -577,15 +561,12 @@ int RunOneTarget(Options o) {
             return true;
         });
         if (scanState.show && found > 0) std::fputc('\n', stderr);
-        if (stopped)
-            std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
-                         destination.c_str());
+        if (stopped) std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
+                                  destination.c_str());
         std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
                     destination.c_str());
-        if (stopped)
-            status = kExitCancelled;
-        else if (failed > 0)
-            status = kExitCannotRead;
+        if (stopped) status = kExitCancelled;
+        else if (failed > 0) status = kExitCannotRead;
     }
     std::fflush(stdout);
     opened.engine.reset();
