@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
         if (!window.OpenImageFile(arguments[i].toStdString()))
             qWarning("Sorvane: cannot open %s as an image file", qPrintable(arguments[i]));
     }
+    window.WatchDevices();
     window.show();
     window.activateWindow();
 

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "app/control_factory.h"
+#include "app/device_watcher.h"
 #include "app/list_ex.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"

@@ -23,6 +23,7 @@
 namespace sorvane::app {
 
 class CWndShadow;
+class CDeviceWatcher;
 class CDiskListUI;
 
 class CMainWnd : public skin::Window {
@@ -48,7 +49,10 @@ class CMainWnd : public skin::Window {
     void PrepareAssistMenu();
 
     // --- Disk list ---
-    // Rebuilds the disk list from the machine's external disks; opened images stay.
+    // Brings the disk list up to date with the machine's external disks: rows of
+    // disks that are gone go (with their targets), disks without a row get one
+    // (selected unless a scan runs), and rows of disks still there are kept
+    // with their scan results. Opened images stay.
     void RefreshDiskList();
     // Adds an image file as a row (a whole-disk image with its partitions as
     // child rows) and selects it. False when the file cannot be read.
@@ -56,6 +60,9 @@ class CMainWnd : public skin::Window {
     // Selects a disk-list row as a click would (itemselect).
     void SelectDiskRow(int index);
     int ScanMode() const { return scanMode_; }
+    // Follows disks arriving and leaving (started by the program, not by tests).
+    void WatchDevices(int settleMs = 5000, bool pollOnly = false, int pollMs = 2000);
+    CDeviceWatcher* DeviceWatcher() const { return watcher_.get(); }
 
     // --- Results ---
     const std::vector<FoundItemRecord>& SearchResults() const { return results_; }
@@ -76,13 +83,14 @@ class CMainWnd : public skin::Window {
     struct RowInfo {
         ScanTarget* target = nullptr;  // null for disk and heading rows
         bool isDisk = false;
+        std::string diskName;  // a disk row's kernel name ("sdb"): drive numbers move, names do not
     };
 
     void OnClick(skin::Control* sender);
     void OnItemSelect(skin::Notification& notification);
     void OnItemDoubleClick(skin::Notification& notification);
     // Disk list.
-    void AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber);
+    skin::ListElement* AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber, const std::string& name);
     skin::ListElement* SelectedDiskRow() const;
     std::vector<ScanTarget*> TargetsOfRow(skin::ListElement* row, bool withEngineOnly) const;
     void ShowTargetInfo(skin::ListElement* row);
@@ -114,6 +122,7 @@ class CMainWnd : public skin::Window {
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;
     std::unique_ptr<CWndShadow> shadow_;
+    std::unique_ptr<CDeviceWatcher> watcher_;
     bool scanFromDiskPage_ = true;
 
     // Scan targets, one per partition row and image row; rows point at them.

@@ -3,6 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include "app/device_watcher.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -47,21 +48,28 @@ void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, bool 
 
 }  // namespace
 
+void CMainWnd::WatchDevices(int settleMs, bool pollOnly, int pollMs) {
+    watcher_ = std::make_unique<CDeviceWatcher>([this] { RefreshDiskList(); }, settleMs, pollMs);
+    if (!watcher_->Start(pollOnly) && !pollOnly) qInfo("Sorvane: no device events; looking for new disks every two seconds");
+}
+
 std::vector<ScanTarget*> CMainWnd::Targets() const {
     std::vector<ScanTarget*> out;
     for (const auto& target : targets_) out.push_back(target.get());
     return out;
 }
 
-void CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber) {
+skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber,
+                                        const std::string& name) {
     auto* list = Find<CDiskListUI>(QStringLiteral("DiskList"));
-    if (!list || entries.empty()) return;
+    if (!list || entries.empty()) return nullptr;
     auto* disk = NewRow();
     disk->SetText(0, QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%1 %2{/5}")
                          .arg(Message("MSG0202"))
                          .arg(diskNumber));
     CListExUI::Node* diskNode = list->AddNode(nullptr, disk);
-    rows_.insert(disk, RowInfo{nullptr, true});
+    rows_.insert(disk, RowInfo{nullptr, true, name});
+    skin::ListElement* first = nullptr;
     for (const VolumeEntry& entry : entries) {
         auto target = std::make_unique<ScanTarget>();
         target->partition = entry;
@@ -70,9 +78,11 @@ void CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumb
         auto* row = NewRow();
         FillPartitionRow(row, entry, true);
         list->AddNode(diskNode, row);
-        rows_.insert(row, RowInfo{target.get(), false});
+        if (!first) first = row;
+        rows_.insert(row, RowInfo{target.get(), false, {}});
         targets_.push_back(std::move(target));
     }
+    return first;
 }
 
 void CMainWnd::RefreshDiskList() {
@@ -82,26 +92,48 @@ void CMainWnd::RefreshDiskList() {
     CDiskVolumeList volumes;
     std::vector<VolumeEntry> entries;
     if (volumes.RefreshDiskList()) volumes.GetAllVolumeEntries(entries);
-    std::map<int, std::vector<VolumeEntry>> byDisk;
+    std::map<std::string, std::pair<int, std::vector<VolumeEntry>>> present;  // by kernel name
     for (const VolumeEntry& entry : entries) {
-        if (IsExternalDisk(entry.diskNumber)) byDisk[entry.diskNumber].push_back(entry);
+        if (!IsExternalDisk(entry.diskNumber)) continue;
+        auto& disk = present[DriveTable::Instance().Drive(entry.diskNumber)->name];
+        disk.first = entry.diskNumber;
+        disk.second.push_back(entry);
     }
-    // Rows of disks that are gone, and of disks listed again below, go with their targets.
-    for (int i = list->GetCount() - 1; i >= 0; --i) {
-        skin::ListElement* row = list->GetItemAt(i);
-        const RowInfo info = rows_.value(row);
-        CListExUI::Node* node = list->NodeOf(row);
-        if (!info.isDisk || !node) continue;
+    // Disks that are gone lose their rows and targets; disks still there keep
+    // theirs (and their results), with their drive number brought up to date.
+    std::vector<CListExUI::Node*> gone;
+    for (CListExUI::Node* node : list->Root()->children) {
+        const RowInfo info = rows_.value(node->row);
+        if (info.diskName.empty()) continue;
+        auto still = present.find(info.diskName);
+        if (still == present.end()) {
+            gone.push_back(node);
+            continue;
+        }
         for (CListExUI::Node* child : node->children) {
-            if (const RowInfo c = rows_.value(child->row); c.target) {
+            if (ScanTarget* target = rows_.value(child->row).target; target && target->partition)
+                target->partition->diskNumber = still->second.first;
+        }
+        present.erase(still);
+    }
+    for (CListExUI::Node* node : gone) {
+        for (CListExUI::Node* child : node->children) {
+            if (const RowInfo c = rows_.value(child->row); c.target)
                 std::erase_if(targets_, [&](const auto& t) { return t.get() == c.target; });
-            }
             rows_.remove(child->row);
         }
-        rows_.remove(row);
+        rows_.remove(node->row);
         list->RemoveNode(node);
     }
-    for (const auto& [disk, diskEntries] : byDisk) AddDiskRows(diskEntries, disk);
+    skin::ListElement* added = nullptr;
+    for (const auto& [name, disk] : present) {
+        if (skin::ListElement* row = AddDiskRows(disk.second, disk.first, name); row && !added) added = row;
+    }
+    // A disk that just arrived is what the user wants to scan, unless a scan is running.
+    if (added && !scanning_) {
+        list->SelectItem(list->GetItemIndex(added), false);
+        ShowTargetInfo(added);
+    }
 }
 
 bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
@@ -122,7 +154,7 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
         row->SetName(QStringLiteral("ImageFile"));
         row->SetText(0, QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}Image File{/f}"));
         heading = list->AddNode(nullptr, row);
-        rows_.insert(row, RowInfo{nullptr, true});
+        rows_.insert(row, RowInfo{nullptr, true, {}});
     }
     auto* row = NewRow();
     row->SetText(0,
@@ -138,16 +170,16 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
         auto target = std::make_unique<ScanTarget>();
         target->imagePath = image;
         target->imageVolumeKey = nextImageKey_++;
-        rows_.insert(row, RowInfo{target.get(), false});
+        rows_.insert(row, RowInfo{target.get(), false, {}});
         targets_.push_back(std::move(target));
     } else {
-        rows_.insert(row, RowInfo{nullptr, false});
+        rows_.insert(row, RowInfo{nullptr, false, {}});
         for (ScanTarget& part : parts) {
             auto target = std::make_unique<ScanTarget>(std::move(part));
             auto* partRow = NewRow();
             FillPartitionRow(partRow, *target->partition, true);
             list->AddNode(imageNode, partRow);
-            rows_.insert(partRow, RowInfo{target.get(), false});
+            rows_.insert(partRow, RowInfo{target.get(), false, {}});
             targets_.push_back(std::move(target));
         }
     }
