@@ -50,7 +50,8 @@ void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, bool 
 
 void CMainWnd::WatchDevices(int settleMs, bool pollOnly, int pollMs) {
     watcher_ = std::make_unique<CDeviceWatcher>([this] { RefreshDiskList(); }, settleMs, pollMs);
-    if (!watcher_->Start(pollOnly) && !pollOnly) qInfo("Sorvane: no device events; looking for new disks every two seconds");
+    if (!watcher_->Start(pollOnly) && !pollOnly)
+        qInfo("Sorvane: no device events; looking for new disks every two seconds");
 }
 
 std::vector<ScanTarget*> CMainWnd::Targets() const {
@@ -60,7 +61,7 @@ std::vector<ScanTarget*> CMainWnd::Targets() const {
 }
 
 skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber,
-                                        const std::string& name) {
+                                         const std::string& name) {
     auto* list = Find<CDiskListUI>(QStringLiteral("DiskList"));
     if (!list || entries.empty()) return nullptr;
     auto* disk = NewRow();

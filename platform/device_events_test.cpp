@@ -15,10 +15,11 @@ bool Parse(const std::string& bytes, DeviceEvent& event) {
 TEST(DeviceEvents, KernelMessagesAreRead) {
     using namespace std::string_literals;
     DeviceEvent e;
-    ASSERT_TRUE(Parse("add@/devices/pci0000:00/usb2/2-1/host6/block/sdb\0ACTION=add\0"
-                      "DEVPATH=/devices/pci0000:00/usb2/2-1/host6/block/sdb\0SUBSYSTEM=block\0"
-                      "MAJOR=8\0MINOR=16\0DEVNAME=sdb\0DEVTYPE=disk\0SEQNUM=4242\0"s,
-                      e));
+    ASSERT_TRUE(
+        Parse("add@/devices/pci0000:00/usb2/2-1/host6/block/sdb\0ACTION=add\0"
+              "DEVPATH=/devices/pci0000:00/usb2/2-1/host6/block/sdb\0SUBSYSTEM=block\0"
+              "MAJOR=8\0MINOR=16\0DEVNAME=sdb\0DEVTYPE=disk\0SEQNUM=4242\0"s,
+              e));
     EXPECT_EQ(e.action, "add");
     EXPECT_EQ(e.subsystem, "block");
     EXPECT_EQ(e.devName, "sdb");

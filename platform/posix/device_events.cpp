@@ -30,10 +30,14 @@ bool ParseDeviceEvent(const uint8_t* data, size_t size, DeviceEvent& event) {
         if (equals != std::string_view::npos) {
             const std::string_view key = field.substr(0, equals);
             const std::string value(field.substr(equals + 1));
-            if (key == "ACTION") event.action = value;
-            else if (key == "SUBSYSTEM") event.subsystem = value;
-            else if (key == "DEVNAME") event.devName = value;
-            else if (key == "DEVTYPE") event.devType = value;
+            if (key == "ACTION")
+                event.action = value;
+            else if (key == "SUBSYSTEM")
+                event.subsystem = value;
+            else if (key == "DEVNAME")
+                event.devName = value;
+            else if (key == "DEVTYPE")
+                event.devType = value;
         }
         at = end + 1;
     }
