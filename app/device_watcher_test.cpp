@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QTest>
 
+#include "app/fake_sysfs_test_support.h"
 #include "app/gui_test_support.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
@@ -25,45 +26,6 @@ using testkit::ShellQuote;
 using testkit::TempDir;
 
 DeviceEvent Block(const char* action, const char* name) { return {action, "block", name, "disk"}; }
-
-// A machine with no disks below a temp root, to which USB sticks can be added.
-class FakeSysfs {
-  public:
-    FakeSysfs() {
-        std::filesystem::create_directories(root_ / "sys/block");
-        std::filesystem::create_directories(root_ / "dev");
-        std::filesystem::create_directories(root_ / "proc/self");
-        testkit::WriteFile(root_ / "proc/self/mountinfo", {});
-        SetSystemRoot(root_.Path());
-        DriveTable::Instance().Refresh();
-    }
-    ~FakeSysfs() {
-        SetSystemRoot("/");
-        DriveTable::Instance().Refresh();
-    }
-    // A USB stick holding one FAT volume without a partition table.
-    bool AddStick(const std::string& name, const std::string& dev) {
-        auto write = [this](const std::string& rel, const std::string& text) {
-            testkit::WriteFile(root_ / rel, std::vector<uint8_t>(text.begin(), text.end()));
-        };
-        std::filesystem::create_directories(root_ / ("sys/block/" + name));
-        write("sys/block/" + name + "/removable", "1\n");
-        write("sys/block/" + name + "/device_path",
-              "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0\n");
-        write("sys/block/" + name + "/size", "16384\n");
-        write("sys/block/" + name + "/dev", dev + "\n");
-        const auto node = root_ / ("dev/" + name);
-        return RunCommand("truncate -s 8M " + ShellQuote(node.string()) + " && mkfs.fat " +
-                          ShellQuote(node.string()) + " >/dev/null 2>&1") == 0;
-    }
-    void RemoveStick(const std::string& name) {
-        std::filesystem::remove_all(root_ / ("sys/block/" + name));
-        std::filesystem::remove(root_ / ("dev/" + name));
-    }
-
-  private:
-    TempDir root_;
-};
 
 void Spin(int ms) {
     QElapsedTimer clock;
@@ -102,7 +64,7 @@ TEST(DeviceWatcher, ABurstUpdatesOnceAfterTheLastEvent) {
 
 TEST(DeviceWatcher, WithoutTheEventSocketTheDisksArePolled) {
     testing::Application();
-    FakeSysfs machine;
+    testing::FakeSysfs machine;
     int updates = 0;
     CDeviceWatcher watcher([&] { ++updates; }, 200, 50);
     EXPECT_FALSE(watcher.Start(/*pollOnly=*/true));
@@ -122,7 +84,7 @@ class ArrivalTest : public ::testing::Test {
         setenv("SORVANE_DATA_DIR", (data_ / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
         CMessageBox::SetAnswerHook([](int, const QString&) { return 1; });
-        machine_ = std::make_unique<FakeSysfs>();
+        machine_ = std::make_unique<testing::FakeSysfs>();
         window_ = std::make_unique<CMainWnd>();
         ASSERT_TRUE(window_->Create());
         window_->show();
@@ -139,7 +101,7 @@ class ArrivalTest : public ::testing::Test {
     CDiskListUI* List() { return window_->Find<CDiskListUI>(QStringLiteral("DiskList")); }
 
     TempDir data_;
-    std::unique_ptr<FakeSysfs> machine_;
+    std::unique_ptr<testing::FakeSysfs> machine_;
     std::unique_ptr<CMainWnd> window_;
 };
 

@@ -108,7 +108,8 @@ void CMainWnd::ShowPage(int page) {
     show("BtnPrev", !home);
     show("BtnLoadImage", page == kDiskPage);
     show("BtnNext", page == kHomePage || page == kFileTypePage);
-    show("BtnScan", page == kDiskPage || page == kFileTypePage);
+    show("BtnScan", !imageMode_ && (page == kDiskPage || page == kFileTypePage));
+    show("BtnCreateImage", imageMode_ && page == kDiskPage);
     show("BtnRecover", page == kResultsPage);
     show("SelectedFileInfo", page == kResultsPage);
 
@@ -118,7 +119,7 @@ void CMainWnd::ShowPage(int page) {
         SetBanner(QStringLiteral("file='banner_bg.png' corner='0,0,0,70'"),
                   QStringLiteral("file='scan_files.png' dest='15,5,65,55'"), QColor(0xFF0089BE));
         if (txt1) txt1->SetText(Message("MSG0501"));
-        if (txt2) txt2->SetText(Message("MSG0502"));
+        if (txt2) txt2->SetText(Message(imageMode_ ? "MSG0503" : "MSG0502"));
     } else if (page == kFileTypePage) {
         SetBanner(QStringLiteral("file='banner_bg2.png' corner='0,0,0,70'"),
                   QStringLiteral("file='advance_scan.png' dest='15,5,65,55'"), QColor(0xFFE47100));
@@ -312,6 +313,8 @@ void CMainWnd::OnClick(skin::Control* sender) {
         StartRecovery();
     } else if (name == u"BtnLoadImage") {
         ChooseImage();
+    } else if (name == u"BtnCreateImage") {
+        CreateImageCommand();
     } else if (name == u"BtnPrev") {
         if (page == kDiskPage)
             ShowPage(kHomePage);

@@ -60,6 +60,7 @@ class CMainWnd : public skin::Window {
     // Selects a disk-list row as a click would (itemselect).
     void SelectDiskRow(int index);
     int ScanMode() const { return scanMode_; }
+    bool InImageMode() const { return imageMode_; }
     // Follows disks arriving and leaving (started by the program, not by tests).
     void WatchDevices(int settleMs = 5000, bool pollOnly = false, int pollMs = 2000);
     CDeviceWatcher* DeviceWatcher() const { return watcher_.get(); }
@@ -71,6 +72,8 @@ class CMainWnd : public skin::Window {
     std::vector<ScanTarget*> Targets() const;
     // The destination folder recovery asks for; tests answer it without a dialog.
     void SetFolderChooser(std::function<QString()> chooser) { folderChooser_ = std::move(chooser); }
+    // The image save dialog (gets the proposed name), likewise.
+    void SetSaveChooser(std::function<QString(const QString&)> chooser) { saveChooser_ = std::move(chooser); }
     // The image-open dialog, likewise.
     void SetImageChooser(std::function<QString()> chooser) { imageChooser_ = std::move(chooser); }
     const PreviewResult& LastPreview() const { return preview_; }
@@ -90,11 +93,13 @@ class CMainWnd : public skin::Window {
     void OnItemSelect(skin::Notification& notification);
     void OnItemDoubleClick(skin::Notification& notification);
     // Disk list.
-    skin::ListElement* AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber, const std::string& name);
+    skin::ListElement* AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber,
+                                   const std::string& name);
     skin::ListElement* SelectedDiskRow() const;
     std::vector<ScanTarget*> TargetsOfRow(skin::ListElement* row, bool withEngineOnly) const;
     void ShowTargetInfo(skin::ListElement* row);
     void ChooseImage();
+    void CreateImageCommand();
     // Workflow.
     void StartScan();
     void OnScanDone();
@@ -144,6 +149,7 @@ class CMainWnd : public skin::Window {
     QHash<QString, int> sortDirections_;
     std::filesystem::path destination_;
     std::function<QString()> folderChooser_, imageChooser_;
+    std::function<QString(const QString&)> saveChooser_;
     PreviewResult preview_;
 
   public:

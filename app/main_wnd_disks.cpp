@@ -2,7 +2,9 @@
 // rows, the target information labels, and starting a scan.
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QThread>
 
+#include "app/create_image_process_wnd.h"
 #include "app/device_watcher.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
@@ -10,6 +12,7 @@
 #include "app/scan_process_wnd.h"
 #include "engines/scan_resume_store.h"
 #include "platform/drive_table.h"
+#include "results/image_copy.h"
 
 namespace sorvane::app {
 namespace {
@@ -288,6 +291,52 @@ void CMainWnd::StartScan() {
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();
     if (code == 3) CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0504"));
+}
+
+void CMainWnd::CreateImageCommand() {
+    skin::ListElement* row = SelectedDiskRow();
+    const RowInfo info = rows_.value(row);
+    // Only disks and their partitions are imaged; an image file is one already.
+    std::optional<VolumeEntry> partition;
+    int disk = -1;
+    if (info.isDisk && !info.diskName.empty()) {
+        disk = DriveTable::Instance().IndexOfName(info.diskName);
+    } else if (info.target && info.target->partition && !info.target->IsImagePartition()) {
+        partition = info.target->partition;
+        disk = partition->diskNumber;
+    }
+    if (!row || disk < 0) {
+        CMessageBox::Show(CMessageBox::kInformation, this, Message("MSG0216"));
+        return;
+    }
+    const VolumeEntry* entry = partition ? &*partition : nullptr;
+    const QString proposed = QString::fromStdString(ProposedImageName(entry, disk)) + QStringLiteral(".img");
+    const uint64_t bytes = ImageSizeOf(entry, disk);
+    const std::vector<uint64_t> devices = ImagedDeviceNumbers(entry, disk);
+    QString path;
+    for (;;) {
+        path = saveChooser_ ? saveChooser_(proposed)
+                            : QFileDialog::getSaveFileName(this, QString(), proposed,
+                                                           QStringLiteral("Image Files (*.img)"));
+        if (path.isEmpty()) return;
+        if (!path.contains(u'.') || QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".img");
+        const char* refusal = MessageIdOf(CheckImageDestination(path.toStdString(), devices, bytes));
+        if (*refusal == 0) break;
+        CMessageBox::Show(CMessageBox::kWarning, this, Message(refusal));
+    }
+    const int code = CProcessWnd::Run(new CCreateImageProcessWnd(path.toStdString(), partition, disk), this,
+                                      CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
+    if (code == 3) {
+        QThread::msleep(100);
+        CMessageBox::Show(CMessageBox::kError, this, Message("MSG0217"));
+    }
+    if (CMessageBox::Show(CMessageBox::kQuestion, this, Message("MSG0214")) != 1) return;
+    // Scan the new image deeply, as the image rows are scanned.
+    if (!OpenImageFile(path.toStdString())) return;
+    imageMode_ = false;
+    scanMode_ = CScanProcessWnd::kDeep;
+    ShowPage(kDiskPage);
+    StartScan();
 }
 
 }  // namespace sorvane::app
