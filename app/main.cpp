@@ -65,6 +65,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (!EnsureFirstUseMarker()) qWarning("Sorvane: cannot write the first-use marker");
     CMainWnd window;
     if (!window.Create()) return 1;
     if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QIcon>
 #include <QUrl>
 
 #include "app/control_factory.h"
@@ -11,7 +12,9 @@
 #include "app/popup_wnd.h"
 #include "app/profile_file.h"
 #include "app/skin_framework/list.h"
+#include "app/skin_framework/skin_package.h"
 #include "app/wnd_shadow.h"
+#include "platform/data_dirs.h"
 
 namespace sorvane::app {
 namespace {
@@ -36,6 +39,7 @@ const char* const kCategoryTexts[][3] = {
 CMainWnd::CMainWnd() {
     setObjectName(QStringLiteral("FileRecoveryWnd"));
     setWindowTitle(QStringLiteral("Sorvane"));
+    setWindowIcon(QIcon(skin::SkinPackage::Instance().Picture(QStringLiteral("logo.png"))));
 }
 
 CMainWnd::~CMainWnd() = default;
@@ -340,8 +344,33 @@ void CMainWnd::OnClick(skin::Control* sender) {
     }
 }
 
+QString CMainWnd::UserGuidePath() {
+    const std::filesystem::path beside = ProgramDir() / "user-guide.html";
+    const std::filesystem::path installed =
+        ProgramDir().parent_path() / "share" / "sorvane" / "user-guide.html";
+    for (const auto& path : {beside, installed}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) return QString::fromStdString(path.string());
+    }
+    return {};
+}
+
+QString CMainWnd::AboutText() {
+    return Message("MSG1210").replace(QStringLiteral("%s"), QStringLiteral(SORVANE_VERSION));
+}
+
 void CMainWnd::PrepareAssistMenu() {
     ApplyLanguageSection(menu_.Layout(), QStringLiteral("MenuWnd"));
+    // Entries that would lead nowhere are not offered.
+    ProfileFile config;
+    config.Load(LanguageService::Instance().ConfigPath());
+    for (const char* entry : {"item_faq", "item_support"}) {
+        if (skin::Control* item = menu_.Layout().FindControl(QString::fromLatin1(entry)))
+            item->setVisible(!config.GetString(QStringLiteral("Web"), QString::fromLatin1(entry)).isEmpty());
+    }
+    if (skin::Control* help = menu_.Layout().FindControl(QStringLiteral("item_help")))
+        help->setVisible(!UserGuidePath().isEmpty() ||
+                         !config.GetString(QStringLiteral("Web"), QStringLiteral("item_help")).isEmpty());
     LanguageService& languages = LanguageService::Instance();
     QVector<skin::PopupMenu::Entry> entries;
     for (const auto& [language, text] : languages.Languages()) {
@@ -363,6 +392,17 @@ void CMainWnd::OnMenuChoice(const QString& name) {
     if (name == u"item_exit") {
         close();
         return;
+    }
+    if (name == u"item_about") {
+        CMessageBox::Show(CMessageBox::kInformation, this, AboutText());
+        return;
+    }
+    if (name == u"item_help") {
+        // The guide shipped with the program comes first: it works offline.
+        if (const QString guide = UserGuidePath(); !guide.isEmpty()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
+            return;
+        }
     }
     // The help pages are named in config.ini under [Web], one key per menu entry.
     ProfileFile config;

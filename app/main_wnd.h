@@ -47,6 +47,9 @@ class CMainWnd : public skin::Window {
     // The assist menu as it would open now (entries, language sub-entries).
     skin::PopupMenu& AssistMenu() { return menu_; }
     void PrepareAssistMenu();
+    // The user guide shipped with the program, or empty when it is not there.
+    static QString UserGuidePath();
+    QString AboutText();
 
     // --- Disk list ---
     // Brings the disk list up to date with the machine's external disks: rows of
@@ -102,6 +105,9 @@ class CMainWnd : public skin::Window {
     void CreateImageCommand();
     // Workflow.
     void StartScan();
+    // False (after telling the user, and offering a restart with rights where
+    // possible) when a chosen disk cannot be read for lack of permission.
+    bool CanReadDisks(const std::vector<ScanTarget*>& targets);
     void OnScanDone();
     void OnSearchDone();
     std::string SearchPattern() const;

@@ -1,7 +1,10 @@
 // The disk page of the main window: the disk list with its scan targets, image
 // rows, the target information labels, and starting a scan.
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include "app/create_image_process_wnd.h"
@@ -10,8 +13,10 @@
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
+#include "device/disk_reader.h"
 #include "engines/scan_resume_store.h"
 #include "platform/drive_table.h"
+#include "platform/result_codes.h"
 #include "results/image_copy.h"
 
 namespace sorvane::app {
@@ -269,6 +274,23 @@ void CMainWnd::ShowTargetInfo(skin::ListElement* row) {
     set("Label6", QStringLiteral("%1 %2").arg(Message("MSG0208"), SizeText(e.freeBytes)));
 }
 
+bool CMainWnd::CanReadDisks(const std::vector<ScanTarget*>& targets) {
+    for (ScanTarget* target : targets) {
+        if (!target->partition || target->IsImagePartition()) continue;
+        DiskReader probe;
+        const int rc = OpenPhysicalDriveReader(probe, target->partition->diskNumber);
+        if (rc != kErrAccessDenied) continue;
+        CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0506"));
+        const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
+        if (!pkexec.isEmpty() && CMessageBox::Show(CMessageBox::kQuestion, this, Message("MSG0507")) == 1) {
+            // The polkit action shipped with the program lets the window reach the display.
+            if (QProcess::startDetached(pkexec, {QCoreApplication::applicationFilePath()})) close();
+        }
+        return false;
+    }
+    return true;
+}
+
 void CMainWnd::StartScan() {
     skin::ListElement* row = SelectedDiskRow();
     std::vector<ScanTarget*> chosen = TargetsOfRow(row, false);
@@ -276,6 +298,7 @@ void CMainWnd::StartScan() {
         CMessageBox::Show(CMessageBox::kInformation, this, Message("MSG0505"));
         return;
     }
+    if (!CanReadDisks(chosen)) return;
     scanFromDiskPage_ = CurrentPage() != kFileTypePage;
     // The earlier scan's engines go; a quick scan's folder is of no further use.
     for (const auto& target : targets_) target->engine.reset();

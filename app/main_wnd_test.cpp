@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QTest>
 
 #include "app/gui_test_support.h"
@@ -123,6 +124,31 @@ TEST_F(MainWindowTest, ShadowFollowsTheWindow) {
     window_->hide();
     QApplication::processEvents();
     EXPECT_FALSE(shadow.isVisible());
+}
+
+}  // namespace
+}  // namespace sorvane::app
+
+namespace sorvane::app {
+namespace {
+
+TEST_F(MainWindowTest, AssistMenuOffersOnlyWhatLeadsSomewhere) {
+    // The shipped config.ini has no web links: questions and support are not offered.
+    window_->PrepareAssistMenu();
+    std::unique_ptr<QMenu> menu = window_->AssistMenu().Build(window_.get());
+    ASSERT_NE(menu, nullptr);
+    QStringList names;
+    for (QAction* action : menu->actions()) names << action->objectName();
+    EXPECT_FALSE(names.contains(QStringLiteral("item_faq")));
+    EXPECT_FALSE(names.contains(QStringLiteral("item_support")));
+    EXPECT_TRUE(names.contains(QStringLiteral("item_about")));
+    EXPECT_TRUE(names.contains(QStringLiteral("item_exit")));
+    // Help opens the guide that ships beside the program.
+    EXPECT_EQ(names.contains(QStringLiteral("item_help")), !CMainWnd::UserGuidePath().isEmpty());
+    const QString about = window_->AboutText();
+    EXPECT_TRUE(about.contains(QStringLiteral(SORVANE_VERSION)));
+    EXPECT_TRUE(about.contains(u"GPL-3.0-or-later"_qs));
+    EXPECT_FALSE(window_->windowIcon().isNull());
 }
 
 }  // namespace

@@ -98,6 +98,68 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     EXPECT_EQ(home.pixelColor(500, 20).alpha(), 255);
 }
 
+TEST(Program, HelpAndVersionNeedNoDisplay) {
+    const std::string program = testkit::ShellQuote(SORVANE_GUI_EXE);
+    std::string out;
+    // No display at all, and no fallback platform either.
+    const std::string bare = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    ASSERT_EQ(testkit::RunCommand(bare + program + " --version", &out), 0);
+    EXPECT_EQ(out, "sorvane-gui " SORVANE_VERSION "\n");
+    ASSERT_EQ(testkit::RunCommand(bare + program + " --help", &out), 0);
+    EXPECT_NE(out.find("usage: sorvane-gui [IMAGE...]"), std::string::npos);
+    EXPECT_NE(out.find("--screenshot DIR"), std::string::npos);
+}
+
+TEST(Program, AnImageNamedAtStartThatIsMissingIsReportedAndTheFirstUseMarkerIsWritten) {
+    Core();
+    TempDir dir;
+    QProcess gui;
+    gui.setProcessEnvironment(Environment(dir));
+    gui.start(QStringLiteral(SORVANE_GUI_EXE), {QStringLiteral("/no/such/card.img")});
+    ASSERT_TRUE(gui.waitForStarted(10000));
+    const auto marker = dir / "data" / "Used";
+    for (int i = 0; i < 300 && !std::filesystem::exists(marker); ++i) QThread::msleep(20);
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    QByteArray errors;
+    for (int i = 0; i < 100 && !errors.contains("card.img"); ++i) {
+        gui.waitForReadyRead(50);
+        errors += gui.readAllStandardError();
+    }
+    gui.terminate();
+    gui.waitForFinished(5000);
+    EXPECT_TRUE(errors.contains("cannot open /no/such/card.img as an image file")) << errors.toStdString();
+}
+
+TEST(Program, InstallPutsEverythingInTheUsualPlaces) {
+    TempDir prefix;
+    std::string out;
+    ASSERT_EQ(
+        testkit::RunCommand("cmake --install " + testkit::ShellQuote(SORVANE_BINARY_DIR) + " --prefix " +
+                            testkit::ShellQuote(prefix.Path().string()) + " >/dev/null 2>&1"),
+        0);
+    for (const char* file :
+         {"bin/sorvane-gui", "bin/sorvane", "share/sorvane/config.ini", "share/sorvane/user-guide.html",
+          "share/sorvane/Languages/English.ini", "share/sorvane/Languages/Deutsch.ini",
+          "share/applications/sorvane.desktop", "share/icons/hicolor/scalable/apps/sorvane.svg",
+          "share/polkit-1/actions/org.sorvane.sorvane-gui.policy"})
+        EXPECT_TRUE(std::filesystem::exists(prefix / file)) << file;
+    std::string desktop;
+    testkit::RunCommand(
+        "cat " + testkit::ShellQuote((prefix / "share/applications/sorvane.desktop").string()), &desktop);
+    EXPECT_NE(desktop.find("Exec=sorvane-gui %F"), std::string::npos);
+    EXPECT_NE(desktop.find("application/x-raw-disk-image"), std::string::npos);
+    std::string policy;
+    testkit::RunCommand(
+        "cat " +
+            testkit::ShellQuote((prefix / "share/polkit-1/actions/org.sorvane.sorvane-gui.policy").string()),
+        &policy);
+    EXPECT_NE(policy.find((prefix / "bin/sorvane-gui").string()), std::string::npos)
+        << "pkexec runs the installed program";
+    ASSERT_EQ(
+        testkit::RunCommand(testkit::ShellQuote((prefix / "bin/sorvane-gui").string()) + " --version", &out),
+        0);
+}
+
 TEST(SingleInstanceLock, OnlyOneHolderAtATime) {
     Core();
     TempDir dir;
