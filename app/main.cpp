@@ -26,7 +26,8 @@ const char kUsage[] =
     "\n"
     "IMAGE            raw image files (.img, .dd, .raw, ...) to list for scanning;\n"
     "                 a whole-disk image shows its partitions\n"
-    "--screenshot DIR write pictures of every window into DIR and end\n"
+    "--screenshot DIR [--language NAME]\n"
+    "                 write pictures of every window into DIR (in that language) and end\n"
     "--help           show this text\n"
     "--version        show the version\n";
 
@@ -55,7 +56,10 @@ int main(int argc, char** argv) {
             qWarning("usage: sorvane-gui --screenshot DIR");
             return 2;
         }
-        return RunScreenshots(arguments[screenshot + 1]);
+        const qsizetype language = arguments.indexOf(QStringLiteral("--language"));
+        return RunScreenshots(arguments[screenshot + 1], language >= 0 && language + 1 < arguments.size()
+                                                             ? arguments[language + 1]
+                                                             : QString());
     }
 
     SingleInstance instance;

@@ -80,6 +80,11 @@ class CMainWnd : public skin::Window {
     // The image-open dialog, likewise.
     void SetImageChooser(std::function<QString()> chooser) { imageChooser_ = std::move(chooser); }
     const PreviewResult& LastPreview() const { return preview_; }
+    // What the buttons do, for the screenshot mode: scan the chosen row, recover the checked files.
+    void ScanChosenTarget() { StartScan(); }
+    void RecoverCheckedFiles() { StartRecovery(); }
+    // Selects a node of the type tree and lists its files, as a click does.
+    void ShowFilesOf(skin::TreeNode* node);
 
   protected:
     bool event(QEvent* event) override;

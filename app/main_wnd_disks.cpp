@@ -176,6 +176,14 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     const int drive = DriveTable::Instance().AddImage(image);
     std::vector<ScanTarget> parts = ImagePartitionTargets(image, drive, nextImageKey_);
     if (parts.empty()) {
+        // An image of one volume: say which file system it holds, when one is recognised.
+        DiskReader reader;
+        std::vector<uint8_t> boot(512);
+        uint32_t read = 0;
+        if (OpenImageReader(image, reader) == 0 && ReadSectors(1, reader, boot.data(), 0, 512, &read) == 0)
+            row->SetText(1,
+                         QStringLiteral("{f 5}%1{/f}")
+                             .arg(QString::fromStdString(FileSystemOfBootSector(boot.data(), boot.size()))));
         auto target = std::make_unique<ScanTarget>();
         target->imagePath = image;
         target->imageVolumeKey = nextImageKey_++;

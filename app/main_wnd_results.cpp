@@ -153,6 +153,13 @@ void CMainWnd::RebuildTypeTree() {
     }
 }
 
+void CMainWnd::ShowFilesOf(skin::TreeNode* node) {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree || !node) return;
+    tree->SelectItem(tree->GetItemIndex(node), false);
+    FillFileList(node);
+}
+
 void CMainWnd::FillFileList(skin::TreeNode* node) {
     if (!node) return;
     listed_.clear();

@@ -118,6 +118,9 @@ void CRecoverProcessWnd::ToggleDetails() {
     if (!list) return;
     detailsShown_ = !detailsShown_;
     list->setVisible(detailsShown_);
+    // The list takes the room the spacer keeps while it is hidden.
+    if (skin::Control* spacer = FindControl(QStringLiteral("DetailSpacer")))
+        spacer->setVisible(!detailsShown_);
     const QSize initial = InitialSize().isValid() ? InitialSize() : QSize(kWidth, kHeight);
     resize(detailsShown_ ? QSize(width() + 150, height() + 300) : initial);
     CentreOnParent();

@@ -22,17 +22,12 @@ ScanTarget* TargetOfVolumeKey(const std::vector<ScanTarget*>& targets, uint16_t 
     return nullptr;
 }
 
-namespace {
-
-// "NTFS", "FAT32", "FAT" or "" for the volume whose first sector this is.
 std::string FileSystemOfBootSector(const uint8_t* sector, size_t length) {
     if (IsNtfsBootSector(sector, length)) return "NTFS";
     if (IsFatBootSector(sector, length)) return FatBitsOfBootSector(sector, length) == 32 ? "FAT32" : "FAT";
     if (IsExfatBootSector(sector, length)) return "exFAT";
     return {};
 }
-
-}  // namespace
 
 std::vector<ScanTarget> ImagePartitionTargets(const std::filesystem::path& image, int imageDrive,
                                               uint16_t& nextKey) {

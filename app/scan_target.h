@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "device/disk_volume_list.h"
@@ -42,6 +43,9 @@ struct ScanTarget {
 // The target among `targets` that owns records with this volume key: the
 // first whose key matches, or null.
 ScanTarget* TargetOfVolumeKey(const std::vector<ScanTarget*>& targets, uint16_t key);
+
+// "NTFS", "FAT32", "FAT", "exFAT" or "" for the volume whose first sector this is.
+std::string FileSystemOfBootSector(const uint8_t* sector, size_t length);
 
 // The partitions of a whole-disk image (MBR or GPT) as targets, with volume
 // keys from `nextKey` on; empty when the image holds no partition table.
