@@ -85,8 +85,11 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     ASSERT_TRUE(program.waitForFinished(120000));
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     const QStringList files = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-    // Four pages, five progress windows, five message-box kinds, the menu and its language entries.
-    EXPECT_EQ(files.size(), 16) << files.join(u' ').toStdString();
+    // Four pages, five progress windows, the finished recovery of the sample card, five
+    // message-box kinds, the menu and its language entries.
+    EXPECT_EQ(files.size(), 17) << files.join(u' ').toStdString();
+    EXPECT_TRUE(files.contains(QStringLiteral("RecoverProcessWnd_done.png")))
+        << "the sample card made by the build was scanned and its photos recovered";
     const QImage home(QDir(shots).filePath(QStringLiteral("main_1_home.png")));
     EXPECT_EQ(home.size(), QSize(1000, 650));
     const QImage box(QDir(shots).filePath(QStringLiteral("messagebox_0_error.png")));
@@ -96,6 +99,8 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     // Rounded corners are cut out; the caption band is drawn.
     EXPECT_EQ(home.pixelColor(0, 0).alpha(), 0);
     EXPECT_EQ(home.pixelColor(500, 20).alpha(), 255);
+    // Nothing of the sample's scan is left behind in the user's data folder.
+    EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog"));
 }
 
 TEST(Program, HelpAndVersionNeedNoDisplay) {
