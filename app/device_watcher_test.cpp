@@ -13,7 +13,7 @@
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/system_root.h"
 #include "tests/testkit/testkit.h"

@@ -10,7 +10,7 @@
 #include <map>
 #include <vector>
 
-#include "engines/found_item_record.h"
+#include "results/found_item_record.h"
 
 namespace sorvane::app {
 

@@ -14,7 +14,7 @@
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
 #include "device/disk_reader.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"

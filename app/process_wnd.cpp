@@ -5,7 +5,7 @@
 #include <QThread>
 
 #include "app/message_box.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 #include "results/file_categories.h"
 
 namespace sorvane::app {

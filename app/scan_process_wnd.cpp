@@ -2,7 +2,7 @@
 
 #include "app/message_box.h"
 #include "engines/professional_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane::app {
 

@@ -21,7 +21,7 @@
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
 #include "engines/professional_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/system_root.h"
 #include "results/file_categories.h"
