@@ -3,6 +3,8 @@
 // recover them into a folder; and the edge cases of scanning, listing and
 // recovering that would cost a user their files.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -13,6 +15,7 @@
 #include <map>
 #include <set>
 
+#include "app/fake_sysfs_test_support.h"
 #include "app/file_tree.h"
 #include "app/gui_test_support.h"
 #include "app/list_ex.h"
@@ -21,10 +24,10 @@
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
 #include "engines/professional_recovery.h"
-#include "results/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/system_root.h"
 #include "results/file_categories.h"
+#include "results/scan_resume_store.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -532,6 +535,151 @@ TEST_F(WorkflowTest, OnlyExternalDisksAreListed) {
     const auto targets = window_->Targets();
     ASSERT_EQ(targets.size(), 1u);
     EXPECT_EQ(DriveTable::Instance().Drive(targets[0]->partition->diskNumber)->name, "sdb");
+}
+
+TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
+    TempDir dir;
+    const auto image = DeletedFilesImage(dir, {{"letter.txt", "Dear Anna,\nthe photos from the lake.\n"}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_FALSE(office->ChildNodes().isEmpty());
+    window_->ShowFilesOf(office->ChildNodes().front());
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 1);
+    list->OnRowDoubleClicked(list->GetItemAt(0));
+    ASSERT_TRUE(WaitFor([this] { return window_->LastPreview().record.size != 0; }));
+    const PreviewResult& preview = window_->LastPreview();
+    EXPECT_EQ(preview.error, 0);
+    const std::string bytes(preview.bytes.begin(), preview.bytes.end());
+    EXPECT_EQ(bytes, "Dear Anna,\nthe photos from the lake.\n") << "the file's own bytes, read by the worker";
+    EXPECT_TRUE(window_->FindControl(QStringLiteral("PreviewEdit"))->Text().contains(u"Dear Anna,"));
+}
+
+TEST_F(WorkflowTest, ChecksDriveTheSelectionLabelAndSortingKeepsThemPaired) {
+    TempDir dir;
+    const auto image = DeletedFilesImage(dir, {{"b.txt", std::string(3000, 'b')},
+                                               {"a.txt", std::string(1000, 'a')},
+                                               {"c.txt", std::string(2000, 'c')}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0803"));
+    EXPECT_FALSE(Get("BtnRecover")->IsEnabled());
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_EQ(office->ChildNodes().size(), 1);
+    skin::TreeNode* text = office->ChildNodes().front();
+    window_->ShowFilesOf(text);
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 3);
+    auto row = [&](int i) { return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)); };
+
+    // Sorting by size, largest first, then checking the top row checks the largest file.
+    Click(Get("Size"));
+    EXPECT_EQ(row(0)->GetText(2), u"2.93 KB");
+    EXPECT_EQ(row(2)->GetText(2), u"1000 Bytes");
+    list->OnRowCheckClicked(row(0), true);
+    ASSERT_EQ(window_->CheckedFiles().size(), 1u);
+    EXPECT_EQ(window_->CheckedFiles().begin()->second.size, 3000u);
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
+                                                   .replace(QStringLiteral("%s"), QStringLiteral("2.93 KB"))
+                                                   .replace(QStringLiteral("%d"), QStringLiteral("1")));
+    EXPECT_TRUE(Get("BtnRecover")->IsEnabled());
+    EXPECT_TRUE(text->IsHalfChecked()) << "one of three: the node is half checked";
+    EXPECT_TRUE(office->IsHalfChecked());
+    // Clicking again reverses the order; the check stays with its file.
+    Click(Get("Size"));
+    EXPECT_EQ(row(0)->GetText(2), u"1000 Bytes");
+    EXPECT_TRUE(row(2)->IsChecked());
+    EXPECT_FALSE(row(0)->IsChecked());
+    // The header box checks the whole list; the node follows.
+    auto* all = window_->Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"));
+    all->Selected(true);
+    EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+    EXPECT_TRUE(text->IsChecked());
+    EXPECT_TRUE(office->IsChecked());
+}
+
+TEST_F(WorkflowTest, ScanningAgainAfterAQuickScanDeletesItsScanFolder) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(fat.image));
+    ASSERT_TRUE(ScanToResults());
+    const std::filesystem::path first = CScanResumeStore::Instance().CurrentScanFolder();
+    ASSERT_TRUE(std::filesystem::exists(first)) << first;
+    window_->ShowPage(CMainWnd::kDiskPage);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_FALSE(std::filesystem::exists(first)) << "the earlier quick scan's logs are of no further use";
+    EXPECT_TRUE(std::filesystem::exists(CScanResumeStore::Instance().CurrentScanFolder()));
+}
+
+TEST_F(WorkflowTest, AnUnfinishedDeepScanIsOfferedAgainAndNoStartsAfresh) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    TempDir dir;
+    const auto image = LongImage(dir, fat.image, 128);
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    // First scan: cancelled early.
+    bool clicked = false;
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        auto* scan = OpenWindowOf<CScanProcessWnd>();
+        CProfessionalRecovery* deep = DeepEngine(*window_);
+        if (clicked || !scan || !deep || deep->SectorsDone() == 0) return;
+        clicked = true;
+        Click(scan->FindControl(QStringLiteral("cancelbtn")));
+    });
+    canceller.start(1);
+    ASSERT_TRUE(ScanToResults());
+    canceller.stop();
+    ASSERT_TRUE(clicked);
+    ASSERT_LT(DeepEngine(*window_)->SectorsDone(), DeepEngine(*window_)->TotalSectors());
+
+    // Second scan of the same image: asked once whether to go on; "No" starts from the beginning.
+    questions_.clear();
+    answer_ = [this](int, const QString& text) { return text == Message("MSG1206") ? 2 : 1; };
+    window_->ShowPage(CMainWnd::kDiskPage);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_EQ(std::count(questions_.begin(), questions_.end(), Message("MSG1206")), 1);
+    CProfessionalRecovery* deep = DeepEngine(*window_);
+    EXPECT_FALSE(deep->HasResumeRecord());
+    EXPECT_EQ(deep->SectorsDone(), deep->TotalSectors()) << "the whole image read afresh";
+}
+
+TEST_F(WorkflowTest, ADestinationOnTheScannedDiskIsQuestionedFirst) {
+    // A stick whose device number is the one of the folder recovery would write to.
+    testing::FakeSysfs machine;
+    TempDir out;
+    struct stat folder {};
+    ASSERT_EQ(::stat(out.Path().c_str(), &folder), 0);
+    ASSERT_TRUE(machine.AddStick(
+        "sdb", std::to_string(major(folder.st_dev)) + ":" + std::to_string(minor(folder.st_dev))));
+    const auto node = machine.Node("sdb");
+    ASSERT_EQ(
+        RunCommand("printf 'Dear Anna' > " + ShellQuote((out / "letter.txt").string()) + " && mcopy -i " +
+                   ShellQuote(node.string()) + " " + ShellQuote((out / "letter.txt").string()) +
+                   " ::letter.txt && mdel -i " + ShellQuote(node.string()) + " ::letter.txt"),
+        0);
+    std::filesystem::remove(out / "letter.txt");
+    window_->RefreshDiskList();
+    ASSERT_EQ(window_->Targets().size(), 1u);
+    Click("BtnDeletedRecovery");
+    window_->SelectDiskRow(1);
+    ASSERT_TRUE(ScanToResults());
+    CheckEverything();
+    ASSERT_FALSE(window_->CheckedFiles().empty());
+    answer_ = [this](int kind, const QString& text) {
+        EXPECT_EQ(kind, CMessageBox::kConfirm);
+        EXPECT_EQ(text, Message("MSG0805"));
+        return 2;  // No
+    };
+    RecoveryOutcome outcome = Recover(out.Path());
+    EXPECT_FALSE(outcome.seen) << "no recovery after No";
+    EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
+    ASSERT_FALSE(questions_.empty());
+    EXPECT_EQ(questions_.back(), Message("MSG0805"));
 }
 
 }  // namespace
