@@ -96,6 +96,17 @@ std::filesystem::path RecoveryPathOf(const std::filesystem::path& destination,
     return UniqueDestinationPath(joined);
 }
 
+QString MarkupSafe(const QString& text) {
+    QString safe;
+    safe.reserve(text.size());
+    for (QChar ch : text) {
+        safe += ch;
+        // An invisible zero-width space after the opener: no tag name can follow it.
+        if (ch == u'{' || ch == u'<') safe += QChar(0x200B);
+    }
+    return safe;
+}
+
 uint32_t BaseDepthOf(const std::filesystem::path& destination) {
     const std::string text = destination.string();
     uint32_t count = 0;

@@ -41,6 +41,10 @@ QString SizeText(uint64_t bytes);
 // numbered "(1)", "(2)", ... when taken. Empty when no safe, free path exists.
 std::filesystem::path RecoveryPathOf(const std::filesystem::path& destination, const FoundItemRecord& record);
 
+// A text read from a disk (a volume label, a path) made safe to place in a row
+// that draws markup: "{" and "<" can no longer open a tag, and the text shows as it is.
+QString MarkupSafe(const QString& text);
+
 // The separator count of a destination folder, as the engines count depth.
 uint32_t BaseDepthOf(const std::filesystem::path& destination);
 

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "app/skin_framework/markup.h"
 #include "platform/file_time.h"
 #include "tests/testkit/testkit.h"
 
@@ -74,6 +75,13 @@ TEST(FoundFiles, RowTextsAndIcons) {
     EXPECT_EQ(FileIconOf(Named("a.zip")), u"FileIcon/zip.png");
     EXPECT_EQ(FileIconOf(Named("setup.exe")), u"FileIcon/exe.png");
     EXPECT_EQ(FileIconOf(Named("blob")), u"FileIcon/default.png");
+}
+
+TEST(FoundFiles, LabelsFromADiskCannotOpenMarkup) {
+    const QString hostile = QStringLiteral("{a http://x}click{/a}<b>{i logo.png}");
+    EXPECT_EQ(skin::StripMarkup(MarkupSafe(hostile)).remove(QChar(0x200B)), hostile)
+        << "every character shows, no tag is made";
+    EXPECT_EQ(MarkupSafe(QStringLiteral("HOLIDAY")), u"HOLIDAY");
 }
 
 TEST(FoundFiles, RecoveredFilesAreNumberedAndStayInsideTheDestination) {

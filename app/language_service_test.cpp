@@ -198,8 +198,8 @@ struct MessageUse {
     const char* conversions;  // printf conversions in order, "" for plain text
 };
 const MessageUse kMessages[] = {
-    {"MSG0101", "MSG0104", ""},  {"MSG0201", "MSG0211", ""},     {"MSG0212", "MSG0214", ""},
-    {"MSG0216", "MSG0221", ""},  {"MSG0301", "MSG0306", ""},     {"MSG0401", "MSG0405", ""},
+    {"MSG0101", "MSG0104", ""},  {"MSG0201", "MSG0211", ""},     {"MSG0212", "MSG0221", ""},
+    {"MSG0301", "MSG0306", ""},     {"MSG0401", "MSG0405", ""},
     {"MSG0501", "MSG0507", ""},  {"MSG0601", "MSG0602", ""},     {"MSG0701", "MSG0701", "c"},
     {"MSG0702", "MSG0702", "d"}, {"MSG0703", "MSG0709", ""},     {"MSG0801", "MSG0801", ""},
     {"MSG0802", "MSG0802", "s"}, {"MSG0803", "MSG0803", ""},     {"MSG0804", "MSG0804", "sd"},

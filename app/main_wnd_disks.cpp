@@ -14,10 +14,10 @@
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
 #include "device/disk_reader.h"
-#include "results/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane::app {
 namespace {
@@ -41,14 +41,13 @@ QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, bool external) {
     QString first;
     if (entry.IsVolume())
-        first =
-            QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(entry.letter).arg(Utf8(entry.label).toHtmlEscaped());
+        first = QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(entry.letter).arg(MarkupSafe(Utf8(entry.label)));
     else
         first =
             QStringLiteral("{f 4}{x 2}%1{/f}")
                 .arg(entry.start == 0 ? QStringLiteral("Whole disk") : QStringLiteral("Unallocated space"));
     row->SetText(0, first);
-    row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(Utf8(entry.fileSystemName)));
+    row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(MarkupSafe(Utf8(entry.fileSystemName))));
     row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(SizeText(entry.totalBytes)));
     row->SetImage(0, external ? QStringLiteral("file='drive_usb.png' dest='28,0,50,24'")
                               : QStringLiteral("file='drive.png' dest='28,0,50,24'"));
@@ -161,13 +160,16 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     if (!heading) {
         auto* row = NewRow();
         row->SetName(QStringLiteral("ImageFile"));
-        row->SetText(0, QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}Image File{/f}"));
+        // The heading's words come from the language file; "Image File" when it has none.
+        QString title = Message("MSG0215");
+        if (title.isEmpty()) title = QStringLiteral("Image File");
+        row->SetText(0,
+                     QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}%1{/f}").arg(MarkupSafe(title)));
         heading = list->AddNode(nullptr, row);
         rows_.insert(row, RowInfo{nullptr, true, {}});
     }
     auto* row = NewRow();
-    row->SetText(0,
-                 QStringLiteral("{f 5}%1{/f}").arg(QString::fromStdString(image.string()).toHtmlEscaped()));
+    row->SetText(0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.string()))));
     row->SetText(2, QStringLiteral("{f 5}%1{/f}").arg(SizeText(bytes)));
     row->SetImage(0, QStringLiteral("file='image_file.png' dest='26,0,50,24'"));
     CListExUI::Node* imageNode = list->AddNode(heading, row);
