@@ -62,9 +62,15 @@ int main(int argc, char** argv) {
                                                              : QString());
     }
 
+    // Image files named on the command line (a file manager's "Open with").
+    QStringList images;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (!arguments[i].startsWith(u'-')) images << QFileInfo(arguments[i]).absoluteFilePath();
+    }
     SingleInstance instance;
     if (!instance.Acquire()) {
-        if (instance.AskRunningToRaise()) return 0;
+        // The running window lists them.
+        if (instance.AskRunningToRaise(3000, images)) return 0;
         CMessageBox::Show(CMessageBox::kInformation, nullptr, QStringLiteral("Sorvane is running."));
         return 0;
     }
@@ -80,12 +86,14 @@ int main(int argc, char** argv) {
         window.activateWindow();
         qInfo("Sorvane: brought to the front for a second start");
     });
-    // Image files named on the command line (a file manager's "Open with") are listed at once.
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
-        if (arguments[i].startsWith(u'-')) continue;
-        if (!window.OpenImageFile(arguments[i].toStdString()))
-            qWarning("Sorvane: cannot open %s as an image file", qPrintable(arguments[i]));
-    }
+    auto openImage = [&window](const QString& path) {
+        if (!window.OpenImageFile(path.toStdString()))
+            qWarning("Sorvane: cannot open %s as an image file", qPrintable(path));
+        else
+            qInfo("Sorvane: listed the image file %s", qPrintable(path));
+    };
+    for (const QString& image : images) openImage(image);
+    instance.OnOpenRequest(openImage);
     window.WatchDevices();
     window.show();
     window.activateWindow();

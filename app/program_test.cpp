@@ -103,6 +103,38 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog"));
 }
 
+TEST(Program, AnImageOpenedWithASecondStartIsListedByTheFirst) {
+    Core();
+    TempDir dir;
+    const auto image = dir / "card.img";
+    testkit::WriteFile(image, std::vector<uint8_t>(65536, 0));
+    QProcess first;
+    first.setProcessEnvironment(Environment(dir));
+    first.start(QStringLiteral(SORVANE_GUI_EXE), {});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    const auto socket = dir / "Sorvane_2015_For_Windows.socket";
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(std::filesystem::exists(socket));
+
+    // "Open with" from a file manager, relative to its own folder.
+    QProcess second;
+    second.setProcessEnvironment(Environment(dir));
+    second.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+    second.start(QStringLiteral(SORVANE_GUI_EXE), {QStringLiteral("card.img")});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 0);
+    QByteArray log;
+    const QByteArray expected = "listed the image file " + QByteArray::fromStdString(image.string());
+    for (int i = 0; i < 50 && !log.contains(expected); ++i) {
+        first.waitForReadyRead(100);
+        log += first.readAllStandardError();
+    }
+    EXPECT_TRUE(log.contains(expected)) << log.toStdString();
+    first.kill();
+    first.waitForFinished(10000);
+}
+
 TEST(Program, HelpAndVersionNeedNoDisplay) {
     const std::string program = testkit::ShellQuote(SORVANE_GUI_EXE);
     std::string out;
