@@ -7,15 +7,18 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
 #include "app/fake_sysfs_test_support.h"
+#include "app/file_tree.h"
 #include "app/gui_test_support.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
-#include "results/scan_resume_store.h"
+#include "app/recover_process_wnd.h"
 #include "platform/drive_table.h"
 #include "platform/system_root.h"
+#include "results/scan_resume_store.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane::app {
@@ -147,6 +150,58 @@ TEST_F(ArrivalTest, AnotherDiskArrivingKeepsTheResultsOfTheScannedOne) {
     EXPECT_NE(scanned->engine, nullptr) << "with its engine and results";
     EXPECT_EQ(scanned->partition->diskNumber, before + 1) << "and reads the same disk next time";
     EXPECT_EQ(DriveTable::Instance().Drive(scanned->partition->diskNumber)->name, "sdc");
+}
+
+TEST_F(ArrivalTest, ADiskThatLeavesWhileItsFilesAreRecoveredStaysUntilTheWorkEnds) {
+    ASSERT_TRUE(machine_->AddStick("sdb", "8:16"));
+    TempDir out;
+    const auto node = machine_->Node("sdb");
+    ASSERT_EQ(
+        RunCommand("printf 'Dear Anna' > " + ShellQuote((out / "letter.txt").string()) + " && mcopy -i " +
+                   ShellQuote(node.string()) + " " + ShellQuote((out / "letter.txt").string()) +
+                   " ::letter.txt && mdel -i " + ShellQuote(node.string()) + " ::letter.txt"),
+        0);
+    std::filesystem::remove(out / "letter.txt");
+    window_->RefreshDiskList();
+    QTest::mouseClick(window_->FindControl(QStringLiteral("BtnDeletedRecovery")), Qt::LeftButton);
+    window_->SelectDiskRow(1);
+    QTest::mouseClick(window_->FindControl(QStringLiteral("BtnScan")), Qt::LeftButton);
+    QElapsedTimer clock;
+    clock.start();
+    while (window_->CurrentPage() != CMainWnd::kResultsPage && clock.elapsed() < 60000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kResultsPage);
+    for (const char* name : {"NodeOffice", "NodeOther"}) {
+        auto* node = window_->Find<skin::TreeNode>(QString::fromLatin1(name));
+        if (node && node->IsShownByUser())
+            window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"))->CheckNode(node, true, true);
+    }
+    ASSERT_FALSE(window_->CheckedFiles().empty());
+
+    // The stick is pulled while the recovery window is still open.
+    size_t targetsWhileOpen = 99;
+    bool done = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* recovery = dynamic_cast<CRecoverProcessWnd*>(w);
+            skin::Control* finish = recovery ? recovery->FindControl(QStringLiteral("FinishBtn")) : nullptr;
+            if (!finish || finish->isHidden() || done) continue;
+            done = true;
+            machine_->RemoveStick("sdb");
+            window_->DeviceWatcher()->OnEvent(Block("remove", "sdb"));
+            Spin(600);
+            targetsWhileOpen = window_->Targets().size();
+            QTest::mouseClick(finish, Qt::LeftButton);
+        }
+    });
+    watcher.start(20);
+    window_->SetFolderChooser([&] { return QString::fromStdString((out / "rescued").string()); });
+    QTest::mouseClick(window_->FindControl(QStringLiteral("BtnRecover")), Qt::LeftButton);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(targetsWhileOpen, 1u) << "the recovery's engine and target stay while it is shown";
+    EXPECT_TRUE(window_->Targets().empty()) << "and go once it is closed";
+    EXPECT_EQ(List()->GetCount(), 0);
 }
 
 }  // namespace

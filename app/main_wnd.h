@@ -110,6 +110,9 @@ class CMainWnd : public skin::Window {
     void CreateImageCommand();
     // Workflow.
     void StartScan();
+    // Runs a progress window. While one runs, its worker holds targets and
+    // engines: disks that leave meanwhile are only removed from the list afterwards.
+    int RunWorker(CProcessWnd* window, QWidget* parent, int width, int height);
     // False (after telling the user, and offering a restart with rights where
     // possible) when a chosen disk cannot be read for lack of permission.
     bool CanReadDisks(const std::vector<ScanTarget*>& targets);
@@ -149,6 +152,8 @@ class CMainWnd : public skin::Window {
     bool imageMode_ = false;
     bool targetChosen_ = false;
     bool scanning_ = false;
+    int workers_ = 0;
+    bool refreshAfterWork_ = false;
     int lastScanMode_ = 1;
     std::filesystem::path lastQuickFolder_;
     // Search results and what the results page shows of them.

@@ -93,6 +93,16 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
     return first;
 }
 
+int CMainWnd::RunWorker(CProcessWnd* window, QWidget* parent, int width, int height) {
+    ++workers_;
+    const int code = CProcessWnd::Run(window, parent, width, height);
+    if (--workers_ == 0 && refreshAfterWork_) {
+        refreshAfterWork_ = false;
+        RefreshDiskList();
+    }
+    return code;
+}
+
 void CMainWnd::RefreshDiskList() {
     auto* list = Find<CDiskListUI>(QStringLiteral("DiskList"));
     if (!list) return;
@@ -123,6 +133,11 @@ void CMainWnd::RefreshDiskList() {
                 target->partition->diskNumber = still->second.first;
         }
         present.erase(still);
+    }
+    // A worker may be reading a disk that left: its target stays until the work ends.
+    if (workers_ > 0 && !gone.empty()) {
+        refreshAfterWork_ = true;
+        gone.clear();
     }
     for (CListExUI::Node* node : gone) {
         for (CListExUI::Node* child : node->children) {
@@ -317,8 +332,8 @@ void CMainWnd::StartScan() {
         lastQuickFolder_.clear();
     }
     scanning_ = true;
-    const int code = CProcessWnd::Run(new CScanProcessWnd(chosen, scanMode_), this, CScanProcessWnd::kWidth,
-                                      CScanProcessWnd::kHeight);
+    const int code = RunWorker(new CScanProcessWnd(chosen, scanMode_), this, CScanProcessWnd::kWidth,
+                               CScanProcessWnd::kHeight);
     scanning_ = false;
     lastScanMode_ = scanMode_;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
@@ -357,8 +372,8 @@ void CMainWnd::CreateImageCommand() {
         if (*refusal == 0) break;
         CMessageBox::Show(CMessageBox::kWarning, this, Message(refusal));
     }
-    const int code = CProcessWnd::Run(new CCreateImageProcessWnd(path.toStdString(), partition, disk), this,
-                                      CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
+    const int code = RunWorker(new CCreateImageProcessWnd(path.toStdString(), partition, disk), this,
+                               CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
     if (code == 3) {
         QThread::msleep(100);
         CMessageBox::Show(CMessageBox::kError, this, Message("MSG0217"));

@@ -82,8 +82,8 @@ void CMainWnd::OnScanDone() {
     OnFilesChecked();
     std::vector<ScanTarget*> chosen = TargetsOfRow(SelectedDiskRow(), true);
     if (chosen.empty()) chosen = scanned;
-    CProcessWnd::Run(new CSearchProcessWnd(chosen, SearchPattern(), results_), this,
-                     CSearchProcessWnd::kWidth, CSearchProcessWnd::kHeight);
+    RunWorker(new CSearchProcessWnd(chosen, SearchPattern(), results_), this, CSearchProcessWnd::kWidth,
+              CSearchProcessWnd::kHeight);
 }
 
 void CMainWnd::OnSearchDone() {
@@ -334,8 +334,8 @@ void CMainWnd::StartRecovery() {
         }
     }
     if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
-    CProcessWnd::Run(new CRecoverProcessWnd(checked_, Targets(), destination_), this,
-                     CRecoverProcessWnd::kWidth, CRecoverProcessWnd::kHeight);
+    RunWorker(new CRecoverProcessWnd(checked_, Targets(), destination_), this, CRecoverProcessWnd::kWidth,
+              CRecoverProcessWnd::kHeight);
 }
 
 void CMainWnd::StartPreview(int index) {
@@ -343,8 +343,8 @@ void CMainWnd::StartPreview(int index) {
     const FoundItemRecord& record = *listed_[index];
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
     if (!target || !target->engine) return;
-    const int code = CProcessWnd::Run(new CPreviewProcessWnd(target->engine.get(), record, preview_), this,
-                                      CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
+    const int code = RunWorker(new CPreviewProcessWnd(target->engine.get(), record, preview_), this,
+                               CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
     if (code == 1) ShowPreview();
 }
 

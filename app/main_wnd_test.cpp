@@ -88,10 +88,14 @@ TEST_F(MainWindowTest, StartNeedsAtLeastOneCategory) {
     all->Selected(false);
     EXPECT_FALSE(dynamic_cast<skin::CheckBox*>(Get("ChkPhoto"))->IsSelected());
     EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptPhotoFile"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptJpg"))->IsSelected()) << "the file types follow too";
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptOtherFileItem"))->IsSelected());
     EXPECT_FALSE(Get("BtnStart")->IsEnabled());
     Click("ChkMusic");
     EXPECT_TRUE(Get("BtnStart")->IsEnabled());
     EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("OptAudioFile"))->IsSelected());
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("OptMp3"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptJpg"))->IsSelected());
     EXPECT_FALSE(all->IsSelected());
     Click("ChkMusic");
     EXPECT_FALSE(Get("BtnStart")->IsEnabled());

@@ -30,7 +30,7 @@ int CProcessWnd::Run(CProcessWnd* window, QWidget* parent, int width, int height
 }
 
 bool CProcessWnd::IsCancelled() const {
-    std::lock_guard<std::mutex> hold(const_cast<std::mutex&>(lock_));
+    std::lock_guard<std::mutex> hold(lock_);
     return cancel_;
 }
 

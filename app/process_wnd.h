@@ -75,7 +75,7 @@ class CProcessWnd : public CPopUpWnd {
 
   private:
     QString section_;
-    std::mutex lock_;
+    mutable std::mutex lock_;
     bool cancel_ = false;  // guarded by lock_
     std::atomic<bool> finished_{false};
     std::thread worker_;

@@ -682,5 +682,29 @@ TEST_F(WorkflowTest, ADestinationOnTheScannedDiskIsQuestionedFirst) {
     EXPECT_EQ(questions_.back(), Message("MSG0805"));
 }
 
+TEST_F(WorkflowTest, DoubleClickFoldsADiskAndScansAPartition) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    ASSERT_TRUE(window_->OpenImageFile(image.image));
+    auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
+    ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
+    // The image row holds partitions: a double click folds and unfolds it, and scans nothing.
+    list->OnRowDoubleClicked(list->GetItemAt(1));
+    QApplication::processEvents();
+    EXPECT_TRUE(list->GetItemAt(2)->isHidden());
+    EXPECT_TRUE(list->GetItemAt(3)->isHidden());
+    list->OnRowDoubleClicked(list->GetItemAt(1));
+    EXPECT_FALSE(list->GetItemAt(3)->isHidden());
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kHomePage) << "no scan started";
+    for (ScanTarget* target : window_->Targets()) EXPECT_EQ(target->engine, nullptr);
+    // A partition row: a double click scans that partition alone.
+    list->SelectItem(3, false);
+    list->OnRowDoubleClicked(list->GetItemAt(3));
+    ASSERT_TRUE(WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
+    auto targets = window_->Targets();
+    EXPECT_EQ(targets[0]->engine, nullptr);
+    ASSERT_NE(targets[1]->engine, nullptr);
+    for (const FoundItemRecord& r : window_->SearchResults()) EXPECT_EQ(r.letter, targets[1]->VolumeKey());
+}
+
 }  // namespace
 }  // namespace sorvane::app
