@@ -181,6 +181,9 @@ void CMainWnd::Notify(skin::Notification& notification) {
     } else if (type == u"list_check_click") {
         if (notification.sender->Name() == u"FileList")
             OnListChecked(static_cast<int>(notification.wParam), notification.lParam != 0);
+    } else if (type == u"updatepage" && notification.sender->Name() == u"FilePages") {
+        page_ = static_cast<int>(notification.wParam);
+        ShowListedRows();
     } else if (type == u"headerclick") {
         // Only the file list sorts; its check-box column does not.
         for (QWidget* w = notification.sender; w; w = w->parentWidget()) {
@@ -251,10 +254,11 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
         auto* all = dynamic_cast<skin::Option*>(sender);
         auto* list = Find<skin::List>(QStringLiteral("FileList"));
         if (!all || !list) return;
-        for (int i = 0; i < list->GetCount() && i < static_cast<int>(listed_.size()); ++i) {
+        // Every file of the list, on every page.
+        for (const FoundItemRecord* record : listed_) SetRecordChecked(*record, all->IsSelected());
+        for (int i = 0; i < list->GetCount(); ++i) {
             if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)))
                 row->SetChecked(all->IsSelected());
-            SetRecordChecked(*listed_[i], all->IsSelected());
         }
         OnFilesChecked();
         return;

@@ -122,6 +122,8 @@ class CMainWnd : public skin::Window {
     void RebuildTypeTree();
     void FillFileList(skin::TreeNode* node);
     void ShowListedRows();
+    // The record of a file-list row (rows show one page of listed_).
+    const FoundItemRecord* RecordOfRow(int row) const;
     QStringList RowTexts(const FoundItemRecord& record) const;
     void SetRecordChecked(const FoundItemRecord& record, bool checked);
     void OnFilesChecked();
@@ -160,7 +162,8 @@ class CMainWnd : public skin::Window {
     std::vector<FoundItemRecord> results_;
     ExtensionMap extensions_;
     QHash<const skin::TreeNode*, QString> nodeExtensions_;
-    std::vector<const FoundItemRecord*> listed_;  // the file list's rows, in row order
+    std::vector<const FoundItemRecord*> listed_;  // the files of the chosen tree node, in list order
+    int page_ = 0;                                // the page of listed_ the file list shows
     std::map<uint64_t, FoundItemRecord> checked_;
     QHash<QString, int> sortDirections_;
     std::filesystem::path destination_;
@@ -169,6 +172,8 @@ class CMainWnd : public skin::Window {
     PreviewResult preview_;
 
   public:
+    // Rows the file list shows at once; more files are paged.
+    static constexpr int kPageRows = 500;
     // Volume keys of image targets start here, clear of the volumes' own numbers.
     static constexpr uint16_t kFirstImageKey = 1001;
 };

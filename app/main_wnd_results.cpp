@@ -9,6 +9,7 @@
 #include "app/file_tree.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
+#include "app/pagination.h"
 #include "app/recover_process_wnd.h"
 #include "app/skin_framework/list.h"
 #include "device/disk_volume_list.h"
@@ -170,7 +171,13 @@ void CMainWnd::FillFileList(skin::TreeNode* node) {
     };
     collect(node);
     for (skin::TreeNode* child : node->ChildNodes()) collect(child);
+    page_ = 0;
     ShowListedRows();
+}
+
+const FoundItemRecord* CMainWnd::RecordOfRow(int row) const {
+    const size_t index = static_cast<size_t>(page_) * kPageRows + static_cast<size_t>(row);
+    return row >= 0 && index < listed_.size() ? listed_[index] : nullptr;
 }
 
 QStringList CMainWnd::RowTexts(const FoundItemRecord& record) const {
@@ -190,7 +197,18 @@ void CMainWnd::ShowListedRows() {
     auto* list = Find<skin::List>(QStringLiteral("FileList"));
     if (!list) return;
     list->RemoveAll();
-    for (const FoundItemRecord* record : listed_) {
+    // Thousands of rows at once would make the window slow to draw: one page at a time.
+    const int pages = static_cast<int>((listed_.size() + kPageRows - 1) / kPageRows);
+    page_ = std::clamp(page_, 0, std::max(0, pages - 1));
+    if (auto* pager = Find<CPaginationUI>(QStringLiteral("FilePages"))) {
+        pager->SetPageCount(pages);
+        pager->SetCurrentPage(page_, false);
+        pager->setVisible(pages > 1);
+    }
+    const size_t first = static_cast<size_t>(page_) * kPageRows;
+    const size_t end = std::min(listed_.size(), first + kPageRows);
+    for (size_t i = first; i < end; ++i) {
+        const FoundItemRecord* record = listed_[i];
         auto* row = new skin::ListImageTextElement;
         row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
         row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
@@ -223,15 +241,10 @@ void CMainWnd::OnFilesChecked() {
                               .replace(QStringLiteral("%d"), QString::number(checked_.size())));
         }
     }
-    // The header box and the list's tree node show the state of the list.
-    auto* list = Find<skin::List>(QStringLiteral("FileList"));
-    if (!list) return;
-    int checkedRows = 0;
-    for (int i = 0; i < list->GetCount(); ++i) {
-        if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)); row && row->IsChecked())
-            ++checkedRows;
-    }
-    const int rows = list->GetCount();
+    // The header box and the list's tree node show the state of the list (all its pages).
+    size_t checkedRows = 0;
+    for (const FoundItemRecord* record : listed_) checkedRows += checked_.count(CheckedFileKey(*record));
+    const size_t rows = listed_.size();
     if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"))) {
         all->Selected(rows > 0 && checkedRows == rows, false);
         all->SetHalfSelected(checkedRows > 0 && checkedRows < rows);
@@ -260,17 +273,19 @@ void CMainWnd::OnTreeNodeChecked(skin::TreeNode* node) {
     apply(node);
     for (skin::TreeNode* child : node->ChildNodes()) apply(child);
     if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) {
-        for (int i = 0; i < list->GetCount() && i < static_cast<int>(listed_.size()); ++i) {
-            if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)))
-                row->SetChecked(checked_.count(CheckedFileKey(*listed_[i])) != 0);
+        for (int i = 0; i < list->GetCount(); ++i) {
+            auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i));
+            if (const FoundItemRecord* record = RecordOfRow(i); row && record)
+                row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
         }
     }
     OnFilesChecked();
 }
 
 void CMainWnd::OnListChecked(int index, bool checked) {
-    if (index < 0 || index >= static_cast<int>(listed_.size())) return;
-    SetRecordChecked(*listed_[index], checked);
+    const FoundItemRecord* record = RecordOfRow(index);
+    if (!record) return;
+    SetRecordChecked(*record, checked);
     OnFilesChecked();
 }
 
@@ -339,8 +354,9 @@ void CMainWnd::StartRecovery() {
 }
 
 void CMainWnd::StartPreview(int index) {
-    if (index < 0 || index >= static_cast<int>(listed_.size())) return;
-    const FoundItemRecord& record = *listed_[index];
+    const FoundItemRecord* found = RecordOfRow(index);
+    if (!found) return;
+    const FoundItemRecord& record = *found;
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
     if (!target || !target->engine) return;
     const int code = RunWorker(new CPreviewProcessWnd(target->engine.get(), record, preview_), this,

@@ -21,6 +21,7 @@
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
+#include "app/pagination.h"
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
 #include "engines/professional_recovery.h"
@@ -704,6 +705,54 @@ TEST_F(WorkflowTest, DoubleClickFoldsADiskAndScansAPartition) {
     EXPECT_EQ(targets[0]->engine, nullptr);
     ASSERT_NE(targets[1]->engine, nullptr);
     for (const FoundItemRecord& r : window_->SearchResults()) EXPECT_EQ(r.letter, targets[1]->VolumeKey());
+}
+
+TEST_F(WorkflowTest, ThousandsOfFilesArePagedAndChecksReachEveryPage) {
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools missing";
+    TempDir dir;
+    const auto folder = dir / "many";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 1203; ++i) {
+        const std::string text = "note " + std::to_string(i) + "\n";
+        testkit::WriteFile(folder / ("n" + std::to_string(i) + ".txt"),
+                           std::vector<uint8_t>(text.begin(), text.end()));
+    }
+    const auto image = dir / "card.img";
+    const std::string q = ShellQuote(image.string());
+    ASSERT_EQ(RunCommand("(truncate -s 32M " + q + " && mkfs.fat -F 16 " + q + " && mcopy -s -i " + q + " " +
+                         ShellQuote(folder.string()) + " ::/ && mdel -i " + q +
+                         " '::/many/*.txt') >/dev/null 2>&1"),
+              0);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 1203u);
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    QElapsedTimer clock;
+    clock.start();
+    window_->ShowFilesOf(office->ChildNodes().front());
+    std::printf("listing the first page of 1203 files took %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    auto* pages = window_->Find<CPaginationUI>(QStringLiteral("FilePages"));
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(list->GetCount(), CMainWnd::kPageRows);
+    EXPECT_EQ(pages->PageCount(), 3);
+    EXPECT_FALSE(pages->isHidden());
+    pages->SetCurrentPage(2);
+    ASSERT_EQ(list->GetCount(), 1203 - 2 * CMainWnd::kPageRows);
+    // A check on the last page checks that row's file, not the one at the same place on page 1.
+    auto* first = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0));
+    list->OnRowCheckClicked(first, true);
+    ASSERT_EQ(window_->CheckedFiles().size(), 1u);
+    EXPECT_EQ(QString::fromStdString(window_->CheckedFiles().begin()->second.Name()), first->GetText(1));
+    pages->SetCurrentPage(0);
+    for (int i = 0; i < list->GetCount(); ++i)
+        EXPECT_FALSE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked()) << i;
+    // The header box means every file of the list, on every page.
+    window_->Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"))->Selected(true);
+    EXPECT_EQ(window_->CheckedFiles().size(), 1203u);
+    EXPECT_TRUE(office->IsChecked());
 }
 
 }  // namespace
