@@ -140,8 +140,9 @@ void CMainWnd::ShowPage(int page) {
         }
     }
     // The step options follow the page without sending their own notifications.
-    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan")))
-        scan->Selected(page == kDiskPage || page == kFileTypePage, false);
+    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan"))) scan->Selected(page == kDiskPage, false);
+    if (auto* types = Find<skin::Option>(QStringLiteral("TabFileType")))
+        types->Selected(page == kFileTypePage, false);
     if (auto* results = Find<skin::Option>(QStringLiteral("TabRecover")))
         results->Selected(page == kResultsPage, false);
 }

@@ -136,6 +136,18 @@ TEST_F(MainWindowTest, ShadowFollowsTheWindow) {
 namespace sorvane::app {
 namespace {
 
+TEST_F(MainWindowTest, TheFileTypeStepIsReachableAndLeadsBack) {
+    Click("BtnStart");
+    Click("TabFileType");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kFileTypePage);
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("TabFileType"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("TabScan"))->IsSelected());
+    EXPECT_EQ(Get("Txt1")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0601")));
+    EXPECT_FALSE(Get("BtnScan")->isHidden()) << "a scan can start from here too";
+    Click("TabScan");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+}
+
 TEST_F(MainWindowTest, AssistMenuOffersOnlyWhatLeadsSomewhere) {
     // The shipped config.ini has no web links: questions and support are not offered.
     window_->PrepareAssistMenu();
