@@ -120,10 +120,12 @@ std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatB
             return fatBits == 32 ? "FAT32" : "FAT";
         case VolumeKind::kExt:
             return "ext";
+        case VolumeKind::kExfat:
+            return "exFAT";
         case VolumeKind::kUnknown:
             break;
     }
-    return IsExfatBootSector(head.data(), head.size()) ? "exFAT" : "";
+    return "";
 }
 
 uint8_t TypeOfFileSystem(const std::string& name, uint8_t type) {

@@ -53,12 +53,6 @@ void ReadLogicalPartitions(const ByteSource& disk, uint32_t sectorSize, uint64_t
 
 bool IsExtendedPartitionType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
-bool IsExfatBootSector(const uint8_t* sector, size_t length) {
-    if (!sector || length < 512) return false;
-    ByteView s(sector, length);
-    return s.Equals(3, "EXFAT   ") && HasBootSignature(s);
-}
-
 std::map<uint64_t, uint8_t> ReadMbrPartitionTypes(const ByteSource& disk, uint32_t sectorSize) {
     std::map<uint64_t, uint8_t> types;
     if (sectorSize < 512 || sectorSize > 65536) return types;

@@ -10,6 +10,8 @@
 #include <map>
 #include <string>
 
+#include "device/boot_sector.h"
+
 namespace sorvane {
 
 // Reads `length` bytes at byte `offset` of a disk or volume into `buffer`;
@@ -24,9 +26,6 @@ std::map<uint64_t, uint8_t> ReadMbrPartitionTypes(const ByteSource& disk, uint32
 
 // True for the type bytes of an extended partition (a container of logical ones).
 bool IsExtendedPartitionType(uint8_t type);
-
-// True when the boot sector is that of an exFAT volume.
-bool IsExfatBootSector(const uint8_t* sector, size_t length);
 
 // The label of the FAT volume whose boot sector is `bootSector`: the volume-label
 // entry of its root folder, else the boot sector's label field unless it is

@@ -401,10 +401,12 @@ int CProfessionalRecovery::Scan(const std::string*) {
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
     switch (record.Engine()) {
     case EngineCode::kQuickNtfs:
-    case EngineCode::kQuickFat: return quick_.get();
+    case EngineCode::kQuickFat:
+    case EngineCode::kQuickExfat: return quick_.get();
     case EngineCode::kDeepNtfs: return &ntfs_;
     case EngineCode::kDeepFat: return &fat_;
     case EngineCode::kRawSignature: return &carver_;
+    case EngineCode::kDeepExfat: return nullptr;
     }
     return nullptr;
 }
