@@ -33,4 +33,12 @@ bool IsExtendedPartitionType(uint8_t type);
 // blanks removed; empty when there is none.
 std::string ReadFatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
 
+// The label of the exFAT volume whose boot sector is `bootSector`: the label
+// entry of its root folder's first cluster. UTF-8; empty when there is none.
+std::string ReadExfatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
+
+// The label of the NTFS volume whose boot sector is `bootSector`: the volume
+// name attribute of the $Volume record. UTF-8; empty when there is none.
+std::string ReadNtfsVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
+
 }  // namespace sorvane
