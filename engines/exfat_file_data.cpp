@@ -100,4 +100,27 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
     return kSuccess;
 }
 
+int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t volumeBase,
+                    uint32_t sourceSectorSize, FileHandle& out, CopyProgressCallback progress, void* userData,
+                    const std::filesystem::path& destination) {
+    const uint64_t size = record.size;
+    if (size == 0) return kSuccess;
+    uint64_t validLength = size;
+    const uint64_t at = uint64_t{record.location} * sourceSectorSize +
+                        ((record.engineSpecific >> kExfatEntryIndexShift) & 0xFF) * kExfatEntryBytes;
+    if (at >= volumeBase) {
+        uint8_t setBytes[kExfatMaxSetBytes] = {};
+        size_t have = sizeof setBytes;
+        // Near the end of the volume fewer bytes are there to read.
+        while (have >= kExfatEntryBytes && !volume.ReadBytes(at - volumeBase, setBytes, have)) have /= 2;
+        ExfatEntrySet set;
+        if (have >= kExfatEntryBytes && ParseExfatEntrySet(setBytes, have, set) == ExfatSetResult::kSet &&
+            set.firstCluster == record.key && set.dataLength == size)
+            validLength = set.validDataLength;
+    }
+    const bool noFatChain = (record.engineSpecific & kExfatNoFatChain) != 0;
+    std::vector<uint32_t> clusters = ExfatClustersOfFoundFile(volume, record.key, size, noFatChain);
+    return CopyExfatFileData(volume, clusters, size, validLength, out, progress, userData, destination);
+}
+
 }  // namespace sorvane

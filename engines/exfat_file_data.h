@@ -60,4 +60,14 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
                       uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress, void* userData,
                       const std::filesystem::path& destination);
 
+// Copies the file of an exFAT record: reads its entry set again at the
+// record's location for the valid data length (when the set is no longer the
+// one the record was made from, the whole length counts as valid), finds its
+// clusters as ExfatClustersOfFoundFile does and copies them. `volumeBase` is
+// the byte where the volume starts in the source, `sourceSectorSize` the size
+// of the sectors the record's location counts.
+int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t volumeBase,
+                    uint32_t sourceSectorSize, FileHandle& out, CopyProgressCallback progress, void* userData,
+                    const std::filesystem::path& destination);
+
 }  // namespace sorvane

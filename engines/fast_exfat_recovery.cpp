@@ -69,6 +69,11 @@ int CFastExfatRecovery::OpenVolume(uint32_t sourceSectorSize) {
     return kSuccess;
 }
 
+uint64_t CFastExfatRecovery::HeapStartInSourceSectors() const {
+    const ExfatGeometry& g = volume_.Geometry();
+    return uint64_t{g.heapOffset} * g.bytesPerSector / sourceSectorSize_;
+}
+
 int CFastExfatRecovery::Report(int percent) {
     if (!scanProgress_) return 0;
     return scanProgress_(userData_, percent, weight_, -1, 0, 0, log_ ? log_->Count() : 0);
@@ -183,7 +188,7 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
         r.engineCode = static_cast<uint32_t>(EngineCode::kQuickExfat);
         r.clusterBytes = kFolderClusterBytes;
         r.engineSpecific = (deleted ? kExfatFolderDeleted : 0) | (wallClock ? kExfatWallClockTimes : 0);
-        r.dataStart = g.heapOffset;
+        r.dataStart = HeapStartInSourceSectors();
         r.location = sector;
         r.partitionStart = partitionStart_;
         staged.parent = folder.key;
@@ -208,7 +213,7 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     r->letter = letter_;
     r->engineCode = static_cast<uint32_t>(EngineCode::kQuickExfat);
     r->clusterBytes = static_cast<uint32_t>(clusterBytes);
-    r->dataStart = g.heapOffset;
+    r->dataStart = HeapStartInSourceSectors();
     r->location = sector;
     r->partitionStart = partitionStart_;
     uint32_t bits = r->engineSpecific | (index << kExfatEntryIndexShift);
@@ -296,26 +301,8 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
 int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
                                      const std::filesystem::path& destination) {
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
-    const uint64_t size = record.size;
-    if (size == 0) return kSuccess;
-    const bool noFatChain = (record.engineSpecific & kExfatNoFatChain) != 0;
-    // The valid data length is read again from the entry set; when the set is
-    // no longer what the record says, the whole length counts as valid.
-    uint64_t validLength = size;
-    const uint64_t base = partitionStart_ * sourceSectorSize_;
-    const uint64_t at = uint64_t{record.location} * sourceSectorSize_ +
-                        ((record.engineSpecific >> kExfatEntryIndexShift) & 0xFF) * kExfatEntryBytes;
-    if (at >= base) {
-        uint8_t setBytes[kExfatMaxSetBytes] = {};
-        size_t have = sizeof setBytes;
-        while (have >= kExfatEntryBytes && !volume_.ReadBytes(at - base, setBytes, have)) have /= 2;
-        ExfatEntrySet set;
-        if (have >= kExfatEntryBytes && ParseExfatEntrySet(setBytes, have, set) == ExfatSetResult::kSet &&
-            set.firstCluster == record.key && set.dataLength == size)
-            validLength = set.validDataLength;
-    }
-    std::vector<uint32_t> clusters = ExfatClustersOfFoundFile(volume_, record.key, size, noFatChain);
-    return CopyExfatFileData(volume_, clusters, size, validLength, out, copyProgress_, userData_, destination);
+    return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, out,
+                           copyProgress_, userData_, destination);
 }
 
 int CFastExfatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,

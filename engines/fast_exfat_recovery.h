@@ -72,6 +72,8 @@ private:
     void MarkForPublishing(uint32_t key);
     void PublishFolders();
     int Report(int percent);
+    // Where cluster 2 starts, in the source's sectors from the volume start.
+    uint64_t HeapStartInSourceSectors() const;
     // The absolute source sector and the entry index in it of a byte of the volume.
     void LocateEntry(uint64_t volumeOffset, uint64_t& sector, uint32_t& index) const;
 
