@@ -33,8 +33,8 @@ void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record) {
     record.engineSpecific = bits;
 }
 
-std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster, uint64_t dataLength,
-                                               bool noFatChain) {
+std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster,
+                                               uint64_t dataLength, bool noFatChain) {
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();
     const uint64_t count = (dataLength + clusterBytes - 1) / clusterBytes;
     if (count == 0) return {};
@@ -48,15 +48,16 @@ std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t fir
     return volume.ContiguousRun(firstCluster, count);
 }
 
-bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength) {
+bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
+                         uint64_t dataLength) {
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();
     if (uint64_t{clusters.size()} * clusterBytes < dataLength) return true;
     return std::any_of(clusters.begin(), clusters.end(), [&](uint32_t c) { return volume.IsAllocated(c); });
 }
 
 int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
-                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress, void* userData,
-                      const std::filesystem::path& destination) {
+                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
+                      void* userData, const std::filesystem::path& destination) {
     if (dataLength == 0) return kSuccess;
     validDataLength = std::min(validDataLength, dataLength);
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();

@@ -46,19 +46,20 @@ bool ExfatTimesAreWallClock(const uint8_t* fileEntry, size_t length);
 // NoFatChain file; the FAT chain when it is still whole (exactly as long as
 // the data, ending in the end mark, no cluster in use); else the contiguous
 // run from the first cluster, as a deleted file's chain is gone.
-std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster, uint64_t dataLength,
-                                               bool noFatChain);
+std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster,
+                                               uint64_t dataLength, bool noFatChain);
 
 // True when any of `clusters` is in use, or the run is shorter than the data.
-bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength);
+bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
+                         uint64_t dataLength);
 
 // Copies `dataLength` bytes of a file into `out`: the clusters' bytes up to
 // `validDataLength`, zeros after it. Progress goes to `progress` when given.
 // Returns 0, 30 when the clusters run out or cannot be read, a write's result
 // code, or the callback's non-zero answer.
 int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
-                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress, void* userData,
-                      const std::filesystem::path& destination);
+                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
+                      void* userData, const std::filesystem::path& destination);
 
 // Copies the file of an exFAT record: reads its entry set again at the
 // record's location for the valid data length (when the set is no longer the

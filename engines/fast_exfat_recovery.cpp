@@ -20,9 +20,9 @@ constexpr uint64_t kReportIntervalMs = 200;
 constexpr uint32_t kMaxFolderLevel = 4096;
 
 uint64_t NowMs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 }  // namespace
@@ -83,6 +83,7 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     queue_.clear();
     readFolders_.clear();
     staged_.clear();
+    runs_.clear();
     foldersDone_ = 0;
     unreadableFolders_ = 0;
     scanAnswer_ = 0;
@@ -99,6 +100,7 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     rc = WalkTree();
+    MarkOverlapsDamaged();
     // What was found before a stop is kept browsable: its folders are filed too.
     PublishFolders();
     log_->Flush();
@@ -141,10 +143,12 @@ void CFastExfatRecovery::ReadFolder(const Folder& folder) {
     std::vector<uint32_t> clusters;
     bool reused = false;
     if (folder.live) {
-        clusters = volume_.DataClusters(folder.key, std::min(folder.dataLength, kMaxFolderBytes), folder.noFatChain);
+        clusters =
+            volume_.DataClusters(folder.key, std::min(folder.dataLength, kMaxFolderBytes), folder.noFatChain);
     } else {
         // A deleted folder's chain is gone: its clusters are taken as contiguous.
-        const uint64_t count = (std::min(folder.dataLength, kMaxFolderBytes) + g.ClusterBytes() - 1) / g.ClusterBytes();
+        const uint64_t count =
+            (std::min(folder.dataLength, kMaxFolderBytes) + g.ClusterBytes() - 1) / g.ClusterBytes();
         clusters = volume_.ContiguousRun(folder.key, count);
         reused = ExfatClustersReused(volume_, clusters, folder.dataLength);
     }
@@ -160,8 +164,8 @@ void CFastExfatRecovery::LocateEntry(uint64_t volumeOffset, uint64_t& sector, ui
     index = static_cast<uint32_t>(absolute % sourceSectorSize_ / kExfatEntryBytes);
 }
 
-void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>& clusters, bool clustersReused,
-                               const ExfatEntrySet& set, uint64_t position) {
+void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>& clusters,
+                               bool clustersReused, const ExfatEntrySet& set, uint64_t position) {
     const ExfatGeometry& g = volume_.Geometry();
     const uint64_t clusterBytes = g.ClusterBytes();
     const size_t clusterIndex = static_cast<size_t>(position / clusterBytes);
@@ -219,12 +223,39 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     uint32_t bits = r->engineSpecific | (index << kExfatEntryIndexShift);
     if (wallClock) bits |= kExfatWallClockTimes;
     if (set.dataLength > 0) {
-        std::vector<uint32_t> data = ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
+        std::vector<uint32_t> data =
+            ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
         if (ExfatClustersReused(volume_, data, set.dataLength)) bits |= kExfatDamaged;
+        if (!data.empty())
+            runs_.push_back({data.front(), static_cast<uint32_t>(data.size()), recordNumber, set.created});
     }
     r->engineSpecific = bits;
     log_->AddChild(MakeRelationKey(folder.key, folder.level), recordNumber, set.firstCluster, nullptr);
     MarkForPublishing(folder.key);
+}
+
+void CFastExfatRecovery::MarkOverlapsDamaged() {
+    std::sort(runs_.begin(), runs_.end(),
+              [](const ListedRun& a, const ListedRun& b) { return a.first < b.first; });
+    std::vector<uint32_t> damaged;
+    for (size_t i = 0; i < runs_.size(); ++i) {
+        const uint64_t end = uint64_t{runs_[i].first} + runs_[i].count;
+        for (size_t j = i + 1; j < runs_.size() && runs_[j].first < end; ++j) {
+            // The file made later took the clusters; with equal times neither can be trusted.
+            if (runs_[i].created <= runs_[j].created) damaged.push_back(runs_[i].recordNumber);
+            if (runs_[j].created <= runs_[i].created) damaged.push_back(runs_[j].recordNumber);
+        }
+    }
+    std::sort(damaged.begin(), damaged.end());
+    damaged.erase(std::unique(damaged.begin(), damaged.end()), damaged.end());
+    for (uint32_t number : damaged) {
+        FoundItemRecord r;
+        if (log_->ReadRecord(number, r) != kSuccess) continue;
+        r.engineSpecific |= kExfatDamaged;
+        log_->RewriteRecord(r);
+    }
+    runs_.clear();
+    runs_.shrink_to_fit();
 }
 
 void CFastExfatRecovery::MarkForPublishing(uint32_t key) {
@@ -278,8 +309,10 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
         return 1;
     }
     while (index < clusters && used(index)) {
-        if (index % 8 == 0 && index + 8 <= clusters && bitmap[index / 8] == 0xFF) index += 8;
-        else ++index;
+        if (index % 8 == 0 && index + 8 <= clusters && bitmap[index / 8] == 0xFF)
+            index += 8;
+        else
+            ++index;
     }
     if (index >= clusters) {
         start = partitionSectors_;
@@ -287,8 +320,10 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = index;
     while (end < clusters && !used(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap[end / 8] == 0) end += 8;
-        else ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap[end / 8] == 0)
+            end += 8;
+        else
+            ++end;
     }
     const uint64_t runStart = heapStart + index * spc;
     // A start inside a free cluster keeps its place.

@@ -24,12 +24,13 @@
 namespace sorvane {
 
 class CFastExfatRecovery : public CLogEngineBase {
-public:
+  public:
     CFastExfatRecovery();
     ~CFastExfatRecovery() override;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
     int Scan(const std::string* scanLogName) override;
     int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
@@ -43,19 +44,27 @@ public:
     // Folders whose clusters could not all be read during the last scan.
     uint64_t UnreadableFolders() const { return unreadableFolders_; }
 
-protected:
+  protected:
     FolderKey RootKey() const override { return rootKey_; }
     int CopyFileData(const FoundItemRecord& record, FileHandle& out,
                      const std::filesystem::path& destination) override;
 
-private:
+  private:
     struct Folder {
         uint32_t key = 0;  // first cluster
         uint64_t dataLength = 0;
         bool noFatChain = false;
-        bool live = true;     // its clusters are found through the FAT
+        bool live = true;      // its clusters are found through the FAT
         bool deleted = false;  // it or an ancestor is deleted
         uint32_t level = 0;
+    };
+    // The clusters a listed file's data is read from, as a run, for finding
+    // deleted files whose clusters a later file took and gave up again.
+    struct ListedRun {
+        uint32_t first = 0;
+        uint32_t count = 0;
+        uint32_t recordNumber = 0;
+        uint64_t created = 0;
     };
     struct StagedFolder {
         FoundItemRecord record;
@@ -70,6 +79,9 @@ private:
     void OnSet(const Folder& folder, const std::vector<uint32_t>& clusters, bool clustersReused,
                const ExfatEntrySet& set, uint64_t position);
     void MarkForPublishing(uint32_t key);
+    // Marks damaged the older of two listed files whose clusters overlap: the
+    // bitmap cannot show it when the later file was deleted too.
+    void MarkOverlapsDamaged();
     void PublishFolders();
     int Report(int percent);
     // Where cluster 2 starts, in the source's sectors from the volume start.
@@ -90,6 +102,7 @@ private:
     std::deque<Folder> queue_;
     std::unordered_set<uint32_t> readFolders_;
     std::map<uint32_t, StagedFolder> staged_;
+    std::vector<ListedRun> runs_;
     uint64_t foldersDone_ = 0;
     uint64_t unreadableFolders_ = 0;
     int scanAnswer_ = 0;

@@ -31,8 +31,8 @@ int CProfessionalExfatRecovery::OpenImage(const std::filesystem::path& imagePath
     return kSuccess;
 }
 
-int CProfessionalExfatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                              uint16_t letter) {
+int CProfessionalExfatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
+                                              uint64_t partitionSectors, uint16_t letter) {
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc != kSuccess) return rc;
@@ -48,7 +48,8 @@ int CProfessionalExfatRecovery::StartScanLog(const std::string* name) {
     sets_.clear();
     lastSetEnd_ = 0;
     dropped_ = 0;
-    std::string logName = name ? *name : "Pro_Exfat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
+    std::string logName =
+        name ? *name : "Pro_Exfat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
     return ReplaceLog(logName);
 }
 
@@ -112,7 +113,8 @@ bool CProfessionalExfatRecovery::OnSector(const uint8_t* sector, size_t availabl
     return taken;
 }
 
-void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offset, const uint8_t* fileEntry) {
+void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offset,
+                                         const uint8_t* fileEntry) {
     if (sets_.size() >= limits_.maxSets) {
         ++dropped_;
         return;
@@ -193,7 +195,8 @@ int CProfessionalExfatRecovery::Consolidate() {
     // Lost folders: one per cluster that holds sets no found folder claims.
     std::set<uint32_t> lost;
     for (size_t i = 0; i < sets_.size(); ++i)
-        if (parent[i] == none && home[i] != 0 && !cut[i] && (!sets_[i].set.IsDirectory() || isFolderRecord(i)))
+        if (parent[i] == none && home[i] != 0 && !cut[i] &&
+            (!sets_[i].set.IsDirectory() || isFolderRecord(i)))
             lost.insert(home[i]);
     for (uint32_t cluster : lost) {
         FoundItemRecord* r = log_->AppendRecord();
@@ -243,7 +246,8 @@ int CProfessionalExfatRecovery::Consolidate() {
         }
         r->engineSpecific = bits;
         const std::string name = f.set.name;
-        log_->AddChild(relationOf(i), number, folder ? f.set.firstCluster : 0, folder ? name.c_str() : nullptr);
+        log_->AddChild(relationOf(i), number, folder ? f.set.firstCluster : 0,
+                       folder ? name.c_str() : nullptr);
     }
     sets_.clear();
     sets_.shrink_to_fit();
@@ -254,8 +258,8 @@ int CProfessionalExfatRecovery::CopyFileData(const FoundItemRecord& record, File
                                              const std::filesystem::path& destination) {
     if (record.size == 0) return kSuccess;
     if (!haveLayout_) return kErrReadFault;
-    return CopyExfatRecord(volume_, record, rangeStart_ * sectorSize_, sectorSize_, out, copyProgress_, userData_,
-                           destination);
+    return CopyExfatRecord(volume_, record, rangeStart_ * sectorSize_, sectorSize_, out, copyProgress_,
+                           userData_, destination);
 }
 
 }  // namespace sorvane

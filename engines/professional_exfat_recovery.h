@@ -28,12 +28,13 @@ struct ExfatDeepLimits {
 };
 
 class CProfessionalExfatRecovery : public CLogEngineBase {
-public:
+  public:
     CProfessionalExfatRecovery();
     ~CProfessionalExfatRecovery() override;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Exfat_..." when `name` is null) and forgets the sets met.
@@ -57,12 +58,12 @@ public:
     uint64_t DroppedSets() const { return dropped_; }
     void SetLimits(const ExfatDeepLimits& limits) { limits_ = limits; }
 
-protected:
+  protected:
     FolderKey RootKey() const override { return 0; }
     int CopyFileData(const FoundItemRecord& record, FileHandle& out,
                      const std::filesystem::path& destination) override;
 
-private:
+  private:
     struct FoundSet {
         ExfatEntrySet set;
         uint64_t offset = 0;  // byte of the file entry, from the start of the source

@@ -63,14 +63,17 @@ TEST(DeepExfat, AReformattedCardGivesBackItsFilesWithNamesAndFolders) {
         EXPECT_EQ(it->second.IsFolder(), t.isDir) << path;
         if (t.isDir) continue;
         EXPECT_EQ(uint64_t{it->second.size}, t.size) << path;
-        EXPECT_EQ(uint64_t{it->second.written}, FileTimeFromUnix(static_cast<int64_t>(t.Number("mtime")))) << path;
+        EXPECT_EQ(uint64_t{it->second.written}, FileTimeFromUnix(static_cast<int64_t>(t.Number("mtime"))))
+            << path;
         if (!t.Has("intact") || t.Has("fragmented")) continue;
-        const std::string sha = fattest::RecoverSha256(*engine, it->second, out / ("f" + std::to_string(++n)));
+        const std::string sha =
+            fattest::RecoverSha256(*engine, it->second, out / ("f" + std::to_string(++n)));
         EXPECT_EQ(sha, t.sha256) << path;
         exact += sha == t.sha256;
     }
-    std::printf("exfat-reformatted: %zu of %zu entries below the top level listed in their folders, %zu byte-exact\n",
-                listed, expected, exact);
+    std::printf(
+        "exfat-reformatted: %zu of %zu entries below the top level listed in their folders, %zu byte-exact\n",
+        listed, expected, exact);
     EXPECT_GT(expected, 20u);
     EXPECT_EQ(listed, expected);
     EXPECT_GE(exact, 15u);
@@ -91,8 +94,9 @@ TEST(DeepExfat, FoldersListedInsideEachOtherAndSetsCutByAReadEndStaySound) {
     fattest::ScanFolder logs;
     testkit::TempDir dir;
     const std::filesystem::path card = dir / "card.img";
-    ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(card.string()) + " && mkfs.exfat -c 4096 " +
-                                  testkit::ShellQuote(card.string()) + " >/dev/null 2>&1"),
+    ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(card.string()) +
+                                  " && mkfs.exfat -c 4096 " + testkit::ShellQuote(card.string()) +
+                                  " >/dev/null 2>&1"),
               0);
     std::vector<uint8_t> head = testkit::ReadFile(card);
     ExfatGeometry g;
@@ -148,7 +152,8 @@ TEST(DeepExfat, FoldersListedInsideEachOtherAndSetsCutByAReadEndStaySound) {
     ASSERT_TRUE(straddling);
     testkit::TempDir out;
     ASSERT_EQ(engine->RecoverItem(*straddling, out / "f.txt", 0), 0);
-    EXPECT_EQ(testkit::ReadFile(out / "f.txt"), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(testkit::ReadFile(out / "f.txt"),
+              (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o', 0, 0, 0, 0, 0, 0}));
 }
 
 }  // namespace

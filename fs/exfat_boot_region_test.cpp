@@ -39,8 +39,9 @@ TEST(ExfatBootRegion, WindowsVolumesGiveTheLayoutTheSleuthKitReports) {
     // 2-1505, root folders at sectors 271 and 280. The boot code of the
     // second image's main sector was overwritten after formatting, so its
     // checksum fails and the backup region gives the layout.
-    for (const Case& c : {Case{"exfat_win.raw", 512, 128, 256, 12032, 17, 0x405E4EA6, ExfatBootChoice::kMain},
-                          Case{"win_exfat_7.raw", 4096, 128, 256, 1504, 5, 0x947889E1, ExfatBootChoice::kBackup}}) {
+    for (const Case& c :
+         {Case{"exfat_win.raw", 512, 128, 256, 12032, 17, 0x405E4EA6, ExfatBootChoice::kMain},
+          Case{"win_exfat_7.raw", 4096, 128, 256, 1504, 5, 0x947889E1, ExfatBootChoice::kBackup}}) {
         std::vector<uint8_t> head = HeadOf(c.image);
         if (head.empty()) GTEST_SKIP() << c.image << " is not available";
         EXPECT_EQ(ClassifyVolume(head.data(), head.size()), VolumeKind::kExfat) << c.image;

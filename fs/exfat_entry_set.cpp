@@ -28,7 +28,8 @@ uint16_t ExfatSetChecksum(const uint8_t* bytes, size_t entries, bool asInUse) {
 }
 
 uint64_t FileTimeFromExfatTimestamp(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset) {
-    uint64_t wall = FileTimeFromFatDateTime(static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp), tenMs);
+    uint64_t wall =
+        FileTimeFromFatDateTime(static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp), tenMs);
     if (wall == 0 || !(utcOffset & 0x80)) return wall;
     int quarterHours = utcOffset & 0x7F;
     if (quarterHours & 0x40) quarterHours -= 0x80;

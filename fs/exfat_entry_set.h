@@ -30,10 +30,10 @@ inline constexpr uint8_t kExfatLabelEntry = 0x83;
 inline constexpr uint16_t kExfatDirectoryAttribute = 0x10;
 
 struct ExfatEntrySet {
-    bool inUse = false;      // false: a deleted set
-    size_t entryCount = 0;   // entries the set takes, the file entry included
+    bool inUse = false;     // false: a deleted set
+    size_t entryCount = 0;  // entries the set takes, the file entry included
     uint16_t attributes = 0;
-    uint64_t created = 0;    // FILETIME; UTC where the entry carries its offset, else wall clock
+    uint64_t created = 0;  // FILETIME; UTC where the entry carries its offset, else wall clock
     uint64_t written = 0;
     uint64_t accessed = 0;
     bool noFatChain = false;  // the data is one contiguous run of clusters
@@ -86,7 +86,7 @@ struct ExfatDirectoryExtras {
 // byte position of its file entry in the directory. A set cut by the end of
 // a piece is kept, at most kExfatMaxSetBytes of it, until the next piece.
 class ExfatDirectoryParser {
-public:
+  public:
     using SetCallback = std::function<void(const ExfatEntrySet& set, uint64_t position)>;
 
     explicit ExfatDirectoryParser(SetCallback onSet) : onSet_(std::move(onSet)) {}
@@ -98,7 +98,7 @@ public:
     // Bytes fed so far.
     uint64_t Position() const { return fed_; }
 
-private:
+  private:
     // Parses `length` bytes that start at directory position `base`; returns
     // how many were consumed (the rest is a set cut off at the end).
     size_t ParseBuffer(const uint8_t* bytes, size_t length, uint64_t base);

@@ -19,7 +19,8 @@ using exfattest::SetSpec;
 
 // exFAT timestamp fields: seconds/2, minute, hour, day, month, year - 1980.
 uint32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
-    return static_cast<uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5 | second / 2);
+    return static_cast<uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5 |
+                                 second / 2);
 }
 
 struct Seen {
@@ -132,7 +133,8 @@ TEST(ExfatEntrySet, HostileSetsAreRefusedWhole) {
 
 TEST(ExfatEntrySet, TimesApplyTenMillisecondsAndTheUtcOffset) {
     const uint32_t stamp = Stamp(2024, 2, 29, 13, 45, 58);
-    const uint64_t wall = FileTimeFromFatDateTime(static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp));
+    const uint64_t wall =
+        FileTimeFromFatDateTime(static_cast<uint16_t>(stamp >> 16), static_cast<uint16_t>(stamp));
     ASSERT_NE(wall, 0u);
     EXPECT_EQ(FormatFileTime(wall), "2024-02-29 13:45:58");
     const uint64_t second = 10000000;
@@ -181,7 +183,8 @@ TEST(ExfatDirectoryParser, SetsCutAtAnyPieceBoundaryAreFoundOnceAtTheirPositions
             dir.insert(dir.end(), broken.begin(), broken.end());
         }
     }
-    for (size_t piece : {size_t{1}, size_t{7}, size_t{32}, size_t{97}, size_t{512}, size_t{4096}, dir.size()}) {
+    for (size_t piece :
+         {size_t{1}, size_t{7}, size_t{32}, size_t{97}, size_t{512}, size_t{4096}, dir.size()}) {
         std::vector<Seen> seen = ParseInPieces(dir, piece);
         ASSERT_EQ(seen.size(), expected.size()) << "pieces of " << piece;
         for (const Seen& s : seen) {

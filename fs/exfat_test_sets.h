@@ -54,7 +54,8 @@ inline std::vector<uint8_t> BuildSet(const SetSpec& spec) {
     for (size_t i = 0; i < nameEntries; ++i) {
         size_t at = (2 + i) * 32;
         b[at] = 0xC1;
-        for (size_t u = 0; u < 15 && i * 15 + u < spec.name.size(); ++u) Put16(b, at + 2 + 2 * u, spec.name[i * 15 + u]);
+        for (size_t u = 0; u < 15 && i * 15 + u < spec.name.size(); ++u)
+            Put16(b, at + 2 + 2 * u, spec.name[i * 15 + u]);
     }
     for (int i = 0; i < spec.extraSecondaries; ++i) b[(2 + nameEntries + i) * 32] = 0xE0;
     uint16_t sum = 0;

@@ -34,7 +34,8 @@ uint32_t ExfatVolume::FatEntry(uint32_t cluster) {
     const uint64_t entriesPerWindow = kFatWindowBytes / 4;
     const uint64_t windowStart = cluster / entriesPerWindow * entriesPerWindow;
     if (windowStart != fatWindowStart_) {
-        const uint64_t entries = std::min<uint64_t>(entriesPerWindow, uint64_t{geometry_.clusterCount} + 2 - windowStart);
+        const uint64_t entries =
+            std::min<uint64_t>(entriesPerWindow, uint64_t{geometry_.clusterCount} + 2 - windowStart);
         fatWindow_.assign(entries * 4, 0);
         if (!ReadBytes(geometry_.ActiveFatOffset() + windowStart * 4, fatWindow_.data(), fatWindow_.size())) {
             fatWindowStart_ = UINT64_MAX;

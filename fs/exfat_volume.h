@@ -16,7 +16,7 @@
 namespace sorvane {
 
 class ExfatVolume {
-public:
+  public:
     // Bytes of the FAT kept in memory at a time.
     static constexpr size_t kFatWindowBytes = 64 * 1024;
 
@@ -48,18 +48,21 @@ public:
 
     // Reads whole clusters into `buffer` (resized to fit). False on a read fault.
     bool ReadCluster(uint32_t cluster, std::vector<uint8_t>& buffer);
-    bool ReadBytes(uint64_t offset, uint8_t* buffer, size_t length) { return read_ && read_(offset, buffer, length); }
+    bool ReadBytes(uint64_t offset, uint8_t* buffer, size_t length) {
+        return read_ && read_(offset, buffer, length);
+    }
 
     // Feeds the clusters of a folder to `parser`, a cluster at a time, at most
     // `maxBytes`. Returns false when a cluster could not be read (the rest is still fed).
-    bool ReadDirectory(const std::vector<uint32_t>& clusters, ExfatDirectoryParser& parser, uint64_t maxBytes);
+    bool ReadDirectory(const std::vector<uint32_t>& clusters, ExfatDirectoryParser& parser,
+                       uint64_t maxBytes);
 
     // The label from the root folder's label entry, read by ReadRoot.
     const std::string& Label() const { return label_; }
     // Reads the root folder for its label and bitmap entries and loads the bitmap.
     bool ReadRoot();
 
-private:
+  private:
     ByteSource read_;
     ExfatGeometry geometry_;
     ExfatBootChoice choice_ = ExfatBootChoice::kNone;
