@@ -12,11 +12,6 @@ constexpr size_t kZeroPiece = 65536;
 
 }  // namespace
 
-bool ExfatTimesAreWallClock(const uint8_t* fileEntry, size_t length) {
-    if (!fileEntry || length < kExfatEntryBytes) return true;
-    return !(fileEntry[23] & 0x80);
-}
-
 void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record) {
     record.isFolder = set.IsDirectory() ? 1 : 0;
     record.key = set.firstCluster;
@@ -25,7 +20,7 @@ void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record) {
     record.written = set.written;
     record.size = set.IsDirectory() ? 0 : set.dataLength;
     record.SetName(set.name);
-    uint32_t bits = 0;
+    uint32_t bits = set.wallClockTimes ? kExfatWallClockTimes : 0;
     if (!set.IsDirectory()) {
         if (set.noFatChain) bits |= kExfatNoFatChain;
         if (!set.inUse) bits |= kExfatDeletedSet;

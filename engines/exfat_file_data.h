@@ -39,9 +39,6 @@ inline bool IsExfatRecord(const FoundItemRecord& record) {
 // (as key), folder flag, and the engine-specific bits for the set itself.
 void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record);
 
-// True when the entry set's times carried no valid UTC offset.
-bool ExfatTimesAreWallClock(const uint8_t* fileEntry, size_t length);
-
 // The clusters a listed file's data is read from: the contiguous run for a
 // NoFatChain file; the FAT chain when it is still whole (exactly as long as
 // the data, ending in the end mark, no cluster in use); else the contiguous

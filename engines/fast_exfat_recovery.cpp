@@ -178,9 +178,7 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     uint64_t sector = 0;
     uint32_t index = 0;
     LocateEntry(entryOffset, sector, index);
-    uint8_t fileEntry[kExfatEntryBytes] = {};
-    volume_.ReadBytes(entryOffset, fileEntry, sizeof fileEntry);
-    const bool wallClock = ExfatTimesAreWallClock(fileEntry, sizeof fileEntry);
+    const bool wallClock = set.wallClockTimes;
 
     if (set.IsDirectory()) {
         if (!g.IsHeapCluster(set.firstCluster) || folder.level + 1 > kMaxFolderLevel) return;

@@ -105,7 +105,7 @@ bool CProfessionalExfatRecovery::OnSector(const uint8_t* sector, size_t availabl
             result = ParseExfatEntrySet(bytes, have, set);
         }
         if (result != ExfatSetResult::kSet) continue;
-        TakeSet(set, offset, bytes);
+        TakeSet(set, offset);
         lastSetEnd_ = offset + set.entryCount * kExfatEntryBytes;
         taken = true;
         off += (set.entryCount - 1) * kExfatEntryBytes;
@@ -113,13 +113,12 @@ bool CProfessionalExfatRecovery::OnSector(const uint8_t* sector, size_t availabl
     return taken;
 }
 
-void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offset,
-                                         const uint8_t* fileEntry) {
+void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offset) {
     if (sets_.size() >= limits_.maxSets) {
         ++dropped_;
         return;
     }
-    sets_.push_back({set, offset, ExfatTimesAreWallClock(fileEntry, kExfatEntryBytes)});
+    sets_.push_back({set, offset, set.wallClockTimes});
 }
 
 int CProfessionalExfatRecovery::Consolidate() {

@@ -71,7 +71,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     };
 
     bool ReadSource(uint64_t offset, uint8_t* buffer, size_t length);
-    void TakeSet(const ExfatEntrySet& set, uint64_t offset, const uint8_t* fileEntry);
+    void TakeSet(const ExfatEntrySet& set, uint64_t offset);
 
     DiskReader reader_;
     int driveIndex_ = -1;

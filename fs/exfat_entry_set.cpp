@@ -86,6 +86,7 @@ ExfatSetResult ParseExfatEntrySet(const uint8_t* bytes, size_t length, ExfatEntr
     s.created = FileTimeFromExfatTimestamp(file.U32(8), file.U8(20), file.U8(22));
     s.written = FileTimeFromExfatTimestamp(file.U32(12), file.U8(21), file.U8(23));
     s.accessed = FileTimeFromExfatTimestamp(file.U32(16), 0, file.U8(24));
+    s.wallClockTimes = !(file.U8(23) & 0x80);
     s.noFatChain = (stream.U8(1) & 0x02) != 0;
     s.validDataLength = stream.U64(8);
     s.firstCluster = stream.U32(20);

@@ -36,7 +36,8 @@ struct ExfatEntrySet {
     uint64_t created = 0;  // FILETIME; UTC where the entry carries its offset, else wall clock
     uint64_t written = 0;
     uint64_t accessed = 0;
-    bool noFatChain = false;  // the data is one contiguous run of clusters
+    bool wallClockTimes = false;  // the modification time carried no UTC offset
+    bool noFatChain = false;      // the data is one contiguous run of clusters
     uint32_t firstCluster = 0;
     uint64_t dataLength = 0;
     uint64_t validDataLength = 0;  // bytes past it read as zeros; never above dataLength

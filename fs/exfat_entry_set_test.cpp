@@ -155,6 +155,12 @@ TEST(ExfatEntrySet, TimesApplyTenMillisecondsAndTheUtcOffset) {
     ExfatEntrySet s;
     ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
     EXPECT_EQ(s.written, wall + 199 * second / 100 - 3 * 3600 * second);
+    EXPECT_FALSE(s.wallClockTimes);
+    spec.modifiedOffset = 0;
+    b = BuildSet(spec);
+    ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
+    EXPECT_EQ(s.written, wall + 199 * second / 100);
+    EXPECT_TRUE(s.wallClockTimes);
 }
 
 TEST(ExfatDirectoryParser, SetsCutAtAnyPieceBoundaryAreFoundOnceAtTheirPositions) {
