@@ -12,7 +12,7 @@
 #include "engines/fast_exfat_recovery.h"
 #include "engines/fat_test_support.h"
 #include "engines/professional_recovery.h"
-#include "fs/exfat_test_sets.h"
+#include "fs/exfat_test_support.h"
 #include "platform/file_time.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "device/boot_sector.h"
-#include "fs/exfat_test_sets.h"
+#include "fs/exfat_test_support.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "fs/exfat_boot_region.h"
-#include "fs/exfat_test_sets.h"
+#include "fs/exfat_test_support.h"
 #include "platform/file_time.h"
 #include "platform/text_encoding.h"
 #include "tests/testkit/testkit.h"
