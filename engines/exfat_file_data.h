@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "engines/found_item_record.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 #include "fs/exfat_volume.h"
 #include "platform/file_handle.h"
+#include "results/found_item_record.h"
 
 namespace sorvane {
 

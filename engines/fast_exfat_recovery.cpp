@@ -5,10 +5,10 @@
 #include <system_error>
 
 #include "engines/exfat_file_data.h"
-#include "engines/scan_resume_store.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
 #include "results/file_categories.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {

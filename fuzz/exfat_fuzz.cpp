@@ -15,9 +15,9 @@
 
 #include "engines/fast_exfat_recovery.h"
 #include "engines/professional_exfat_recovery.h"
-#include "engines/scan_resume_store.h"
 #include "fs/exfat_boot_region.h"
 #include "fs/exfat_entry_set.h"
+#include "results/scan_resume_store.h"
 
 using namespace sorvane;
 
