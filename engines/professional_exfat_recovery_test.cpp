@@ -14,6 +14,7 @@
 #include "engines/professional_recovery.h"
 #include "fs/exfat_test_support.h"
 #include "platform/file_time.h"
+#include "results/file_categories.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -79,6 +80,22 @@ TEST(DeepExfat, AReformattedCardGivesBackItsFilesWithNamesAndFolders) {
     EXPECT_GE(exact, 15u);
     engine.reset();
     EXPECT_EQ(testkit::FileSha256(image.image), before);
+}
+
+TEST(DeepExfat, FilesOfADeletedFolderTheQuickScanListedAreNotListedTwice) {
+    fattest::ScanFolder logs;
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, testkit::ImageKind::kExfat);
+    auto engine = DeepScan(image.image);
+    // The deleted folder's clusters are free, so the pass meets its entry sets again.
+    EXPECT_GT(engine->DeepExfat().GetFoundCount(), 0u);
+    FoundItemList all;
+    engine->FindByExtension(AllCategoriesPattern() + "|.other", all);
+    std::map<std::string, int> times;
+    for (const auto& r : all) ++times[r.Name()];
+    for (const auto& t : image.Deleted()) {
+        if (t.Has("overwritten")) continue;
+        EXPECT_EQ(times[t.Name()], 1) << t.path;
+    }
 }
 
 // Writes `bytes` at byte `offset` of `image`.

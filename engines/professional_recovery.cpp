@@ -7,11 +7,13 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
+#include "engines/exfat_file_data.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
 #include "platform/read_ahead.h"
@@ -510,7 +512,19 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     if (quick_) quick_->FindByExtension(pattern, out);
     fat_.FindByExtension(pattern, out);
     ntfs_.FindByExtension(pattern, out);
-    exfat_.FindByExtension(pattern, out);
+    {
+        // The deep exFAT engine meets again the entry sets of folders the live
+        // volume deleted, which the quick scan already listed: the same entry
+        // set on disk is the same file.
+        std::set<std::pair<uint64_t, uint32_t>> listed;
+        for (const FoundItemRecord& r : out)
+            if (r.Engine() == EngineCode::kQuickExfat && !r.IsFolder())
+                listed.emplace(r.location, r.engineSpecific >> kExfatEntryIndexShift);
+        FoundItemList deep;
+        exfat_.FindByExtension(pattern, deep);
+        for (const FoundItemRecord& r : deep)
+            if (!listed.count({r.location, r.engineSpecific >> kExfatEntryIndexShift})) out.push_back(r);
+    }
 
     // Where each file-system file's data starts, with its extension.
     std::map<uint64_t, std::string> starts;
