@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <system_error>
 
 #include "engines/exfat_file_data.h"
@@ -83,7 +84,9 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     queue_.clear();
     readFolders_.clear();
     staged_.clear();
-    runs_.clear();
+    claimedOnce_.clear();
+    claimedTwice_.clear();
+    contested_ = false;
     foldersDone_ = 0;
     unreadableFolders_ = 0;
     scanAnswer_ = 0;
@@ -224,36 +227,69 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
         std::vector<uint32_t> data =
             ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
         if (ExfatClustersReused(volume_, data, set.dataLength)) bits |= kExfatDamaged;
-        if (!data.empty())
-            runs_.push_back({data.front(), static_cast<uint32_t>(data.size()), recordNumber, set.created});
+        Claim(data);
     }
     r->engineSpecific = bits;
     log_->AddChild(MakeRelationKey(folder.key, folder.level), recordNumber, set.firstCluster, nullptr);
     MarkForPublishing(folder.key);
 }
 
-void CFastExfatRecovery::MarkOverlapsDamaged() {
-    std::sort(runs_.begin(), runs_.end(),
-              [](const ListedRun& a, const ListedRun& b) { return a.first < b.first; });
-    std::vector<uint32_t> damaged;
-    for (size_t i = 0; i < runs_.size(); ++i) {
-        const uint64_t end = uint64_t{runs_[i].first} + runs_[i].count;
-        for (size_t j = i + 1; j < runs_.size() && runs_[j].first < end; ++j) {
-            // The file made later took the clusters; with equal times neither can be trusted.
-            if (runs_[i].created <= runs_[j].created) damaged.push_back(runs_[i].recordNumber);
-            if (runs_[j].created <= runs_[i].created) damaged.push_back(runs_[j].recordNumber);
+void CFastExfatRecovery::Claim(const std::vector<uint32_t>& clusters) {
+    if (clusters.empty()) return;
+    if (claimedOnce_.empty()) {
+        const size_t bytes = (size_t{volume_.Geometry().clusterCount} + 7) / 8;
+        claimedOnce_.assign(bytes, 0);
+        claimedTwice_.assign(bytes, 0);
+    }
+    for (uint32_t c : clusters) {
+        const uint32_t n = c - 2;  // runs hold heap clusters only
+        const uint8_t bit = static_cast<uint8_t>(1u << (n % 8));
+        if (claimedOnce_[n / 8] & bit) {
+            claimedTwice_[n / 8] |= bit;
+            contested_ = true;
+        } else {
+            claimedOnce_[n / 8] |= bit;
         }
     }
-    std::sort(damaged.begin(), damaged.end());
-    damaged.erase(std::unique(damaged.begin(), damaged.end()), damaged.end());
+}
+
+void CFastExfatRecovery::MarkOverlapsDamaged() {
+    claimedOnce_.clear();
+    claimedOnce_.shrink_to_fit();
+    if (!contested_) {
+        claimedTwice_.clear();
+        return;
+    }
+    auto contested = [&](uint32_t c) { return (claimedTwice_[(c - 2) / 8] >> ((c - 2) % 8)) & 1; };
+    // Contested cluster -> the files on it: (created, record number).
+    std::map<uint32_t, std::vector<std::pair<uint64_t, uint32_t>>> claimants;
+    const uint32_t count = log_->Count();
+    for (uint32_t number = log_->RecordsAtOpen() + 1; number <= count; ++number) {
+        FoundItemRecord r;
+        if (log_->ReadRecord(number, r) != kSuccess) break;
+        if (r.IsFolder() || r.Engine() != EngineCode::kQuickExfat || r.size == 0) continue;
+        const bool noFatChain = (r.engineSpecific & kExfatNoFatChain) != 0;
+        for (uint32_t c : ExfatClustersOfFoundFile(volume_, r.key, r.size, noFatChain))
+            if (contested(c)) claimants[c].emplace_back(r.created, number);
+    }
+    std::set<uint32_t> damaged;
+    for (auto& [cluster, files] : claimants) {
+        if (files.size() < 2) continue;
+        // The file made last took the cluster; files as old as it cannot be trusted either.
+        const uint64_t newest = std::max_element(files.begin(), files.end())->first;
+        size_t newestCount = 0;
+        for (const auto& f : files) newestCount += f.first == newest;
+        for (const auto& f : files)
+            if (f.first < newest || newestCount > 1) damaged.insert(f.second);
+    }
     for (uint32_t number : damaged) {
         FoundItemRecord r;
         if (log_->ReadRecord(number, r) != kSuccess) continue;
         r.engineSpecific |= kExfatDamaged;
         log_->RewriteRecord(r);
     }
-    runs_.clear();
-    runs_.shrink_to_fit();
+    claimedTwice_.clear();
+    claimedTwice_.shrink_to_fit();
 }
 
 void CFastExfatRecovery::MarkForPublishing(uint32_t key) {

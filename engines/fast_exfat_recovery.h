@@ -58,14 +58,6 @@ class CFastExfatRecovery : public CLogEngineBase {
         bool deleted = false;  // it or an ancestor is deleted
         uint32_t level = 0;
     };
-    // The clusters a listed file's data is read from, as a run, for finding
-    // deleted files whose clusters a later file took and gave up again.
-    struct ListedRun {
-        uint32_t first = 0;
-        uint32_t count = 0;
-        uint32_t recordNumber = 0;
-        uint64_t created = 0;
-    };
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;
@@ -79,8 +71,11 @@ class CFastExfatRecovery : public CLogEngineBase {
     void OnSet(const Folder& folder, const std::vector<uint32_t>& clusters, bool clustersReused,
                const ExfatEntrySet& set, uint64_t position);
     void MarkForPublishing(uint32_t key);
+    // Notes the clusters a listed file's data is read from.
+    void Claim(const std::vector<uint32_t>& clusters);
     // Marks damaged the older of two listed files whose clusters overlap: the
-    // bitmap cannot show it when the later file was deleted too.
+    // bitmap cannot show it when the later file was deleted too. Only files
+    // on clusters claimed twice are looked at again, from the scan log.
     void MarkOverlapsDamaged();
     void PublishFolders();
     int Report(int percent);
@@ -102,7 +97,10 @@ class CFastExfatRecovery : public CLogEngineBase {
     std::deque<Folder> queue_;
     std::unordered_set<uint32_t> readFolders_;
     std::map<uint32_t, StagedFolder> staged_;
-    std::vector<ListedRun> runs_;
+    // Clusters claimed by one listed file, and by more than one: bit n is
+    // cluster n + 2. Their size follows the volume, not the number of files.
+    std::vector<uint8_t> claimedOnce_, claimedTwice_;
+    bool contested_ = false;
     uint64_t foldersDone_ = 0;
     uint64_t unreadableFolders_ = 0;
     int scanAnswer_ = 0;
