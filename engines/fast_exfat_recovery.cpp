@@ -270,7 +270,7 @@ void CFastExfatRecovery::MarkOverlapsDamaged() {
         if (r.IsFolder() || r.Engine() != EngineCode::kQuickExfat || r.size == 0) continue;
         const bool noFatChain = (r.engineSpecific & kExfatNoFatChain) != 0;
         for (uint32_t c : ExfatClustersOfFoundFile(volume_, r.key, r.size, noFatChain))
-            if (contested(c)) claimants[c].emplace_back(r.created, number);
+            if (contested(c)) claimants[c].emplace_back(uint64_t{r.created}, number);
     }
     std::set<uint32_t> damaged;
     for (auto& [cluster, files] : claimants) {

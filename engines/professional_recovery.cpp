@@ -519,11 +519,12 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
         std::set<std::pair<uint64_t, uint32_t>> listed;
         for (const FoundItemRecord& r : out)
             if (r.Engine() == EngineCode::kQuickExfat && !r.IsFolder())
-                listed.emplace(r.location, r.engineSpecific >> kExfatEntryIndexShift);
+                listed.emplace(uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift);
         FoundItemList deep;
         exfat_.FindByExtension(pattern, deep);
         for (const FoundItemRecord& r : deep)
-            if (!listed.count({r.location, r.engineSpecific >> kExfatEntryIndexShift})) out.push_back(r);
+            if (!listed.count({uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift}))
+                out.push_back(r);
     }
 
     // Where each file-system file's data starts, with its extension.
