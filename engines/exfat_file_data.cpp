@@ -43,6 +43,12 @@ std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t fir
     return volume.ContiguousRun(firstCluster, count);
 }
 
+bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uint64_t dataLength) {
+    if (!geometry.IsHeapCluster(firstCluster)) return false;
+    const uint64_t available = (uint64_t{geometry.clusterCount} + 2 - firstCluster) * geometry.ClusterBytes();
+    return dataLength <= available;
+}
+
 bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
                          uint64_t dataLength) {
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();
@@ -56,6 +62,10 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
     if (dataLength == 0) return kSuccess;
     validDataLength = std::min(validDataLength, dataLength);
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();
+    // Every byte of the file, past the valid length too, has a cluster; a
+    // length its clusters cannot hold is damage, and copying it would fill
+    // the destination with zeros a hostile entry asked for.
+    if (uint64_t{clusters.size()} * clusterBytes < dataLength) return kErrReadFault;
     std::vector<uint8_t> buffer;
     uint64_t written = 0;
     int lastPercent = -1;

@@ -46,14 +46,20 @@ void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record);
 std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster,
                                                uint64_t dataLength, bool noFatChain);
 
+// True when `dataLength` bytes from `firstCluster` on fit in the heap; a
+// deleted entry claiming more cannot be whole (and its cluster list is not
+// worth building).
+bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uint64_t dataLength);
+
 // True when any of `clusters` is in use, or the run is shorter than the data.
 bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
                          uint64_t dataLength);
 
 // Copies `dataLength` bytes of a file into `out`: the clusters' bytes up to
 // `validDataLength`, zeros after it. Progress goes to `progress` when given.
-// Returns 0, 30 when the clusters run out or cannot be read, a write's result
-// code, or the callback's non-zero answer.
+// Returns 0, 30 (before writing anything) when the clusters cannot hold the
+// data length, 30 when one cannot be read, a write's result code, or the
+// callback's non-zero answer.
 int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
                       uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
                       void* userData, const std::filesystem::path& destination);

@@ -223,7 +223,9 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     r->partitionStart = partitionStart_;
     uint32_t bits = r->engineSpecific | (index << kExfatEntryIndexShift);
     if (wallClock) bits |= kExfatWallClockTimes;
-    if (set.dataLength > 0) {
+    if (set.dataLength > 0 && !ExfatDataFitsHeap(g, set.firstCluster, set.dataLength)) {
+        bits |= kExfatDamaged;
+    } else if (set.dataLength > 0) {
         std::vector<uint32_t> data =
             ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
         if (ExfatClustersReused(volume_, data, set.dataLength)) bits |= kExfatDamaged;
@@ -268,6 +270,7 @@ void CFastExfatRecovery::MarkOverlapsDamaged() {
         FoundItemRecord r;
         if (log_->ReadRecord(number, r) != kSuccess) break;
         if (r.IsFolder() || r.Engine() != EngineCode::kQuickExfat || r.size == 0) continue;
+        if (!ExfatDataFitsHeap(volume_.Geometry(), r.key, r.size)) continue;
         const bool noFatChain = (r.engineSpecific & kExfatNoFatChain) != 0;
         for (uint32_t c : ExfatClustersOfFoundFile(volume_, r.key, r.size, noFatChain))
             if (contested(c)) claimants[c].emplace_back(uint64_t{r.created}, number);

@@ -188,6 +188,41 @@ TEST(QuickExfat, AStopKeepsWhatWasFoundAndCorruptedCardsNeverHangTheScan) {
     }
 }
 
+TEST(QuickExfat, ADeletedSetClaimingMoreThanTheHeapIsDamagedAndItsCopyFails) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir;
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, testkit::ImageKind::kExfat);
+    FoundItemRecord note;
+    {
+        auto engine = OpenQuick(image.image);
+        ASSERT_TRUE(engine);
+        ASSERT_EQ(engine->Scan(nullptr), 0);
+        note = ByPath(AllRecords(*engine)).at("Photos/tiny note.txt");
+    }
+    // A data length of 1 TiB, sealed with a right checksum: the set itself holds.
+    std::vector<uint8_t> bytes = testkit::ReadFile(image.image);
+    const size_t at =
+        static_cast<size_t>(uint64_t{note.location} * 512 +
+                            ((uint32_t{note.engineSpecific} >> kExfatEntryIndexShift) & 0xFF) * 32);
+    ASSERT_EQ(bytes[at], 0x05);
+    const size_t entries = bytes[at + 1] + 1u;
+    for (int i = 0; i < 8; ++i)
+        bytes[at + 32 + 24 + i] = static_cast<uint8_t>((uint64_t{1} << 40) >> (8 * i));
+    const uint16_t sum = ExfatSetChecksum(bytes.data() + at, entries, true);
+    bytes[at + 2] = static_cast<uint8_t>(sum);
+    bytes[at + 3] = static_cast<uint8_t>(sum >> 8);
+    const std::filesystem::path copy = dir / "claims.img";
+    testkit::WriteFile(copy, bytes);
+
+    auto engine = OpenQuick(copy);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    const FoundItemRecord r = ByPath(AllRecords(*engine)).at("Photos/tiny note.txt");
+    EXPECT_EQ(uint64_t{r.size}, uint64_t{1} << 40);
+    EXPECT_TRUE(Damaged(r));
+    EXPECT_NE(engine->RecoverItem(r, dir / "note.txt", 0), 0) << "the clusters run out before the data does";
+}
+
 TEST(QuickExfat, ABootRegionDamagedInBothCopiesGetsNoQuickEngineButADeepScan) {
     fattest::ScanFolder logs;
     testkit::TempDir dir;

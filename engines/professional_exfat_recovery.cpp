@@ -13,6 +13,7 @@ namespace {
 
 // Folder chains deeper than this are taken for loops.
 constexpr uint32_t kMaxFolderLevel = 4096;
+constexpr uint64_t kMaxFolderBytes = 256ull << 20;
 
 }  // namespace
 
@@ -140,7 +141,9 @@ int CProfessionalExfatRecovery::Consolidate() {
     for (size_t i = 0; i < sets_.size(); ++i) {
         const ExfatEntrySet& s = sets_[i].set;
         if (!s.IsDirectory() || !haveLayout_ || !g.IsHeapCluster(s.firstCluster)) continue;
-        const uint64_t count = std::max<uint64_t>(1, (s.dataLength + clusterBytes - 1) / clusterBytes);
+        // A folder is at most 256 MiB; a longer one is damage and must not claim the clusters after it.
+        const uint64_t count = std::clamp<uint64_t>((s.dataLength + clusterBytes - 1) / clusterBytes, 1,
+                                                    kMaxFolderBytes / clusterBytes);
         ranges.emplace(s.firstCluster, std::make_pair(uint64_t{s.firstCluster} + count, i));
     }
     auto folderHolding = [&](uint32_t cluster) -> size_t {
@@ -237,7 +240,10 @@ int CProfessionalExfatRecovery::Consolidate() {
         } else {
             r->clusterBytes = static_cast<uint32_t>(clusterBytes);
             bits |= static_cast<uint32_t>(f.offset % sectorSize_ / kExfatEntryBytes) << kExfatEntryIndexShift;
-            if (haveLayout_ && f.set.dataLength > 0) {
+            if (haveLayout_ && f.set.dataLength > 0 &&
+                !ExfatDataFitsHeap(g, f.set.firstCluster, f.set.dataLength)) {
+                bits |= kExfatDamaged;
+            } else if (haveLayout_ && f.set.dataLength > 0) {
                 std::vector<uint32_t> data =
                     ExfatClustersOfFoundFile(volume_, f.set.firstCluster, f.set.dataLength, f.set.noFatChain);
                 if (ExfatClustersReused(volume_, data, f.set.dataLength)) bits |= kExfatDamaged;
