@@ -19,6 +19,7 @@
 #include "device/disk_reader.h"
 #include "device/partition_details.h"
 #include "engines/engine_factory.h"
+#include "engines/exfat_file_data.h"
 #include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
@@ -368,7 +369,14 @@ int OpenTarget(const Options& o, Opened& opened) {
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, o.deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
-        std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
+        if (HasDamagedExfatBootRegion(head.data(), head.size())) {
+            std::fprintf(stderr,
+                         "sorvane: %s: this volume is exFAT with a damaged boot region; the deep scan will search "
+                         "its contents\n",
+                         o.target.c_str());
+            return kExitCannotRead;
+        }
+        std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS, FAT or exFAT) at sector %" PRIu64,
                      o.target.c_str(), start);
         std::fprintf(stderr, kind == VolumeKind::kUnknown && start == 0
                                  ? "; for a partition of a whole-disk image, name it as IMAGE@START\n"
@@ -378,10 +386,18 @@ int OpenTarget(const Options& o, Opened& opened) {
     return kExitOk;
 }
 
+// How far a file's content can be trusted: "damaged" where the file system
+// shows its clusters taken by another file, else whether the first bytes
+// agree with the name's extension.
+const char* ContentText(const FoundItemRecord& r) {
+    if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
+    return r.contentCheck ? "agrees" : "differs";
+}
+
 void PrintTextLine(const Found& f) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(), r.contentCheck ? "agrees" : "differs",
+    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(), ContentText(r),
                 PrintableName(f.folderPath + r.Name()).c_str());
 }
 

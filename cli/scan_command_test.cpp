@@ -339,5 +339,45 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
     }
 }
 
+TEST_F(CliTest, ExfatVolumesAreClassifiedScannedAndTheirDamageIsSaid) {
+    std::filesystem::path real = testkit::RealImagesDir();
+    if (real.empty() || !std::filesystem::exists(real / "exfat_win.raw")) GTEST_SKIP() << "public images not available";
+    const std::filesystem::path image = real / "exfat_win.raw";
+    const std::string before = testkit::FileSha256(image);
+    Result c = Run("classify " + ShellQuote(image.string()));
+    ASSERT_EQ(c.status, 0) << c.all;
+    EXPECT_NE(c.out.find("file system: exFAT"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("label:       test123"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("cluster:     512 bytes"), std::string::npos) << c.out;
+
+    // The quick scan lists the deleted files; those whose clusters were taken
+    // again say so instead of claiming their content.
+    Result q = Run("scan --quick " + ShellQuote(image.string()));
+    ASSERT_EQ(q.status, 0) << q.all;
+    std::set<std::string> damaged, other;
+    for (const auto& line : Lines(q.out)) {
+        const std::string name = line.substr(line.rfind("  ") + 2);
+        (line.find(" damaged ") != std::string::npos ? damaged : other).insert(name);
+    }
+    EXPECT_EQ(damaged, (std::set<std::string>{"1.bin", "333.bin", "555.bin"})) << q.out;
+    EXPECT_EQ(other, (std::set<std::string>{"Текстовый документ.txt"})) << q.out;
+    EXPECT_EQ(testkit::FileSha256(image), before);
+
+    // Both boot regions broken: no quick scan, and plain words why.
+    TempDir dir;
+    std::vector<uint8_t> bytes = testkit::ReadFile(image);
+    bytes[108] = 30;
+    bytes[12 * 512 + 108] = 30;
+    const std::filesystem::path broken = dir / "broken.img";
+    testkit::WriteFile(broken, bytes);
+    Result b = Run("scan --quick " + ShellQuote(broken.string()));
+    EXPECT_EQ(b.status, 1);
+    EXPECT_NE(b.all.find("this volume is exFAT with a damaged boot region; the deep scan will search its contents"),
+              std::string::npos)
+        << b.all;
+    Result bc = Run("classify " + ShellQuote(broken.string()));
+    EXPECT_NE(bc.out.find("damaged boot region"), std::string::npos) << bc.out;
+}
+
 }  // namespace
 }  // namespace sorvane::cli

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "device/boot_sector.h"
+
 namespace sorvane {
 
 // Reads `length` bytes at byte `offset` of a disk or volume into `buffer`;
@@ -40,13 +42,18 @@ struct PartitionSlot {
 std::vector<PartitionSlot> ReadPartitionTable(const ByteSource& disk, uint32_t sectorSize,
                                               uint64_t diskSectors);
 
-// True when the boot sector is that of an exFAT volume.
-bool IsExfatBootSector(const uint8_t* sector, size_t length);
-
 // The label of the FAT volume whose boot sector is `bootSector`: the volume-label
 // entry of its root folder, else the boot sector's label field unless it is
 // "NO NAME". `volume` reads relative to the volume's first byte. UTF-8, trailing
 // blanks removed; empty when there is none.
 std::string ReadFatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
+
+// The label of the exFAT volume whose boot sector is `bootSector`: the label
+// entry of its root folder's first cluster. UTF-8; empty when there is none.
+std::string ReadExfatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
+
+// The label of the NTFS volume whose boot sector is `bootSector`: the volume
+// name attribute of the $Volume record. UTF-8; empty when there is none.
+std::string ReadNtfsVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length);
 
 }  // namespace sorvane

@@ -180,5 +180,51 @@ TEST(FatVolumeLabel, DamagedBootSectorGivesNoLabel) {
     EXPECT_EQ(ReadFatVolumeLabel(FromBytes(sector), sector.data(), 100), "");
 }
 
+std::string LabelOfImage(const std::string& name, bool ntfs) {
+    std::filesystem::path dir = testkit::RealImagesDir();
+    if (dir.empty() || !std::filesystem::exists(dir / name)) return "<missing>";
+    std::vector<uint8_t> bytes = testkit::ReadFile(dir / name);
+    return ntfs ? ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), bytes.size())
+                : ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), bytes.size());
+}
+
+TEST(ExfatVolumeLabel, ComesFromTheRootFolderInUtf16) {
+    if (testkit::HaveProgram("mkfs.exfat")) {
+        TempDir dir;
+        auto volume = dir / "card.img";
+        MustRun("truncate -s 16M " + ShellQuote(volume.string()));
+        MustRun("mkfs.exfat -L 'Карта SD' " + ShellQuote(volume.string()));
+        auto bytes = testkit::ReadFile(volume);
+        EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "Карта SD");
+        EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), 512), "") << "not an NTFS volume";
+        EXPECT_EQ(ReadFatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "") << "not a FAT volume";
+        MustRun("mkfs.exfat " + ShellQuote(volume.string()));
+        bytes = testkit::ReadFile(volume);
+        EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "");
+    }
+    std::string label = LabelOfImage("exfat_win.raw", false);
+    if (label == "<missing>") GTEST_SKIP() << "public images missing";
+    EXPECT_EQ(label, "test123");
+    EXPECT_EQ(LabelOfImage("win_exfat_7.raw", false), "");
+}
+
+TEST(NtfsVolumeLabel, ComesFromTheVolumeRecord) {
+    std::string label = LabelOfImage("7-ntfs-undel.dd", true);
+    if (label == "<missing>") GTEST_SKIP() << "public images missing";
+    EXPECT_EQ(label, "NTFS_DEL");
+    EXPECT_EQ(LabelOfImage("8-jpeg-search.dd", true), "JPEG-SRCH");
+    // A record whose update sequence does not match is damaged: no label.
+    std::vector<uint8_t> bytes = testkit::ReadFile(testkit::RealImagesDir() / "7-ntfs-undel.dd");
+    ByteView boot(bytes.data(), 512);
+    const uint64_t clusterBytes = uint64_t{boot.U16(11)} * boot.U8(13);
+    const uint64_t record3 = boot.U64(48) * clusterBytes + 3 * 1024;
+    ASSERT_LT(record3 + 1024, bytes.size());
+    bytes[record3 + 510] ^= 0xFF;
+    EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), 512), "");
+    std::vector<uint8_t> garbage(512, 0xFF);
+    EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(garbage), garbage.data(), garbage.size()), "");
+    EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(garbage), garbage.data(), garbage.size()), "");
+}
+
 }  // namespace
 }  // namespace sorvane
