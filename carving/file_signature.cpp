@@ -13,104 +13,101 @@ namespace {
 
 constexpr FileTypeCode kNo = kTypeNotRecognised;
 
-bool At(const uint8_t* b, size_t off, const void* bytes, size_t n) { return std::memcmp(b + off, bytes, n) == 0; }
-template <size_t N>
-bool AtText(const uint8_t* b, size_t off, const char (&text)[N]) {
-    return std::memcmp(b + off, text, N - 1) == 0;
-}
-
-uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-// Reads `count` sectors at `sector` of the carve context's disk. Fails without
-// a reader and for a range that passes the end of the disk.
-bool ReadContextSectors(uint64_t sector, uint32_t count, uint8_t* out) {
-    CarveContext& ctx = TheCarveContext();
-    if (!ctx.reader || !ctx.reader->IsOpen() || ctx.sectorSize == 0) return false;
-    uint32_t got = 0;
-    return ReadSectors(count, *ctx.reader, out, sector, ctx.sectorSize, &got) == 0 && got == count;
-}
-
 // ---- plain magic-number recognisers --------------------------------------
 
-FileTypeCode RecogniseMp3(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMp3(const CarveJob&, const uint8_t* b, size_t n) {
     // The ID3v2 header is 10 bytes; all of them are tested.
-    if (n < 10 || !AtText(b, 0, "ID3")) return kNo;
+    if (n < 10 || !ByteView(b, n).Equals(0, "ID3")) return kNo;
     if (b[3] == 0xFF || b[4] == 0xFF || (b[5] & 0x1F) != 0) return kNo;
     for (int i = 6; i <= 9; ++i)
         if (b[i] >= 0x80) return kNo;
     return kTypeMp3;
 }
 
-FileTypeCode RecogniseWav(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "RIFF") && AtText(b, 8, "WAVE") && AtText(b, 12, "fmt ") ? kTypeWav : kNo;
+FileTypeCode RecogniseWav(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "RIFF") && ByteView(b, n).Equals(8, "WAVE") &&
+                   ByteView(b, n).Equals(12, "fmt ")
+               ? kTypeWav
+               : kNo;
 }
 
 constexpr uint8_t kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                         0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-FileTypeCode RecogniseWmv(const uint8_t* b, size_t n) {
-    return n >= 24 && At(b, 0, kAsfHeaderGuid, 16) ? kTypeWmv : kNo;
+FileTypeCode RecogniseWmv(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 24 && ByteView(b, n).Equals(0, kAsfHeaderGuid, 16) ? kTypeWmv : kNo;
 }
 
-FileTypeCode RecogniseMid(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMid(const CarveJob&, const uint8_t* b, size_t n) {
     // "MTrk" at 14 ends at byte 18.
-    return n >= 18 && AtText(b, 0, "MThd") && BigEndian32(b + 4) == 6 && AtText(b, 14, "MTrk") ? kTypeMid : kNo;
+    return n >= 18 && ByteView(b, n).Equals(0, "MThd") && ByteView(b, n).U32Be(4) == 6 &&
+                   ByteView(b, n).Equals(14, "MTrk")
+               ? kTypeMid
+               : kNo;
 }
 
-FileTypeCode RecogniseApe(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, "MAC ") ? kTypeApe : kNo; }
+FileTypeCode RecogniseApe(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, "MAC ") ? kTypeApe : kNo;
+}
 
-FileTypeCode RecogniseMp2(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMp2(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xFF, 0xFD, 0xE4, 0x00};
-    return n >= 4 && At(b, 0, kMagic, 4) ? kTypeMp2 : kNo;
+    return n >= 4 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeMp2 : kNo;
 }
 
-FileTypeCode RecogniseMmf(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, "MMMD") ? kTypeMmf : kNo; }
+FileTypeCode RecogniseMmf(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, "MMMD") ? kTypeMmf : kNo;
+}
 
-FileTypeCode RecogniseRar(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseRar(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
-    return n >= 7 && At(b, 0, kMagic, 7) ? kTypeRar : kNo;
+    return n >= 7 && ByteView(b, n).Equals(0, kMagic, 7) ? kTypeRar : kNo;
 }
 
 constexpr uint8_t kZipLocalHeader[4] = {0x50, 0x4B, 0x03, 0x04};
-FileTypeCode RecogniseZip(const uint8_t* b, size_t n) { return n >= 48 && At(b, 0, kZipLocalHeader, 4) ? kTypeZip : kNo; }
+FileTypeCode RecogniseZip(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 48 && ByteView(b, n).Equals(0, kZipLocalHeader, 4) ? kTypeZip : kNo;
+}
 
-FileTypeCode RecogniseGz(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseGz(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 0x08) return kNo;
     if (b[3] != 0 && b[3] != 8) return kNo;
     if (b[8] != 2 && b[8] != 4) return kNo;
     return b[9] <= 13 || b[9] == 255 ? kTypeGz : kNo;
 }
 
-FileTypeCode Recognise7z(const uint8_t* b, size_t n) {
+FileTypeCode Recognise7z(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[5] = {0x37, 0x7A, 0xBC, 0xAF, 0x27};
-    return n >= 5 && At(b, 0, kMagic, 5) ? kType7z : kNo;
+    return n >= 5 && ByteView(b, n).Equals(0, kMagic, 5) ? kType7z : kNo;
 }
 
-FileTypeCode RecogniseCab(const uint8_t* b, size_t n) { return n >= 36 && AtText(b, 0, "MSCF") ? kTypeCab : kNo; }
-
-FileTypeCode RecogniseDb(const uint8_t* b, size_t n) {
-    return n >= 16 && At(b, 0, "SQLite format 3", 16) ? kTypeDb : kNo;  // the text and its zero byte
+FileTypeCode RecogniseCab(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 36 && ByteView(b, n).Equals(0, "MSCF") ? kTypeCab : kNo;
 }
 
-FileTypeCode RecognisePst(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "!BDN") && AtText(b, 8, "SM") ? kTypePst : kNo;
+FileTypeCode RecogniseDb(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "SQLite format 3", 16) ? kTypeDb
+                                                                      : kNo;  // the text and its zero byte
 }
 
-FileTypeCode RecogniseDbx(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePst(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "!BDN") && ByteView(b, n).Equals(8, "SM") ? kTypePst : kNo;
+}
+
+FileTypeCode RecogniseDbx(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xCF, 0xAD, 0x12, 0xFE};
-    return n >= 16 && At(b, 0, kMagic, 4) ? kTypeDbx : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeDbx : kNo;
 }
 
-FileTypeCode RecogniseGho(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseGho(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xFE, 0xEF, 0x00, 0x00};
-    return n >= 4 && At(b, 0, kMagic, 4) ? kTypeGho : kNo;
+    return n >= 4 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeGho : kNo;
 }
 
-FileTypeCode RecognisePdf(const uint8_t* b, size_t n) { return n >= 5 && AtText(b, 0, "%PDF-") ? kTypePdf : kNo; }
+FileTypeCode RecognisePdf(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 5 && ByteView(b, n).Equals(0, "%PDF-") ? kTypePdf : kNo;
+}
 
-FileTypeCode RecognisePe(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePe(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 512 || b[0] != 'M' || b[1] != 'Z') return kNo;
     ByteView v(b, n);
     uint32_t h = v.U32(60);
@@ -122,69 +119,85 @@ FileTypeCode RecognisePe(const uint8_t* b, size_t n) {
     return kTypeExe;
 }
 
-FileTypeCode RecogniseJpg(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseJpg(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return kNo;
-    if (b[3] == 0xE0 && AtText(b, 6, "JFIF")) return kTypeJpg;
-    if (b[3] == 0xE1 && AtText(b, 6, "Exif")) return kTypeJpg;
+    if (b[3] == 0xE0 && ByteView(b, n).Equals(6, "JFIF")) return kTypeJpg;
+    if (b[3] == 0xE1 && ByteView(b, n).Equals(6, "Exif")) return kTypeJpg;
     return kNo;
 }
 
-FileTypeCode RecogniseGif(const uint8_t* b, size_t n) {
-    if (n < 8 || !AtText(b, 0, "GIF")) return kNo;
+FileTypeCode RecogniseGif(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 8 || !ByteView(b, n).Equals(0, "GIF")) return kNo;
     auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
     return digit(b[3]) && digit(b[4]) && b[5] >= 'a' && b[5] <= 'z' ? kTypeGif : kNo;
 }
 
-FileTypeCode RecognisePng(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePng(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-    return n >= 8 && At(b, 0, kMagic, 8) ? kTypePng : kNo;
+    return n >= 8 && ByteView(b, n).Equals(0, kMagic, 8) ? kTypePng : kNo;
 }
 
-FileTypeCode RecogniseBmp(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseBmp(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 40 || b[0] != 'B' || (b[1] != 'M' && b[1] != 'A')) return kNo;
     ByteView v(b, n);
     return v.U16(6) == 0 && v.U16(8) == 0 && v.U32(14) == 40 ? kTypeBmp : kNo;
 }
 
-FileTypeCode RecogniseTif(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTif(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kBig[4] = {0x4D, 0x4D, 0x00, 0x2A}, kLittle[4] = {0x49, 0x49, 0x2A, 0x00};
-    return n >= 4 && (At(b, 0, kBig, 4) || At(b, 0, kLittle, 4)) ? kTypeTif : kNo;
+    return n >= 4 && (ByteView(b, n).Equals(0, kBig, 4) || ByteView(b, n).Equals(0, kLittle, 4)) ? kTypeTif
+                                                                                                 : kNo;
 }
 
-FileTypeCode RecognisePsd(const uint8_t* b, size_t n) { return n >= 40 && AtText(b, 0, "8BPS") ? kTypePsd : kNo; }
-
-FileTypeCode RecogniseAvi(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "RIFF") && AtText(b, 8, "AVI ") && AtText(b, 12, "LIST") ? kTypeAvi : kNo;
+FileTypeCode RecognisePsd(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 40 && ByteView(b, n).Equals(0, "8BPS") ? kTypePsd : kNo;
 }
 
-FileTypeCode RecogniseRmvb(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, ".RMF") ? kTypeRmvb : kNo; }
-
-FileTypeCode Recognise3gp(const uint8_t* b, size_t n) {
-    return n >= 32 && AtText(b, 4, "ftyp") && AtText(b, 8, "3gp") ? kType3gp : kNo;
+FileTypeCode RecogniseAvi(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "RIFF") && ByteView(b, n).Equals(8, "AVI ") &&
+                   ByteView(b, n).Equals(12, "LIST")
+               ? kTypeAvi
+               : kNo;
 }
 
-FileTypeCode RecogniseMp4(const uint8_t* b, size_t n) {
-    return n >= 32 && AtText(b, 4, "ftyp") && (AtText(b, 8, "iso") || AtText(b, 8, "mp42")) ? kTypeMp4 : kNo;
+FileTypeCode RecogniseRmvb(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, ".RMF") ? kTypeRmvb : kNo;
 }
 
-FileTypeCode RecogniseMov(const uint8_t* b, size_t n) {
+FileTypeCode Recognise3gp(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 32 && ByteView(b, n).Equals(4, "ftyp") && ByteView(b, n).Equals(8, "3gp") ? kType3gp : kNo;
+}
+
+FileTypeCode RecogniseMp4(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 32 && ByteView(b, n).Equals(4, "ftyp") &&
+                   (ByteView(b, n).Equals(8, "iso") || ByteView(b, n).Equals(8, "mp42"))
+               ? kTypeMp4
+               : kNo;
+}
+
+FileTypeCode RecogniseMov(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16) return kNo;
-    return AtText(b, 0, "moov") || (AtText(b, 4, "ftyp") && AtText(b, 8, "qt  ")) ? kTypeMov : kNo;
+    return ByteView(b, n).Equals(0, "moov") ||
+                   (ByteView(b, n).Equals(4, "ftyp") && ByteView(b, n).Equals(8, "qt  "))
+               ? kTypeMov
+               : kNo;
 }
 
-FileTypeCode RecogniseFlv(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseFlv(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {'F', 'L', 'V', 0x01}, kHeaderLength[4] = {0, 0, 0, 9};
-    return n >= 16 && At(b, 0, kMagic, 4) && At(b, 5, kHeaderLength, 4) ? kTypeFlv : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) && ByteView(b, n).Equals(5, kHeaderLength, 4)
+               ? kTypeFlv
+               : kNo;
 }
 
-FileTypeCode RecogniseSwf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseSwf(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 8) return kNo;
-    if (AtText(b, 0, "CWS") && b[3] >= 6 && b[3] <= 15) return kTypeSwf;
-    if (AtText(b, 0, "FWS") && b[3] < 6) return kTypeSwf;
+    if (ByteView(b, n).Equals(0, "CWS") && b[3] >= 6 && b[3] <= 15) return kTypeSwf;
+    if (ByteView(b, n).Equals(0, "FWS") && b[3] < 6) return kTypeSwf;
     return kNo;
 }
 
-FileTypeCode RecogniseMpeg(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMpeg(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0 || b[1] != 0 || b[2] != 1) return kNo;
     uint8_t second;
     if (b[3] == 0xBA)
@@ -199,34 +212,35 @@ FileTypeCode RecogniseMpeg(const uint8_t* b, size_t n) {
     return kNo;
 }
 
-FileTypeCode RecogniseMkv(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMkv(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0x1A, 0x45, 0xDF, 0xA3};
-    return n >= 16 && At(b, 0, kMagic, 4) ? kTypeMkv : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeMkv : kNo;
 }
 
 constexpr uint8_t kCompoundMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-FileTypeCode RecogniseFla(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseFla(const CarveJob&, const uint8_t* b, size_t n) {
     // Only the short form of the compound-file magic: a full compound-file
     // header belongs to the office rows. The fla row stands before them in the
     // table, so without this every office document would be taken for fla.
-    if (n < 16 || !At(b, 0, kCompoundMagic, 4)) return kNo;
-    return At(b, 4, kCompoundMagic + 4, 4) ? kNo : kTypeFla;
+    if (n < 16 || !ByteView(b, n).Equals(0, kCompoundMagic, 4)) return kNo;
+    return ByteView(b, n).Equals(4, kCompoundMagic + 4, 4) ? kNo : kTypeFla;
 }
 
-FileTypeCode RecogniseTtf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTtf(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kVersion[4] = {0x00, 0x01, 0x00, 0x00};
-    if (n < 16 || !At(b, 0, kVersion, 4)) return kNo;
-    uint32_t tables = BigEndian16(b + 4);
-    if (tables == 0 || BigEndian16(b + 6) == 0 || BigEndian16(b + 8) == 0 || BigEndian16(b + 10) == 0) return kNo;
+    if (n < 16 || !ByteView(b, n).Equals(0, kVersion, 4)) return kNo;
+    ByteView v(b, n);
+    uint32_t tables = v.U16Be(4);
+    if (tables == 0 || v.U16Be(6) == 0 || v.U16Be(8) == 0 || v.U16Be(10) == 0) return kNo;
     size_t directoryEnd = 12 + 16 * size_t{tables};
     if (directoryEnd + 4 > n) return kNo;
-    return At(b, directoryEnd, kVersion, 4) ? kTypeTtf : kNo;
+    return ByteView(b, n).Equals(directoryEnd, kVersion, 4) ? kTypeTtf : kNo;
 }
 
-FileTypeCode RecogniseIco(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseIco(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0x00, 0x00, 0x01, 0x00};
-    if (n < 16 || !At(b, 0, kMagic, 4)) return kNo;
+    if (n < 16 || !ByteView(b, n).Equals(0, kMagic, 4)) return kNo;
     ByteView v(b, n);
     uint32_t count = v.U16(4);
     if (count == 0 || 6 + 16 * size_t{count} > n) return kNo;
@@ -239,16 +253,16 @@ FileTypeCode RecogniseIco(const uint8_t* b, size_t n) {
     return kTypeIco;
 }
 
-FileTypeCode RecogniseMts(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMts(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr uint8_t kPattern[8] = {0x00, 0x00, 0xB0, 0x11, 0x00, 0x00, 0xC1, 0x00};
-    if (n < 16 || !At(b, 8, kPattern, 8)) return kNo;
-    return ByteView(b, n).U32(0) == 0 || !TheCarveContext().inMts ? kTypeMts : kNo;
+    if (n < 16 || !ByteView(b, n).Equals(8, kPattern, 8)) return kNo;
+    return ByteView(b, n).U32(0) == 0 || !job.inMts ? kTypeMts : kNo;
 }
 
-FileTypeCode RecogniseMxf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMxf(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kPartitionKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
                                                   0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x04, 0x00};
-    return n >= 16 && At(b, 0, kPartitionKey, 16) ? kTypeMxf : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kPartitionKey, 16) ? kTypeMxf : kNo;
 }
 
 // ---- recognisers that look beyond the sector -----------------------------
@@ -268,20 +282,21 @@ bool Utf16NameStartsWith(const uint8_t* name, size_t nameBytes, const char* text
 // Tells Word, Excel and PowerPoint documents from other compound files by
 // their first stream sector, the root entry's class identifier, or the names
 // of the streams in the first directory sector.
-FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
+FileTypeCode CompoundFileSubType(const CarveJob& job, const uint8_t* header, size_t n) {
     static constexpr size_t kSectorBuffer = 4096;
-    const CarveContext& ctx = TheCarveContext();
+    const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
     if (ss < 128 || ss > kSectorBuffer) return kTypeOle;
     std::array<uint8_t, kSectorBuffer> sector{};
-    if (!ReadContextSectors(ctx.currentSector + 1, 1, sector.data())) return kTypeOle;
+    if (!ctx.ReadWhole(ctx.currentSector + 1, 1, sector.data())) return kTypeOle;
     ByteView first(sector.data(), ss);
     if (first.U16(0) == 0xA5EC) return kTypeDoc;  // a Word file information block
-    if (first.U16(0) == 0x0809 && first.U16(2) == 0x0010 && first.U16(4) == 0x0600) return kTypeXls;  // BIFF8 BOF
+    if (first.U16(0) == 0x0809 && first.U16(2) == 0x0010 && first.U16(4) == 0x0600)
+        return kTypeXls;  // BIFF8 BOF
 
     uint32_t directorySector = ByteView(header, n).U32(48);
     sector.fill(0);
-    if (!ReadContextSectors(ctx.currentSector + 1 + directorySector, 1, sector.data())) return kTypeOle;
+    if (!ctx.ReadWhole(ctx.currentSector + 1 + directorySector, 1, sector.data())) return kTypeOle;
     static constexpr uint8_t kWordClass[16] = {0x06, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
     static constexpr uint8_t kExcelClassTail[12] = {0x00, 0x00, 0x00, 0x00, 0xC0, 0x00,
@@ -289,11 +304,12 @@ FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
     static constexpr uint8_t kExcel5[4] = {0x10, 0x08, 0x02, 0x00}, kExcel8[4] = {0x20, 0x08, 0x02, 0x00};
     static constexpr uint8_t kPowerPointClass[16] = {0x10, 0x8D, 0x81, 0x64, 0x9B, 0x4F, 0xCF, 0x11,
                                                      0x86, 0xEA, 0x00, 0xAA, 0x00, 0xB9, 0x29, 0xE8};
-    const uint8_t* rootClass = sector.data() + 80;
-    if (At(rootClass, 0, kWordClass, 16)) return kTypeDoc;
-    if ((At(rootClass, 0, kExcel8, 4) || At(rootClass, 0, kExcel5, 4)) && At(rootClass, 4, kExcelClassTail, 12))
+    ByteView rootClass(sector.data() + 80, 16);
+    if (rootClass.Equals(0, kWordClass, 16)) return kTypeDoc;
+    if ((rootClass.Equals(0, kExcel8, 4) || rootClass.Equals(0, kExcel5, 4)) &&
+        rootClass.Equals(4, kExcelClassTail, 12))
         return kTypeXls;
-    if (At(rootClass, 0, kPowerPointClass, 16)) return kTypePpt;
+    if (rootClass.Equals(0, kPowerPointClass, 16)) return kTypePpt;
 
     for (size_t entry = 0; entry + 128 <= ss; entry += 128) {
         const uint8_t* name = sector.data() + entry;
@@ -304,9 +320,9 @@ FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
     return kTypeOle;
 }
 
-FileTypeCode RecogniseCompoundFile(const uint8_t* b, size_t n) {
-    if (n < 8 || !At(b, 0, kCompoundMagic, 8)) return kNo;
-    return CompoundFileSubType(b, n);
+FileTypeCode RecogniseCompoundFile(const CarveJob& job, const uint8_t* b, size_t n) {
+    if (n < 8 || !ByteView(b, n).Equals(0, kCompoundMagic, 8)) return kNo;
+    return CompoundFileSubType(job, b, n);
 }
 
 bool NameStartsWithIgnoringCase(const uint8_t* name, size_t available, const char* prefix) {
@@ -322,11 +338,10 @@ bool NameStartsWithIgnoringCase(const uint8_t* name, size_t available, const cha
 
 // Looks at the entry names of a ZIP archive in its first 20 sectors for the
 // folders that Word, Excel and PowerPoint documents keep their parts in.
-FileTypeCode OfficeOpenXmlSubType() {
+FileTypeCode OfficeOpenXmlSubType(const CarveJob& ctx) {
     static constexpr int kMaxBlocks = 5;
     static constexpr uint32_t kSectorsPerBlock = 4;
     static constexpr uint8_t kEndOfDirectory[4] = {0x50, 0x4B, 0x05, 0x06};
-    const CarveContext& ctx = TheCarveContext();
     uint32_t ss = ctx.sectorSize;
     if (ss == 0 || !ctx.reader || !ctx.reader->IsOpen()) return kNo;
     std::vector<uint8_t> block(4 + size_t{kSectorsPerBlock} * ss, 0);
@@ -336,13 +351,13 @@ FileTypeCode OfficeOpenXmlSubType() {
         if (sector >= total) return kNo;
         // Near the end of the disk the block holds what is left.
         uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kSectorsPerBlock, total - sector));
-        if (!ReadContextSectors(sector, count, block.data() + 4)) return kNo;
+        if (!ctx.ReadWhole(sector, count, block.data() + 4)) return kNo;
         size_t length = 4 + size_t{count} * ss;
         const uint8_t* data = block.data();
         size_t limit = length;
         bool endFound = false;
         for (size_t i = 0; i + 4 <= length; ++i) {
-            if (At(data, i, kEndOfDirectory, 4)) {
+            if (std::memcmp(data + i, kEndOfDirectory, 4) == 0) {
                 limit = i;
                 endFound = true;
                 break;
@@ -371,30 +386,30 @@ FileTypeCode OfficeOpenXmlSubType() {
     return kNo;
 }
 
-FileTypeCode RecogniseOfficeOpenXml(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseOfficeOpenXml(const CarveJob& job, const uint8_t* b, size_t n) {
     if (n < 31) return kNo;
-    bool zip = At(b, 0, kZipLocalHeader, 4);
-    if (!zip && !(n >= 50 && AtText(b, 31, "[Content_Types].xml"))) return kNo;
-    return OfficeOpenXmlSubType();
+    bool zip = ByteView(b, n).Equals(0, kZipLocalHeader, 4);
+    if (!zip && !(n >= 50 && ByteView(b, n).Equals(31, "[Content_Types].xml"))) return kNo;
+    return OfficeOpenXmlSubType(job);
 }
 
 // A transport stream: 188-byte packets that each begin with 0x47, not a
 // continuation of a stream that was already found.
-FileTypeCode RecogniseTs(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 188;
     if (n < kPacket || b[0] != 0x47 || (b[1] == 0 && b[2] == 0 && b[3] == 0)) return kNo;
     for (size_t off = kPacket; off < n; off += kPacket)
         if (b[off] != 0x47) return kNo;
-    const CarveContext& ctx = TheCarveContext();
+    const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
     if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
     std::array<uint8_t, 4096> probe{};
-    if (!ReadContextSectors(ctx.currentSector, 4096 / ss, probe.data())) return kNo;
+    if (!ctx.ReadWhole(ctx.currentSector, 4096 / ss, probe.data())) return kNo;
     for (size_t off = 0; off <= 3948; off += kPacket)
         if (probe[off] != 0x47) return kNo;
     if (ctx.inTransportStream) {
         if (ctx.currentSector > 0) {
-            if (!ReadContextSectors(ctx.currentSector - 1, 1, probe.data())) return kNo;
+            if (!ctx.ReadWhole(ctx.currentSector - 1, 1, probe.data())) return kNo;
             for (size_t back = kPacket; back <= ss; back += kPacket)
                 if (probe[ss - back] == 0x47) return kNo;  // the packet grid runs on from the sector before
         }
@@ -413,47 +428,20 @@ struct LeadingBytes {
 };
 
 const LeadingBytes kLeadingBytes[] = {
-    {RecogniseMpeg, {0x00}},
-    {RecogniseMp4, {}},
-    {RecogniseRmvb, {'.'}},
-    {RecogniseWmv, {0x30}},
-    {RecogniseSwf, {'C', 'F'}},
-    {RecogniseAvi, {'R'}},
-    {RecogniseFlv, {'F'}},
-    {Recognise3gp, {}},
-    {RecogniseMkv, {0x1A}},
-    {RecogniseTs, {0x47}},
-    {RecogniseMts, {}},
-    {RecogniseMxf, {0x06}},
-    {RecogniseMp3, {'I'}},
-    {RecogniseMid, {'M'}},
-    {RecogniseApe, {'M'}},
-    {RecogniseWav, {'R'}},
-    {RecogniseMov, {}},
-    {RecogniseMp2, {0xFF}},
-    {RecogniseMmf, {'M'}},
-    {RecogniseFla, {0xD0}},
-    {RecogniseGif, {'G'}},
-    {RecogniseBmp, {'B'}},
-    {RecogniseJpg, {0xFF}},
-    {RecognisePng, {0x89}},
-    {RecognisePsd, {'8'}},
-    {RecogniseTif, {'M', 'I'}},
-    {RecogniseIco, {0x00}},
-    {RecogniseCompoundFile, {0xD0}},
-    {RecogniseOfficeOpenXml, {}},
-    {RecognisePdf, {'%'}},
-    {RecogniseGz, {0x1F}},
-    {Recognise7z, {'7'}},
-    {RecogniseZip, {'P'}},
-    {RecogniseRar, {'R'}},
-    {RecogniseCab, {'M'}},
-    {RecognisePe, {'M'}},
-    {RecogniseGho, {0xFE}},
-    {RecogniseDb, {'S'}},
-    {RecogniseDbx, {0xCF}},
-    {RecognisePst, {'!'}},
-    {RecogniseTtf, {0x00}},
+    {RecogniseMpeg, {0x00}},         {RecogniseMp4, {}},           {RecogniseRmvb, {'.'}},
+    {RecogniseWmv, {0x30}},          {RecogniseSwf, {'C', 'F'}},   {RecogniseAvi, {'R'}},
+    {RecogniseFlv, {'F'}},           {Recognise3gp, {}},           {RecogniseMkv, {0x1A}},
+    {RecogniseTs, {0x47}},           {RecogniseMts, {}},           {RecogniseMxf, {0x06}},
+    {RecogniseMp3, {'I'}},           {RecogniseMid, {'M'}},        {RecogniseApe, {'M'}},
+    {RecogniseWav, {'R'}},           {RecogniseMov, {}},           {RecogniseMp2, {0xFF}},
+    {RecogniseMmf, {'M'}},           {RecogniseFla, {0xD0}},       {RecogniseGif, {'G'}},
+    {RecogniseBmp, {'B'}},           {RecogniseJpg, {0xFF}},       {RecognisePng, {0x89}},
+    {RecognisePsd, {'8'}},           {RecogniseTif, {'M', 'I'}},   {RecogniseIco, {0x00}},
+    {RecogniseCompoundFile, {0xD0}}, {RecogniseOfficeOpenXml, {}}, {RecognisePdf, {'%'}},
+    {RecogniseGz, {0x1F}},           {Recognise7z, {'7'}},         {RecogniseZip, {'P'}},
+    {RecogniseRar, {'R'}},           {RecogniseCab, {'M'}},        {RecognisePe, {'M'}},
+    {RecogniseGho, {0xFE}},          {RecogniseDb, {'S'}},         {RecogniseDbx, {0xCF}},
+    {RecognisePst, {'!'}},           {RecogniseTtf, {0x00}},
 };
 
 // Per first byte, the distinct recognisers that can say yes to it, in the
@@ -462,7 +450,7 @@ const LeadingBytes kLeadingBytes[] = {
 // calling each once, and skipping those that cannot start with the byte, gives
 // the same first answer as walking the whole table.
 class Dispatch {
-public:
+  public:
     Dispatch() {
         std::vector<SignatureRecogniser> distinct;
         for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
@@ -479,7 +467,7 @@ public:
     const SignatureRecogniser* Begin(uint8_t b) const { return list_.data() + begin_[b]; }
     const SignatureRecogniser* End(uint8_t b) const { return list_.data() + end_[b]; }
 
-private:
+  private:
     static bool CanStartWith(SignatureRecogniser fn, uint8_t b) {
         for (const LeadingBytes& entry : kLeadingBytes) {
             if (entry.recognise != fn) continue;
@@ -613,70 +601,45 @@ const FileSignatureRow* FindRowByExtension(std::string_view extension) {
     return nullptr;
 }
 
-CarveContext& TheCarveContext() {
-    static CarveContext context;
-    return context;
-}
-
-namespace {
-int scratchHolders = 0;
-}
-
-void AcquireCarveScratch() {
-    ++scratchHolders;
-    CarveScratch();
-}
-
-void ReleaseCarveScratch() {
-    if (scratchHolders > 0 && --scratchHolders == 0) {
-        std::vector<uint8_t>().swap(TheCarveContext().scratch);
-    }
-}
-
-uint8_t* CarveScratch() {
-    std::vector<uint8_t>& scratch = TheCarveContext().scratch;
-    if (scratch.size() != kMaxCarveChunk) scratch.assign(kMaxCarveChunk, 0);
-    return scratch.data();
-}
-
 bool MatchesExtension(const uint8_t* buffer, size_t length, std::string_view extension, DiskReader* reader,
                       uint32_t sectorSize, uint64_t startSector) {
     const FileSignatureRow* row = FindRowByExtension(extension);
     if (!row) return true;
     if (!buffer) return false;
-    CarveContext& ctx = TheCarveContext();
-    ctx.sectorSize = sectorSize;
-    ctx.reader = reader;
-    ctx.startSector = startSector;
-    ctx.currentSector = startSector;
-    ctx.inTransportStream = false;
-    return row->recognise(buffer, length) == row->code;
+    // A job of its own: the content check of a file found by name must
+    // neither see nor disturb the state of a deep scan's carving.
+    CarveJob job;
+    job.sectorSize = sectorSize;
+    job.reader = reader;
+    job.startSector = startSector;
+    job.currentSector = startSector;
+    return row->recognise(job, buffer, length) == row->code;
 }
 
-FileTypeCode RecogniseSector(const uint8_t* buffer, size_t length) {
+FileTypeCode RecogniseSector(const CarveJob& job, const uint8_t* buffer, size_t length) {
     if (!buffer || length == 0) return kNo;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(buffer, length);
+        FileTypeCode code = (*it)(job, buffer, length);
         if (code != kNo) return code;
     }
     return kNo;
 }
 
-FileTypeCode RecogniseSectorInTableOrder(const uint8_t* buffer, size_t length) {
+FileTypeCode RecogniseSectorInTableOrder(const CarveJob& job, const uint8_t* buffer, size_t length) {
     if (!buffer) return kNo;
     for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
-        FileTypeCode code = FileSignatureTable[r].recognise(buffer, length);
+        FileTypeCode code = FileSignatureTable[r].recognise(job, buffer, length);
         if (code != kNo) return code;
     }
     return kNo;
 }
 
-bool AnyRecogniserAccepts(const uint8_t* buffer, size_t length, bool ignoreMpeg) {
+bool AnyRecogniserAccepts(const CarveJob& job, const uint8_t* buffer, size_t length, bool ignoreMpeg) {
     if (!buffer || length == 0) return false;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(buffer, length);
+        FileTypeCode code = (*it)(job, buffer, length);
         if (code != kNo && !(ignoreMpeg && code == kTypeMpeg)) return true;
     }
     return false;

@@ -43,13 +43,11 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
 class FileTypeRecoveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetCarveContext();
         setenv("SORVANE_DATA_DIR", (data_.Path() / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         reader_.Close();
-        ResetCarveContext();
         FaultPlan::Instance().Clear();
         unsetenv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();

@@ -59,12 +59,10 @@ Bytes HandMadeWithMagic(const Bytes& magic, size_t size, uint8_t fill) {
 class RealFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetCarveContext();
         setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
-        ResetCarveContext();
         unsetenv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
@@ -185,10 +183,9 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
 
         // The code the recogniser gives for the file's first sector.
         Bytes first = image.Sector(p.sector);
-        SetContextFor(&reader, p.sector);
-        TheCarveContext().inTransportStream = false;
-        TheCarveContext().inMts = false;
-        EXPECT_EQ(RecogniseSector(first.data(), first.size()), s.code);
+        CarveJob job;
+        SetJobFor(job, &reader, p.sector);
+        EXPECT_EQ(RecogniseSector(job, first.data(), first.size()), s.code);
 
         std::filesystem::path out = dir_.Path() / "out" / (std::to_string(i) + "." + s.extension);
         ASSERT_EQ(engine.RecoverItem(record, out, 0), 0);
@@ -220,7 +217,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
                 ASSERT_LT(+record.size, p.bytes.size());
                 ASSERT_EQ(+record.size % 512, 0u);
                 EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), p.bytes.begin()));
-                EXPECT_EQ(RecogniseSector(p.bytes.data() + record.size, 512), s.code);
+                EXPECT_EQ(RecogniseSector(job, p.bytes.data() + record.size, 512), s.code);
                 break;
             }
             case Measure::kTables:

@@ -295,7 +295,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
     fat_.StartScanLog(haveFat ? &fatName : nullptr);
     ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
     fat_.RegisterBootSector();
-    TheCarveContext().tsRanges.clear();
+    carver_.Job().StartScan();
 
     std::vector<uint8_t> chunk(kChunkBytes);
     const uint32_t chunkSectors = kChunkBytes / sectorSize_;
