@@ -61,6 +61,12 @@ struct CarveJob {
         if (scratch_.size() != kMaxCarveChunk) scratch_.assign(kMaxCarveChunk, 0);
         return scratch_.data();
     }
+    // A second buffer of the same size for reading a file's structure while
+    // the scratch buffer holds the walk's chunk.
+    uint8_t* Window() {
+        if (window_.size() != kMaxCarveChunk) window_.assign(kMaxCarveChunk, 0);
+        return window_.data();
+    }
     // Forgets what one deep scan left behind, keeping the callbacks and scratch.
     void StartScan() {
         tsRanges.clear();
@@ -78,6 +84,7 @@ struct CarveJob {
 
   private:
     std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> window_;
 };
 
 }  // namespace sorvane

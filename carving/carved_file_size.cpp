@@ -9,6 +9,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/file_signature.h"
 #include "carving/size_finders.h"
+#include "carving/structure_sizes.h"
 #include "device/byte_search.h"
 #include "device/byte_view.h"
 
@@ -118,6 +119,14 @@ uint64_t ContinuationWalk(CarveJob& job, uint64_t limit, Footer&& footer, bool i
     return size;
 }
 
+// The size the file's structure gives when it checks out, else the walk's.
+template <class Walk>
+uint64_t StructureOrWalk(CarveJob& job, StructureSize structure, Walk&& walk) {
+    if (structure) return *structure;
+    if (job.callbackStatus != 0) return job.sectorSize;  // stopped while the structure was read
+    return walk();
+}
+
 uint64_t WalkWithoutFooter(CarveJob& job, uint64_t limit) { return ContinuationWalk(job, limit, NoFooter{}); }
 
 // A footer searched first in the file's first sector, then in every chunk;
@@ -151,6 +160,8 @@ size_t ReadFileHead(CarveJob& job) {
 // ---- pictures ----------------------------------------------------------------
 
 uint64_t FindJpgSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    if (auto size = JpegStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     static constexpr uint8_t kEnd[2] = {0xFF, 0xD9};
     static constexpr uint64_t kLimit = 128 * kMiB;
     if (auto end = FirstFooterEnd(job.sectorSize, buffer, length, kEnd, 2, true)) return *end;
@@ -166,21 +177,30 @@ uint64_t FindJpgSize(CarveJob& job, const uint8_t* buffer, size_t length) {
 
 uint64_t FindGifSize(CarveJob& job, const uint8_t* buffer, size_t length) {
     static constexpr uint8_t kTrailer[2] = {0x00, 0x3B};
+    if (auto size = GifStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     return FooterSize(job, buffer, length, 128 * kMiB, kTrailer, 2);
 }
 
 uint64_t FindPngSize(CarveJob& job, const uint8_t* buffer, size_t length) {
     static constexpr uint8_t kIend[8] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    if (auto size = PngStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     return FooterSize(job, buffer, length, 128 * kMiB, kIend, 8);
 }
 
-uint64_t FindPictureWalkSize(CarveJob& job, const uint8_t*, size_t) {
-    return WalkWithoutFooter(job, 128 * kMiB);
+uint64_t FindTifSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, TiffStructureSize(job), [&] { return WalkWithoutFooter(job, 128 * kMiB); });
 }
 
-uint64_t FindBmpSize(CarveJob&, const uint8_t* buffer, size_t length) {
-    if (length < 6) return 0;
-    return std::min<uint64_t>(ByteView(buffer, length).U32(2), 128 * kMiB);
+uint64_t FindPsdSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, PsdStructureSize(job), [&] { return WalkWithoutFooter(job, 128 * kMiB); });
+}
+
+uint64_t FindBmpSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    // The size field is trusted only when the header's dimensions fit in it.
+    return StructureOrWalk(job, BmpStructureSize(job, buffer, length),
+                           [&] { return WalkWithoutFooter(job, 128 * kMiB); });
 }
 
 uint64_t FindIcoSize(CarveJob& job, const uint8_t* buffer, size_t length) {
@@ -207,6 +227,8 @@ uint64_t FindWavSize(CarveJob&, const uint8_t* buffer, size_t length) {
 }
 
 uint64_t FindRmvbSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = RealMediaStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     static constexpr uint8_t kIndex[20] = {'I', 'N', 'D', 'X', 0, 0,    0, 0x14, 0, 0,
                                            0,   0,   0,   0,   0, 0x02, 0, 0,    0, 0};
     return ContinuationWalk(job, 6 * kGiB, [&job](const uint8_t* chunk, size_t n, uint64_t before) {
@@ -216,9 +238,14 @@ uint64_t FindRmvbSize(CarveJob& job, const uint8_t*, size_t) {
     });
 }
 
-uint64_t FindMkvSize(CarveJob& job, const uint8_t*, size_t) { return WalkWithoutFooter(job, 64 * kGiB); }
+uint64_t FindMkvSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, MatroskaStructureSize(job),
+                           [&] { return WalkWithoutFooter(job, 64 * kGiB); });
+}
 
 uint64_t FindMp4Size(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = IsoMediaStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     static constexpr char kText[] = "freeIsoMedia File Produced";
     return ContinuationWalk(job, 6 * kGiB, [](const uint8_t* chunk, size_t n, uint64_t before) {
         auto hit = FindBytes(n, chunk, kText, sizeof kText - 1);
@@ -237,25 +264,61 @@ uint64_t FindSwfSize(CarveJob& job, const uint8_t* buffer, size_t length) {
 
 uint64_t FindLongVideoSize(CarveJob& job, const uint8_t*, size_t) { return WalkWithoutFooter(job, 6 * kGiB); }
 
+uint64_t FindIsoMediaSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, IsoMediaStructureSize(job), [&] { return WalkWithoutFooter(job, 6 * kGiB); });
+}
+
+uint64_t FindFlvSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, FlvStructureSize(job), [&] { return WalkWithoutFooter(job, 6 * kGiB); });
+}
+
+uint64_t FindMxfSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, MxfStructureSize(job), [&] { return WalkWithoutFooter(job, 6 * kGiB); });
+}
+
 uint64_t FindShortMediaSize(CarveJob& job, const uint8_t*, size_t) {
     return WalkWithoutFooter(job, 256 * kMiB);
+}
+
+uint64_t FindMp2Size(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, MpegAudioStructureSize(job),
+                           [&] { return WalkWithoutFooter(job, 256 * kMiB); });
+}
+
+uint64_t FindMmfSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, SmafStructureSize(job), [&] { return WalkWithoutFooter(job, 256 * kMiB); });
 }
 
 uint64_t FindMpegSize(CarveJob& job, const uint8_t* buffer, size_t length) {
     static constexpr uint8_t kSequenceEnd[4] = {0x00, 0x00, 0x01, 0xB7};
     static constexpr uint8_t kProgramEnd[4] = {0x00, 0x00, 0x01, 0xB9};
     const uint8_t* endCode = length >= 4 && buffer[3] == 0xB3 ? kSequenceEnd : kProgramEnd;
-    return ContinuationWalk(
+    StructureSize packs;
+    if (endCode == kProgramEnd) {
+        packs = MpegProgramStructureSize(job);
+        if (packs && job.verdict == ContentVerdict::kWhole) return *packs;  // ended by its end code
+        if (job.callbackStatus != 0) return job.sectorSize;
+    }
+    // Packs that stop without an end code: an end code further on (past
+    // bytes that are no pack) still ends the stream; without one the stream
+    // ends where its packs do.
+    bool footer = false;
+    uint64_t walked = ContinuationWalk(
         job, 6 * kGiB,
         [&](const uint8_t* chunk, size_t n, uint64_t before) {
-            if (auto end = FirstFooterEnd(job.sectorSize, chunk, n, endCode, 4, true))
+            if (auto end = FirstFooterEnd(job.sectorSize, chunk, n, endCode, 4, true)) {
+                footer = true;
                 return ChunkAnswer::End(before + *end);
+            }
             return ChunkAnswer::GoOn();
         },
         /*ignoreMpeg=*/true);
+    return packs && !footer ? *packs : walked;
 }
 
 uint64_t FindMp3Size(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = MpegAudioStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     // An ID3 version 1 tag is "TAG" and 125 more bytes at the very end.
     std::optional<uint64_t> candidate;
     uint64_t size = ContinuationWalk(job, 2 * kGiB, [&](const uint8_t* chunk, size_t n, uint64_t before) {
@@ -353,6 +416,8 @@ uint64_t FindTsSize(CarveJob& job, const uint8_t*, size_t) {
 // ---- documents -------------------------------------------------------------------
 
 uint64_t FindPdfSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = PdfStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     return ContinuationWalk(job, kGiB, [](const uint8_t* chunk, size_t n, uint64_t before) {
         if (auto hit = FindBytesReverse(n, 5, chunk, "%%EOF")) return ChunkAnswer::End(before + *hit + 5);
         if (auto hit = FindBytesReverse(n, 7, chunk, "trailer")) return ChunkAnswer::End(before + *hit + 7);
@@ -434,6 +499,8 @@ uint64_t FindCompoundFileSize(CarveJob& job, const uint8_t* buffer, size_t lengt
 }
 
 uint64_t FindOfficeOpenXmlSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = ZipStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     return ContinuationWalk(job, 134217727, [](const uint8_t* chunk, size_t n, uint64_t before) {
         static constexpr uint8_t kEnd[4] = {0x50, 0x4B, 0x05, 0x06};
         if (auto hit = FindBytesReverse(n, 4, chunk, kEnd)) return ChunkAnswer::End(before + *hit + 22);
@@ -444,6 +511,8 @@ uint64_t FindOfficeOpenXmlSize(CarveJob& job, const uint8_t*, size_t) {
 // ---- archives and stores -------------------------------------------------------
 
 uint64_t FindZipSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = ZipStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     return ContinuationWalk(job, 4 * kGiB, [](const uint8_t* chunk, size_t n, uint64_t before) {
         static constexpr uint8_t kEnd[4] = {0x50, 0x4B, 0x05, 0x06};
         if (auto hit = FindBytesReverse(n, 4, chunk, kEnd)) return ChunkAnswer::End(before + *hit + 22);
@@ -452,6 +521,8 @@ uint64_t FindZipSize(CarveJob& job, const uint8_t*, size_t) {
 }
 
 uint64_t FindRarSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = RarStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     static constexpr uint8_t kEndOfArchive[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
     return ContinuationWalk(job, 4 * kGiB, [&job](const uint8_t* chunk, size_t n, uint64_t before) {
         if (auto end = FirstFooterEnd(job.sectorSize, chunk, n, kEndOfArchive, 7, true))
@@ -466,6 +537,8 @@ uint64_t FindCabSize(CarveJob& job, const uint8_t* buffer, size_t length) {
 }
 
 uint64_t Find7zSize(CarveJob& job, const uint8_t*, size_t) {
+    if (auto size = SevenZipStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     static constexpr uint8_t kHeaderCoder[12] = {0x00, 0x07, 0x0B, 0x01, 0x00, 0x01,
                                                  0x23, 0x03, 0x01, 0x01, 0x05, 0x5D};
     return ContinuationWalk(job, 4 * kGiB, [](const uint8_t* chunk, size_t n, uint64_t before) {
@@ -477,9 +550,17 @@ uint64_t Find7zSize(CarveJob& job, const uint8_t*, size_t) {
 
 uint64_t FindMailStoreSize(CarveJob& job, const uint8_t*, size_t) { return WalkWithoutFooter(job, 2 * kGiB); }
 
-uint64_t FindDbSize(CarveJob& job, const uint8_t*, size_t) { return WalkWithoutFooter(job, 4 * kGiB); }
+uint64_t FindPstSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, PstStructureSize(job), [&] { return WalkWithoutFooter(job, 2 * kGiB); });
+}
+
+uint64_t FindDbSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, SqliteStructureSize(job), [&] { return WalkWithoutFooter(job, 4 * kGiB); });
+}
 
 uint64_t FindTtfSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    if (auto size = FontStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
     if (length < 6) return 0;
     uint32_t tables = ByteView(buffer, length).U16Be(4);
     if (tables == 0) return 0;

@@ -92,7 +92,7 @@ inline Bytes MakeJpeg(size_t size, uint8_t fill = 0x11) {
     return b;
 }
 
-// A BMP header whose size field says `size`.
+// A BMP header of a 1 x 1 picture of 24-bit pixels whose size field says `size`.
 inline Bytes MakeBmpHeader(uint32_t size) {
     Bytes b(54, 0);
     b[0] = 'B';
@@ -100,6 +100,10 @@ inline Bytes MakeBmpHeader(uint32_t size) {
     PutU32(b.data() + 2, size);
     PutU32(b.data() + 10, 54);
     PutU32(b.data() + 14, 40);
+    PutU32(b.data() + 18, 1);
+    PutU32(b.data() + 22, 1);
+    PutU16(b.data() + 26, 1);
+    PutU16(b.data() + 28, 24);
     return b;
 }
 

@@ -13,7 +13,8 @@ namespace sorvane {
 uint64_t FindJpgSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindGifSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindPngSize(CarveJob& job, const uint8_t* buffer, size_t length);
-uint64_t FindPictureWalkSize(CarveJob& job, const uint8_t* buffer, size_t length);  // psd, tif
+uint64_t FindTifSize(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindPsdSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindBmpSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindAviSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindWavSize(CarveJob& job, const uint8_t* buffer, size_t length);
@@ -21,9 +22,14 @@ uint64_t FindRmvbSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMkvSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMp4Size(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindSwfSize(CarveJob& job, const uint8_t* buffer, size_t length);
-uint64_t FindLongVideoSize(CarveJob& job, const uint8_t* buffer,
-                           size_t length);  // flv, 3gp, mts, mxf, mov, gz
-uint64_t FindShortMediaSize(CarveJob& job, const uint8_t* buffer, size_t length);  // mp2, mmf, fla
+uint64_t FindLongVideoSize(CarveJob& job, const uint8_t* buffer, size_t length);   // mts, gz
+uint64_t FindShortMediaSize(CarveJob& job, const uint8_t* buffer, size_t length);  // fla
+uint64_t FindIsoMediaSize(CarveJob& job, const uint8_t* buffer, size_t length);    // 3gp, mov, m4a, 3g2
+uint64_t FindFlvSize(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindMxfSize(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindMp2Size(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindMmfSize(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindPstSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMpegSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMp3Size(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMidSize(CarveJob& job, const uint8_t* buffer, size_t length);
@@ -36,7 +42,7 @@ uint64_t FindRarSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindZipSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindCabSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t Find7zSize(CarveJob& job, const uint8_t* buffer, size_t length);
-uint64_t FindMailStoreSize(CarveJob& job, const uint8_t* buffer, size_t length);  // pst, dbx
+uint64_t FindMailStoreSize(CarveJob& job, const uint8_t* buffer, size_t length);  // dbx
 uint64_t FindDbSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindTsSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindTtfSize(CarveJob& job, const uint8_t* buffer, size_t length);
