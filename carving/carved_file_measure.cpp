@@ -30,7 +30,7 @@ int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out) 
     const FileSignatureRow* row = FirstRowOfCode(code);
     if (!row || !row->findSize) return 87;
 
-    job.inTransportStream = code == kTypeTs;
+    job.inTransportStream = code == kTypeTs || code == kTypeM2ts || code == kTypeMts;
     job.inMts = code == kTypeMts;
     out.name = std::to_string(request.startSector) + "." + row->extension;
     job.callbackStatus = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "carving/carved_file_bytes.h"
 #include "carving/carved_file_measure.h"
 #include "carving/file_signature.h"
 #include "carving/size_finders.h"
@@ -411,6 +412,19 @@ uint64_t FindTsSize(CarveJob& job, const uint8_t*, size_t) {
     if (ss > 0 && size > 0)
         ctx.tsRanges.push_back({ctx.startSector, ctx.startSector + (size + ss - 1) / ss - 1});
     return size;
+}
+
+uint64_t FindM2tsSize(CarveJob& job, const uint8_t*, size_t) {
+    // Packets of 192 bytes, each a time stamp and a packet that begins with
+    // 0x47, run from the file's first byte to the first that does not.
+    static constexpr uint64_t kPacket = 192;
+    CarvedFileBytes bytes(job, 64 * kGiB);
+    uint64_t end = 0;
+    while (end + kPacket <= bytes.Available() && bytes.U8(end + 4) == 0x47) end += kPacket;
+    if (end == 0 || bytes.Cancelled()) return job.sectorSize;
+    uint32_t ss = job.sectorSize;
+    job.tsRanges.push_back({job.startSector, job.startSector + (end + ss - 1) / ss - 1});
+    return end;
 }
 
 // ---- documents -------------------------------------------------------------------

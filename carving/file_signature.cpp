@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "carving/size_finders.h"
+#include "carving/structure_sizes.h"
 #include "device/byte_view.h"
 
 namespace sorvane {
@@ -419,6 +420,116 @@ FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     return kTypeTs;
 }
 
+// ---- recognisers added after the first table ------------------------------
+
+// A gzip member written at any compression level: the deflate method, no
+// reserved flag bits, an extra-flags byte a compressor writes, a known system.
+FileTypeCode RecogniseGzAnyLevel(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 16 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 0x08 || (b[3] & 0xE0) != 0) return kNo;
+    if (b[8] != 0 && b[8] != 2 && b[8] != 4) return kNo;
+    return b[9] <= 13 || b[9] == 255 ? kTypeGz : kNo;
+}
+
+// A font by its table directory, whatever table comes first: the search
+// fields that follow from the table count, and tags in ascending order.
+FileTypeCode RecogniseFontDirectory(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 28) return kNo;
+    ByteView v(b, n);
+    static constexpr uint8_t kTrueType[4] = {0x00, 0x01, 0x00, 0x00};
+    if (!v.Equals(0, kTrueType, 4) && !v.Equals(0, "OTTO") && !v.Equals(0, "true")) return kNo;
+    uint32_t tables = v.U16Be(4);
+    if (tables == 0 || tables > 64) return kNo;
+    uint32_t power = 1, log = 0;
+    while (power * 2 <= tables) {
+        power *= 2;
+        ++log;
+    }
+    if (v.U16Be(6) != 16 * power || v.U16Be(8) != log || v.U16Be(10) != 16 * tables - 16 * power) return kNo;
+    uint32_t previous = 0;
+    for (size_t record = 12; record + 16 <= n && record < 12 + 16 * size_t{tables}; record += 16) {
+        uint32_t tag = v.U32Be(record);
+        for (size_t i = 0; i < 4; ++i)
+            if (v.U8(record + i) < 0x20 || v.U8(record + i) > 0x7E) return kNo;
+        if (tag <= previous) return kNo;
+        previous = tag;
+    }
+    return kTypeTtf;
+}
+
+FileTypeCode RecogniseRar5(const CarveJob&, const uint8_t* b, size_t n) {
+    static constexpr uint8_t kMagic[8] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+    return n >= 8 && ByteView(b, n).Equals(0, kMagic, 8) ? kTypeRar : kNo;
+}
+
+// ISO media files told apart by their major brand: audio-only MPEG-4 and the
+// second generation of the mobile-phone format.
+FileTypeCode RecogniseIsoBrand(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 32) return kNo;
+    ByteView v(b, n);
+    if (!v.Equals(4, "ftyp")) return kNo;
+    if (v.Equals(8, "M4A ") || v.Equals(8, "M4B ") || v.Equals(8, "M4P ")) return kTypeM4a;
+    if (v.Equals(8, "3g2")) return kType3g2;
+    return kNo;
+}
+
+// A transport stream of 192-byte packets (a 4-byte time stamp before each
+// 188-byte packet), not a continuation of one already found.
+FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
+    static constexpr size_t kPacket = 192;
+    if (n < 2 * kPacket || b[4] != 0x47) return kNo;
+    for (size_t off = 4 + kPacket; off < n; off += kPacket)
+        if (b[off] != 0x47) return kNo;
+    uint32_t ss = job.sectorSize;
+    if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
+    std::array<uint8_t, 4096> probe{};
+    if (!job.ReadWhole(job.currentSector, 4096 / ss, probe.data())) return kNo;
+    for (size_t off = 4; off < 4096; off += kPacket)
+        if (probe[off] != 0x47) return kNo;
+    if (job.inTransportStream) {
+        if (job.currentSector > 0) {
+            if (!job.ReadWhole(job.currentSector - 1, 1, probe.data())) return kNo;
+            for (size_t back = kPacket; back <= ss; back += kPacket)
+                if (probe[ss - back + 4] == 0x47)
+                    return kNo;  // the packet grid runs on from the sector before
+        }
+        for (const TsRange& range : job.tsRanges)
+            if (range.firstSector <= job.startSector && job.startSector <= range.lastSector) return kNo;
+    }
+    return kTypeM2ts;
+}
+
+// MPEG audio layer II: three frames in a row whose headers agree and whose
+// lengths lead from one to the next.
+FileTypeCode RecogniseMpegLayer2(const CarveJob& job, const uint8_t* b, size_t n) {
+    if (n < 4 || b[0] != 0xFF || (b[1] & 0xE6) != 0xE4) return kNo;
+    ByteView v(b, n);
+    uint32_t first = v.U32Be(0);
+    uint32_t length = MpegAudioFrameLength(first);
+    if (length == 0) return kNo;
+    uint32_t ss = job.sectorSize;
+    if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
+    std::array<uint8_t, 4096> probe{};
+    if (!job.ReadWhole(job.currentSector, 4096 / ss, probe.data())) return kNo;
+    ByteView p(probe.data(), probe.size());
+    size_t at = 0;
+    for (int frame = 0; frame < 3; ++frame) {
+        uint32_t header = p.U32Be(at);
+        uint32_t frameLength = MpegAudioFrameLength(header);
+        if (frameLength == 0 || (header & 0xFFFE0C00) != (first & 0xFFFE0C00) || !p.Has(at, 4)) return kNo;
+        at += frameLength;
+    }
+    return kTypeMp2;
+}
+
+// A picture with the larger headers of later versions.
+FileTypeCode RecogniseBmpLaterHeader(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 54 || b[0] != 'B' || b[1] != 'M') return kNo;
+    ByteView v(b, n);
+    uint32_t header = v.U32(14);
+    if (header != 52 && header != 56 && header != 108 && header != 124) return kNo;
+    return v.U16(6) == 0 && v.U16(8) == 0 && v.U16(26) == 1 && v.U32(10) >= 14 + header ? kTypeBmp : kNo;
+}
+
 // ---- fast dispatch ---------------------------------------------------------
 
 // The first bytes a recogniser can say yes to; empty means any first byte.
@@ -428,20 +539,54 @@ struct LeadingBytes {
 };
 
 const LeadingBytes kLeadingBytes[] = {
-    {RecogniseMpeg, {0x00}},         {RecogniseMp4, {}},           {RecogniseRmvb, {'.'}},
-    {RecogniseWmv, {0x30}},          {RecogniseSwf, {'C', 'F'}},   {RecogniseAvi, {'R'}},
-    {RecogniseFlv, {'F'}},           {Recognise3gp, {}},           {RecogniseMkv, {0x1A}},
-    {RecogniseTs, {0x47}},           {RecogniseMts, {}},           {RecogniseMxf, {0x06}},
-    {RecogniseMp3, {'I'}},           {RecogniseMid, {'M'}},        {RecogniseApe, {'M'}},
-    {RecogniseWav, {'R'}},           {RecogniseMov, {}},           {RecogniseMp2, {0xFF}},
-    {RecogniseMmf, {'M'}},           {RecogniseFla, {0xD0}},       {RecogniseGif, {'G'}},
-    {RecogniseBmp, {'B'}},           {RecogniseJpg, {0xFF}},       {RecognisePng, {0x89}},
-    {RecognisePsd, {'8'}},           {RecogniseTif, {'M', 'I'}},   {RecogniseIco, {0x00}},
-    {RecogniseCompoundFile, {0xD0}}, {RecogniseOfficeOpenXml, {}}, {RecognisePdf, {'%'}},
-    {RecogniseGz, {0x1F}},           {Recognise7z, {'7'}},         {RecogniseZip, {'P'}},
-    {RecogniseRar, {'R'}},           {RecogniseCab, {'M'}},        {RecognisePe, {'M'}},
-    {RecogniseGho, {0xFE}},          {RecogniseDb, {'S'}},         {RecogniseDbx, {0xCF}},
-    {RecognisePst, {'!'}},           {RecogniseTtf, {0x00}},
+    {RecogniseMpeg, {0x00}},
+    {RecogniseMp4, {}},
+    {RecogniseRmvb, {'.'}},
+    {RecogniseWmv, {0x30}},
+    {RecogniseSwf, {'C', 'F'}},
+    {RecogniseAvi, {'R'}},
+    {RecogniseFlv, {'F'}},
+    {Recognise3gp, {}},
+    {RecogniseMkv, {0x1A}},
+    {RecogniseTs, {0x47}},
+    {RecogniseMts, {}},
+    {RecogniseMxf, {0x06}},
+    {RecogniseMp3, {'I'}},
+    {RecogniseMid, {'M'}},
+    {RecogniseApe, {'M'}},
+    {RecogniseWav, {'R'}},
+    {RecogniseMov, {}},
+    {RecogniseMp2, {0xFF}},
+    {RecogniseMmf, {'M'}},
+    {RecogniseFla, {0xD0}},
+    {RecogniseGif, {'G'}},
+    {RecogniseBmp, {'B'}},
+    {RecogniseJpg, {0xFF}},
+    {RecognisePng, {0x89}},
+    {RecognisePsd, {'8'}},
+    {RecogniseTif, {'M', 'I'}},
+    {RecogniseIco, {0x00}},
+    {RecogniseCompoundFile, {0xD0}},
+    {RecogniseOfficeOpenXml, {}},
+    {RecognisePdf, {'%'}},
+    {RecogniseGz, {0x1F}},
+    {Recognise7z, {'7'}},
+    {RecogniseZip, {'P'}},
+    {RecogniseRar, {'R'}},
+    {RecogniseCab, {'M'}},
+    {RecognisePe, {'M'}},
+    {RecogniseGho, {0xFE}},
+    {RecogniseDb, {'S'}},
+    {RecogniseDbx, {0xCF}},
+    {RecognisePst, {'!'}},
+    {RecogniseTtf, {0x00}},
+    {RecogniseGzAnyLevel, {0x1F}},
+    {RecogniseFontDirectory, {0x00, 'O', 't'}},
+    {RecogniseRar5, {'R'}},
+    {RecogniseIsoBrand, {}},
+    {RecogniseM2ts, {}},
+    {RecogniseMpegLayer2, {0xFF}},
+    {RecogniseBmpLaterHeader, {'B'}},
 };
 
 // Per first byte, the distinct recognisers that can say yes to it, in the
@@ -504,7 +649,7 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"3gp", kType3gp, Recognise3gp, FindIsoMediaSize},
     {"mkv", kTypeMkv, RecogniseMkv, FindMkvSize},
     {"ts", kTypeTs, RecogniseTs, FindTsSize},
-    {"mts", kTypeMts, RecogniseMts, FindLongVideoSize},
+    {"mts", kTypeMts, RecogniseMts, FindM2tsSize},
     {"mxf", kTypeMxf, RecogniseMxf, FindMxfSize},
     {"mp3", kTypeMp3, RecogniseMp3, FindMp3Size},
     {"mid", kTypeMid, RecogniseMid, FindMidSize},
@@ -576,6 +721,16 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"fla", kTypeFla, RecogniseFla, FindShortMediaSize},
     {"ttf", kTypeTtf, RecogniseTtf, FindTtfSize},
     {"ico", kTypeIco, RecogniseIco, FindIcoSize},
+    {"gz", kTypeGz, RecogniseGzAnyLevel, FindLongVideoSize},
+    {"ttf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
+    {"otf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
+    {"rar", kTypeRar, RecogniseRar5, FindRarSize},
+    {"m4a", kTypeM4a, RecogniseIsoBrand, FindIsoMediaSize},
+    {"m4b", kTypeM4a, RecogniseIsoBrand, FindIsoMediaSize},
+    {"3g2", kType3g2, RecogniseIsoBrand, FindIsoMediaSize},
+    {"m2ts", kTypeM2ts, RecogniseM2ts, FindM2tsSize},
+    {"mp2", kTypeMp2, RecogniseMpegLayer2, FindMp2Size},
+    {"bmp", kTypeBmp, RecogniseBmpLaterHeader, FindBmpSize},
     {nullptr, kTypeNotRecognised, nullptr, nullptr},
 };
 // clang-format on

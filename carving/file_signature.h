@@ -65,6 +65,10 @@ enum FileTypeCode : int {
     kTypeMts = 47,
     kTypeMxf = 48,
     kTypeNotRecognised = 49,
+    // Types recognised later; their numbers follow so the ones above keep theirs.
+    kTypeM4a = 50,
+    kType3g2 = 51,
+    kTypeM2ts = 52,
 };
 
 // Tells whether a file of the row's type starts at `buffer` (one sector).
@@ -84,7 +88,7 @@ struct FileSignatureRow {
     SizeFinder findSize;            // null for types that are recognised but never carved
 };
 
-inline constexpr size_t kFileSignatureRowCount = 87;
+inline constexpr size_t kFileSignatureRowCount = 97;
 // The rows in the order they are tried (the first yes wins), then a terminator
 // whose code is kTypeNotRecognised.
 extern const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1];

@@ -44,7 +44,9 @@ TEST_F(FileSignatureTest, TableHoldsTheRowsInTheirOrderAndEndsWithTheTerminator)
         "dpt ole "
         "docx docm dotm dotx xlsx xlsb xlsm xlsx xlam xltx xltm pptx pptm potx potm ppsx ppsm mso07 pdf gz "
         "gzip 7z "
-        "zip rar cab exe dll sys gho db dbx pst fla ttf ico";
+        "zip rar cab exe dll sys gho db dbx pst fla ttf ico "
+        // rows added later, after the first ones so that their type codes stay
+        "gz ttf otf rar m4a m4b 3g2 m2ts mp2 bmp";
     std::string order;
     for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
         if (r) order += ' ';
@@ -237,6 +239,11 @@ TEST_F(FileSignatureTest, HeaderFieldRulesOfIconFontGzipAndOthers) {
     std::memcpy(gz.data(), gzHead, 10);
     EXPECT_EQ(Recognise(gz), kTypeGz);
     gz[8] = 0;  // the default compression level leaves the extra flags 0
+    EXPECT_EQ(Recognise(gz), kTypeGz);
+    gz[8] = 1;  // no compressor writes this
+    EXPECT_EQ(Recognise(gz), kTypeNotRecognised);
+    gz[8] = 0;
+    gz[3] = 0x20;  // a reserved flag bit
     EXPECT_EQ(Recognise(gz), kTypeNotRecognised);
 
     Bytes mpeg(512, 0);

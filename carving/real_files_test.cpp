@@ -118,7 +118,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         {"", kTypeMmf, "mmf", Measure::kWalk, HandMadeWithMagic(Text("MMMD"), 2000, 0x21)},
         {"", kTypePst, "pst", Measure::kWalk, HandMadeWithMagic(Text("!BDN\x11\x22\x33\x44SM"), 2000, 0x21)},
         {"", kTypeDbx, "dbx", Measure::kWalk, HandMadeWithMagic({0xCF, 0xAD, 0x12, 0xFE}, 2000, 0x21)},
-        {"", kTypeMts, "mts", Measure::kWalk, HandMadeMts()},
+        {"", kTypeMts, "mts", Measure::kExact, HandMadeMts()},
         {"", kTypeFla, "fla", Measure::kWalk, HandMadeWithMagic({0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 1}, 2000, 0x21)},
         {"", kTypeOle, "ole", Measure::kExact, MakeCompoundFile("Contents", 6)},
     };

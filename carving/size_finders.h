@@ -45,6 +45,7 @@ uint64_t Find7zSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMailStoreSize(CarveJob& job, const uint8_t* buffer, size_t length);  // dbx
 uint64_t FindDbSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindTsSize(CarveJob& job, const uint8_t* buffer, size_t length);
+uint64_t FindM2tsSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindTtfSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindIcoSize(CarveJob& job, const uint8_t* buffer, size_t length);
 
