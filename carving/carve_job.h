@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "carving/content_check.h"
 #include "device/disk_reader.h"
 #include "engines/progress_callbacks.h"
 
@@ -25,13 +26,6 @@ using TsRangeList = std::vector<TsRange>;
 
 // Continuation sectors are read in pieces of at most this many bytes.
 inline constexpr size_t kMaxCarveChunk = 65536;
-
-// How far the bytes of a carved file were checked against its own structure.
-enum class ContentVerdict : uint8_t {
-    kNotChecked = 0,  // the type's structure says nothing about it, or it was not looked at
-    kWhole = 1,       // every check the structure allows passed
-    kDamaged = 2,     // the structure was found broken or cut short
-};
 
 struct CarveJob {
     uint32_t sectorSize = 512;

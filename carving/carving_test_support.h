@@ -234,25 +234,28 @@ inline Bytes MakeTransportStream(size_t packets) {
 
 // ---- real files --------------------------------------------------------------
 
-// The folder of real files made by make_real_files.sh, made once per build
-// tree and reused while the script is unchanged. Empty when it cannot be made.
+// The folder of files made by the script `script` (in carving/testdata), made
+// once per build tree and reused while the script is unchanged. Empty when it
+// cannot be made.
+inline std::filesystem::path MadeFilesDir(const std::string& script) {
+    std::filesystem::path path = std::filesystem::path(SORVANE_SOURCE_DIR) / "carving/testdata" / script;
+    std::string hash = testkit::FileSha256(path);
+    if (hash.empty()) return std::filesystem::path();
+    std::filesystem::path folder =
+        std::filesystem::path(SORVANE_BINARY_DIR) / "carving-real-files" / hash.substr(0, 16);
+    if (!std::filesystem::exists(folder / ".done")) {
+        std::filesystem::remove_all(folder);
+        std::string command = "bash " + testkit::ShellQuote(path.string()) + " " +
+                              testkit::ShellQuote(folder.string()) + " >/dev/null 2>&1";
+        if (testkit::RunCommand(command) != 0) return std::filesystem::path();
+        std::ofstream(folder / ".done").put('\n');
+    }
+    return folder;
+}
+
+// The folder of real files made by make_real_files.sh.
 inline std::filesystem::path RealFilesDir() {
-    static std::filesystem::path dir = [] {
-        std::filesystem::path script =
-            std::filesystem::path(SORVANE_SOURCE_DIR) / "carving/testdata/make_real_files.sh";
-        std::string hash = testkit::FileSha256(script);
-        if (hash.empty()) return std::filesystem::path();
-        std::filesystem::path folder =
-            std::filesystem::path(SORVANE_BINARY_DIR) / "carving-real-files" / hash.substr(0, 16);
-        if (!std::filesystem::exists(folder / ".done")) {
-            std::filesystem::remove_all(folder);
-            std::string command = "bash " + testkit::ShellQuote(script.string()) + " " +
-                                  testkit::ShellQuote(folder.string()) + " >/dev/null 2>&1";
-            if (testkit::RunCommand(command) != 0) return std::filesystem::path();
-            std::ofstream(folder / ".done").put('\n');
-        }
-        return folder;
-    }();
+    static std::filesystem::path dir = MadeFilesDir("make_real_files.sh");
     return dir;
 }
 

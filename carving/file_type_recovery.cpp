@@ -187,7 +187,7 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     record->letter = letter_;
     record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
     record->isFolder = 0;
-    record->contentCheck = 1;
+    record->contentCheck = ContentCheckValue(found.verdict);
     record->recordNumber = number;
     record->key = 0;
     record->clusterBytes = kFolderClusterBytes;

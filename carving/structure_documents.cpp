@@ -102,8 +102,7 @@ StructureSize PdfStructureSize(CarveJob& job) {
     // Every "%%EOF" whose "startxref" names a real cross-reference ends a
     // revision; the file ends after the last revision, with its line end.
     // Incremental updates and linearized files carry several; the search goes
-    // on past a revision only while an object, a cross-reference or a comment
-    // follows it.
+    // on past a revision only while an object or a cross-reference follows it.
     std::optional<uint64_t> end;
     uint64_t lastXref = 0;
     uint64_t from = 5;
@@ -285,6 +284,15 @@ StructureSize SqliteStructureSize(CarveJob& job) {
     if (pages == 0 || h.U32Be(24) != h.U32Be(92)) return std::nullopt;
     uint64_t size = pageSize * pages;
     if (size > bytes.Available()) return Damaged(job);
+    // Every page after the first begins with a b-tree page type, or with a
+    // page number (overflow and free-list pages) or a pointer-map entry type:
+    // never anything else. Pages past a cut rarely do.
+    for (uint64_t page = 1; page < pages; ++page) {
+        if (pageSize * page == (uint64_t{1} << 30)) continue;  // the lock-byte page holds nothing
+        uint8_t kind = bytes.U8(pageSize * page);
+        if (!(kind <= 5 || kind == 10 || kind == 13)) return Damaged(job);
+        if (bytes.Cancelled()) return std::nullopt;
+    }
     return size;
 }
 
@@ -324,6 +332,25 @@ StructureSize FontStructureSize(CarveJob& job) {
     // Every table is padded to a multiple of four bytes, the last one too.
     end = (end + 3) / 4 * 4;
     if (end > bytes.Available()) return Damaged(job);
+    // Each table's checksum is the sum of its big-endian 32-bit words (the
+    // head table's with its adjustment field taken as zero).
+    for (uint32_t t = 0; t < tables; ++t) {
+        uint64_t record = 12 + 16 * uint64_t{t};
+        bool head = bytes.Equals(record, "head", 4);
+        uint32_t expected = bytes.U32Be(record + 4);
+        uint64_t offset = bytes.U32Be(record + 8), length = bytes.U32Be(record + 12);
+        uint32_t sum = 0;
+        for (uint64_t at = 0; at < length; at += 4) {
+            if (head && at == 8) continue;
+            ByteView word = bytes.View(offset + at, 4);
+            uint32_t value = 0;
+            for (size_t i = 0; i < 4; ++i) value = (value << 8) | (at + i < length ? word.U8(i) : 0);
+            sum += value;
+        }
+        if (bytes.Cancelled()) return std::nullopt;
+        if (sum != expected) return Damaged(job);
+    }
+    job.verdict = ContentVerdict::kWhole;
     return end;
 }
 

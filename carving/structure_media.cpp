@@ -119,7 +119,9 @@ StructureSize IsoMediaStructureSize(CarveJob& job) {
         media = media || isMedia;
         off += size;
     }
-    if (!movie || !media) return std::nullopt;
+    // A file that began with its boxes but stops before it has both the
+    // movie and its media was cut short.
+    if (!movie || !media) return off > 0 ? Damaged(job) : std::nullopt;
     return off;
 }
 
@@ -136,8 +138,19 @@ StructureSize MatroskaStructureSize(CarveJob& job) {
     if (!size.width) return std::nullopt;
     uint64_t body = off + id.width + size.width;
     if (!size.unknown) {
+        // The segment's children must fill it exactly: a segment cut short
+        // and followed by other bytes still claims its whole size.
         uint64_t end = body + size.value;
         if (end > bytes.Available()) return Damaged(job);
+        uint64_t child = body;
+        for (uint64_t elements = 0; child < end && elements < 10000000; ++elements) {
+            Vint childId = ReadVint(bytes, child, true);
+            if (!childId.width || !IsMatroskaTopLevel(childId.value)) return Damaged(job);
+            Vint childSize = ReadVint(bytes, child + childId.width, false);
+            if (!childSize.width || childSize.unknown) return Damaged(job);
+            child += childId.width + childSize.width + childSize.value;
+        }
+        if (child != end) return Damaged(job);
         return end;
     }
     // A segment written live does not know its size: walk its children (and
@@ -171,6 +184,20 @@ StructureSize FlvStructureSize(CarveJob& job) {
     uint64_t off = bytes.U32Be(5);
     if (off < 9 || bytes.U32Be(off) != 0) return std::nullopt;
     off += 4;
+    // A writer that knows the file's size states it in the metadata of the
+    // first script tag; a walk that ends short of it met damage.
+    uint64_t statedSize = 0;
+    if (bytes.U8(off) == 18) {
+        uint64_t dataEnd = off + 11 + bytes.U24Be(off + 1);
+        static constexpr uint8_t kFileSize[10] = {0x00, 0x08, 'f', 'i', 'l', 'e', 's', 'i', 'z', 'e'};
+        if (auto at = bytes.Find(off + 11, dataEnd, kFileSize, sizeof kFileSize);
+            at && bytes.U8(*at + 10) == 0) {
+            uint64_t raw = bytes.U64Be(*at + 11);
+            double value;
+            std::memcpy(&value, &raw, sizeof value);
+            if (value > 0 && value < 1e15) statedSize = static_cast<uint64_t>(value);
+        }
+    }
     int tags = 0;
     while (bytes.Has(off, 11)) {
         uint8_t type = bytes.U8(off) & 0x1F;
@@ -184,6 +211,7 @@ StructureSize FlvStructureSize(CarveJob& job) {
         ++tags;
     }
     if (tags == 0) return std::nullopt;
+    if (statedSize && statedSize != off) return Damaged(job);
     return off;
 }
 
@@ -232,7 +260,16 @@ StructureSize MxfStructureSize(CarveJob& job) {
     CarvedFileBytes bytes(job, kVideoLimit);
     uint64_t off = 0;
     bool footer = false;
+    // The header partition pack says where the footer partition starts.
+    uint64_t footerAt = 0;
+    const bool headerPartition = bytes.Equals(0, kPartitionPrefix, 13);
+    if (headerPartition) {
+        uint8_t first = bytes.U8(16);
+        uint64_t value = first < 0x80 ? 17 : 17 + (first & 0x7F);
+        footerAt = bytes.U64Be(value + 24);
+    }
     while (bytes.Has(off, 17) && bytes.Equals(off, kKeyPrefix, 4)) {
+        const uint64_t start = off;
         bool partition = bytes.Equals(off, kPartitionPrefix, 13);
         uint8_t kind = bytes.U8(off + 13);
         uint8_t first = bytes.U8(off + 16);
@@ -249,10 +286,16 @@ StructureSize MxfStructureSize(CarveJob& job) {
         uint64_t end = off + header + length;
         if (end > bytes.Available() || end < off) return Damaged(job);
         off = end;
-        if (partition && kind == 0x04) footer = true;
+        if (partition && kind == 0x04) {
+            if (footerAt && start != footerAt) return Damaged(job);
+            footer = true;
+        }
         if (partition && kind == 0x11) return off;  // the random index pack is the last thing in a file
     }
-    if (!footer) return std::nullopt;
+    if (!footer) {
+        if (headerPartition) return Damaged(job);  // the file stops before its footer
+        return std::nullopt;
+    }
     return off;
 }
 
@@ -290,6 +333,18 @@ StructureSize MpegAudioStructureSize(CarveJob& job) {
     }
     uint32_t firstHeader = 0;
     uint64_t frames = 0;
+    const uint64_t audioStart = off;
+    // An encoder's information frame (the first one) may state how many bytes
+    // the frames take: a walk that ends short of them met damage.
+    uint64_t statedBytes = 0;
+    if (uint32_t length = MpegAudioFrameLength(bytes.U32Be(off)); length >= 48) {
+        for (const char* tag : {"Xing", "Info"}) {
+            if (auto at = bytes.Find(off + 4, off + std::min<uint32_t>(length, 64), tag, 4)) {
+                uint32_t flags = bytes.U32Be(*at + 4);
+                if (flags & 2) statedBytes = bytes.U32Be(*at + 8 + ((flags & 1) ? 4 : 0));
+            }
+        }
+    }
     while (bytes.Has(off, 4)) {
         uint32_t header = bytes.U32Be(off);
         uint32_t length = MpegAudioFrameLength(header);
@@ -304,6 +359,7 @@ StructureSize MpegAudioStructureSize(CarveJob& job) {
         ++frames;
     }
     if (frames < 2) return std::nullopt;
+    if (statedBytes && off - audioStart < statedBytes) job.verdict = ContentVerdict::kDamaged;
     // Tags that follow the frames: an APE tag (its footer or header says its
     // size) and an ID3 version 1 tag of 128 bytes, in either order.
     for (int tags = 0; tags < 3; ++tags) {
