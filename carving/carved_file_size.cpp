@@ -257,13 +257,20 @@ uint64_t FindMp4Size(CarveJob& job, const uint8_t*, size_t) {
     });
 }
 
-uint64_t FindSwfSize(CarveJob& job, const uint8_t* buffer, size_t length) {
-    ByteView v(buffer, length);
-    if (v.U8(0) != 'F') return job.sectorSize;
-    return std::min<uint64_t>(v.U32(4), 256 * kMiB);
+uint64_t FindGzSize(CarveJob& job, const uint8_t*, size_t) {
+    return StructureOrWalk(job, GzipStructureSize(job), [&] { return WalkWithoutFooter(job, 6 * kGiB); });
 }
 
-uint64_t FindLongVideoSize(CarveJob& job, const uint8_t*, size_t) { return WalkWithoutFooter(job, 6 * kGiB); }
+uint64_t FindSwfSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    ByteView v(buffer, length);
+    if (v.U8(0) != 'F') {
+        // A compressed file's length field counts the bytes after inflating:
+        // only running its stream tells where it ends.
+        if (auto size = CompressedFlashStructureSize(job)) return *size;
+        return job.sectorSize;
+    }
+    return std::min<uint64_t>(v.U32(4), 256 * kMiB);
+}
 
 uint64_t FindIsoMediaSize(CarveJob& job, const uint8_t*, size_t) {
     return StructureOrWalk(job, IsoMediaStructureSize(job), [&] { return WalkWithoutFooter(job, 6 * kGiB); });

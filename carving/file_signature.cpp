@@ -411,8 +411,13 @@ FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     if (ctx.inTransportStream) {
         if (ctx.currentSector > 0) {
             if (!ctx.ReadWhole(ctx.currentSector - 1, 1, probe.data())) return kNo;
+            // The packet grid runs on from the sector before only when every
+            // packet start there holds the sync byte: one 0x47 among other
+            // data is chance.
+            bool gridRunsOn = true;
             for (size_t back = kPacket; back <= ss; back += kPacket)
-                if (probe[ss - back] == 0x47) return kNo;  // the packet grid runs on from the sector before
+                gridRunsOn = gridRunsOn && probe[ss - back] == 0x47;
+            if (gridRunsOn) return kNo;
         }
         for (const TsRange& range : ctx.tsRanges)
             if (range.firstSector <= ctx.startSector && ctx.startSector <= range.lastSector) return kNo;
@@ -488,9 +493,10 @@ FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
     if (job.inTransportStream) {
         if (job.currentSector > 0) {
             if (!job.ReadWhole(job.currentSector - 1, 1, probe.data())) return kNo;
+            bool gridRunsOn = true;  // as for 188-byte packets
             for (size_t back = kPacket; back <= ss; back += kPacket)
-                if (probe[ss - back + 4] == 0x47)
-                    return kNo;  // the packet grid runs on from the sector before
+                gridRunsOn = gridRunsOn && probe[ss - back + 4] == 0x47;
+            if (gridRunsOn) return kNo;
         }
         for (const TsRange& range : job.tsRanges)
             if (range.firstSector <= job.startSector && job.startSector <= range.lastSector) return kNo;
@@ -705,8 +711,8 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"ppsm", kTypePptx, RecogniseOfficeOpenXml, FindOfficeOpenXmlSize},
     {"mso07", kTypeMso07, RecogniseOfficeOpenXml, FindOfficeOpenXmlSize},
     {"pdf", kTypePdf, RecognisePdf, FindPdfSize},
-    {"gz", kTypeGz, RecogniseGz, FindLongVideoSize},
-    {"gzip", kTypeGz, RecogniseGz, FindLongVideoSize},
+    {"gz", kTypeGz, RecogniseGz, FindGzSize},
+    {"gzip", kTypeGz, RecogniseGz, FindGzSize},
     {"7z", kType7z, Recognise7z, Find7zSize},
     {"zip", kTypeZip, RecogniseZip, FindZipSize},
     {"rar", kTypeRar, RecogniseRar, FindRarSize},
@@ -721,7 +727,7 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"fla", kTypeFla, RecogniseFla, FindShortMediaSize},
     {"ttf", kTypeTtf, RecogniseTtf, FindTtfSize},
     {"ico", kTypeIco, RecogniseIco, FindIcoSize},
-    {"gz", kTypeGz, RecogniseGzAnyLevel, FindLongVideoSize},
+    {"gz", kTypeGz, RecogniseGzAnyLevel, FindGzSize},
     {"ttf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
     {"otf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
     {"rar", kTypeRar, RecogniseRar5, FindRarSize},

@@ -207,6 +207,17 @@ TEST_F(FileSignatureTest, TransportStreamIsNotReportedInsideACarvedRangeUntilANe
     Bytes broken = first;
     broken[376] = 0x00;
     EXPECT_EQ(Recognise(broken), kTypeNotRecognised);
+
+    // A stray sync byte in the data before a stream does not make it a
+    // continuation: the stream is found.
+    Bytes before(512, 0x11);
+    before[512 - 188] = 0x47;
+    Append(before, MakeTransportStream(40));
+    Bytes start = PlaceAndRead(before, 60);
+    start = image_->Sector(61);
+    SetJobFor(job_, &reader_, 61);
+    ctx.inTransportStream = true;
+    EXPECT_EQ(Recognise(start), kTypeTs);
 }
 
 TEST_F(FileSignatureTest, MtsAfterAnotherMtsNeedsAZeroTimestamp) {

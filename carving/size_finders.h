@@ -22,7 +22,7 @@ uint64_t FindRmvbSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMkvSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindMp4Size(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindSwfSize(CarveJob& job, const uint8_t* buffer, size_t length);
-uint64_t FindLongVideoSize(CarveJob& job, const uint8_t* buffer, size_t length);   // mts, gz
+uint64_t FindGzSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindShortMediaSize(CarveJob& job, const uint8_t* buffer, size_t length);  // fla
 uint64_t FindIsoMediaSize(CarveJob& job, const uint8_t* buffer, size_t length);    // 3gp, mov, m4a, 3g2
 uint64_t FindFlvSize(CarveJob& job, const uint8_t* buffer, size_t length);

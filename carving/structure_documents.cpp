@@ -7,6 +7,7 @@
 
 #include "carving/carved_file_bytes.h"
 #include "carving/crc32.h"
+#include "carving/deflate_walker.h"
 #include "carving/structure_sizes.h"
 
 namespace sorvane {
@@ -200,6 +201,63 @@ StructureSize ZipStructureSize(CarveJob& job) {
     }
     if (bytes.Cancelled()) return std::nullopt;
     return Damaged(job);
+}
+
+StructureSize GzipStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, 4 * kGiB);
+    uint64_t off = 0;
+    bool whole = true;
+    int members = 0;
+    while (members < 1000) {
+        // A member that starts on a sector of its own is a file of its own.
+        if (members > 0 && off % job.sectorSize == 0) break;
+        ByteView h = bytes.View(off, 10);
+        if (h.Size() < 10 || h.U8(0) != 0x1F || h.U8(1) != 0x8B || h.U8(2) != 8 || (h.U8(3) & 0xE0)) break;
+        uint8_t flags = h.U8(3);
+        uint64_t p = off + 10;
+        if (flags & 4) p += 2 + uint64_t{bytes.U16(p)};   // extra field
+        for (uint8_t text : {uint8_t{8}, uint8_t{16}}) {  // name, comment: zero-terminated
+            if (!(flags & text)) continue;
+            static constexpr uint8_t kZero[1] = {0};
+            auto end = bytes.Find(p, p + 65536, kZero, 1);
+            if (!end) return Damaged(job);
+            p = *end + 1;
+        }
+        if (flags & 2) p += 2;  // header CRC
+        auto stream = WalkDeflate(bytes, p, 64 * kGiB);
+        if (!stream) {
+            if (bytes.Cancelled()) return std::nullopt;
+            if (members == 0) return Damaged(job);
+            break;
+        }
+        if (!bytes.Has(stream->end, 8)) return Damaged(job);
+        if (bytes.U32(stream->end) != stream->crc ||
+            bytes.U32(stream->end + 4) != static_cast<uint32_t>(stream->outputBytes))
+            whole = false;
+        off = stream->end + 8;
+        ++members;
+    }
+    if (members == 0) return std::nullopt;
+    job.verdict = whole ? ContentVerdict::kWhole : ContentVerdict::kDamaged;
+    return off;
+}
+
+StructureSize CompressedFlashStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, 256 * kMiB);
+    ByteView h = bytes.View(0, 10);
+    if (h.Size() < 10 || !h.Equals(0, "CWS")) return std::nullopt;
+    // A zlib stream: method 8, a header check that divides by 31, no preset
+    // dictionary; then deflate and an Adler-32.
+    uint8_t method = h.U8(8), flags = h.U8(9);
+    const uint32_t statedLength = h.U32(4);  // read now: the view moves with the walk
+    if ((method & 0x0F) != 8 || ((method << 8) | flags) % 31 != 0 || (flags & 0x20)) return Damaged(job);
+    auto stream = WalkDeflate(bytes, 10, 256 * kMiB);
+    if (!stream) return bytes.Cancelled() ? std::nullopt : Damaged(job);
+    uint64_t end = stream->end + 4;
+    if (end > bytes.Available()) return Damaged(job);
+    // The header states the length of the whole file once uncompressed.
+    job.verdict = stream->outputBytes + 8 == statedLength ? ContentVerdict::kWhole : ContentVerdict::kDamaged;
+    return end;
 }
 
 StructureSize SevenZipStructureSize(CarveJob& job) {

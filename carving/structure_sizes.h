@@ -41,6 +41,8 @@ StructureSize SmafStructureSize(CarveJob& job);
 StructureSize PdfStructureSize(CarveJob& job);
 StructureSize ZipStructureSize(CarveJob& job);  // also Office Open XML and OpenDocument
 StructureSize SevenZipStructureSize(CarveJob& job);
+StructureSize GzipStructureSize(CarveJob& job);  // every member, each checked against its CRC and length
+StructureSize CompressedFlashStructureSize(CarveJob& job);
 StructureSize RarStructureSize(CarveJob& job);  // versions 4 and 5
 StructureSize SqliteStructureSize(CarveJob& job);
 StructureSize PstStructureSize(CarveJob& job);

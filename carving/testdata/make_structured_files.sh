@@ -67,6 +67,14 @@ if have ffmpeg; then
     ff "${audio[@]}" -c:a libmp3lame -write_id3v1 1 -metadata title=Sorvane -metadata artist=Card \
         -f mp3 "$out/tagged.mp3"
     ff -f lavfi -i testsrc=size=160x128:rate=25 -t 2 -c:v rv10 -f rm "$out/movie.rm"
+    # A compressed Flash file: the same movie with everything after its
+    # 8-byte header run through zlib, as the format allows.
+    if ff "${video[@]}" -c:v flv -f swf "$work/movie.swf"; then
+        /usr/bin/python3 -c 'import sys, zlib
+d = open(sys.argv[1], "rb").read()
+open(sys.argv[2], "wb").write(b"CWS" + bytes([10]) + d[4:8] + zlib.compress(d[8:], 9))' \
+            "$work/movie.swf" "$out/compressed.swf"
+    fi
 fi
 
 if have soffice; then
