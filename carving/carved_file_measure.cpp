@@ -1,7 +1,10 @@
 #include "carving/carved_file_measure.h"
 
 #include <cstring>
+#include <vector>
 
+#include "carving/size_finders.h"
+#include "carving/structure_sizes.h"
 #include "engines/fat_directory_sector.h"
 
 namespace sorvane {
@@ -37,6 +40,31 @@ int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out) 
     out.size = row->findSize(job, request.buffer, request.length);
     out.verdict = job.verdict;
     return job.callbackStatus == kCancelCode ? kCancelCode : 0;
+}
+
+ContentVerdict CheckRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t startSector, uint64_t size,
+                                 std::string_view extension) {
+    const FileSignatureRow* row = FindRowByExtension(extension);
+    if (!row || !reader || sectorSize == 0 || sectorSize > kMaxCarveChunk || size == 0)
+        return ContentVerdict::kNotChecked;
+    std::vector<uint8_t> first(sectorSize);
+    uint32_t got = 0;
+    if (ReadSectors(1, *reader, first.data(), startSector, sectorSize, &got) != 0 || got != 1)
+        return ContentVerdict::kNotChecked;
+    CarveJob job;
+    job.sectorSize = sectorSize;
+    job.reader = reader;
+    job.startSector = startSector;
+    job.currentSector = startSector;
+    std::optional<uint64_t> structure = StructureSizeOfType(row->code, job, first.data(), first.size());
+    // A structure that does not check out may be the file's own (files are
+    // written broken, or are not what their names say): without knowing
+    // where the file ends, that is no proof the run holds something else.
+    if (!structure) return ContentVerdict::kNotChecked;
+    // Data after the structure's end is common (a phone's picture with a
+    // video appended); a structure that needs more than the run is not.
+    if (*structure > size) return ContentVerdict::kDamaged;
+    return job.verdict;
 }
 
 bool IsFileSystemMetadataSector(const uint8_t* sector, uint32_t sectorSize) {

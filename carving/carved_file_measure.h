@@ -42,6 +42,16 @@ struct CarvedFile {
 // measurement (the outputs are filled all the same).
 int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out);
 
+// How the `size` bytes from `startSector` on, taken as one run, hold up as a
+// file whose name ends in `extension` (no dot, any case): kWhole when the
+// type's structure checks out, its content checks pass and it ends within the
+// run; kDamaged when the structure needs more than the run or its content
+// checks fail; kNotChecked when the structure does not check out, for types
+// whose structure is not read and for unknown extensions.
+// For engines that found a file by its name and copy it as one run.
+ContentVerdict CheckRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t startSector, uint64_t size,
+                                 std::string_view extension);
+
 // True when the sector (`sectorSize` bytes) holds NTFS or FAT metadata: a
 // file record, index buffer, log restart page, boot sector, or a FAT
 // directory sector. Such a sector ends a carved file.

@@ -158,6 +158,64 @@ size_t ReadFileHead(CarveJob& job) {
 
 }  // namespace
 
+std::optional<uint64_t> StructureSizeOfType(FileTypeCode code, CarveJob& job, const uint8_t* buffer,
+                                            size_t length) {
+    switch (code) {
+        case kTypeJpg:
+            return JpegStructureSize(job);
+        case kTypePng:
+            return PngStructureSize(job);
+        case kTypeGif:
+            return GifStructureSize(job);
+        case kTypeBmp:
+            return BmpStructureSize(job, buffer, length);
+        case kTypeTif:
+            return TiffStructureSize(job);
+        case kTypePsd:
+            return PsdStructureSize(job);
+        case kTypeMp4:
+        case kTypeMov:
+        case kType3gp:
+        case kType3g2:
+        case kTypeM4a:
+            return IsoMediaStructureSize(job);
+        case kTypeMkv:
+            return MatroskaStructureSize(job);
+        case kTypeFlv:
+            return FlvStructureSize(job);
+        case kTypeRmvb:
+            return RealMediaStructureSize(job);
+        case kTypeMxf:
+            return MxfStructureSize(job);
+        case kTypeMp3:
+        case kTypeMp2:
+            return MpegAudioStructureSize(job);
+        case kTypeMmf:
+            return SmafStructureSize(job);
+        case kTypePdf:
+            return PdfStructureSize(job);
+        case kTypeZip:
+        case kTypeDocx:
+        case kTypeXlsx:
+        case kTypePptx:
+            return ZipStructureSize(job);
+        case kType7z:
+            return SevenZipStructureSize(job);
+        case kTypeRar:
+            return RarStructureSize(job);
+        case kTypeGz:
+            return GzipStructureSize(job);
+        case kTypeDb:
+            return SqliteStructureSize(job);
+        case kTypePst:
+            return PstStructureSize(job);
+        case kTypeTtf:
+            return FontStructureSize(job);
+        default:
+            return std::nullopt;
+    }
+}
+
 // ---- pictures ----------------------------------------------------------------
 
 uint64_t FindJpgSize(CarveJob& job, const uint8_t* buffer, size_t length) {

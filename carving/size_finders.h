@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "carving/carve_job.h"
+#include "carving/file_signature.h"
 
 namespace sorvane {
 
@@ -48,6 +50,12 @@ uint64_t FindTsSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindM2tsSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindTtfSize(CarveJob& job, const uint8_t* buffer, size_t length);
 uint64_t FindIcoSize(CarveJob& job, const uint8_t* buffer, size_t length);
+
+// The size the structure of a file of type `code` gives, with no walk after
+// it; none (and the job's verdict left kNotChecked) for types whose structure
+// this does not read.
+std::optional<uint64_t> StructureSizeOfType(FileTypeCode code, CarveJob& job, const uint8_t* buffer,
+                                            size_t length);
 
 // The compound-file allocation-table rule alone: the file's length from its
 // header and allocation table, or 0 when the header makes no sense or a sector
