@@ -13,7 +13,7 @@
 
 #include "carving/content_check.h"
 #include "device/disk_reader.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 
 namespace sorvane {
 

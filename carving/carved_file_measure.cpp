@@ -5,7 +5,7 @@
 
 #include "carving/size_finders.h"
 #include "carving/structure_sizes.h"
-#include "engines/fat_directory_sector.h"
+#include "fs/fat_directory_sector.h"
 
 namespace sorvane {
 

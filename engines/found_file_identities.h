@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "engines/found_item_record.h"
+#include "results/found_item_record.h"
 
 namespace sorvane {
 

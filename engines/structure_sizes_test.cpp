@@ -13,8 +13,8 @@
 #include "carving/carving_test_support.h"
 #include "carving/content_check.h"
 #include "carving/crc32.h"
-#include "carving/file_type_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "engines/file_type_recovery.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {
