@@ -44,4 +44,8 @@ for b in "${builds[@]}"; do
         grep -c -x -F -f "$work/truth" || true)
     written=$(du -sb "$work/rec" 2> /dev/null | cut -f1 || echo 0)
     echo "$b: $exact of $count files byte-exact, $((written >> 10)) KiB written"
+    find "$work/rec" -type f -exec sha256sum {} + 2> /dev/null | cut -d' ' -f1 | sort -u > "$work/got"
+    while read -r f; do
+        grep -q -x -F "$(sha256sum "$f" | cut -d' ' -f1)" "$work/got" || echo "    not byte-exact: ${f##*/}"
+    done < "$work/list"
 done
