@@ -452,31 +452,18 @@ uint64_t FindWmvSize(CarveJob& job, const uint8_t* buffer, size_t length) {
 }
 
 uint64_t FindTsSize(CarveJob& job, const uint8_t*, size_t) {
-    // Packets run every 188 bytes from the file's first byte; the first packet
-    // that does not begin with 0x47 ends the stream. Only packets that lie
-    // wholly inside one chunk are tested.
+    // Packets run every 188 bytes from the file's first byte; the first one
+    // that does not begin with 0x47 ends the stream. Sectors inside it that
+    // look like other files' starts (its payload is other formats' data) do
+    // not.
     static constexpr uint64_t kPacket = 188;
-    CarveJob& ctx = job;
-    uint32_t ss = ctx.sectorSize;
-    uint64_t nextPacket = (ss + kPacket - 1) / kPacket * kPacket;  // packets of the first sector were tested
-    std::optional<uint64_t> badPacket;
-    uint64_t size = ContinuationWalk(job, 64 * kGiB, [&](const uint8_t* chunk, size_t n, uint64_t before) {
-        uint64_t chunkEnd = before + n;
-        if (nextPacket < before) nextPacket = (before + kPacket - 1) / kPacket * kPacket;
-        while (nextPacket + kPacket <= chunkEnd) {
-            if (chunk[nextPacket - before] != 0x47) {
-                badPacket = nextPacket;
-                return ChunkAnswer::Stop();
-            }
-            nextPacket += kPacket;
-        }
-        return ChunkAnswer::GoOn();
-    });
-    uint64_t runEnd = badPacket ? *badPacket : nextPacket;
-    if (runEnd < size) size = runEnd;
-    if (ss > 0 && size > 0)
-        ctx.tsRanges.push_back({ctx.startSector, ctx.startSector + (size + ss - 1) / ss - 1});
-    return size;
+    CarvedFileBytes bytes(job, 64 * kGiB);
+    uint64_t end = 0;
+    while (end + kPacket <= bytes.Available() && bytes.U8(end) == 0x47) end += kPacket;
+    if (end == 0 || bytes.Cancelled()) return job.sectorSize;
+    uint32_t ss = job.sectorSize;
+    job.tsRanges.push_back({job.startSector, job.startSector + (end + ss - 1) / ss - 1});
+    return end;
 }
 
 uint64_t FindM2tsSize(CarveJob& job, const uint8_t*, size_t) {
