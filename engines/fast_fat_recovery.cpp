@@ -77,8 +77,7 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc =
-        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -95,8 +94,7 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc =
-        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
@@ -205,13 +203,11 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot =
-                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent ||
-                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
@@ -236,8 +232,7 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
-        return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -266,8 +261,7 @@ int CFastFatRecovery::CheckContent(uint32_t cluster, const std::string& extensio
 bool CFastFatRecovery::RunHoldsSomethingElse(uint32_t first, uint64_t size) {
     const uint64_t clusterBytes = geometry_.ClusterBytes();
     const uint32_t bytesPerSector = geometry_.bytesPerSector;
-    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first))
-        return false;
+    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first)) return false;
     // The cluster that holds the file's last byte, found the way the copy
     // goes: on through the free clusters after the first.
     uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
@@ -355,11 +349,10 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         if (RunHoldsSomethingElse(cluster, entry.size)) {
             contentCheck = static_cast<int>(kContentDamaged);
         } else if (!extension.empty()) {
-            ContentVerdict verdict =
-                CheckRunStructure(&reader_, geometry_.bytesPerSector,
-                                  AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size, extension);
-            if (verdict != ContentVerdict::kNotChecked)
-                contentCheck = static_cast<int>(ContentCheckValue(verdict));
+            ContentVerdict verdict = CheckRunStructure(&reader_, geometry_.bytesPerSector,
+                                                       AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size,
+                                                       extension);
+            if (verdict != ContentVerdict::kNotChecked) contentCheck = static_cast<int>(ContentCheckValue(verdict));
         }
     }
 
@@ -469,8 +462,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
-                              clusterBuffer_.data(), got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                              got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -579,9 +572,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
@@ -593,12 +585,9 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
         ListHas(kVideoExtensions, ext)) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext))
-            file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext))
-            file = folder / "tmp.jpg";
-        else
-            file = folder / "tmp.avi";
+        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
+        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
+        else file = folder / "tmp.avi";
     }
     const uint64_t size = record.size;
     uint64_t done = 0;
@@ -666,10 +655,8 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
-                c += 8;
-            else
-                ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
+            else ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -677,17 +664,13 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
-            end += 8;
-        else
-            ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
+        else ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_)
-        length = 0;
-    else if (start + length > partitionSectors_)
-        length = partitionSectors_ - start;
+    if (start >= partitionSectors_) length = 0;
+    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
     return 1;
 }
 
