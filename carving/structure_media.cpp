@@ -114,7 +114,7 @@ StructureSize IsoMediaStructureSize(CarveJob& job) {
             return std::nullopt;  // runs to the end of a file whose end is what is sought
         }
         if (size < header) return Damaged(job);
-        if (off + size > bytes.Available()) return Damaged(job);
+        if (size > bytes.Available() - off) return Damaged(job);
         movie = movie || isMovie;
         media = media || isMedia;
         off += size;
@@ -140,14 +140,14 @@ StructureSize MatroskaStructureSize(CarveJob& job) {
     if (!size.unknown) {
         // The segment's children must fill it exactly: a segment cut short
         // and followed by other bytes still claims its whole size.
+        if (body > bytes.Available() || size.value > bytes.Available() - body) return Damaged(job);
         uint64_t end = body + size.value;
-        if (end > bytes.Available()) return Damaged(job);
         uint64_t child = body;
         for (uint64_t elements = 0; child < end && elements < 10000000; ++elements) {
             Vint childId = ReadVint(bytes, child, true);
             if (!childId.width || !IsMatroskaTopLevel(childId.value)) return Damaged(job);
             Vint childSize = ReadVint(bytes, child + childId.width, false);
-            if (!childSize.width || childSize.unknown) return Damaged(job);
+            if (!childSize.width || childSize.unknown || childSize.value > end - child) return Damaged(job);
             child += childId.width + childSize.width + childSize.value;
         }
         if (child != end) return Damaged(job);
@@ -172,6 +172,7 @@ StructureSize MatroskaStructureSize(CarveJob& job) {
             continue;
         }
         if (top && childId.value != 0xEC && childId.value != 0xBF) inCluster = false;
+        if (childSize.value > bytes.Available() - off) return Damaged(job);
         uint64_t end = off + childId.width + childSize.width + childSize.value;
         if (end > bytes.Available()) return Damaged(job);
         off = end;

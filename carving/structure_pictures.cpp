@@ -353,12 +353,11 @@ StructureSize PsdStructureSize(CarveJob& job) {
         return std::nullopt;
     if (depth != 1 && depth != 8 && depth != 16 && depth != 32) return std::nullopt;
     uint64_t off = 26;
-    off += 4 + uint64_t{bytes.U32Be(off)};  // colour mode data
-    off += 4 + uint64_t{bytes.U32Be(off)};  // image resources
-    if (version == 1)
-        off += 4 + uint64_t{bytes.U32Be(off)};  // layers and masks
-    else
-        off += 8 + bytes.U64Be(off);
+    off += 4 + uint64_t{bytes.U32Be(off)};                                 // colour mode data
+    off += 4 + uint64_t{bytes.U32Be(off)};                                 // image resources
+    uint64_t layers = version == 1 ? bytes.U32Be(off) : bytes.U64Be(off);  // layers and masks
+    if (layers > bytes.Available()) return Damaged(job);
+    off += (version == 1 ? 4 : 8) + layers;
     if (off + 2 > bytes.Available()) return Damaged(job);
     uint16_t compression = bytes.U16Be(off);
     off += 2;
