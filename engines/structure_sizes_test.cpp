@@ -101,11 +101,11 @@ Bytes RandomBytes(size_t n, std::mt19937& random) {
 class StructureSizesTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
+        testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
-        unsetenv("SORVANE_DATA_DIR");
+        testkit::UnsetEnv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
 
