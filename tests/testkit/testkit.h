@@ -12,7 +12,7 @@ namespace sorvane::testkit {
 // A fresh folder below the system temp folder, removed with everything in it
 // when the object goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,8 +20,25 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
+};
+
+// Points the per-user data folder (SORVANE_DATA_DIR: scan logs, previews,
+// resume records) at a fresh temporary folder for the life of the object, and
+// puts back what was set before, so no test reads another's scan logs.
+class ScopedDataDir {
+  public:
+    ScopedDataDir();
+    ~ScopedDataDir();
+    ScopedDataDir(const ScopedDataDir&) = delete;
+    ScopedDataDir& operator=(const ScopedDataDir&) = delete;
+    const std::filesystem::path& Path() const { return dir_.Path(); }
+
+  private:
+    TempDir dir_;
+    std::string previous_;
+    bool hadPrevious_ = false;
 };
 
 // Runs a shell command; returns its exit status and, when asked, its standard output.
