@@ -75,7 +75,8 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc =
+        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -92,31 +93,16 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc =
+        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
 }
 
-int CFastFatRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                                   void* userData, int weight) {
-    scanProgress_ = scanProgress;
-    copyProgress_ = copyProgress;
-    userData_ = userData;
-    weight_ = weight;
-    return 0;
-}
-
-int CFastFatRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
-    searchCallback_ = callback;
-    searchUserData_ = userData;
-    if (scanLog_) scanLog_->SetSearchCallback(callback, userData);
-    return 0;
-}
-
 int CFastFatRecovery::Report(int percent, int64_t remaining) {
     if (!scanProgress_) return 0;
-    uint64_t found = scanLog_ ? scanLog_->Count() : 0;
+    uint64_t found = log_ ? log_->Count() : 0;
     return scanProgress_(userData_, percent, weight_, remaining, 0, 0, found);
 }
 
@@ -126,10 +112,8 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     publishSet_.clear();
     readDirectories_.clear();
     workQueue_.clear();
-    scanLog_ = std::make_unique<CScanLog>();
-    scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
-    if (scanLogName) return scanLog_->Open(*scanLogName);
-    int rc = scanLog_->Open(FastLogNameNow(static_cast<int64_t>(partitionStart_)));
+    if (scanLogName) return ReplaceLog(*scanLogName);
+    int rc = ReplaceLog(FastLogNameNow(static_cast<int64_t>(partitionStart_)));
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     return ScanTree();
@@ -165,7 +149,7 @@ int CFastFatRecovery::ScanTree() {
     }
     int rc = PublishFolders();
     if (rc != 0) return rc;
-    scanLog_->Flush();
+    log_->Flush();
     return Report(100, 0);
 }
 
@@ -201,11 +185,13 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot =
+                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent ||
+                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
@@ -230,7 +216,8 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
+        return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -314,7 +301,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         contentCheck = CheckContent(cluster, extension, readOk);
     }
 
-    FoundItemRecord* r = scanLog_->AppendRecord();
+    FoundItemRecord* r = log_->AppendRecord();
     uint32_t recordNumber = r->recordNumber;
     *r = FoundItemRecord{};
     r->recordNumber = recordNumber;
@@ -335,7 +322,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     r->location = entrySector;
     r->partitionStart = partitionStart_;
     SetRecordName(*r, entry.name);
-    scanLog_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
+    log_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
     MarkAncestorsForPublishing(dir.cluster);
 }
 
@@ -358,49 +345,15 @@ int CFastFatRecovery::PublishFolders() {
         auto it = stagedFolders_.find(cluster);
         if (it == stagedFolders_.end()) continue;
         const StagedFolder& folder = it->second;
-        FoundItemRecord* r = scanLog_->AppendRecord();
+        FoundItemRecord* r = log_->AppendRecord();
         uint32_t recordNumber = r->recordNumber;
         *r = folder.record;
         r->recordNumber = recordNumber;
         r->contentCheck = 1;
-        scanLog_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
-                           folder.record.name);
+        log_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
+                       folder.record.name);
     }
     return 0;
-}
-
-int CFastFatRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
-    if (!folder && level != 0) return kErrInvalidParameter;
-    if (!scanLog_) return kSuccess;
-    scanLog_->Flush();
-    FolderKey key = folder ? folder->key : RootKey();
-    return scanLog_->ReadChildren(MakeRelationKey(key, level), out);
-}
-
-int CFastFatRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
-    count = 0;
-    if (!folder && level != 0) return kErrInvalidParameter;
-    if (!scanLog_) return kSuccess;
-    scanLog_->Flush();
-    FolderKey key = folder ? folder->key : RootKey();
-    return scanLog_->CountFilesBelow(key, level, count);
-}
-
-uint64_t CFastFatRecovery::GetFoundCount() { return scanLog_ ? scanLog_->Count() : 0; }
-
-int CFastFatRecovery::GetFolderPath(const FoundItemRecord& record, std::string& path) {
-    path.clear();
-    if (!scanLog_) return kErrInvalidParameter;
-    scanLog_->Flush();
-    std::vector<FoundItemRecord> chain;
-    int rc = scanLog_->BuildParentChain(record, chain);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += it->Name() + "/";
-    return rc;
-}
-
-int CFastFatRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    if (!scanLog_) return 0;
-    return scanLog_->FindByExtension(pattern, out);
 }
 
 template <typename Sink>
@@ -420,8 +373,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
-                              got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
+                              clusterBuffer_.data(), got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -440,24 +393,29 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
 }
 
 int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination) {
-    std::error_code ec;
     if (record.IsFolder()) {
+        std::error_code ec;
         std::filesystem::create_directories(destination, ec);
         return ec ? ResultFromErrno(ec.value()) : kSuccess;
     }
-    auto report = [&](int percent, int error) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
-    };
     FileHandle out;
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != kSuccess) {
-        report(100, rc);
+        if (copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
         return rc;
     }
+    return CopyFileData(record, out, destination);
+}
+
+int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                                   const std::filesystem::path& destination) {
+    auto report = [&](int percent, int error) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
+    };
     const uint64_t size = record.size;
     uint64_t written = 0;
     int answer = 0;
-    rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+    int rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
         int wrc = out.Write(data, length);
         if (wrc != kSuccess) return wrc;
         written += length;
@@ -482,8 +440,8 @@ int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::files
 
 int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
     std::vector<FoundItemRecord> chain;
-    scanLog_->Flush();
-    scanLog_->BuildParentChain(folder, chain);
+    log_->Flush();
+    log_->BuildParentChain(folder, chain);
     return static_cast<int>(chain.size()) + 1;
 }
 
@@ -494,7 +452,7 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         if (destination.has_parent_path()) std::filesystem::create_directories(destination.parent_path(), ec);
         return RecoverOne(record, destination);
     }
-    if (!scanLog_) return kErrInvalidParameter;
+    if (!log_) return kErrInvalidParameter;
     std::filesystem::create_directories(destination, ec);
     if (ec) return ResultFromErrno(ec.value());
     // The level of a folder is its depth below the root, which its chain of
@@ -530,8 +488,9 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
@@ -543,9 +502,12 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
         ListHas(kVideoExtensions, ext)) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
-        else file = folder / "tmp.avi";
+        if (ListHas(kPreviewDocuments, ext))
+            file = folder / SafeFileName(record.Name());
+        else if (IsPhotoExtension(ext))
+            file = folder / "tmp.jpg";
+        else
+            file = folder / "tmp.avi";
     }
     const uint64_t size = record.size;
     uint64_t done = 0;
@@ -613,8 +575,10 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
-            else ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
+                c += 8;
+            else
+                ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -622,13 +586,17 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
-        else ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
+            end += 8;
+        else
+            ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_) length = 0;
-    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
+    if (start >= partitionSectors_)
+        length = 0;
+    else if (start + length > partitionSectors_)
+        length = partitionSectors_ - start;
     return 1;
 }
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "device/disk_reader.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/log_engine_base.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_volume.h"
 #include "platform/file_handle.h"
@@ -24,36 +24,26 @@
 
 namespace sorvane {
 
-class CFastFatRecovery : public IFileRecoveryParse {
-public:
+class CFastFatRecovery : public CLogEngineBase {
+  public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
     int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
-    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
-                     int weight) override;
     int Scan(const std::string* scanLogName) override;
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override;
-    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
     int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
     int LoadAllocationMap() override;
     int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The layout read at opening (meaningful once an open succeeded).
     const FatGeometry& Geometry() const { return geometry_; }
-    // The scan log of the last Scan; null before it.
-    CScanLog* Log() { return scanLog_.get(); }
 
-private:
+  private:
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;   // cluster of the folder holding its entry
@@ -69,7 +59,9 @@ private:
 
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
-    FolderKey RootKey() const { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
+    FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
+    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                     const std::filesystem::path& destination) override;
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
@@ -105,7 +97,6 @@ private:
     FatTable fat_;
 
     // Scanning.
-    std::unique_ptr<CScanLog> scanLog_;
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
     std::map<uint32_t, StagedFolder> stagedFolders_;
@@ -120,13 +111,6 @@ private:
 
     // Allocation map: bit n set when data cluster n + 2 is in use.
     std::vector<uint8_t> bitmap_;
-
-    ScanProgressCallback scanProgress_ = nullptr;
-    CopyProgressCallback copyProgress_ = nullptr;
-    void* userData_ = nullptr;
-    int weight_ = 100;
-    SearchProgressCallback searchCallback_ = nullptr;
-    void* searchUserData_ = nullptr;
 };
 
 }  // namespace sorvane

@@ -20,7 +20,8 @@ namespace {
 // its own name into the preview folder.
 constexpr std::string_view kPreviewDocumentExtensions =
     "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*.tar|"
+    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*."
+    "tar|"
     "*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
 
 bool InList(std::string_view list, const std::string& lowerExtension) {
@@ -31,8 +32,8 @@ bool InList(std::string_view list, const std::string& lowerExtension) {
 
 std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
     char text[96];
-    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
-                  month, day, hour, minute);
+    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart),
+                  year, month, day, hour, minute);
     return text;
 }
 
@@ -40,8 +41,8 @@ std::string FileTypeLogNameNow(int64_t partitionStart) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                           local.tm_min);
+    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                           local.tm_hour, local.tm_min);
 }
 
 bool IsExaminedSectorBySector(FileTypeCode type) {
@@ -73,11 +74,6 @@ CFileTypeRecovery::~CFileTypeRecovery() {
     CarveContext& ctx = TheCarveContext();
     if (ctx.reader == &reader_) ctx.reader = nullptr;
     reader_.Close();
-}
-
-int CFileTypeRecovery::ReplaceLog(const std::string& name) {
-    log_ = std::make_unique<CScanLog>();
-    return log_->Open(name);
 }
 
 int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
@@ -127,10 +123,7 @@ int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& sca
 
 int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                                     void* userData, int weight) {
-    scanProgress_ = scanProgress;
-    copyProgress_ = copyProgress;
-    userData_ = userData;
-    weight_ = weight;
+    CLogEngineBase::SetCallbacks(scanProgress, copyProgress, userData, weight);
     CarveContext& ctx = TheCarveContext();
     ctx.scanProgress = scanProgress;
     ctx.userData = userData;
@@ -138,43 +131,21 @@ int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgr
     return 0;
 }
 
-int CFileTypeRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
-    if (!log_) return 0;
-    log_->Flush();
-    if (folder || level != 0) return 0;  // every carved file lies in the root
-    return log_->ReadChildren(0, out);
-}
-
-int CFileTypeRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
-    if (!log_) return 0;
-    log_->Flush();
-    if (folder || level != 0) return 0;
-    return log_->CountFilesBelow(0, 0, count);
-}
-
-uint64_t CFileTypeRecovery::GetFoundCount() { return log_ ? log_->Count() : 0; }
-
 int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
-    searchCallback_ = callback;
-    searchUserData_ = userData;
-    if (!log_) return kErrInvalidParameter;
-    log_->SetSearchCallback(callback, userData);
-    return 0;
+    CLogEngineBase::SetSearchCallback(callback, userData);
+    return log_ ? 0 : kErrInvalidParameter;
 }
 
-int CFileTypeRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    return log_ ? log_->FindByExtension(pattern, out) : 0;
-}
-
-int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
-                                        uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                                        DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
+int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length,
+                                        uint64_t sector, uint64_t sectorsDone, uint64_t totalSectors,
+                                        int32_t remainingSeconds, DiskReader* reader,
+                                        uint64_t& sectorsConsumed, uint64_t& foundCount) {
     sectorSize_ = sectorSize;
     std::string name;
     FileTypeCode type = kTypeNotRecognised;
     uint64_t size = 0;
-    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors, remainingSeconds,
-                            foundCount, name, type, size);
+    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors,
+                            remainingSeconds, foundCount, name, type, size);
     if (rc != 0) return rc;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
@@ -231,13 +202,19 @@ int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, R
     return 0;
 }
 
-int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination) {
+int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
+                                      const std::filesystem::path& destination) {
     FileHandle out;
     // An existing file is replaced whole, so no tail of an earlier, longer
     // file survives behind the copied bytes.
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    rc = CopyRun(record, out, [&](int percent) {
+    return CopyFileData(record, out, destination);
+}
+
+int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                                    const std::filesystem::path& destination) {
+    int rc = CopyRun(record, out, [&](int percent) {
         return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
     });
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
@@ -262,8 +239,9 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
     return CopyCarvedData(record, destination);
 }
 
-int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                   size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                   uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                   void* userData) {
     tempPath.clear();
     std::string name = record.Name();
     std::string ext = LowerExtension(name);
@@ -290,8 +268,8 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
         std::vector<uint8_t> sectors((want + ss - 1) / ss * ss);
         uint32_t got = 0;
         int rc = sectors.empty() ? 0
-                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_, sectors.data(),
-                                               record.location, ss, &got);
+                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_,
+                                               sectors.data(), record.location, ss, &got);
         size_t copied = std::min<size_t>(want, size_t{got} * ss);
         std::copy_n(sectors.begin(), copied, buffer);
         byteCount = copied;

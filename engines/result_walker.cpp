@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <set>
+#include <tuple>
 #include <utility>
 
 namespace sorvane {
@@ -14,7 +15,9 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
         std::string path;
     };
     std::deque<Pending> queue(1);
-    std::set<std::pair<uint32_t, uint32_t>> listed;  // (key, level) of the folders queued so far
+    // (engine, key, level) of the folders queued so far: the coordinator shows
+    // several engines' folders side by side, and their keys may coincide.
+    std::set<std::tuple<uint32_t, uint32_t, uint32_t>> listed;
     int firstFailure = 0;
     while (!queue.empty()) {
         Pending p = std::move(queue.front());
@@ -24,7 +27,7 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
         if (rc != 0 && firstFailure == 0) firstFailure = rc;
         for (const FoundItemRecord& child : children) {
             if (!visit(WalkedItem{child, p.path, p.level})) return firstFailure;
-            if (child.IsFolder() && listed.insert({child.key, p.level + 1}).second)
+            if (child.IsFolder() && listed.insert({child.engineCode, child.key, p.level + 1}).second)
                 queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
         }
     }
