@@ -24,19 +24,10 @@ constexpr uint64_t kReportIntervalMs = 1000;
 // Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
 constexpr uint32_t kMaxGuessedHigh = 256;
 
-constexpr std::string_view kPreviewDocuments =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
-    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-
 uint64_t NowMs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
-}
-
-bool ListHas(std::string_view list, const std::string& ext) {
-    return !ext.empty() && list.find("*." + ext) != std::string_view::npos;
 }
 
 // Names in records are cut to the field keeping their extension, so a long
@@ -75,8 +66,7 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc =
-        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -93,8 +83,7 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc =
-        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
@@ -185,13 +174,11 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot =
-                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent ||
-                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
@@ -216,8 +203,7 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
-        return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -351,7 +337,7 @@ int CFastFatRecovery::PublishFolders() {
         r->recordNumber = recordNumber;
         r->contentCheck = 1;
         log_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
-                       folder.record.name);
+                           folder.record.name);
     }
     return 0;
 }
@@ -373,8 +359,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
-                              clusterBuffer_.data(), got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                              got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -488,26 +474,19 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
     if (record.IsFolder()) return kErrInvalidParameter;
-    std::string ext = LowerExtension(record.Name());
+    const std::string name = record.Name();
     std::filesystem::path file;
     std::error_code ec;
-    if (ListHas(kPreviewDocuments, ext) || IsPhotoExtension(ext) || ListHas(kAudioExtensions, ext) ||
-        ListHas(kVideoExtensions, ext)) {
+    if (std::string fileName = PreviewFileName(PreviewFormOf(name), name); !fileName.empty()) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext))
-            file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext))
-            file = folder / "tmp.jpg";
-        else
-            file = folder / "tmp.avi";
+        file = folder / fileName;
     }
     const uint64_t size = record.size;
     uint64_t done = 0;
@@ -575,10 +554,8 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
-                c += 8;
-            else
-                ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
+            else ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -586,17 +563,13 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
-            end += 8;
-        else
-            ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
+        else ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_)
-        length = 0;
-    else if (start + length > partitionSectors_)
-        length = partitionSectors_ - start;
+    if (start >= partitionSectors_) length = 0;
+    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
     return 1;
 }
 

@@ -25,7 +25,7 @@
 namespace sorvane {
 
 class CFastFatRecovery : public CLogEngineBase {
-  public:
+public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
@@ -43,7 +43,7 @@ class CFastFatRecovery : public CLogEngineBase {
     // The layout read at opening (meaningful once an open succeeded).
     const FatGeometry& Geometry() const { return geometry_; }
 
-  private:
+private:
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;   // cluster of the folder holding its entry

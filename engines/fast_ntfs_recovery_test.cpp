@@ -31,14 +31,7 @@ using testkit::TempDir;
 using testkit::TruthEntry;
 
 // Scan logs go to a folder of this test program, never to the user's own.
-class DataDirEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { setenv("SORVANE_DATA_DIR", dir_.Path().c_str(), 1); }
-
-private:
-    TempDir dir_;
-};
-const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new DataDirEnvironment);
+const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment);
 
 // Every record of a scan by its folder path ("Photos/a.jpg"), found by
 // browsing from the root as the windows do, with the level of each folder.

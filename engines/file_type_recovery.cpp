@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -14,26 +13,10 @@
 #include "results/safe_name.h"
 
 namespace sorvane {
-namespace {
-
-// Extensions whose preview is a document conversion of a file written under
-// its own name into the preview folder.
-constexpr std::string_view kPreviewDocumentExtensions =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*."
-    "tar|"
-    "*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-
-bool InList(std::string_view list, const std::string& lowerExtension) {
-    return !lowerExtension.empty() && list.find("." + lowerExtension) != std::string_view::npos;
-}
-
-}  // namespace
-
 std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
     char text[96];
-    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart),
-                  year, month, day, hour, minute);
+    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
+                  month, day, hour, minute);
     return text;
 }
 
@@ -41,8 +24,8 @@ std::string FileTypeLogNameNow(int64_t partitionStart) {
     std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                           local.tm_hour, local.tm_min);
+    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                           local.tm_min);
 }
 
 bool IsExaminedSectorBySector(FileTypeCode type) {
@@ -136,16 +119,15 @@ int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* 
     return log_ ? 0 : kErrInvalidParameter;
 }
 
-int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length,
-                                        uint64_t sector, uint64_t sectorsDone, uint64_t totalSectors,
-                                        int32_t remainingSeconds, DiskReader* reader,
-                                        uint64_t& sectorsConsumed, uint64_t& foundCount) {
+int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
+                                        uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
+                                        DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
     sectorSize_ = sectorSize;
     std::string name;
     FileTypeCode type = kTypeNotRecognised;
     uint64_t size = 0;
-    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors,
-                            remainingSeconds, foundCount, name, type, size);
+    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors, remainingSeconds,
+                            foundCount, name, type, size);
     if (rc != 0) return rc;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
@@ -202,8 +184,7 @@ int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, R
     return 0;
 }
 
-int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
-                                      const std::filesystem::path& destination) {
+int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination) {
     FileHandle out;
     // An existing file is replaced whole, so no tail of an earlier, longer
     // file survives behind the copied bytes.
@@ -239,19 +220,11 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
     return CopyCarvedData(record, destination);
 }
 
-int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                   uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                   void* userData) {
+int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                   size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
-    std::string name = record.Name();
-    std::string ext = LowerExtension(name);
-    std::string fileName;
-    if (InList(kPreviewDocumentExtensions, ext))
-        fileName = SafeFileName(name);
-    else if (InList(kPhotoExtensions, ext))
-        fileName = "tmp.jpg";
-    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext))
-        fileName = "tmp.avi";
+    const std::string name = record.Name();
+    const std::string fileName = PreviewFileName(PreviewFormOf(name), name);
 
     auto fail = [&](int code) {
         if (progress) progress(userData, 100, code);
@@ -268,8 +241,8 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
         std::vector<uint8_t> sectors((want + ss - 1) / ss * ss);
         uint32_t got = 0;
         int rc = sectors.empty() ? 0
-                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_,
-                                               sectors.data(), record.location, ss, &got);
+                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_, sectors.data(),
+                                               record.location, ss, &got);
         size_t copied = std::min<size_t>(want, size_t{got} * ss);
         std::copy_n(sectors.begin(), copied, buffer);
         byteCount = copied;

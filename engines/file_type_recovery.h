@@ -30,15 +30,14 @@ std::string FileTypeLogNameNow(int64_t partitionStart);
 bool IsExaminedSectorBySector(FileTypeCode type);
 
 class CFileTypeRecovery : public CLogEngineBase {
-  public:
+public:
     CFileTypeRecovery();
     ~CFileTypeRecovery() override;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // Carved files have no folders: the path stays empty.
@@ -66,8 +65,8 @@ class CFileTypeRecovery : public CLogEngineBase {
     // by one), 87 when nothing carvable starts here, or kCancelCode when the
     // progress callback cancelled; in both latter cases nothing is recorded.
     int RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
-                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                         DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount);
+                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds, DiskReader* reader,
+                         uint64_t& sectorsConsumed, uint64_t& foundCount);
 
     // Copies the record's `size` bytes from its location sector on into
     // `destination`, replacing any earlier contents of that file. Returns 0, the
@@ -77,14 +76,14 @@ class CFileTypeRecovery : public CLogEngineBase {
 
     CScanLog* ScanLog() { return log_.get(); }
 
-  protected:
-    // Carved files all lie in the root.
+protected:
+    // Carved files all lie in the root; carving happens only through RecordCarvedFile.
     FolderKey RootKey() const override { return 0; }
     int CopyFileData(const FoundItemRecord& record, FileHandle& out,
                      const std::filesystem::path& destination) override;
     uint32_t SectorSize() const { return sectorSize_; }
 
-  private:
+private:
     // Copies the record's bytes into `out`, calling `report(percent)` after
     // every piece; a non-zero report ends the copy and is returned.
     template <class Report>

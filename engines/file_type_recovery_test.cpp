@@ -44,18 +44,16 @@ class FileTypeRecoveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetCarveContext();
-        setenv("SORVANE_DATA_DIR", (data_.Path() / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         reader_.Close();
         ResetCarveContext();
         FaultPlan::Instance().Clear();
-        unsetenv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
 
-    testkit::TempDir data_;
+    testkit::ScopedDataDir data_;
     DiskReader reader_;
 };
 

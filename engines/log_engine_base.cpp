@@ -12,16 +12,6 @@
 namespace sorvane {
 namespace {
 
-// Extensions whose preview is a document file written under its own name.
-constexpr std::string_view kPreviewDocumentList =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
-    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-
-bool InList(std::string_view list, const std::string& extension) {
-    return !extension.empty() && list.find(extension) != std::string_view::npos;
-}
-
 int CreateFolders(const std::filesystem::path& folder) {
     if (folder.empty()) return 0;
     std::error_code ec;
@@ -158,14 +148,11 @@ int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::
                                 size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
     const std::string name = record.Name();
-    const std::string ext = LowerExtension(name);
     std::filesystem::path folder = ScanLogDir();
     int rc = CreateFolders(folder);
     if (rc != 0) return rc;
     std::filesystem::path target;
-    if (InList(kPreviewDocumentList, ext)) target = folder / SafeFileName(name);
-    else if (InList(kPhotoExtensions, ext)) target = folder / "tmp.jpg";
-    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext)) target = folder / "tmp.avi";
+    if (std::string file = PreviewFileName(PreviewFormOf(name), name); !file.empty()) target = folder / file;
 
     if (!target.empty()) {
         std::error_code ec;

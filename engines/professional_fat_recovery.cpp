@@ -226,7 +226,7 @@ bool CProfessionalFatRecovery::FragmentContinues(const FatNameFragment& fragment
         return fragment.guess && absoluteSector > fragment.sector &&
                absoluteSector - fragment.sector < fragment.guess->sectorsPerCluster;
     }
-    return FatNameChecksum(sector) == fragment.checksum;
+    return ShortNameChecksum(e) == fragment.checksum;
 }
 
 void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t absoluteSector) {
@@ -289,7 +289,7 @@ void CProfessionalFatRecovery::ParseAndJoin(std::vector<uint8_t> buffer, uint64_
                     continues = first && entry.first >= *first && entry.first < *first + guess->sectorsPerCluster;
                 }
             } else if (e.U8(11) != kFatAttrLongName && e.U8(0) != kFatDeletedMark && e.U8(0) != 0 &&
-                       FatNameChecksum(s.bytes.data()) == open.checksum) {
+                       ShortNameChecksum(ByteView(s.bytes.data(), kFatEntrySize)) == open.checksum) {
                 continues = true;
             }
             if (continues) {
@@ -492,7 +492,7 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         }
         const bool deleted = e.U8(0) == kFatDeletedMark;
         // A live entry must carry the checksum its long name was written with.
-        bool useLongName = inName && (deleted || FatNameChecksum(e.Data()) == names.Checksum());
+        bool useLongName = inName && (deleted || ShortNameChecksum(e) == names.Checksum());
         std::string name = EntryName(e, names, useLongName);
         names.Reset();
         inName = false;

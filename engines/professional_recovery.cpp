@@ -509,30 +509,4 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     return 0;
 }
 
-std::string RemainingTimeText(int64_t seconds) {
-    char text[64];
-    if (seconds > 3599) {
-        int64_t hours = seconds / 3600;
-        std::snprintf(text, sizeof text, "%d Hour %d Min", static_cast<int>(hours),
-                      static_cast<int>((seconds - hours * 3600) / 60));
-    } else if (seconds > 59) {
-        std::snprintf(text, sizeof text, "%d Min %d Sec", static_cast<int>(seconds / 60),
-                      static_cast<int>(seconds % 60));
-    } else {
-        std::snprintf(text, sizeof text, "%d Sec", static_cast<int>(seconds));
-    }
-    return text;
-}
-
-std::string SizeText(uint64_t bytes) {
-    char text[64];
-    const double b = static_cast<double>(bytes);
-    if (bytes >= (1ull << 40)) std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1ull << 40));
-    else if (bytes >= (1ull << 30)) std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1ull << 30));
-    else if (bytes >= (1ull << 20)) std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1ull << 20));
-    else if (bytes >= (1ull << 10)) std::snprintf(text, sizeof text, "%.2f KB", b / static_cast<double>(1ull << 10));
-    else std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
-    return text;
-}
-
 }  // namespace sorvane

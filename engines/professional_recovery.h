@@ -113,9 +113,4 @@ private:
     bool freeOnly_ = false;
 };
 
-// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec" for a number of seconds.
-std::string RemainingTimeText(int64_t seconds);
-// "%.2f" with " TB", " GB", " MB" or " KB", or "%d Bytes", for a byte count.
-std::string SizeText(uint64_t bytes);
-
 }  // namespace sorvane

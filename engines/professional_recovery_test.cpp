@@ -455,20 +455,5 @@ TEST_F(DeepScanTest, EveryDeepRequestGetsTheCoordinator) {
     EXPECT_NE(onFat->QuickEngine(), nullptr);  // the live FAT is read by its quick engine first
 }
 
-TEST(DeepScanTexts, RemainingTimeAndSize) {
-    EXPECT_EQ(RemainingTimeText(0), "0 Sec");
-    EXPECT_EQ(RemainingTimeText(59), "59 Sec");
-    EXPECT_EQ(RemainingTimeText(60), "1 Min 0 Sec");
-    EXPECT_EQ(RemainingTimeText(3599), "59 Min 59 Sec");
-    EXPECT_EQ(RemainingTimeText(3600), "1 Hour 0 Min");
-    EXPECT_EQ(RemainingTimeText(7384), "2 Hour 3 Min");
-    EXPECT_EQ(SizeText(1023), "1023 Bytes");
-    EXPECT_EQ(SizeText(1024), "1.00 KB");
-    EXPECT_EQ(SizeText(1536), "1.50 KB");
-    EXPECT_EQ(SizeText(5ull << 20), "5.00 MB");
-    EXPECT_EQ(SizeText(3ull << 30), "3.00 GB");
-    EXPECT_EQ(SizeText(1ull << 40), "1.00 TB");
-}
-
 }  // namespace
 }  // namespace sorvane

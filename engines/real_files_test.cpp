@@ -60,15 +60,14 @@ class RealFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetCarveContext();
-        setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         ResetCarveContext();
-        unsetenv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
     testkit::TempDir dir_;
+    testkit::ScopedDataDir data_;
 };
 
 TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {

@@ -35,19 +35,15 @@ ScopedDataDir::ScopedDataDir() {
 }
 
 ScopedDataDir::~ScopedDataDir() {
-    if (hadPrevious_)
-        ::setenv("SORVANE_DATA_DIR", previous_.c_str(), 1);
-    else
-        ::unsetenv("SORVANE_DATA_DIR");
+    if (hadPrevious_) ::setenv("SORVANE_DATA_DIR", previous_.c_str(), 1);
+    else ::unsetenv("SORVANE_DATA_DIR");
 }
 
 std::string ShellQuote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
+        if (c == '\'') out += "'\\''";
+        else out += c;
     }
     return out + "'";
 }
@@ -81,11 +77,9 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 
 std::filesystem::path RealImagesDir() {
     if (const char* env = std::getenv("SORVANE_REAL_IMAGES"); env && *env) return env;
-    std::filesystem::path dir =
-        std::filesystem::path(SORVANE_SOURCE_DIR) / ".." / "shared" / "testdata" / "real";
+    std::filesystem::path dir = std::filesystem::path(SORVANE_SOURCE_DIR) / ".." / "shared" / "testdata" / "real";
     std::error_code ec;
-    return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec)
-                                                  : std::filesystem::path();
+    return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec) : std::filesystem::path();
 }
 
 bool HaveProgram(const std::string& name) {

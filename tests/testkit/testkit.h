@@ -4,15 +4,18 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace sorvane::testkit {
 
 // A fresh folder below the system temp folder, removed with everything in it
 // when the object goes away.
 class TempDir {
-  public:
+public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -20,7 +23,7 @@ class TempDir {
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-  private:
+private:
     std::filesystem::path path_;
 };
 
@@ -28,17 +31,30 @@ class TempDir {
 // resume records) at a fresh temporary folder for the life of the object, and
 // puts back what was set before, so no test reads another's scan logs.
 class ScopedDataDir {
-  public:
+public:
     ScopedDataDir();
     ~ScopedDataDir();
     ScopedDataDir(const ScopedDataDir&) = delete;
     ScopedDataDir& operator=(const ScopedDataDir&) = delete;
     const std::filesystem::path& Path() const { return dir_.Path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
-  private:
+private:
     TempDir dir_;
     std::string previous_;
     bool hadPrevious_ = false;
+};
+
+// The same for a whole test program: scan logs go to a folder of the program,
+// never to the user's own. Register with
+// ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment).
+class DataDirEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { dir_ = std::make_unique<ScopedDataDir>(); }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::unique_ptr<ScopedDataDir> dir_;
 };
 
 // Runs a shell command; returns its exit status and, when asked, its standard output.
