@@ -138,7 +138,7 @@ int CFastFatRecovery::ScanTree() {
     }
     int rc = PublishFolders();
     if (rc != 0) return rc;
-    log_->Flush();
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;  // unlisted results are no results
     return Report(100, 0);
 }
 
@@ -426,8 +426,9 @@ int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& ou
 
 int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
     std::vector<FoundItemRecord> chain;
-    log_->Flush();
-    log_->BuildParentChain(folder, chain);
+    // A chain broken on a damaged disk still gives the depth of what is known
+    // of it; the log was flushed by the caller.
+    static_cast<void>(log_->BuildParentChain(folder, chain));
     return static_cast<int>(chain.size()) + 1;
 }
 
@@ -439,6 +440,7 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         return RecoverOne(record, destination);
     }
     if (!log_) return kErrInvalidParameter;
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;
     std::filesystem::create_directories(destination, ec);
     if (ec) return ResultFromErrno(ec.value());
     // The level of a folder is its depth below the root, which its chain of
@@ -455,7 +457,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         Pending current = queue.front();
         queue.pop_front();
         FoundItemList children;
-        ListChildren(&current.folder, current.level, children);
+        if (int rc = ListChildren(&current.folder, current.level, children); rc != kSuccess && result == kSuccess)
+            result = rc;
         for (const auto& child : children) {
             std::filesystem::path target;
             if (!JoinInsideDestination(current.path, {}, child.Name(), target)) continue;

@@ -29,15 +29,15 @@ public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
-    int Scan(const std::string* scanLogName) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string* scanLogName) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    int LoadAllocationMap() override;
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    [[nodiscard]] int LoadAllocationMap() override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The layout read at opening (meaningful once an open succeeded).
@@ -60,7 +60,7 @@ private:
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
     FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, FileHandle& out,
                      const std::filesystem::path& destination) override;
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);

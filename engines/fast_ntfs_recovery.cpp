@@ -258,8 +258,9 @@ int CFastNtfsRecovery::Scan(const std::string* scanLogName) {
             // A damaged folder record is passed over.
         }
     }
-    log_->Flush();
+    const int flushed = log_->Flush();
     if (rc != kSuccess) return rc;
+    if (flushed != kSuccess) return flushed;  // results that are not in the log cannot be listed
     return Progress(100, remaining, total, total);
 }
 

@@ -499,7 +499,8 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
         int rc = engine.Scan(nullptr);
         EXPECT_TRUE(rc == 0 || rc > 0) << rc;
         Listing listing = BrowseAll(engine);
-        for (const auto& [path, record] : listing.files) engine.RecoverItem(record, dir / "out" / "x", 0);
+        for (const auto& [path, record] : listing.files)  // damaged: only that nothing breaks counts
+            static_cast<void>(engine.RecoverItem(record, dir / "out" / "x", 0));
     }
 
     // Reads failing over the records of one folder's files: the rest is found.

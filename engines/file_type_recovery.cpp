@@ -67,8 +67,8 @@ int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_
     reader_.Close();
     int rc = OpenImageReader(imagePath, reader_);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    ReplaceLog(FileTypeLogNameNow(0));
-    return rc;
+    int logRc = ReplaceLog(FileTypeLogNameNow(0));
+    return rc != 0 ? rc : logRc;
 }
 
 int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
@@ -80,8 +80,8 @@ int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, ui
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
-    return rc;
+    int logRc = ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
+    return rc != 0 ? rc : logRc;
 }
 
 int CFileTypeRecovery::AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName,

@@ -36,17 +36,17 @@ public:
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // Carved files have no folders: the path stays empty.
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
     // Returns 87 when no scan log is open.
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // Used by the deep scan. Open drive `driveIndex` (or the image) and a new
@@ -79,7 +79,7 @@ public:
 protected:
     // Carved files all lie in the root; carving happens only through RecordCarvedFile.
     FolderKey RootKey() const override { return 0; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, FileHandle& out,
                      const std::filesystem::path& destination) override;
     uint32_t SectorSize() const { return sectorSize_; }
 

@@ -203,7 +203,7 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
     EXPECT_EQ(found, 0u);
     EXPECT_EQ(engine.GetFoundCount(), 0u);
     FoundItemList list;
-    engine.ListChildren(nullptr, 0, list);
+    EXPECT_EQ(engine.ListChildren(nullptr, 0, list), 0);
     EXPECT_TRUE(list.empty());
 
     // An unrecognised sector costs one sector and writes nothing.

@@ -57,38 +57,38 @@ int CLogEngineBase::ReplaceLog(const std::string& name) {
 int CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     RelationKey relation = folder ? MakeRelationKey(folder->key, level) : MakeRelationKey(RootKey(), 0);
     FoundItemList children;
     int rc = log_->ReadChildren(relation, children);
     out.insert(out.end(), children.begin(), children.end());
     SortResultList(out);
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     uint32_t found = 0;
     int rc = folder ? log_->CountFilesBelow(folder->key, level, found) : log_->CountFilesBelow(RootKey(), 0, found);
     count += found;
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::GetFolderPath(const FoundItemRecord& record, std::string& path) {
     path.clear();
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     std::vector<FoundItemRecord> chain;
     int rc = log_->BuildParentChain(record, chain);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += it->Name() + "/";
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::FindByExtension(const std::string& pattern, FoundItemList& out) {
     if (!log_) return 0;
-    log_->Flush();
+    // The log's search flushes it first.
     return log_->FindByExtension(pattern, out);
 }
 
@@ -105,7 +105,7 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
                                 uint32_t baseDepth) {
     if (!record.IsFolder()) return CopyFileTo(record, destination);
     if (!log_) return 0;
-    log_->Flush();
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;
     // Folders are filled breadth first; every name below the destination comes
     // from the disk and is made safe, so nothing lands outside the destination.
     // The level of a folder is the number of its ancestors plus one; it is
@@ -117,8 +117,9 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
         uint32_t level;
     };
     std::vector<FoundItemRecord> ancestors;
-    log_->BuildParentChain(record, ancestors);
     (void)baseDepth;
+    // A file that fails does not stop the others; the first failure is the answer.
+    int result = log_->BuildParentChain(record, ancestors);
     std::deque<Pending> queue{{record, destination, static_cast<uint32_t>(ancestors.size()) + 1}};
     size_t foldersDone = 0;
     while (!queue.empty() && foldersDone++ < kMaxRecoveredFolders) {
@@ -127,7 +128,8 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
         int rc = CreateFolders(item.path);
         if (rc != 0) return rc;
         FoundItemList children;
-        log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
+        rc = log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
+        if (rc != 0 && result == 0) result = rc;
         for (const FoundItemRecord& child : children) {
             std::filesystem::path target = item.path / SafeFileName(child.Name());
             if (child.IsFolder()) {
@@ -139,9 +141,10 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
             if (unique.empty()) continue;
             rc = CopyFileTo(child, unique);
             if (rc == kCancelCode) return rc;
+            if (rc != 0 && result == 0) result = rc;
         }
     }
-    return 0;
+    return result;
 }
 
 int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,

@@ -20,18 +20,18 @@ class CLogEngineBase : public IFileRecoveryParse {
 public:
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
-    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string*) override { return 0; }
+    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    [[nodiscard]] uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    [[nodiscard]] int LoadAllocationMap() override { return 0; }
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The scan log; null before the first scan log was started.

@@ -100,7 +100,7 @@ protected:
 
     std::vector<FoundItemRecord> AllRecords(CProfessionalFatRecovery& engine) {
         std::vector<FoundItemRecord> out;
-        engine.Log()->Flush();
+        EXPECT_EQ(engine.Log()->Flush(), 0);
         for (uint32_t n = 1; n <= engine.Log()->Count(); ++n) {
             FoundItemRecord r;
             if (engine.Log()->ReadRecord(n, r) == 0) out.push_back(r);

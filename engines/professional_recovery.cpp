@@ -133,10 +133,10 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& imagePath, uin
     if (rc != 0) return rc;
     resume_ = ResumeRecord{};
     resumeFlag_ = CScanResumeStore::Instance().FindForImage(imagePath, resume_);
-    fat_.OpenImage(imagePath, letter);
+    int fatResult = fat_.OpenImage(imagePath, letter);
     int ntfsResult = ntfs_.OpenImage(imagePath, letter);
     quick_ = CreateRecoveryEngineForImage(imagePath, letter, false);
-    return ntfsResult;
+    return ntfsResult != 0 ? ntfsResult : fatResult;
 }
 
 int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
@@ -154,10 +154,10 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     resume_ = ResumeRecord{};
     resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
                                                                partitionSectors, letter, resume_);
-    fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    int fatResult = fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     quick_ = CreateRecoveryEngine(driveIndex, partitionStart, partitionSectors, letter, false);
-    return ntfsResult;
+    return ntfsResult != 0 ? ntfsResult : fatResult;
 }
 
 void CProfessionalRecovery::DeclineResume() {
@@ -263,82 +263,105 @@ int CProfessionalRecovery::Scan(const std::string*) {
     remainingSeconds_ = -1;
     freeOnly_ = false;
 
-    // 1. The quick scan of the live file system.
-    if (quick_) {
-        quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
-        freeOnly_ = quick_->LoadAllocationMap() == 0;
-        std::string fastName;
-        bool haveFast = resuming && store.FindFileInFolder("Fast_", scanFolder, fastName) == 0;
-        int rc = quick_->Scan(haveFast ? &fastName : nullptr);
-        if (rc != 0) {
-            if (!resuming) {
-                store.DecrementScanCounter();
-                store.Save();
-            }
-            return rc;
+    if (int rc = RunQuickScan(scanFolder, resuming); rc != 0) {
+        if (!resuming) {
+            store.DecrementScanCounter();
+            store.Save();
         }
+        return rc;
     }
+    if (int rc = StartSubEngineLogs(scanFolder, resuming); rc != 0) return rc;
+    PassRun run = PlanPass(resuming);
+    int result = RunPass(run);
 
-    // 2. The sub-engines' logs: reattached when resuming, new otherwise.
+    // Consolidation, also after a stop, then the resume record.
+    fat_.Consolidate();
+    ntfs_.Consolidate();
+    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
+    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start,
+                        run.length, run.position, done_, FoundForProgress(), scanFolder, imagePath_);
+    return result;
+}
+
+int CProfessionalRecovery::RunQuickScan(const std::filesystem::path& scanFolder, bool resuming) {
+    if (!quick_) return 0;
+    quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
+    freeOnly_ = quick_->LoadAllocationMap() == 0;
+    std::string fastName;
+    bool haveFast = resuming && CScanResumeStore::Instance().FindFileInFolder("Fast_", scanFolder, fastName) == 0;
+    return quick_->Scan(haveFast ? &fastName : nullptr);
+}
+
+int CProfessionalRecovery::StartSubEngineLogs(const std::filesystem::path& scanFolder, bool resuming) {
+    CScanResumeStore& store = CScanResumeStore::Instance();
     std::string carveName, fatName, ntfsName;
     const bool haveCarve = resuming && store.FindFileInFolder("File_Type_", scanFolder, carveName) == 0;
     const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
     const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
+    int rc = 0;
     if (haveCarve) {
-        if (!imagePath_.empty()) carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
-        else carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
+        if (!imagePath_.empty()) rc = carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
+        else rc = carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
     } else if (!imagePath_.empty()) {
-        carver_.OpenImage(imagePath_, letter_);
+        rc = carver_.OpenImage(imagePath_, letter_);
     } else {
-        carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
+        rc = carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
     }
-    fat_.StartScanLog(haveFat ? &fatName : nullptr);
-    ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
+    // A log that cannot be started would lose everything its engine finds.
+    int fatRc = fat_.StartScanLog(haveFat ? &fatName : nullptr);
+    int ntfsRc = ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
+    if (rc == 0) rc = fatRc;
+    if (rc == 0) rc = ntfsRc;
     fat_.RegisterBootSector();
     TheCarveContext().tsRanges.clear();
+    return rc;
+}
 
-    std::vector<uint8_t> chunk(kChunkBytes);
-    const uint32_t chunkSectors = kChunkBytes / sectorSize_;
-
-    // 3. The total and the first run. Runs are relative to the range start.
-    uint64_t runStart = 0, runLength = 0, position = 0;
+CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(bool resuming) {
+    // Runs are relative to the range start.
+    PassRun run;
     if (freeOnly_) {
         uint64_t start = 0, length = 0;
         while (start < rangeLength_ && quick_->NextFreeExtent(start, length) && length > 0) {
             total_ += length;
             start += length;
         }
-        runStart = 0;
-        if (!quick_->NextFreeExtent(runStart, runLength)) runLength = 0;
+        run.start = 0;
+        if (!quick_->NextFreeExtent(run.start, run.length)) run.length = 0;
     } else {
         total_ = rangeLength_;
-        runLength = rangeLength_;
+        run.length = rangeLength_;
     }
     if (resuming) {
-        runStart = resume_.runStart;
-        runLength = resume_.runLength;
-        position = std::min(resume_.runPosition, runLength);
+        run.start = resume_.runStart;
+        run.length = resume_.runLength;
+        run.position = std::min(resume_.runPosition, run.length);
         done_ = resume_.sectorsDone;
         foundBase_ = resume_.filesFound;
         resumeFlag_ = false;
     }
+    return run;
+}
 
-    // 4. The pass.
+int CProfessionalRecovery::RunPass(PassRun& run) {
+    std::vector<uint8_t> chunk(kChunkBytes);
+    const uint32_t chunkSectors = kChunkBytes / sectorSize_;
     int result = 0;
     const auto passStart = std::chrono::steady_clock::now();
     auto lastEstimate = passStart;
     const uint64_t doneAtStart = done_;
     AdviseSequential(reader_.handle);
     std::unique_ptr<ReadAheadThread> readAhead;
-    if (runLength > position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
+    if (run.length > run.position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
     while (result == 0) {
-        while (position < runLength) {
-            uint64_t left = runLength - position;
+        while (run.position < run.length) {
+            uint64_t left = run.length - run.position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
-            uint64_t absolute = rangeStart_ + runStart + position;
-            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + runStart + runLength) * sectorSize_);
+            uint64_t absolute = rangeStart_ + run.start + run.position;
+            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + run.start + run.length) * sectorSize_);
             uint32_t got = 0;
-            ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got);
+            // What a failing read delivered is classified; the sectors it did not are passed over.
+            static_cast<void>(ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got));
             ++chunksRead_;
             int64_t overshoot = 0;
             if (got > 0) {
@@ -352,7 +375,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
             int64_t advance = static_cast<int64_t>(n) + overshoot;
             if (advance < 0) advance = 0;
             uint64_t step = std::min<uint64_t>(static_cast<uint64_t>(advance), left);
-            position += step;
+            run.position += step;
             done_ += step;
             auto now = std::chrono::steady_clock::now();
             auto sinceEstimate = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
@@ -377,25 +400,21 @@ int CProfessionalRecovery::Scan(const std::string*) {
             }
         }
         if (result != 0 || !freeOnly_) break;
-        uint64_t next = runStart + runLength;
+        uint64_t next = run.start + run.length;
         uint64_t length = 0;
         if (next >= rangeLength_ || !quick_->NextFreeExtent(next, length) || length == 0) break;
-        runStart = next;
-        runLength = length;
-        position = 0;
+        run.start = next;
+        run.length = length;
+        run.position = 0;
     }
-
-    readAhead.reset();
-
-    // 5. Consolidation, also after a stop.
-    fat_.Consolidate();
-    ntfs_.Consolidate();
-    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
-
-    // 6. The resume record.
-    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, runStart, runLength,
-                        position, done_, FoundForProgress(), scanFolder, imagePath_);
     return result;
+}
+
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() {
+    std::vector<IFileRecoveryParse*> engines;
+    if (quick_) engines.push_back(quick_.get());
+    engines.insert(engines.end(), {&fat_, &ntfs_, &carver_});
+    return engines;
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
@@ -413,10 +432,11 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
     int rc = 0;
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
-        if (quick_) quick_->ListChildren(nullptr, 0, out);
-        fat_.ListChildren(nullptr, 0, out);
-        ntfs_.ListChildren(nullptr, 0, out);
-        carver_.ListChildren(nullptr, 0, out);
+        // Every engine's root is listed even when one fails; the first failure is the answer.
+        for (IFileRecoveryParse* engine : Engines()) {
+            int listed = engine->ListChildren(nullptr, 0, out);
+            if (rc == 0) rc = listed;
+        }
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
     }
@@ -427,11 +447,12 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
 int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
-        if (quick_) quick_->CountFiles(nullptr, 0, count);
-        fat_.CountFiles(nullptr, 0, count);
-        ntfs_.CountFiles(nullptr, 0, count);
-        carver_.CountFiles(nullptr, 0, count);
-        return 0;
+        int rc = 0;
+        for (IFileRecoveryParse* engine : Engines()) {
+            int counted = engine->CountFiles(nullptr, 0, count);
+            if (rc == 0) rc = counted;
+        }
+        return rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
     IFileRecoveryParse* engine = EngineFor(*folder);
@@ -461,9 +482,15 @@ int CProfessionalRecovery::PreviewItem(const FoundItemRecord& record, std::files
 }
 
 int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    if (quick_) quick_->FindByExtension(pattern, out);
-    fat_.FindByExtension(pattern, out);
-    ntfs_.FindByExtension(pattern, out);
+    // 1 when every engine's log was read, else the first other answer.
+    int result = 1;
+    auto search = [&](IFileRecoveryParse& engine, FoundItemList& into) {
+        int answer = engine.FindByExtension(pattern, into);
+        if (result == 1) result = answer;
+    };
+    if (quick_) search(*quick_, out);
+    search(fat_, out);
+    search(ntfs_, out);
 
     // Where each file-system file's data starts, with its extension.
     std::map<uint64_t, std::string> starts;
@@ -495,7 +522,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     }
 
     FoundItemList carved;
-    carver_.FindByExtension(pattern, carved);
+    search(carver_, carved);
     for (const FoundItemRecord& c : carved) {
         auto it = starts.find(uint64_t{c.location});  // a copy: the record is packed
         if (it != starts.end()) {
@@ -506,7 +533,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
         out.push_back(c);
     }
     SortResultList(out);
-    return 0;
+    return result;
 }
 
 }  // namespace sorvane

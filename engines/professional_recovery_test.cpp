@@ -32,7 +32,7 @@ std::string Everything() { return AllCategoriesPattern() + "|.other"; }
 
 std::vector<FoundItemRecord> Files(IFileRecoveryParse& engine) {
     FoundItemList out;
-    engine.FindByExtension(Everything(), out);
+    EXPECT_EQ(engine.FindByExtension(Everything(), out), 1);
     return out;
 }
 
@@ -101,7 +101,7 @@ Score ScoreAgainstTruth(CProfessionalRecovery& engine, const testkit::BuiltImage
                         const std::function<std::string(const FoundItemRecord&)>& recover) {
     Score s;
     std::vector<FoundItemRecord> all;
-    engine.FindByExtension(Everything(), all);
+    EXPECT_EQ(engine.FindByExtension(Everything(), all), 1);
     for (const auto& t : image.entries) {
         if (t.isDir || t.Has("padding")) continue;
         ++s.files;
@@ -147,7 +147,7 @@ TEST_F(DeepScanTest, ReformattedFat32GivesBackEarlierFoldersAndFiles) {
         if (f.Engine() != EngineCode::kDeepFat || level > 16) return;
         names.insert(AsciiLower(f.Name()));
         FoundItemList children;
-        engine->ListChildren(&f, level, children);
+        EXPECT_EQ(engine->ListChildren(&f, level, children), 0);
         for (const auto& c : children)
             if (c.IsFolder()) walk(c, level + 1);
     };
@@ -191,7 +191,7 @@ TEST_F(DeepScanTest, QuickReformattedNtfsGivesBackEarlierFiles) {
             if (r.Engine() != EngineCode::kDeepNtfs || r.Name() != t.Name() || r.size != t.size) continue;
             ++nested;
             std::string path;
-            engine->GetFolderPath(r, path);
+            EXPECT_EQ(engine->GetFolderPath(r, path), 0);
             if (path.size() >= parentName.size() + 1 &&
                 path.compare(path.size() - parentName.size() - 1, parentName.size(), parentName) == 0)
                 ++placed;
