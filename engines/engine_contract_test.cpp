@@ -376,6 +376,35 @@ TYPED_TEST(EngineContractTest, EveryListedRecordRecoversAndPreviews) {
     }
 }
 
+// A folder whose files cannot be read is not recovered in silence: the
+// recovery goes on with the others and answers the first failure.
+TYPED_TEST(EngineContractTest, FolderRecoveryReportsUnreadableFiles) {
+    auto images = this->Images();
+    if (images.empty()) GTEST_SKIP() << "no image for this engine";
+    testkit::TempDir out;
+    int n = 0;
+    for (const auto& image : images) {
+        SCOPED_TRACE(image.filename().string());
+        Scanned s = TypeParam::Scan(image);
+        ASSERT_EQ(s.scanResult, 0);
+        std::vector<WalkedItem> folders;
+        for (const WalkedItem& item : Walk(*s.engine)) {
+            if (!item.record.IsFolder() || item.level != 0) continue;
+            uint32_t files = 0;
+            ASSERT_EQ(s.engine->CountFiles(&item.record, 1, files), 0);
+            if (files > 0) folders.push_back(item);
+        }
+        if (folders.empty()) continue;  // the raw scan lists no folders
+
+        testkit::ScopedFaults faults;
+        faults.Error(image, 0, std::filesystem::file_size(image) / 512);
+        for (const WalkedItem& folder : folders) {
+            EXPECT_NE(s.engine->RecoverItem(folder.record, out / std::to_string(n++), 0), 0)
+                << folder.record.Name();
+        }
+    }
+}
+
 struct ScanCancel {
     int calls = 0;
     static int OnProgress(void* userData, int, int, int64_t, uint64_t, uint64_t, uint64_t) {
