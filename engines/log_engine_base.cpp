@@ -118,8 +118,11 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
     };
     std::vector<FoundItemRecord> ancestors;
     (void)baseDepth;
+    // A lost folder's chain ends where its parent's record is missing; what
+    // is known of it still gives the level its children are filed at.
+    static_cast<void>(log_->BuildParentChain(record, ancestors));
     // A file that fails does not stop the others; the first failure is the answer.
-    int result = log_->BuildParentChain(record, ancestors);
+    int result = 0;
     std::deque<Pending> queue{{record, destination, static_cast<uint32_t>(ancestors.size()) + 1}};
     size_t foldersDone = 0;
     while (!queue.empty() && foldersDone++ < kMaxRecoveredFolders) {
