@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engines/fast_exfat_recovery.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
@@ -92,6 +93,16 @@ struct QuickNtfs {
     }
 };
 
+struct QuickExfat {
+    static constexpr bool kScansItself = true;
+    static std::vector<Source> Sources() {
+        return {Toolkit(ImageKind::kExfat), Public("exfat_win.raw"), Public("win_exfat_7.raw")};
+    }
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr, void* u = nullptr) {
+        return ScanWith<CFastExfatRecovery>(image, p, u);
+    }
+};
+
 struct DeepFat {
     static constexpr bool kScansItself = false;
     static std::vector<Source> Sources() {
@@ -115,6 +126,14 @@ struct DeepNtfs {
                         void* u = nullptr) {
         return DeepPart(image, p, u,
                         [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepNtfs(); });
+    }
+};
+
+struct DeepExfat {
+    static constexpr bool kScansItself = false;
+    static std::vector<Source> Sources() { return {Toolkit(ImageKind::kExfatReformatted)}; }
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr, void* u = nullptr) {
+        return DeepPart(image, p, u, [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepExfat(); });
     }
 };
 
@@ -200,15 +219,18 @@ class EngineContractTest : public ::testing::Test {
     std::map<std::filesystem::path, std::string> hashes_;
 };
 
-using EngineKinds = ::testing::Types<QuickFat, QuickNtfs, DeepFat, DeepNtfs, RawScan, Coordinator>;
+using EngineKinds = ::testing::Types<QuickFat, QuickNtfs, QuickExfat, DeepFat, DeepNtfs, DeepExfat, RawScan,
+                                    Coordinator>;
 class EngineKindNames {
   public:
     template <typename T>
     static std::string GetName(int) {
         if (std::is_same_v<T, QuickFat>) return "QuickFat";
         if (std::is_same_v<T, QuickNtfs>) return "QuickNtfs";
+        if (std::is_same_v<T, QuickExfat>) return "QuickExfat";
         if (std::is_same_v<T, DeepFat>) return "DeepFat";
         if (std::is_same_v<T, DeepNtfs>) return "DeepNtfs";
+        if (std::is_same_v<T, DeepExfat>) return "DeepExfat";
         if (std::is_same_v<T, RawScan>) return "RawScan";
         return "Coordinator";
     }
@@ -273,6 +295,7 @@ TYPED_TEST(EngineContractTest, ListingsSearchesAndCountsAgree) {
             }
             EXPECT_EQ(s.coordinator->DeepFat().CountFiles(nullptr, 0, parts), 0);
             EXPECT_EQ(s.coordinator->DeepNtfs().CountFiles(nullptr, 0, parts), 0);
+            EXPECT_EQ(s.coordinator->DeepExfat().CountFiles(nullptr, 0, parts), 0);
             EXPECT_EQ(s.coordinator->Carver().CountFiles(nullptr, 0, parts), 0);
             EXPECT_EQ(count, parts) << "the coordinator's count is the sum of its engines'";
         }
@@ -368,6 +391,7 @@ TYPED_TEST(EngineContractTest, EveryListedRecordRecoversAndPreviews) {
             if (!largest || r.size > largest->size) largest = &r;
         }
         ASSERT_NE(largest, nullptr);
+        if (largest->size == 0) continue;  // only empty files: a copy with nothing to read has no progress
 
         CopyCancel cancel;
         engine.SetCallbacks(nullptr, CopyCancel::OnCopy, &cancel, 100);

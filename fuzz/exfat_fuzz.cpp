@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             int n = 0;
             for (const auto& r : root) {
                 if (++n > 8) break;
-                quick.RecoverItem(r, Scratch() / "out" / ("q" + std::to_string(n)), 0);
+                static_cast<void>(quick.RecoverItem(r, Scratch() / "out" / ("q" + std::to_string(n)), 0));
             }
             if (quick.LoadAllocationMap() == 0) {
                 uint64_t start = 0, length = 0;
