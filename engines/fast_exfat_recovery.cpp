@@ -91,15 +91,7 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     unreadableFolders_ = 0;
     scanAnswer_ = 0;
     if (scanLogName) return ReplaceLog(*scanLogName);
-    // A log of the same name is an earlier scan of this range in the same
-    // minute: this scan replaces it rather than adding every record twice.
-    const std::string name = FastLogNameNow(static_cast<int64_t>(partitionStart_));
-    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
-    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
-        std::error_code ec;
-        std::filesystem::remove(folder / (name + suffix), ec);
-    }
-    int rc = ReplaceLog(name);
+    int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     rc = WalkTree();

@@ -102,7 +102,7 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     readDirectories_.clear();
     workQueue_.clear();
     if (scanLogName) return ReplaceLog(*scanLogName);
-    int rc = ReplaceLog(FastLogNameNow(static_cast<int64_t>(partitionStart_)));
+    int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     return ScanTree();

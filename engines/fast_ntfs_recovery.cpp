@@ -230,16 +230,7 @@ int CFastNtfsRecovery::Scan(const std::string* scanLogName) {
     pendingFolders_.clear();
     folders_.clear();
     if (scanLogName) return ReplaceLog(*scanLogName);
-    // A log of the same name in the scan folder is an earlier scan of this
-    // range in the same minute: the new scan replaces it rather than adding
-    // every record a second time.
-    const std::string name = FastLogNameNow(static_cast<int64_t>(partitionStart_));
-    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
-    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
-        std::error_code ec;
-        std::filesystem::remove(folder / (name + suffix), ec);
-    }
-    int rc = ReplaceLog(name);
+    int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
 
     const uint64_t bytesPerSector = geometry_.bytesPerSector;

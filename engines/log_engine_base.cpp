@@ -8,6 +8,7 @@
 #include "results/file_categories.h"
 #include "results/result_order.h"
 #include "results/safe_name.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {
@@ -52,6 +53,16 @@ int CLogEngineBase::ReplaceLog(const std::string& name) {
     log_ = std::make_unique<CScanLog>();
     log_->SetSearchCallback(searchCallback_, searchUserData_);
     return log_->Open(name);
+}
+
+int CLogEngineBase::StartQuickScanLog(int64_t partitionStart) {
+    const std::string name = FastLogNameNow(partitionStart);
+    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
+    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+        std::error_code ec;
+        std::filesystem::remove(folder / (name + suffix), ec);
+    }
+    return ReplaceLog(name);
 }
 
 int CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {

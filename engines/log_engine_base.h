@@ -40,6 +40,11 @@ public:
 protected:
     // Replaces the scan log by a new one opened under `name`. Returns 0 or the result code.
     int ReplaceLog(const std::string& name);
+    // Starts the log of a new quick scan of the range at `partitionStart`. A
+    // log of the same name in the scan folder is an earlier scan of this range
+    // in the same minute: the new scan replaces it rather than adding every
+    // record a second time. Returns 0 or the result code.
+    int StartQuickScanLog(int64_t partitionStart);
     // The folder key of the volume root.
     virtual FolderKey RootKey() const = 0;
     // Copies the data of file `record` into `out` (open for writing, at 0),
