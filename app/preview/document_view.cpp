@@ -50,7 +50,7 @@ int COfficeView::ThroughSuite(const QString& path, const QString& format, Read r
     // The suite keeps its settings and its output below the preview folder, so
     // nothing of a preview lands anywhere else; the output goes right after use.
     QDir preview(folders_.previewDir);
-    const QString profile = preview.filePath(QStringLiteral("office-profile"));
+    const QString profile = preview.filePath(QStringLiteral(".office-profile"));
     QDir work(preview.filePath(QStringLiteral("office-convert")));
     work.removeRecursively();
     if (!work.mkpath(QStringLiteral("."))) return kInvalid;

@@ -13,6 +13,7 @@
 #include "app/gui_test_support.h"
 #include "app/preview/preview_controller.h"
 #include "app/preview/preview_process_wnd.h"
+#include "app/startup.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
 #include "tests/testkit/testkit.h"
@@ -119,7 +120,8 @@ class PreviewTest : public ::testing::Test {
         browser_ = new QTextBrowser(window_.get());
         browser_->resize(560, 360);
         window_->show();
-        controller_ = std::make_unique<CPreviewController>(browser_, window_.get(), kProgramDir, Q(previewDir_));
+        controller_ =
+            std::make_unique<CPreviewController>(browser_, window_.get(), kProgramDir, Q(previewDir_));
         controller_->SetShowInformation([this](const QString& text) { information_.push_back(text); });
     }
     void TearDown() override {
@@ -246,7 +248,8 @@ TEST_F(PreviewTest, FilesTheHelpersCannotReadShowTheirFirstBytes) {
 TEST_F(PreviewTest, MissingHelperIsNamedAndTheFileStillShows) {
     NEED("bundle.zip");
     testkit::TempDir empty;
-    controller_ = std::make_unique<CPreviewController>(browser_, window_.get(), Q(empty.Path()), Q(previewDir_));
+    controller_ =
+        std::make_unique<CPreviewController>(browser_, window_.get(), Q(empty.Path()), Q(previewDir_));
     QString text = Show("bundle.zip");
     QString note = Text("MSG0907");
     note.replace(QLatin1String("%s"), QStringLiteral("Extract"));
