@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "platform/process_group.h"
+
 namespace sorvane::app {
 
 HelperResult RunHelper(const QString& program, const QStringList& arguments, int timeoutMs,
@@ -14,6 +16,8 @@ HelperResult RunHelper(const QString& program, const QStringList& arguments, int
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
     if (!workingDir.isEmpty()) process.setWorkingDirectory(workingDir);
+    // In a group of its own, so that whatever the helper starts ends with it.
+    process.setChildProcessModifier(&BecomeProcessGroupLeader);
 
     QEventLoop loop;
     QTimer limit;
@@ -37,6 +41,7 @@ HelperResult RunHelper(const QString& program, const QStringList& arguments, int
     if (process.state() != QProcess::NotRunning) loop.exec(QEventLoop::ExcludeUserInputEvents);
 
     if (timedOut && process.state() != QProcess::NotRunning) {
+        KillProcessGroup(process.processId());
         process.kill();
         process.waitForFinished(2000);
     } else {
