@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engines/fast_ntfs_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <random>
 #include <string>
 
-#include "engines/result_order.h"
 #include "platform/file_handle.h"
 #include "results/file_categories.h"
+#include "results/result_order.h"
 #include "results/scan_log.h"
 
 namespace sorvane {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "engines/fat_directory_sector.h"
+#include "fs/fat_directory_sector.h"
 
 namespace sorvane {
 

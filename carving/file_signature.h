@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "carving/progress_callbacks.h"
 #include "device/disk_reader.h"
-#include "engines/progress_callbacks.h"
 
 namespace sorvane {
 

@@ -6,11 +6,11 @@
 #include <system_error>
 #include <vector>
 
+#include "carving/progress_callbacks.h"
 #include "cli/commands.h"
 #include "cli/progress.h"
 #include "cli/target.h"
 #include "device/disk_reader.h"
-#include "engines/progress_callbacks.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
 #include "results/size_text.h"

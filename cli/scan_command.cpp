@@ -19,15 +19,15 @@
 #include "device/disk_reader.h"
 #include "engines/engine_factory.h"
 #include "engines/professional_recovery.h"
-#include "engines/scan_resume_store.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
-#include "platform/terminal.h"
 #include "platform/result_codes.h"
+#include "platform/terminal.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/safe_name.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane::cli {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 #include "platform/data_dirs.h"
 #include "results/file_categories.h"
 #include "tests/testkit/test_images.h"

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "device/disk_reader.h"
-#include "engines/fat_directory.h"
-#include "engines/fat_volume.h"
 #include "engines/file_recovery_parse.h"
-#include "engines/folder_key.h"
+#include "fs/fat_directory.h"
+#include "fs/fat_volume.h"
 #include "platform/file_handle.h"
 #include "platform/result_codes.h"
+#include "results/folder_key.h"
 #include "results/scan_log.h"
 
 namespace sorvane {

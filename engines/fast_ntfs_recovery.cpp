@@ -6,13 +6,13 @@
 #include <unordered_set>
 
 #include "carving/file_signature.h"
-#include "engines/folder_key.h"
-#include "engines/ntfs_lznt1.h"
-#include "engines/scan_resume_store.h"
+#include "fs/ntfs_lznt1.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/folder_key.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
-#include "engines/ntfs_record.h"
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_record.h"
+#include "fs/ntfs_runlist.h"
 
 namespace sorvane {
 

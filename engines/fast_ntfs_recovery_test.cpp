@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "engines/folder_key.h"
-#include "engines/ntfs_lznt1.h"
+#include "fs/ntfs_lznt1.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
 #include "platform/result_codes.h"
+#include "results/folder_key.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 

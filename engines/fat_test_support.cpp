@@ -5,9 +5,9 @@
 #include <deque>
 #include <sstream>
 
-#include "engines/folder_key.h"
-#include "engines/scan_resume_store.h"
 #include "platform/text_encoding.h"
+#include "results/folder_key.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane::fattest {
 

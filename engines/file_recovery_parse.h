@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "engines/found_item_record.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
+#include "results/found_item_record.h"
 
 namespace sorvane {
 

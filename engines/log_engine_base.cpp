@@ -5,10 +5,10 @@
 #include <deque>
 #include <system_error>
 
-#include "engines/result_order.h"
 #include "platform/data_dirs.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/result_order.h"
 #include "results/safe_name.h"
 
 namespace sorvane {

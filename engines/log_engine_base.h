@@ -11,8 +11,8 @@
 #include <string>
 
 #include "engines/file_recovery_parse.h"
-#include "engines/folder_key.h"
 #include "platform/file_handle.h"
+#include "results/folder_key.h"
 #include "results/scan_log.h"
 
 namespace sorvane {

@@ -7,8 +7,8 @@
 #include "carving/file_signature.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
-#include "engines/fat_directory.h"
-#include "engines/fat_directory_sector.h"
+#include "fs/fat_directory.h"
+#include "fs/fat_directory_sector.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
 

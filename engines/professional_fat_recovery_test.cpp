@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "device/byte_view.h"
-#include "engines/fat_directory_sector.h"
-#include "engines/scan_resume_store.h"
+#include "fs/fat_directory_sector.h"
+#include "results/scan_resume_store.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {

@@ -7,7 +7,7 @@
 #include "carving/file_signature.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
-#include "engines/ntfs_record.h"
+#include "fs/ntfs_record.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
 

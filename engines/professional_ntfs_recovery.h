@@ -15,7 +15,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_runlist.h"
 
 namespace sorvane {
 

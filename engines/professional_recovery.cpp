@@ -12,13 +12,13 @@
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
-#include "engines/fat_directory_sector.h"
-#include "engines/result_order.h"
+#include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
 #include "platform/read_ahead.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
+#include "results/result_order.h"
 
 namespace sorvane {
 namespace {

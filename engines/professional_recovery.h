@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "carving/file_type_recovery.h"
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
+#include "engines/file_type_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 

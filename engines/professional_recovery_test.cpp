@@ -17,9 +17,9 @@
 
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
-#include "engines/scan_resume_store.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
+#include "results/scan_resume_store.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "device/byte_view.h"
-#include "engines/fat_directory_sector.h"
 #include "engines/professional_fat_recovery.h"
+#include "fs/fat_directory_sector.h"
 #include "fuzz/deep_fuzz_support.h"
 
 using namespace sorvane;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane::fuzzing {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "device/byte_view.h"
-#include "engines/fat_directory.h"
-#include "engines/fat_volume.h"
+#include "fs/fat_directory.h"
+#include "fs/fat_volume.h"
 
 using namespace sorvane;
 

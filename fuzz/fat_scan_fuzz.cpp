@@ -13,7 +13,7 @@
 
 #include "device/byte_view.h"
 #include "engines/fast_fat_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 using namespace sorvane;
 

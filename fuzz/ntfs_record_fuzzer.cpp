@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engines/ntfs_lznt1.h"
-#include "engines/ntfs_record.h"
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_lznt1.h"
+#include "fs/ntfs_record.h"
+#include "fs/ntfs_runlist.h"
 
 using namespace sorvane;
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 using namespace sorvane;
 

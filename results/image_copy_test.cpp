@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 #include "platform/drive_table.h"
 #include "platform/fault_plan.h"
 #include "platform/result_codes.h"

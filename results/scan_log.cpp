@@ -11,9 +11,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "engines/result_order.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/result_order.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 
@@ -85,6 +86,8 @@ void CScanLog::Close() {
     relationPath_.clear();
     dirInfoPath_.clear();
 }
+
+int CScanLog::Open(const std::string& name) { return OpenIn(CScanResumeStore::Instance().CurrentScanFolder(), name); }
 
 int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& name) {
     Close();

@@ -13,10 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/folder_key.h"
-#include "engines/found_item_record.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 #include "platform/file_handle.h"
+#include "results/folder_key.h"
+#include "results/found_item_record.h"
 
 namespace sorvane {
 
@@ -41,9 +41,7 @@ public:
     CScanLog& operator=(const CScanLog&) = delete;
 
     // Opens (creating when missing) the log `name` in the current scan folder of
-    // the resume store, and reloads both indexes of an existing log. Defined
-    // beside the resume store (engines/scan_resume_store.cpp), which owns that
-    // folder, so this library does not depend on the engine library.
+    // the resume store, and reloads both indexes of an existing log.
     int Open(const std::string& name);
     // Opens the log `name` in an explicit folder (the folder is created when
     // missing). A name that is empty, "." or "..", or holds a separator, is

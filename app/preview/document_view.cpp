@@ -59,7 +59,7 @@ int COfficeView::ThroughSuite(const QString& path, const QString& format, Read r
         {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(profile).toString(),
          QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"), format,
          QStringLiteral("--outdir"), work.absolutePath(), path},
-        kOfficeHelperTimeoutMs);
+        kSuiteTimeoutMs);
     const QString converted = work.filePath(QFileInfo(path).completeBaseName() + QLatin1Char('.') + format);
     int rc = result.Succeeded() && QFileInfo::exists(converted) ? read(converted) : kInvalid;
     work.removeRecursively();
@@ -132,19 +132,22 @@ int CPPT::ConvertForPreview(const QString& path, QString& out) {
     out.clear();
     missingHelper_.clear();
     if (IsZipPackage(path)) return ReadSlideTexts(path, kMaxSlides, out);
-    // catppt reads only the slide outline that PowerPoint itself writes; the
-    // suite reads every shape, so it goes first when it is installed.
+    // catppt reads the slide texts PowerPoint keeps in its outline; files of
+    // other programs keep them only in their shapes, which the suite reads.
+    const bool haveCatppt = !FindSystemProgram(QStringLiteral("catppt")).isEmpty();
+    if (haveCatppt) {
+        int rc = ThroughConverter(QStringLiteral("catppt"), {QStringLiteral("-d"), QStringLiteral("utf-8")},
+                                  path, out);
+        if (rc == 0 && !out.trimmed().isEmpty()) return 0;
+        out.clear();
+    }
     if (HaveSuite()) {
         return ThroughSuite(path, QStringLiteral("pptx"), [&](const QString& converted) {
             return ReadSlideTexts(converted, kMaxSlides, out);
         });
     }
-    if (FindSystemProgram(QStringLiteral("catppt")).isEmpty()) {
-        missingHelper_ = QStringLiteral("catppt");
-        return kInvalid;
-    }
-    return ThroughConverter(QStringLiteral("catppt"), {QStringLiteral("-d"), QStringLiteral("utf-8")}, path,
-                            out);
+    if (!haveCatppt) missingHelper_ = QStringLiteral("catppt");
+    return kInvalid;
 }
 
 QString CPDF::PicturePath() const { return QDir(folders_.previewDir).filePath(QStringLiteral("tmp.jpg")); }

@@ -32,10 +32,12 @@ struct ConverterFolders {
     QString previewDir;
 };
 
-// Time limits: the word-processing converter has the watchdog of about six
-// seconds; the page renderer and archive lister get a little more.
+// Time limits: the legacy text converters have the watchdog of about six
+// seconds; the page renderer and archive lister get a little more, and the
+// office suite, whose start alone takes seconds on a busy machine, the most.
 inline constexpr int kOfficeHelperTimeoutMs = 6100;
 inline constexpr int kToolTimeoutMs = 10000;
+inline constexpr int kSuiteTimeoutMs = 20000;
 
 // Base of the office converters: legacy binary files go through an office
 // suite installed on the system, or catdoc's converters.

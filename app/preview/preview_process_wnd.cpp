@@ -5,7 +5,7 @@
 
 #include "app/message_box.h"
 #include "app/skin_framework/controls.h"
-#include "engines/progress_callbacks.h"
+#include "carving/progress_callbacks.h"
 
 namespace sorvane::app {
 

@@ -1,4 +1,4 @@
-#include "engines/fat_volume.h"
+#include "fs/fat_volume.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "engines/ntfs_record.h"
+#include "fs/ntfs_record.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_runlist.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {

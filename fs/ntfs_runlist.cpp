@@ -1,4 +1,4 @@
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_runlist.h"
 
 namespace sorvane {
 

@@ -1,4 +1,4 @@
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 #include <gtest/gtest.h>
 

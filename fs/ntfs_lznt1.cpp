@@ -1,4 +1,4 @@
-#include "engines/ntfs_lznt1.h"
+#include "fs/ntfs_lznt1.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "engines/scan_resume_store.h"
+#include "results/scan_resume_store.h"
 
 #include <algorithm>
 #include <chrono>
@@ -414,9 +414,5 @@ std::vector<ResumeRecord> CScanResumeStore::Records() const {
     std::lock_guard lock(mutex_);
     return records_;
 }
-
-// The scan log is opened in the folder this store names; the definition lives
-// here so the results library does not depend on the engine library.
-int CScanLog::Open(const std::string& name) { return OpenIn(CScanResumeStore::Instance().CurrentScanFolder(), name); }
 
 }  // namespace sorvane

@@ -1,6 +1,6 @@
 // Directory-entry parsing: the plausibility rules on single entries, and whole
 // directories written by mtools read back with their long and short names.
-#include "engines/fat_directory.h"
+#include "fs/fat_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "engines/fat_volume.h"
+#include "fs/fat_volume.h"
 #include "platform/file_time.h"
 #include "platform/text_encoding.h"
 #include "tests/testkit/testkit.h"

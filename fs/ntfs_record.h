@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/byte_view.h"
-#include "engines/ntfs_runlist.h"
+#include "fs/ntfs_runlist.h"
 
 namespace sorvane {
 

@@ -1,6 +1,6 @@
 // The FAT layout and table readers against volumes made by mkfs.fat and
 // filled by mtools, with The Sleuth Kit's fsstat as the reference.
-#include "engines/fat_volume.h"
+#include "fs/fat_volume.h"
 
 #include <gtest/gtest.h>
 

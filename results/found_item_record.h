@@ -45,8 +45,6 @@ struct FoundItemRecord {
 
     EngineCode Engine() const { return static_cast<EngineCode>(engineCode); }
     bool IsFolder() const { return isFolder != 0; }
-    // Defined here so the scan log below the engines can use records without
-    // linking the engine library.
     std::string Name() const { return NameFromField(name, kNameFieldSize); }
     void SetName(std::string_view text) { CopyNameField(name, kNameFieldSize, text); }
 };

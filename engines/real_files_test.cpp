@@ -8,8 +8,8 @@
 #include <map>
 
 #include "carving/carving_test_support.h"
-#include "carving/file_type_recovery.h"
-#include "engines/scan_resume_store.h"
+#include "engines/file_type_recovery.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {

@@ -1,8 +1,8 @@
-#include "engines/result_order.h"
+#include "results/result_order.h"
 
 #include <gtest/gtest.h>
 
-#include "engines/folder_key.h"
+#include "results/folder_key.h"
 
 namespace sorvane {
 namespace {

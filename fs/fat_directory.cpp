@@ -1,4 +1,4 @@
-#include "engines/fat_directory.h"
+#include "fs/fat_directory.h"
 
 #include "platform/file_time.h"
 #include "platform/text_encoding.h"

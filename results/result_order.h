@@ -8,14 +8,13 @@
 #include <string_view>
 #include <vector>
 
-#include "engines/found_item_record.h"
 #include "platform/text_encoding.h"
+#include "results/found_item_record.h"
 
 namespace sorvane {
 
-// Header-only so the scan log, which sorts its listings, does not depend on the
-// engine library. Names are compared in place: a listing of a large folder
-// sorts without building a string per comparison.
+// Names are compared in place: a listing of a large folder sorts without
+// building a string per comparison.
 inline std::string_view ResultNameView(const FoundItemRecord& r) {
     const void* nul = std::memchr(r.name, 0, kNameFieldSize);
     size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - r.name) : kNameFieldSize;

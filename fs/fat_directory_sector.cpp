@@ -1,4 +1,4 @@
-#include "engines/fat_directory_sector.h"
+#include "fs/fat_directory_sector.h"
 
 #include <cstring>
 

@@ -1,12 +1,12 @@
-#include "carving/file_type_recovery.h"
+#include "engines/file_type_recovery.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "carving/carving_test_support.h"
-#include "engines/scan_resume_store.h"
 #include "platform/fault_plan.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {

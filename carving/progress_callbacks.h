@@ -1,4 +1,5 @@
-// Callback contracts between the engines and whoever shows their progress.
+// Callback contracts between long operations (carving, searches of a scan
+// log, image copies, the engines) and whoever shows their progress.
 // A callback returns 0 to go on; any other answer stops the operation, which
 // returns that answer unchanged (kCancelCode when the user cancelled).
 #pragma once

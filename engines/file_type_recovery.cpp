@@ -1,4 +1,4 @@
-#include "carving/file_type_recovery.h"
+#include "engines/file_type_recovery.h"
 
 #include <algorithm>
 #include <cstdio>

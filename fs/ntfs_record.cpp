@@ -1,4 +1,4 @@
-#include "engines/ntfs_record.h"
+#include "fs/ntfs_record.h"
 
 #include <algorithm>
 
