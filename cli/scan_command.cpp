@@ -17,7 +17,9 @@
 #include "cli/progress.h"
 #include "cli/target.h"
 #include "device/disk_reader.h"
+#include "device/partition_details.h"
 #include "engines/engine_factory.h"
+#include "engines/exfat_file_data.h"
 #include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
@@ -48,7 +50,8 @@ const char kRecoverUsage[] =
     "                       [--progress] --to DIR TARGET\n";
 const char kOptionsHelp[] =
     "\n"
-    "TARGET    an image file, a device node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
+    "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
+    "          node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
     "          or IMAGE@START[:COUNT] for a partition inside a whole-disk image (sectors)\n"
     "--deep    read the file system's own records, then search all free space for the\n"
     "          folders and files of earlier file systems and for files by their contents\n"
@@ -366,7 +369,14 @@ int OpenTarget(const Options& o, Opened& opened) {
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, o.deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
-        std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
+        if (HasDamagedExfatBootRegion(head.data(), head.size())) {
+            std::fprintf(stderr,
+                         "sorvane: %s: this volume is exFAT with a damaged boot region; the deep scan will search "
+                         "its contents\n",
+                         o.target.c_str());
+            return kExitCannotRead;
+        }
+        std::fprintf(stderr, "sorvane: %s holds no file system the quick scan reads (NTFS, FAT or exFAT) at sector %" PRIu64,
                      o.target.c_str(), start);
         std::fprintf(stderr, kind == VolumeKind::kUnknown && start == 0
                                  ? "; for a partition of a whole-disk image, name it as IMAGE@START\n"
@@ -376,10 +386,18 @@ int OpenTarget(const Options& o, Opened& opened) {
     return kExitOk;
 }
 
+// How far a file's content can be trusted: "damaged" where the file system
+// shows its clusters taken by another file, else whether the first bytes
+// agree with the name's extension.
+const char* ContentText(const FoundItemRecord& r) {
+    if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
+    return r.contentCheck ? "agrees" : "differs";
+}
+
 void PrintTextLine(const Found& f) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(), r.contentCheck ? "agrees" : "differs",
+    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", r.size, written.c_str(), ContentText(r),
                 PrintableName(f.folderPath + r.Name()).c_str());
 }
 
@@ -418,10 +436,48 @@ uint32_t SeparatorCount(const std::string& path) {
     return n;
 }
 
+int RunOneTarget(Options o);
+
+// The partitions of a whole-disk image named without @START, as IMAGE@START:COUNT
+// targets; empty for an image of one volume (or anything else).
+std::vector<std::string> PartitionTargetsOfImage(const std::string& target) {
+    std::error_code ec;
+    std::vector<std::string> parts;
+    if (!std::filesystem::is_regular_file(target, ec)) return parts;
+    DiskReader reader;
+    if (OpenImageReader(target, reader) != kSuccess) return parts;
+    ByteSource source = [&reader](uint64_t offset, uint8_t* buffer, size_t length) {
+        uint32_t read = 0;
+        return offset % 512 == 0 && length % 512 == 0 &&
+               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &read) == kSuccess;
+    };
+    for (const PartitionSlot& slot : ReadPartitionTable(source, 512, reader.totalSectors))
+        parts.push_back(target + "@" + std::to_string(slot.start) + ":" + std::to_string(slot.length));
+    return parts;
+}
+
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     Options o;
     o.recover = recover;
     if (int status = ParseOptions(args, o); status >= 0) return status;
+    // A whole card or disk copied into one file: its partitions are scanned one after another.
+    const std::vector<std::string> parts = PartitionTargetsOfImage(o.target);
+    if (parts.empty()) return RunOneTarget(o);
+    int worst = kExitOk;
+    for (const std::string& part : parts) {
+        std::fprintf(stderr, "sorvane: partition at sector %s of %s\n", part.substr(part.rfind('@') + 1).c_str(),
+                     o.target.c_str());
+        Options one = o;
+        one.target = part;
+        const int status = RunOneTarget(one);
+        if (status == kExitCancelled) return status;
+        if (status != kExitOk) worst = status;
+    }
+    return worst;
+}
+
+int RunOneTarget(Options o) {
+    const bool recover = o.recover;
 
     Opened opened;
     if (int status = OpenTarget(o, opened); status != kExitOk) return status;

@@ -112,6 +112,7 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
     if (rc != 0) return rc;
     CopyTarget target;
     target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+    target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
     target.progress = [this, &destination](int percent) {
         return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
     };
@@ -202,6 +203,7 @@ int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::
         rc = OpenForWriting(file, WriteMode::kCreateOrTruncate, out);
         if (rc == 0) {
             target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+            target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
             target.destination = file;
             rc = CopyFileData(record, target);
             out.Close();

@@ -7,7 +7,7 @@
 
 #include "app/language_service.h"
 #include "app/message_box.h"
-#include "app/preview/preview_process_wnd.h"
+#include "app/process_wnd.h"
 #include "platform/instance_lock.h"
 
 namespace sorvane::app {
@@ -28,14 +28,8 @@ CPreviewController::CPreviewController(QTextBrowser* pane, QWidget* window, QStr
     : pane_(pane), window_(window), programDir_(std::move(programDir)), previewDir_(std::move(previewDir)) {
     runExtraction_ = [this](IFileRecoveryParse& engine, const FoundItemRecord& record, CPreviewWnd& holder,
                             const PreviewExtractionEnv& env) {
-        auto* progress = new CPreviewProcessWnd(engine, record, holder, env);
-        if (!progress->Create(window_, CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight)) {
-            progress->Destroy();
-            return 2;
-        }
-        int code = progress->ShowModal();
-        progress->Destroy();
-        return code;
+        return CProcessWnd::Run(new CPreviewProcessWnd(engine, record, holder, env), window_,
+                                CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
     };
     showInformation_ = [this](const QString& text) {
         CMessageBox::Show(CMessageBox::kInformation, window_, text);
