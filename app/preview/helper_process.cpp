@@ -22,6 +22,7 @@ HelperResult RunHelper(const QString& program, const QStringList& arguments, int
     QEventLoop loop;
     QTimer limit;
     limit.setSingleShot(true);
+    limit.setTimerType(Qt::PreciseTimer);  // a coarse timer may fire 5 % early
     bool timedOut = false;
     QObject::connect(&limit, &QTimer::timeout, &loop, [&] {
         timedOut = true;
