@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "carving/carved_file_measure.h"
+#include "carving/content_check.h"
 #include "carving/file_signature.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
@@ -229,6 +231,33 @@ int CFastFatRecovery::CheckContent(uint32_t cluster, const std::string& extensio
     return agrees ? 1 : 0;
 }
 
+bool CFastFatRecovery::RunHoldsSomethingElse(uint32_t first, uint64_t size) {
+    const uint64_t clusterBytes = geometry_.ClusterBytes();
+    const uint32_t bytesPerSector = geometry_.bytesPerSector;
+    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first)) return false;
+    // The cluster that holds the file's last byte, found the way the copy
+    // goes: on through the free clusters after the first.
+    uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
+    if (clusters > geometry_.MaxCluster()) return true;  // more than the volume holds
+    // Each step looks at the table from where the last one stopped, so the
+    // walk costs at most one pass over the table.
+    uint32_t last = first;
+    for (uint64_t n = 1; n < clusters; ++n) {
+        last = fat_.NextFreeAfter(last);
+        if (last == 0) return true;  // the volume ends before the file does
+    }
+    // Systems write a file's last sector whole, zeros after its end; other
+    // bytes there belong to whatever was written in that sector later.
+    size_t used = static_cast<size_t>(size % bytesPerSector);
+    if (used == 0) return false;
+    uint64_t lastSector = geometry_.ClusterSector(last) + ((size - 1) % clusterBytes) / bytesPerSector;
+    uint32_t got = 0;
+    if (ReadRelative(lastSector, 1, sector_.data(), got) != kSuccess || got == 0) return false;
+    for (size_t i = used; i < bytesPerSector; ++i)
+        if (sector_[i] != 0) return true;
+    return false;
+}
+
 void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector) {
     using Kind = FatEntryInfo::Kind;
     const bool fat32 = geometry_.IsFat32();
@@ -285,6 +314,19 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
             }
         }
         contentCheck = CheckContent(cluster, extension, readOk);
+    }
+    // A deleted file is recovered as one run from its first cluster. When
+    // that run now holds something else, the copy would not be the file.
+    const bool chainCleared = entry.deleted || (fat_.Loaded() && fat_.IsFree(cluster));
+    if (chainCleared && entry.size > 0 && contentCheck != static_cast<int>(kContentContradicts)) {
+        if (RunHoldsSomethingElse(cluster, entry.size)) {
+            contentCheck = static_cast<int>(kContentDamaged);
+        } else if (!extension.empty()) {
+            ContentVerdict verdict = CheckRunStructure(&reader_, geometry_.bytesPerSector,
+                                                       AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size,
+                                                       extension);
+            if (verdict != ContentVerdict::kNotChecked) contentCheck = static_cast<int>(ContentCheckValue(verdict));
+        }
     }
 
     FoundItemRecord* r = log_->AppendRecord();
@@ -390,37 +432,40 @@ int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::files
         if (copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
         return rc;
     }
-    return CopyFileData(record, out, destination);
-}
-
-int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                   const std::filesystem::path& destination) {
-    auto report = [&](int percent, int error) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
+    CopyTarget target;
+    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+    target.progress = [this, &destination](int percent) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
     };
-    const uint64_t size = record.size;
-    uint64_t written = 0;
-    int answer = 0;
-    int rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
-        int wrc = out.Write(data, length);
-        if (wrc != kSuccess) return wrc;
-        written += length;
-        int percent = static_cast<int>(written * 100 / size);
-        if (written < size) {
-            answer = report(percent, 0);
-            if (answer != 0) return answer;
-        }
-        return 0;
-    });
+    target.failed = [this, &destination](int code) {
+        if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
+    };
+    target.destination = destination;
+    rc = CopyFileData(record, target);
     out.Close();
     if (rc == kSuccess) {
         // FAT times are the wall clock of the machine that wrote them.
         int64_t accessed = record.accessed ? UnixFromLocalWallClock(record.accessed) : -1;
         int64_t writtenTime = record.written ? UnixFromLocalWallClock(record.written) : -1;
         SetFileTimes(destination, accessed, writtenTime);
-        return report(100, 0);
     }
-    if (rc > 0) report(100, rc);
+    return rc;
+}
+
+int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
+    const uint64_t size = record.size;
+    uint64_t written = 0;
+    int rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+        int wrc = target.write(data, length);
+        if (wrc != kSuccess) return wrc;
+        written += length;
+        if (written < size && target.progress) {
+            if (int answer = target.progress(static_cast<int>(written * 100 / size)); answer != 0) return answer;
+        }
+        return 0;
+    });
+    if (rc == kSuccess) return target.progress ? target.progress(100) : 0;
+    if (rc > 0 && target.failed) target.failed(rc);
     return rc;
 }
 

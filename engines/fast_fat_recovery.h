@@ -60,14 +60,18 @@ private:
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
     FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
-    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
     int ScanTree();
     void ReadDirectory(const QueuedDirectory& dir);
     void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
+    // True when the `size` bytes from cluster `first` on, taken the way a
+    // file with a cleared chain is copied, provably hold other data: the
+    // volume ends first, or bytes after the file's end in its last sector are
+    // not zeros.
+    bool RunHoldsSomethingElse(uint32_t first, uint64_t size);
     uint32_t GuessHighClusterByDots(uint16_t low);
     bool ClusterStartsWithDots(uint32_t cluster);
     // Reads the first sector of `cluster` into sector_ and checks it against the

@@ -48,14 +48,8 @@ bool IsExaminedSectorBySector(FileTypeCode type) {
     }
 }
 
-CFileTypeRecovery::CFileTypeRecovery() { AcquireCarveScratch(); }
-
 CFileTypeRecovery::~CFileTypeRecovery() {
     log_.reset();
-    ReleaseCarveScratch();
-    // The carve context must not keep pointing at a reader that goes away.
-    CarveContext& ctx = TheCarveContext();
-    if (ctx.reader == &reader_) ctx.reader = nullptr;
     reader_.Close();
 }
 
@@ -107,10 +101,9 @@ int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& sca
 int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                                     void* userData, int weight) {
     CLogEngineBase::SetCallbacks(scanProgress, copyProgress, userData, weight);
-    CarveContext& ctx = TheCarveContext();
-    ctx.scanProgress = scanProgress;
-    ctx.userData = userData;
-    ctx.weight = weight;
+    job_.scanProgress = scanProgress;
+    job_.userData = userData;
+    job_.weight = weight;
     return 0;
 }
 
@@ -123,12 +116,22 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
                                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
                                         DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
     sectorSize_ = sectorSize;
-    std::string name;
-    FileTypeCode type = kTypeNotRecognised;
-    uint64_t size = 0;
-    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors, remainingSeconds,
-                            foundCount, name, type, size);
+    CarveRequest request;
+    request.sectorSize = sectorSize;
+    request.reader = reader;
+    request.buffer = buffer;
+    request.length = length;
+    request.startSector = sector;
+    request.sectorsDone = sectorsDone;
+    request.totalSectors = totalSectors;
+    request.remainingSeconds = remainingSeconds;
+    request.foundCount = foundCount;
+    CarvedFile found;
+    int rc = IdentifyFileAt(job_, request, found);
     if (rc != 0) return rc;
+    const std::string& name = found.name;
+    const FileTypeCode type = found.type;
+    const uint64_t size = found.size;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
     FoundItemRecord* record = log_->AppendRecord();
@@ -137,7 +140,7 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     record->letter = letter_;
     record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
     record->isFolder = 0;
-    record->contentCheck = 1;
+    record->contentCheck = ContentCheckValue(found.verdict);
     record->recordNumber = number;
     record->key = 0;
     record->clusterBytes = kFolderClusterBytes;
@@ -158,8 +161,8 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     return 0;
 }
 
-template <class Report>
-int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report) {
+template <class Write, class Report>
+int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, Write&& write, Report&& report) {
     uint32_t ss = sectorSize_;
     if (ss == 0 || ss > kMaxCarveChunk) return kErrInvalidParameter;
     std::vector<uint8_t> buffer(kMaxCarveChunk);
@@ -173,7 +176,7 @@ int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, R
         int rc = ReadSectors(count, reader_, buffer.data(), record.location + sectorsRead, ss, &got);
         if (got == 0) return kErrReadFault;
         uint64_t bytes = std::min<uint64_t>(uint64_t{got} * ss, remaining);
-        if (int w = out.Write(buffer.data(), static_cast<size_t>(bytes)); w != 0) return w;
+        if (int w = write(buffer.data(), static_cast<size_t>(bytes)); w != 0) return w;
         remaining -= bytes;
         toRead -= std::min<uint64_t>(toRead, uint64_t{got} * ss);
         sectorsRead += got;
@@ -190,15 +193,16 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::
     // file survives behind the copied bytes.
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    return CopyFileData(record, out, destination);
+    rc = CopyRun(
+        record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
+        [&](int percent) { return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0; });
+    if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+    return rc;
 }
 
-int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                    const std::filesystem::path& destination) {
-    int rc = CopyRun(record, out, [&](int percent) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
-    });
-    if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
+    int rc = CopyRun(record, target.write, [&](int percent) { return target.progress ? target.progress(percent) : 0; });
+    if (rc == kErrReadFault && target.failed) target.failed(kErrReadFault);
     return rc;
 }
 
@@ -260,7 +264,9 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
     FileHandle out;
     int rc = OpenForWriting(path, WriteMode::kCreateOrTruncate, out);
     if (rc == 0) {
-        rc = CopyRun(record, out, [&](int percent) { return progress ? progress(userData, percent, 0) : 0; });
+        rc = CopyRun(
+            record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
+            [&](int percent) { return progress ? progress(userData, percent, 0) : 0; });
         out.Close();
     }
     if (rc != 0) {

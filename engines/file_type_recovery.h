@@ -31,7 +31,7 @@ bool IsExaminedSectorBySector(FileTypeCode type);
 
 class CFileTypeRecovery : public CLogEngineBase {
 public:
-    CFileTypeRecovery();
+    CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
@@ -75,25 +75,28 @@ public:
     int CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination);
 
     CScanLog* ScanLog() { return log_.get(); }
+    // The carving state of this engine's deep scan; a new scan calls StartScan on it.
+    CarveJob& Job() { return job_; }
 
 protected:
     // Carved files all lie in the root; carving happens only through RecordCarvedFile.
     FolderKey RootKey() const override { return 0; }
-    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     uint32_t SectorSize() const { return sectorSize_; }
 
 private:
-    // Copies the record's bytes into `out`, calling `report(percent)` after
-    // every piece; a non-zero report ends the copy and is returned.
-    template <class Report>
-    int CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report);
+    // Copies the record's bytes to `write(bytes, length)`, calling
+    // `report(percent)` after every piece; a non-zero answer of either ends
+    // the copy and is returned.
+    template <class Write, class Report>
+    int CopyRun(const FoundItemRecord& record, Write&& write, Report&& report);
 
     uint16_t letter_ = 0;
     uint64_t partitionStart_ = 0;
     uint64_t partitionSectors_ = 0;
     uint32_t sectorSize_ = 512;
     DiskReader reader_;
+    CarveJob job_;
 };
 
 }  // namespace sorvane

@@ -302,6 +302,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
     done_ = 0;
     total_ = 0;
     foundBase_ = 0;
+    quickFiles_.reset();
+    deepDuplicates_.reset();
     remainingSeconds_ = -1;
     freeOnly_ = false;
 
@@ -360,7 +362,7 @@ int CProfessionalRecovery::StartSubEngineLogs(const std::filesystem::path& scanF
     if (rc == 0) rc = ntfsRc;
     fat_.RegisterBootSector();
     exfat_.RegisterBootSector();
-    TheCarveContext().tsRanges.clear();
+    carver_.Job().StartScan();
     return rc;
 }
 
@@ -477,6 +479,48 @@ IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& reco
     return nullptr;
 }
 
+const FoundFileIdentities& CProfessionalRecovery::QuickFiles() {
+    if (!quickFiles_) {
+        quickFiles_.emplace(sectorSize_);
+        if (quick_) {
+            FoundItemList files;
+            // A quick log that cannot be read leaves nothing to match duplicates against.
+            static_cast<void>(quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files));
+            for (const FoundItemRecord& r : files) quickFiles_->Add(r);
+        }
+    }
+    return *quickFiles_;
+}
+
+uint32_t CProfessionalRecovery::DeepDuplicates() {
+    if (!deepDuplicates_) {
+        const FoundFileIdentities& quick = QuickFiles();
+        uint32_t count = 0;
+        if (quick.Size() > 0) {
+            FoundItemList deep;
+            // A log that cannot be read counts no duplicates: the total then errs high, never low.
+            static_cast<void>(fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
+            static_cast<void>(ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
+            for (const FoundItemRecord& r : deep) count += quick.Contains(r) ? 1 : 0;
+        }
+        deepDuplicates_ = count;
+    }
+    return *deepDuplicates_;
+}
+
+void CProfessionalRecovery::DropDuplicates(FoundItemList& list) {
+    if (!quick_) return;
+    const FoundFileIdentities& quick = QuickFiles();
+    if (quick.Size() == 0) return;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const FoundItemRecord& r) {
+                                  EngineCode engine = r.Engine();
+                                  return (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) &&
+                                         quick.Contains(r);
+                              }),
+               list.end());
+}
+
 int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
     int rc = 0;
     if (folder == nullptr) {
@@ -489,6 +533,7 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
     }
+    DropDuplicates(out);
     SortResultList(out);
     return rc;
 }
@@ -501,6 +546,8 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
             int counted = engine->CountFiles(nullptr, 0, count);
             if (rc == 0) rc = counted;
         }
+        uint32_t duplicates = quick_ ? DeepDuplicates() : 0;
+        count -= std::min(count, duplicates);
         return rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
@@ -540,6 +587,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     if (quick_) search(*quick_, out);
     search(fat_, out);
     search(ntfs_, out);
+    DropDuplicates(out);
     {
         // The deep exFAT engine meets again the entry sets of folders the live
         // volume deleted, which the quick scan already listed: the same entry
