@@ -541,14 +541,13 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
 int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
-        int rc = 0;
-        for (IFileRecoveryParse* engine : Engines()) {
-            int counted = engine->CountFiles(nullptr, 0, count);
-            if (rc == 0) rc = counted;
-        }
-        uint32_t duplicates = quick_ ? DeepDuplicates() : 0;
-        count -= std::min(count, duplicates);
-        return rc;
+        // The root's count is what the merged search lists: every engine's
+        // files, each file found twice counted once.
+        FoundItemList all;
+        int rc = FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+        count += static_cast<uint32_t>(
+            std::count_if(all.begin(), all.end(), [](const FoundItemRecord& r) { return !r.IsFolder(); }));
+        return rc == 1 ? 0 : rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
     IFileRecoveryParse* engine = EngineFor(*folder);
