@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "carving/file_signature.h"
+#include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -23,6 +24,9 @@ constexpr uint64_t kMaxDirectoryBytes = 65536ull * 32;
 constexpr uint64_t kReportIntervalMs = 1000;
 // Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
 constexpr uint32_t kMaxGuessedHigh = 256;
+// Bytes one deleted folder may read while looking for its clusters after its
+// chain was cleared.
+constexpr uint64_t kMaxContinuationSearchBytes = 16ull * 1024 * 1024;
 
 constexpr std::string_view kPreviewDocuments =
     "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
@@ -75,7 +79,8 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc =
+        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -92,7 +97,8 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc =
+        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
@@ -125,6 +131,7 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     foldersToPublish_.clear();
     publishSet_.clear();
     readDirectories_.clear();
+    continuationClusters_.clear();
     workQueue_.clear();
     scanLog_ = std::make_unique<CScanLog>();
     scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
@@ -185,10 +192,12 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
     const uint32_t clusterBytes = geometry_.ClusterBytes();
     const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
     uint32_t cluster = dir.cluster;
-    // A deleted directory's chain is gone: it goes on in the clusters after
-    // it only while those are free, and such a guessed cluster must itself
-    // start with a plausible entry.
+    // Where a deleted directory's chain is gone, its next cluster is guessed
+    // (FindDirectoryContinuation); a guessed cluster is trusted only as far as
+    // its sectors still look like directory entries.
     bool guessed = false;
+    uint64_t searchBudget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans fileSpans;
     for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
         uint32_t got = 0;
         uint64_t first = geometry_.ClusterSector(cluster);
@@ -201,25 +210,39 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot =
+                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent ||
+                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
         }
-        if (guessed && !IsPlausibleEntry(view.Sub(0, 32), view.Sub(32, 32))) return;
+        if (guessed) {
+            const size_t trusted = DirectoryPrefix(view);
+            if (trusted == 0) return;
+            if (trusted < got)
+                got = static_cast<uint32_t>(trusted);  // the rest is not walked, and ends the folder
+            view = ByteView(clusterBuffer_.data(), got);
+        }
         WalkEnd end = WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
+            if (dir.deleted && e.kind == FatEntryInfo::Kind::kFile && e.size > 0) {
+                // The clusters its data is assumed to fill are not searched
+                // for the folder's next cluster.
+                uint32_t start =
+                    geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+                fileSpans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
+            }
             OnEntry(dir, e, AbsoluteSector(first) + e.offset / geometry_.bytesPerSector);
         });
         if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
         uint32_t next = fat_.Entry(cluster);
         if (next == 0) {
-            uint32_t following = cluster + 1;
-            if (!geometry_.IsDataCluster(following) || fat_.Entry(following) != 0) return;
-            next = following;
+            next = FindDirectoryContinuation(cluster, fileSpans, searchBudget);
+            if (next == 0) return;
             guessed = true;
         }
         if (next == kFatEndOfChain || next == cluster) return;
@@ -227,10 +250,64 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
     }
 }
 
+size_t CFastFatRecovery::DirectoryPrefix(ByteView cluster) const {
+    const size_t sector = geometry_.bytesPerSector;
+    size_t length = 0;
+    while (length + sector <= cluster.Size() && IsFatDirectorySector(cluster.Data() + length, sector)) {
+        length += sector;
+    }
+    return length;
+}
+
+uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t after, const ClusterSpans& skip,
+                                                     uint64_t& budget) {
+    // Only free clusters are candidates, and the search ends at the first
+    // cluster something live holds: a deleted folder never takes in a cluster
+    // that belongs to a live file or folder. The data of the folder's own
+    // files, written between its clusters, is passed over without reading.
+    uint32_t c = after;
+    while (budget > 0) {
+        if (c >= geometry_.MaxCluster()) return 0;
+        ++c;
+        if (!fat_.IsFree(c)) return 0;
+        if (uint32_t end = skip.EndOf(c)) {
+            c = end - 1;
+            continue;
+        }
+        if (readDirectories_.count(c) || stagedFolders_.count(c) || continuationClusters_.count(c)) continue;
+        --budget;
+        uint32_t got = 0;
+        if (ReadRelative(geometry_.ClusterSector(c), 1, sector_.data(), got) != kSuccess ||
+            got < geometry_.bytesPerSector)
+            return 0;
+        ByteView view(sector_.data(), got);
+        if (IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) continue;  // the start of another folder
+        if (!IsFatDirectorySector(sector_.data(), got)) continue;
+        continuationClusters_.insert(c);
+        return c;
+    }
+    return 0;
+}
+
+void CFastFatRecovery::ClusterSpans::Add(uint32_t first, uint64_t count) {
+    if (first < 2 || count == 0) return;
+    uint64_t end = std::min<uint64_t>(uint64_t{first} + count, 0xFFFFFFFFull);
+    auto& stored = ends_[first];
+    stored = std::max<uint32_t>(stored, static_cast<uint32_t>(end));
+}
+
+uint32_t CFastFatRecovery::ClusterSpans::EndOf(uint32_t cluster) const {
+    auto it = ends_.upper_bound(cluster);
+    if (it == ends_.begin()) return 0;
+    --it;
+    return cluster < it->second ? it->second : 0;
+}
+
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
+        return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -420,8 +497,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
-                              got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
+                              clusterBuffer_.data(), got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -530,8 +607,9 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
@@ -543,9 +621,12 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
         ListHas(kVideoExtensions, ext)) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
-        else file = folder / "tmp.avi";
+        if (ListHas(kPreviewDocuments, ext))
+            file = folder / SafeFileName(record.Name());
+        else if (IsPhotoExtension(ext))
+            file = folder / "tmp.jpg";
+        else
+            file = folder / "tmp.avi";
     }
     const uint64_t size = record.size;
     uint64_t done = 0;
@@ -613,8 +694,10 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
-            else ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
+                c += 8;
+            else
+                ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -622,13 +705,17 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
-        else ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
+            end += 8;
+        else
+            ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_) length = 0;
-    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
+    if (start >= partitionSectors_)
+        length = 0;
+    else if (start + length > partitionSectors_)
+        length = partitionSectors_ - start;
     return 1;
 }
 

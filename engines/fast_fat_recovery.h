@@ -25,7 +25,7 @@
 namespace sorvane {
 
 class CFastFatRecovery : public IFileRecoveryParse {
-public:
+  public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
@@ -53,7 +53,7 @@ public:
     // The scan log of the last Scan; null before it.
     CScanLog* Log() { return scanLog_.get(); }
 
-private:
+  private:
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;   // cluster of the folder holding its entry
@@ -73,8 +73,27 @@ private:
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
+    // Clusters taken by files, as runs from their first cluster.
+    class ClusterSpans {
+      public:
+        void Add(uint32_t first, uint64_t count);
+        // The cluster after the run holding `cluster`, or 0 when none holds it.
+        uint32_t EndOf(uint32_t cluster) const;
+
+      private:
+        std::map<uint32_t, uint32_t> ends_;  // first cluster -> one past the last
+    };
+
     int ScanTree();
     void ReadDirectory(const QueuedDirectory& dir);
+    // The next cluster of a directory whose chain ends in a free entry after
+    // `after`: the first free cluster that holds directory entries and does not
+    // start another folder, skipping the runs in `skip`. 0 when none is found
+    // before an allocated cluster or before `budget` clusters were read.
+    uint32_t FindDirectoryContinuation(uint32_t after, const ClusterSpans& skip, uint64_t& budget);
+    // Bytes at the start of a guessed directory cluster that are whole sectors
+    // of directory entries, up to the one holding the end mark.
+    size_t DirectoryPrefix(ByteView cluster) const;
     void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
     uint32_t GuessHighClusterByDots(uint16_t low);
     bool ClusterStartsWithDots(uint32_t cluster);
@@ -108,6 +127,7 @@ private:
     std::unique_ptr<CScanLog> scanLog_;
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
+    std::unordered_set<uint32_t> continuationClusters_;  // guessed clusters already given to a folder
     std::map<uint32_t, StagedFolder> stagedFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;
