@@ -27,6 +27,8 @@ constexpr uint32_t kMaxGuessedHigh = 256;
 // Bytes one deleted folder may read while looking for its clusters after its
 // chain was cleared.
 constexpr uint64_t kMaxContinuationSearchBytes = 16ull * 1024 * 1024;
+// How deep folders met during that search are followed first.
+constexpr int kMaxClaimDepth = 4;
 
 constexpr std::string_view kPreviewDocuments =
     "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
@@ -131,7 +133,8 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     foldersToPublish_.clear();
     publishSet_.clear();
     readDirectories_.clear();
-    continuationClusters_.clear();
+    continuationOwner_.clear();
+    claimedFolders_.clear();
     workQueue_.clear();
     scanLog_ = std::make_unique<CScanLog>();
     scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
@@ -241,7 +244,7 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
         if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
         uint32_t next = fat_.Entry(cluster);
         if (next == 0) {
-            next = FindDirectoryContinuation(cluster, fileSpans, searchBudget);
+            next = FindDirectoryContinuation(dir.cluster, cluster, fileSpans, searchBudget, 0);
             if (next == 0) return;
             guessed = true;
         }
@@ -259,8 +262,8 @@ size_t CFastFatRecovery::DirectoryPrefix(ByteView cluster) const {
     return length;
 }
 
-uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t after, const ClusterSpans& skip,
-                                                     uint64_t& budget) {
+uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t owner, uint32_t after, const ClusterSpans& skip,
+                                                     uint64_t& budget, int depth) {
     // Only free clusters are candidates, and the search ends at the first
     // cluster something live holds: a deleted folder never takes in a cluster
     // that belongs to a live file or folder. The data of the folder's own
@@ -274,19 +277,64 @@ uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t after, const Clust
             c = end - 1;
             continue;
         }
-        if (readDirectories_.count(c) || stagedFolders_.count(c) || continuationClusters_.count(c)) continue;
+        auto claimed = continuationOwner_.find(c);
+        if (claimed != continuationOwner_.end()) {
+            if (claimed->second == owner) return c;
+            continue;
+        }
+        if (readDirectories_.count(c) || stagedFolders_.count(c) || claimedFolders_.count(c)) continue;
         --budget;
         uint32_t got = 0;
         if (ReadRelative(geometry_.ClusterSector(c), 1, sector_.data(), got) != kSuccess ||
             got < geometry_.bytesPerSector)
             return 0;
         ByteView view(sector_.data(), got);
-        if (IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) continue;  // the start of another folder
+        if (IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) {
+            // Another folder starts here, often one inside this one written
+            // between its clusters. Its own later clusters look just like ours,
+            // so they are given to it first.
+            if (depth < kMaxClaimDepth) ClaimChain(c, depth + 1);
+            continue;
+        }
         if (!IsFatDirectorySector(sector_.data(), got)) continue;
-        continuationClusters_.insert(c);
+        continuationOwner_.emplace(c, owner);
         return c;
     }
     return 0;
+}
+
+void CFastFatRecovery::ClaimChain(uint32_t start, int depth) {
+    if (!claimedFolders_.insert(start).second) return;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
+    uint64_t budget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans spans;
+    LongNameCollector names;
+    uint32_t cluster = start;
+    bool guessed = false;
+    for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
+        uint32_t got = 0;
+        ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                     got);
+        ByteView view(clusterBuffer_.data(), got);
+        if (guessed) view = ByteView(clusterBuffer_.data(), DirectoryPrefix(view));
+        if (view.Size() == 0) return;
+        WalkEnd end = WalkDirectoryBuffer(view, names, [&](const FatEntryInfo& e) { AddFileSpan(e, spans); });
+        if (end != WalkEnd::kBufferDone || view.Size() < clusterBytes) return;
+        uint32_t next = fat_.Entry(cluster);
+        if (next != 0) return;  // only a cleared chain is guessed
+        next = FindDirectoryContinuation(start, cluster, spans, budget, depth);
+        if (next == 0) return;
+        guessed = true;
+        cluster = next;
+    }
+}
+
+void CFastFatRecovery::AddFileSpan(const FatEntryInfo& e, ClusterSpans& spans) const {
+    if (e.kind != FatEntryInfo::Kind::kFile || e.size == 0) return;
+    uint32_t start = geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    spans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
 }
 
 void CFastFatRecovery::ClusterSpans::Add(uint32_t first, uint64_t count) {
