@@ -222,7 +222,9 @@ TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {
             if (shas.count(truth.sha256)) ++found;
         }
         for (const auto& truth : built.Live(v.index)) {
-            if (truth.size > 0 && !truth.Has("padding")) EXPECT_FALSE(shas.count(truth.sha256)) << truth.path;
+            if (truth.size > 0 && !truth.Has("padding")) {
+                EXPECT_FALSE(shas.count(truth.sha256)) << truth.path;
+            }
         }
     }
     EXPECT_EQ(found, expected);
