@@ -243,9 +243,15 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
         });
         if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
         uint32_t next = fat_.Entry(cluster);
-        if (next == 0) {
+        if (next == 0 && dir.deleted) {
             next = FindDirectoryContinuation(dir.cluster, cluster, fileSpans, searchBudget, 0);
             if (next == 0) return;
+            guessed = true;
+        } else if (next == 0) {
+            // A live folder's chain is kept in the table; a free entry there is
+            // damage, and only the cluster right after is tried.
+            next = cluster + 1;
+            if (!geometry_.IsDataCluster(next) || !fat_.IsFree(next)) return;
             guessed = true;
         }
         if (next == kFatEndOfChain || next == cluster) return;
