@@ -81,8 +81,7 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc =
-        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -99,8 +98,7 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc =
-        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
@@ -213,13 +211,11 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot =
-                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent ||
-                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
@@ -360,8 +356,7 @@ uint32_t CFastFatRecovery::ClusterSpans::EndOf(uint32_t cluster) const {
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
-        return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -551,8 +546,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
-                              clusterBuffer_.data(), got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                              got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -661,9 +656,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
@@ -675,12 +669,9 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
         ListHas(kVideoExtensions, ext)) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext))
-            file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext))
-            file = folder / "tmp.jpg";
-        else
-            file = folder / "tmp.avi";
+        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
+        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
+        else file = folder / "tmp.avi";
     }
     const uint64_t size = record.size;
     uint64_t done = 0;
@@ -748,10 +739,8 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
-                c += 8;
-            else
-                ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
+            else ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -759,17 +748,13 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
-            end += 8;
-        else
-            ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
+        else ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_)
-        length = 0;
-    else if (start + length > partitionSectors_)
-        length = partitionSectors_ - start;
+    if (start >= partitionSectors_) length = 0;
+    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
     return 1;
 }
 

@@ -26,7 +26,7 @@
 namespace sorvane {
 
 class CFastFatRecovery : public IFileRecoveryParse {
-  public:
+public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
@@ -54,7 +54,7 @@ class CFastFatRecovery : public IFileRecoveryParse {
     // The scan log of the last Scan; null before it.
     CScanLog* Log() { return scanLog_.get(); }
 
-  private:
+private:
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;   // cluster of the folder holding its entry
@@ -76,12 +76,12 @@ class CFastFatRecovery : public IFileRecoveryParse {
 
     // Clusters taken by files, as runs from their first cluster.
     class ClusterSpans {
-      public:
+    public:
         void Add(uint32_t first, uint64_t count);
         // The cluster after the run holding `cluster`, or 0 when none holds it.
         uint32_t EndOf(uint32_t cluster) const;
 
-      private:
+    private:
         std::map<uint32_t, uint32_t> ends_;  // first cluster -> one past the last
     };
 
@@ -135,9 +135,8 @@ class CFastFatRecovery : public IFileRecoveryParse {
     std::unique_ptr<CScanLog> scanLog_;
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
-    std::unordered_map<uint32_t, uint32_t>
-        continuationOwner_;                        // guessed cluster -> the folder it was given to
-    std::unordered_set<uint32_t> claimedFolders_;  // folders whose clusters ClaimChain looked for
+    std::unordered_map<uint32_t, uint32_t> continuationOwner_;  // guessed cluster -> the folder it was given to
+    std::unordered_set<uint32_t> claimedFolders_;               // folders whose clusters ClaimChain looked for
     std::map<uint32_t, StagedFolder> stagedFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;

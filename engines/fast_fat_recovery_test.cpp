@@ -43,22 +43,18 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
     int n = 0;
     for (const auto& truth : built.Deleted(volume)) {
         auto inode = fls.find(fattest::NormalisedPath(truth.path));
-        std::string icatSha =
-            inode == fls.end() ? "" : fattest::IcatSha256(built.image, v.startSector, inode->second);
+        std::string icatSha = inode == fls.end() ? "" : fattest::IcatSha256(built.image, v.startSector, inode->second);
         bool required = icatSha == truth.sha256 && !truth.Has("overwritten");
         const FoundEntry* match = nullptr;
         for (const auto& f : found)
-            if (!f.record.IsFolder() && fattest::PathMatches(f.path, truth.path, true) &&
-                f.record.size == truth.size)
+            if (!f.record.IsFolder() && fattest::PathMatches(f.path, truth.path, true) && f.record.size == truth.size)
                 match = &f;
         std::string ours;
         if (match) ours = fattest::RecoverSha256(engine, match->record, out / ("f" + std::to_string(++n)));
         if (required) {
             ++o.required;
-            if (ours == truth.sha256)
-                ++o.recovered;
-            else
-                o.failures.push_back(truth.path + (match ? " (content differs)" : " (not found)"));
+            if (ours == truth.sha256) ++o.recovered;
+            else o.failures.push_back(truth.path + (match ? " (content differs)" : " (not found)"));
         } else if (!truth.Has("overwritten")) {
             ++o.extraTried;
             if (ours == truth.sha256) ++o.extra;
@@ -69,8 +65,7 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
         if (f.record.IsFolder()) continue;
         bool deletedInTruth = false;
         for (const auto& truth : built.entries)
-            if (!truth.isDir && truth.volume == volume && truth.deleted &&
-                fattest::PathMatches(f.path, truth.path, true))
+            if (!truth.isDir && truth.volume == volume && truth.deleted && fattest::PathMatches(f.path, truth.path, true))
                 deletedInTruth = true;
         if (!deletedInTruth) o.failures.push_back("listed but not deleted: " + f.path);
     }
@@ -90,10 +85,9 @@ TEST_P(QuickFatOnToolkitImage, RecoversEveryDeletedFileThatIcatExtractsIntact) {
     ASSERT_NE(dynamic_cast<CFastFatRecovery*>(engine.get()), nullptr);
     ASSERT_EQ(engine->Scan(nullptr), 0);
     Outcome o = CheckVolume(built, 0, *engine, out.Path());
-    std::printf(
-        "[ %s ] %zu of %zu deleted files that icat extracts intact recovered byte-exact; "
-        "%zu of %zu that icat gets wrong recovered too\n",
-        testkit::ImageKindName(GetParam()), o.recovered, o.required, o.extra, o.extraTried);
+    std::printf("[ %s ] %zu of %zu deleted files that icat extracts intact recovered byte-exact; "
+                "%zu of %zu that icat gets wrong recovered too\n",
+                testkit::ImageKindName(GetParam()), o.recovered, o.required, o.extra, o.extraTried);
     EXPECT_GT(o.required, 5u);
     EXPECT_EQ(o.recovered, o.required);
     for (const auto& f : o.failures) ADD_FAILURE() << f;
@@ -156,10 +150,8 @@ TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
     // Files come first, then folders, by name ignoring case.
     bool seenFolder = false;
     for (const auto& r : inside) {
-        if (r.IsFolder())
-            seenFolder = true;
-        else
-            EXPECT_FALSE(seenFolder);
+        if (r.IsFolder()) seenFolder = true;
+        else EXPECT_FALSE(seenFolder);
     }
     std::string path;
     EXPECT_EQ(engine->GetFolderPath(inside.front(), path), 0);
@@ -179,8 +171,7 @@ TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
     std::map<std::string, std::string> recovered;  // path below out/deep/er -> sha
     for (const auto& e : std::filesystem::recursive_directory_iterator(target))
         if (e.is_regular_file())
-            recovered[e.path().lexically_relative(out / "deep" / "er").string()] =
-                testkit::FileSha256(e.path());
+            recovered[e.path().lexically_relative(out / "deep" / "er").string()] = testkit::FileSha256(e.path());
     size_t checked = 0;
     for (const auto& truth : built.Deleted()) {
         if (truth.path.rfind("Old Projects/", 0) != 0) continue;
@@ -204,17 +195,12 @@ TEST(QuickFatEngine, LiveFilesOfADeletedFolderAreListedAndFollowTheirChain) {
     std::string q = testkit::ShellQuote(image);
     // A folder whose entry alone is deleted (as a crash or another system can
     // leave it) holds a live file split around a live one in the root.
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 1 -C " + q +
-                         " 16384 >/dev/null; cd " + testkit::ShellQuote(dir.Path().string()) +
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 1 -C " + q + " 16384 >/dev/null; cd " +
+                         testkit::ShellQuote(dir.Path().string()) +
                          "; head -c 1024 /dev/urandom > filler; head -c 512 /dev/urandom > mid;"
-                         " head -c 2900 /dev/urandom > 'split file.bin'; mmd -i " +
-                         q +
-                         " ::/Kept;"
-                         " mcopy -i " +
-                         q + " filler ::/filler; mcopy -i " + q +
-                         " mid ::/mid;"
-                         " mdel -i " +
-                         q + " ::/filler; mcopy -i " + q + " 'split file.bin' '::/Kept/split file.bin'";
+                         " head -c 2900 /dev/urandom > 'split file.bin'; mmd -i " + q + " ::/Kept;"
+                         " mcopy -i " + q + " filler ::/filler; mcopy -i " + q + " mid ::/mid;"
+                         " mdel -i " + q + " ::/filler; mcopy -i " + q + " 'split file.bin' '::/Kept/split file.bin'";
     ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
     std::vector<uint8_t> bytes = testkit::ReadFile(image);
     CFastFatRecovery probe;
@@ -437,9 +423,11 @@ TEST(QuickFatEngine, CancelAnswerEndsTheScanAtOnceAndKeepsWhatWasFound) {
 
     // Stopped after the walk: the files found so far, in folders too, can be reached.
     auto third = CreateRecoveryEngineForImage(built.image, 1, false);
-    third->SetCallbacks([](void*, int percent, int, int64_t, uint64_t, uint64_t,
-                           uint64_t) -> int { return percent == 80 ? kCancelCode : 0; },
-                        nullptr, nullptr, 100);
+    third->SetCallbacks(
+        [](void*, int percent, int, int64_t, uint64_t, uint64_t, uint64_t) -> int {
+            return percent == 80 ? kCancelCode : 0;
+        },
+        nullptr, nullptr, 100);
     EXPECT_EQ(third->Scan(nullptr), kCancelCode);
     size_t inFolders = 0;
     for (const auto& f : AllRecords(*third))
@@ -498,10 +486,9 @@ TEST(QuickFatEngine, AllocationMapGivesTheFreeRunsOfTheVolume) {
     }
     // The free clusters fsstat counts, in sectors, within the whole clusters.
     std::string out;
-    testkit::RunCommand(
-        "fsstat " + testkit::ShellQuote(built.image.string()) +
-            " | awk '/^[0-9]+-[0-9]+ \\([0-9]+\\)/ {gsub(/[()]/,\"\",$2); s+=$2} END {print s}'",
-        &out);
+    testkit::RunCommand("fsstat " + testkit::ShellQuote(built.image.string()) +
+                            " | awk '/^[0-9]+-[0-9]+ \\([0-9]+\\)/ {gsub(/[()]/,\"\",$2); s+=$2} END {print s}'",
+                        &out);
     uint64_t used = std::stoull(out);
     uint64_t dataSectors = uint64_t{g.clusterCount} * g.sectorsPerCluster;
     EXPECT_EQ(freeSectors, dataSectors - used);
@@ -548,9 +535,8 @@ TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRead) {
     // An ext volume gets the engine that finds nothing.
     std::filesystem::path ext = dir / "ext.img";
     if (testkit::HaveProgram("mkfs.ext4")) {
-        ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(ext.string()) +
-                                      " && mkfs.ext4 -q -F " + testkit::ShellQuote(ext.string()) +
-                                      " >/dev/null 2>&1"),
+        ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(ext.string()) + " && mkfs.ext4 -q -F " +
+                                      testkit::ShellQuote(ext.string()) + " >/dev/null 2>&1"),
                   0);
         auto engine = CreateRecoveryEngineForImage(ext, 1, false);
         ASSERT_TRUE(engine);
