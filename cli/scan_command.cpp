@@ -16,6 +16,7 @@
 #include "cli/json_text.h"
 #include "cli/progress.h"
 #include "cli/target.h"
+#include "carving/content_check.h"
 #include "device/disk_reader.h"
 #include "device/partition_details.h"
 #include "engines/engine_factory.h"
@@ -65,6 +66,10 @@ const char kOptionsHelp[] =
     "--min-size, --max-size   size limits in bytes\n"
     "--since, --until         last-write date, YYYY-MM-DD[ HH:MM[:SS]]\n"
     "--json    one JSON object per found file (scan)\n"
+    "          The listing's columns: size in bytes, last written, whether the content\n"
+    "          is whole (its own structure checks out), damaged (cut short, broken, or\n"
+    "          holding something else) or not checked, and the file's path. The JSON\n"
+    "          carries the same word as \"content\".\n"
     "--keep-folders           keep each file's folder path below its category folder (recover)\n"
     "--progress               show progress on stderr even when it is not a terminal\n";
 
@@ -386,12 +391,12 @@ int OpenTarget(const Options& o, Opened& opened) {
     return kExitOk;
 }
 
-// How far a file's content can be trusted: "damaged" where the file system
-// shows its clusters taken by another file, else whether the first bytes
-// agree with the name's extension.
+// How far a file's content can be trusted, in the listing's word: "damaged"
+// where the file system shows its clusters taken by another file, else what
+// the content check found ("whole", "damaged" or "not checked").
 const char* ContentText(const FoundItemRecord& r) {
     if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
-    return r.contentCheck ? "agrees" : "differs";
+    return ContentCheckWord(r.contentCheck);
 }
 
 void PrintTextLine(const Found& f) {
@@ -407,12 +412,13 @@ void PrintJsonLine(const Found& f) {
         "{\"letter\":%u,\"engineCode\":%u,\"isFolder\":%u,\"engineSpecific\":%u,\"contentCheck\":%u,"
         "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%" PRIu64 ",\"accessed\":%" PRIu64
         ",\"written\":%" PRIu64 ",\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
-        ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s}\n",
+        ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\"}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
         uint64_t{r.created}, uint64_t{r.accessed}, uint64_t{r.written}, uint64_t{r.size}, uint64_t{r.dataStart},
         uint64_t{r.location}, uint64_t{r.partitionStart}, JsonString(r.Name()).c_str(),
-        JsonString(f.folderPath).c_str(), JsonString(CategoryFolderName(r.Name())).c_str());
+        JsonString(f.folderPath).c_str(), JsonString(CategoryFolderName(r.Name())).c_str(),
+        ContentText(r));
 }
 
 // True when `folder` (or the nearest folder above it that exists) lies on one

@@ -13,12 +13,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
+#include "engines/found_file_identities.h"
 #include "engines/professional_exfat_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
@@ -119,6 +121,15 @@ private:
     int64_t remainingSeconds_ = -1;
     uint64_t chunksRead_ = 0;
     bool freeOnly_ = false;
+
+    // The files the quick engine listed, and how many files of the deep
+    // engines they make duplicates; worked out once after a scan.
+    const FoundFileIdentities& QuickFiles();
+    uint32_t DeepDuplicates();
+    // Drops from `list` the deep engines' records of files the quick engine listed.
+    void DropDuplicates(FoundItemList& list);
+    std::optional<FoundFileIdentities> quickFiles_;
+    std::optional<uint32_t> deepDuplicates_;
 };
 
 // "%d Hour %d Min", "%d Min %d Sec" or "%d Sec" for a number of seconds.
