@@ -18,7 +18,7 @@ size_t ListFolder(sorvane::CFastNtfsRecovery& engine, const sorvane::FoundItemRe
                   const std::string& prefix) {
     if (level > 4096) return 0;
     sorvane::FoundItemList children;
-    engine.ListChildren(folder, level, children);
+    if (engine.ListChildren(folder, level, children) != 0) std::fprintf(stderr, "a listing failed\n");
     size_t listed = 0;
     for (const sorvane::FoundItemRecord& child : children) {
         std::string path = prefix + child.Name();

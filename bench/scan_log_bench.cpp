@@ -103,7 +103,7 @@ void BM_FindByExtensionPhotos(benchmark::State& state) {
     size_t found = 0;
     for (auto _ : state) {
         std::vector<FoundItemRecord> out;
-        log.FindByExtension(pattern, out);
+        if (log.FindByExtension(pattern, out) != 1) std::abort();
         found = out.size();
     }
     state.counters["found"] = static_cast<double>(found);
@@ -115,7 +115,7 @@ void BM_FindByExtensionAllAndOther(benchmark::State& state) {
     size_t found = 0;
     for (auto _ : state) {
         std::vector<FoundItemRecord> out;
-        log.FindByExtension(pattern, out);
+        if (log.FindByExtension(pattern, out) != 1) std::abort();
         found = out.size();
     }
     state.counters["found"] = static_cast<double>(found);

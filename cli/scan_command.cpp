@@ -249,7 +249,7 @@ void ForEachListedFile(IFileRecoveryParse& engine, Visit&& visit) {
         Pending p = std::move(queue.front());
         queue.pop_front();
         FoundItemList children;
-        engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
+        static_cast<void>(engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children));
         for (const auto& child : children) {
             if (child.IsFolder()) {
                 if (seen.insert({child.key, p.level + 1}).second)
@@ -266,10 +266,10 @@ void ForEachListedFile(IFileRecoveryParse& engine, Visit&& visit) {
 std::vector<Found> CollectDeepFiles(IFileRecoveryParse& engine) {
     std::vector<Found> files;
     FoundItemList all;
-    engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+    static_cast<void>(engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all));
     for (const auto& r : all) {
         Found f{r, {}};
-        engine.GetFolderPath(r, f.folderPath);
+        static_cast<void>(engine.GetFolderPath(r, f.folderPath));
         files.push_back(std::move(f));
     }
     return files;

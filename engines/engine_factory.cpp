@@ -58,7 +58,8 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_
     VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
     auto engine = CreateEngine(kind, deep);
     if (!engine) return nullptr;
-    engine->OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    // A failed opening is the engine's to report: its scan fails or finds nothing.
+    static_cast<void>(engine->OpenPartition(driveIndex, partitionStart, partitionSectors, letter));
     return engine;
 }
 
@@ -73,7 +74,8 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::file
     VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
     auto engine = CreateEngine(kind, deep);
     if (!engine) return nullptr;
-    engine->OpenImage(imagePath, letter);
+    // A failed opening is the engine's to report: its scan fails or finds nothing.
+    static_cast<void>(engine->OpenImage(imagePath, letter));
     return engine;
 }
 

@@ -91,22 +91,15 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     unreadableFolders_ = 0;
     scanAnswer_ = 0;
     if (scanLogName) return ReplaceLog(*scanLogName);
-    // A log of the same name is an earlier scan of this range in the same
-    // minute: this scan replaces it rather than adding every record twice.
-    const std::string name = FastLogNameNow(static_cast<int64_t>(partitionStart_));
-    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
-    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
-        std::error_code ec;
-        std::filesystem::remove(folder / (name + suffix), ec);
-    }
-    int rc = ReplaceLog(name);
+    int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     rc = WalkTree();
     MarkOverlapsDamaged();
     // What was found before a stop is kept browsable: its folders are filed too.
     PublishFolders();
-    log_->Flush();
+    const int flushed = log_->Flush();
+    if (rc == 0 && flushed != 0) return flushed;  // results that are not in the log cannot be listed
     if (rc == 0) Report(100);
     return rc;
 }
@@ -289,7 +282,8 @@ void CFastExfatRecovery::MarkOverlapsDamaged() {
         FoundItemRecord r;
         if (log_->ReadRecord(number, r) != kSuccess) continue;
         r.engineSpecific |= kExfatDamaged;
-        log_->RewriteRecord(r);
+        // The mark is advice: a record that cannot be rewritten stays listed as it was.
+        static_cast<void>(log_->RewriteRecord(r));
     }
     claimedTwice_.clear();
     claimedTwice_.shrink_to_fit();
@@ -370,11 +364,9 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     return 1;
 }
 
-int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                     const std::filesystem::path& destination) {
+int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
-    return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, out,
-                           copyProgress_, userData_, destination);
+    return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, target);
 }
 
 int CFastExfatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,

@@ -28,16 +28,16 @@ class CFastExfatRecovery : public CLogEngineBase {
     CFastExfatRecovery();
     ~CFastExfatRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
-    int Scan(const std::string* scanLogName) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string* scanLogName) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
     // 0 when the bitmap was read at opening, else the opening's failure.
-    int LoadAllocationMap() override;
+    [[nodiscard]] int LoadAllocationMap() override;
     // In the source's sectors, relative to the volume start.
-    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
 
     bool IsOpen() const { return opened_; }
     ExfatVolume& Volume() { return volume_; }
@@ -46,8 +46,7 @@ class CFastExfatRecovery : public CLogEngineBase {
 
   protected:
     FolderKey RootKey() const override { return rootKey_; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
   private:
     struct Folder {

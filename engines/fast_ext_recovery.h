@@ -14,25 +14,25 @@ namespace sorvane {
 
 class CFastExtRecovery : public IFileRecoveryParse {
 public:
-    int OpenImage(const std::filesystem::path&, uint16_t) override { return 0; }
+    [[nodiscard]] int OpenImage(const std::filesystem::path&, uint16_t) override { return 0; }
     // Opens the drive and stores the arguments; returns the open's result.
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override { return 0; }
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord*, uint32_t, FoundItemList&) override { return 0; }
-    int CountFiles(const FoundItemRecord*, uint32_t, uint32_t& count) override {
+    [[nodiscard]] int Scan(const std::string*) override { return 0; }
+    [[nodiscard]] int ListChildren(const FoundItemRecord*, uint32_t, FoundItemList&) override { return 0; }
+    [[nodiscard]] int CountFiles(const FoundItemRecord*, uint32_t, uint32_t& count) override {
         count = 0;
         return 0;
     }
-    uint64_t GetFoundCount() override { return 0; }
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord&, const std::filesystem::path&, uint32_t) override { return 0; }
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    [[nodiscard]] uint64_t GetFoundCount() override { return 0; }
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
+    [[nodiscard]] int RecoverItem(const FoundItemRecord&, const std::filesystem::path&, uint32_t) override { return 0; }
+    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback, void*) override { return 0; }
-    int FindByExtension(const std::string&, FoundItemList&) override { return 0; }
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord&, std::filesystem::path&, uint8_t*, size_t& byteCount,
+    [[nodiscard]] int FindByExtension(const std::string&, FoundItemList&) override { return 0; }
+    [[nodiscard]] int LoadAllocationMap() override { return 0; }
+    [[nodiscard]] int PreviewItem(const FoundItemRecord&, std::filesystem::path&, uint8_t*, size_t& byteCount,
                     PreviewProgressCallback, void*) override {
         byteCount = 0;
         return 0;

@@ -8,6 +8,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -26,20 +27,16 @@ constexpr uint64_t kMaxDirectoryBytes = 65536ull * 32;
 constexpr uint64_t kReportIntervalMs = 1000;
 // Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
 constexpr uint32_t kMaxGuessedHigh = 256;
-
-constexpr std::string_view kPreviewDocuments =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
-    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
+// Bytes one deleted folder may read while looking for its clusters after its
+// chain was cleared.
+constexpr uint64_t kMaxContinuationSearchBytes = 16ull * 1024 * 1024;
+// How deep folders met during that search are followed first.
+constexpr int kMaxClaimDepth = 4;
 
 uint64_t NowMs() {
     return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now().time_since_epoch())
                                      .count());
-}
-
-bool ListHas(std::string_view list, const std::string& ext) {
-    return !ext.empty() && list.find("*." + ext) != std::string_view::npos;
 }
 
 // Names in records are cut to the field keeping their extension, so a long
@@ -101,25 +98,9 @@ int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, ui
     return rc;
 }
 
-int CFastFatRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                                   void* userData, int weight) {
-    scanProgress_ = scanProgress;
-    copyProgress_ = copyProgress;
-    userData_ = userData;
-    weight_ = weight;
-    return 0;
-}
-
-int CFastFatRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
-    searchCallback_ = callback;
-    searchUserData_ = userData;
-    if (scanLog_) scanLog_->SetSearchCallback(callback, userData);
-    return 0;
-}
-
 int CFastFatRecovery::Report(int percent, int64_t remaining) {
     if (!scanProgress_) return 0;
-    uint64_t found = scanLog_ ? scanLog_->Count() : 0;
+    uint64_t found = log_ ? log_->Count() : 0;
     return scanProgress_(userData_, percent, weight_, remaining, 0, 0, found);
 }
 
@@ -128,11 +109,11 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     foldersToPublish_.clear();
     publishSet_.clear();
     readDirectories_.clear();
+    continuationOwner_.clear();
+    claimedFolders_.clear();
     workQueue_.clear();
-    scanLog_ = std::make_unique<CScanLog>();
-    scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
-    if (scanLogName) return scanLog_->Open(*scanLogName);
-    int rc = scanLog_->Open(FastLogNameNow(static_cast<int64_t>(partitionStart_)));
+    if (scanLogName) return ReplaceLog(*scanLogName);
+    int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     return ScanTree();
@@ -168,7 +149,7 @@ int CFastFatRecovery::ScanTree() {
     }
     int rc = PublishFolders();
     if (rc != 0) return rc;
-    scanLog_->Flush();
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;  // unlisted results are no results
     return Report(100, 0);
 }
 
@@ -188,10 +169,12 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
     const uint32_t clusterBytes = geometry_.ClusterBytes();
     const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
     uint32_t cluster = dir.cluster;
-    // A deleted directory's chain is gone: it goes on in the clusters after
-    // it only while those are free, and such a guessed cluster must itself
-    // start with a plausible entry.
+    // Where a deleted directory's chain is gone, its next cluster is guessed
+    // (FindDirectoryContinuation); a guessed cluster is trusted only as far as
+    // its sectors still look like directory entries.
     bool guessed = false;
+    uint64_t searchBudget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans fileSpans;
     for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
         uint32_t got = 0;
         uint64_t first = geometry_.ClusterSector(cluster);
@@ -213,21 +196,137 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 }
             }
         }
-        if (guessed && !IsPlausibleEntry(view.Sub(0, 32), view.Sub(32, 32))) return;
+        if (guessed) {
+            const size_t trusted = DirectoryPrefix(view);
+            if (trusted == 0) return;
+            if (trusted < got)
+                got = static_cast<uint32_t>(trusted);  // the rest is not walked, and ends the folder
+            view = ByteView(clusterBuffer_.data(), got);
+        }
         WalkEnd end = WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
+            if (dir.deleted && e.kind == FatEntryInfo::Kind::kFile && e.size > 0) {
+                // The clusters its data is assumed to fill are not searched
+                // for the folder's next cluster.
+                uint32_t start =
+                    geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+                fileSpans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
+            }
             OnEntry(dir, e, AbsoluteSector(first) + e.offset / geometry_.bytesPerSector);
         });
         if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
         uint32_t next = fat_.Entry(cluster);
-        if (next == 0) {
-            uint32_t following = cluster + 1;
-            if (!geometry_.IsDataCluster(following) || fat_.Entry(following) != 0) return;
-            next = following;
+        if (next == 0 && dir.deleted) {
+            next = FindDirectoryContinuation(dir.cluster, cluster, fileSpans, searchBudget, 0);
+            if (next == 0) return;
+            guessed = true;
+        } else if (next == 0) {
+            // A live folder's chain is kept in the table; a free entry there is
+            // damage, and only the cluster right after is tried.
+            next = cluster + 1;
+            if (!geometry_.IsDataCluster(next) || !fat_.IsFree(next)) return;
             guessed = true;
         }
         if (next == kFatEndOfChain || next == cluster) return;
         cluster = next;
     }
+}
+
+size_t CFastFatRecovery::DirectoryPrefix(ByteView cluster) const {
+    const size_t sector = geometry_.bytesPerSector;
+    size_t length = 0;
+    while (length + sector <= cluster.Size() && IsFatDirectorySector(cluster.Data() + length, sector)) {
+        length += sector;
+    }
+    return length;
+}
+
+uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t owner, uint32_t after, const ClusterSpans& skip,
+                                                     uint64_t& budget, int depth) {
+    // Only free clusters are candidates, and the search ends at the first
+    // cluster something live holds: a deleted folder never takes in a cluster
+    // that belongs to a live file or folder. The data of the folder's own
+    // files, written between its clusters, is passed over without reading.
+    uint32_t c = after;
+    while (budget > 0) {
+        if (c >= geometry_.MaxCluster()) return 0;
+        ++c;
+        if (!fat_.IsFree(c)) return 0;
+        if (uint32_t end = skip.EndOf(c)) {
+            c = end - 1;
+            continue;
+        }
+        auto claimed = continuationOwner_.find(c);
+        if (claimed != continuationOwner_.end()) {
+            if (claimed->second == owner) return c;
+            continue;
+        }
+        if (readDirectories_.count(c) || stagedFolders_.count(c) || claimedFolders_.count(c)) continue;
+        --budget;
+        uint32_t got = 0;
+        if (ReadRelative(geometry_.ClusterSector(c), 1, sector_.data(), got) != kSuccess ||
+            got < geometry_.bytesPerSector)
+            return 0;
+        ByteView view(sector_.data(), got);
+        if (IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) {
+            // Another folder starts here, often one inside this one written
+            // between its clusters. Its own later clusters look just like ours,
+            // so they are given to it first.
+            if (depth < kMaxClaimDepth) ClaimChain(c, depth + 1);
+            continue;
+        }
+        if (!IsFatDirectorySector(sector_.data(), got)) continue;
+        continuationOwner_.emplace(c, owner);
+        return c;
+    }
+    return 0;
+}
+
+void CFastFatRecovery::ClaimChain(uint32_t start, int depth) {
+    if (!claimedFolders_.insert(start).second) return;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
+    uint64_t budget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans spans;
+    LongNameCollector names;
+    uint32_t cluster = start;
+    bool guessed = false;
+    for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
+        uint32_t got = 0;
+        ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                     got);
+        ByteView view(clusterBuffer_.data(), got);
+        if (guessed) view = ByteView(clusterBuffer_.data(), DirectoryPrefix(view));
+        if (view.Size() == 0) return;
+        WalkEnd end = WalkDirectoryBuffer(view, names, [&](const FatEntryInfo& e) { AddFileSpan(e, spans); });
+        if (end != WalkEnd::kBufferDone || view.Size() < clusterBytes) return;
+        uint32_t next = fat_.Entry(cluster);
+        if (next != 0) return;  // only a cleared chain is guessed
+        next = FindDirectoryContinuation(start, cluster, spans, budget, depth);
+        if (next == 0) return;
+        guessed = true;
+        cluster = next;
+    }
+}
+
+void CFastFatRecovery::AddFileSpan(const FatEntryInfo& e, ClusterSpans& spans) const {
+    if (e.kind != FatEntryInfo::Kind::kFile || e.size == 0) return;
+    uint32_t start = geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    spans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
+}
+
+void CFastFatRecovery::ClusterSpans::Add(uint32_t first, uint64_t count) {
+    if (first < 2 || count == 0) return;
+    uint64_t end = std::min<uint64_t>(uint64_t{first} + count, 0xFFFFFFFFull);
+    auto& stored = ends_[first];
+    stored = std::max<uint32_t>(stored, static_cast<uint32_t>(end));
+}
+
+uint32_t CFastFatRecovery::ClusterSpans::EndOf(uint32_t cluster) const {
+    auto it = ends_.upper_bound(cluster);
+    if (it == ends_.begin()) return 0;
+    --it;
+    return cluster < it->second ? it->second : 0;
 }
 
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
@@ -357,7 +456,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         }
     }
 
-    FoundItemRecord* r = scanLog_->AppendRecord();
+    FoundItemRecord* r = log_->AppendRecord();
     uint32_t recordNumber = r->recordNumber;
     *r = FoundItemRecord{};
     r->recordNumber = recordNumber;
@@ -378,7 +477,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     r->location = entrySector;
     r->partitionStart = partitionStart_;
     SetRecordName(*r, entry.name);
-    scanLog_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
+    log_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
     MarkAncestorsForPublishing(dir.cluster);
 }
 
@@ -401,49 +500,15 @@ int CFastFatRecovery::PublishFolders() {
         auto it = stagedFolders_.find(cluster);
         if (it == stagedFolders_.end()) continue;
         const StagedFolder& folder = it->second;
-        FoundItemRecord* r = scanLog_->AppendRecord();
+        FoundItemRecord* r = log_->AppendRecord();
         uint32_t recordNumber = r->recordNumber;
         *r = folder.record;
         r->recordNumber = recordNumber;
         r->contentCheck = 1;
-        scanLog_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
+        log_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
                            folder.record.name);
     }
     return 0;
-}
-
-int CFastFatRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
-    if (!folder && level != 0) return kErrInvalidParameter;
-    if (!scanLog_) return kSuccess;
-    scanLog_->Flush();
-    FolderKey key = folder ? folder->key : RootKey();
-    return scanLog_->ReadChildren(MakeRelationKey(key, level), out);
-}
-
-int CFastFatRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
-    count = 0;
-    if (!folder && level != 0) return kErrInvalidParameter;
-    if (!scanLog_) return kSuccess;
-    scanLog_->Flush();
-    FolderKey key = folder ? folder->key : RootKey();
-    return scanLog_->CountFilesBelow(key, level, count);
-}
-
-uint64_t CFastFatRecovery::GetFoundCount() { return scanLog_ ? scanLog_->Count() : 0; }
-
-int CFastFatRecovery::GetFolderPath(const FoundItemRecord& record, std::string& path) {
-    path.clear();
-    if (!scanLog_) return kErrInvalidParameter;
-    scanLog_->Flush();
-    std::vector<FoundItemRecord> chain;
-    int rc = scanLog_->BuildParentChain(record, chain);
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += it->Name() + "/";
-    return rc;
-}
-
-int CFastFatRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    if (!scanLog_) return 0;
-    return scanLog_->FindByExtension(pattern, out);
 }
 
 template <typename Sink>
@@ -483,50 +548,59 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
 }
 
 int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination) {
-    std::error_code ec;
     if (record.IsFolder()) {
+        std::error_code ec;
         std::filesystem::create_directories(destination, ec);
         return ec ? ResultFromErrorCode(ec) : kSuccess;
     }
-    auto report = [&](int percent, int error) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, error, destination) : 0;
-    };
     FileHandle out;
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != kSuccess) {
-        report(100, rc);
+        if (copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
         return rc;
     }
-    const uint64_t size = record.size;
-    uint64_t written = 0;
-    int answer = 0;
-    rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
-        int wrc = out.Write(data, length);
-        if (wrc != kSuccess) return wrc;
-        written += length;
-        int percent = static_cast<int>(written * 100 / size);
-        if (written < size) {
-            answer = report(percent, 0);
-            if (answer != 0) return answer;
-        }
-        return 0;
-    });
+    CopyTarget target;
+    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+    target.progress = [this, &destination](int percent) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+    };
+    target.failed = [this, &destination](int code) {
+        if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
+    };
+    target.destination = destination;
+    rc = CopyFileData(record, target);
     out.Close();
     if (rc == kSuccess) {
         // FAT times are the wall clock of the machine that wrote them.
         int64_t accessed = record.accessed ? UnixFromLocalWallClock(record.accessed) : -1;
         int64_t writtenTime = record.written ? UnixFromLocalWallClock(record.written) : -1;
         SetFileTimes(destination, accessed, writtenTime);
-        return report(100, 0);
     }
-    if (rc > 0) report(100, rc);
+    return rc;
+}
+
+int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
+    const uint64_t size = record.size;
+    uint64_t written = 0;
+    int rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
+        int wrc = target.write(data, length);
+        if (wrc != kSuccess) return wrc;
+        written += length;
+        if (written < size && target.progress) {
+            if (int answer = target.progress(static_cast<int>(written * 100 / size)); answer != 0) return answer;
+        }
+        return 0;
+    });
+    if (rc == kSuccess) return target.progress ? target.progress(100) : 0;
+    if (rc > 0 && target.failed) target.failed(rc);
     return rc;
 }
 
 int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
     std::vector<FoundItemRecord> chain;
-    scanLog_->Flush();
-    scanLog_->BuildParentChain(folder, chain);
+    // A chain broken on a damaged disk still gives the depth of what is known
+    // of it; the log was flushed by the caller.
+    static_cast<void>(log_->BuildParentChain(folder, chain));
     return static_cast<int>(chain.size()) + 1;
 }
 
@@ -537,7 +611,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         if (destination.has_parent_path()) std::filesystem::create_directories(destination.parent_path(), ec);
         return RecoverOne(record, destination);
     }
-    if (!scanLog_) return kErrInvalidParameter;
+    if (!log_) return kErrInvalidParameter;
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;
     std::filesystem::create_directories(destination, ec);
     if (ec) return ResultFromErrorCode(ec);
     // The level of a folder is its depth below the root, which its chain of
@@ -554,7 +629,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         Pending current = queue.front();
         queue.pop_front();
         FoundItemList children;
-        ListChildren(&current.folder, current.level, children);
+        if (int rc = ListChildren(&current.folder, current.level, children); rc != kSuccess && result == kSuccess)
+            result = rc;
         for (const auto& child : children) {
             std::filesystem::path target;
             if (!JoinInsideDestination(current.path, {}, child.Name(), target)) continue;
@@ -579,16 +655,13 @@ int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem
     const size_t capacity = byteCount;
     byteCount = 0;
     if (record.IsFolder()) return kErrInvalidParameter;
-    std::string ext = LowerExtension(record.Name());
+    const std::string name = record.Name();
     std::filesystem::path file;
     std::error_code ec;
-    if (ListHas(kPreviewDocuments, ext) || IsPhotoExtension(ext) || ListHas(kAudioExtensions, ext) ||
-        ListHas(kVideoExtensions, ext)) {
+    if (std::string fileName = PreviewFileName(PreviewFormOf(name), name); !fileName.empty()) {
         std::filesystem::path folder = ScanLogDir();
         std::filesystem::create_directories(folder, ec);
-        if (ListHas(kPreviewDocuments, ext)) file = folder / SafeFileName(record.Name());
-        else if (IsPhotoExtension(ext)) file = folder / "tmp.jpg";
-        else file = folder / "tmp.avi";
+        file = folder / fileName;
     }
     const uint64_t size = record.size;
     uint64_t done = 0;

@@ -10,11 +10,12 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "device/disk_reader.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/log_engine_base.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_volume.h"
 #include "platform/file_handle.h"
@@ -24,34 +25,24 @@
 
 namespace sorvane {
 
-class CFastFatRecovery : public IFileRecoveryParse {
+class CFastFatRecovery : public CLogEngineBase {
 public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
-    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
-                     int weight) override;
-    int Scan(const std::string* scanLogName) override;
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override;
-    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string* scanLogName) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    int LoadAllocationMap() override;
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    [[nodiscard]] int LoadAllocationMap() override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The layout read at opening (meaningful once an open succeeded).
     const FatGeometry& Geometry() const { return geometry_; }
-    // The scan log of the last Scan; null before it.
-    CScanLog* Log() { return scanLog_.get(); }
 
 private:
     struct StagedFolder {
@@ -69,12 +60,39 @@ private:
 
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
-    FolderKey RootKey() const { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
+    FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
+    // Clusters taken by files, as runs from their first cluster.
+    class ClusterSpans {
+    public:
+        void Add(uint32_t first, uint64_t count);
+        // The cluster after the run holding `cluster`, or 0 when none holds it.
+        uint32_t EndOf(uint32_t cluster) const;
+
+    private:
+        std::map<uint32_t, uint32_t> ends_;  // first cluster -> one past the last
+    };
+
     int ScanTree();
     void ReadDirectory(const QueuedDirectory& dir);
+    // The next cluster of directory `owner` whose chain ends in a free entry
+    // after `after`: the first free cluster that holds directory entries and
+    // is not another folder's, skipping the runs in `skip`. Folders that start
+    // on the way claim their own later clusters first (ClaimChain). 0 when
+    // none is found before an allocated cluster or before `budget` clusters
+    // were read.
+    uint32_t FindDirectoryContinuation(uint32_t owner, uint32_t after, const ClusterSpans& skip,
+                                       uint64_t& budget, int depth);
+    // Finds, without listing anything, the guessed later clusters of the
+    // folder starting at `start`, and records them as its own.
+    void ClaimChain(uint32_t start, int depth);
+    void AddFileSpan(const FatEntryInfo& entry, ClusterSpans& spans) const;
+    // Bytes at the start of a guessed directory cluster that are whole sectors
+    // of directory entries, up to the one holding the end mark.
+    size_t DirectoryPrefix(ByteView cluster) const;
     void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
     // True when the `size` bytes from cluster `first` on, taken the way a
     // file with a cleared chain is copied, provably hold other data: the
@@ -110,9 +128,10 @@ private:
     FatTable fat_;
 
     // Scanning.
-    std::unique_ptr<CScanLog> scanLog_;
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
+    std::unordered_map<uint32_t, uint32_t> continuationOwner_;  // guessed cluster -> the folder it was given to
+    std::unordered_set<uint32_t> claimedFolders_;               // folders whose clusters ClaimChain looked for
     std::map<uint32_t, StagedFolder> stagedFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;
@@ -125,13 +144,6 @@ private:
 
     // Allocation map: bit n set when data cluster n + 2 is in use.
     std::vector<uint8_t> bitmap_;
-
-    ScanProgressCallback scanProgress_ = nullptr;
-    CopyProgressCallback copyProgress_ = nullptr;
-    void* userData_ = nullptr;
-    int weight_ = 100;
-    SearchProgressCallback searchCallback_ = nullptr;
-    void* searchUserData_ = nullptr;
 };
 
 }  // namespace sorvane

@@ -19,14 +19,7 @@ using testkit::RunCommand;
 using testkit::ShellQuote;
 using testkit::TempDir;
 
-class DataDirEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path()); }
-
-private:
-    TempDir dir_;
-};
-const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new DataDirEnvironment);
+const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment);
 
 std::filesystem::path RealImage(const std::string& name) {
     std::filesystem::path dir = testkit::RealImagesDir();

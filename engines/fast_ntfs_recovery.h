@@ -25,12 +25,12 @@ public:
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
-    int Scan(const std::string* scanLogName) override;
-    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    int LoadAllocationMap() override;
+    [[nodiscard]] int Scan(const std::string* scanLogName) override;
+    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    [[nodiscard]] int LoadAllocationMap() override;
 
     // The volume's layout read at opening.
     const NtfsGeometry& Geometry() const { return geometry_; }
@@ -39,7 +39,7 @@ public:
 
 protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out, const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
 private:
     // Where the bytes of a file's unnamed data stream are.

@@ -31,14 +31,7 @@ using testkit::TempDir;
 using testkit::TruthEntry;
 
 // Scan logs go to a folder of this test program, never to the user's own.
-class DataDirEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override { testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path()); }
-
-private:
-    TempDir dir_;
-};
-const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new DataDirEnvironment);
+const auto* const kDataDir = ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment);
 
 // Every record of a scan by its folder path ("Photos/a.jpg"), found by
 // browsing from the root as the windows do, with the level of each folder.
@@ -506,7 +499,8 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
         int rc = engine.Scan(nullptr);
         EXPECT_TRUE(rc == 0 || rc > 0) << rc;
         Listing listing = BrowseAll(engine);
-        for (const auto& [path, record] : listing.files) engine.RecoverItem(record, dir / "out" / "x", 0);
+        for (const auto& [path, record] : listing.files)  // damaged: only that nothing breaks counts
+            static_cast<void>(engine.RecoverItem(record, dir / "out" / "x", 0));
     }
 
     // Reads failing over the records of one folder's files: the rest is found.

@@ -5,6 +5,7 @@
 #include <deque>
 #include <sstream>
 
+#include "engines/result_walker.h"
 #include "platform/text_encoding.h"
 #include "results/folder_key.h"
 #include "results/scan_resume_store.h"
@@ -15,42 +16,22 @@ using testkit::RunCommand;
 using testkit::ShellQuote;
 
 ScanFolder::ScanFolder() {
-    if (const char* old = std::getenv("SORVANE_DATA_DIR")) {
-        previous_ = old;
-        hadPrevious_ = true;
-    }
-    testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path());
     CScanResumeStore::ResetInstanceForTests();
     CScanResumeStore::Instance().NewScanFolder();
 }
 
 ScanFolder::~ScanFolder() {
-    if (hadPrevious_) testkit::SetEnv("SORVANE_DATA_DIR", previous_);
-    else testkit::UnsetEnv("SORVANE_DATA_DIR");
     CScanResumeStore::ResetInstanceForTests();
 }
 
 std::vector<FoundEntry> AllRecords(IFileRecoveryParse& engine) {
     std::vector<FoundEntry> all;
-    struct Pending {
-        bool root;
-        FoundItemRecord folder;
-        uint32_t level;
-        std::string prefix;
-    };
-    std::deque<Pending> queue{{true, {}, 0, ""}};
-    size_t guard = 0;
-    while (!queue.empty() && ++guard < 100000) {
-        Pending p = queue.front();
-        queue.pop_front();
-        FoundItemList children;
-        engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
-        for (const auto& child : children) {
-            std::string path = p.prefix + child.Name();
-            all.push_back({path, child});
-            if (child.IsFolder()) queue.push_back({false, child, p.level + 1, path + "/"});
-        }
-    }
+    EXPECT_EQ(WalkResults(engine,
+                          [&](const WalkedItem& item) {
+                              all.push_back({item.folderPath + item.record.Name(), item.record});
+                              return true;
+                          }),
+              0);
     return all;
 }
 

@@ -22,9 +22,7 @@ public:
     const std::filesystem::path& Path() const { return dir_.Path(); }
 
 private:
-    testkit::TempDir dir_;
-    std::string previous_;
-    bool hadPrevious_ = false;
+    testkit::ScopedDataDir dir_;
 };
 
 struct FoundEntry {

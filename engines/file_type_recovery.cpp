@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -16,21 +15,6 @@
 #include "results/safe_name.h"
 
 namespace sorvane {
-namespace {
-
-// Extensions whose preview is a document conversion of a file written under
-// its own name into the preview folder.
-constexpr std::string_view kPreviewDocumentExtensions =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|*.tar|"
-    "*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-
-bool InList(std::string_view list, const std::string& lowerExtension) {
-    return !lowerExtension.empty() && list.find("." + lowerExtension) != std::string_view::npos;
-}
-
-}  // namespace
-
 std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
     char text[96];
     std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
@@ -70,11 +54,6 @@ CFileTypeRecovery::~CFileTypeRecovery() {
     reader_.Close();
 }
 
-int CFileTypeRecovery::ReplaceLog(const std::string& name) {
-    log_ = std::make_unique<CScanLog>();
-    return log_->Open(name);
-}
-
 int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
     log_.reset();
     letter_ = letter;
@@ -83,8 +62,8 @@ int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_
     reader_.Close();
     int rc = OpenImageReader(imagePath, reader_);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    ReplaceLog(FileTypeLogNameNow(0));
-    return rc;
+    int logRc = ReplaceLog(FileTypeLogNameNow(0));
+    return rc != 0 ? rc : logRc;
 }
 
 int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
@@ -96,8 +75,8 @@ int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, ui
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
-    return rc;
+    int logRc = ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
+    return rc != 0 ? rc : logRc;
 }
 
 int CFileTypeRecovery::AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName,
@@ -122,42 +101,16 @@ int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& sca
 
 int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                                     void* userData, int weight) {
-    scanProgress_ = scanProgress;
-    copyProgress_ = copyProgress;
-    userData_ = userData;
-    weight_ = weight;
+    CLogEngineBase::SetCallbacks(scanProgress, copyProgress, userData, weight);
     job_.scanProgress = scanProgress;
     job_.userData = userData;
     job_.weight = weight;
     return 0;
 }
 
-int CFileTypeRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
-    if (!log_) return 0;
-    log_->Flush();
-    if (folder || level != 0) return 0;  // every carved file lies in the root
-    return log_->ReadChildren(0, out);
-}
-
-int CFileTypeRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
-    if (!log_) return 0;
-    log_->Flush();
-    if (folder || level != 0) return 0;
-    return log_->CountFilesBelow(0, 0, count);
-}
-
-uint64_t CFileTypeRecovery::GetFoundCount() { return log_ ? log_->Count() : 0; }
-
 int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
-    searchCallback_ = callback;
-    searchUserData_ = userData;
-    if (!log_) return kErrInvalidParameter;
-    log_->SetSearchCallback(callback, userData);
-    return 0;
-}
-
-int CFileTypeRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    return log_ ? log_->FindByExtension(pattern, out) : 0;
+    CLogEngineBase::SetSearchCallback(callback, userData);
+    return log_ ? 0 : kErrInvalidParameter;
 }
 
 int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
@@ -209,8 +162,8 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     return 0;
 }
 
-template <class Report>
-int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report) {
+template <class Write, class Report>
+int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, Write&& write, Report&& report) {
     uint32_t ss = sectorSize_;
     if (ss == 0 || ss > kMaxCarveChunk) return kErrInvalidParameter;
     std::vector<uint8_t> buffer(kMaxCarveChunk);
@@ -224,7 +177,7 @@ int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, FileHandle& out, R
         int rc = ReadSectors(count, reader_, buffer.data(), record.location + sectorsRead, ss, &got);
         if (got == 0) return kErrReadFault;
         uint64_t bytes = std::min<uint64_t>(uint64_t{got} * ss, remaining);
-        if (int w = out.Write(buffer.data(), static_cast<size_t>(bytes)); w != 0) return w;
+        if (int w = write(buffer.data(), static_cast<size_t>(bytes)); w != 0) return w;
         remaining -= bytes;
         toRead -= std::min<uint64_t>(toRead, uint64_t{got} * ss);
         sectorsRead += got;
@@ -241,10 +194,16 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::
     // file survives behind the copied bytes.
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    rc = CopyRun(record, out, [&](int percent) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
-    });
+    rc = CopyRun(
+        record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
+        [&](int percent) { return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0; });
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+    return rc;
+}
+
+int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
+    int rc = CopyRun(record, target.write, [&](int percent) { return target.progress ? target.progress(percent) : 0; });
+    if (rc == kErrReadFault && target.failed) target.failed(kErrReadFault);
     return rc;
 }
 
@@ -269,15 +228,8 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
 int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                                    size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
-    std::string name = record.Name();
-    std::string ext = LowerExtension(name);
-    std::string fileName;
-    if (InList(kPreviewDocumentExtensions, ext))
-        fileName = SafeFileName(name);
-    else if (InList(kPhotoExtensions, ext))
-        fileName = "tmp.jpg";
-    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext))
-        fileName = "tmp.avi";
+    const std::string name = record.Name();
+    const std::string fileName = PreviewFileName(PreviewFormOf(name), name);
 
     auto fail = [&](int code) {
         if (progress) progress(userData, 100, code);
@@ -313,7 +265,9 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
     FileHandle out;
     int rc = OpenForWriting(path, WriteMode::kCreateOrTruncate, out);
     if (rc == 0) {
-        rc = CopyRun(record, out, [&](int percent) { return progress ? progress(userData, percent, 0) : 0; });
+        rc = CopyRun(
+            record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
+            [&](int percent) { return progress ? progress(userData, percent, 0) : 0; });
         out.Close();
     }
     if (rc != 0) {

@@ -12,7 +12,7 @@
 
 #include "carving/file_signature.h"
 #include "device/disk_reader.h"
-#include "engines/file_recovery_parse.h"
+#include "engines/log_engine_base.h"
 #include "platform/file_handle.h"
 #include "results/scan_log.h"
 
@@ -29,32 +29,24 @@ std::string FileTypeLogNameNow(int64_t partitionStart);
 // still examines their sectors one by one, so files inside them are found too.
 bool IsExaminedSectorBySector(FileTypeCode type);
 
-class CFileTypeRecovery : public IFileRecoveryParse {
+class CFileTypeRecovery : public CLogEngineBase {
 public:
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
-    // Carving happens only through RecordCarvedFile.
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override;
     // Carved files have no folders: the path stays empty.
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     // Returns 87 when no scan log is open.
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // Used by the deep scan. Open drive `driveIndex` (or the image) and a new
@@ -85,29 +77,25 @@ public:
     CScanLog* ScanLog() { return log_.get(); }
     // The carving state of this engine's deep scan; a new scan calls StartScan on it.
     CarveJob& Job() { return job_; }
+
+protected:
+    // Carved files all lie in the root; carving happens only through RecordCarvedFile.
+    FolderKey RootKey() const override { return 0; }
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     uint32_t SectorSize() const { return sectorSize_; }
 
 private:
-    // Replaces the scan log by a new one opened under `name` (in `folder` when
-    // given, else in the current scan folder).
-    int ReplaceLog(const std::string& name);
-    // Copies the record's bytes into `out`, calling `report(percent)` after
-    // every piece; a non-zero report ends the copy and is returned.
-    template <class Report>
-    int CopyRun(const FoundItemRecord& record, FileHandle& out, Report&& report);
+    // Copies the record's bytes to `write(bytes, length)`, calling
+    // `report(percent)` after every piece; a non-zero answer of either ends
+    // the copy and is returned.
+    template <class Write, class Report>
+    int CopyRun(const FoundItemRecord& record, Write&& write, Report&& report);
 
     uint16_t letter_ = 0;
     uint64_t partitionStart_ = 0;
     uint64_t partitionSectors_ = 0;
     uint32_t sectorSize_ = 512;
     DiskReader reader_;
-    std::unique_ptr<CScanLog> log_;
-    int weight_ = 0;
-    ScanProgressCallback scanProgress_ = nullptr;
-    CopyProgressCallback copyProgress_ = nullptr;
-    void* userData_ = nullptr;
-    SearchProgressCallback searchCallback_ = nullptr;
-    void* searchUserData_ = nullptr;
     CarveJob job_;
 };
 

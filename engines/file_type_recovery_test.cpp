@@ -43,17 +43,15 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
 class FileTypeRecoveryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testkit::SetEnv("SORVANE_DATA_DIR", data_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
         reader_.Close();
         FaultPlan::Instance().Clear();
-        testkit::UnsetEnv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
 
-    testkit::TempDir data_;
+    testkit::ScopedDataDir data_;
     DiskReader reader_;
 };
 
@@ -205,7 +203,7 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
     EXPECT_EQ(found, 0u);
     EXPECT_EQ(engine.GetFoundCount(), 0u);
     FoundItemList list;
-    engine.ListChildren(nullptr, 0, list);
+    EXPECT_EQ(engine.ListChildren(nullptr, 0, list), 0);
     EXPECT_TRUE(list.empty());
 
     // An unrecognised sector costs one sector and writes nothing.

@@ -1,5 +1,7 @@
 #include "engines/log_engine_base.h"
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <system_error>
 
@@ -9,19 +11,10 @@
 #include "results/file_categories.h"
 #include "results/result_order.h"
 #include "results/safe_name.h"
+#include "results/scan_resume_store.h"
 
 namespace sorvane {
 namespace {
-
-// Extensions whose preview is a document file written under its own name.
-constexpr std::string_view kPreviewDocumentList =
-    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
-    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
-    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
-
-bool InList(std::string_view list, const std::string& extension) {
-    return !extension.empty() && list.find(extension) != std::string_view::npos;
-}
 
 int CreateFolders(const std::filesystem::path& folder) {
     if (folder.empty()) return 0;
@@ -65,41 +58,51 @@ int CLogEngineBase::ReplaceLog(const std::string& name) {
     return log_->Open(name);
 }
 
+int CLogEngineBase::StartQuickScanLog(int64_t partitionStart) {
+    const std::string name = FastLogNameNow(partitionStart);
+    const std::filesystem::path folder = CScanResumeStore::Instance().CurrentScanFolder();
+    for (const char* suffix : {"", "_Relation", "_DirInfo"}) {
+        std::error_code ec;
+        std::filesystem::remove(folder / (name + suffix), ec);
+    }
+    return ReplaceLog(name);
+}
+
 int CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     RelationKey relation = folder ? MakeRelationKey(folder->key, level) : MakeRelationKey(RootKey(), 0);
     FoundItemList children;
     int rc = log_->ReadChildren(relation, children);
     out.insert(out.end(), children.begin(), children.end());
     SortResultList(out);
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     uint32_t found = 0;
     int rc = folder ? log_->CountFilesBelow(folder->key, level, found) : log_->CountFilesBelow(RootKey(), 0, found);
     count += found;
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::GetFolderPath(const FoundItemRecord& record, std::string& path) {
     path.clear();
     if (!log_) return 0;
-    log_->Flush();
+    const int flushed = log_->Flush();
     std::vector<FoundItemRecord> chain;
     int rc = log_->BuildParentChain(record, chain);
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) path += it->Name() + "/";
-    return rc;
+    return rc != 0 ? rc : flushed;
 }
 
 int CLogEngineBase::FindByExtension(const std::string& pattern, FoundItemList& out) {
     if (!log_) return 0;
-    log_->Flush();
+    // The log's search flushes it first.
     return log_->FindByExtension(pattern, out);
 }
 
@@ -109,14 +112,24 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
     FileHandle out;
     rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    return CopyFileData(record, out, destination);
+    CopyTarget target;
+    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+    target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
+    target.progress = [this, &destination](int percent) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+    };
+    target.failed = [this, &destination](int code) {
+        if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
+    };
+    target.destination = destination;
+    return CopyFileData(record, target);
 }
 
 int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                 uint32_t baseDepth) {
     if (!record.IsFolder()) return CopyFileTo(record, destination);
     if (!log_) return 0;
-    log_->Flush();
+    if (int flushed = log_->Flush(); flushed != 0) return flushed;
     // Folders are filled breadth first; every name below the destination comes
     // from the disk and is made safe, so nothing lands outside the destination.
     // The level of a folder is the number of its ancestors plus one; it is
@@ -128,8 +141,12 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
         uint32_t level;
     };
     std::vector<FoundItemRecord> ancestors;
-    log_->BuildParentChain(record, ancestors);
     (void)baseDepth;
+    // A lost folder's chain ends where its parent's record is missing; what
+    // is known of it still gives the level its children are filed at.
+    static_cast<void>(log_->BuildParentChain(record, ancestors));
+    // A file that fails does not stop the others; the first failure is the answer.
+    int result = 0;
     std::deque<Pending> queue{{record, destination, static_cast<uint32_t>(ancestors.size()) + 1}};
     size_t foldersDone = 0;
     while (!queue.empty() && foldersDone++ < kMaxRecoveredFolders) {
@@ -138,7 +155,8 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
         int rc = CreateFolders(item.path);
         if (rc != 0) return rc;
         FoundItemList children;
-        log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
+        rc = log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
+        if (rc != 0 && result == 0) result = rc;
         for (const FoundItemRecord& child : children) {
             std::filesystem::path target = item.path / PathFromUtf8(SafeFileName(child.Name()));
             if (child.IsFolder()) {
@@ -150,58 +168,69 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
             if (unique.empty()) continue;
             rc = CopyFileTo(child, unique);
             if (rc == kCancelCode) return rc;
+            if (rc != 0 && result == 0) result = rc;
         }
     }
-    return 0;
+    return result;
 }
 
 int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                                 size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
+    const size_t capacity = byteCount;
+    byteCount = 0;
     const std::string name = record.Name();
-    const std::string ext = LowerExtension(name);
-    std::filesystem::path folder = ScanLogDir();
-    int rc = CreateFolders(folder);
-    if (rc != 0) return rc;
-    std::filesystem::path target;
-    if (InList(kPreviewDocumentList, ext)) target = folder / SafeFileName(name);
-    else if (InList(kPhotoExtensions, ext)) target = folder / "tmp.jpg";
-    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext)) target = folder / "tmp.avi";
+    std::filesystem::path file = PreviewFileName(PreviewFormOf(name), name);
 
-    if (!target.empty()) {
+    // The preview window's bar and cancel hear every step of the copy.
+    CopyTarget target;
+    target.progress = [progress, userData](int percent) {
+        return progress ? progress(userData, percent, 0) : 0;
+    };
+    target.failed = [](int) {};  // reported once below
+    auto fail = [&](int rc) {
+        if (progress && rc > 0) progress(userData, 100, rc);
+        return rc;
+    };
+
+    if (!file.empty()) {
+        std::filesystem::path folder = ScanLogDir();
+        int rc = CreateFolders(folder);
+        if (rc != 0) return fail(rc);
+        file = folder / file;
         std::error_code ec;
-        std::filesystem::remove(target, ec);
-        rc = CopyFileTo(record, target);
-        byteCount = 0;
-        if (rc != 0) {
-            std::filesystem::remove(target, ec);
-            if (progress && rc > 0) progress(userData, 100, rc);
-            return rc;
+        std::filesystem::remove(file, ec);
+        FileHandle out;
+        rc = OpenForWriting(file, WriteMode::kCreateOrTruncate, out);
+        if (rc == 0) {
+            target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+            target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
+            target.destination = file;
+            rc = CopyFileData(record, target);
+            out.Close();
         }
-        if (Utf8FromPath(target).size() < kPreviewPathCapacity) tempPath = target;
-        if (progress) progress(userData, 100, 0);
+        if (rc != 0) {
+            std::filesystem::remove(file, ec);
+            return fail(rc);
+        }
+        if (Utf8FromPath(file).size() < kPreviewPathCapacity) tempPath = file;
         return 0;
     }
 
-    // Anything else: the first bytes go into the caller's buffer, by way of a
-    // scratch file (engines copy files, not buffers).
-    std::filesystem::path scratch = folder / "tmp.bin";
-    rc = CopyFileTo(record, scratch);
-    size_t capacity = byteCount;
-    byteCount = 0;
-    if (rc == 0 && buffer != nullptr && capacity > 0) {
-        FileHandle in;
-        rc = OpenReadOnly(scratch, in);
-        if (rc == 0) {
-            size_t got = 0;
-            rc = in.ReadAt(0, buffer, capacity, got);
-            byteCount = got;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::remove(scratch, ec);
-    if (progress) progress(userData, 100, rc > 0 ? rc : 0);
-    return rc;
+    // Anything else is shown from its first bytes: the copy goes straight into
+    // the caller's buffer and stops as soon as the buffer is full, so a large
+    // file is read only as far as the preview shows it.
+    if (buffer == nullptr || capacity == 0) return 0;
+    constexpr int kBufferFull = kCancelCode - 1;
+    target.write = [&](const uint8_t* bytes, size_t length) {
+        const size_t take = std::min(length, capacity - byteCount);
+        std::memcpy(buffer + byteCount, bytes, take);
+        byteCount += take;
+        return byteCount >= capacity ? kBufferFull : 0;
+    };
+    int rc = CopyFileData(record, target);
+    if (rc == kBufferFull) rc = 0;
+    return rc > 0 ? fail(rc) : rc;
 }
 
 }  // namespace sorvane

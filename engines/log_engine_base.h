@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,22 +17,40 @@
 
 namespace sorvane {
 
+// Where the bytes of one file go while it is copied, and who hears how far
+// the copy got. A recovery writes a file and tells the copy callback; a
+// preview writes its temporary file or fills a buffer and tells the preview
+// callback. `write` and `progress` return 0 to go on; any other answer ends
+// the copy and is returned.
+struct FileCopyTarget {
+    std::function<int(const uint8_t* bytes, size_t length)> write;
+    std::function<int(int percent)> progress;
+    // Told once when the copy fails with a result code of 1 or more.
+    std::function<void(int resultCode)> failed;
+    // Makes the copy `length` bytes long, zeros past what was written,
+    // without writing them; null or false when the target cannot, and the
+    // zeros are then written.
+    std::function<bool(uint64_t length)> extend;
+    // The file being written, for its times; empty when the bytes go to memory.
+    std::filesystem::path destination;
+};
+
 class CLogEngineBase : public IFileRecoveryParse {
 public:
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
-    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string*) override { return 0; }
+    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    [[nodiscard]] uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    [[nodiscard]] int LoadAllocationMap() override { return 0; }
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The scan log; null before the first scan log was started.
@@ -40,13 +59,17 @@ public:
 protected:
     // Replaces the scan log by a new one opened under `name`. Returns 0 or the result code.
     int ReplaceLog(const std::string& name);
+    // Starts the log of a new quick scan of the range at `partitionStart`. A
+    // log of the same name in the scan folder is an earlier scan of this range
+    // in the same minute: the new scan replaces it rather than adding every
+    // record a second time. Returns 0 or the result code.
+    int StartQuickScanLog(int64_t partitionStart);
     // The folder key of the volume root.
     virtual FolderKey RootKey() const = 0;
-    // Copies the data of file `record` into `out` (open for writing, at 0),
-    // reporting to the copy progress callback. Returns 0, a result code, or the
-    // callback's non-zero answer.
-    virtual int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                             const std::filesystem::path& destination) = 0;
+    using CopyTarget = FileCopyTarget;
+    // Copies the data of file `record` to `target`, from its first byte on, in
+    // order. Returns 0, a result code, or a non-zero answer of the target.
+    virtual int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) = 0;
 
     int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
 

@@ -32,8 +32,8 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     CProfessionalExfatRecovery();
     ~CProfessionalExfatRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
                       uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
@@ -60,8 +60,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
 
   protected:
     FolderKey RootKey() const override { return 0; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
   private:
     struct FoundSet {

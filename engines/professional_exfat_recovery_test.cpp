@@ -89,7 +89,7 @@ TEST(DeepExfat, FilesOfADeletedFolderTheQuickScanListedAreNotListedTwice) {
     // The deleted folder's clusters are free, so the pass meets its entry sets again.
     EXPECT_GT(engine->DeepExfat().GetFoundCount(), 0u);
     FoundItemList all;
-    engine->FindByExtension(AllCategoriesPattern() + "|.other", all);
+    EXPECT_EQ(engine->FindByExtension(AllCategoriesPattern() + "|.other", all), 1);
     std::map<std::string, int> times;
     for (const auto& r : all) ++times[r.Name()];
     for (const auto& t : image.Deleted()) {

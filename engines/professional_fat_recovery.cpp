@@ -226,7 +226,7 @@ bool CProfessionalFatRecovery::FragmentContinues(const FatNameFragment& fragment
         return fragment.guess && absoluteSector > fragment.sector &&
                absoluteSector - fragment.sector < fragment.guess->sectorsPerCluster;
     }
-    return FatNameChecksum(sector) == fragment.checksum;
+    return ShortNameChecksum(e) == fragment.checksum;
 }
 
 void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t absoluteSector) {
@@ -289,7 +289,7 @@ void CProfessionalFatRecovery::ParseAndJoin(std::vector<uint8_t> buffer, uint64_
                     continues = first && entry.first >= *first && entry.first < *first + guess->sectorsPerCluster;
                 }
             } else if (e.U8(11) != kFatAttrLongName && e.U8(0) != kFatDeletedMark && e.U8(0) != 0 &&
-                       FatNameChecksum(s.bytes.data()) == open.checksum) {
+                       ShortNameChecksum(ByteView(s.bytes.data(), kFatEntrySize)) == open.checksum) {
                 continues = true;
             }
             if (continues) {
@@ -492,7 +492,7 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         }
         const bool deleted = e.U8(0) == kFatDeletedMark;
         // A live entry must carry the checksum its long name was written with.
-        bool useLongName = inName && (deleted || FatNameChecksum(e.Data()) == names.Checksum());
+        bool useLongName = inName && (deleted || ShortNameChecksum(e) == names.Checksum());
         std::string name = EntryName(e, names, useLongName);
         names.Reset();
         inName = false;
@@ -687,8 +687,7 @@ int CProfessionalFatRecovery::Consolidate() {
     return log_ ? log_->Flush() : 0;
 }
 
-int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                           const std::filesystem::path& destination) {
+int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (record.clusterBytes > kMaxClusterBytesToCopy) return kErrWriteFault;
     if (record.size == 0) return 0;
     if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0 || record.key < 2) return kErrReadFault;
@@ -704,13 +703,11 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, FileHa
         ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
         if (got == 0) return kErrReadFault;
         uint64_t piece = std::min<uint64_t>(static_cast<uint64_t>(got) * sectorSize_, record.size - written);
-        int rc = out.Write(cluster.data(), static_cast<size_t>(piece));
+        int rc = target.write(cluster.data(), static_cast<size_t>(piece));
         if (rc != 0) return rc;
         written += piece;
-        if (copyProgress_) {
-            int answer = copyProgress_(userData_, static_cast<int>(written * 100 / record.size), 100, 0, destination);
-            if (answer != 0) return answer;
-        }
+        int answer = target.progress(static_cast<int>(written * 100 / record.size));
+        if (answer != 0) return answer;
     }
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/byte_view.h"
+#include "fs/fat_directory.h"
 #include "fs/fat_directory_sector.h"
 #include "results/scan_resume_store.h"
 #include "tests/testkit/testkit.h"
@@ -45,7 +46,7 @@ Entry ShortEntry(const char* name11, uint8_t attr, uint32_t cluster, uint32_t si
 
 // The long-name entries of `name` (ASCII) for a short entry, in disk order.
 std::vector<Entry> LongEntries(const std::string& name, const char* name11) {
-    const uint8_t checksum = FatNameChecksum(reinterpret_cast<const uint8_t*>(name11));
+    const uint8_t checksum = ShortNameChecksum(ByteView(reinterpret_cast<const uint8_t*>(name11), 11));
     std::vector<char16_t> units(name.begin(), name.end());
     units.push_back(0);
     while (units.size() % 13) units.push_back(0xFFFF);
@@ -99,7 +100,7 @@ protected:
 
     std::vector<FoundItemRecord> AllRecords(CProfessionalFatRecovery& engine) {
         std::vector<FoundItemRecord> out;
-        engine.Log()->Flush();
+        EXPECT_EQ(engine.Log()->Flush(), 0);
         for (uint32_t n = 1; n <= engine.Log()->Count(); ++n) {
             FoundItemRecord r;
             if (engine.Log()->ReadRecord(n, r) == 0) out.push_back(r);

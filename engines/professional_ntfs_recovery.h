@@ -37,8 +37,8 @@ public:
     CProfessionalNtfsRecovery();
     ~CProfessionalNtfsRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Ntfs_..." when `name` is null); empties the
@@ -65,8 +65,7 @@ public:
 
 protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
 private:
     struct Placement {

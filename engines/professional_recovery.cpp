@@ -136,11 +136,12 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& imagePath, uin
     if (rc != 0) return rc;
     resume_ = ResumeRecord{};
     resumeFlag_ = CScanResumeStore::Instance().FindForImage(imagePath, resume_);
-    fat_.OpenImage(imagePath, letter);
-    exfat_.OpenImage(imagePath, letter);
+    int fatResult = fat_.OpenImage(imagePath, letter);
+    int exfatResult = exfat_.OpenImage(imagePath, letter);
     int ntfsResult = ntfs_.OpenImage(imagePath, letter);
     quick_ = CreateRecoveryEngineForImage(imagePath, letter, false);
-    return ntfsResult;
+    if (ntfsResult != 0) return ntfsResult;
+    return fatResult != 0 ? fatResult : exfatResult;
 }
 
 int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
@@ -158,11 +159,12 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     resume_ = ResumeRecord{};
     resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
                                                                partitionSectors, letter, resume_);
-    fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
-    exfat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    int fatResult = fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    int exfatResult = exfat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     quick_ = CreateRecoveryEngine(driveIndex, partitionStart, partitionSectors, letter, false);
-    return ntfsResult;
+    if (ntfsResult != 0) return ntfsResult;
+    return fatResult != 0 ? fatResult : exfatResult;
 }
 
 void CProfessionalRecovery::DeclineResume() {
@@ -306,85 +308,110 @@ int CProfessionalRecovery::Scan(const std::string*) {
     remainingSeconds_ = -1;
     freeOnly_ = false;
 
-    // 1. The quick scan of the live file system.
-    if (quick_) {
-        quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
-        freeOnly_ = quick_->LoadAllocationMap() == 0;
-        std::string fastName;
-        bool haveFast = resuming && store.FindFileInFolder("Fast_", scanFolder, fastName) == 0;
-        int rc = quick_->Scan(haveFast ? &fastName : nullptr);
-        if (rc != 0) {
-            if (!resuming) {
-                store.DecrementScanCounter();
-                store.Save();
-            }
-            return rc;
+    if (int rc = RunQuickScan(scanFolder, resuming); rc != 0) {
+        if (!resuming) {
+            store.DecrementScanCounter();
+            store.Save();
         }
+        return rc;
     }
+    if (int rc = StartSubEngineLogs(scanFolder, resuming); rc != 0) return rc;
+    PassRun run = PlanPass(resuming);
+    int result = RunPass(run);
 
-    // 2. The sub-engines' logs: reattached when resuming, new otherwise.
+    // Consolidation, also after a stop, then the resume record.
+    fat_.Consolidate();
+    ntfs_.Consolidate();
+    exfat_.Consolidate();
+    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
+    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start,
+                        run.length, run.position, done_, FoundForProgress(), scanFolder, imagePath_);
+    return result;
+}
+
+int CProfessionalRecovery::RunQuickScan(const std::filesystem::path& scanFolder, bool resuming) {
+    if (!quick_) return 0;
+    quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
+    freeOnly_ = quick_->LoadAllocationMap() == 0;
+    std::string fastName;
+    bool haveFast = resuming && CScanResumeStore::Instance().FindFileInFolder("Fast_", scanFolder, fastName) == 0;
+    return quick_->Scan(haveFast ? &fastName : nullptr);
+}
+
+int CProfessionalRecovery::StartSubEngineLogs(const std::filesystem::path& scanFolder, bool resuming) {
+    CScanResumeStore& store = CScanResumeStore::Instance();
     std::string carveName, fatName, ntfsName, exfatName;
     const bool haveCarve = resuming && store.FindFileInFolder("File_Type_", scanFolder, carveName) == 0;
     const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
     const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
     const bool haveExfat = resuming && store.FindFileInFolder("Pro_Exfat_", scanFolder, exfatName) == 0;
+    int rc = 0;
     if (haveCarve) {
-        if (!imagePath_.empty()) carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
-        else carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
+        if (!imagePath_.empty()) rc = carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
+        else rc = carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
     } else if (!imagePath_.empty()) {
-        carver_.OpenImage(imagePath_, letter_);
+        rc = carver_.OpenImage(imagePath_, letter_);
     } else {
-        carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
+        rc = carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
     }
-    fat_.StartScanLog(haveFat ? &fatName : nullptr);
-    ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
-    exfat_.StartScanLog(haveExfat ? &exfatName : nullptr);
+    // A log that cannot be started would lose everything its engine finds.
+    int fatRc = fat_.StartScanLog(haveFat ? &fatName : nullptr);
+    int ntfsRc = ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
+    int exfatRc = exfat_.StartScanLog(haveExfat ? &exfatName : nullptr);
+    if (rc == 0) rc = fatRc;
+    if (rc == 0) rc = exfatRc;
+    if (rc == 0) rc = ntfsRc;
     fat_.RegisterBootSector();
     exfat_.RegisterBootSector();
     carver_.Job().StartScan();
+    return rc;
+}
 
-    std::vector<uint8_t> chunk(kChunkBytes);
-    const uint32_t chunkSectors = kChunkBytes / sectorSize_;
-
-    // 3. The total and the first run. Runs are relative to the range start.
-    uint64_t runStart = 0, runLength = 0, position = 0;
+CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(bool resuming) {
+    // Runs are relative to the range start.
+    PassRun run;
     if (freeOnly_) {
         uint64_t start = 0, length = 0;
         while (start < rangeLength_ && quick_->NextFreeExtent(start, length) && length > 0) {
             total_ += length;
             start += length;
         }
-        runStart = 0;
-        if (!quick_->NextFreeExtent(runStart, runLength)) runLength = 0;
+        run.start = 0;
+        if (!quick_->NextFreeExtent(run.start, run.length)) run.length = 0;
     } else {
         total_ = rangeLength_;
-        runLength = rangeLength_;
+        run.length = rangeLength_;
     }
     if (resuming) {
-        runStart = resume_.runStart;
-        runLength = resume_.runLength;
-        position = std::min(resume_.runPosition, runLength);
+        run.start = resume_.runStart;
+        run.length = resume_.runLength;
+        run.position = std::min(resume_.runPosition, run.length);
         done_ = resume_.sectorsDone;
         foundBase_ = resume_.filesFound;
         resumeFlag_ = false;
     }
+    return run;
+}
 
-    // 4. The pass.
+int CProfessionalRecovery::RunPass(PassRun& run) {
+    std::vector<uint8_t> chunk(kChunkBytes);
+    const uint32_t chunkSectors = kChunkBytes / sectorSize_;
     int result = 0;
     const auto passStart = std::chrono::steady_clock::now();
     auto lastEstimate = passStart;
     const uint64_t doneAtStart = done_;
     AdviseSequential(reader_.handle);
     std::unique_ptr<ReadAheadThread> readAhead;
-    if (runLength > position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
+    if (run.length > run.position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
     while (result == 0) {
-        while (position < runLength) {
-            uint64_t left = runLength - position;
+        while (run.position < run.length) {
+            uint64_t left = run.length - run.position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
-            uint64_t absolute = rangeStart_ + runStart + position;
-            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + runStart + runLength) * sectorSize_);
+            uint64_t absolute = rangeStart_ + run.start + run.position;
+            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + run.start + run.length) * sectorSize_);
             uint32_t got = 0;
-            ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got);
+            // What a failing read delivered is classified; the sectors it did not are passed over.
+            static_cast<void>(ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got));
             ++chunksRead_;
             int64_t overshoot = 0;
             if (got > 0) {
@@ -398,7 +425,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
             int64_t advance = static_cast<int64_t>(n) + overshoot;
             if (advance < 0) advance = 0;
             uint64_t step = std::min<uint64_t>(static_cast<uint64_t>(advance), left);
-            position += step;
+            run.position += step;
             done_ += step;
             auto now = std::chrono::steady_clock::now();
             auto sinceEstimate = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
@@ -423,26 +450,21 @@ int CProfessionalRecovery::Scan(const std::string*) {
             }
         }
         if (result != 0 || !freeOnly_) break;
-        uint64_t next = runStart + runLength;
+        uint64_t next = run.start + run.length;
         uint64_t length = 0;
         if (next >= rangeLength_ || !quick_->NextFreeExtent(next, length) || length == 0) break;
-        runStart = next;
-        runLength = length;
-        position = 0;
+        run.start = next;
+        run.length = length;
+        run.position = 0;
     }
-
-    readAhead.reset();
-
-    // 5. Consolidation, also after a stop.
-    fat_.Consolidate();
-    ntfs_.Consolidate();
-    exfat_.Consolidate();
-    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
-
-    // 6. The resume record.
-    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, runStart, runLength,
-                        position, done_, FoundForProgress(), scanFolder, imagePath_);
     return result;
+}
+
+std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() {
+    std::vector<IFileRecoveryParse*> engines;
+    if (quick_) engines.push_back(quick_.get());
+    engines.insert(engines.end(), {&fat_, &ntfs_, &exfat_, &carver_});
+    return engines;
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
@@ -463,7 +485,8 @@ const FoundFileIdentities& CProfessionalRecovery::QuickFiles() {
         quickFiles_.emplace(sectorSize_);
         if (quick_) {
             FoundItemList files;
-            quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files);
+            // A quick log that cannot be read leaves nothing to match duplicates against.
+            static_cast<void>(quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files));
             for (const FoundItemRecord& r : files) quickFiles_->Add(r);
         }
     }
@@ -476,8 +499,9 @@ uint32_t CProfessionalRecovery::DeepDuplicates() {
         uint32_t count = 0;
         if (quick.Size() > 0) {
             FoundItemList deep;
-            fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep);
-            ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep);
+            // A log that cannot be read counts no duplicates: the total then errs high, never low.
+            static_cast<void>(fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
+            static_cast<void>(ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
             for (const FoundItemRecord& r : deep) count += quick.Contains(r) ? 1 : 0;
         }
         deepDuplicates_ = count;
@@ -502,11 +526,11 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
     int rc = 0;
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
-        if (quick_) quick_->ListChildren(nullptr, 0, out);
-        fat_.ListChildren(nullptr, 0, out);
-        ntfs_.ListChildren(nullptr, 0, out);
-        exfat_.ListChildren(nullptr, 0, out);
-        carver_.ListChildren(nullptr, 0, out);
+        // Every engine's root is listed even when one fails; the first failure is the answer.
+        for (IFileRecoveryParse* engine : Engines()) {
+            int listed = engine->ListChildren(nullptr, 0, out);
+            if (rc == 0) rc = listed;
+        }
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
     }
@@ -518,14 +542,13 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
 int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
-        if (quick_) quick_->CountFiles(nullptr, 0, count);
-        fat_.CountFiles(nullptr, 0, count);
-        ntfs_.CountFiles(nullptr, 0, count);
-        exfat_.CountFiles(nullptr, 0, count);
-        carver_.CountFiles(nullptr, 0, count);
-        uint32_t duplicates = quick_ ? DeepDuplicates() : 0;
-        count -= std::min(count, duplicates);
-        return 0;
+        // The root's count is what the merged search lists: every engine's
+        // files, each file found twice counted once.
+        FoundItemList all;
+        int rc = FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+        count += static_cast<uint32_t>(
+            std::count_if(all.begin(), all.end(), [](const FoundItemRecord& r) { return !r.IsFolder(); }));
+        return rc == 1 ? 0 : rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
     IFileRecoveryParse* engine = EngineFor(*folder);
@@ -555,9 +578,15 @@ int CProfessionalRecovery::PreviewItem(const FoundItemRecord& record, std::files
 }
 
 int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    if (quick_) quick_->FindByExtension(pattern, out);
-    fat_.FindByExtension(pattern, out);
-    ntfs_.FindByExtension(pattern, out);
+    // 1 when every engine's log was read, else the first other answer.
+    int result = 1;
+    auto search = [&](IFileRecoveryParse& engine, FoundItemList& into) {
+        int answer = engine.FindByExtension(pattern, into);
+        if (result == 1) result = answer;
+    };
+    if (quick_) search(*quick_, out);
+    search(fat_, out);
+    search(ntfs_, out);
     DropDuplicates(out);
     {
         // The deep exFAT engine meets again the entry sets of folders the live
@@ -568,7 +597,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
             if (r.Engine() == EngineCode::kQuickExfat && !r.IsFolder())
                 listed.emplace(uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift);
         FoundItemList deep;
-        exfat_.FindByExtension(pattern, deep);
+        search(exfat_, deep);
         for (const FoundItemRecord& r : deep)
             if (!listed.count({uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift}))
                 out.push_back(r);
@@ -610,7 +639,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     }
 
     FoundItemList carved;
-    carver_.FindByExtension(pattern, carved);
+    search(carver_, carved);
     for (const FoundItemRecord& c : carved) {
         auto it = starts.find(uint64_t{c.location});  // a copy: the record is packed
         if (it != starts.end()) {
@@ -621,33 +650,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
         out.push_back(c);
     }
     SortResultList(out);
-    return 0;
-}
-
-std::string RemainingTimeText(int64_t seconds) {
-    char text[64];
-    if (seconds > 3599) {
-        int64_t hours = seconds / 3600;
-        std::snprintf(text, sizeof text, "%d Hour %d Min", static_cast<int>(hours),
-                      static_cast<int>((seconds - hours * 3600) / 60));
-    } else if (seconds > 59) {
-        std::snprintf(text, sizeof text, "%d Min %d Sec", static_cast<int>(seconds / 60),
-                      static_cast<int>(seconds % 60));
-    } else {
-        std::snprintf(text, sizeof text, "%d Sec", static_cast<int>(seconds));
-    }
-    return text;
-}
-
-std::string SizeText(uint64_t bytes) {
-    char text[64];
-    const double b = static_cast<double>(bytes);
-    if (bytes >= (1ull << 40)) std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1ull << 40));
-    else if (bytes >= (1ull << 30)) std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1ull << 30));
-    else if (bytes >= (1ull << 20)) std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1ull << 20));
-    else if (bytes >= (1ull << 10)) std::snprintf(text, sizeof text, "%.2f KB", b / static_cast<double>(1ull << 10));
-    else std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
-    return text;
+    return result;
 }
 
 }  // namespace sorvane

@@ -36,28 +36,28 @@ public:
     CProfessionalRecovery();
     ~CProfessionalRecovery() override;
 
-    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // The deep scan. Returns 0 when it ran to its end, else the value that
     // stopped it (a callback's answer, or the quick engine's failure).
-    int Scan(const std::string* scanLogName) override;
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
-    int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
-    uint64_t GetFoundCount() override;
-    int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+    [[nodiscard]] int Scan(const std::string* scanLogName) override;
+    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    [[nodiscard]] uint64_t GetFoundCount() override;
+    [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                     uint32_t baseDepth) override;
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     // The files of every engine whose extension the pattern names. A carved
     // file that starts where a file-system file starts is left out, unless
     // their extensions differ (a carved JPEG inside a ".thm" thumbnail counts as
     // the same file).
-    int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    [[nodiscard]] int LoadAllocationMap() override { return 0; }
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // --- Resuming ---
@@ -82,6 +82,8 @@ public:
 
 private:
     IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
+    // The quick engine (when there is one) and the sub-engines, in listing order.
+    std::vector<IFileRecoveryParse*> Engines();
     // Hands each sector of a chunk to its sub-engine. `overshoot` receives the
     // sectors by which a carved file ran past the chunk's end (negative after
     // a cancel: the sectors left unprocessed). Returns 0 or kCancelCode.
@@ -91,6 +93,24 @@ private:
     // the chunk, and hands those where exFAT entry sets start to the deep
     // exFAT engine.
     void SearchExfatSetsBeyondChunk(uint64_t firstSector, uint64_t count);
+
+    // The phases of Scan. A run of the pass: sectors [start, start + length)
+    // of the range, `position` of them done.
+    struct PassRun {
+        uint64_t start = 0;
+        uint64_t length = 0;
+        uint64_t position = 0;
+    };
+    // The quick engine's scan of the live file system; it also decides
+    // whether the pass reads only the free space.
+    int RunQuickScan(const std::filesystem::path& scanFolder, bool resuming);
+    // The sub-engines' logs: reattached when resuming, new otherwise.
+    int StartSubEngineLogs(const std::filesystem::path& scanFolder, bool resuming);
+    // The sectors to read in all and the first run (the saved one when resuming).
+    PassRun PlanPass(bool resuming);
+    // Hands every sector of every run to its sub-engine. Returns 0 or the
+    // answer that stopped it.
+    int RunPass(PassRun& run);
 
     uint16_t letter_ = 0;
     uint32_t sectorSize_ = 512;
@@ -131,10 +151,5 @@ private:
     std::optional<FoundFileIdentities> quickFiles_;
     std::optional<uint32_t> deepDuplicates_;
 };
-
-// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec" for a number of seconds.
-std::string RemainingTimeText(int64_t seconds);
-// "%.2f" with " TB", " GB", " MB" or " KB", or "%d Bytes", for a byte count.
-std::string SizeText(uint64_t bytes);
 
 }  // namespace sorvane

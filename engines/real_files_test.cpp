@@ -59,14 +59,13 @@ Bytes HandMadeWithMagic(const Bytes& magic, size_t size, uint8_t fill) {
 class RealFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
-        testkit::UnsetEnv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
     testkit::TempDir dir_;
+    testkit::ScopedDataDir data_;
 };
 
 TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {

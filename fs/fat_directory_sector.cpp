@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "device/byte_view.h"
+#include "fs/fat_directory.h"
 #include "platform/file_time.h"
 
 namespace sorvane {
@@ -106,12 +107,6 @@ bool ShortEntryLooksWritten(const ByteView& e) {
 
 }  // namespace
 
-uint8_t FatNameChecksum(const uint8_t* name11) {
-    uint8_t sum = 0;
-    for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + name11[i]);
-    return sum;
-}
-
 bool IsFatDirectoryStart(const uint8_t* buffer, size_t length, size_t offset) {
     ByteView v(buffer, length);
     if (!v.Has(offset, 2 * kEntryBytes)) return false;
@@ -159,7 +154,7 @@ bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize) {
                     next += kEntryBytes;
                     continue;
                 }
-                if (n.U8(0) != kDeletedMark && FatNameChecksum(n.Data()) != checksum) return false;
+                if (n.U8(0) != kDeletedMark && ShortNameChecksum(n) != checksum) return false;
                 ended = true;
                 break;
             }

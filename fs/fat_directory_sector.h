@@ -9,9 +9,6 @@
 
 namespace sorvane {
 
-// The checksum a long name's entries carry of their 8.3 entry's 11 name bytes.
-uint8_t FatNameChecksum(const uint8_t* name11);
-
 // True when the 64 bytes at `offset` are the "." and ".." entries that begin
 // every subdirectory cluster, with equal times.
 bool IsFatDirectoryStart(const uint8_t* buffer, size_t length, size_t offset = 0);

@@ -65,15 +65,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         CFastFatRecovery engine;
         if (engine.OpenImage(image, 1) != 0) return 0;
-        engine.Scan(nullptr);
+        static_cast<void>(engine.Scan(nullptr));  // any answers will do; nothing may crash
         FoundItemList root;
-        engine.ListChildren(nullptr, 0, root);
+        static_cast<void>(engine.ListChildren(nullptr, 0, root));
         int n = 0;
         for (const auto& r : root) {
             if (++n > 8) break;
-            engine.RecoverItem(r, Scratch() / "out" / std::to_string(n), 0);
+            static_cast<void>(engine.RecoverItem(r, Scratch() / "out" / std::to_string(n), 0));
         }
-        engine.LoadAllocationMap();
+        static_cast<void>(engine.LoadAllocationMap());
         uint64_t start = 0, length = 0;
         for (int i = 0; i < 16 && engine.NextFreeExtent(start, length) && length; ++i) start += length;
     }

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "platform/file_time.h"
+#include "results/safe_name.h"
 
 namespace sorvane {
 
@@ -47,6 +48,50 @@ std::string LowerExtension(std::string_view fileName) {
 
 bool IsPhotoExtension(std::string_view lowerExtension) {
     return !lowerExtension.empty() && kPhotoExtensions.find(lowerExtension) != std::string_view::npos;
+}
+
+// Extensions whose preview is the file itself, written under its own name.
+constexpr std::string_view kPreviewDocumentExtensions =
+    "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
+    "*.xls|*.xlsx|*.xlsm|*.csv|*.odc|*.vsd|*.vsdm|*.vsdx|*.pub|*.mpp|*.ics|*.vcf|*.msg|*.zip|*.rar|*.gzip|"
+    "*.tar|*.7z|*.cab|*.arj|*.lzh|*.ace|*.gz|*.uue|*.bz2|*.jar|*.iso";
+
+bool ListHasExtension(std::string_view list, std::string_view lowerExtension) {
+    if (lowerExtension.empty()) return false;
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find('|', start);
+        if (end == std::string_view::npos) end = list.size();
+        std::string_view entry = list.substr(start, end - start);
+        if (entry.size() == lowerExtension.size() + 2 && entry.substr(0, 2) == "*." &&
+            entry.substr(2) == lowerExtension)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+PreviewForm PreviewFormOf(std::string_view fileName) {
+    const std::string ext = LowerExtension(fileName);
+    if (ListHasExtension(kPreviewDocumentExtensions, ext)) return PreviewForm::kDocument;
+    if (ListHasExtension(kPhotoExtensions, ext)) return PreviewForm::kPicture;
+    if (ListHasExtension(kAudioExtensions, ext) || ListHasExtension(kVideoExtensions, ext))
+        return PreviewForm::kMedia;
+    return PreviewForm::kFirstBytes;
+}
+
+std::string PreviewFileName(PreviewForm form, std::string_view fileName) {
+    switch (form) {
+        case PreviewForm::kDocument:
+            return SafeFileName(fileName);
+        case PreviewForm::kPicture:
+            return "tmp.jpg";
+        case PreviewForm::kMedia:
+            return "tmp.avi";
+        case PreviewForm::kFirstBytes:
+            break;
+    }
+    return {};
 }
 
 std::string CategoryFolderName(std::string_view fileName) {

@@ -45,6 +45,19 @@ std::string LowerExtension(std::string_view fileName);
 // True when the lower-case extension occurs in the photo list.
 bool IsPhotoExtension(std::string_view lowerExtension);
 
+// How a found file is previewed. Documents and archives are written under
+// their own name for a viewer to open, pictures to "tmp.jpg", sound and video
+// to "tmp.avi"; anything else is shown from its first bytes.
+enum class PreviewForm { kFirstBytes, kDocument, kPicture, kMedia };
+// The preview form of a file by its extension. An extension counts only when
+// it is a whole entry of a list ("p" is not "*.pdf"), for every list alike.
+PreviewForm PreviewFormOf(std::string_view fileName);
+// The name of the preview file of that form: the file's name made safe,
+// "tmp.jpg" or "tmp.avi"; empty for kFirstBytes.
+std::string PreviewFileName(PreviewForm form, std::string_view fileName);
+// True when `lowerExtension` is a whole "*.ext" entry of a "|"-separated list.
+bool ListHasExtension(std::string_view list, std::string_view lowerExtension);
+
 // The category folder a recovered file goes to: "photo", "audio", "video",
 // "document", "archive" or "others". The extension (at most 26 characters) is
 // looked up as a substring of the lists in that order. A name without an

@@ -69,3 +69,40 @@ TEST(UniqueDestination, NumbersBeforeTheExtensionAndNeverOverwrites) {
 
 }  // namespace
 }  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+// One rule decides every preview: an extension counts only as a whole entry
+// of a list, whatever its case in the name.
+TEST(PreviewForms, WholeEntriesOnly) {
+    EXPECT_EQ(PreviewFormOf("report.PDF"), PreviewForm::kDocument);
+    EXPECT_EQ(PreviewFormOf("backup.tar.gz"), PreviewForm::kDocument);
+    EXPECT_EQ(PreviewFormOf("DSC0001.jpg"), PreviewForm::kPicture);
+    EXPECT_EQ(PreviewFormOf("song.mp3"), PreviewForm::kMedia);
+    EXPECT_EQ(PreviewFormOf("clip.rmvb"), PreviewForm::kMedia);
+    // Pieces of longer entries ("*.pdf", "*.psd", "*.docx", "*.rmvb") are not entries.
+    EXPECT_EQ(PreviewFormOf("notes.p"), PreviewForm::kFirstBytes);
+    EXPECT_EQ(PreviewFormOf("draft.ps"), PreviewForm::kFirstBytes);
+    EXPECT_EQ(PreviewFormOf("letter.ocx"), PreviewForm::kFirstBytes);
+    EXPECT_EQ(PreviewFormOf("clip.rmv"), PreviewForm::kFirstBytes);
+    EXPECT_EQ(PreviewFormOf("README"), PreviewForm::kFirstBytes);
+    EXPECT_EQ(PreviewFormOf("trailing."), PreviewForm::kFirstBytes);
+
+    EXPECT_FALSE(ListHasExtension("*.jpg|*.png", ""));
+    EXPECT_TRUE(ListHasExtension("*.jpg|*.png", "png"));
+    EXPECT_FALSE(ListHasExtension("*.jpg|*.png", "jpg|*.png"));
+}
+
+TEST(PreviewForms, FileNamesStayInsideThePreviewFolder) {
+    EXPECT_EQ(PreviewFileName(PreviewForm::kPicture, "a.jpg"), "tmp.jpg");
+    EXPECT_EQ(PreviewFileName(PreviewForm::kMedia, "a.avi"), "tmp.avi");
+    EXPECT_EQ(PreviewFileName(PreviewForm::kFirstBytes, "a.bin"), "");
+    const std::string document = PreviewFileName(PreviewForm::kDocument, "../../evil/x.pdf");
+    EXPECT_EQ(document.find('/'), std::string::npos);
+    EXPECT_NE(document, "..");
+    EXPECT_FALSE(document.empty());
+}
+
+}  // namespace
+}  // namespace sorvane

@@ -62,7 +62,9 @@ CScanLog::CScanLog() = default;
 CScanLog::~CScanLog() { Close(); }
 
 void CScanLog::Close() {
-    Flush();
+    // Closing has no caller left to tell of a failed write; the scans that
+    // write a log flush it themselves and report what fails.
+    static_cast<void>(Flush());
     recordFile_.Close();
     relationFile_.Close();
     dirInfoFile_.Close();
@@ -365,7 +367,9 @@ int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count)
 int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemRecord>& out) {
     std::string_view wanted(pattern);
     if (wanted.size() > kMaxPatternBytes) wanted = wanted.substr(0, kMaxPatternBytes);
-    Flush();
+    // Records that could not be written are missing from the file: what is
+    // there is still searched, but the search does not count as a full read.
+    const bool complete = Flush() == kSuccess;
     bool otherWanted = wanted.find(kOtherPattern) != std::string_view::npos;
 
     FileHandle file;
@@ -435,7 +439,7 @@ int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemR
         }
     }
     SortResultList(out);
-    return result;
+    return complete ? result : 0;
 }
 
 bool CScanLog::FindFolderRecordByKey(FolderKey key, FoundItemRecord& out) {

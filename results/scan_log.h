@@ -42,13 +42,13 @@ public:
 
     // Opens (creating when missing) the log `name` in the current scan folder of
     // the resume store, and reloads both indexes of an existing log.
-    int Open(const std::string& name);
+    [[nodiscard]] int Open(const std::string& name);
     // Opens the log `name` in an explicit folder (the folder is created when
     // missing). A name that is empty, "." or "..", or holds a separator, is
     // refused with 123. Records already in the file keep their numbers: new
     // records are numbered on from them, and a torn record at the end is
     // overwritten by the next one.
-    int OpenIn(const std::filesystem::path& folder, const std::string& name);
+    [[nodiscard]] int OpenIn(const std::filesystem::path& folder, const std::string& name);
 
     // A slot for the next record; the caller fills it. The slot's recordNumber is
     // already set to the new count. Valid until the next AppendRecord, Flush or
@@ -58,32 +58,32 @@ public:
     // folder's name entry (key, record number, name).
     void AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key, const char* name);
     // Writes buffered records, then both index files. Returns 0 or the result code.
-    int Flush();
+    [[nodiscard]] int Flush();
 
     // Appends the children filed under `relation` (0 takes the first list in key
     // order) to `out` and sorts it files first then by name; images whose content
     // contradicts their extension are left out. Numbers that name no record of
     // the file (a damaged index) are passed over. A failed read returns its
     // result; the children before the failing one stay in `out`.
-    int ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& out);
+    [[nodiscard]] int ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& out);
     // Files below a folder, all levels down (images with ContentCheck 0 count too).
-    int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count);
+    [[nodiscard]] int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count);
     // Appends the records whose extension the '|'-separated pattern names, and
     // sorts `out`; ".other" adds files whose extension is in no category list
     // (not when the record file exceeds 134217727 bytes). Returns 1 when the
     // record file was read, 0 when it could not be opened, or the search
     // callback's non-zero answer when it stopped the search.
-    int FindByExtension(const std::string& pattern, std::vector<FoundItemRecord>& out);
+    [[nodiscard]] int FindByExtension(const std::string& pattern, std::vector<FoundItemRecord>& out);
     // Appends the record's ancestor folders, nearest first; a chain that loops
     // ends at the first folder met twice. Returns 0, or 87 when a parent's
     // record cannot be found.
-    int BuildParentChain(const FoundItemRecord& record, std::vector<FoundItemRecord>& out);
+    [[nodiscard]] int BuildParentChain(const FoundItemRecord& record, std::vector<FoundItemRecord>& out);
     // Reads record `recordNumber` (1-based). Returns 0 or the result code.
-    int ReadRecord(uint64_t recordNumber, FoundItemRecord& out);
+    [[nodiscard]] int ReadRecord(uint64_t recordNumber, FoundItemRecord& out);
     // Writes `record` again over the record its recordNumber names (an engine
     // that learns more about an item after writing it). Returns 0, 87 for a
     // number the log does not hold, or the write's result code.
-    int RewriteRecord(const FoundItemRecord& record);
+    [[nodiscard]] int RewriteRecord(const FoundItemRecord& record);
 
     void SetSearchCallback(SearchProgressCallback callback, void* userData) {
         searchCallback_ = callback;
@@ -113,9 +113,9 @@ private:
     void SpillBuffer();
     // The records the numbers name, in list order. See ReadChildren for what
     // happens to numbers naming no record and to a failed read.
-    int ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<FoundItemRecord>& out);
+    [[nodiscard]] int ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<FoundItemRecord>& out);
     // The first folder record in the file whose key is `key`.
-    bool FindFolderRecordByKey(FolderKey key, FoundItemRecord& out);
+    [[nodiscard]] bool FindFolderRecordByKey(FolderKey key, FoundItemRecord& out);
 
     uint32_t used_ = 0;
     uint32_t count_ = 0;

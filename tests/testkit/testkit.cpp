@@ -29,6 +29,19 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ec);
 }
 
+ScopedDataDir::ScopedDataDir() {
+    if (const char* old = std::getenv("SORVANE_DATA_DIR")) {
+        previous_ = old;
+        hadPrevious_ = true;
+    }
+    SetEnv("SORVANE_DATA_DIR", dir_.Path());
+}
+
+ScopedDataDir::~ScopedDataDir() {
+    if (hadPrevious_) SetEnv("SORVANE_DATA_DIR", previous_);
+    else UnsetEnv("SORVANE_DATA_DIR");
+}
+
 std::string ShellQuote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {

@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace sorvane::testkit {
 
@@ -22,6 +25,36 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Points the per-user data folder (SORVANE_DATA_DIR: scan logs, previews,
+// resume records) at a fresh temporary folder for the life of the object, and
+// puts back what was set before, so no test reads another's scan logs.
+class ScopedDataDir {
+public:
+    ScopedDataDir();
+    ~ScopedDataDir();
+    ScopedDataDir(const ScopedDataDir&) = delete;
+    ScopedDataDir& operator=(const ScopedDataDir&) = delete;
+    const std::filesystem::path& Path() const { return dir_.Path(); }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+
+private:
+    TempDir dir_;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+// The same for a whole test program: scan logs go to a folder of the program,
+// never to the user's own. Register with
+// ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment).
+class DataDirEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { dir_ = std::make_unique<ScopedDataDir>(); }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::unique_ptr<ScopedDataDir> dir_;
 };
 
 // Runs a shell command; returns its exit status and, when asked, its standard output.

@@ -1,0 +1,41 @@
+#include "engines/result_walker.h"
+
+#include <deque>
+#include <set>
+#include <tuple>
+#include <utility>
+
+namespace sorvane {
+
+int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
+    struct Pending {
+        bool root = true;
+        FoundItemRecord folder;
+        uint32_t level = 0;
+        std::string path;
+    };
+    std::deque<Pending> queue(1);
+    // (engine, key, level) of the folders queued so far: the coordinator shows
+    // several engines' folders side by side, and their keys may coincide.
+    std::set<std::tuple<uint32_t, uint32_t, uint32_t>> listed;
+    int firstFailure = 0;
+    while (!queue.empty()) {
+        Pending p = std::move(queue.front());
+        queue.pop_front();
+        FoundItemList children;
+        int rc = engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
+        if (rc != 0 && firstFailure == 0) firstFailure = rc;
+        for (const FoundItemRecord& child : children) {
+            if (!visit(WalkedItem{child, p.path, p.level})) return firstFailure;
+            if (child.IsFolder() && listed.insert({child.engineCode, child.key, p.level + 1}).second)
+                queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
+        }
+    }
+    return firstFailure;
+}
+
+int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit) {
+    return WalkResults(engine, [&](const WalkedItem& item) { return item.record.IsFolder() || visit(item); });
+}
+
+}  // namespace sorvane
