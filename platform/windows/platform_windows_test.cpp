@@ -3,6 +3,7 @@
 // table; reads go to real files opened the way drives are.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "platform/file_handle.h"
 #include "platform/file_times.h"
 #include "platform/path_text.h"
+#include "platform/process_group.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
 #include "platform/windows/device_control.h"
@@ -353,6 +355,74 @@ TEST(FakeDeviceControlTable, TruncatedOrEmptyAnswersAreNotBelieved) {
     EXPECT_FALSE(SystemDiskSize(*drive, bytes, sector)) << "a reader without a card has no size";
     InjectDeviceControl(nullptr);
     DriveTable::Instance().Refresh();
+}
+
+// ---- helper programs end as a whole group ----
+
+// Starts this test program again, running only the (disabled) test `name`.
+HANDLE StartSelf(const std::string& name, DWORD& id) {
+    wchar_t exe[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring line =
+        L"\"" + std::wstring(exe) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + win::Wide(name);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(exe, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+        return nullptr;
+    }
+    ::CloseHandle(info.hThread);
+    id = info.dwProcessId;
+    return info.hProcess;
+}
+
+// Run only as a child by the test below: leads a group, starts a child of its
+// own, tells its id through the file named in SORVANE_GROUP_FILE, and waits.
+TEST(ProcessGroupChild, DISABLED_Leader) {
+    BecomeProcessGroupLeader();
+    DWORD child = 0;
+    HANDLE process = StartSelf("ProcessGroupChild.DISABLED_Sleeper", child);
+    ASSERT_NE(process, nullptr);
+    const char* file = std::getenv("SORVANE_GROUP_FILE");
+    ASSERT_NE(file, nullptr);
+    const std::string temporary = std::string(file) + ".part";
+    { std::ofstream(temporary) << child << "\n"; }
+    std::filesystem::rename(temporary, file);
+    ::Sleep(120000);
+}
+
+TEST(ProcessGroupChild, DISABLED_Sleeper) { ::Sleep(120000); }
+
+TEST(ProcessGroup, EndingTheLeaderEndsTheChildrenItStarted) {
+    ScratchDir dir;
+    const std::filesystem::path file = dir.Path() / "child";
+    ::SetEnvironmentVariableW(L"SORVANE_GROUP_FILE", file.wstring().c_str());
+    DWORD leaderId = 0;
+    HANDLE leader = StartSelf("ProcessGroupChild.DISABLED_Leader", leaderId);
+    ASSERT_NE(leader, nullptr);
+    for (int i = 0; i < 600 && !std::filesystem::exists(file); ++i) ::Sleep(50);
+    DWORD childId = 0;
+    std::ifstream(file) >> childId;
+    HANDLE child = childId ? ::OpenProcess(SYNCHRONIZE, FALSE, childId) : nullptr;
+    EXPECT_NE(child, nullptr);
+
+    EXPECT_EQ(KillProcessGroup(leaderId), 1);
+    EXPECT_EQ(::WaitForSingleObject(leader, 10000), WAIT_OBJECT_0);
+    if (child) {
+        EXPECT_EQ(::WaitForSingleObject(child, 10000), WAIT_OBJECT_0) << "the leader's child outlived it";
+        ::CloseHandle(child);
+    }
+    ::TerminateProcess(leader, 1);  // never left behind when a check failed
+    ::CloseHandle(leader);
+    // Once ended there is no such group any more.
+    EXPECT_EQ(KillProcessGroup(leaderId), 0);
+}
+
+TEST(ProcessGroup, NoGroupForImpossibleIdsOrTheCallerItself) {
+    EXPECT_EQ(KillProcessGroup(0), 0);
+    EXPECT_EQ(KillProcessGroup(-1), 0);
+    EXPECT_EQ(KillProcessGroup(int64_t{1} << 40), 0);
+    EXPECT_EQ(KillProcessGroup(::GetCurrentProcessId()), 0);
 }
 
 }  // namespace
