@@ -1,0 +1,31 @@
+// The exit status of every command, in one place so that scripts can rely on
+// it and `sorvane --help` and the README can list it.
+#pragma once
+
+namespace sorvane::cli {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    // The target cannot be opened or read, or holds nothing the scan reads.
+    kExitCannotRead = 1,
+    // The command line is wrong: an unknown option, a missing value.
+    kExitUsage = 2,
+    // The work was done, but some files could not be recovered or some
+    // results could not be listed; the messages name them.
+    kExitIncomplete = 3,
+    // The destination (--to, or the image file) cannot be written.
+    kExitCannotWrite = 4,
+    // Ctrl-C, SIGTERM or SIGHUP stopped the command; what was done is kept.
+    kExitCancelled = 130,
+};
+
+inline constexpr const char kExitCodesHelp[] =
+    "exit status:\n"
+    "  0    success\n"
+    "  1    the target cannot be opened or read\n"
+    "  2    the command line is wrong\n"
+    "  3    done, but some files could not be recovered or listed\n"
+    "  4    the destination cannot be written\n"
+    "  130  cancelled (Ctrl-C, SIGTERM, SIGHUP); what was done is kept\n";
+
+}  // namespace sorvane::cli

@@ -1,0 +1,34 @@
+// Opening what `sorvane scan` and `sorvane recover` read: the target named on
+// the command line, checked and handed to the engine that scans it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engines/file_recovery_parse.h"
+
+namespace sorvane::cli {
+
+struct OpenedTarget {
+    std::unique_ptr<IFileRecoveryParse> engine;
+    std::vector<uint64_t> devices;  // device numbers the target reads
+};
+
+// IMAGE@START[:COUNT]: a partition inside a whole-disk image file. Returns
+// false when `text` is not of that form; `error` then says why when the text
+// names an existing image with a range that is not one.
+bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& start, uint64_t& count,
+                         std::string& error);
+
+// Opens `target` for a quick (`deep` false) or deep scan. Returns kExitOk, or
+// the exit status after printing why the target cannot be read.
+int OpenScanTarget(const std::string& target, bool deep, OpenedTarget& opened);
+
+// True when `folder` (or the nearest folder above it that exists) lies on one
+// of `devices`.
+bool LiesOnSource(const std::filesystem::path& folder, const std::vector<uint64_t>& devices);
+
+}  // namespace sorvane::cli
