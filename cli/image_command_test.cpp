@@ -151,7 +151,8 @@ TEST_F(FakeMachine, ImageOfAPartitionNodeIsThatRangeOfTheDisk) {
     r = Sorvane("image --start 10 --count 300 /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
     EXPECT_EQ(r.status, 4) << r.output;
     EXPECT_NE(r.output.find("--force"), std::string::npos) << r.output;
-    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824)) << "the refused copy left the image as it was";
+    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824))
+        << "the refused copy left the image as it was";
     EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
 
     r = Sorvane("image --force --start 10 --count 300 /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
