@@ -24,8 +24,8 @@ struct Result {
 
 Result RunCli(const std::string& data, const std::string& args) {
     Result r;
-    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) + " " + args +
-                          " </dev/null 2>/dev/null";
+    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) + " " +
+                          args + " </dev/null 2>/dev/null";
     int raw = RunCommand(command, &r.out);
     r.status = raw;
     return r;
@@ -49,18 +49,21 @@ TEST(DeepScanCommand, ReformattedFat32ComesBackAndRecoversByteExact) {
     Result listing = RunCli((work / "data").string(), "scan --json " + img);  // deep is the default
     ASSERT_EQ(listing.status, 0);
     size_t fromDirectories = CountLines(listing.out, "\"engineCode\":3");
-    std::printf("sorvane scan on a reformatted FAT32 volume: %zu files from earlier directories\n", fromDirectories);
+    std::printf("sorvane scan on a reformatted FAT32 volume: %zu files from earlier directories\n",
+                fromDirectories);
     EXPECT_GE(fromDirectories, 20u);
 
     // Recover: every intact earlier file lands byte-exact somewhere below the destination.
     std::string out = (work / "out").string();
-    Result recovered = RunCli((work / "data").string(), "recover --deep --fresh --to " + ShellQuote(out) + " " + img);
+    Result recovered =
+        RunCli((work / "data").string(), "recover --deep --fresh --to " + ShellQuote(out) + " " + img);
     ASSERT_EQ(recovered.status, 0) << recovered.out;
     std::string hashes;
     RunCommand("find " + ShellQuote(out) + " -type f -exec sha256sum {} +", &hashes);
     int intact = 0, exact = 0;
     for (const auto& t : image.entries) {
-        if (t.isDir || t.Has("padding") || t.size == 0 || t.Has("overwritten") || t.Has("fragmented")) continue;
+        if (t.isDir || t.Has("padding") || t.size == 0 || t.Has("overwritten") || t.Has("fragmented"))
+            continue;
         if (t.path.find('/') == std::string::npos) continue;  // the root directory was overwritten
         ++intact;
         if (hashes.find(t.sha256) != std::string::npos) ++exact;
@@ -70,24 +73,67 @@ TEST(DeepScanCommand, ReformattedFat32ComesBackAndRecoversByteExact) {
     EXPECT_EQ(sorvane::testkit::FileSha256(image.image), before);
 }
 
+// Ctrl-C, SIGTERM (a polite kill) and SIGHUP (the terminal closed) all stop
+// the scan so that it can be continued.
 TEST(DeepScanCommand, InterruptedScanExits130AndResumes) {
     TempDir work;
     // Large enough that an interrupt arrives while the pass runs.
     std::string img = (work / "raw.img").string();
     ASSERT_EQ(RunCommand("head -c 402653184 /dev/urandom > " + ShellQuote(img)), 0);
     const std::string data = (work / "data").string();
-    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " timeout --preserve-status -s INT 0.2 " +
-                          ShellQuote(SORVANE_CLI) + " scan --deep " + ShellQuote(img) + " </dev/null >/dev/null 2>&1";
-    int status = RunCommand(command);
-    if (status == 0) GTEST_SKIP() << "the scan ended before the interrupt arrived";
-    EXPECT_EQ(status, 130);
-    // Without --resume and without a terminal the earlier scan is dropped;
-    // with --resume it is continued to its end.
-    Result resumed = RunCli(data, "scan --resume " + ShellQuote(img));
-    EXPECT_EQ(resumed.status, 0);
     Result fresh = RunCli(data, "scan --fresh " + ShellQuote(img));
-    EXPECT_EQ(fresh.status, 0);
-    EXPECT_EQ(resumed.out, fresh.out);
+    ASSERT_EQ(fresh.status, 0);
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+        std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " timeout --preserve-status -s " +
+                              signal + " 0.05 " + ShellQuote(SORVANE_CLI) + " scan --deep --fresh " +
+                              ShellQuote(img) + " </dev/null >/dev/null 2>&1";
+        int status = RunCommand(command);
+        if (status == 0) GTEST_SKIP() << "the scan ended before the signal arrived";
+        EXPECT_EQ(status, 130) << signal;
+        // With --resume the earlier scan is continued to its end and finds what
+        // an uninterrupted scan finds.
+        Result resumed = RunCli(data, "scan --resume " + ShellQuote(img));
+        EXPECT_EQ(resumed.status, 0) << signal;
+        EXPECT_EQ(resumed.out, fresh.out) << signal;
+    }
+    // Without --resume and without a terminal an earlier scan is dropped.
+    Result again = RunCli(data, "scan " + ShellQuote(img));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.out, fresh.out);
+}
+
+// Two scans started together: the second waits for the first instead of
+// sharing its scan folder, and both list everything.
+TEST(DeepScanCommand, ConcurrentScansWaitForEachOther) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, sorvane::testkit::ImageKind::kFat32, work.Path());
+    const std::string img = ShellQuote(image.image.string());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + img + " >/dev/null 2>&1"), 0);
+    const std::string data = (work / "data").string();
+    Result alone = RunCli(data, "scan --json " + img);
+    ASSERT_EQ(alone.status, 0);
+    ASSERT_FALSE(alone.out.empty());
+
+    const std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI);
+    for (int round = 0; round < 3; ++round) {
+        const std::string a = (work / "a.txt").string(), b = (work / "b.txt").string();
+        const std::string q = (work / "quick.txt").string();
+        std::string script = env + " scan --fresh --json " + img + " >" + ShellQuote(a) +
+                             " 2>/dev/null </dev/null & " + env + " scan --fresh --json " + img + " >" +
+                             ShellQuote(b) + " 2>/dev/null </dev/null & " + env + " scan --quick --json " +
+                             img + " >" + ShellQuote(q) + " 2>/dev/null </dev/null & " +
+                             "s=0; for p in $(jobs -p); do wait $p || s=1; done; exit $s";
+        ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0) << "round " << round;
+        auto text = [](const std::string& path) {
+            auto bytes = sorvane::testkit::ReadFile(path);
+            return std::string(bytes.begin(), bytes.end());
+        };
+        EXPECT_EQ(text(a), alone.out) << "round " << round;
+        EXPECT_EQ(text(b), alone.out) << "round " << round;
+        Result resumed = RunCli(data, "scan --resume --json " + img);
+        EXPECT_EQ(resumed.status, 0);
+        EXPECT_EQ(resumed.out, alone.out) << "round " << round;
+    }
 }
 
 }  // namespace

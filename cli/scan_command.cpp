@@ -1,11 +1,13 @@
 // `sorvane scan` lists what a scan finds; `sorvane recover` scans and copies
 // the chosen files into a folder. Both read the target through the engine the
 // engine selection picks, and never write to it.
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
@@ -15,6 +17,8 @@
 #include "cli/scan_steps.h"
 #include "cli/scan_target.h"
 #include "engines/professional_recovery.h"
+#include "platform/data_dirs.h"
+#include "platform/instance_lock.h"
 #include "platform/result_codes.h"
 #include "platform/terminal.h"
 #include "results/scan_resume_store.h"
@@ -45,9 +49,36 @@ void DecideOnEarlierScan(const ScanOptions& o, CProfessionalRecovery& deep) {
     if (!keep) deep.DeclineResume();
 }
 
+// One scan at a time uses the data folder: two would share a scan folder
+// number and each other's resume records. A second scan says so and waits.
+// Returns false when the user stopped the wait or the lock cannot be made.
+bool LockDataFolder(InstanceLock& lock) {
+    const std::filesystem::path file = ScanLogDir() / "scan.lock";
+    if (lock.TryAcquire(file)) return true;
+    std::error_code ec;
+    if (!std::filesystem::exists(file, ec)) {
+        std::fprintf(stderr, "sorvane: cannot create %s; the data folder cannot be written\n", file.c_str());
+        return false;
+    }
+    std::fprintf(
+        stderr,
+        "sorvane: another Sorvane scan is using %s; waiting for it to finish (Ctrl-C to stop waiting)\n",
+        ScanLogDir().c_str());
+    while (!lock.TryAcquire(file)) {
+        if (Interrupted()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     ScanOptions o;
     if (int status = ParseScanOptions(args, recover, o); status >= 0) return status;
+
+    InstallInterruptHandler();
+    // Taken before the target is opened: opening a deep scan reads the resume records.
+    InstanceLock dataLock;
+    if (!LockDataFolder(dataLock)) return Interrupted() ? kExitCancelled : kExitCannotWrite;
 
     OpenedTarget opened;
     if (int status = OpenScanTarget(o.target, o.deep, opened); status != kExitOk) return status;
@@ -66,7 +97,6 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
         if (int status = CheckDestination(destination); status != kExitOk) return status;
     }
 
-    InstallInterruptHandler();
     CScanResumeStore& store = CScanResumeStore::Instance();
     auto* deep = dynamic_cast<CProfessionalRecovery*>(opened.engine.get());
     if (deep) DecideOnEarlierScan(o, *deep);

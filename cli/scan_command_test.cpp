@@ -29,12 +29,13 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     Result Run(const std::string& arguments) {
         std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " ";
         Result r;
         std::filesystem::path err = data_ / "stderr.txt";
-        r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()), &r.out);
+        r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()),
+                              &r.out);
         std::vector<uint8_t> bytes = testkit::ReadFile(err);
         r.all = r.out + std::string(bytes.begin(), bytes.end());
         return r;
@@ -113,23 +114,25 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     TempDir dir;
     testkit::WriteFile(dir / "out.json", std::vector<uint8_t>(json.out.begin(), json.out.end()));
     std::string checked;
-    ASSERT_EQ(RunCommand("python3 -c " +
-                             ShellQuote("import json,sys\n"
-                                        "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
-                                        "'recordNumber','key','clusterBytes','created','accessed','written','size',"
-                                        "'dataStart','location','partitionStart','name','folderPath','category'}\n"
-                                        "n=0\n"
-                                        "for line in open(sys.argv[1], encoding='utf-8'):\n"
-                                        "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
-                                        "print(n)\n") +
-                             " " + ShellQuote((dir / "out.json").string()),
-                         &checked),
-              0);
+    ASSERT_EQ(
+        RunCommand("python3 -c " +
+                       ShellQuote("import json,sys\n"
+                                  "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
+                                  "'recordNumber','key','clusterBytes','created','accessed','written','size',"
+                                  "'dataStart','location','partitionStart','name','folderPath','category'}\n"
+                                  "n=0\n"
+                                  "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                                  "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
+                                  "print(n)\n") +
+                       " " + ShellQuote((dir / "out.json").string()),
+                   &checked),
+        0);
     EXPECT_EQ(std::stoul(checked), deleted);
     // Filters narrow the list.
     Result photos = Run("scan --quick --json --types photo " + ShellQuote(built.image.string()));
     ASSERT_FALSE(Lines(photos.out).empty());
-    for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
+    for (const auto& line : Lines(photos.out))
+        EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
     Result progress = Run("scan --quick --progress " + ShellQuote(built.image.string()));
     EXPECT_NE(progress.all.find("100%"), std::string::npos) << progress.all;
     EXPECT_NE(progress.all.find(" files found  time left: 0 Sec"), std::string::npos) << progress.all;
@@ -148,7 +151,8 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
     TempDir out;
     std::string before = testkit::FileSha256(built.image);
-    Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " +
+                   ShellQuote(built.image.string()));
     ASSERT_EQ(r.status, 0) << r.all;
     EXPECT_NE(r.out.find("failed 0"), std::string::npos) << r.out;
     std::set<std::string> shas;
@@ -167,7 +171,8 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
                     folder == "archive" || folder == "others")
             << folder;
     // A second recovery into the same folder never overwrites: names get "(1)".
-    Result again = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result again = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " +
+                       ShellQuote(built.image.string()));
     ASSERT_EQ(again.status, 0);
     size_t numbered = 0;
     for (const auto& f : FilesBelow(out.Path()))
@@ -190,20 +195,22 @@ TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kMbr);
     TempDir out;
     for (const auto& v : built.volumes) {
-        std::string target = built.image.string() + "@" + std::to_string(v.startSector) + ":" +
-                             std::to_string(v.sectorCount);
-        Result r = Run("recover --quick --to " + ShellQuote((out / v.fileSystem).string()) + " " + ShellQuote(target));
+        std::string target =
+            built.image.string() + "@" + std::to_string(v.startSector) + ":" + std::to_string(v.sectorCount);
+        Result r = Run("recover --quick --to " + ShellQuote((out / v.fileSystem).string()) + " " +
+                       ShellQuote(target));
         ASSERT_EQ(r.status, 0) << v.fileSystem << ": " << r.all;
         std::set<std::string> shas;
-        for (const auto& f : FilesBelow(out / v.fileSystem)) shas.insert(testkit::FileSha256(out / v.fileSystem / f));
+        for (const auto& f : FilesBelow(out / v.fileSystem))
+            shas.insert(testkit::FileSha256(out / v.fileSystem / f));
         size_t expected = 0, found = 0;
         for (const auto& truth : built.Deleted(v.index)) {
             if (truth.Has("overwritten")) continue;
             ++expected;
             if (shas.count(truth.sha256)) ++found;
         }
-        std::printf("[ mbr %s at %llu ] %zu of %zu deleted files recovered byte-exact\n", v.fileSystem.c_str(),
-                    static_cast<unsigned long long>(v.startSector), found, expected);
+        std::printf("[ mbr %s at %llu ] %zu of %zu deleted files recovered byte-exact\n",
+                    v.fileSystem.c_str(), static_cast<unsigned long long>(v.startSector), found, expected);
         EXPECT_EQ(found, expected) << v.fileSystem;
     }
     Result whole = Run("scan --quick " + ShellQuote(built.image.string()));
@@ -212,9 +219,11 @@ TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
 }
 
 // Overwrites, in a real image, the UTF-16 long-name characters `marker` with `replacement`.
-void PatchLongName(std::vector<uint8_t>& bytes, const std::u16string& marker, const std::u16string& replacement) {
+void PatchLongName(std::vector<uint8_t>& bytes, const std::u16string& marker,
+                   const std::u16string& replacement) {
     std::vector<uint8_t> pattern;
-    for (char16_t c : marker) pattern.push_back(static_cast<uint8_t>(c)), pattern.push_back(static_cast<uint8_t>(c >> 8));
+    for (char16_t c : marker)
+        pattern.push_back(static_cast<uint8_t>(c)), pattern.push_back(static_cast<uint8_t>(c >> 8));
     auto it = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
     ASSERT_NE(it, bytes.end());
     for (size_t i = 0; i < replacement.size(); ++i) {
@@ -228,15 +237,22 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
     TempDir dir;
     std::string image = (dir / "hostile.img").string();
     std::string q = ShellQuote(image);
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q + " 16384 >/dev/null; cd " +
-                         ShellQuote(dir.Path().string()) +
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q +
+                         " 16384 >/dev/null; cd " + ShellQuote(dir.Path().string()) +
                          "; echo one > a; echo two > b; echo three > c; echo four > d; echo same > e;"
-                         " mcopy -i " + q + " a ::/Qzq1.txt; mcopy -i " + q + " b ::/Qzq2.txt;"
-                         " mcopy -i " + q + " c ::/Qzq3; mmd -i " + q + " ::/Qzq4dir; mcopy -i " + q +
+                         " mcopy -i " +
+                         q + " a ::/Qzq1.txt; mcopy -i " + q +
+                         " b ::/Qzq2.txt;"
+                         " mcopy -i " +
+                         q + " c ::/Qzq3; mmd -i " + q + " ::/Qzq4dir; mcopy -i " + q +
                          " d ::/Qzq4dir/inner.txt; mmd -i " + q + " ::/Other; mcopy -i " + q +
-                         " e ::/Other/Same.txt; mcopy -i " + q + " e ::/Same.txt;"
-                         " mdel -i " + q + " ::/Qzq1.txt ::/Qzq2.txt ::/Qzq3 ::/Same.txt ::/Other/Same.txt;"
-                         " mdeltree -i " + q + " ::/Qzq4dir";
+                         " e ::/Other/Same.txt; mcopy -i " + q +
+                         " e ::/Same.txt;"
+                         " mdel -i " +
+                         q +
+                         " ::/Qzq1.txt ::/Qzq2.txt ::/Qzq3 ::/Same.txt ::/Other/Same.txt;"
+                         " mdeltree -i " +
+                         q + " ::/Qzq4dir";
     ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
     std::vector<uint8_t> bytes = testkit::ReadFile(image);
     PatchLongName(bytes, u"Qzq1", u"../x");
@@ -265,7 +281,8 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
         }
         // Nothing was written next to the destination.
         std::set<std::string> around;
-        for (const auto& e : std::filesystem::directory_iterator(dir / "out")) around.insert(e.path().filename());
+        for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+            around.insert(e.path().filename());
         EXPECT_EQ(around, std::set<std::string>{"dest"});
         if (std::string(mode).empty()) {
             // Two deleted files named Same.txt: the second gets "(1)".
@@ -298,19 +315,23 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
           {"ult1.dat", "ffd27bd782bdce67750b6b9ee069d2ef"},
           {"mult2.dat", "59cf0e9cd107bc1e75afb7374f6e05bb"}}},
         {"8-jpeg-search.dd",
-         {{"file6.jpg", "afd55222024a4e22f7f5a3a665320763"}, {"file7.hmm", "0c452c5800fcfa7c66027ae89c4f068a"}}},
+         {{"file6.jpg", "afd55222024a4e22f7f5a3a665320763"},
+          {"file7.hmm", "0c452c5800fcfa7c66027ae89c4f068a"}}},
     };
     for (const auto& c : cases) {
         TempDir out;
         std::filesystem::path image = real / c.image;
         std::string before = testkit::FileSha256(image);
-        Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
+        Result r =
+            Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
         ASSERT_EQ(r.status, 0) << c.image << ": " << r.all;
         std::set<std::string> files = FilesBelow(out.Path());
         for (const auto& [suffix, md5] : c.md5s) {
             bool found = false;
             for (const auto& f : files) {
-                if (f.size() < suffix.size() || f.compare(f.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+                if (f.size() < suffix.size() ||
+                    f.compare(f.size() - suffix.size(), suffix.size(), suffix) != 0)
+                    continue;
                 std::string sum;
                 RunCommand("md5sum " + ShellQuote((out / f).string()), &sum);
                 if (sum.rfind(md5, 0) == 0) found = true;
