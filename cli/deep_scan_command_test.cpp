@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -134,6 +135,61 @@ TEST(DeepScanCommand, ConcurrentScansWaitForEachOther) {
         EXPECT_EQ(resumed.status, 0);
         EXPECT_EQ(resumed.out, alone.out) << "round " << round;
     }
+}
+
+// A card with a bad sector: the scan goes on past it, lists what it lists
+// without the fault, and says what it could not read (in words, in the JSON
+// and in the exit status).
+TEST(DeepScanCommand, UnreadableSectorsAreSearchedAroundAndReported) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, sorvane::testkit::ImageKind::kFat32, work.Path());
+    const std::string img = ShellQuote(image.image.string());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + img + " >/dev/null 2>&1"), 0);
+    const std::string data = (work / "data").string();
+    Result clean = RunCli(data, "scan --fresh --json " + img);
+    ASSERT_EQ(clean.status, 0);
+
+    // A sector late in the volume, where the reformatted volume keeps no file.
+    const uint64_t sectors = std::filesystem::file_size(image.image) / 512;
+    const uint64_t bad = sectors - 300;
+    const std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote(image.image.string() + ":" + std::to_string(bad) + "-" +
+                                           std::to_string(bad + 1) + ":error");
+    const std::string err = (work / "err.txt").string();
+    std::string out;
+    int status = RunCommand(plan + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                " scan --fresh --json " + img + " </dev/null 2>" + ShellQuote(err),
+                            &out);
+    EXPECT_EQ(status, 3) << "a scan that could not read everything does not claim success";
+    auto errBytes = sorvane::testkit::ReadFile(err);
+    std::string errText(errBytes.begin(), errBytes.end());
+    EXPECT_NE(errText.find("2 sectors unreadable: " + std::to_string(bad) + "-" + std::to_string(bad + 1)),
+              std::string::npos)
+        << errText;
+    const std::string summary =
+        "{\"unreadableSectors\":2,\"unreadableRanges\":[[" + std::to_string(bad) + ",2]]}\n";
+    ASSERT_GE(out.size(), summary.size());
+    EXPECT_EQ(out.substr(out.size() - summary.size()), summary);
+    EXPECT_EQ(out.substr(0, out.size() - summary.size()), clean.out) << "every file is still found";
+}
+
+// An image cut short while it is scanned: the scan says so and does not exit 0.
+TEST(DeepScanCommand, ATargetThatShrinksDuringTheScanIsReported) {
+    TempDir work;
+    std::string img = (work / "raw.img").string();
+    ASSERT_EQ(RunCommand("head -c 268435456 /dev/urandom > " + ShellQuote(img)), 0);
+    const std::string err = (work / "err.txt").string();
+    std::string script = "SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
+                         ShellQuote(SORVANE_CLI) + " scan --deep " + ShellQuote(img) +
+                         " </dev/null >/dev/null 2>" + ShellQuote(err) +
+                         " & p=$!; sleep 0.03; truncate -s 64M " + ShellQuote(img) + "; wait $p";
+    int status = RunCommand("bash -c " + ShellQuote(script));
+    auto errBytes = sorvane::testkit::ReadFile(err);
+    std::string errText(errBytes.begin(), errBytes.end());
+    if (status == 0 && errText.find("shrank") == std::string::npos)
+        GTEST_SKIP() << "the scan ended before the image was cut";
+    EXPECT_EQ(status, 3) << errText;
+    EXPECT_NE(errText.find("shrank from 524288 to 131072 sectors"), std::string::npos) << errText;
 }
 
 }  // namespace

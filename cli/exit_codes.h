@@ -10,8 +10,9 @@ enum ExitCode : int {
     kExitCannotRead = 1,
     // The command line is wrong: an unknown option, a missing value.
     kExitUsage = 2,
-    // The work was done, but some files could not be recovered or some
-    // results could not be listed; the messages name them.
+    // The work was done, but some sectors of the target could not be read,
+    // some files could not be recovered or some results could not be listed;
+    // the messages say which.
     kExitIncomplete = 3,
     // The destination (--to, or the image file) cannot be written.
     kExitCannotWrite = 4,
@@ -24,7 +25,8 @@ inline constexpr const char kExitCodesHelp[] =
     "  0    success\n"
     "  1    the target cannot be opened or read\n"
     "  2    the command line is wrong\n"
-    "  3    done, but some files could not be recovered or listed\n"
+    "  3    done, but some sectors could not be read or some files could not be\n"
+    "       recovered or listed\n"
     "  4    the destination cannot be written\n"
     "  130  cancelled (Ctrl-C, SIGTERM, SIGHUP); what was done is kept\n";
 

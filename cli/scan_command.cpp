@@ -117,10 +117,15 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
         std::fprintf(stderr, "sorvane: the deep scan can be continued with: sorvane %s --resume %s\n",
                      recover ? "recover" : "scan", o.target.c_str());
 
+    // Unreadable sectors and a target that shrank leave the list short: the
+    // files are listed, and the exit status says the list is incomplete.
+    const bool keptSize = status != kExitOk || TargetKeptItsSize(o.target, opened);
     if (status == kExitOk) {
         status = recover ? RecoverStep(*opened.engine, deep != nullptr, o, destination, showProgress)
                          : ListStep(*opened.engine, deep != nullptr, o);
     }
+    const bool allRead = !deep || ReportUnreadable(deep->UnreadableSectors(), o);
+    if (status == kExitOk && (!keptSize || !allRead)) status = kExitIncomplete;
     std::fflush(stdout);
     opened.engine.reset();
     if (!deep) store.DeleteScan(scanFolder);

@@ -166,6 +166,21 @@ std::filesystem::path FreeRecoveryPath(const std::filesystem::path& wanted) {
 
 std::string FileCountText(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
+bool ReportUnreadable(const BadSectorMap& unreadable, const ScanOptions& options) {
+    if (unreadable.Empty()) return true;
+    std::fprintf(stderr, "sorvane: %s of %s (the scan searched zeros in their place)\n",
+                 unreadable.Summary(8).c_str(), options.target.c_str());
+    if (options.json) {
+        std::printf("{\"unreadableSectors\":%" PRIu64 ",\"unreadableRanges\":[", unreadable.SectorCount());
+        constexpr size_t kMaxRanges = 1000;
+        const auto& ranges = unreadable.Ranges();
+        for (size_t i = 0; i < ranges.size() && i < kMaxRanges; ++i)
+            std::printf("%s[%" PRIu64 ",%" PRIu64 "]", i ? "," : "", ranges[i].first, ranges[i].count);
+        std::printf("]}\n");
+    }
+    return false;
+}
+
 int RunScanStep(IFileRecoveryParse& engine, bool showProgress) {
     ScanState state;
     state.engine = &engine;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/scan_options.h"
+#include "device/bad_sector_map.h"
 #include "engines/file_recovery_parse.h"
 #include "results/found_item_record.h"
 
@@ -46,6 +47,11 @@ int CheckDestination(const std::filesystem::path& destination);
 // renamed once complete. Returns the exit status.
 int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
                 const std::filesystem::path& destination, bool showProgress);
+
+// Tells what the scan could not read, on stderr and, with --json, as a last
+// JSON line {"unreadableSectors":N,"unreadableRanges":[[FIRST,COUNT],...]}.
+// Returns false when something was unreadable.
+bool ReportUnreadable(const BadSectorMap& unreadable, const ScanOptions& options);
 
 // "1 file", "2 files".
 std::string FileCountText(size_t count);

@@ -81,6 +81,8 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
         return kExitCannotRead;
     }
     if (count == 0 || count > probe.totalSectors - start) count = probe.totalSectors - start;
+    opened.driveIndex = drive;
+    opened.driveSectors = probe.totalSectors;
     std::vector<uint8_t> head(16384);
     uint32_t sectorSize = DriveSectorSize(probe);
     uint32_t got = 0;
@@ -109,6 +111,21 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
         return kExitCannotRead;
     }
     return kExitOk;
+}
+
+bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened) {
+    DiskReader now;
+    if (opened.driveIndex < 0 || OpenPhysicalDriveReader(now, opened.driveIndex) != kSuccess) {
+        std::fprintf(stderr, "sorvane: %s can no longer be opened; the scan may have missed files\n",
+                     text.c_str());
+        return false;
+    }
+    if (now.totalSectors >= opened.driveSectors) return true;
+    std::fprintf(stderr,
+                 "sorvane: %s shrank from %" PRIu64 " to %" PRIu64
+                 " sectors during the scan; files past its new end are missing\n",
+                 text.c_str(), opened.driveSectors, now.totalSectors);
+    return false;
 }
 
 bool LiesOnSource(const std::filesystem::path& folder, const std::vector<uint64_t>& devices) {

@@ -15,7 +15,13 @@ namespace sorvane::cli {
 struct OpenedTarget {
     std::unique_ptr<IFileRecoveryParse> engine;
     std::vector<uint64_t> devices;  // device numbers the target reads
+    int driveIndex = -1;
+    uint64_t driveSectors = 0;  // the drive's (or image's) length when opened
 };
+
+// False, after saying so, when the target's drive is now shorter than when it
+// was opened (an image cut short, a card that lost its end mid-scan).
+bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened);
 
 // IMAGE@START[:COUNT]: a partition inside a whole-disk image file. Returns
 // false when `text` is not of that form; `error` then says why when the text

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "device/bad_sector_map.h"
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
@@ -25,7 +26,7 @@
 namespace sorvane {
 
 class CProfessionalRecovery : public IFileRecoveryParse {
-public:
+  public:
     // Bytes read per step of the pass.
     static constexpr uint32_t kChunkBytes = 65536;
 
@@ -33,7 +34,8 @@ public:
     ~CProfessionalRecovery() override;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // The deep scan. Returns 0 when it ran to its end, else the value that
@@ -66,6 +68,8 @@ public:
 
     // --- Inspection ---
     uint64_t ChunksRead() const { return chunksRead_; }
+    // Sectors of the drive the last pass could not read (zeros were searched instead).
+    const BadSectorMap& UnreadableSectors() const { return unreadable_; }
     uint64_t TotalSectors() const { return total_; }
     uint64_t SectorsDone() const { return done_; }
     bool UsedFreeSpaceOnly() const { return freeOnly_; }
@@ -75,7 +79,7 @@ public:
     CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
     CFileTypeRecovery& Carver() { return carver_; }
 
-private:
+  private:
     IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
     // Hands each sector of a chunk to its sub-engine. `overshoot` receives the
     // sectors by which a carved file ran past the chunk's end (negative after
@@ -110,6 +114,7 @@ private:
     uint64_t foundBase_ = 0;
     int64_t remainingSeconds_ = -1;
     uint64_t chunksRead_ = 0;
+    BadSectorMap unreadable_;
     bool freeOnly_ = false;
 };
 
