@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -38,7 +38,7 @@ constexpr size_t kReadAheadPiece = 1u << 20;
 // (and the cost of bringing them there is paid) before the pass reads them.
 // The pass still reads every chunk itself, so what it sees cannot change.
 class ReadAheadThread {
-  public:
+public:
     explicit ReadAheadThread(const FileHandle& handle) : handle_(handle), thread_([this] { Loop(); }) {}
     ~ReadAheadThread() {
         {
@@ -59,7 +59,7 @@ class ReadAheadThread {
         wake_.notify_one();
     }
 
-  private:
+private:
     void Loop() {
         std::vector<uint8_t> scratch(kReadAheadPiece);
         std::unique_lock<std::mutex> lock(mutex_);
@@ -74,8 +74,7 @@ class ReadAheadThread {
             size_t got = 0;
             handle_.ReadAt(at, scratch.data(), length, got);
             lock.lock();
-            if (ahead_ == at)
-                ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
+            if (ahead_ == at) ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
         }
     }
 
@@ -153,8 +152,8 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     sectorSize_ = DriveSectorSize(reader_);
     if (sectorSize_ < 512 || sectorSize_ % 512 != 0 || sectorSize_ > kChunkBytes) sectorSize_ = 512;
     resume_ = ResumeRecord{};
-    resumeFlag_ = CScanResumeStore::Instance().FindForPartition(
-        static_cast<uint32_t>(driveIndex), partitionStart, partitionSectors, letter, resume_);
+    resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
+                                                               partitionSectors, letter, resume_);
     fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     quick_ = CreateRecoveryEngine(driveIndex, partitionStart, partitionSectors, letter, false);
@@ -222,23 +221,21 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 // The record runs past this chunk: read it afresh, whole.
                 recordBuffer_.assign(kFreshRecordBytes, 0);
                 uint32_t got = 0;
-                ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_, recordBuffer_.data(),
-                            absolute, ss, &got);
+                ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_, recordBuffer_.data(), absolute,
+                            ss, &got);
                 if (got == 0) {
                     ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got);
                 }
                 record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
             }
-            if (record && !(ByteView(record, recordSize).U16(22) & 0x0002))
-                ntfs_.OnFileRecord(record, recordSize, absolute);
+            if (record && !(ByteView(record, recordSize).U16(22) & 0x0002)) ntfs_.OnFileRecord(record, recordSize, absolute);
         } else if (MayHoldFatEntries(p) && p[0] == '.' && IsFatDirectoryStart(p, ss, 0)) {
             fat_.OnDirectoryStart(p, absolute);
         } else if (MayHoldFatEntries(p) && IsFatDirectorySector(p, ss)) {
             fat_.OnDirectorySector(p, absolute);
         } else {
-            int rc =
-                carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
-                                         static_cast<int32_t>(remainingSeconds_), &reader_, consumed, found);
+            int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
+                                              static_cast<int32_t>(remainingSeconds_), &reader_, consumed, found);
             if (rc == kCancelCode) {
                 overshoot = -static_cast<int64_t>(sectors - i);
                 return kCancelCode;
@@ -258,8 +255,7 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
 int CProfessionalRecovery::Scan(const std::string*) {
     CScanResumeStore& store = CScanResumeStore::Instance();
     const bool resuming = resumeFlag_;
-    std::filesystem::path scanFolder =
-        resuming ? std::filesystem::path(resume_.scanFolder) : store.NewScanFolder();
+    std::filesystem::path scanFolder = resuming ? std::filesystem::path(resume_.scanFolder) : store.NewScanFolder();
     chunksRead_ = 0;
     unreadable_ = BadSectorMap();
     done_ = 0;
@@ -290,10 +286,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
     const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
     const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
     if (haveCarve) {
-        if (!imagePath_.empty())
-            carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
-        else
-            carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
+        if (!imagePath_.empty()) carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
+        else carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
     } else if (!imagePath_.empty()) {
         carver_.OpenImage(imagePath_, letter_);
     } else {
@@ -343,8 +337,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
             uint64_t left = runLength - position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
             uint64_t absolute = rangeStart_ + runStart + position;
-            if (readAhead)
-                readAhead->Follow(absolute * sectorSize_, (rangeStart_ + runStart + runLength) * sectorSize_);
+            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + runStart + runLength) * sectorSize_);
             // A chunk with unreadable sectors is searched with zeros in their
             // place: the sectors around a bad one still hold files.
             uint32_t got = n;
@@ -367,24 +360,21 @@ int CProfessionalRecovery::Scan(const std::string*) {
             position += step;
             done_ += step;
             auto now = std::chrono::steady_clock::now();
-            auto sinceEstimate =
-                std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
+            auto sinceEstimate = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
             if (sinceEstimate >= kEstimateIntervalMs && weight_ == kPassWeight) {
                 lastEstimate = now;
                 int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - passStart).count();
                 if (elapsed > 0) {
                     uint64_t speed = static_cast<uint64_t>(sectorSize_) * (done_ - doneAtStart) / elapsed;
                     if (speed == 0) speed = 1;
-                    remainingSeconds_ =
-                        static_cast<int64_t>((total_ > done_ ? total_ - done_ : 0) * sectorSize_ / speed);
+                    remainingSeconds_ = static_cast<int64_t>((total_ > done_ ? total_ - done_ : 0) * sectorSize_ / speed);
                 }
             }
             if (result != 0) break;
             if (scanProgress_) {
-                int percent =
-                    total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
-                int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_,
-                                           done_, total_, FoundForProgress());
+                int percent = total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
+                int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_, done_,
+                                           total_, FoundForProgress());
                 if (answer != 0) {
                     result = answer;
                     break;
@@ -408,22 +398,18 @@ int CProfessionalRecovery::Scan(const std::string*) {
     if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
 
     // 6. The resume record.
-    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, runStart,
-                        runLength, position, done_, FoundForProgress(), scanFolder, imagePath_);
+    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, runStart, runLength,
+                        position, done_, FoundForProgress(), scanFolder, imagePath_);
     return result;
 }
 
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
     switch (record.Engine()) {
-        case EngineCode::kQuickNtfs:
-        case EngineCode::kQuickFat:
-            return quick_.get();
-        case EngineCode::kDeepNtfs:
-            return &ntfs_;
-        case EngineCode::kDeepFat:
-            return &fat_;
-        case EngineCode::kRawSignature:
-            return &carver_;
+    case EngineCode::kQuickNtfs:
+    case EngineCode::kQuickFat: return quick_.get();
+    case EngineCode::kDeepNtfs: return &ntfs_;
+    case EngineCode::kDeepFat: return &fat_;
+    case EngineCode::kRawSignature: return &carver_;
     }
     return nullptr;
 }
@@ -466,8 +452,8 @@ int CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record, std::str
     return engine ? engine->GetFolderPath(record, path) : 0;
 }
 
-int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,
-                                       const std::filesystem::path& destination, uint32_t baseDepth) {
+int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                                       uint32_t baseDepth) {
     IFileRecoveryParse* engine = EngineFor(record);
     return engine ? engine->RecoverItem(record, destination, baseDepth) : 0;
 }
@@ -491,31 +477,25 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
         if (r.IsFolder()) continue;
         const uint32_t ss = sectorSize_;
         switch (r.Engine()) {
-            case EngineCode::kQuickNtfs:
-            case EngineCode::kDeepNtfs: {
-                if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse ||
-                    runs[0].offset < 0)
-                    break;
-                starts[static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart] =
-                    LowerExtensionOf(r);
+        case EngineCode::kQuickNtfs:
+        case EngineCode::kDeepNtfs: {
+            if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse || runs[0].offset < 0)
                 break;
-            }
-            case EngineCode::kQuickFat:
-            case EngineCode::kDeepFat: {
-                if (r.clusterBytes == kFolderClusterBytes) break;
-                uint64_t start;
-                if (r.key >= 2)
-                    start = static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart +
-                            r.dataStart;
-                else if (r.key == 0 && r.partitionStart + r.dataStart >= 32)
-                    start = r.partitionStart + r.dataStart - 32;
-                else
-                    break;
-                starts[start] = LowerExtensionOf(r);
-                break;
-            }
-            default:
-                break;
+            starts[static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart] = LowerExtensionOf(r);
+            break;
+        }
+        case EngineCode::kQuickFat:
+        case EngineCode::kDeepFat: {
+            if (r.clusterBytes == kFolderClusterBytes) break;
+            uint64_t start;
+            if (r.key >= 2) start = static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart + r.dataStart;
+            else if (r.key == 0 && r.partitionStart + r.dataStart >= 32) start = r.partitionStart + r.dataStart - 32;
+            else break;
+            starts[start] = LowerExtensionOf(r);
+            break;
+        }
+        default:
+            break;
         }
     }
 
@@ -552,16 +532,11 @@ std::string RemainingTimeText(int64_t seconds) {
 std::string SizeText(uint64_t bytes) {
     char text[64];
     const double b = static_cast<double>(bytes);
-    if (bytes >= (1ull << 40))
-        std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1ull << 40));
-    else if (bytes >= (1ull << 30))
-        std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1ull << 30));
-    else if (bytes >= (1ull << 20))
-        std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1ull << 20));
-    else if (bytes >= (1ull << 10))
-        std::snprintf(text, sizeof text, "%.2f KB", b / static_cast<double>(1ull << 10));
-    else
-        std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
+    if (bytes >= (1ull << 40)) std::snprintf(text, sizeof text, "%.2f TB", b / static_cast<double>(1ull << 40));
+    else if (bytes >= (1ull << 30)) std::snprintf(text, sizeof text, "%.2f GB", b / static_cast<double>(1ull << 30));
+    else if (bytes >= (1ull << 20)) std::snprintf(text, sizeof text, "%.2f MB", b / static_cast<double>(1ull << 20));
+    else if (bytes >= (1ull << 10)) std::snprintf(text, sizeof text, "%.2f KB", b / static_cast<double>(1ull << 10));
+    else std::snprintf(text, sizeof text, "%d Bytes", static_cast<int>(bytes));
     return text;
 }
 

@@ -26,7 +26,7 @@
 namespace sorvane {
 
 class CProfessionalRecovery : public IFileRecoveryParse {
-  public:
+public:
     // Bytes read per step of the pass.
     static constexpr uint32_t kChunkBytes = 65536;
 
@@ -34,8 +34,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     ~CProfessionalRecovery() override;
 
     int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // The deep scan. Returns 0 when it ran to its end, else the value that
@@ -79,7 +78,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
     CFileTypeRecovery& Carver() { return carver_; }
 
-  private:
+private:
     IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
     // Hands each sector of a chunk to its sub-engine. `overshoot` receives the
     // sectors by which a carved file ran past the chunk's end (negative after
