@@ -12,6 +12,7 @@
 #include "cli/progress.h"
 #include "cli/target.h"
 #include "device/disk_reader.h"
+#include "platform/file_handle.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
 #include "results/size_text.h"
@@ -20,11 +21,14 @@ namespace sorvane::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: sorvane image [--start S --count N] [--force] [--progress] SOURCE OUTPUT.img\n"
+    "usage: sorvane image [--start S --count N] [--keep-going] [--force] [--progress] SOURCE OUTPUT.img\n"
     "  SOURCE is disk:N[:START:COUNT], a disk or partition node (/dev/sdb, /dev/sdb1)\n"
     "  or an image file; --start and --count choose sectors within it.\n"
     "  The image is written as OUTPUT.img.part and renamed when complete; --force\n"
-    "  replaces an existing OUTPUT.img.\n";
+    "  replaces an existing OUTPUT.img.\n"
+    "  Without --keep-going the copy stops at the first unreadable sector. With it,\n"
+    "  unreadable sectors are written as zeros, tried once more at the end, and\n"
+    "  listed in OUTPUT.img.bad-sectors.txt (\"FIRST COUNT\" lines, image sectors).\n";
 
 int Usage(const char* problem) {
     if (problem) std::fprintf(stderr, "sorvane image: %s\n", problem);
@@ -67,7 +71,7 @@ int OnCopyProgress(void* userData, int percent, uint64_t done, uint64_t total, i
 
 int RunImage(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
-    bool haveStart = false, haveCount = false, showProgress = false, force = false;
+    bool haveStart = false, haveCount = false, showProgress = false, force = false, keepGoing = false;
     uint64_t start = 0, count = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -80,6 +84,8 @@ int RunImage(const std::vector<std::string>& args) {
             showProgress = true;
         } else if (a == "--force") {
             force = true;
+        } else if (a == "--keep-going") {
+            keepGoing = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return kExitOk;
@@ -140,8 +146,9 @@ int RunImage(const std::vector<std::string>& args) {
     // The copy goes to OUTPUT.part and takes its name only when complete, so
     // a file with the image's name is always a whole image.
     const std::string part = output + ".part";
+    const std::string mapPath = output + ".bad-sectors.txt";
     std::error_code ec;
-    for (const std::string& path : {output, part}) {
+    for (const std::string& path : {output, part, mapPath}) {
         if (IsImageSource(path, target.driveIndex)) {
             std::fprintf(stderr,
                          "sorvane image: %s is the source itself; Sorvane never writes to what it reads\n",
@@ -175,6 +182,7 @@ int RunImage(const std::vector<std::string>& args) {
     CopyProgress progress{ProgressLine(WantProgress(showProgress))};
     ImageCopyJob job;
     job.progress = OnCopyProgress;
+    job.keepGoing = keepGoing;
     rc = RunImageCopy(job, target.driveIndex, first, sectors, part, &progress);
     progress.line.Finish();
     if (rc == kCancelCode) {
@@ -182,6 +190,23 @@ int RunImage(const std::vector<std::string>& args) {
                      part.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
                      static_cast<unsigned long long>(sectors));
         return kExitCancelled;
+    }
+    // A map from an earlier copy of the same name would describe another image.
+    std::filesystem::remove(mapPath, ec);
+    const bool salvaged = rc == kErrReadFault && keepGoing;
+    if (salvaged) {
+        FileHandle map;
+        const std::string text = job.unreadable.MapText(sectorSize, sourceText);
+        int mapRc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
+        if (mapRc == kSuccess) mapRc = map.Write(text.data(), text.size());
+        if (mapRc == kSuccess) mapRc = map.Sync();
+        map.Close();
+        if (mapRc != kSuccess) {
+            std::fprintf(stderr, "sorvane image: cannot write the map of unreadable sectors %s: %s\n",
+                         mapPath.c_str(), ResultText(mapRc).c_str());
+            return kExitCannotWrite;
+        }
+        rc = kSuccess;
     }
     if (rc == kErrReadFault) {
         std::fprintf(
@@ -206,6 +231,11 @@ int RunImage(const std::vector<std::string>& args) {
     std::printf("%s: %llu sectors of %u bytes (%s) from %s, starting at sector %llu\n", output.c_str(),
                 static_cast<unsigned long long>(sectors), sectorSize, FormatSizeText(imageBytes).c_str(),
                 sourceText.c_str(), static_cast<unsigned long long>(first));
+    if (salvaged) {
+        std::fprintf(stderr, "sorvane image: %s of the image (written as zeros); the map is %s\n",
+                     job.unreadable.Summary(8).c_str(), mapPath.c_str());
+        return kExitIncomplete;
+    }
     return kExitOk;
 }
 

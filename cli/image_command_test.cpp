@@ -217,6 +217,32 @@ TEST_F(FakeMachine, AnUnreadableSectorIsNamed) {
     EXPECT_EQ(testkit::ReadFile(out.string() + ".part"), Slice(disk_, 2048, 23 * 128));
 }
 
+TEST_F(FakeMachine, KeepGoingCopiesPastUnreadableSectorsAndMapsThem) {
+    auto out = scratch_ / "dying.img";
+    std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote((root_.Path() / "dev/sdb").string() + ":5000:error;" +
+                                           (root_.Path() / "dev/sdb").string() + ":7000-7002:error");
+    Result r = Sorvane("image --keep-going /dev/sdb1 " + ShellQuote(out.string()), root_.Path(), plan);
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_NE(r.output.find("4 sectors unreadable: 2952, 4952-4954"), std::string::npos) << r.output;
+    // Every readable sector is in the image, the unreadable ones are zeros.
+    std::vector<uint8_t> want = Slice(disk_, 2048, 77824);
+    for (uint64_t s : {5000, 7000, 7001, 7002})
+        std::fill(want.begin() + (s - 2048) * 512, want.begin() + (s - 2047) * 512, 0);
+    EXPECT_EQ(testkit::ReadFile(out), want);
+    EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
+    auto map = testkit::ReadFile(out.string() + ".bad-sectors.txt");
+    std::string text(map.begin(), map.end());
+    EXPECT_EQ(text.substr(text.find('\n') + 1), "2952 1\n4952 3\n") << text;
+
+    // Without faults and with --force the same name becomes a clean image, and
+    // the old map, which would describe another image, goes.
+    r = Sorvane("image --keep-going --force /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824));
+    EXPECT_FALSE(std::filesystem::exists(out.string() + ".bad-sectors.txt"));
+}
+
 TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
     TempDir dir;
     auto source = dir / "big.img";
