@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/json_text.h"
+#include "cli/scan_options.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -94,6 +95,138 @@ TEST_F(CliTest, UsageErrorsAndUnreadableTargetsHaveTheirExitStatus) {
     Result deep = Run("scan --deep --resume --fresh " + ShellQuote(built.image.string()));
     EXPECT_EQ(deep.status, 2) << "--resume and --fresh exclude each other";
     EXPECT_EQ(Run("scan --quick --resume " + ShellQuote(built.image.string())).status, 2);
+}
+
+TEST_F(CliTest, MessagesSayWhatIsWrongAndNothingWaitsForever) {
+    Result version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sorvane ", 0), 0u) << version.out;
+    Result help = Run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("exit status"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("  3 "), std::string::npos) << help.out;
+    Result classifyHelp = Run("classify --help");
+    EXPECT_EQ(classifyHelp.status, 0) << classifyHelp.all;
+    EXPECT_NE(classifyHelp.out.find("usage: sorvane classify"), std::string::npos) << classifyHelp.all;
+    EXPECT_EQ(Run("classify --bogus").status, 2);
+
+    // A FIFO is refused at once, never opened and waited on.
+    TempDir dir;
+    const std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(RunCommand("mkfifo " + ShellQuote(fifo)), 0);
+    for (const char* command : {"classify ", "scan --quick ", "scan --deep ", "image "}) {
+        std::string extra =
+            std::string(command) == "image " ? " " + ShellQuote((dir / "o.img").string()) : "";
+        std::string out;
+        int status = RunCommand("SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " timeout 10 " +
+                                    ShellQuote(kProgram) + " " + command + ShellQuote(fifo) + extra + " 2>&1",
+                                &out);
+        EXPECT_EQ(status, 1) << command << out;
+        EXPECT_NE(out.find("is not an image file"), std::string::npos) << command << out;
+    }
+
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat12);
+    const std::string image = built.image.string();
+    Result range = Run("scan --quick " + ShellQuote(image + "@abc"));
+    EXPECT_EQ(range.status, 2) << range.all;
+    EXPECT_NE(range.all.find("'abc' after '@' is not a range of sectors"), std::string::npos) << range.all;
+    EXPECT_EQ(range.all.find("does not exist"), std::string::npos) << range.all;
+
+    // Sizes as people write them.
+    Result all = Run("scan --quick --json " + ShellQuote(image));
+    ASSERT_EQ(all.status, 0);
+    EXPECT_EQ(Run("scan --quick --min-size 200KB " + ShellQuote(image)).status, 0);
+    EXPECT_EQ(Run("scan --quick --max-size '1.5 MiB' " + ShellQuote(image)).status, 0);
+    EXPECT_EQ(Run("scan --quick --min-size 12XB " + ShellQuote(image)).status, 2);
+    // One file is "1 file", not "1 files": the largest file alone passes a
+    // lower bound of its own size.
+    uint64_t largest = 0;
+    size_t ofLargest = 0;
+    for (const auto& line : Lines(all.out)) {
+        size_t at = line.find("\"size\":");
+        uint64_t size = std::stoull(line.substr(at + 7));
+        if (size > largest) {
+            largest = size;
+            ofLargest = 0;
+        }
+        if (size == largest) ++ofLargest;
+    }
+    EXPECT_EQ(ofLargest, 1u) << "the test volume has one largest deleted file";
+    if (ofLargest == 1) {
+        Result one = Run("scan --quick --min-size " + std::to_string(largest) + " " + ShellQuote(image));
+        EXPECT_EQ(one.status, 0);
+        EXPECT_NE(one.all.find("\n1 file found\n"), std::string::npos) << one.all;
+    }
+}
+
+TEST(ScanOptions, SizesTakeDecimalAndBinaryUnits) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"0", true, 0},
+        {"1234", true, 1234},
+        {"200KB", true, 200000},
+        {"200kb", true, 200000},
+        {"200 KB", true, 200000},
+        {"4KiB", true, 4096},
+        {"1.5MB", true, 1500000},
+        {"1.5 MiB", true, 1572864},
+        {"2GB", true, 2000000000},
+        {"2GiB", true, 2147483648ull},
+        {"7B", true, 7},
+        {"18446744073709551615", true, UINT64_MAX},
+        {"18446744073709551616", false, 0},
+        {"20000000000 GB", false, 0},
+        {"1.5", false, 0},
+        {"", false, 0},
+        {"KB", false, 0},
+        {"-1", false, 0},
+        {"12XB", false, 0},
+        {"1 2", false, 0},
+        {".5KB", true, 500},
+    };
+    for (const Case& c : cases) {
+        uint64_t bytes = 99;
+        EXPECT_EQ(ParseSize(c.text, bytes), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(bytes, c.bytes) << c.text;
+        }
+    }
+}
+
+TEST_F(CliTest, RecoverChecksItsDestinationFirstAndNeverLeavesCutShortFiles) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
+    const std::string image = ShellQuote(built.image.string());
+    TempDir dir;
+    testkit::WriteFile(dir / "afile", std::vector<uint8_t>{1});
+    Result blocked =
+        Run("recover --quick --to " + ShellQuote((dir / "afile" / "sub").string()) + " " + image);
+    EXPECT_EQ(blocked.status, 4) << blocked.all;
+    EXPECT_NE(blocked.all.find("cannot create the folder"), std::string::npos) << blocked.all;
+    EXPECT_EQ(blocked.all.find("could not recover"), std::string::npos)
+        << "said before any scan" << blocked.all;
+
+    // A destination that fills up: a small memory file system made here.
+    const std::filesystem::path small = dir / "small";
+    std::filesystem::create_directories(small);
+    if (RunCommand("mount -t tmpfs -o size=96k tmpfs " + ShellQuote(small.string()) + " 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    Result full = Run("recover --quick --to " + ShellQuote(small.string()) + " " + image);
+    std::set<std::string> truths;
+    for (const auto& t : built.Deleted()) truths.insert(t.sha256);
+    size_t kept = 0;
+    for (const auto& f : FilesBelow(small)) {
+        EXPECT_NE(f.substr(f.size() < 5 ? 0 : f.size() - 5), ".part") << "no partial file is left: " << f;
+        EXPECT_TRUE(truths.count(testkit::FileSha256(small / f))) << "a recovered file is whole: " << f;
+        ++kept;
+    }
+    RunCommand("umount " + ShellQuote(small.string()));
+    EXPECT_EQ(full.status, 4) << full.all;
+    EXPECT_NE(full.all.find("is full"), std::string::npos) << full.all;
+    EXPECT_NE(full.out.find("recovered " + std::to_string(kept) + ","), std::string::npos) << full.out;
 }
 
 TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
