@@ -249,13 +249,16 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     std::string checked;
     ASSERT_EQ(
         RunCommand("python3 -c " +
-                       ShellQuote("import json,sys\n"
+                       ShellQuote("import json,re,sys\n"
                                   "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
                                   "'recordNumber','key','clusterBytes','created','accessed','written','size',"
                                   "'dataStart','location','partitionStart','name','folderPath','category'}\n"
                                   "n=0\n"
                                   "for line in open(sys.argv[1], encoding='utf-8'):\n"
                                   "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
+                                  "    for k in ('created','accessed','written'):\n"
+                                  "        assert o[k] is None or re.fullmatch("
+                                  "r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d', o[k]), o\n"
                                   "print(n)\n") +
                        " " + ShellQuote((dir / "out.json").string()),
                    &checked),

@@ -116,18 +116,30 @@ void PrintTextLine(const Found& f) {
                 r.contentCheck ? "agrees" : "differs", PrintableName(f.folderPath + r.Name()).c_str());
 }
 
+// A record's time as a JSON value: ISO 8601 with the offset, or null when the
+// record has none. FAT keeps the wall-clock time of the writer's zone; it is
+// read as this machine's local time, as recovered files' times are set.
+std::string JsonTime(const FoundItemRecord& r, uint64_t fileTime) {
+    if (fileTime == 0) return "null";
+    const bool wallClock = r.Engine() == EngineCode::kQuickFat || r.Engine() == EngineCode::kDeepFat;
+    const std::string text =
+        FormatIsoTime(wallClock ? UnixFromLocalWallClock(fileTime) : UnixFromFileTime(fileTime));
+    return text.empty() ? "null" : "\"" + text + "\"";
+}
+
 void PrintJsonLine(const Found& f) {
     const FoundItemRecord& r = f.record;
     std::printf(
         "{\"letter\":%u,\"engineCode\":%u,\"isFolder\":%u,\"engineSpecific\":%u,\"contentCheck\":%u,"
-        "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%" PRIu64 ",\"accessed\":%" PRIu64
-        ",\"written\":%" PRIu64 ",\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
+        "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%s,\"accessed\":%s"
+        ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
         ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
-        uint64_t{r.created}, uint64_t{r.accessed}, uint64_t{r.written}, uint64_t{r.size},
-        uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart}, JsonString(r.Name()).c_str(),
-        JsonString(f.folderPath).c_str(), JsonString(CategoryFolderName(r.Name())).c_str());
+        JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
+        uint64_t{r.size}, uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart},
+        JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
+        JsonString(CategoryFolderName(r.Name())).c_str());
 }
 
 uint32_t SeparatorCount(const std::string& path) {
