@@ -173,6 +173,64 @@ TEST(DeepScanCommand, UnreadableSectorsAreSearchedAroundAndReported) {
     EXPECT_EQ(out.substr(0, out.size() - summary.size()), clean.out) << "every file is still found";
 }
 
+// Records that cannot be read are said to be unreadable, with their own exit
+// status, and the deep scan still searches the contents.
+TEST(DeepScanCommand, UnreadableFileSystemRecordsAreReportedAndSearchedAround) {
+    TempDir work;
+    const std::string data = (work / "data").string();
+    auto run = [&](const std::string& args, const std::string& env, std::string& err) {
+        const std::string errPath = (work / "err.txt").string();
+        Result r;
+        r.status = RunCommand(env + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                  " " + args + " </dev/null 2>" + ShellQuote(errPath),
+                              &r.out);
+        auto bytes = sorvane::testkit::ReadFile(errPath);
+        err.assign(bytes.begin(), bytes.end());
+        return r;
+    };
+    std::string err;
+
+    // NTFS whose MFT and mirror do not read.
+    SORVANE_BUILD_IMAGE_OR_SKIP(ntfs, sorvane::testkit::ImageKind::kNtfs, work.Path());
+    auto boot = sorvane::testkit::ReadFile(ntfs.image);
+    ASSERT_GE(boot.size(), 512u);
+    auto u64 = [&](size_t at) {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = (v << 8) | boot[at + i];
+        return v;
+    };
+    const uint64_t sectorsPerCluster = boot[13] * (boot[11] | boot[12] << 8) / 512;
+    const uint64_t mft = u64(48) * sectorsPerCluster, mirror = u64(56) * sectorsPerCluster;
+    const std::string path = ntfs.image.string();
+    const std::string plan =
+        "SORVANE_FAULT_PLAN=" +
+        ShellQuote(path + ":" + std::to_string(mft) + "-" + std::to_string(mft + 64) + ":error;" + path +
+                   ":" + std::to_string(mirror) + "-" + std::to_string(mirror + 8) + ":error");
+    Result quick = run("scan --quick " + ShellQuote(path), plan, err);
+    EXPECT_EQ(quick.status, 5) << err;
+    EXPECT_NE(err.find("the MFT and its copy of " + path + " cannot be read"), std::string::npos) << err;
+    Result deep = run("scan --fresh --json " + ShellQuote(path), plan, err);
+    EXPECT_EQ(deep.status, 5) << err;
+    EXPECT_NE(err.find("the deep scan searched the contents instead"), std::string::npos) << err;
+    EXPECT_GT(CountLines(deep.out, "\"name\""), 0u) << "files found by searching the volume";
+    EXPECT_EQ(run("scan --fresh " + ShellQuote(path), "", err).status, 0) << "the same volume without faults";
+
+    // FAT whose boot sector holds impossible fields: 255 FATs, no reserved
+    // sectors, no root entries.
+    SORVANE_BUILD_IMAGE_OR_SKIP(fat, sorvane::testkit::ImageKind::kFat16, work.Path() / "fat");
+    Result before = run("scan --fresh --json " + ShellQuote(fat.image.string()), "", err);
+    ASSERT_EQ(before.status, 0) << err;
+    ASSERT_EQ(RunCommand("printf '\\000\\000\\377\\000\\000' | dd of=" + ShellQuote(fat.image.string()) +
+                         " bs=1 seek=14 conv=notrunc status=none"),
+              0);
+    quick = run("scan --quick " + ShellQuote(fat.image.string()), "", err);
+    EXPECT_EQ(quick.status, 5) << err;
+    EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
+    deep = run("scan --fresh --json " + ShellQuote(fat.image.string()), "", err);
+    EXPECT_EQ(deep.status, 5) << err;
+    EXPECT_GT(CountLines(deep.out, "\"name\""), 0u) << "the contents are still searched";
+}
+
 // An image cut short while it is scanned: the scan says so and does not exit 0.
 TEST(DeepScanCommand, ATargetThatShrinksDuringTheScanIsReported) {
     TempDir work;

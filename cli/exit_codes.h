@@ -16,6 +16,10 @@ enum ExitCode : int {
     kExitIncomplete = 3,
     // The destination (--to, or the image file) cannot be written.
     kExitCannotWrite = 4,
+    // The file system's own records (FAT boot sector and tables, the MFT and
+    // its copy) cannot be read: a quick scan finds nothing, a deep scan lists
+    // only what its search of the contents found.
+    kExitRecordsUnreadable = 5,
     // Ctrl-C, SIGTERM or SIGHUP stopped the command; what was done is kept.
     kExitCancelled = 130,
 };
@@ -28,6 +32,8 @@ inline constexpr const char kExitCodesHelp[] =
     "  3    done, but some sectors could not be read or some files could not be\n"
     "       recovered or listed\n"
     "  4    the destination cannot be written\n"
+    "  5    the file system's own records cannot be read; only a deep scan's search of\n"
+    "       the contents can find files\n"
     "  130  cancelled (Ctrl-C, SIGTERM, SIGHUP); what was done is kept\n";
 
 }  // namespace sorvane::cli

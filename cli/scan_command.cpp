@@ -16,6 +16,7 @@
 #include "cli/scan_options.h"
 #include "cli/scan_steps.h"
 #include "cli/scan_target.h"
+#include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
 #include "platform/data_dirs.h"
 #include "platform/instance_lock.h"
@@ -71,6 +72,29 @@ bool LockDataFolder(InstanceLock& lock) {
     return true;
 }
 
+// The NTFS quick engine of a scan: the engine itself, or a deep scan's first part.
+const CFastNtfsRecovery* NtfsQuickEngine(IFileRecoveryParse& engine, bool deep) {
+    if (deep) {
+        auto* coordinator = dynamic_cast<CProfessionalRecovery*>(&engine);
+        return coordinator ? dynamic_cast<const CFastNtfsRecovery*>(coordinator->QuickEngine()) : nullptr;
+    }
+    return dynamic_cast<const CFastNtfsRecovery*>(&engine);
+}
+
+// True when the scan ran but could not read the file system's own records.
+bool RecordsUnreadable(IFileRecoveryParse& engine, bool deep) {
+    if (deep) {
+        auto* coordinator = dynamic_cast<CProfessionalRecovery*>(&engine);
+        return coordinator && coordinator->RecordsUnreadable();
+    }
+    const CFastNtfsRecovery* ntfs = NtfsQuickEngine(engine, false);
+    return ntfs && ntfs->MftRecordCount() == 0;
+}
+
+std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
+    return NtfsQuickEngine(engine, deep) ? "the MFT and its copy" : "the file system's own records";
+}
+
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     ScanOptions o;
     if (int status = ParseScanOptions(args, recover, o); status >= 0) return status;
@@ -108,9 +132,26 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     const bool cancelled = rc == kCancelCode;
     int status = kExitOk;
     if (rc != kSuccess && !cancelled) {
-        std::fprintf(stderr, "sorvane: the scan of %s failed: %s\n", o.target.c_str(),
-                     ResultText(rc).c_str());
-        status = kExitCannotRead;
+        if (deep) {
+            std::fprintf(stderr, "sorvane: the scan of %s failed: %s\n", o.target.c_str(),
+                         ResultText(rc).c_str());
+            status = kExitCannotRead;
+        } else {
+            std::fprintf(stderr,
+                         "sorvane: the file system's own records on %s cannot be read (%s); the deep scan "
+                         "(sorvane %s --deep) searches the contents instead\n",
+                         o.target.c_str(), ResultText(rc).c_str(), recover ? "recover" : "scan");
+            status = kExitRecordsUnreadable;
+        }
+    }
+    const bool recordsUnreadable = rc == kSuccess && RecordsUnreadable(*opened.engine, deep != nullptr);
+    if (recordsUnreadable) {
+        const std::string instead = deep ? "the deep scan searched the contents instead"
+                                         : std::string("the deep scan (sorvane ") +
+                                               (recover ? "recover" : "scan") +
+                                               " --deep) searches the contents instead";
+        std::fprintf(stderr, "sorvane: %s of %s cannot be read; %s\n",
+                     RecordsText(*opened.engine, deep != nullptr).c_str(), o.target.c_str(), instead.c_str());
     }
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
     if (cancelled && deep)
@@ -126,6 +167,8 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     }
     const bool allRead = !deep || ReportUnreadable(deep->UnreadableSectors(), o);
     if (status == kExitOk && (!keptSize || !allRead)) status = kExitIncomplete;
+    if ((status == kExitOk || status == kExitIncomplete) && recordsUnreadable)
+        status = kExitRecordsUnreadable;
     std::fflush(stdout);
     opened.engine.reset();
     if (!deep) store.DeleteScan(scanFolder);

@@ -12,6 +12,7 @@
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
+#include "engines/fast_ntfs_recovery.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
 #include "platform/read_ahead.h"
@@ -258,6 +259,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
     std::filesystem::path scanFolder = resuming ? std::filesystem::path(resume_.scanFolder) : store.NewScanFolder();
     chunksRead_ = 0;
     unreadable_ = BadSectorMap();
+    recordsUnreadable_ = false;
     done_ = 0;
     total_ = 0;
     foundBase_ = 0;
@@ -271,12 +273,21 @@ int CProfessionalRecovery::Scan(const std::string*) {
         std::string fastName;
         bool haveFast = resuming && store.FindFileInFolder("Fast_", scanFolder, fastName) == 0;
         int rc = quick_->Scan(haveFast ? &fastName : nullptr);
-        if (rc != 0) {
+        if (rc == kCancelCode) {
             if (!resuming) {
                 store.DecrementScanCounter();
                 store.Save();
             }
             return rc;
+        }
+        // Records that cannot be read (a boot sector with impossible fields,
+        // an MFT and mirror that do not read) cost the file system's own list,
+        // never the search: the pass then covers the whole range.
+        auto* ntfs = dynamic_cast<CFastNtfsRecovery*>(quick_.get());
+        if (rc != 0 || (ntfs && ntfs->MftRecordCount() == 0)) {
+            recordsUnreadable_ = true;
+            freeOnly_ = false;
+            if (rc != 0) quick_.reset();
         }
     }
 

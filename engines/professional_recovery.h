@@ -69,6 +69,9 @@ public:
     uint64_t ChunksRead() const { return chunksRead_; }
     // Sectors of the drive the last pass could not read (zeros were searched instead).
     const BadSectorMap& UnreadableSectors() const { return unreadable_; }
+    // True when the last scan could not read the live file system's own
+    // records and searched the whole range instead.
+    bool RecordsUnreadable() const { return recordsUnreadable_; }
     uint64_t TotalSectors() const { return total_; }
     uint64_t SectorsDone() const { return done_; }
     bool UsedFreeSpaceOnly() const { return freeOnly_; }
@@ -114,6 +117,7 @@ private:
     int64_t remainingSeconds_ = -1;
     uint64_t chunksRead_ = 0;
     BadSectorMap unreadable_;
+    bool recordsUnreadable_ = false;
     bool freeOnly_ = false;
 };
 
