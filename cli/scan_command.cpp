@@ -32,13 +32,14 @@ namespace {
 void DecideOnEarlierScan(const ScanOptions& o, CProfessionalRecovery& deep) {
     if (!deep.HasResumeRecord() || o.resume) return;
     const ResumeRecord& saved = deep.SavedRecord();
-    const uint64_t percent = saved.rangeLength ? saved.sectorsDone * 100 / saved.rangeLength : 0;
     bool keep = false;
     if (!o.fresh && StandardInputIsTerminal() && StandardErrorIsTerminal()) {
+        // No share of the work is claimed: the record counts sectors of the
+        // free space searched, which says nothing of a percentage of the range.
         std::fprintf(stderr,
-                     "An earlier deep scan of %s stopped %" PRIu64 "%% through and had found %" PRIu64
-                     " files. Continue it? [y/N] ",
-                     o.target.c_str(), percent, saved.filesFound);
+                     "An earlier deep scan of %s had found %" PRIu64
+                     " files when it stopped. Continue it (or show its results when it had finished)? [y/N] ",
+                     o.target.c_str(), saved.filesFound);
         std::fflush(stderr);
         char answer[16] = {};
         keep = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');

@@ -1,6 +1,7 @@
 #include "cli/scan_steps.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <deque>
@@ -42,7 +43,19 @@ struct ScanState {
     bool show = false;
     bool lineOpen = false;
     int shownPercent = 0;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
 };
+
+// The engine's estimate when it has one, else one from the pace so far once
+// a second has passed: what is left goes as fast as what is done.
+int64_t SecondsLeft(const ScanState& s, int64_t engineEstimate) {
+    if (engineEstimate >= 0) return engineEstimate;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - s.started)
+            .count();
+    if (elapsed < 1000 || s.shownPercent <= 0) return -1;
+    return (elapsed * (100 - s.shownPercent) / s.shownPercent + 500) / 1000;
+}
 
 int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_t, uint64_t, uint64_t) {
     auto* s = static_cast<ScanState*>(user);
@@ -51,7 +64,7 @@ int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_
         // The engines' phases each count from 0; the line the user reads never goes back.
         s->shownPercent = std::max(s->shownPercent, std::clamp(percent * weight / 100, 0, 100));
         std::fprintf(stderr, "\r%3d%%  %" PRIu64 " files found  time left: %s\033[K", s->shownPercent,
-                     s->engine->GetFoundCount(), RemainingText(remaining).c_str());
+                     s->engine->GetFoundCount(), RemainingText(SecondsLeft(*s, remaining)).c_str());
         std::fflush(stderr);
         s->lineOpen = true;
     }
