@@ -107,6 +107,8 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
 
     OpenedTarget opened;
     if (int status = OpenScanTarget(o.target, o.deep, opened); status != kExitOk) return status;
+    o.volumeBytes = opened.volumeBytes;
+    o.sectorSize = opened.sectorSize;
     std::filesystem::path destination;
     if (recover) {
         std::error_code ec;

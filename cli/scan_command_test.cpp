@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -227,6 +229,53 @@ TEST_F(CliTest, RecoverChecksItsDestinationFirstAndNeverLeavesCutShortFiles) {
     EXPECT_EQ(full.status, 4) << full.all;
     EXPECT_NE(full.all.find("is full"), std::string::npos) << full.all;
     EXPECT_NE(full.out.find("recovered " + std::to_string(kept) + ","), std::string::npos) << full.out;
+}
+
+// Deleted entries whose fields no volume could hold are marked, never "agrees".
+TEST_F(CliTest, ImpossibleEntriesAreMarked) {
+    TempDir dir;
+    const std::string img = (dir / "small.img").string();
+    const std::string q = ShellQuote(img);
+    ASSERT_EQ(RunCommand("truncate -s 16M " + q + " && mkfs.fat -F 16 " + q + " >/dev/null"), 0);
+    for (const char* name : {"big.txt", "zero.txt", "past.txt", "fine.txt"}) {
+        testkit::WriteFile(dir / name, std::vector<uint8_t>(3000, 'x'));
+        ASSERT_EQ(RunCommand("mcopy -i " + q + " " + ShellQuote((dir / name).string()) + " ::" + name), 0);
+    }
+    ASSERT_EQ(RunCommand("mdel -i " + q + " ::big.txt ::zero.txt ::past.txt ::fine.txt"), 0);
+    // In the root folder: big.txt claims 4 GiB - 1, zero.txt starts at cluster 1,
+    // past.txt at a cluster past the volume's end.
+    ASSERT_EQ(RunCommand("python3 -c " +
+                         ShellQuote("import struct,sys\n"
+                                    "f=open(sys.argv[1],'r+b'); b=bytearray(f.read())\n"
+                                    "res,nf,fs=struct.unpack_from('<H',b,14)[0],b[16],"
+                                    "struct.unpack_from('<H',b,22)[0]\n"
+                                    "root=(res+nf*fs)*512\n"
+                                    "for i in range(16):\n"
+                                    "  e=root+32*i; n=bytes(b[e+1:e+8])\n"
+                                    "  if n==b'IG     ': struct.pack_into('<I',b,e+28,0xFFFFFFFF)\n"
+                                    "  if n==b'ERO    ': struct.pack_into('<H',b,e+26,1)\n"
+                                    "  if n==b'AST    ': struct.pack_into('<H',b,e+26,0xFFF0)\n"
+                                    "f.seek(0); f.write(b)\n") +
+                         " " + q),
+              0);
+    Result text = Run("scan --quick " + q);
+    ASSERT_EQ(text.status, 0) << text.all;
+    std::map<std::string, std::string> check;
+    for (const auto& line : Lines(text.out)) {
+        std::istringstream in(line);
+        std::string size, date, time, verdict, name;
+        in >> size >> date >> time >> verdict >> name;
+        check[name.substr(1)] = verdict;
+    }
+    EXPECT_EQ(check["ig.txt"], "impossible") << text.out;
+    EXPECT_EQ(check["ero.txt"], "impossible") << text.out;
+    EXPECT_EQ(check["ast.txt"], "impossible") << text.out;
+    EXPECT_EQ(check["ine.txt"], "agrees") << text.out;
+    Result json = Run("scan --quick --json " + q);
+    size_t impossible = 0;
+    for (const auto& line : Lines(json.out))
+        if (line.find("\"impossible\":true") != std::string::npos) ++impossible;
+    EXPECT_EQ(impossible, 3u) << json.out;
 }
 
 TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {

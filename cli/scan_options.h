@@ -28,6 +28,9 @@ struct ScanOptions {
     uint64_t since = 0, until = 0;
     std::string destination;
     std::string target;
+    // Of the volume scanned, once it is open: what an entry can possibly describe.
+    uint64_t volumeBytes = 0;
+    uint32_t sectorSize = 512;
 };
 
 // Parses the arguments after the command's name. Returns -1 when they are

@@ -122,11 +122,14 @@ WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool
     return outcome;
 }
 
-void PrintTextLine(const Found& f) {
+void PrintTextLine(const Found& f, const ScanOptions& o) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    std::printf("%12" PRIu64 "  %-19s  %-7s  %s\n", uint64_t{r.size}, written.c_str(),
-                r.contentCheck ? "agrees" : "differs", PrintableName(f.folderPath + r.Name()).c_str());
+    const char* check = ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "impossible"
+                        : r.contentCheck                                ? "agrees"
+                                                                        : "differs";
+    std::printf("%12" PRIu64 "  %-19s  %-10s  %s\n", uint64_t{r.size}, written.c_str(), check,
+                PrintableName(f.folderPath + r.Name()).c_str());
 }
 
 // A record's time as a JSON value: ISO 8601 with the offset, or null when the
@@ -140,19 +143,20 @@ std::string JsonTime(const FoundItemRecord& r, uint64_t fileTime) {
     return text.empty() ? "null" : "\"" + text + "\"";
 }
 
-void PrintJsonLine(const Found& f) {
+void PrintJsonLine(const Found& f, const ScanOptions& o) {
     const FoundItemRecord& r = f.record;
     std::printf(
         "{\"letter\":%u,\"engineCode\":%u,\"isFolder\":%u,\"engineSpecific\":%u,\"contentCheck\":%u,"
         "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%s,\"accessed\":%s"
         ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
-        ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s}\n",
+        ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"impossible\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
         JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
         uint64_t{r.size}, uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart},
         JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
-        JsonString(CategoryFolderName(r.Name())).c_str());
+        JsonString(CategoryFolderName(r.Name())).c_str(),
+        ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false");
 }
 
 uint32_t SeparatorCount(const std::string& path) {
@@ -188,6 +192,19 @@ std::filesystem::path FreeRecoveryPath(const std::filesystem::path& wanted) {
 }
 
 }  // namespace
+
+bool ImpossibleEntry(const FoundItemRecord& r, uint64_t volumeBytes, uint32_t sectorSize) {
+    if (r.IsFolder() || volumeBytes == 0) return false;
+    const uint64_t size = r.size;
+    if (size > volumeBytes) return true;
+    if (r.Engine() != EngineCode::kQuickFat && r.Engine() != EngineCode::kDeepFat) return false;
+    if (size == 0) return false;  // an empty file has no cluster
+    const uint64_t cluster = r.key, clusterBytes = r.clusterBytes, dataStart = r.dataStart;
+    if (cluster < 2) return true;
+    if (clusterBytes == 0 || dataStart == 0) return false;  // where the data lies is not known
+    const uint64_t dataBytes = dataStart * sectorSize;
+    return dataBytes >= volumeBytes || (cluster - 2) >= (volumeBytes - dataBytes) / clusterBytes;
+}
 
 std::string FileCountText(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
@@ -243,7 +260,7 @@ WalkOutcome ForEachChosenFile(IFileRecoveryParse& engine, bool deep, const ScanO
 int ListStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options) {
     size_t listed = 0;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
-        options.json ? PrintJsonLine(f) : PrintTextLine(f);
+        options.json ? PrintJsonLine(f, options) : PrintTextLine(f, options);
         ++listed;
         return true;
     });

@@ -53,6 +53,11 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
 // Returns false when something was unreadable.
 bool ReportUnreadable(const BadSectorMap& unreadable, const ScanOptions& options);
 
+// True when `record` describes what the volume cannot hold: a file larger
+// than the volume, or a FAT file whose data would start at cluster 0 or 1 or
+// past the volume's end. Such entries are marked "impossible", never "agrees".
+bool ImpossibleEntry(const FoundItemRecord& record, uint64_t volumeBytes, uint32_t sectorSize);
+
 // "1 file", "2 files".
 std::string FileCountText(size_t count);
 

@@ -82,6 +82,8 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     }
     if (count == 0 || count > probe.totalSectors - start) count = probe.totalSectors - start;
     opened.driveIndex = drive;
+    opened.volumeBytes = count * DriveSectorSize(probe);
+    opened.sectorSize = DriveSectorSize(probe);
     opened.driveSectors = probe.totalSectors;
     std::vector<uint8_t> head(16384);
     uint32_t sectorSize = DriveSectorSize(probe);

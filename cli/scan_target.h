@@ -16,6 +16,8 @@ struct OpenedTarget {
     std::unique_ptr<IFileRecoveryParse> engine;
     std::vector<uint64_t> devices;  // device numbers the target reads
     int driveIndex = -1;
+    uint64_t volumeBytes = 0;  // of the range scanned
+    uint32_t sectorSize = 512;
     uint64_t driveSectors = 0;  // the drive's (or image's) length when opened
 };
 
