@@ -36,6 +36,8 @@ LanguageService& LanguageService::Instance() {
     return *TheService();
 }
 
+void LanguageService::ResetInstance() { TheService().reset(); }
+
 LanguageService& LanguageService::ReloadInstance(const std::filesystem::path& programDir) {
     TheService() = std::make_unique<LanguageService>(programDir);
     return *TheService();

@@ -26,6 +26,9 @@ class LanguageService {
 
     // The process-wide service, loaded from the program's folder on first use.
     static LanguageService& Instance();
+    // Drops the process-wide service; the next Instance() loads afresh (after
+    // the data folder changed, as in the screenshot mode).
+    static void ResetInstance();
     // Replaces the process-wide service by one over `programDir` (tests, tools).
     static LanguageService& ReloadInstance(const std::filesystem::path& programDir);
     // A service over a folder holding config.ini and Languages/. `userConfig`, when

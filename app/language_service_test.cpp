@@ -198,15 +198,15 @@ struct MessageUse {
     const char* conversions;  // printf conversions in order, "" for plain text
 };
 const MessageUse kMessages[] = {
-    {"MSG0101", "MSG0104", ""},  {"MSG0201", "MSG0211", ""},     {"MSG0212", "MSG0214", ""},
-    {"MSG0216", "MSG0221", ""},  {"MSG0301", "MSG0306", ""},     {"MSG0401", "MSG0405", ""},
-    {"MSG0501", "MSG0505", ""},  {"MSG0601", "MSG0602", ""},     {"MSG0701", "MSG0701", "c"},
+    {"MSG0101", "MSG0104", ""},  {"MSG0201", "MSG0211", ""},     {"MSG0212", "MSG0221", ""},
+    {"MSG0301", "MSG0306", ""},     {"MSG0401", "MSG0405", ""},
+    {"MSG0501", "MSG0507", ""},  {"MSG0601", "MSG0602", ""},     {"MSG0701", "MSG0701", "c"},
     {"MSG0702", "MSG0702", "d"}, {"MSG0703", "MSG0709", ""},     {"MSG0801", "MSG0801", ""},
     {"MSG0802", "MSG0802", "s"}, {"MSG0803", "MSG0803", ""},     {"MSG0804", "MSG0804", "sd"},
     {"MSG0805", "MSG0805", ""},  {"MSG0807", "MSG0812", ""},     {"MSG0901", "MSG0905", ""},
     {"MSG1101", "MSG1101", ""},  {"MSG1102", "MSG1102", "dddd"}, {"MSG1103", "MSG1103", ""},
     {"MSG1201", "MSG1201", "c"}, {"MSG1202", "MSG1202", "d"},    {"MSG1203", "MSG1203", "s"},
-    {"MSG1204", "MSG1207", ""},  {"MSG1209", "MSG1209", ""},     {"MSG1212", "MSG1218", ""},
+    {"MSG1204", "MSG1207", ""},  {"MSG1209", "MSG1209", ""}, {"MSG1210", "MSG1210", "s"},     {"MSG1212", "MSG1218", ""},
     {"MSG1220", "MSG1226", ""},
 };
 

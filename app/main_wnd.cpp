@@ -2,14 +2,19 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QIcon>
 #include <QUrl>
 
 #include "app/control_factory.h"
+#include "app/device_watcher.h"
+#include "app/list_ex.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"
 #include "app/profile_file.h"
 #include "app/skin_framework/list.h"
+#include "app/skin_framework/skin_package.h"
 #include "app/wnd_shadow.h"
+#include "platform/data_dirs.h"
 
 namespace sorvane::app {
 namespace {
@@ -34,6 +39,7 @@ const char* const kCategoryTexts[][3] = {
 CMainWnd::CMainWnd() {
     setObjectName(QStringLiteral("FileRecoveryWnd"));
     setWindowTitle(QStringLiteral("Sorvane"));
+    setWindowIcon(QIcon(skin::SkinPackage::Instance().Picture(QStringLiteral("logo.png"))));
 }
 
 CMainWnd::~CMainWnd() = default;
@@ -104,8 +110,10 @@ void CMainWnd::ShowPage(int page) {
     show("ToolBar2", !home);
     show("ToolBar3", !home);
     show("BtnPrev", !home);
+    show("BtnLoadImage", page == kDiskPage);
     show("BtnNext", page == kHomePage || page == kFileTypePage);
-    show("BtnScan", page == kDiskPage || page == kFileTypePage);
+    show("BtnScan", !imageMode_ && (page == kDiskPage || page == kFileTypePage));
+    show("BtnCreateImage", imageMode_ && page == kDiskPage);
     show("BtnRecover", page == kResultsPage);
     show("SelectedFileInfo", page == kResultsPage);
 
@@ -115,7 +123,7 @@ void CMainWnd::ShowPage(int page) {
         SetBanner(QStringLiteral("file='banner_bg.png' corner='0,0,0,70'"),
                   QStringLiteral("file='scan_files.png' dest='15,5,65,55'"), QColor(0xFF0089BE));
         if (txt1) txt1->SetText(Message("MSG0501"));
-        if (txt2) txt2->SetText(Message("MSG0502"));
+        if (txt2) txt2->SetText(Message(imageMode_ ? "MSG0503" : "MSG0502"));
     } else if (page == kFileTypePage) {
         SetBanner(QStringLiteral("file='banner_bg2.png' corner='0,0,0,70'"),
                   QStringLiteral("file='advance_scan.png' dest='15,5,65,55'"), QColor(0xFFE47100));
@@ -126,15 +134,15 @@ void CMainWnd::ShowPage(int page) {
                   QStringLiteral("file='recover_file.png' dest='15,5,65,55'"), QColor(0xFF316D1E));
         if (txt1) txt1->SetText(Message("MSG0801"));
         if (txt2) {
-            auto* list = Find<skin::List>(QStringLiteral("FileList"));
-            const int found = list ? list->GetCount() : 0;
+            const int found = static_cast<int>(results_.size());
             txt2->SetText(Message("MSG0802").replace(
                 QStringLiteral("%s"), QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
         }
     }
     // The step options follow the page without sending their own notifications.
-    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan")))
-        scan->Selected(page == kDiskPage || page == kFileTypePage, false);
+    if (auto* scan = Find<skin::Option>(QStringLiteral("TabScan"))) scan->Selected(page == kDiskPage, false);
+    if (auto* types = Find<skin::Option>(QStringLiteral("TabFileType")))
+        types->Selected(page == kFileTypePage, false);
     if (auto* results = Find<skin::Option>(QStringLiteral("TabRecover")))
         results->Selected(page == kResultsPage, false);
 }
@@ -144,13 +152,18 @@ void CMainWnd::UpdateStartButton() {
     for (const char* name : kCategoryBoxes) {
         if (auto* box = Find<skin::CheckBox>(QString::fromLatin1(name)); box && box->IsSelected()) any = true;
     }
-    if (skin::Control* start = FindControl(QStringLiteral("BtnStart"))) start->SetEnabled(any);
+    for (const char* name : {"BtnStart", "BtnDeepRecovery", "BtnFormattedRecovery", "BtnDeletedRecovery"}) {
+        if (skin::Control* button = FindControl(QString::fromLatin1(name))) button->SetEnabled(any);
+    }
 }
 
 void CMainWnd::Notify(skin::Notification& notification) {
     const QString& type = notification.type;
     if (type == u"windowinit") {
         ApplyTexts();
+        RefreshDiskList();
+        if (skin::Control* scan = FindControl(QStringLiteral("BtnScan"))) scan->SetEnabled(false);
+        if (skin::Control* recover = FindControl(QStringLiteral("BtnRecover"))) recover->SetEnabled(false);
         ShowPage(kHomePage);
         UpdateStartButton();
         return;
@@ -160,11 +173,32 @@ void CMainWnd::Notify(skin::Notification& notification) {
         OnClick(notification.sender);
     else if (type == u"selectchanged")
         OnSelectChanged(notification.sender);
-    else if (type == u"onhot") {
+    else if (type == u"itemselect")
+        OnItemSelect(notification);
+    else if (type == u"list_item_dbclick")
+        OnItemDoubleClick(notification);
+    else if (type == u"checkboxselectchanged") {
+        if (auto* node = dynamic_cast<skin::TreeNode*>(notification.sender)) OnTreeNodeChecked(node);
+    } else if (type == u"list_check_click") {
+        if (notification.sender->Name() == u"FileList")
+            OnListChecked(static_cast<int>(notification.wParam), notification.lParam != 0);
+    } else if (type == u"updatepage" && notification.sender->Name() == u"FilePages") {
+        page_ = static_cast<int>(notification.wParam);
+        ShowListedRows();
+    } else if (type == u"headerclick") {
+        // Only the file list sorts; its check-box column does not.
+        for (QWidget* w = notification.sender; w; w = w->parentWidget()) {
+            if (w->objectName() == u"FileList") {
+                SortFileList(notification.sender);
+                break;
+            }
+        }
+    } else if (type == u"onhot") {
         // Mode buttons describe themselves while the mouse is over them.
         static const char* const modes[][2] = {{"BtnDeletedRecovery", "MSG0101"},
                                                {"BtnFormattedRecovery", "MSG0102"},
                                                {"BtnDeepRecovery", "MSG0103"},
+                                               {"BtnStart", "MSG0103"},
                                                {"BtnCreateImageMode", "MSG0104"}};
         for (const auto& mode : modes) {
             if (notification.sender->Name() == QLatin1String(mode[0])) {
@@ -175,8 +209,61 @@ void CMainWnd::Notify(skin::Notification& notification) {
     }
 }
 
+void CMainWnd::OnItemSelect(skin::Notification& notification) {
+    const QString name = notification.sender->Name();
+    if (name == u"DiskList") {
+        auto* list = dynamic_cast<skin::List*>(notification.sender);
+        if (list) ShowTargetInfo(list->GetItemAt(static_cast<int>(notification.wParam)));
+    } else if (name == u"TypeTree") {
+        FillFileList(reinterpret_cast<skin::TreeNode*>(notification.lParam));
+    }
+}
+
+void CMainWnd::OnItemDoubleClick(skin::Notification& notification) {
+    const QString name = notification.sender->Name();
+    const int index = static_cast<int>(notification.wParam);
+    if (name == u"FileList") return StartPreview(index);
+    if (name != u"DiskList") return;
+    auto* list = dynamic_cast<CDiskListUI*>(notification.sender);
+    skin::ListElement* row = list ? list->GetItemAt(index) : nullptr;
+    CListExUI::Node* node = row ? list->NodeOf(row) : nullptr;
+    if (!node) return;
+    if (!node->children.isEmpty()) {
+        list->SetChildVisible(node, !node->expanded);
+    } else if (rows_.value(row).target && !imageMode_) {
+        ShowTargetInfo(row);
+        StartScan();
+    }
+}
+
+void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
+    const char* const groups[] = {"FileTypePhoto",  "FileTypeAudio", "FileTypeVideo",
+                                  "FileTypeOffice", "FileTypeZip",   "FileTypeOther"};
+    if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[category])))
+        group->Selected(selected, false);
+    if (skin::Control* box = FindControl(QString::fromLatin1(groups[category]))) {
+        // The controls carry no meta-object of their own: findChildren<CheckBox*> would match every widget.
+        for (QWidget* child : box->findChildren<QWidget*>()) {
+            if (auto* option = dynamic_cast<skin::CheckBox*>(child)) option->Selected(selected, false);
+        }
+    }
+}
+
 void CMainWnd::OnSelectChanged(skin::Control* sender) {
     const QString name = sender->Name();
+    if (name == u"ChkAllListSel") {
+        auto* all = dynamic_cast<skin::Option*>(sender);
+        auto* list = Find<skin::List>(QStringLiteral("FileList"));
+        if (!all || !list) return;
+        // Every file of the list, on every page.
+        for (const FoundItemRecord* record : listed_) SetRecordChecked(*record, all->IsSelected());
+        for (int i = 0; i < list->GetCount(); ++i) {
+            if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)))
+                row->SetChecked(all->IsSelected());
+        }
+        OnFilesChecked();
+        return;
+    }
     auto* option = dynamic_cast<skin::Option*>(sender);
     if (!option) return;
     if (name == u"TabScan" && option->IsSelected()) return ShowPage(kDiskPage);
@@ -187,17 +274,13 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
             if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)))
                 check->Selected(option->IsSelected(), false);
         }
-        for (const char* group : kCategoryGroups) {
-            if (auto* check = Find<skin::Option>(QString::fromLatin1(group)))
-                check->Selected(option->IsSelected(), false);
-        }
+        for (int i = 0; i < 6; ++i) FollowCategoryToOptions(i, option->IsSelected());
         UpdateStartButton();
         return;
     }
     for (int i = 0; i < 6; ++i) {
         if (name == QLatin1String(kCategoryBoxes[i])) {
-            if (auto* group = Find<skin::Option>(QString::fromLatin1(kCategoryGroups[i])))
-                group->Selected(option->IsSelected(), false);
+            FollowCategoryToOptions(i, option->IsSelected());
             if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkRecoverAll"))) {
                 bool every = true;
                 for (const char* box : kCategoryBoxes) {
@@ -222,9 +305,25 @@ void CMainWnd::OnClick(skin::Control* sender) {
         showMinimized();
     } else if (name == u"maxbtn" || name == u"restorebtn") {
         name == u"maxbtn" ? showMaximized() : showNormal();
-    } else if (name == u"BtnStart" || name == u"BtnFormattedRecovery" || name == u"BtnDeepRecovery" ||
-               name == u"BtnDeletedRecovery" || name == u"BtnCreateImageMode") {
+    } else if (name == u"BtnStart" || name == u"BtnFormattedRecovery" || name == u"BtnDeepRecovery") {
+        scanMode_ = 1;
+        imageMode_ = false;
         ShowPage(kDiskPage);
+    } else if (name == u"BtnDeletedRecovery") {
+        scanMode_ = 0;
+        imageMode_ = false;
+        ShowPage(kDiskPage);
+    } else if (name == u"BtnCreateImageMode") {
+        imageMode_ = true;
+        ShowPage(kDiskPage);
+    } else if (name == u"BtnScan") {
+        StartScan();
+    } else if (name == u"BtnRecover") {
+        StartRecovery();
+    } else if (name == u"BtnLoadImage") {
+        ChooseImage();
+    } else if (name == u"BtnCreateImage") {
+        CreateImageCommand();
     } else if (name == u"BtnPrev") {
         if (page == kDiskPage)
             ShowPage(kHomePage);
@@ -250,8 +349,33 @@ void CMainWnd::OnClick(skin::Control* sender) {
     }
 }
 
+QString CMainWnd::UserGuidePath() {
+    const std::filesystem::path beside = ProgramDir() / "user-guide.html";
+    const std::filesystem::path installed =
+        ProgramDir().parent_path() / "share" / "sorvane" / "user-guide.html";
+    for (const auto& path : {beside, installed}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) return QString::fromStdString(path.string());
+    }
+    return {};
+}
+
+QString CMainWnd::AboutText() {
+    return Message("MSG1210").replace(QStringLiteral("%s"), QStringLiteral(SORVANE_VERSION));
+}
+
 void CMainWnd::PrepareAssistMenu() {
     ApplyLanguageSection(menu_.Layout(), QStringLiteral("MenuWnd"));
+    // Entries that would lead nowhere are not offered.
+    ProfileFile config;
+    config.Load(LanguageService::Instance().ConfigPath());
+    for (const char* entry : {"item_faq", "item_support"}) {
+        if (skin::Control* item = menu_.Layout().FindControl(QString::fromLatin1(entry)))
+            item->setVisible(!config.GetString(QStringLiteral("Web"), QString::fromLatin1(entry)).isEmpty());
+    }
+    if (skin::Control* help = menu_.Layout().FindControl(QStringLiteral("item_help")))
+        help->setVisible(!UserGuidePath().isEmpty() ||
+                         !config.GetString(QStringLiteral("Web"), QStringLiteral("item_help")).isEmpty());
     LanguageService& languages = LanguageService::Instance();
     QVector<skin::PopupMenu::Entry> entries;
     for (const auto& [language, text] : languages.Languages()) {
@@ -274,6 +398,17 @@ void CMainWnd::OnMenuChoice(const QString& name) {
         close();
         return;
     }
+    if (name == u"item_about") {
+        CMessageBox::Show(CMessageBox::kInformation, this, AboutText());
+        return;
+    }
+    if (name == u"item_help") {
+        // The guide shipped with the program comes first: it works offline.
+        if (const QString guide = UserGuidePath(); !guide.isEmpty()) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(guide));
+            return;
+        }
+    }
     // The help pages are named in config.ini under [Web], one key per menu entry.
     ProfileFile config;
     config.Load(LanguageService::Instance().ConfigPath());
@@ -284,6 +419,15 @@ void CMainWnd::OnMenuChoice(const QString& name) {
 bool CMainWnd::event(QEvent* event) {
     if (event->type() == WM_LANGUAGE_CHANGED) {
         ApplyTexts();
+        if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
+        return true;
+    }
+    if (event->type() == WM_SCAN_DONE) {
+        OnScanDone();
+        return true;
+    }
+    if (event->type() == WM_SEARCH_DONE) {
+        OnSearchDone();
         return true;
     }
     return skin::Window::event(event);

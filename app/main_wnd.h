@@ -1,18 +1,30 @@
 // The main window: four pages (what to recover, where to look, which file
 // types, the results), the step options that switch between them, the assist
-// menu with the language choice, and the window buttons. The scan, search and
-// recovery workflow behind the page buttons is built on top of this.
+// menu with the language choice, and the window buttons; and the workflow
+// behind them: the disk list with its scan targets, the scan, the search, the
+// type tree and file list of the results, the checked files and their recovery.
 #pragma once
 
+#include <QHash>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
+#include <vector>
 
+#include "app/found_files.h"
 #include "app/language_service.h"
+#include "app/process_wnd.h"
+#include "app/scan_target.h"
+#include "app/skin_framework/list.h"
 #include "app/skin_framework/skin_menu.h"
 #include "app/skin_framework/window.h"
 
 namespace sorvane::app {
 
 class CWndShadow;
+class CDeviceWatcher;
+class CDiskListUI;
 
 class CMainWnd : public skin::Window {
   public:
@@ -35,13 +47,93 @@ class CMainWnd : public skin::Window {
     // The assist menu as it would open now (entries, language sub-entries).
     skin::PopupMenu& AssistMenu() { return menu_; }
     void PrepareAssistMenu();
+    // The user guide shipped with the program, or empty when it is not there.
+    static QString UserGuidePath();
+    QString AboutText();
+
+    // --- Disk list ---
+    // Brings the disk list up to date with the machine's external disks: rows of
+    // disks that are gone go (with their targets), disks without a row get one
+    // (selected unless a scan runs), and rows of disks still there are kept
+    // with their scan results. Opened images stay.
+    void RefreshDiskList();
+    // Adds an image file as a row (a whole-disk image with its partitions as
+    // child rows) and selects it. False when the file cannot be read.
+    bool OpenImageFile(const std::filesystem::path& image);
+    // Selects a disk-list row as a click would (itemselect).
+    void SelectDiskRow(int index);
+    int ScanMode() const { return scanMode_; }
+    bool InImageMode() const { return imageMode_; }
+    // Follows disks arriving and leaving (started by the program, not by tests).
+    void WatchDevices(int settleMs = 5000, bool pollOnly = false, int pollMs = 2000);
+    CDeviceWatcher* DeviceWatcher() const { return watcher_.get(); }
+
+    // --- Results ---
+    const std::vector<FoundItemRecord>& SearchResults() const { return results_; }
+    const ExtensionMap& Extensions() const { return extensions_; }
+    const std::map<uint64_t, FoundItemRecord>& CheckedFiles() const { return checked_; }
+    std::vector<ScanTarget*> Targets() const;
+    // The destination folder recovery asks for; tests answer it without a dialog.
+    void SetFolderChooser(std::function<QString()> chooser) { folderChooser_ = std::move(chooser); }
+    // The image save dialog (gets the proposed name), likewise.
+    void SetSaveChooser(std::function<QString(const QString&)> chooser) { saveChooser_ = std::move(chooser); }
+    // The image-open dialog, likewise.
+    void SetImageChooser(std::function<QString()> chooser) { imageChooser_ = std::move(chooser); }
+    const PreviewResult& LastPreview() const { return preview_; }
+    // What the buttons do, for the screenshot mode: scan the chosen row, recover the checked files.
+    void ScanChosenTarget() { StartScan(); }
+    void RecoverCheckedFiles() { StartRecovery(); }
+    // Selects a node of the type tree and lists its files, as a click does.
+    void ShowFilesOf(skin::TreeNode* node);
 
   protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
   private:
+    struct RowInfo {
+        ScanTarget* target = nullptr;  // null for disk and heading rows
+        bool isDisk = false;
+        std::string diskName;  // a disk row's kernel name ("sdb"): drive numbers move, names do not
+    };
+
     void OnClick(skin::Control* sender);
+    void OnItemSelect(skin::Notification& notification);
+    void OnItemDoubleClick(skin::Notification& notification);
+    // Disk list.
+    skin::ListElement* AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber,
+                                   const std::string& name);
+    skin::ListElement* SelectedDiskRow() const;
+    std::vector<ScanTarget*> TargetsOfRow(skin::ListElement* row, bool withEngineOnly) const;
+    void ShowTargetInfo(skin::ListElement* row);
+    void ChooseImage();
+    void CreateImageCommand();
+    // Workflow.
+    void StartScan();
+    // Runs a progress window. While one runs, its worker holds targets and
+    // engines: disks that leave meanwhile are only removed from the list afterwards.
+    int RunWorker(CProcessWnd* window, QWidget* parent, int width, int height);
+    // False (after telling the user, and offering a restart with rights where
+    // possible) when a chosen disk cannot be read for lack of permission.
+    bool CanReadDisks(const std::vector<ScanTarget*>& targets);
+    void OnScanDone();
+    void OnSearchDone();
+    std::string SearchPattern() const;
+    void RebuildTypeTree();
+    void FillFileList(skin::TreeNode* node);
+    void ShowListedRows();
+    // The record of a file-list row (rows show one page of listed_).
+    const FoundItemRecord* RecordOfRow(int row) const;
+    QStringList RowTexts(const FoundItemRecord& record) const;
+    void SetRecordChecked(const FoundItemRecord& record, bool checked);
+    void OnFilesChecked();
+    void OnTreeNodeChecked(skin::TreeNode* node);
+    void OnListChecked(int index, bool checked);
+    void SortFileList(skin::Control* header);
+    void StartRecovery();
+    void StartPreview(int row);
+    void ShowPreview();
+    void FollowCategoryToOptions(int category, bool selected);
     void OnSelectChanged(skin::Control* sender);
     void OnMenuChoice(const QString& name);
     void UpdateStartButton();
@@ -51,7 +143,39 @@ class CMainWnd : public skin::Window {
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;
     std::unique_ptr<CWndShadow> shadow_;
+    std::unique_ptr<CDeviceWatcher> watcher_;
     bool scanFromDiskPage_ = true;
+
+    // Scan targets, one per partition row and image row; rows point at them.
+    std::vector<std::unique_ptr<ScanTarget>> targets_;
+    QHash<const skin::ListElement*, RowInfo> rows_;
+    uint16_t nextImageKey_ = kFirstImageKey;
+    int scanMode_ = 1;
+    bool imageMode_ = false;
+    bool targetChosen_ = false;
+    bool scanning_ = false;
+    int workers_ = 0;
+    bool refreshAfterWork_ = false;
+    int lastScanMode_ = 1;
+    std::filesystem::path lastQuickFolder_;
+    // Search results and what the results page shows of them.
+    std::vector<FoundItemRecord> results_;
+    ExtensionMap extensions_;
+    QHash<const skin::TreeNode*, QString> nodeExtensions_;
+    std::vector<const FoundItemRecord*> listed_;  // the files of the chosen tree node, in list order
+    int page_ = 0;                                // the page of listed_ the file list shows
+    std::map<uint64_t, FoundItemRecord> checked_;
+    QHash<QString, int> sortDirections_;
+    std::filesystem::path destination_;
+    std::function<QString()> folderChooser_, imageChooser_;
+    std::function<QString(const QString&)> saveChooser_;
+    PreviewResult preview_;
+
+  public:
+    // Rows the file list shows at once; more files are paged.
+    static constexpr int kPageRows = 500;
+    // Volume keys of image targets start here, clear of the volumes' own numbers.
+    static constexpr uint16_t kFirstImageKey = 1001;
 };
 
 }  // namespace sorvane::app

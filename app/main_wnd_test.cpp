@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QMenu>
 #include <QTest>
 
 #include "app/gui_test_support.h"
@@ -87,10 +88,14 @@ TEST_F(MainWindowTest, StartNeedsAtLeastOneCategory) {
     all->Selected(false);
     EXPECT_FALSE(dynamic_cast<skin::CheckBox*>(Get("ChkPhoto"))->IsSelected());
     EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptPhotoFile"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptJpg"))->IsSelected()) << "the file types follow too";
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptOtherFileItem"))->IsSelected());
     EXPECT_FALSE(Get("BtnStart")->IsEnabled());
     Click("ChkMusic");
     EXPECT_TRUE(Get("BtnStart")->IsEnabled());
     EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("OptAudioFile"))->IsSelected());
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("OptMp3"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("OptJpg"))->IsSelected());
     EXPECT_FALSE(all->IsSelected());
     Click("ChkMusic");
     EXPECT_FALSE(Get("BtnStart")->IsEnabled());
@@ -123,6 +128,43 @@ TEST_F(MainWindowTest, ShadowFollowsTheWindow) {
     window_->hide();
     QApplication::processEvents();
     EXPECT_FALSE(shadow.isVisible());
+}
+
+}  // namespace
+}  // namespace sorvane::app
+
+namespace sorvane::app {
+namespace {
+
+TEST_F(MainWindowTest, TheFileTypeStepIsReachableAndLeadsBack) {
+    Click("BtnStart");
+    Click("TabFileType");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kFileTypePage);
+    EXPECT_TRUE(dynamic_cast<skin::Option*>(Get("TabFileType"))->IsSelected());
+    EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("TabScan"))->IsSelected());
+    EXPECT_EQ(Get("Txt1")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0601")));
+    EXPECT_FALSE(Get("BtnScan")->isHidden()) << "a scan can start from here too";
+    Click("TabScan");
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+}
+
+TEST_F(MainWindowTest, AssistMenuOffersOnlyWhatLeadsSomewhere) {
+    // The shipped config.ini has no web links: questions and support are not offered.
+    window_->PrepareAssistMenu();
+    std::unique_ptr<QMenu> menu = window_->AssistMenu().Build(window_.get());
+    ASSERT_NE(menu, nullptr);
+    QStringList names;
+    for (QAction* action : menu->actions()) names << action->objectName();
+    EXPECT_FALSE(names.contains(QStringLiteral("item_faq")));
+    EXPECT_FALSE(names.contains(QStringLiteral("item_support")));
+    EXPECT_TRUE(names.contains(QStringLiteral("item_about")));
+    EXPECT_TRUE(names.contains(QStringLiteral("item_exit")));
+    // Help opens the guide that ships beside the program.
+    EXPECT_EQ(names.contains(QStringLiteral("item_help")), !CMainWnd::UserGuidePath().isEmpty());
+    const QString about = window_->AboutText();
+    EXPECT_TRUE(about.contains(QStringLiteral(SORVANE_VERSION)));
+    EXPECT_TRUE(about.contains(u"GPL-3.0-or-later"_qs));
+    EXPECT_FALSE(window_->windowIcon().isNull());
 }
 
 }  // namespace

@@ -46,7 +46,17 @@ CMessageBox* CMessageBox::Open(int kind, QWidget* parent, const QString& text) {
     return box;
 }
 
+namespace {
+CMessageBox::AnswerHook& Hook() {
+    static CMessageBox::AnswerHook hook;
+    return hook;
+}
+}  // namespace
+
+void CMessageBox::SetAnswerHook(AnswerHook hook) { Hook() = std::move(hook); }
+
 int CMessageBox::Show(int kind, QWidget* parent, const QString& text) {
+    if (Hook()) return Hook()(kind, text);
     CMessageBox* box = Open(kind, parent, text);
     if (!box) return 2;
     const int code = box->ShowModal();

@@ -2,6 +2,8 @@
 // title, showing a text and answering 1 for OK and 2 for close or cancel.
 #pragma once
 
+#include <functional>
+
 #include "app/popup_wnd.h"
 
 namespace sorvane::app {
@@ -18,6 +20,11 @@ class CMessageBox : public CPopUpWnd {
     // Layout file and title message of a kind; kinds 5 and above are errors.
     static QString LayoutOf(int kind);
     static QString TitleIdOf(int kind);
+
+    // Answers every box without showing it while set (headless tests): the
+    // function gets the kind and text and returns the answer. Null restores boxes.
+    using AnswerHook = std::function<int(int kind, const QString& text)>;
+    static void SetAnswerHook(AnswerHook hook);
 
     static constexpr int kWidth = 400;
     static constexpr int kHeight = 160;

@@ -85,8 +85,11 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     ASSERT_TRUE(program.waitForFinished(120000));
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     const QStringList files = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-    // Four pages, five progress windows, five message-box kinds, the menu and its language entries.
-    EXPECT_EQ(files.size(), 16) << files.join(u' ').toStdString();
+    // Four pages, five progress windows, the finished recovery of the sample card, five
+    // message-box kinds, the menu and its language entries.
+    EXPECT_EQ(files.size(), 17) << files.join(u' ').toStdString();
+    EXPECT_TRUE(files.contains(QStringLiteral("RecoverProcessWnd_done.png")))
+        << "the sample card made by the build was scanned and its photos recovered";
     const QImage home(QDir(shots).filePath(QStringLiteral("main_1_home.png")));
     EXPECT_EQ(home.size(), QSize(1000, 650));
     const QImage box(QDir(shots).filePath(QStringLiteral("messagebox_0_error.png")));
@@ -96,6 +99,102 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     // Rounded corners are cut out; the caption band is drawn.
     EXPECT_EQ(home.pixelColor(0, 0).alpha(), 0);
     EXPECT_EQ(home.pixelColor(500, 20).alpha(), 255);
+    // Nothing of the sample's scan is left behind in the user's data folder.
+    EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog"));
+}
+
+TEST(Program, AnImageOpenedWithASecondStartIsListedByTheFirst) {
+    Core();
+    TempDir dir;
+    const auto image = dir / "card.img";
+    testkit::WriteFile(image, std::vector<uint8_t>(65536, 0));
+    QProcess first;
+    first.setProcessEnvironment(Environment(dir));
+    first.start(QStringLiteral(SORVANE_GUI_EXE), {});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    const auto socket = dir / "Sorvane_2015_For_Windows.socket";
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(std::filesystem::exists(socket));
+
+    // "Open with" from a file manager, relative to its own folder.
+    QProcess second;
+    second.setProcessEnvironment(Environment(dir));
+    second.setWorkingDirectory(QString::fromStdString(dir.Path().string()));
+    second.start(QStringLiteral(SORVANE_GUI_EXE), {QStringLiteral("card.img")});
+    ASSERT_TRUE(second.waitForFinished(30000));
+    EXPECT_EQ(second.exitCode(), 0);
+    QByteArray log;
+    const QByteArray expected = "listed the image file " + QByteArray::fromStdString(image.string());
+    for (int i = 0; i < 50 && !log.contains(expected); ++i) {
+        first.waitForReadyRead(100);
+        log += first.readAllStandardError();
+    }
+    EXPECT_TRUE(log.contains(expected)) << log.toStdString();
+    first.kill();
+    first.waitForFinished(10000);
+}
+
+TEST(Program, HelpAndVersionNeedNoDisplay) {
+    const std::string program = testkit::ShellQuote(SORVANE_GUI_EXE);
+    std::string out;
+    // No display at all, and no fallback platform either.
+    const std::string bare = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    ASSERT_EQ(testkit::RunCommand(bare + program + " --version", &out), 0);
+    EXPECT_EQ(out, "sorvane-gui " SORVANE_VERSION "\n");
+    ASSERT_EQ(testkit::RunCommand(bare + program + " --help", &out), 0);
+    EXPECT_NE(out.find("usage: sorvane-gui [IMAGE...]"), std::string::npos);
+    EXPECT_NE(out.find("--screenshot DIR"), std::string::npos);
+}
+
+TEST(Program, AnImageNamedAtStartThatIsMissingIsReportedAndTheFirstUseMarkerIsWritten) {
+    Core();
+    TempDir dir;
+    QProcess gui;
+    gui.setProcessEnvironment(Environment(dir));
+    gui.start(QStringLiteral(SORVANE_GUI_EXE), {QStringLiteral("/no/such/card.img")});
+    ASSERT_TRUE(gui.waitForStarted(10000));
+    const auto marker = dir / "data" / "Used";
+    for (int i = 0; i < 300 && !std::filesystem::exists(marker); ++i) QThread::msleep(20);
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    QByteArray errors;
+    for (int i = 0; i < 100 && !errors.contains("card.img"); ++i) {
+        gui.waitForReadyRead(50);
+        errors += gui.readAllStandardError();
+    }
+    gui.terminate();
+    gui.waitForFinished(5000);
+    EXPECT_TRUE(errors.contains("cannot open /no/such/card.img as an image file")) << errors.toStdString();
+}
+
+TEST(Program, InstallPutsEverythingInTheUsualPlaces) {
+    TempDir prefix;
+    std::string out;
+    ASSERT_EQ(
+        testkit::RunCommand("cmake --install " + testkit::ShellQuote(SORVANE_BINARY_DIR) + " --prefix " +
+                            testkit::ShellQuote(prefix.Path().string()) + " >/dev/null 2>&1"),
+        0);
+    for (const char* file :
+         {"bin/sorvane-gui", "bin/sorvane", "share/sorvane/config.ini", "share/sorvane/user-guide.html",
+          "share/sorvane/Languages/English.ini", "share/sorvane/Languages/Deutsch.ini",
+          "share/applications/sorvane.desktop", "share/icons/hicolor/scalable/apps/sorvane.svg",
+          "share/polkit-1/actions/org.sorvane.sorvane-gui.policy"})
+        EXPECT_TRUE(std::filesystem::exists(prefix / file)) << file;
+    std::string desktop;
+    testkit::RunCommand(
+        "cat " + testkit::ShellQuote((prefix / "share/applications/sorvane.desktop").string()), &desktop);
+    EXPECT_NE(desktop.find("Exec=sorvane-gui %F"), std::string::npos);
+    EXPECT_NE(desktop.find("application/x-raw-disk-image"), std::string::npos);
+    std::string policy;
+    testkit::RunCommand(
+        "cat " +
+            testkit::ShellQuote((prefix / "share/polkit-1/actions/org.sorvane.sorvane-gui.policy").string()),
+        &policy);
+    EXPECT_NE(policy.find((prefix / "bin/sorvane-gui").string()), std::string::npos)
+        << "pkexec runs the installed program";
+    ASSERT_EQ(
+        testkit::RunCommand(testkit::ShellQuote((prefix / "bin/sorvane-gui").string()) + " --version", &out),
+        0);
 }
 
 TEST(SingleInstanceLock, OnlyOneHolderAtATime) {

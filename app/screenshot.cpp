@@ -2,18 +2,26 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
 
 #include "app/file_tree.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"
+#include "app/profile_file.h"
+#include "app/recover_process_wnd.h"
 #include "app/skin_framework/list.h"
+#include "platform/data_dirs.h"
 
 namespace sorvane::app {
 namespace {
@@ -47,97 +55,35 @@ bool Save(skin::Window& window, const QString& path) {
 
 QString Message(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
 
-// Sample rows so the lists can be judged with content in them.
-void FillSampleDisk(CMainWnd& window) {
-    auto* list = window.Find<CDiskListUI>(QStringLiteral("DiskList"));
-    if (!list) return;
-    auto* disk = new CListImageTextNodeUI;
-    disk->SetFixedHeight(30);
-    disk->SetText(
-        0,
-        QStringLiteral("{f 5}{x 5}{i removable_drive.png 1 0}{x 2}%1 %2{/5}").arg(Message("MSG0202")).arg(1));
-    CListExUI::Node* diskNode = list->AddNode(nullptr, disk);
-    const struct {
-        const char* label;
-        const char* fs;
-        const char* size;
-    } parts[] = {{"SD CARD", "FAT32", "29.72 GB"}, {"BACKUP", "NTFS", "14.90 GB"}};
-    int number = 1;
-    for (const auto& part : parts) {
-        auto* row = new CListImageTextNodeUI;
-        row->SetFixedHeight(30);
-        row->SetText(0,
-                     QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(number++).arg(QLatin1String(part.label)));
-        row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.fs)));
-        row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(QLatin1String(part.size)));
-        row->SetImage(0, QStringLiteral("file='drive_usb.png' dest='28,0,50,24'"));
-        list->AddNode(diskNode, row);
+// The sample card made by the build, beside the program (or installed with it).
+std::filesystem::path SampleCard() {
+    for (const auto& path : {ProgramDir() / "sample-card.img",
+                             ProgramDir().parent_path() / "share" / "sorvane" / "sample-card.img"}) {
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec)) return path;
     }
-    list->SelectItem(1, false);
-    const char* labels[][2] = {{"Label1", "MSG0203"}, {"Label2", "MSG0204"}, {"Label3", "MSG0205"},
-                               {"Label4", "MSG0206"}, {"Label5", "MSG0207"}, {"Label6", "MSG0208"}};
-    const char* values[] = {"1", "SD CARD", "FAT32", "29.72 GB", "3.18 GB", "26.54 GB"};
-    for (int i = 0; i < 6; ++i) {
-        if (skin::Control* label = window.FindControl(QString::fromLatin1(labels[i][0])))
-            label->SetText(Message(labels[i][1]) + u' ' + QLatin1String(values[i]));
-    }
-    if (skin::Control* scan = window.FindControl(QStringLiteral("BtnScan"))) scan->SetEnabled(true);
+    return {};
 }
 
-void FillSampleResults(CMainWnd& window) {
+// Runs the event loop until `done` or 60 s.
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 60000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Opens the sample card, deep-scans it and checks its photos, as a user would.
+bool ScanSampleCard(CMainWnd& window, const std::filesystem::path& card) {
+    if (!window.OpenImageFile(card)) return false;
+    window.ScanChosenTarget();
+    if (!WaitFor([&] { return window.CurrentPage() == CMainWnd::kResultsPage; })) return false;
     auto* tree = window.Find<CFileTreeUI>(QStringLiteral("TypeTree"));
-    auto* list = window.Find<skin::List>(QStringLiteral("FileList"));
-    if (!tree || !list) return;
-    // As after a search: the results page can be chosen.
-    if (skin::Control* tab = window.FindControl(QStringLiteral("TabRecover"))) tab->SetEnabled(true);
-    const struct {
-        const char* node;
-        const char* title;
-        const char* child;
-        const char* icon;
-    } categories[] = {{"NodePhoto", "MSG0807", "JPG (12)", "FileIcon/image.png"},
-                      {"NodeAudio", "MSG0808", "MP3 (3)", "FileIcon/music.png"},
-                      {"NodeOffice", "MSG0810", "DOC (2)", "FileIcon/doc.png"}};
-    for (const auto& category : categories) {
-        auto* node = window.Find<skin::TreeNode>(QString::fromLatin1(category.node));
-        if (!node) continue;
-        node->SetText(Message(category.title));
-        node->setVisible(true);
-        auto* child = new skin::TreeNode;
-        if (const skin::AttributeList* style = window.Style(QStringLiteral("filetype"))) {
-            for (const auto& [key, value] : *style) child->SetAttribute(key, value);
-        }
-        child->SetText(QString::fromLatin1(category.child));
-        child->SetIcon(QString::fromLatin1(category.icon));
-        node->AddChildNode(child);
-    }
-    const struct {
-        const char* name;
-        const char* size;
-        const char* icon;
-        bool checked;
-    } files[] = {{"IMG_2041.jpg", "3.42 MB", "FileIcon/image.png", true},
-                 {"IMG_2042.jpg", "3.18 MB", "FileIcon/image.png", true},
-                 {"IMG_2043.jpg", "2.97 MB", "FileIcon/image_error.png", false},
-                 {"holiday.jpg", "812.40 KB", "FileIcon/image.png", false}};
-    for (const auto& file : files) {
-        auto* row = new skin::ListImageTextElement;
-        row->SetCheckPictures(QStringLiteral("file='checkbox.png' source='0,22,12,34' dest='2,0,14,12'"),
-                              QStringLiteral("file='checkbox.png' source='48,22,60,34' dest='2,0,14,12'"));
-        row->SetChecked(file.checked);
-        row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(QLatin1String(file.icon)));
-        row->SetText(1, QLatin1String(file.name));
-        row->SetText(2, QLatin1String(file.size));
-        row->SetText(3, QStringLiteral("2024-6-18 14:02:11"));
-        row->SetText(4, QStringLiteral("2024-6-18 14:02:11"));
-        row->SetText(5, QStringLiteral("/DCIM/100MEDIA"));
-        row->SetText(6, QStringLiteral("jpg"));
-        list->Add(row);
-    }
-    if (auto* photo = window.Find<skin::TreeNode>(QStringLiteral("NodePhoto"));
-        photo && !photo->ChildNodes().isEmpty())
-        tree->CheckNode(photo->ChildNodes().front(), false, false);
-    tree->SelectItem(1, false);
+    auto* photo = window.Find<skin::TreeNode>(QStringLiteral("NodePhoto"));
+    if (!tree || !photo || photo->ChildNodes().isEmpty()) return false;
+    tree->CheckNode(photo, true, true);
+    window.ShowFilesOf(photo->ChildNodes().front());
+    return true;
 }
 
 void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
@@ -189,23 +135,72 @@ class ProgressPreview : public CPopUpWnd {
 
 }  // namespace
 
-int RunScreenshots(const QString& folder) {
+int RunScreenshots(const QString& folder, const QString& language) {
     if (!QDir().mkpath(folder)) return 1;
     const QDir dir(folder);
     bool ok = true;
+
+    // Scan folders and recovered files of the sample go to a scratch folder.
+    QTemporaryDir work;
+    if (!work.isValid()) return 1;
+    qputenv("SORVANE_DATA_DIR", (work.path() + QStringLiteral("/data")).toLocal8Bit());
+    if (!language.isEmpty()) {
+        // The language is chosen in the scratch folder's settings, never in the shipped ones.
+        ProfileFile config;
+        config.Load(LanguageService::Instance().ConfigPath());
+        config.SetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default"), language);
+        QDir().mkpath(work.path() + QStringLiteral("/data"));
+        if (!config.Save((work.path() + QStringLiteral("/data/config.ini")).toStdString())) return 1;
+    }
+    LanguageService::ResetInstance();
+    CMessageBox::SetAnswerHook([](int, const QString&) { return 1; });
 
     CMainWnd main;
     if (!main.Create()) return 1;
     main.show();
     Settle();
-    FillSampleDisk(main);
-    FillSampleResults(main);
+    const std::filesystem::path card = SampleCard();
+    if (card.empty()) {
+        qWarning("Sorvane: no sample card beside the program; the lists stay empty");
+    } else if (!ScanSampleCard(main, card)) {
+        qWarning("Sorvane: the sample card could not be scanned");
+        ok = false;
+    }
+    main.ShowPage(CMainWnd::kDiskPage);
+    if (auto* list = main.Find<CDiskListUI>(QStringLiteral("DiskList")); list && list->GetCount() > 0)
+        main.SelectDiskRow(list->GetCurSel());
     const char* pages[] = {"main_1_home.png", "main_2_disks.png", "main_3_file_types.png",
                            "main_4_results.png"};
     for (int page = 0; page < 4; ++page) {
         main.ShowPage(page);
         ok = Save(main, dir.filePath(QLatin1String(pages[page]))) && ok;
     }
+
+    // The recovery window at its end, with its detail list open.
+    if (!main.CheckedFiles().empty()) {
+        const QString destination = work.path() + QStringLiteral("/Recovered");
+        main.SetFolderChooser([destination] { return destination; });
+        bool saved = false;
+        QTimer finisher;
+        QObject::connect(&finisher, &QTimer::timeout, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* recovery = dynamic_cast<CRecoverProcessWnd*>(w);
+                skin::Control* finish =
+                    recovery ? recovery->FindControl(QStringLiteral("FinishBtn")) : nullptr;
+                if (!finish || finish->isHidden() || saved) continue;
+                saved = true;
+                if (skin::Control* details = recovery->FindControl(QStringLiteral("DetailBtn")))
+                    details->SendNotify(QStringLiteral("click"));
+                ok = Save(*recovery, dir.filePath(QStringLiteral("RecoverProcessWnd_done.png"))) && ok;
+                finish->SendNotify(QStringLiteral("click"));
+            }
+        });
+        finisher.start(20);
+        main.RecoverCheckedFiles();
+        ok = saved && ok;
+    }
+    CMessageBox::SetAnswerHook(nullptr);
+    main.ShowPage(CMainWnd::kResultsPage);
 
     // The assist menu and its language entries, as they open below the menu button.
     main.ShowPage(CMainWnd::kHomePage);

@@ -21,7 +21,8 @@ inline constexpr PopUpLayout kProgressWindows[] = {
     {"CreateImageProcessWnd.xml", 450, 250, "CreateImageWnd"},
 };
 
-// Writes the PNG files; returns 0 when every window was drawn, 1 otherwise.
-int RunScreenshots(const QString& folder);
+// Writes the PNG files, in `language` when one is named ("Deutsch"); returns
+// 0 when every window was drawn, 1 otherwise.
+int RunScreenshots(const QString& folder, const QString& language = {});
 
 }  // namespace sorvane::app

@@ -10,6 +10,7 @@ namespace {
 
 const QByteArray kRaiseRequest = "raise\n";
 const QByteArray kRaiseAnswer = "raised\n";
+const QByteArray kOpenRequest = "open ";
 
 // "Global\Name" becomes "Name": the part after the last backslash names the files.
 QString FileStem(const QString& mutexName) {
@@ -42,13 +43,21 @@ bool SingleInstance::Acquire() {
         while (QLocalSocket* socket = server_->nextPendingConnection()) {
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-                if (!socket->canReadLine()) return;
-                if (socket->readLine() == kRaiseRequest) {
-                    if (onRaise_) onRaise_();
-                    socket->write(kRaiseAnswer);
-                    socket->flush();
+                // "open PATH" lines, then "raise"; anything else ends the talk.
+                while (socket->canReadLine()) {
+                    const QByteArray line = socket->readLine();
+                    if (line.startsWith(kOpenRequest) && line.endsWith('\n')) {
+                        if (onOpen_) onOpen_(QString::fromUtf8(line.mid(kOpenRequest.size()).chopped(1)));
+                        continue;
+                    }
+                    if (line == kRaiseRequest) {
+                        if (onRaise_) onRaise_();
+                        socket->write(kRaiseAnswer);
+                        socket->flush();
+                    }
+                    socket->disconnectFromServer();
+                    return;
                 }
-                socket->disconnectFromServer();
             });
         }
     });
@@ -59,10 +68,13 @@ bool SingleInstance::Acquire() {
     return true;
 }
 
-bool SingleInstance::AskRunningToRaise(int timeoutMs) {
+bool SingleInstance::AskRunningToRaise(int timeoutMs, const QStringList& files) {
     QLocalSocket socket;
     socket.connectToServer(socketPath_);
     if (!socket.waitForConnected(timeoutMs)) return false;
+    for (const QString& file : files) {
+        if (!file.contains(u'\n')) socket.write(kOpenRequest + file.toUtf8() + '\n');
+    }
     socket.write(kRaiseRequest);
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     while (!socket.canReadLine()) {

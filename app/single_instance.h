@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -29,10 +30,13 @@ class SingleInstance {
 
     // True when this process is the first; it then listens for raise requests.
     bool Acquire();
-    // Second process: asks the first to show its window. True when it answered.
-    bool AskRunningToRaise(int timeoutMs = 3000);
+    // Second process: asks the first to open `files` (image files named on the
+    // second start, as absolute paths) and show its window. True when it answered.
+    bool AskRunningToRaise(int timeoutMs = 3000, const QStringList& files = {});
     // First process: called for every raise request.
     void OnRaiseRequest(std::function<void()> handler) { onRaise_ = std::move(handler); }
+    // First process: called for every file a second start names, before the raise.
+    void OnOpenRequest(std::function<void(const QString&)> handler) { onOpen_ = std::move(handler); }
 
     const std::filesystem::path& LockPath() const { return lockPath_; }
     const QString& SocketPath() const { return socketPath_; }
@@ -43,6 +47,7 @@ class SingleInstance {
     std::unique_ptr<InstanceLock> lock_;
     std::unique_ptr<QLocalServer> server_;
     std::function<void()> onRaise_;
+    std::function<void(const QString&)> onOpen_;
 };
 
 }  // namespace sorvane::app

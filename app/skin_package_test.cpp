@@ -351,14 +351,14 @@ TEST_F(SkinPackageTest, LanguageFileDecidesTheShownTextWithoutTouchingThePackage
     EXPECT_EQ(main.FindControl(QStringLiteral("PhotoTitle"))->Text(), QStringLiteral("Pictures"));
     // The layout in the package still carries its own default.
     const QByteArray layout = SkinPackage::Instance().File(QStringLiteral("xml/ControlPanel.xml"));
-    EXPECT_TRUE(layout.contains("name=\"BtnStart\" style=\"BtnGreen\" width=\"200\" text=\"Start\""));
+    EXPECT_TRUE(layout.contains("name=\"BtnStart\" style=\"BtnGreen\" width=\"200\" text=\"Deep scan\""));
     EXPECT_EQ(QCryptographicHash::hash(layout, QCryptographicHash::Sha256), before);
 
     // Switching the language re-applies every text at once.
     ASSERT_TRUE(LanguageService::Instance().SetLanguage(QStringLiteral("Deutsch")));
     QCoreApplication::postEvent(&main, new QEvent(WM_LANGUAGE_CHANGED));
     QApplication::processEvents();
-    EXPECT_EQ(main.FindControl(QStringLiteral("BtnStart"))->Text(), QStringLiteral("Start"));
+    EXPECT_EQ(main.FindControl(QStringLiteral("BtnStart"))->Text(), QStringLiteral("Tiefensuche"));
     EXPECT_EQ(main.FindControl(QStringLiteral("PhotoTitle"))->Text(), QStringLiteral("Fotos"));
     EXPECT_EQ(main.FindControl(QStringLiteral("ListHeaderType"))->Text(), QStringLiteral("Dateisystem"));
     testing::UseShippedTexts();

@@ -8,6 +8,7 @@
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
 #include "device/disk_reader.h"
+#include "fs/exfat_volume.h"
 #include "platform/result_codes.h"
 
 namespace sorvane::cli {
@@ -68,6 +69,26 @@ int RunClassify(const std::vector<std::string>& args) {
     if (kind == VolumeKind::kFat || kind == VolumeKind::kNtfs) {
         std::printf("cluster:     %u bytes\n", unsigned(boot.U16(11)) * boot.U8(13));
     }
+    if (kind == VolumeKind::kExfat) {
+        ExfatVolume volume;
+        const uint64_t volumeStart = target.startSector * sectorSize;
+        ByteSource read = [&reader, volumeStart](uint64_t offset, uint8_t* buffer, size_t length) {
+            size_t got = 0;
+            return reader.handle.ReadAt(volumeStart + offset, buffer, length, got) == kSuccess &&
+                   got == length;
+        };
+        if (volume.Open(read)) {
+            volume.ReadRoot();
+            std::printf("cluster:     %u bytes\n", volume.Geometry().ClusterBytes());
+            if (!volume.Label().empty()) std::printf("label:       %s\n", volume.Label().c_str());
+            if (volume.BootChoice() == ExfatBootChoice::kBackup)
+                std::printf("note:        the main boot region is damaged; its backup copy was read\n");
+        }
+    }
+    if (HasDamagedExfatBootRegion(head.data(), head.size()))
+        std::printf(
+            "note:        this volume is exFAT with a damaged boot region; the deep scan will search its "
+            "contents\n");
     return kExitOk;
 }
 

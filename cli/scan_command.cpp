@@ -96,6 +96,8 @@ std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
     return NtfsQuickEngine(engine, deep) ? "the MFT and its copy" : "the file system's own records";
 }
 
+int RunOneTarget(ScanOptions o);
+
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     ScanOptions o;
     if (int status = ParseScanOptions(args, recover, o); status >= 0) return status;
@@ -105,6 +107,24 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     InstanceLock dataLock;
     if (!LockDataFolder(dataLock)) return Interrupted() ? kExitCancelled : kExitCannotWrite;
 
+    // A whole card or disk copied into one file: its partitions are scanned one after another.
+    const std::vector<std::string> parts = PartitionTargetsOfImage(o.target);
+    if (parts.empty()) return RunOneTarget(o);
+    int worst = kExitOk;
+    for (const std::string& part : parts) {
+        std::fprintf(stderr, "sorvane: partition at sector %s of %s\n",
+                     part.substr(part.rfind('@') + 1).c_str(), o.target.c_str());
+        ScanOptions one = o;
+        one.target = part;
+        const int status = RunOneTarget(one);
+        if (status == kExitCancelled) return status;
+        if (status != kExitOk) worst = status;
+    }
+    return worst;
+}
+
+int RunOneTarget(ScanOptions o) {
+    const bool recover = o.recover;
     OpenedTarget opened;
     if (int status = OpenScanTarget(o.target, o.deep, opened); status != kExitOk) return status;
     o.volumeBytes = opened.volumeBytes;

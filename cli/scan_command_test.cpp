@@ -376,7 +376,7 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
     EXPECT_EQ(testkit::FileSha256(built.image), before);
 }
 
-TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
+TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kMbr);
     TempDir out;
     for (const auto& v : built.volumes) {
@@ -398,9 +398,29 @@ TEST_F(CliTest, PartitionInsideAWholeDiskImageIsNamedImageAtStart) {
                     v.fileSystem.c_str(), static_cast<unsigned long long>(v.startSector), found, expected);
         EXPECT_EQ(found, expected) << v.fileSystem;
     }
-    Result whole = Run("scan --quick " + ShellQuote(built.image.string()));
-    EXPECT_EQ(whole.status, 1);
-    EXPECT_NE(whole.all.find("IMAGE@START"), std::string::npos);
+    // Named without @START, the whole-disk image is read partition by partition:
+    // every deleted file of both comes back, and the live ones are not listed as found.
+    TempDir whole;
+    Result all = Run("recover --quick --to " + ShellQuote(whole.Path().string()) + " " +
+                     ShellQuote(built.image.string()));
+    ASSERT_EQ(all.status, 0) << all.all;
+    std::set<std::string> shas;
+    for (const auto& f : FilesBelow(whole.Path())) shas.insert(testkit::FileSha256(whole / f));
+    size_t expected = 0, found = 0;
+    for (const auto& v : built.volumes) {
+        for (const auto& truth : built.Deleted(v.index)) {
+            if (truth.Has("overwritten")) continue;
+            ++expected;
+            if (shas.count(truth.sha256)) ++found;
+        }
+        for (const auto& truth : built.Live(v.index)) {
+            if (truth.size > 0 && !truth.Has("padding")) {
+                EXPECT_FALSE(shas.count(truth.sha256)) << truth.path;
+            }
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_GT(expected, 10u);
 }
 
 // Overwrites, in a real image, the UTF-16 long-name characters `marker` with `replacement`.
@@ -525,6 +545,46 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
         }
         EXPECT_EQ(testkit::FileSha256(image), before);
     }
+}
+
+TEST_F(CliTest, ExfatVolumesAreClassifiedScannedAndTheirDamageIsSaid) {
+    std::filesystem::path real = testkit::RealImagesDir();
+    if (real.empty() || !std::filesystem::exists(real / "exfat_win.raw")) GTEST_SKIP() << "public images not available";
+    const std::filesystem::path image = real / "exfat_win.raw";
+    const std::string before = testkit::FileSha256(image);
+    Result c = Run("classify " + ShellQuote(image.string()));
+    ASSERT_EQ(c.status, 0) << c.all;
+    EXPECT_NE(c.out.find("file system: exFAT"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("label:       test123"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("cluster:     512 bytes"), std::string::npos) << c.out;
+
+    // The quick scan lists the deleted files; those whose clusters were taken
+    // again say so instead of claiming their content.
+    Result q = Run("scan --quick " + ShellQuote(image.string()));
+    ASSERT_EQ(q.status, 0) << q.all;
+    std::set<std::string> damaged, other;
+    for (const auto& line : Lines(q.out)) {
+        const std::string name = line.substr(line.rfind("  ") + 2);
+        (line.find(" damaged ") != std::string::npos ? damaged : other).insert(name);
+    }
+    EXPECT_EQ(damaged, (std::set<std::string>{"1.bin", "333.bin", "555.bin"})) << q.out;
+    EXPECT_EQ(other, (std::set<std::string>{"Текстовый документ.txt"})) << q.out;
+    EXPECT_EQ(testkit::FileSha256(image), before);
+
+    // Both boot regions broken: no quick scan, and plain words why.
+    TempDir dir;
+    std::vector<uint8_t> bytes = testkit::ReadFile(image);
+    bytes[108] = 30;
+    bytes[12 * 512 + 108] = 30;
+    const std::filesystem::path broken = dir / "broken.img";
+    testkit::WriteFile(broken, bytes);
+    Result b = Run("scan --quick " + ShellQuote(broken.string()));
+    EXPECT_EQ(b.status, 1);
+    EXPECT_NE(b.all.find("this volume is exFAT with a damaged boot region; the deep scan will search its contents"),
+              std::string::npos)
+        << b.all;
+    Result bc = Run("classify " + ShellQuote(broken.string()));
+    EXPECT_NE(bc.out.find("damaged boot region"), std::string::npos) << bc.out;
 }
 
 }  // namespace

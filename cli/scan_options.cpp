@@ -24,7 +24,8 @@ const char kRecoverUsage[] =
     "                       [--progress] --to DIR TARGET\n";
 const char kOptionsHelp[] =
     "\n"
-    "TARGET    an image file, a device node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
+    "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
+    "          node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
     "          or IMAGE@START[:COUNT] for a partition inside a whole-disk image (sectors)\n"
     "--deep    read the file system's own records, then search all free space for the\n"
     "          folders and files of earlier file systems and for files by their contents\n"

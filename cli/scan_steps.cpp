@@ -13,6 +13,7 @@
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
 #include "cli/progress.h"
+#include "engines/exfat_file_data.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
 #include "platform/result_codes.h"
@@ -122,12 +123,19 @@ WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool
     return outcome;
 }
 
+// How far a file's content can be trusted: "impossible" for an entry no
+// volume could hold, "damaged" where the file system shows its clusters taken
+// by another file, else whether the first bytes agree with the extension.
+const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
+    if (ImpossibleEntry(r, o.volumeBytes, o.sectorSize)) return "impossible";
+    if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
+    return r.contentCheck ? "agrees" : "differs";
+}
+
 void PrintTextLine(const Found& f, const ScanOptions& o) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    const char* check = ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "impossible"
-                        : r.contentCheck                                ? "agrees"
-                                                                        : "differs";
+    const char* check = ContentText(r, o);
     std::printf("%12" PRIu64 "  %-19s  %-10s  %s\n", uint64_t{r.size}, written.c_str(), check,
                 PrintableName(f.folderPath + r.Name()).c_str());
 }

@@ -8,6 +8,7 @@
 #include "cli/target.h"
 #include "device/boot_sector.h"
 #include "device/disk_reader.h"
+#include "device/partition_details.h"
 #include "engines/engine_factory.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
@@ -97,22 +98,49 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, deep);
     if (!opened.engine) {
         VolumeKind kind = ClassifyVolume(head.data(), head.size());
-        if (kind != VolumeKind::kUnknown && kind != VolumeKind::kFat && kind != VolumeKind::kNtfs) {
+        if (HasDamagedExfatBootRegion(head.data(), head.size())) {
+            std::fprintf(
+                stderr,
+                "sorvane: %s: this volume is exFAT with a damaged boot region; the deep scan will search "
+                "its contents\n",
+                text.c_str());
+            return kExitCannotRead;
+        }
+        if (kind != VolumeKind::kUnknown && kind != VolumeKind::kFat && kind != VolumeKind::kNtfs &&
+            kind != VolumeKind::kExfat) {
             std::fprintf(stderr,
                          "sorvane: %s holds a %s file system, which the quick scan does not read; "
                          "the deep scan (--deep) searches its contents\n",
                          text.c_str(), VolumeKindName(kind));
             return kExitCannotRead;
         }
-        std::fprintf(stderr,
-                     "sorvane: %s holds no file system the quick scan reads (NTFS or FAT) at sector %" PRIu64,
-                     text.c_str(), start);
+        std::fprintf(
+            stderr,
+            "sorvane: %s holds no file system the quick scan reads (NTFS, FAT or exFAT) at sector %" PRIu64,
+            text.c_str(), start);
         std::fprintf(stderr, kind == VolumeKind::kUnknown && start == 0
                                  ? "; for a partition of a whole-disk image, name it as IMAGE@START\n"
                                  : "\n");
         return kExitCannotRead;
     }
     return kExitOk;
+}
+
+std::vector<std::string> PartitionTargetsOfImage(const std::string& target) {
+    std::error_code ec;
+    std::vector<std::string> parts;
+    if (!std::filesystem::is_regular_file(target, ec)) return parts;
+    DiskReader reader;
+    if (OpenImageReader(target, reader) != kSuccess) return parts;
+    ByteSource source = [&reader](uint64_t offset, uint8_t* buffer, size_t length) {
+        uint32_t read = 0;
+        return offset % 512 == 0 && length % 512 == 0 &&
+               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &read) ==
+                   kSuccess;
+    };
+    for (const PartitionSlot& slot : ReadPartitionTable(source, 512, reader.totalSectors))
+        parts.push_back(target + "@" + std::to_string(slot.start) + ":" + std::to_string(slot.length));
+    return parts;
 }
 
 bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened) {

@@ -35,6 +35,10 @@ bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& 
 // the exit status after printing why the target cannot be read.
 int OpenScanTarget(const std::string& target, bool deep, OpenedTarget& opened);
 
+// The partitions of a whole-disk image named without @START, as
+// IMAGE@START:COUNT targets; empty for an image of one volume (or anything else).
+std::vector<std::string> PartitionTargetsOfImage(const std::string& target);
+
 // True when `folder` (or the nearest folder above it that exists) lies on one
 // of `devices`.
 bool LiesOnSource(const std::filesystem::path& folder, const std::vector<uint64_t>& devices);

@@ -32,6 +32,7 @@ const char* VolumeKindName(VolumeKind kind) {
         case VolumeKind::kNtfs: return "NTFS";
         case VolumeKind::kFat: return "FAT";
         case VolumeKind::kExt: return "ext";
+        case VolumeKind::kExfat: return "exFAT";
         case VolumeKind::kUnknown: break;
     }
     return "unknown";
@@ -100,6 +101,45 @@ int FatBitsOfBootSector(const uint8_t* sector, size_t length) {
     return 32;
 }
 
+bool IsExfatBootSector(const uint8_t* sector, size_t length) {
+    if (!sector || length < 512) return false;
+    ByteView s(sector, length);
+    if (!s.Equals(3, "EXFAT   ") || !HasBootSignature(s)) return false;
+    // Where FAT keeps its BIOS parameter block, exFAT must hold zeros, so no
+    // FAT driver takes the volume for its own.
+    for (size_t off = 11; off < 64; ++off)
+        if (s.U8(off) != 0) return false;
+    const uint32_t sectorShift = s.U8(108), clusterShift = s.U8(109), fats = s.U8(110);
+    if (sectorShift < 9 || sectorShift > 12 || clusterShift > 25 - sectorShift) return false;
+    if (fats != 1 && fats != 2) return false;
+    const uint64_t volumeLength = s.U64(72);
+    const uint64_t fatOffset = s.U32(80), fatLength = s.U32(84);
+    const uint64_t heapOffset = s.U32(88), clusterCount = s.U32(92), rootCluster = s.U32(96);
+    if (fatOffset < 24 || fatLength == 0 || clusterCount == 0) return false;
+    if (fatOffset + fatLength * fats > heapOffset) return false;
+    if (heapOffset >= volumeLength) return false;
+    if (clusterCount > (volumeLength - heapOffset) >> clusterShift) return false;
+    // The FAT must hold an entry for every cluster.
+    if ((clusterCount + 2) * 4 > fatLength << sectorShift) return false;
+    return rootCluster >= 2 && rootCluster - 2 < clusterCount;
+}
+
+uint32_t ExfatSectorSizeOf(const uint8_t* buffer, size_t length) {
+    if (IsExfatBootSector(buffer, length)) return 1u << buffer[108];
+    constexpr size_t kBackup512 = 12 * 512;
+    if (buffer && length >= kBackup512 + 512 && IsExfatBootSector(buffer + kBackup512, length - kBackup512) &&
+        buffer[kBackup512 + 108] == 9)
+        return 512;
+    return 0;
+}
+
+bool HasDamagedExfatBootRegion(const uint8_t* buffer, size_t length) {
+    if (!buffer || length < 512 || ExfatSectorSizeOf(buffer, length) != 0) return false;
+    constexpr size_t kBackup512 = 12 * 512;
+    ByteView s(buffer, length);
+    return s.Equals(3, "EXFAT   ") || s.Equals(kBackup512 + 3, "EXFAT   ");
+}
+
 bool IsExtSuperblock(const uint8_t* superblock, size_t length) {
     if (!superblock || length < 1024) return false;
     ByteView s(superblock, length);
@@ -125,6 +165,7 @@ VolumeKind ClassifyVolume(const uint8_t* buffer, size_t length) {
     if (!buffer || length < 512) return VolumeKind::kUnknown;
     if (IsNtfsBootSector(buffer, 512)) return VolumeKind::kNtfs;
     if (IsFatBootSector(buffer, 512)) return VolumeKind::kFat;
+    if (ExfatSectorSizeOf(buffer, length) != 0) return VolumeKind::kExfat;
     if (length >= 2048 && IsExtSuperblock(buffer + 1024, 1024)) return VolumeKind::kExt;
     return VolumeKind::kUnknown;
 }

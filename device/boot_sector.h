@@ -7,12 +7,14 @@
 
 namespace sorvane {
 
-enum class VolumeKind { kNtfs, kFat, kExt, kUnknown };
+enum class VolumeKind { kNtfs, kFat, kExt, kUnknown, kExfat };
 
 const char* VolumeKindName(VolumeKind kind);
 
 // Classifies a volume from at least 2048 bytes read from its start: NTFS, then
-// FAT, then ext (superblock at byte 1024); the first test that holds wins.
+// FAT, then exFAT, then ext (superblock at byte 1024); the first test that
+// holds wins. exFAT is also recognised by its backup boot sector (sector 12)
+// when the buffer reaches it and the main one fails.
 VolumeKind ClassifyVolume(const uint8_t* buffer, size_t length);
 
 bool IsNtfsBootSector(const uint8_t* sector, size_t length = 512);
@@ -22,6 +24,19 @@ bool IsFat32BootSector(const uint8_t* sector, size_t length = 512);
 bool IsBitLockerVolume(const uint8_t* sector, size_t length = 512);
 // `superblock` is the 1024 bytes that start at byte 1024 of the volume.
 bool IsExtSuperblock(const uint8_t* superblock, size_t length = 1024);
+
+// The exFAT boot sector: the name "EXFAT   ", the zeroed legacy fields, sector
+// and cluster shifts in range, one or two FATs, the FAT and the cluster heap
+// inside the volume and in that order, the root folder's cluster in the heap.
+bool IsExfatBootSector(const uint8_t* sector, size_t length = 512);
+// The sector size of the exFAT volume whose main or backup boot sector starts
+// `buffer` and passes IsExfatBootSector (512 when only the backup at byte
+// 6144 of a 512-byte-sector volume holds); 0 when neither does.
+uint32_t ExfatSectorSizeOf(const uint8_t* buffer, size_t length);
+// True when the buffer's first sector, or the sector at byte 6144, names
+// itself exFAT while no exFAT boot sector passes the checks: an exFAT volume
+// whose boot region is damaged.
+bool HasDamagedExfatBootRegion(const uint8_t* buffer, size_t length);
 
 // FAT width (12, 16 or 32) of a boot sector that passed IsFatBootSector, by the
 // cluster count rule; 0 when the fields make no sense.

@@ -27,7 +27,7 @@ constexpr uint64_t kDefaultMinimumGap = 16065;
 // sysfs gives partition starts and sizes in these units whatever the sector size.
 constexpr uint64_t kSysfsUnit = 512;
 // Enough of a volume's start for NTFS, FAT, exFAT and the ext superblock.
-constexpr size_t kVolumeHeadBytes = 4096;
+constexpr size_t kVolumeHeadBytes = 8192;  // reaches the exFAT backup boot sector
 
 struct PartitionFacts {
     std::string name;
@@ -120,10 +120,12 @@ std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatB
             return fatBits == 32 ? "FAT32" : "FAT";
         case VolumeKind::kExt:
             return "ext";
+        case VolumeKind::kExfat:
+            return "exFAT";
         case VolumeKind::kUnknown:
             break;
     }
-    return IsExfatBootSector(head.data(), head.size()) ? "exFAT" : "";
+    return "";
 }
 
 uint8_t TypeOfFileSystem(const std::string& name, uint8_t type) {
@@ -215,12 +217,14 @@ bool CDiskVolumeList::CollectVolumes() {
             else
                 e.fileSystemName = bootName;
             if (e.fileSystemName.size() > 31) e.fileSystemName.resize(31);
-            if (haveHead && bootName.rfind("FAT", 0) == 0) {
+            if (haveHead && !bootName.empty()) {
                 uint64_t volumeStart = e.start;
                 ByteSource volume = [&disk, volumeStart](uint64_t offset, uint8_t* buffer, size_t length) {
                     return offset <= UINT64_MAX - volumeStart && disk(volumeStart + offset, buffer, length);
                 };
-                e.label = ReadFatVolumeLabel(volume, head.data(), 512);
+                if (bootName.rfind("FAT", 0) == 0) e.label = ReadFatVolumeLabel(volume, head.data(), 512);
+                else if (bootName == "exFAT") e.label = ReadExfatVolumeLabel(volume, head.data(), 512);
+                else if (bootName == "NTFS") e.label = ReadNtfsVolumeLabel(volume, head.data(), 512);
             }
             e.partitionType = TypeOfFileSystem(e.fileSystemName, e.partitionType);
 

@@ -131,6 +131,7 @@ TEST(DiskVolumeList, RegionAfterAVolumeButNoneBeforeIt) {
     EXPECT_EQ(volume.start, 2048u) << "2048 - 63 is not more than one cylinder: no region before";
     EXPECT_EQ(volume.length, partSectors);
     EXPECT_EQ(volume.fileSystemName, "NTFS");
+    EXPECT_EQ(volume.label, "Holiday") << "the label from the volume's $Volume record";
     EXPECT_EQ(volume.partitionType, 7);
     EXPECT_EQ(volume.partitionNumber, 1);
     EXPECT_EQ(volume.totalBytes, partSectors * 512) << "not mounted: the partition's length";
@@ -153,6 +154,32 @@ TEST(DiskVolumeList, RegionAfterAVolumeButNoneBeforeIt) {
     EXPECT_EQ(info->deviceNumber, MakeDeviceNumber(8, 17));
     EXPECT_EQ(info->fileSystem, "NTFS");
     EXPECT_TRUE(info->mountPoint.empty());
+}
+
+TEST(DiskVolumeList, AnExfatCardShowsItsFileSystemAndLabelMountedOrNot) {
+    if (!testkit::HaveProgram("sfdisk") || !testkit::HaveProgram("mkfs.exfat"))
+        GTEST_SKIP() << "sfdisk or mkfs.exfat missing";
+    FakeMachine machine;
+    TempDir scratch;
+    const uint64_t partSectors = 64 * 2048;
+    auto node = machine.AddDisk("sdc", 2048 + partSectors, true, true, "8:32");
+    Partition(node, "label: dos\nstart=2048, size=" + std::to_string(partSectors) + ", type=7\n");
+    PlaceVolume(node, 2048, "mkfs.exfat -L 'Карта 128'", 64, scratch.Path());
+    machine.AddPartition("sdc", 1, 2048, partSectors, "8:33");
+    std::filesystem::create_directories(machine.Root() / "media/card");
+    for (bool mounted : {false, true}) {
+        // A user-space driver shows only as "fuseblk" in the mount table.
+        machine.SetMounts(mounted ? "36 25 8:33 / /media/card rw - fuseblk /dev/sdc1 rw\n" : "");
+        CDiskVolumeList list;
+        auto entries = Refresh(list);
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries[0].fileSystemName, "exFAT") << mounted;
+        EXPECT_EQ(entries[0].label, "Карта 128") << mounted;
+        EXPECT_EQ(entries[0].partitionType, 7) << mounted;
+        auto info = VolumeRegistry::Instance().Get(entries[0].letter);
+        ASSERT_TRUE(info.has_value());
+        EXPECT_EQ(info->mountPoint.empty(), !mounted) << "the mount table was read";
+    }
 }
 
 TEST(DiskVolumeList, AdjacentVolumesLeaveNoRegionAndAWideGapDoes) {

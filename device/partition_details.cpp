@@ -1,5 +1,6 @@
 #include "device/partition_details.h"
 
+#include <algorithm>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -52,12 +53,6 @@ void ReadLogicalPartitions(const ByteSource& disk, uint32_t sectorSize, uint64_t
 }  // namespace
 
 bool IsExtendedPartitionType(uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
-
-bool IsExfatBootSector(const uint8_t* sector, size_t length) {
-    if (!sector || length < 512) return false;
-    ByteView s(sector, length);
-    return s.Equals(3, "EXFAT   ") && HasBootSignature(s);
-}
 
 std::map<uint64_t, uint8_t> ReadMbrPartitionTypes(const ByteSource& disk, uint32_t sectorSize) {
     std::map<uint64_t, uint8_t> types;
@@ -132,6 +127,167 @@ std::string ReadFatVolumeLabel(const ByteSource& volume, const uint8_t* bootSect
     if (b.U8(signature) != 0x29 || !b.Has(signature + 5, 11)) return {};
     std::string label = TrimmedLabel(bootSector + signature + 5, 11);
     return label == "NO NAME" ? std::string() : label;
+}
+
+std::string ReadExfatVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length) {
+    if (!IsExfatBootSector(bootSector, length)) return {};
+    ByteView b(bootSector, length);
+    const uint64_t sectorBytes = uint64_t{1} << b.U8(108);
+    const uint64_t clusterBytes = sectorBytes << b.U8(109);
+    const uint64_t rootOffset = (b.U32(88) + uint64_t{b.U32(96) - 2} * (clusterBytes / sectorBytes)) * sectorBytes;
+    // The label entry sits among the first entries of the root folder.
+    std::vector<uint8_t> root(static_cast<size_t>(std::min<uint64_t>(clusterBytes, kMaxRootBytes)));
+    if (!volume(rootOffset, root.data(), root.size())) return {};
+    ByteView r(root.data(), root.size());
+    for (size_t off = 0; r.Has(off, 32); off += 32) {
+        const uint8_t type = r.U8(off);
+        if (type == 0x00) break;  // the end of the folder
+        if (type != 0x83) continue;
+        std::u16string label;
+        for (size_t i = 0; i < std::min<size_t>(r.U8(off + 1), 11); ++i)
+            label.push_back(static_cast<char16_t>(r.U16(off + 2 + 2 * i)));
+        return Utf16ToUtf8(label);
+    }
+    return {};
+}
+
+std::string ReadNtfsVolumeLabel(const ByteSource& volume, const uint8_t* bootSector, size_t length) {
+    constexpr uint32_t kVolumeRecord = 3;
+    constexpr uint32_t kVolumeNameAttribute = 0x60;
+    constexpr uint32_t kEndOfAttributes = 0xFFFFFFFF;
+    if (!IsNtfsBootSector(bootSector, length)) return {};
+    ByteView b(bootSector, length);
+    const uint64_t sectorBytes = b.U16(11);
+    const uint64_t clusterBytes = sectorBytes * b.U8(13);
+    if (sectorBytes < 512 || clusterBytes == 0) return {};
+    const int8_t perRecord = static_cast<int8_t>(b.U8(64));
+    uint64_t recordBytes = 0;
+    if (perRecord < 0) {
+        if (perRecord < -20) return {};
+        recordBytes = uint64_t{1} << -perRecord;
+    } else {
+        recordBytes = uint64_t(perRecord) * clusterBytes;
+    }
+    if (recordBytes < 512 || recordBytes > 65536 || recordBytes % 512 != 0) return {};
+    const uint64_t mft = b.U64(48);
+    if (mft > UINT64_MAX / clusterBytes / 2) return {};
+    std::vector<uint8_t> record(static_cast<size_t>(recordBytes));
+    if (!volume(mft * clusterBytes + kVolumeRecord * recordBytes, record.data(), record.size())) return {};
+    ByteView r(record.data(), record.size());
+    if (!r.Equals(0, "FILE")) return {};
+    // Undo the update sequence: the last two bytes of every 512-byte stride
+    // were swapped for the sequence number when the record was written.
+    const size_t fixupOffset = r.U16(4), fixupCount = r.U16(6);
+    if (fixupCount == 0 || !r.Has(fixupOffset, fixupCount * 2) || (fixupCount - 1) * 512 > record.size()) return {};
+    const uint16_t sequence = r.U16(fixupOffset);
+    for (size_t i = 1; i < fixupCount; ++i) {
+        const size_t end = i * 512 - 2;
+        if (r.U16(end) != sequence) return {};
+        record[end] = record[fixupOffset + 2 * i];
+        record[end + 1] = record[fixupOffset + 2 * i + 1];
+    }
+    size_t at = r.U16(20);
+    for (int guard = 0; guard < 64 && r.Has(at, 24); ++guard) {
+        const uint32_t type = r.U32(at), attributeLength = r.U32(at + 4);
+        if (type == kEndOfAttributes || attributeLength < 24 || !r.Has(at, attributeLength)) break;
+        if (type == kVolumeNameAttribute && r.U8(at + 8) == 0) {
+            const size_t valueLength = r.U32(at + 16), valueOffset = r.U16(at + 20);
+            if (valueOffset + valueLength > attributeLength) return {};
+            return Utf16LeBytesToUtf8(record.data() + at + valueOffset, valueLength / 2);
+        }
+        at += attributeLength;
+    }
+    return {};
+}
+
+}  // namespace sorvane
+
+namespace sorvane {
+namespace {
+
+constexpr uint32_t kMaxGptEntries = 1024;
+
+void AddSlot(std::vector<PartitionSlot>& slots, uint64_t start, uint64_t length, uint8_t type,
+             uint64_t diskSectors) {
+    if (length == 0 || start == 0 || start >= diskSectors) return;
+    if (length > diskSectors - start) length = diskSectors - start;
+    slots.push_back({start, length, type});
+}
+
+// The GPT whose header lies in sector 1.
+std::vector<PartitionSlot> ReadGpt(const ByteSource& disk, uint32_t sectorSize, uint64_t diskSectors) {
+    std::vector<PartitionSlot> slots;
+    std::vector<uint8_t> header(sectorSize);
+    if (!disk(sectorSize, header.data(), header.size())) return slots;
+    ByteView h(header.data(), header.size());
+    if (!h.Equals(0, "EFI PART")) return slots;
+    uint64_t entriesLba = h.U64(72);
+    uint32_t count = h.U32(80);
+    uint32_t entrySize = h.U32(84);
+    if (entrySize < 128 || entrySize > 4096 || entrySize % 8 != 0 || count == 0) return slots;
+    if (count > kMaxGptEntries) count = kMaxGptEntries;
+    if (entriesLba == 0 || entriesLba >= diskSectors || entriesLba > UINT64_MAX / sectorSize) return slots;
+    std::vector<uint8_t> entries(static_cast<size_t>(count) * entrySize);
+    if (!disk(entriesLba * sectorSize, entries.data(), entries.size())) return slots;
+    ByteView e(entries.data(), entries.size());
+    static const uint8_t kUnused[16] = {};
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t at = static_cast<size_t>(i) * entrySize;
+        if (e.Equals(at, kUnused, sizeof kUnused)) continue;
+        uint64_t first = e.U64(at + 32);
+        uint64_t last = e.U64(at + 40);
+        if (last < first) continue;
+        AddSlot(slots, first, last - first + 1, 0, diskSectors);
+    }
+    return slots;
+}
+
+}  // namespace
+
+std::vector<PartitionSlot> ReadPartitionTable(const ByteSource& disk, uint32_t sectorSize,
+                                              uint64_t diskSectors) {
+    std::vector<PartitionSlot> slots;
+    if (sectorSize < 512 || sectorSize > 65536 || diskSectors < 2) return slots;
+    std::vector<uint8_t> sector(sectorSize);
+    if (!disk(0, sector.data(), sector.size())) return slots;
+    ByteView s(sector.data(), sector.size());
+    if (!HasBootSignature(s)) return slots;
+    for (size_t i = 0; i < 4; ++i) {
+        if (s.U8(kEntryTable + i * kEntrySize + 4) == 0xEE) return ReadGpt(disk, sectorSize, diskSectors);
+    }
+    // The types map already walks the extended chain with all its guards; the
+    // lengths come from the same entries.
+    std::map<uint64_t, uint8_t> types = ReadMbrPartitionTypes(disk, sectorSize);
+    if (types.empty()) return slots;
+    std::map<uint64_t, uint64_t> lengths;
+    for (size_t i = 0; i < 4; ++i) {
+        size_t entry = kEntryTable + i * kEntrySize;
+        uint8_t type = s.U8(entry + 4);
+        uint64_t start = s.U32(entry + 8);
+        if (type == 0 || start == 0) continue;
+        lengths[start] = s.U32(entry + 12);
+        if (!IsExtendedPartitionType(type)) continue;
+        // Logical partitions: each extended record names its own relative to itself.
+        std::set<uint64_t> visited;
+        uint64_t ebr = start;
+        std::vector<uint8_t> record(sectorSize);
+        for (int hop = 0; hop < kMaxLogicalPartitions && visited.insert(ebr).second; ++hop) {
+            if (ebr > UINT64_MAX / sectorSize || !disk(ebr * sectorSize, record.data(), record.size())) break;
+            ByteView r(record.data(), record.size());
+            if (!HasBootSignature(r)) break;
+            uint32_t relative = r.U32(kEntryTable + 8);
+            if (relative != 0) lengths.emplace(ebr + relative, r.U32(kEntryTable + 12));
+            uint32_t next = r.U32(kEntryTable + kEntrySize + 8);
+            if (!IsExtendedPartitionType(r.U8(kEntryTable + kEntrySize + 4)) || next == 0) break;
+            ebr = start + next;
+        }
+    }
+    for (const auto& [start, type] : types) {
+        if (IsExtendedPartitionType(type)) continue;
+        auto length = lengths.find(start);
+        if (length != lengths.end()) AddSlot(slots, start, length->second, type, diskSectors);
+    }
+    return slots;
 }
 
 }  // namespace sorvane

@@ -81,6 +81,67 @@ TEST(MbrPartitionTypes, AVolumeWithoutATableIsNotReadAsOne) {
     EXPECT_TRUE(ReadMbrPartitionTypes(FromBytes(bytes), 512).empty());
 }
 
+TEST(PartitionTable, MbrGivesPrimaryAndLogicalPartitionsWithTheirLengths) {
+    if (!testkit::HaveProgram("sfdisk")) GTEST_SKIP() << "sfdisk missing";
+    TempDir dir;
+    auto disk = dir / "disk.img";
+    MustRun("truncate -s 64M " + ShellQuote(disk.string()));
+    MustRun(
+        "printf 'label: dos\\nstart=2048, size=20480, type=c\\nstart=22528, size=80000, type=f\\n"
+        "start=24576, size=10000, type=7\\nstart=36864, size=20000, type=83\\n' | sfdisk -q " +
+        ShellQuote(disk.string()));
+    auto bytes = testkit::ReadFile(disk);
+    const uint64_t sectors = bytes.size() / 512;
+    auto slots = ReadPartitionTable(FromBytes(bytes), 512, sectors);
+    ASSERT_EQ(slots.size(), 3u) << "the extended container is no partition";
+    EXPECT_EQ(slots[0].start, 2048u);
+    EXPECT_EQ(slots[0].length, 20480u);
+    EXPECT_EQ(slots[0].type, 0x0C);
+    EXPECT_EQ(slots[1].start, 24576u);
+    EXPECT_EQ(slots[1].length, 10000u);
+    EXPECT_EQ(slots[2].start, 36864u);
+    EXPECT_EQ(slots[2].length, 20000u);
+
+    // An entry that runs past the end of the disk is cut at the end; one that
+    // starts past it is dropped.
+    auto shorter = ReadPartitionTable(FromBytes(bytes), 512, 30000);
+    ASSERT_EQ(shorter.size(), 2u);
+    EXPECT_EQ(shorter[1].start, 24576u);
+    EXPECT_EQ(shorter[1].length, 30000u - 24576u);
+}
+
+TEST(PartitionTable, GptEntriesAreRead) {
+    if (!testkit::HaveProgram("sfdisk")) GTEST_SKIP() << "sfdisk missing";
+    TempDir dir;
+    auto disk = dir / "gpt.img";
+    MustRun("truncate -s 32M " + ShellQuote(disk.string()));
+    MustRun("printf 'label: gpt\\nstart=2048, size=8192\\nstart=12288, size=20000\\n' | sfdisk -q " +
+            ShellQuote(disk.string()));
+    auto bytes = testkit::ReadFile(disk);
+    auto slots = ReadPartitionTable(FromBytes(bytes), 512, bytes.size() / 512);
+    ASSERT_EQ(slots.size(), 2u);
+    EXPECT_EQ(slots[0].start, 2048u);
+    EXPECT_EQ(slots[0].length, 8192u);
+    EXPECT_EQ(slots[1].start, 12288u);
+    EXPECT_EQ(slots[1].length, 20000u);
+    // A damaged header signature means no table at all, not the protective entry as a partition.
+    bytes[512] = 'X';
+    EXPECT_TRUE(ReadPartitionTable(FromBytes(bytes), 512, bytes.size() / 512).empty());
+}
+
+TEST(PartitionTable, AVolumeOrNothingIsNoTable) {
+    if (!testkit::HaveProgram("mkfs.fat")) GTEST_SKIP() << "mkfs.fat missing";
+    TempDir dir;
+    auto volume = dir / "fat.img";
+    MustRun("truncate -s 8M " + ShellQuote(volume.string()) + " && mkfs.fat " + ShellQuote(volume.string()));
+    auto bytes = testkit::ReadFile(volume);
+    EXPECT_TRUE(ReadPartitionTable(FromBytes(bytes), 512, bytes.size() / 512).empty());
+    std::vector<uint8_t> zeros(4096, 0);
+    EXPECT_TRUE(ReadPartitionTable(FromBytes(zeros), 512, 8).empty());
+    std::vector<uint8_t> none;
+    EXPECT_TRUE(ReadPartitionTable(FromBytes(none), 512, 8).empty());
+}
+
 std::string LabelOf(const std::string& format, const std::string& megabytes) {
     TempDir dir;
     auto volume = dir / "volume.img";
@@ -117,6 +178,52 @@ TEST(FatVolumeLabel, DamagedBootSectorGivesNoLabel) {
     std::vector<uint8_t> sector(512, 0xFF);
     EXPECT_EQ(ReadFatVolumeLabel(FromBytes(sector), sector.data(), sector.size()), "");
     EXPECT_EQ(ReadFatVolumeLabel(FromBytes(sector), sector.data(), 100), "");
+}
+
+std::string LabelOfImage(const std::string& name, bool ntfs) {
+    std::filesystem::path dir = testkit::RealImagesDir();
+    if (dir.empty() || !std::filesystem::exists(dir / name)) return "<missing>";
+    std::vector<uint8_t> bytes = testkit::ReadFile(dir / name);
+    return ntfs ? ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), bytes.size())
+                : ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), bytes.size());
+}
+
+TEST(ExfatVolumeLabel, ComesFromTheRootFolderInUtf16) {
+    if (testkit::HaveProgram("mkfs.exfat")) {
+        TempDir dir;
+        auto volume = dir / "card.img";
+        MustRun("truncate -s 16M " + ShellQuote(volume.string()));
+        MustRun("mkfs.exfat -L 'Карта SD' " + ShellQuote(volume.string()));
+        auto bytes = testkit::ReadFile(volume);
+        EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "Карта SD");
+        EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), 512), "") << "not an NTFS volume";
+        EXPECT_EQ(ReadFatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "") << "not a FAT volume";
+        MustRun("mkfs.exfat " + ShellQuote(volume.string()));
+        bytes = testkit::ReadFile(volume);
+        EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(bytes), bytes.data(), 512), "");
+    }
+    std::string label = LabelOfImage("exfat_win.raw", false);
+    if (label == "<missing>") GTEST_SKIP() << "public images missing";
+    EXPECT_EQ(label, "test123");
+    EXPECT_EQ(LabelOfImage("win_exfat_7.raw", false), "");
+}
+
+TEST(NtfsVolumeLabel, ComesFromTheVolumeRecord) {
+    std::string label = LabelOfImage("7-ntfs-undel.dd", true);
+    if (label == "<missing>") GTEST_SKIP() << "public images missing";
+    EXPECT_EQ(label, "NTFS_DEL");
+    EXPECT_EQ(LabelOfImage("8-jpeg-search.dd", true), "JPEG-SRCH");
+    // A record whose update sequence does not match is damaged: no label.
+    std::vector<uint8_t> bytes = testkit::ReadFile(testkit::RealImagesDir() / "7-ntfs-undel.dd");
+    ByteView boot(bytes.data(), 512);
+    const uint64_t clusterBytes = uint64_t{boot.U16(11)} * boot.U8(13);
+    const uint64_t record3 = boot.U64(48) * clusterBytes + 3 * 1024;
+    ASSERT_LT(record3 + 1024, bytes.size());
+    bytes[record3 + 510] ^= 0xFF;
+    EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(bytes), bytes.data(), 512), "");
+    std::vector<uint8_t> garbage(512, 0xFF);
+    EXPECT_EQ(ReadNtfsVolumeLabel(FromBytes(garbage), garbage.data(), garbage.size()), "");
+    EXPECT_EQ(ReadExfatVolumeLabel(FromBytes(garbage), garbage.data(), garbage.size()), "");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "device/disk_reader.h"
+#include "engines/fast_exfat_recovery.h"
 #include "engines/fast_ext_recovery.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
@@ -33,6 +34,8 @@ std::unique_ptr<IFileRecoveryParse> CreateQuickEngine(VolumeKind kind) {
             return std::make_unique<CFastFatRecovery>();
         case VolumeKind::kExt:
             return std::make_unique<CFastExtRecovery>();
+        case VolumeKind::kExfat:
+            return std::make_unique<CFastExfatRecovery>();
         case VolumeKind::kUnknown:
             break;
     }

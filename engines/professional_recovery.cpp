@@ -7,11 +7,13 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
+#include "engines/exfat_file_data.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
@@ -135,6 +137,7 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& imagePath, uin
     resume_ = ResumeRecord{};
     resumeFlag_ = CScanResumeStore::Instance().FindForImage(imagePath, resume_);
     fat_.OpenImage(imagePath, letter);
+    exfat_.OpenImage(imagePath, letter);
     int ntfsResult = ntfs_.OpenImage(imagePath, letter);
     quick_ = CreateRecoveryEngineForImage(imagePath, letter, false);
     return ntfsResult;
@@ -156,6 +159,7 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
                                                                partitionSectors, letter, resume_);
     fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
+    exfat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     quick_ = CreateRecoveryEngine(driveIndex, partitionStart, partitionSectors, letter, false);
     return ntfsResult;
@@ -179,6 +183,7 @@ int CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyP
     if (quick_) quick_->SetCallbacks(scanProgress, copyProgress, userData, kQuickWeight);
     fat_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
     ntfs_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
+    exfat_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
     carver_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
     return 0;
 }
@@ -189,12 +194,13 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
     if (quick_) quick_->SetSearchCallback(callback, userData);
     fat_.SetSearchCallback(callback, userData);
     ntfs_.SetSearchCallback(callback, userData);
+    exfat_.SetSearchCallback(callback, userData);
     carver_.SetSearchCallback(callback, userData);
     return 0;
 }
 
 uint64_t CProfessionalRecovery::GetFoundCount() {
-    uint64_t n = fat_.GetFoundCount() + ntfs_.GetFoundCount() + carver_.GetFoundCount();
+    uint64_t n = fat_.GetFoundCount() + ntfs_.GetFoundCount() + exfat_.GetFoundCount() + carver_.GetFoundCount();
     if (quick_) n += quick_->GetFoundCount();
     return n;
 }
@@ -230,6 +236,9 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
             }
             if (record && !(ByteView(record, recordSize).U16(22) & 0x0002)) ntfs_.OnFileRecord(record, recordSize, absolute);
+        } else if (CProfessionalExfatRecovery::MayHoldEntrySets(p, ss) &&
+                   exfat_.OnSector(p, static_cast<size_t>(remaining), absolute)) {
+            // Sectors of exFAT entry sets hold no file data for the carver.
         } else if (MayHoldFatEntries(p) && p[0] == '.' && IsFatDirectoryStart(p, ss, 0)) {
             fat_.OnDirectoryStart(p, absolute);
         } else if (MayHoldFatEntries(p) && IsFatDirectorySector(p, ss)) {
@@ -242,15 +251,46 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 return kCancelCode;
             }
             if (consumed == 0) consumed = 1;
+            // A carved file's length is often a guess that runs over what
+            // follows it; exFAT entry sets prove themselves by their checksum,
+            // so the sectors it took are still searched for them (those past
+            // this chunk below).
+            const uint64_t inChunk = std::min<uint64_t>(consumed, sectors - i);
+            for (uint64_t k = 1; k < inChunk; ++k) {
+                const uint8_t* q = p + k * ss;
+                if (CProfessionalExfatRecovery::MayHoldEntrySets(q, ss))
+                    exfat_.OnSector(q, static_cast<size_t>(remaining - static_cast<int64_t>(k * ss)), absolute + k);
+            }
         }
         remaining -= static_cast<int64_t>(consumed) * ss;
         if (remaining < 0) {
             overshoot = -remaining / ss;
+            SearchExfatSetsBeyondChunk(firstSector + sectors, static_cast<uint64_t>(overshoot));
             break;
         }
         i += static_cast<uint32_t>(consumed);
     }
     return 0;
+}
+
+void CProfessionalRecovery::SearchExfatSetsBeyondChunk(uint64_t firstSector, uint64_t count) {
+    // Only an exFAT volume has entry sets to lose under a carved file's guessed length.
+    if (!exfat_.HasLayout() || count == 0) return;
+    const uint32_t ss = sectorSize_;
+    std::vector<uint8_t> piece(kChunkBytes);
+    const uint32_t pieceSectors = kChunkBytes / ss;
+    for (uint64_t done = 0; done < count;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(pieceSectors, count - done));
+        uint32_t got = 0;
+        ReadSectors(n, reader_, piece.data(), firstSector + done, ss, &got);
+        if (got == 0) return;
+        for (uint32_t k = 0; k < got; ++k) {
+            const uint8_t* q = piece.data() + static_cast<size_t>(k) * ss;
+            if (CProfessionalExfatRecovery::MayHoldEntrySets(q, ss))
+                exfat_.OnSector(q, static_cast<size_t>(got - k) * ss, firstSector + done + k);
+        }
+        done += got;
+    }
 }
 
 int CProfessionalRecovery::Scan(const std::string*) {
@@ -292,10 +332,11 @@ int CProfessionalRecovery::Scan(const std::string*) {
     }
 
     // 2. The sub-engines' logs: reattached when resuming, new otherwise.
-    std::string carveName, fatName, ntfsName;
+    std::string carveName, fatName, ntfsName, exfatName;
     const bool haveCarve = resuming && store.FindFileInFolder("File_Type_", scanFolder, carveName) == 0;
     const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
     const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
+    const bool haveExfat = resuming && store.FindFileInFolder("Pro_Exfat_", scanFolder, exfatName) == 0;
     if (haveCarve) {
         if (!imagePath_.empty()) carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
         else carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
@@ -306,7 +347,9 @@ int CProfessionalRecovery::Scan(const std::string*) {
     }
     fat_.StartScanLog(haveFat ? &fatName : nullptr);
     ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
+    exfat_.StartScanLog(haveExfat ? &exfatName : nullptr);
     fat_.RegisterBootSector();
+    exfat_.RegisterBootSector();
     TheCarveContext().tsRanges.clear();
 
     std::vector<uint8_t> chunk(kChunkBytes);
@@ -406,6 +449,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
     // 5. Consolidation, also after a stop.
     fat_.Consolidate();
     ntfs_.Consolidate();
+    exfat_.Consolidate();
     if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
 
     // 6. The resume record.
@@ -417,10 +461,12 @@ int CProfessionalRecovery::Scan(const std::string*) {
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
     switch (record.Engine()) {
     case EngineCode::kQuickNtfs:
-    case EngineCode::kQuickFat: return quick_.get();
+    case EngineCode::kQuickFat:
+    case EngineCode::kQuickExfat: return quick_.get();
     case EngineCode::kDeepNtfs: return &ntfs_;
     case EngineCode::kDeepFat: return &fat_;
     case EngineCode::kRawSignature: return &carver_;
+    case EngineCode::kDeepExfat: return &exfat_;
     }
     return nullptr;
 }
@@ -432,6 +478,7 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
         if (quick_) quick_->ListChildren(nullptr, 0, out);
         fat_.ListChildren(nullptr, 0, out);
         ntfs_.ListChildren(nullptr, 0, out);
+        exfat_.ListChildren(nullptr, 0, out);
         carver_.ListChildren(nullptr, 0, out);
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
@@ -446,6 +493,7 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
         if (quick_) quick_->CountFiles(nullptr, 0, count);
         fat_.CountFiles(nullptr, 0, count);
         ntfs_.CountFiles(nullptr, 0, count);
+        exfat_.CountFiles(nullptr, 0, count);
         carver_.CountFiles(nullptr, 0, count);
         return 0;
     }
@@ -480,6 +528,20 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     if (quick_) quick_->FindByExtension(pattern, out);
     fat_.FindByExtension(pattern, out);
     ntfs_.FindByExtension(pattern, out);
+    {
+        // The deep exFAT engine meets again the entry sets of folders the live
+        // volume deleted, which the quick scan already listed: the same entry
+        // set on disk is the same file.
+        std::set<std::pair<uint64_t, uint32_t>> listed;
+        for (const FoundItemRecord& r : out)
+            if (r.Engine() == EngineCode::kQuickExfat && !r.IsFolder())
+                listed.emplace(uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift);
+        FoundItemList deep;
+        exfat_.FindByExtension(pattern, deep);
+        for (const FoundItemRecord& r : deep)
+            if (!listed.count({uint64_t{r.location}, uint32_t{r.engineSpecific} >> kExfatEntryIndexShift}))
+                out.push_back(r);
+    }
 
     // Where each file-system file's data starts, with its extension.
     std::map<uint64_t, std::string> starts;
@@ -503,6 +565,12 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
             else if (r.key == 0 && r.partitionStart + r.dataStart >= 32) start = r.partitionStart + r.dataStart - 32;
             else break;
             starts[start] = LowerExtensionOf(r);
+            break;
+        }
+        case EngineCode::kQuickExfat:
+        case EngineCode::kDeepExfat: {
+            if (r.clusterBytes == kFolderClusterBytes || r.key < 2 || r.clusterBytes % ss != 0) break;
+            starts[r.partitionStart + r.dataStart + uint64_t{r.key - 2} * (r.clusterBytes / ss)] = LowerExtensionOf(r);
             break;
         }
         default:

@@ -2,10 +2,11 @@
 // whatever the range holds. A deep scan is the quick engine's own scan of the
 // live file system (when there is one), then one sequential pass over the
 // unallocated space (or the whole range) in which every sector goes to exactly
-// one sub-engine — NTFS file records to the deep NTFS engine, FAT directory
-// sectors to the deep FAT engine, everything else to the signature carver —
+// one sub-engine — NTFS file records to the deep NTFS engine, sectors where
+// exFAT entry sets start to the deep exFAT engine, FAT directory sectors to
+// the deep FAT engine, everything else to the signature carver —
 // then the consolidation of the deep engines and a resume record, so that an
-// interrupted scan can be continued. Afterwards the four engines' results are
+// interrupted scan can be continued. Afterwards the five engines' results are
 // presented as one set; operations on a record go to the engine that made it.
 #pragma once
 
@@ -19,6 +20,7 @@
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
+#include "engines/professional_exfat_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
 #include "results/scan_resume_store.h"
@@ -79,6 +81,7 @@ public:
     IFileRecoveryParse* QuickEngine() { return quick_.get(); }
     CProfessionalFatRecovery& DeepFat() { return fat_; }
     CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
+    CProfessionalExfatRecovery& DeepExfat() { return exfat_; }
     CFileTypeRecovery& Carver() { return carver_; }
 
 private:
@@ -88,6 +91,10 @@ private:
     // a cancel: the sectors left unprocessed). Returns 0 or kCancelCode.
     int ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector, int64_t& overshoot);
     uint64_t FoundForProgress();
+    // Reads `count` sectors from `firstSector` that a carved file took past
+    // the chunk, and hands those where exFAT entry sets start to the deep
+    // exFAT engine.
+    void SearchExfatSetsBeyondChunk(uint64_t firstSector, uint64_t count);
 
     uint16_t letter_ = 0;
     uint32_t sectorSize_ = 512;
@@ -97,6 +104,7 @@ private:
     DiskReader reader_;
     CProfessionalFatRecovery fat_;
     CProfessionalNtfsRecovery ntfs_;
+    CProfessionalExfatRecovery exfat_;
     CFileTypeRecovery carver_;
     std::unique_ptr<IFileRecoveryParse> quick_;
     int weight_ = 100;

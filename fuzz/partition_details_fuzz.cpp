@@ -1,5 +1,5 @@
-// Treats arbitrary bytes as the start of a disk: the MBR and extended-chain
-// walk and the FAT label reader must stay inside what they read, end on looping
+// Treats arbitrary bytes as the start of a disk: the MBR, GPT and extended-chain
+// walks and the FAT label reader must stay inside what they read, end on looping
 // chains, and never report a type for sector 0.
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +20,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         auto types = ReadMbrPartitionTypes(disk, sectorSize);
         if (types.count(0)) std::abort();
         if (types.size() > 4 + 256) std::abort();
+        const uint64_t diskSectors = size / sectorSize + 1;
+        for (const PartitionSlot& slot : ReadPartitionTable(disk, sectorSize, diskSectors)) {
+            if (slot.start == 0 || slot.length == 0 || slot.start + slot.length > diskSectors) std::abort();
+        }
     }
     if (size >= 512) {
         std::string label = ReadFatVolumeLabel(disk, data, size);

@@ -19,6 +19,8 @@ enum class EngineCode : uint32_t {
     kDeepNtfs = 2,
     kDeepFat = 3,
     kRawSignature = 4,
+    kQuickExfat = 5,
+    kDeepExfat = 6,
 };
 
 inline constexpr size_t kNameFieldSize = 260;

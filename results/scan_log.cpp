@@ -232,6 +232,21 @@ int CScanLog::ReadRecord(uint64_t recordNumber, FoundItemRecord& out) {
     return got == kRecordSize ? kSuccess : kErrHandleEof;
 }
 
+int CScanLog::RewriteRecord(const FoundItemRecord& record) {
+    const uint32_t number = record.recordNumber;
+    if (number == 0 || number > count_) return kErrInvalidParameter;
+    const uint64_t at = uint64_t{number - 1} * kRecordSize;
+    if (at >= appendPosition_) {
+        // Still waiting in the buffer.
+        if (at - appendPosition_ + kRecordSize > used_) return kErrInvalidParameter;
+        std::memcpy(buffer_.data() + (at - appendPosition_), &record, kRecordSize);
+        return kSuccess;
+    }
+    if (!recordFile_.IsOpen()) return kErrInvalidHandle;
+    recordFile_.Seek(at);
+    return recordFile_.Write(&record, kRecordSize);
+}
+
 int CScanLog::ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<FoundItemRecord>& out) {
     if (numbers.empty()) return kSuccess;
     if (!recordFile_.IsOpen()) return kErrInvalidHandle;

@@ -80,6 +80,10 @@ public:
     int BuildParentChain(const FoundItemRecord& record, std::vector<FoundItemRecord>& out);
     // Reads record `recordNumber` (1-based). Returns 0 or the result code.
     int ReadRecord(uint64_t recordNumber, FoundItemRecord& out);
+    // Writes `record` again over the record its recordNumber names (an engine
+    // that learns more about an item after writing it). Returns 0, 87 for a
+    // number the log does not hold, or the write's result code.
+    int RewriteRecord(const FoundItemRecord& record);
 
     void SetSearchCallback(SearchProgressCallback callback, void* userData) {
         searchCallback_ = callback;

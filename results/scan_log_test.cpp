@@ -138,6 +138,41 @@ TEST_F(ScanLogTest, RecordsLandAtTheirNumberAndIndexesMatchTheFormat) {
     EXPECT_EQ(r.Name(), "f149.jpg");
 }
 
+TEST_F(ScanLogTest, ARewrittenRecordChangesInTheFileOrTheBufferAndNowhereElse) {
+    CScanLog log;
+    ASSERT_EQ(log.OpenIn(folder_, "log"), 0);
+    for (int i = 0; i < 250; ++i) Add(log, "f" + std::to_string(i) + ".jpg");
+    // Record 240 is still in the write buffer (200 records spilled once);
+    // reading record 3 then spills the rest, so it is rewritten in the file.
+    for (uint32_t number : {240u, 3u}) {
+        FoundItemRecord r;
+        if (number == 3) {
+            ASSERT_EQ(log.ReadRecord(number, r), 0);
+        } else {
+            r.recordNumber = number;
+            r.clusterBytes = 4096;
+        }
+        r.engineSpecific = 0x5A;
+        r.SetName("renamed " + std::to_string(number));
+        ASSERT_EQ(log.RewriteRecord(r), 0);
+    }
+    FoundItemRecord bad;
+    bad.recordNumber = 251;
+    EXPECT_EQ(log.RewriteRecord(bad), 87);
+    bad.recordNumber = 0;
+    EXPECT_EQ(log.RewriteRecord(bad), 87);
+    ASSERT_EQ(log.Flush(), 0);
+    EXPECT_EQ(std::filesystem::file_size(folder_ / "log"), 250u * 346);
+    for (uint32_t number = 1; number <= 250; ++number) {
+        FoundItemRecord r;
+        ASSERT_EQ(log.ReadRecord(number, r), 0);
+        EXPECT_EQ(+r.recordNumber, number);
+        const bool changed = number == 3 || number == 240;
+        EXPECT_EQ(r.Name(), changed ? "renamed " + std::to_string(number) : "f" + std::to_string(number - 1) + ".jpg");
+        EXPECT_EQ(+r.engineSpecific, changed ? 0x5Au : 0u);
+    }
+}
+
 TEST_F(ScanLogTest, ReopeningListsTheSameChildrenInTheSameOrder) {
     std::vector<FoundItemRecord> before, after, rootBefore, rootAfter;
     const RelationKey docs = MakeRelationKey(40, 1);

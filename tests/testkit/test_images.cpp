@@ -68,6 +68,12 @@ const char* ImageKindName(ImageKind kind) {
             return "fat16-reformatted";
         case ImageKind::kNtfsReformatted:
             return "ntfs-reformatted";
+        case ImageKind::kExfat:
+            return "exfat";
+        case ImageKind::kExfatReformatted:
+            return "exfat-reformatted";
+        case ImageKind::kExfatLarge:
+            return "exfat-large";
     }
     return "?";
 }

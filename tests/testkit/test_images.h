@@ -18,6 +18,13 @@
 //           label) over their files: the file system lists none of them any more. The
 //           truth keeps the states from before the format and flags what survived
 //           ("intact", "record_intact"). For deep-scan tests.
+//   kExfat  32 MiB exFAT, 4 KiB clusters, made by mkfs.exfat and written through
+//           exfat-fuse on a loop device (needs root; skipped where refused). The common
+//           tree plus a deleted 200-character name and a deleted Cyrillic name; files
+//           carry "nofatchain" (contiguous, as exfat-fuse writes them) and "mtime".
+//   kExfatReformatted  kExfat formatted again by mkfs.exfat (new label).
+//   kExfatLarge  5 GiB sparse exFAT card, 128 KiB clusters, with a deleted 3 GiB file
+//           of zeros between two markers ("sparse_pattern") and a small deleted file.
 //
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
@@ -68,10 +75,21 @@
 
 namespace sorvane::testkit {
 
-enum class ImageKind { kFat12, kFat16, kFat32, kNtfs, kMbr, kFat16Reformatted, kNtfsReformatted };
+enum class ImageKind {
+    kFat12,
+    kFat16,
+    kFat32,
+    kNtfs,
+    kMbr,
+    kFat16Reformatted,
+    kNtfsReformatted,
+    kExfat,
+    kExfatReformatted,
+    kExfatLarge,
+};
 
-// "fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted", "ntfs-reformatted":
-// the script's name of the kind.
+// "fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted", "ntfs-reformatted",
+// "exfat", "exfat-reformatted", "exfat-large": the script's name of the kind.
 const char* ImageKindName(ImageKind kind);
 
 struct TruthVolume {

@@ -4,10 +4,12 @@
     make_image.py KIND --out DIR [--ntfs-edit PATH] [--seed N]
 
 KIND is one of fat12, fat16, fat32, ntfs, mbr, fat16-reformatted, ntfs-reformatted (the
-fat16 or ntfs volume, quick-formatted again over its files). The image is written to DIR/KIND.img and
+fat16 or ntfs volume, quick-formatted again over its files), exfat, exfat-reformatted and
+exfat-large (a 5 GiB sparse card holding a deleted 3 GiB file). The image is written to DIR/KIND.img and
 its truth to DIR/KIND.truth; the truth path is printed on success. FAT volumes are made
 with mkfs.fat and edited with mtools, NTFS volumes with mkntfs and ntfs_edit (our small
-libntfs-3g program); nothing is mounted. File contents come from a fixed seed, so the
+libntfs-3g program); nothing is mounted, except exFAT volumes: mkfs.exfat makes them and
+exfat-fuse writes them through a loop device, which needs root. File contents come from a fixed seed, so the
 same KIND and seed always give the same files.
 
 Exit status: 0 success, 77 a needed tool is missing (the message names it), 1 any other
@@ -18,7 +20,7 @@ Truth format (UTF-8 text, one record a line, fields separated by one tab):
     volume  INDEX  FS  START_SECTOR  SECTOR_COUNT  CLUSTER_BYTES  [reformatted]
     file    VOLUME  STATE  PATH  SIZE  SHA256  FLAGS
     dir     VOLUME  STATE  PATH  0     -       FLAGS
-FS is fat12, fat16, fat32 or ntfs; sectors are 512 bytes, START_SECTOR counts from the
+FS is fat12, fat16, fat32, ntfs or exfat; sectors are 512 bytes, START_SECTOR counts from the
 start of the image. STATE is "live" or "deleted" (on a reformatted volume: before the
 format). PATH starts at the volume's root, uses
 '/' and the long name, without a leading '/'. FLAGS is "-" or a comma-separated list of
@@ -36,6 +38,10 @@ NAME or NAME=VALUE:
     record_intact         (reformatted NTFS) its file record still holds its name
     format=jpeg|png|zip   the content is a well-formed file of that kind (a carver can find
                           its end); other files are random bytes, some after a magic number
+    nofatchain            exFAT: the entry set marks the data contiguous (no FAT chain)
+    mtime=N               exFAT: modification time set on the file, seconds since 1970 (UTC)
+    sparse_pattern        the content is zeros with a marker at the start and at the end
+                          (exfat-large); SHA256 is still that of the whole content
 """
 
 import argparse
@@ -499,6 +505,233 @@ class NtfsVolume(Volume):
                 e.flags["overwritten"] = None
 
 
+def exfat_fragments(cluster):
+    """A hole of one cluster refilled by a larger file: exfat-fuse fills the first free
+    cluster, so the file is split around the live keeper and gets a FAT chain."""
+    return fat_fragments(cluster)
+
+
+def exfat_layout(image):
+    """The layout of an exFAT volume, from its boot sector."""
+    with open(image, "rb") as f:
+        boot = f.read(SECTOR)
+    if boot[3:11] != b"EXFAT   ":
+        raise BuildError(f"{image} holds no exFAT boot sector")
+    fat_offset, fat_length, heap, count, root = struct.unpack_from("<IIIII", boot, 80)
+    sector = 1 << boot[108]
+    return {"sector": sector, "cluster": sector << boot[109], "fat": fat_offset * sector,
+            "heap": heap * sector, "count": count, "root": root}
+
+
+def exfat_tree(image):
+    """Every live file and folder of an exFAT volume: path -> (clusters, nofatchain).
+    Reads the volume itself, like the FAT side reads mshowfat: the clusters of a file
+    are what the entry set and the FAT say."""
+    lay = exfat_layout(image)
+    cb = lay["cluster"]
+    found = {}
+    with open(image, "rb") as f:
+        def fat(n):
+            f.seek(lay["fat"] + 4 * n)
+            return struct.unpack("<I", f.read(4))[0]
+
+        def clusters_of(first, length, contiguous):
+            n = (length + cb - 1) // cb
+            if first < 2 or n == 0:
+                return []
+            if contiguous:
+                return list(range(first, first + n))
+            chain, c = [], first
+            while 2 <= c < lay["count"] + 2 and len(chain) < n:
+                chain.append(c)
+                c = fat(c)
+            return chain
+
+        def read(clusters):
+            data = bytearray()
+            for c in clusters:
+                f.seek(lay["heap"] + (c - 2) * cb)
+                data += f.read(cb)
+            return bytes(data)
+
+        def walk(clusters, folder):
+            data = read(clusters)
+            i = 0
+            while i + 32 <= len(data):
+                if data[i] != 0x85:
+                    i += 32
+                    continue
+                count = data[i + 1] + 1
+                entries = data[i:i + 32 * count]
+                attributes = struct.unpack_from("<H", entries, 4)[0]
+                flags, name_length = entries[33], entries[35]
+                first, length = struct.unpack_from("<IQ", entries, 52)
+                units = b"".join(entries[32 * k + 2:32 * k + 32] for k in range(2, count))
+                name = units[:2 * name_length].decode("utf-16-le")
+                path = folder + "/" + name
+                own = clusters_of(first, length, flags & 2)
+                found[path] = (own, bool(flags & 2))
+                if attributes & 0x10:
+                    walk(own, path)
+                i += 32 * count
+
+        walk(clusters_of(lay["root"], 256 * MIB, False), "")
+    return found
+
+
+class ExfatVolume(Volume):
+    """An exFAT volume written by exfat-fuse through a loop device. The volume is
+    mounted while files are written and deleted; before a deletion it is unmounted and
+    read, so the clusters of what is deleted are known."""
+
+    def __init__(self, image, seed, staging):
+        super().__init__(image, seed, staging)
+        self.mount_point = os.path.abspath(os.path.join(staging, "mnt"))
+        os.makedirs(self.mount_point)
+        self.loop = None
+        self.stale = True  # files were written since the clusters were last read
+        self.env = dict(os.environ, TZ="UTC")
+
+    def mount(self):
+        if self.loop:
+            return
+        if os.geteuid() != 0:
+            raise MissingTool("exFAT test images need root (a loop device and a FUSE mount)")
+        result = subprocess.run(["losetup", "-f", "--show", os.path.abspath(self.image)], stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+        if result.returncode != 0:
+            raise MissingTool("this machine gives no loop device: " + result.stderr.decode().strip())
+        self.loop = result.stdout.decode().strip()
+        result = subprocess.run(["mount.exfat-fuse", self.loop, self.mount_point], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if result.returncode != 0:
+            self.detach()
+            raise MissingTool("this machine refuses the FUSE mount: " + result.stderr.decode().strip())
+
+    def detach(self):
+        if self.loop:
+            subprocess.run(["losetup", "-d", self.loop], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            self.loop = None
+
+    def unmount(self):
+        if not self.loop:
+            return
+        run(["umount", self.mount_point])
+        self.detach()
+
+    def host(self, path):
+        return self.mount_point + path
+
+    def read_clusters(self):
+        """Unmounts and reads the clusters of every live entry."""
+        if not self.stale:
+            return
+        self.unmount()
+        tree = exfat_tree(self.image)
+        for e in self.entries.values():
+            if e.deleted is None and e.path in tree:
+                clusters, contiguous = tree[e.path]
+                self.set_clusters(e, clusters)
+                e.flags.pop("nofatchain", None)
+                if contiguous and e.kind == "file" and clusters:
+                    e.flags["nofatchain"] = None
+        self.stale = False
+
+    def op_mkdir(self, path):
+        self.mount()
+        os.mkdir(self.host(path))
+        self.entries[path] = Entry("dir", path, self.tick())
+        self.stale = True
+
+    def op_put(self, path, size, padding=False):
+        self.mount()
+        staged = self.new_file(path, size, padding)
+        shutil.copyfile(staged, self.host(path))
+        os.unlink(staged)
+        # Even seconds: the on-disk time keeps two-second steps (plus 10-ms units).
+        e = self.entries[path]
+        mtime = 1686000000 + 2 * e.created
+        os.utime(self.host(path), (mtime, mtime))
+        e.flags["mtime"] = mtime
+        self.stale = True
+
+    def op_sparse(self, path, size, marker):
+        """A large file of zeros with `marker` at its start and end, grown by truncation."""
+        self.mount()
+        e = Entry("file", path, self.tick(), size)
+        hasher = hashlib.sha256(marker)
+        zeros = bytes(MIB)
+        left = size - 2 * len(marker)
+        while left:
+            piece = min(left, len(zeros))
+            hasher.update(zeros[:piece])
+            left -= piece
+        hasher.update(marker)
+        e.sha = hasher.hexdigest()
+        e.flags["sparse_pattern"] = None
+        with open(self.host(path), "wb") as f:
+            f.write(marker)
+            f.truncate(size)
+            f.seek(size - len(marker))
+            f.write(marker)
+        mtime = 1686000000 + 2 * e.created
+        os.utime(self.host(path), (mtime, mtime))
+        e.flags["mtime"] = mtime
+        self.entries[path] = e
+        self.stale = True
+
+    def op_del(self, path):
+        self.read_clusters()
+        self.mount()
+        os.unlink(self.host(path))
+        self.entries[path].deleted = self.tick()
+
+    def op_deltree(self, path):
+        self.read_clusters()
+        tree = self.subtree(path)
+        self.mount()
+        shutil.rmtree(self.host(path))
+        order = self.tick()
+        for e in tree:
+            e.deleted = order
+            if e.path != path:
+                e.flags["in_deleted_folder"] = None
+
+    def finish(self):
+        self.stale = True
+        self.read_clusters()
+        self.unmount()
+
+
+def make_exfat(image, size_mib, cluster_bytes, seed, staging, ops=None):
+    need("mkfs.exfat")
+    need("mount.exfat-fuse")
+    need("losetup")
+    with open(image, "wb") as f:
+        f.truncate(size_mib * MIB)
+    mkfs = ["mkfs.exfat", "-c", str(cluster_bytes), "-L", "SORVANE", image]
+    run(mkfs)
+    vol = ExfatVolume(image, seed, staging)
+    vol.cluster_bytes = cluster_bytes
+    vol.reformat_command = ["mkfs.exfat", "-c", str(cluster_bytes), "-L", "NEW CARD", image]
+    try:
+        if ops is None:
+            c = cluster_bytes
+            long_name = "/Docs/" + ("Long name of a holiday photo " * 7)[:196] + ".txt"
+            ops = plan(c, 3 * MIB + 333, 5 * MIB // 2 + 7, exfat_fragments(c))
+            extra = [("put", long_name, 2 * c + 17), ("put", "/Photos/Фото с дачи №5.jpg", 3 * c + 9)]
+            # The 200-character and Cyrillic names join the files deleted at the end.
+            first_deletion = ops.index(("del", "/Photos/Été à la plage — Côte d'Azur.jpg"))
+            ops = (ops[:first_deletion] + extra + ops[first_deletion:] +
+                   [("del", long_name), ("del", "/Photos/Фото с дачи №5.jpg")])
+        vol.apply(ops)
+    finally:
+        if vol.loop:
+            subprocess.run(["umount", vol.mount_point], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            vol.detach()
+    return vol, cluster_bytes
+
+
 def boot_cluster_bytes(image, offset=0):
     with open(image, "rb") as f:
         f.seek(offset)
@@ -549,6 +782,9 @@ def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
 
 def cluster_locator(image, fs):
     """Maps a cluster number (FAT) or LCN (NTFS) to its byte offset in the volume."""
+    if fs == "exfat":
+        lay = exfat_layout(image)
+        return lambda n: lay["heap"] + (n - 2) * lay["cluster"]
     with open(image, "rb") as f:
         boot = f.read(SECTOR)
     bytes_per_sector, per_cluster, reserved, fats, root_entries = struct.unpack_from("<HBHBH", boot, 11)
@@ -628,6 +864,22 @@ def build(kind, out, seed, ntfs_tool):
             vol.cluster_bytes = c
             reformat(vol, "ntfs")
             volumes.append(("ntfs", 0, 24 * MIB // SECTOR, c, vol, "reformatted"))
+        elif kind == "exfat":
+            vol, c = make_exfat(image, 32, 4096, seed, staging)
+            volumes.append(("exfat", 0, 32 * MIB // SECTOR, c, vol))
+        elif kind == "exfat-reformatted":
+            vol, c = make_exfat(image, 32, 4096, seed, staging)
+            reformat(vol, "exfat")
+            volumes.append(("exfat", 0, 32 * MIB // SECTOR, c, vol, "reformatted"))
+        elif kind == "exfat-large":
+            ops = [("mkdir", "/Video"), ("put", "/Video/small.txt", 700),
+                   ("sparse", "/Video/camera recording.mts", 3 * 1024 * MIB, b"SORVANE-SPARSE-MARK"),
+                   ("del", "/Video/small.txt"), ("del", "/Video/camera recording.mts")]
+            vol, c = make_exfat(image, 5 * 1024, 128 * 1024, seed, staging, ops)
+            # Writing the zeros made the image file dense; give the space back.
+            if shutil.which("fallocate"):
+                run(["fallocate", "--dig-holes", image])
+            volumes.append(("exfat", 0, 5 * 1024 * MIB // SECTOR, c, vol))
         elif kind == "mbr":
             need("sfdisk")
             need("dd")
@@ -673,7 +925,7 @@ def main():
     os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
     parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
     parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted",
-                                         "ntfs-reformatted"])
+                                         "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
     parser.add_argument("--seed", type=int, default=20240607)
     parser.add_argument("--ntfs-edit", default=os.environ.get("SORVANE_NTFS_EDIT", ""),

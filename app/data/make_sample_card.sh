@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Makes the sample memory card the window program's screenshot mode scans: a
+# FAT32 card from which a camera folder, a song and a letter were deleted.
+# Usage: make_sample_card.sh OUTPUT.img
+set -euo pipefail
+out=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export MTOOLS_SKIP_CHECK=1
+image="$work/card.img"
+truncate -s 48M "$image"
+mkfs.fat -F 32 -n HOLIDAY "$image" >/dev/null
+mkdir -p "$work/DCIM/100CANON" "$work/Documents"
+n=0
+for name in IMG_0412 IMG_0413 IMG_0414 IMG_0415 IMG_0421 IMG_0422 IMG_0430; do
+    n=$((n + 1))
+    { printf '\xff\xd8\xff\xe1\x00\x16Exif\x00\x00'; head -c $((90000 + 37000 * n)) /dev/urandom; printf '\xff\xd9'; } \
+        > "$work/DCIM/100CANON/$name.JPG"
+done
+{ printf 'ID3\x03\x00\x00\x00\x00\x00\x00'; head -c 2400000 /dev/urandom; } > "$work/Documents/Our song.mp3"
+printf 'Dear Anna,\nthe photos from the lake are on this card.\n' > "$work/Documents/Letter to Anna.txt"
+printf 'Flight 14:05, gate B12\n' > "$work/Documents/travel plan.txt"
+mcopy -s -i "$image" "$work/DCIM" "$work/Documents" ::/
+mdeltree -i "$image" ::/DCIM
+mdel -i "$image" "::/Documents/Our song.mp3" "::/Documents/Letter to Anna.txt" "::/Documents/travel plan.txt"
+mv "$image" "$out"

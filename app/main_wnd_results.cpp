@@ -1,0 +1,394 @@
+// The results side of the main window: the search after a scan, the type tree
+// and file list, checking files, recovering them and previewing one.
+#include <QFileDialog>
+#include <QImageReader>
+#include <QSet>
+#include <algorithm>
+#include <set>
+
+#include "app/file_tree.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/pagination.h"
+#include "app/recover_process_wnd.h"
+#include "app/skin_framework/list.h"
+#include "device/disk_volume_list.h"
+#include "platform/volume_registry.h"
+#include "results/file_categories.h"
+#include "results/image_copy.h"
+
+namespace sorvane::app {
+namespace {
+
+// Category node, its title message and the file-type group that feeds it.
+struct Category {
+    const char* node;
+    const char* title;
+    const char* group;
+};
+const Category kCategories[] = {
+    {"NodePhoto", "MSG0807", "FileTypePhoto"}, {"NodeAudio", "MSG0808", "FileTypeAudio"},
+    {"NodeVideo", "MSG0809", "FileTypeVideo"}, {"NodeOffice", "MSG0810", "FileTypeOffice"},
+    {"NodeZip", "MSG0811", "FileTypeZip"},     {"NodeOther", "MSG0812", "FileTypeOther"}};
+constexpr int kOtherCategory = 5;
+
+const char kUnchecked[] = "file='checkbox.png' source='0,22,12,34' dest='2,0,14,12'";
+const char kChecked[] = "file='checkbox.png' source='48,22,60,34' dest='2,0,14,12'";
+
+// The file-type options of a group: check boxes with extensions in their user data.
+QList<skin::CheckBox*> FileTypeOptions(const skin::Window& window, const char* group) {
+    QList<skin::CheckBox*> options;
+    if (skin::Control* box = window.FindControl(QString::fromLatin1(group))) {
+        for (QWidget* child : box->findChildren<QWidget*>()) {
+            auto* option = dynamic_cast<skin::CheckBox*>(child);
+            if (option && !option->UserData().isEmpty()) options.push_back(option);
+        }
+    }
+    return options;
+}
+
+// "JPG (*.jpg;*.jpeg)" -> "JPG".
+QString OptionTitle(const QString& text) {
+    const qsizetype paren = text.indexOf(u'(');
+    return (paren > 0 ? text.left(paren) : text).trimmed();
+}
+
+}  // namespace
+
+std::string CMainWnd::SearchPattern() const {
+    std::set<QString> extensions;
+    for (const Category& category : kCategories) {
+        for (skin::CheckBox* option : FileTypeOptions(*this, category.group)) {
+            if (!option->IsSelected()) continue;
+            for (const QString& ext : option->UserData().split(u'|', Qt::SkipEmptyParts))
+                extensions.insert(ext);
+        }
+    }
+    if (extensions.empty()) return AllCategoriesPattern();
+    std::string pattern;
+    for (const QString& ext : extensions) {
+        if (!pattern.empty()) pattern += '|';
+        pattern += "*." + ext.toStdString();
+    }
+    return pattern;
+}
+
+void CMainWnd::OnScanDone() {
+    std::vector<ScanTarget*> scanned;
+    for (const auto& target : targets_)
+        if (target->engine) scanned.push_back(target.get());
+    if (scanned.empty()) return;
+    checked_.clear();
+    results_.clear();
+    OnFilesChecked();
+    std::vector<ScanTarget*> chosen = TargetsOfRow(SelectedDiskRow(), true);
+    if (chosen.empty()) chosen = scanned;
+    RunWorker(new CSearchProcessWnd(chosen, SearchPattern(), results_), this, CSearchProcessWnd::kWidth,
+              CSearchProcessWnd::kHeight);
+}
+
+void CMainWnd::OnSearchDone() {
+    if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) list->RemoveAll();
+    listed_.clear();
+    if (skin::Control* preview = FindControl(QStringLiteral("PreviewEdit"))) preview->SetText(QString());
+    extensions_ = BuildExtensionMap(results_);
+    if (skin::Control* tab = FindControl(QStringLiteral("TabRecover"))) tab->SetEnabled(true);
+    RebuildTypeTree();
+    ShowPage(kResultsPage);
+}
+
+void CMainWnd::RebuildTypeTree() {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree) return;
+    nodeExtensions_.clear();
+    skin::TreeNode* nodes[6] = {};
+    for (int i = 0; i < 6; ++i) {
+        nodes[i] = Find<skin::TreeNode>(QString::fromLatin1(kCategories[i].node));
+        if (!nodes[i]) return;
+        nodes[i]->RemoveAllChildNodes();
+        nodes[i]->SetText(Message(kCategories[i].title));
+        nodes[i]->SetCheckState(false, false);
+        nodes[i]->setVisible(false);
+    }
+    auto* otherItem = Find<skin::CheckBox>(QStringLiteral("OptOtherFileItem"));
+    const bool showOther = otherItem && otherItem->IsSelected();
+    int counts[6] = {};
+    for (const auto& [extension, records] : extensions_) {
+        if (records.empty()) continue;
+        int category = -1;
+        skin::CheckBox* option = nullptr;
+        for (int i = 0; i < 6 && category < 0; ++i) {
+            for (skin::CheckBox* candidate : FileTypeOptions(*this, kCategories[i].group)) {
+                if (candidate->UserData().split(u'|').contains(extension)) {
+                    category = i;
+                    option = candidate;
+                    break;
+                }
+            }
+        }
+        if (category < 0 && !showOther) continue;
+        QString text;
+        QString icon;
+        if (category < 0 || category == kOtherCategory) {
+            category = kOtherCategory;
+            text = QStringLiteral("%1 Files (%2)").arg(extension.toUpper()).arg(records.size());
+            icon = QStringLiteral("FileIcon/default.png");
+        } else {
+            text = QStringLiteral("%1 (%2)").arg(OptionTitle(option->Text())).arg(records.size());
+            icon = option->Attribute(QStringLiteral("icon"));
+        }
+        auto* child = new skin::TreeNode;
+        if (const skin::AttributeList* style = Style(QStringLiteral("filetype"))) {
+            for (const auto& [key, value] : *style) child->SetAttribute(key, value);
+        }
+        child->SetText(text);
+        child->SetIcon(icon);
+        nodes[category]->AddChildNode(child);
+        nodeExtensions_.insert(child, extension);
+        nodes[category]->setVisible(true);
+        counts[category] += static_cast<int>(records.size());
+    }
+    for (int i = 0; i < 6; ++i) {
+        if (counts[i] > 0)
+            nodes[i]->SetText(QStringLiteral("%1 (%2)").arg(Message(kCategories[i].title)).arg(counts[i]));
+    }
+}
+
+void CMainWnd::ShowFilesOf(skin::TreeNode* node) {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree || !node) return;
+    tree->SelectItem(tree->GetItemIndex(node), false);
+    FillFileList(node);
+}
+
+void CMainWnd::FillFileList(skin::TreeNode* node) {
+    if (!node) return;
+    listed_.clear();
+    auto collect = [this](skin::TreeNode* n) {
+        auto found = extensions_.find(nodeExtensions_.value(n));
+        if (nodeExtensions_.contains(n) && found != extensions_.end())
+            listed_.insert(listed_.end(), found->second.begin(), found->second.end());
+    };
+    collect(node);
+    for (skin::TreeNode* child : node->ChildNodes()) collect(child);
+    page_ = 0;
+    ShowListedRows();
+}
+
+const FoundItemRecord* CMainWnd::RecordOfRow(int row) const {
+    const size_t index = static_cast<size_t>(page_) * kPageRows + static_cast<size_t>(row);
+    return row >= 0 && index < listed_.size() ? listed_[index] : nullptr;
+}
+
+QStringList CMainWnd::RowTexts(const FoundItemRecord& record) const {
+    std::string folder;
+    if (ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter); target && target->engine)
+        target->engine->GetFolderPath(record, folder);
+    return {QString(),
+            QString::fromStdString(record.Name()),
+            record.IsFolder() ? QString() : SizeText(record.size),
+            FileTimeText(record.written),
+            FileTimeText(record.created),
+            QString::fromStdString(folder),
+            FileTypeText(record)};
+}
+
+void CMainWnd::ShowListedRows() {
+    auto* list = Find<skin::List>(QStringLiteral("FileList"));
+    if (!list) return;
+    list->RemoveAll();
+    // Thousands of rows at once would make the window slow to draw: one page at a time.
+    const int pages = static_cast<int>((listed_.size() + kPageRows - 1) / kPageRows);
+    page_ = std::clamp(page_, 0, std::max(0, pages - 1));
+    if (auto* pager = Find<CPaginationUI>(QStringLiteral("FilePages"))) {
+        pager->SetPageCount(pages);
+        pager->SetCurrentPage(page_, false);
+        pager->setVisible(pages > 1);
+    }
+    const size_t first = static_cast<size_t>(page_) * kPageRows;
+    const size_t end = std::min(listed_.size(), first + kPageRows);
+    for (size_t i = first; i < end; ++i) {
+        const FoundItemRecord* record = listed_[i];
+        auto* row = new skin::ListImageTextElement;
+        row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
+        row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
+        row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(FileIconOf(*record)));
+        const QStringList texts = RowTexts(*record);
+        for (int column = 1; column < texts.size(); ++column) row->SetText(column, texts[column]);
+        list->Add(row);
+    }
+    OnFilesChecked();
+}
+
+void CMainWnd::SetRecordChecked(const FoundItemRecord& record, bool checked) {
+    if (checked)
+        checked_[CheckedFileKey(record)] = record;
+    else
+        checked_.erase(CheckedFileKey(record));
+}
+
+void CMainWnd::OnFilesChecked() {
+    uint64_t bytes = 0;
+    for (const auto& [key, record] : checked_) bytes += record.size;
+    if (skin::Control* recover = FindControl(QStringLiteral("BtnRecover")))
+        recover->SetEnabled(!checked_.empty());
+    if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo"))) {
+        if (checked_.empty()) {
+            info->SetText(Message("MSG0803"));
+        } else {
+            info->SetText(Message("MSG0804")
+                              .replace(QStringLiteral("%s"), SizeText(bytes))
+                              .replace(QStringLiteral("%d"), QString::number(checked_.size())));
+        }
+    }
+    // The header box and the list's tree node show the state of the list (all its pages).
+    size_t checkedRows = 0;
+    for (const FoundItemRecord* record : listed_) checkedRows += checked_.count(CheckedFileKey(*record));
+    const size_t rows = listed_.size();
+    if (auto* all = Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"))) {
+        all->Selected(rows > 0 && checkedRows == rows, false);
+        all->SetHalfSelected(checkedRows > 0 && checkedRows < rows);
+    }
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree) return;
+    // Every type node reflects the checked files of its extension.
+    for (auto it = nodeExtensions_.constBegin(); it != nodeExtensions_.constEnd(); ++it) {
+        auto* node = const_cast<skin::TreeNode*>(it.key());
+        auto found = extensions_.find(it.value());
+        if (found == extensions_.end()) continue;
+        size_t on = 0;
+        for (const FoundItemRecord* record : found->second) on += checked_.count(CheckedFileKey(*record));
+        node->SetCheckState(on == found->second.size() && on > 0, on > 0 && on < found->second.size());
+        CFileTreeUI::UpdateAncestors(node);
+    }
+}
+
+void CMainWnd::OnTreeNodeChecked(skin::TreeNode* node) {
+    const bool checked = node->IsChecked();
+    auto apply = [&](skin::TreeNode* n) {
+        auto found = extensions_.find(nodeExtensions_.value(n));
+        if (!nodeExtensions_.contains(n) || found == extensions_.end()) return;
+        for (const FoundItemRecord* record : found->second) SetRecordChecked(*record, checked);
+    };
+    apply(node);
+    for (skin::TreeNode* child : node->ChildNodes()) apply(child);
+    if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) {
+        for (int i = 0; i < list->GetCount(); ++i) {
+            auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i));
+            if (const FoundItemRecord* record = RecordOfRow(i); row && record)
+                row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
+        }
+    }
+    OnFilesChecked();
+}
+
+void CMainWnd::OnListChecked(int index, bool checked) {
+    const FoundItemRecord* record = RecordOfRow(index);
+    if (!record) return;
+    SetRecordChecked(*record, checked);
+    OnFilesChecked();
+}
+
+void CMainWnd::SortFileList(skin::Control* header) {
+    auto* list = Find<skin::List>(QStringLiteral("FileList"));
+    if (!list || !header) return;
+    const QString name = header->Name();
+    static const QStringList kColumns = {QStringLiteral("CheckAll"),    QStringLiteral("FileName"),
+                                         QStringLiteral("Size"),        QStringLiteral("ModifiedTime"),
+                                         QStringLiteral("CreatedTime"), QStringLiteral("Path"),
+                                         QStringLiteral("Type")};
+    const int column = static_cast<int>(kColumns.indexOf(name));
+    if (column <= 0) return;
+    for (const QString& other : kColumns) {
+        if (skin::Control* item = FindControl(other); item && other != u"CheckAll")
+            item->SetBkImage(QStringLiteral("file='list_header_bg.png' corner='0,1,0,1'"));
+    }
+    int& direction = sortDirections_[name];
+    if (name == u"FileName" || name == u"Type")
+        direction = direction == 1 ? -1 : 1;
+    else if (name != u"Path")
+        direction = direction == -1 ? 1 : -1;
+    const bool ascending = direction == 1;
+    header->SetBkImage(ascending ? QStringLiteral("file='list_header_asc.png' corner='0,1,13,1'")
+                                 : QStringLiteral("file='list_header_desc.png' corner='0,1,13,1'"));
+    // Sort the records, then rebuild the rows in the new order.
+    std::vector<std::pair<const FoundItemRecord*, QString>> keyed;
+    for (const FoundItemRecord* record : listed_) keyed.emplace_back(record, RowTexts(*record)[column]);
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        if (column == 2) return ascending ? a.first->size < b.first->size : a.first->size > b.first->size;
+        // A row without text sorts first when ascending.
+        const int order = a.second.compare(b.second, Qt::CaseInsensitive);
+        return ascending ? order < 0 : order > 0;
+    });
+    listed_.clear();
+    for (const auto& [record, text] : keyed) listed_.push_back(record);
+    ShowListedRows();
+}
+
+void CMainWnd::StartRecovery() {
+    const QString chosen = folderChooser_ ? folderChooser_()
+                                          : QFileDialog::getExistingDirectory(
+                                                this, QStringLiteral("Select location for recovery"));
+    if (chosen.isEmpty()) return;
+    QString folder = chosen;
+    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
+    destination_ = folder.toStdString();
+
+    // Writing onto a scanned partition can overwrite the very files being recovered.
+    uint64_t device = 0;
+    std::error_code ec;
+    std::filesystem::path probe = std::filesystem::absolute(destination_, ec);
+    while (!probe.empty() && probe != probe.root_path() && !std::filesystem::exists(probe, ec))
+        probe = probe.parent_path();
+    bool onSource = false;
+    if (GetPathDeviceNumber(probe, device) == 0) {
+        for (const auto& target : targets_) {
+            if (!target->engine || !target->partition || target->IsImagePartition()) continue;
+            for (uint64_t d : ImagedDeviceNumbers(&*target->partition, target->partition->diskNumber))
+                onSource = onSource || d == device;
+        }
+    }
+    if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
+    RunWorker(new CRecoverProcessWnd(checked_, Targets(), destination_), this, CRecoverProcessWnd::kWidth,
+              CRecoverProcessWnd::kHeight);
+}
+
+void CMainWnd::StartPreview(int index) {
+    const FoundItemRecord* found = RecordOfRow(index);
+    if (!found) return;
+    const FoundItemRecord& record = *found;
+    ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
+    if (!target || !target->engine) return;
+    const int code = RunWorker(new CPreviewProcessWnd(target->engine.get(), record, preview_), this,
+                               CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
+    if (code == 1) ShowPreview();
+}
+
+void CMainWnd::ShowPreview() {
+    auto* pane = FindControl(QStringLiteral("PreviewEdit"));
+    if (!pane) return;
+    if (preview_.record.IsFolder()) {
+        pane->SetText(Message("MSG0904"));
+        return;
+    }
+    const QString temp = QString::fromStdString(preview_.tempPath.string());
+    if (!temp.isEmpty() && IsPhotoExtension(LowerExtension(preview_.record.Name()))) {
+        QImageReader reader(temp);
+        if (reader.canRead())
+            pane->SetText(QStringLiteral("<img src=\"%1\" width=\"%2\">")
+                              .arg(temp.toHtmlEscaped())
+                              .arg(qMax(50, pane->width() - 24)));
+        else
+            pane->SetText(Message("MSG0905"));
+        return;
+    }
+    // Anything else: its first bytes as text, the unprintable ones as dots.
+    QString text;
+    for (uint8_t byte : preview_.bytes) {
+        text += (byte == '\n' || byte == '\t' || (byte >= 0x20 && byte < 0x7F)) ? QChar(byte) : QChar(u'.');
+        if (text.size() >= 4096) break;
+    }
+    pane->SetText(QStringLiteral("<pre>%1</pre>").arg(text.toHtmlEscaped()));
+}
+
+}  // namespace sorvane::app

@@ -1,0 +1,142 @@
+#include "app/recover_process_wnd.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QUrl>
+#include <new>
+
+#include "app/found_files.h"
+#include "app/skin_framework/list.h"
+#include "platform/result_codes.h"
+
+namespace sorvane::app {
+
+CRecoverProcessWnd::CRecoverProcessWnd(std::map<uint64_t, FoundItemRecord> checked,
+                                       std::vector<ScanTarget*> targets, std::filesystem::path destination)
+    : CProcessWnd(QStringLiteral("xml/RecoverProcessWnd.xml"), QStringLiteral("RecoverProcessWnd")),
+      checked_(std::move(checked)),
+      targets_(std::move(targets)),
+      destination_(std::move(destination)) {}
+
+int CRecoverProcessWnd::Progress(void* window, int percent, int scale, int errorCode,
+                                 const std::filesystem::path& path) {
+    auto* self = static_cast<CRecoverProcessWnd*>(window);
+    if (!self->EnterCallback()) return kCancelCode;
+    const int p = percent * scale / 100;
+    if (p == 100 && errorCode != 0) self->currentError_ = errorCode;
+    self->PostProgress(p);
+    self->PostText("current", QString::fromStdString(path.string()));
+    self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG1101")).arg(p));
+    self->LeaveCallback();
+    return 0;
+}
+
+void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status, bool success) {
+    auto* list = Find<skin::List>(QStringLiteral("DetailList"));
+    if (!list) return;
+    auto* row = new skin::ListTextElement;
+    row->SetText(0, path);
+    row->SetText(1, status);
+    row->setToolTip(path);
+    if (success) {
+        list->Add(row);
+    } else {
+        row->SetTextColor(QColor(0xFFFF0000));
+        list->AddAt(row, 0);
+    }
+}
+
+void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode) {
+    ++processed_;
+    if (errorCode != 0) ++failed_;
+    const QString shown = QString::fromStdString(path.string());
+    const QString status =
+        errorCode == 0 ? QStringLiteral("Success") : QString::fromStdString(ResultText(errorCode));
+    const bool success = errorCode == 0;
+    Post([this, shown, status, success] { AddDetailRow(shown, status, success); });
+    QString line = Message("MSG1102");
+    for (int value : {processed_.load(), toProcess_, processed_ - failed_, failed_.load()}) {
+        const qsizetype at = line.indexOf(QStringLiteral("%d"));
+        if (at >= 0) line.replace(at, 2, QString::number(value));
+    }
+    PostText("recovered", line);
+}
+
+void CRecoverProcessWnd::Work() {
+    processed_ = 0;
+    failed_ = 0;
+    toProcess_ = static_cast<int>(checked_.size());
+    const uint32_t baseDepth = BaseDepthOf(destination_);
+    for (const auto& [key, record] : checked_) {
+        ScanTarget* target = TargetOfVolumeKey(targets_, record.letter);
+        IFileRecoveryParse* engine = target ? target->engine.get() : nullptr;
+        std::filesystem::path path = RecoveryPathOf(destination_, record);
+        const std::filesystem::path shown = path.empty() ? destination_ / record.Name() : path;
+        if (!engine || path.empty()) {
+            FileDone(shown, engine ? kErrInvalidName : kErrInvalidParameter);
+            continue;
+        }
+        engine->SetCallbacks(nullptr, &CRecoverProcessWnd::Progress, this, 100);
+        currentError_ = 0;
+        int rc = 0;
+        try {
+            rc = engine->RecoverItem(record, path, baseDepth);
+        } catch (const std::bad_alloc&) {
+            rc = kErrNotEnoughMemory;
+        } catch (...) {
+            // No engine should throw; if one does, the file counts as failed and the rest go on.
+            rc = kErrReadFault;
+        }
+        if (rc == kCancelCode) {
+            Finish(2);
+            return;
+        }
+        // The engine's own answer counts even when its callback never said 100.
+        FileDone(path, currentError_ != 0 ? currentError_ : rc);
+    }
+    Post([this] {
+        if (skin::Control* finish = FindControl(QStringLiteral("FinishBtn"))) finish->setVisible(true);
+        if (skin::Control* cancel = FindControl(QStringLiteral("CancelBtn"))) cancel->setVisible(false);
+        if (skin::Control* current = FindControl(QStringLiteral("current")))
+            current->SetText(QString::fromStdString(destination_.string()));
+    });
+    // The window stays open until the user closes it.
+    MarkFinished();
+}
+
+void CRecoverProcessWnd::OnCancelClicked() {
+    if (skin::Control* finish = FindControl(QStringLiteral("FinishBtn")); finish && !finish->isHidden()) {
+        Close(1);
+        return;
+    }
+    CProcessWnd::OnCancelClicked();
+}
+
+void CRecoverProcessWnd::ToggleDetails() {
+    auto* list = FindControl(QStringLiteral("DetailList"));
+    if (!list) return;
+    detailsShown_ = !detailsShown_;
+    list->setVisible(detailsShown_);
+    // The list takes the room the spacer keeps while it is hidden.
+    if (skin::Control* spacer = FindControl(QStringLiteral("DetailSpacer")))
+        spacer->setVisible(!detailsShown_);
+    const QSize initial = InitialSize().isValid() ? InitialSize() : QSize(kWidth, kHeight);
+    resize(detailsShown_ ? QSize(width() + 150, height() + 300) : initial);
+    CentreOnParent();
+}
+
+void CRecoverProcessWnd::Notify(skin::Notification& notification) {
+    if (notification.type == u"click" && notification.sender) {
+        const QString name = notification.sender->Name();
+        if (name == u"FinishBtn") return Close(1);
+        if (name == u"DetailBtn") return ToggleDetails();
+        if (name == u"OpenBtn") {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(destination_.string())));
+            return;
+        }
+    }
+    CProcessWnd::Notify(notification);
+}
+
+}  // namespace sorvane::app

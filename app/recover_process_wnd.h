@@ -1,0 +1,47 @@
+// The recovery window: copies every checked file out of its engine into its
+// category folder below the destination, one after another on the worker
+// thread, and lists each file's outcome; failures stand in red at the top.
+#pragma once
+
+#include <map>
+
+#include "app/process_wnd.h"
+
+namespace sorvane::app {
+
+class CRecoverProcessWnd : public CProcessWnd {
+  public:
+    // `checked`: the checked files in key order; `targets`: every listed target.
+    CRecoverProcessWnd(std::map<uint64_t, FoundItemRecord> checked, std::vector<ScanTarget*> targets,
+                       std::filesystem::path destination);
+    static constexpr int kWidth = 500;
+    static constexpr int kHeight = 250;
+
+    int Processed() const { return processed_; }
+    int Failed() const { return failed_; }
+
+  protected:
+    void Work() override;
+    void OnCancelClicked() override;
+    void Notify(skin::Notification& notification) override;
+    const char* CancelQuestionId() const override { return "MSG1103"; }
+    bool AllowSizing() const override { return true; }
+
+  private:
+    static int Progress(void* window, int percent, int scale, int errorCode,
+                        const std::filesystem::path& path);
+    // Counts one finished file and adds its detail row (the window's thread does the drawing).
+    void FileDone(const std::filesystem::path& path, int errorCode);
+    void AddDetailRow(const QString& path, const QString& status, bool success);
+    void ToggleDetails();
+
+    std::map<uint64_t, FoundItemRecord> checked_;
+    std::vector<ScanTarget*> targets_;
+    std::filesystem::path destination_;
+    std::atomic<int> processed_{0}, failed_{0};
+    int toProcess_ = 0;
+    int currentError_ = 0;  // what the copy callback reported for the file in hand
+    bool detailsShown_ = false;
+};
+
+}  // namespace sorvane::app

@@ -1,0 +1,94 @@
+#include "app/scan_process_wnd.h"
+
+#include "app/message_box.h"
+#include "engines/professional_recovery.h"
+#include "results/scan_resume_store.h"
+
+namespace sorvane::app {
+
+std::atomic<bool> CScanProcessWnd::running_{false};
+
+QString RemainingTimeText(int64_t seconds) {
+    if (seconds >= 3600)
+        return QString::asprintf("%d Hour %d Min", int(seconds / 3600), int(seconds % 3600 / 60));
+    if (seconds >= 60) return QString::asprintf("%d Min %d Sec", int(seconds / 60), int(seconds % 60));
+    return QString::asprintf("%d Sec", int(seconds));
+}
+
+CScanProcessWnd::CScanProcessWnd(std::vector<ScanTarget*> targets, int mode)
+    : CProcessWnd(QStringLiteral("xml/ScanProcessWnd.xml"), QStringLiteral("ScanWnd")),
+      targets_(std::move(targets)),
+      mode_(mode) {}
+
+int CScanProcessWnd::Progress(void* window, int percent, int weight, int64_t remaining, uint64_t processed,
+                              uint64_t total, uint64_t found) {
+    auto* self = static_cast<CScanProcessWnd*>(window);
+    if (!self->EnterCallback()) return kCancelCode;
+    const int shown = percent * weight / 100;
+    self->PostText("time", remaining == -1 ? self->Message("MSG0705")
+                                           : self->Message("MSG0708") + u' ' + RemainingTimeText(remaining));
+    self->PostProgress(shown);
+    self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG0704")).arg(shown));
+    if (total != 0) {
+        self->PostText("sectors",
+                       QStringLiteral("%1 %2 / %3").arg(self->Message("MSG0706")).arg(processed).arg(total));
+        self->PostText("totalfile", QStringLiteral("%1 %2").arg(self->Message("MSG0707")).arg(found));
+    } else {
+        self->PostText("sectors", QString(), false);
+        self->PostText("totalfile", QString(), false);
+    }
+    self->LeaveCallback();
+    return 0;
+}
+
+void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
+    if (target.IsImage() && !target.IsImagePartition()) {
+        PostText("stage", Message("MSG0703") + u' ' + QString::fromStdString(target.imagePath.string()));
+    } else {
+        PostText("stage",
+                 Message("MSG0702").replace(QStringLiteral("%d"), QString::number(target.partition->letter)));
+    }
+    target.engine.reset();
+    std::unique_ptr<IFileRecoveryParse> engine = target.CreateEngine(mode_ == kDeep);
+    if (!engine) {
+        stop = true;
+        Finish(3);
+        return;
+    }
+    CScanResumeStore& store = CScanResumeStore::Instance();
+    if (mode_ == kQuick) {
+        store.NewScanFolder();
+    } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+               deep && deep->HasResumeRecord()) {
+        const int answer = AskOnWindowThread([this] {
+            hide();
+            const int code = CMessageBox::Show(CMessageBox::kQuestion, ParentWindow(), Message("MSG1206"));
+            show();
+            return code;
+        });
+        if (answer != 1) deep->DeclineResume();
+    }
+    engine->SetCallbacks(&CScanProcessWnd::Progress, nullptr, this, 100);
+    IFileRecoveryParse* scanning = engine.get();
+    target.engine = std::move(engine);
+    if (scanning->Scan(nullptr) == kCancelCode) stop = true;
+}
+
+void CScanProcessWnd::Work() {
+    running_ = true;
+    bool stop = false;
+    bool noEngine = false;
+    for (ScanTarget* target : targets_) {
+        ScanOne(*target, stop);
+        if (stop) {
+            noEngine = IsFinished();
+            break;
+        }
+    }
+    running_ = false;
+    if (noEngine) return;  // closed with code 3; nothing to list from this target
+    PostToParent(WM_SCAN_DONE);
+    Finish(1);
+}
+
+}  // namespace sorvane::app

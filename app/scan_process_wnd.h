@@ -1,0 +1,40 @@
+// The scan window: creates an engine for each chosen target in turn and runs
+// its scan on the worker thread. A cancelled scan still hands over what it
+// found: the main window lists it exactly like the result of a complete one.
+#pragma once
+
+#include <vector>
+
+#include "app/process_wnd.h"
+
+namespace sorvane::app {
+
+class CScanProcessWnd : public CProcessWnd {
+  public:
+    enum Mode { kQuick = 0, kDeep = 1 };
+    CScanProcessWnd(std::vector<ScanTarget*> targets, int mode);
+    static constexpr int kWidth = 450;
+    static constexpr int kHeight = 250;
+
+    // True while a scan worker of any window runs (for tests and the disk list).
+    static bool ScanRunning() { return running_.load(); }
+
+  protected:
+    void Work() override;
+    const char* CancelQuestionId() const override { return "MSG0709"; }
+    bool ClosesAfterCancel() const override { return false; }
+
+  private:
+    static int Progress(void* window, int percent, int weight, int64_t remaining, uint64_t processed,
+                        uint64_t total, uint64_t found);
+    void ScanOne(ScanTarget& target, bool& stop);
+
+    std::vector<ScanTarget*> targets_;
+    int mode_;
+    static std::atomic<bool> running_;
+};
+
+// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec".
+QString RemainingTimeText(int64_t seconds);
+
+}  // namespace sorvane::app

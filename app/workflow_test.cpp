@@ -1,0 +1,759 @@
+// The window program doing the whole job on real disk images, driven the way
+// a user drives it: open an image, scan, look at the type tree, check files,
+// recover them into a folder; and the edge cases of scanning, listing and
+// recovering that would cost a user their files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "app/fake_sysfs_test_support.h"
+#include "app/file_tree.h"
+#include "app/gui_test_support.h"
+#include "app/list_ex.h"
+#include "app/main_wnd.h"
+#include "app/message_box.h"
+#include "app/pagination.h"
+#include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
+#include "engines/professional_recovery.h"
+#include "platform/drive_table.h"
+#include "platform/system_root.h"
+#include "results/file_categories.h"
+#include "results/scan_resume_store.h"
+#include "tests/testkit/test_images.h"
+#include "tests/testkit/testkit.h"
+
+namespace sorvane::app {
+namespace {
+
+using testkit::ImageKind;
+using testkit::RunCommand;
+using testkit::ShellQuote;
+using testkit::TempDir;
+
+const char* const kCategoryNodes[] = {"NodePhoto",  "NodeAudio", "NodeVideo",
+                                      "NodeOffice", "NodeZip",   "NodeOther"};
+
+// Waits, running the event loop, until `done` or 120 s.
+bool WaitFor(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > 120000) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+template <typename T>
+T* OpenWindowOf() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* window = dynamic_cast<T*>(w); window && window->isVisible()) return window;
+    }
+    return nullptr;
+}
+
+// What the recovery window showed when it was done.
+struct RecoveryOutcome {
+    QString recovered;
+    QStringList statuses;  // detail rows, top to bottom
+    QList<QColor> colours;
+    bool seen = false;
+};
+
+class WorkflowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        testing::Application();
+        testing::UseShippedTexts();
+        // Scan folders go to a scratch data folder; no real disk is listed.
+        setenv("SORVANE_DATA_DIR", (data_ / "data").c_str(), 1);
+        CScanResumeStore::ResetInstanceForTests();
+        std::filesystem::create_directories(root_ / "sys/block");
+        std::filesystem::create_directories(root_ / "proc/self");
+        testkit::WriteFile(root_ / "proc/self/mountinfo", {});
+        SetSystemRoot(root_.Path());
+        DriveTable::Instance().Refresh();
+        CMessageBox::SetAnswerHook([this](int kind, const QString& text) {
+            questions_.push_back(text);
+            return answer_ ? answer_(kind, text) : 1;
+        });
+        window_ = std::make_unique<CMainWnd>();
+        ASSERT_TRUE(window_->Create());
+        window_->show();
+        QApplication::processEvents();
+    }
+    void TearDown() override {
+        window_.reset();
+        CMessageBox::SetAnswerHook(nullptr);
+        SetSystemRoot("/");
+        DriveTable::Instance().Refresh();
+        CScanResumeStore::ResetInstanceForTests();
+        unsetenv("SORVANE_DATA_DIR");
+    }
+
+    skin::Control* Get(const char* name) { return window_->FindControl(QString::fromLatin1(name)); }
+    void Click(skin::Control* control) {
+        ASSERT_NE(control, nullptr);
+        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+    }
+    void Click(const char* name) { Click(Get(name)); }
+    QString Message(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
+
+    // Scans the selected row and waits for the results page.
+    bool ScanToResults() {
+        Click("BtnScan");
+        return WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; });
+    }
+
+    // Type-tree texts by category node ("Photos (12)") and their children's texts.
+    std::map<std::string, std::vector<std::string>> Tree() {
+        std::map<std::string, std::vector<std::string>> tree;
+        for (const char* name : kCategoryNodes) {
+            auto* node = window_->Find<skin::TreeNode>(QString::fromLatin1(name));
+            if (!node || !node->IsShownByUser()) continue;
+            auto& children = tree[node->Text().toStdString()];
+            for (skin::TreeNode* child : node->ChildNodes()) children.push_back(child->Text().toStdString());
+        }
+        return tree;
+    }
+
+    void CheckEverything() {
+        auto* tree = window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+        for (const char* name : kCategoryNodes) {
+            auto* node = window_->Find<skin::TreeNode>(QString::fromLatin1(name));
+            if (node && node->IsShownByUser()) tree->CheckNode(node, true, true);
+        }
+    }
+
+    // Recovers the checked files into `destination`, closing the window when done.
+    RecoveryOutcome Recover(const std::filesystem::path& destination) {
+        RecoveryOutcome outcome;
+        window_->SetFolderChooser([destination] { return QString::fromStdString(destination.string()); });
+        QTimer finisher;
+        QObject::connect(&finisher, &QTimer::timeout, [&] {
+            auto* recovery = OpenWindowOf<CRecoverProcessWnd>();
+            skin::Control* finish = recovery ? recovery->FindControl(QStringLiteral("FinishBtn")) : nullptr;
+            if (!finish || finish->isHidden() || outcome.seen) return;
+            QApplication::processEvents();  // the worker's last label changes
+            outcome.seen = true;
+            outcome.recovered = recovery->FindControl(QStringLiteral("recovered"))->Text();
+            auto* list = recovery->Find<skin::List>(QStringLiteral("DetailList"));
+            for (int i = 0; list && i < list->GetCount(); ++i) {
+                auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i));
+                outcome.statuses.push_back(row->GetText(1));
+                outcome.colours.push_back(row->TextColor());
+            }
+            QTest::mouseClick(finish, Qt::LeftButton, {}, finish->rect().center());
+        });
+        finisher.start(20);
+        Click("BtnRecover");
+        return outcome;
+    }
+
+    // Every regular file below `folder`: its path relative to it -> sha256.
+    static std::map<std::string, std::string> Files(const std::filesystem::path& folder) {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+            if (entry.is_regular_file())
+                files[std::filesystem::relative(entry.path(), folder).string()] =
+                    testkit::FileSha256(entry.path());
+        }
+        return files;
+    }
+
+    // The whole flow on one image: open, scan in `mode`, the tree, check all, recover.
+    void RunFlow(const testkit::BuiltImage& image, const char* modeButton, size_t expectedTargets);
+
+    TempDir data_;
+    TempDir root_;
+    std::unique_ptr<CMainWnd> window_;
+    std::vector<QString> questions_;
+    std::function<int(int, const QString&)> answer_;
+};
+
+void WorkflowTest::RunFlow(const testkit::BuiltImage& image, const char* modeButton, size_t expectedTargets) {
+    const std::string before = testkit::FileSha256(image.image);
+    Click(modeButton);
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    ASSERT_TRUE(window_->OpenImageFile(image.image));
+    ASSERT_EQ(window_->Targets().size(), expectedTargets);
+    ASSERT_TRUE(Get("BtnScan")->IsEnabled());
+    ASSERT_TRUE(ScanToResults()) << "the search never ended";
+    size_t scanned = 0;
+    for (ScanTarget* target : window_->Targets()) scanned += target->engine != nullptr;
+    EXPECT_EQ(scanned, image.volumes.size()) << "every partition of the image is scanned, nothing else";
+
+    // The tree: each category node counts the files whose extension the core files under it.
+    const auto& results = window_->SearchResults();
+    ASSERT_FALSE(results.empty());
+    std::map<std::string, int> byCategory;
+    for (const FoundItemRecord& r : results) byCategory[CategoryFolderName(r.Name())]++;
+    const std::map<std::string, const char*> titles = {{"photo", "MSG0807"},   {"audio", "MSG0808"},
+                                                       {"video", "MSG0809"},   {"document", "MSG0810"},
+                                                       {"archive", "MSG0811"}, {"others", "MSG0812"}};
+    const auto tree = Tree();
+    int listed = 0;
+    for (const auto& [title, children] : tree) {
+        EXPECT_FALSE(children.empty()) << title << ": a shown category has types";
+        listed += std::stoi(title.substr(title.rfind('(') + 1));
+    }
+    EXPECT_EQ(listed, static_cast<int>(results.size())) << "every found file is under one node";
+    for (const char* category : {"photo", "document"}) {
+        const std::string expected =
+            Message(titles.at(category)).toStdString() + " (" + std::to_string(byCategory[category]) + ")";
+        EXPECT_TRUE(byCategory[category] == 0 || tree.count(expected)) << expected;
+    }
+    EXPECT_EQ(Get("Txt2")->Text(),
+              Message("MSG0802").replace(QStringLiteral("%s"),
+                                         QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(results.size())));
+
+    CheckEverything();
+    EXPECT_EQ(window_->CheckedFiles().size(), results.size());
+    EXPECT_TRUE(Get("BtnRecover")->IsEnabled());
+
+    TempDir out;
+    RecoveryOutcome outcome = Recover(out.Path());
+    ASSERT_TRUE(outcome.seen) << "the recovery window never finished";
+    const auto files = Files(out.Path());
+    EXPECT_EQ(files.size(), results.size()) << "one file per checked record; none overwritten";
+
+    // Every deleted file whose clusters are still its own comes back byte-exact, in its category folder.
+    std::multiset<std::string> names;
+    for (const auto& [path, sha] : files) names.insert(std::filesystem::path(path).filename().string());
+    int expected = 0, exact = 0;
+    for (const auto& volume : image.volumes) {
+        for (const auto& t : image.Deleted(volume.index)) {
+            if (t.size == 0 || t.Has("overwritten") || t.Has("fragmented") || t.Has("record_reused"))
+                continue;
+            ++expected;
+            const std::string folder = CategoryFolderName(t.Name());
+            for (const auto& [path, sha] : files) {
+                if (sha == t.sha256 && std::filesystem::path(path).parent_path() == folder) {
+                    ++exact;
+                    break;
+                }
+            }
+        }
+    }
+    std::printf("%s, %s: %zu found, %zu recovered files, %d of %d deleted files byte-exact\n",
+                image.image.filename().c_str(), modeButton, results.size(), files.size(), exact, expected);
+    EXPECT_GT(expected, 5);
+    EXPECT_EQ(exact, expected) << "deleted files recovered byte-exact into their category folders";
+    // Files of the same name in one category folder are numbered, never overwritten.
+    std::map<std::string, int> sameName;
+    for (const FoundItemRecord& r : results) sameName[CategoryFolderName(r.Name()) + "/" + r.Name()]++;
+    for (const auto& [name, count] : sameName) {
+        if (count < 2) continue;
+        std::filesystem::path p(name);
+        const std::string numbered =
+            (p.parent_path() / (p.stem().string() + "(1)" + p.extension().string())).string();
+        EXPECT_TRUE(files.count(numbered)) << numbered;
+    }
+    EXPECT_EQ(testkit::FileSha256(image.image), before) << "the scanned image is never written";
+}
+
+TEST_F(WorkflowTest, DeepScanOfFat32RecoversByteExactIntoCategoryFolders) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kFat32);
+    RunFlow(image, "BtnStart", 1);
+}
+
+TEST_F(WorkflowTest, QuickScanOfFat32RecoversTheDeletedFiles) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kFat32);
+    RunFlow(image, "BtnDeletedRecovery", 1);
+    for (const FoundItemRecord& r : window_->SearchResults()) EXPECT_EQ(r.Engine(), EngineCode::kQuickFat);
+}
+
+TEST_F(WorkflowTest, DeepAndQuickScansOfNtfs) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kNtfs);
+    RunFlow(image, "BtnStart", 1);
+    window_->ShowPage(CMainWnd::kHomePage);
+    RunFlow(image, "BtnDeletedRecovery", 2);  // the image is listed a second time
+}
+
+TEST_F(WorkflowTest, WholeDiskImageScansBothPartitions) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    RunFlow(image, "BtnStart", 2);
+    // Both partitions' files are listed, each under its own volume key.
+    std::set<uint16_t> keys;
+    for (const FoundItemRecord& r : window_->SearchResults()) keys.insert(r.letter);
+    EXPECT_EQ(keys.size(), 2u);
+    auto targets = window_->Targets();
+    ASSERT_EQ(targets.size(), 2u);
+    EXPECT_EQ(targets[0]->partition->start, image.volumes[0].startSector);
+    EXPECT_EQ(targets[0]->partition->fileSystemName, "FAT32");
+    EXPECT_EQ(targets[1]->partition->start, image.volumes[1].startSector);
+    EXPECT_EQ(targets[1]->partition->fileSystemName, "NTFS");
+}
+
+TEST_F(WorkflowTest, QuickScanOfWholeDiskImage) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    RunFlow(image, "BtnDeletedRecovery", 2);
+}
+
+// A FAT16 volume image made by the real tools, holding `files` (name -> bytes)
+// that are then deleted, so the quick scan lists them.
+std::filesystem::path DeletedFilesImage(const TempDir& dir, const std::map<std::string, std::string>& files) {
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mcopy")) return {};
+    const auto image = dir / "card.img";
+    std::string script = "truncate -s 16M " + ShellQuote(image.string()) + " && mkfs.fat -F 16 " +
+                         ShellQuote(image.string()) + " >/dev/null";
+    for (const auto& [name, bytes] : files) {
+        const auto source = dir / ("src_" + name);
+        testkit::WriteFile(source, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        script += " && mcopy -i " + ShellQuote(image.string()) + " " + ShellQuote(source.string()) +
+                  " ::" + ShellQuote(name);
+    }
+    for (const auto& [name, bytes] : files)
+        script += " && mdel -i " + ShellQuote(image.string()) + " ::" + ShellQuote(name);
+    if (RunCommand("(" + script + ") >/dev/null 2>&1") != 0) return {};
+    return image;
+}
+
+// A copy of `source` whose boot sector is gone, followed by random bytes: no
+// file system is recognised, so the deep scan reads all of it, finding the
+// earlier volume's folders and pictures at the start of a long pass.
+std::filesystem::path LongImage(const TempDir& dir, const std::filesystem::path& source, int megabytes) {
+    const auto image = dir / "long.img";
+    std::filesystem::copy_file(source, image);
+    RunCommand("dd if=/dev/zero of=" + ShellQuote(image.string()) +
+               " bs=512 count=1 conv=notrunc status=none");
+    RunCommand("head -c " + std::to_string(megabytes) + "M /dev/urandom >> " + ShellQuote(image.string()));
+    return image;
+}
+
+CProfessionalRecovery* DeepEngine(CMainWnd& window) {
+    auto targets = window.Targets();
+    return targets.empty() ? nullptr : dynamic_cast<CProfessionalRecovery*>(targets.front()->engine.get());
+}
+
+TEST_F(WorkflowTest, TheEventLoopRunsWhileAScanIsInProgress) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    TempDir dir;
+    const auto image = LongImage(dir, fat.image, 96);
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    int ticksDuringScan = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticksDuringScan += CScanProcessWnd::ScanRunning(); });
+    ticker.start(1);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_GT(ticksDuringScan, 5) << "the window thread kept handling events while the worker scanned";
+}
+
+TEST_F(WorkflowTest, CancellingAScanStillListsWhatWasFound) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    TempDir dir;
+    const auto image = LongImage(dir, fat.image, 256);
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    answer_ = [this](int kind, const QString& text) {
+        EXPECT_EQ(kind, CMessageBox::kQuestion);
+        EXPECT_EQ(text, Message("MSG0709"));
+        return 1;
+    };
+    // Cancel as soon as the quick part has found files and the pass over the rest runs.
+    bool clicked = false;
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        auto* scan = OpenWindowOf<CScanProcessWnd>();
+        CProfessionalRecovery* deep = DeepEngine(*window_);
+        if (clicked || !scan || !deep || deep->GetFoundCount() < 5) return;
+        clicked = true;
+        Click(scan->FindControl(QStringLiteral("cancelbtn")));
+    });
+    canceller.start(1);
+    ASSERT_TRUE(ScanToResults()) << "a cancelled scan goes on to list its files";
+    ASSERT_TRUE(clicked);
+    CProfessionalRecovery* deep = DeepEngine(*window_);
+    ASSERT_NE(deep, nullptr);
+    EXPECT_LT(deep->SectorsDone(), deep->TotalSectors()) << "the scan stopped early";
+    EXPECT_FALSE(window_->SearchResults().empty()) << "the files found before the cancel are listed";
+    EXPECT_FALSE(Tree().empty());
+}
+
+TEST_F(WorkflowTest, NoToTheCancelQuestionPausesThenResumesTheScan) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    TempDir dir;
+    const auto image = LongImage(dir, fat.image, 128);
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    uint64_t whenAsked = 0, afterWaiting = 0;
+    answer_ = [&](int, const QString& text) {
+        EXPECT_EQ(text, Message("MSG0709"));
+        CProfessionalRecovery* deep = DeepEngine(*window_);
+        // The chunk in hand is finished; the next progress call then waits.
+        QThread::msleep(150);
+        whenAsked = deep->SectorsDone();
+        QThread::msleep(300);
+        afterWaiting = deep->SectorsDone();
+        return 2;
+    };
+    bool clicked = false;
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        auto* scan = OpenWindowOf<CScanProcessWnd>();
+        CProfessionalRecovery* deep = DeepEngine(*window_);
+        if (clicked || !scan || !deep || deep->SectorsDone() == 0) return;
+        clicked = true;
+        Click(scan->FindControl(QStringLiteral("cancelbtn")));
+    });
+    canceller.start(1);
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_TRUE(clicked);
+    EXPECT_GT(whenAsked, 0u);
+    EXPECT_EQ(afterWaiting, whenAsked) << "the work pauses while the question is open";
+    CProfessionalRecovery* deep = DeepEngine(*window_);
+    EXPECT_EQ(deep->SectorsDone(), deep->TotalSectors()) << "after No the scan went on to its end";
+}
+
+TEST_F(WorkflowTest, ATargetWithoutEngineEndsWithTheWarningAndNoListing) {
+    TempDir dir;
+    const auto image = dir / "noise.img";
+    ASSERT_EQ(RunCommand("head -c 1M /dev/urandom > " + ShellQuote(image.string())), 0);
+    Click("BtnDeletedRecovery");  // a quick scan needs a file system
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    Click("BtnScan");
+    QApplication::processEvents();
+    ASSERT_FALSE(questions_.empty());
+    EXPECT_EQ(questions_.back(), Message("MSG0504"));
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_TRUE(window_->SearchResults().empty());
+}
+
+TEST_F(WorkflowTest, TheTypeTreeFoldsAliasesAndListsUnknownTypesOnlyWhenAskedTo) {
+    TempDir dir;
+    // Real JPEG markers: a picture whose bytes contradict its name is not listed.
+    const std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
+    const auto image = DeletedFilesImage(
+        dir, {{"photo.JPEG", jpeg}, {"other.jpg", jpeg + "k"}, {"NOTES", std::string(700, 'n')}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    auto tree = Tree();
+
+    const std::string photos = Message("MSG0807").toStdString() + " (2)";
+    ASSERT_TRUE(tree.count(photos)) << "photo.JPEG and other.jpg are both photos";
+    EXPECT_EQ(tree[photos], std::vector<std::string>{"JPG (2)"});
+    const std::string others = Message("MSG0812").toStdString() + " (1)";
+    ASSERT_TRUE(tree.count(others));
+    EXPECT_EQ(tree[others], std::vector<std::string>{"UNKNOW Files (1)"});
+
+    // Without "Unknown type" ticked the file without an extension is not shown.
+    window_->ShowPage(CMainWnd::kFileTypePage);
+    window_->Find<skin::CheckBox>(QStringLiteral("OptOtherFileItem"))->Selected(false);
+    window_->ShowPage(CMainWnd::kDiskPage);
+    window_->SelectDiskRow(1);
+    ASSERT_TRUE(WaitFor([] { return true; }));
+    Click("BtnScan");
+    ASSERT_TRUE(WaitFor([this] { return !Tree().empty(); }));
+    tree = Tree();
+    EXPECT_TRUE(tree.count(photos));
+    EXPECT_FALSE(tree.count(others));
+    EXPECT_TRUE(window_->Find<skin::TreeNode>(QStringLiteral("NodeOther"))->isHidden());
+}
+
+TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
+    TempDir dir;
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 10; ++i)
+        files["file" + std::to_string(i) + ".txt"] = std::string(5000 + i, char('a' + i));
+    const auto image = DeletedFilesImage(dir, files);
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 10u);
+    CheckEverything();
+    ASSERT_EQ(window_->CheckedFiles().size(), 10u);
+    // The data of two files cannot be read any more.
+    testkit::ScopedFaults faults;
+    int broken = 0;
+    for (const FoundItemRecord& r : window_->SearchResults()) {
+        // A deleted short name has lost its first letter; the long name may keep it.
+        const std::string name = r.Name();
+        if (name.size() < 8 || (name.substr(1) != "ile3.txt" && name.substr(1) != "ile7.txt")) continue;
+        const uint64_t sector = r.partitionStart + r.dataStart + (uint64_t{r.key} - 2) * r.clusterBytes / 512;
+        faults.Error(image, sector, sector);
+        ++broken;
+    }
+    ASSERT_EQ(broken, 2);
+    TempDir out;
+    RecoveryOutcome outcome = Recover(out.Path());
+    ASSERT_TRUE(outcome.seen);
+    QString expected = Message("MSG1102");
+    for (const char* n : {"10", "10", "8", "2"})
+        expected.replace(expected.indexOf(QStringLiteral("%d")), 2, QLatin1String(n));
+    EXPECT_EQ(outcome.recovered, expected);
+    ASSERT_EQ(outcome.statuses.size(), 10);
+    for (int i = 0; i < 10; ++i) {
+        const bool failed = i < 2;
+        EXPECT_EQ(outcome.statuses[i] == u"Success", !failed) << i;
+        EXPECT_EQ(outcome.colours[i] == QColor(0xFFFF0000), failed) << i;
+    }
+    int intact = 0;
+    for (const auto& [path, sha] : Files(out.Path())) {
+        for (const auto& [name, bytes] : files) {
+            const auto source = dir / ("src_" + name);
+            if (sha == testkit::FileSha256(source)) ++intact;
+        }
+    }
+    EXPECT_EQ(intact, 8) << "the eight readable files are byte-exact";
+}
+
+TEST_F(WorkflowTest, OnlyExternalDisksAreListed) {
+    // One internal SATA disk and one USB stick, each with a FAT volume and no partition table.
+    auto addDisk = [this](const std::string& name, bool usb, const std::string& dev) {
+        const std::string path = usb ? "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0"
+                                     : "/sys/devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0";
+        auto write = [this](const std::string& rel, const std::string& text) {
+            std::filesystem::create_directories((root_ / rel).parent_path());
+            testkit::WriteFile(root_ / rel, std::vector<uint8_t>(text.begin(), text.end()));
+        };
+        write("sys/block/" + name + "/removable", "0\n");
+        write("sys/block/" + name + "/device_path", path + "\n");
+        write("sys/block/" + name + "/size", "16384\n");
+        write("sys/block/" + name + "/dev", dev + "\n");
+        std::filesystem::create_directories(root_ / "dev");
+        const auto node = root_ / ("dev/" + name);
+        RunCommand("truncate -s 8M " + ShellQuote(node.string()) + " && mkfs.fat " +
+                   ShellQuote(node.string()) + " >/dev/null 2>&1");
+    };
+    addDisk("sda", false, "8:0");
+    addDisk("sdb", true, "8:16");
+    window_->RefreshDiskList();
+    auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->Root()->children.size(), 1) << "only the USB disk";
+    const auto targets = window_->Targets();
+    ASSERT_EQ(targets.size(), 1u);
+    EXPECT_EQ(DriveTable::Instance().Drive(targets[0]->partition->diskNumber)->name, "sdb");
+}
+
+TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
+    TempDir dir;
+    const auto image = DeletedFilesImage(dir, {{"letter.txt", "Dear Anna,\nthe photos from the lake.\n"}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_FALSE(office->ChildNodes().isEmpty());
+    window_->ShowFilesOf(office->ChildNodes().front());
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 1);
+    list->OnRowDoubleClicked(list->GetItemAt(0));
+    ASSERT_TRUE(WaitFor([this] { return window_->LastPreview().record.size != 0; }));
+    const PreviewResult& preview = window_->LastPreview();
+    EXPECT_EQ(preview.error, 0);
+    const std::string bytes(preview.bytes.begin(), preview.bytes.end());
+    EXPECT_EQ(bytes, "Dear Anna,\nthe photos from the lake.\n") << "the file's own bytes, read by the worker";
+    EXPECT_TRUE(window_->FindControl(QStringLiteral("PreviewEdit"))->Text().contains(u"Dear Anna,"));
+}
+
+TEST_F(WorkflowTest, ChecksDriveTheSelectionLabelAndSortingKeepsThemPaired) {
+    TempDir dir;
+    const auto image = DeletedFilesImage(dir, {{"b.txt", std::string(3000, 'b')},
+                                               {"a.txt", std::string(1000, 'a')},
+                                               {"c.txt", std::string(2000, 'c')}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0803"));
+    EXPECT_FALSE(Get("BtnRecover")->IsEnabled());
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_EQ(office->ChildNodes().size(), 1);
+    skin::TreeNode* text = office->ChildNodes().front();
+    window_->ShowFilesOf(text);
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 3);
+    auto row = [&](int i) { return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)); };
+
+    // Sorting by size, largest first, then checking the top row checks the largest file.
+    Click(Get("Size"));
+    EXPECT_EQ(row(0)->GetText(2), u"2.93 KB");
+    EXPECT_EQ(row(2)->GetText(2), u"1000 Bytes");
+    list->OnRowCheckClicked(row(0), true);
+    ASSERT_EQ(window_->CheckedFiles().size(), 1u);
+    EXPECT_EQ(window_->CheckedFiles().begin()->second.size, 3000u);
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
+                                                   .replace(QStringLiteral("%s"), QStringLiteral("2.93 KB"))
+                                                   .replace(QStringLiteral("%d"), QStringLiteral("1")));
+    EXPECT_TRUE(Get("BtnRecover")->IsEnabled());
+    EXPECT_TRUE(text->IsHalfChecked()) << "one of three: the node is half checked";
+    EXPECT_TRUE(office->IsHalfChecked());
+    // Clicking again reverses the order; the check stays with its file.
+    Click(Get("Size"));
+    EXPECT_EQ(row(0)->GetText(2), u"1000 Bytes");
+    EXPECT_TRUE(row(2)->IsChecked());
+    EXPECT_FALSE(row(0)->IsChecked());
+    // The header box checks the whole list; the node follows.
+    auto* all = window_->Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"));
+    all->Selected(true);
+    EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+    EXPECT_TRUE(text->IsChecked());
+    EXPECT_TRUE(office->IsChecked());
+}
+
+TEST_F(WorkflowTest, ScanningAgainAfterAQuickScanDeletesItsScanFolder) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(fat.image));
+    ASSERT_TRUE(ScanToResults());
+    const std::filesystem::path first = CScanResumeStore::Instance().CurrentScanFolder();
+    ASSERT_TRUE(std::filesystem::exists(first)) << first;
+    window_->ShowPage(CMainWnd::kDiskPage);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_FALSE(std::filesystem::exists(first)) << "the earlier quick scan's logs are of no further use";
+    EXPECT_TRUE(std::filesystem::exists(CScanResumeStore::Instance().CurrentScanFolder()));
+}
+
+TEST_F(WorkflowTest, AnUnfinishedDeepScanIsOfferedAgainAndNoStartsAfresh) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    TempDir dir;
+    const auto image = LongImage(dir, fat.image, 128);
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    // First scan: cancelled early.
+    bool clicked = false;
+    QTimer canceller;
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        auto* scan = OpenWindowOf<CScanProcessWnd>();
+        CProfessionalRecovery* deep = DeepEngine(*window_);
+        if (clicked || !scan || !deep || deep->SectorsDone() == 0) return;
+        clicked = true;
+        Click(scan->FindControl(QStringLiteral("cancelbtn")));
+    });
+    canceller.start(1);
+    ASSERT_TRUE(ScanToResults());
+    canceller.stop();
+    ASSERT_TRUE(clicked);
+    ASSERT_LT(DeepEngine(*window_)->SectorsDone(), DeepEngine(*window_)->TotalSectors());
+
+    // Second scan of the same image: asked once whether to go on; "No" starts from the beginning.
+    questions_.clear();
+    answer_ = [this](int, const QString& text) { return text == Message("MSG1206") ? 2 : 1; };
+    window_->ShowPage(CMainWnd::kDiskPage);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_EQ(std::count(questions_.begin(), questions_.end(), Message("MSG1206")), 1);
+    CProfessionalRecovery* deep = DeepEngine(*window_);
+    EXPECT_FALSE(deep->HasResumeRecord());
+    EXPECT_EQ(deep->SectorsDone(), deep->TotalSectors()) << "the whole image read afresh";
+}
+
+TEST_F(WorkflowTest, ADestinationOnTheScannedDiskIsQuestionedFirst) {
+    // A stick whose device number is the one of the folder recovery would write to.
+    testing::FakeSysfs machine;
+    TempDir out;
+    struct stat folder {};
+    ASSERT_EQ(::stat(out.Path().c_str(), &folder), 0);
+    ASSERT_TRUE(machine.AddStick(
+        "sdb", std::to_string(major(folder.st_dev)) + ":" + std::to_string(minor(folder.st_dev))));
+    const auto node = machine.Node("sdb");
+    ASSERT_EQ(
+        RunCommand("printf 'Dear Anna' > " + ShellQuote((out / "letter.txt").string()) + " && mcopy -i " +
+                   ShellQuote(node.string()) + " " + ShellQuote((out / "letter.txt").string()) +
+                   " ::letter.txt && mdel -i " + ShellQuote(node.string()) + " ::letter.txt"),
+        0);
+    std::filesystem::remove(out / "letter.txt");
+    window_->RefreshDiskList();
+    ASSERT_EQ(window_->Targets().size(), 1u);
+    Click("BtnDeletedRecovery");
+    window_->SelectDiskRow(1);
+    ASSERT_TRUE(ScanToResults());
+    CheckEverything();
+    ASSERT_FALSE(window_->CheckedFiles().empty());
+    answer_ = [this](int kind, const QString& text) {
+        EXPECT_EQ(kind, CMessageBox::kConfirm);
+        EXPECT_EQ(text, Message("MSG0805"));
+        return 2;  // No
+    };
+    RecoveryOutcome outcome = Recover(out.Path());
+    EXPECT_FALSE(outcome.seen) << "no recovery after No";
+    EXPECT_TRUE(std::filesystem::is_empty(out.Path()));
+    ASSERT_FALSE(questions_.empty());
+    EXPECT_EQ(questions_.back(), Message("MSG0805"));
+}
+
+TEST_F(WorkflowTest, DoubleClickFoldsADiskAndScansAPartition) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    ASSERT_TRUE(window_->OpenImageFile(image.image));
+    auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
+    ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
+    // The image row holds partitions: a double click folds and unfolds it, and scans nothing.
+    list->OnRowDoubleClicked(list->GetItemAt(1));
+    QApplication::processEvents();
+    EXPECT_TRUE(list->GetItemAt(2)->isHidden());
+    EXPECT_TRUE(list->GetItemAt(3)->isHidden());
+    list->OnRowDoubleClicked(list->GetItemAt(1));
+    EXPECT_FALSE(list->GetItemAt(3)->isHidden());
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kHomePage) << "no scan started";
+    for (ScanTarget* target : window_->Targets()) EXPECT_EQ(target->engine, nullptr);
+    // A partition row: a double click scans that partition alone.
+    list->SelectItem(3, false);
+    list->OnRowDoubleClicked(list->GetItemAt(3));
+    ASSERT_TRUE(WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
+    auto targets = window_->Targets();
+    EXPECT_EQ(targets[0]->engine, nullptr);
+    ASSERT_NE(targets[1]->engine, nullptr);
+    for (const FoundItemRecord& r : window_->SearchResults()) EXPECT_EQ(r.letter, targets[1]->VolumeKey());
+}
+
+TEST_F(WorkflowTest, ThousandsOfFilesArePagedAndChecksReachEveryPage) {
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools missing";
+    TempDir dir;
+    const auto folder = dir / "many";
+    std::filesystem::create_directories(folder);
+    for (int i = 0; i < 1203; ++i) {
+        const std::string text = "note " + std::to_string(i) + "\n";
+        testkit::WriteFile(folder / ("n" + std::to_string(i) + ".txt"),
+                           std::vector<uint8_t>(text.begin(), text.end()));
+    }
+    const auto image = dir / "card.img";
+    const std::string q = ShellQuote(image.string());
+    ASSERT_EQ(RunCommand("(truncate -s 32M " + q + " && mkfs.fat -F 16 " + q + " && mcopy -s -i " + q + " " +
+                         ShellQuote(folder.string()) + " ::/ && mdel -i " + q +
+                         " '::/many/*.txt') >/dev/null 2>&1"),
+              0);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 1203u);
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    QElapsedTimer clock;
+    clock.start();
+    window_->ShowFilesOf(office->ChildNodes().front());
+    std::printf("listing the first page of 1203 files took %lld ms\n",
+                static_cast<long long>(clock.elapsed()));
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    auto* pages = window_->Find<CPaginationUI>(QStringLiteral("FilePages"));
+    ASSERT_NE(pages, nullptr);
+    EXPECT_EQ(list->GetCount(), CMainWnd::kPageRows);
+    EXPECT_EQ(pages->PageCount(), 3);
+    EXPECT_FALSE(pages->isHidden());
+    pages->SetCurrentPage(2);
+    ASSERT_EQ(list->GetCount(), 1203 - 2 * CMainWnd::kPageRows);
+    // A check on the last page checks that row's file, not the one at the same place on page 1.
+    auto* first = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0));
+    list->OnRowCheckClicked(first, true);
+    ASSERT_EQ(window_->CheckedFiles().size(), 1u);
+    EXPECT_EQ(QString::fromStdString(window_->CheckedFiles().begin()->second.Name()), first->GetText(1));
+    pages->SetCurrentPage(0);
+    for (int i = 0; i < list->GetCount(); ++i)
+        EXPECT_FALSE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked()) << i;
+    // The header box means every file of the list, on every page.
+    window_->Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"))->Selected(true);
+    EXPECT_EQ(window_->CheckedFiles().size(), 1203u);
+    EXPECT_TRUE(office->IsChecked());
+}
+
+}  // namespace
+}  // namespace sorvane::app

@@ -1,0 +1,77 @@
+// What the quick and the deep exFAT engines share about one found file: the
+// meaning of the engine-specific bits of their records, the record made from
+// an entry set, and the copy of a file's data with the bytes past its valid
+// data length written as zeros.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "carving/progress_callbacks.h"
+#include "fs/exfat_volume.h"
+#include "platform/file_handle.h"
+#include "results/found_item_record.h"
+
+namespace sorvane {
+
+// Engine-specific bits of exFAT records.
+// Folders: set when the folder or one of its ancestors is a deleted folder.
+inline constexpr uint32_t kExfatFolderDeleted = 1u << 0;
+// Files: some of the file's clusters are in use by the live file system, so
+// what they hold now is not (all) the file's data.
+inline constexpr uint32_t kExfatDamaged = 1u << 0;
+// Files: the entry set says the data is one contiguous run.
+inline constexpr uint32_t kExfatNoFatChain = 1u << 1;
+// Files: the entry set itself is deleted (else it is a live set inside a deleted folder).
+inline constexpr uint32_t kExfatDeletedSet = 1u << 2;
+// Files and folders: the times are wall-clock times (the entry carried no UTC offset).
+inline constexpr uint32_t kExfatWallClockTimes = 1u << 3;
+// Files: bits 8-15 hold the index of the file entry within its sector.
+inline constexpr uint32_t kExfatEntryIndexShift = 8;
+
+// True for records whose engine-specific bits follow the exFAT meaning.
+inline bool IsExfatRecord(const FoundItemRecord& record) {
+    return record.Engine() == EngineCode::kQuickExfat || record.Engine() == EngineCode::kDeepExfat;
+}
+
+// The record fields an entry set gives: name, times, size, first cluster
+// (as key), folder flag, and the engine-specific bits for the set itself.
+void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record);
+
+// The clusters a listed file's data is read from: the contiguous run for a
+// NoFatChain file; the FAT chain when it is still whole (exactly as long as
+// the data, ending in the end mark, no cluster in use); else the contiguous
+// run from the first cluster, as a deleted file's chain is gone.
+std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t firstCluster,
+                                               uint64_t dataLength, bool noFatChain);
+
+// True when `dataLength` bytes from `firstCluster` on fit in the heap; a
+// deleted entry claiming more cannot be whole (and its cluster list is not
+// worth building).
+bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uint64_t dataLength);
+
+// True when any of `clusters` is in use, or the run is shorter than the data.
+bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
+                         uint64_t dataLength);
+
+// Copies `dataLength` bytes of a file into `out`: the clusters' bytes up to
+// `validDataLength`, zeros after it. Progress goes to `progress` when given.
+// Returns 0, 30 (before writing anything) when the clusters cannot hold the
+// data length, 30 when one cannot be read, a write's result code, or the
+// callback's non-zero answer.
+int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
+                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
+                      void* userData, const std::filesystem::path& destination);
+
+// Copies the file of an exFAT record: reads its entry set again at the
+// record's location for the valid data length (when the set is no longer the
+// one the record was made from, the whole length counts as valid), finds its
+// clusters as ExfatClustersOfFoundFile does and copies them. `volumeBase` is
+// the byte where the volume starts in the source, `sourceSectorSize` the size
+// of the sectors the record's location counts.
+int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t volumeBase,
+                    uint32_t sourceSectorSize, FileHandle& out, CopyProgressCallback progress, void* userData,
+                    const std::filesystem::path& destination);
+
+}  // namespace sorvane

@@ -1,0 +1,110 @@
+// The quick exFAT engine: walks the folder tree of an exFAT volume from its
+// root, every folder live or deleted, and lists every deleted file entry set
+// and every file inside a deleted folder, with the folders on their paths.
+// A deleted file's FAT chain is gone, so its data is read from contiguous
+// clusters (a NoFatChain file is contiguous anyway) and the file is marked
+// damaged when the allocation bitmap shows any of them in use again. The
+// allocation bitmap is also the map the deep scan skips allocated space by.
+// Records carry EngineCode 5.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "device/disk_reader.h"
+#include "engines/log_engine_base.h"
+#include "fs/exfat_volume.h"
+#include "platform/result_codes.h"
+
+namespace sorvane {
+
+class CFastExfatRecovery : public CLogEngineBase {
+  public:
+    CFastExfatRecovery();
+    ~CFastExfatRecovery() override;
+
+    int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
+    int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                      uint16_t letter) override;
+    int Scan(const std::string* scanLogName) override;
+    int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                    uint32_t baseDepth) override;
+    // 0 when the bitmap was read at opening, else the opening's failure.
+    int LoadAllocationMap() override;
+    // In the source's sectors, relative to the volume start.
+    int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+
+    bool IsOpen() const { return opened_; }
+    ExfatVolume& Volume() { return volume_; }
+    // Folders whose clusters could not all be read during the last scan.
+    uint64_t UnreadableFolders() const { return unreadableFolders_; }
+
+  protected:
+    FolderKey RootKey() const override { return rootKey_; }
+    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                     const std::filesystem::path& destination) override;
+
+  private:
+    struct Folder {
+        uint32_t key = 0;  // first cluster
+        uint64_t dataLength = 0;
+        bool noFatChain = false;
+        bool live = true;      // its clusters are found through the FAT
+        bool deleted = false;  // it or an ancestor is deleted
+        uint32_t level = 0;
+    };
+    struct StagedFolder {
+        FoundItemRecord record;
+        uint32_t parent = 0;
+        uint32_t level = 0;
+        bool publish = false;
+    };
+
+    int OpenVolume(uint32_t sourceSectorSize);
+    int WalkTree();
+    void ReadFolder(const Folder& folder);
+    void OnSet(const Folder& folder, const std::vector<uint32_t>& clusters, bool clustersReused,
+               const ExfatEntrySet& set, uint64_t position);
+    void MarkForPublishing(uint32_t key);
+    // Notes the clusters a listed file's data is read from.
+    void Claim(const std::vector<uint32_t>& clusters);
+    // Marks damaged the older of two listed files whose clusters overlap: the
+    // bitmap cannot show it when the later file was deleted too. Only files
+    // on clusters claimed twice are looked at again, from the scan log.
+    void MarkOverlapsDamaged();
+    void PublishFolders();
+    int Report(int percent);
+    // Where cluster 2 starts, in the source's sectors from the volume start.
+    uint64_t HeapStartInSourceSectors() const;
+    // The absolute source sector and the entry index in it of a byte of the volume.
+    void LocateEntry(uint64_t volumeOffset, uint64_t& sector, uint32_t& index) const;
+
+    DiskReader reader_;
+    bool opened_ = false;
+    int openResult_ = kErrInvalidHandle;
+    uint64_t partitionStart_ = 0;    // in the source's sectors
+    uint64_t partitionSectors_ = 0;  // in the source's sectors
+    uint32_t sourceSectorSize_ = 512;
+    uint16_t letter_ = 0;
+    ExfatVolume volume_;
+    FolderKey rootKey_ = 0;
+
+    std::deque<Folder> queue_;
+    std::unordered_set<uint32_t> readFolders_;
+    std::map<uint32_t, StagedFolder> staged_;
+    // Clusters claimed by one listed file, and by more than one: bit n is
+    // cluster n + 2. Their size follows the volume, not the number of files.
+    std::vector<uint8_t> claimedOnce_, claimedTwice_;
+    bool contested_ = false;
+    uint64_t foldersDone_ = 0;
+    uint64_t unreadableFolders_ = 0;
+    int scanAnswer_ = 0;
+    uint64_t lastReportMs_ = 0;
+};
+
+}  // namespace sorvane

@@ -1,0 +1,270 @@
+#include "engines/professional_exfat_recovery.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "engines/exfat_file_data.h"
+#include "platform/result_codes.h"
+#include "results/file_categories.h"
+
+namespace sorvane {
+namespace {
+
+// Folder chains deeper than this are taken for loops.
+constexpr uint32_t kMaxFolderLevel = 4096;
+constexpr uint64_t kMaxFolderBytes = 256ull << 20;
+
+}  // namespace
+
+CProfessionalExfatRecovery::CProfessionalExfatRecovery() = default;
+CProfessionalExfatRecovery::~CProfessionalExfatRecovery() = default;
+
+int CProfessionalExfatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+    reader_.Close();
+    int rc = OpenImageReader(imagePath, reader_);
+    if (rc != kSuccess) return rc;
+    driveIndex_ = -1;
+    rangeStart_ = 0;
+    rangeLength_ = reader_.totalSectors;
+    sectorSize_ = 512;
+    letter_ = letter;
+    return kSuccess;
+}
+
+int CProfessionalExfatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
+                                              uint64_t partitionSectors, uint16_t letter) {
+    reader_.Close();
+    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+    if (rc != kSuccess) return rc;
+    driveIndex_ = driveIndex;
+    rangeStart_ = partitionStart;
+    rangeLength_ = partitionSectors;
+    sectorSize_ = DriveSectorSize(reader_);
+    letter_ = letter;
+    return kSuccess;
+}
+
+int CProfessionalExfatRecovery::StartScanLog(const std::string* name) {
+    sets_.clear();
+    lastSetEnd_ = 0;
+    dropped_ = 0;
+    std::string logName =
+        name ? *name : "Pro_Exfat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
+    return ReplaceLog(logName);
+}
+
+bool CProfessionalExfatRecovery::ReadSource(uint64_t offset, uint8_t* buffer, size_t length) {
+    const uint64_t end = (rangeStart_ + rangeLength_) * sectorSize_;
+    if (!reader_.IsOpen() || offset > end || length > end - offset) return false;
+    size_t got = 0;
+    return reader_.handle.ReadAt(offset, buffer, length, got) == kSuccess && got == length;
+}
+
+void CProfessionalExfatRecovery::RegisterBootSector() {
+    haveLayout_ = false;
+    if (!reader_.IsOpen()) return;
+    const uint64_t base = rangeStart_ * sectorSize_;
+    ByteSource read = [this, base](uint64_t offset, uint8_t* buffer, size_t length) {
+        return offset <= UINT64_MAX - base && ReadSource(base + offset, buffer, length);
+    };
+    if (!volume_.Open(std::move(read))) return;
+    haveLayout_ = true;
+    // The live volume's bitmap tells which clusters are taken now.
+    volume_.ReadRoot();
+}
+
+bool CProfessionalExfatRecovery::MayHoldEntrySets(const uint8_t* sector, size_t sectorBytes) {
+    for (size_t off = 0; off + kExfatEntryBytes <= sectorBytes; off += kExfatEntryBytes) {
+        if ((sector[off] & 0x7F) != (kExfatFileEntry & 0x7F)) continue;
+        const uint8_t secondaries = sector[off + 1];
+        if (secondaries < 2 || secondaries >= kExfatMaxSetEntries) continue;
+        // The stream extension follows the file entry, in this sector or the next.
+        if (off + 2 * kExfatEntryBytes > sectorBytes) return true;
+        if ((sector[off + kExfatEntryBytes] & 0x7F) == (kExfatStreamEntry & 0x7F)) return true;
+    }
+    return false;
+}
+
+bool CProfessionalExfatRecovery::OnSector(const uint8_t* sector, size_t available, uint64_t absoluteSector) {
+    const size_t sectorBytes = std::min<size_t>(sectorSize_, available);
+    bool taken = false;
+    for (size_t off = 0; off + kExfatEntryBytes <= sectorBytes; off += kExfatEntryBytes) {
+        if ((sector[off] & 0x7F) != (kExfatFileEntry & 0x7F)) continue;
+        const uint64_t offset = absoluteSector * sectorSize_ + off;
+        if (offset < lastSetEnd_) continue;  // inside a set already taken
+        ExfatEntrySet set;
+        const uint8_t* bytes = sector + off;
+        ExfatSetResult result = ParseExfatEntrySet(bytes, available - off, set);
+        if (result == ExfatSetResult::kIncomplete) {
+            // The set runs past what was handed over: read it whole from the source.
+            scratch_.assign(kExfatMaxSetBytes, 0);
+            size_t have = scratch_.size();
+            while (have >= kExfatEntryBytes && !ReadSource(offset, scratch_.data(), have)) have /= 2;
+            if (have < kExfatEntryBytes) continue;
+            bytes = scratch_.data();
+            result = ParseExfatEntrySet(bytes, have, set);
+        }
+        if (result != ExfatSetResult::kSet) continue;
+        TakeSet(set, offset);
+        lastSetEnd_ = offset + set.entryCount * kExfatEntryBytes;
+        taken = true;
+        off += (set.entryCount - 1) * kExfatEntryBytes;
+    }
+    return taken;
+}
+
+void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offset) {
+    if (sets_.size() >= limits_.maxSets) {
+        ++dropped_;
+        return;
+    }
+    sets_.push_back({set, offset, set.wallClockTimes});
+}
+
+int CProfessionalExfatRecovery::Consolidate() {
+    if (!log_) return kSuccess;
+    const ExfatGeometry& g = volume_.Geometry();
+    const uint64_t base = rangeStart_ * sectorSize_;
+    const uint64_t clusterBytes = haveLayout_ ? g.ClusterBytes() : 0;
+    const uint64_t heapStart = haveLayout_ ? uint64_t{g.heapOffset} * g.bytesPerSector / sectorSize_ : 0;
+    const size_t none = SIZE_MAX;
+
+    // The cluster each set lies in (0 without a layout or outside the heap).
+    std::vector<uint32_t> home(sets_.size(), 0);
+    if (haveLayout_)
+        for (size_t i = 0; i < sets_.size(); ++i)
+            if (sets_[i].offset >= base) home[i] = g.ClusterAtOffset(sets_[i].offset - base);
+
+    // Folders by the clusters they cover; the first set naming a cluster wins.
+    std::map<uint32_t, std::pair<uint64_t, size_t>> ranges;  // first cluster -> (end, set)
+    for (size_t i = 0; i < sets_.size(); ++i) {
+        const ExfatEntrySet& s = sets_[i].set;
+        if (!s.IsDirectory() || !haveLayout_ || !g.IsHeapCluster(s.firstCluster)) continue;
+        // A folder is at most 256 MiB; a longer one is damage and must not claim the clusters after it.
+        const uint64_t count = std::clamp<uint64_t>((s.dataLength + clusterBytes - 1) / clusterBytes, 1,
+                                                    kMaxFolderBytes / clusterBytes);
+        ranges.emplace(s.firstCluster, std::make_pair(uint64_t{s.firstCluster} + count, i));
+    }
+    auto folderHolding = [&](uint32_t cluster) -> size_t {
+        if (cluster == 0) return none;
+        auto it = ranges.upper_bound(cluster);
+        if (it == ranges.begin()) return none;
+        --it;
+        return cluster < it->second.first ? it->second.second : none;
+    };
+    auto isFolderRecord = [&](size_t i) {
+        const ExfatEntrySet& s = sets_[i].set;
+        auto it = ranges.find(s.firstCluster);
+        return s.IsDirectory() && it != ranges.end() && it->second.second == i;
+    };
+
+    // Parent of each set: a found folder, a lost folder (its cluster), or the root.
+    std::vector<size_t> parent(sets_.size(), none);
+    for (size_t i = 0; i < sets_.size(); ++i) {
+        const size_t p = folderHolding(home[i]);
+        if (p != i) parent[i] = p;  // a folder listed inside its own clusters has no parent there
+    }
+    // Levels of the found folders, walking up; a loop (or a chain too deep to
+    // be real) is cut where it was noticed and the walk starts again.
+    std::vector<uint32_t> level(sets_.size(), 0);
+    // A folder where a loop was cut goes directly below the root: the lost
+    // folder of its cluster would carry the key of a folder inside the loop.
+    std::vector<bool> cut(sets_.size(), false);
+    for (size_t i = 0; i < sets_.size(); ++i) {
+        if (!isFolderRecord(i) || level[i] != 0) continue;
+        for (;;) {
+            std::vector<size_t> chain;
+            std::set<size_t> seen;
+            size_t at = i;
+            while (at != none && level[at] == 0 && seen.insert(at).second && chain.size() < kMaxFolderLevel) {
+                chain.push_back(at);
+                at = parent[at];
+            }
+            if (at != none && level[at] == 0) {
+                parent[at] = none;
+                cut[at] = true;
+                continue;
+            }
+            // Below a known folder, below a lost folder, or directly below the root.
+            const size_t top = chain.back();
+            uint32_t next = at != none ? level[at] : (home[top] != 0 && !cut[top] ? 1 : 0);
+            for (size_t k = chain.size(); k-- > 0;) level[chain[k]] = ++next;
+            break;
+        }
+    }
+
+    // Lost folders: one per cluster that holds sets no found folder claims.
+    std::set<uint32_t> lost;
+    for (size_t i = 0; i < sets_.size(); ++i)
+        if (parent[i] == none && home[i] != 0 && !cut[i] &&
+            (!sets_[i].set.IsDirectory() || isFolderRecord(i)))
+            lost.insert(home[i]);
+    for (uint32_t cluster : lost) {
+        FoundItemRecord* r = log_->AppendRecord();
+        const uint32_t number = r->recordNumber;
+        r->letter = letter_;
+        r->engineCode = static_cast<uint32_t>(EngineCode::kDeepExfat);
+        r->isFolder = 1;
+        r->key = cluster;
+        r->clusterBytes = kFolderClusterBytes;
+        r->partitionStart = rangeStart_;
+        r->dataStart = heapStart;
+        const std::string name = LostFolderName(cluster);
+        r->SetName(name);
+        log_->AddChild(MakeRelationKey(0, 0), number, cluster, name.c_str());
+    }
+
+    auto relationOf = [&](size_t i) {
+        const size_t p = parent[i];
+        if (p != none) return MakeRelationKey(sets_[p].set.firstCluster, level[p]);
+        if (home[i] != 0 && !cut[i]) return MakeRelationKey(home[i], 1);
+        return MakeRelationKey(0, 0);
+    };
+    for (size_t i = 0; i < sets_.size(); ++i) {
+        const FoundSet& f = sets_[i];
+        const bool folder = f.set.IsDirectory();
+        if (folder && !isFolderRecord(i) && haveLayout_) continue;  // a second entry for a known folder
+        FoundItemRecord* r = log_->AppendRecord();
+        const uint32_t number = r->recordNumber;
+        FillExfatRecord(f.set, *r);
+        r->letter = letter_;
+        r->engineCode = static_cast<uint32_t>(EngineCode::kDeepExfat);
+        r->location = f.offset / sectorSize_;
+        r->partitionStart = rangeStart_;
+        r->dataStart = heapStart;
+        uint32_t bits = r->engineSpecific | (f.wallClock ? kExfatWallClockTimes : 0);
+        if (folder) {
+            r->clusterBytes = kFolderClusterBytes;
+            bits = (f.set.inUse ? 0 : kExfatFolderDeleted) | (f.wallClock ? kExfatWallClockTimes : 0);
+        } else {
+            r->clusterBytes = static_cast<uint32_t>(clusterBytes);
+            bits |= static_cast<uint32_t>(f.offset % sectorSize_ / kExfatEntryBytes) << kExfatEntryIndexShift;
+            if (haveLayout_ && f.set.dataLength > 0 &&
+                !ExfatDataFitsHeap(g, f.set.firstCluster, f.set.dataLength)) {
+                bits |= kExfatDamaged;
+            } else if (haveLayout_ && f.set.dataLength > 0) {
+                std::vector<uint32_t> data =
+                    ExfatClustersOfFoundFile(volume_, f.set.firstCluster, f.set.dataLength, f.set.noFatChain);
+                if (ExfatClustersReused(volume_, data, f.set.dataLength)) bits |= kExfatDamaged;
+            }
+        }
+        r->engineSpecific = bits;
+        const std::string name = f.set.name;
+        log_->AddChild(relationOf(i), number, folder ? f.set.firstCluster : 0,
+                       folder ? name.c_str() : nullptr);
+    }
+    sets_.clear();
+    sets_.shrink_to_fit();
+    return log_->Flush();
+}
+
+int CProfessionalExfatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
+                                             const std::filesystem::path& destination) {
+    if (record.size == 0) return kSuccess;
+    if (!haveLayout_) return kErrReadFault;
+    return CopyExfatRecord(volume_, record, rangeStart_ * sectorSize_, sectorSize_, out, copyProgress_,
+                           userData_, destination);
+}
+
+}  // namespace sorvane
