@@ -14,6 +14,7 @@
 
 #include "app/found_files.h"
 #include "app/language_service.h"
+#include "app/preview/preview_controller.h"
 #include "app/process_wnd.h"
 #include "app/scan_target.h"
 #include "app/skin_framework/list.h"
@@ -79,7 +80,8 @@ class CMainWnd : public skin::Window {
     void SetSaveChooser(std::function<QString(const QString&)> chooser) { saveChooser_ = std::move(chooser); }
     // The image-open dialog, likewise.
     void SetImageChooser(std::function<QString()> chooser) { imageChooser_ = std::move(chooser); }
-    const PreviewResult& LastPreview() const { return preview_; }
+    // The preview pane's controller (made on the first preview).
+    CPreviewController& Preview();
     // What the buttons do, for the screenshot mode: scan the chosen row, recover the checked files.
     void ScanChosenTarget() { StartScan(); }
     void RecoverCheckedFiles() { StartRecovery(); }
@@ -132,7 +134,6 @@ class CMainWnd : public skin::Window {
     void SortFileList(skin::Control* header);
     void StartRecovery();
     void StartPreview(int row);
-    void ShowPreview();
     void FollowCategoryToOptions(int category, bool selected);
     void OnSelectChanged(skin::Control* sender);
     void OnMenuChoice(const QString& name);
@@ -169,7 +170,7 @@ class CMainWnd : public skin::Window {
     std::filesystem::path destination_;
     std::function<QString()> folderChooser_, imageChooser_;
     std::function<QString(const QString&)> saveChooser_;
-    PreviewResult preview_;
+    std::unique_ptr<CPreviewController> preview_;
 
   public:
     // Rows the file list shows at once; more files are paged.

@@ -1,8 +1,8 @@
 // The results side of the main window: the search after a scan, the type tree
 // and file list, checking files, recovering them and previewing one.
 #include <QFileDialog>
-#include <QImageReader>
 #include <QSet>
+#include <QTextBrowser>
 #include <algorithm>
 #include <set>
 
@@ -11,8 +11,10 @@
 #include "app/message_box.h"
 #include "app/pagination.h"
 #include "app/recover_process_wnd.h"
+#include "app/skin_framework/controls.h"
 #include "app/skin_framework/list.h"
 #include "device/disk_volume_list.h"
+#include "platform/data_dirs.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/image_copy.h"
@@ -353,42 +355,29 @@ void CMainWnd::StartRecovery() {
               CRecoverProcessWnd::kHeight);
 }
 
+CPreviewController& CMainWnd::Preview() {
+    if (!preview_) {
+        auto* pane = Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
+        // The layout always has the pane; a stand-in keeps a broken skin from crashing.
+        QTextBrowser* browser = pane ? pane->Browser() : new QTextBrowser(this);
+        preview_ = std::make_unique<CPreviewController>(browser, this, QString::fromStdString(ProgramDir().string()),
+                                                        QString::fromStdString(ScanLogDir().string()));
+        preview_->SetRunExtraction([this](IFileRecoveryParse& engine, const FoundItemRecord& record,
+                                          CPreviewWnd& holder, const PreviewExtractionEnv& env) {
+            return RunWorker(new CPreviewProcessWnd(engine, record, holder, env), this, CPreviewProcessWnd::kWidth,
+                             CPreviewProcessWnd::kHeight);
+        });
+    }
+    return *preview_;
+}
+
 void CMainWnd::StartPreview(int index) {
     const FoundItemRecord* found = RecordOfRow(index);
     if (!found) return;
     const FoundItemRecord& record = *found;
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
-    if (!target || !target->engine) return;
-    const int code = RunWorker(new CPreviewProcessWnd(target->engine.get(), record, preview_), this,
-                               CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
-    if (code == 1) ShowPreview();
-}
-
-void CMainWnd::ShowPreview() {
-    auto* pane = FindControl(QStringLiteral("PreviewEdit"));
-    if (!pane) return;
-    if (preview_.record.IsFolder()) {
-        pane->SetText(Message("MSG0904"));
-        return;
-    }
-    const QString temp = QString::fromStdString(preview_.tempPath.string());
-    if (!temp.isEmpty() && IsPhotoExtension(LowerExtension(preview_.record.Name()))) {
-        QImageReader reader(temp);
-        if (reader.canRead())
-            pane->SetText(QStringLiteral("<img src=\"%1\" width=\"%2\">")
-                              .arg(temp.toHtmlEscaped())
-                              .arg(qMax(50, pane->width() - 24)));
-        else
-            pane->SetText(Message("MSG0905"));
-        return;
-    }
-    // Anything else: its first bytes as text, the unprintable ones as dots.
-    QString text;
-    for (uint8_t byte : preview_.bytes) {
-        text += (byte == '\n' || byte == '\t' || (byte >= 0x20 && byte < 0x7F)) ? QChar(byte) : QChar(u'.');
-        if (text.size() >= 4096) break;
-    }
-    pane->SetText(QStringLiteral("<pre>%1</pre>").arg(text.toHtmlEscaped()));
+    // A folder row needs no engine: the pane only says it is a folder.
+    Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
 }
 
 }  // namespace sorvane::app

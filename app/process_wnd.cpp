@@ -161,12 +161,13 @@ void CSearchProcessWnd::Work() {
 
 // ---- Preview ----
 
-CPreviewProcessWnd::CPreviewProcessWnd(IFileRecoveryParse* engine, const FoundItemRecord& record,
-                                       PreviewResult& result)
+CPreviewProcessWnd::CPreviewProcessWnd(IFileRecoveryParse& engine, const FoundItemRecord& record,
+                                       CPreviewWnd& holder, const PreviewExtractionEnv& env)
     : CProcessWnd(QStringLiteral("xml/PreviewProcessWnd.xml"), QStringLiteral("PreviewProcessWnd")),
       engine_(engine),
       record_(record),
-      result_(result) {}
+      holder_(holder),
+      env_(env) {}
 
 void CPreviewProcessWnd::OnWindowInit() {
     const QString name = QString::fromStdString(record_.Name());
@@ -176,10 +177,9 @@ void CPreviewProcessWnd::OnWindowInit() {
     CProcessWnd::OnWindowInit();
 }
 
-int CPreviewProcessWnd::Progress(void* window, int percent, int error) {
+int CPreviewProcessWnd::Progress(void* window, int percent, int /*error*/) {
     auto* self = static_cast<CPreviewProcessWnd*>(window);
     if (!self->EnterCallback()) return kCancelCode;
-    if (error > 0) self->result_.error = error;
     self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG0901")).arg(percent));
     self->PostProgress(percent);
     self->LeaveCallback();
@@ -187,22 +187,7 @@ int CPreviewProcessWnd::Progress(void* window, int percent, int error) {
 }
 
 void CPreviewProcessWnd::Work() {
-    PreviewResult& r = result_;
-    r = PreviewResult{};
-    r.record = record_;
-    const std::string extension = LowerExtension(record_.Name());
-    if (!extension.empty()) {
-        r.audio = kAudioExtensions.find(extension) != std::string_view::npos;
-        r.media = r.audio || kVideoExtensions.find(extension) != std::string_view::npos;
-        r.pdf = extension == "pdf";
-    }
-    r.bytes.resize(kBufferBytes);
-    size_t count = r.bytes.size();
-    int rc = engine_ ? engine_->PreviewItem(record_, r.tempPath, r.bytes.data(), count,
-                                            &CPreviewProcessWnd::Progress, this)
-                     : 87;
-    r.bytes.resize(rc == 0 ? count : 0);
-    if (rc != 0 && rc != kCancelCode && r.error == 0) r.error = rc;
+    const int rc = RunPreviewExtraction(engine_, record_, holder_, env_, &CPreviewProcessWnd::Progress, this);
     Finish(rc == kCancelCode ? 2 : 1);
 }
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/popup_wnd.h"
+#include "app/preview/preview_wnd.h"
 #include "app/scan_target.h"
 
 namespace sorvane::app {
@@ -101,20 +102,14 @@ class CSearchProcessWnd : public CProcessWnd {
     std::vector<FoundItemRecord>& results_;
 };
 
-// What a preview extraction produced: a temporary file or the first bytes.
-struct PreviewResult {
-    FoundItemRecord record;
-    std::filesystem::path tempPath;
-    std::vector<uint8_t> bytes;
-    int error = 0;
-    bool media = false, audio = false, document = false, pdf = false;
-};
-
-// Extracts one found file for the preview pane through its engine's PreviewItem.
+// Extracts one found file for the preview: classifies it, ends the players of
+// an earlier preview, makes the document converter, and has the engine write
+// the file into the preview folder or the holder's buffer (preview_wnd.h).
 class CPreviewProcessWnd : public CProcessWnd {
   public:
-    static constexpr size_t kBufferBytes = 64 * 1024;
-    CPreviewProcessWnd(IFileRecoveryParse* engine, const FoundItemRecord& record, PreviewResult& result);
+    // `engine`, `holder` and `env` must outlive the window.
+    CPreviewProcessWnd(IFileRecoveryParse& engine, const FoundItemRecord& record, CPreviewWnd& holder,
+                       const PreviewExtractionEnv& env);
     static constexpr int kWidth = 450;
     static constexpr int kHeight = 250;
 
@@ -126,9 +121,10 @@ class CPreviewProcessWnd : public CProcessWnd {
 
   private:
     static int Progress(void* window, int percent, int error);
-    IFileRecoveryParse* engine_;
+    IFileRecoveryParse& engine_;
     FoundItemRecord record_;
-    PreviewResult& result_;
+    CPreviewWnd& holder_;
+    const PreviewExtractionEnv& env_;
 };
 
 }  // namespace sorvane::app

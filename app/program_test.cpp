@@ -229,6 +229,10 @@ TEST(Startup, ShutdownEndsOurPlayersOnlyAndRemovesThePreviewMedia) {
     setenv("SORVANE_DATA_DIR", (dir / "data").c_str(), 1);
     std::filesystem::create_directories(dir / "data" / "ScanLog");
     testkit::WriteFile(dir / "data" / "ScanLog" / "tmp.avi", {1, 2, 3});
+    testkit::WriteFile(dir / "data" / "ScanLog" / "tmp.jpg", {1, 2, 3});
+    std::filesystem::create_directories(dir / "data" / "ScanLog" / "office-convert");
+    testkit::WriteFile(dir / "data" / "ScanLog" / "office-convert" / "letter.docx", {1, 2, 3});
+    testkit::WriteFile(dir / "data" / "ScanLog" / "config", {4});
     // A helper of ours, and an unrelated program that merely runs the same code.
     std::filesystem::copy_file("/bin/sleep", dir / "Player");
     QProcess ours;
@@ -245,6 +249,9 @@ TEST(Startup, ShutdownEndsOurPlayersOnlyAndRemovesThePreviewMedia) {
 
     RunShutdownSteps();
     EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog" / "tmp.avi"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog" / "tmp.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "data" / "ScanLog" / "office-convert"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "data" / "ScanLog" / "config"));  // the resume table stays
     unsetenv("SORVANE_DATA_DIR");
 }
 

@@ -25,6 +25,11 @@ void RunShutdownSteps() {
     for (const char* player : kMediaPlayers) TerminateProcessesOf(ProgramDir() / player);
     std::error_code error;
     std::filesystem::remove(ScanLogDir() / "tmp.avi", error);
+    // A preview cut short (the program ended while it ran) may leave its picture
+    // or the office suite's work folder; neither is wanted after the program.
+    std::filesystem::remove(ScanLogDir() / "tmp.jpg", error);
+    std::filesystem::remove(ScanLogDir() / "pdf-000001.png", error);
+    std::filesystem::remove_all(ScanLogDir() / "office-convert", error);
 }
 
 }  // namespace sorvane::app

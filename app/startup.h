@@ -12,7 +12,7 @@ bool EnsureFirstUseMarker();
 std::filesystem::path FirstUseMarkerPath();
 
 // Shutdown: ends the media players a preview started and deletes the
-// temporary preview media file.
+// temporary preview media file and any preview picture left behind.
 void RunShutdownSteps();
 
 // The helper programs ended at shutdown, beside the program: "Player", "Player1".

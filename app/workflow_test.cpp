@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
 #include <cstdlib>
@@ -551,12 +552,12 @@ TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
     auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
     ASSERT_EQ(list->GetCount(), 1);
     list->OnRowDoubleClicked(list->GetItemAt(0));
-    ASSERT_TRUE(WaitFor([this] { return window_->LastPreview().record.size != 0; }));
-    const PreviewResult& preview = window_->LastPreview();
-    EXPECT_EQ(preview.error, 0);
-    const std::string bytes(preview.bytes.begin(), preview.bytes.end());
-    EXPECT_EQ(bytes, "Dear Anna,\nthe photos from the lake.\n") << "the file's own bytes, read by the worker";
-    EXPECT_TRUE(window_->FindControl(QStringLiteral("PreviewEdit"))->Text().contains(u"Dear Anna,"));
+    ASSERT_TRUE(WaitFor([this] { return !window_->Preview().Pane().PlainText().isEmpty(); }));
+    // The file's own bytes, read by the worker, shown as text.
+    EXPECT_EQ(window_->Preview().Pane().PlainText().trimmed(), u"Dear Anna,\nthe photos from the lake.");
+    auto* pane = window_->Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(pane->Browser()->toPlainText().contains(u"Dear Anna,")) << "shown in the window's own pane";
 }
 
 TEST_F(WorkflowTest, ChecksDriveTheSelectionLabelAndSortingKeepsThemPaired) {

@@ -25,7 +25,6 @@ const std::vector<uint8_t>& RandomSectors() {
     static const std::vector<uint8_t> data = [] {
         std::vector<uint8_t> d(kSectors * kSector);
         std::mt19937_64 random(2026);
-        TheCarveContext().reader = nullptr;
         for (size_t s = 0; s < kSectors; ++s) {
             uint8_t* sector = d.data() + s * kSector;
             do {
@@ -33,7 +32,7 @@ const std::vector<uint8_t>& RandomSectors() {
                     uint8_t b = static_cast<uint8_t>(random());
                     sector[i] = b == kAbsent ? b - 1 : b;
                 }
-            } while (RecogniseSectorInTableOrder(sector, kSector) != kTypeNotRecognised);
+            } while (RecogniseSectorInTableOrder(CarveJob{}, sector, kSector) != kTypeNotRecognised);
         }
         return d;
     }();
@@ -46,29 +45,39 @@ const std::vector<uint8_t>& ZeroSectors() {
 }
 
 void Identify(benchmark::State& state, const std::vector<uint8_t>& data) {
-    std::string name;
-    name.reserve(64);
-    FileTypeCode type;
-    uint64_t size = 0;
+    CarveJob job;
+    CarvedFile found;
+    found.name.reserve(64);
+    CarveRequest request;
+    request.sectorSize = kSector;
+    request.length = kSector;
+    request.totalSectors = kSectors;
     for (auto _ : state) {
         int statuses = 0;
-        for (size_t s = 0; s < kSectors; ++s)
-            statuses += IdentifyFileAt(kSector, nullptr, data.data() + s * kSector, kSector, s, s, kSectors, -1, 0,
-                                       name, type, size);
+        for (size_t s = 0; s < kSectors; ++s) {
+            request.buffer = data.data() + s * kSector;
+            request.startSector = s;
+            request.sectorsDone = s;
+            statuses += IdentifyFileAt(job, request, found);
+        }
         benchmark::DoNotOptimize(statuses);
     }
-    state.counters["ns_per_sector"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kSectors), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sector"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kSectors),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void TableOrder(benchmark::State& state, const std::vector<uint8_t>& data) {
+    const CarveJob job;
     for (auto _ : state) {
         int codes = 0;
-        for (size_t s = 0; s < kSectors; ++s) codes += RecogniseSectorInTableOrder(data.data() + s * kSector, kSector);
+        for (size_t s = 0; s < kSectors; ++s)
+            codes += RecogniseSectorInTableOrder(job, data.data() + s * kSector, kSector);
         benchmark::DoNotOptimize(codes);
     }
-    state.counters["ns_per_sector"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kSectors), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sector"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kSectors),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void Memchr(benchmark::State& state, const std::vector<uint8_t>& data, uint8_t absent) {
@@ -81,8 +90,9 @@ void Memchr(benchmark::State& state, const std::vector<uint8_t>& data, uint8_t a
         }
         benchmark::DoNotOptimize(hits);
     }
-    state.counters["ns_per_sector"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * kSectors), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_sector"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * kSectors),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_MemchrRandom(benchmark::State& state) { Memchr(state, RandomSectors(), kAbsent); }

@@ -1,46 +1,74 @@
 #include "carving/carved_file_measure.h"
 
 #include <cstring>
+#include <vector>
 
+#include "carving/size_finders.h"
+#include "carving/structure_sizes.h"
 #include "fs/fat_directory_sector.h"
 
 namespace sorvane {
 
-int IdentifyFileAt(uint32_t sectorSize, DiskReader* reader, const uint8_t* buffer, size_t length,
-                   uint64_t startSector, uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                   uint64_t foundCount, std::string& name, FileTypeCode& type, uint64_t& size) {
-    CarveContext& ctx = TheCarveContext();
-    ctx.sectorSize = sectorSize;
-    ctx.reader = reader;
-    ctx.startSector = startSector;
-    ctx.currentSector = startSector;
-    ctx.sectorsDone = sectorsDone;
-    ctx.totalSectors = totalSectors;
-    ctx.remainingSeconds = remainingSeconds;
-    ctx.foundCount = foundCount;
+int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out) {
+    job.sectorSize = request.sectorSize;
+    job.reader = request.reader;
+    job.startSector = request.startSector;
+    job.currentSector = request.startSector;
+    job.sectorsDone = request.sectorsDone;
+    job.totalSectors = request.totalSectors;
+    job.remainingSeconds = request.remainingSeconds;
+    job.foundCount = request.foundCount;
+    job.verdict = ContentVerdict::kNotChecked;
 
-    FileTypeCode code = RecogniseSector(buffer, length);
+    FileTypeCode code = RecogniseSector(job, request.buffer, request.length);
     // Until a type is known the next identification treats its sector as a
     // possible continuation of a transport stream.
-    ctx.inTransportStream = true;
-    ctx.inMts = false;
-    type = code;
-    size = 0;
-    name.clear();
+    job.inTransportStream = true;
+    job.inMts = false;
+    out.type = code;
+    out.size = 0;
+    out.name.clear();
+    out.verdict = ContentVerdict::kNotChecked;
     if (code == kTypeNotRecognised) return 87;
     const FileSignatureRow* row = FirstRowOfCode(code);
     if (!row || !row->findSize) return 87;
 
-    ctx.inTransportStream = code == kTypeTs;
-    ctx.inMts = code == kTypeMts;
-    name = std::to_string(startSector) + "." + row->extension;
-    ctx.callbackStatus = 0;
-    size = row->findSize(buffer, length);
-    return ctx.callbackStatus == kCancelCode ? kCancelCode : 0;
+    job.inTransportStream = code == kTypeTs || code == kTypeM2ts || code == kTypeMts;
+    job.inMts = code == kTypeMts;
+    out.name = std::to_string(request.startSector) + "." + row->extension;
+    job.callbackStatus = 0;
+    out.size = row->findSize(job, request.buffer, request.length);
+    out.verdict = job.verdict;
+    return job.callbackStatus == kCancelCode ? kCancelCode : 0;
 }
 
-bool IsFileSystemMetadataSector(const uint8_t* sector) {
-    uint32_t ss = TheCarveContext().sectorSize;
+ContentVerdict CheckRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t startSector, uint64_t size,
+                                 std::string_view extension) {
+    const FileSignatureRow* row = FindRowByExtension(extension);
+    if (!row || !reader || sectorSize == 0 || sectorSize > kMaxCarveChunk || size == 0)
+        return ContentVerdict::kNotChecked;
+    std::vector<uint8_t> first(sectorSize);
+    uint32_t got = 0;
+    if (ReadSectors(1, *reader, first.data(), startSector, sectorSize, &got) != 0 || got != 1)
+        return ContentVerdict::kNotChecked;
+    CarveJob job;
+    job.sectorSize = sectorSize;
+    job.reader = reader;
+    job.startSector = startSector;
+    job.currentSector = startSector;
+    std::optional<uint64_t> structure = StructureSizeOfType(row->code, job, first.data(), first.size());
+    // A structure that does not check out may be the file's own (files are
+    // written broken, or are not what their names say): without knowing
+    // where the file ends, that is no proof the run holds something else.
+    if (!structure) return ContentVerdict::kNotChecked;
+    // Data after the structure's end is common (a phone's picture with a
+    // video appended); a structure that needs more than the run is not.
+    if (*structure > size) return ContentVerdict::kDamaged;
+    return job.verdict;
+}
+
+bool IsFileSystemMetadataSector(const uint8_t* sector, uint32_t sectorSize) {
+    uint32_t ss = sectorSize;
     if (!sector || ss < 32) return false;
     if (std::memcmp(sector, "FILE", 4) == 0 || std::memcmp(sector, "INDX", 4) == 0) return true;
     if (std::memcmp(sector, "RSTR", 4) == 0) {
@@ -61,14 +89,14 @@ bool IsFileSystemMetadataSector(const uint8_t* sector) {
     return ss % 32 == 0 && (IsFatDirectorySector(sector, ss) || IsFatDirectoryStart(sector, ss, 0));
 }
 
-bool FindNextFileStart(const uint8_t* chunk, size_t length, uint64_t& runningSize, bool ignoreMpeg) {
-    CarveContext& ctx = TheCarveContext();
-    uint32_t ss = ctx.sectorSize;
+bool FindNextFileStart(CarveJob& job, const uint8_t* chunk, size_t length, uint64_t& runningSize,
+                       bool ignoreMpeg) {
+    uint32_t ss = job.sectorSize;
     if (!chunk || ss == 0) return false;
     for (size_t i = 0; i + ss <= length; i += ss) {
-        ++ctx.currentSector;
+        ++job.currentSector;
         const uint8_t* sector = chunk + i;
-        if (IsFileSystemMetadataSector(sector) || AnyRecogniserAccepts(sector, ss, ignoreMpeg)) {
+        if (IsFileSystemMetadataSector(sector, ss) || AnyRecogniserAccepts(job, sector, ss, ignoreMpeg)) {
             runningSize += i;
             return true;
         }

@@ -13,27 +13,56 @@
 
 namespace sorvane {
 
-// Identifies and measures the file that starts at `startSector`, whose bytes
-// are `buffer` (one sector of `sectorSize` bytes). The progress values are
-// passed through to the scan progress callback of the carve context while the
-// file is measured. Returns 0 when a carvable file was identified (`name` is
-// "<startSector>.<extension>", `type` and `size` in bytes filled), 87 when
-// nothing carvable starts here, or kCancelCode when the progress callback
-// cancelled the measurement (the outputs are filled all the same).
-int IdentifyFileAt(uint32_t sectorSize, DiskReader* reader, const uint8_t* buffer, size_t length,
-                   uint64_t startSector, uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                   uint64_t foundCount, std::string& name, FileTypeCode& type, uint64_t& size);
+// One sector at which a file may start, and where the scan stands.
+struct CarveRequest {
+    uint32_t sectorSize = 512;
+    DiskReader* reader = nullptr;     // not owned; null means nothing past `buffer` can be read
+    const uint8_t* buffer = nullptr;  // the sector's bytes
+    size_t length = 0;
+    uint64_t startSector = 0;
+    // Passed through to the job's progress callback while the file is measured.
+    uint64_t sectorsDone = 0;
+    uint64_t totalSectors = 0;
+    int32_t remainingSeconds = -1;
+    uint64_t foundCount = 0;
+};
 
-// True when the sector (the carve context's sector size) holds NTFS or FAT
-// metadata: a file record, index buffer, log restart page, boot sector, or a
-// FAT directory sector. Such a sector ends a carved file.
-bool IsFileSystemMetadataSector(const uint8_t* sector);
+// What IdentifyFileAt found.
+struct CarvedFile {
+    std::string name;  // "<startSector>.<extension>"
+    FileTypeCode type = kTypeNotRecognised;
+    uint64_t size = 0;  // bytes
+    ContentVerdict verdict = ContentVerdict::kNotChecked;
+};
+
+// Identifies and measures the file that starts at the request's sector, using
+// and updating `job`. Returns 0 when a carvable file was identified (`out`
+// filled), 87 when nothing carvable starts here (`out.type` still says what
+// was recognised), or kCancelCode when the progress callback cancelled the
+// measurement (the outputs are filled all the same).
+int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out);
+
+// How the `size` bytes from `startSector` on, taken as one run, hold up as a
+// file whose name ends in `extension` (no dot, any case): kWhole when the
+// type's structure checks out, its content checks pass and it ends within the
+// run; kDamaged when the structure needs more than the run or its content
+// checks fail; kNotChecked when the structure does not check out, for types
+// whose structure is not read and for unknown extensions.
+// For engines that found a file by its name and copy it as one run.
+ContentVerdict CheckRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t startSector, uint64_t size,
+                                 std::string_view extension);
+
+// True when the sector (`sectorSize` bytes) holds NTFS or FAT metadata: a
+// file record, index buffer, log restart page, boot sector, or a FAT
+// directory sector. Such a sector ends a carved file.
+bool IsFileSystemMetadataSector(const uint8_t* sector, uint32_t sectorSize);
 
 // Looks through the whole sectors of `chunk` for the first one at which
-// another file or file-system metadata begins, advancing the carve context's
-// current sector for every sector examined. When one is found, adds the bytes
-// of the sectors before it to `runningSize` and returns true. With
-// `ignoreMpeg`, an MPEG pack or sequence header does not count.
-bool FindNextFileStart(const uint8_t* chunk, size_t length, uint64_t& runningSize, bool ignoreMpeg = false);
+// another file or file-system metadata begins, advancing the job's current
+// sector for every sector examined. When one is found, adds the bytes of the
+// sectors before it to `runningSize` and returns true. With `ignoreMpeg`, an
+// MPEG pack or sequence header does not count.
+bool FindNextFileStart(CarveJob& job, const uint8_t* chunk, size_t length, uint64_t& runningSize,
+                       bool ignoreMpeg = false);
 
 }  // namespace sorvane

@@ -17,18 +17,13 @@ struct Identified {
     std::string name;
     FileTypeCode type = kTypeNotRecognised;
     uint64_t size = 0;
+    ContentVerdict verdict = ContentVerdict::kNotChecked;
 };
 
 class CarvedFileMeasureTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ResetCarveContext();
-        image_ = std::make_unique<TestImage>(dir_ / "disk.img", 4096);
-    }
-    void TearDown() override {
-        reader_.Close();
-        ResetCarveContext();
-    }
+  protected:
+    void SetUp() override { image_ = std::make_unique<TestImage>(dir_ / "disk.img", 4096); }
+    void TearDown() override { reader_.Close(); }
     void Open() {
         reader_.Close();
         image_->Open(reader_);
@@ -36,15 +31,24 @@ protected:
     Identified Identify(uint64_t sector) {
         if (!reader_.IsOpen()) Open();
         Bytes buffer = image_->Sector(sector);
+        CarveRequest request = RequestAt(&reader_, buffer, sector, 100000);
+        request.sectorsDone = 1000;
+        request.remainingSeconds = 42;
+        request.foundCount = 7;
+        CarvedFile found;
         Identified out;
-        out.status = IdentifyFileAt(kSectorSize, &reader_, buffer.data(), buffer.size(), sector, 1000, 100000, 42, 7,
-                                    out.name, out.type, out.size);
+        out.status = IdentifyFileAt(job_, request, found);
+        out.name = found.name;
+        out.type = found.type;
+        out.size = found.size;
+        out.verdict = found.verdict;
         return out;
     }
 
     testkit::TempDir dir_;
     std::unique_ptr<TestImage> image_;
     DiskReader reader_;
+    CarveJob job_;
 };
 
 TEST_F(CarvedFileMeasureTest, JpegEndsAtTheFirstEndMarkerFollowedOnlyByZeros) {
@@ -127,9 +131,10 @@ TEST_F(CarvedFileMeasureTest, WalkEndsAtARealFatDirectorySector) {
     ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 -n CARVE " + q + " 32768 >/dev/null 2>&1"), 0);
     testkit::WriteFile(dir_ / "A.TXT", Text("alpha"));
     testkit::WriteFile(dir_ / "Bee file.txt", Text("beta"));
-    ASSERT_EQ(testkit::RunCommand("mcopy -i " + q + " " + testkit::ShellQuote((dir_ / "A.TXT").string()) + " " +
-                                  testkit::ShellQuote((dir_ / "Bee file.txt").string()) + " ::/ >/dev/null 2>&1"),
-              0);
+    ASSERT_EQ(
+        testkit::RunCommand("mcopy -i " + q + " " + testkit::ShellQuote((dir_ / "A.TXT").string()) + " " +
+                            testkit::ShellQuote((dir_ / "Bee file.txt").string()) + " ::/ >/dev/null 2>&1"),
+        0);
     std::string before = testkit::FileSha256(fat);
     // The root directory follows the reserved sectors and the two tables.
     Bytes boot = testkit::ReadFile(fat);
@@ -137,8 +142,7 @@ TEST_F(CarvedFileMeasureTest, WalkEndsAtARealFatDirectorySector) {
     uint64_t rootSector = v.U16(14) + uint64_t{v.U8(16)} * v.U16(22);
     Bytes root(boot.begin() + static_cast<std::ptrdiff_t>(rootSector * 512),
                boot.begin() + static_cast<std::ptrdiff_t>(rootSector * 512 + 512));
-    TheCarveContext().sectorSize = 512;
-    ASSERT_TRUE(IsFileSystemMetadataSector(root.data()));
+    ASSERT_TRUE(IsFileSystemMetadataSector(root.data(), 512));
 
     Bytes psd = Text("8BPS");
     psd.resize(20 * 512, 0x55);
@@ -170,10 +174,12 @@ TEST_F(CarvedFileMeasureTest, MpegIgnoresItsOwnPackHeadersButOtherFilesDoNot) {
 }
 
 TEST_F(CarvedFileMeasureTest, HeaderSizesAreCapped) {
+    // A size field past the type's limit is not trusted: the walk measures
+    // the picture (here to the end of the disk).
     image_->Put(10, MakeBmpHeader(0x20000000));
     Identified bmp = Identify(10);
     EXPECT_EQ(bmp.type, kTypeBmp);
-    EXPECT_EQ(bmp.size, 134217728u);
+    EXPECT_EQ(bmp.size, (4096u - 10) * 512);
     image_->Put(11, MakeBmpHeader(123456));
     EXPECT_EQ(Identify(11).size, 123456u);
 
@@ -202,12 +208,10 @@ TEST_F(CarvedFileMeasureTest, WalkStopsAtItsLimit) {
     big.Put(5, tif);
     DiskReader reader;
     big.Open(reader);
-    std::string name;
-    FileTypeCode type;
-    uint64_t size = 0;
     Bytes buffer = big.Sector(5);
-    ASSERT_EQ(IdentifyFileAt(512, &reader, buffer.data(), 512, 5, 0, 270000, -1, 0, name, type, size), 0);
-    EXPECT_EQ(size, 512u + 134217728u);
+    CarvedFile found;
+    ASSERT_EQ(IdentifyFileAt(job_, RequestAt(&reader, buffer, 5, 270000), found), 0);
+    EXPECT_EQ(found.size, 512u + 134217728u);
     reader.Close();
 }
 
@@ -221,12 +225,10 @@ TEST_F(CarvedFileMeasureTest, FooterInTheLastSectorsOfTheDiskIsStillFound) {
     small.Put(101, png);
     DiskReader reader;
     small.Open(reader);
-    std::string name;
-    FileTypeCode type;
-    uint64_t size = 0;
     Bytes buffer = small.Sector(101);
-    ASSERT_EQ(IdentifyFileAt(512, &reader, buffer.data(), 512, 101, 0, 104, -1, 0, name, type, size), 0);
-    EXPECT_EQ(size, 1300u);
+    CarvedFile found;
+    ASSERT_EQ(IdentifyFileAt(job_, RequestAt(&reader, buffer, 101, 104), found), 0);
+    EXPECT_EQ(found.size, 1300u);
     reader.Close();
 }
 
@@ -240,8 +242,8 @@ struct ProgressLog {
     int lastWeight = 0;
 };
 
-int RecordProgress(void* userData, int percent, int weight, int64_t remaining, uint64_t processed, uint64_t total,
-                   uint64_t found) {
+int RecordProgress(void* userData, int percent, int weight, int64_t remaining, uint64_t processed,
+                   uint64_t total, uint64_t found) {
     auto* log = static_cast<ProgressLog*>(userData);
     ++log->calls;
     log->lastPercent = percent;
@@ -258,7 +260,7 @@ TEST_F(CarvedFileMeasureTest, WalkReportsProgressAndACancelStopsIt) {
     psd.resize(512, 0x55);
     image_->Put(100, psd);  // followed by zeros up to the end of the 4096-sector image
     ProgressLog log;
-    CarveContext& ctx = TheCarveContext();
+    CarveJob& ctx = job_;
     ctx.scanProgress = RecordProgress;
     ctx.userData = &log;
     ctx.weight = 90;
@@ -317,13 +319,13 @@ TEST_F(CarvedFileMeasureTest, CompoundFileSizeComesFromItsAllocationTable) {
     PutU32(damaged.data() + 76, 0x00FFFFFF);
     image_->Put(300, damaged);
     image_->Put(330, MakePe(0x0102));
-    EXPECT_EQ(CompoundFileSizeFromAllocationTable(damaged.data(), 512), 0u);
+    EXPECT_EQ(CompoundFileSizeFromAllocationTable(job_, damaged.data(), 512), 0u);
     Identified walked = Identify(300);
     EXPECT_EQ(walked.size, 30u * 512);
 
     Bytes badShift = doc;
     PutU16(badShift.data() + 30, 10);
-    EXPECT_EQ(CompoundFileSizeFromAllocationTable(badShift.data(), 512), 0u);
+    EXPECT_EQ(CompoundFileSizeFromAllocationTable(job_, badShift.data(), 512), 0u);
 }
 
 TEST_F(CarvedFileMeasureTest, CompoundFileWithIndexSectorsFollowsTheChain) {
@@ -341,8 +343,8 @@ TEST_F(CarvedFileMeasureTest, CompoundFileWithIndexSectorsFollowsTheChain) {
     image_->Put(51, index);
     image_->Put(52, lastTable);
     Open();
-    SetContextFor(&reader_, 50);
-    EXPECT_EQ(CompoundFileSizeFromAllocationTable(header.data(), 512), (110u * 128 + 1 - 100) * 512);
+    SetJobFor(job_, &reader_, 50);
+    EXPECT_EQ(CompoundFileSizeFromAllocationTable(job_, header.data(), 512), (110u * 128 + 1 - 100) * 512);
 }
 
 TEST_F(CarvedFileMeasureTest, TransportStreamEndsAtItsFirstBadPacketAndIsRememberedForTheScan) {
@@ -357,13 +359,33 @@ TEST_F(CarvedFileMeasureTest, TransportStreamEndsAtItsFirstBadPacketAndIsRemembe
     Identified found = Identify(100);
     EXPECT_EQ(found.type, kTypeTs);
     EXPECT_EQ(found.size, 11280u);
-    ASSERT_EQ(TheCarveContext().tsRanges.size(), 1u);
-    EXPECT_EQ(TheCarveContext().tsRanges[0].firstSector, 100u);
-    EXPECT_EQ(TheCarveContext().tsRanges[0].lastSector, 100u + 22);
+    ASSERT_EQ(job_.tsRanges.size(), 1u);
+    EXPECT_EQ(job_.tsRanges[0].firstSector, 100u);
+    EXPECT_EQ(job_.tsRanges[0].lastSector, 100u + 22);
     // Identified again in the same scan, it is inside the carved range.
     EXPECT_EQ(Identify(100).status, 87);
-    TheCarveContext().tsRanges.clear();
+    job_.tsRanges.clear();
     EXPECT_EQ(Identify(100).status, 0);
+}
+
+TEST_F(CarvedFileMeasureTest, EachScanKeepsItsOwnCarvingState) {
+    // What one scan carved hides nothing from another scan, and a quick
+    // engine's content check of a file found by name leaves a scan's state alone.
+    image_->Put(100, MakeTransportStream(60));
+    Open();
+    EXPECT_EQ(Identify(100).status, 0);
+    ASSERT_EQ(job_.tsRanges.size(), 1u);
+    Bytes first = image_->Sector(100);
+    EXPECT_TRUE(MatchesExtension(first.data(), first.size(), "ts", &reader_, kSectorSize, 100));
+    EXPECT_EQ(job_.tsRanges.size(), 1u);
+    EXPECT_TRUE(job_.inTransportStream);
+    EXPECT_EQ(Identify(100).status, 87);  // still inside this scan's stream
+
+    CarveJob otherScan;
+    CarvedFile found;
+    EXPECT_EQ(IdentifyFileAt(otherScan, RequestAt(&reader_, first, 100, 4096), found), 0);
+    EXPECT_EQ(found.type, kTypeTs);
+    EXPECT_EQ(job_.tsRanges.size(), 1u);
 }
 
 TEST_F(CarvedFileMeasureTest, MidiFollowsItsTrackChain) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "carving/carved_file_measure.h"
 #include "carving/file_signature.h"
 #include "device/byte_view.h"
 #include "device/disk_reader.h"
@@ -27,7 +28,7 @@ inline void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begi
 
 // A sparse image of `sectors` zero sectors; Put writes bytes at a sector.
 class TestImage {
-public:
+  public:
     TestImage(const std::filesystem::path& path, uint64_t sectors) : path_(path) {
         std::ofstream(path_, std::ios::binary | std::ios::trunc).close();
         std::filesystem::resize_file(path_, sectors * kSectorSize);
@@ -50,29 +51,29 @@ public:
     void Open(DiskReader& reader) const { ASSERT_EQ(OpenImageReader(path_, reader), 0); }
     const std::filesystem::path& Path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
-// Resets the carve context as a new deep scan would.
-inline void ResetCarveContext() {
-    CarveContext& ctx = TheCarveContext();
-    ctx.tsRanges.clear();
-    ctx.inTransportStream = false;
-    ctx.inMts = false;
-    ctx.scanProgress = nullptr;
-    ctx.userData = nullptr;
-    ctx.weight = 0;
-    ctx.reader = nullptr;
-    ctx.sectorSize = kSectorSize;
+// Points `job` at `reader` with the file being measured starting at `sector`.
+inline void SetJobFor(CarveJob& job, DiskReader* reader, uint64_t sector) {
+    job.reader = reader;
+    job.sectorSize = kSectorSize;
+    job.startSector = sector;
+    job.currentSector = sector;
 }
 
-inline void SetContextFor(DiskReader* reader, uint64_t sector) {
-    CarveContext& ctx = TheCarveContext();
-    ctx.reader = reader;
-    ctx.sectorSize = kSectorSize;
-    ctx.startSector = sector;
-    ctx.currentSector = sector;
+// A request to identify the file at `sector` of `reader`, whose first sector is `first`.
+inline CarveRequest RequestAt(DiskReader* reader, const Bytes& first, uint64_t sector,
+                              uint64_t totalSectors) {
+    CarveRequest request;
+    request.sectorSize = kSectorSize;
+    request.reader = reader;
+    request.buffer = first.data();
+    request.length = first.size();
+    request.startSector = sector;
+    request.totalSectors = totalSectors;
+    return request;
 }
 
 // ---- hand-made files for types no tool here produces -----------------------
@@ -91,7 +92,7 @@ inline Bytes MakeJpeg(size_t size, uint8_t fill = 0x11) {
     return b;
 }
 
-// A BMP header whose size field says `size`.
+// A BMP header of a 1 x 1 picture of 24-bit pixels whose size field says `size`.
 inline Bytes MakeBmpHeader(uint32_t size) {
     Bytes b(54, 0);
     b[0] = 'B';
@@ -99,6 +100,10 @@ inline Bytes MakeBmpHeader(uint32_t size) {
     PutU32(b.data() + 2, size);
     PutU32(b.data() + 10, 54);
     PutU32(b.data() + 14, 40);
+    PutU32(b.data() + 18, 1);
+    PutU32(b.data() + 22, 1);
+    PutU16(b.data() + 26, 1);
+    PutU16(b.data() + 28, 24);
     return b;
 }
 
@@ -142,7 +147,8 @@ inline Bytes MakeMidi(uint16_t tracks, uint32_t trackBytes) {
 // A RAR 4 archive of a marker block, an archive header, some stored bytes and
 // the end-of-archive block.
 inline Bytes MakeRar(size_t bodyBytes) {
-    Bytes b = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00, 0xCF, 0x90, 0x73, 0x00, 0x00, 0x0D, 0x00, 0, 0, 0, 0, 0, 0};
+    Bytes b = {'R',  'a',  'r',  '!',  0x1A, 0x07, 0x00, 0xCF, 0x90, 0x73,
+               0x00, 0x00, 0x0D, 0x00, 0,    0,    0,    0,    0,    0};
     Bytes body(bodyBytes, 0x5A);
     Append(b, body);
     Append(b, {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00});
@@ -153,8 +159,8 @@ inline Bytes MakeRar(size_t bodyBytes) {
 // one stream (file sectors 0...; the first starts with `firstWord`), one
 // allocation sector and one directory sector whose root entry carries
 // `rootClass` and whose second entry names the stream `streamName`.
-inline Bytes MakeCompoundFile(const std::string& streamName, uint32_t dataSectors, const uint8_t* rootClass = nullptr,
-                              uint16_t firstWord = 0x1234) {
+inline Bytes MakeCompoundFile(const std::string& streamName, uint32_t dataSectors,
+                              const uint8_t* rootClass = nullptr, uint16_t firstWord = 0x1234) {
     const uint32_t fatSector = dataSectors, dirSector = dataSectors + 1;
     const uint32_t total = 1 + dataSectors + 2;  // header plus file sectors
     Bytes b(size_t{total} * 512, 0);
@@ -228,24 +234,28 @@ inline Bytes MakeTransportStream(size_t packets) {
 
 // ---- real files --------------------------------------------------------------
 
-// The folder of real files made by make_real_files.sh, made once per build
-// tree and reused while the script is unchanged. Empty when it cannot be made.
+// The folder of files made by the script `script` (in carving/testdata), made
+// once per build tree and reused while the script is unchanged. Empty when it
+// cannot be made.
+inline std::filesystem::path MadeFilesDir(const std::string& script) {
+    std::filesystem::path path = std::filesystem::path(SORVANE_SOURCE_DIR) / "carving/testdata" / script;
+    std::string hash = testkit::FileSha256(path);
+    if (hash.empty()) return std::filesystem::path();
+    std::filesystem::path folder =
+        std::filesystem::path(SORVANE_BINARY_DIR) / "carving-real-files" / hash.substr(0, 16);
+    if (!std::filesystem::exists(folder / ".done")) {
+        std::filesystem::remove_all(folder);
+        std::string command = "bash " + testkit::ShellQuote(path.string()) + " " +
+                              testkit::ShellQuote(folder.string()) + " >/dev/null 2>&1";
+        if (testkit::RunCommand(command) != 0) return std::filesystem::path();
+        std::ofstream(folder / ".done").put('\n');
+    }
+    return folder;
+}
+
+// The folder of real files made by make_real_files.sh.
 inline std::filesystem::path RealFilesDir() {
-    static std::filesystem::path dir = [] {
-        std::filesystem::path script = std::filesystem::path(SORVANE_SOURCE_DIR) / "carving/testdata/make_real_files.sh";
-        std::string hash = testkit::FileSha256(script);
-        if (hash.empty()) return std::filesystem::path();
-        std::filesystem::path folder =
-            std::filesystem::path(SORVANE_BINARY_DIR) / "carving-real-files" / hash.substr(0, 16);
-        if (!std::filesystem::exists(folder / ".done")) {
-            std::filesystem::remove_all(folder);
-            std::string command = "bash " + testkit::ShellQuote(script.string()) + " " +
-                                  testkit::ShellQuote(folder.string()) + " >/dev/null 2>&1";
-            if (testkit::RunCommand(command) != 0) return std::filesystem::path();
-            std::ofstream(folder / ".done").put('\n');
-        }
-        return folder;
-    }();
+    static std::filesystem::path dir = MadeFilesDir("make_real_files.sh");
     return dir;
 }
 

@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "carving/size_finders.h"
+#include "carving/structure_sizes.h"
 #include "device/byte_view.h"
 
 namespace sorvane {
@@ -13,104 +14,101 @@ namespace {
 
 constexpr FileTypeCode kNo = kTypeNotRecognised;
 
-bool At(const uint8_t* b, size_t off, const void* bytes, size_t n) { return std::memcmp(b + off, bytes, n) == 0; }
-template <size_t N>
-bool AtText(const uint8_t* b, size_t off, const char (&text)[N]) {
-    return std::memcmp(b + off, text, N - 1) == 0;
-}
-
-uint16_t BigEndian16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
-uint32_t BigEndian32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-// Reads `count` sectors at `sector` of the carve context's disk. Fails without
-// a reader and for a range that passes the end of the disk.
-bool ReadContextSectors(uint64_t sector, uint32_t count, uint8_t* out) {
-    CarveContext& ctx = TheCarveContext();
-    if (!ctx.reader || !ctx.reader->IsOpen() || ctx.sectorSize == 0) return false;
-    uint32_t got = 0;
-    return ReadSectors(count, *ctx.reader, out, sector, ctx.sectorSize, &got) == 0 && got == count;
-}
-
 // ---- plain magic-number recognisers --------------------------------------
 
-FileTypeCode RecogniseMp3(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMp3(const CarveJob&, const uint8_t* b, size_t n) {
     // The ID3v2 header is 10 bytes; all of them are tested.
-    if (n < 10 || !AtText(b, 0, "ID3")) return kNo;
+    if (n < 10 || !ByteView(b, n).Equals(0, "ID3")) return kNo;
     if (b[3] == 0xFF || b[4] == 0xFF || (b[5] & 0x1F) != 0) return kNo;
     for (int i = 6; i <= 9; ++i)
         if (b[i] >= 0x80) return kNo;
     return kTypeMp3;
 }
 
-FileTypeCode RecogniseWav(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "RIFF") && AtText(b, 8, "WAVE") && AtText(b, 12, "fmt ") ? kTypeWav : kNo;
+FileTypeCode RecogniseWav(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "RIFF") && ByteView(b, n).Equals(8, "WAVE") &&
+                   ByteView(b, n).Equals(12, "fmt ")
+               ? kTypeWav
+               : kNo;
 }
 
 constexpr uint8_t kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                         0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-FileTypeCode RecogniseWmv(const uint8_t* b, size_t n) {
-    return n >= 24 && At(b, 0, kAsfHeaderGuid, 16) ? kTypeWmv : kNo;
+FileTypeCode RecogniseWmv(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 24 && ByteView(b, n).Equals(0, kAsfHeaderGuid, 16) ? kTypeWmv : kNo;
 }
 
-FileTypeCode RecogniseMid(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMid(const CarveJob&, const uint8_t* b, size_t n) {
     // "MTrk" at 14 ends at byte 18.
-    return n >= 18 && AtText(b, 0, "MThd") && BigEndian32(b + 4) == 6 && AtText(b, 14, "MTrk") ? kTypeMid : kNo;
+    return n >= 18 && ByteView(b, n).Equals(0, "MThd") && ByteView(b, n).U32Be(4) == 6 &&
+                   ByteView(b, n).Equals(14, "MTrk")
+               ? kTypeMid
+               : kNo;
 }
 
-FileTypeCode RecogniseApe(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, "MAC ") ? kTypeApe : kNo; }
+FileTypeCode RecogniseApe(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, "MAC ") ? kTypeApe : kNo;
+}
 
-FileTypeCode RecogniseMp2(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMp2(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xFF, 0xFD, 0xE4, 0x00};
-    return n >= 4 && At(b, 0, kMagic, 4) ? kTypeMp2 : kNo;
+    return n >= 4 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeMp2 : kNo;
 }
 
-FileTypeCode RecogniseMmf(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, "MMMD") ? kTypeMmf : kNo; }
+FileTypeCode RecogniseMmf(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, "MMMD") ? kTypeMmf : kNo;
+}
 
-FileTypeCode RecogniseRar(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseRar(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[7] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x00};
-    return n >= 7 && At(b, 0, kMagic, 7) ? kTypeRar : kNo;
+    return n >= 7 && ByteView(b, n).Equals(0, kMagic, 7) ? kTypeRar : kNo;
 }
 
 constexpr uint8_t kZipLocalHeader[4] = {0x50, 0x4B, 0x03, 0x04};
-FileTypeCode RecogniseZip(const uint8_t* b, size_t n) { return n >= 48 && At(b, 0, kZipLocalHeader, 4) ? kTypeZip : kNo; }
+FileTypeCode RecogniseZip(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 48 && ByteView(b, n).Equals(0, kZipLocalHeader, 4) ? kTypeZip : kNo;
+}
 
-FileTypeCode RecogniseGz(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseGz(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 0x08) return kNo;
     if (b[3] != 0 && b[3] != 8) return kNo;
     if (b[8] != 2 && b[8] != 4) return kNo;
     return b[9] <= 13 || b[9] == 255 ? kTypeGz : kNo;
 }
 
-FileTypeCode Recognise7z(const uint8_t* b, size_t n) {
+FileTypeCode Recognise7z(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[5] = {0x37, 0x7A, 0xBC, 0xAF, 0x27};
-    return n >= 5 && At(b, 0, kMagic, 5) ? kType7z : kNo;
+    return n >= 5 && ByteView(b, n).Equals(0, kMagic, 5) ? kType7z : kNo;
 }
 
-FileTypeCode RecogniseCab(const uint8_t* b, size_t n) { return n >= 36 && AtText(b, 0, "MSCF") ? kTypeCab : kNo; }
-
-FileTypeCode RecogniseDb(const uint8_t* b, size_t n) {
-    return n >= 16 && At(b, 0, "SQLite format 3", 16) ? kTypeDb : kNo;  // the text and its zero byte
+FileTypeCode RecogniseCab(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 36 && ByteView(b, n).Equals(0, "MSCF") ? kTypeCab : kNo;
 }
 
-FileTypeCode RecognisePst(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "!BDN") && AtText(b, 8, "SM") ? kTypePst : kNo;
+FileTypeCode RecogniseDb(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "SQLite format 3", 16) ? kTypeDb
+                                                                      : kNo;  // the text and its zero byte
 }
 
-FileTypeCode RecogniseDbx(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePst(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "!BDN") && ByteView(b, n).Equals(8, "SM") ? kTypePst : kNo;
+}
+
+FileTypeCode RecogniseDbx(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xCF, 0xAD, 0x12, 0xFE};
-    return n >= 16 && At(b, 0, kMagic, 4) ? kTypeDbx : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeDbx : kNo;
 }
 
-FileTypeCode RecogniseGho(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseGho(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0xFE, 0xEF, 0x00, 0x00};
-    return n >= 4 && At(b, 0, kMagic, 4) ? kTypeGho : kNo;
+    return n >= 4 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeGho : kNo;
 }
 
-FileTypeCode RecognisePdf(const uint8_t* b, size_t n) { return n >= 5 && AtText(b, 0, "%PDF-") ? kTypePdf : kNo; }
+FileTypeCode RecognisePdf(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 5 && ByteView(b, n).Equals(0, "%PDF-") ? kTypePdf : kNo;
+}
 
-FileTypeCode RecognisePe(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePe(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 512 || b[0] != 'M' || b[1] != 'Z') return kNo;
     ByteView v(b, n);
     uint32_t h = v.U32(60);
@@ -122,69 +120,85 @@ FileTypeCode RecognisePe(const uint8_t* b, size_t n) {
     return kTypeExe;
 }
 
-FileTypeCode RecogniseJpg(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseJpg(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0xFF || b[1] != 0xD8 || b[2] != 0xFF) return kNo;
-    if (b[3] == 0xE0 && AtText(b, 6, "JFIF")) return kTypeJpg;
-    if (b[3] == 0xE1 && AtText(b, 6, "Exif")) return kTypeJpg;
+    if (b[3] == 0xE0 && ByteView(b, n).Equals(6, "JFIF")) return kTypeJpg;
+    if (b[3] == 0xE1 && ByteView(b, n).Equals(6, "Exif")) return kTypeJpg;
     return kNo;
 }
 
-FileTypeCode RecogniseGif(const uint8_t* b, size_t n) {
-    if (n < 8 || !AtText(b, 0, "GIF")) return kNo;
+FileTypeCode RecogniseGif(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 8 || !ByteView(b, n).Equals(0, "GIF")) return kNo;
     auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
     return digit(b[3]) && digit(b[4]) && b[5] >= 'a' && b[5] <= 'z' ? kTypeGif : kNo;
 }
 
-FileTypeCode RecognisePng(const uint8_t* b, size_t n) {
+FileTypeCode RecognisePng(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
-    return n >= 8 && At(b, 0, kMagic, 8) ? kTypePng : kNo;
+    return n >= 8 && ByteView(b, n).Equals(0, kMagic, 8) ? kTypePng : kNo;
 }
 
-FileTypeCode RecogniseBmp(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseBmp(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 40 || b[0] != 'B' || (b[1] != 'M' && b[1] != 'A')) return kNo;
     ByteView v(b, n);
     return v.U16(6) == 0 && v.U16(8) == 0 && v.U32(14) == 40 ? kTypeBmp : kNo;
 }
 
-FileTypeCode RecogniseTif(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTif(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kBig[4] = {0x4D, 0x4D, 0x00, 0x2A}, kLittle[4] = {0x49, 0x49, 0x2A, 0x00};
-    return n >= 4 && (At(b, 0, kBig, 4) || At(b, 0, kLittle, 4)) ? kTypeTif : kNo;
+    return n >= 4 && (ByteView(b, n).Equals(0, kBig, 4) || ByteView(b, n).Equals(0, kLittle, 4)) ? kTypeTif
+                                                                                                 : kNo;
 }
 
-FileTypeCode RecognisePsd(const uint8_t* b, size_t n) { return n >= 40 && AtText(b, 0, "8BPS") ? kTypePsd : kNo; }
-
-FileTypeCode RecogniseAvi(const uint8_t* b, size_t n) {
-    return n >= 16 && AtText(b, 0, "RIFF") && AtText(b, 8, "AVI ") && AtText(b, 12, "LIST") ? kTypeAvi : kNo;
+FileTypeCode RecognisePsd(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 40 && ByteView(b, n).Equals(0, "8BPS") ? kTypePsd : kNo;
 }
 
-FileTypeCode RecogniseRmvb(const uint8_t* b, size_t n) { return n >= 4 && AtText(b, 0, ".RMF") ? kTypeRmvb : kNo; }
-
-FileTypeCode Recognise3gp(const uint8_t* b, size_t n) {
-    return n >= 32 && AtText(b, 4, "ftyp") && AtText(b, 8, "3gp") ? kType3gp : kNo;
+FileTypeCode RecogniseAvi(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 16 && ByteView(b, n).Equals(0, "RIFF") && ByteView(b, n).Equals(8, "AVI ") &&
+                   ByteView(b, n).Equals(12, "LIST")
+               ? kTypeAvi
+               : kNo;
 }
 
-FileTypeCode RecogniseMp4(const uint8_t* b, size_t n) {
-    return n >= 32 && AtText(b, 4, "ftyp") && (AtText(b, 8, "iso") || AtText(b, 8, "mp42")) ? kTypeMp4 : kNo;
+FileTypeCode RecogniseRmvb(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 4 && ByteView(b, n).Equals(0, ".RMF") ? kTypeRmvb : kNo;
 }
 
-FileTypeCode RecogniseMov(const uint8_t* b, size_t n) {
+FileTypeCode Recognise3gp(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 32 && ByteView(b, n).Equals(4, "ftyp") && ByteView(b, n).Equals(8, "3gp") ? kType3gp : kNo;
+}
+
+FileTypeCode RecogniseMp4(const CarveJob&, const uint8_t* b, size_t n) {
+    return n >= 32 && ByteView(b, n).Equals(4, "ftyp") &&
+                   (ByteView(b, n).Equals(8, "iso") || ByteView(b, n).Equals(8, "mp42"))
+               ? kTypeMp4
+               : kNo;
+}
+
+FileTypeCode RecogniseMov(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16) return kNo;
-    return AtText(b, 0, "moov") || (AtText(b, 4, "ftyp") && AtText(b, 8, "qt  ")) ? kTypeMov : kNo;
+    return ByteView(b, n).Equals(0, "moov") ||
+                   (ByteView(b, n).Equals(4, "ftyp") && ByteView(b, n).Equals(8, "qt  "))
+               ? kTypeMov
+               : kNo;
 }
 
-FileTypeCode RecogniseFlv(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseFlv(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {'F', 'L', 'V', 0x01}, kHeaderLength[4] = {0, 0, 0, 9};
-    return n >= 16 && At(b, 0, kMagic, 4) && At(b, 5, kHeaderLength, 4) ? kTypeFlv : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) && ByteView(b, n).Equals(5, kHeaderLength, 4)
+               ? kTypeFlv
+               : kNo;
 }
 
-FileTypeCode RecogniseSwf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseSwf(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 8) return kNo;
-    if (AtText(b, 0, "CWS") && b[3] >= 6 && b[3] <= 15) return kTypeSwf;
-    if (AtText(b, 0, "FWS") && b[3] < 6) return kTypeSwf;
+    if (ByteView(b, n).Equals(0, "CWS") && b[3] >= 6 && b[3] <= 15) return kTypeSwf;
+    if (ByteView(b, n).Equals(0, "FWS") && b[3] < 6) return kTypeSwf;
     return kNo;
 }
 
-FileTypeCode RecogniseMpeg(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMpeg(const CarveJob&, const uint8_t* b, size_t n) {
     if (n < 16 || b[0] != 0 || b[1] != 0 || b[2] != 1) return kNo;
     uint8_t second;
     if (b[3] == 0xBA)
@@ -199,34 +213,35 @@ FileTypeCode RecogniseMpeg(const uint8_t* b, size_t n) {
     return kNo;
 }
 
-FileTypeCode RecogniseMkv(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMkv(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0x1A, 0x45, 0xDF, 0xA3};
-    return n >= 16 && At(b, 0, kMagic, 4) ? kTypeMkv : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kMagic, 4) ? kTypeMkv : kNo;
 }
 
 constexpr uint8_t kCompoundMagic[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
-FileTypeCode RecogniseFla(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseFla(const CarveJob&, const uint8_t* b, size_t n) {
     // Only the short form of the compound-file magic: a full compound-file
     // header belongs to the office rows. The fla row stands before them in the
     // table, so without this every office document would be taken for fla.
-    if (n < 16 || !At(b, 0, kCompoundMagic, 4)) return kNo;
-    return At(b, 4, kCompoundMagic + 4, 4) ? kNo : kTypeFla;
+    if (n < 16 || !ByteView(b, n).Equals(0, kCompoundMagic, 4)) return kNo;
+    return ByteView(b, n).Equals(4, kCompoundMagic + 4, 4) ? kNo : kTypeFla;
 }
 
-FileTypeCode RecogniseTtf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTtf(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kVersion[4] = {0x00, 0x01, 0x00, 0x00};
-    if (n < 16 || !At(b, 0, kVersion, 4)) return kNo;
-    uint32_t tables = BigEndian16(b + 4);
-    if (tables == 0 || BigEndian16(b + 6) == 0 || BigEndian16(b + 8) == 0 || BigEndian16(b + 10) == 0) return kNo;
+    if (n < 16 || !ByteView(b, n).Equals(0, kVersion, 4)) return kNo;
+    ByteView v(b, n);
+    uint32_t tables = v.U16Be(4);
+    if (tables == 0 || v.U16Be(6) == 0 || v.U16Be(8) == 0 || v.U16Be(10) == 0) return kNo;
     size_t directoryEnd = 12 + 16 * size_t{tables};
     if (directoryEnd + 4 > n) return kNo;
-    return At(b, directoryEnd, kVersion, 4) ? kTypeTtf : kNo;
+    return ByteView(b, n).Equals(directoryEnd, kVersion, 4) ? kTypeTtf : kNo;
 }
 
-FileTypeCode RecogniseIco(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseIco(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kMagic[4] = {0x00, 0x00, 0x01, 0x00};
-    if (n < 16 || !At(b, 0, kMagic, 4)) return kNo;
+    if (n < 16 || !ByteView(b, n).Equals(0, kMagic, 4)) return kNo;
     ByteView v(b, n);
     uint32_t count = v.U16(4);
     if (count == 0 || 6 + 16 * size_t{count} > n) return kNo;
@@ -239,16 +254,16 @@ FileTypeCode RecogniseIco(const uint8_t* b, size_t n) {
     return kTypeIco;
 }
 
-FileTypeCode RecogniseMts(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMts(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr uint8_t kPattern[8] = {0x00, 0x00, 0xB0, 0x11, 0x00, 0x00, 0xC1, 0x00};
-    if (n < 16 || !At(b, 8, kPattern, 8)) return kNo;
-    return ByteView(b, n).U32(0) == 0 || !TheCarveContext().inMts ? kTypeMts : kNo;
+    if (n < 16 || !ByteView(b, n).Equals(8, kPattern, 8)) return kNo;
+    return ByteView(b, n).U32(0) == 0 || !job.inMts ? kTypeMts : kNo;
 }
 
-FileTypeCode RecogniseMxf(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseMxf(const CarveJob&, const uint8_t* b, size_t n) {
     static constexpr uint8_t kPartitionKey[16] = {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01,
                                                   0x0D, 0x01, 0x02, 0x01, 0x01, 0x02, 0x04, 0x00};
-    return n >= 16 && At(b, 0, kPartitionKey, 16) ? kTypeMxf : kNo;
+    return n >= 16 && ByteView(b, n).Equals(0, kPartitionKey, 16) ? kTypeMxf : kNo;
 }
 
 // ---- recognisers that look beyond the sector -----------------------------
@@ -268,20 +283,21 @@ bool Utf16NameStartsWith(const uint8_t* name, size_t nameBytes, const char* text
 // Tells Word, Excel and PowerPoint documents from other compound files by
 // their first stream sector, the root entry's class identifier, or the names
 // of the streams in the first directory sector.
-FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
+FileTypeCode CompoundFileSubType(const CarveJob& job, const uint8_t* header, size_t n) {
     static constexpr size_t kSectorBuffer = 4096;
-    const CarveContext& ctx = TheCarveContext();
+    const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
     if (ss < 128 || ss > kSectorBuffer) return kTypeOle;
     std::array<uint8_t, kSectorBuffer> sector{};
-    if (!ReadContextSectors(ctx.currentSector + 1, 1, sector.data())) return kTypeOle;
+    if (!ctx.ReadWhole(ctx.currentSector + 1, 1, sector.data())) return kTypeOle;
     ByteView first(sector.data(), ss);
     if (first.U16(0) == 0xA5EC) return kTypeDoc;  // a Word file information block
-    if (first.U16(0) == 0x0809 && first.U16(2) == 0x0010 && first.U16(4) == 0x0600) return kTypeXls;  // BIFF8 BOF
+    if (first.U16(0) == 0x0809 && first.U16(2) == 0x0010 && first.U16(4) == 0x0600)
+        return kTypeXls;  // BIFF8 BOF
 
     uint32_t directorySector = ByteView(header, n).U32(48);
     sector.fill(0);
-    if (!ReadContextSectors(ctx.currentSector + 1 + directorySector, 1, sector.data())) return kTypeOle;
+    if (!ctx.ReadWhole(ctx.currentSector + 1 + directorySector, 1, sector.data())) return kTypeOle;
     static constexpr uint8_t kWordClass[16] = {0x06, 0x09, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
                                                0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
     static constexpr uint8_t kExcelClassTail[12] = {0x00, 0x00, 0x00, 0x00, 0xC0, 0x00,
@@ -289,11 +305,12 @@ FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
     static constexpr uint8_t kExcel5[4] = {0x10, 0x08, 0x02, 0x00}, kExcel8[4] = {0x20, 0x08, 0x02, 0x00};
     static constexpr uint8_t kPowerPointClass[16] = {0x10, 0x8D, 0x81, 0x64, 0x9B, 0x4F, 0xCF, 0x11,
                                                      0x86, 0xEA, 0x00, 0xAA, 0x00, 0xB9, 0x29, 0xE8};
-    const uint8_t* rootClass = sector.data() + 80;
-    if (At(rootClass, 0, kWordClass, 16)) return kTypeDoc;
-    if ((At(rootClass, 0, kExcel8, 4) || At(rootClass, 0, kExcel5, 4)) && At(rootClass, 4, kExcelClassTail, 12))
+    ByteView rootClass(sector.data() + 80, 16);
+    if (rootClass.Equals(0, kWordClass, 16)) return kTypeDoc;
+    if ((rootClass.Equals(0, kExcel8, 4) || rootClass.Equals(0, kExcel5, 4)) &&
+        rootClass.Equals(4, kExcelClassTail, 12))
         return kTypeXls;
-    if (At(rootClass, 0, kPowerPointClass, 16)) return kTypePpt;
+    if (rootClass.Equals(0, kPowerPointClass, 16)) return kTypePpt;
 
     for (size_t entry = 0; entry + 128 <= ss; entry += 128) {
         const uint8_t* name = sector.data() + entry;
@@ -304,9 +321,9 @@ FileTypeCode CompoundFileSubType(const uint8_t* header, size_t n) {
     return kTypeOle;
 }
 
-FileTypeCode RecogniseCompoundFile(const uint8_t* b, size_t n) {
-    if (n < 8 || !At(b, 0, kCompoundMagic, 8)) return kNo;
-    return CompoundFileSubType(b, n);
+FileTypeCode RecogniseCompoundFile(const CarveJob& job, const uint8_t* b, size_t n) {
+    if (n < 8 || !ByteView(b, n).Equals(0, kCompoundMagic, 8)) return kNo;
+    return CompoundFileSubType(job, b, n);
 }
 
 bool NameStartsWithIgnoringCase(const uint8_t* name, size_t available, const char* prefix) {
@@ -322,11 +339,10 @@ bool NameStartsWithIgnoringCase(const uint8_t* name, size_t available, const cha
 
 // Looks at the entry names of a ZIP archive in its first 20 sectors for the
 // folders that Word, Excel and PowerPoint documents keep their parts in.
-FileTypeCode OfficeOpenXmlSubType() {
+FileTypeCode OfficeOpenXmlSubType(const CarveJob& ctx) {
     static constexpr int kMaxBlocks = 5;
     static constexpr uint32_t kSectorsPerBlock = 4;
     static constexpr uint8_t kEndOfDirectory[4] = {0x50, 0x4B, 0x05, 0x06};
-    const CarveContext& ctx = TheCarveContext();
     uint32_t ss = ctx.sectorSize;
     if (ss == 0 || !ctx.reader || !ctx.reader->IsOpen()) return kNo;
     std::vector<uint8_t> block(4 + size_t{kSectorsPerBlock} * ss, 0);
@@ -336,13 +352,13 @@ FileTypeCode OfficeOpenXmlSubType() {
         if (sector >= total) return kNo;
         // Near the end of the disk the block holds what is left.
         uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(kSectorsPerBlock, total - sector));
-        if (!ReadContextSectors(sector, count, block.data() + 4)) return kNo;
+        if (!ctx.ReadWhole(sector, count, block.data() + 4)) return kNo;
         size_t length = 4 + size_t{count} * ss;
         const uint8_t* data = block.data();
         size_t limit = length;
         bool endFound = false;
         for (size_t i = 0; i + 4 <= length; ++i) {
-            if (At(data, i, kEndOfDirectory, 4)) {
+            if (std::memcmp(data + i, kEndOfDirectory, 4) == 0) {
                 limit = i;
                 endFound = true;
                 break;
@@ -371,37 +387,153 @@ FileTypeCode OfficeOpenXmlSubType() {
     return kNo;
 }
 
-FileTypeCode RecogniseOfficeOpenXml(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseOfficeOpenXml(const CarveJob& job, const uint8_t* b, size_t n) {
     if (n < 31) return kNo;
-    bool zip = At(b, 0, kZipLocalHeader, 4);
-    if (!zip && !(n >= 50 && AtText(b, 31, "[Content_Types].xml"))) return kNo;
-    return OfficeOpenXmlSubType();
+    bool zip = ByteView(b, n).Equals(0, kZipLocalHeader, 4);
+    if (!zip && !(n >= 50 && ByteView(b, n).Equals(31, "[Content_Types].xml"))) return kNo;
+    return OfficeOpenXmlSubType(job);
 }
 
 // A transport stream: 188-byte packets that each begin with 0x47, not a
 // continuation of a stream that was already found.
-FileTypeCode RecogniseTs(const uint8_t* b, size_t n) {
+FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 188;
     if (n < kPacket || b[0] != 0x47 || (b[1] == 0 && b[2] == 0 && b[3] == 0)) return kNo;
     for (size_t off = kPacket; off < n; off += kPacket)
         if (b[off] != 0x47) return kNo;
-    const CarveContext& ctx = TheCarveContext();
+    const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
     if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
     std::array<uint8_t, 4096> probe{};
-    if (!ReadContextSectors(ctx.currentSector, 4096 / ss, probe.data())) return kNo;
+    if (!ctx.ReadWhole(ctx.currentSector, 4096 / ss, probe.data())) return kNo;
     for (size_t off = 0; off <= 3948; off += kPacket)
         if (probe[off] != 0x47) return kNo;
     if (ctx.inTransportStream) {
         if (ctx.currentSector > 0) {
-            if (!ReadContextSectors(ctx.currentSector - 1, 1, probe.data())) return kNo;
+            if (!ctx.ReadWhole(ctx.currentSector - 1, 1, probe.data())) return kNo;
+            // The packet grid runs on from the sector before only when every
+            // packet start there holds the sync byte: one 0x47 among other
+            // data is chance.
+            bool gridRunsOn = true;
             for (size_t back = kPacket; back <= ss; back += kPacket)
-                if (probe[ss - back] == 0x47) return kNo;  // the packet grid runs on from the sector before
+                gridRunsOn = gridRunsOn && probe[ss - back] == 0x47;
+            if (gridRunsOn) return kNo;
         }
         for (const TsRange& range : ctx.tsRanges)
             if (range.firstSector <= ctx.startSector && ctx.startSector <= range.lastSector) return kNo;
     }
     return kTypeTs;
+}
+
+// ---- recognisers added after the first table ------------------------------
+
+// A gzip member written at any compression level: the deflate method, no
+// reserved flag bits, an extra-flags byte a compressor writes, a known system.
+FileTypeCode RecogniseGzAnyLevel(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 16 || b[0] != 0x1F || b[1] != 0x8B || b[2] != 0x08 || (b[3] & 0xE0) != 0) return kNo;
+    if (b[8] != 0 && b[8] != 2 && b[8] != 4) return kNo;
+    return b[9] <= 13 || b[9] == 255 ? kTypeGz : kNo;
+}
+
+// A font by its table directory, whatever table comes first: the search
+// fields that follow from the table count, and tags in ascending order.
+FileTypeCode RecogniseFontDirectory(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 28) return kNo;
+    ByteView v(b, n);
+    static constexpr uint8_t kTrueType[4] = {0x00, 0x01, 0x00, 0x00};
+    if (!v.Equals(0, kTrueType, 4) && !v.Equals(0, "OTTO") && !v.Equals(0, "true")) return kNo;
+    uint32_t tables = v.U16Be(4);
+    if (tables == 0 || tables > 64) return kNo;
+    uint32_t power = 1, log = 0;
+    while (power * 2 <= tables) {
+        power *= 2;
+        ++log;
+    }
+    if (v.U16Be(6) != 16 * power || v.U16Be(8) != log || v.U16Be(10) != 16 * tables - 16 * power) return kNo;
+    uint32_t previous = 0;
+    for (size_t record = 12; record + 16 <= n && record < 12 + 16 * size_t{tables}; record += 16) {
+        uint32_t tag = v.U32Be(record);
+        for (size_t i = 0; i < 4; ++i)
+            if (v.U8(record + i) < 0x20 || v.U8(record + i) > 0x7E) return kNo;
+        if (tag <= previous) return kNo;
+        previous = tag;
+    }
+    return kTypeTtf;
+}
+
+FileTypeCode RecogniseRar5(const CarveJob&, const uint8_t* b, size_t n) {
+    static constexpr uint8_t kMagic[8] = {'R', 'a', 'r', '!', 0x1A, 0x07, 0x01, 0x00};
+    return n >= 8 && ByteView(b, n).Equals(0, kMagic, 8) ? kTypeRar : kNo;
+}
+
+// ISO media files told apart by their major brand: audio-only MPEG-4 and the
+// second generation of the mobile-phone format.
+FileTypeCode RecogniseIsoBrand(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 32) return kNo;
+    ByteView v(b, n);
+    if (!v.Equals(4, "ftyp")) return kNo;
+    if (v.Equals(8, "M4A ") || v.Equals(8, "M4B ") || v.Equals(8, "M4P ")) return kTypeM4a;
+    if (v.Equals(8, "3g2")) return kType3g2;
+    return kNo;
+}
+
+// A transport stream of 192-byte packets (a 4-byte time stamp before each
+// 188-byte packet), not a continuation of one already found.
+FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
+    static constexpr size_t kPacket = 192;
+    if (n < 2 * kPacket || b[4] != 0x47) return kNo;
+    for (size_t off = 4 + kPacket; off < n; off += kPacket)
+        if (b[off] != 0x47) return kNo;
+    uint32_t ss = job.sectorSize;
+    if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
+    std::array<uint8_t, 4096> probe{};
+    if (!job.ReadWhole(job.currentSector, 4096 / ss, probe.data())) return kNo;
+    for (size_t off = 4; off < 4096; off += kPacket)
+        if (probe[off] != 0x47) return kNo;
+    if (job.inTransportStream) {
+        if (job.currentSector > 0) {
+            if (!job.ReadWhole(job.currentSector - 1, 1, probe.data())) return kNo;
+            bool gridRunsOn = true;  // as for 188-byte packets
+            for (size_t back = kPacket; back <= ss; back += kPacket)
+                gridRunsOn = gridRunsOn && probe[ss - back + 4] == 0x47;
+            if (gridRunsOn) return kNo;
+        }
+        for (const TsRange& range : job.tsRanges)
+            if (range.firstSector <= job.startSector && job.startSector <= range.lastSector) return kNo;
+    }
+    return kTypeM2ts;
+}
+
+// MPEG audio layer II: three frames in a row whose headers agree and whose
+// lengths lead from one to the next.
+FileTypeCode RecogniseMpegLayer2(const CarveJob& job, const uint8_t* b, size_t n) {
+    if (n < 4 || b[0] != 0xFF || (b[1] & 0xE6) != 0xE4) return kNo;
+    ByteView v(b, n);
+    uint32_t first = v.U32Be(0);
+    uint32_t length = MpegAudioFrameLength(first);
+    if (length == 0) return kNo;
+    uint32_t ss = job.sectorSize;
+    if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
+    std::array<uint8_t, 4096> probe{};
+    if (!job.ReadWhole(job.currentSector, 4096 / ss, probe.data())) return kNo;
+    ByteView p(probe.data(), probe.size());
+    size_t at = 0;
+    for (int frame = 0; frame < 3; ++frame) {
+        uint32_t header = p.U32Be(at);
+        uint32_t frameLength = MpegAudioFrameLength(header);
+        if (frameLength == 0 || (header & 0xFFFE0C00) != (first & 0xFFFE0C00) || !p.Has(at, 4)) return kNo;
+        at += frameLength;
+    }
+    return kTypeMp2;
+}
+
+// A picture with the larger headers of later versions.
+FileTypeCode RecogniseBmpLaterHeader(const CarveJob&, const uint8_t* b, size_t n) {
+    if (n < 54 || b[0] != 'B' || b[1] != 'M') return kNo;
+    ByteView v(b, n);
+    uint32_t header = v.U32(14);
+    if (header != 52 && header != 56 && header != 108 && header != 124) return kNo;
+    return v.U16(6) == 0 && v.U16(8) == 0 && v.U16(26) == 1 && v.U32(10) >= 14 + header ? kTypeBmp : kNo;
 }
 
 // ---- fast dispatch ---------------------------------------------------------
@@ -454,6 +586,13 @@ const LeadingBytes kLeadingBytes[] = {
     {RecogniseDbx, {0xCF}},
     {RecognisePst, {'!'}},
     {RecogniseTtf, {0x00}},
+    {RecogniseGzAnyLevel, {0x1F}},
+    {RecogniseFontDirectory, {0x00, 'O', 't'}},
+    {RecogniseRar5, {'R'}},
+    {RecogniseIsoBrand, {}},
+    {RecogniseM2ts, {}},
+    {RecogniseMpegLayer2, {0xFF}},
+    {RecogniseBmpLaterHeader, {'B'}},
 };
 
 // Per first byte, the distinct recognisers that can say yes to it, in the
@@ -462,7 +601,7 @@ const LeadingBytes kLeadingBytes[] = {
 // calling each once, and skipping those that cannot start with the byte, gives
 // the same first answer as walking the whole table.
 class Dispatch {
-public:
+  public:
     Dispatch() {
         std::vector<SignatureRecogniser> distinct;
         for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
@@ -479,7 +618,7 @@ public:
     const SignatureRecogniser* Begin(uint8_t b) const { return list_.data() + begin_[b]; }
     const SignatureRecogniser* End(uint8_t b) const { return list_.data() + end_[b]; }
 
-private:
+  private:
     static bool CanStartWith(SignatureRecogniser fn, uint8_t b) {
         for (const LeadingBytes& entry : kLeadingBytes) {
             if (entry.recognise != fn) continue;
@@ -512,19 +651,19 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"wma", kTypeWmv, RecogniseWmv, FindWmvSize},
     {"swf", kTypeSwf, RecogniseSwf, FindSwfSize},
     {"avi", kTypeAvi, RecogniseAvi, FindAviSize},
-    {"flv", kTypeFlv, RecogniseFlv, FindLongVideoSize},
-    {"3gp", kType3gp, Recognise3gp, FindLongVideoSize},
+    {"flv", kTypeFlv, RecogniseFlv, FindFlvSize},
+    {"3gp", kType3gp, Recognise3gp, FindIsoMediaSize},
     {"mkv", kTypeMkv, RecogniseMkv, FindMkvSize},
     {"ts", kTypeTs, RecogniseTs, FindTsSize},
-    {"mts", kTypeMts, RecogniseMts, FindLongVideoSize},
-    {"mxf", kTypeMxf, RecogniseMxf, FindLongVideoSize},
+    {"mts", kTypeMts, RecogniseMts, FindM2tsSize},
+    {"mxf", kTypeMxf, RecogniseMxf, FindMxfSize},
     {"mp3", kTypeMp3, RecogniseMp3, FindMp3Size},
     {"mid", kTypeMid, RecogniseMid, FindMidSize},
     {"ape", kTypeApe, RecogniseApe, FindApeSize},
     {"wav", kTypeWav, RecogniseWav, FindWavSize},
-    {"mov", kTypeMov, RecogniseMov, FindLongVideoSize},
-    {"mp2", kTypeMp2, RecogniseMp2, FindShortMediaSize},
-    {"mmf", kTypeMmf, RecogniseMmf, FindShortMediaSize},
+    {"mov", kTypeMov, RecogniseMov, FindIsoMediaSize},
+    {"mp2", kTypeMp2, RecogniseMp2, FindMp2Size},
+    {"mmf", kTypeMmf, RecogniseMmf, FindMmfSize},
     {"fla", kTypeFla, RecogniseFla, FindShortMediaSize},
     {"gif", kTypeGif, RecogniseGif, FindGifSize},
     {"bmp", kTypeBmp, RecogniseBmp, FindBmpSize},
@@ -534,9 +673,9 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"jpe", kTypeJpg, RecogniseJpg, FindJpgSize},
     {"jfif", kTypeJpg, RecogniseJpg, FindJpgSize},
     {"png", kTypePng, RecognisePng, FindPngSize},
-    {"psd", kTypePsd, RecognisePsd, FindPictureWalkSize},
-    {"tif", kTypeTif, RecogniseTif, FindPictureWalkSize},
-    {"tiff", kTypeTif, RecogniseTif, FindPictureWalkSize},
+    {"psd", kTypePsd, RecognisePsd, FindPsdSize},
+    {"tif", kTypeTif, RecogniseTif, FindTifSize},
+    {"tiff", kTypeTif, RecogniseTif, FindTifSize},
     {"ico", kTypeIco, RecogniseIco, FindIcoSize},
     {"doc", kTypeDoc, RecogniseCompoundFile, FindCompoundFileSize},
     {"dot", kTypeDoc, RecogniseCompoundFile, FindCompoundFileSize},
@@ -572,8 +711,8 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"ppsm", kTypePptx, RecogniseOfficeOpenXml, FindOfficeOpenXmlSize},
     {"mso07", kTypeMso07, RecogniseOfficeOpenXml, FindOfficeOpenXmlSize},
     {"pdf", kTypePdf, RecognisePdf, FindPdfSize},
-    {"gz", kTypeGz, RecogniseGz, FindLongVideoSize},
-    {"gzip", kTypeGz, RecogniseGz, FindLongVideoSize},
+    {"gz", kTypeGz, RecogniseGz, FindGzSize},
+    {"gzip", kTypeGz, RecogniseGz, FindGzSize},
     {"7z", kType7z, Recognise7z, Find7zSize},
     {"zip", kTypeZip, RecogniseZip, FindZipSize},
     {"rar", kTypeRar, RecogniseRar, FindRarSize},
@@ -584,10 +723,20 @@ const FileSignatureRow FileSignatureTable[kFileSignatureRowCount + 1] = {
     {"gho", kTypeGho, RecogniseGho, nullptr},
     {"db", kTypeDb, RecogniseDb, FindDbSize},
     {"dbx", kTypeDbx, RecogniseDbx, FindMailStoreSize},
-    {"pst", kTypePst, RecognisePst, FindMailStoreSize},
+    {"pst", kTypePst, RecognisePst, FindPstSize},
     {"fla", kTypeFla, RecogniseFla, FindShortMediaSize},
     {"ttf", kTypeTtf, RecogniseTtf, FindTtfSize},
     {"ico", kTypeIco, RecogniseIco, FindIcoSize},
+    {"gz", kTypeGz, RecogniseGzAnyLevel, FindGzSize},
+    {"ttf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
+    {"otf", kTypeTtf, RecogniseFontDirectory, FindTtfSize},
+    {"rar", kTypeRar, RecogniseRar5, FindRarSize},
+    {"m4a", kTypeM4a, RecogniseIsoBrand, FindIsoMediaSize},
+    {"m4b", kTypeM4a, RecogniseIsoBrand, FindIsoMediaSize},
+    {"3g2", kType3g2, RecogniseIsoBrand, FindIsoMediaSize},
+    {"m2ts", kTypeM2ts, RecogniseM2ts, FindM2tsSize},
+    {"mp2", kTypeMp2, RecogniseMpegLayer2, FindMp2Size},
+    {"bmp", kTypeBmp, RecogniseBmpLaterHeader, FindBmpSize},
     {nullptr, kTypeNotRecognised, nullptr, nullptr},
 };
 // clang-format on
@@ -613,70 +762,45 @@ const FileSignatureRow* FindRowByExtension(std::string_view extension) {
     return nullptr;
 }
 
-CarveContext& TheCarveContext() {
-    static CarveContext context;
-    return context;
-}
-
-namespace {
-int scratchHolders = 0;
-}
-
-void AcquireCarveScratch() {
-    ++scratchHolders;
-    CarveScratch();
-}
-
-void ReleaseCarveScratch() {
-    if (scratchHolders > 0 && --scratchHolders == 0) {
-        std::vector<uint8_t>().swap(TheCarveContext().scratch);
-    }
-}
-
-uint8_t* CarveScratch() {
-    std::vector<uint8_t>& scratch = TheCarveContext().scratch;
-    if (scratch.size() != kMaxCarveChunk) scratch.assign(kMaxCarveChunk, 0);
-    return scratch.data();
-}
-
 bool MatchesExtension(const uint8_t* buffer, size_t length, std::string_view extension, DiskReader* reader,
                       uint32_t sectorSize, uint64_t startSector) {
     const FileSignatureRow* row = FindRowByExtension(extension);
     if (!row) return true;
     if (!buffer) return false;
-    CarveContext& ctx = TheCarveContext();
-    ctx.sectorSize = sectorSize;
-    ctx.reader = reader;
-    ctx.startSector = startSector;
-    ctx.currentSector = startSector;
-    ctx.inTransportStream = false;
-    return row->recognise(buffer, length) == row->code;
+    // A job of its own: the content check of a file found by name must
+    // neither see nor disturb the state of a deep scan's carving.
+    CarveJob job;
+    job.sectorSize = sectorSize;
+    job.reader = reader;
+    job.startSector = startSector;
+    job.currentSector = startSector;
+    return row->recognise(job, buffer, length) == row->code;
 }
 
-FileTypeCode RecogniseSector(const uint8_t* buffer, size_t length) {
+FileTypeCode RecogniseSector(const CarveJob& job, const uint8_t* buffer, size_t length) {
     if (!buffer || length == 0) return kNo;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(buffer, length);
+        FileTypeCode code = (*it)(job, buffer, length);
         if (code != kNo) return code;
     }
     return kNo;
 }
 
-FileTypeCode RecogniseSectorInTableOrder(const uint8_t* buffer, size_t length) {
+FileTypeCode RecogniseSectorInTableOrder(const CarveJob& job, const uint8_t* buffer, size_t length) {
     if (!buffer) return kNo;
     for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
-        FileTypeCode code = FileSignatureTable[r].recognise(buffer, length);
+        FileTypeCode code = FileSignatureTable[r].recognise(job, buffer, length);
         if (code != kNo) return code;
     }
     return kNo;
 }
 
-bool AnyRecogniserAccepts(const uint8_t* buffer, size_t length, bool ignoreMpeg) {
+bool AnyRecogniserAccepts(const CarveJob& job, const uint8_t* buffer, size_t length, bool ignoreMpeg) {
     if (!buffer || length == 0) return false;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(buffer, length);
+        FileTypeCode code = (*it)(job, buffer, length);
         if (code != kNo && !(ignoreMpeg && code == kTypeMpeg)) return true;
     }
     return false;

@@ -14,12 +14,8 @@ namespace {
 using namespace carvingtest;
 
 class FileSignatureTest : public ::testing::Test {
-protected:
-    void SetUp() override { ResetCarveContext(); }
-    void TearDown() override {
-        reader_.Close();
-        ResetCarveContext();
-    }
+  protected:
+    void TearDown() override { reader_.Close(); }
     // An image with `bytes` at `sector`, opened and set as the context's disk
     // with the current sector at `sector`.
     Bytes PlaceAndRead(const Bytes& bytes, uint64_t sector = 10, uint64_t sectors = 400) {
@@ -27,10 +23,13 @@ protected:
         image_->Put(sector, bytes);
         reader_.Close();
         image_->Open(reader_);
-        SetContextFor(&reader_, sector);
+        SetJobFor(job_, &reader_, sector);
         return image_->Sector(sector);
     }
-    FileTypeCode Recognise(const Bytes& sector) { return RecogniseSector(sector.data(), sector.size()); }
+    FileTypeCode Recognise(const Bytes& sector) {
+        return RecogniseSector(job_, sector.data(), sector.size());
+    }
+    CarveJob job_;
 
     testkit::TempDir dir_;
     std::unique_ptr<TestImage> image_;
@@ -39,10 +38,15 @@ protected:
 
 TEST_F(FileSignatureTest, TableHoldsTheRowsInTheirOrderAndEndsWithTheTerminator) {
     const char* expected =
-        "mpeg mpg vob mp4 rmvb rm wmv asf wma swf avi flv 3gp mkv ts mts mxf mp3 mid ape wav mov mp2 mmf fla gif "
-        "bmp dib jpg jpeg jpe jfif png psd tif tiff ico doc dot wps wpt xls xlt xla et ett ppt pot pps dps dpt ole "
-        "docx docm dotm dotx xlsx xlsb xlsm xlsx xlam xltx xltm pptx pptm potx potm ppsx ppsm mso07 pdf gz gzip 7z "
-        "zip rar cab exe dll sys gho db dbx pst fla ttf ico";
+        "mpeg mpg vob mp4 rmvb rm wmv asf wma swf avi flv 3gp mkv ts mts mxf mp3 mid ape wav mov mp2 mmf fla "
+        "gif "
+        "bmp dib jpg jpeg jpe jfif png psd tif tiff ico doc dot wps wpt xls xlt xla et ett ppt pot pps dps "
+        "dpt ole "
+        "docx docm dotm dotx xlsx xlsb xlsm xlsx xlam xltx xltm pptx pptm potx potm ppsx ppsm mso07 pdf gz "
+        "gzip 7z "
+        "zip rar cab exe dll sys gho db dbx pst fla ttf ico "
+        // rows added later, after the first ones so that their type codes stay
+        "gz ttf otf rar m4a m4b 3g2 m2ts mp2 bmp";
     std::string order;
     for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
         if (r) order += ' ';
@@ -59,7 +63,8 @@ TEST_F(FileSignatureTest, TableHoldsTheRowsInTheirOrderAndEndsWithTheTerminator)
         EXPECT_EQ(FileSignatureTable[r].findSize == nullptr, neverCarved) << FileSignatureTable[r].extension;
     }
     // Every code has a first row, whose extension names carved files.
-    for (int c = 0; c < kTypeNotRecognised; ++c) EXPECT_NE(FirstRowOfCode(static_cast<FileTypeCode>(c)), nullptr);
+    for (int c = 0; c < kTypeNotRecognised; ++c)
+        EXPECT_NE(FirstRowOfCode(static_cast<FileTypeCode>(c)), nullptr);
     EXPECT_STREQ(FirstRowOfCode(kTypeXls)->extension, "xls");
     EXPECT_STREQ(FirstRowOfCode(kTypeJpg)->extension, "jpg");
     EXPECT_STREQ(FirstRowOfCode(kTypeMpeg)->extension, "mpeg");
@@ -157,7 +162,7 @@ TEST_F(FileSignatureTest, ZipEntryNamesDecideTheOfficeOpenXmlSubType) {
     EXPECT_EQ(Recognise(PlaceAndRead(MakeZipStart("ppt/slides/slide1.xml"))), kTypePptx);
     EXPECT_EQ(Recognise(PlaceAndRead(MakeZipStart("XL/workbook.xml"))), kTypeXlsx);
     EXPECT_EQ(Recognise(PlaceAndRead(MakeZipStart("photos/cat.jpg"))), kTypeZip);
-    EXPECT_STREQ(FirstRowOfCode(Recognise(PlaceAndRead(MakeZipStart("word/x")))) ->extension, "docx");
+    EXPECT_STREQ(FirstRowOfCode(Recognise(PlaceAndRead(MakeZipStart("word/x"))))->extension, "docx");
 
     // The first entry is the content-types part; the next one, two sectors on, decides.
     Bytes parts = MakeZipStart("[Content_Types].xml", 1024);
@@ -181,11 +186,11 @@ TEST_F(FileSignatureTest, TransportStreamIsNotReportedInsideACarvedRangeUntilANe
     Bytes first = PlaceAndRead(MakeTransportStream(100), 50);
     EXPECT_EQ(Recognise(first), kTypeTs);
 
-    CarveContext& ctx = TheCarveContext();
+    CarveJob& ctx = job_;
     ctx.tsRanges.push_back({50, 86});
     ctx.inTransportStream = true;
     EXPECT_EQ(Recognise(first), kTypeNotRecognised);  // already carved in this scan
-    ctx.tsRanges.clear();                              // a new deep scan starts
+    ctx.tsRanges.clear();                             // a new deep scan starts
     EXPECT_EQ(Recognise(first), kTypeTs);
 
     // A sector whose packet grid runs on from the sector before continues the stream.
@@ -193,7 +198,7 @@ TEST_F(FileSignatureTest, TransportStreamIsNotReportedInsideACarvedRangeUntilANe
     Append(shifted, MakeTransportStream(40));  // packets at 136, 324, then 512: the next sector's start
     PlaceAndRead(shifted, 50);
     Bytes continued = image_->Sector(51);
-    SetContextFor(&reader_, 51);
+    SetJobFor(job_, &reader_, 51);
     ctx.inTransportStream = true;
     EXPECT_EQ(Recognise(continued), kTypeNotRecognised);
     ctx.inTransportStream = false;  // nothing was being measured: the sector is taken as a start
@@ -202,6 +207,17 @@ TEST_F(FileSignatureTest, TransportStreamIsNotReportedInsideACarvedRangeUntilANe
     Bytes broken = first;
     broken[376] = 0x00;
     EXPECT_EQ(Recognise(broken), kTypeNotRecognised);
+
+    // A stray sync byte in the data before a stream does not make it a
+    // continuation: the stream is found.
+    Bytes before(512, 0x11);
+    before[512 - 188] = 0x47;
+    Append(before, MakeTransportStream(40));
+    Bytes start = PlaceAndRead(before, 60);
+    start = image_->Sector(61);
+    SetJobFor(job_, &reader_, 61);
+    ctx.inTransportStream = true;
+    EXPECT_EQ(Recognise(start), kTypeTs);
 }
 
 TEST_F(FileSignatureTest, MtsAfterAnotherMtsNeedsAZeroTimestamp) {
@@ -211,7 +227,7 @@ TEST_F(FileSignatureTest, MtsAfterAnotherMtsNeedsAZeroTimestamp) {
     mts[0] = 0x12;  // a non-zero timestamp
     mts[4] = 0x47;
     EXPECT_EQ(Recognise(mts), kTypeMts);
-    TheCarveContext().inMts = true;
+    job_.inMts = true;
     EXPECT_EQ(Recognise(mts), kTypeNotRecognised);
     mts[0] = 0;
     EXPECT_EQ(Recognise(mts), kTypeMts);
@@ -234,6 +250,11 @@ TEST_F(FileSignatureTest, HeaderFieldRulesOfIconFontGzipAndOthers) {
     std::memcpy(gz.data(), gzHead, 10);
     EXPECT_EQ(Recognise(gz), kTypeGz);
     gz[8] = 0;  // the default compression level leaves the extra flags 0
+    EXPECT_EQ(Recognise(gz), kTypeGz);
+    gz[8] = 1;  // no compressor writes this
+    EXPECT_EQ(Recognise(gz), kTypeNotRecognised);
+    gz[8] = 0;
+    gz[3] = 0x20;  // a reserved flag bit
     EXPECT_EQ(Recognise(gz), kTypeNotRecognised);
 
     Bytes mpeg(512, 0);
@@ -254,8 +275,9 @@ TEST_F(FileSignatureTest, HeaderFieldRulesOfIconFontGzipAndOthers) {
 // length, so a read past a short buffer shows up under AddressSanitizer; and a
 // prefix shorter than the recogniser needs never gives a type.
 TEST_F(FileSignatureTest, ShortBuffersNeverReadPastTheirEnd) {
-    std::vector<Bytes> samples = {MakeJpeg(512), MakeBmpHeader(1000), MakePe(0x0102), MakeMidi(2, 40),
-                                  MakeRar(100), MakeTransportStream(3), MakeZipStart("word/a.xml")};
+    std::vector<Bytes> samples = {
+        MakeJpeg(512),          MakeBmpHeader(1000),       MakePe(0x0102), MakeMidi(2, 40), MakeRar(100),
+        MakeTransportStream(3), MakeZipStart("word/a.xml")};
     Bytes mp3 = Text("ID3\x04");
     mp3.resize(32, 0);
     samples.push_back(mp3);
@@ -267,13 +289,13 @@ TEST_F(FileSignatureTest, ShortBuffersNeverReadPastTheirEnd) {
         for (size_t n = 0; n <= std::min<size_t>(sample.size(), 600); ++n) {
             Bytes cut(sample.begin(), sample.begin() + static_cast<std::ptrdiff_t>(n));
             for (size_t r = 0; r < kFileSignatureRowCount; ++r)
-                FileSignatureTable[r].recognise(cut.empty() ? nullptr : cut.data(), n);
+                FileSignatureTable[r].recognise(job_, cut.empty() ? nullptr : cut.data(), n);
         }
     }
     Bytes mp3Short(mp3.begin(), mp3.begin() + 9);
-    EXPECT_EQ(RecogniseSectorInTableOrder(mp3Short.data(), mp3Short.size()), kTypeNotRecognised);
+    EXPECT_EQ(RecogniseSectorInTableOrder(job_, mp3Short.data(), mp3Short.size()), kTypeNotRecognised);
     Bytes jpegShort(samples[0].begin(), samples[0].begin() + 15);
-    EXPECT_EQ(RecogniseSectorInTableOrder(jpegShort.data(), jpegShort.size()), kTypeNotRecognised);
+    EXPECT_EQ(RecogniseSectorInTableOrder(job_, jpegShort.data(), jpegShort.size()), kTypeNotRecognised);
 }
 
 // The first-byte dispatch must give the same first answer as trying every row
@@ -299,22 +321,56 @@ TEST_F(FileSignatureTest, FastDispatchGivesTheSameFirstMatchAsTheTable) {
     region(MakeTransportStream(40));
     PlaceAndRead(disk, 0, 200);
 
-    std::vector<Bytes> seeds = {MakeJpeg(512), MakeBmpHeader(4000), MakePe(0x2102), MakePe(0x0102),
-                                MakePe(0x1102), MakeMidi(1, 100), MakeRar(600), MakeTransportStream(3),
-                                MakeZipStart("word/document.xml"), MakeCompoundFile("Workbook", 3)};
+    std::vector<Bytes> seeds = {MakeJpeg(512),
+                                MakeBmpHeader(4000),
+                                MakePe(0x2102),
+                                MakePe(0x0102),
+                                MakePe(0x1102),
+                                MakeMidi(1, 100),
+                                MakeRar(600),
+                                MakeTransportStream(3),
+                                MakeZipStart("word/document.xml"),
+                                MakeCompoundFile("Workbook", 3)};
     const std::string texts[] = {
-        std::string("ID3\x03\0\0\0\0\0\x10", 10), std::string("RIFF\x10\0\0\0WAVEfmt ", 16),
-        std::string("RIFF\0\0\0\0AVI LIST", 16), std::string("MThd\0\0\0\x06\0\x01\0\x01\0\x60MTrk", 18),
-        "MAC ", "MMMD", "MSCF", std::string("SQLite format 3\0", 16), std::string("!BDN\0\0\0\0SM", 10),
-        "%PDF-1.4", "GIF89a", "8BPS", ".RMF", std::string("\0\0\0\x18" "ftyp3gp4", 12),
-        std::string("\0\0\0\x18" "ftypisom", 12), std::string("\0\0\0\x18" "ftypqt  ", 12), "moov",
-        std::string("FLV\x01\x05\0\0\0\x09", 9), "CWS\x08", "FWS\x04", "\x1a\x45\xdf\xa3", std::string("II*\0", 4),
-        std::string("MM\0*", 4), "\x89PNG\r\n\x1a\n", "\xcf\xad\x12\xfe", std::string("\xfe\xef\0\0", 4),
+        std::string("ID3\x03\0\0\0\0\0\x10", 10),
+        std::string("RIFF\x10\0\0\0WAVEfmt ", 16),
+        std::string("RIFF\0\0\0\0AVI LIST", 16),
+        std::string("MThd\0\0\0\x06\0\x01\0\x01\0\x60MTrk", 18),
+        "MAC ",
+        "MMMD",
+        "MSCF",
+        std::string("SQLite format 3\0", 16),
+        std::string("!BDN\0\0\0\0SM", 10),
+        "%PDF-1.4",
+        "GIF89a",
+        "8BPS",
+        ".RMF",
+        std::string("\0\0\0\x18"
+                    "ftyp3gp4",
+                    12),
+        std::string("\0\0\0\x18"
+                    "ftypisom",
+                    12),
+        std::string("\0\0\0\x18"
+                    "ftypqt  ",
+                    12),
+        "moov",
+        std::string("FLV\x01\x05\0\0\0\x09", 9),
+        "CWS\x08",
+        "FWS\x04",
+        "\x1a\x45\xdf\xa3",
+        std::string("II*\0", 4),
+        std::string("MM\0*", 4),
+        "\x89PNG\r\n\x1a\n",
+        "\xcf\xad\x12\xfe",
+        std::string("\xfe\xef\0\0", 4),
         std::string("\0\x01\0\0\0\x01\0\x10\0\x10\0\x10\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01\0\0", 32),
         std::string("\0\0\x01\0\x01\0\x10\x10\0\0\0\0\0\0\0\0\0\0\x16\0\0\0", 22),
         std::string("\0\0\x01\xba\x21\0\x01\0\x01\x80\0\x01\0\0\x01\xbb", 16),
-        std::string("\0\0\x01\xb3\x04\0\x30\x13\xff\xff\xe0\x18\0\0\x01\xb8", 16), std::string("\xff\xfd\xe4\0", 4),
-        std::string("\x1f\x8b\x08\x08\0\0\0\0\x02\x03", 10), std::string("\x37\x7a\xbc\xaf\x27\x1c", 6),
+        std::string("\0\0\x01\xb3\x04\0\x30\x13\xff\xff\xe0\x18\0\0\x01\xb8", 16),
+        std::string("\xff\xfd\xe4\0", 4),
+        std::string("\x1f\x8b\x08\x08\0\0\0\0\x02\x03", 10),
+        std::string("\x37\x7a\xbc\xaf\x27\x1c", 6),
         std::string("\x30\x26\xb2\x75\x8e\x66\xcf\x11\xa6\xd9\x00\xaa\x00\x62\xce\x6c", 16),
         std::string("\x06\x0e\x2b\x34\x02\x05\x01\x01\x0d\x01\x02\x01\x01\x02\x04\x00", 16),
         std::string("\0\0\0\0\x47\x40\0\x10\0\0\xb0\x11\0\0\xc1\0", 16),
@@ -328,15 +384,16 @@ TEST_F(FileSignatureTest, FastDispatchGivesTheSameFirstMatchAsTheTable) {
     std::set<int> seen;
     auto check = [&](Bytes sector, uint64_t at, bool inStream) {
         sector.resize(512, 0);
-        SetContextFor(&reader_, at);
-        TheCarveContext().inTransportStream = inStream;
-        TheCarveContext().inMts = inStream;
-        FileTypeCode fast = RecogniseSector(sector.data(), sector.size());
-        FileTypeCode slow = RecogniseSectorInTableOrder(sector.data(), sector.size());
+        SetJobFor(job_, &reader_, at);
+        job_.inTransportStream = inStream;
+        job_.inMts = inStream;
+        FileTypeCode fast = RecogniseSector(job_, sector.data(), sector.size());
+        FileTypeCode slow = RecogniseSectorInTableOrder(job_, sector.data(), sector.size());
         ASSERT_EQ(fast, slow) << "first bytes " << int(sector[0]) << " " << int(sector[1]) << " at " << at;
         seen.insert(slow);
-        ASSERT_EQ(AnyRecogniserAccepts(sector.data(), sector.size(), false), slow != kTypeNotRecognised);
-        ASSERT_EQ(AnyRecogniserAccepts(sector.data(), sector.size(), true),
+        ASSERT_EQ(AnyRecogniserAccepts(job_, sector.data(), sector.size(), false),
+                  slow != kTypeNotRecognised);
+        ASSERT_EQ(AnyRecogniserAccepts(job_, sector.data(), sector.size(), true),
                   slow != kTypeNotRecognised && slow != kTypeMpeg);
     };
     for (int i = 0; i < 20000; ++i) {

@@ -39,6 +39,11 @@ const char kOptionsHelp[] =
     "--min-size, --max-size   size limits: bytes, or with KB, MB, GB (1000s) or KiB, MiB, GiB (1024s)\n"
     "--since, --until         last-write date, YYYY-MM-DD[ HH:MM[:SS]]\n"
     "--json    one JSON object per found file (scan)\n"
+    "          The listing's columns: size in bytes, last written, whether the content\n"
+    "          is whole (its own structure checks out), damaged (cut short, broken, or\n"
+    "          holding something else), not checked, or impossible (an entry no volume\n"
+    "          could hold), and the file's path. The JSON carries the same word as\n"
+    "          \"content\".\n"
     "--keep-folders           keep each file's folder path below its category folder (recover)\n"
     "--progress               show progress on stderr even when it is not a terminal\n"
     "\n";

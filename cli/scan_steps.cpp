@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "carving/content_check.h"
 #include "cli/exit_codes.h"
 #include "cli/json_text.h"
 #include "cli/progress.h"
@@ -125,18 +126,19 @@ WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool
 
 // How far a file's content can be trusted: "impossible" for an entry no
 // volume could hold, "damaged" where the file system shows its clusters taken
-// by another file, else whether the first bytes agree with the extension.
+// by another file, else what the content check found ("whole", "damaged" or
+// "not checked").
 const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
     if (ImpossibleEntry(r, o.volumeBytes, o.sectorSize)) return "impossible";
     if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
-    return r.contentCheck ? "agrees" : "differs";
+    return ContentCheckWord(r.contentCheck);
 }
 
 void PrintTextLine(const Found& f, const ScanOptions& o) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
     const char* check = ContentText(r, o);
-    std::printf("%12" PRIu64 "  %-19s  %-10s  %s\n", uint64_t{r.size}, written.c_str(), check,
+    std::printf("%12" PRIu64 "  %-19s  %-11s  %s\n", uint64_t{r.size}, written.c_str(), check,
                 PrintableName(f.folderPath + r.Name()).c_str());
 }
 
@@ -157,13 +159,14 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         "{\"letter\":%u,\"engineCode\":%u,\"isFolder\":%u,\"engineSpecific\":%u,\"contentCheck\":%u,"
         "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%s,\"accessed\":%s"
         ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
-        ",\"partitionStart\":%" PRIu64 ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"impossible\":%s}\n",
+        ",\"partitionStart\":%" PRIu64
+        ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\",\"impossible\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
         JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
         uint64_t{r.size}, uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart},
         JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
-        JsonString(CategoryFolderName(r.Name())).c_str(),
+        JsonString(CategoryFolderName(r.Name())).c_str(), ContentText(r, o),
         ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false");
 }
 

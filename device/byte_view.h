@@ -1,7 +1,7 @@
-// Bounds-checked little-endian reads over bytes that came from a disk. Every
-// parser reads through these instead of casting pointers: an offset taken from
-// a damaged record yields 0 (or false from the Try forms), never a read past
-// the buffer.
+// Bounds-checked reads over bytes that came from a disk, little-endian by
+// default and big-endian in the Be forms. Every parser reads through these
+// instead of casting pointers: an offset taken from a damaged record yields 0
+// (or false from Equals), never a read past the buffer.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +13,7 @@
 namespace sorvane {
 
 class ByteView {
-public:
+  public:
     ByteView() = default;
     ByteView(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
     ByteView(std::span<const uint8_t> bytes) : data_(bytes.data()), size_(bytes.size()) {}
@@ -31,6 +31,17 @@ public:
         if (width == 0 || width > 8 || !Has(off, width)) return 0;
         uint64_t v = 0;
         for (size_t i = width; i-- > 0;) v = (v << 8) | data_[off + i];
+        return v;
+    }
+    uint16_t U16Be(size_t off) const { return static_cast<uint16_t>(GetBe(off, 2)); }
+    uint32_t U24Be(size_t off) const { return static_cast<uint32_t>(GetBe(off, 3)); }
+    uint32_t U32Be(size_t off) const { return static_cast<uint32_t>(GetBe(off, 4)); }
+    uint64_t U64Be(size_t off) const { return GetBe(off, 8); }
+    // Big-endian unsigned value of `width` bytes (1 to 8); 0 when out of bounds.
+    uint64_t GetBe(size_t off, size_t width) const {
+        if (width == 0 || width > 8 || !Has(off, width)) return 0;
+        uint64_t v = 0;
+        for (size_t i = 0; i < width; ++i) v = (v << 8) | data_[off + i];
         return v;
     }
     // Sign-extended little-endian value of `width` bytes (1 to 8).
@@ -53,7 +64,7 @@ public:
         return {data_ + off, length};
     }
 
-private:
+  private:
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -57,8 +57,7 @@ bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>&
 }
 
 int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
-                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
-                      void* userData, const std::filesystem::path& destination) {
+                      uint64_t validDataLength, const FileCopyTarget& target) {
     if (dataLength == 0) return kSuccess;
     validDataLength = std::min(validDataLength, dataLength);
     const uint64_t clusterBytes = volume.Geometry().ClusterBytes();
@@ -70,17 +69,16 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
     uint64_t written = 0;
     int lastPercent = -1;
     auto report = [&]() {
-        if (!progress) return 0;
         const int percent = static_cast<int>(written * 100 / dataLength);
         if (percent == lastPercent) return 0;
         lastPercent = percent;
-        return progress(userData, percent, 100, 0, destination);
+        return target.progress(percent);
     };
     for (size_t i = 0; written < validDataLength; ++i) {
         if (i >= clusters.size()) return kErrReadFault;
         if (!volume.ReadCluster(clusters[i], buffer)) return kErrReadFault;
         const uint64_t piece = std::min<uint64_t>(clusterBytes, validDataLength - written);
-        int rc = out.Write(buffer.data(), static_cast<size_t>(piece));
+        int rc = target.write(buffer.data(), static_cast<size_t>(piece));
         if (rc != kSuccess) return rc;
         written += piece;
         if (int answer = report(); answer != 0) return answer;
@@ -90,14 +88,14 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
     // them (a multi-gigabyte file preallocated and barely written stays
     // cheap), and writing is the fallback where a destination cannot extend.
     if (written < dataLength) {
-        if (out.Truncate(dataLength) == kSuccess) {
+        if (target.extend && target.extend(dataLength)) {
             written = dataLength;
             return report();
         }
         std::vector<uint8_t> zeros(kZeroPiece, 0);
         while (written < dataLength) {
             const uint64_t piece = std::min<uint64_t>(zeros.size(), dataLength - written);
-            int rc = out.Write(zeros.data(), static_cast<size_t>(piece));
+            int rc = target.write(zeros.data(), static_cast<size_t>(piece));
             if (rc != kSuccess) return rc;
             written += piece;
             if (int answer = report(); answer != 0) return answer;
@@ -107,8 +105,7 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
 }
 
 int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t volumeBase,
-                    uint32_t sourceSectorSize, FileHandle& out, CopyProgressCallback progress, void* userData,
-                    const std::filesystem::path& destination) {
+                    uint32_t sourceSectorSize, const FileCopyTarget& target) {
     const uint64_t size = record.size;
     if (size == 0) return kSuccess;
     uint64_t validLength = size;
@@ -126,7 +123,7 @@ int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t
     }
     const bool noFatChain = (record.engineSpecific & kExfatNoFatChain) != 0;
     std::vector<uint32_t> clusters = ExfatClustersOfFoundFile(volume, record.key, size, noFatChain);
-    return CopyExfatFileData(volume, clusters, size, validLength, out, progress, userData, destination);
+    return CopyExfatFileData(volume, clusters, size, validLength, target);
 }
 
 }  // namespace sorvane

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "carving/progress_callbacks.h"
+#include "engines/log_engine_base.h"
 #include "fs/exfat_volume.h"
-#include "platform/file_handle.h"
 #include "results/found_item_record.h"
 
 namespace sorvane {
@@ -55,14 +55,12 @@ bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uin
 bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
                          uint64_t dataLength);
 
-// Copies `dataLength` bytes of a file into `out`: the clusters' bytes up to
-// `validDataLength`, zeros after it. Progress goes to `progress` when given.
-// Returns 0, 30 (before writing anything) when the clusters cannot hold the
-// data length, 30 when one cannot be read, a write's result code, or the
-// callback's non-zero answer.
+// Copies `dataLength` bytes of a file to `target`: the clusters' bytes up to
+// `validDataLength`, zeros after it. Returns 0, 30 (before writing anything)
+// when the clusters cannot hold the data length, 30 when one cannot be read,
+// or the target's non-zero answer.
 int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters, uint64_t dataLength,
-                      uint64_t validDataLength, FileHandle& out, CopyProgressCallback progress,
-                      void* userData, const std::filesystem::path& destination);
+                      uint64_t validDataLength, const FileCopyTarget& target);
 
 // Copies the file of an exFAT record: reads its entry set again at the
 // record's location for the valid data length (when the set is no longer the
@@ -71,7 +69,6 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
 // the byte where the volume starts in the source, `sourceSectorSize` the size
 // of the sectors the record's location counts.
 int CopyExfatRecord(ExfatVolume& volume, const FoundItemRecord& record, uint64_t volumeBase,
-                    uint32_t sourceSectorSize, FileHandle& out, CopyProgressCallback progress, void* userData,
-                    const std::filesystem::path& destination);
+                    uint32_t sourceSectorSize, const FileCopyTarget& target);
 
 }  // namespace sorvane

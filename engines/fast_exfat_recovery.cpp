@@ -370,11 +370,9 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     return 1;
 }
 
-int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                     const std::filesystem::path& destination) {
+int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
-    return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, out,
-                           copyProgress_, userData_, destination);
+    return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, target);
 }
 
 int CFastExfatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,

@@ -46,8 +46,7 @@ class CFastExfatRecovery : public CLogEngineBase {
 
   protected:
     FolderKey RootKey() const override { return rootKey_; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
   private:
     struct Folder {

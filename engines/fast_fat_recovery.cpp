@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "carving/carved_file_measure.h"
+#include "carving/content_check.h"
 #include "carving/file_signature.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
@@ -256,6 +258,33 @@ int CFastFatRecovery::CheckContent(uint32_t cluster, const std::string& extensio
     return agrees ? 1 : 0;
 }
 
+bool CFastFatRecovery::RunHoldsSomethingElse(uint32_t first, uint64_t size) {
+    const uint64_t clusterBytes = geometry_.ClusterBytes();
+    const uint32_t bytesPerSector = geometry_.bytesPerSector;
+    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first)) return false;
+    // The cluster that holds the file's last byte, found the way the copy
+    // goes: on through the free clusters after the first.
+    uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
+    if (clusters > geometry_.MaxCluster()) return true;  // more than the volume holds
+    // Each step looks at the table from where the last one stopped, so the
+    // walk costs at most one pass over the table.
+    uint32_t last = first;
+    for (uint64_t n = 1; n < clusters; ++n) {
+        last = fat_.NextFreeAfter(last);
+        if (last == 0) return true;  // the volume ends before the file does
+    }
+    // Systems write a file's last sector whole, zeros after its end; other
+    // bytes there belong to whatever was written in that sector later.
+    size_t used = static_cast<size_t>(size % bytesPerSector);
+    if (used == 0) return false;
+    uint64_t lastSector = geometry_.ClusterSector(last) + ((size - 1) % clusterBytes) / bytesPerSector;
+    uint32_t got = 0;
+    if (ReadRelative(lastSector, 1, sector_.data(), got) != kSuccess || got == 0) return false;
+    for (size_t i = used; i < bytesPerSector; ++i)
+        if (sector_[i] != 0) return true;
+    return false;
+}
+
 void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector) {
     using Kind = FatEntryInfo::Kind;
     const bool fat32 = geometry_.IsFat32();
@@ -312,6 +341,19 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
             }
         }
         contentCheck = CheckContent(cluster, extension, readOk);
+    }
+    // A deleted file is recovered as one run from its first cluster. When
+    // that run now holds something else, the copy would not be the file.
+    const bool chainCleared = entry.deleted || (fat_.Loaded() && fat_.IsFree(cluster));
+    if (chainCleared && entry.size > 0 && contentCheck != static_cast<int>(kContentContradicts)) {
+        if (RunHoldsSomethingElse(cluster, entry.size)) {
+            contentCheck = static_cast<int>(kContentDamaged);
+        } else if (!extension.empty()) {
+            ContentVerdict verdict = CheckRunStructure(&reader_, geometry_.bytesPerSector,
+                                                       AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size,
+                                                       extension);
+            if (verdict != ContentVerdict::kNotChecked) contentCheck = static_cast<int>(ContentCheckValue(verdict));
+        }
     }
 
     FoundItemRecord* r = scanLog_->AppendRecord();

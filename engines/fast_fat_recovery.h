@@ -76,6 +76,11 @@ private:
     int ScanTree();
     void ReadDirectory(const QueuedDirectory& dir);
     void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
+    // True when the `size` bytes from cluster `first` on, taken the way a
+    // file with a cleared chain is copied, provably hold other data: the
+    // volume ends first, or bytes after the file's end in its last sector are
+    // not zeros.
+    bool RunHoldsSomethingElse(uint32_t first, uint64_t size);
     uint32_t GuessHighClusterByDots(uint16_t low);
     bool ClusterStartsWithDots(uint32_t cluster);
     // Reads the first sector of `cluster` into sector_ and checks it against the

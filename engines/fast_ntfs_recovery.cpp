@@ -738,8 +738,7 @@ int CFastNtfsRecovery::ReadCompressedData(const DataLayout& layout, const DataSi
     return damaged ? kErrReadFault : kSuccess;
 }
 
-int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                    const std::filesystem::path& destination) {
+int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (!bootRead_) return kErrInvalidParameter;
     std::vector<uint8_t> mftRecord;
     int rc = ReadMftRecord(record.key, mftRecord);
@@ -749,19 +748,17 @@ int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& o
             const uint64_t size = layout.size;
             uint64_t written = 0;
             rc = ReadData(layout, [&](const uint8_t* bytes, size_t length) {
-                int writeRc = out.Write(bytes, length);
+                int writeRc = target.write(bytes, length);
                 if (writeRc != kSuccess) return writeRc;
                 written += length;
-                if (!copyProgress_) return 0;
-                int percent = size ? static_cast<int>(written * 100 / size) : 100;
-                return copyProgress_(userData_, percent, 100, 0, destination);
+                return target.progress(size ? static_cast<int>(written * 100 / size) : 100);
             });
         }
         // A record without an unnamed data stream is an empty file.
     }
-    if (rc > 0 && copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
-    if (rc == kSuccess) {
-        SetFileTimes(destination, record.accessed ? UnixFromFileTime(record.accessed) : -1,
+    if (rc > 0) target.failed(rc);
+    if (rc == kSuccess && !target.destination.empty()) {
+        SetFileTimes(target.destination, record.accessed ? UnixFromFileTime(record.accessed) : -1,
                      record.written ? UnixFromFileTime(record.written) : -1);
     }
     return rc;

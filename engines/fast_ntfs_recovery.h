@@ -39,7 +39,7 @@ public:
 
 protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out, const std::filesystem::path& destination) override;
+    int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
 private:
     // Where the bytes of a file's unnamed data stream are.

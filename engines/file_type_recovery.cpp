@@ -64,14 +64,8 @@ bool IsExaminedSectorBySector(FileTypeCode type) {
     }
 }
 
-CFileTypeRecovery::CFileTypeRecovery() { AcquireCarveScratch(); }
-
 CFileTypeRecovery::~CFileTypeRecovery() {
     log_.reset();
-    ReleaseCarveScratch();
-    // The carve context must not keep pointing at a reader that goes away.
-    CarveContext& ctx = TheCarveContext();
-    if (ctx.reader == &reader_) ctx.reader = nullptr;
     reader_.Close();
 }
 
@@ -131,10 +125,9 @@ int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgr
     copyProgress_ = copyProgress;
     userData_ = userData;
     weight_ = weight;
-    CarveContext& ctx = TheCarveContext();
-    ctx.scanProgress = scanProgress;
-    ctx.userData = userData;
-    ctx.weight = weight;
+    job_.scanProgress = scanProgress;
+    job_.userData = userData;
+    job_.weight = weight;
     return 0;
 }
 
@@ -170,12 +163,22 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
                                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
                                         DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
     sectorSize_ = sectorSize;
-    std::string name;
-    FileTypeCode type = kTypeNotRecognised;
-    uint64_t size = 0;
-    int rc = IdentifyFileAt(sectorSize, reader, buffer, length, sector, sectorsDone, totalSectors, remainingSeconds,
-                            foundCount, name, type, size);
+    CarveRequest request;
+    request.sectorSize = sectorSize;
+    request.reader = reader;
+    request.buffer = buffer;
+    request.length = length;
+    request.startSector = sector;
+    request.sectorsDone = sectorsDone;
+    request.totalSectors = totalSectors;
+    request.remainingSeconds = remainingSeconds;
+    request.foundCount = foundCount;
+    CarvedFile found;
+    int rc = IdentifyFileAt(job_, request, found);
     if (rc != 0) return rc;
+    const std::string& name = found.name;
+    const FileTypeCode type = found.type;
+    const uint64_t size = found.size;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
     FoundItemRecord* record = log_->AppendRecord();
@@ -184,7 +187,7 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     record->letter = letter_;
     record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
     record->isFolder = 0;
-    record->contentCheck = 1;
+    record->contentCheck = ContentCheckValue(found.verdict);
     record->recordNumber = number;
     record->key = 0;
     record->clusterBytes = kFolderClusterBytes;

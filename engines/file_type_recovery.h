@@ -31,7 +31,7 @@ bool IsExaminedSectorBySector(FileTypeCode type);
 
 class CFileTypeRecovery : public IFileRecoveryParse {
 public:
-    CFileTypeRecovery();
+    CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
@@ -83,6 +83,8 @@ public:
     int CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination);
 
     CScanLog* ScanLog() { return log_.get(); }
+    // The carving state of this engine's deep scan; a new scan calls StartScan on it.
+    CarveJob& Job() { return job_; }
     uint32_t SectorSize() const { return sectorSize_; }
 
 private:
@@ -106,6 +108,7 @@ private:
     void* userData_ = nullptr;
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUserData_ = nullptr;
+    CarveJob job_;
 };
 
 }  // namespace sorvane

@@ -1,5 +1,7 @@
 #include "engines/log_engine_base.h"
 
+#include <algorithm>
+#include <cstring>
 #include <deque>
 #include <system_error>
 
@@ -108,7 +110,17 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
     FileHandle out;
     rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    return CopyFileData(record, out, destination);
+    CopyTarget target;
+    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+    target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
+    target.progress = [this, &destination](int percent) {
+        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+    };
+    target.failed = [this, &destination](int code) {
+        if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
+    };
+    target.destination = destination;
+    return CopyFileData(record, target);
 }
 
 int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
@@ -157,50 +169,67 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
 int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                                 size_t& byteCount, PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
+    const size_t capacity = byteCount;
+    byteCount = 0;
     const std::string name = record.Name();
     const std::string ext = LowerExtension(name);
-    std::filesystem::path folder = ScanLogDir();
-    int rc = CreateFolders(folder);
-    if (rc != 0) return rc;
-    std::filesystem::path target;
-    if (InList(kPreviewDocumentList, ext)) target = folder / SafeFileName(name);
-    else if (InList(kPhotoExtensions, ext)) target = folder / "tmp.jpg";
-    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext)) target = folder / "tmp.avi";
+    std::filesystem::path file;
+    if (InList(kPreviewDocumentList, ext))
+        file = SafeFileName(name);
+    else if (InList(kPhotoExtensions, ext))
+        file = "tmp.jpg";
+    else if (InList(kAudioExtensions, ext) || InList(kVideoExtensions, ext))
+        file = "tmp.avi";
 
-    if (!target.empty()) {
+    // The preview window's bar and cancel hear every step of the copy.
+    CopyTarget target;
+    target.progress = [progress, userData](int percent) {
+        return progress ? progress(userData, percent, 0) : 0;
+    };
+    target.failed = [](int) {};  // reported once below
+    auto fail = [&](int rc) {
+        if (progress && rc > 0) progress(userData, 100, rc);
+        return rc;
+    };
+
+    if (!file.empty()) {
+        std::filesystem::path folder = ScanLogDir();
+        int rc = CreateFolders(folder);
+        if (rc != 0) return fail(rc);
+        file = folder / file;
         std::error_code ec;
-        std::filesystem::remove(target, ec);
-        rc = CopyFileTo(record, target);
-        byteCount = 0;
-        if (rc != 0) {
-            std::filesystem::remove(target, ec);
-            if (progress && rc > 0) progress(userData, 100, rc);
-            return rc;
+        std::filesystem::remove(file, ec);
+        FileHandle out;
+        rc = OpenForWriting(file, WriteMode::kCreateOrTruncate, out);
+        if (rc == 0) {
+            target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+            target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
+            target.destination = file;
+            rc = CopyFileData(record, target);
+            out.Close();
         }
-        if (target.string().size() < kPreviewPathCapacity) tempPath = target;
-        if (progress) progress(userData, 100, 0);
+        if (rc != 0) {
+            std::filesystem::remove(file, ec);
+            return fail(rc);
+        }
+        if (file.string().size() < kPreviewPathCapacity) tempPath = file;
         return 0;
     }
 
-    // Anything else: the first bytes go into the caller's buffer, by way of a
-    // scratch file (engines copy files, not buffers).
-    std::filesystem::path scratch = folder / "tmp.bin";
-    rc = CopyFileTo(record, scratch);
-    size_t capacity = byteCount;
-    byteCount = 0;
-    if (rc == 0 && buffer != nullptr && capacity > 0) {
-        FileHandle in;
-        rc = OpenReadOnly(scratch, in);
-        if (rc == 0) {
-            size_t got = 0;
-            rc = in.ReadAt(0, buffer, capacity, got);
-            byteCount = got;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::remove(scratch, ec);
-    if (progress) progress(userData, 100, rc > 0 ? rc : 0);
-    return rc;
+    // Anything else is shown from its first bytes: the copy goes straight into
+    // the caller's buffer and stops as soon as the buffer is full, so a large
+    // file is read only as far as the preview shows it.
+    if (buffer == nullptr || capacity == 0) return 0;
+    constexpr int kBufferFull = kCancelCode - 1;
+    target.write = [&](const uint8_t* bytes, size_t length) {
+        const size_t take = std::min(length, capacity - byteCount);
+        std::memcpy(buffer + byteCount, bytes, take);
+        byteCount += take;
+        return byteCount >= capacity ? kBufferFull : 0;
+    };
+    int rc = CopyFileData(record, target);
+    if (rc == kBufferFull) rc = 0;
+    return rc > 0 ? fail(rc) : rc;
 }
 
 }  // namespace sorvane

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,24 @@
 #include "results/scan_log.h"
 
 namespace sorvane {
+
+// Where the bytes of one file go while it is copied, and who hears how far
+// the copy got. A recovery writes a file and tells the copy callback; a
+// preview writes its temporary file or fills a buffer and tells the preview
+// callback. `write` and `progress` return 0 to go on; any other answer ends
+// the copy and is returned.
+struct FileCopyTarget {
+    std::function<int(const uint8_t* bytes, size_t length)> write;
+    std::function<int(int percent)> progress;
+    // Told once when the copy fails with a result code of 1 or more.
+    std::function<void(int resultCode)> failed;
+    // Makes the copy `length` bytes long, zeros past what was written,
+    // without writing them; null or false when the target cannot, and the
+    // zeros are then written.
+    std::function<bool(uint64_t length)> extend;
+    // The file being written, for its times; empty when the bytes go to memory.
+    std::filesystem::path destination;
+};
 
 class CLogEngineBase : public IFileRecoveryParse {
 public:
@@ -42,11 +61,10 @@ protected:
     int ReplaceLog(const std::string& name);
     // The folder key of the volume root.
     virtual FolderKey RootKey() const = 0;
-    // Copies the data of file `record` into `out` (open for writing, at 0),
-    // reporting to the copy progress callback. Returns 0, a result code, or the
-    // callback's non-zero answer.
-    virtual int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                             const std::filesystem::path& destination) = 0;
+    using CopyTarget = FileCopyTarget;
+    // Copies the data of file `record` to `target`, from its first byte on, in
+    // order. Returns 0, a result code, or a non-zero answer of the target.
+    virtual int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) = 0;
 
     int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
 

@@ -259,12 +259,10 @@ int CProfessionalExfatRecovery::Consolidate() {
     return log_->Flush();
 }
 
-int CProfessionalExfatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                             const std::filesystem::path& destination) {
+int CProfessionalExfatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (record.size == 0) return kSuccess;
     if (!haveLayout_) return kErrReadFault;
-    return CopyExfatRecord(volume_, record, rangeStart_ * sectorSize_, sectorSize_, out, copyProgress_,
-                           userData_, destination);
+    return CopyExfatRecord(volume_, record, rangeStart_ * sectorSize_, sectorSize_, target);
 }
 
 }  // namespace sorvane

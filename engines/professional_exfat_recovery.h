@@ -60,8 +60,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
 
   protected:
     FolderKey RootKey() const override { return 0; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
   private:
     struct FoundSet {

@@ -687,8 +687,7 @@ int CProfessionalFatRecovery::Consolidate() {
     return log_ ? log_->Flush() : 0;
 }
 
-int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                           const std::filesystem::path& destination) {
+int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (record.clusterBytes > kMaxClusterBytesToCopy) return kErrWriteFault;
     if (record.size == 0) return 0;
     if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0 || record.key < 2) return kErrReadFault;
@@ -704,13 +703,11 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, FileHa
         ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
         if (got == 0) return kErrReadFault;
         uint64_t piece = std::min<uint64_t>(static_cast<uint64_t>(got) * sectorSize_, record.size - written);
-        int rc = out.Write(cluster.data(), static_cast<size_t>(piece));
+        int rc = target.write(cluster.data(), static_cast<size_t>(piece));
         if (rc != 0) return rc;
         written += piece;
-        if (copyProgress_) {
-            int answer = copyProgress_(userData_, static_cast<int>(written * 100 / record.size), 100, 0, destination);
-            if (answer != 0) return answer;
-        }
+        int answer = target.progress(static_cast<int>(written * 100 / record.size));
+        if (answer != 0) return answer;
     }
     return 0;
 }

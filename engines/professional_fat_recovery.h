@@ -104,8 +104,7 @@ public:
 
 protected:
     FolderKey RootKey() const override { return rootCluster_; }
-    int CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                     const std::filesystem::path& destination) override;
+    int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
 private:
     struct DirContext {

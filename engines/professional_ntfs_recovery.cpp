@@ -444,8 +444,7 @@ int CProfessionalNtfsRecovery::Consolidate() {
     return log_ ? log_->Flush() : 0;
 }
 
-int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileHandle& out,
-                                            const std::filesystem::path& destination) {
+int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     std::vector<uint8_t> bytes;
     if (!ReadRecordAt(record.location, bytes)) return kErrReadFault;
     if (ByteView(bytes.data(), bytes.size()).U32(0) != kNtfsFileMagic || !ApplyFixups(bytes.data(), recordSize_))
@@ -460,7 +459,7 @@ int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileH
         if (attr.type != kNtfsData || attr.nameLength != 0) continue;
         if (!attr.nonResident) {
             size_t n = static_cast<size_t>(std::min<uint64_t>(uint64_t{record.size}, attr.value.Size()));
-            return n ? out.Write(attr.value.Data(), n) : 0;
+            return n ? target.write(attr.value.Data(), n) : 0;
         }
         std::vector<NtfsRun> runs;
         DecodeRuns(attr.runList, runs);
@@ -489,13 +488,12 @@ int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, FileH
                     if (got == 0) return kErrReadFault;
                     want = std::min<uint64_t>(want, static_cast<uint64_t>(got) * sectorSize_);
                 }
-                int rc = out.Write(piece.data(), static_cast<size_t>(want));
+                int rc = target.write(piece.data(), static_cast<size_t>(want));
                 if (rc != 0) return rc;
                 written += want;
                 done += want;
-                if (copyProgress_ && record.size) {
-                    int answer = copyProgress_(userData_, static_cast<int>(written * 100 / record.size), 100, 0,
-                                               destination);
+                if (record.size) {
+                    int answer = target.progress(static_cast<int>(written * 100 / record.size));
                     if (answer != 0) return answer;
                 }
             }

@@ -303,6 +303,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
     done_ = 0;
     total_ = 0;
     foundBase_ = 0;
+    quickFiles_.reset();
+    deepDuplicates_.reset();
     remainingSeconds_ = -1;
     freeOnly_ = false;
 
@@ -350,7 +352,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
     exfat_.StartScanLog(haveExfat ? &exfatName : nullptr);
     fat_.RegisterBootSector();
     exfat_.RegisterBootSector();
-    TheCarveContext().tsRanges.clear();
+    carver_.Job().StartScan();
 
     std::vector<uint8_t> chunk(kChunkBytes);
     const uint32_t chunkSectors = kChunkBytes / sectorSize_;
@@ -471,6 +473,46 @@ IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& reco
     return nullptr;
 }
 
+const FoundFileIdentities& CProfessionalRecovery::QuickFiles() {
+    if (!quickFiles_) {
+        quickFiles_.emplace(sectorSize_);
+        if (quick_) {
+            FoundItemList files;
+            quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files);
+            for (const FoundItemRecord& r : files) quickFiles_->Add(r);
+        }
+    }
+    return *quickFiles_;
+}
+
+uint32_t CProfessionalRecovery::DeepDuplicates() {
+    if (!deepDuplicates_) {
+        const FoundFileIdentities& quick = QuickFiles();
+        uint32_t count = 0;
+        if (quick.Size() > 0) {
+            FoundItemList deep;
+            fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep);
+            ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep);
+            for (const FoundItemRecord& r : deep) count += quick.Contains(r) ? 1 : 0;
+        }
+        deepDuplicates_ = count;
+    }
+    return *deepDuplicates_;
+}
+
+void CProfessionalRecovery::DropDuplicates(FoundItemList& list) {
+    if (!quick_) return;
+    const FoundFileIdentities& quick = QuickFiles();
+    if (quick.Size() == 0) return;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const FoundItemRecord& r) {
+                                  EngineCode engine = r.Engine();
+                                  return (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) &&
+                                         quick.Contains(r);
+                              }),
+               list.end());
+}
+
 int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
     int rc = 0;
     if (folder == nullptr) {
@@ -483,6 +525,7 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
     }
+    DropDuplicates(out);
     SortResultList(out);
     return rc;
 }
@@ -495,6 +538,8 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
         ntfs_.CountFiles(nullptr, 0, count);
         exfat_.CountFiles(nullptr, 0, count);
         carver_.CountFiles(nullptr, 0, count);
+        uint32_t duplicates = quick_ ? DeepDuplicates() : 0;
+        count -= std::min(count, duplicates);
         return 0;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
@@ -528,6 +573,7 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
     if (quick_) quick_->FindByExtension(pattern, out);
     fat_.FindByExtension(pattern, out);
     ntfs_.FindByExtension(pattern, out);
+    DropDuplicates(out);
     {
         // The deep exFAT engine meets again the entry sets of folders the live
         // volume deleted, which the quick scan already listed: the same entry

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
+#include "engines/found_file_identities.h"
 #include "engines/professional_exfat_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
@@ -127,6 +129,15 @@ private:
     BadSectorMap unreadable_;
     bool recordsUnreadable_ = false;
     bool freeOnly_ = false;
+
+    // The files the quick engine listed, and how many files of the deep
+    // engines they make duplicates; worked out once after a scan.
+    const FoundFileIdentities& QuickFiles();
+    uint32_t DeepDuplicates();
+    // Drops from `list` the deep engines' records of files the quick engine listed.
+    void DropDuplicates(FoundItemList& list);
+    std::optional<FoundFileIdentities> quickFiles_;
+    std::optional<uint32_t> deepDuplicates_;
 };
 
 // "%d Hour %d Min", "%d Min %d Sec" or "%d Sec" for a number of seconds.

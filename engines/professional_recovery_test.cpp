@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "carving/content_check.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
 #include "platform/text_encoding.h"
@@ -263,6 +264,63 @@ std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::st
     if (testkit::RunCommand("convert " + recipe + " " + testkit::ShellQuote(p.string()) + " >/dev/null 2>&1") != 0)
         return {};
     return testkit::ReadFile(p);
+}
+
+TEST_F(DeepScanTest, FilesFoundByTwoEnginesAreListedOnce) {
+    // A live FAT volume with a deleted folder tree: the quick and the deep FAT
+    // engine both find its deleted files; each is listed (and counted) once,
+    // as the quick engine's record, which knows its folder.
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kFat16, work.Path());
+    std::string before = testkit::FileSha256(image.image);
+    auto engine = Scan(image.image);
+    std::vector<FoundItemRecord> all = Files(*engine);
+    std::map<std::pair<uint64_t, uint64_t>, int> byStart;
+    size_t fileSystemFiles = 0;
+    for (const auto& r : all) {
+        if (r.Engine() == EngineCode::kRawSignature || r.size == 0) continue;
+        ++fileSystemFiles;
+        uint64_t start = uint64_t{r.clusterBytes / 512} * (r.key - 2) + r.partitionStart + r.dataStart;
+        int& times = byStart[std::make_pair(start, uint64_t{r.size})];
+        EXPECT_EQ(++times, 1) << r.Name() << " listed twice";
+    }
+    EXPECT_GT(fileSystemFiles, 5u);
+    for (const auto& t : image.Deleted()) {
+        if (t.size == 0) continue;
+        int listed = 0;
+        for (const auto& r : all)
+            if (r.Engine() != EngineCode::kRawSignature && r.size == t.size && SameName(r.Name(), t.Name())) ++listed;
+        EXPECT_LE(listed, 1) << t.path;
+    }
+    uint32_t count = 0;
+    ASSERT_EQ(engine->CountFiles(nullptr, 0, count), 0);
+    EXPECT_LE(count, all.size());
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(image.image), before);
+}
+
+TEST_F(DeepScanTest, PublicFatUndeleteImageListsEachFileOnceAndItsFragmentsDamaged) {
+    std::filesystem::path image = testkit::RealImagesDir() / "6-fat-undel.dd";
+    if (testkit::RealImagesDir().empty() || !std::filesystem::exists(image)) GTEST_SKIP() << "no public images";
+    std::string before = testkit::FileSha256(image);
+    auto engine = Scan(image);
+    std::vector<FoundItemRecord> all = Files(*engine);
+    const std::map<std::string, bool> published = {{"frag1.dat", true},  {"frag2.dat", true}, {"frag3.dat", true},
+                                                   {"sing.dat", false},  {"mult1.dat", false}, {"mult2.dat", false}};
+    for (const auto& [name, fragmented] : published) {
+        SCOPED_TRACE(name);
+        int listed = 0;
+        for (const auto& r : all) {
+            std::string found = r.Name();
+            // A deleted entry without a long name has lost its first character.
+            if (found.size() != name.size() || CompareNamesIgnoringCase(found.substr(1), name.substr(1)) != 0) continue;
+            ++listed;
+            EXPECT_EQ(std::string(ContentCheckWord(r.contentCheck)) == "damaged", fragmented) << found;
+        }
+        EXPECT_EQ(listed, 1);
+    }
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(image), before);
 }
 
 TEST_F(DeepScanTest, FilesInSpaceWithoutFileSystemAreCarved) {

@@ -59,12 +59,10 @@ Bytes HandMadeWithMagic(const Bytes& magic, size_t size, uint8_t fill) {
 class RealFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetCarveContext();
         setenv("SORVANE_DATA_DIR", (dir_.Path() / "data").c_str(), 1);
         CScanResumeStore::ResetInstanceForTests();
     }
     void TearDown() override {
-        ResetCarveContext();
         unsetenv("SORVANE_DATA_DIR");
         CScanResumeStore::ResetInstanceForTests();
     }
@@ -81,38 +79,38 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         {"picture.png", kTypePng, "png", Measure::kExact, {}},
         {"picture.bmp", kTypeBmp, "bmp", Measure::kExact, {}},
         {"picture.ico", kTypeIco, "ico", Measure::kExact, {}},
-        {"picture.tif", kTypeTif, "tif", Measure::kWalk, {}},
-        {"picture.psd", kTypePsd, "psd", Measure::kWalk, {}},
+        {"picture.tif", kTypeTif, "tif", Measure::kExact, {}},
+        {"picture.psd", kTypePsd, "psd", Measure::kExact, {}},
         // An MPEG walk passes over MPEG headers, so the two streams are kept apart.
         {"video.m1v", kTypeMpeg, "mpeg", Measure::kWalk, {}},
-        {"movie.mp4", kTypeMp4, "mp4", Measure::kWalk, {}},
-        {"program.mpg", kTypeMpeg, "mpeg", Measure::kWalk, {}},
-        {"movie.3gp", kType3gp, "3gp", Measure::kWalk, {}},
-        {"movie.mov", kTypeMov, "mov", Measure::kWalk, {}},
-        {"movie.mkv", kTypeMkv, "mkv", Measure::kWalk, {}},
-        {"movie.mxf", kTypeMxf, "mxf", Measure::kWalk, {}},
-        {"movie.flv", kTypeFlv, "flv", Measure::kWalk, {}},
-        {"movie.rm", kTypeRmvb, "rmvb", Measure::kWalk, {}},
+        {"movie.mp4", kTypeMp4, "mp4", Measure::kExact, {}},
+        {"program.mpg", kTypeMpeg, "mpeg", Measure::kExact, {}},
+        {"movie.3gp", kType3gp, "3gp", Measure::kExact, {}},
+        {"movie.mov", kTypeMov, "mov", Measure::kExact, {}},
+        {"movie.mkv", kTypeMkv, "mkv", Measure::kExact, {}},
+        {"movie.mxf", kTypeMxf, "mxf", Measure::kExact, {}},
+        {"movie.flv", kTypeFlv, "flv", Measure::kExact, {}},
+        {"movie.rm", kTypeRmvb, "rmvb", Measure::kExact, {}},
         {"stream.ts", kTypeTs, "ts", Measure::kExact, {}},
         {"movie.wmv", kTypeWmv, "wmv", Measure::kExact, {}},
         {"movie.swf", kTypeSwf, "swf", Measure::kExact, {}},
         {"movie.avi", kTypeAvi, "avi", Measure::kExact, {}},
         {"sound.mp3", kTypeMp3, "mp3", Measure::kExact, {}},
-        {"sound.mp2", kTypeMp2, "mp2", Measure::kOwnFrame, {}},
+        {"sound.mp2", kTypeMp2, "mp2", Measure::kExact, {}},
         {"sound.wav", kTypeWav, "wav", Measure::kExact, {}},
-        {"store.db", kTypeDb, "db", Measure::kWalk, {}},
+        {"store.db", kTypeDb, "db", Measure::kExact, {}},
         {"archive.zip", kTypeZip, "zip", Measure::kExact, {}},
         {"archive.7z", kType7z, "7z", Measure::kExact, {}},
-        {"member.gz", kTypeGz, "gz", Measure::kWalk, {}},
+        {"member.gz", kTypeGz, "gz", Measure::kExact, {}},
         {"archive.cab", kTypeCab, "cab", Measure::kExact, {}},
-        {"font.ttf", kTypeTtf, "ttf", Measure::kTables, {}},
+        {"font.ttf", kTypeTtf, "ttf", Measure::kExact, {}},
         {"letter.doc", kTypeDoc, "doc", Measure::kExact, {}},
         {"sheet.xls", kTypeXls, "xls", Measure::kExact, {}},
         {"slides.ppt", kTypePpt, "ppt", Measure::kExact, {}},
         {"letter.docx", kTypeDocx, "docx", Measure::kExact, {}},
         {"sheet.xlsx", kTypeXlsx, "xlsx", Measure::kExact, {}},
         {"slides.pptx", kTypePptx, "pptx", Measure::kExact, {}},
-        {"letter.pdf", kTypePdf, "pdf", Measure::kToFooter, {}},
+        {"letter.pdf", kTypePdf, "pdf", Measure::kExact, {}},
         // No tool on the system makes these.
         {"", kTypeMid, "mid", Measure::kExact, MakeMidi(2, 700)},
         {"", kTypeRar, "rar", Measure::kExact, MakeRar(5000)},
@@ -120,7 +118,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         {"", kTypeMmf, "mmf", Measure::kWalk, HandMadeWithMagic(Text("MMMD"), 2000, 0x21)},
         {"", kTypePst, "pst", Measure::kWalk, HandMadeWithMagic(Text("!BDN\x11\x22\x33\x44SM"), 2000, 0x21)},
         {"", kTypeDbx, "dbx", Measure::kWalk, HandMadeWithMagic({0xCF, 0xAD, 0x12, 0xFE}, 2000, 0x21)},
-        {"", kTypeMts, "mts", Measure::kWalk, HandMadeMts()},
+        {"", kTypeMts, "mts", Measure::kExact, HandMadeMts()},
         {"", kTypeFla, "fla", Measure::kWalk, HandMadeWithMagic({0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 1}, 2000, 0x21)},
         {"", kTypeOle, "ole", Measure::kExact, MakeCompoundFile("Contents", 6)},
     };
@@ -185,10 +183,9 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
 
         // The code the recogniser gives for the file's first sector.
         Bytes first = image.Sector(p.sector);
-        SetContextFor(&reader, p.sector);
-        TheCarveContext().inTransportStream = false;
-        TheCarveContext().inMts = false;
-        EXPECT_EQ(RecogniseSector(first.data(), first.size()), s.code);
+        CarveJob job;
+        SetJobFor(job, &reader, p.sector);
+        EXPECT_EQ(RecogniseSector(job, first.data(), first.size()), s.code);
 
         std::filesystem::path out = dir_.Path() / "out" / (std::to_string(i) + "." + s.extension);
         ASSERT_EQ(engine.RecoverItem(record, out, 0), 0);
@@ -220,7 +217,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
                 ASSERT_LT(+record.size, p.bytes.size());
                 ASSERT_EQ(+record.size % 512, 0u);
                 EXPECT_TRUE(std::equal(recovered.begin(), recovered.end(), p.bytes.begin()));
-                EXPECT_EQ(RecogniseSector(p.bytes.data() + record.size, 512), s.code);
+                EXPECT_EQ(RecogniseSector(job, p.bytes.data() + record.size, 512), s.code);
                 break;
             }
             case Measure::kTables:

@@ -18,8 +18,9 @@ namespace sorvane::fuzzing {
 
 inline std::filesystem::path CarveImagePath() {
     static const std::filesystem::path path = [] {
-        std::filesystem::path dir = std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                         : std::filesystem::temp_directory_path();
+        std::filesystem::path dir = std::filesystem::exists("/dev/shm")
+                                        ? std::filesystem::path("/dev/shm")
+                                        : std::filesystem::temp_directory_path();
         return dir / ("sorvane-carve-fuzz-" + std::to_string(static_cast<long>(getpid())) + ".img");
     }();
     return path;
@@ -38,16 +39,16 @@ inline bool OpenFuzzImage(const uint8_t* data, size_t size, size_t minimumSector
     return OpenImageReader(CarveImagePath(), reader) == 0;
 }
 
-inline void PrepareContext(DiskReader* reader, uint64_t sector, bool inStream) {
-    CarveContext& ctx = TheCarveContext();
+// A fresh job on `reader` with the file starting at `sector`.
+inline CarveJob PrepareJob(DiskReader* reader, uint64_t sector, bool inStream) {
+    CarveJob ctx;
     ctx.reader = reader;
     ctx.sectorSize = 512;
     ctx.startSector = sector;
     ctx.currentSector = sector;
     ctx.inTransportStream = inStream;
     ctx.inMts = inStream;
-    ctx.tsRanges.clear();
-    ctx.scanProgress = nullptr;
+    return ctx;
 }
 
 }  // namespace sorvane::fuzzing

@@ -15,23 +15,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > (1u << 20)) return 0;
     DiskReader reader;
     if (!fuzzing::OpenFuzzImage(data, size, 2, reader)) return 0;
-    AcquireCarveScratch();
     std::vector<uint8_t> first(512, 0);
     std::copy(data, data + std::min<size_t>(size, 512), first.begin());
 
-    fuzzing::PrepareContext(&reader, 0, false);
-    std::string name;
-    FileTypeCode type;
-    uint64_t measured = 0;
-    IdentifyFileAt(512, &reader, first.data(), first.size(), 0, 0, reader.totalSectors, -1, 0, name, type, measured);
+    CarveJob job = fuzzing::PrepareJob(&reader, 0, false);
+    CarveRequest request;
+    request.reader = &reader;
+    request.buffer = first.data();
+    request.length = first.size();
+    request.totalSectors = reader.totalSectors;
+    CarvedFile found;
+    IdentifyFileAt(job, request, found);
 
     for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
         const FileSignatureRow& row = FileSignatureTable[r];
         if (!row.findSize || (r > 0 && row.findSize == FileSignatureTable[r - 1].findSize)) continue;
-        fuzzing::PrepareContext(&reader, 0, false);
-        row.findSize(first.data(), first.size());
+        CarveJob rowJob = fuzzing::PrepareJob(&reader, 0, false);
+        row.findSize(rowJob, first.data(), first.size());
     }
-    ReleaseCarveScratch();
     reader.Close();
     return 0;
 }

@@ -16,18 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzzing::OpenFuzzImage(data, size, 1, reader)) return 0;
     std::vector<uint8_t> sector(data, data + std::min<size_t>(size, 512));
     bool inStream = size > 0 && (data[size - 1] & 1);
-    fuzzing::PrepareContext(&reader, 0, inStream);
+    const CarveJob job = fuzzing::PrepareJob(&reader, 0, inStream);
     // Exact-length buffers so a read past a short sector is caught.
-    FileTypeCode slow = RecogniseSectorInTableOrder(sector.empty() ? nullptr : sector.data(), sector.size());
-    FileTypeCode fast = RecogniseSector(sector.empty() ? nullptr : sector.data(), sector.size());
+    FileTypeCode slow =
+        RecogniseSectorInTableOrder(job, sector.empty() ? nullptr : sector.data(), sector.size());
+    FileTypeCode fast = RecogniseSector(job, sector.empty() ? nullptr : sector.data(), sector.size());
     if (slow != fast) std::abort();
-    if (AnyRecogniserAccepts(sector.data(), sector.size(), false) != (slow != kTypeNotRecognised)) std::abort();
+    if (AnyRecogniserAccepts(job, sector.data(), sector.size(), false) != (slow != kTypeNotRecognised))
+        std::abort();
     for (size_t r = 0; r < kFileSignatureRowCount; ++r)
         MatchesExtension(sector.data(), sector.size(), FileSignatureTable[r].extension, &reader, 512, 0);
-    if (sector.size() == 512) {
-        TheCarveContext().sectorSize = 512;
-        IsFileSystemMetadataSector(sector.data());
-    }
+    if (sector.size() == 512) IsFileSystemMetadataSector(sector.data(), 512);
     reader.Close();
     return 0;
 }
