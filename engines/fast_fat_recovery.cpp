@@ -8,6 +8,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -25,6 +26,11 @@ constexpr uint64_t kMaxDirectoryBytes = 65536ull * 32;
 constexpr uint64_t kReportIntervalMs = 1000;
 // Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
 constexpr uint32_t kMaxGuessedHigh = 256;
+// Bytes one deleted folder may read while looking for its clusters after its
+// chain was cleared.
+constexpr uint64_t kMaxContinuationSearchBytes = 16ull * 1024 * 1024;
+// How deep folders met during that search are followed first.
+constexpr int kMaxClaimDepth = 4;
 
 constexpr std::string_view kPreviewDocuments =
     "*.pdf|*.doc|*.dot|*.docx|*.dotx|*.docm|*.dotm|*.rtf|*.odt|*.ppt|*.pptx|*.pptm|*.pps|*.ppsx|*.ppsm|*.odp|"
@@ -127,6 +133,8 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     foldersToPublish_.clear();
     publishSet_.clear();
     readDirectories_.clear();
+    continuationOwner_.clear();
+    claimedFolders_.clear();
     workQueue_.clear();
     scanLog_ = std::make_unique<CScanLog>();
     scanLog_->SetSearchCallback(searchCallback_, searchUserData_);
@@ -187,10 +195,12 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
     const uint32_t clusterBytes = geometry_.ClusterBytes();
     const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
     uint32_t cluster = dir.cluster;
-    // A deleted directory's chain is gone: it goes on in the clusters after
-    // it only while those are free, and such a guessed cluster must itself
-    // start with a plausible entry.
+    // Where a deleted directory's chain is gone, its next cluster is guessed
+    // (FindDirectoryContinuation); a guessed cluster is trusted only as far as
+    // its sectors still look like directory entries.
     bool guessed = false;
+    uint64_t searchBudget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans fileSpans;
     for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
         uint32_t got = 0;
         uint64_t first = geometry_.ClusterSector(cluster);
@@ -212,21 +222,137 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 }
             }
         }
-        if (guessed && !IsPlausibleEntry(view.Sub(0, 32), view.Sub(32, 32))) return;
+        if (guessed) {
+            const size_t trusted = DirectoryPrefix(view);
+            if (trusted == 0) return;
+            if (trusted < got)
+                got = static_cast<uint32_t>(trusted);  // the rest is not walked, and ends the folder
+            view = ByteView(clusterBuffer_.data(), got);
+        }
         WalkEnd end = WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
+            if (dir.deleted && e.kind == FatEntryInfo::Kind::kFile && e.size > 0) {
+                // The clusters its data is assumed to fill are not searched
+                // for the folder's next cluster.
+                uint32_t start =
+                    geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+                fileSpans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
+            }
             OnEntry(dir, e, AbsoluteSector(first) + e.offset / geometry_.bytesPerSector);
         });
         if (end != WalkEnd::kBufferDone || got < clusterBytes) return;
         uint32_t next = fat_.Entry(cluster);
-        if (next == 0) {
-            uint32_t following = cluster + 1;
-            if (!geometry_.IsDataCluster(following) || fat_.Entry(following) != 0) return;
-            next = following;
+        if (next == 0 && dir.deleted) {
+            next = FindDirectoryContinuation(dir.cluster, cluster, fileSpans, searchBudget, 0);
+            if (next == 0) return;
+            guessed = true;
+        } else if (next == 0) {
+            // A live folder's chain is kept in the table; a free entry there is
+            // damage, and only the cluster right after is tried.
+            next = cluster + 1;
+            if (!geometry_.IsDataCluster(next) || !fat_.IsFree(next)) return;
             guessed = true;
         }
         if (next == kFatEndOfChain || next == cluster) return;
         cluster = next;
     }
+}
+
+size_t CFastFatRecovery::DirectoryPrefix(ByteView cluster) const {
+    const size_t sector = geometry_.bytesPerSector;
+    size_t length = 0;
+    while (length + sector <= cluster.Size() && IsFatDirectorySector(cluster.Data() + length, sector)) {
+        length += sector;
+    }
+    return length;
+}
+
+uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t owner, uint32_t after, const ClusterSpans& skip,
+                                                     uint64_t& budget, int depth) {
+    // Only free clusters are candidates, and the search ends at the first
+    // cluster something live holds: a deleted folder never takes in a cluster
+    // that belongs to a live file or folder. The data of the folder's own
+    // files, written between its clusters, is passed over without reading.
+    uint32_t c = after;
+    while (budget > 0) {
+        if (c >= geometry_.MaxCluster()) return 0;
+        ++c;
+        if (!fat_.IsFree(c)) return 0;
+        if (uint32_t end = skip.EndOf(c)) {
+            c = end - 1;
+            continue;
+        }
+        auto claimed = continuationOwner_.find(c);
+        if (claimed != continuationOwner_.end()) {
+            if (claimed->second == owner) return c;
+            continue;
+        }
+        if (readDirectories_.count(c) || stagedFolders_.count(c) || claimedFolders_.count(c)) continue;
+        --budget;
+        uint32_t got = 0;
+        if (ReadRelative(geometry_.ClusterSector(c), 1, sector_.data(), got) != kSuccess ||
+            got < geometry_.bytesPerSector)
+            return 0;
+        ByteView view(sector_.data(), got);
+        if (IsDotPair(view.Sub(0, 32), view.Sub(32, 32))) {
+            // Another folder starts here, often one inside this one written
+            // between its clusters. Its own later clusters look just like ours,
+            // so they are given to it first.
+            if (depth < kMaxClaimDepth) ClaimChain(c, depth + 1);
+            continue;
+        }
+        if (!IsFatDirectorySector(sector_.data(), got)) continue;
+        continuationOwner_.emplace(c, owner);
+        return c;
+    }
+    return 0;
+}
+
+void CFastFatRecovery::ClaimChain(uint32_t start, int depth) {
+    if (!claimedFolders_.insert(start).second) return;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    const uint64_t maxClusters = kMaxDirectoryBytes / clusterBytes + 1;
+    uint64_t budget = kMaxContinuationSearchBytes / clusterBytes + 1;
+    ClusterSpans spans;
+    LongNameCollector names;
+    uint32_t cluster = start;
+    bool guessed = false;
+    for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
+        uint32_t got = 0;
+        ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
+                     got);
+        ByteView view(clusterBuffer_.data(), got);
+        if (guessed) view = ByteView(clusterBuffer_.data(), DirectoryPrefix(view));
+        if (view.Size() == 0) return;
+        WalkEnd end = WalkDirectoryBuffer(view, names, [&](const FatEntryInfo& e) { AddFileSpan(e, spans); });
+        if (end != WalkEnd::kBufferDone || view.Size() < clusterBytes) return;
+        uint32_t next = fat_.Entry(cluster);
+        if (next != 0) return;  // only a cleared chain is guessed
+        next = FindDirectoryContinuation(start, cluster, spans, budget, depth);
+        if (next == 0) return;
+        guessed = true;
+        cluster = next;
+    }
+}
+
+void CFastFatRecovery::AddFileSpan(const FatEntryInfo& e, ClusterSpans& spans) const {
+    if (e.kind != FatEntryInfo::Kind::kFile || e.size == 0) return;
+    uint32_t start = geometry_.IsFat32() ? (uint32_t{e.clusterHigh} << 16) | e.clusterLow : e.clusterLow;
+    const uint32_t clusterBytes = geometry_.ClusterBytes();
+    spans.Add(start, (uint64_t{e.size} + clusterBytes - 1) / clusterBytes);
+}
+
+void CFastFatRecovery::ClusterSpans::Add(uint32_t first, uint64_t count) {
+    if (first < 2 || count == 0) return;
+    uint64_t end = std::min<uint64_t>(uint64_t{first} + count, 0xFFFFFFFFull);
+    auto& stored = ends_[first];
+    stored = std::max<uint32_t>(stored, static_cast<uint32_t>(end));
+}
+
+uint32_t CFastFatRecovery::ClusterSpans::EndOf(uint32_t cluster) const {
+    auto it = ends_.upper_bound(cluster);
+    if (it == ends_.begin()) return 0;
+    --it;
+    return cluster < it->second ? it->second : 0;
 }
 
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -73,8 +74,34 @@ private:
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
+    // Clusters taken by files, as runs from their first cluster.
+    class ClusterSpans {
+    public:
+        void Add(uint32_t first, uint64_t count);
+        // The cluster after the run holding `cluster`, or 0 when none holds it.
+        uint32_t EndOf(uint32_t cluster) const;
+
+    private:
+        std::map<uint32_t, uint32_t> ends_;  // first cluster -> one past the last
+    };
+
     int ScanTree();
     void ReadDirectory(const QueuedDirectory& dir);
+    // The next cluster of directory `owner` whose chain ends in a free entry
+    // after `after`: the first free cluster that holds directory entries and
+    // is not another folder's, skipping the runs in `skip`. Folders that start
+    // on the way claim their own later clusters first (ClaimChain). 0 when
+    // none is found before an allocated cluster or before `budget` clusters
+    // were read.
+    uint32_t FindDirectoryContinuation(uint32_t owner, uint32_t after, const ClusterSpans& skip,
+                                       uint64_t& budget, int depth);
+    // Finds, without listing anything, the guessed later clusters of the
+    // folder starting at `start`, and records them as its own.
+    void ClaimChain(uint32_t start, int depth);
+    void AddFileSpan(const FatEntryInfo& entry, ClusterSpans& spans) const;
+    // Bytes at the start of a guessed directory cluster that are whole sectors
+    // of directory entries, up to the one holding the end mark.
+    size_t DirectoryPrefix(ByteView cluster) const;
     void OnEntry(const QueuedDirectory& dir, const FatEntryInfo& entry, uint64_t entrySector);
     // True when the `size` bytes from cluster `first` on, taken the way a
     // file with a cleared chain is copied, provably hold other data: the
@@ -113,6 +140,8 @@ private:
     std::unique_ptr<CScanLog> scanLog_;
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
+    std::unordered_map<uint32_t, uint32_t> continuationOwner_;  // guessed cluster -> the folder it was given to
+    std::unordered_set<uint32_t> claimedFolders_;               // folders whose clusters ClaimChain looked for
     std::map<uint32_t, StagedFolder> stagedFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;

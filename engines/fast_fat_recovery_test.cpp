@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "carving/content_check.h"
@@ -245,6 +247,138 @@ TEST(QuickFatEngine, LiveFilesOfADeletedFolderAreListedAndFollowTheirChain) {
         EXPECT_EQ(sha, testkit::FileSha256(dir / "split file.bin"));
     }
 }
+
+// A camera-like folder of hundreds of files, with a folder of its own inside,
+// deleted as a whole next to a live folder. Its clusters are not one run (its
+// files' data was written between them) and deleting it cleared its chain.
+struct BigDeletedFolder {
+    std::filesystem::path image;
+    std::filesystem::path source;                           // the files as they were copied in
+    std::vector<std::pair<uint32_t, uint32_t>> cameraRuns;  // the folder's clusters before deletion
+};
+
+bool MakeBigDeletedFolder(const testkit::TempDir& dir, int bits, BigDeletedFolder& made) {
+    made.image = dir / "camera.img";
+    made.source = dir / "src";
+    const std::string q = testkit::ShellQuote(made.image.string());
+    const std::string sectors = bits == 32 ? "40960" : "16384";
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8; cd " +
+                         testkit::ShellQuote(dir.Path().string()) +
+                         "; mkdir -p src/DCIM/Camera/Burst src/Keep;"
+                         " for i in $(seq 0 159); do if [ $((i % 2)) = 0 ]; then n=$(printf IMG_%04d.DAT $i);"
+                         " else n=\"Holiday photo number $i.dat\"; fi;"
+                         " head -c $((100 + i * 37 % 2900)) /dev/urandom > \"src/DCIM/Camera/$n\"; done;"
+                         " for i in $(seq 0 39); do head -c $((600 + i * 13)) /dev/urandom > "
+                         "\"src/DCIM/Camera/Burst/burst shot $i.dat\";"
+                         " done; for i in 0 1 2; do head -c 700 /dev/urandom > src/Keep/live$i.txt; done;"
+                         " PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F " +
+                         std::to_string(bits) + " -s 1 -C " + q + " " + sectors +
+                         " >/dev/null; mcopy -s -i " + q + " src/DCIM src/Keep ::; mshowfat -i " + q +
+                         " ::/DCIM/Camera > chains.txt; mdeltree -i " + q + " ::/DCIM";
+    if (testkit::RunCommand("bash -c " + testkit::ShellQuote(script)) != 0) return false;
+    std::ifstream chains(dir / "chains.txt");
+    std::string line;
+    std::getline(chains, line);
+    std::regex run("<(\\d+)(?:-(\\d+))?>");
+    for (std::sregex_iterator it(line.begin(), line.end(), run), end; it != end; ++it) {
+        uint32_t lo = static_cast<uint32_t>(std::stoul((*it)[1].str()));
+        uint32_t hi = (*it)[2].matched ? static_cast<uint32_t>(std::stoul((*it)[2].str())) : lo;
+        made.cameraRuns.emplace_back(lo, hi);
+    }
+    return true;
+}
+
+class QuickFatBigDeletedFolder : public ::testing::TestWithParam<int> {};
+
+TEST_P(QuickFatBigDeletedFolder, EveryFileComesBackByteExactInItsFolder) {
+    if (!testkit::HaveProgram("mcopy") || !testkit::HaveProgram("mshowfat")) GTEST_SKIP() << "mtools missing";
+    fattest::ScanFolder logs;
+    testkit::TempDir dir, out;
+    BigDeletedFolder made;
+    ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
+    // The case this guards: the folder's clusters after the first lie elsewhere.
+    ASSERT_GE(made.cameraRuns.size(), 2u);
+    ASSERT_GT(made.cameraRuns[1].first, made.cameraRuns[0].second + 1);
+    const std::string before = testkit::FileSha256(made.image);
+
+    auto engine = CreateRecoveryEngineForImage(made.image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    std::map<std::string, std::string> expected;  // "DCIM/Camera/..." -> sha
+    for (const auto& e : std::filesystem::recursive_directory_iterator(made.source / "DCIM"))
+        if (e.is_regular_file())
+            expected[e.path().lexically_relative(made.source).string()] = testkit::FileSha256(e.path());
+    ASSERT_EQ(expected.size(), 200u);
+
+    std::set<std::string> matched;
+    int n = 0;
+    for (const auto& f : AllRecords(*engine)) {
+        if (f.record.IsFolder()) continue;
+        const std::string* original = nullptr;
+        for (const auto& [path, sha] : expected)
+            if (fattest::PathMatches(f.path, path, true)) original = &path;
+        if (!original) {
+            ADD_FAILURE() << "listed but not a file of the deleted folder: " << f.path;
+            continue;
+        }
+        EXPECT_TRUE(matched.insert(*original).second) << "listed twice: " << *original;
+        std::string sha = fattest::RecoverSha256(*engine, f.record, out / ("f" + std::to_string(++n)));
+        EXPECT_EQ(sha, expected[*original]) << *original;
+    }
+    std::printf("[ fat%d ] %zu of %zu files of the deleted folder listed\n", GetParam(), matched.size(),
+                expected.size());
+    EXPECT_EQ(matched.size(), expected.size());
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(made.image), before);
+}
+
+TEST_P(QuickFatBigDeletedFolder, ClustersSomethingLiveHoldsAreNeverReadAsPartOfIt) {
+    if (!testkit::HaveProgram("mcopy") || !testkit::HaveProgram("mshowfat")) GTEST_SKIP() << "mtools missing";
+    fattest::ScanFolder logs;
+    testkit::TempDir dir;
+    BigDeletedFolder made;
+    ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
+    ASSERT_GE(made.cameraRuns.size(), 2u);
+    FatGeometry g;
+    {
+        CFastFatRecovery probe;
+        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
+        g = probe.Geometry();
+    }
+    // The folder's later clusters are given back to a live file (in every
+    // copy of the table): they still hold the old entries, but those are no
+    // longer the deleted folder's to list.
+    std::vector<uint8_t> bytes = testkit::ReadFile(made.image);
+    const uint32_t width = GetParam() == 32 ? 4 : 2;
+    const uint32_t from = made.cameraRuns[1].first, to = made.cameraRuns.back().second;
+    for (uint32_t fat = 0; fat < g.fatCount; ++fat) {
+        const uint64_t base =
+            (uint64_t{g.reservedSectors} + uint64_t{fat} * g.sectorsPerFat) * g.bytesPerSector;
+        for (uint32_t c = from; c <= to; ++c) {
+            uint32_t value = c == to ? 0x0FFFFFFF : c + 1;
+            std::memcpy(&bytes[base + uint64_t{c} * width], &value, width);
+        }
+    }
+    testkit::WriteFile(made.image, bytes);
+
+    auto engine = CreateRecoveryEngineForImage(made.image, 1, false);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    const uint64_t firstSector = g.ClusterSector(from), endSector = g.ClusterSector(to) + g.sectorsPerCluster;
+    size_t listed = 0;
+    for (const auto& f : AllRecords(*engine)) {
+        if (f.record.IsFolder()) continue;
+        ++listed;
+        EXPECT_FALSE(f.record.location >= firstSector && f.record.location < endSector)
+            << f.path << " was read from a cluster a live file holds";
+    }
+    // The folder's first cluster is still its own and still listed.
+    EXPECT_GT(listed, 0u);
+    EXPECT_LT(listed, 200u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat, QuickFatBigDeletedFolder, ::testing::Values(16, 32),
+                         [](const auto& info) { return "fat" + std::to_string(info.param); });
 
 TEST(QuickFatEngine, RecoveredFilesKeepTheirDatesAndEmptyFilesComeBackEmpty) {
     fattest::ScanFolder logs;
