@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/exit_codes.h"
 
 namespace {
 
@@ -21,8 +22,12 @@ void PrintUsage(FILE* out) {
         "  scan TARGET       list the deleted files a scan finds (sorvane scan --help)\n"
         "  recover --to DIR TARGET   copy the deleted files a scan finds into DIR\n"
         "  disks             list external disks, their partitions and free regions\n"
-        "  image SOURCE OUT  copy a disk or partition into a raw image file\n",
+        "  image SOURCE OUT  copy a disk or partition into a raw image file\n"
+        "\n"
+        "  --version         print the version\n"
+        "\n",
         out);
+    std::fputs(sorvane::cli::kExitCodesHelp, out);
 }
 
 }  // namespace
@@ -30,7 +35,11 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+        return argc < 2 ? sorvane::cli::kExitUsage : sorvane::cli::kExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("sorvane %s\n", SORVANE_VERSION);
+        return sorvane::cli::kExitOk;
     }
     std::string command = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
@@ -41,5 +50,5 @@ int main(int argc, char** argv) {
     if (command == "image") return sorvane::cli::RunImage(args);
     std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
-    return 2;
+    return sorvane::cli::kExitUsage;
 }
