@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,8 +25,8 @@ struct Result {
 
 Result RunCli(const std::string& data, const std::string& args) {
     Result r;
-    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) + " " + args +
-                          " </dev/null 2>/dev/null";
+    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) + " " +
+                          args + " </dev/null 2>/dev/null";
     int raw = RunCommand(command, &r.out);
     r.status = raw;
     return r;
@@ -49,18 +50,21 @@ TEST(DeepScanCommand, ReformattedFat32ComesBackAndRecoversByteExact) {
     Result listing = RunCli((work / "data").string(), "scan --json " + img);  // deep is the default
     ASSERT_EQ(listing.status, 0);
     size_t fromDirectories = CountLines(listing.out, "\"engineCode\":3");
-    std::printf("sorvane scan on a reformatted FAT32 volume: %zu files from earlier directories\n", fromDirectories);
+    std::printf("sorvane scan on a reformatted FAT32 volume: %zu files from earlier directories\n",
+                fromDirectories);
     EXPECT_GE(fromDirectories, 20u);
 
     // Recover: every intact earlier file lands byte-exact somewhere below the destination.
     std::string out = (work / "out").string();
-    Result recovered = RunCli((work / "data").string(), "recover --deep --fresh --to " + ShellQuote(out) + " " + img);
+    Result recovered =
+        RunCli((work / "data").string(), "recover --deep --fresh --to " + ShellQuote(out) + " " + img);
     ASSERT_EQ(recovered.status, 0) << recovered.out;
     std::string hashes;
     RunCommand("find " + ShellQuote(out) + " -type f -exec sha256sum {} +", &hashes);
     int intact = 0, exact = 0;
     for (const auto& t : image.entries) {
-        if (t.isDir || t.Has("padding") || t.size == 0 || t.Has("overwritten") || t.Has("fragmented")) continue;
+        if (t.isDir || t.Has("padding") || t.size == 0 || t.Has("overwritten") || t.Has("fragmented"))
+            continue;
         if (t.path.find('/') == std::string::npos) continue;  // the root directory was overwritten
         ++intact;
         if (hashes.find(t.sha256) != std::string::npos) ++exact;
@@ -70,24 +74,180 @@ TEST(DeepScanCommand, ReformattedFat32ComesBackAndRecoversByteExact) {
     EXPECT_EQ(sorvane::testkit::FileSha256(image.image), before);
 }
 
+// Ctrl-C, SIGTERM (a polite kill) and SIGHUP (the terminal closed) all stop
+// the scan so that it can be continued.
 TEST(DeepScanCommand, InterruptedScanExits130AndResumes) {
     TempDir work;
     // Large enough that an interrupt arrives while the pass runs.
     std::string img = (work / "raw.img").string();
     ASSERT_EQ(RunCommand("head -c 402653184 /dev/urandom > " + ShellQuote(img)), 0);
     const std::string data = (work / "data").string();
-    std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " timeout --preserve-status -s INT 0.2 " +
-                          ShellQuote(SORVANE_CLI) + " scan --deep " + ShellQuote(img) + " </dev/null >/dev/null 2>&1";
-    int status = RunCommand(command);
-    if (status == 0) GTEST_SKIP() << "the scan ended before the interrupt arrived";
-    EXPECT_EQ(status, 130);
-    // Without --resume and without a terminal the earlier scan is dropped;
-    // with --resume it is continued to its end.
-    Result resumed = RunCli(data, "scan --resume " + ShellQuote(img));
-    EXPECT_EQ(resumed.status, 0);
     Result fresh = RunCli(data, "scan --fresh " + ShellQuote(img));
-    EXPECT_EQ(fresh.status, 0);
-    EXPECT_EQ(resumed.out, fresh.out);
+    ASSERT_EQ(fresh.status, 0);
+    for (const char* signal : {"INT", "TERM", "HUP"}) {
+        std::string command = "SORVANE_DATA_DIR=" + ShellQuote(data) + " timeout --preserve-status -s " +
+                              signal + " 0.05 " + ShellQuote(SORVANE_CLI) + " scan --deep --fresh " +
+                              ShellQuote(img) + " </dev/null >/dev/null 2>&1";
+        int status = RunCommand(command);
+        if (status == 0) GTEST_SKIP() << "the scan ended before the signal arrived";
+        EXPECT_EQ(status, 130) << signal;
+        // With --resume the earlier scan is continued to its end and finds what
+        // an uninterrupted scan finds.
+        Result resumed = RunCli(data, "scan --resume " + ShellQuote(img));
+        EXPECT_EQ(resumed.status, 0) << signal;
+        EXPECT_EQ(resumed.out, fresh.out) << signal;
+    }
+    // Without --resume and without a terminal an earlier scan is dropped.
+    Result again = RunCli(data, "scan " + ShellQuote(img));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.out, fresh.out);
+}
+
+// Two scans started together: the second waits for the first instead of
+// sharing its scan folder, and both list everything.
+TEST(DeepScanCommand, ConcurrentScansWaitForEachOther) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, sorvane::testkit::ImageKind::kFat32, work.Path());
+    const std::string img = ShellQuote(image.image.string());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + img + " >/dev/null 2>&1"), 0);
+    const std::string data = (work / "data").string();
+    Result alone = RunCli(data, "scan --json " + img);
+    ASSERT_EQ(alone.status, 0);
+    ASSERT_FALSE(alone.out.empty());
+
+    const std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI);
+    for (int round = 0; round < 3; ++round) {
+        const std::string a = (work / "a.txt").string(), b = (work / "b.txt").string();
+        const std::string q = (work / "quick.txt").string();
+        std::string script = env + " scan --fresh --json " + img + " >" + ShellQuote(a) +
+                             " 2>/dev/null </dev/null & " + env + " scan --fresh --json " + img + " >" +
+                             ShellQuote(b) + " 2>/dev/null </dev/null & " + env + " scan --quick --json " +
+                             img + " >" + ShellQuote(q) + " 2>/dev/null </dev/null & " +
+                             "s=0; for p in $(jobs -p); do wait $p || s=1; done; exit $s";
+        ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0) << "round " << round;
+        auto text = [](const std::string& path) {
+            auto bytes = sorvane::testkit::ReadFile(path);
+            return std::string(bytes.begin(), bytes.end());
+        };
+        EXPECT_EQ(text(a), alone.out) << "round " << round;
+        EXPECT_EQ(text(b), alone.out) << "round " << round;
+        Result resumed = RunCli(data, "scan --resume --json " + img);
+        EXPECT_EQ(resumed.status, 0);
+        EXPECT_EQ(resumed.out, alone.out) << "round " << round;
+    }
+}
+
+// A card with a bad sector: the scan goes on past it, lists what it lists
+// without the fault, and says what it could not read (in words, in the JSON
+// and in the exit status).
+TEST(DeepScanCommand, UnreadableSectorsAreSearchedAroundAndReported) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, sorvane::testkit::ImageKind::kFat32, work.Path());
+    const std::string img = ShellQuote(image.image.string());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + img + " >/dev/null 2>&1"), 0);
+    const std::string data = (work / "data").string();
+    Result clean = RunCli(data, "scan --fresh --json " + img);
+    ASSERT_EQ(clean.status, 0);
+
+    // A sector late in the volume, where the reformatted volume keeps no file.
+    const uint64_t sectors = std::filesystem::file_size(image.image) / 512;
+    const uint64_t bad = sectors - 300;
+    const std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote(image.image.string() + ":" + std::to_string(bad) + "-" +
+                                           std::to_string(bad + 1) + ":error");
+    const std::string err = (work / "err.txt").string();
+    std::string out;
+    int status = RunCommand(plan + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                " scan --fresh --json " + img + " </dev/null 2>" + ShellQuote(err),
+                            &out);
+    EXPECT_EQ(status, 3) << "a scan that could not read everything does not claim success";
+    auto errBytes = sorvane::testkit::ReadFile(err);
+    std::string errText(errBytes.begin(), errBytes.end());
+    EXPECT_NE(errText.find("2 sectors unreadable: " + std::to_string(bad) + "-" + std::to_string(bad + 1)),
+              std::string::npos)
+        << errText;
+    const std::string summary =
+        "{\"unreadableSectors\":2,\"unreadableRanges\":[[" + std::to_string(bad) + ",2]]}\n";
+    ASSERT_GE(out.size(), summary.size());
+    EXPECT_EQ(out.substr(out.size() - summary.size()), summary);
+    EXPECT_EQ(out.substr(0, out.size() - summary.size()), clean.out) << "every file is still found";
+}
+
+// Records that cannot be read are said to be unreadable, with their own exit
+// status, and the deep scan still searches the contents.
+TEST(DeepScanCommand, UnreadableFileSystemRecordsAreReportedAndSearchedAround) {
+    TempDir work;
+    const std::string data = (work / "data").string();
+    auto run = [&](const std::string& args, const std::string& env, std::string& err) {
+        const std::string errPath = (work / "err.txt").string();
+        Result r;
+        r.status = RunCommand(env + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                  " " + args + " </dev/null 2>" + ShellQuote(errPath),
+                              &r.out);
+        auto bytes = sorvane::testkit::ReadFile(errPath);
+        err.assign(bytes.begin(), bytes.end());
+        return r;
+    };
+    std::string err;
+
+    // NTFS whose MFT and mirror do not read.
+    SORVANE_BUILD_IMAGE_OR_SKIP(ntfs, sorvane::testkit::ImageKind::kNtfs, work.Path());
+    auto boot = sorvane::testkit::ReadFile(ntfs.image);
+    ASSERT_GE(boot.size(), 512u);
+    auto u64 = [&](size_t at) {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = (v << 8) | boot[at + i];
+        return v;
+    };
+    const uint64_t sectorsPerCluster = boot[13] * (boot[11] | boot[12] << 8) / 512;
+    const uint64_t mft = u64(48) * sectorsPerCluster, mirror = u64(56) * sectorsPerCluster;
+    const std::string path = ntfs.image.string();
+    const std::string plan =
+        "SORVANE_FAULT_PLAN=" +
+        ShellQuote(path + ":" + std::to_string(mft) + "-" + std::to_string(mft + 64) + ":error;" + path +
+                   ":" + std::to_string(mirror) + "-" + std::to_string(mirror + 8) + ":error");
+    Result quick = run("scan --quick " + ShellQuote(path), plan, err);
+    EXPECT_EQ(quick.status, 5) << err;
+    EXPECT_NE(err.find("the MFT and its copy of " + path + " cannot be read"), std::string::npos) << err;
+    Result deep = run("scan --fresh --json " + ShellQuote(path), plan, err);
+    EXPECT_EQ(deep.status, 5) << err;
+    EXPECT_NE(err.find("the deep scan searched the contents instead"), std::string::npos) << err;
+    EXPECT_GT(CountLines(deep.out, "\"name\""), 0u) << "files found by searching the volume";
+    EXPECT_EQ(run("scan --fresh " + ShellQuote(path), "", err).status, 0) << "the same volume without faults";
+
+    // FAT whose boot sector holds impossible fields: 255 FATs, no reserved
+    // sectors, no root entries.
+    SORVANE_BUILD_IMAGE_OR_SKIP(fat, sorvane::testkit::ImageKind::kFat16, work.Path() / "fat");
+    Result before = run("scan --fresh --json " + ShellQuote(fat.image.string()), "", err);
+    ASSERT_EQ(before.status, 0) << err;
+    ASSERT_EQ(RunCommand("printf '\\000\\000\\377\\000\\000' | dd of=" + ShellQuote(fat.image.string()) +
+                         " bs=1 seek=14 conv=notrunc status=none"),
+              0);
+    quick = run("scan --quick " + ShellQuote(fat.image.string()), "", err);
+    EXPECT_EQ(quick.status, 5) << err;
+    EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
+    deep = run("scan --fresh --json " + ShellQuote(fat.image.string()), "", err);
+    EXPECT_EQ(deep.status, 5) << err;
+    EXPECT_GT(CountLines(deep.out, "\"name\""), 0u) << "the contents are still searched";
+}
+
+// An image cut short while it is scanned: the scan says so and does not exit 0.
+TEST(DeepScanCommand, ATargetThatShrinksDuringTheScanIsReported) {
+    TempDir work;
+    std::string img = (work / "raw.img").string();
+    ASSERT_EQ(RunCommand("head -c 268435456 /dev/urandom > " + ShellQuote(img)), 0);
+    const std::string err = (work / "err.txt").string();
+    std::string script = "SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
+                         ShellQuote(SORVANE_CLI) + " scan --deep " + ShellQuote(img) +
+                         " </dev/null >/dev/null 2>" + ShellQuote(err) +
+                         " & p=$!; sleep 0.03; truncate -s 64M " + ShellQuote(img) + "; wait $p";
+    int status = RunCommand("bash -c " + ShellQuote(script));
+    auto errBytes = sorvane::testkit::ReadFile(err);
+    std::string errText(errBytes.begin(), errBytes.end());
+    if (status == 0 && errText.find("shrank") == std::string::npos)
+        GTEST_SKIP() << "the scan ended before the image was cut";
+    EXPECT_EQ(status, 3) << errText;
+    EXPECT_NE(errText.find("shrank from 524288 to 131072 sectors"), std::string::npos) << errText;
 }
 
 }  // namespace

@@ -147,15 +147,23 @@ TEST_F(FakeMachine, ImageOfAPartitionNodeIsThatRangeOfTheDisk) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824));
 
+    // An existing image is never replaced unasked.
     r = Sorvane("image --start 10 --count 300 /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
+    EXPECT_EQ(r.status, 4) << r.output;
+    EXPECT_NE(r.output.find("--force"), std::string::npos) << r.output;
+    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824))
+        << "the refused copy left the image as it was";
+    EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
+
+    r = Sorvane("image --force --start 10 --count 300 /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2058, 300)) << "--start counts within the partition";
 
-    r = Sorvane("image disk:1:5:777 " + ShellQuote(out.string()), root_.Path());
+    r = Sorvane("image --force disk:1:5:777 " + ShellQuote(out.string()), root_.Path());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 5, 777));
 
-    r = Sorvane("image /dev/sdb " + ShellQuote(out.string()), root_.Path());
+    r = Sorvane("image --force /dev/sdb " + ShellQuote(out.string()), root_.Path());
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(testkit::ReadFile(out), disk_);
 
@@ -179,7 +187,7 @@ TEST_F(FakeMachine, ImageRefusesBadRangesAndDestinations) {
 
     // The source itself, reached through the fake root.
     Result r = Sorvane("image /dev/sdb " + ShellQuote((root_.Path() / "dev/sdb").string()), root_.Path());
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 4) << "the destination cannot be written";
     EXPECT_NE(r.output.find("source itself"), std::string::npos) << r.output;
 
     // A destination on the partition being imaged: say sdb1 is the scratch folder's device.
@@ -189,10 +197,10 @@ TEST_F(FakeMachine, ImageRefusesBadRangesAndDestinations) {
     SplitDeviceNumber(device, major, minor);
     Write("sys/block/sdb/sdb1/dev", std::to_string(major) + ":" + std::to_string(minor) + "\n");
     r = Sorvane("image /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
-    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.status, 4);
     EXPECT_NE(r.output.find("being imaged"), std::string::npos) << r.output;
     r = Sorvane("image /dev/sdb " + ShellQuote(out.string()), root_.Path());
-    EXPECT_EQ(r.status, 1) << "nor on any partition of a disk being imaged";
+    EXPECT_EQ(r.status, 4) << "nor on any partition of a disk being imaged";
     EXPECT_FALSE(std::filesystem::exists(out));
 }
 
@@ -203,8 +211,36 @@ TEST_F(FakeMachine, AnUnreadableSectorIsNamed) {
     Result r = Sorvane("image /dev/sdb1 " + ShellQuote(out.string()), root_.Path(), plan);
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("cannot read sector 5000"), std::string::npos) << r.output;
-    // 2048 + 23 chunks of 128 sectors end at 4992; the chunk holding 5000 is not written.
-    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 23 * 128));
+    // 2048 + 23 chunks of 128 sectors end at 4992; the chunk holding 5000 is not
+    // written, and the partial image keeps its ".part" name.
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(testkit::ReadFile(out.string() + ".part"), Slice(disk_, 2048, 23 * 128));
+}
+
+TEST_F(FakeMachine, KeepGoingCopiesPastUnreadableSectorsAndMapsThem) {
+    auto out = scratch_ / "dying.img";
+    std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote((root_.Path() / "dev/sdb").string() + ":5000:error;" +
+                                           (root_.Path() / "dev/sdb").string() + ":7000-7002:error");
+    Result r = Sorvane("image --keep-going /dev/sdb1 " + ShellQuote(out.string()), root_.Path(), plan);
+    EXPECT_EQ(r.status, 3) << r.output;
+    EXPECT_NE(r.output.find("4 sectors unreadable: 2952, 4952-4954"), std::string::npos) << r.output;
+    // Every readable sector is in the image, the unreadable ones are zeros.
+    std::vector<uint8_t> want = Slice(disk_, 2048, 77824);
+    for (uint64_t s : {5000, 7000, 7001, 7002})
+        std::fill(want.begin() + (s - 2048) * 512, want.begin() + (s - 2047) * 512, 0);
+    EXPECT_EQ(testkit::ReadFile(out), want);
+    EXPECT_FALSE(std::filesystem::exists(out.string() + ".part"));
+    auto map = testkit::ReadFile(out.string() + ".bad-sectors.txt");
+    std::string text(map.begin(), map.end());
+    EXPECT_EQ(text.substr(text.find('\n') + 1), "2952 1\n4952 3\n") << text;
+
+    // Without faults and with --force the same name becomes a clean image, and
+    // the old map, which would describe another image, goes.
+    r = Sorvane("image --keep-going --force /dev/sdb1 " + ShellQuote(out.string()), root_.Path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(testkit::ReadFile(out), Slice(disk_, 2048, 77824));
+    EXPECT_FALSE(std::filesystem::exists(out.string() + ".bad-sectors.txt"));
 }
 
 TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
@@ -214,6 +250,7 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
     const uint64_t sourceBytes = uint64_t{2} << 30;
     std::filesystem::resize_file(source, sourceBytes);  // sparse: quick to read, slower to write
     auto out = dir / "partial.img";
+    auto part = dir / "partial.img.part";
     auto pidFile = dir / "pid";
     Result r;
     std::thread copy([&] {
@@ -225,7 +262,7 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
     // Wait until the copy is under way, then interrupt it as Ctrl-C does.
     std::error_code ec;
     auto started = [&] {
-        uint64_t size = std::filesystem::file_size(out, ec);
+        uint64_t size = std::filesystem::file_size(part, ec);
         return !ec && size >= (1u << 20);
     };
     for (int i = 0; i < 1000 && !started(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -239,7 +276,8 @@ TEST(ImageCommand, CtrlCLeavesAPartialImageAndExits130) {
     copy.join();
     EXPECT_EQ(r.status, 130) << r.output;
     EXPECT_NE(r.output.find("cancelled"), std::string::npos) << r.output;
-    uint64_t size = std::filesystem::file_size(out);
+    EXPECT_FALSE(std::filesystem::exists(out)) << "an unfinished image keeps its .part name";
+    uint64_t size = std::filesystem::file_size(part);
     EXPECT_GT(size, 0u);
     EXPECT_LT(size, sourceBytes);
     EXPECT_EQ(size % 65536, 0u) << "whole chunks only";

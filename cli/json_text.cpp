@@ -13,10 +13,14 @@ size_t Utf8SequenceLength(std::string_view s, size_t i) {
     if (c < 0x80) return 1;
     size_t n;
     uint32_t cp;
-    if ((c & 0xE0) == 0xC0) n = 2, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0) n = 3, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0) n = 4, cp = c & 0x07;
-    else return 0;
+    if ((c & 0xE0) == 0xC0)
+        n = 2, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0)
+        n = 3, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0)
+        n = 4, cp = c & 0x07;
+    else
+        return 0;
     if (i + n > s.size()) return 0;
     for (size_t k = 1; k < n; ++k) {
         if ((byte(i + k) & 0xC0) != 0x80) return 0;
@@ -42,11 +46,16 @@ std::string JsonString(std::string_view text) {
         }
         char c = text[i];
         if (n == 1) {
-            if (c == '"') out += "\\\"";
-            else if (c == '\\') out += "\\\\";
-            else if (c == '\n') out += "\\n";
-            else if (c == '\t') out += "\\t";
-            else if (c == '\r') out += "\\r";
+            if (c == '"')
+                out += "\\\"";
+            else if (c == '\\')
+                out += "\\\\";
+            else if (c == '\n')
+                out += "\\n";
+            else if (c == '\t')
+                out += "\\t";
+            else if (c == '\r')
+                out += "\\r";
             else if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
                 char esc[8];
                 std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(static_cast<uint8_t>(c)));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/exit_codes.h"
 #include "platform/command_line.h"
 #include "platform/terminal.h"
 
@@ -22,8 +23,12 @@ void PrintUsage(FILE* out) {
         "  scan TARGET       list the deleted files a scan finds (sorvane scan --help)\n"
         "  recover --to DIR TARGET   copy the deleted files a scan finds into DIR\n"
         "  disks             list external disks, their partitions and free regions\n"
-        "  image SOURCE OUT  copy a disk or partition into a raw image file\n",
+        "  image SOURCE OUT  copy a disk or partition into a raw image file\n"
+        "\n"
+        "  --version         print the version\n"
+        "\n",
         out);
+    std::fputs(sorvane::cli::kExitCodesHelp, out);
 }
 
 }  // namespace
@@ -34,7 +39,11 @@ int main(int argc, char** argv) {
     sorvane::PrepareStandardOutput();
     if (all.size() < 2 || all[1] == "--help" || all[1] == "-h") {
         PrintUsage(all.size() < 2 ? stderr : stdout);
-        return all.size() < 2 ? 2 : 0;
+        return all.size() < 2 ? sorvane::cli::kExitUsage : sorvane::cli::kExitOk;
+    }
+    if (all[1] == "--version") {
+        std::printf("sorvane %s\n", SORVANE_VERSION);
+        return sorvane::cli::kExitOk;
     }
     std::string command = all[1];
     std::vector<std::string> args(all.begin() + 2, all.end());
@@ -45,5 +54,5 @@ int main(int argc, char** argv) {
     if (command == "image") return sorvane::cli::RunImage(args);
     std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
-    return 2;
+    return sorvane::cli::kExitUsage;
 }

@@ -16,7 +16,11 @@ extern "C" void OnInterrupt(int) { gInterrupted = 1; }
 
 void InstallInterruptHandler() {
     gInterrupted = 0;
+    // Ending the terminal or a polite kill stops the work as Ctrl-C does, so a
+    // deep scan still saves how far it got.
     std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    std::signal(SIGHUP, OnInterrupt);
 }
 
 bool Interrupted() { return gInterrupted != 0; }

@@ -6,8 +6,9 @@
 
 namespace sorvane::cli {
 
-// Makes Ctrl-C (SIGINT) raise a flag instead of ending the program, so the
-// running operation can stop at its next progress call and clean up.
+// Makes Ctrl-C (SIGINT), SIGTERM and SIGHUP raise a flag instead of ending the
+// program, so the running operation can stop at its next progress call and
+// clean up.
 void InstallInterruptHandler();
 bool Interrupted();
 

@@ -5,11 +5,14 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/json_text.h"
+#include "cli/scan_options.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -29,12 +32,13 @@ struct Result {
 };
 
 class CliTest : public ::testing::Test {
-protected:
+  protected:
     Result Run(const std::string& arguments) {
         std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " ";
         Result r;
         std::filesystem::path err = data_ / "stderr.txt";
-        r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()), &r.out);
+        r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()),
+                              &r.out);
         std::vector<uint8_t> bytes = testkit::ReadFile(err);
         r.all = r.out + std::string(bytes.begin(), bytes.end());
         return r;
@@ -95,6 +99,184 @@ TEST_F(CliTest, UsageErrorsAndUnreadableTargetsHaveTheirExitStatus) {
     EXPECT_EQ(Run("scan --quick --resume " + ShellQuote(built.image.string())).status, 2);
 }
 
+TEST_F(CliTest, MessagesSayWhatIsWrongAndNothingWaitsForever) {
+    Result version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("sorvane ", 0), 0u) << version.out;
+    Result help = Run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("exit status"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("  3 "), std::string::npos) << help.out;
+    Result classifyHelp = Run("classify --help");
+    EXPECT_EQ(classifyHelp.status, 0) << classifyHelp.all;
+    EXPECT_NE(classifyHelp.out.find("usage: sorvane classify"), std::string::npos) << classifyHelp.all;
+    EXPECT_EQ(Run("classify --bogus").status, 2);
+
+    // A FIFO is refused at once, never opened and waited on.
+    TempDir dir;
+    const std::string fifo = (dir / "pipe").string();
+    ASSERT_EQ(RunCommand("mkfifo " + ShellQuote(fifo)), 0);
+    for (const char* command : {"classify ", "scan --quick ", "scan --deep ", "image "}) {
+        std::string extra =
+            std::string(command) == "image " ? " " + ShellQuote((dir / "o.img").string()) : "";
+        std::string out;
+        int status = RunCommand("SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " timeout 10 " +
+                                    ShellQuote(kProgram) + " " + command + ShellQuote(fifo) + extra + " 2>&1",
+                                &out);
+        EXPECT_EQ(status, 1) << command << out;
+        EXPECT_NE(out.find("is not an image file"), std::string::npos) << command << out;
+    }
+
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat12);
+    const std::string image = built.image.string();
+    Result range = Run("scan --quick " + ShellQuote(image + "@abc"));
+    EXPECT_EQ(range.status, 2) << range.all;
+    EXPECT_NE(range.all.find("'abc' after '@' is not a range of sectors"), std::string::npos) << range.all;
+    EXPECT_EQ(range.all.find("does not exist"), std::string::npos) << range.all;
+
+    // Sizes as people write them.
+    Result all = Run("scan --quick --json " + ShellQuote(image));
+    ASSERT_EQ(all.status, 0);
+    EXPECT_EQ(Run("scan --quick --min-size 200KB " + ShellQuote(image)).status, 0);
+    EXPECT_EQ(Run("scan --quick --max-size '1.5 MiB' " + ShellQuote(image)).status, 0);
+    EXPECT_EQ(Run("scan --quick --min-size 12XB " + ShellQuote(image)).status, 2);
+    // One file is "1 file", not "1 files": the largest file alone passes a
+    // lower bound of its own size.
+    uint64_t largest = 0;
+    size_t ofLargest = 0;
+    for (const auto& line : Lines(all.out)) {
+        size_t at = line.find("\"size\":");
+        uint64_t size = std::stoull(line.substr(at + 7));
+        if (size > largest) {
+            largest = size;
+            ofLargest = 0;
+        }
+        if (size == largest) ++ofLargest;
+    }
+    EXPECT_EQ(ofLargest, 1u) << "the test volume has one largest deleted file";
+    if (ofLargest == 1) {
+        Result one = Run("scan --quick --min-size " + std::to_string(largest) + " " + ShellQuote(image));
+        EXPECT_EQ(one.status, 0);
+        EXPECT_NE(one.all.find("\n1 file found\n"), std::string::npos) << one.all;
+    }
+}
+
+TEST(ScanOptions, SizesTakeDecimalAndBinaryUnits) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t bytes;
+    };
+    const Case cases[] = {
+        {"0", true, 0},
+        {"1234", true, 1234},
+        {"200KB", true, 200000},
+        {"200kb", true, 200000},
+        {"200 KB", true, 200000},
+        {"4KiB", true, 4096},
+        {"1.5MB", true, 1500000},
+        {"1.5 MiB", true, 1572864},
+        {"2GB", true, 2000000000},
+        {"2GiB", true, 2147483648ull},
+        {"7B", true, 7},
+        {"18446744073709551615", true, UINT64_MAX},
+        {"18446744073709551616", false, 0},
+        {"20000000000 GB", false, 0},
+        {"1.5", false, 0},
+        {"", false, 0},
+        {"KB", false, 0},
+        {"-1", false, 0},
+        {"12XB", false, 0},
+        {"1 2", false, 0},
+        {".5KB", true, 500},
+    };
+    for (const Case& c : cases) {
+        uint64_t bytes = 99;
+        EXPECT_EQ(ParseSize(c.text, bytes), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(bytes, c.bytes) << c.text;
+        }
+    }
+}
+
+TEST_F(CliTest, RecoverChecksItsDestinationFirstAndNeverLeavesCutShortFiles) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
+    const std::string image = ShellQuote(built.image.string());
+    TempDir dir;
+    testkit::WriteFile(dir / "afile", std::vector<uint8_t>{1});
+    Result blocked =
+        Run("recover --quick --to " + ShellQuote((dir / "afile" / "sub").string()) + " " + image);
+    EXPECT_EQ(blocked.status, 4) << blocked.all;
+    EXPECT_NE(blocked.all.find("cannot create the folder"), std::string::npos) << blocked.all;
+    EXPECT_EQ(blocked.all.find("could not recover"), std::string::npos)
+        << "said before any scan" << blocked.all;
+
+    // A destination that fills up: a small memory file system made here.
+    const std::filesystem::path small = dir / "small";
+    std::filesystem::create_directories(small);
+    if (RunCommand("mount -t tmpfs -o size=96k tmpfs " + ShellQuote(small.string()) + " 2>/dev/null") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    Result full = Run("recover --quick --to " + ShellQuote(small.string()) + " " + image);
+    std::set<std::string> truths;
+    for (const auto& t : built.Deleted()) truths.insert(t.sha256);
+    size_t kept = 0;
+    for (const auto& f : FilesBelow(small)) {
+        EXPECT_NE(f.substr(f.size() < 5 ? 0 : f.size() - 5), ".part") << "no partial file is left: " << f;
+        EXPECT_TRUE(truths.count(testkit::FileSha256(small / f))) << "a recovered file is whole: " << f;
+        ++kept;
+    }
+    RunCommand("umount " + ShellQuote(small.string()));
+    EXPECT_EQ(full.status, 4) << full.all;
+    EXPECT_NE(full.all.find("is full"), std::string::npos) << full.all;
+    EXPECT_NE(full.out.find("recovered " + std::to_string(kept) + ","), std::string::npos) << full.out;
+}
+
+// Deleted entries whose fields no volume could hold are marked, never "agrees".
+TEST_F(CliTest, ImpossibleEntriesAreMarked) {
+    TempDir dir;
+    const std::string img = (dir / "small.img").string();
+    const std::string q = ShellQuote(img);
+    ASSERT_EQ(RunCommand("truncate -s 16M " + q + " && mkfs.fat -F 16 " + q + " >/dev/null"), 0);
+    for (const char* name : {"big.txt", "zero.txt", "past.txt", "fine.txt"}) {
+        testkit::WriteFile(dir / name, std::vector<uint8_t>(3000, 'x'));
+        ASSERT_EQ(RunCommand("mcopy -i " + q + " " + ShellQuote((dir / name).string()) + " ::" + name), 0);
+    }
+    ASSERT_EQ(RunCommand("mdel -i " + q + " ::big.txt ::zero.txt ::past.txt ::fine.txt"), 0);
+    // In the root folder: big.txt claims 4 GiB - 1, zero.txt starts at cluster 1,
+    // past.txt at a cluster past the volume's end.
+    ASSERT_EQ(RunCommand("python3 -c " +
+                         ShellQuote("import struct,sys\n"
+                                    "f=open(sys.argv[1],'r+b'); b=bytearray(f.read())\n"
+                                    "res,nf,fs=struct.unpack_from('<H',b,14)[0],b[16],"
+                                    "struct.unpack_from('<H',b,22)[0]\n"
+                                    "root=(res+nf*fs)*512\n"
+                                    "for i in range(16):\n"
+                                    "  e=root+32*i; n=bytes(b[e+1:e+8])\n"
+                                    "  if n==b'IG     ': struct.pack_into('<I',b,e+28,0xFFFFFFFF)\n"
+                                    "  if n==b'ERO    ': struct.pack_into('<H',b,e+26,1)\n"
+                                    "  if n==b'AST    ': struct.pack_into('<H',b,e+26,0xFFF0)\n"
+                                    "f.seek(0); f.write(b)\n") +
+                         " " + q),
+              0);
+    Result text = Run("scan --quick " + q);
+    ASSERT_EQ(text.status, 0) << text.all;
+    std::map<std::string, bool> impossible;
+    for (const auto& line : Lines(text.out))
+        impossible[line.substr(line.rfind(' ') + 2)] = line.find(" impossible ") != std::string::npos;
+    EXPECT_TRUE(impossible["ig.txt"]) << text.out;
+    EXPECT_TRUE(impossible["ero.txt"]) << text.out;
+    EXPECT_TRUE(impossible["ast.txt"]) << text.out;
+    ASSERT_TRUE(impossible.count("ine.txt")) << text.out;
+    EXPECT_FALSE(impossible["ine.txt"]) << text.out;
+    Result json = Run("scan --quick --json " + q);
+    size_t marked = 0;
+    for (const auto& line : Lines(json.out))
+        if (line.find("\"impossible\":true,") != std::string::npos ||
+            line.find("\"content\":\"impossible\"") != std::string::npos)
+            ++marked;
+    EXPECT_EQ(marked, 3u) << json.out;
+}
+
 TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat16);
     std::string before = testkit::FileSha256(built.image);
@@ -113,24 +295,29 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
     TempDir dir;
     testkit::WriteFile(dir / "out.json", std::vector<uint8_t>(json.out.begin(), json.out.end()));
     std::string checked;
-    ASSERT_EQ(RunCommand("python3 -c " +
-                             ShellQuote("import json,sys\n"
-                                        "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
-                                        "'recordNumber','key','clusterBytes','created','accessed','written','size',"
-                                        "'dataStart','location','partitionStart','name','folderPath','category',"
-                                        "'content'}\n"
-                                        "n=0\n"
-                                        "for line in open(sys.argv[1], encoding='utf-8'):\n"
-                                        "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
-                                        "print(n)\n") +
-                             " " + ShellQuote((dir / "out.json").string()),
-                         &checked),
-              0);
+    ASSERT_EQ(
+        RunCommand("python3 -c " +
+                       ShellQuote("import json,re,sys\n"
+                                  "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
+                                  "'recordNumber','key','clusterBytes','created','accessed','written','size',"
+                                  "'dataStart','location','partitionStart','name','folderPath','category',"
+                                  "'content','impossible'}\n"
+                                  "n=0\n"
+                                  "for line in open(sys.argv[1], encoding='utf-8'):\n"
+                                  "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
+                                  "    for k in ('created','accessed','written'):\n"
+                                  "        assert o[k] is None or re.fullmatch("
+                                  "r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d', o[k]), o\n"
+                                  "print(n)\n") +
+                       " " + ShellQuote((dir / "out.json").string()),
+                   &checked),
+        0);
     EXPECT_EQ(std::stoul(checked), deleted);
     // Filters narrow the list.
     Result photos = Run("scan --quick --json --types photo " + ShellQuote(built.image.string()));
     ASSERT_FALSE(Lines(photos.out).empty());
-    for (const auto& line : Lines(photos.out)) EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
+    for (const auto& line : Lines(photos.out))
+        EXPECT_NE(line.find("\"category\":\"photo\""), std::string::npos) << line;
     Result progress = Run("scan --quick --progress " + ShellQuote(built.image.string()));
     EXPECT_NE(progress.all.find("100%"), std::string::npos) << progress.all;
     EXPECT_NE(progress.all.find(" files found  time left: 0 Sec"), std::string::npos) << progress.all;
@@ -149,7 +336,8 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
     TempDir out;
     std::string before = testkit::FileSha256(built.image);
-    Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " +
+                   ShellQuote(built.image.string()));
     ASSERT_EQ(r.status, 0) << r.all;
     EXPECT_NE(r.out.find("failed 0"), std::string::npos) << r.out;
     std::set<std::string> shas;
@@ -168,7 +356,8 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
                     folder == "archive" || folder == "others")
             << folder;
     // A second recovery into the same folder never overwrites: names get "(1)".
-    Result again = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(built.image.string()));
+    Result again = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " +
+                       ShellQuote(built.image.string()));
     ASSERT_EQ(again.status, 0);
     size_t numbered = 0;
     for (const auto& f : FilesBelow(out.Path()))
@@ -191,20 +380,22 @@ TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kMbr);
     TempDir out;
     for (const auto& v : built.volumes) {
-        std::string target = built.image.string() + "@" + std::to_string(v.startSector) + ":" +
-                             std::to_string(v.sectorCount);
-        Result r = Run("recover --quick --to " + ShellQuote((out / v.fileSystem).string()) + " " + ShellQuote(target));
+        std::string target =
+            built.image.string() + "@" + std::to_string(v.startSector) + ":" + std::to_string(v.sectorCount);
+        Result r = Run("recover --quick --to " + ShellQuote((out / v.fileSystem).string()) + " " +
+                       ShellQuote(target));
         ASSERT_EQ(r.status, 0) << v.fileSystem << ": " << r.all;
         std::set<std::string> shas;
-        for (const auto& f : FilesBelow(out / v.fileSystem)) shas.insert(testkit::FileSha256(out / v.fileSystem / f));
+        for (const auto& f : FilesBelow(out / v.fileSystem))
+            shas.insert(testkit::FileSha256(out / v.fileSystem / f));
         size_t expected = 0, found = 0;
         for (const auto& truth : built.Deleted(v.index)) {
             if (truth.Has("overwritten")) continue;
             ++expected;
             if (shas.count(truth.sha256)) ++found;
         }
-        std::printf("[ mbr %s at %llu ] %zu of %zu deleted files recovered byte-exact\n", v.fileSystem.c_str(),
-                    static_cast<unsigned long long>(v.startSector), found, expected);
+        std::printf("[ mbr %s at %llu ] %zu of %zu deleted files recovered byte-exact\n",
+                    v.fileSystem.c_str(), static_cast<unsigned long long>(v.startSector), found, expected);
         EXPECT_EQ(found, expected) << v.fileSystem;
     }
     // Named without @START, the whole-disk image is read partition by partition:
@@ -233,9 +424,11 @@ TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {
 }
 
 // Overwrites, in a real image, the UTF-16 long-name characters `marker` with `replacement`.
-void PatchLongName(std::vector<uint8_t>& bytes, const std::u16string& marker, const std::u16string& replacement) {
+void PatchLongName(std::vector<uint8_t>& bytes, const std::u16string& marker,
+                   const std::u16string& replacement) {
     std::vector<uint8_t> pattern;
-    for (char16_t c : marker) pattern.push_back(static_cast<uint8_t>(c)), pattern.push_back(static_cast<uint8_t>(c >> 8));
+    for (char16_t c : marker)
+        pattern.push_back(static_cast<uint8_t>(c)), pattern.push_back(static_cast<uint8_t>(c >> 8));
     auto it = std::search(bytes.begin(), bytes.end(), pattern.begin(), pattern.end());
     ASSERT_NE(it, bytes.end());
     for (size_t i = 0; i < replacement.size(); ++i) {
@@ -249,15 +442,22 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
     TempDir dir;
     std::string image = (dir / "hostile.img").string();
     std::string q = ShellQuote(image);
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q + " 16384 >/dev/null; cd " +
-                         ShellQuote(dir.Path().string()) +
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q +
+                         " 16384 >/dev/null; cd " + ShellQuote(dir.Path().string()) +
                          "; echo one > a; echo two > b; echo three > c; echo four > d; echo same > e;"
-                         " mcopy -i " + q + " a ::/Qzq1.txt; mcopy -i " + q + " b ::/Qzq2.txt;"
-                         " mcopy -i " + q + " c ::/Qzq3; mmd -i " + q + " ::/Qzq4dir; mcopy -i " + q +
+                         " mcopy -i " +
+                         q + " a ::/Qzq1.txt; mcopy -i " + q +
+                         " b ::/Qzq2.txt;"
+                         " mcopy -i " +
+                         q + " c ::/Qzq3; mmd -i " + q + " ::/Qzq4dir; mcopy -i " + q +
                          " d ::/Qzq4dir/inner.txt; mmd -i " + q + " ::/Other; mcopy -i " + q +
-                         " e ::/Other/Same.txt; mcopy -i " + q + " e ::/Same.txt;"
-                         " mdel -i " + q + " ::/Qzq1.txt ::/Qzq2.txt ::/Qzq3 ::/Same.txt ::/Other/Same.txt;"
-                         " mdeltree -i " + q + " ::/Qzq4dir";
+                         " e ::/Other/Same.txt; mcopy -i " + q +
+                         " e ::/Same.txt;"
+                         " mdel -i " +
+                         q +
+                         " ::/Qzq1.txt ::/Qzq2.txt ::/Qzq3 ::/Same.txt ::/Other/Same.txt;"
+                         " mdeltree -i " +
+                         q + " ::/Qzq4dir";
     ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
     std::vector<uint8_t> bytes = testkit::ReadFile(image);
     PatchLongName(bytes, u"Qzq1", u"../x");
@@ -286,7 +486,8 @@ TEST_F(CliTest, HostileNamesFromTheDiskLandInsideTheDestination) {
         }
         // Nothing was written next to the destination.
         std::set<std::string> around;
-        for (const auto& e : std::filesystem::directory_iterator(dir / "out")) around.insert(e.path().filename());
+        for (const auto& e : std::filesystem::directory_iterator(dir / "out"))
+            around.insert(e.path().filename());
         EXPECT_EQ(around, std::set<std::string>{"dest"});
         if (std::string(mode).empty()) {
             // Two deleted files named Same.txt: the second gets "(1)".
@@ -319,19 +520,23 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
           {"ult1.dat", "ffd27bd782bdce67750b6b9ee069d2ef"},
           {"mult2.dat", "59cf0e9cd107bc1e75afb7374f6e05bb"}}},
         {"8-jpeg-search.dd",
-         {{"file6.jpg", "afd55222024a4e22f7f5a3a665320763"}, {"file7.hmm", "0c452c5800fcfa7c66027ae89c4f068a"}}},
+         {{"file6.jpg", "afd55222024a4e22f7f5a3a665320763"},
+          {"file7.hmm", "0c452c5800fcfa7c66027ae89c4f068a"}}},
     };
     for (const auto& c : cases) {
         TempDir out;
         std::filesystem::path image = real / c.image;
         std::string before = testkit::FileSha256(image);
-        Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
+        Result r =
+            Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + ShellQuote(image.string()));
         ASSERT_EQ(r.status, 0) << c.image << ": " << r.all;
         std::set<std::string> files = FilesBelow(out.Path());
         for (const auto& [suffix, md5] : c.md5s) {
             bool found = false;
             for (const auto& f : files) {
-                if (f.size() < suffix.size() || f.compare(f.size() - suffix.size(), suffix.size(), suffix) != 0) continue;
+                if (f.size() < suffix.size() ||
+                    f.compare(f.size() - suffix.size(), suffix.size(), suffix) != 0)
+                    continue;
                 std::string sum;
                 RunCommand("md5sum " + ShellQuote((out / f).string()), &sum);
                 if (sum.rfind(md5, 0) == 0) found = true;
@@ -344,7 +549,8 @@ TEST_F(CliTest, PublicImagesGiveBackThePublishedFiles) {
 
 TEST_F(CliTest, ExfatVolumesAreClassifiedScannedAndTheirDamageIsSaid) {
     std::filesystem::path real = testkit::RealImagesDir();
-    if (real.empty() || !std::filesystem::exists(real / "exfat_win.raw")) GTEST_SKIP() << "public images not available";
+    if (real.empty() || !std::filesystem::exists(real / "exfat_win.raw"))
+        GTEST_SKIP() << "public images not available";
     const std::filesystem::path image = real / "exfat_win.raw";
     const std::string before = testkit::FileSha256(image);
     Result c = Run("classify " + ShellQuote(image.string()));
@@ -375,8 +581,9 @@ TEST_F(CliTest, ExfatVolumesAreClassifiedScannedAndTheirDamageIsSaid) {
     testkit::WriteFile(broken, bytes);
     Result b = Run("scan --quick " + ShellQuote(broken.string()));
     EXPECT_EQ(b.status, 1);
-    EXPECT_NE(b.all.find("this volume is exFAT with a damaged boot region; the deep scan will search its contents"),
-              std::string::npos)
+    EXPECT_NE(
+        b.all.find("this volume is exFAT with a damaged boot region; the deep scan will search its contents"),
+        std::string::npos)
         << b.all;
     Result bc = Run("classify " + ShellQuote(broken.string()));
     EXPECT_NE(bc.out.find("damaged boot region"), std::string::npos) << bc.out;

@@ -1,5 +1,7 @@
 #include "device/disk_reader.h"
 
+#include <cstring>
+
 #include "platform/block_device.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
@@ -73,6 +75,27 @@ int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t start
     }
     if (sectorsRead) *sectorsRead = static_cast<uint32_t>(done / sectorSize);
     return rc;
+}
+
+int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
+                         uint32_t sectorSize, BadSectorMap& bad) {
+    uint32_t got = 0;
+    int rc = ReadSectors(count, reader, buffer, startSector, sectorSize, &got);
+    if (rc != kErrReadFault) return rc;
+    // One bad sector must not cost the whole chunk: the sectors the first read
+    // did not return are tried one at a time.
+    auto* out = static_cast<uint8_t*>(buffer);
+    bool allRead = true;
+    for (uint32_t i = got; i < count; ++i) {
+        uint8_t* sector = out + static_cast<size_t>(i) * sectorSize;
+        uint32_t one = 0;
+        if (ReadSectors(1, reader, sector, startSector + i, sectorSize, &one) != kSuccess || one != 1) {
+            std::memset(sector, 0, sectorSize);
+            bad.Add(startSector + i);
+            allRead = false;
+        }
+    }
+    return allRead ? kSuccess : kErrReadFault;
 }
 
 int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead) {

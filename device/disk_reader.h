@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "device/bad_sector_map.h"
 #include "platform/file_handle.h"
 
 namespace sorvane {
@@ -43,6 +44,13 @@ uint32_t DriveSectorSizeOf(int driveIndex);
 // also after a failure.
 int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
                 uint32_t* sectorsRead);
+// Reads like ReadSectors, but when the read fails reads the range again sector
+// by sector: every readable sector lands in `buffer`, every unreadable one is
+// filled with zeros and added to `bad` (as a sector number of the drive).
+// Returns 0 when every sector was read, 30 when some were not (the buffer is
+// then complete with zeros), 87 when the range passes totalSectors.
+int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
+                         uint32_t sectorSize, BadSectorMap& bad);
 // Reads `byteCount` bytes at the handle's position in pieces of at most 64 KiB.
 // 0 bytes returns 0 at once; a failed or empty piece ends with 30.
 int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead);

@@ -23,7 +23,7 @@ std::vector<uint8_t> Pattern(size_t size) {
 }
 
 class DiskReaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         image_ = dir_ / "disk.img";
         bytes_ = Pattern(512 * 300);
@@ -93,6 +93,57 @@ TEST_F(DiskReaderTest, FailedSectorEndsTheReadWithReadFault) {
     EXPECT_EQ(got, 4u);
 }
 
+TEST_F(DiskReaderTest, SalvagingReadKeepsEveryReadableSectorAndCountsTheOthers) {
+    // Two bad patches inside one 128-sector chunk, and a short read in another.
+    FaultPlan::Instance().Add(image_, 20, 20, FaultKind::kError);
+    FaultPlan::Instance().Add(image_, 60, 62, FaultKind::kError);
+    FaultPlan::Instance().Add(image_, 250 * 512 + 7, 250 * 512 + 7, FaultKind::kShort, 1);
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    BadSectorMap bad;
+    std::vector<uint8_t> buf(512 * 128, 0xEE);
+    EXPECT_EQ(ReadSectorsSalvaging(128, reader, buf.data(), 10, 512, bad), kErrReadFault);
+    EXPECT_EQ(bad.SectorCount(), 4u);
+    EXPECT_EQ(bad.Ranges(), (std::vector<SectorRange>{{20, 1}, {60, 3}}));
+    for (uint64_t sector = 10; sector < 138; ++sector) {
+        const bool unreadable = sector == 20 || (sector >= 60 && sector <= 62);
+        std::vector<uint8_t> got(buf.begin() + (sector - 10) * 512, buf.begin() + (sector - 9) * 512);
+        std::vector<uint8_t> want = unreadable ? std::vector<uint8_t>(512, 0)
+                                               : std::vector<uint8_t>(bytes_.begin() + sector * 512,
+                                                                      bytes_.begin() + (sector + 1) * 512);
+        ASSERT_EQ(got, want) << "sector " << sector;
+    }
+    // A clean read adds nothing; the short read costs only its own sector.
+    EXPECT_EQ(ReadSectorsSalvaging(8, reader, buf.data(), 100, 512, bad), kSuccess);
+    EXPECT_EQ(ReadSectorsSalvaging(10, reader, buf.data(), 245, 512, bad), kErrReadFault);
+    EXPECT_EQ(bad.SectorCount(), 5u);
+    EXPECT_EQ(bad.Ranges().back(), (SectorRange{250, 1}));
+    EXPECT_EQ(ReadSectorsSalvaging(10, reader, buf.data(), 295, 512, bad), kErrInvalidParameter);
+}
+
+TEST(BadSectorMap, MergesTouchingRangesAndForgetsRereadSectors) {
+    BadSectorMap map;
+    map.Add(10);
+    map.Add(12);
+    map.Add(11);
+    map.Add(100, 5);
+    map.Add(5, 3);
+    EXPECT_EQ(map.Ranges(), (std::vector<SectorRange>{{5, 3}, {10, 3}, {100, 5}}));
+    map.Add(8, 2);  // bridges 5-7 and 10-12
+    map.Add(1, 200);
+    EXPECT_EQ(map.Ranges(), (std::vector<SectorRange>{{1, 200}}));
+    map.Remove(50, 10);
+    map.Remove(1, 1);
+    map.Remove(300, 4);
+    EXPECT_EQ(map.Ranges(), (std::vector<SectorRange>{{2, 48}, {60, 141}}));
+    EXPECT_EQ(map.SectorCount(), 189u);
+    EXPECT_EQ(map.Summary(1), "189 sectors unreadable: 2-49, ...");
+    EXPECT_EQ(map.MapText(512, "x").substr(map.MapText(512, "x").find('\n') + 1), "2 48\n60 141\n");
+    BadSectorMap one;
+    one.Add(7);
+    EXPECT_EQ(one.Summary(5), "1 sector unreadable: 7");
+}
+
 TEST_F(DiskReaderTest, ReadFullyStopsAtTheEndWithWhatItGot) {
     FileHandle handle;
     ASSERT_EQ(OpenReadOnly(image_, handle), kSuccess);
@@ -143,7 +194,8 @@ TEST(DeviceQuestions, ExternalDisksFromAFakeSysfs) {
     mk("sys/block/sdb/sdb1/partition", "1\n");
     mk("sys/block/sdb/sdb1/start", "2048\n");
     mk("sys/block/sdb/sdb1/size", "4096\n");
-    for (const char* d : {"sda", "sdb", "sdc", "mmcblk0"}) mk(std::string("dev/") + d, std::string(4096, 'x'));
+    for (const char* d : {"sda", "sdb", "sdc", "mmcblk0"})
+        mk(std::string("dev/") + d, std::string(4096, 'x'));
     SetSystemRoot(root.Path());
     DriveTable::Instance().Refresh();
     auto drives = DriveTable::Instance().Drives();

@@ -14,6 +14,7 @@
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat_file_data.h"
+#include "engines/fast_ntfs_recovery.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
 #include "platform/read_ahead.h"
@@ -300,6 +301,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
     const bool resuming = resumeFlag_;
     std::filesystem::path scanFolder = resuming ? PathFromUtf8(resume_.scanFolder) : store.NewScanFolder();
     chunksRead_ = 0;
+    unreadable_ = BadSectorMap();
+    recordsUnreadable_ = false;
     done_ = 0;
     total_ = 0;
     foundBase_ = 0;
@@ -308,12 +311,24 @@ int CProfessionalRecovery::Scan(const std::string*) {
     remainingSeconds_ = -1;
     freeOnly_ = false;
 
-    if (int rc = RunQuickScan(scanFolder, resuming); rc != 0) {
+    int quickResult = RunQuickScan(scanFolder, resuming);
+    if (quickResult == kCancelCode) {
         if (!resuming) {
             store.DecrementScanCounter();
             store.Save();
         }
-        return rc;
+        return quickResult;
+    }
+    // Records that cannot be read (a boot sector with impossible fields,
+    // an MFT and mirror that do not read) cost the file system's own list,
+    // never the search: the pass then covers the whole range.
+    if (quick_) {
+        auto* ntfs = dynamic_cast<CFastNtfsRecovery*>(quick_.get());
+        if (quickResult != 0 || (ntfs && ntfs->MftRecordCount() == 0)) {
+            recordsUnreadable_ = true;
+            freeOnly_ = false;
+            if (quickResult != 0) quick_.reset();
+        }
     }
     if (int rc = StartSubEngineLogs(scanFolder, resuming); rc != 0) return rc;
     PassRun run = PlanPass(resuming);
@@ -409,9 +424,12 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
             uint64_t absolute = rangeStart_ + run.start + run.position;
             if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + run.start + run.length) * sectorSize_);
-            uint32_t got = 0;
-            // What a failing read delivered is classified; the sectors it did not are passed over.
-            static_cast<void>(ReadSectors(n, reader_, chunk.data(), absolute, sectorSize_, &got));
+            // A chunk with unreadable sectors is searched with zeros in their
+            // place: the sectors around a bad one still hold files.
+            uint32_t got = n;
+            if (ReadSectorsSalvaging(n, reader_, chunk.data(), absolute, sectorSize_, unreadable_) ==
+                kErrInvalidParameter)
+                got = 0;
             ++chunksRead_;
             int64_t overshoot = 0;
             if (got > 0) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "device/bad_sector_map.h"
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
@@ -70,6 +71,11 @@ public:
 
     // --- Inspection ---
     uint64_t ChunksRead() const { return chunksRead_; }
+    // Sectors of the drive the last pass could not read (zeros were searched instead).
+    const BadSectorMap& UnreadableSectors() const { return unreadable_; }
+    // True when the last scan could not read the live file system's own
+    // records and searched the whole range instead.
+    bool RecordsUnreadable() const { return recordsUnreadable_; }
     uint64_t TotalSectors() const { return total_; }
     uint64_t SectorsDone() const { return done_; }
     bool UsedFreeSpaceOnly() const { return freeOnly_; }
@@ -140,6 +146,8 @@ private:
     uint64_t foundBase_ = 0;
     int64_t remainingSeconds_ = -1;
     uint64_t chunksRead_ = 0;
+    BadSectorMap unreadable_;
+    bool recordsUnreadable_ = false;
     bool freeOnly_ = false;
 
     // The files the quick engine listed, and how many files of the deep

@@ -71,6 +71,28 @@ int64_t UnixFromLocalWallClock(uint64_t fileTime) {
     return static_cast<int64_t>(std::mktime(&tm));
 }
 
+std::string FormatIsoTime(int64_t unixSeconds) {
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm local{};
+#if defined(_WIN32)
+    if (localtime_s(&local, &t) != 0) return "";
+#else
+    if (!localtime_r(&t, &local)) return "";
+#endif
+    // The offset is what the local calendar time is ahead of UTC.
+    const int64_t asUtc = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                        static_cast<unsigned>(local.tm_mday)) *
+                              86400 +
+                          local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const int64_t offset = asUtc - unixSeconds;
+    const int64_t minutes = (offset < 0 ? -offset : offset) / 60;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  offset < 0 ? '-' : '+', static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+    return text;
+}
+
 std::string FormatFileTime(uint64_t fileTime) {
     if (fileTime == 0) return "";
     int64_t t = UnixFromFileTime(fileTime);

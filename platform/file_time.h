@@ -25,6 +25,9 @@ std::tm LocalTimeOf(std::time_t instant);
 
 // "YYYY-MM-DD HH:MM:SS" of a FILETIME taken as it stands (UTC for NTFS, wall clock for FAT).
 std::string FormatFileTime(uint64_t fileTime);
+// ISO 8601 in this machine's time zone with its offset, e.g.
+// "2009-08-05T16:22:10+02:00", for a number of seconds since 1970 (UTC).
+std::string FormatIsoTime(int64_t unixSeconds);
 // Parses "YYYY-MM-DD[ HH:MM[:SS]]" (or with 'T') into a FILETIME; false when malformed.
 bool ParseFileTime(const std::string& text, uint64_t& fileTime);
 

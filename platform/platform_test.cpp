@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "platform/file_name_rules.h"
 #include "platform/file_time.h"
@@ -15,7 +17,9 @@ namespace {
 
 TEST(TextEncoding, Utf16WithBadSurrogatesBecomesReplacementCharacters) {
     const char16_t good[] = {u'a', 0xD83D, 0xDCF7, u'b'};  // a, camera emoji, b
-    EXPECT_EQ(Utf16ToUtf8(good, 4), "a\xF0\x9F\x93\xB7" "b");
+    EXPECT_EQ(Utf16ToUtf8(good, 4),
+              "a\xF0\x9F\x93\xB7"
+              "b");
     const char16_t lone[] = {0xD83D, u'x', 0xDC00};
     EXPECT_EQ(Utf16ToUtf8(lone, 3), "\xEF\xBF\xBDx\xEF\xBF\xBD");
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Grüße/фото")), "Grüße/фото");
@@ -54,6 +58,31 @@ TEST(FileTime, FatWallClockAndUnixRoundTrip) {
     EXPECT_FALSE(ParseFileTime("2004-13-01", parsed));
     EXPECT_TRUE(ParseFileTime("2020-01-02", parsed));
     EXPECT_EQ(FormatFileTime(parsed), "2020-01-02 00:00:00");
+}
+
+TEST(FileTime, IsoTimesCarryTheLocalOffset) {
+    const char* previous = std::getenv("TZ");
+    const std::string saved = previous ? previous : "";
+    auto zone = [](const char* tz) {
+        setenv("TZ", tz, 1);
+        tzset();
+    };
+    const int64_t summer = 1249482130;  // 2009-08-05 14:22:10 UTC
+    const int64_t winter = 1078063230;  // 2004-02-29 14:00:30 UTC
+    zone("UTC0");
+    EXPECT_EQ(FormatIsoTime(summer), "2009-08-05T14:22:10+00:00");
+    zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    EXPECT_EQ(FormatIsoTime(summer), "2009-08-05T16:22:10+02:00");
+    EXPECT_EQ(FormatIsoTime(winter), "2004-02-29T15:00:30+01:00");
+    zone("NST+3:30");
+    EXPECT_EQ(FormatIsoTime(winter), "2004-02-29T10:30:30-03:30");
+    EXPECT_EQ(FormatIsoTime(-1), "1969-12-31T20:29:59-03:30");
+    if (previous) {
+        setenv("TZ", saved.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 TEST(MountTable, ParsesEscapedMountPointsAndTypes) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -43,6 +44,14 @@ bool ReadBootSectorOf(const std::string& source, std::vector<uint8_t>& sector) {
     return handle.ReadAt(0, sector.data(), sector.size(), got) == kSuccess && got == sector.size();
 }
 
+// Reads sector `sector` (counted from the copy's start) whole into `out`.
+bool ReadWholeSector(const ImageCopyJob& job, uint64_t sector, uint8_t* out) {
+    const uint64_t offset = (job.startSector + sector) * job.bytesPerSector;
+    size_t got = 0;
+    return job.disk.handle.ReadAt(offset, out, job.bytesPerSector, got) == kSuccess &&
+           got == job.bytesPerSector;
+}
+
 }  // namespace
 
 int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, int diskNumber,
@@ -53,6 +62,7 @@ int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, 
     job.bytesPerSector = 512;
     job.sectorsCopied = 0;
     job.failedSector = 0;
+    job.unreadable = BadSectorMap();
     job.image.Close();
     int rc = OpenPhysicalDriveReader(job.disk, diskNumber);
     if (rc != kSuccess) return rc;
@@ -103,6 +113,19 @@ int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64
                 break;
             }
         }
+        if (rc == kErrReadFault && job.keepGoing) {
+            // Whole sectors already read stay; the rest are tried one by one.
+            const uint64_t firstSector = (done + got) / bytesPerSector;
+            const uint64_t lastSector = (done + chunk) / bytesPerSector;
+            for (uint64_t sector = firstSector; sector < lastSector; ++sector) {
+                uint8_t* at = buffer.get() + (sector * bytesPerSector - done);
+                if (!ReadWholeSector(job, sector, at)) {
+                    std::memset(at, 0, bytesPerSector);
+                    job.unreadable.Add(sector);
+                }
+            }
+            rc = kSuccess;
+        }
         if (rc != kSuccess) break;
         rc = job.image.Write(buffer.get(), chunk);
         if (rc != kSuccess) break;
@@ -122,9 +145,25 @@ int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64
             if (answer != 0) rc = answer;
         }
     }
+    // One more try for every sector that failed: a weak sector sometimes
+    // reads on a second attempt.
+    if (rc == kSuccess && !job.unreadable.Empty()) {
+        std::vector<uint8_t> sector(bytesPerSector);
+        const std::vector<SectorRange> ranges = job.unreadable.Ranges();
+        for (const SectorRange& r : ranges) {
+            for (uint64_t s = r.first; s < r.first + r.count && rc == kSuccess; ++s) {
+                if (!ReadWholeSector(job, s, sector.data())) continue;
+                job.image.Seek(s * bytesPerSector);
+                rc = job.image.Write(sector.data(), sector.size());
+                if (rc == kSuccess) job.unreadable.Remove(s);
+            }
+        }
+        job.image.Seek(total);
+    }
     // A write the system had only buffered can still fail; the image is not
     // reported complete before it is on the medium.
     if (rc == kSuccess) rc = job.image.Sync();
+    if (rc == kSuccess && !job.unreadable.Empty()) rc = kErrReadFault;
     job.image.Close();
     job.disk.Close();
     return rc;

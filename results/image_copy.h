@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "device/bad_sector_map.h"
 #include "device/disk_reader.h"
 #include "device/disk_volume_list.h"
 #include "platform/file_handle.h"
@@ -38,6 +39,12 @@ struct ImageCopyJob {
     // returned 30, the disk sector whose read failed.
     uint64_t sectorsCopied = 0;
     uint64_t failedSector = 0;
+    // With keepGoing an unreadable chunk is read again sector by sector; the
+    // sectors that stay unreadable are written as zeros, the copy goes on, and
+    // they are tried once more at the end. `unreadable` then holds them, in
+    // sectors from the image's start.
+    bool keepGoing = false;
+    BadSectorMap unreadable;
 };
 
 // Opens drive `diskNumber` (read-only) and creates the image file, emptying one
@@ -50,9 +57,11 @@ int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, 
 
 // Opens the job, copies in 64 KiB chunks and closes both files in every case.
 // Returns 0 when the image is complete and flushed; the callback's non-zero
-// answer when it stopped the copy; 30 when a chunk could not be read (that
-// chunk is not written; job.failedSector says where); else the result code of
-// the failed open or write. A stopped or failed copy leaves the partial image.
+// answer when it stopped the copy; 30 when a chunk could not be read (without
+// keepGoing that chunk is not written and job.failedSector says where; with
+// it the image is complete, zeros where job.unreadable says); else the result
+// code of the failed open or write. A stopped or failed copy leaves the
+// partial image.
 int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64_t sectorCount,
                  const std::filesystem::path& imagePath, void* userData);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <system_error>
@@ -98,6 +99,15 @@ uint64_t VolumeFreeBytes(uint32_t letter) {
     uint64_t bytes = 0;
     if (GetVolumeFreeBytes(letter, bytes) != kSuccess) return 0;
     return bytes;
+}
+
+// An image is known by what it is, not by how it was spelt: "./a.img",
+// "/x/a.img" and "/x//a.img" are one image. Kept as UTF-8 on every system.
+std::string ImageKey(const std::filesystem::path& imagePath) {
+    std::error_code ec;
+    std::filesystem::path canonical =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(imagePath, ec), ec);
+    return Utf8FromPath(ec || canonical.empty() ? imagePath.lexically_normal() : canonical);
 }
 
 }  // namespace
@@ -259,7 +269,37 @@ std::filesystem::path CScanResumeStore::CurrentScanFolder() const {
     return NumberedFolder(counter_);
 }
 
+bool CScanResumeStore::IsOwnScanFolder(const std::filesystem::path& folder) const {
+    const std::string_view text = WithoutTrailingSeparators(folder.native());
+    std::error_code ec;
+    const std::filesystem::path target(text);
+    const std::string name = target.filename().string();
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) return false;
+    // A folder that does not exist yet is judged by where it would be: its
+    // parent must be the base folder itself.
+    const std::filesystem::path canonicalBase = std::filesystem::weakly_canonical(base_, ec);
+    if (ec) return false;
+    const auto status = std::filesystem::symlink_status(target, ec);
+    if (std::filesystem::is_symlink(status)) return false;
+    const std::filesystem::path parent = std::filesystem::weakly_canonical(target.parent_path(), ec);
+    if (ec) return false;
+    return parent == canonicalBase;
+}
+
 bool CScanResumeStore::Resume(size_t index, ResumeRecord& out) {
+    // The table is read from disk and may be damaged or written by someone
+    // else: a record whose folder is not one of this store's own is never
+    // followed, or a resumed scan would write its logs wherever it points.
+    if (!IsOwnScanFolder(records_[index].scanFolder)) {
+        std::fprintf(stderr,
+                     "sorvane: an earlier scan's record names a folder outside %s; the record is dropped\n",
+                     base_.c_str());
+        records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(index));
+        SaveLocked();
+        resuming_ = false;
+        resumedFolder_.clear();
+        return false;
+    }
     resuming_ = true;
     resumedFolder_ = records_[index].scanFolder;
     out = records_[index];
@@ -273,7 +313,10 @@ bool CScanResumeStore::FindForPartition(uint32_t driveIndex, uint64_t start, uin
     for (size_t i = 0; i < records_.size(); ++i) {
         const ResumeRecord& r = records_[i];
         if (r.driveIndex != driveIndex || r.rangeStart != start || r.rangeLength != length) continue;
-        if (r.freeBytes == freeBytes) return Resume(i, out);
+        if (r.freeBytes == freeBytes) {
+            if (Resume(i, out)) return true;
+            break;
+        }
         std::string stale = r.scanFolder;
         DeleteScanLocked(stale);
         break;
@@ -285,12 +328,15 @@ bool CScanResumeStore::FindForPartition(uint32_t driveIndex, uint64_t start, uin
 
 bool CScanResumeStore::FindForImage(const std::filesystem::path& imagePath, ResumeRecord& out) {
     uint64_t imageTime = LastWriteFileTime(imagePath);
-    const std::string key = Utf8FromPath(imagePath);
+    const std::string key = ImageKey(imagePath);
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < records_.size(); ++i) {
         const ResumeRecord& r = records_[i];
         if (r.imagePath.empty() || r.imagePath != key) continue;
-        if (r.imageTime == imageTime) return Resume(i, out);
+        if (r.imageTime == imageTime) {
+            if (Resume(i, out)) return true;
+            break;
+        }
         std::string stale = r.scanFolder;
         DeleteScanLocked(stale);
         break;
@@ -316,7 +362,7 @@ int CScanResumeStore::WriteProgress(uint32_t letter, uint32_t driveIndex, uint64
     fresh.scanFolder = FolderText(scanFolder);
     const bool image = !imagePath.empty();
     if (image) {
-        fresh.imagePath = Utf8FromPath(imagePath);
+        fresh.imagePath = ImageKey(imagePath);
         fresh.imageTime = LastWriteFileTime(imagePath);
     } else {
         fresh.freeBytes = VolumeFreeBytes(letter);
@@ -360,7 +406,8 @@ int CScanResumeStore::DeleteScanLocked(const std::filesystem::path& folder) {
 
     std::error_code ec;
     std::filesystem::path target(WithoutTrailingSeparators(text));
-    if (target.empty() || !std::filesystem::exists(std::filesystem::symlink_status(target, ec))) return kSuccess;
+    if (target.empty() || !std::filesystem::exists(std::filesystem::symlink_status(target, ec)))
+        return kSuccess;
     // Only a scan folder of this store is ever deleted: a table that was damaged
     // or written by someone else may name any folder of the user's.
     std::filesystem::path canonicalBase = std::filesystem::canonical(base_, ec);
@@ -381,14 +428,30 @@ int CScanResumeStore::FindFileInFolder(const std::string& prefix, const std::fil
     std::vector<std::string> names;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::string entry = Utf8FromPath(it->path().filename());
-        if (entry.empty() || entry.front() == '.') continue;
-        if (entry.find(prefix) != std::string::npos) names.push_back(std::move(entry));
+        if (!IsLogFileName(entry, prefix)) continue;
+        // Only a plain file: never a link that would lead the log's writes elsewhere.
+        std::error_code statusError;
+        if (!std::filesystem::is_regular_file(it->symlink_status(statusError)) || statusError) continue;
+        names.push_back(std::move(entry));
     }
     if (names.empty()) return kErrFileNotFound;
-    // Listing order is the file system's; name order makes the answer stable
-    // and puts a log's record file before its "_DirInfo" and "_Relation".
+    // Listing order is the file system's; name order makes the answer stable.
     name = *std::min_element(names.begin(), names.end());
     return kSuccess;
+}
+
+bool IsLogFileName(std::string_view name, std::string_view prefix) {
+    // PREFIX + range start + "_" + date and time, as the engines name their logs;
+    // the companion files end in "_DirInfo" or "_Relation".
+    if (prefix.empty() || name.substr(0, prefix.size()) != prefix) return false;
+    std::string_view rest = name.substr(prefix.size());
+    size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0 || digits >= rest.size() || rest[digits] != '_') return false;
+    for (std::string_view companion : {std::string_view("_DirInfo"), std::string_view("_Relation")})
+        if (rest.size() >= companion.size() && rest.substr(rest.size() - companion.size()) == companion)
+            return false;
+    return rest.find('/') == std::string_view::npos;
 }
 
 void CScanResumeStore::DecrementScanCounter() {

@@ -13,14 +13,15 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace sorvane {
 
 inline constexpr uint32_t kImageDriveIndex = 128;  // drive index of a resume record for an image file
 inline constexpr size_t kResumeRecordSize = 1120;
-inline constexpr size_t kResumeTableHeaderSize = 8;   // the scan counter
-inline constexpr size_t kResumePathUnits = 260;       // UTF-16 units of each stored path, NUL included
+inline constexpr size_t kResumeTableHeaderSize = 8;  // the scan counter
+inline constexpr size_t kResumePathUnits = 260;      // UTF-16 units of each stored path, NUL included
 
 // One resume record. On disk (little-endian): drive index (4), zero (4), range
 // start, range length, run start, run length, position in the run, sectors
@@ -50,8 +51,12 @@ ResumeRecord DecodeResumeRecord(const uint8_t* bytes);
 // end is ignored.
 int ParseResumeTable(std::span<const uint8_t> bytes, uint64_t& counter, std::vector<ResumeRecord>& records);
 
+// True when `name` is a scan log's own file name: `prefix`, digits, "_", then
+// anything but a "_DirInfo" or "_Relation" ending.
+bool IsLogFileName(std::string_view name, std::string_view prefix);
+
 class CScanResumeStore {
-public:
+  public:
     // The process-wide store, loaded from ScanLogDir() on first use.
     static CScanResumeStore& Instance();
     // Drops the process-wide store, so the next Instance() loads afresh from the
@@ -95,8 +100,8 @@ public:
     // when it describes an earlier state of the volume (other free space or
     // image time, or another folder) it is replaced whole. Never deletes a folder.
     // Returns 0, 206 when a path cannot be stored, or the save's result.
-    int WriteProgress(uint32_t letter, uint32_t driveIndex, uint64_t start, uint64_t length, uint64_t runStart,
-                      uint64_t runLength, uint64_t position, uint64_t done, uint64_t found,
+    int WriteProgress(uint32_t letter, uint32_t driveIndex, uint64_t start, uint64_t length,
+                      uint64_t runStart, uint64_t runLength, uint64_t position, uint64_t done, uint64_t found,
                       const std::filesystem::path& scanFolder, const std::filesystem::path& imagePath);
 
     // Removes the record of `folder` from the table (not saved) and deletes the
@@ -104,9 +109,11 @@ public:
     // ever deleted, whatever the table says: anything else returns 5 and stays.
     int DeleteScan(const std::filesystem::path& folder);
 
-    // The first file name (in name order, names starting with "." passed over)
-    // in `folder` that contains `prefix`. Returns 0, or 2 when there is none.
-    int FindFileInFolder(const std::string& prefix, const std::filesystem::path& folder, std::string& name) const;
+    // The first log file (in name order) in `folder` named as the engines name
+    // their logs: `prefix`, the range start, "_" and the time (see IsLogFileName).
+    // Links and companion files are passed over. Returns 0, or 2 when there is none.
+    int FindFileInFolder(const std::string& prefix, const std::filesystem::path& folder,
+                         std::string& name) const;
 
     // Undoes the increment of a new scan folder that was never used; the next
     // save writes it.
@@ -117,7 +124,10 @@ public:
     bool IsResuming() const;
     std::vector<ResumeRecord> Records() const;
 
-private:
+  private:
+    // True when `folder` is a numbered folder directly inside the base folder
+    // (and not a link), whether or not it exists yet.
+    bool IsOwnScanFolder(const std::filesystem::path& folder) const;
     int LoadLocked();
     int SaveLocked();
     int DeleteScanLocked(const std::filesystem::path& folder);

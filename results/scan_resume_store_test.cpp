@@ -43,7 +43,7 @@ ResumeRecord PartitionRecord(uint64_t start, uint64_t freeBytes, const std::stri
 }
 
 class ResumeStoreTest : public ::testing::Test {
-protected:
+  protected:
     testkit::TempDir dir_;
     fs::path base_ = dir_.Path() / "ScanLog";
     std::string Folder(int n) const { return (base_ / std::to_string(n)).string() + "/"; }
@@ -64,7 +64,7 @@ TEST_F(ResumeStoreTest, TableRoundTripsWithTheStoredLayout) {
     }
     auto bytes = testkit::ReadFile(base_ / "config");
     ASSERT_EQ(bytes.size(), 8u + 2 * 1120);
-    EXPECT_EQ(bytes[0], 2);  // the scan counter
+    EXPECT_EQ(bytes[0], 2);    // the scan counter
     EXPECT_EQ(bytes[8], 128);  // an image's drive index
     // The scan folder as UTF-16 at offset 600 of the record.
     std::string folder = Folder(1);
@@ -217,9 +217,9 @@ TEST_F(ResumeStoreTest, WriteProgressUpdatesTheRecordAndNeverDeletesTheScansFold
     EXPECT_EQ(found.filesFound, 15u);
 
     // A path that cannot be stored in 260 UTF-16 units is refused.
-    EXPECT_EQ(store.WriteProgress(0, kImageDriveIndex, 0, 100, 1, 2, 3, 4, 5, folder,
-                                  dir_ / std::string(300, 'x')),
-              206);
+    EXPECT_EQ(
+        store.WriteProgress(0, kImageDriveIndex, 0, 100, 1, 2, 3, 4, 5, folder, dir_ / std::string(300, 'x')),
+        206);
 }
 
 TEST_F(ResumeStoreTest, NewScanNumberWithAFolderReusesTheNumberAfterDeletingIt) {
@@ -272,20 +272,86 @@ TEST_F(ResumeStoreTest, OnlyFoldersInsideTheBaseFolderAreEverDeleted) {
     EXPECT_FALSE(fs::exists(base_ / "2"));
 }
 
-TEST_F(ResumeStoreTest, FindFileInFolderTakesTheFirstNameHoldingThePrefix) {
+TEST_F(ResumeStoreTest, FindFileInFolderTakesOnlyALogNamedAsTheEnginesNameThem) {
     fs::path folder = base_ / "3";
     fs::create_directories(folder);
     for (const char* name : {"Pro_Fat_2048_20261279 5_Relation", ".Pro_Fat_hidden", "Pro_Fat_2048_20261279 5",
-                             "Pro_Fat_2048_20261279 5_DirInfo", "File_Type_2048_20261279 5"})
+                             "Pro_Fat_2048_20261279 5_DirInfo", "File_Type_2048_20261279 5",
+                             "my Fast_ notes.txt", "Fast_notes.txt"})
         Touch(folder / name);
+    fs::create_symlink(dir_ / "elsewhere", folder / "Fast_0_20261279 5");
     CScanResumeStore store(base_);
     std::string name;
     ASSERT_EQ(store.FindFileInFolder("Pro_Fat_", folder, name), 0);
     EXPECT_EQ(name, "Pro_Fat_2048_20261279 5");
-    ASSERT_EQ(store.FindFileInFolder("Type_", folder, name), 0);
+    ASSERT_EQ(store.FindFileInFolder("File_Type_", folder, name), 0);
     EXPECT_EQ(name, "File_Type_2048_20261279 5");
+    EXPECT_EQ(store.FindFileInFolder("Type_", folder, name), 2) << "a name holding the prefix is not a log";
+    EXPECT_EQ(store.FindFileInFolder("Fast_", folder, name), 2) << "neither a user's file nor a link";
     EXPECT_EQ(store.FindFileInFolder("Pro_Ntfs_", folder, name), 2);
     EXPECT_TRUE(name.empty());
+
+    EXPECT_TRUE(IsLogFileName("Fast_0_2026127 9 5", "Fast_"));
+    EXPECT_FALSE(IsLogFileName("Fast__2026", "Fast_"));
+    EXPECT_FALSE(IsLogFileName("Fast_12", "Fast_"));
+    EXPECT_FALSE(IsLogFileName("xFast_1_2", "Fast_"));
+    EXPECT_FALSE(IsLogFileName("Fast_1_2_Relation", "Fast_"));
+}
+
+TEST_F(ResumeStoreTest, ARecordNamingAFolderOutsideTheStoreIsDroppedAndNeverWritten) {
+    fs::path image = dir_ / "card.img";
+    Touch(image);
+    // A damaged or foreign table: the scan folder is a user's folder holding
+    // a file whose name contains a log's prefix.
+    fs::path victim = dir_ / "Documents";
+    fs::create_directories(victim);
+    Touch(victim / "Fast_0_2026 budget.xls");
+    fs::create_directories(base_ / "7");
+    fs::create_symlink(victim, base_ / "8");
+    for (const fs::path& folder : {victim, base_ / "7" / ".." / ".." / "Documents", base_ / "8"}) {
+        {
+            CScanResumeStore writer(base_);
+            ASSERT_EQ(writer.WriteProgress(0, kImageDriveIndex, 0, 100, 1, 2, 3, 4, 5, folder, image), 0);
+        }
+        CScanResumeStore store(base_);
+        ResumeRecord found;
+        EXPECT_FALSE(store.FindForImage(image, found)) << folder;
+        EXPECT_FALSE(store.IsResuming());
+        EXPECT_TRUE(store.Records().empty()) << "the record is dropped";
+        EXPECT_NE(store.CurrentScanFolder().parent_path().parent_path(), victim);
+        EXPECT_TRUE(CScanResumeStore(base_).Records().empty()) << "and the drop is saved";
+    }
+    EXPECT_EQ(testkit::ReadFile(victim / "Fast_0_2026 budget.xls").size(), 4u);
+    EXPECT_TRUE(fs::exists(victim));
+
+    // The store's own numbered folder is still followed.
+    {
+        CScanResumeStore writer(base_);
+        ASSERT_EQ(writer.WriteProgress(0, kImageDriveIndex, 0, 100, 1, 2, 3, 4, 5, base_ / "7", image), 0);
+    }
+    CScanResumeStore store(base_);
+    ResumeRecord found;
+    EXPECT_TRUE(store.FindForImage(image, found));
+}
+
+TEST_F(ResumeStoreTest, AnImageIsFoundHoweverItsPathIsSpelt) {
+    fs::create_directories(dir_ / "cards");
+    fs::path image = dir_ / "cards" / "card.img";
+    Touch(image);
+    {
+        CScanResumeStore store(base_);
+        fs::path folder = store.NewScanFolder();
+        ASSERT_EQ(store.WriteProgress(0, kImageDriveIndex, 0, 100, 1, 2, 3, 4, 5, folder, image), 0);
+    }
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_ / "cards");
+    for (const fs::path& spelling : {fs::path("card.img"), fs::path("./card.img"), dir_ / "cards//card.img",
+                                     dir_ / "cards" / ".." / "cards" / "card.img"}) {
+        CScanResumeStore store(base_);
+        ResumeRecord found;
+        EXPECT_TRUE(store.FindForImage(spelling, found)) << spelling;
+    }
+    fs::current_path(previous);
 }
 
 TEST(ResumeStoreInstance, FollowsTheDataFolderAndPlacesLogsInTheCurrentScanFolder) {

@@ -376,7 +376,7 @@ TEST_F(PreviewTest, DeletedFilesOfARealVolumeShowFromTheImage) {
     ASSERT_EQ(engine.OpenImage(image, 7), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     FoundItemList found;
-    engine.FindByExtension(AllCategoriesPattern() + "|.other", found);
+    ASSERT_EQ(engine.FindByExtension(AllCategoriesPattern() + "|.other", found), 1);
     // A deleted entry has lost the first letter of its name; the size tells the files apart.
     auto row = [&](const char* name) -> const FoundItemRecord* {
         for (const auto& r : found)

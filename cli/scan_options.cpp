@@ -1,0 +1,224 @@
+#include "cli/scan_options.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+#include "cli/exit_codes.h"
+#include "cli/target.h"
+#include "platform/file_time.h"
+#include "platform/text_encoding.h"
+#include "results/file_categories.h"
+
+namespace sorvane::cli {
+namespace {
+
+const char kScanUsage[] =
+    "usage: sorvane scan [--quick|--deep [--resume|--fresh]] [--json] [--types LIST] [--ext LIST]\n"
+    "                    [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
+    "                    [--progress] TARGET\n";
+const char kRecoverUsage[] =
+    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
+    "[--keep-folders]\n"
+    "                       [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
+    "                       [--progress] --to DIR TARGET\n";
+const char kOptionsHelp[] =
+    "\n"
+    "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
+    "          node (/dev/sdb, /dev/sdb1), disk:N[:START:COUNT],\n"
+    "          or IMAGE@START[:COUNT] for a partition inside a whole-disk image (sectors)\n"
+    "--deep    read the file system's own records, then search all free space for the\n"
+    "          folders and files of earlier file systems and for files by their contents\n"
+    "          (the default)\n"
+    "--quick   read only the file system's own records of deleted files\n"
+    "--resume  continue an earlier deep scan of the same target where it stopped\n"
+    "--fresh   discard an earlier deep scan of the same target and start afresh\n"
+    "          (without either, an earlier scan is offered on a terminal)\n"
+    "--types   photo,audio,video,document,archive,other (default: all)\n"
+    "--ext     extensions, e.g. jpg,cr2 (only these, unless --types is given too)\n"
+    "--min-size, --max-size   size limits: bytes, or with KB, MB, GB (1000s) or KiB, MiB, GiB (1024s)\n"
+    "--since, --until         last-write date, YYYY-MM-DD[ HH:MM[:SS]]\n"
+    "--json    one JSON object per found file (scan)\n"
+    "          The listing's columns: size in bytes, last written, whether the content\n"
+    "          is whole (its own structure checks out), damaged (cut short, broken, or\n"
+    "          holding something else), not checked, or impossible (an entry no volume\n"
+    "          could hold), and the file's path. The JSON carries the same word as\n"
+    "          \"content\".\n"
+    "--keep-folders           keep each file's folder path below its category folder (recover)\n"
+    "--progress               show progress on stderr even when it is not a terminal\n"
+    "\n";
+
+const char* const kTypeNames[] = {"photo", "audio", "video", "document", "archive", "other"};
+
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items;
+    std::stringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ','))
+        if (!item.empty()) items.push_back(item);
+    return items;
+}
+
+int UsageError(const ScanOptions& o, const std::string& message) {
+    if (!message.empty())
+        std::fprintf(stderr, "sorvane %s: %s\n", o.recover ? "recover" : "scan", message.c_str());
+    std::fputs(o.recover ? kRecoverUsage : kScanUsage, stderr);
+    return kExitUsage;
+}
+
+}  // namespace
+
+bool ParseSize(const std::string& text, uint64_t& bytes) {
+    size_t i = 0;
+    uint64_t whole = 0;
+    bool digits = false;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (whole > (UINT64_MAX - digit) / 10) return false;
+        whole = whole * 10 + digit;
+        digits = true;
+        ++i;
+    }
+    // Up to nine decimals, kept as a fraction over 10^9 so no rounding creeps in.
+    uint64_t fraction = 0, scale = 1;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
+            if (scale < 1000000000) {
+                fraction = fraction * 10 + static_cast<uint64_t>(text[i] - '0');
+                scale *= 10;
+            }
+            digits = true;
+            ++i;
+        }
+    }
+    if (!digits) return false;
+    while (i < text.size() && text[i] == ' ') ++i;
+    std::string unit;
+    for (; i < text.size(); ++i) unit += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+    uint64_t multiplier = 0;
+    if (unit.empty() || unit == "b")
+        multiplier = 1;
+    else if (unit == "kb" || unit == "k")
+        multiplier = 1000;
+    else if (unit == "mb" || unit == "m")
+        multiplier = 1000 * 1000;
+    else if (unit == "gb" || unit == "g")
+        multiplier = 1000 * 1000 * 1000;
+    else if (unit == "tb" || unit == "t")
+        multiplier = 1000ull * 1000 * 1000 * 1000;
+    else if (unit == "kib")
+        multiplier = 1024;
+    else if (unit == "mib")
+        multiplier = 1024 * 1024;
+    else if (unit == "gib")
+        multiplier = 1024 * 1024 * 1024;
+    else if (unit == "tib")
+        multiplier = 1024ull * 1024 * 1024 * 1024;
+    else
+        return false;
+    if (scale > 1 && multiplier == 1 && fraction != 0) return false;  // a fraction of a byte
+    if (whole > UINT64_MAX / multiplier) return false;
+    const uint64_t wholeBytes = whole * multiplier;
+    // multiplier <= 2^40 and fraction < scale <= 10^9, so this cannot overflow.
+    const uint64_t fractionBytes =
+        static_cast<uint64_t>(static_cast<unsigned __int128>(fraction) * multiplier / scale);
+    if (wholeBytes > UINT64_MAX - fractionBytes) return false;
+    bytes = wholeBytes + fractionBytes;
+    return true;
+}
+
+int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& o) {
+    o.recover = recover;
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--quick") {
+            o.deep = false;
+        } else if (a == "--deep") {
+            o.deep = true;
+        } else if (a == "--resume") {
+            o.resume = true;
+        } else if (a == "--fresh") {
+            o.fresh = true;
+        } else if (a == "--json" && !o.recover) {
+            o.json = true;
+        } else if (a == "--progress") {
+            o.progress = true;
+        } else if (a == "--keep-folders" && o.recover) {
+            o.keepFolders = true;
+        } else if (a == "--to" && o.recover) {
+            if (!value(o.destination) || o.destination.empty()) return UsageError(o, "--to needs a folder");
+        } else if (a == "--types") {
+            if (!value(v)) return UsageError(o, "--types needs a list");
+            o.typesGiven = true;
+            for (const auto& t : SplitList(v)) {
+                bool known = false;
+                for (const char* name : kTypeNames) known = known || t == name;
+                if (!known)
+                    return UsageError(
+                        o, "unknown type '" + t + "' (photo, audio, video, document, archive, other)");
+                o.types.insert(t);
+            }
+        } else if (a == "--ext") {
+            if (!value(v)) return UsageError(o, "--ext needs a list");
+            for (auto e : SplitList(v)) {
+                while (!e.empty() && (e[0] == '.' || e[0] == '*')) e.erase(0, 1);
+                if (!e.empty()) o.extensions.insert(AsciiLower(e));
+            }
+        } else if (a == "--min-size" || a == "--max-size") {
+            uint64_t n = 0;
+            if (!value(v) || !ParseSize(v, n))
+                return UsageError(o, a + " needs a size, e.g. 1200, 200KB or 4MiB");
+            (a == "--min-size" ? o.minSize : o.maxSize) = n;
+        } else if (a == "--since" || a == "--until") {
+            uint64_t t = 0;
+            if (!value(v) || !ParseFileTime(v, t))
+                return UsageError(o, a + " needs a date YYYY-MM-DD[ HH:MM[:SS]]");
+            if (a == "--since")
+                o.since = t, o.haveSince = true;
+            else
+                o.until = t, o.haveUntil = true;
+        } else if (a == "--help" || a == "-h") {
+            std::fputs(o.recover ? kRecoverUsage : kScanUsage, stdout);
+            std::fputs(kOptionsHelp, stdout);
+            std::fputs(kExitCodesHelp, stdout);
+            return kExitOk;
+        } else if (a.size() > 1 && a[0] == '-') {
+            return UsageError(o, "unknown option " + a);
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 1)
+        return UsageError(o, positional.empty() ? "no target given" : "more than one target");
+    if (o.recover && o.destination.empty()) return UsageError(o, "--to DIR is required");
+    if (o.minSize > o.maxSize) return UsageError(o, "--min-size is larger than --max-size");
+    if (o.resume && o.fresh) return UsageError(o, "--resume and --fresh exclude each other");
+    if ((o.resume || o.fresh) && !o.deep)
+        return UsageError(o, "--resume and --fresh belong to the deep scan");
+    if (!o.typesGiven && o.extensions.empty())
+        for (const char* name : kTypeNames) o.types.insert(name);
+    o.target = positional[0];
+    return -1;
+}
+
+bool Selected(const ScanOptions& o, const FoundItemRecord& r) {
+    const uint64_t size = r.size, written = r.written;  // copies: the record is packed
+    if (size < o.minSize || size > o.maxSize) return false;
+    if (o.haveSince && written < o.since) return false;
+    if (o.haveUntil && written > o.until) return false;
+    std::string name = r.Name();
+    if (!o.extensions.empty() && o.extensions.count(LowerExtension(name))) return true;
+    std::string category = CategoryFolderName(name);
+    if (category == "others") category = "other";
+    return o.types.count(category) != 0;
+}
+
+}  // namespace sorvane::cli

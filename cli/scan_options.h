@@ -1,0 +1,48 @@
+// The options of `sorvane scan` and `sorvane recover`, parsed from the
+// command line.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "results/found_item_record.h"
+
+namespace sorvane::cli {
+
+struct ScanOptions {
+    bool recover = false;
+    bool deep = true;
+    bool resume = false;
+    bool fresh = false;
+    bool json = false;
+    bool progress = false;
+    bool keepFolders = false;
+    bool typesGiven = false;
+    std::set<std::string> types;
+    std::set<std::string> extensions;
+    uint64_t minSize = 0;
+    uint64_t maxSize = UINT64_MAX;
+    bool haveSince = false, haveUntil = false;
+    uint64_t since = 0, until = 0;
+    std::string destination;
+    std::string target;
+    // Of the volume scanned, once it is open: what an entry can possibly describe.
+    uint64_t volumeBytes = 0;
+    uint32_t sectorSize = 512;
+};
+
+// Parses the arguments after the command's name. Returns -1 when they are
+// fine, else the exit status (0 after --help, which has been printed).
+int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& options);
+
+// A size as a user writes it: "1234", "200KB", "1.5 MB", "2GiB". KB, MB and GB
+// are powers of 1000, KiB, MiB and GiB powers of 1024; "B" and any case are
+// accepted. False for anything else, negative sizes and overflow.
+bool ParseSize(const std::string& text, uint64_t& bytes);
+
+// True when the options choose `record` (size, dates, type or extension).
+bool Selected(const ScanOptions& options, const FoundItemRecord& record);
+
+}  // namespace sorvane::cli

@@ -1,0 +1,380 @@
+#include "cli/scan_steps.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <deque>
+#include <set>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "carving/content_check.h"
+#include "cli/exit_codes.h"
+#include "cli/json_text.h"
+#include "cli/progress.h"
+#include "engines/exfat_file_data.h"
+#include "platform/file_handle.h"
+#include "platform/file_time.h"
+#include "platform/path_text.h"
+#include "platform/result_codes.h"
+#include "results/file_categories.h"
+#include "results/safe_name.h"
+
+namespace sorvane::cli {
+namespace {
+
+// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec": the remaining-time text the
+// program shows everywhere.
+std::string RemainingText(int64_t seconds) {
+    if (seconds < 0) return "estimating";
+    char text[64];
+    if (seconds > 3599)
+        std::snprintf(text, sizeof text, "%d Hour %d Min", static_cast<int>(seconds / 3600),
+                      static_cast<int>((seconds % 3600) / 60));
+    else if (seconds > 59)
+        std::snprintf(text, sizeof text, "%d Min %d Sec", static_cast<int>(seconds / 60),
+                      static_cast<int>(seconds % 60));
+    else
+        std::snprintf(text, sizeof text, "%d Sec", static_cast<int>(seconds));
+    return text;
+}
+
+struct ScanState {
+    IFileRecoveryParse* engine = nullptr;
+    bool show = false;
+    bool lineOpen = false;
+    int shownPercent = 0;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+};
+
+// The engine's estimate when it has one, else one from the pace so far once
+// a second has passed: what is left goes as fast as what is done.
+int64_t SecondsLeft(const ScanState& s, int64_t engineEstimate) {
+    if (engineEstimate >= 0) return engineEstimate;
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - s.started)
+            .count();
+    if (elapsed < 1000 || s.shownPercent <= 0) return -1;
+    return (elapsed * (100 - s.shownPercent) / s.shownPercent + 500) / 1000;
+}
+
+int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_t, uint64_t, uint64_t) {
+    auto* s = static_cast<ScanState*>(user);
+    if (Interrupted()) return kCancelCode;
+    if (s->show) {
+        // The engines' phases each count from 0; the line the user reads never goes back.
+        s->shownPercent = std::max(s->shownPercent, std::clamp(percent * weight / 100, 0, 100));
+        std::fprintf(stderr, "\r%3d%%  %" PRIu64 " files found  time left: %s\033[K", s->shownPercent,
+                     s->engine->GetFoundCount(), RemainingText(SecondsLeft(*s, remaining)).c_str());
+        std::fflush(stderr);
+        s->lineOpen = true;
+    }
+    return 0;
+}
+
+struct CopyState {
+    int lastError = 0;
+};
+
+int CopyProgress(void* user, int percent, int, int errorCode, const std::filesystem::path&) {
+    if (Interrupted()) return kCancelCode;
+    if (percent == 100 && errorCode != 0) static_cast<CopyState*>(user)->lastError = errorCode;
+    return 0;
+}
+
+// Walks a quick scan's folders from the root one folder at a time, so memory
+// does not grow with the number of files.
+WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool(const Found&)>& visit) {
+    struct Pending {
+        bool root;
+        FoundItemRecord folder;
+        uint32_t level;
+        std::string path;
+    };
+    WalkOutcome outcome;
+    std::deque<Pending> queue{{true, {}, 0, ""}};
+    std::set<std::pair<uint32_t, uint32_t>> seen;  // (key, level) of folders already listed
+    while (!queue.empty()) {
+        Pending p = std::move(queue.front());
+        queue.pop_front();
+        FoundItemList children;
+        if (engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children) != kSuccess) {
+            outcome.incomplete = true;
+            std::fprintf(stderr, "sorvane: the folder %s could not be listed; its files are missing below\n",
+                         PrintableName(p.path.empty() ? "/" : p.path).c_str());
+            continue;
+        }
+        for (const auto& child : children) {
+            if (child.IsFolder()) {
+                // Copied out first: the record is packed, and a reference to
+                // its field would be misaligned.
+                const uint32_t key = child.key;
+                if (seen.insert({key, p.level + 1}).second)
+                    queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
+            } else {
+                ++outcome.files;
+                if (!visit(Found{child, p.path})) {
+                    outcome.stopped = true;
+                    return outcome;
+                }
+            }
+        }
+    }
+    return outcome;
+}
+
+// How far a file's content can be trusted: "impossible" for an entry no
+// volume could hold, "damaged" where the file system shows its clusters taken
+// by another file, else what the content check found ("whole", "damaged" or
+// "not checked").
+const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
+    if (ImpossibleEntry(r, o.volumeBytes, o.sectorSize)) return "impossible";
+    if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
+    return ContentCheckWord(r.contentCheck);
+}
+
+void PrintTextLine(const Found& f, const ScanOptions& o) {
+    const FoundItemRecord& r = f.record;
+    std::string written = r.written ? FormatFileTime(r.written) : "-";
+    const char* check = ContentText(r, o);
+    std::printf("%12" PRIu64 "  %-19s  %-11s  %s\n", uint64_t{r.size}, written.c_str(), check,
+                PrintableName(f.folderPath + r.Name()).c_str());
+}
+
+// A record's time as a JSON value: ISO 8601 with the offset, or null when the
+// record has none. FAT keeps the wall-clock time of the writer's zone; it is
+// read as this machine's local time, as recovered files' times are set.
+std::string JsonTime(const FoundItemRecord& r, uint64_t fileTime) {
+    if (fileTime == 0) return "null";
+    const bool wallClock = r.Engine() == EngineCode::kQuickFat || r.Engine() == EngineCode::kDeepFat;
+    const std::string text =
+        FormatIsoTime(wallClock ? UnixFromLocalWallClock(fileTime) : UnixFromFileTime(fileTime));
+    return text.empty() ? "null" : "\"" + text + "\"";
+}
+
+void PrintJsonLine(const Found& f, const ScanOptions& o) {
+    const FoundItemRecord& r = f.record;
+    std::printf(
+        "{\"letter\":%u,\"engineCode\":%u,\"isFolder\":%u,\"engineSpecific\":%u,\"contentCheck\":%u,"
+        "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%s,\"accessed\":%s"
+        ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
+        ",\"partitionStart\":%" PRIu64
+        ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\",\"impossible\":%s}\n",
+        unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
+        unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
+        JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
+        uint64_t{r.size}, uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart},
+        JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
+        JsonString(CategoryFolderName(r.Name())).c_str(), ContentText(r, o),
+        ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false");
+}
+
+uint32_t SeparatorCount(const std::string& path) {
+    uint32_t n = 0;
+    for (size_t i = 0; i + 1 < path.size(); ++i)
+        if (path[i] == '/' || path[i] == '\\') ++n;
+    return n;
+}
+
+bool Taken(const std::filesystem::path& path) {
+    std::error_code ec;
+    // A dangling link counts as taken, so nothing is written through it.
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+std::filesystem::path PartPath(const std::filesystem::path& path) {
+    std::filesystem::path part = path;
+    part += ".part";
+    return part;
+}
+
+// A free final name whose ".part" name is free too.
+std::filesystem::path FreeRecoveryPath(const std::filesystem::path& wanted) {
+    std::filesystem::path path = UniqueDestinationPath(wanted);
+    if (path.empty() || !Taken(PartPath(path))) return path;
+    const std::filesystem::path folder = wanted.parent_path();
+    const std::string base = Utf8FromPath(wanted.stem()), ext = Utf8FromPath(wanted.extension());
+    for (int n = 1; n <= 10000; ++n) {
+        std::filesystem::path candidate = folder / PathFromUtf8(base + "(" + std::to_string(n) + ")" + ext);
+        if (!Taken(candidate) && !Taken(PartPath(candidate))) return candidate;
+    }
+    return {};
+}
+
+}  // namespace
+
+bool ImpossibleEntry(const FoundItemRecord& r, uint64_t volumeBytes, uint32_t sectorSize) {
+    if (r.IsFolder() || volumeBytes == 0) return false;
+    const uint64_t size = r.size;
+    if (size > volumeBytes) return true;
+    if (r.Engine() != EngineCode::kQuickFat && r.Engine() != EngineCode::kDeepFat) return false;
+    if (size == 0) return false;  // an empty file has no cluster
+    const uint64_t cluster = r.key, clusterBytes = r.clusterBytes, dataStart = r.dataStart;
+    if (cluster < 2) return true;
+    if (clusterBytes == 0 || dataStart == 0) return false;  // where the data lies is not known
+    const uint64_t dataBytes = dataStart * sectorSize;
+    return dataBytes >= volumeBytes || (cluster - 2) >= (volumeBytes - dataBytes) / clusterBytes;
+}
+
+std::string FileCountText(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+bool ReportUnreadable(const BadSectorMap& unreadable, const ScanOptions& options) {
+    if (unreadable.Empty()) return true;
+    std::fprintf(stderr, "sorvane: %s of %s (the scan searched zeros in their place)\n",
+                 unreadable.Summary(8).c_str(), options.target.c_str());
+    if (options.json) {
+        std::printf("{\"unreadableSectors\":%" PRIu64 ",\"unreadableRanges\":[", unreadable.SectorCount());
+        constexpr size_t kMaxRanges = 1000;
+        const auto& ranges = unreadable.Ranges();
+        for (size_t i = 0; i < ranges.size() && i < kMaxRanges; ++i)
+            std::printf("%s[%" PRIu64 ",%" PRIu64 "]", i ? "," : "", ranges[i].first, ranges[i].count);
+        std::printf("]}\n");
+    }
+    return false;
+}
+
+int RunScanStep(IFileRecoveryParse& engine, bool showProgress) {
+    ScanState state;
+    state.engine = &engine;
+    state.show = showProgress;
+    CopyState copyState;
+    engine.SetCallbacks(ScanProgress, CopyProgress, &state, 100);
+    int rc = engine.Scan(nullptr);
+    if (state.lineOpen) std::fputc('\n', stderr);
+    return rc;
+}
+
+WalkOutcome ForEachChosenFile(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
+                              const std::function<bool(const Found&)>& visit) {
+    if (!deep)
+        return WalkListedFiles(engine,
+                               [&](const Found& f) { return !Selected(options, f.record) || visit(f); });
+    // A deep scan's merged search lists a carved file only when no file-system
+    // file starts at its sector. Its answer does not tell a failed read from
+    // an empty list, and a file whose folders are lost has an empty path.
+    WalkOutcome outcome;
+    FoundItemList all;
+    engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+    for (const auto& r : all) {
+        Found f{r, {}};
+        if (engine.GetFolderPath(r, f.folderPath) != kSuccess) f.folderPath.clear();
+        ++outcome.files;
+        if (Selected(options, f.record) && !visit(f)) {
+            outcome.stopped = true;
+            break;
+        }
+    }
+    return outcome;
+}
+
+int ListStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options) {
+    size_t listed = 0;
+    WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
+        options.json ? PrintJsonLine(f, options) : PrintTextLine(f, options);
+        ++listed;
+        return true;
+    });
+    if (outcome.incomplete) {
+        std::fprintf(stderr, "sorvane: the list is incomplete: %s listed, more could not be read\n",
+                     FileCountText(listed).c_str());
+        return kExitIncomplete;
+    }
+    if (!options.json) std::fprintf(stderr, "%s found\n", FileCountText(listed).c_str());
+    return kExitOk;
+}
+
+int CheckDestination(const std::filesystem::path& destination) {
+    std::error_code ec;
+    std::filesystem::create_directories(destination, ec);
+    if (ec || !std::filesystem::is_directory(destination, ec)) {
+        std::fprintf(stderr, "sorvane recover: cannot create the folder %s: %s\n", Utf8FromPath(destination).c_str(),
+                     ec ? ec.message().c_str() : "a file of that name is in the way");
+        return kExitCannotWrite;
+    }
+    // A file of our own, made and removed at once: proves files can be created
+    // there before the user waits for a whole scan.
+    std::filesystem::path probe;
+    for (int n = 0; n < 100 && (probe.empty() || Taken(probe)); ++n)
+        probe = destination / (".sorvane-write-check-" + std::to_string(n));
+    FileHandle file;
+    int rc = OpenForWriting(probe, WriteMode::kCreateNew, file);
+    if (rc == kSuccess) {
+        file.Close();
+        std::filesystem::remove(probe, ec);
+        return kExitOk;
+    }
+    std::fprintf(stderr, "sorvane recover: cannot write into %s: %s\n", Utf8FromPath(destination).c_str(),
+                 ResultText(rc).c_str());
+    return kExitCannotWrite;
+}
+
+int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
+                const std::filesystem::path& destination, bool showProgress) {
+    CopyState copyState;
+    engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
+    const uint32_t baseDepth = SeparatorCount(Utf8FromPath(destination));
+    size_t found = 0, recovered = 0, failed = 0;
+    bool cancelled = false, destinationFull = false;
+    WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
+        ++found;
+        std::vector<std::string> folders{CategoryFolderName(f.record.Name())};
+        if (options.keepFolders)
+            for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
+        std::filesystem::path path;
+        std::string shown = PrintableName(f.folderPath + f.record.Name());
+        if (!JoinInsideDestination(destination, folders, f.record.Name(), path) ||
+            (path = FreeRecoveryPath(path)).empty()) {
+            std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
+                         Utf8FromPath(destination).c_str());
+            ++failed;
+            return true;
+        }
+        if (showProgress) std::fprintf(stderr, "\rrecovering file %zu\033[K", found);
+        copyState.lastError = 0;
+        // Written under a ".part" name and renamed only when complete, so a
+        // file with its final name is always a whole one.
+        const std::filesystem::path part = PartPath(path);
+        int result = engine.RecoverItem(f.record, part, baseDepth);
+        std::error_code ec;
+        if (result == kSuccess && Taken(path)) result = kErrFileExists;
+        if (result == kSuccess) {
+            std::filesystem::rename(part, path, ec);
+            if (ec) result = ResultFromErrno(ec.value());
+        }
+        if (result == kSuccess) {
+            ++recovered;
+            return true;
+        }
+        std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
+        if (result == kCancelCode) {
+            cancelled = true;
+            return false;
+        }
+        ++failed;
+        if (showProgress) std::fputc('\n', stderr);
+        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
+                     ResultText(result).c_str());
+        if (result == kErrDiskFull) {
+            destinationFull = true;
+            return false;
+        }
+        return true;
+    });
+    if (showProgress && found > 0) std::fputc('\n', stderr);
+    if (cancelled)
+        std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
+                     Utf8FromPath(destination).c_str());
+    if (destinationFull)
+        std::fprintf(stderr, "sorvane: %s is full; the files recovered before it filled stay there\n",
+                     Utf8FromPath(destination).c_str());
+    std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
+                Utf8FromPath(destination).c_str());
+    if (cancelled) return kExitCancelled;
+    if (destinationFull) return kExitCannotWrite;
+    if (failed > 0 || outcome.incomplete) return kExitIncomplete;
+    return kExitOk;
+}
+
+}  // namespace sorvane::cli
