@@ -61,6 +61,10 @@ TEST(FileTime, FatWallClockAndUnixRoundTrip) {
 }
 
 TEST(FileTime, IsoTimesCarryTheLocalOffset) {
+#ifdef _WIN32
+    // The zones below are set as POSIX TZ rules, which the Windows C runtime does not follow.
+    GTEST_SKIP() << "POSIX TZ rules are not available here";
+#else
     const char* previous = std::getenv("TZ");
     const std::string saved = previous ? previous : "";
     auto zone = [](const char* tz) {
@@ -83,6 +87,7 @@ TEST(FileTime, IsoTimesCarryTheLocalOffset) {
         unsetenv("TZ");
     }
     tzset();
+#endif
 }
 
 TEST(MountTable, ParsesEscapedMountPointsAndTypes) {

@@ -270,10 +270,11 @@ std::filesystem::path CScanResumeStore::CurrentScanFolder() const {
 }
 
 bool CScanResumeStore::IsOwnScanFolder(const std::filesystem::path& folder) const {
-    const std::string_view text = WithoutTrailingSeparators(folder.native());
+    const std::string whole = Utf8FromPath(folder);
+    const std::string_view text = WithoutTrailingSeparators(whole);
     std::error_code ec;
-    const std::filesystem::path target(text);
-    const std::string name = target.filename().string();
+    const std::filesystem::path target = PathFromUtf8(text);
+    const std::string name = Utf8FromPath(target.filename());
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) return false;
     // A folder that does not exist yet is judged by where it would be: its
     // parent must be the base folder itself.
