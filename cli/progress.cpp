@@ -20,7 +20,9 @@ void InstallInterruptHandler() {
     // deep scan still saves how far it got.
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
+#ifdef SIGHUP
     std::signal(SIGHUP, OnInterrupt);
+#endif
 }
 
 bool Interrupted() { return gInterrupted != 0; }
