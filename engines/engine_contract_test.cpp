@@ -165,7 +165,9 @@ struct Coordinator {
 
 // A record as the engines identify it: which engine made it and its number there.
 using RecordId = std::pair<uint32_t, uint32_t>;
-RecordId IdOf(const FoundItemRecord& r) { return {r.engineCode, r.recordNumber}; }
+RecordId IdOf(const FoundItemRecord& r) {
+    return {static_cast<uint32_t>(r.engineCode), static_cast<uint32_t>(r.recordNumber)};
+}
 
 std::vector<WalkedItem> Walk(IFileRecoveryParse& engine) {
     std::vector<WalkedItem> all;
@@ -386,14 +388,15 @@ TYPED_TEST(EngineContractTest, EveryListedRecordRecoversAndPreviews) {
             }
             ASSERT_EQ(engine.RecoverItem(r, target, 0), 0) << label;
             std::error_code ec;
-            EXPECT_EQ(std::filesystem::file_size(target, ec), r.size) << label;
+            const uint64_t size = r.size;
+            EXPECT_EQ(std::filesystem::file_size(target, ec), size) << label;
 
             std::filesystem::path previewPath;
             std::vector<uint8_t> buffer(4096);
             size_t byteCount = buffer.size();
             EXPECT_EQ(engine.PreviewItem(r, previewPath, buffer.data(), byteCount, nullptr, nullptr), 0)
                 << label;
-            EXPECT_TRUE(!previewPath.empty() || byteCount == std::min<uint64_t>(r.size, buffer.size()))
+            EXPECT_TRUE(!previewPath.empty() || byteCount == std::min<uint64_t>(size, buffer.size()))
                 << label;
             if (!largest || r.size > largest->size) largest = &r;
         }

@@ -22,7 +22,7 @@ namespace sorvane {
 namespace {
 
 using exfattest::BuildSet;
-using exfattest::SetSpec;
+using exfattest::EntrySetFields;
 
 std::map<std::string, FoundItemRecord> DeepExfatRecords(CProfessionalRecovery& engine) {
     std::map<std::string, FoundItemRecord> out;
@@ -136,19 +136,19 @@ TEST(DeepExfat, FoldersListedInsideEachOtherAndSetsCutByAReadEndStaySound) {
 
     // Folder A is listed in B's cluster and B in A's: a loop no walk may
     // follow for ever.
-    SetSpec a;
+    EntrySetFields a;
     a.name = u"A";
     a.attributes = 0x10;
     a.firstCluster = folderA;
     a.dataLength = 8192;
     a.inUse = false;
-    SetSpec b = a;
+    EntrySetFields b = a;
     b.name = u"B";
     b.firstCluster = folderB;
     WriteAt(card, at(folderB, 0), BuildSet(a));
     WriteAt(card, at(folderA, 0), BuildSet(b));
     // A file in A whose stream and name entries lie past the read's end.
-    SetSpec file;
+    EntrySetFields file;
     file.name = u"straddling the end of a read.txt";
     file.firstCluster = data;
     file.dataLength = 11;

@@ -27,7 +27,10 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
         if (rc != 0 && firstFailure == 0) firstFailure = rc;
         for (const FoundItemRecord& child : children) {
             if (!visit(WalkedItem{child, p.path, p.level})) return firstFailure;
-            if (child.IsFolder() && listed.insert({child.engineCode, child.key, p.level + 1}).second)
+            // Fields of the packed record are copied, never bound to references.
+            const auto id = std::make_tuple(static_cast<uint32_t>(child.engineCode), static_cast<uint32_t>(child.key),
+                                            p.level + 1);
+            if (child.IsFolder() && listed.insert(id).second)
                 queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
         }
     }

@@ -15,7 +15,7 @@ namespace sorvane {
 namespace {
 
 using exfattest::BuildSet;
-using exfattest::SetSpec;
+using exfattest::EntrySetFields;
 
 // exFAT timestamp fields: seconds/2, minute, hour, day, month, year - 1980.
 uint32_t Stamp(int year, int month, int day, int hour, int minute, int second) {
@@ -38,19 +38,19 @@ std::vector<Seen> ParseInPieces(const std::vector<uint8_t>& bytes, size_t piece)
 }
 
 TEST(ExfatEntrySet, LiveAndDeletedSetsGiveNameSizesClusterAndFlags) {
-    SetSpec spec;
-    spec.name = u"Отпуск 2024.jpg";
-    spec.firstCluster = 1234;
-    spec.dataLength = 5000000;
-    spec.validDataLength = 4096;
-    spec.noFatChain = true;
+    EntrySetFields fields;
+    fields.name = u"Отпуск 2024.jpg";
+    fields.firstCluster = 1234;
+    fields.dataLength = 5000000;
+    fields.validDataLength = 4096;
+    fields.noFatChain = true;
     for (bool inUse : {true, false}) {
-        spec.inUse = inUse;
-        std::vector<uint8_t> b = BuildSet(spec);
+        fields.inUse = inUse;
+        std::vector<uint8_t> b = BuildSet(fields);
         ExfatEntrySet s;
         ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet) << inUse;
         EXPECT_EQ(s.inUse, inUse);
-        EXPECT_EQ(s.name, Utf16ToUtf8(spec.name));
+        EXPECT_EQ(s.name, Utf16ToUtf8(fields.name));
         EXPECT_EQ(s.entryCount, 3u);  // fifteen characters fit one name entry
         EXPECT_EQ(s.firstCluster, 1234u);
         EXPECT_EQ(s.dataLength, 5000000u);
@@ -58,9 +58,9 @@ TEST(ExfatEntrySet, LiveAndDeletedSetsGiveNameSizesClusterAndFlags) {
         EXPECT_TRUE(s.noFatChain);
         EXPECT_FALSE(s.IsDirectory());
     }
-    spec.attributes = 0x10;
-    spec.validDataLength = 9000000;  // above the data length: damage, held to it
-    std::vector<uint8_t> dir = BuildSet(spec);
+    fields.attributes = 0x10;
+    fields.validDataLength = 9000000;  // above the data length: damage, held to it
+    std::vector<uint8_t> dir = BuildSet(fields);
     ExfatEntrySet d;
     ASSERT_EQ(ParseExfatEntrySet(dir.data(), dir.size(), d), ExfatSetResult::kSet);
     EXPECT_TRUE(d.IsDirectory());
@@ -68,28 +68,28 @@ TEST(ExfatEntrySet, LiveAndDeletedSetsGiveNameSizesClusterAndFlags) {
 }
 
 TEST(ExfatEntrySet, LongestNamesAndExtraSecondariesParseWhole) {
-    SetSpec spec;
-    spec.name.assign(255, u'x');
-    spec.name[0] = u'É';
-    spec.name[254] = u'z';
-    std::vector<uint8_t> b = BuildSet(spec);
+    EntrySetFields fields;
+    fields.name.assign(255, u'x');
+    fields.name[0] = u'É';
+    fields.name[254] = u'z';
+    std::vector<uint8_t> b = BuildSet(fields);
     ASSERT_EQ(b.size(), 19u * 32);
     ExfatEntrySet s;
     ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
     EXPECT_EQ(Utf8ToUtf16(s.name).size(), 255u);
     EXPECT_EQ(s.name.back(), 'z');
-    spec.name = u"v.bin";
-    spec.extraSecondaries = 2;  // vendor entries behind the name
-    b = BuildSet(spec);
+    fields.name = u"v.bin";
+    fields.extraSecondaries = 2;  // vendor entries behind the name
+    b = BuildSet(fields);
     ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
     EXPECT_EQ(s.entryCount, 5u);
     EXPECT_EQ(s.name, "v.bin");
 }
 
 TEST(ExfatEntrySet, HostileSetsAreRefusedWhole) {
-    SetSpec spec;
-    spec.name = u"hostile.txt";
-    const std::vector<uint8_t> good = BuildSet(spec);
+    EntrySetFields fields;
+    fields.name = u"hostile.txt";
+    const std::vector<uint8_t> good = BuildSet(fields);
     auto result = [](std::vector<uint8_t> b) {
         ExfatEntrySet s;
         return ParseExfatEntrySet(b.data(), b.size(), s);
@@ -119,14 +119,14 @@ TEST(ExfatEntrySet, HostileSetsAreRefusedWhole) {
     EXPECT_EQ(result(std::vector<uint8_t>(good.begin(), good.begin() + 31)), ExfatSetResult::kNotASet);
     EXPECT_EQ(result(std::vector<uint8_t>(good.begin(), good.begin() + 40)), ExfatSetResult::kIncomplete);
 
-    spec.name = std::u16string(3, u'\0');  // a name of NULs only
-    EXPECT_EQ(result(BuildSet(spec)), ExfatSetResult::kNotASet);
-    spec.name = u"ab";
-    std::vector<uint8_t> noName = BuildSet(spec);
+    fields.name = std::u16string(3, u'\0');  // a name of NULs only
+    EXPECT_EQ(result(BuildSet(fields)), ExfatSetResult::kNotASet);
+    fields.name = u"ab";
+    std::vector<uint8_t> noName = BuildSet(fields);
     noName[35] = 0;  // name length 0
     EXPECT_NE(result(noName), ExfatSetResult::kSet);
-    spec.name = std::u16string(16, u'n');
-    std::vector<uint8_t> shortNames = BuildSet(spec);
+    fields.name = std::u16string(16, u'n');
+    std::vector<uint8_t> shortNames = BuildSet(fields);
     shortNames[1] = 2;  // 16 characters need two name entries, one is claimed
     EXPECT_EQ(result(shortNames), ExfatSetResult::kNotASet);
 }
@@ -147,17 +147,17 @@ TEST(ExfatEntrySet, TimesApplyTenMillisecondsAndTheUtcOffset) {
     EXPECT_EQ(FileTimeFromExfatTimestamp(0, 0, 0x80), 0u);
     EXPECT_EQ(FileTimeFromExfatTimestamp(Stamp(2020, 13, 1, 0, 0, 0), 0, 0), 0u);
 
-    SetSpec spec;
-    spec.modified = stamp;
-    spec.modified10ms = 199;
-    spec.modifiedOffset = 0x80 | 12;  // +3:00
-    std::vector<uint8_t> b = BuildSet(spec);
+    EntrySetFields fields;
+    fields.modified = stamp;
+    fields.modified10ms = 199;
+    fields.modifiedOffset = 0x80 | 12;  // +3:00
+    std::vector<uint8_t> b = BuildSet(fields);
     ExfatEntrySet s;
     ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
     EXPECT_EQ(s.written, wall + 199 * second / 100 - 3 * 3600 * second);
     EXPECT_FALSE(s.wallClockTimes);
-    spec.modifiedOffset = 0;
-    b = BuildSet(spec);
+    fields.modifiedOffset = 0;
+    b = BuildSet(fields);
     ASSERT_EQ(ParseExfatEntrySet(b.data(), b.size(), s), ExfatSetResult::kSet);
     EXPECT_EQ(s.written, wall + 199 * second / 100);
     EXPECT_TRUE(s.wallClockTimes);
@@ -176,15 +176,15 @@ TEST(ExfatDirectoryParser, SetsCutAtAnyPieceBoundaryAreFoundOnceAtTheirPositions
     std::map<uint64_t, std::string> expected;
     std::mt19937 rng(7);
     for (int i = 0; i < 40; ++i) {
-        SetSpec spec;
-        spec.name = Utf8ToUtf16("file " + std::to_string(i) + std::string(rng() % 120, 'q'));
-        spec.inUse = rng() % 2;
-        expected[dir.size()] = Utf16ToUtf8(spec.name);
-        std::vector<uint8_t> set = BuildSet(spec);
+        EntrySetFields fields;
+        fields.name = Utf8ToUtf16("file " + std::to_string(i) + std::string(rng() % 120, 'q'));
+        fields.inUse = rng() % 2;
+        expected[dir.size()] = Utf16ToUtf8(fields.name);
+        std::vector<uint8_t> set = BuildSet(fields);
         dir.insert(dir.end(), set.begin(), set.end());
         if (rng() % 3 == 0) dir.insert(dir.end(), 32, 0);  // an unused entry between
         if (rng() % 5 == 0) {
-            std::vector<uint8_t> broken = BuildSet(spec);
+            std::vector<uint8_t> broken = BuildSet(fields);
             broken[2] ^= 0x55;  // a set whose checksum fails is passed over
             dir.insert(dir.end(), broken.begin(), broken.end());
         }

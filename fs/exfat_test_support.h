@@ -8,7 +8,7 @@
 
 namespace sorvane::exfattest {
 
-struct SetSpec {
+struct EntrySetFields {
     std::u16string name = u"a.txt";
     bool inUse = true;
     uint16_t attributes = 0x20;
@@ -35,36 +35,36 @@ inline void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
 
 // The set's bytes; the checksum is that of the set in use, as a deleting
 // driver leaves it.
-inline std::vector<uint8_t> BuildSet(const SetSpec& spec) {
-    const size_t nameEntries = (spec.name.size() + 14) / 15;
-    const size_t entries = 2 + nameEntries + spec.extraSecondaries;
+inline std::vector<uint8_t> BuildSet(const EntrySetFields& fields) {
+    const size_t nameEntries = (fields.name.size() + 14) / 15;
+    const size_t entries = 2 + nameEntries + fields.extraSecondaries;
     std::vector<uint8_t> b(entries * 32, 0);
     b[0] = 0x85;
     b[1] = static_cast<uint8_t>(entries - 1);
-    Put16(b, 4, spec.attributes);
-    Put32(b, 12, spec.modified);
-    b[21] = spec.modified10ms;
-    b[23] = spec.modifiedOffset;
+    Put16(b, 4, fields.attributes);
+    Put32(b, 12, fields.modified);
+    b[21] = fields.modified10ms;
+    b[23] = fields.modifiedOffset;
     b[32] = 0xC0;
-    b[33] = static_cast<uint8_t>(0x01 | (spec.noFatChain ? 0x02 : 0));
-    b[35] = static_cast<uint8_t>(spec.name.size());
-    Put64(b, 40, spec.validDataLength);
-    Put32(b, 52, spec.firstCluster);
-    Put64(b, 56, spec.dataLength);
+    b[33] = static_cast<uint8_t>(0x01 | (fields.noFatChain ? 0x02 : 0));
+    b[35] = static_cast<uint8_t>(fields.name.size());
+    Put64(b, 40, fields.validDataLength);
+    Put32(b, 52, fields.firstCluster);
+    Put64(b, 56, fields.dataLength);
     for (size_t i = 0; i < nameEntries; ++i) {
         size_t at = (2 + i) * 32;
         b[at] = 0xC1;
-        for (size_t u = 0; u < 15 && i * 15 + u < spec.name.size(); ++u)
-            Put16(b, at + 2 + 2 * u, spec.name[i * 15 + u]);
+        for (size_t u = 0; u < 15 && i * 15 + u < fields.name.size(); ++u)
+            Put16(b, at + 2 + 2 * u, fields.name[i * 15 + u]);
     }
-    for (int i = 0; i < spec.extraSecondaries; ++i) b[(2 + nameEntries + i) * 32] = 0xE0;
+    for (int i = 0; i < fields.extraSecondaries; ++i) b[(2 + nameEntries + i) * 32] = 0xE0;
     uint16_t sum = 0;
     for (size_t i = 0; i < b.size(); ++i) {
         if (i == 2 || i == 3) continue;
         sum = static_cast<uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b[i]);
     }
     Put16(b, 2, sum);
-    if (!spec.inUse)
+    if (!fields.inUse)
         for (size_t i = 0; i < entries; ++i) b[i * 32] &= 0x7F;
     return b;
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QThread>
 #include <QTimer>
 #include <filesystem>
 
@@ -263,9 +264,15 @@ TEST_F(FaultyHelperTest, HangingHelperIsEndedWhileTheEventLoopKeepsTurning) {
         std::string pid(pidBytes.begin(), pidBytes.end());
         while (!pid.empty() && pid.back() == '\n') pid.pop_back();
         ASSERT_FALSE(pid.empty());
-        // Gone, or at most a zombie waiting for its parent.
-        auto stat = testkit::ReadFile("/proc/" + pid + "/stat");
-        std::string state(stat.begin(), stat.end());
+        // Gone, or at most a zombie waiting for its parent. A killed process
+        // may still be on its way out for a moment, so it gets two seconds.
+        std::string state;
+        for (int wait = 0; wait < 200; ++wait) {
+            auto stat = testkit::ReadFile("/proc/" + pid + "/stat");
+            state.assign(stat.begin(), stat.end());
+            if (state.empty() || state.find(") Z") != std::string::npos) break;
+            QThread::msleep(10);
+        }
         EXPECT_TRUE(state.empty() || state.find(") Z") != std::string::npos)
             << file << " still runs: " << state;
     }
