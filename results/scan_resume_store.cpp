@@ -294,7 +294,7 @@ bool CScanResumeStore::Resume(size_t index, ResumeRecord& out) {
     if (!IsOwnScanFolder(records_[index].scanFolder)) {
         std::fprintf(stderr,
                      "sorvane: an earlier scan's record names a folder outside %s; the record is dropped\n",
-                     base_.c_str());
+                     Utf8FromPath(base_).c_str());
         records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(index));
         SaveLocked();
         resuming_ = false;
