@@ -1,6 +1,7 @@
 // `sorvane scan` lists what a scan finds; `sorvane recover` scans and copies
 // the chosen files into a folder. Both read the target through the engine the
 // engine selection picks, and never write to it.
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -177,6 +178,18 @@ int RunOneTarget(ScanOptions o) {
         std::fprintf(stderr, "sorvane: %s of %s cannot be read; %s\n",
                      RecordsText(*opened.engine, deep != nullptr).c_str(), o.target.c_str(), instead.c_str());
     }
+    if (deep && deep->ResumeDiscarded())
+        std::fprintf(stderr,
+                     "sorvane: the earlier deep scan of %s could not be continued (its saved state is missing "
+                     "or damaged); this scan started afresh\n",
+                     o.target.c_str());
+    if (deep && deep->ResumedFinished())
+        std::fprintf(stderr, "sorvane: the earlier deep scan of %s had finished; these are its results\n",
+                     o.target.c_str());
+    else if (deep && deep->ResumedAtSector() > 0 && deep->TotalSectors() > 0)
+        std::fprintf(stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
+                     o.target.c_str(),
+                     std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
     if (cancelled && deep)
         std::fprintf(stderr, "sorvane: the deep scan can be continued with: sorvane %s --resume %s\n",

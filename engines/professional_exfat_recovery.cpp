@@ -7,6 +7,7 @@
 #include "engines/exfat_file_data.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/scan_checkpoint.h"
 
 namespace sorvane {
 namespace {
@@ -120,6 +121,55 @@ void CProfessionalExfatRecovery::TakeSet(const ExfatEntrySet& set, uint64_t offs
         return;
     }
     sets_.push_back({set, offset, set.wallClockTimes});
+}
+
+void CProfessionalExfatRecovery::SaveState(CheckpointWriter& w) const {
+    w.U64(sets_.size());
+    for (const FoundSet& f : sets_) {
+        const ExfatEntrySet& s = f.set;
+        w.Bool(s.inUse);
+        w.U64(s.entryCount);
+        w.U32(s.attributes);
+        w.U64(s.created);
+        w.U64(s.written);
+        w.U64(s.accessed);
+        w.Bool(s.wallClockTimes);
+        w.Bool(s.noFatChain);
+        w.U32(s.firstCluster);
+        w.U64(s.dataLength);
+        w.U64(s.validDataLength);
+        w.Text(s.name);
+        w.U64(f.offset);
+        w.Bool(f.wallClock);
+    }
+    w.U64(lastSetEnd_);
+    w.U64(dropped_);
+}
+
+bool CProfessionalExfatRecovery::RestoreState(CheckpointReader& r) {
+    constexpr size_t kMaxNameBytes = 1024;
+    uint64_t n = 0;
+    if (!r.Count(n, 76)) return false;
+    std::vector<FoundSet> sets(n);
+    for (FoundSet& f : sets) {
+        ExfatEntrySet& s = f.set;
+        uint64_t entries = 0;
+        uint32_t attributes = 0;
+        if (!r.Bool(s.inUse) || !r.U64(entries) || !r.U32(attributes) || !r.U64(s.created) ||
+            !r.U64(s.written) || !r.U64(s.accessed) || !r.Bool(s.wallClockTimes) || !r.Bool(s.noFatChain) ||
+            !r.U32(s.firstCluster) || !r.U64(s.dataLength) || !r.U64(s.validDataLength) ||
+            !r.Text(s.name, kMaxNameBytes) || !r.U64(f.offset) || !r.Bool(f.wallClock))
+            return false;
+        if (entries == 0 || entries > kExfatMaxSetEntries || attributes > 0xFFFF) return false;
+        s.entryCount = static_cast<size_t>(entries);
+        s.attributes = static_cast<uint16_t>(attributes);
+    }
+    uint64_t lastSetEnd = 0, dropped = 0;
+    if (!r.U64(lastSetEnd) || !r.U64(dropped)) return false;
+    sets_ = std::move(sets);
+    lastSetEnd_ = lastSetEnd;
+    dropped_ = dropped;
+    return true;
 }
 
 int CProfessionalExfatRecovery::Consolidate() {

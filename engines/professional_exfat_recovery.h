@@ -23,6 +23,9 @@
 
 namespace sorvane {
 
+class CheckpointReader;
+class CheckpointWriter;
+
 struct ExfatDeepLimits {
     size_t maxSets = 2000000;  // entry sets kept until the end of the pass
 };
@@ -51,6 +54,11 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     bool OnSector(const uint8_t* sector, size_t available, uint64_t absoluteSector);
     // Files the sets into folders and writes the records. Returns 0 or a result code.
     int Consolidate();
+    // The entry sets the pass holds until its end, for a checkpoint of the
+    // scan; and back, after StartScanLog of the resumed scan. RestoreState
+    // returns false, keeping nothing, for a damaged state.
+    void SaveState(CheckpointWriter& w) const;
+    bool RestoreState(CheckpointReader& r);
 
     // --- Inspection ---
     bool HasLayout() const { return haveLayout_; }

@@ -11,6 +11,7 @@
 #include "fs/fat_directory_sector.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/scan_checkpoint.h"
 
 namespace sorvane {
 namespace {
@@ -33,6 +34,32 @@ std::string EntryName(ByteView entry, const LongNameCollector& names, bool useLo
         if (!name.empty()) return name;
     }
     return ShortEntryName(entry);
+}
+
+void WriteGuess(CheckpointWriter& w, const FatVolumeGuess& g) {
+    w.U32(g.sectorsPerCluster);
+    w.U32(g.dataAreaOffset);
+    w.U64(g.volumeStart);
+}
+
+bool ReadGuess(CheckpointReader& r, FatVolumeGuess& g) {
+    return r.U32(g.sectorsPerCluster) && r.U32(g.dataAreaOffset) && r.U64(g.volumeStart);
+}
+
+void WriteOptionalGuess(CheckpointWriter& w, const std::optional<FatVolumeGuess>& g) {
+    w.Bool(g.has_value());
+    if (g) WriteGuess(w, *g);
+}
+
+bool ReadOptionalGuess(CheckpointReader& r, std::optional<FatVolumeGuess>& g) {
+    bool present = false;
+    if (!r.Bool(present)) return false;
+    g.reset();
+    if (!present) return true;
+    FatVolumeGuess guess;
+    if (!ReadGuess(r, guess)) return false;
+    g = guess;
+    return true;
 }
 
 }  // namespace
@@ -685,6 +712,139 @@ int CProfessionalFatRecovery::Consolidate() {
     }
     orphans_.clear();
     return log_ ? log_->Flush() : 0;
+}
+
+void CProfessionalFatRecovery::SaveState(CheckpointWriter& w) const {
+    w.U64(guesses_.size());
+    for (const FatVolumeGuess& g : guesses_) WriteGuess(w, g);
+    w.U64(sightings_.size());
+    for (const FatDirSighting& s : sightings_) {
+        w.U32(s.cluster);
+        w.U64(s.sector);
+    }
+    w.U64(orphans_.size());
+    for (const FatOrphanEntry& o : orphans_) {
+        WriteRecord(w, o.record);
+        w.U32(o.directoryCluster);
+        w.Bool(o.placed);
+    }
+    w.U64(fragments_.size());
+    for (const FatNameFragment& f : fragments_) {
+        w.U8(f.checksum);
+        w.Bytes(f.bytes);
+        w.U64(f.sector);
+        w.U32(f.directoryCluster);
+        WriteOptionalGuess(w, f.guess);
+    }
+    w.U64(stored_.size());
+    for (const auto& [sector, stored] : stored_) {
+        w.U64(sector);
+        w.Bytes(stored.bytes);
+        w.Bool(stored.used);
+    }
+    w.U64(storedBytes_);
+    w.U64(known_.size());
+    for (const auto& [cluster, known] : known_) {
+        w.U32(cluster);
+        WriteRecord(w, known.record);
+        w.U32(known.parent);
+        WriteOptionalGuess(w, known.guess);
+    }
+    w.U64(needed_.size());
+    for (const auto& [cluster, needed] : needed_) {
+        w.U32(cluster);
+        WriteOptionalGuess(w, needed.guess);
+        w.U64(needed.sector);
+    }
+    w.Bool(bootVolume_);
+    w.Bool(passContext_.has_value());
+    if (passContext_) {
+        WriteGuess(w, passContext_->guess);
+        w.U32(passContext_->cluster);
+        w.U64(passContext_->sector);
+    }
+    w.U32(rootCluster_);
+    w.U64(dropped_);
+}
+
+bool CProfessionalFatRecovery::RestoreState(CheckpointReader& r) {
+    // Read into fresh lists first: a damaged state leaves the engine as it was.
+    std::vector<FatVolumeGuess> guesses;
+    std::vector<FatDirSighting> sightings;
+    std::vector<FatOrphanEntry> orphans;
+    std::vector<FatNameFragment> fragments;
+    std::map<uint64_t, StoredSector> stored;
+    std::map<uint32_t, KnownDirectory> known;
+    std::map<uint32_t, NeededDirectory> needed;
+    uint64_t n = 0;
+    if (!r.Count(n, 16)) return false;
+    guesses.resize(n);
+    for (FatVolumeGuess& g : guesses)
+        if (!ReadGuess(r, g)) return false;
+    if (!r.Count(n, 12)) return false;
+    sightings.resize(n);
+    for (FatDirSighting& s : sightings)
+        if (!r.U32(s.cluster) || !r.U64(s.sector)) return false;
+    if (!r.Count(n, sizeof(FoundItemRecord))) return false;
+    orphans.resize(n);
+    for (FatOrphanEntry& o : orphans)
+        if (!ReadRecord(r, o.record) || !r.U32(o.directoryCluster) || !r.Bool(o.placed)) return false;
+    if (!r.Count(n, 22)) return false;
+    fragments.resize(n);
+    for (FatNameFragment& f : fragments)
+        if (!r.U8(f.checksum) || !r.Bytes(f.bytes, limits_.maxStoredBytes) || !r.U64(f.sector) ||
+            !r.U32(f.directoryCluster) || !ReadOptionalGuess(r, f.guess))
+            return false;
+    if (!r.Count(n, 17)) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+        uint64_t sector = 0;
+        StoredSector s;
+        if (!r.U64(sector) || !r.Bytes(s.bytes, sectorSize_) || !r.Bool(s.used)) return false;
+        stored[sector] = std::move(s);
+    }
+    uint64_t storedBytes = 0;
+    if (!r.U64(storedBytes) || !r.Count(n, sizeof(FoundItemRecord))) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+        uint32_t cluster = 0;
+        KnownDirectory k;
+        if (!r.U32(cluster) || !ReadRecord(r, k.record) || !r.U32(k.parent) || !ReadOptionalGuess(r, k.guess))
+            return false;
+        known[cluster] = std::move(k);
+    }
+    if (!r.Count(n, 13)) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+        uint32_t cluster = 0;
+        NeededDirectory d;
+        if (!r.U32(cluster) || !ReadOptionalGuess(r, d.guess) || !r.U64(d.sector)) return false;
+        needed[cluster] = d;
+    }
+    bool bootVolume = false, haveContext = false;
+    std::optional<DirContext> context;
+    if (!r.Bool(bootVolume) || !r.Bool(haveContext)) return false;
+    if (haveContext) {
+        DirContext c;
+        if (!ReadGuess(r, c.guess) || !r.U32(c.cluster) || !r.U64(c.sector)) return false;
+        context = c;
+    }
+    uint32_t rootCluster = 0;
+    uint64_t dropped = 0;
+    if (!r.U32(rootCluster) || !r.U64(dropped)) return false;
+
+    guesses_ = std::move(guesses);
+    sightings_ = std::move(sightings);
+    orphans_ = std::move(orphans);
+    fragments_ = std::move(fragments);
+    stored_ = std::move(stored);
+    storedBytes_ = static_cast<size_t>(storedBytes);
+    known_ = std::move(known);
+    needed_ = std::move(needed);
+    bootVolume_ = bootVolume;
+    passContext_ = context;
+    consolidationContext_.reset();
+    rootCluster_ = rootCluster;
+    dropped_ = dropped;
+    levelCache_.clear();
+    return true;
 }
 
 int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {

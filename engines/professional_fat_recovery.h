@@ -21,6 +21,9 @@
 
 namespace sorvane {
 
+class CheckpointReader;
+class CheckpointWriter;
+
 // One inferred layout of a FAT volume. All sector numbers are absolute.
 struct FatVolumeGuess {
     uint32_t sectorsPerCluster = 0;
@@ -91,6 +94,11 @@ public:
     void OnDirectorySector(const uint8_t* sector, uint64_t absoluteSector);
     // Places what waited for a geometry and writes the folders. Returns 0 or a result code.
     int Consolidate();
+    // What the pass holds only in memory, for a checkpoint of the scan; and
+    // back, after StartScanLog and RegisterBootSector of the resumed scan.
+    // RestoreState returns false, keeping nothing, for a damaged state.
+    void SaveState(CheckpointWriter& w) const;
+    bool RestoreState(CheckpointReader& r);
 
     // --- Inspection for tests and reports ---
     const std::vector<FatVolumeGuess>& Guesses() const { return guesses_; }

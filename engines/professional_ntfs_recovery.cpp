@@ -10,6 +10,7 @@
 #include "fs/ntfs_record.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/scan_checkpoint.h"
 
 namespace sorvane {
 namespace {
@@ -21,6 +22,24 @@ constexpr size_t kMaxParentChain = 256;
 
 // Case-blind comparison of an ASCII name.
 bool IsMftName(const std::string& name) { return name.size() == 4 && AsciiLower(name) == "$mft"; }
+
+void WriteRuns(CheckpointWriter& w, const std::vector<NtfsRun>& runs) {
+    w.U64(runs.size());
+    for (const NtfsRun& run : runs) {
+        w.U64(run.length);
+        w.I64(run.offset);
+        w.Bool(run.sparse);
+    }
+}
+
+bool ReadRuns(CheckpointReader& r, std::vector<NtfsRun>& runs) {
+    uint64_t n = 0;
+    if (!r.Count(n, 17)) return false;
+    runs.resize(n);
+    for (NtfsRun& run : runs)
+        if (!r.U64(run.length) || !r.I64(run.offset) || !r.Bool(run.sparse)) return false;
+    return true;
+}
 
 }  // namespace
 
@@ -413,6 +432,69 @@ int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_
     RelationKey relation = parent == number ? MakeRelationKey(kNtfsRootKey, 0) : MakeRelationKey(parent, level);
     log_->AddChild(relation, recordNumber, folderMode ? number : 0, folderMode ? item.name : nullptr);
     return 0;
+}
+
+void CProfessionalNtfsRecovery::SaveState(CheckpointWriter& w) const {
+    w.U64(pending_.size());
+    for (const NtfsPendingFolder& p : pending_) {
+        w.U32(p.recordNumber);
+        w.U32(p.sectorsPerCluster);
+        w.U64(p.volumeStart);
+        WriteRuns(w, p.mftRuns);
+    }
+    w.U64(mftMap_.size());
+    for (const auto& [sector, runs] : mftMap_) {
+        w.U64(sector);
+        WriteRuns(w, runs);
+    }
+    // The depths already worked out decide which folders a later record
+    // still registers, so they are part of the state, not only a cache.
+    w.U64(depthCache_.size());
+    for (const auto& [key, depth] : depthCache_) {
+        w.U64(key.first);
+        w.U32(key.second);
+        w.U32(depth);
+    }
+    w.U32(sectorsPerCluster_);
+    w.U64(dropped_);
+}
+
+bool CProfessionalNtfsRecovery::RestoreState(CheckpointReader& r) {
+    std::vector<NtfsPendingFolder> pending;
+    std::map<uint64_t, std::vector<NtfsRun>> mftMap;
+    std::map<std::pair<uint64_t, uint32_t>, uint32_t> depths;
+    uint64_t n = 0;
+    if (!r.Count(n, 24)) return false;
+    pending.resize(n);
+    for (NtfsPendingFolder& p : pending)
+        if (!r.U32(p.recordNumber) || !r.U32(p.sectorsPerCluster) || !r.U64(p.volumeStart) ||
+            !ReadRuns(r, p.mftRuns))
+            return false;
+    if (!r.Count(n, 16)) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+        uint64_t sector = 0;
+        std::vector<NtfsRun> runs;
+        if (!r.U64(sector) || !ReadRuns(r, runs)) return false;
+        mftMap[sector] = std::move(runs);
+    }
+    if (!r.Count(n, 16)) return false;
+    for (uint64_t i = 0; i < n; ++i) {
+        uint64_t volumeStart = 0;
+        uint32_t number = 0, depth = 0;
+        if (!r.U64(volumeStart) || !r.U32(number) || !r.U32(depth)) return false;
+        depths[{volumeStart, number}] = depth;
+    }
+    uint32_t spc = 0;
+    uint64_t dropped = 0;
+    if (!r.U32(spc) || !r.U64(dropped) || spc == 0) return false;
+    pending_ = std::move(pending);
+    pendingNumbers_.clear();
+    for (const NtfsPendingFolder& p : pending_) pendingNumbers_.insert(p.recordNumber);
+    mftMap_ = std::move(mftMap);
+    depthCache_ = std::move(depths);
+    sectorsPerCluster_ = spc;
+    dropped_ = dropped;
+    return true;
 }
 
 int CProfessionalNtfsRecovery::Consolidate() {

@@ -19,6 +19,9 @@
 
 namespace sorvane {
 
+class CheckpointReader;
+class CheckpointWriter;
+
 // A folder whose record is read in the consolidation.
 struct NtfsPendingFolder {
     uint32_t recordNumber = 0;
@@ -52,6 +55,11 @@ public:
     int ReadDataRuns(uint64_t absoluteSector, std::vector<NtfsRun>& runs);
     // Reads the pending folders' records and files them. Returns 0 or a read error.
     int Consolidate();
+    // What the pass holds only in memory, for a checkpoint of the scan; and
+    // back, after StartScanLog of the resumed scan. RestoreState returns
+    // false, keeping nothing, for a damaged state.
+    void SaveState(CheckpointWriter& w) const;
+    bool RestoreState(CheckpointReader& r);
 
     uint32_t RecordSize() const { return recordSize_; }
     uint32_t SectorSize() const { return sectorSize_; }

@@ -31,6 +31,10 @@ constexpr uint32_t kImageDriveIndex128 = 128;
 constexpr int kQuickWeight = 9;
 constexpr int kPassWeight = 90;
 constexpr int64_t kEstimateIntervalMs = 5000;
+// A deep scan saves its state every few seconds (see minCheckpointIntervalMs_),
+// so a scan killed at any moment continues from a few seconds before, but
+// never spends more than about a tenth of its time doing so.
+constexpr int64_t kCheckpointCostFactor = 10;
 constexpr size_t kFreshRecordBytes = 8192;
 // How far ahead of the pass the source is read, in bytes: enough to keep the
 // medium busy while a chunk is classified, small enough to stay in the cache.
@@ -298,8 +302,6 @@ void CProfessionalRecovery::SearchExfatSetsBeyondChunk(uint64_t firstSector, uin
 
 int CProfessionalRecovery::Scan(const std::string*) {
     CScanResumeStore& store = CScanResumeStore::Instance();
-    const bool resuming = resumeFlag_;
-    std::filesystem::path scanFolder = resuming ? PathFromUtf8(resume_.scanFolder) : store.NewScanFolder();
     chunksRead_ = 0;
     unreadable_ = BadSectorMap();
     recordsUnreadable_ = false;
@@ -310,8 +312,28 @@ int CProfessionalRecovery::Scan(const std::string*) {
     deepDuplicates_.reset();
     remainingSeconds_ = -1;
     freeOnly_ = false;
+    resumedAt_ = 0;
+    resumedFinished_ = false;
+    checkpoints_ = 0;
+    engineState_.reset();
+    checkpointBytes_.clear();
 
-    int quickResult = RunQuickScan(scanFolder, resuming);
+    Checkpoint saved;
+    bool resuming = resumeFlag_;
+    scanFolder_ = resuming ? PathFromUtf8(resume_.scanFolder) : store.NewScanFolder();
+    if (resuming && !LoadCheckpoint(saved)) {
+        // Logs that no checkpoint describes may hold records written after the
+        // last consistent moment: continuing them could list a file twice or
+        // lose one. The earlier scan is dropped and this one starts afresh.
+        store.DeleteScan(scanFolder_);
+        resuming = false;
+        resumeFlag_ = false;
+        resumeDiscarded_ = true;
+        scanFolder_ = store.NewScanFolder();
+    }
+    const Checkpoint* from = resuming ? &saved : nullptr;
+
+    int quickResult = RunQuickScan(from);
     if (quickResult == kCancelCode) {
         if (!resuming) {
             store.DecrementScanCounter();
@@ -322,7 +344,11 @@ int CProfessionalRecovery::Scan(const std::string*) {
     // Records that cannot be read (a boot sector with impossible fields,
     // an MFT and mirror that do not read) cost the file system's own list,
     // never the search: the pass then covers the whole range.
-    if (quick_) {
+    if (from) {
+        // What the first run found out is kept: a reattached log says nothing of it.
+        recordsUnreadable_ = saved.recordsUnreadable;
+        freeOnly_ = saved.freeOnly && quick_ != nullptr;
+    } else if (quick_) {
         auto* ntfs = dynamic_cast<CFastNtfsRecovery*>(quick_.get());
         if (quickResult != 0 || (ntfs && ntfs->MftRecordCount() == 0)) {
             recordsUnreadable_ = true;
@@ -330,49 +356,189 @@ int CProfessionalRecovery::Scan(const std::string*) {
             if (quickResult != 0) quick_.reset();
         }
     }
-    if (int rc = StartSubEngineLogs(scanFolder, resuming); rc != 0) return rc;
-    PassRun run = PlanPass(resuming);
-    int result = RunPass(run);
+    if (int rc = StartSubEngineLogs(from); rc != 0) return rc;
+    if (from && !saved.finished && !RestoreEngineState()) {
+        // Cannot happen with a checkpoint this program wrote whole; a damaged
+        // one must not be continued.
+        resumeFlag_ = false;
+        store.DeleteScan(scanFolder_);
+        store.Save();
+        resumeDiscarded_ = true;
+        return Scan(nullptr);
+    }
+    if (from && !saved.logs[0]) quick_.reset();
+    PassRun run = PlanPass(from);
 
-    // Consolidation, also after a stop, then the resume record.
-    fat_.Consolidate();
-    ntfs_.Consolidate();
-    exfat_.Consolidate();
+    int result = 0;
+    if (from && saved.finished) {
+        // A finished scan is shown as it ended; nothing is searched again.
+        resumedFinished_ = true;
+    } else {
+        result = RunPass(run);
+        if (result != 0) {
+            // The state at the stop is saved before the consolidation below
+            // adds to the logs, so a resumed scan goes on from the pass itself.
+            SaveCheckpoint(run, false);
+        }
+        // Consolidation, also after a stop, so what was found can be shown.
+        fat_.Consolidate();
+        ntfs_.Consolidate();
+        exfat_.Consolidate();
+        if (result == 0) SaveCheckpoint(run, true);
+    }
     if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
-    store.WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start,
-                        run.length, run.position, done_, FoundForProgress(), scanFolder, imagePath_);
     return result;
 }
 
-int CProfessionalRecovery::RunQuickScan(const std::filesystem::path& scanFolder, bool resuming) {
+CScanLog* CProfessionalRecovery::LogOf(int slot) {
+    switch (slot) {
+    case 0: {
+        auto* quick = dynamic_cast<CLogEngineBase*>(quick_.get());
+        return quick ? quick->Log() : nullptr;
+    }
+    case 1: return fat_.Log();
+    case 2: return ntfs_.Log();
+    case 3: return exfat_.Log();
+    case 4: return carver_.Log();
+    }
+    return nullptr;
+}
+
+int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
+    CheckpointWriter w;
+    w.U32(static_cast<uint32_t>(driveIndex_));
+    w.U64(rangeStart_);
+    w.U64(rangeLength_);
+    w.U32(sectorSize_);
+    w.Bool(finished);
+    w.U64(run.start);
+    w.U64(run.length);
+    w.U64(run.position);
+    w.U64(done_);
+    w.U64(chunksRead_);
+    w.Bool(recordsUnreadable_);
+    w.Bool(freeOnly_);
+    w.U64(unreadable_.Ranges().size());
+    for (const SectorRange& range : unreadable_.Ranges()) {
+        w.U64(range.first);
+        w.U64(range.count);
+    }
+    int result = 0;
+    for (int slot = 0; slot < 5; ++slot) {
+        CScanLog* log = LogOf(slot);
+        w.Bool(log != nullptr);
+        if (!log) continue;
+        LogCheckpoint described;
+        if (int rc = CheckpointLog(*log, described); rc != 0 && result == 0) result = rc;
+        WriteLogCheckpoint(w, described);
+    }
+    // Records that did not reach the disk cannot be described; the previous
+    // checkpoint stays the one to continue from.
+    if (result != 0) return result;
+    if (!finished) {
+        fat_.SaveState(w);
+        ntfs_.SaveState(w);
+        exfat_.SaveState(w);
+        const CarveJob& job = carver_.Job();
+        w.U64(job.tsRanges.size());
+        for (const TsRange& ts : job.tsRanges) {
+            w.U64(ts.firstSector);
+            w.U64(ts.lastSector);
+        }
+        w.Bool(job.inTransportStream);
+        w.Bool(job.inMts);
+    }
+    if (int rc = SaveCheckpointFile(scanFolder_, w.Data()); rc != 0) return rc;
+    ++checkpoints_;
+    return CScanResumeStore::Instance().WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_,
+                                                      rangeLength_, run.start, run.length, run.position, done_,
+                                                      FoundForProgress(), scanFolder_, imagePath_);
+}
+
+bool CProfessionalRecovery::LoadCheckpoint(Checkpoint& out) {
+    if (LoadCheckpointFile(scanFolder_, checkpointBytes_) != 0) return false;
+    engineState_.emplace(checkpointBytes_);
+    CheckpointReader& r = *engineState_;
+    uint32_t driveIndex = 0, sectorSize = 0;
+    uint64_t rangeStart = 0, rangeLength = 0, ranges = 0;
+    if (!r.U32(driveIndex) || !r.U64(rangeStart) || !r.U64(rangeLength) || !r.U32(sectorSize)) return false;
+    // The checkpoint of another range (a foreign or damaged folder) is not this scan's.
+    if (driveIndex != static_cast<uint32_t>(driveIndex_) || rangeStart != rangeStart_ ||
+        rangeLength != rangeLength_ || sectorSize != sectorSize_)
+        return false;
+    if (!r.Bool(out.finished) || !r.U64(out.run.start) || !r.U64(out.run.length) || !r.U64(out.run.position) ||
+        !r.U64(out.done) || !r.U64(out.chunksRead) || !r.Bool(out.recordsUnreadable) || !r.Bool(out.freeOnly) ||
+        !r.Count(ranges, 16))
+        return false;
+    if (out.run.start > rangeLength_ || out.run.length > rangeLength_ - out.run.start ||
+        out.run.position > out.run.length || out.done > rangeLength_)
+        return false;
+    for (uint64_t i = 0; i < ranges; ++i) {
+        uint64_t first = 0, count = 0;
+        if (!r.U64(first) || !r.U64(count)) return false;
+        out.unreadable.Add(first, count);
+    }
+    static const char* const kPrefixes[5] = {"Fast_", "Pro_Fat_", "Pro_Ntfs_", "Pro_Exfat_", "File_Type_"};
+    for (int slot = 0; slot < 5; ++slot) {
+        bool present = false;
+        if (!r.Bool(present)) return false;
+        if (!present) continue;
+        LogCheckpoint log;
+        if (!ReadLogCheckpoint(r, log) || !IsLogFileName(log.name, kPrefixes[slot])) return false;
+        out.logs[slot] = std::move(log);
+    }
+    if (!out.logs[1] || !out.logs[2] || !out.logs[3] || !out.logs[4]) return false;
+    // Whatever was appended after the checkpoint goes; the logs are then as
+    // they were at that moment.
+    for (const auto& log : out.logs)
+        if (log && CutLogBack(scanFolder_, *log) != 0) return false;
+    return true;
+}
+
+bool CProfessionalRecovery::RestoreEngineState() {
+    if (!engineState_) return false;
+    CheckpointReader& r = *engineState_;
+    if (!fat_.RestoreState(r) || !ntfs_.RestoreState(r) || !exfat_.RestoreState(r)) return false;
+    uint64_t n = 0;
+    if (!r.Count(n, 16)) return false;
+    TsRangeList ranges(n);
+    for (TsRange& ts : ranges)
+        if (!r.U64(ts.firstSector) || !r.U64(ts.lastSector)) return false;
+    CarveJob& job = carver_.Job();
+    if (!r.Bool(job.inTransportStream) || !r.Bool(job.inMts) || !r.AtEnd()) return false;
+    job.tsRanges = std::move(ranges);
+    return true;
+}
+
+int CProfessionalRecovery::RunQuickScan(const Checkpoint* saved) {
     if (!quick_) return 0;
     quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
     freeOnly_ = quick_->LoadAllocationMap() == 0;
-    std::string fastName;
-    bool haveFast = resuming && CScanResumeStore::Instance().FindFileInFolder("Fast_", scanFolder, fastName) == 0;
-    return quick_->Scan(haveFast ? &fastName : nullptr);
+    if (saved) {
+        if (!saved->logs[0]) return 0;  // the first run had no quick list; dropped once restored
+        std::string name = saved->logs[0]->name;
+        return quick_->Scan(&name);
+    }
+    return quick_->Scan(nullptr);
 }
 
-int CProfessionalRecovery::StartSubEngineLogs(const std::filesystem::path& scanFolder, bool resuming) {
-    CScanResumeStore& store = CScanResumeStore::Instance();
-    std::string carveName, fatName, ntfsName, exfatName;
-    const bool haveCarve = resuming && store.FindFileInFolder("File_Type_", scanFolder, carveName) == 0;
-    const bool haveFat = resuming && store.FindFileInFolder("Pro_Fat_", scanFolder, fatName) == 0;
-    const bool haveNtfs = resuming && store.FindFileInFolder("Pro_Ntfs_", scanFolder, ntfsName) == 0;
-    const bool haveExfat = resuming && store.FindFileInFolder("Pro_Exfat_", scanFolder, exfatName) == 0;
+int CProfessionalRecovery::StartSubEngineLogs(const Checkpoint* saved) {
+    auto nameOf = [saved](int slot) -> const std::string* {
+        return saved && saved->logs[slot] ? &saved->logs[slot]->name : nullptr;
+    };
     int rc = 0;
-    if (haveCarve) {
-        if (!imagePath_.empty()) rc = carver_.AttachToImage(sectorSize_, carveName, letter_, imagePath_);
-        else rc = carver_.AttachToDrive(sectorSize_, driveIndex_, carveName, letter_);
+    if (const std::string* carveName = nameOf(4)) {
+        if (!imagePath_.empty()) rc = carver_.AttachToImage(sectorSize_, *carveName, letter_, imagePath_);
+        else rc = carver_.AttachToDrive(sectorSize_, driveIndex_, *carveName, letter_);
     } else if (!imagePath_.empty()) {
         rc = carver_.OpenImage(imagePath_, letter_);
     } else {
         rc = carver_.OpenPartition(driveIndex_, rangeStart_, rangeLength_, letter_);
     }
     // A log that cannot be started would lose everything its engine finds.
-    int fatRc = fat_.StartScanLog(haveFat ? &fatName : nullptr);
-    int ntfsRc = ntfs_.StartScanLog(haveNtfs ? &ntfsName : nullptr);
-    int exfatRc = exfat_.StartScanLog(haveExfat ? &exfatName : nullptr);
+    int fatRc = fat_.StartScanLog(nameOf(1));
+    int ntfsRc = ntfs_.StartScanLog(nameOf(2));
+    int exfatRc = exfat_.StartScanLog(nameOf(3));
     if (rc == 0) rc = fatRc;
     if (rc == 0) rc = exfatRc;
     if (rc == 0) rc = ntfsRc;
@@ -382,7 +548,7 @@ int CProfessionalRecovery::StartSubEngineLogs(const std::filesystem::path& scanF
     return rc;
 }
 
-CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(bool resuming) {
+CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(const Checkpoint* saved) {
     // Runs are relative to the range start.
     PassRun run;
     if (freeOnly_) {
@@ -397,12 +563,12 @@ CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(bool resuming) {
         total_ = rangeLength_;
         run.length = rangeLength_;
     }
-    if (resuming) {
-        run.start = resume_.runStart;
-        run.length = resume_.runLength;
-        run.position = std::min(resume_.runPosition, run.length);
-        done_ = resume_.sectorsDone;
-        foundBase_ = resume_.filesFound;
+    if (saved) {
+        run = saved->run;
+        done_ = saved->done;
+        chunksRead_ = saved->chunksRead;
+        unreadable_ = saved->unreadable;
+        resumedAt_ = done_;
         resumeFlag_ = false;
     }
     return run;
@@ -416,6 +582,18 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
     auto lastEstimate = passStart;
     const uint64_t doneAtStart = done_;
     AdviseSequential(reader_.handle);
+    // The first checkpoint keeps the quick scan's work; later ones follow
+    // every few seconds, spaced so that writing them stays a small share of
+    // the scan however large the engines' state grows.
+    auto checkpoint = [&] {
+        const auto before = std::chrono::steady_clock::now();
+        SaveCheckpoint(run, false);
+        const auto after = std::chrono::steady_clock::now();
+        const int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(after - before).count();
+        checkpointIntervalMs_ = std::max<int64_t>(minCheckpointIntervalMs_, took * kCheckpointCostFactor);
+        return after;
+    };
+    auto lastCheckpoint = checkpoint();
     std::unique_ptr<ReadAheadThread> readAhead;
     if (run.length > run.position) readAhead = std::make_unique<ReadAheadThread>(reader_.handle);
     while (result == 0) {
@@ -466,6 +644,9 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
                     break;
                 }
             }
+            if (std::chrono::duration_cast<std::chrono::milliseconds>(now - lastCheckpoint).count() >=
+                checkpointIntervalMs_)
+                lastCheckpoint = checkpoint();
         }
         if (result != 0 || !freeOnly_) break;
         uint64_t next = run.start + run.length;

@@ -25,6 +25,7 @@
 #include "engines/professional_exfat_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
+#include "results/scan_checkpoint.h"
 #include "results/scan_resume_store.h"
 
 namespace sorvane {
@@ -68,6 +69,19 @@ public:
     const ResumeRecord& SavedRecord() const { return resume_; }
     // The user declined to continue: the earlier scan folder and its record go.
     void DeclineResume();
+    // After a scan that continued an earlier one: the sectors of the pass
+    // that earlier scan had searched (0 when it started afresh), and whether
+    // it had already finished.
+    uint64_t ResumedAtSector() const { return resumedAt_; }
+    bool ResumedFinished() const { return resumedFinished_; }
+    // True when an earlier scan was to be continued but its saved state could
+    // not be used: the scan then started afresh.
+    bool ResumeDiscarded() const { return resumeDiscarded_; }
+    // Checkpoints written by the last scan (for tests and reports).
+    uint64_t CheckpointsWritten() const { return checkpoints_; }
+    // How often the pass saves its state at least; 0 saves it after every
+    // chunk (for tests that stop a scan at a chosen chunk).
+    void SetCheckpointInterval(int64_t milliseconds) { minCheckpointIntervalMs_ = milliseconds; }
 
     // --- Inspection ---
     uint64_t ChunksRead() const { return chunksRead_; }
@@ -107,16 +121,40 @@ private:
         uint64_t length = 0;
         uint64_t position = 0;
     };
+    // What a checkpoint holds besides the engines' own state.
+    struct Checkpoint {
+        bool finished = false;
+        PassRun run;
+        uint64_t done = 0;
+        uint64_t chunksRead = 0;
+        bool recordsUnreadable = false;
+        bool freeOnly = false;
+        BadSectorMap unreadable;
+        // The quick engine's, the deep FAT, NTFS, exFAT engines' and the carver's logs.
+        std::optional<LogCheckpoint> logs[5];
+    };
     // The quick engine's scan of the live file system; it also decides
-    // whether the pass reads only the free space.
-    int RunQuickScan(const std::filesystem::path& scanFolder, bool resuming);
-    // The sub-engines' logs: reattached when resuming, new otherwise.
-    int StartSubEngineLogs(const std::filesystem::path& scanFolder, bool resuming);
+    // whether the pass reads only the free space. A resumed scan reattaches
+    // the log named in its checkpoint.
+    int RunQuickScan(const Checkpoint* saved);
+    // The sub-engines' logs: reattached (those the checkpoint names) when resuming, new otherwise.
+    int StartSubEngineLogs(const Checkpoint* saved);
     // The sectors to read in all and the first run (the saved one when resuming).
-    PassRun PlanPass(bool resuming);
-    // Hands every sector of every run to its sub-engine. Returns 0 or the
-    // answer that stopped it.
+    PassRun PlanPass(const Checkpoint* saved);
+    // Hands every sector of every run to its sub-engine, taking a checkpoint
+    // every few seconds. Returns 0 or the answer that stopped it.
     int RunPass(PassRun& run);
+    // Writes a checkpoint of the scan at `run` into the scan folder, then the
+    // resume record. Returns 0 or the result code; a failed checkpoint leaves
+    // the previous one in place.
+    int SaveCheckpoint(const PassRun& run, bool finished);
+    // Reads the checkpoint of the scan folder being resumed into `out` and
+    // cuts its logs back to it; `engineState_` is left at the engines' state.
+    // False when there is no usable checkpoint.
+    bool LoadCheckpoint(Checkpoint& out);
+    // Gives the engines the state the checkpoint saved. False for a damaged state.
+    bool RestoreEngineState();
+    CScanLog* LogOf(int slot);
 
     uint16_t letter_ = 0;
     uint32_t sectorSize_ = 512;
@@ -149,6 +187,17 @@ private:
     BadSectorMap unreadable_;
     bool recordsUnreadable_ = false;
     bool freeOnly_ = false;
+
+    // Checkpoints.
+    std::filesystem::path scanFolder_;
+    std::vector<uint8_t> checkpointBytes_;
+    std::optional<CheckpointReader> engineState_;
+    uint64_t resumedAt_ = 0;
+    bool resumedFinished_ = false;
+    bool resumeDiscarded_ = false;
+    uint64_t checkpoints_ = 0;
+    int64_t checkpointIntervalMs_ = 0;
+    int64_t minCheckpointIntervalMs_ = 2000;  // a killed scan loses at most about this much work
 
     // The files the quick engine listed, and how many files of the deep
     // engines they make duplicates; worked out once after a scan.

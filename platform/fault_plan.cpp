@@ -1,8 +1,11 @@
 #include "platform/fault_plan.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/file_handle.h"
@@ -17,6 +20,7 @@ struct FaultRange {
     uint64_t firstByte;
     uint64_t endByte;  // exclusive
     FaultKind kind;
+    uint32_t delayMs = 0;
 };
 
 std::mutex gMutex;
@@ -41,6 +45,20 @@ void FaultPlan::Add(const std::filesystem::path& path, uint64_t firstSector, uin
     std::lock_guard lock(gMutex);
     gRanges.push_back({volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize, kind});
     gAny.store(true, std::memory_order_relaxed);
+}
+
+void FaultPlan::AddSlow(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector,
+                        uint32_t milliseconds, uint32_t sectorSize) {
+    uint64_t volume = 0, file = 0;
+    if (!FileIdentityOf(path, volume, file) || lastSector < firstSector || sectorSize == 0) return;
+    std::lock_guard lock(gMutex);
+    gRanges.push_back(
+        {volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize, FaultKind::kSlow, milliseconds});
+    gAny.store(true, std::memory_order_relaxed);
+}
+
+void DelayRead(const FaultDecision& decision) {
+    if (decision.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(decision.delayMs));
 }
 
 void FaultPlan::Clear() {
@@ -72,14 +90,17 @@ bool FaultPlan::Parse(const std::string& text) {
         fields.insert(fields.begin(), rest);
         uint32_t sectorSize = 512;
         // PATH:RANGE:KIND has 3 fields; with SECTORSIZE 4, unless the path held a ':'.
-        if (fields.size() == 4 && fields[3] != "error" && fields[3] != "short") {
+        auto isKind = [](const std::string& word) {
+            return word == "error" || word == "short" || word.rfind("slow", 0) == 0;
+        };
+        if (fields.size() == 4 && !isKind(fields[3])) {
             sectorSize = static_cast<uint32_t>(std::strtoul(fields[3].c_str(), nullptr, 10));
             fields.pop_back();
         } else if (fields.size() == 4) {
             fields[0] += ":" + fields[1];
             fields.erase(fields.begin() + 1);
         }
-        if (fields.size() != 3 || (fields[2] != "error" && fields[2] != "short")) {
+        if (fields.size() != 3 || !isKind(fields[2])) {
             ok = false;
             continue;
         }
@@ -88,6 +109,15 @@ bool FaultPlan::Parse(const std::string& text) {
         uint64_t first = std::strtoull(range.c_str(), &next, 10);
         uint64_t last = first;
         if (next && *next == '-') last = std::strtoull(next + 1, nullptr, 10);
+        if (fields[2].rfind("slow", 0) == 0) {
+            const std::string digits = fields[2].substr(4);
+            if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+                ok = false;
+                continue;
+            }
+            AddSlow(PathFromUtf8(fields[0]), first, last, static_cast<uint32_t>(std::stoul(digits)), sectorSize);
+            continue;
+        }
         Add(PathFromUtf8(fields[0]), first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort,
             sectorSize);
     }
@@ -100,6 +130,10 @@ FaultDecision FaultPlan::Decide(uint64_t dev, uint64_t ino, uint64_t offset, siz
     for (const FaultRange& r : gRanges) {
         if (r.dev != dev || r.ino != ino) continue;
         if (r.endByte <= offset || r.firstByte >= offset + length) continue;
+        if (r.kind == FaultKind::kSlow) {
+            decision.delayMs = std::max(decision.delayMs, r.delayMs);
+            continue;
+        }
         if (r.kind == FaultKind::kError && r.firstByte <= offset) {
             decision.fail = true;
             return decision;

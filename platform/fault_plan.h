@@ -5,8 +5,9 @@
 //
 // SORVANE_FAULT_PLAN format: entries separated by ';', each
 //   PATH:SECTOR[-LAST]:KIND[:SECTORSIZE]
-// KIND is "error" (the read fails with an I/O error) or "short" (the read stops
-// before the first faulty byte). SECTORSIZE defaults to 512.
+// KIND is "error" (the read fails with an I/O error), "short" (the read stops
+// before the first faulty byte) or "slowN" (every read that touches the
+// sectors takes N more milliseconds, as on a worn card). SECTORSIZE defaults to 512.
 #pragma once
 
 #include <cstddef>
@@ -16,12 +17,16 @@
 
 namespace sorvane {
 
-enum class FaultKind { kError, kShort };
+enum class FaultKind { kError, kShort, kSlow };
 
 struct FaultDecision {
     bool fail = false;      // the read fails with EIO before returning anything
     size_t allowed = 0;     // otherwise: bytes the read may return (<= requested)
+    uint32_t delayMs = 0;   // how long the read waits first
 };
+
+// Waits as long as the decision says; every reader calls it before reading.
+void DelayRead(const FaultDecision& decision);
 
 class FaultPlan {
 public:
@@ -31,6 +36,9 @@ public:
     // device and inode, so any name of the file works).
     void Add(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector, FaultKind kind,
              uint32_t sectorSize = 512);
+    // Makes every read touching sectors [first, last] wait `milliseconds`.
+    void AddSlow(const std::filesystem::path& path, uint64_t firstSector, uint64_t lastSector,
+                 uint32_t milliseconds, uint32_t sectorSize = 512);
     void Clear();
     // Parses a SORVANE_FAULT_PLAN text; returns false on a malformed entry.
     bool Parse(const std::string& text);

@@ -217,6 +217,16 @@ int CScanLog::Flush() {
     return kSuccess;
 }
 
+int CScanLog::Sync() {
+    int result = kSuccess;
+    for (FileHandle* file : {&recordFile_, &relationFile_, &dirInfoFile_}) {
+        if (!file->IsOpen()) continue;
+        const int rc = file->Sync();
+        if (result == kSuccess) result = rc;
+    }
+    return result;
+}
+
 int CScanLog::ReadRecord(uint64_t recordNumber, FoundItemRecord& out) {
     if (recordNumber == 0 || recordNumber > count_) return kErrInvalidParameter;
     if (!recordFile_.IsOpen()) return kErrInvalidHandle;

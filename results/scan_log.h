@@ -59,6 +59,9 @@ public:
     void AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key, const char* name);
     // Writes buffered records, then both index files. Returns 0 or the result code.
     [[nodiscard]] int Flush();
+    // Makes what was flushed durable: syncs the three files to the medium.
+    // Returns 0 or the first failure.
+    [[nodiscard]] int Sync();
 
     // Appends the children filed under `relation` (0 takes the first list in key
     // order) to `out` and sorts it files first then by name; images whose content

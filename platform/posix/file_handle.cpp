@@ -56,6 +56,7 @@ int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got
         uint64_t volume = 0, file = 0;
         if (FileIdentityOf(*this, volume, file)) {
             FaultDecision d = plan.Decide(volume, file, offset, length);
+            DelayRead(d);
             if (d.fail) return kErrReadFault;
             length = d.allowed;
             if (length == 0) return kSuccess;
