@@ -31,9 +31,10 @@ constexpr uint32_t kImageDriveIndex128 = 128;
 constexpr int kQuickWeight = 9;
 constexpr int kPassWeight = 90;
 constexpr int64_t kEstimateIntervalMs = 5000;
-// A deep scan saves its state every few seconds (see minCheckpointIntervalMs_),
-// so a scan killed at any moment continues from a few seconds before, but
-// never spends more than about a tenth of its time doing so.
+// A deep scan saves its state every few seconds, so a scan killed at any
+// moment continues from a few seconds before, but never spends more than
+// about a tenth of its time doing so.
+constexpr int64_t kCheckpointIntervalMs = 2000;
 constexpr int64_t kCheckpointCostFactor = 10;
 constexpr size_t kFreshRecordBytes = 8192;
 // How far ahead of the pass the source is read, in bytes: enough to keep the
@@ -585,12 +586,14 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
     // The first checkpoint keeps the quick scan's work; later ones follow
     // every few seconds, spaced so that writing them stays a small share of
     // the scan however large the engines' state grows.
+    uint64_t chunksSinceCheckpoint = 0;
     auto checkpoint = [&] {
         const auto before = std::chrono::steady_clock::now();
         SaveCheckpoint(run, false);
         const auto after = std::chrono::steady_clock::now();
         const int64_t took = std::chrono::duration_cast<std::chrono::milliseconds>(after - before).count();
-        checkpointIntervalMs_ = std::max<int64_t>(minCheckpointIntervalMs_, took * kCheckpointCostFactor);
+        checkpointIntervalMs_ = std::max<int64_t>(kCheckpointIntervalMs, took * kCheckpointCostFactor);
+        chunksSinceCheckpoint = 0;
         return after;
     };
     auto lastCheckpoint = checkpoint();
@@ -644,9 +647,13 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
                     break;
                 }
             }
-            if (std::chrono::duration_cast<std::chrono::milliseconds>(now - lastCheckpoint).count() >=
-                checkpointIntervalMs_)
-                lastCheckpoint = checkpoint();
+            ++chunksSinceCheckpoint;
+            const bool due =
+                checkpointChunks_ > 0
+                    ? chunksSinceCheckpoint >= checkpointChunks_
+                    : std::chrono::duration_cast<std::chrono::milliseconds>(now - lastCheckpoint).count() >=
+                          checkpointIntervalMs_;
+            if (due) lastCheckpoint = checkpoint();
         }
         if (result != 0 || !freeOnly_) break;
         uint64_t next = run.start + run.length;

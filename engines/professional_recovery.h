@@ -79,9 +79,10 @@ public:
     bool ResumeDiscarded() const { return resumeDiscarded_; }
     // Checkpoints written by the last scan (for tests and reports).
     uint64_t CheckpointsWritten() const { return checkpoints_; }
-    // How often the pass saves its state at least; 0 saves it after every
-    // chunk (for tests that stop a scan at a chosen chunk).
-    void SetCheckpointInterval(int64_t milliseconds) { minCheckpointIntervalMs_ = milliseconds; }
+    // Saves the state after every `chunks` chunks of the pass instead of
+    // every few seconds; 0 goes back to the clock. For tests that need a
+    // checkpoint at a known place.
+    void SetCheckpointSpacing(uint32_t chunks) { checkpointChunks_ = chunks; }
 
     // --- Inspection ---
     uint64_t ChunksRead() const { return chunksRead_; }
@@ -197,7 +198,7 @@ private:
     bool resumeDiscarded_ = false;
     uint64_t checkpoints_ = 0;
     int64_t checkpointIntervalMs_ = 0;
-    int64_t minCheckpointIntervalMs_ = 2000;  // a killed scan loses at most about this much work
+    uint32_t checkpointChunks_ = 0;
 
     // The files the quick engine listed, and how many files of the deep
     // engines they make duplicates; worked out once after a scan.

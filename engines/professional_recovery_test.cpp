@@ -18,6 +18,7 @@
 #include "carving/content_check.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
+#include "platform/path_text.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
 #include "results/scan_resume_store.h"
@@ -41,6 +42,8 @@ struct Progress {
     std::vector<int> percents;
     uint64_t cancelAtDone = UINT64_MAX;
     bool cancelled = false;
+    std::function<void()> atCancel;  // runs at the moment of the cancel
+    uint64_t cancelledAtDone = 0;
 };
 
 int OnProgress(void* userData, int percent, int weight, int64_t, uint64_t done, uint64_t, uint64_t) {
@@ -48,6 +51,8 @@ int OnProgress(void* userData, int percent, int weight, int64_t, uint64_t done, 
     p->percents.push_back(weight == 100 ? 1000 + percent : percent);
     if (!p->cancelled && done >= p->cancelAtDone) {
         p->cancelled = true;
+        p->cancelledAtDone = done;
+        if (p->atCancel) p->atCancel();
         return kCancelCode;
     }
     return 0;
@@ -442,6 +447,125 @@ TEST_F(DeepScanTest, InterruptedScanResumedFindsWhatAWholeScanFinds) {
     auto third = std::make_unique<CProfessionalRecovery>();
     ASSERT_EQ(third->OpenImage(image.image, 7), 0);
     EXPECT_FALSE(third->HasResumeRecord());
+}
+
+// Every listed file with its folder path, sorted, duplicates kept: a file
+// listed twice or filed under another folder makes a different list.
+std::vector<std::string> ListedWithFolders(CProfessionalRecovery& engine) {
+    std::vector<std::string> out;
+    for (const auto& r : Files(engine)) {
+        std::string folder;
+        EXPECT_EQ(engine.GetFolderPath(r, folder), 0);
+        out.push_back(std::to_string(r.engineCode) + " " + folder + r.Name() + " " + std::to_string(r.size) + " " +
+                      std::to_string(r.location) + " " + std::to_string(r.contentCheck));
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// A scan killed at any moment leaves on the disk its last checkpoint and
+// whatever its logs received since. Here the data folder is copied from inside
+// the pass, as the kill would leave it, and a new run of the program
+// continues from it: it starts just before the kill point, not at 0, and ends
+// with exactly the list of an uninterrupted scan, folders and all.
+TEST_F(DeepScanTest, ScanKilledAnywhereContinuesFromItsLastCheckpointWithTheSameList) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kFat32, work.Path());
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + testkit::ShellQuote(image.image.string()) +
+                                  " >/dev/null 2>&1"),
+              0);
+    const std::string before = testkit::FileSha256(image.image);
+    UseDataDir("whole");
+    auto whole = Scan(image.image);
+    const std::vector<std::string> expected = ListedWithFolders(*whole);
+    ASSERT_GT(std::count_if(expected.begin(), expected.end(),
+                            [](const std::string& line) { return line.rfind("3 ", 0) == 0 && line.find('/') != std::string::npos; }),
+              5)
+        << "the deep FAT engine's folders are what a lost state would cost";
+    const uint64_t total = whole->TotalSectors();
+    whole.reset();
+
+    const uint64_t chunkSectors = CProfessionalRecovery::kChunkBytes / 512;
+    constexpr uint32_t kSpacing = 40;
+    for (int eighth : {1, 3, 5, 7}) {
+        SCOPED_TRACE("killed at " + std::to_string(eighth) + "/8");
+        const std::filesystem::path data = dir_.Path() / "killed";
+        const std::filesystem::path left = dir_.Path() / "left";
+        std::filesystem::remove_all(data);
+        std::filesystem::remove_all(left);
+        UseDataDir("killed");
+        auto first = std::make_unique<CProfessionalRecovery>();
+        ASSERT_EQ(first->OpenImage(image.image, 7), 0);
+        first->SetCheckpointSpacing(kSpacing);
+        Progress progress;
+        progress.cancelAtDone = total * eighth / 8;
+        progress.atCancel = [&] { std::filesystem::copy(data, left, std::filesystem::copy_options::recursive); };
+        first->SetCallbacks(OnProgress, nullptr, &progress, 100);
+        ASSERT_EQ(first->Scan(nullptr), kCancelCode);
+        first.reset();
+        // What the disk held at the moment of the kill is all the next run sees.
+        std::filesystem::remove_all(data);
+        std::filesystem::rename(left, data);
+        CScanResumeStore::ResetInstanceForTests();
+
+        auto second = std::make_unique<CProfessionalRecovery>();
+        ASSERT_EQ(second->OpenImage(image.image, 7), 0);
+        ASSERT_TRUE(second->HasResumeRecord());
+        Progress rest;
+        second->SetCallbacks(OnProgress, nullptr, &rest, 100);
+        ASSERT_EQ(second->Scan(nullptr), 0);
+        EXPECT_FALSE(second->ResumeDiscarded());
+        EXPECT_LT(second->ResumedAtSector(), progress.cancelledAtDone);
+        EXPECT_GE(second->ResumedAtSector() + (kSpacing + 1) * chunkSectors, progress.cancelledAtDone);
+        EXPECT_EQ(second->SectorsDone(), total);
+        EXPECT_EQ(ListedWithFolders(*second), expected);
+    }
+    EXPECT_EQ(testkit::FileSha256(image.image), before);
+}
+
+// A checkpoint that does not match the logs it describes, or one that is
+// damaged, is never continued from: the scan starts afresh and still lists
+// everything once.
+TEST_F(DeepScanTest, ADamagedCheckpointStartsTheScanAfresh) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kFat32, work.Path());
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + testkit::ShellQuote(image.image.string()) +
+                                  " >/dev/null 2>&1"),
+              0);
+    auto whole = Scan(image.image);
+    const std::vector<std::string> expected = ListedWithFolders(*whole);
+    const uint64_t total = whole->TotalSectors();
+    whole.reset();
+
+    for (const char* damage : {"flip", "missing"}) {
+        SCOPED_TRACE(damage);
+        UseDataDir(std::string("damaged-") + damage);
+        Progress progress;
+        progress.cancelAtDone = total / 2;
+        int rc = 0;
+        auto first = Scan(image.image, &progress, &rc);
+        ASSERT_EQ(rc, kCancelCode);
+        first.reset();
+        const auto records = CScanResumeStore::Instance().Records();
+        ASSERT_EQ(records.size(), 1u);
+        const std::filesystem::path checkpoint = PathFromUtf8(records[0].scanFolder) / "checkpoint";
+        if (std::string(damage) == "flip") {
+            auto bytes = testkit::ReadFile(checkpoint);
+            ASSERT_GT(bytes.size(), 100u);
+            bytes[bytes.size() / 2] ^= 1;
+            testkit::WriteFile(checkpoint, bytes);
+        } else {
+            std::filesystem::remove(checkpoint);
+        }
+        CScanResumeStore::ResetInstanceForTests();
+        auto second = std::make_unique<CProfessionalRecovery>();
+        ASSERT_EQ(second->OpenImage(image.image, 7), 0);
+        ASSERT_TRUE(second->HasResumeRecord());
+        ASSERT_EQ(second->Scan(nullptr), 0);
+        EXPECT_TRUE(second->ResumeDiscarded());
+        EXPECT_EQ(second->ResumedAtSector(), 0u);
+        EXPECT_EQ(ListedWithFolders(*second), expected);
+    }
 }
 
 TEST_F(DeepScanTest, VolumeWithNothingUnallocatedReadsNoChunkAndEndsAtHundred) {
