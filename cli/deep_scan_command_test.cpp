@@ -103,6 +103,67 @@ TEST(DeepScanCommand, InterruptedScanExits130AndResumes) {
     EXPECT_EQ(again.out, fresh.out);
 }
 
+// The "continued ... from N %" line of a resumed scan; -1 when there is none.
+int ContinuedFromPercent(const std::string& err) {
+    const std::string mark = "from ";
+    const size_t line = err.find("continued the earlier deep scan");
+    if (line == std::string::npos) return -1;
+    const size_t at = err.find(mark, line);
+    return at == std::string::npos ? -1 : std::atoi(err.c_str() + at + mark.size());
+}
+
+// A deep scan killed with SIGKILL, which gives it no chance to save anything,
+// at several moments of its search: --resume continues from its last
+// checkpoint, taken at most a few seconds before the kill, and ends with the
+// list an uninterrupted scan gives. Every read of the image is slowed, as on
+// a worn card, so that the search lasts long enough to be killed where wanted.
+TEST(DeepScanCommand, ScanKilledMidSearchContinuesFromItsLastCheckpoint) {
+    TempDir work;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, sorvane::testkit::ImageKind::kFat32, work.Path());
+    const std::string img = ShellQuote(image.image.string());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + img + " >/dev/null 2>&1"), 0);
+    const std::string before = sorvane::testkit::FileSha256(image.image);
+    Result alone = RunCli((work / "alone").string(), "scan --json " + img);
+    ASSERT_EQ(alone.status, 0);
+    ASSERT_GE(CountLines(alone.out, "\"engineCode\":3"), 20u) << "the deep FAT engine's files must be at stake";
+
+    const uint64_t sectors = std::filesystem::file_size(image.image) / 512;
+    const std::string slow = "SORVANE_FAULT_PLAN=" + ShellQuote(image.image.string() + ":0-" +
+                                                                std::to_string(sectors) + ":slow12");
+    const std::string err = (work / "err.txt").string();
+    // The progress line shows 10 % to 100 % of the search as 9 % to 90 %.
+    for (int shown : {50, 70, 85}) {
+        SCOPED_TRACE("killed at " + std::to_string(shown) + " % shown");
+        const std::string data = (work / ("data" + std::to_string(shown))).string();
+        const std::string script =
+            slow + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+            " scan --fresh --json --progress " + img + " </dev/null >/dev/null 2>" + ShellQuote(err) +
+            " & p=$!; while kill -0 $p 2>/dev/null; do "
+            "n=$(tr '\\r' '\\n' < " + ShellQuote(err) + " | grep -o '^ *[0-9]*%' | tail -1 | tr -dc 0-9); "
+            "if [ \"${n:-0}\" -ge " + std::to_string(shown) + " ]; then kill -9 $p; break; fi; sleep 0.02; done; "
+            "wait $p; echo $?";
+        std::string killed;
+        RunCommand("bash -c " + ShellQuote(script), &killed);
+        if (killed.find("137") == std::string::npos) GTEST_SKIP() << "the scan ended before the kill: " << killed;
+
+        std::string resumedErr;
+        Result resumed;
+        resumed.status = RunCommand("SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                        " scan --resume --json " + img + " </dev/null 2>" + ShellQuote(err),
+                                    &resumed.out);
+        auto bytes = sorvane::testkit::ReadFile(err);
+        resumedErr.assign(bytes.begin(), bytes.end());
+        EXPECT_EQ(resumed.status, 0) << resumedErr;
+        EXPECT_EQ(resumed.out, alone.out);
+        const int killedAt = shown * 10 / 9 - 10;  // share of the search when it was killed
+        const int from = ContinuedFromPercent(resumedErr);
+        std::printf("killed at %d %% of the search, continued from %d %%\n", killedAt, from);
+        EXPECT_LE(from, killedAt + 1) << resumedErr;
+        EXPECT_GE(from, killedAt - 35) << "continued from a checkpoint of the last seconds: " << resumedErr;
+    }
+    EXPECT_EQ(sorvane::testkit::FileSha256(image.image), before);
+}
+
 // Two scans started together: the second waits for the first instead of
 // sharing its scan folder, and both list everything.
 TEST(DeepScanCommand, ConcurrentScansWaitForEachOther) {
