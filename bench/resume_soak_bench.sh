@@ -2,16 +2,19 @@
 # Soak test of interrupted deep scans: ROUNDS deep scans of a 256 MiB FAT32
 # image, each killed with SIGKILL at a random moment and then continued with
 # --resume, must each end with the same file list as one uninterrupted scan
-# made in the same run. Also counts how many rounds found a resume record
-# (continued) rather than starting over, and the time of killed + resumed scan
-# against the uninterrupted one.
+# made in the same run. Also counts how many rounds continued from a
+# checkpoint rather than starting over (and from how far on average), and the
+# time of killed + resumed scan against the uninterrupted one.
 #
-# usage: bench/resume_soak_bench.sh SORVANE_BINARY [ROUNDS] [SIZE_MIB]
+# usage: bench/resume_soak_bench.sh SORVANE_BINARY [ROUNDS] [SIZE_MIB] [SLOW_MS]
+# SLOW_MS > 0 makes every read of the image wait that long, as on a slow card,
+# so that kills fall later in the search than the first checkpoints.
 set -euo pipefail
 
 sorvane=$(realpath "${1:?usage: $0 SORVANE_BINARY [ROUNDS] [SIZE_MIB]}")
 rounds=${2:-20}
 size_mib=${3:-256}
+slow_ms=${4:-0}
 work=$(mktemp -d /tmp/sorvane-soak.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
@@ -30,6 +33,11 @@ mcopy -i "$image" "$work/files"/*.jpg ::DCIM/
 for i in $(seq 1 2 120); do mdel -i "$image" "::DCIM/photo$i.jpg"; done
 rm -rf "$work/files"
 before=$(sha256sum "$image" | cut -d' ' -f1)
+plan=""
+if [ "$slow_ms" -gt 0 ]; then
+    plan="$image:0-$((size_mib * 2048)):slow$slow_ms"
+    echo "every read waits ${slow_ms} ms"
+fi
 
 # The list as the user sees it, independent of record numbering.
 normalise() {
@@ -46,28 +54,35 @@ for r in sorted(rows):
 }
 
 t0=$(date +%s.%N)
-SORVANE_DATA_DIR="$work/ref" "$sorvane" scan --fresh --json "$image" 2>/dev/null </dev/null | normalise > "$work/ref.txt"
+SORVANE_FAULT_PLAN="$plan" SORVANE_DATA_DIR="$work/ref" "$sorvane" scan --fresh --json "$image" 2>/dev/null </dev/null |
+    normalise > "$work/ref.txt"
 t1=$(date +%s.%N)
 reference=$(echo "$t1 - $t0" | bc)
 echo "uninterrupted deep scan: $(wc -l < "$work/ref.txt") files in ${reference} s"
 
 same=0
 continued=0
+from_sum=0
 total=0
 for ((r = 1; r <= rounds; r++)); do
     data="$work/data$r"
     # A random moment within the uninterrupted scan's time.
     delay=$(python3 -c "import random; print(round(random.uniform(0.01, $reference), 3))")
     t0=$(date +%s.%N)
-    SORVANE_DATA_DIR="$data" "$sorvane" scan --fresh --json "$image" >/dev/null 2>&1 </dev/null &
+    SORVANE_FAULT_PLAN="$plan" SORVANE_DATA_DIR="$data" "$sorvane" scan --fresh --json "$image" >/dev/null 2>&1 </dev/null &
     pid=$!
     sleep "$delay"
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
-    config="$data/ScanLog/config"
-    if [ -f "$config" ] && [ "$(stat -c %s "$config")" -gt 8 ]; then continued=$((continued + 1)); fi
-    SORVANE_DATA_DIR="$data" "$sorvane" scan --resume --json "$image" 2>/dev/null </dev/null | normalise > "$work/got.txt"
+    SORVANE_FAULT_PLAN="$plan" SORVANE_DATA_DIR="$data" "$sorvane" scan --resume --json "$image" 2>"$work/err.txt" </dev/null |
+        normalise > "$work/got.txt"
     t1=$(date +%s.%N)
+    # "continued the earlier deep scan of IMAGE from N % of its search"
+    from=$(grep -o 'continued the earlier deep scan .* from [0-9]* %' "$work/err.txt" | grep -o '[0-9]* %$' | tr -dc 0-9 || true)
+    if [ -n "$from" ]; then
+        continued=$((continued + 1))
+        from_sum=$((from_sum + from))
+    fi
     total=$(echo "$total + $t1 - $t0" | bc)
     if cmp -s "$work/ref.txt" "$work/got.txt"; then
         same=$((same + 1))
@@ -79,6 +94,7 @@ done
 after=$(sha256sum "$image" | cut -d' ' -f1)
 [ "$before" = "$after" ] || { echo "THE IMAGE CHANGED"; exit 1; }
 echo "rounds with the same list as the uninterrupted scan: $same of $rounds"
-echo "rounds that found a resume record after the kill: $continued of $rounds"
+echo "rounds that continued from a checkpoint after the kill: $continued of $rounds"
+[ "$continued" -gt 0 ] && echo "  on average from $((from_sum / continued)) % of the search"
 echo "killed + resumed time against the uninterrupted scan: $(echo "scale=2; $total / $rounds / $reference" | bc)x"
 [ "$same" = "$rounds" ]

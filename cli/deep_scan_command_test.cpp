@@ -3,6 +3,8 @@
 // exits 130 and continues with --resume, --fresh starts afresh.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -162,6 +164,65 @@ TEST(DeepScanCommand, ScanKilledMidSearchContinuesFromItsLastCheckpoint) {
         EXPECT_GE(from, killedAt - 35) << "continued from a checkpoint of the last seconds: " << resumedErr;
     }
     EXPECT_EQ(sorvane::testkit::FileSha256(image.image), before);
+}
+
+// Every "N files found" the progress line showed.
+std::vector<uint64_t> ShownCounts(const std::string& err) {
+    std::vector<uint64_t> counts;
+    const std::string mark = " files found";
+    for (size_t at = err.find(mark); at != std::string::npos; at = err.find(mark, at + 1)) {
+        size_t begin = at;
+        while (begin > 0 && std::isdigit(static_cast<unsigned char>(err[begin - 1]))) --begin;
+        if (begin < at) counts.push_back(std::stoull(err.substr(begin, at - begin)));
+    }
+    return counts;
+}
+
+// The count shown while scanning never runs ahead of the list at the end:
+// photos the file system lists are also met by the content search, folders
+// are no files, and a reformatted volume's earlier files come from the deep
+// engines; none of them may be counted twice or counted and then dropped.
+TEST(DeepScanCommand, TheCountShownWhileScanningNeverExceedsTheList) {
+    if (!sorvane::testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools is needed";
+    TempDir work;
+    const std::string card = (work / "card.img").string();
+    ASSERT_EQ(RunCommand("truncate -s 48M " + ShellQuote(card) + " && mkfs.fat -F 32 -s 1 " + ShellQuote(card) +
+                         " >/dev/null 2>&1 && mmd -i " + ShellQuote(card) + " ::DCIM"),
+              0);
+    for (int i = 1; i <= 40; ++i) {
+        const std::string photo = (work / ("photo" + std::to_string(i) + ".jpg")).string();
+        ASSERT_EQ(RunCommand("{ printf '\\377\\330\\377\\340\\000\\020JFIF\\000'; head -c " +
+                             std::to_string(20000 + i * 997) + " /dev/urandom; printf '\\377\\331'; } > " +
+                             ShellQuote(photo) + " && mcopy -i " + ShellQuote(card) + " " + ShellQuote(photo) +
+                             " ::DCIM/"),
+                  0);
+    }
+    for (int i = 1; i <= 40; i += 2)
+        ASSERT_EQ(RunCommand("mdel -i " + ShellQuote(card) + " ::DCIM/photo" + std::to_string(i) + ".jpg"), 0);
+    SORVANE_BUILD_IMAGE_OR_SKIP(reformatted, sorvane::testkit::ImageKind::kFat32, work.Path());
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + ShellQuote(reformatted.image.string()) + " >/dev/null 2>&1"),
+              0);
+
+    const std::string err = (work / "err.txt").string();
+    struct Case {
+        std::string image, mode;
+    };
+    for (const Case& c : {Case{card, "--deep --fresh"}, Case{card, "--quick"}, Case{reformatted.image.string(), "--deep --fresh"},
+                          Case{reformatted.image.string(), "--quick"}}) {
+        SCOPED_TRACE(c.image + " " + c.mode);
+        std::string out;
+        ASSERT_EQ(RunCommand("SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
+                                 ShellQuote(SORVANE_CLI) + " scan --json --progress " + c.mode + " " +
+                                 ShellQuote(c.image) + " </dev/null 2>" + ShellQuote(err),
+                             &out),
+                  0);
+        auto bytes = sorvane::testkit::ReadFile(err);
+        const std::vector<uint64_t> shown = ShownCounts(std::string(bytes.begin(), bytes.end()));
+        ASSERT_FALSE(shown.empty());
+        const uint64_t listed = CountLines(out, "\"name\"");
+        EXPECT_LE(*std::max_element(shown.begin(), shown.end()), listed);
+        EXPECT_EQ(shown.back(), listed) << "at its end the scan shows the count the list has";
+    }
 }
 
 // Two scans started together: the second waits for the first instead of

@@ -186,7 +186,7 @@ int RunOneTarget(ScanOptions o) {
     if (deep && deep->ResumedFinished())
         std::fprintf(stderr, "sorvane: the earlier deep scan of %s had finished; these are its results\n",
                      o.target.c_str());
-    else if (deep && deep->ResumedAtSector() > 0 && deep->TotalSectors() > 0)
+    else if (deep && deep->Resumed() && deep->TotalSectors() > 0)
         std::fprintf(stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
                      o.target.c_str(),
                      std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());

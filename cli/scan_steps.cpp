@@ -15,6 +15,7 @@
 #include "cli/json_text.h"
 #include "cli/progress.h"
 #include "engines/exfat_file_data.h"
+#include "engines/log_engine_base.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
 #include "platform/path_text.h"
@@ -60,14 +61,22 @@ int64_t SecondsLeft(const ScanState& s, int64_t engineEstimate) {
     return (elapsed * (100 - s.shownPercent) / s.shownPercent + 500) / 1000;
 }
 
-int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_t, uint64_t, uint64_t) {
+// The files found so far that the list will show. A quick engine's own count
+// takes in its folders; the deep scan reports only files it will list.
+uint64_t FilesSoFar(IFileRecoveryParse& engine, uint64_t reported) {
+    if (auto* logEngine = dynamic_cast<CLogEngineBase*>(&engine); logEngine && logEngine->Log())
+        return logEngine->Log()->ListedFileCount();
+    return reported;
+}
+
+int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_t, uint64_t, uint64_t found) {
     auto* s = static_cast<ScanState*>(user);
     if (Interrupted()) return kCancelCode;
     if (s->show) {
         // The engines' phases each count from 0; the line the user reads never goes back.
         s->shownPercent = std::max(s->shownPercent, std::clamp(percent * weight / 100, 0, 100));
         std::fprintf(stderr, "\r%3d%%  %" PRIu64 " files found  time left: %s\033[K", s->shownPercent,
-                     s->engine->GetFoundCount(), RemainingText(SecondsLeft(*s, remaining)).c_str());
+                     FilesSoFar(*s->engine, found), RemainingText(SecondsLeft(*s, remaining)).c_str());
         std::fflush(stderr);
         s->lineOpen = true;
     }

@@ -115,6 +115,12 @@ inline bool MayHoldFatEntries(const uint8_t* p) {
 
 std::string LowerExtensionOf(const FoundItemRecord& r) { return LowerExtension(r.Name()); }
 
+// A carved file that starts where a file-system file starts is that file when
+// their extensions agree (a carved JPEG inside a ".thm" thumbnail counts too).
+bool SameCarvedFile(const std::string& fileSystemExt, const std::string& carvedExt) {
+    return fileSystemExt == carvedExt || (fileSystemExt == "thm" && carvedExt == "jpg");
+}
+
 }  // namespace
 
 CProfessionalRecovery::CProfessionalRecovery() = default;
@@ -214,8 +220,9 @@ uint64_t CProfessionalRecovery::GetFoundCount() {
 }
 
 uint64_t CProfessionalRecovery::FoundForProgress() {
-    // Reattached logs already count what the earlier run found.
-    return std::max(GetFoundCount(), foundBase_);
+    // What the user is told has been found must never be more than the list
+    // at the end shows: only files that will be listed are counted.
+    return ListedSoFar();
 }
 
 int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector,
@@ -252,8 +259,12 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
         } else if (MayHoldFatEntries(p) && IsFatDirectorySector(p, ss)) {
             fat_.OnDirectorySector(p, absolute);
         } else {
+            // The carver counts what it adds, but a carved file may yet prove a
+            // copy of a listed one: the count it reports stays the listed one.
+            uint64_t shownFound = found;
             int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
-                                              static_cast<int32_t>(remainingSeconds_), &reader_, consumed, found);
+                                              static_cast<int32_t>(remainingSeconds_), &reader_, consumed,
+                                              shownFound);
             if (rc == kCancelCode) {
                 overshoot = -static_cast<int64_t>(sectors - i);
                 return kCancelCode;
@@ -308,12 +319,14 @@ int CProfessionalRecovery::Scan(const std::string*) {
     recordsUnreadable_ = false;
     done_ = 0;
     total_ = 0;
-    foundBase_ = 0;
     quickFiles_.reset();
     deepDuplicates_.reset();
+    listed_ = ListedCount();
     remainingSeconds_ = -1;
     freeOnly_ = false;
     resumedAt_ = 0;
+    resumed_ = false;
+    resumeDiscarded_ = false;
     resumedFinished_ = false;
     checkpoints_ = 0;
     engineState_.reset();
@@ -364,8 +377,9 @@ int CProfessionalRecovery::Scan(const std::string*) {
         resumeFlag_ = false;
         store.DeleteScan(scanFolder_);
         store.Save();
+        const int rc = Scan(nullptr);
         resumeDiscarded_ = true;
-        return Scan(nullptr);
+        return rc;
     }
     if (from && !saved.logs[0]) quick_.reset();
     PassRun run = PlanPass(from);
@@ -387,7 +401,10 @@ int CProfessionalRecovery::Scan(const std::string*) {
         exfat_.Consolidate();
         if (result == 0) SaveCheckpoint(run, true);
     }
-    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, 0);
+    if (result == 0 && scanProgress_) {
+        listed_.updated.reset();
+        scanProgress_(userData_, 100, 100, 0, 0, 0, ListedSoFar());
+    }
     return result;
 }
 
@@ -511,9 +528,19 @@ bool CProfessionalRecovery::RestoreEngineState() {
     return true;
 }
 
+int CProfessionalRecovery::QuickProgress(void* self, int percent, int weight, int64_t remaining, uint64_t done,
+                                         uint64_t total, uint64_t) {
+    auto* me = static_cast<CProfessionalRecovery*>(self);
+    if (!me->scanProgress_) return 0;
+    // The quick engine counts its folders too; the user hears of files.
+    CScanLog* log = me->LogOf(0);
+    return me->scanProgress_(me->userData_, percent, weight, remaining, done, total,
+                             log ? log->ListedFileCount() : 0);
+}
+
 int CProfessionalRecovery::RunQuickScan(const Checkpoint* saved) {
     if (!quick_) return 0;
-    quick_->SetCallbacks(scanProgress_, nullptr, userData_, kQuickWeight);
+    quick_->SetCallbacks(QuickProgress, nullptr, this, kQuickWeight);
     freeOnly_ = quick_->LoadAllocationMap() == 0;
     if (saved) {
         if (!saved->logs[0]) return 0;  // the first run had no quick list; dropped once restored
@@ -570,6 +597,7 @@ CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(const Checkpoint*
         chunksRead_ = saved->chunksRead;
         unreadable_ = saved->unreadable;
         resumedAt_ = done_;
+        resumed_ = true;
         resumeFlag_ = false;
     }
     return run;
@@ -664,6 +692,89 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
         run.position = 0;
     }
     return result;
+}
+
+std::optional<uint64_t> CProfessionalRecovery::DataStartOf(const FoundItemRecord& r) {
+    if (r.IsFolder()) return std::nullopt;
+    const uint32_t ss = sectorSize_;
+    switch (r.Engine()) {
+    case EngineCode::kQuickNtfs:
+    case EngineCode::kDeepNtfs: {
+        std::vector<NtfsRun> runs;
+        if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse || runs[0].offset < 0)
+            return std::nullopt;
+        return static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart;
+    }
+    case EngineCode::kQuickFat:
+    case EngineCode::kDeepFat: {
+        if (r.clusterBytes == kFolderClusterBytes) return std::nullopt;
+        if (r.key >= 2) return static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart + r.dataStart;
+        if (r.key == 0 && r.partitionStart + r.dataStart >= 32) return r.partitionStart + r.dataStart - 32;
+        return std::nullopt;
+    }
+    case EngineCode::kQuickExfat:
+    case EngineCode::kDeepExfat: {
+        if (r.clusterBytes == kFolderClusterBytes || r.key < 2 || r.clusterBytes % ss != 0) return std::nullopt;
+        return r.partitionStart + r.dataStart + uint64_t{r.key - 2} * (r.clusterBytes / ss);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+uint64_t CProfessionalRecovery::ListedSoFar() {
+    // Worked out from the records written since the last call, at most a few
+    // times a second: the progress callback asks for it after every chunk.
+    const auto now = std::chrono::steady_clock::now();
+    if (listed_.updated && now - *listed_.updated < std::chrono::milliseconds(200)) return listed_.count;
+    listed_.updated = now;
+    const FoundFileIdentities* quick = nullptr;
+    std::vector<FoundItemRecord> fresh;
+    for (int slot = 0; slot < 5; ++slot) {
+        CScanLog* log = LogOf(slot);
+        if (!log || log->Count() <= listed_.cursor[slot]) continue;
+        fresh.clear();
+        const uint32_t first = listed_.cursor[slot] + 1, last = log->Count();
+        if (log->ReadRange(first, last, fresh) != 0) fresh.clear();  // counted on the next call
+        listed_.cursor[slot] += static_cast<uint32_t>(fresh.size());
+        for (const FoundItemRecord& r : fresh) {
+            if (!CScanLog::IsListedFile(r)) continue;
+            const EngineCode engine = r.Engine();
+            if (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) {
+                // The quick list is complete before the pass: a deep record of one
+                // of its files is never listed.
+                if (!quick) quick = &QuickFiles();
+                if (quick->Contains(r)) continue;
+            }
+            const uint32_t entryIndex = uint32_t{r.engineSpecific} >> kExfatEntryIndexShift;
+            if (engine == EngineCode::kQuickExfat) listed_.quickExfatSets.emplace(uint64_t{r.location}, entryIndex);
+            if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex}))
+                continue;
+            const std::string ext = LowerExtensionOf(r);
+            if (engine == EngineCode::kRawSignature) {
+                auto at = listed_.starts.find(uint64_t{r.location});
+                bool same = false;
+                if (at != listed_.starts.end())
+                    for (const std::string& fileExt : at->second) same = same || SameCarvedFile(fileExt, ext);
+                if (same) continue;
+                listed_.carved[uint64_t{r.location}] = ext;
+                ++listed_.count;
+                continue;
+            }
+            ++listed_.count;
+            const std::optional<uint64_t> start = DataStartOf(r);
+            if (!start) continue;
+            listed_.starts[*start].push_back(ext);
+            // A carved file counted before the file-system file that starts at
+            // its sector was met is that file: it leaves the count as this one enters.
+            auto carved = listed_.carved.find(*start);
+            if (carved != listed_.carved.end() && SameCarvedFile(ext, carved->second)) {
+                listed_.carved.erase(carved);
+                --listed_.count;
+            }
+        }
+    }
+    return listed_.count;
 }
 
 std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() {
@@ -811,48 +922,14 @@ int CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItem
 
     // Where each file-system file's data starts, with its extension.
     std::map<uint64_t, std::string> starts;
-    std::vector<NtfsRun> runs;
-    for (const FoundItemRecord& r : out) {
-        if (r.IsFolder()) continue;
-        const uint32_t ss = sectorSize_;
-        switch (r.Engine()) {
-        case EngineCode::kQuickNtfs:
-        case EngineCode::kDeepNtfs: {
-            if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse || runs[0].offset < 0)
-                break;
-            starts[static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart] = LowerExtensionOf(r);
-            break;
-        }
-        case EngineCode::kQuickFat:
-        case EngineCode::kDeepFat: {
-            if (r.clusterBytes == kFolderClusterBytes) break;
-            uint64_t start;
-            if (r.key >= 2) start = static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart + r.dataStart;
-            else if (r.key == 0 && r.partitionStart + r.dataStart >= 32) start = r.partitionStart + r.dataStart - 32;
-            else break;
-            starts[start] = LowerExtensionOf(r);
-            break;
-        }
-        case EngineCode::kQuickExfat:
-        case EngineCode::kDeepExfat: {
-            if (r.clusterBytes == kFolderClusterBytes || r.key < 2 || r.clusterBytes % ss != 0) break;
-            starts[r.partitionStart + r.dataStart + uint64_t{r.key - 2} * (r.clusterBytes / ss)] = LowerExtensionOf(r);
-            break;
-        }
-        default:
-            break;
-        }
-    }
+    for (const FoundItemRecord& r : out)
+        if (auto start = DataStartOf(r)) starts[*start] = LowerExtensionOf(r);
 
     FoundItemList carved;
     search(carver_, carved);
     for (const FoundItemRecord& c : carved) {
         auto it = starts.find(uint64_t{c.location});  // a copy: the record is packed
-        if (it != starts.end()) {
-            const std::string carvedExt = LowerExtensionOf(c);
-            const bool sameFile = it->second == carvedExt || (it->second == "thm" && carvedExt == "jpg");
-            if (sameFile) continue;
-        }
+        if (it != starts.end() && SameCarvedFile(it->second, LowerExtensionOf(c))) continue;
         out.push_back(c);
     }
     SortResultList(out);

@@ -10,10 +10,13 @@
 // presented as one set; operations on a record go to the engine that made it.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,9 +72,10 @@ public:
     const ResumeRecord& SavedRecord() const { return resume_; }
     // The user declined to continue: the earlier scan folder and its record go.
     void DeclineResume();
-    // After a scan that continued an earlier one: the sectors of the pass
+    // After a scan that continued an earlier one (Resumed): the sectors of the pass
     // that earlier scan had searched (0 when it started afresh), and whether
     // it had already finished.
+    bool Resumed() const { return resumed_; }
     uint64_t ResumedAtSector() const { return resumedAt_; }
     bool ResumedFinished() const { return resumedFinished_; }
     // True when an earlier scan was to be continued but its saved state could
@@ -110,6 +114,20 @@ private:
     // a cancel: the sectors left unprocessed). Returns 0 or kCancelCode.
     int ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector, int64_t& overshoot);
     uint64_t FoundForProgress();
+    // The files found so far that the list at the end will show: never more
+    // than that list, whatever the pass meets later.
+    uint64_t ListedSoFar();
+    // The first sector of a file-system file's data, if it can be told.
+    std::optional<uint64_t> DataStartOf(const FoundItemRecord& record);
+    struct ListedCount {
+        uint32_t cursor[5] = {};  // records of each log already looked at
+        uint64_t count = 0;
+        std::map<uint64_t, std::vector<std::string>> starts;  // file-system files' extensions by first sector
+        std::map<uint64_t, std::string> carved;                // counted carved files by first sector
+        std::set<std::pair<uint64_t, uint32_t>> quickExfatSets;
+        std::optional<std::chrono::steady_clock::time_point> updated;
+    };
+    ListedCount listed_;
     // Reads `count` sectors from `firstSector` that a carved file took past
     // the chunk, and hands those where exFAT entry sets start to the deep
     // exFAT engine.
@@ -138,6 +156,8 @@ private:
     // whether the pass reads only the free space. A resumed scan reattaches
     // the log named in its checkpoint.
     int RunQuickScan(const Checkpoint* saved);
+    static int QuickProgress(void* self, int percent, int weight, int64_t remaining, uint64_t done, uint64_t total,
+                             uint64_t found);
     // The sub-engines' logs: reattached (those the checkpoint names) when resuming, new otherwise.
     int StartSubEngineLogs(const Checkpoint* saved);
     // The sectors to read in all and the first run (the saved one when resuming).
@@ -182,7 +202,6 @@ private:
     std::vector<uint8_t> recordBuffer_;
     uint64_t done_ = 0;
     uint64_t total_ = 0;
-    uint64_t foundBase_ = 0;
     int64_t remainingSeconds_ = -1;
     uint64_t chunksRead_ = 0;
     BadSectorMap unreadable_;
@@ -194,6 +213,7 @@ private:
     std::vector<uint8_t> checkpointBytes_;
     std::optional<CheckpointReader> engineState_;
     uint64_t resumedAt_ = 0;
+    bool resumed_ = false;
     bool resumedFinished_ = false;
     bool resumeDiscarded_ = false;
     uint64_t checkpoints_ = 0;

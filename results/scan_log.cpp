@@ -74,6 +74,8 @@ void CScanLog::Close() {
     appendPosition_ = 0;
     lostWrite_ = 0;
     relationDirty_ = false;
+    listedKnown_ = false;
+    listedOnDisk_ = 0;
     foldersOnDisk_ = 0;
     children_.clear();
     folders_.clear();
@@ -107,6 +109,8 @@ int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& nam
     uint64_t whole = std::min<uint64_t>(recordBytes / kRecordSize, UINT32_MAX);
     count_ = recordsAtOpen_ = static_cast<uint32_t>(whole);
     appendPosition_ = whole * kRecordSize;
+    listedKnown_ = whole == 0;
+    listedOnDisk_ = 0;
     recordFile_.Seek(appendPosition_);
 
     if (relationBytes > 0) {
@@ -162,8 +166,61 @@ FoundItemRecord* CScanLog::AppendRecord() {
     return slot;
 }
 
+bool CScanLog::IsListedFile(const FoundItemRecord& record) { return !record.IsFolder() && !IsHiddenImage(record); }
+
+uint64_t CScanLog::ListedFileCount() {
+    if (!listedKnown_) {
+        // Written by an earlier run: counted once, from the file.
+        listedOnDisk_ = 0;
+        std::vector<uint8_t> piece(kBufferCapacity);
+        for (uint64_t done = 0; done < appendPosition_ && recordFile_.IsOpen();) {
+            size_t got = 0;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(piece.size(), appendPosition_ - done));
+            if (recordFile_.ReadAt(done, piece.data(), want, got) != kSuccess || got < kRecordSize) break;
+            got -= got % kRecordSize;
+            for (size_t off = 0; off < got; off += kRecordSize) {
+                FoundItemRecord r;
+                std::memcpy(&r, piece.data() + off, kRecordSize);
+                listedOnDisk_ += IsListedFile(r) ? 1 : 0;
+            }
+            done += got;
+        }
+        listedKnown_ = true;
+    }
+    uint64_t buffered = 0;
+    for (uint32_t off = 0; off + kRecordSize <= used_; off += static_cast<uint32_t>(kRecordSize)) {
+        FoundItemRecord r;
+        std::memcpy(&r, buffer_.data() + off, kRecordSize);
+        buffered += IsListedFile(r) ? 1 : 0;
+    }
+    return listedOnDisk_ + buffered;
+}
+
+int CScanLog::ReadRange(uint32_t first, uint32_t last, std::vector<FoundItemRecord>& out) {
+    if (first == 0 || last < first || last > count_) return kErrInvalidParameter;
+    if (!recordFile_.IsOpen()) return kErrInvalidHandle;
+    SpillBuffer();
+    const size_t count = static_cast<size_t>(last - first) + 1;
+    std::vector<uint8_t> bytes(count * kRecordSize);
+    size_t got = 0;
+    const int rc = recordFile_.ReadAt(RecordOffset(first), bytes.data(), bytes.size(), got);
+    for (size_t off = 0; off + kRecordSize <= got; off += kRecordSize) {
+        out.emplace_back();
+        std::memcpy(&out.back(), bytes.data() + off, kRecordSize);
+    }
+    if (rc != kSuccess) return rc;
+    return got == bytes.size() ? kSuccess : kErrHandleEof;
+}
+
 void CScanLog::SpillBuffer() {
     if (used_ == 0) return;
+    if (listedKnown_) {
+        for (uint32_t off = 0; off + kRecordSize <= used_; off += static_cast<uint32_t>(kRecordSize)) {
+            FoundItemRecord r;
+            std::memcpy(&r, buffer_.data() + off, kRecordSize);
+            listedOnDisk_ += IsListedFile(r) ? 1 : 0;
+        }
+    }
     int rc = kErrInvalidHandle;
     if (recordFile_.IsOpen()) {
         recordFile_.Seek(appendPosition_);
@@ -248,6 +305,17 @@ int CScanLog::RewriteRecord(const FoundItemRecord& record) {
         return kSuccess;
     }
     if (!recordFile_.IsOpen()) return kErrInvalidHandle;
+    if (listedKnown_) {
+        // The count follows what the record says now.
+        FoundItemRecord old;
+        size_t got = 0;
+        if (recordFile_.ReadAt(at, &old, kRecordSize, got) != kSuccess || got != kRecordSize) {
+            listedKnown_ = false;
+        } else {
+            listedOnDisk_ -= IsListedFile(old) ? 1 : 0;
+            listedOnDisk_ += IsListedFile(record) ? 1 : 0;
+        }
+    }
     recordFile_.Seek(at);
     return recordFile_.Write(&record, kRecordSize);
 }

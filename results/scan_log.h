@@ -96,6 +96,15 @@ public:
     // The last record number handed out: the records in the file when it was
     // opened plus those appended since.
     uint32_t Count() const { return count_; }
+    // The files a listing of this log shows: records that are not folders,
+    // less images whose content contradicts their extension. Counted as the
+    // records are written (an existing log is read once, on first use).
+    uint64_t ListedFileCount();
+    // Reads records `first` to `last` (1-based, both included) in one go.
+    // Returns 0 or the result code; what was read before a failure is kept.
+    [[nodiscard]] int ReadRange(uint32_t first, uint32_t last, std::vector<FoundItemRecord>& out);
+    // True when a listing shows `record` (see ListedFileCount).
+    static bool IsListedFile(const FoundItemRecord& record);
     // Records the file held when it was opened.
     uint32_t RecordsAtOpen() const { return recordsAtOpen_; }
     const std::filesystem::path& RecordPath() const { return recordPath_; }
@@ -126,6 +135,8 @@ private:
     uint64_t appendPosition_ = 0;  // byte offset where the buffer is written next
     int lostWrite_ = 0;            // result of a buffered write no Flush reported yet
     bool relationDirty_ = false;   // the children map changed since it was written
+    bool listedKnown_ = false;     // listedOnDisk_ counts every record in the file
+    uint64_t listedOnDisk_ = 0;    // listed files among the records in the file
     size_t foldersOnDisk_ = 0;     // folder entries already in the folder file
     std::vector<uint8_t> buffer_;
     FileHandle recordFile_;
