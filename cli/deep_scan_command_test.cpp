@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -223,6 +224,65 @@ TEST(DeepScanCommand, TheCountShownWhileScanningNeverExceedsTheList) {
         EXPECT_LE(*std::max_element(shown.begin(), shown.end()), listed);
         EXPECT_EQ(shown.back(), listed) << "at its end the scan shows the count the list has";
     }
+}
+
+// Once the scan has run a second, the progress line tells how long is left,
+// and the figure is near the truth. The image is read slowly, as a worn card
+// reads, so that the scan lasts a few seconds; each line is timed as it comes.
+TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
+    TempDir work;
+    const std::string img = (work / "card.img").string();
+    ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(img)), 0);
+    const std::string slow = "SORVANE_FAULT_PLAN=" + ShellQuote(img + ":0-65535:slow8");
+    const std::string timed = (work / "timed.txt").string();
+    // One line per progress update: seconds since the start, then the line.
+    const std::string script =
+        "start=$(date +%s.%N); " + slow + " SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
+        ShellQuote(SORVANE_CLI) + " scan --deep --fresh --progress " + ShellQuote(img) +
+        " </dev/null 2>&1 >/dev/null | while IFS= read -r -d $'\\r' line; do "
+        "echo \"$(echo \"$(date +%s.%N) - $start\" | bc) $line\"; done > " + ShellQuote(timed) +
+        "; echo \"$(echo \"$(date +%s.%N) - $start\" | bc) end\" >> " + ShellQuote(timed);
+    ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
+    auto bytes = sorvane::testkit::ReadFile(timed);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    struct Line {
+        double at = 0;
+        int percent = 0;
+        long long secondsLeft = -1;  // -1: "estimating"
+    };
+    std::vector<Line> lines;
+    double end = 0;
+    for (std::string text; std::getline(in, text);) {
+        Line l;
+        l.at = std::atof(text.c_str());
+        if (text.find(" end") != std::string::npos) {
+            end = l.at;
+            continue;
+        }
+        const size_t percent = text.find('%');
+        const size_t left = text.find("time left: ");
+        if (percent == std::string::npos || left == std::string::npos) continue;
+        size_t digits = percent;
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(text[digits - 1]))) --digits;
+        l.percent = std::atoi(text.c_str() + digits);
+        const std::string rest = text.substr(left + 11);
+        int a = 0, b = 0;
+        if (std::sscanf(rest.c_str(), "%d Hour %d Min", &a, &b) == 2) l.secondsLeft = a * 3600LL + b * 60;
+        else if (std::sscanf(rest.c_str(), "%d Min %d Sec", &a, &b) == 2) l.secondsLeft = a * 60LL + b;
+        else if (std::sscanf(rest.c_str(), "%d Sec", &a) == 1) l.secondsLeft = a;
+        lines.push_back(l);
+    }
+    ASSERT_GT(end, 3.0) << "the slowed scan lasts a few seconds";
+    int judged = 0;
+    for (const Line& l : lines) {
+        if (l.at < 1.5 || l.percent >= 100 || end - l.at < 1.0) continue;
+        ++judged;
+        ASSERT_GE(l.secondsLeft, 0) << "still estimating at " << l.at << " s, " << l.percent << " %";
+        const double truth = end - l.at;
+        EXPECT_LE(static_cast<double>(l.secondsLeft), truth * 3 + 1) << "at " << l.at << " s";
+        EXPECT_GE(static_cast<double>(l.secondsLeft), truth / 3 - 1) << "at " << l.at << " s";
+    }
+    EXPECT_GT(judged, 10);
 }
 
 // Two scans started together: the second waits for the first instead of
