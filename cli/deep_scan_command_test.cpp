@@ -285,6 +285,75 @@ TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
     EXPECT_GT(judged, 10);
 }
 
+// A folder whose entries cannot be read (FAT), or a file record of the MFT
+// that cannot be read (NTFS): the scan lists everything else, says what it
+// could not read and does not exit 0 as if the list were whole.
+TEST(DeepScanCommand, AFolderThatCannotBeReadIsReportedAndTheRestListed) {
+    TempDir work;
+    const std::string data = (work / "data").string();
+    auto run = [&](const std::string& plan, const std::string& args, std::string& err) {
+        Result r;
+        const std::string errPath = (work / "err.txt").string();
+        r.status = RunCommand(plan + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
+                                  " " + args + " </dev/null 2>" + ShellQuote(errPath),
+                              &r.out);
+        auto bytes = sorvane::testkit::ReadFile(errPath);
+        err.assign(bytes.begin(), bytes.end());
+        return r;
+    };
+    auto u16 = [](const std::vector<uint8_t>& b, size_t at) { return uint64_t{b[at]} | uint64_t{b[at + 1]} << 8; };
+    auto u32 = [&](const std::vector<uint8_t>& b, size_t at) { return u16(b, at) | u16(b, at + 2) << 16; };
+    std::string err;
+
+    // FAT32: the first cluster of the Photos folder, which lists deleted files.
+    SORVANE_BUILD_IMAGE_OR_SKIP(fat, sorvane::testkit::ImageKind::kFat32, work.Path() / "fat");
+    const std::string fatPath = fat.image.string();
+    const std::string before = sorvane::testkit::FileSha256(fat.image);
+    const auto* photos = fat.Find("Photos");
+    ASSERT_NE(photos, nullptr);
+    const auto boot = sorvane::testkit::ReadFile(fat.image);
+    const uint64_t dataStart = u16(boot, 14) + uint64_t{boot[16]} * u32(boot, 36);
+    const uint64_t photosSector = dataStart + (photos->Number("first_cluster") - 2) * boot[13];
+    const std::string fatPlan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote(fatPath + ":" + std::to_string(photosSector) + ":error");
+    const std::string inPhotos = "\"folderPath\":\"Photos/\"";
+    for (const std::string mode : {"--quick", "--deep --fresh"}) {
+        SCOPED_TRACE(mode);
+        Result clean = run("", "scan --json " + mode + " " + ShellQuote(fatPath), err);
+        ASSERT_EQ(clean.status, 0) << err;
+        const size_t photoFiles = CountLines(clean.out, inPhotos);
+        ASSERT_GE(photoFiles, 3u);
+        Result faulty = run(fatPlan, "scan --json " + mode + " " + ShellQuote(fatPath), err);
+        EXPECT_EQ(faulty.status, 3) << err;
+        EXPECT_NE(err.find("1 folder of " + fatPath + " could not be read"), std::string::npos) << err;
+        EXPECT_EQ(CountLines(faulty.out, inPhotos), 0u);
+        // Every file outside the unreadable folder is listed (the deep scan may
+        // also list the lost ones' contents as found by their content).
+        EXPECT_GE(CountLines(faulty.out, "\"name\""), CountLines(clean.out, "\"name\"") - photoFiles);
+    }
+    EXPECT_EQ(sorvane::testkit::FileSha256(fat.image), before);
+
+    // NTFS: the file record of one deleted photo.
+    SORVANE_BUILD_IMAGE_OR_SKIP(ntfs, sorvane::testkit::ImageKind::kNtfs, work.Path() / "ntfs");
+    const std::string ntfsPath = ntfs.image.string();
+    const auto* photo = ntfs.Find("Photos/DSC00042.JPG");
+    ASSERT_NE(photo, nullptr);
+    const auto ntfsBoot = sorvane::testkit::ReadFile(ntfs.image);
+    const uint64_t spc = ntfsBoot[13] * u16(ntfsBoot, 11) / 512;
+    const uint64_t mftSector = (u32(ntfsBoot, 48) | u32(ntfsBoot, 52) << 32) * spc;
+    const uint64_t photoSector = mftSector + photo->Number("mft") * 2;
+    const std::string ntfsPlan = "SORVANE_FAULT_PLAN=" + ShellQuote(ntfsPath + ":" + std::to_string(photoSector) +
+                                                                    "-" + std::to_string(photoSector + 1) + ":error");
+    Result clean = run("", "scan --quick --json " + ShellQuote(ntfsPath), err);
+    ASSERT_EQ(clean.status, 0) << err;
+    ASSERT_EQ(CountLines(clean.out, "DSC00042"), 1u);
+    Result faulty = run(ntfsPlan, "scan --quick --json " + ShellQuote(ntfsPath), err);
+    EXPECT_EQ(faulty.status, 3) << err;
+    EXPECT_NE(err.find("1 MFT record of " + ntfsPath + " could not be read"), std::string::npos) << err;
+    EXPECT_EQ(CountLines(faulty.out, "\"name\""), CountLines(clean.out, "\"name\"") - 1);
+    EXPECT_EQ(CountLines(faulty.out, "DSC00042"), 0u);
+}
+
 // Two scans started together: the second waits for the first instead of
 // sharing its scan folder, and both list everything.
 TEST(DeepScanCommand, ConcurrentScansWaitForEachOther) {

@@ -18,6 +18,7 @@
 #include "cli/scan_steps.h"
 #include "cli/scan_target.h"
 #include "engines/fast_ntfs_recovery.h"
+#include "engines/log_engine_base.h"
 #include "engines/professional_recovery.h"
 #include "platform/data_dirs.h"
 #include "platform/instance_lock.h"
@@ -92,6 +93,22 @@ bool RecordsUnreadable(IFileRecoveryParse& engine, bool deep) {
     }
     const CFastNtfsRecovery* ntfs = NtfsQuickEngine(engine, false);
     return ntfs && ntfs->MftRecordCount() == 0;
+}
+
+// The folders (MFT records on NTFS) the file system's own scan could not
+// read, as a text ("2 folders"); empty when there were none.
+std::string UnreadableRecordsText(IFileRecoveryParse& engine, bool deep) {
+    IFileRecoveryParse* quick = &engine;
+    if (deep) {
+        auto* coordinator = dynamic_cast<CProfessionalRecovery*>(&engine);
+        quick = coordinator ? coordinator->QuickEngine() : nullptr;
+    }
+    auto* logEngine = dynamic_cast<CLogEngineBase*>(quick);
+    const uint64_t count = logEngine ? logEngine->UnreadableRecords() : 0;
+    if (count == 0) return {};
+    const bool ntfs = dynamic_cast<CFastNtfsRecovery*>(quick) != nullptr;
+    return std::to_string(count) + (ntfs ? (count == 1 ? " MFT record" : " MFT records")
+                                         : (count == 1 ? " folder" : " folders"));
 }
 
 std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
@@ -190,6 +207,10 @@ int RunOneTarget(ScanOptions o) {
         std::fprintf(stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
                      o.target.c_str(),
                      std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
+    const std::string lostRecords = UnreadableRecordsText(*opened.engine, deep != nullptr);
+    if (!lostRecords.empty())
+        std::fprintf(stderr, "sorvane: %s of %s could not be read; the files listed in them are missing below\n",
+                     lostRecords.c_str(), o.target.c_str());
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
     if (cancelled && deep)
         std::fprintf(stderr, "sorvane: the deep scan can be continued with: sorvane %s --resume %s\n",
@@ -203,7 +224,7 @@ int RunOneTarget(ScanOptions o) {
                          : ListStep(*opened.engine, deep != nullptr, o);
     }
     const bool allRead = !deep || ReportUnreadable(deep->UnreadableSectors(), o);
-    if (status == kExitOk && (!keptSize || !allRead)) status = kExitIncomplete;
+    if (status == kExitOk && (!keptSize || !allRead || !lostRecords.empty())) status = kExitIncomplete;
     if ((status == kExitOk || status == kExitIncomplete) && recordsUnreadable)
         status = kExitRecordsUnreadable;
     std::fflush(stdout);

@@ -88,7 +88,7 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
     claimedTwice_.clear();
     contested_ = false;
     foldersDone_ = 0;
-    unreadableFolders_ = 0;
+    unreadableRecords_ = 0;
     scanAnswer_ = 0;
     if (scanLogName) return ReplaceLog(*scanLogName);
     int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
@@ -151,7 +151,7 @@ void CFastExfatRecovery::ReadFolder(const Folder& folder) {
     ExfatDirectoryParser parser([&](const ExfatEntrySet& set, uint64_t position) {
         if (scanAnswer_ == 0) OnSet(folder, clusters, reused, set, position);
     });
-    if (!volume_.ReadDirectory(clusters, parser, kMaxFolderBytes)) ++unreadableFolders_;
+    if (!volume_.ReadDirectory(clusters, parser, kMaxFolderBytes)) ++unreadableRecords_;
 }
 
 void CFastExfatRecovery::LocateEntry(uint64_t volumeOffset, uint64_t& sector, uint32_t& index) const {

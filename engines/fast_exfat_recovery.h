@@ -42,7 +42,7 @@ class CFastExfatRecovery : public CLogEngineBase {
     bool IsOpen() const { return opened_; }
     ExfatVolume& Volume() { return volume_; }
     // Folders whose clusters could not all be read during the last scan.
-    uint64_t UnreadableFolders() const { return unreadableFolders_; }
+    uint64_t UnreadableFolders() const { return unreadableRecords_; }
 
   protected:
     FolderKey RootKey() const override { return rootKey_; }
@@ -101,7 +101,6 @@ class CFastExfatRecovery : public CLogEngineBase {
     std::vector<uint8_t> claimedOnce_, claimedTwice_;
     bool contested_ = false;
     uint64_t foldersDone_ = 0;
-    uint64_t unreadableFolders_ = 0;
     int scanAnswer_ = 0;
     uint64_t lastReportMs_ = 0;
 };

@@ -112,6 +112,7 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
     continuationOwner_.clear();
     claimedFolders_.clear();
     workQueue_.clear();
+    unreadableRecords_ = 0;
     if (scanLogName) return ReplaceLog(*scanLogName);
     int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
@@ -159,7 +160,8 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
         // The FAT12/16 root is a fixed area just before the data area.
         std::vector<uint8_t> root(static_cast<size_t>(geometry_.rootDirSectors) * geometry_.bytesPerSector);
         uint32_t got = 0;
-        ReadRelative(geometry_.rootDirStart, geometry_.rootDirSectors, root.data(), got);
+        if (ReadRelative(geometry_.rootDirStart, geometry_.rootDirSectors, root.data(), got) != kSuccess)
+            ++unreadableRecords_;  // the entries before the bad sector are still walked
         ByteView view(root.data(), got);
         WalkDirectoryBuffer(view, names_, [&](const FatEntryInfo& e) {
             OnEntry(dir, e, AbsoluteSector(geometry_.rootDirStart) + e.offset / geometry_.bytesPerSector);
@@ -178,7 +180,10 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
     for (uint64_t n = 0; n < maxClusters && geometry_.IsDataCluster(cluster); ++n) {
         uint32_t got = 0;
         uint64_t first = geometry_.ClusterSector(cluster);
-        ReadRelative(first, geometry_.sectorsPerCluster, clusterBuffer_.data(), got);
+        // A cluster the folder's chain leads to that cannot be read loses its
+        // entries: the scan says so. A guessed continuation proves nothing.
+        if (ReadRelative(first, geometry_.sectorsPerCluster, clusterBuffer_.data(), got) != kSuccess && !guessed)
+            ++unreadableRecords_;
         if (got == 0) return;
         ByteView view(clusterBuffer_.data(), got);
         if (n == 0 && !dir.isRoot) {

@@ -229,6 +229,7 @@ int CFastNtfsRecovery::Progress(int percent, int64_t remaining, uint64_t process
 int CFastNtfsRecovery::Scan(const std::string* scanLogName) {
     pendingFolders_.clear();
     folders_.clear();
+    unreadableRecords_ = 0;
     if (scanLogName) return ReplaceLog(*scanLogName);
     int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
@@ -284,6 +285,7 @@ int CFastNtfsRecovery::MainPass(uint64_t total, uint64_t& processed, int64_t& re
                         continue;
                     }
                     std::memset(chunk_.data() + i * recordSize, 0, recordSize);
+                    ++unreadableRecords_;
                     if (++unreadable >= kMaxUnreadableRecords) return rc;
                 }
             } else {
@@ -295,8 +297,9 @@ int CFastNtfsRecovery::MainPass(uint64_t total, uint64_t& processed, int64_t& re
             if (rc == kSuccess) {
                 parse = true;
                 unreadable = 0;
-            } else if (++unreadable >= kMaxUnreadableRecords) {
-                return rc;
+            } else {
+                ++unreadableRecords_;
+                if (++unreadable >= kMaxUnreadableRecords) return rc;
             }
         }
         if (parse) {

@@ -56,6 +56,13 @@ public:
     // The scan log; null before the first scan log was started.
     CScanLog* Log() { return log_.get(); }
 
+    // Parts of the file system's own records the last scan could not read:
+    // folders (FAT, exFAT) or MFT records (NTFS). What they list is missing
+    // from the results, so a scan that met any is not a complete one.
+    uint64_t UnreadableRecords() const { return unreadableRecords_; }
+    // For a scan continued from a checkpoint, whose own scan did not run again.
+    void SetUnreadableRecords(uint64_t count) { unreadableRecords_ = count; }
+
 protected:
     // Replaces the scan log by a new one opened under `name`. Returns 0 or the result code.
     int ReplaceLog(const std::string& name);
@@ -74,6 +81,7 @@ protected:
     int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
 
     std::unique_ptr<CScanLog> log_;
+    uint64_t unreadableRecords_ = 0;
     ScanProgressCallback scanProgress_ = nullptr;
     CopyProgressCallback copyProgress_ = nullptr;
     void* userData_ = nullptr;

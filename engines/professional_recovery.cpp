@@ -362,6 +362,8 @@ int CProfessionalRecovery::Scan(const std::string*) {
         // What the first run found out is kept: a reattached log says nothing of it.
         recordsUnreadable_ = saved.recordsUnreadable;
         freeOnly_ = saved.freeOnly && quick_ != nullptr;
+        if (auto* quickLog = dynamic_cast<CLogEngineBase*>(quick_.get()))
+            quickLog->SetUnreadableRecords(saved.quickUnreadableRecords);
     } else if (quick_) {
         auto* ntfs = dynamic_cast<CFastNtfsRecovery*>(quick_.get());
         if (quickResult != 0 || (ntfs && ntfs->MftRecordCount() == 0)) {
@@ -436,6 +438,8 @@ int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
     w.U64(chunksRead_);
     w.Bool(recordsUnreadable_);
     w.Bool(freeOnly_);
+    auto* quickLog = dynamic_cast<CLogEngineBase*>(quick_.get());
+    w.U64(quickLog ? quickLog->UnreadableRecords() : 0);
     w.U64(unreadable_.Ranges().size());
     for (const SectorRange& range : unreadable_.Ranges()) {
         w.U64(range.first);
@@ -486,7 +490,7 @@ bool CProfessionalRecovery::LoadCheckpoint(Checkpoint& out) {
         return false;
     if (!r.Bool(out.finished) || !r.U64(out.run.start) || !r.U64(out.run.length) || !r.U64(out.run.position) ||
         !r.U64(out.done) || !r.U64(out.chunksRead) || !r.Bool(out.recordsUnreadable) || !r.Bool(out.freeOnly) ||
-        !r.Count(ranges, 16))
+        !r.U64(out.quickUnreadableRecords) || !r.Count(ranges, 16))
         return false;
     if (out.run.start > rangeLength_ || out.run.length > rangeLength_ - out.run.start ||
         out.run.position > out.run.length || out.done > rangeLength_)

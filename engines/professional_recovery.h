@@ -148,6 +148,7 @@ private:
         uint64_t chunksRead = 0;
         bool recordsUnreadable = false;
         bool freeOnly = false;
+        uint64_t quickUnreadableRecords = 0;
         BadSectorMap unreadable;
         // The quick engine's, the deep FAT, NTFS, exFAT engines' and the carver's logs.
         std::optional<LogCheckpoint> logs[5];
