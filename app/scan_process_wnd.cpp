@@ -1,7 +1,12 @@
 #include "app/scan_process_wnd.h"
 
+#include <chrono>
+#include <system_error>
+#include <thread>
+
 #include "app/message_box.h"
 #include "engines/professional_recovery.h"
+#include "platform/instance_lock.h"
 #include "results/scan_resume_store.h"
 
 namespace sorvane::app {
@@ -74,7 +79,28 @@ void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
     if (scanning->Scan(nullptr) == kCancelCode) stop = true;
 }
 
+bool CScanProcessWnd::WaitForScanLock(InstanceLock& lock) {
+    const std::filesystem::path file = ScanLockFile();
+    if (lock.TryAcquire(file)) return true;
+    std::error_code ec;
+    // A data folder that cannot be written makes the scan itself fail, and say so.
+    if (!std::filesystem::exists(file, ec)) return true;
+    PostText("stage", Message("MSG0710"));
+    while (!lock.TryAcquire(file)) {
+        if (IsCancelled()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 void CScanProcessWnd::Work() {
+    // One scan at a time writes the data folder, whether started here or on
+    // the command line: two would share scan folders and resume records.
+    InstanceLock dataLock;
+    if (!WaitForScanLock(dataLock)) {
+        Finish(2);  // stopped while waiting: nothing was scanned
+        return;
+    }
     running_ = true;
     bool stop = false;
     bool noEngine = false;

@@ -7,6 +7,10 @@
 
 #include "app/process_wnd.h"
 
+namespace sorvane {
+class InstanceLock;
+}
+
 namespace sorvane::app {
 
 class CScanProcessWnd : public CProcessWnd {
@@ -28,6 +32,9 @@ class CScanProcessWnd : public CProcessWnd {
     static int Progress(void* window, int percent, int weight, int64_t remaining, uint64_t processed,
                         uint64_t total, uint64_t found);
     void ScanOne(ScanTarget& target, bool& stop);
+    // Takes the data folder's scan lock, waiting (and saying so) while another
+    // scan holds it. False when the user stopped the wait.
+    bool WaitForScanLock(InstanceLock& lock);
 
     std::vector<ScanTarget*> targets_;
     int mode_;

@@ -27,6 +27,7 @@
 #include "app/scan_process_wnd.h"
 #include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
+#include "platform/instance_lock.h"
 #include "platform/system_root.h"
 #include "results/file_categories.h"
 #include "results/scan_resume_store.h"
@@ -412,6 +413,34 @@ TEST_F(WorkflowTest, NoToTheCancelQuestionPausesThenResumesTheScan) {
     EXPECT_EQ(afterWaiting, whenAsked) << "the work pauses while the question is open";
     CProfessionalRecovery* deep = DeepEngine(*window_);
     EXPECT_EQ(deep->SectorsDone(), deep->TotalSectors()) << "after No the scan went on to its end";
+}
+
+// A scan started while another one holds the data folder (a command-line
+// scan; here the test holds its lock) says so and waits without scanning,
+// then runs once the other has ended.
+TEST_F(WorkflowTest, AScanWaitsWhileAnotherScanHoldsTheDataFolder) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
+    ASSERT_TRUE(window_->OpenImageFile(fat.image));
+    auto other = std::make_unique<InstanceLock>();
+    ASSERT_TRUE(other->TryAcquire(ScanLockFile()));
+    bool sawWaiting = false, scannedWhileWaiting = false;
+    int ticksWaiting = 0;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* scan = OpenWindowOf<CScanProcessWnd>();
+        if (!scan || !other) return;
+        skin::Control* stage = scan->FindControl(QStringLiteral("stage"));
+        if (stage && stage->Text() == Message("MSG0710")) sawWaiting = true;
+        if (!sawWaiting) return;
+        scannedWhileWaiting = scannedWhileWaiting || CScanProcessWnd::ScanRunning() || DeepEngine(*window_);
+        if (++ticksWaiting >= 30) other.reset();  // the other scan ends
+    });
+    watcher.start(10);
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_TRUE(sawWaiting) << "the scan window said another scan is running";
+    EXPECT_FALSE(scannedWhileWaiting);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_FALSE(window_->SearchResults().empty()) << "and scanned once it could";
 }
 
 TEST_F(WorkflowTest, ATargetWithoutEngineEndsWithTheWarningAndNoListing) {

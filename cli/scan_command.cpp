@@ -58,7 +58,7 @@ void DecideOnEarlierScan(const ScanOptions& o, CProfessionalRecovery& deep) {
 // number and each other's resume records. A second scan says so and waits.
 // Returns false when the user stopped the wait or the lock cannot be made.
 bool LockDataFolder(InstanceLock& lock) {
-    const std::filesystem::path file = ScanLogDir() / "scan.lock";
+    const std::filesystem::path file = ScanLockFile();
     if (lock.TryAcquire(file)) return true;
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {

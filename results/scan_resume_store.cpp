@@ -441,6 +441,8 @@ int CScanResumeStore::FindFileInFolder(const std::string& prefix, const std::fil
     return kSuccess;
 }
 
+std::filesystem::path ScanLockFile() { return ScanLogDir() / "scan.lock"; }
+
 bool IsLogFileName(std::string_view name, std::string_view prefix) {
     // PREFIX + range start + "_" + date and time, as the engines name their logs;
     // the companion files end in "_DirInfo" or "_Relation".

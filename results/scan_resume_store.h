@@ -51,6 +51,10 @@ ResumeRecord DecodeResumeRecord(const uint8_t* bytes);
 // end is ignored.
 int ParseResumeTable(std::span<const uint8_t> bytes, uint64_t& counter, std::vector<ResumeRecord>& records);
 
+// The file every scan locks (flock) while it writes the data folder, from the
+// command line or the window program alike: one scan at a time uses it.
+std::filesystem::path ScanLockFile();
+
 // True when `name` is a scan log's own file name: `prefix`, digits, "_", then
 // anything but a "_DirInfo" or "_Relation" ending.
 bool IsLogFileName(std::string_view name, std::string_view prefix);
