@@ -403,10 +403,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
         exfat_.Consolidate();
         if (result == 0) SaveCheckpoint(run, true);
     }
-    if (result == 0 && scanProgress_) {
-        listed_.updated.reset();
-        scanProgress_(userData_, 100, 100, 0, 0, 0, ListedSoFar());
-    }
+    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, ListedSoFar(true));
     return result;
 }
 
@@ -726,59 +723,67 @@ std::optional<uint64_t> CProfessionalRecovery::DataStartOf(const FoundItemRecord
     }
 }
 
-uint64_t CProfessionalRecovery::ListedSoFar() {
+uint64_t CProfessionalRecovery::ListedSoFar(bool complete) {
     // Worked out from the records written since the last call, at most a few
-    // times a second: the progress callback asks for it after every chunk.
+    // times a second and for a few dozen milliseconds each time: the progress
+    // callback asks after every chunk, and an NTFS file's start costs a read.
+    // A count that lags behind the logs is still never more than the list.
+    constexpr size_t kRecordsPerRead = 4096;
     const auto now = std::chrono::steady_clock::now();
-    if (listed_.updated && now - *listed_.updated < std::chrono::milliseconds(200)) return listed_.count;
+    if (!complete && listed_.updated && now - *listed_.updated < std::chrono::milliseconds(200)) return listed_.count;
     listed_.updated = now;
+    const auto deadline = now + std::chrono::milliseconds(50);
     const FoundFileIdentities* quick = nullptr;
     std::vector<FoundItemRecord> fresh;
     for (int slot = 0; slot < 5; ++slot) {
         CScanLog* log = LogOf(slot);
-        if (!log || log->Count() <= listed_.cursor[slot]) continue;
-        fresh.clear();
-        const uint32_t first = listed_.cursor[slot] + 1, last = log->Count();
-        if (log->ReadRange(first, last, fresh) != 0) fresh.clear();  // counted on the next call
-        listed_.cursor[slot] += static_cast<uint32_t>(fresh.size());
-        for (const FoundItemRecord& r : fresh) {
-            if (!CScanLog::IsListedFile(r)) continue;
-            const EngineCode engine = r.Engine();
-            if (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) {
-                // The quick list is complete before the pass: a deep record of one
-                // of its files is never listed.
-                if (!quick) quick = &QuickFiles();
-                if (quick->Contains(r)) continue;
-            }
-            const uint32_t entryIndex = uint32_t{r.engineSpecific} >> kExfatEntryIndexShift;
-            if (engine == EngineCode::kQuickExfat) listed_.quickExfatSets.emplace(uint64_t{r.location}, entryIndex);
-            if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex}))
-                continue;
-            const std::string ext = LowerExtensionOf(r);
-            if (engine == EngineCode::kRawSignature) {
-                auto at = listed_.starts.find(uint64_t{r.location});
-                bool same = false;
-                if (at != listed_.starts.end())
-                    for (const std::string& fileExt : at->second) same = same || SameCarvedFile(fileExt, ext);
-                if (same) continue;
-                listed_.carved[uint64_t{r.location}] = ext;
-                ++listed_.count;
-                continue;
-            }
-            ++listed_.count;
-            const std::optional<uint64_t> start = DataStartOf(r);
-            if (!start) continue;
-            listed_.starts[*start].push_back(ext);
-            // A carved file counted before the file-system file that starts at
-            // its sector was met is that file: it leaves the count as this one enters.
-            auto carved = listed_.carved.find(*start);
-            if (carved != listed_.carved.end() && SameCarvedFile(ext, carved->second)) {
-                listed_.carved.erase(carved);
-                --listed_.count;
-            }
+        while (log && log->Count() > listed_.cursor[slot]) {
+            if (!complete && std::chrono::steady_clock::now() > deadline) return listed_.count;
+            fresh.clear();
+            const uint32_t first = listed_.cursor[slot] + 1;
+            const uint32_t last = static_cast<uint32_t>(std::min<uint64_t>(log->Count(), first + kRecordsPerRead - 1));
+            static_cast<void>(log->ReadRange(first, last, fresh));
+            if (fresh.empty()) break;  // counted on a later call
+            listed_.cursor[slot] += static_cast<uint32_t>(fresh.size());
+            for (const FoundItemRecord& r : fresh) CountListed(r, quick);
         }
     }
     return listed_.count;
+}
+
+void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFileIdentities*& quick) {
+    if (!CScanLog::IsListedFile(r)) return;
+    const EngineCode engine = r.Engine();
+    if (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) {
+        // The quick list is complete before the pass: a deep record of one of
+        // its files is never listed.
+        if (!quick) quick = &QuickFiles();
+        if (quick->Contains(r)) return;
+    }
+    const uint32_t entryIndex = uint32_t{r.engineSpecific} >> kExfatEntryIndexShift;
+    if (engine == EngineCode::kQuickExfat) listed_.quickExfatSets.emplace(uint64_t{r.location}, entryIndex);
+    if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex})) return;
+    const std::string ext = LowerExtensionOf(r);
+    if (engine == EngineCode::kRawSignature) {
+        auto at = listed_.starts.find(uint64_t{r.location});
+        if (at != listed_.starts.end())
+            for (const std::string& fileExt : at->second)
+                if (SameCarvedFile(fileExt, ext)) return;
+        listed_.carved[uint64_t{r.location}] = ext;
+        ++listed_.count;
+        return;
+    }
+    ++listed_.count;
+    const std::optional<uint64_t> start = DataStartOf(r);
+    if (!start) return;
+    listed_.starts[*start].push_back(ext);
+    // A carved file counted before the file-system file that starts at its
+    // sector was met is that file: it leaves the count as this one enters.
+    auto carved = listed_.carved.find(*start);
+    if (carved != listed_.carved.end() && SameCarvedFile(ext, carved->second)) {
+        listed_.carved.erase(carved);
+        --listed_.count;
+    }
 }
 
 std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() {

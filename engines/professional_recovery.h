@@ -115,8 +115,10 @@ private:
     int ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector, int64_t& overshoot);
     uint64_t FoundForProgress();
     // The files found so far that the list at the end will show: never more
-    // than that list, whatever the pass meets later.
-    uint64_t ListedSoFar();
+    // than that list, whatever the pass meets later. Unless `complete`, it
+    // may lag behind what the logs hold.
+    uint64_t ListedSoFar(bool complete = false);
+    void CountListed(const FoundItemRecord& record, const FoundFileIdentities*& quick);
     // The first sector of a file-system file's data, if it can be told.
     std::optional<uint64_t> DataStartOf(const FoundItemRecord& record);
     struct ListedCount {
