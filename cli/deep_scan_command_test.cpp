@@ -128,26 +128,32 @@ TEST(DeepScanCommand, ScanKilledMidSearchContinuesFromItsLastCheckpoint) {
     const std::string before = sorvane::testkit::FileSha256(image.image);
     Result alone = RunCli((work / "alone").string(), "scan --json " + img);
     ASSERT_EQ(alone.status, 0);
-    ASSERT_GE(CountLines(alone.out, "\"engineCode\":3"), 20u) << "the deep FAT engine's files must be at stake";
+    ASSERT_GE(CountLines(alone.out, "\"engineCode\":3"), 20u)
+        << "the deep FAT engine's files must be at stake";
 
     const uint64_t sectors = std::filesystem::file_size(image.image) / 512;
-    const std::string slow = "SORVANE_FAULT_PLAN=" + ShellQuote(image.image.string() + ":0-" +
-                                                                std::to_string(sectors) + ":slow12");
+    const std::string slow = "SORVANE_FAULT_PLAN=" +
+                             ShellQuote(image.image.string() + ":0-" + std::to_string(sectors) + ":slow12");
     const std::string err = (work / "err.txt").string();
     // The progress line shows 10 % to 100 % of the search as 9 % to 90 %.
     for (int shown : {50, 70, 85}) {
         SCOPED_TRACE("killed at " + std::to_string(shown) + " % shown");
         const std::string data = (work / ("data" + std::to_string(shown))).string();
-        const std::string script =
-            slow + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " + ShellQuote(SORVANE_CLI) +
-            " scan --fresh --json --progress " + img + " </dev/null >/dev/null 2>" + ShellQuote(err) +
-            " & p=$!; while kill -0 $p 2>/dev/null; do "
-            "n=$(tr '\\r' '\\n' < " + ShellQuote(err) + " | grep -o '^ *[0-9]*%' | tail -1 | tr -dc 0-9); "
-            "if [ \"${n:-0}\" -ge " + std::to_string(shown) + " ]; then kill -9 $p; break; fi; sleep 0.02; done; "
-            "wait $p; echo $?";
+        const std::string script = slow + " SORVANE_DATA_DIR=" + ShellQuote(data) + " " +
+                                   ShellQuote(SORVANE_CLI) + " scan --fresh --json --progress " + img +
+                                   " </dev/null >/dev/null 2>" + ShellQuote(err) +
+                                   " & p=$!; while kill -0 $p 2>/dev/null; do "
+                                   "n=$(tr '\\r' '\\n' < " +
+                                   ShellQuote(err) +
+                                   " | grep -o '^ *[0-9]*%' | tail -1 | tr -dc 0-9); "
+                                   "if [ \"${n:-0}\" -ge " +
+                                   std::to_string(shown) +
+                                   " ]; then kill -9 $p; break; fi; sleep 0.02; done; "
+                                   "wait $p; echo $?";
         std::string killed;
         RunCommand("bash -c " + ShellQuote(script), &killed);
-        if (killed.find("137") == std::string::npos) GTEST_SKIP() << "the scan ended before the kill: " << killed;
+        if (killed.find("137") == std::string::npos)
+            GTEST_SKIP() << "the scan ended before the kill: " << killed;
 
         std::string resumedErr;
         Result resumed;
@@ -187,29 +193,32 @@ TEST(DeepScanCommand, TheCountShownWhileScanningNeverExceedsTheList) {
     if (!sorvane::testkit::HaveProgram("mcopy")) GTEST_SKIP() << "mtools is needed";
     TempDir work;
     const std::string card = (work / "card.img").string();
-    ASSERT_EQ(RunCommand("truncate -s 48M " + ShellQuote(card) + " && mkfs.fat -F 32 -s 1 " + ShellQuote(card) +
-                         " >/dev/null 2>&1 && mmd -i " + ShellQuote(card) + " ::DCIM"),
+    ASSERT_EQ(RunCommand("truncate -s 48M " + ShellQuote(card) + " && mkfs.fat -F 32 -s 1 " +
+                         ShellQuote(card) + " >/dev/null 2>&1 && mmd -i " + ShellQuote(card) + " ::DCIM"),
               0);
     for (int i = 1; i <= 40; ++i) {
         const std::string photo = (work / ("photo" + std::to_string(i) + ".jpg")).string();
         ASSERT_EQ(RunCommand("{ printf '\\377\\330\\377\\340\\000\\020JFIF\\000'; head -c " +
                              std::to_string(20000 + i * 997) + " /dev/urandom; printf '\\377\\331'; } > " +
-                             ShellQuote(photo) + " && mcopy -i " + ShellQuote(card) + " " + ShellQuote(photo) +
-                             " ::DCIM/"),
+                             ShellQuote(photo) + " && mcopy -i " + ShellQuote(card) + " " +
+                             ShellQuote(photo) + " ::DCIM/"),
                   0);
     }
     for (int i = 1; i <= 40; i += 2)
-        ASSERT_EQ(RunCommand("mdel -i " + ShellQuote(card) + " ::DCIM/photo" + std::to_string(i) + ".jpg"), 0);
+        ASSERT_EQ(RunCommand("mdel -i " + ShellQuote(card) + " ::DCIM/photo" + std::to_string(i) + ".jpg"),
+                  0);
     SORVANE_BUILD_IMAGE_OR_SKIP(reformatted, sorvane::testkit::ImageKind::kFat32, work.Path());
-    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + ShellQuote(reformatted.image.string()) + " >/dev/null 2>&1"),
+    ASSERT_EQ(RunCommand("mkfs.fat -F 32 -s 1 -S 512 " + ShellQuote(reformatted.image.string()) +
+                         " >/dev/null 2>&1"),
               0);
 
     const std::string err = (work / "err.txt").string();
     struct Case {
         std::string image, mode;
     };
-    for (const Case& c : {Case{card, "--deep --fresh"}, Case{card, "--quick"}, Case{reformatted.image.string(), "--deep --fresh"},
-                          Case{reformatted.image.string(), "--quick"}}) {
+    for (const Case& c :
+         {Case{card, "--deep --fresh"}, Case{card, "--quick"},
+          Case{reformatted.image.string(), "--deep --fresh"}, Case{reformatted.image.string(), "--quick"}}) {
         SCOPED_TRACE(c.image + " " + c.mode);
         std::string out;
         ASSERT_EQ(RunCommand("SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
@@ -240,8 +249,8 @@ TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
         "start=$(date +%s.%N); " + slow + " SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
         ShellQuote(SORVANE_CLI) + " scan --deep --fresh --progress " + ShellQuote(img) +
         " </dev/null 2>&1 >/dev/null | while IFS= read -r -d $'\\r' line; do "
-        "echo \"$(echo \"$(date +%s.%N) - $start\" | bc) $line\"; done > " + ShellQuote(timed) +
-        "; echo \"$(echo \"$(date +%s.%N) - $start\" | bc) end\" >> " + ShellQuote(timed);
+        "echo \"$(echo \"$(date +%s.%N) - $start\" | bc) $line\"; done > " +
+        ShellQuote(timed) + "; echo \"$(echo \"$(date +%s.%N) - $start\" | bc) end\" >> " + ShellQuote(timed);
     ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
     auto bytes = sorvane::testkit::ReadFile(timed);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
@@ -267,9 +276,12 @@ TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
         l.percent = std::atoi(text.c_str() + digits);
         const std::string rest = text.substr(left + 11);
         int a = 0, b = 0;
-        if (std::sscanf(rest.c_str(), "%d Hour %d Min", &a, &b) == 2) l.secondsLeft = a * 3600LL + b * 60;
-        else if (std::sscanf(rest.c_str(), "%d Min %d Sec", &a, &b) == 2) l.secondsLeft = a * 60LL + b;
-        else if (std::sscanf(rest.c_str(), "%d Sec", &a) == 1) l.secondsLeft = a;
+        if (std::sscanf(rest.c_str(), "%d Hour %d Min", &a, &b) == 2)
+            l.secondsLeft = a * 3600LL + b * 60;
+        else if (std::sscanf(rest.c_str(), "%d Min %d Sec", &a, &b) == 2)
+            l.secondsLeft = a * 60LL + b;
+        else if (std::sscanf(rest.c_str(), "%d Sec", &a) == 1)
+            l.secondsLeft = a;
         lines.push_back(l);
     }
     ASSERT_GT(end, 3.0) << "the slowed scan lasts a few seconds";
@@ -301,7 +313,9 @@ TEST(DeepScanCommand, AFolderThatCannotBeReadIsReportedAndTheRestListed) {
         err.assign(bytes.begin(), bytes.end());
         return r;
     };
-    auto u16 = [](const std::vector<uint8_t>& b, size_t at) { return uint64_t{b[at]} | uint64_t{b[at + 1]} << 8; };
+    auto u16 = [](const std::vector<uint8_t>& b, size_t at) {
+        return uint64_t{b[at]} | uint64_t{b[at + 1]} << 8;
+    };
     auto u32 = [&](const std::vector<uint8_t>& b, size_t at) { return u16(b, at) | u16(b, at + 2) << 16; };
     std::string err;
 
@@ -342,8 +356,9 @@ TEST(DeepScanCommand, AFolderThatCannotBeReadIsReportedAndTheRestListed) {
     const uint64_t spc = ntfsBoot[13] * u16(ntfsBoot, 11) / 512;
     const uint64_t mftSector = (u32(ntfsBoot, 48) | u32(ntfsBoot, 52) << 32) * spc;
     const uint64_t photoSector = mftSector + photo->Number("mft") * 2;
-    const std::string ntfsPlan = "SORVANE_FAULT_PLAN=" + ShellQuote(ntfsPath + ":" + std::to_string(photoSector) +
-                                                                    "-" + std::to_string(photoSector + 1) + ":error");
+    const std::string ntfsPlan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote(ntfsPath + ":" + std::to_string(photoSector) + "-" +
+                                           std::to_string(photoSector + 1) + ":error");
     Result clean = run("", "scan --quick --json " + ShellQuote(ntfsPath), err);
     ASSERT_EQ(clean.status, 0) << err;
     ASSERT_EQ(CountLines(clean.out, "DSC00042"), 1u);

@@ -107,8 +107,8 @@ std::string UnreadableRecordsText(IFileRecoveryParse& engine, bool deep) {
     const uint64_t count = logEngine ? logEngine->UnreadableRecords() : 0;
     if (count == 0) return {};
     const bool ntfs = dynamic_cast<CFastNtfsRecovery*>(quick) != nullptr;
-    return std::to_string(count) + (ntfs ? (count == 1 ? " MFT record" : " MFT records")
-                                         : (count == 1 ? " folder" : " folders"));
+    return std::to_string(count) +
+           (ntfs ? (count == 1 ? " MFT record" : " MFT records") : (count == 1 ? " folder" : " folders"));
 }
 
 std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
@@ -196,20 +196,23 @@ int RunOneTarget(ScanOptions o) {
                      RecordsText(*opened.engine, deep != nullptr).c_str(), o.target.c_str(), instead.c_str());
     }
     if (deep && deep->ResumeDiscarded())
-        std::fprintf(stderr,
-                     "sorvane: the earlier deep scan of %s could not be continued (its saved state is missing "
-                     "or damaged); this scan started afresh\n",
-                     o.target.c_str());
+        std::fprintf(
+            stderr,
+            "sorvane: the earlier deep scan of %s could not be continued (its saved state is missing "
+            "or damaged); this scan started afresh\n",
+            o.target.c_str());
     if (deep && deep->ResumedFinished())
         std::fprintf(stderr, "sorvane: the earlier deep scan of %s had finished; these are its results\n",
                      o.target.c_str());
     else if (deep && deep->Resumed() && deep->TotalSectors() > 0)
-        std::fprintf(stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
-                     o.target.c_str(),
-                     std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
+        std::fprintf(
+            stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
+            o.target.c_str(),
+            std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
     const std::string lostRecords = UnreadableRecordsText(*opened.engine, deep != nullptr);
     if (!lostRecords.empty())
-        std::fprintf(stderr, "sorvane: %s of %s could not be read; the files listed in them are missing below\n",
+        std::fprintf(stderr,
+                     "sorvane: %s of %s could not be read; the files listed in them are missing below\n",
                      lostRecords.c_str(), o.target.c_str());
     if (cancelled) std::fprintf(stderr, "sorvane: cancelled; showing what was found so far\n");
     if (cancelled && deep)

@@ -182,7 +182,8 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
         uint64_t first = geometry_.ClusterSector(cluster);
         // A cluster the folder's chain leads to that cannot be read loses its
         // entries: the scan says so. A guessed continuation proves nothing.
-        if (ReadRelative(first, geometry_.sectorsPerCluster, clusterBuffer_.data(), got) != kSuccess && !guessed)
+        if (ReadRelative(first, geometry_.sectorsPerCluster, clusterBuffer_.data(), got) != kSuccess &&
+            !guessed)
             ++unreadableRecords_;
         if (got == 0) return;
         ByteView view(clusterBuffer_.data(), got);

@@ -63,7 +63,7 @@ public:
     // For a scan continued from a checkpoint, whose own scan did not run again.
     void SetUnreadableRecords(uint64_t count) { unreadableRecords_ = count; }
 
-protected:
+  protected:
     // Replaces the scan log by a new one opened under `name`. Returns 0 or the result code.
     int ReplaceLog(const std::string& name);
     // Starts the log of a new quick scan of the range at `partitionStart`. A

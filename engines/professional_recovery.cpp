@@ -262,9 +262,9 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
             // The carver counts what it adds, but a carved file may yet prove a
             // copy of a listed one: the count it reports stays the listed one.
             uint64_t shownFound = found;
-            int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i, total_,
-                                              static_cast<int32_t>(remainingSeconds_), &reader_, consumed,
-                                              shownFound);
+            int rc = carver_.RecordCarvedFile(ss, p, static_cast<size_t>(remaining), absolute, done_ + i,
+                                              total_, static_cast<int32_t>(remainingSeconds_), &reader_,
+                                              consumed, shownFound);
             if (rc == kCancelCode) {
                 overshoot = -static_cast<int64_t>(sectors - i);
                 return kCancelCode;
@@ -409,14 +409,18 @@ int CProfessionalRecovery::Scan(const std::string*) {
 
 CScanLog* CProfessionalRecovery::LogOf(int slot) {
     switch (slot) {
-    case 0: {
-        auto* quick = dynamic_cast<CLogEngineBase*>(quick_.get());
-        return quick ? quick->Log() : nullptr;
-    }
-    case 1: return fat_.Log();
-    case 2: return ntfs_.Log();
-    case 3: return exfat_.Log();
-    case 4: return carver_.Log();
+        case 0: {
+            auto* quick = dynamic_cast<CLogEngineBase*>(quick_.get());
+            return quick ? quick->Log() : nullptr;
+        }
+        case 1:
+            return fat_.Log();
+        case 2:
+            return ntfs_.Log();
+        case 3:
+            return exfat_.Log();
+        case 4:
+            return carver_.Log();
     }
     return nullptr;
 }
@@ -469,9 +473,9 @@ int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
     }
     if (int rc = SaveCheckpointFile(scanFolder_, w.Data()); rc != 0) return rc;
     ++checkpoints_;
-    return CScanResumeStore::Instance().WriteProgress(letter_, static_cast<uint32_t>(driveIndex_), rangeStart_,
-                                                      rangeLength_, run.start, run.length, run.position, done_,
-                                                      FoundForProgress(), scanFolder_, imagePath_);
+    return CScanResumeStore::Instance().WriteProgress(
+        letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start, run.length,
+        run.position, done_, FoundForProgress(), scanFolder_, imagePath_);
 }
 
 bool CProfessionalRecovery::LoadCheckpoint(Checkpoint& out) {
@@ -485,9 +489,10 @@ bool CProfessionalRecovery::LoadCheckpoint(Checkpoint& out) {
     if (driveIndex != static_cast<uint32_t>(driveIndex_) || rangeStart != rangeStart_ ||
         rangeLength != rangeLength_ || sectorSize != sectorSize_)
         return false;
-    if (!r.Bool(out.finished) || !r.U64(out.run.start) || !r.U64(out.run.length) || !r.U64(out.run.position) ||
-        !r.U64(out.done) || !r.U64(out.chunksRead) || !r.Bool(out.recordsUnreadable) || !r.Bool(out.freeOnly) ||
-        !r.U64(out.quickUnreadableRecords) || !r.Count(ranges, 16))
+    if (!r.Bool(out.finished) || !r.U64(out.run.start) || !r.U64(out.run.length) ||
+        !r.U64(out.run.position) || !r.U64(out.done) || !r.U64(out.chunksRead) ||
+        !r.Bool(out.recordsUnreadable) || !r.Bool(out.freeOnly) || !r.U64(out.quickUnreadableRecords) ||
+        !r.Count(ranges, 16))
         return false;
     if (out.run.start > rangeLength_ || out.run.length > rangeLength_ - out.run.start ||
         out.run.position > out.run.length || out.done > rangeLength_)
@@ -529,8 +534,8 @@ bool CProfessionalRecovery::RestoreEngineState() {
     return true;
 }
 
-int CProfessionalRecovery::QuickProgress(void* self, int percent, int weight, int64_t remaining, uint64_t done,
-                                         uint64_t total, uint64_t) {
+int CProfessionalRecovery::QuickProgress(void* self, int percent, int weight, int64_t remaining,
+                                         uint64_t done, uint64_t total, uint64_t) {
     auto* me = static_cast<CProfessionalRecovery*>(self);
     if (!me->scanProgress_) return 0;
     // The quick engine counts its folders too; the user hears of files.
@@ -557,8 +562,10 @@ int CProfessionalRecovery::StartSubEngineLogs(const Checkpoint* saved) {
     };
     int rc = 0;
     if (const std::string* carveName = nameOf(4)) {
-        if (!imagePath_.empty()) rc = carver_.AttachToImage(sectorSize_, *carveName, letter_, imagePath_);
-        else rc = carver_.AttachToDrive(sectorSize_, driveIndex_, *carveName, letter_);
+        if (!imagePath_.empty())
+            rc = carver_.AttachToImage(sectorSize_, *carveName, letter_, imagePath_);
+        else
+            rc = carver_.AttachToDrive(sectorSize_, driveIndex_, *carveName, letter_);
     } else if (!imagePath_.empty()) {
         rc = carver_.OpenImage(imagePath_, letter_);
     } else {
@@ -699,27 +706,32 @@ std::optional<uint64_t> CProfessionalRecovery::DataStartOf(const FoundItemRecord
     if (r.IsFolder()) return std::nullopt;
     const uint32_t ss = sectorSize_;
     switch (r.Engine()) {
-    case EngineCode::kQuickNtfs:
-    case EngineCode::kDeepNtfs: {
-        std::vector<NtfsRun> runs;
-        if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse || runs[0].offset < 0)
+        case EngineCode::kQuickNtfs:
+        case EngineCode::kDeepNtfs: {
+            std::vector<NtfsRun> runs;
+            if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.empty() || runs[0].sparse ||
+                runs[0].offset < 0)
+                return std::nullopt;
+            return static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart;
+        }
+        case EngineCode::kQuickFat:
+        case EngineCode::kDeepFat: {
+            if (r.clusterBytes == kFolderClusterBytes) return std::nullopt;
+            if (r.key >= 2)
+                return static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart +
+                       r.dataStart;
+            if (r.key == 0 && r.partitionStart + r.dataStart >= 32)
+                return r.partitionStart + r.dataStart - 32;
             return std::nullopt;
-        return static_cast<uint64_t>(runs[0].offset) * r.clusterBytes / ss + r.partitionStart;
-    }
-    case EngineCode::kQuickFat:
-    case EngineCode::kDeepFat: {
-        if (r.clusterBytes == kFolderClusterBytes) return std::nullopt;
-        if (r.key >= 2) return static_cast<uint64_t>(r.clusterBytes / ss) * (r.key - 2) + r.partitionStart + r.dataStart;
-        if (r.key == 0 && r.partitionStart + r.dataStart >= 32) return r.partitionStart + r.dataStart - 32;
-        return std::nullopt;
-    }
-    case EngineCode::kQuickExfat:
-    case EngineCode::kDeepExfat: {
-        if (r.clusterBytes == kFolderClusterBytes || r.key < 2 || r.clusterBytes % ss != 0) return std::nullopt;
-        return r.partitionStart + r.dataStart + uint64_t{r.key - 2} * (r.clusterBytes / ss);
-    }
-    default:
-        return std::nullopt;
+        }
+        case EngineCode::kQuickExfat:
+        case EngineCode::kDeepExfat: {
+            if (r.clusterBytes == kFolderClusterBytes || r.key < 2 || r.clusterBytes % ss != 0)
+                return std::nullopt;
+            return r.partitionStart + r.dataStart + uint64_t{r.key - 2} * (r.clusterBytes / ss);
+        }
+        default:
+            return std::nullopt;
     }
 }
 
@@ -730,7 +742,8 @@ uint64_t CProfessionalRecovery::ListedSoFar(bool complete) {
     // A count that lags behind the logs is still never more than the list.
     constexpr size_t kRecordsPerRead = 4096;
     const auto now = std::chrono::steady_clock::now();
-    if (!complete && listed_.updated && now - *listed_.updated < std::chrono::milliseconds(200)) return listed_.count;
+    if (!complete && listed_.updated && now - *listed_.updated < std::chrono::milliseconds(200))
+        return listed_.count;
     listed_.updated = now;
     const auto deadline = now + std::chrono::milliseconds(50);
     const FoundFileIdentities* quick = nullptr;
@@ -741,7 +754,8 @@ uint64_t CProfessionalRecovery::ListedSoFar(bool complete) {
             if (!complete && std::chrono::steady_clock::now() > deadline) return listed_.count;
             fresh.clear();
             const uint32_t first = listed_.cursor[slot] + 1;
-            const uint32_t last = static_cast<uint32_t>(std::min<uint64_t>(log->Count(), first + kRecordsPerRead - 1));
+            const uint32_t last =
+                static_cast<uint32_t>(std::min<uint64_t>(log->Count(), first + kRecordsPerRead - 1));
             static_cast<void>(log->ReadRange(first, last, fresh));
             if (fresh.empty()) break;  // counted on a later call
             listed_.cursor[slot] += static_cast<uint32_t>(fresh.size());
@@ -762,7 +776,8 @@ void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFil
     }
     const uint32_t entryIndex = uint32_t{r.engineSpecific} >> kExfatEntryIndexShift;
     if (engine == EngineCode::kQuickExfat) listed_.quickExfatSets.emplace(uint64_t{r.location}, entryIndex);
-    if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex})) return;
+    if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex}))
+        return;
     const std::string ext = LowerExtensionOf(r);
     if (engine == EngineCode::kRawSignature) {
         auto at = listed_.starts.find(uint64_t{r.location});

@@ -125,7 +125,7 @@ private:
         uint32_t cursor[5] = {};  // records of each log already looked at
         uint64_t count = 0;
         std::map<uint64_t, std::vector<std::string>> starts;  // file-system files' extensions by first sector
-        std::map<uint64_t, std::string> carved;                // counted carved files by first sector
+        std::map<uint64_t, std::string> carved;               // counted carved files by first sector
         std::set<std::pair<uint64_t, uint32_t>> quickExfatSets;
         std::optional<std::chrono::steady_clock::time_point> updated;
     };
@@ -159,8 +159,8 @@ private:
     // whether the pass reads only the free space. A resumed scan reattaches
     // the log named in its checkpoint.
     int RunQuickScan(const Checkpoint* saved);
-    static int QuickProgress(void* self, int percent, int weight, int64_t remaining, uint64_t done, uint64_t total,
-                             uint64_t found);
+    static int QuickProgress(void* self, int percent, int weight, int64_t remaining, uint64_t done,
+                             uint64_t total, uint64_t found);
     // The sub-engines' logs: reattached (those the checkpoint names) when resuming, new otherwise.
     int StartSubEngineLogs(const Checkpoint* saved);
     // The sectors to read in all and the first run (the saved one when resuming).

@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <algorithm>
 #include <map>
 #include <random>
 #include <set>
@@ -456,8 +456,8 @@ std::vector<std::string> ListedWithFolders(CProfessionalRecovery& engine) {
     for (const auto& r : Files(engine)) {
         std::string folder;
         EXPECT_EQ(engine.GetFolderPath(r, folder), 0);
-        out.push_back(std::to_string(r.engineCode) + " " + folder + r.Name() + " " + std::to_string(r.size) + " " +
-                      std::to_string(r.location) + " " + std::to_string(r.contentCheck));
+        out.push_back(std::to_string(r.engineCode) + " " + folder + r.Name() + " " + std::to_string(r.size) +
+                      " " + std::to_string(r.location) + " " + std::to_string(r.contentCheck));
     }
     std::sort(out.begin(), out.end());
     return out;
@@ -479,7 +479,9 @@ TEST_F(DeepScanTest, ScanKilledAnywhereContinuesFromItsLastCheckpointWithTheSame
     auto whole = Scan(image.image);
     const std::vector<std::string> expected = ListedWithFolders(*whole);
     ASSERT_GT(std::count_if(expected.begin(), expected.end(),
-                            [](const std::string& line) { return line.rfind("3 ", 0) == 0 && line.find('/') != std::string::npos; }),
+                            [](const std::string& line) {
+                                return line.rfind("3 ", 0) == 0 && line.find('/') != std::string::npos;
+                            }),
               5)
         << "the deep FAT engine's folders are what a lost state would cost";
     const uint64_t total = whole->TotalSectors();
@@ -499,7 +501,9 @@ TEST_F(DeepScanTest, ScanKilledAnywhereContinuesFromItsLastCheckpointWithTheSame
         first->SetCheckpointSpacing(kSpacing);
         Progress progress;
         progress.cancelAtDone = total * eighth / 8;
-        progress.atCancel = [&] { std::filesystem::copy(data, left, std::filesystem::copy_options::recursive); };
+        progress.atCancel = [&] {
+            std::filesystem::copy(data, left, std::filesystem::copy_options::recursive);
+        };
         first->SetCallbacks(OnProgress, nullptr, &progress, 100);
         ASSERT_EQ(first->Scan(nullptr), kCancelCode);
         first.reset();

@@ -25,7 +25,8 @@ void ReadState(std::span<const uint8_t> payload) {
     CProfessionalFatRecovery fat;
     CProfessionalNtfsRecovery ntfs;
     CProfessionalExfatRecovery exfat;
-    if (fat.RestoreState(engines) && ntfs.RestoreState(engines)) static_cast<void>(exfat.RestoreState(engines));
+    if (fat.RestoreState(engines) && ntfs.RestoreState(engines))
+        static_cast<void>(exfat.RestoreState(engines));
     // What was restored is written out and read back the same.
     CheckpointWriter w;
     fat.SaveState(w);

@@ -52,8 +52,8 @@ void FaultPlan::AddSlow(const std::filesystem::path& path, uint64_t firstSector,
     uint64_t volume = 0, file = 0;
     if (!FileIdentityOf(path, volume, file) || lastSector < firstSector || sectorSize == 0) return;
     std::lock_guard lock(gMutex);
-    gRanges.push_back(
-        {volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize, FaultKind::kSlow, milliseconds});
+    gRanges.push_back({volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize,
+                       FaultKind::kSlow, milliseconds});
     gAny.store(true, std::memory_order_relaxed);
 }
 
@@ -111,11 +111,13 @@ bool FaultPlan::Parse(const std::string& text) {
         if (next && *next == '-') last = std::strtoull(next + 1, nullptr, 10);
         if (fields[2].rfind("slow", 0) == 0) {
             const std::string digits = fields[2].substr(4);
-            if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+            if (digits.empty() || digits.size() > 5 ||
+                digits.find_first_not_of("0123456789") != std::string::npos) {
                 ok = false;
                 continue;
             }
-            AddSlow(PathFromUtf8(fields[0]), first, last, static_cast<uint32_t>(std::stoul(digits)), sectorSize);
+            AddSlow(PathFromUtf8(fields[0]), first, last, static_cast<uint32_t>(std::stoul(digits)),
+                    sectorSize);
             continue;
         }
         Add(PathFromUtf8(fields[0]), first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort,

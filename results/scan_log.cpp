@@ -166,7 +166,9 @@ FoundItemRecord* CScanLog::AppendRecord() {
     return slot;
 }
 
-bool CScanLog::IsListedFile(const FoundItemRecord& record) { return !record.IsFolder() && !IsHiddenImage(record); }
+bool CScanLog::IsListedFile(const FoundItemRecord& record) {
+    return !record.IsFolder() && !IsHiddenImage(record);
+}
 
 uint64_t CScanLog::ListedFileCount() {
     if (!listedKnown_) {
