@@ -354,20 +354,41 @@ StructureSize SqliteStructureSize(CarveJob& job) {
     return size;
 }
 
+// Where a personal store's allocation-map pages are and how they are marked.
+constexpr uint64_t kPstFirstMapPage = 0x4400;
+constexpr uint64_t kPstMapInterval = 496 * 8 * 64;  // the bytes one map page covers
+constexpr uint8_t kPstMapPageType = 0x84;
+
 StructureSize PstStructureSize(CarveJob& job) {
     CarvedFileBytes bytes(job, 64 * kGiB);
-    ByteView h = bytes.View(0, 0xC0);
-    if (h.Size() < 0xC0) return std::nullopt;
+    ByteView h = bytes.View(0, 0xC8);
+    if (h.Size() < 0xC8) return std::nullopt;
     uint16_t version = h.U16(10);
-    uint64_t size;
-    if (version == 14 || version == 15)
+    uint64_t size, lastMap;
+    if (version == 14 || version == 15) {
         size = h.U32(0xA8);
-    else if (version >= 23)
+        lastMap = h.U32(0xAC);
+    } else if (version >= 23) {
         size = h.U64(0xB8);
-    else
+        lastMap = h.U64(0xC0);
+    } else {
         return std::nullopt;
+    }
     if (size < 0x4400 || size % 512 != 0) return std::nullopt;
     if (size > bytes.Available()) return Damaged(job);
+    // Allocation-map pages sit at fixed places through the whole store, each
+    // ending in a trailer that names its page type twice: a store cut short
+    // and overwritten (by random bytes, zeros or another file) loses them.
+    const uint64_t trailer = version >= 23 ? 512 - 16 : 512 - 12;
+    // The header names the last one; when it names no map page, every place one must be is checked.
+    const bool lastKnown = lastMap >= kPstFirstMapPage && lastMap + 512 <= size &&
+                           (lastMap - kPstFirstMapPage) % kPstMapInterval == 0;
+    const uint64_t mapsEnd = lastKnown ? lastMap + 512 : size;
+    for (uint64_t page = kPstFirstMapPage; page + 512 <= mapsEnd; page += kPstMapInterval) {
+        ByteView t = bytes.View(page + trailer, 4);
+        if (t.Size() < 4) return Damaged(job);
+        if (t.U8(0) != kPstMapPageType || t.U8(1) != kPstMapPageType || t.U16(2) != 0) return Damaged(job);
+    }
     return size;
 }
 

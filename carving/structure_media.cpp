@@ -2,6 +2,7 @@
 // walks over the top level of each container.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "carving/carved_file_bytes.h"
@@ -91,12 +92,165 @@ bool IsMatroskaClusterChild(uint64_t id) {
     }
 }
 
+// A box found among the children of another: where its contents start and end.
+struct Box {
+    uint64_t body = 0;
+    uint64_t end = 0;
+};
+
+// The first child box of type `type` in [from, to), none when the children do
+// not add up.
+std::optional<Box> FindChildBox(CarvedFileBytes& bytes, uint64_t from, uint64_t to, const char* type) {
+    for (uint64_t at = from; at + 8 <= to;) {
+        uint64_t size = bytes.U32Be(at), header = 8;
+        if (size == 1) {
+            size = bytes.U64Be(at + 8);
+            header = 16;
+        }
+        if (size < header || size > to - at || !bytes.Has(at, 8)) return std::nullopt;
+        if (bytes.Equals(at + 4, type, 4)) return Box{at + header, at + size};
+        at += size;
+    }
+    return std::nullopt;
+}
+
+// How the first bytes of every sample of a track's codec look; kNone for
+// codecs whose samples have no fixed start (audio, mostly).
+enum class SampleForm { kNone, kStartCode, kH263, kJpeg, kLengthPrefixed };
+
+SampleForm FormOfCodec(ByteView format) {
+    if (format.Equals(0, "mp4v")) return SampleForm::kStartCode;
+    if (format.Equals(0, "s263")) return SampleForm::kH263;
+    if (format.Equals(0, "jpeg") || format.Equals(0, "mjpa")) return SampleForm::kJpeg;
+    if (format.Equals(0, "avc1") || format.Equals(0, "avc3") || format.Equals(0, "hvc1") ||
+        format.Equals(0, "hev1"))
+        return SampleForm::kLengthPrefixed;
+    return SampleForm::kNone;
+}
+
+// True when the sample of `size` bytes at `at` starts as its codec's samples
+// do; for length-prefixed units, when their lengths add up to the sample.
+bool SampleLooksRight(CarvedFileBytes& bytes, uint64_t at, uint64_t size, SampleForm form,
+                      uint32_t lengthBytes) {
+    switch (form) {
+        case SampleForm::kStartCode: {
+            ByteView v = bytes.View(at, 3);
+            return size >= 4 && v.Size() == 3 && v.U8(0) == 0 && v.U8(1) == 0 && v.U8(2) == 1;
+        }
+        case SampleForm::kH263: {
+            ByteView v = bytes.View(at, 3);
+            return size >= 3 && v.Size() == 3 && v.U8(0) == 0 && v.U8(1) == 0 && (v.U8(2) & 0xFC) == 0x80;
+        }
+        case SampleForm::kJpeg:
+            return size >= 2 && bytes.U8(at) == 0xFF && bytes.U8(at + 1) == 0xD8 && bytes.Has(at, 2);
+        case SampleForm::kLengthPrefixed: {
+            uint64_t pos = 0;
+            for (int units = 0; pos < size; ++units) {
+                if (units > 4096 || pos + lengthBytes + 1 > size) return false;
+                ByteView v = bytes.View(at + pos, lengthBytes + 1);
+                if (v.Size() < lengthBytes + 1) return false;
+                uint64_t length = 0;
+                for (uint32_t i = 0; i < lengthBytes; ++i) length = length << 8 | v.U8(i);
+                // A unit is at least its header, whose first bit is always clear.
+                if (length == 0 || (v.U8(lengthBytes) & 0x80) != 0 || length > size - pos - lengthBytes)
+                    return false;
+                pos += lengthBytes + length;
+            }
+            return true;
+        }
+        case SampleForm::kNone:
+            return true;
+    }
+    return true;
+}
+
+// Samples checked per track at most; past that an even spread of them and
+// the last ones (a file cut short loses its last samples first).
+constexpr uint64_t kCheckedSamples = 4096;
+
+// False when a track's sample table puts a sample outside the file's `size`
+// bytes or a sample of a video track does not start as its codec's do: the
+// file's sizes were written whole but the media after some point was not
+// (cut short and overwritten by random bytes, zeros or another file).
+bool IsoSamplesCheckOut(CarvedFileBytes& bytes, Box movie, uint64_t size) {
+    for (uint64_t at = movie.body; at + 8 <= movie.end;) {
+        auto track = FindChildBox(bytes, at, movie.end, "trak");
+        if (!track) break;
+        at = track->end;
+        auto media = FindChildBox(bytes, track->body, track->end, "mdia");
+        auto info = media ? FindChildBox(bytes, media->body, media->end, "minf") : std::nullopt;
+        auto table = info ? FindChildBox(bytes, info->body, info->end, "stbl") : std::nullopt;
+        if (!table) continue;
+        auto descriptions = FindChildBox(bytes, table->body, table->end, "stsd");
+        auto sizes = FindChildBox(bytes, table->body, table->end, "stsz");
+        auto perChunk = FindChildBox(bytes, table->body, table->end, "stsc");
+        auto offsets32 = FindChildBox(bytes, table->body, table->end, "stco");
+        auto offsets64 = offsets32 ? std::nullopt : FindChildBox(bytes, table->body, table->end, "co64");
+        auto offsets = offsets32 ? offsets32 : offsets64;
+        if (!descriptions || !sizes || !perChunk || !offsets) continue;
+
+        SampleForm form = FormOfCodec(bytes.View(descriptions->body + 12, 4));
+        uint32_t lengthBytes = 4;
+        if (form == SampleForm::kLengthPrefixed) {
+            // The decoder configuration in the sample entry tells the width of the unit lengths.
+            const uint64_t entry = descriptions->body + 8;
+            const uint64_t entryEnd = std::min(descriptions->end, entry + bytes.U32Be(entry));
+            if (auto avc = FindChildBox(bytes, entry + 86, entryEnd, "avcC"))
+                lengthBytes = (bytes.U8(avc->body + 4) & 3) + 1u;
+            else if (auto hevc = FindChildBox(bytes, entry + 86, entryEnd, "hvcC"))
+                lengthBytes = (bytes.U8(hevc->body + 21) & 3) + 1u;
+            if (lengthBytes == 3) return false;
+        }
+
+        const uint64_t fixedSize = bytes.U32Be(sizes->body + 4);
+        const uint64_t samples = bytes.U32Be(sizes->body + 8);
+        const uint64_t chunks = bytes.U32Be(offsets->body + 4);
+        const uint64_t runs = bytes.U32Be(perChunk->body + 4);
+        const uint32_t offsetBytes = offsets32 ? 4 : 8;
+        if ((fixedSize == 0 && sizes->body + 12 + 4 * samples > sizes->end) ||
+            offsets->body + 8 + offsetBytes * chunks > offsets->end ||
+            perChunk->body + 8 + 12 * runs > perChunk->end)
+            return false;
+        const uint64_t stride = samples > kCheckedSamples ? samples / kCheckedSamples : 1;
+
+        uint64_t sample = 0;
+        for (uint64_t run = 0; run < runs && sample < samples; ++run) {
+            const uint64_t record = perChunk->body + 8 + 12 * run;
+            const uint64_t firstChunk = bytes.U32Be(record), count = bytes.U32Be(record + 4);
+            const uint64_t nextFirst = run + 1 < runs ? bytes.U32Be(record + 12) : chunks + 1;
+            if (firstChunk == 0 || nextFirst <= firstChunk || nextFirst > chunks + 1) return false;
+            for (uint64_t chunk = firstChunk; chunk < nextFirst && sample < samples; ++chunk) {
+                const uint64_t slot = offsets->body + 8 + offsetBytes * (chunk - 1);
+                uint64_t offset = offsetBytes == 4 ? bytes.U32Be(slot) : bytes.U64Be(slot);
+                if (form == SampleForm::kNone && fixedSize) {
+                    // Samples of one size (sound as plain numbers) are many and tell nothing
+                    // one by one: the chunk as a whole must lie in the file.
+                    const uint64_t inChunk = std::min(count, samples - sample);
+                    if (offset > size || inChunk * fixedSize > size - offset) return false;
+                    sample += inChunk;
+                    continue;
+                }
+                for (uint64_t k = 0; k < count && sample < samples; ++k, ++sample) {
+                    const uint64_t length =
+                        fixedSize ? fixedSize : bytes.U32Be(sizes->body + 12 + 4 * sample);
+                    if (offset > size || length > size - offset) return false;
+                    const bool checked = sample % stride == 0 || sample + stride >= samples;
+                    if (checked && !SampleLooksRight(bytes, offset, length, form, lengthBytes)) return false;
+                    offset += length;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 StructureSize IsoMediaStructureSize(CarveJob& job) {
     CarvedFileBytes bytes(job, kVideoLimit);
     uint64_t off = 0;
-    bool movie = false, media = false;
+    bool movie = false, media = false, fragments = false;
+    std::optional<Box> movieBox;
     for (int boxes = 0; boxes < 100000; ++boxes) {
         if (!bytes.Has(off, 8)) break;
         ByteView type = bytes.View(off + 4, 4);
@@ -117,11 +271,16 @@ StructureSize IsoMediaStructureSize(CarveJob& job) {
         if (size > bytes.Available() - off) return Damaged(job);
         movie = movie || isMovie;
         media = media || isMedia;
+        fragments = fragments || type.Equals(0, "moof");
+        if (type.Equals(0, "moov") && !movieBox) movieBox = Box{off + header, off + size};
         off += size;
     }
     // A file that began with its boxes but stops before it has both the
     // movie and its media was cut short.
     if (!movie || !media) return off > 0 ? Damaged(job) : std::nullopt;
+    // Fragments keep their sample tables in each fragment; only whole movies are checked.
+    if (movieBox && !fragments && !IsoSamplesCheckOut(bytes, *movieBox, off))
+        return bytes.Cancelled() ? std::nullopt : Damaged(job);  // a stop is no sign of damage
     return off;
 }
 
