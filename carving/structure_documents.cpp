@@ -433,4 +433,52 @@ StructureSize FontStructureSize(CarveJob& job) {
     return end;
 }
 
+StructureSize CabinetStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, 4 * kGiB);
+    ByteView h = bytes.View(0, 40);
+    if (h.Size() < 36 || !h.Equals(0, "MSCF") || h.U32(4) != 0 || h.U8(24) != 3 || h.U8(25) != 1)
+        return std::nullopt;
+    const uint64_t size = h.U32(8);
+    const uint32_t folders = h.U16(26), flags = h.U16(30);
+    if (size < 36 || folders == 0 || h.U32(16) >= size || (flags & ~0x0007u) != 0) return std::nullopt;
+    if (size > bytes.Available()) return Damaged(job);
+    // Reserved areas in the header, every folder entry and every data block.
+    uint64_t at = 36;
+    uint32_t folderReserve = 0, dataReserve = 0;
+    if (flags & 0x0004) {
+        folderReserve = h.U8(38);
+        dataReserve = h.U8(39);
+        at = 40 + uint64_t{h.U16(36)};
+    }
+    // The names of the previous and next cabinet of a set, each a cabinet and a disk name.
+    const int names = (flags & 0x0001 ? 2 : 0) + (flags & 0x0002 ? 2 : 0);
+    for (int n = 0; n < names; ++n) {
+        static constexpr uint8_t kZero = 0;
+        auto end = bytes.Find(at, std::min<uint64_t>(at + 256, size), &kZero, 1);
+        if (!end) return std::nullopt;
+        at = *end + 1;
+    }
+    // Each folder's data blocks lie one after another from its first; the
+    // last block of the last folder ends the cabinet.
+    uint64_t end = 0;
+    for (uint32_t f = 0; f < folders; ++f) {
+        const uint64_t entry = at + f * (8 + uint64_t{folderReserve});
+        if (entry + 8 > size) return std::nullopt;
+        uint64_t block = bytes.U32(entry);
+        const uint32_t blocks = bytes.U16(entry + 4);
+        if (block >= size) return std::nullopt;
+        for (uint32_t b = 0; b < blocks; ++b) {
+            if (!bytes.Has(block, 8)) return Damaged(job);
+            const uint32_t packed = bytes.U16(block + 4), unpacked = bytes.U16(block + 6);
+            // A block unpacks to at most 32 KiB; only a folder's last one to less.
+            if (packed == 0 || unpacked == 0 || unpacked > 32768) return Damaged(job);
+            block += 8 + uint64_t{dataReserve} + packed;
+            if (block > size) return Damaged(job);
+        }
+        end = std::max(end, block);
+    }
+    if (end != size) return Damaged(job);
+    return size;
+}
+
 }  // namespace sorvane

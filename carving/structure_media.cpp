@@ -580,4 +580,118 @@ StructureSize SmafStructureSize(CarveJob& job) {
     return size;
 }
 
+namespace {
+
+constexpr uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr uint8_t kAsfFileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                            0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr uint8_t kAsfData[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+// The objects that may follow the data object: the simple index, the index,
+// the media-object index and the time-code index.
+constexpr uint8_t kAsfIndexes[4][16] = {
+    {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB},
+    {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
+    {0xF8, 0x03, 0xB1, 0xFE, 0xAD, 0x12, 0x64, 0x4C, 0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C},
+    {0xD0, 0x3F, 0xB7, 0x3C, 0x4A, 0x0C, 0x03, 0x48, 0x95, 0x3D, 0xED, 0xF7, 0xB6, 0x22, 0x8F, 0x0C},
+};
+
+}  // namespace
+
+StructureSize AsfStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, kVideoLimit);
+    if (!bytes.Equals(0, kAsfHeader, 16) || !bytes.Has(0, 30)) return std::nullopt;
+    const uint64_t headerSize = bytes.U64(16);
+    const uint32_t headerObjects = bytes.U32(24);
+    if (headerSize < 30 || bytes.U8(28) != 1 || bytes.U8(29) != 2) return std::nullopt;
+    if (headerSize > bytes.Available()) return Damaged(job);
+
+    // The file properties: the file's size, the number of data packets and their size.
+    uint64_t fileSize = 0, packets = 0, packetSize = 0;
+    bool properties = false;
+    uint64_t at = 30;
+    for (uint32_t i = 0; i < headerObjects && at + 24 <= headerSize; ++i) {
+        const uint64_t size = bytes.U64(at + 16);
+        if (size < 24 || size > headerSize - at) return std::nullopt;
+        if (bytes.Equals(at, kAsfFileProperties, 16) && size >= 104) {
+            properties = true;
+            fileSize = bytes.U64(at + 40);
+            packets = bytes.U64(at + 56);
+            const uint32_t flags = bytes.U32(at + 88);
+            const uint32_t smallest = bytes.U32(at + 92), largest = bytes.U32(at + 96);
+            if (flags & 1) return std::nullopt;  // a broadcast file does not know its sizes
+            if (smallest == largest) packetSize = smallest;
+        }
+        at += size;
+    }
+    if (!properties) return std::nullopt;
+
+    const uint64_t data = headerSize;
+    if (!bytes.Has(data, 50)) return Damaged(job);
+    if (!bytes.Equals(data, kAsfData, 16)) return std::nullopt;
+    const uint64_t dataSize = bytes.U64(data + 16);
+    if (dataSize < 50 || dataSize > bytes.Available() - data) return Damaged(job);
+    if (packetSize && bytes.U64(data + 40) == packets && dataSize != 50 + packets * packetSize)
+        return std::nullopt;
+    // Packets of one size that carry error-correction data all start with the
+    // same three bytes: packets that do not were overwritten.
+    const bool packetsFill = packetSize && packets && dataSize == 50 + packets * packetSize;
+    if (packetsFill && bytes.Has(data + 50, 3) && (bytes.U8(data + 50) & 0x80)) {
+        const ByteView first = bytes.View(data + 50, 3);
+        const uint8_t lead[3] = {first.U8(0), first.U8(1), first.U8(2)};
+        const uint64_t stride = packets > kCheckedSamples ? packets / kCheckedSamples : 1;
+        for (uint64_t p = 0; p < packets; p += stride) {
+            const uint64_t packet = std::min(p, packets - 1);
+            if (!bytes.Equals(data + 50 + packet * packetSize, lead, 3))
+                return bytes.Cancelled() ? std::nullopt : Damaged(job);
+        }
+        if (!bytes.Equals(data + 50 + (packets - 1) * packetSize, lead, 3))
+            return bytes.Cancelled() ? std::nullopt : Damaged(job);
+    }
+    uint64_t end = data + dataSize;
+    for (int objects = 0; objects < 64 && bytes.Has(end, 24); ++objects) {
+        bool index = false;
+        for (const auto& guid : kAsfIndexes) index = index || bytes.Equals(end, guid, 16);
+        if (!index) break;
+        const uint64_t size = bytes.U64(end + 16);
+        if (size < 24 || size > bytes.Available() - end) return Damaged(job);
+        end += size;
+    }
+    if (fileSize != end) return std::nullopt;
+    return end;
+}
+
+StructureSize ElementaryVideoStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, kVideoLimit);
+    static constexpr uint8_t kStart[3] = {0, 0, 1};
+    // Start codes never occur inside coded data; slices are never this long.
+    static constexpr uint64_t kLongestGap = 4 * kMiB;
+    if (!bytes.Equals(0, kStart, 3) || bytes.U8(3) != 0xB3) return std::nullopt;
+    uint64_t at = 0;
+    bool picture = false;
+    while (true) {
+        const uint8_t code = bytes.U8(at + 3);
+        if (code == 0xB7) {
+            // The end of a sequence; another may follow straight on.
+            if (bytes.Equals(at + 4, kStart, 3) && bytes.U8(at + 7) == 0xB3) {
+                at += 4;
+                continue;
+            }
+            if (!picture) return std::nullopt;
+            job.verdict = ContentVerdict::kWhole;
+            return at + 4;
+        }
+        const bool video = code <= 0xAF || code == 0xB2 || code == 0xB3 || code == 0xB5 || code == 0xB8;
+        // A start code that belongs to no video stream ends it without its end code.
+        if (!video) return std::nullopt;
+        picture = picture || code == 0x00;
+        // Writers often leave the end code out: a stream whose start codes
+        // stop may have ended there or been cut; only the walk can go on.
+        auto next = bytes.Find(at + 4, at + 4 + kLongestGap, kStart, 3);
+        if (!next) return std::nullopt;
+        at = *next;
+    }
+}
+
 }  // namespace sorvane

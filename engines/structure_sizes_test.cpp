@@ -62,6 +62,12 @@ const std::vector<Structured>& StructuredFiles() {
         {"sound.mp2", kTypeMp2, true},
         {"tagged.mp3", kTypeMp3, true},
         {"movie.rm", kTypeRmvb, false},
+        {"movie.wmv", kTypeWmv, false},
+        {"sound.wma", kTypeWmv, false},
+        {"ended.m2v", kTypeMpeg, true},
+        {"ended.m1v", kTypeMpeg, true},
+        {"deflated.cab", kTypeCab, false},
+        {"stored.cab", kTypeCab, false},
         {"letter.pdf", kTypePdf, true},
         {"linearized.pdf", kTypePdf, true},
         {"object_streams.pdf", kTypePdf, true},
@@ -220,7 +226,7 @@ TEST_F(StructureSizesTest, FilesCutShortAreDamagedAndNoLongerThanTheWalk) {
     const std::set<std::string> cut = {"photo.jpg",      "picture.png", "animated.gif", "plain.tif",
                                        "movie_last.mp4", "movie.mkv",   "movie.flv",    "letter.pdf",
                                        "commented.zip",  "pages.db",    "tagged.mp3",   "movie.mxf",
-                                       "DejaVuSans.ttf"};
+                                       "DejaVuSans.ttf", "movie.wmv",   "deflated.cab"};
     std::vector<Placed> placed;
     for (const std::string& name : cut) {
         Bytes bytes = testkit::ReadFile(StructuredDir() / name);
