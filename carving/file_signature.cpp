@@ -399,7 +399,9 @@ FileTypeCode RecogniseOfficeOpenXml(const CarveJob& job, const uint8_t* b, size_
 FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 188;
     if (n < kPacket || b[0] != 0x47 || (b[1] == 0 && b[2] == 0 && b[3] == 0)) return kNo;
-    for (size_t off = kPacket; off < n; off += kPacket)
+    // Only the stream's first 4096 bytes are its to show: the buffer may run
+    // on past a short stream's end into whatever follows it.
+    for (size_t off = kPacket; off < std::min<size_t>(n, 4096); off += kPacket)
         if (b[off] != 0x47) return kNo;
     const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
@@ -482,7 +484,7 @@ FileTypeCode RecogniseIsoBrand(const CarveJob&, const uint8_t* b, size_t n) {
 FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 192;
     if (n < 2 * kPacket || b[4] != 0x47) return kNo;
-    for (size_t off = 4 + kPacket; off < n; off += kPacket)
+    for (size_t off = 4 + kPacket; off < std::min<size_t>(n, 4096); off += kPacket)  // as for 188-byte packets
         if (b[off] != 0x47) return kNo;
     uint32_t ss = job.sectorSize;
     if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
