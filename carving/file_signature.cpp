@@ -484,7 +484,8 @@ FileTypeCode RecogniseIsoBrand(const CarveJob&, const uint8_t* b, size_t n) {
 FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 192;
     if (n < 2 * kPacket || b[4] != 0x47) return kNo;
-    for (size_t off = 4 + kPacket; off < std::min<size_t>(n, 4096); off += kPacket)  // as for 188-byte packets
+    // As for 188-byte packets, only the first 4096 bytes are looked at.
+    for (size_t off = 4 + kPacket; off < std::min<size_t>(n, 4096); off += kPacket)
         if (b[off] != 0x47) return kNo;
     uint32_t ss = job.sectorSize;
     if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
