@@ -292,8 +292,11 @@ TEST(FastNtfsRecovery, DeletedPictureWhoseClusterWasReusedIsDamaged) {
     listing = scan(reused);
     ASSERT_TRUE(listing.files.count(victim));
     EXPECT_STREQ(ContentCheckWord(listing.files[victim].contentCheck), "damaged");
-    for (const auto& [path, record] : listing.files)
-        if (path != victim && isPicture(path)) EXPECT_STREQ(ContentCheckWord(record.contentCheck), "whole") << path;
+    for (const auto& [path, record] : listing.files) {
+        if (path != victim && isPicture(path)) {
+            EXPECT_STREQ(ContentCheckWord(record.contentCheck), "whole") << path;
+        }
+    }
 }
 
 TEST(FastNtfsRecovery, ProgressCountsGrowAndACancelStopsTheScan) {
