@@ -5,7 +5,6 @@
 #include <set>
 #include <system_error>
 
-#include "carving/carved_file_measure.h"
 #include "engines/exfat_file_data.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -227,7 +226,9 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
         } else {
             // Free clusters may still have been written since: when the data
             // is one run, the file's own structure tells whether it still holds it.
-            const ContentVerdict verdict = CheckContiguousStructure(set, data);
+            const ContentVerdict verdict =
+                CheckExfatRunStructure(&reader_, sourceSectorSize_,
+                                       partitionStart_ + HeapStartInSourceSectors(), clusterBytes, set, data);
             if (verdict == ContentVerdict::kDamaged) bits |= kExfatDamaged;
             if (verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(verdict);
         }
@@ -236,22 +237,6 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     r->engineSpecific = bits;
     log_->AddChild(MakeRelationKey(folder.key, folder.level), recordNumber, set.firstCluster, nullptr);
     MarkForPublishing(folder.key);
-}
-
-ContentVerdict CFastExfatRecovery::CheckContiguousStructure(const ExfatEntrySet& set,
-                                                            const std::vector<uint32_t>& clusters) {
-    // Larger files are not read through during a quick scan: that would cost
-    // as much as recovering them.
-    static constexpr uint64_t kLargestCheckedRun = uint64_t{256} << 20;
-    const uint64_t clusterBytes = volume_.Geometry().ClusterBytes();
-    if (clusters.empty() || set.validDataLength < set.dataLength || set.dataLength > kLargestCheckedRun ||
-        sourceSectorSize_ == 0 || clusterBytes % sourceSectorSize_ != 0)
-        return ContentVerdict::kNotChecked;
-    for (size_t i = 1; i < clusters.size(); ++i)
-        if (clusters[i] != clusters[i - 1] + 1) return ContentVerdict::kNotChecked;
-    const uint64_t start = partitionStart_ + HeapStartInSourceSectors() +
-                           uint64_t{clusters.front() - 2} * (clusterBytes / sourceSectorSize_);
-    return CheckRunStructure(&reader_, sourceSectorSize_, start, set.dataLength, LowerExtension(set.name));
 }
 
 void CFastExfatRecovery::Claim(const std::vector<uint32_t>& clusters) {

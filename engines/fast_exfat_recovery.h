@@ -16,10 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "carving/content_check.h"
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
-#include "fs/exfat_entry_set.h"
 #include "fs/exfat_volume.h"
 #include "platform/result_codes.h"
 
@@ -82,9 +80,6 @@ class CFastExfatRecovery : public CLogEngineBase {
     int Report(int percent);
     // Where cluster 2 starts, in the source's sectors from the volume start.
     uint64_t HeapStartInSourceSectors() const;
-    // What the structure of a deleted file whose data is one run of clusters
-    // says of it; kNotChecked for data in pieces, partly valid, or very large.
-    ContentVerdict CheckContiguousStructure(const ExfatEntrySet& set, const std::vector<uint32_t>& clusters);
     // The absolute source sector and the entry index in it of a byte of the volume.
     void LocateEntry(uint64_t volumeOffset, uint64_t& sector, uint32_t& index) const;
 
