@@ -569,6 +569,20 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
         return rc == 1 ? 0 : rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
+    CLogEngineBase* deep = folder->Engine() == EngineCode::kDeepFat    ? static_cast<CLogEngineBase*>(&fat_)
+                           : folder->Engine() == EngineCode::kDeepNtfs ? static_cast<CLogEngineBase*>(&ntfs_)
+                                                                       : nullptr;
+    if (deep && quick_ && deep->Log() && QuickFiles().Size() > 0) {
+        // A deep folder's count leaves out the files its listing leaves out:
+        // those the quick engine found too.
+        const int flushed = deep->Log()->Flush();
+        const FoundFileIdentities& quick = QuickFiles();
+        uint32_t found = 0;
+        const int rc = deep->Log()->CountFilesBelow(folder->key, level, found,
+                                                    [&](const FoundItemRecord& r) { return !quick.Contains(r); });
+        count += found;
+        return rc != 0 ? rc : flushed;
+    }
     IFileRecoveryParse* engine = EngineFor(*folder);
     return engine ? engine->CountFiles(folder, level, count) : 0;
 }

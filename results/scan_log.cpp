@@ -188,6 +188,18 @@ void CScanLog::AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key
     }
 }
 
+void CScanLog::MoveChildren(RelationKey from, RelationKey to) {
+    if (from == to) return;
+    auto it = children_.find(from);
+    if (it == children_.end()) return;
+    std::vector<uint32_t> moved = std::move(it->second);
+    children_.erase(it);
+    std::vector<uint32_t>& target = children_[to];
+    for (uint32_t number : moved)
+        if (std::find(target.begin(), target.end(), number) == target.end()) target.push_back(number);
+    relationDirty_ = true;
+}
+
 int CScanLog::Flush() {
     SpillBuffer();
     int rc = lostWrite_;
@@ -338,6 +350,11 @@ int CScanLog::ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& o
 }
 
 int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count) {
+    return CountFilesBelow(key, level, count, nullptr);
+}
+
+int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count,
+                              const std::function<bool(const FoundItemRecord&)>& counted) {
     count = 0;
     std::deque<RelationKey> queue{MakeRelationKey(key, level)};
     // Each list is counted once: a damaged index that files a folder under
@@ -354,8 +371,9 @@ int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count)
         int rc = ReadRecordList(it->second, records);
         FolderLevel childLevel = RelationLevel(relation) + 1;
         for (const FoundItemRecord& r : records) {
-            if (!r.IsFolder())
-                ++count;
+            if (!r.IsFolder()) {
+                if (!counted || counted(r)) ++count;
+            }
             else if (childLevel != 0)
                 queue.push_back(MakeRelationKey(r.key, childLevel));
         }
