@@ -129,7 +129,8 @@ void CProfessionalFatRecovery::RegisterBootSector() {
     uint32_t got = 0;
     uint32_t count = static_cast<uint32_t>(boot.size() / sectorSize_);
     if (count == 0) count = 1, boot.resize(sectorSize_);
-    ReadSectors(count, reader_, boot.data(), rangeStart_, sectorSize_, &got);
+    // A boot sector that cannot be read is none.
+    static_cast<void>(ReadSectors(count, reader_, boot.data(), rangeStart_, sectorSize_, &got));
     if (got == 0 || !IsFatBootSector(boot.data(), sectorSize_)) return;
     ByteView b(boot.data(), boot.size());
     FatVolumeGuess guess;
@@ -747,9 +748,11 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const 
         auto first = guess.ClusterSector(static_cast<uint32_t>(c));
         if (!first) return kErrReadFault;
         uint32_t got = 0;
-        ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
-        if (got == 0) return kErrReadFault;
-        uint64_t piece = std::min<uint64_t>(static_cast<uint64_t>(got) * sectorSize_, record.size - written);
+        const int read = ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
+        const uint64_t piece = std::min<uint64_t>(record.clusterBytes, record.size - written);
+        // A cluster read only in part would leave a gap the next cluster's
+        // bytes close up: the copy fails rather than shift the rest of the file.
+        if (static_cast<uint64_t>(got) * sectorSize_ < piece) return read != 0 ? read : kErrReadFault;
         int rc = target.write(cluster.data(), static_cast<size_t>(piece));
         if (rc != 0) return rc;
         written += piece;

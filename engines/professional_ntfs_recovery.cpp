@@ -95,12 +95,13 @@ int CProfessionalNtfsRecovery::StartScanLog(const std::string* name) {
 bool CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record) {
     record.assign(kRecordReadBytes, 0);
     uint32_t got = 0;
-    ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_, record.data(), sector, sectorSize_,
-                &got);
+    // Either read only has to reach the record's end.
+    static_cast<void>(ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_, record.data(),
+                                  sector, sectorSize_, &got));
     if (static_cast<uint64_t>(got) * sectorSize_ < recordSize_) {
         // Near the end of the range fewer sectors remain; one record is enough.
         got = 0;
-        ReadSectors(sectorsPerRecord_, reader_, record.data(), sector, sectorSize_, &got);
+        static_cast<void>(ReadSectors(sectorsPerRecord_, reader_, record.data(), sector, sectorSize_, &got));
         if (got < sectorsPerRecord_) return false;
     }
     return true;

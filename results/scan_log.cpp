@@ -113,7 +113,8 @@ int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& nam
         try {
             std::string text(relationBytes, '\0');
             size_t got = 0;
-            relationFile_.ReadAt(0, text.data(), text.size(), got);
+            // An index that cannot be read to its end lists what could be read.
+            static_cast<void>(relationFile_.ReadAt(0, text.data(), text.size(), got));
             text.resize(got);
             ParseRelationText(text, children_);
         } catch (const std::bad_alloc&) {
@@ -137,7 +138,8 @@ int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& nam
         try {
             std::vector<uint8_t> bytes(dirInfoBytes - dirInfoBytes % kDirInfoEntrySize);
             size_t got = 0;
-            dirInfoFile_.ReadAt(0, bytes.data(), bytes.size(), got);
+            // Folder names that cannot be read are missing; the records still list.
+            static_cast<void>(dirInfoFile_.ReadAt(0, bytes.data(), bytes.size(), got));
             size_t entries = got / kDirInfoEntrySize;
             folders_.resize(entries);
             for (size_t i = 0; i < entries; ++i) {
