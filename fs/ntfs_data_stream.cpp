@@ -50,7 +50,8 @@ int ReadCompressed(const NtfsDataLayout& layout, const NtfsStreamVolume& volume,
                 storedTotal += run * clusterBytes;
                 if (storedTotal > volume.volumeBytes) return kErrReadFault;
                 int rc = volume.read((extent->lcn + (c - extent->vcn)) * clusterBytes,
-                                     stored.data() + allocated * clusterBytes, static_cast<size_t>(run * clusterBytes));
+                                     stored.data() + allocated * clusterBytes,
+                                     static_cast<size_t>(run * clusterBytes));
                 if (rc != kSuccess) return rc;
                 allocated += run;
             }
@@ -70,7 +71,8 @@ int ReadCompressed(const NtfsDataLayout& layout, const NtfsStreamVolume& volume,
         size_t piece = static_cast<size_t>(std::min(unitBytes, layout.size - done));
         if (done + piece > layout.initializedSize) {
             // Bytes past the initialized size were never written: they read as zeros.
-            size_t valid = done < layout.initializedSize ? static_cast<size_t>(layout.initializedSize - done) : 0;
+            size_t valid =
+                done < layout.initializedSize ? static_cast<size_t>(layout.initializedSize - done) : 0;
             if (bytes == stored.data()) {
                 std::copy(stored.begin(), stored.end(), unit.begin());
                 bytes = unit.data();

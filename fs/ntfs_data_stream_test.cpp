@@ -19,7 +19,8 @@ struct MemoryVolume {
     std::vector<uint8_t> bytes;
     int reads = 0;
     explicit MemoryVolume(size_t clusters) : bytes(clusters * kCluster) {
-        for (size_t c = 0; c < clusters; ++c) std::memset(bytes.data() + c * kCluster, static_cast<int>(c), kCluster);
+        for (size_t c = 0; c < clusters; ++c)
+            std::memset(bytes.data() + c * kCluster, static_cast<int>(c), kCluster);
     }
     NtfsStreamVolume Volume() {
         NtfsStreamVolume v;
@@ -36,7 +37,9 @@ struct MemoryVolume {
     }
 };
 
-NtfsExtent Extent(uint64_t vcn, uint64_t lcn, uint64_t length, bool sparse = false) { return {vcn, lcn, length, sparse}; }
+NtfsExtent Extent(uint64_t vcn, uint64_t lcn, uint64_t length, bool sparse = false) {
+    return {vcn, lcn, length, sparse};
+}
 
 int Read(const NtfsDataLayout& layout, MemoryVolume& volume, std::vector<uint8_t>& out) {
     out.clear();
@@ -55,7 +58,8 @@ NtfsDataLayout Plain(uint64_t size, std::vector<NtfsExtent> extents) {
 
 TEST(NtfsDataStream, RunsHolesAndTheInitializedSizeReadInOrder) {
     MemoryVolume volume(16);
-    NtfsDataLayout layout = Plain(4 * kCluster - 100, {Extent(0, 7, 1), Extent(1, 0, 1, true), Extent(2, 3, 2)});
+    NtfsDataLayout layout =
+        Plain(4 * kCluster - 100, {Extent(0, 7, 1), Extent(1, 0, 1, true), Extent(2, 3, 2)});
     layout.initializedSize = 3 * kCluster + 10;
     std::vector<uint8_t> out;
     ASSERT_EQ(Read(layout, volume, out), 0);
@@ -88,10 +92,11 @@ TEST(NtfsDataStream, SinkAnswerEndsTheReadAndResidentBytesStopAtTheSize) {
     MemoryVolume large(300);
     int calls = 0;
     NtfsDataLayout big = Plain(150000, {Extent(0, 0, 300)});
-    EXPECT_EQ(ReadNtfsData(big, large.Volume(), [&](const uint8_t*, size_t n) {
-                  EXPECT_LE(n, 65536u);
-                  return ++calls == 2 ? 1223 : 0;
-              }),
+    EXPECT_EQ(ReadNtfsData(big, large.Volume(),
+                           [&](const uint8_t*, size_t n) {
+                               EXPECT_LE(n, 65536u);
+                               return ++calls == 2 ? 1223 : 0;
+                           }),
               1223);
     EXPECT_EQ(calls, 2);
 
@@ -117,7 +122,8 @@ TEST(NtfsDataStream, CompressedUnitsAreStoredWholeDecodedOrZero) {
     volume.bytes[9 * kCluster + 1] = 0x31;
     volume.bytes[10 * kCluster] = 0;  // cluster 10: an end-of-chunks header
     volume.bytes[10 * kCluster + 1] = 0;
-    NtfsDataLayout layout = Plain(12 * kCluster - 7, {Extent(0, 1, 4), Extent(4, 9, 2), Extent(6, 0, 2, true), Extent(8, 0, 4, true)});
+    NtfsDataLayout layout = Plain(
+        12 * kCluster - 7, {Extent(0, 1, 4), Extent(4, 9, 2), Extent(6, 0, 2, true), Extent(8, 0, 4, true)});
     layout.compressed = true;
     layout.compressionUnitClusters = 4;
     std::vector<uint8_t> out;
