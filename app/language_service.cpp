@@ -68,10 +68,18 @@ void LanguageService::LoadConfig() {
 void LanguageService::LoadTexts() {
     texts_.clear();
     // The current name comes from a file the user can edit: it must stay a file name
-    // inside the languages folder.
-    if (current_.contains(u'/') || current_.contains(u'\\') || current_.startsWith(u'.')) return;
+    // inside the languages folder. A name without a readable file (a removed language,
+    // a typing slip) falls back to English: windows with blank titles and message boxes
+    // without a word would leave a person stranded.
+    const auto safeName = [](const QString& name) {
+        return !name.contains(u'/') && !name.contains(u'\\') && !name.startsWith(u'.');
+    };
     ProfileFile file;
-    if (!file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) return;
+    if (!safeName(current_) || !file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) {
+        if (current_ == kFallbackLanguage) return;
+        current_ = kFallbackLanguage;
+        if (!file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) return;
+    }
     for (const QString& section : file.SectionNames()) {
         TextMap& map = texts_[section];
         for (const auto& [key, value] : file.SectionEntries(section)) map.emplace(key, value);  // first wins

@@ -183,6 +183,17 @@ TEST(LanguageService, MissingFilesGiveEnglishAndEmptyTexts) {
     EXPECT_EQ(service.Message(QStringLiteral("MSG0401")), QString());
 }
 
+TEST_F(LanguageFolder, ALanguageWithoutItsFileFallsBackToEnglish) {
+    Write(dir_ / "config.ini", "[DefaultLanguage]\nDefault=Klingon\n[Languages]\nEnglish=English\n");
+    LanguageService missing(dir_.Path());
+    EXPECT_EQ(missing.CurrentLanguage(), QStringLiteral("English"));
+    EXPECT_EQ(missing.Message(QStringLiteral("MSG0401")), QStringLiteral("Error"));
+    // A name that would leave the folder is not followed, and English is shown instead.
+    Write(dir_ / "config.ini", "[DefaultLanguage]\nDefault=../Languages/Deutsch\n");
+    LanguageService escaping(dir_.Path());
+    EXPECT_EQ(escaping.Message(QStringLiteral("MSG0401")), QStringLiteral("Error"));
+}
+
 TEST(LanguageService, ALanguageNameCannotLeaveTheLanguagesFolder) {
     TempDir dir;
     Write(dir / "config.ini", "[DefaultLanguage]\nDefault=../secret\n");

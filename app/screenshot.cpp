@@ -145,6 +145,15 @@ int RunScreenshots(const QString& folder, const QString& language) {
     if (!work.isValid()) return 1;
     qputenv("SORVANE_DATA_DIR", (work.path() + QStringLiteral("/data")).toLocal8Bit());
     if (!language.isEmpty()) {
+        bool offered = false;
+        for (const auto& [name, menuText] : LanguageService::Instance().Languages()) offered |= name == language;
+        if (!offered) {
+            QStringList names;
+            for (const auto& [name, menuText] : LanguageService::Instance().Languages()) names << name;
+            qWarning("Sorvane: no language called %s; there are: %s", qUtf8Printable(language),
+                     qUtf8Printable(names.join(QStringLiteral(", "))));
+            return 2;
+        }
         // The language is chosen in the scratch folder's settings, never in the shipped ones.
         ProfileFile config;
         config.Load(LanguageService::Instance().ConfigPath());

@@ -21,28 +21,16 @@
 #include "app/preview/preview_controller.h"
 #include "platform/data_dirs.h"
 #include "results/file_categories.h"
+#include "tests/testkit/null_engine.h"
 
 namespace {
 
 using namespace sorvane;
 
 // Extracts files from a raw image: `location` is the first byte, `size` the length.
-class ImageEngine : public IFileRecoveryParse {
+class ImageEngine : public testkit::NullEngine {
   public:
     explicit ImageEngine(std::filesystem::path image) : image_(std::move(image)) {}
-    int OpenImage(const std::filesystem::path&, uint16_t) override { return 0; }
-    int OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return 0; }
-    int SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override { return 0; }
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord*, uint32_t, FoundItemList&) override { return 0; }
-    int CountFiles(const FoundItemRecord*, uint32_t, uint32_t&) override { return 0; }
-    uint64_t GetFoundCount() override { return 0; }
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord&, const std::filesystem::path&, uint32_t) override { return 0; }
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-    int SetSearchCallback(SearchProgressCallback, void*) override { return 0; }
-    int FindByExtension(const std::string&, FoundItemList&) override { return 0; }
-    int LoadAllocationMap() override { return 0; }
     int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t*,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
         const std::string name = record.Name();

@@ -17,6 +17,7 @@
 #include "engines/fast_fat_recovery.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
+#include "tests/testkit/null_engine.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane::app {
@@ -31,22 +32,9 @@ QString Q(const std::filesystem::path& path) { return QString::fromStdString(pat
 // contract (documents under their own name, pictures as "tmp.jpg", media as
 // "tmp.avi" in the preview folder, anything else into the buffer) and reports
 // progress in steps, answering the callback's cancel.
-class SampleEngine : public IFileRecoveryParse {
+class SampleEngine : public testkit::NullEngine {
   public:
     explicit SampleEngine(std::filesystem::path previewDir) : previewDir_(std::move(previewDir)) {}
-    int OpenImage(const std::filesystem::path&, uint16_t) override { return 0; }
-    int OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return 0; }
-    int SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override { return 0; }
-    int Scan(const std::string*) override { return 0; }
-    int ListChildren(const FoundItemRecord*, uint32_t, FoundItemList&) override { return 0; }
-    int CountFiles(const FoundItemRecord*, uint32_t, uint32_t&) override { return 0; }
-    uint64_t GetFoundCount() override { return 0; }
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord&, const std::filesystem::path&, uint32_t) override { return 0; }
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-    int SetSearchCallback(SearchProgressCallback, void*) override { return 0; }
-    int FindByExtension(const std::string&, FoundItemList&) override { return 0; }
-    int LoadAllocationMap() override { return 0; }
 
     int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override {

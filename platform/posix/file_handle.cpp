@@ -18,28 +18,6 @@ int FdOf(intptr_t native) { return static_cast<int>(native); }
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : native_(other.native_),
-      readAlignment_(other.readAlignment_),
-      position_(other.position_),
-      path_(std::move(other.path_)) {
-    other.native_ = kInvalid;
-}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native_ = other.native_;
-        readAlignment_ = other.readAlignment_;
-        position_ = other.position_;
-        path_ = std::move(other.path_);
-        other.native_ = kInvalid;
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() { Close(); }
-
 void FileHandle::Close() {
     if (native_ != kInvalid) ::close(static_cast<int>(native_));
     native_ = kInvalid;

@@ -94,28 +94,6 @@ int OpenWith(const std::filesystem::path& path, DWORD access, DWORD disposition,
 
 }  // namespace
 
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : native_(other.native_),
-      readAlignment_(other.readAlignment_),
-      position_(other.position_),
-      path_(std::move(other.path_)) {
-    other.native_ = kInvalid;
-}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native_ = other.native_;
-        readAlignment_ = other.readAlignment_;
-        position_ = other.position_;
-        path_ = std::move(other.path_);
-        other.native_ = kInvalid;
-    }
-    return *this;
-}
-
-FileHandle::~FileHandle() { Close(); }
-
 void FileHandle::Close() {
     if (native_ != kInvalid) ::CloseHandle(win::HandleOf(native_));
     native_ = kInvalid;
