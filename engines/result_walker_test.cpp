@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/result_codes.h"
+#include "tests/testkit/null_engine.h"
 
 namespace sorvane {
 namespace {
@@ -23,8 +24,8 @@ FoundItemRecord Item(const char* name, bool folder, uint32_t key = 0) {
 }
 
 // Lists by (folder key, level); the root is key 0 at level 0. Listing a key
-// named in `failing` answers a read fault after its first child.
-class TreeEngine : public IFileRecoveryParse {
+// named in `failing` lists its first child only and answers the code given.
+class TreeEngine : public testkit::NullEngine {
   public:
     std::map<std::pair<uint32_t, uint32_t>, FoundItemList> lists;
     std::map<uint32_t, int> failing;
@@ -38,22 +39,6 @@ class TreeEngine : public IFileRecoveryParse {
             return f->second;
         }
         out.insert(out.end(), it->second.begin(), it->second.end());
-        return 0;
-    }
-    int OpenImage(const std::filesystem::path&, uint16_t) override { return 0; }
-    int OpenPartition(int, uint64_t, uint64_t, uint16_t) override { return 0; }
-    int SetCallbacks(ScanProgressCallback, CopyProgressCallback, void*, int) override { return 0; }
-    int Scan(const std::string*) override { return 0; }
-    int CountFiles(const FoundItemRecord*, uint32_t, uint32_t&) override { return 0; }
-    uint64_t GetFoundCount() override { return 0; }
-    int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    int RecoverItem(const FoundItemRecord&, const std::filesystem::path&, uint32_t) override { return 0; }
-    int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-    int SetSearchCallback(SearchProgressCallback, void*) override { return 0; }
-    int FindByExtension(const std::string&, FoundItemList&) override { return 1; }
-    int LoadAllocationMap() override { return 0; }
-    int PreviewItem(const FoundItemRecord&, std::filesystem::path&, uint8_t*, size_t&,
-                    PreviewProgressCallback, void*) override {
         return 0;
     }
 };
