@@ -1,8 +1,10 @@
 #include "carving/carved_file_measure.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "carving/carved_file_bytes.h"
 #include "carving/size_finders.h"
 #include "carving/structure_sizes.h"
 #include "fs/fat_directory_sector.h"
@@ -102,6 +104,24 @@ bool FindNextFileStart(CarveJob& job, const uint8_t* chunk, size_t length, uint6
         }
     }
     return false;
+}
+
+std::optional<uint64_t> FirstForeignSector(CarveJob& job, CarvedFileBytes& bytes, uint64_t from,
+                                           uint64_t to) {
+    const uint32_t ss = job.sectorSize;
+    if (ss == 0) return std::nullopt;
+    const uint64_t savedSector = job.currentSector;
+    std::optional<uint64_t> found;
+    for (uint64_t at = (from + ss - 1) / ss * ss; at + ss <= to && !found; at += ss) {
+        ByteView sector = bytes.View(at, ss);
+        if (sector.Size() < ss) break;
+        const uint8_t* p = sector.Data();
+        if (std::all_of(p + 1, p + ss, [&](uint8_t b) { return b == p[0]; })) continue;
+        job.currentSector = job.startSector + at / ss;
+        if (IsFileSystemMetadataSector(p, ss) || AnyRecogniserAccepts(job, p, ss, false)) found = at;
+    }
+    job.currentSector = savedSector;
+    return found;
 }
 
 }  // namespace sorvane

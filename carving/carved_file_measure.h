@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "carving/file_signature.h"
@@ -64,5 +65,16 @@ bool IsFileSystemMetadataSector(const uint8_t* sector, uint32_t sectorSize);
 // MPEG pack or sequence header does not count.
 bool FindNextFileStart(CarveJob& job, const uint8_t* chunk, size_t length, uint64_t& runningSize,
                        bool ignoreMpeg = false);
+
+class CarvedFileBytes;
+
+// Offset of the first whole sector of the file in [from, to) (sector offsets
+// from the file's start) at which another file or file-system metadata
+// begins: where a file whose sizes were written whole evidently stops. A
+// sector of one byte repeated is fill, not a file start. None when there is
+// no such sector, when the progress callback cancelled, or when the bytes
+// cannot be read (the caller's other checks see that). Leaves the job's
+// current sector as it found it.
+std::optional<uint64_t> FirstForeignSector(CarveJob& job, CarvedFileBytes& bytes, uint64_t from, uint64_t to);
 
 }  // namespace sorvane

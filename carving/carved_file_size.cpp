@@ -212,6 +212,13 @@ std::optional<uint64_t> StructureSizeOfType(FileTypeCode code, CarveJob& job, co
             return PstStructureSize(job);
         case kTypeTtf:
             return FontStructureSize(job);
+        case kTypeWmv:
+            return AsfStructureSize(job);
+        case kTypeMpeg:
+            return length >= 4 && buffer[3] == 0xB3 ? ElementaryVideoStructureSize(job)
+                                                    : MpegProgramStructureSize(job);
+        case kTypeCab:
+            return CabinetStructureSize(job);
         default:
             return std::nullopt;
     }
@@ -361,7 +368,10 @@ uint64_t FindMpegSize(CarveJob& job, const uint8_t* buffer, size_t length) {
     static constexpr uint8_t kProgramEnd[4] = {0x00, 0x00, 0x01, 0xB9};
     const uint8_t* endCode = length >= 4 && buffer[3] == 0xB3 ? kSequenceEnd : kProgramEnd;
     StructureSize packs;
-    if (endCode == kProgramEnd) {
+    if (endCode == kSequenceEnd) {
+        if (auto size = ElementaryVideoStructureSize(job)) return *size;
+        if (job.callbackStatus != 0) return job.sectorSize;
+    } else {
         packs = MpegProgramStructureSize(job);
         if (packs && job.verdict == ContentVerdict::kWhole) return *packs;  // ended by its end code
         if (job.callbackStatus != 0) return job.sectorSize;
@@ -438,6 +448,10 @@ uint64_t FindApeSize(CarveJob& job, const uint8_t*, size_t) {
 }
 
 uint64_t FindWmvSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    if (auto size = AsfStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
+    if (job.verdict == ContentVerdict::kDamaged) return WalkWithoutFooter(job, 256 * kMiB);
+    // Without a structure that checks out, the file properties' size field.
     static constexpr uint8_t kFileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
                                                     0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
     uint32_t ss = job.sectorSize;
@@ -599,6 +613,9 @@ uint64_t FindRarSize(CarveJob& job, const uint8_t*, size_t) {
 }
 
 uint64_t FindCabSize(CarveJob& job, const uint8_t* buffer, size_t length) {
+    if (auto size = CabinetStructureSize(job)) return *size;
+    if (job.callbackStatus != 0) return job.sectorSize;
+    if (job.verdict == ContentVerdict::kDamaged) return WalkWithoutFooter(job, kGiB);
     if (length < 36) return job.sectorSize;
     return std::min<uint64_t>(ByteView(buffer, length).U32(8), kGiB);
 }

@@ -399,7 +399,9 @@ FileTypeCode RecogniseOfficeOpenXml(const CarveJob& job, const uint8_t* b, size_
 FileTypeCode RecogniseTs(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 188;
     if (n < kPacket || b[0] != 0x47 || (b[1] == 0 && b[2] == 0 && b[3] == 0)) return kNo;
-    for (size_t off = kPacket; off < n; off += kPacket)
+    // Only the stream's first 4096 bytes are its to show: the buffer may run
+    // on past a short stream's end into whatever follows it.
+    for (size_t off = kPacket; off < std::min<size_t>(n, 4096); off += kPacket)
         if (b[off] != 0x47) return kNo;
     const CarveJob& ctx = job;
     uint32_t ss = ctx.sectorSize;
@@ -482,7 +484,8 @@ FileTypeCode RecogniseIsoBrand(const CarveJob&, const uint8_t* b, size_t n) {
 FileTypeCode RecogniseM2ts(const CarveJob& job, const uint8_t* b, size_t n) {
     static constexpr size_t kPacket = 192;
     if (n < 2 * kPacket || b[4] != 0x47) return kNo;
-    for (size_t off = 4 + kPacket; off < n; off += kPacket)
+    // As for 188-byte packets, only the first 4096 bytes are looked at.
+    for (size_t off = 4 + kPacket; off < std::min<size_t>(n, 4096); off += kPacket)
         if (b[off] != 0x47) return kNo;
     uint32_t ss = job.sectorSize;
     if (ss == 0 || ss > 4096 || 4096 % ss != 0) return kNo;
@@ -539,29 +542,37 @@ FileTypeCode RecogniseBmpLaterHeader(const CarveJob&, const uint8_t* b, size_t n
 // ---- fast dispatch ---------------------------------------------------------
 
 // The first bytes a recogniser can say yes to; empty means any first byte.
+// Those that take any first byte name instead the bytes at other offsets of
+// which one must hold for a yes (at most two): most sectors then skip them
+// without a call.
+struct ByteAt {
+    uint8_t offset;
+    uint8_t value;
+};
 struct LeadingBytes {
     SignatureRecogniser recognise;
     std::initializer_list<uint8_t> bytes;
+    std::initializer_list<ByteAt> oneOf = {};
 };
 
 const LeadingBytes kLeadingBytes[] = {
     {RecogniseMpeg, {0x00}},
-    {RecogniseMp4, {}},
+    {RecogniseMp4, {}, {{4, 'f'}}},  // "ftyp" at 4
     {RecogniseRmvb, {'.'}},
     {RecogniseWmv, {0x30}},
     {RecogniseSwf, {'C', 'F'}},
     {RecogniseAvi, {'R'}},
     {RecogniseFlv, {'F'}},
-    {Recognise3gp, {}},
+    {Recognise3gp, {}, {{4, 'f'}}},
     {RecogniseMkv, {0x1A}},
     {RecogniseTs, {0x47}},
-    {RecogniseMts, {}},
+    {RecogniseMts, {}, {{10, 0xB0}}},
     {RecogniseMxf, {0x06}},
     {RecogniseMp3, {'I'}},
     {RecogniseMid, {'M'}},
     {RecogniseApe, {'M'}},
     {RecogniseWav, {'R'}},
-    {RecogniseMov, {}},
+    {RecogniseMov, {}, {{0, 'm'}, {4, 'f'}}},  // "moov" at 0 or "ftyp" at 4
     {RecogniseMp2, {0xFF}},
     {RecogniseMmf, {'M'}},
     {RecogniseFla, {0xD0}},
@@ -573,7 +584,7 @@ const LeadingBytes kLeadingBytes[] = {
     {RecogniseTif, {'M', 'I'}},
     {RecogniseIco, {0x00}},
     {RecogniseCompoundFile, {0xD0}},
-    {RecogniseOfficeOpenXml, {}},
+    {RecogniseOfficeOpenXml, {}, {{0, 'P'}, {31, '['}}},  // a local header or "[Content_Types].xml"
     {RecognisePdf, {'%'}},
     {RecogniseGz, {0x1F}},
     {Recognise7z, {'7'}},
@@ -589,19 +600,33 @@ const LeadingBytes kLeadingBytes[] = {
     {RecogniseGzAnyLevel, {0x1F}},
     {RecogniseFontDirectory, {0x00, 'O', 't'}},
     {RecogniseRar5, {'R'}},
-    {RecogniseIsoBrand, {}},
-    {RecogniseM2ts, {}},
+    {RecogniseIsoBrand, {}, {{4, 'f'}}},
+    {RecogniseM2ts, {}, {{4, 0x47}}},  // the first packet's sync byte
     {RecogniseMpegLayer2, {0xFF}},
     {RecogniseBmpLaterHeader, {'B'}},
 };
 
 // Per first byte, the distinct recognisers that can say yes to it, in the
-// order of their first table row. A recogniser that said no in an earlier row
-// says no again (it depends only on the sector, the disk and the context), so
-// calling each once, and skipping those that cannot start with the byte, gives
-// the same first answer as walking the whole table.
+// order of their first table row, each with the bytes of which one must hold
+// (none: always asked). A recogniser that said no in an earlier row says no
+// again (it depends only on the sector, the disk and the context), so calling
+// each once, and skipping those that cannot say yes to the sector, gives the
+// same first answer as walking the whole table.
 class Dispatch {
   public:
+    struct Candidate {
+        SignatureRecogniser recognise;
+        uint8_t guards = 0;  // how many of `oneOf` are set
+        ByteAt oneOf[2] = {};
+        // False only when the recogniser is sure to say no to the sector.
+        bool MaySayYes(const uint8_t* buffer, size_t length) const {
+            if (guards == 0) return true;
+            for (uint8_t g = 0; g < guards; ++g)
+                if (oneOf[g].offset < length && buffer[oneOf[g].offset] == oneOf[g].value) return true;
+            return false;
+        }
+    };
+
     Dispatch() {
         std::vector<SignatureRecogniser> distinct;
         for (size_t r = 0; r < kFileSignatureRowCount; ++r) {
@@ -611,23 +636,31 @@ class Dispatch {
         for (int b = 0; b < 256; ++b) {
             begin_[b] = static_cast<uint16_t>(list_.size());
             for (SignatureRecogniser fn : distinct)
-                if (CanStartWith(fn, static_cast<uint8_t>(b))) list_.push_back(fn);
+                if (CanStartWith(fn, static_cast<uint8_t>(b))) list_.push_back(CandidateOf(fn));
             end_[b] = static_cast<uint16_t>(list_.size());
         }
     }
-    const SignatureRecogniser* Begin(uint8_t b) const { return list_.data() + begin_[b]; }
-    const SignatureRecogniser* End(uint8_t b) const { return list_.data() + end_[b]; }
+    const Candidate* Begin(uint8_t b) const { return list_.data() + begin_[b]; }
+    const Candidate* End(uint8_t b) const { return list_.data() + end_[b]; }
 
   private:
-    static bool CanStartWith(SignatureRecogniser fn, uint8_t b) {
-        for (const LeadingBytes& entry : kLeadingBytes) {
-            if (entry.recognise != fn) continue;
-            if (entry.bytes.size() == 0) return true;
-            return std::find(entry.bytes.begin(), entry.bytes.end(), b) != entry.bytes.end();
-        }
-        return true;  // a recogniser without an entry is always asked
+    static const LeadingBytes* EntryOf(SignatureRecogniser fn) {
+        for (const LeadingBytes& entry : kLeadingBytes)
+            if (entry.recognise == fn) return &entry;
+        return nullptr;
     }
-    std::vector<SignatureRecogniser> list_;
+    static bool CanStartWith(SignatureRecogniser fn, uint8_t b) {
+        const LeadingBytes* entry = EntryOf(fn);
+        if (!entry || entry->bytes.size() == 0) return true;  // a recogniser without an entry is always asked
+        return std::find(entry->bytes.begin(), entry->bytes.end(), b) != entry->bytes.end();
+    }
+    static Candidate CandidateOf(SignatureRecogniser fn) {
+        Candidate candidate{fn};
+        if (const LeadingBytes* entry = EntryOf(fn); entry && entry->oneOf.size() <= 2)
+            for (const ByteAt& at : entry->oneOf) candidate.oneOf[candidate.guards++] = at;
+        return candidate;
+    }
+    std::vector<Candidate> list_;
     std::array<uint16_t, 256> begin_{}, end_{};
 };
 
@@ -781,7 +814,8 @@ FileTypeCode RecogniseSector(const CarveJob& job, const uint8_t* buffer, size_t 
     if (!buffer || length == 0) return kNo;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(job, buffer, length);
+        if (!it->MaySayYes(buffer, length)) continue;
+        FileTypeCode code = it->recognise(job, buffer, length);
         if (code != kNo) return code;
     }
     return kNo;
@@ -800,7 +834,8 @@ bool AnyRecogniserAccepts(const CarveJob& job, const uint8_t* buffer, size_t len
     if (!buffer || length == 0) return false;
     const Dispatch& dispatch = TheDispatch();
     for (auto it = dispatch.Begin(buffer[0]), end = dispatch.End(buffer[0]); it != end; ++it) {
-        FileTypeCode code = (*it)(job, buffer, length);
+        if (!it->MaySayYes(buffer, length)) continue;
+        FileTypeCode code = it->recognise(job, buffer, length);
         if (code != kNo && !(ignoreMpeg && code == kTypeMpeg)) return true;
     }
     return false;

@@ -220,6 +220,26 @@ TEST_F(FileSignatureTest, TransportStreamIsNotReportedInsideACarvedRangeUntilANe
     EXPECT_EQ(Recognise(start), kTypeTs);
 }
 
+// The deep scan hands a recogniser the rest of its chunk, which may run past
+// the end of a short stream: the bytes after it must not hide the stream.
+TEST_F(FileSignatureTest, StreamsShorterThanTheBufferAreStillFound) {
+    Bytes ts = MakeTransportStream(40);  // 7520 bytes
+    Bytes m2ts;
+    for (size_t p = 0; p < 40; ++p) {
+        Bytes packet(192, 0xFF);
+        packet[4] = 0x47;
+        packet[5] = 0x41;
+        Append(m2ts, packet);
+    }
+    for (const auto& [stream, code] : {std::pair{ts, kTypeTs}, std::pair{m2ts, kTypeM2ts}}) {
+        Bytes chunk = stream;
+        chunk.resize(65536, 0x5A);  // what follows the stream in the chunk
+        PlaceAndRead(chunk, 20, 400);
+        EXPECT_EQ(RecogniseSector(job_, chunk.data(), chunk.size()), code);
+        EXPECT_EQ(RecogniseSectorInTableOrder(job_, chunk.data(), chunk.size()), code);
+    }
+}
+
 TEST_F(FileSignatureTest, MtsAfterAnotherMtsNeedsAZeroTimestamp) {
     Bytes mts(512, 0);
     const uint8_t pat[8] = {0x00, 0x00, 0xB0, 0x11, 0x00, 0x00, 0xC1, 0x00};

@@ -354,20 +354,41 @@ StructureSize SqliteStructureSize(CarveJob& job) {
     return size;
 }
 
+// Where a personal store's allocation-map pages are and how they are marked.
+constexpr uint64_t kPstFirstMapPage = 0x4400;
+constexpr uint64_t kPstMapInterval = 496 * 8 * 64;  // the bytes one map page covers
+constexpr uint8_t kPstMapPageType = 0x84;
+
 StructureSize PstStructureSize(CarveJob& job) {
     CarvedFileBytes bytes(job, 64 * kGiB);
-    ByteView h = bytes.View(0, 0xC0);
-    if (h.Size() < 0xC0) return std::nullopt;
+    ByteView h = bytes.View(0, 0xC8);
+    if (h.Size() < 0xC8) return std::nullopt;
     uint16_t version = h.U16(10);
-    uint64_t size;
-    if (version == 14 || version == 15)
+    uint64_t size, lastMap;
+    if (version == 14 || version == 15) {
         size = h.U32(0xA8);
-    else if (version >= 23)
+        lastMap = h.U32(0xAC);
+    } else if (version >= 23) {
         size = h.U64(0xB8);
-    else
+        lastMap = h.U64(0xC0);
+    } else {
         return std::nullopt;
+    }
     if (size < 0x4400 || size % 512 != 0) return std::nullopt;
     if (size > bytes.Available()) return Damaged(job);
+    // Allocation-map pages sit at fixed places through the whole store, each
+    // ending in a trailer that names its page type twice: a store cut short
+    // and overwritten (by random bytes, zeros or another file) loses them.
+    const uint64_t trailer = version >= 23 ? 512 - 16 : 512 - 12;
+    // The header names the last one; when it names no map page, every place one must be is checked.
+    const bool lastKnown = lastMap >= kPstFirstMapPage && lastMap + 512 <= size &&
+                           (lastMap - kPstFirstMapPage) % kPstMapInterval == 0;
+    const uint64_t mapsEnd = lastKnown ? lastMap + 512 : size;
+    for (uint64_t page = kPstFirstMapPage; page + 512 <= mapsEnd; page += kPstMapInterval) {
+        ByteView t = bytes.View(page + trailer, 4);
+        if (t.Size() < 4) return Damaged(job);
+        if (t.U8(0) != kPstMapPageType || t.U8(1) != kPstMapPageType || t.U16(2) != 0) return Damaged(job);
+    }
     return size;
 }
 
@@ -410,6 +431,54 @@ StructureSize FontStructureSize(CarveJob& job) {
     }
     job.verdict = ContentVerdict::kWhole;
     return end;
+}
+
+StructureSize CabinetStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, 4 * kGiB);
+    ByteView h = bytes.View(0, 40);
+    if (h.Size() < 36 || !h.Equals(0, "MSCF") || h.U32(4) != 0 || h.U8(24) != 3 || h.U8(25) != 1)
+        return std::nullopt;
+    const uint64_t size = h.U32(8);
+    const uint32_t folders = h.U16(26), flags = h.U16(30);
+    if (size < 36 || folders == 0 || h.U32(16) >= size || (flags & ~0x0007u) != 0) return std::nullopt;
+    if (size > bytes.Available()) return Damaged(job);
+    // Reserved areas in the header, every folder entry and every data block.
+    uint64_t at = 36;
+    uint32_t folderReserve = 0, dataReserve = 0;
+    if (flags & 0x0004) {
+        folderReserve = h.U8(38);
+        dataReserve = h.U8(39);
+        at = 40 + uint64_t{h.U16(36)};
+    }
+    // The names of the previous and next cabinet of a set, each a cabinet and a disk name.
+    const int names = (flags & 0x0001 ? 2 : 0) + (flags & 0x0002 ? 2 : 0);
+    for (int n = 0; n < names; ++n) {
+        static constexpr uint8_t kZero = 0;
+        auto end = bytes.Find(at, std::min<uint64_t>(at + 256, size), &kZero, 1);
+        if (!end) return std::nullopt;
+        at = *end + 1;
+    }
+    // Each folder's data blocks lie one after another from its first; the
+    // last block of the last folder ends the cabinet.
+    uint64_t end = 0;
+    for (uint32_t f = 0; f < folders; ++f) {
+        const uint64_t entry = at + f * (8 + uint64_t{folderReserve});
+        if (entry + 8 > size) return std::nullopt;
+        uint64_t block = bytes.U32(entry);
+        const uint32_t blocks = bytes.U16(entry + 4);
+        if (block >= size) return std::nullopt;
+        for (uint32_t b = 0; b < blocks; ++b) {
+            if (!bytes.Has(block, 8)) return Damaged(job);
+            const uint32_t packed = bytes.U16(block + 4), unpacked = bytes.U16(block + 6);
+            // A block unpacks to at most 32 KiB; only a folder's last one to less.
+            if (packed == 0 || unpacked == 0 || unpacked > 32768) return Damaged(job);
+            block += 8 + uint64_t{dataReserve} + packed;
+            if (block > size) return Damaged(job);
+        }
+        end = std::max(end, block);
+    }
+    if (end != size) return Damaged(job);
+    return size;
 }
 
 }  // namespace sorvane

@@ -2,6 +2,7 @@
 // walks over the top level of each container.
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "carving/carved_file_bytes.h"
@@ -91,12 +92,165 @@ bool IsMatroskaClusterChild(uint64_t id) {
     }
 }
 
+// A box found among the children of another: where its contents start and end.
+struct Box {
+    uint64_t body = 0;
+    uint64_t end = 0;
+};
+
+// The first child box of type `type` in [from, to), none when the children do
+// not add up.
+std::optional<Box> FindChildBox(CarvedFileBytes& bytes, uint64_t from, uint64_t to, const char* type) {
+    for (uint64_t at = from; at + 8 <= to;) {
+        uint64_t size = bytes.U32Be(at), header = 8;
+        if (size == 1) {
+            size = bytes.U64Be(at + 8);
+            header = 16;
+        }
+        if (size < header || size > to - at || !bytes.Has(at, 8)) return std::nullopt;
+        if (bytes.Equals(at + 4, type, 4)) return Box{at + header, at + size};
+        at += size;
+    }
+    return std::nullopt;
+}
+
+// How the first bytes of every sample of a track's codec look; kNone for
+// codecs whose samples have no fixed start (audio, mostly).
+enum class SampleForm { kNone, kStartCode, kH263, kJpeg, kLengthPrefixed };
+
+SampleForm FormOfCodec(ByteView format) {
+    if (format.Equals(0, "mp4v")) return SampleForm::kStartCode;
+    if (format.Equals(0, "s263")) return SampleForm::kH263;
+    if (format.Equals(0, "jpeg") || format.Equals(0, "mjpa")) return SampleForm::kJpeg;
+    if (format.Equals(0, "avc1") || format.Equals(0, "avc3") || format.Equals(0, "hvc1") ||
+        format.Equals(0, "hev1"))
+        return SampleForm::kLengthPrefixed;
+    return SampleForm::kNone;
+}
+
+// True when the sample of `size` bytes at `at` starts as its codec's samples
+// do; for length-prefixed units, when their lengths add up to the sample.
+bool SampleLooksRight(CarvedFileBytes& bytes, uint64_t at, uint64_t size, SampleForm form,
+                      uint32_t lengthBytes) {
+    switch (form) {
+        case SampleForm::kStartCode: {
+            ByteView v = bytes.View(at, 3);
+            return size >= 4 && v.Size() == 3 && v.U8(0) == 0 && v.U8(1) == 0 && v.U8(2) == 1;
+        }
+        case SampleForm::kH263: {
+            ByteView v = bytes.View(at, 3);
+            return size >= 3 && v.Size() == 3 && v.U8(0) == 0 && v.U8(1) == 0 && (v.U8(2) & 0xFC) == 0x80;
+        }
+        case SampleForm::kJpeg:
+            return size >= 2 && bytes.U8(at) == 0xFF && bytes.U8(at + 1) == 0xD8 && bytes.Has(at, 2);
+        case SampleForm::kLengthPrefixed: {
+            uint64_t pos = 0;
+            for (int units = 0; pos < size; ++units) {
+                if (units > 4096 || pos + lengthBytes + 1 > size) return false;
+                ByteView v = bytes.View(at + pos, lengthBytes + 1);
+                if (v.Size() < lengthBytes + 1) return false;
+                uint64_t length = 0;
+                for (uint32_t i = 0; i < lengthBytes; ++i) length = length << 8 | v.U8(i);
+                // A unit is at least its header, whose first bit is always clear.
+                if (length == 0 || (v.U8(lengthBytes) & 0x80) != 0 || length > size - pos - lengthBytes)
+                    return false;
+                pos += lengthBytes + length;
+            }
+            return true;
+        }
+        case SampleForm::kNone:
+            return true;
+    }
+    return true;
+}
+
+// Samples checked per track at most; past that an even spread of them and
+// the last ones (a file cut short loses its last samples first).
+constexpr uint64_t kCheckedSamples = 4096;
+
+// False when a track's sample table puts a sample outside the file's `size`
+// bytes or a sample of a video track does not start as its codec's do: the
+// file's sizes were written whole but the media after some point was not
+// (cut short and overwritten by random bytes, zeros or another file).
+bool IsoSamplesCheckOut(CarvedFileBytes& bytes, Box movie, uint64_t size) {
+    for (uint64_t at = movie.body; at + 8 <= movie.end;) {
+        auto track = FindChildBox(bytes, at, movie.end, "trak");
+        if (!track) break;
+        at = track->end;
+        auto media = FindChildBox(bytes, track->body, track->end, "mdia");
+        auto info = media ? FindChildBox(bytes, media->body, media->end, "minf") : std::nullopt;
+        auto table = info ? FindChildBox(bytes, info->body, info->end, "stbl") : std::nullopt;
+        if (!table) continue;
+        auto descriptions = FindChildBox(bytes, table->body, table->end, "stsd");
+        auto sizes = FindChildBox(bytes, table->body, table->end, "stsz");
+        auto perChunk = FindChildBox(bytes, table->body, table->end, "stsc");
+        auto offsets32 = FindChildBox(bytes, table->body, table->end, "stco");
+        auto offsets64 = offsets32 ? std::nullopt : FindChildBox(bytes, table->body, table->end, "co64");
+        auto offsets = offsets32 ? offsets32 : offsets64;
+        if (!descriptions || !sizes || !perChunk || !offsets) continue;
+
+        SampleForm form = FormOfCodec(bytes.View(descriptions->body + 12, 4));
+        uint32_t lengthBytes = 4;
+        if (form == SampleForm::kLengthPrefixed) {
+            // The decoder configuration in the sample entry tells the width of the unit lengths.
+            const uint64_t entry = descriptions->body + 8;
+            const uint64_t entryEnd = std::min(descriptions->end, entry + bytes.U32Be(entry));
+            if (auto avc = FindChildBox(bytes, entry + 86, entryEnd, "avcC"))
+                lengthBytes = (bytes.U8(avc->body + 4) & 3) + 1u;
+            else if (auto hevc = FindChildBox(bytes, entry + 86, entryEnd, "hvcC"))
+                lengthBytes = (bytes.U8(hevc->body + 21) & 3) + 1u;
+            if (lengthBytes == 3) return false;
+        }
+
+        const uint64_t fixedSize = bytes.U32Be(sizes->body + 4);
+        const uint64_t samples = bytes.U32Be(sizes->body + 8);
+        const uint64_t chunks = bytes.U32Be(offsets->body + 4);
+        const uint64_t runs = bytes.U32Be(perChunk->body + 4);
+        const uint32_t offsetBytes = offsets32 ? 4 : 8;
+        if ((fixedSize == 0 && sizes->body + 12 + 4 * samples > sizes->end) ||
+            offsets->body + 8 + offsetBytes * chunks > offsets->end ||
+            perChunk->body + 8 + 12 * runs > perChunk->end)
+            return false;
+        const uint64_t stride = samples > kCheckedSamples ? samples / kCheckedSamples : 1;
+
+        uint64_t sample = 0;
+        for (uint64_t run = 0; run < runs && sample < samples; ++run) {
+            const uint64_t record = perChunk->body + 8 + 12 * run;
+            const uint64_t firstChunk = bytes.U32Be(record), count = bytes.U32Be(record + 4);
+            const uint64_t nextFirst = run + 1 < runs ? bytes.U32Be(record + 12) : chunks + 1;
+            if (firstChunk == 0 || nextFirst <= firstChunk || nextFirst > chunks + 1) return false;
+            for (uint64_t chunk = firstChunk; chunk < nextFirst && sample < samples; ++chunk) {
+                const uint64_t slot = offsets->body + 8 + offsetBytes * (chunk - 1);
+                uint64_t offset = offsetBytes == 4 ? bytes.U32Be(slot) : bytes.U64Be(slot);
+                if (form == SampleForm::kNone && fixedSize) {
+                    // Samples of one size (sound as plain numbers) are many and tell nothing
+                    // one by one: the chunk as a whole must lie in the file.
+                    const uint64_t inChunk = std::min(count, samples - sample);
+                    if (offset > size || inChunk * fixedSize > size - offset) return false;
+                    sample += inChunk;
+                    continue;
+                }
+                for (uint64_t k = 0; k < count && sample < samples; ++k, ++sample) {
+                    const uint64_t length =
+                        fixedSize ? fixedSize : bytes.U32Be(sizes->body + 12 + 4 * sample);
+                    if (offset > size || length > size - offset) return false;
+                    const bool checked = sample % stride == 0 || sample + stride >= samples;
+                    if (checked && !SampleLooksRight(bytes, offset, length, form, lengthBytes)) return false;
+                    offset += length;
+                }
+            }
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 StructureSize IsoMediaStructureSize(CarveJob& job) {
     CarvedFileBytes bytes(job, kVideoLimit);
     uint64_t off = 0;
-    bool movie = false, media = false;
+    bool movie = false, media = false, fragments = false;
+    std::optional<Box> movieBox;
     for (int boxes = 0; boxes < 100000; ++boxes) {
         if (!bytes.Has(off, 8)) break;
         ByteView type = bytes.View(off + 4, 4);
@@ -117,11 +271,16 @@ StructureSize IsoMediaStructureSize(CarveJob& job) {
         if (size > bytes.Available() - off) return Damaged(job);
         movie = movie || isMovie;
         media = media || isMedia;
+        fragments = fragments || type.Equals(0, "moof");
+        if (type.Equals(0, "moov") && !movieBox) movieBox = Box{off + header, off + size};
         off += size;
     }
     // A file that began with its boxes but stops before it has both the
     // movie and its media was cut short.
     if (!movie || !media) return off > 0 ? Damaged(job) : std::nullopt;
+    // Fragments keep their sample tables in each fragment; only whole movies are checked.
+    if (movieBox && !fragments && !IsoSamplesCheckOut(bytes, *movieBox, off))
+        return bytes.Cancelled() ? std::nullopt : Damaged(job);  // a stop is no sign of damage
     return off;
 }
 
@@ -419,6 +578,120 @@ StructureSize SmafStructureSize(CarveJob& job) {
     if (size <= 8 + 8) return std::nullopt;
     if (size > bytes.Available()) return Damaged(job);
     return size;
+}
+
+namespace {
+
+constexpr uint8_t kAsfHeader[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+constexpr uint8_t kAsfFileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                            0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+constexpr uint8_t kAsfData[16] = {0x36, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                                  0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+// The objects that may follow the data object: the simple index, the index,
+// the media-object index and the time-code index.
+constexpr uint8_t kAsfIndexes[4][16] = {
+    {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB},
+    {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE},
+    {0xF8, 0x03, 0xB1, 0xFE, 0xAD, 0x12, 0x64, 0x4C, 0x84, 0x0F, 0x2A, 0x1D, 0x2F, 0x7A, 0xD4, 0x8C},
+    {0xD0, 0x3F, 0xB7, 0x3C, 0x4A, 0x0C, 0x03, 0x48, 0x95, 0x3D, 0xED, 0xF7, 0xB6, 0x22, 0x8F, 0x0C},
+};
+
+}  // namespace
+
+StructureSize AsfStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, kVideoLimit);
+    if (!bytes.Equals(0, kAsfHeader, 16) || !bytes.Has(0, 30)) return std::nullopt;
+    const uint64_t headerSize = bytes.U64(16);
+    const uint32_t headerObjects = bytes.U32(24);
+    if (headerSize < 30 || bytes.U8(28) != 1 || bytes.U8(29) != 2) return std::nullopt;
+    if (headerSize > bytes.Available()) return Damaged(job);
+
+    // The file properties: the file's size, the number of data packets and their size.
+    uint64_t fileSize = 0, packets = 0, packetSize = 0;
+    bool properties = false;
+    uint64_t at = 30;
+    for (uint32_t i = 0; i < headerObjects && at + 24 <= headerSize; ++i) {
+        const uint64_t size = bytes.U64(at + 16);
+        if (size < 24 || size > headerSize - at) return std::nullopt;
+        if (bytes.Equals(at, kAsfFileProperties, 16) && size >= 104) {
+            properties = true;
+            fileSize = bytes.U64(at + 40);
+            packets = bytes.U64(at + 56);
+            const uint32_t flags = bytes.U32(at + 88);
+            const uint32_t smallest = bytes.U32(at + 92), largest = bytes.U32(at + 96);
+            if (flags & 1) return std::nullopt;  // a broadcast file does not know its sizes
+            if (smallest == largest) packetSize = smallest;
+        }
+        at += size;
+    }
+    if (!properties) return std::nullopt;
+
+    const uint64_t data = headerSize;
+    if (!bytes.Has(data, 50)) return Damaged(job);
+    if (!bytes.Equals(data, kAsfData, 16)) return std::nullopt;
+    const uint64_t dataSize = bytes.U64(data + 16);
+    if (dataSize < 50 || dataSize > bytes.Available() - data) return Damaged(job);
+    if (packetSize && bytes.U64(data + 40) == packets && dataSize != 50 + packets * packetSize)
+        return std::nullopt;
+    // Packets of one size that carry error-correction data all start with the
+    // same three bytes: packets that do not were overwritten.
+    const bool packetsFill = packetSize && packets && dataSize == 50 + packets * packetSize;
+    if (packetsFill && bytes.Has(data + 50, 3) && (bytes.U8(data + 50) & 0x80)) {
+        const ByteView first = bytes.View(data + 50, 3);
+        const uint8_t lead[3] = {first.U8(0), first.U8(1), first.U8(2)};
+        const uint64_t stride = packets > kCheckedSamples ? packets / kCheckedSamples : 1;
+        for (uint64_t p = 0; p < packets; p += stride) {
+            const uint64_t packet = std::min(p, packets - 1);
+            if (!bytes.Equals(data + 50 + packet * packetSize, lead, 3))
+                return bytes.Cancelled() ? std::nullopt : Damaged(job);
+        }
+        if (!bytes.Equals(data + 50 + (packets - 1) * packetSize, lead, 3))
+            return bytes.Cancelled() ? std::nullopt : Damaged(job);
+    }
+    uint64_t end = data + dataSize;
+    for (int objects = 0; objects < 64 && bytes.Has(end, 24); ++objects) {
+        bool index = false;
+        for (const auto& guid : kAsfIndexes) index = index || bytes.Equals(end, guid, 16);
+        if (!index) break;
+        const uint64_t size = bytes.U64(end + 16);
+        if (size < 24 || size > bytes.Available() - end) return Damaged(job);
+        end += size;
+    }
+    if (fileSize != end) return std::nullopt;
+    return end;
+}
+
+StructureSize ElementaryVideoStructureSize(CarveJob& job) {
+    CarvedFileBytes bytes(job, kVideoLimit);
+    static constexpr uint8_t kStart[3] = {0, 0, 1};
+    // Start codes never occur inside coded data; slices are never this long.
+    static constexpr uint64_t kLongestGap = 4 * kMiB;
+    if (!bytes.Equals(0, kStart, 3) || bytes.U8(3) != 0xB3) return std::nullopt;
+    uint64_t at = 0;
+    bool picture = false;
+    while (true) {
+        const uint8_t code = bytes.U8(at + 3);
+        if (code == 0xB7) {
+            // The end of a sequence; another may follow straight on.
+            if (bytes.Equals(at + 4, kStart, 3) && bytes.U8(at + 7) == 0xB3) {
+                at += 4;
+                continue;
+            }
+            if (!picture) return std::nullopt;
+            job.verdict = ContentVerdict::kWhole;
+            return at + 4;
+        }
+        const bool video = code <= 0xAF || code == 0xB2 || code == 0xB3 || code == 0xB5 || code == 0xB8;
+        // A start code that belongs to no video stream ends it without its end code.
+        if (!video) return std::nullopt;
+        picture = picture || code == 0x00;
+        // Writers often leave the end code out: a stream whose start codes
+        // stop may have ended there or been cut; only the walk can go on.
+        auto next = bytes.Find(at + 4, at + 4 + kLongestGap, kStart, 3);
+        if (!next) return std::nullopt;
+        at = *next;
+    }
 }
 
 }  // namespace sorvane

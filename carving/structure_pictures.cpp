@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "carving/carved_file_bytes.h"
+#include "carving/carved_file_measure.h"
 #include "carving/crc32.h"
 #include "carving/structure_sizes.h"
 
@@ -213,10 +214,10 @@ StructureSize BmpStructureSize(CarveJob& job, const uint8_t* first, size_t lengt
         if (imageBytes == 0 || dataOffset + imageBytes > size) return std::nullopt;
     }
     CarvedFileBytes bytes(job, kPictureLimit);
-    if (bytes.Available() < size) {
-        job.verdict = ContentVerdict::kDamaged;
-        return std::nullopt;
-    }
+    if (bytes.Available() < size) return Damaged(job);
+    // Pixels can be any bytes, so only another file starting inside the
+    // size shows that the rest of the picture was overwritten.
+    if (FirstForeignSector(job, bytes, job.sectorSize, size)) return Damaged(job);
     return size;
 }
 
@@ -362,21 +363,50 @@ StructureSize PsdStructureSize(CarveJob& job) {
     uint16_t compression = bytes.U16Be(off);
     off += 2;
     uint64_t rows = channels * height;
+    const uint64_t rowBytes = (width * depth + 7) / 8;
+    const uint64_t imageStart = off;
     if (compression == 0) {
-        off += rows * ((width * depth + 7) / 8);
-    } else if (compression == 1) {
-        // Run-length data: a table of the packed length of every row first.
-        uint32_t entry = version == 1 ? 2 : 4;
-        if (rows > (1u << 24) || off + rows * entry > bytes.Available()) return Damaged(job);
-        uint64_t packed = 0;
-        for (uint64_t r = 0; r < rows; ++r)
-            packed += entry == 2 ? bytes.U16Be(off + 2 * r) : bytes.U32Be(off + 4 * r);
-        off += rows * entry + packed;
-    } else {
-        return std::nullopt;
+        off += rows * rowBytes;
+        if (off > bytes.Available()) return Damaged(job);
+        // Raw pixels can be any bytes: only another file starting inside
+        // them shows that the rest was overwritten.
+        if (FirstForeignSector(job, bytes, imageStart, off)) return Damaged(job);
+        return off;
     }
-    if (off > bytes.Available()) return Damaged(job);
-    return off;
+    if (compression != 1) return std::nullopt;
+    // Run-length data: a table of the packed length of every row first.
+    uint32_t entry = version == 1 ? 2 : 4;
+    if (rows > (1u << 24) || off + rows * entry > bytes.Available()) return Damaged(job);
+    std::vector<uint64_t> packed(static_cast<size_t>(rows));
+    uint64_t total = 0;
+    for (uint64_t r = 0; r < rows; ++r) {
+        packed[r] = entry == 2 ? bytes.U16Be(off + 2 * r) : bytes.U32Be(off + 4 * r);
+        total += packed[r];
+    }
+    off += rows * entry;
+    const uint64_t end = off + total;
+    if (end > bytes.Available()) return Damaged(job);
+    // Every row must unpack to exactly its width from exactly its packed
+    // length: bytes that replaced the end of the file (random or zeros) do
+    // not, the rows are read in order, so this costs one pass.
+    for (uint64_t r = 0; r < rows; ++r) {
+        uint64_t used = 0, produced = 0;
+        while (used < packed[r]) {
+            if (!bytes.Has(off + used, 1)) return Damaged(job);
+            const int8_t n = static_cast<int8_t>(bytes.U8(off + used));
+            ++used;
+            if (n >= 0) {
+                used += static_cast<uint64_t>(n) + 1;
+                produced += static_cast<uint64_t>(n) + 1;
+            } else if (n != -128) {
+                used += 1;
+                produced += static_cast<uint64_t>(1 - n);
+            }
+        }
+        if (used != packed[r] || produced != rowBytes) return Damaged(job);
+        off += packed[r];
+    }
+    return end;
 }
 
 }  // namespace sorvane

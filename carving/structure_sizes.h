@@ -36,6 +36,9 @@ StructureSize MxfStructureSize(CarveJob& job);
 StructureSize MpegAudioStructureSize(CarveJob& job);  // mp3, mp2
 StructureSize MpegProgramStructureSize(CarveJob& job);
 StructureSize SmafStructureSize(CarveJob& job);
+StructureSize AsfStructureSize(CarveJob& job);  // wmv, wma, asf
+// An MPEG-1/2 video elementary stream, to its sequence end code.
+StructureSize ElementaryVideoStructureSize(CarveJob& job);
 
 // documents, archives and stores
 StructureSize PdfStructureSize(CarveJob& job);
@@ -47,6 +50,7 @@ StructureSize RarStructureSize(CarveJob& job);  // versions 4 and 5
 StructureSize SqliteStructureSize(CarveJob& job);
 StructureSize PstStructureSize(CarveJob& job);
 StructureSize FontStructureSize(CarveJob& job);
+StructureSize CabinetStructureSize(CarveJob& job);
 
 // Length of one MPEG audio frame whose 4-byte header is `header`, or 0 when
 // the header is not a valid layer I, II or III frame header.

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "carving/carved_file_measure.h"
 #include "platform/result_codes.h"
+#include "results/file_categories.h"
 
 namespace sorvane {
 namespace {
@@ -41,6 +43,21 @@ std::vector<uint32_t> ExfatClustersOfFoundFile(ExfatVolume& volume, uint32_t fir
     // jumps is only believed when it is whole and free.
     if (whole) return chain;
     return volume.ContiguousRun(firstCluster, count);
+}
+
+ContentVerdict CheckExfatRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t heapStartSector,
+                                      uint64_t clusterBytes, const ExfatEntrySet& set,
+                                      const std::vector<uint32_t>& clusters) {
+    // Larger files are not read through while scanning: that would cost as
+    // much as recovering them.
+    static constexpr uint64_t kLargestCheckedRun = uint64_t{256} << 20;
+    if (clusters.empty() || set.validDataLength < set.dataLength || set.dataLength > kLargestCheckedRun ||
+        sectorSize == 0 || clusterBytes % sectorSize != 0 || clusters.front() < 2)
+        return ContentVerdict::kNotChecked;
+    for (size_t i = 1; i < clusters.size(); ++i)
+        if (clusters[i] != clusters[i - 1] + 1) return ContentVerdict::kNotChecked;
+    const uint64_t start = heapStartSector + uint64_t{clusters.front() - 2} * (clusterBytes / sectorSize);
+    return CheckRunStructure(reader, sectorSize, start, set.dataLength, LowerExtension(set.name));
 }
 
 bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uint64_t dataLength) {

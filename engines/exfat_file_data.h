@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <vector>
 
+#include "carving/content_check.h"
 #include "carving/progress_callbacks.h"
+#include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
 #include "fs/exfat_volume.h"
 #include "results/found_item_record.h"
@@ -54,6 +56,15 @@ bool ExfatDataFitsHeap(const ExfatGeometry& geometry, uint32_t firstCluster, uin
 // True when any of `clusters` is in use, or the run is shorter than the data.
 bool ExfatClustersReused(const ExfatVolume& volume, const std::vector<uint32_t>& clusters,
                          uint64_t dataLength);
+
+// What the structure of a deleted file whose data is one run of `clusters`
+// (the heap starting at `heapStartSector` of `reader`'s sectors) says of it:
+// free clusters may have been written since the file was deleted.
+// kNotChecked for data in pieces, only partly valid, very large, or of a type
+// whose structure is not read.
+ContentVerdict CheckExfatRunStructure(DiskReader* reader, uint32_t sectorSize, uint64_t heapStartSector,
+                                      uint64_t clusterBytes, const ExfatEntrySet& set,
+                                      const std::vector<uint32_t>& clusters);
 
 // Copies `dataLength` bytes of a file to `target`: the clusters' bytes up to
 // `validDataLength`, zeros after it. Returns 0, 30 (before writing anything)

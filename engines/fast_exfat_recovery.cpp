@@ -212,7 +212,17 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     } else if (set.dataLength > 0) {
         std::vector<uint32_t> data =
             ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
-        if (ExfatClustersReused(volume_, data, set.dataLength)) bits |= kExfatDamaged;
+        if (ExfatClustersReused(volume_, data, set.dataLength)) {
+            bits |= kExfatDamaged;
+        } else {
+            // Free clusters may still have been written since: when the data
+            // is one run, the file's own structure tells whether it still holds it.
+            const ContentVerdict verdict =
+                CheckExfatRunStructure(&reader_, sourceSectorSize_,
+                                       partitionStart_ + HeapStartInSourceSectors(), clusterBytes, set, data);
+            if (verdict == ContentVerdict::kDamaged) bits |= kExfatDamaged;
+            if (verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(verdict);
+        }
         Claim(data);
     }
     r->engineSpecific = bits;

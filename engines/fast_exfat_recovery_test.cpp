@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 
+#include "carving/content_check.h"
 #include "engines/engine_factory.h"
 #include "engines/exfat_file_data.h"
 #include "engines/fat_test_support.h"
@@ -108,6 +111,61 @@ TEST(QuickExfat, EveryDeletedIntactFileComesBackByteExactWithItsFolderAndTime) {
     for (const auto& t : image.Live()) EXPECT_EQ(found.count(t.path), 0u) << t.path << " is live";
     engine.reset();
     EXPECT_EQ(testkit::FileSha256(image.image), before);
+}
+
+// A deleted picture whose data is one run says what its structure shows:
+// whole while its clusters hold it, damaged once one of them was rewritten
+// (the allocation map cannot tell: the cluster is free again).
+TEST(QuickExfat, DeletedPictureWithARewrittenClusterIsDamaged) {
+    fattest::ScanFolder logs;
+    testkit::TempDir dir;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kExfat, dir.Path());
+    auto isPicture = [](const std::string& path) {
+        return path.ends_with(".JPG") || path.ends_with(".jpg") || path.ends_with(".png");
+    };
+    auto scan = [&](const std::filesystem::path& path) {
+        auto engine = OpenQuick(path);
+        EXPECT_TRUE(engine);
+        if (!engine) return std::map<std::string, FoundItemRecord>{};
+        EXPECT_EQ(engine->Scan(nullptr), 0);
+        return ByPath(AllRecords(*engine));
+    };
+    const std::string before = testkit::FileSha256(image.image);
+    auto found = scan(image.image);
+    std::optional<testkit::TruthEntry> victim;  // a copy: the list is a temporary
+    size_t whole = 0;
+    for (const auto& t : image.Deleted()) {
+        if (!isPicture(t.path) || t.Has("overwritten") || t.Has("fragmented")) continue;
+        ASSERT_TRUE(found.count(t.path)) << t.path;
+        EXPECT_STREQ(ContentCheckWord(found[t.path].contentCheck), "whole") << t.path;
+        ++whole;
+        if (t.path.ends_with(".png") && t.size > 3 * uint64_t{found[t.path].clusterBytes}) victim = t;
+    }
+    EXPECT_GE(whole, 3u);
+    EXPECT_EQ(testkit::FileSha256(image.image), before);
+    ASSERT_TRUE(victim) << "the card holds a deleted picture of several clusters";
+
+    // In a copy of the card, the picture's second cluster (found by its
+    // first bytes, read back from the scan's own copy) becomes zeros.
+    auto engine = OpenQuick(image.image);
+    ASSERT_TRUE(engine);
+    ASSERT_EQ(engine->Scan(nullptr), 0);
+    const auto extracted = dir.Path() / "victim.png";
+    int rc = -1;
+    EXPECT_EQ(fattest::RecoverSha256(*engine, found[victim->path], extracted, &rc), victim->sha256);
+    engine.reset();
+    const std::vector<uint8_t> picture = testkit::ReadFile(extracted);
+    std::vector<uint8_t> disk = testkit::ReadFile(image.image);
+    auto at = std::search(disk.begin(), disk.end(), picture.begin(), picture.begin() + 512);
+    ASSERT_NE(at, disk.end());
+    const uint32_t cluster = found[victim->path].clusterBytes;
+    std::fill_n(at + cluster, cluster, 0);
+    const auto rewritten = dir.Path() / "rewritten.img";
+    testkit::WriteFile(rewritten, disk);
+    found = scan(rewritten);
+    ASSERT_TRUE(found.count(victim->path));
+    EXPECT_TRUE(Damaged(found[victim->path]));
+    EXPECT_STREQ(ContentCheckWord(found[victim->path].contentCheck), "damaged");
 }
 
 TEST(QuickExfat, TheAllocationMapLeavesOutLiveClustersAndKeepsDeletedOnes) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "carving/carved_file_measure.h"
 #include "carving/file_signature.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
@@ -471,6 +472,12 @@ void CFastNtfsRecovery::FileFolder(uint32_t number, const FolderState& state) {
     log_->AddChild(parent, recordNumber, number, item.name);
 }
 
+namespace {
+// Larger files are not read through for their structure during a quick scan:
+// that would cost as much as recovering them.
+constexpr uint64_t kLargestCheckedRun = uint64_t{256} << 20;
+}  // namespace
+
 uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& name,
                                            const std::vector<uint8_t>& record) {
     size_t dot = name.rfind('.');
@@ -493,10 +500,20 @@ uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& n
     uint64_t offset = first.lcn * geometry_.clusterBytes;
     if (ReadVolume(offset, sector.data(), sector.size()) != kSuccess) return 1;
     size_t length = static_cast<size_t>(std::min<uint64_t>(sector.size(), layout.size));
-    return MatchesExtension(sector.data(), length, extension, &reader_, deviceSectorSize_,
-                            (volumeBase_ + offset) / deviceSectorSize_)
-               ? 1
-               : 0;
+    const uint64_t startSector = (volumeBase_ + offset) / deviceSectorSize_;
+    if (!MatchesExtension(sector.data(), length, extension, &reader_, deviceSectorSize_, startSector)) return 0;
+    // The clusters of a deleted file are free for reuse: when its data lies in
+    // one run, the file's own structure tells whether that run still holds it
+    // (a picture whose end was overwritten is damaged, not whole).
+    if (layout.initializedSize < layout.size || layout.size > kLargestCheckedRun) return 1;
+    uint64_t nextVcn = 0, nextLcn = first.lcn;
+    for (const NtfsExtent& extent : layout.extents) {
+        if (extent.sparse || extent.vcn != nextVcn || extent.lcn != nextLcn) return 1;
+        nextVcn += extent.length;
+        nextLcn += extent.length;
+    }
+    ContentVerdict verdict = CheckRunStructure(&reader_, deviceSectorSize_, startSector, layout.size, extension);
+    return verdict == ContentVerdict::kNotChecked ? 1 : ContentCheckValue(verdict);
 }
 
 void CFastNtfsRecovery::ReadAttributeList(const NtfsAttribute& list, std::vector<uint8_t>& bytes) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "carving/content_check.h"
 #include "fs/ntfs_lznt1.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
@@ -240,6 +242,61 @@ std::filesystem::path ManyRecordsImage(const TempDir& dir, int files, const std:
                          " >/dev/null"),
               0);
     return image;
+}
+
+// A deleted picture one of whose clusters was reused says so; the deleted
+// pictures whose clusters are untouched are whole.
+TEST(FastNtfsRecovery, DeletedPictureWhoseClusterWasReusedIsDamaged) {
+    TempDir dir;
+    SORVANE_BUILD_IMAGE_OR_SKIP(image, ImageKind::kNtfs, dir.Path());
+    const std::string before = FileSha256(image.image);
+    auto scan = [&](const std::filesystem::path& path) {
+        CFastNtfsRecovery engine;
+        EXPECT_EQ(engine.OpenImage(path, 7), 0);
+        EXPECT_EQ(engine.Scan(nullptr), 0);
+        return BrowseAll(engine);
+    };
+    auto isPicture = [](const std::string& path) {
+        return path.ends_with(".JPG") || path.ends_with(".jpg") || path.ends_with(".png");
+    };
+    const std::string victim = "Photos/Screenshot 2023-05-01 at 10.15.42.png";
+    Listing listing = scan(image.image);
+    ASSERT_TRUE(listing.files.count(victim));
+    size_t pictures = 0;
+    for (const auto& [path, record] : listing.files) {
+        if (!isPicture(path)) continue;
+        ++pictures;
+        EXPECT_STREQ(ContentCheckWord(record.contentCheck), "whole") << path;
+    }
+    EXPECT_GE(pictures, 3u);
+    EXPECT_EQ(FileSha256(image.image), before) << "the source image must never change";
+
+    // In a copy of the image, the picture (found by its first bytes) gets a
+    // cluster of zeros in its middle, as when a new file took that cluster.
+    const TruthEntry* truth = image.Find(victim);
+    ASSERT_NE(truth, nullptr);
+    const auto extracted = dir.Path() / "victim.png";
+    ASSERT_EQ(RunCommand("icat -o " + std::to_string(image.volumes[0].startSector) + " " + ShellQuote(image.image) +
+                         " " + std::to_string(truth->Number("mft")) + " > " + ShellQuote(extracted)),
+              0);
+    const std::vector<uint8_t> picture = testkit::ReadFile(extracted);
+    ASSERT_EQ(picture.size(), truth->size);
+    std::vector<uint8_t> disk = testkit::ReadFile(image.image);
+    auto at = std::search(disk.begin(), disk.end(), picture.begin(), picture.begin() + 512);
+    ASSERT_NE(at, disk.end());
+    const uint64_t cluster = listing.files[victim].clusterBytes;
+    ASSERT_GT(picture.size(), 2 * cluster);
+    std::fill_n(at + static_cast<std::ptrdiff_t>(cluster), cluster, 0);
+    const auto reused = dir.Path() / "reused.img";
+    testkit::WriteFile(reused, disk);
+    listing = scan(reused);
+    ASSERT_TRUE(listing.files.count(victim));
+    EXPECT_STREQ(ContentCheckWord(listing.files[victim].contentCheck), "damaged");
+    for (const auto& [path, record] : listing.files) {
+        if (path != victim && isPicture(path)) {
+            EXPECT_STREQ(ContentCheckWord(record.contentCheck), "whole") << path;
+        }
+    }
 }
 
 TEST(FastNtfsRecovery, ProgressCountsGrowAndACancelStopsTheScan) {

@@ -247,7 +247,14 @@ int CProfessionalExfatRecovery::Consolidate() {
             } else if (haveLayout_ && f.set.dataLength > 0) {
                 std::vector<uint32_t> data =
                     ExfatClustersOfFoundFile(volume_, f.set.firstCluster, f.set.dataLength, f.set.noFatChain);
-                if (ExfatClustersReused(volume_, data, f.set.dataLength)) bits |= kExfatDamaged;
+                if (ExfatClustersReused(volume_, data, f.set.dataLength)) {
+                    bits |= kExfatDamaged;
+                } else {
+                    const ContentVerdict verdict = CheckExfatRunStructure(
+                        &reader_, sectorSize_, rangeStart_ + heapStart, clusterBytes, f.set, data);
+                    if (verdict == ContentVerdict::kDamaged) bits |= kExfatDamaged;
+                    if (verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(verdict);
+                }
             }
         }
         r->engineSpecific = bits;

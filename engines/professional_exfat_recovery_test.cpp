@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "carving/content_check.h"
 #include "engines/exfat_file_data.h"
 #include "engines/fast_exfat_recovery.h"
 #include "engines/fat_test_support.h"
@@ -48,7 +49,7 @@ TEST(DeepExfat, AReformattedCardGivesBackItsFilesWithNamesAndFolders) {
     // The new root folder was written over the old one, so the entries of the
     // top level are gone; everything below them is still in its folder, which
     // is filed under the lost folder of the top-level folder's cluster.
-    size_t expected = 0, listed = 0, exact = 0, n = 0;
+    size_t expected = 0, listed = 0, exact = 0, n = 0, pictures = 0;
     for (const auto& t : image.entries) {
         const size_t slash = t.path.find('/');
         if (slash == std::string::npos || t.Has("padding")) continue;
@@ -71,7 +72,13 @@ TEST(DeepExfat, AReformattedCardGivesBackItsFilesWithNamesAndFolders) {
             fattest::RecoverSha256(*engine, it->second, out / ("f" + std::to_string(++n)));
         EXPECT_EQ(sha, t.sha256) << path;
         exact += sha == t.sha256;
+        // A picture's structure is read through: still on the card, it is whole.
+        if (path.ends_with(".jpg") || path.ends_with(".JPG") || path.ends_with(".png")) {
+            EXPECT_STREQ(ContentCheckWord(it->second.contentCheck), "whole") << path;
+            ++pictures;
+        }
     }
+    EXPECT_GE(pictures, 2u);
     std::printf(
         "exfat-reformatted: %zu of %zu entries below the top level listed in their folders, %zu byte-exact\n",
         listed, expected, exact);

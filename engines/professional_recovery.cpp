@@ -37,9 +37,12 @@ constexpr size_t kFreshRecordBytes = 8192;
 constexpr uint64_t kReadAheadBytes = 16ull << 20;
 constexpr size_t kReadAheadPiece = 1u << 20;
 
-// Reads the source ahead of the pass on a thread of its own, into a scratch
-// buffer that nobody looks at: the point is that the pages are in the cache
-// (and the cost of bringing them there is paid) before the pass reads them.
+// Brings the source into the system's cache ahead of the pass on a thread of
+// its own: the point is that the pages are in the cache (and the cost of
+// bringing them there is paid) before the pass reads them. Where the system
+// takes a request to fill its cache, that costs no copy (a copy of every byte
+// is as dear as the pass's own read when the source is cached already);
+// elsewhere the thread reads into a scratch buffer that nobody looks at.
 // The pass still reads every chunk itself, so what it sees cannot change.
 class ReadAheadThread {
 public:
@@ -54,13 +57,17 @@ public:
     }
     // The pass now reads bytes [from, end) of the source, from `from` on.
     void Follow(uint64_t from, uint64_t end) {
+        bool wake;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (end != end_ || from < consumed_ || from > ahead_) ahead_ = from;
             consumed_ = from;
             end_ = end;
+            // Woken only once half the lead is used up: waking it for every
+            // chunk costs more in switches than the reading saves.
+            wake = ahead_ < end_ && ahead_ - consumed_ <= kReadAheadBytes / 2;
         }
-        wake_.notify_one();
+        if (wake) wake_.notify_one();
     }
 
 private:
@@ -75,9 +82,9 @@ private:
             uint64_t at = ahead_;
             size_t length = static_cast<size_t>(std::min<uint64_t>(kReadAheadPiece, end_ - at));
             lock.unlock();
-            size_t got = 0;
+            size_t got = length;
             // Only how far the read got matters: it warms the cache.
-            static_cast<void>(handle_.ReadAt(at, scratch.data(), length, got));
+            if (!AdviseWillNeed(handle_, at, length)) static_cast<void>(handle_.ReadAt(at, scratch.data(), length, got));
             lock.lock();
             if (ahead_ == at) ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
         }

@@ -62,6 +62,12 @@ const std::vector<Structured>& StructuredFiles() {
         {"sound.mp2", kTypeMp2, true},
         {"tagged.mp3", kTypeMp3, true},
         {"movie.rm", kTypeRmvb, false},
+        {"movie.wmv", kTypeWmv, false},
+        {"sound.wma", kTypeWmv, false},
+        {"ended.m2v", kTypeMpeg, true},
+        {"ended.m1v", kTypeMpeg, true},
+        {"deflated.cab", kTypeCab, false},
+        {"stored.cab", kTypeCab, false},
         {"letter.pdf", kTypePdf, true},
         {"linearized.pdf", kTypePdf, true},
         {"object_streams.pdf", kTypePdf, true},
@@ -216,12 +222,11 @@ TEST_F(StructureSizesTest, FilesCutShortAreDamagedAndNoLongerThanTheWalk) {
     if (StructuredDir().empty()) GTEST_SKIP() << "the structured files could not be made";
     // Cut to 60 % and followed by random bytes, as when the rest of a file was
     // overwritten. The structure cannot be completed, so the walk measures it.
-    // (An MP4 with its movie box first, a BMP, a PSD or a PST cut short still
-    // has every size its structure needs: only their content could tell.)
+    // (Files whose sizes all come before their content are the next test's.)
     const std::set<std::string> cut = {"photo.jpg",      "picture.png", "animated.gif", "plain.tif",
                                        "movie_last.mp4", "movie.mkv",   "movie.flv",    "letter.pdf",
                                        "commented.zip",  "pages.db",    "tagged.mp3",   "movie.mxf",
-                                       "DejaVuSans.ttf"};
+                                       "DejaVuSans.ttf", "movie.wmv",   "deflated.cab"};
     std::vector<Placed> placed;
     for (const std::string& name : cut) {
         Bytes bytes = testkit::ReadFile(StructuredDir() / name);
@@ -244,6 +249,44 @@ TEST_F(StructureSizesTest, FilesCutShortAreDamagedAndNoLongerThanTheWalk) {
         EXPECT_TRUE(std::equal(recovered.begin(),
                                recovered.begin() + static_cast<std::ptrdiff_t>(p.bytes.size() / 512 * 512),
                                p.bytes.begin()));
+    }
+}
+
+TEST_F(StructureSizesTest, FilesCutShortWithTheirSizesWrittenWholeAreDamaged) {
+    if (StructuredDir().empty()) GTEST_SKIP() << "the structured files could not be made";
+    // Every size these files need comes before their content, so a file cut
+    // to 60 % still claims its whole length; what took the place of the rest
+    // gives it away: the movie's samples no longer start as their codec's
+    // do, the run-length rows no longer unpack to their width, and another
+    // file starts inside the raw pixels. Each is followed by a whole picture
+    // and by random bytes or zeros, as when the space was reused.
+    const std::vector<std::string> cut = {"movie_first.mp4", "v3.bmp", "v5.bmp", "rle.psd", "plain.psd"};
+    const Bytes next = testkit::ReadFile(StructuredDir() / "photo.jpg");
+    if (next.empty()) GTEST_SKIP() << "a tool is missing";
+    for (bool randomGaps : {true, false}) {
+        SCOPED_TRACE(randomGaps ? "random bytes after the cut" : "zeros after the cut");
+        std::vector<Placed> placed;
+        for (const std::string& name : cut) {
+            Bytes bytes = testkit::ReadFile(StructuredDir() / name);
+            if (bytes.empty()) continue;
+            const size_t whole = bytes.size();
+            bytes.resize(whole * 6 / 10);
+            placed.push_back({name, bytes, 0});
+            placed.push_back({name + " then photo.jpg", next, 0});
+        }
+        ASSERT_FALSE(placed.empty());
+        auto byLocation = CarveLaidOut(placed, randomGaps, randomGaps ? "cut_random.img" : "cut_zeros.img");
+        for (size_t i = 0; i < placed.size(); i += 2) {
+            SCOPED_TRACE(placed[i].label);
+            auto it = byLocation.find(placed[i].sector);
+            ASSERT_NE(it, byLocation.end()) << "not found";
+            EXPECT_STREQ(ContentCheckWord(it->second.contentCheck), "damaged");
+            // Measured by the walk: the part that is left, up to the picture after it.
+            EXPECT_EQ(+it->second.size, (placed[i + 1].sector - placed[i].sector) * 512);
+            auto picture = byLocation.find(placed[i + 1].sector);
+            ASSERT_NE(picture, byLocation.end());
+            EXPECT_STREQ(ContentCheckWord(picture->second.contentCheck), "whole");
+        }
     }
 }
 
@@ -350,6 +393,34 @@ TEST_F(HandMadeStructureTest, HeaderSizesOfPstSmafAndBmpV4AreTrustedOnlyWithinTh
     found = Identify(pst);
     EXPECT_EQ(found.verdict, ContentVerdict::kDamaged);
     EXPECT_LT(found.size, uint64_t{2048} * 512);
+
+    // A store of three allocation-map regions: the pages where they must be,
+    // then cut short after the second one.
+    constexpr uint64_t kInterval = 253952;
+    Bytes store(0x4400 + 2 * kInterval + 512);
+    std::mt19937 random(5);
+    for (auto& byte : store) byte = static_cast<uint8_t>(random());
+    std::memcpy(store.data(), "!BDN", 4);
+    std::memcpy(store.data() + 8, "SM", 2);
+    PutU16(store.data() + 10, 23);
+    PutU64(store.data() + 0xB8, store.size());
+    PutU64(store.data() + 0xC0, 0x4400 + 2 * kInterval);
+    for (uint64_t page = 0x4400; page < store.size(); page += kInterval) {
+        store[page + 496] = 0x84;
+        store[page + 497] = 0x84;
+        PutU16(store.data() + page + 498, 0);
+    }
+    // Cut first: the image keeps what was put in it before.
+    Bytes cutStore(store.begin(), store.begin() + static_cast<std::ptrdiff_t>(store.size() * 6 / 10));
+    found = Identify(cutStore);  // random bytes, then zeros, where the last map page was
+    EXPECT_EQ(found.verdict, ContentVerdict::kDamaged);
+    EXPECT_GE(found.size, cutStore.size() / 512 * 512);  // walked: what is left is kept
+    found = Identify(store);
+    EXPECT_EQ(found.size, store.size());
+    EXPECT_NE(found.verdict, ContentVerdict::kDamaged);
+    store[0x4400 + kInterval + 497] = 0x80;  // a map page whose trailer names another page type
+    found = Identify(store);
+    EXPECT_EQ(found.verdict, ContentVerdict::kDamaged);
 
     Bytes mmf = Text("MMMD");
     mmf.resize(3000, 0x31);

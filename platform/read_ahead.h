@@ -12,7 +12,9 @@ namespace sorvane {
 // The handle will be read from start to end.
 void AdviseSequential(const FileHandle& handle);
 // Bytes [offset, offset + length) will be read soon; the system may start
-// reading them in the background.
-void AdviseWillNeed(const FileHandle& handle, uint64_t offset, uint64_t length);
+// reading them into its cache in the background. True when it took the
+// request, so the bytes come into the cache without being copied out; false
+// where the system has no such request (the caller may then read them).
+bool AdviseWillNeed(const FileHandle& handle, uint64_t offset, uint64_t length);
 
 }  // namespace sorvane

@@ -442,8 +442,12 @@ int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemR
                 dotExt.assign(1, '.');
                 dotExt += ext;
                 d.photo = IsPhotoExtension(ext);
+                // "Other" means no list has the extension as a whole entry: one
+                // that only occurs inside another ("ts" in "*.mts") would
+                // otherwise be selected by no search at all, and its files
+                // could never be listed or recovered.
                 d.taken = wanted.find(dotExt) != std::string_view::npos ||
-                          (otherWanted && known.find(ext) == std::string::npos);
+                          (otherWanted && !ListHasExtension(known, ext));
                 if (decisions.size() < kMaxCachedExtensions) decisions.emplace(ext, d);
             }
             if (d.photo && contentCheck == 0) continue;

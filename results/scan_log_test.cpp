@@ -311,6 +311,23 @@ TEST_F(ScanLogTest, FileWithoutExtensionAppearsOnlyForOther) {
     EXPECT_EQ(Names(found), (std::vector<std::string>{"a.jpg"}));  // never a folder
 }
 
+// An extension that only occurs inside a list entry ("ts" in "*.mts", "jp"
+// in "*.jpg") belongs to no category, so the search for other files finds it;
+// the whole entries still go to their categories only.
+TEST_F(ScanLogTest, ExtensionsInsideListEntriesAreOther) {
+    CScanLog log;
+    ASSERT_EQ(log.OpenIn(folder_, "log"), 0);
+    for (const char* name : {"100.ts", "b.jp", "c.mts", "d.jpg"}) log.AddChild(5, Add(log, name), 0, nullptr);
+
+    std::vector<FoundItemRecord> found;
+    ASSERT_EQ(log.FindByExtension(".other", found), 1);
+    EXPECT_EQ(Names(found), (std::vector<std::string>{"100.ts", "b.jp"}));
+
+    found.clear();
+    ASSERT_EQ(log.FindByExtension(AllCategoriesPattern() + "|.other", found), 1);
+    EXPECT_EQ(Names(found), (std::vector<std::string>{"100.ts", "b.jp", "c.mts", "d.jpg"}));
+}
+
 TEST_F(ScanLogTest, SearchReportsProgressAndStopsWhenTheCallbackSaysSo) {
     CScanLog log;
     ASSERT_EQ(log.OpenIn(folder_, "log"), 0);

@@ -67,6 +67,16 @@ if have ffmpeg; then
     ff "${audio[@]}" -c:a libmp3lame -write_id3v1 1 -metadata title=Sorvane -metadata artist=Card \
         -f mp3 "$out/tagged.mp3"
     ff -f lavfi -i testsrc=size=160x128:rate=25 -t 2 -c:v rv10 -f rm "$out/movie.rm"
+    ff "${av[@]}" -c:v wmv2 -c:a wmav2 -f asf "$out/movie.wmv"
+    ff "${audio[@]}" -c:a wmav2 -f asf "$out/sound.wma"
+    # Video elementary streams closed by their sequence end code, as most
+    # encoders write them (this one leaves it out, so it is added).
+    if ff "${video[@]}" -c:v mpeg2video -f mpeg2video "$work/video.m2v"; then
+        { cat "$work/video.m2v"; printf '\x00\x00\x01\xb7'; } >"$out/ended.m2v"
+    fi
+    if ff "${video[@]}" -c:v mpeg1video -f mpeg1video "$work/video.m1v"; then
+        { cat "$work/video.m1v"; printf '\x00\x00\x01\xb7'; } >"$out/ended.m1v"
+    fi
     # A compressed Flash file: the same movie with everything after its
     # 8-byte header run through zlib, as the format allows.
     if ff "${video[@]}" -c:v flv -f swf "$work/movie.swf"; then
@@ -114,6 +124,10 @@ if have zip; then
 fi
 if have 7z; then
     (cd "$work" && quiet 7z a -bd "$out/archive.7z" member1.txt member2.txt member3.txt)
+fi
+if have gcab; then
+    (cd "$work" && quiet gcab -c -z "$out/deflated.cab" member1.txt member2.txt member3.txt)
+    (cd "$work" && quiet gcab -c "$out/stored.cab" member1.txt member3.txt)
 fi
 if have gzip; then
     for level in 1 2 3 4 5 6 7 8 9; do gzip -"$level" -c "$work/member3.txt" >"$out/level$level.gz"; done

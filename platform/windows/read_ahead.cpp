@@ -5,6 +5,6 @@ namespace sorvane {
 // Windows reads ahead on its own for handles read in order, and drives are
 // read around its cache; there is nothing to ask for.
 void AdviseSequential(const FileHandle&) {}
-void AdviseWillNeed(const FileHandle&, uint64_t, uint64_t) {}
+bool AdviseWillNeed(const FileHandle&, uint64_t, uint64_t) { return false; }
 
 }  // namespace sorvane
