@@ -38,7 +38,8 @@ bool CarvedFileBytes::Load(uint64_t offset) {
     }
     uint32_t count = static_cast<uint32_t>((end - start) / ss);
     uint32_t got = 0;
-    ReadSectors(count, *job_.reader, window_, job_.startSector + start / ss, ss, &got);
+    // The window is what could be read: a read that fails part-way ends it there.
+    static_cast<void>(ReadSectors(count, *job_.reader, window_, job_.startSector + start / ss, ss, &got));
     windowStart_ = start;
     windowLength_ = static_cast<size_t>(std::min<uint64_t>(uint64_t{got} * ss, available_ - start));
     furthestLoaded_ = std::max(furthestLoaded_, end);

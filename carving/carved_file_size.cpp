@@ -152,7 +152,8 @@ size_t ReadFileHead(CarveJob& job) {
     uint32_t n = static_cast<uint32_t>(
         std::min<uint64_t>(kMaxCarveChunk / ss, ctx.reader->totalSectors - ctx.startSector));
     uint32_t got = 0;
-    ReadSectors(n, *ctx.reader, job.Scratch(), ctx.startSector, ss, &got);
+    // The sectors that could be read are measured; a failed read leaves fewer.
+    static_cast<void>(ReadSectors(n, *ctx.reader, job.Scratch(), ctx.startSector, ss, &got));
     return size_t{got} * ss;
 }
 

@@ -78,7 +78,8 @@ int RunClassify(const std::vector<std::string>& args) {
                    got == length;
         };
         if (volume.Open(read)) {
-            volume.ReadRoot();
+            // Only the label is wanted from the root; without it none is shown.
+            static_cast<void>(volume.ReadRoot());
             std::printf("cluster:     %u bytes\n", volume.Geometry().ClusterBytes());
             if (!volume.Label().empty()) std::printf("label:       %s\n", volume.Label().c_str());
             if (volume.BootChoice() == ExfatBootChoice::kBackup)

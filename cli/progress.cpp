@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/terminal.h"
+#include "results/time_text.h"
 
 namespace sorvane::cli {
 namespace {
@@ -27,19 +28,7 @@ void InstallInterruptHandler() {
 
 bool Interrupted() { return gInterrupted != 0; }
 
-std::string RemainingTimeText(int64_t seconds) {
-    if (seconds < 0) return "unknown";
-    char text[64];
-    if (seconds < 60)
-        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(seconds));
-    else if (seconds < 3600)
-        std::snprintf(text, sizeof text, "%lld min %02lld s", static_cast<long long>(seconds / 60),
-                      static_cast<long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%lld h %02lld min", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60));
-    return text;
-}
+std::string TimeLeftText(int64_t seconds) { return seconds < 0 ? "estimating" : RemainingTimeText(seconds); }
 
 void ProgressLine::Update(int percent, uint64_t done, uint64_t total, int64_t secondsLeft, const char* what) {
     if (!enabled_ || (percent == lastPercent_ && secondsLeft == lastSecondsLeft_)) return;
@@ -47,7 +36,7 @@ void ProgressLine::Update(int percent, uint64_t done, uint64_t total, int64_t se
     lastSecondsLeft_ = secondsLeft;
     std::fprintf(stderr, "\r%3d %%  %llu / %llu %s  time left: %s\033[K", percent,
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total), what,
-                 RemainingTimeText(secondsLeft).c_str());
+                 TimeLeftText(secondsLeft).c_str());
     std::fflush(stderr);
     open_ = true;
 }

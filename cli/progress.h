@@ -12,8 +12,9 @@ namespace sorvane::cli {
 void InstallInterruptHandler();
 bool Interrupted();
 
-// "12 s", "4 min 05 s", "2 h 03 min"; "unknown" for -1.
-std::string RemainingTimeText(int64_t seconds);
+// The remaining time as the whole program shows it ("4 Min 5 Sec"), or
+// "estimating" while it is not known (a negative count).
+std::string TimeLeftText(int64_t seconds);
 
 // Prints one self-overwriting progress line on stderr. Disabled printers
 // print nothing, so callers need not ask whether stderr is a terminal.

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
-#include <deque>
-#include <set>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "cli/progress.h"
 #include "engines/exfat_file_data.h"
 #include "engines/log_engine_base.h"
+#include "engines/result_walker.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
 #include "platform/path_text.h"
@@ -25,22 +24,6 @@
 
 namespace sorvane::cli {
 namespace {
-
-// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec": the remaining-time text the
-// program shows everywhere.
-std::string RemainingText(int64_t seconds) {
-    if (seconds < 0) return "estimating";
-    char text[64];
-    if (seconds > 3599)
-        std::snprintf(text, sizeof text, "%d Hour %d Min", static_cast<int>(seconds / 3600),
-                      static_cast<int>((seconds % 3600) / 60));
-    else if (seconds > 59)
-        std::snprintf(text, sizeof text, "%d Min %d Sec", static_cast<int>(seconds / 60),
-                      static_cast<int>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "%d Sec", static_cast<int>(seconds));
-    return text;
-}
 
 struct ScanState {
     IFileRecoveryParse* engine = nullptr;
@@ -76,7 +59,7 @@ int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_
         // The engines' phases each count from 0; the line the user reads never goes back.
         s->shownPercent = std::max(s->shownPercent, std::clamp(percent * weight / 100, 0, 100));
         std::fprintf(stderr, "\r%3d%%  %" PRIu64 " files found  time left: %s\033[K", s->shownPercent,
-                     FilesSoFar(*s->engine, found), RemainingText(SecondsLeft(*s, remaining)).c_str());
+                     FilesSoFar(*s->engine, found), TimeLeftText(SecondsLeft(*s, remaining)).c_str());
         std::fflush(stderr);
         s->lineOpen = true;
     }
@@ -96,41 +79,19 @@ int CopyProgress(void* user, int percent, int, int errorCode, const std::filesys
 // Walks a quick scan's folders from the root one folder at a time, so memory
 // does not grow with the number of files.
 WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool(const Found&)>& visit) {
-    struct Pending {
-        bool root;
-        FoundItemRecord folder;
-        uint32_t level;
-        std::string path;
-    };
     WalkOutcome outcome;
-    std::deque<Pending> queue{{true, {}, 0, ""}};
-    std::set<std::pair<uint32_t, uint32_t>> seen;  // (key, level) of folders already listed
-    while (!queue.empty()) {
-        Pending p = std::move(queue.front());
-        queue.pop_front();
-        FoundItemList children;
-        if (engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children) != kSuccess) {
-            outcome.incomplete = true;
+    const int listed = WalkFiles(
+        engine,
+        [&](const WalkedItem& item) {
+            ++outcome.files;
+            outcome.stopped = !visit(Found{item.record, item.folderPath});
+            return !outcome.stopped;
+        },
+        [](const std::string& folderPath, int) {
             std::fprintf(stderr, "sorvane: the folder %s could not be listed; its files are missing below\n",
-                         PrintableName(p.path.empty() ? "/" : p.path).c_str());
-            continue;
-        }
-        for (const auto& child : children) {
-            if (child.IsFolder()) {
-                // Copied out first: the record is packed, and a reference to
-                // its field would be misaligned.
-                const uint32_t key = child.key;
-                if (seen.insert({key, p.level + 1}).second)
-                    queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
-            } else {
-                ++outcome.files;
-                if (!visit(Found{child, p.path})) {
-                    outcome.stopped = true;
-                    return outcome;
-                }
-            }
-        }
-    }
+                         PrintableName(folderPath.empty() ? "/" : folderPath).c_str());
+        });
+    outcome.incomplete = listed != kSuccess;
     return outcome;
 }
 

@@ -30,9 +30,9 @@ struct DiskReader {
 // Opens drive `driveIndex` of the drive table (a disk, or an image added as a
 // drive). totalSectors = length / sector size, or the geometry's product when
 // the length is unknown. Returns 0 or the result code.
-int OpenPhysicalDriveReader(DiskReader& reader, int driveIndex);
+[[nodiscard]] int OpenPhysicalDriveReader(DiskReader& reader, int driveIndex);
 // Opens an image file; totalSectors = file size / 512 (whole sectors).
-int OpenImageReader(const std::filesystem::path& path, DiskReader& reader);
+[[nodiscard]] int OpenImageReader(const std::filesystem::path& path, DiskReader& reader);
 // Sector size of an open drive (512 for images and when the query fails).
 uint32_t DriveSectorSize(const DiskReader& reader);
 // Sector size of drive `driveIndex`, 512 when it cannot be asked.
@@ -42,24 +42,24 @@ uint32_t DriveSectorSizeOf(int driveIndex);
 // Returns 87 and reads nothing when the range passes totalSectors; 30 when a
 // piece fails or comes back empty. `sectorsRead` counts the whole sectors read,
 // also after a failure.
-int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
+[[nodiscard]] int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
                 uint32_t* sectorsRead);
 // Reads like ReadSectors, but when the read fails reads the range again sector
 // by sector: every readable sector lands in `buffer`, every unreadable one is
 // filled with zeros and added to `bad` (as a sector number of the drive).
 // Returns 0 when every sector was read, 30 when some were not (the buffer is
 // then complete with zeros), 87 when the range passes totalSectors.
-int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
+[[nodiscard]] int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
                          uint32_t sectorSize, BadSectorMap& bad);
 // Reads `byteCount` bytes at the handle's position in pieces of at most 64 KiB.
 // 0 bytes returns 0 at once; a failed or empty piece ends with 30.
-int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead);
+[[nodiscard]] int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead);
 
 // Device questions for the disk list.
 bool IsExternalDisk(int driveIndex);
 bool QueryBusIsUsbOrSd(const FileHandle& handle);
-int GetDiskLength(int driveIndex, uint64_t& length);
+[[nodiscard]] int GetDiskLength(int driveIndex, uint64_t& length);
 // Size of a file in bytes (opened read-only).
-int GetFileSize64(const std::filesystem::path& path, uint64_t& size);
+[[nodiscard]] int GetFileSize64(const std::filesystem::path& path, uint64_t& size);
 
 }  // namespace sorvane

@@ -49,10 +49,10 @@ class CDiskVolumeList {
     // Rebuilds the list and registers every volume under its number in the
     // VolumeRegistry. Returns 1, or 0 when the system's disks cannot be listed
     // (the list is then empty).
-    int RefreshDiskList();
+    [[nodiscard]] int RefreshDiskList();
     // Copies the next entry and returns 1, or returns 0 after the last one.
     // Entries come disk by disk (ascending disk number), then by start.
-    int NextVolumeEntry(VolumeEntry& entry);
+    [[nodiscard]] int NextVolumeEntry(VolumeEntry& entry);
     // Replaces `entries` with every entry in the same order; returns 1.
     int GetAllVolumeEntries(std::vector<VolumeEntry>& entries) const;
     // Sector size of the disk measured last.

@@ -275,10 +275,6 @@ TYPED_TEST(EngineContractTest, ListingsSearchesAndCountsAgree) {
         for (const FoundItemRecord& r : searched) {
             std::string path;
             EXPECT_EQ(engine.GetFolderPath(r, path), 0);
-            // Known gap, left for its own change: the deep FAT engine files the
-            // children of a lost folder under the folder's depth on disk, not the
-            // level it is listed at, so browsing misses what the search finds.
-            if (r.Engine() == EngineCode::kDeepFat && path.rfind("LostFolder", 0) == 0) continue;
             EXPECT_TRUE(listedFiles.count(IdOf(r))) << "searched but not listed: " << path << r.Name();
         }
 
@@ -307,10 +303,8 @@ TYPED_TEST(EngineContractTest, ListingsSearchesAndCountsAgree) {
             EXPECT_LE(count, parts) << "the coordinator counts no more than its engines together";
         }
 
-        // Known gap, left for its own change: the coordinator's listing hides a
-        // deep file that duplicates a quick one, but its folder count does not.
         for (const WalkedItem& folder : walked) {
-            if (!folder.record.IsFolder() || s.coordinator) continue;
+            if (!folder.record.IsFolder()) continue;
             const std::string below = folder.folderPath + folder.record.Name() + "/";
             size_t expected = 0;
             for (const WalkedItem& item : walked)

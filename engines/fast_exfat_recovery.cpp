@@ -16,15 +16,8 @@ namespace {
 
 // A folder is at most 256 MiB by the format's own limit; more is damage.
 constexpr uint64_t kMaxFolderBytes = 256ull << 20;
-constexpr uint64_t kReportIntervalMs = 200;
 // Folders deeper than this are taken for a loop hidden behind reused clusters.
 constexpr uint32_t kMaxFolderLevel = 4096;
-
-uint64_t NowMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 }  // namespace
 
@@ -65,7 +58,7 @@ int CFastExfatRecovery::OpenVolume(uint32_t sourceSectorSize) {
     rootKey_ = volume_.Geometry().rootCluster;
     // A volume whose bitmap cannot be read is still walked; it only loses the
     // damage check and the allocation map.
-    volume_.ReadRoot();
+    static_cast<void>(volume_.ReadRoot());
     opened_ = true;
     return kSuccess;
 }
@@ -105,7 +98,7 @@ int CFastExfatRecovery::Scan(const std::string* scanLogName) {
 }
 
 int CFastExfatRecovery::WalkTree() {
-    lastReportMs_ = NowMs();
+    reportClock_.Restart();
     if (int answer = Report(1); answer != 0) return scanAnswer_ = answer;
     Folder root;
     root.key = rootKey_;
@@ -123,9 +116,7 @@ int CFastExfatRecovery::WalkTree() {
         }
         ++foldersDone_;
         if (scanAnswer_ != 0) return scanAnswer_;
-        const uint64_t now = NowMs();
-        if (now - lastReportMs_ >= kReportIntervalMs) {
-            lastReportMs_ = now;
+        if (reportClock_.Due()) {
             const uint64_t all = foldersDone_ + queue_.size();
             const int percent = static_cast<int>(std::min<uint64_t>(99, 1 + foldersDone_ * 98 / all));
             if (int answer = Report(percent); answer != 0) return scanAnswer_ = answer;

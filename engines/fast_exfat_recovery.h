@@ -18,6 +18,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
+#include "engines/report_clock.h"
 #include "fs/exfat_volume.h"
 #include "platform/result_codes.h"
 
@@ -102,7 +103,7 @@ class CFastExfatRecovery : public CLogEngineBase {
     bool contested_ = false;
     uint64_t foldersDone_ = 0;
     int scanAnswer_ = 0;
-    uint64_t lastReportMs_ = 0;
+    ReportClock reportClock_{std::chrono::milliseconds(200)};
 };
 
 }  // namespace sorvane

@@ -24,7 +24,6 @@ constexpr uint32_t kMaxClusterBytes = 104857600;
 // A directory holds at most 65536 entries of 32 bytes.
 constexpr uint64_t kMaxDirectoryBytes = 65536ull * 32;
 // Progress of a tree walk cannot be known in advance; it is reported by time.
-constexpr uint64_t kReportIntervalMs = 1000;
 // Highest half tried when a deleted FAT32 entry lost the high half of its cluster.
 constexpr uint32_t kMaxGuessedHigh = 256;
 // Bytes one deleted folder may read while looking for its clusters after its
@@ -32,12 +31,6 @@ constexpr uint32_t kMaxGuessedHigh = 256;
 constexpr uint64_t kMaxContinuationSearchBytes = 16ull * 1024 * 1024;
 // How deep folders met during that search are followed first.
 constexpr int kMaxClaimDepth = 4;
-
-uint64_t NowMs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
 
 // Names in records are cut to the field keeping their extension, so a long
 // name still goes to the right category and opens with the right program.
@@ -82,7 +75,8 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     // Reads below use the volume's own sector size; the start given in the
     // source's sectors is turned into those.
     partitionUnits_ = partitionStart_ * sourceSectorSize / geometry_.bytesPerSector;
-    fat_.Load(reader_, partitionUnits_, geometry_);  // an unreadable FAT still lets the tree be read
+    // An unreadable FAT still lets the tree be read.
+    static_cast<void>(fat_.Load(reader_, partitionUnits_, geometry_));
     clusterBuffer_.assign(geometry_.ClusterBytes(), 0);
     sector_.assign(geometry_.bytesPerSector, 0);
     opened_ = true;
@@ -123,7 +117,7 @@ int CFastFatRecovery::Scan(const std::string* scanLogName) {
 int CFastFatRecovery::ScanTree() {
     scanAnswer_ = 0;
     timedPercent_ = 1;
-    lastReportMs_ = NowMs();
+    reportClock_.Restart();
     if (int answer = Report(1, -1)) return answer;
     workQueue_.push_back({RootKey(), 0, false, true});
     while (!workQueue_.empty()) {
@@ -132,9 +126,7 @@ int CFastFatRecovery::ScanTree() {
         if (!readDirectories_.insert(dir.cluster).second) continue;
         ReadDirectory(dir);
         if (scanAnswer_ != 0) return scanAnswer_;
-        uint64_t now = NowMs();
-        if (now - lastReportMs_ >= kReportIntervalMs) {
-            lastReportMs_ = now;
+        if (reportClock_.Due()) {
             if (timedPercent_ < 79) ++timedPercent_;
             if (int answer = Report(timedPercent_, -1)) {
                 // A stopped scan keeps what it found: the folders of the files

@@ -16,6 +16,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
+#include "engines/report_clock.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_volume.h"
 #include "platform/file_handle.h"
@@ -139,7 +140,7 @@ private:
     std::vector<uint8_t> sector_;
     LongNameCollector names_;
     int scanAnswer_ = 0;
-    uint64_t lastReportMs_ = 0;
+    ReportClock reportClock_{std::chrono::milliseconds(1000)};
     int timedPercent_ = 1;
 
     // Allocation map: bit n set when data cluster n + 2 is in use.

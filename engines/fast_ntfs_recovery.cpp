@@ -7,7 +7,6 @@
 
 #include "carving/carved_file_measure.h"
 #include "carving/file_signature.h"
-#include "fs/ntfs_lznt1.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
 #include "platform/result_codes.h"
@@ -18,7 +17,6 @@
 namespace sorvane {
 namespace {
 
-constexpr size_t kCopyPiece = 65536;
 constexpr size_t kBootBytes = 4096;
 // A parent chain deeper than this is taken for a loop that hides behind reused records.
 constexpr size_t kMaxFolderDepth = 4096;
@@ -28,9 +26,6 @@ constexpr uint64_t kMaxAttributeListBytes = 1 << 20;
 constexpr uint64_t kMaxBitmapBytes = uint64_t{1} << 29;
 // Consecutive unreadable MFT records after which the source is taken to be gone.
 constexpr int kMaxUnreadableRecords = 64;
-// Compression units are 16 clusters of at most 4 KiB where NTFS compresses;
-// anything much larger is damage.
-constexpr uint64_t kMaxCompressionUnitBytes = 1 << 22;
 constexpr auto kEstimateInterval = std::chrono::milliseconds(5000);
 
 void FillTimes(const NtfsFileSummary& s, FoundItemRecord& item) {
@@ -579,24 +574,11 @@ int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& rec
     NtfsFileSummary summary;
     if (!SummarizeRecord(ByteView(record.data(), record.size()), summary)) return kErrInvalidParameter;
     if (summary.hasData && !summary.data.nonResident) {
-        layout.resident = true;
-        layout.residentBytes.assign(summary.data.value.Data(), summary.data.value.Data() + summary.data.value.Size());
-        layout.size = layout.initializedSize = layout.residentBytes.size();
+        SetResidentNtfsData(summary.data, layout);
         return kSuccess;
     }
     bool sized = false;
-    auto takePiece = [&](const NtfsAttribute& a) {
-        if (a.firstVcn == 0) {
-            layout.size = a.realSize;
-            layout.initializedSize = std::min(a.initializedSize, a.realSize);
-            layout.compressed = a.IsCompressed() && a.compressionUnitShift != 0;
-            if (a.compressionUnitShift < 16) layout.compressionUnitClusters = 1u << a.compressionUnitShift;
-            sized = true;
-        }
-        std::vector<NtfsRun> runs;
-        DecodeRuns(a.runList, runs);
-        PlaceRuns(runs, a.firstVcn, totalClusters_, layout.extents);
-    };
+    auto takePiece = [&](const NtfsAttribute& a) { sized = AddNtfsDataPiece(a, totalClusters_, layout) || sized; };
     if (summary.hasData) takePiece(summary.data);
 
     if (followList && summary.hasAttributeList) {
@@ -631,123 +613,13 @@ int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& rec
     return kSuccess;
 }
 
-int CFastNtfsRecovery::ReadData(const DataLayout& layout, const DataSink& sink) {
-    if (layout.resident) {
-        size_t length = static_cast<size_t>(std::min<uint64_t>(layout.size, layout.residentBytes.size()));
-        return length ? sink(layout.residentBytes.data(), length) : kSuccess;
-    }
-    if (layout.compressed) return ReadCompressedData(layout, sink);
-    const uint64_t clusterBytes = geometry_.clusterBytes;
-    const uint64_t bytesPerSector = geometry_.bytesPerSector;
-    std::vector<uint8_t> buffer(kCopyPiece);
-    uint64_t done = 0;
-    uint64_t zeroBytes = 0;
-    uint64_t dataBytes = 0;
-    for (const NtfsExtent& extent : layout.extents) {
-        if (done >= layout.size) break;
-        uint64_t extentStart = extent.vcn * clusterBytes;
-        uint64_t extentEnd = extentStart + extent.length * clusterBytes;
-        if (extentEnd <= done) continue;
-        // A stretch no run maps: the map is damaged, the bytes are not known.
-        if (extentStart > done) return kErrReadFault;
-        uint64_t end = std::min(extentEnd, layout.size);
-        while (done < end) {
-            size_t piece = static_cast<size_t>(std::min<uint64_t>(kCopyPiece, end - done));
-            if (extent.sparse || done >= layout.initializedSize) {
-                // Holes adding up to more than the whole volume are a damaged
-                // record, not a file worth writing out as zeros.
-                zeroBytes += piece;
-                if (zeroBytes > volumeBytes_) return kErrReadFault;
-                std::memset(buffer.data(), 0, piece);
-            } else {
-                // No file holds more clusters than the volume has: runs mapping
-                // more are damage, and reading them again and again would not end.
-                dataBytes += piece;
-                if (dataBytes > volumeBytes_) return kErrReadFault;
-                size_t toRead = static_cast<size_t>(std::min<uint64_t>(
-                    (piece + bytesPerSector - 1) / bytesPerSector * bytesPerSector, kCopyPiece));
-                int rc = ReadVolume(extent.lcn * clusterBytes + (done - extentStart), buffer.data(), toRead);
-                if (rc != kSuccess) return rc;
-                // Bytes past the initialized size were never written: they read as zeros.
-                if (done + piece > layout.initializedSize) {
-                    size_t valid = static_cast<size_t>(layout.initializedSize - done);
-                    std::memset(buffer.data() + valid, 0, piece - valid);
-                }
-            }
-            int rc = sink(buffer.data(), piece);
-            if (rc != 0) return rc;
-            done += piece;
-        }
-    }
-    return done >= layout.size ? kSuccess : kErrReadFault;
-}
-
-const NtfsExtent* CFastNtfsRecovery::ExtentAt(const DataLayout& layout, uint64_t vcn) {
-    auto it = std::upper_bound(layout.extents.begin(), layout.extents.end(), vcn,
-                               [](uint64_t v, const NtfsExtent& e) { return v < e.vcn; });
-    if (it == layout.extents.begin()) return nullptr;
-    --it;
-    return vcn < it->vcn + it->length ? &*it : nullptr;
-}
-
-int CFastNtfsRecovery::ReadCompressedData(const DataLayout& layout, const DataSink& sink) {
-    const uint64_t clusterBytes = geometry_.clusterBytes;
-    const uint64_t unitClusters = layout.compressionUnitClusters;
-    const uint64_t unitBytes = unitClusters * clusterBytes;
-    if (unitClusters == 0 || unitBytes > kMaxCompressionUnitBytes) return kErrReadFault;
-    std::vector<uint8_t> stored(static_cast<size_t>(unitBytes));
-    std::vector<uint8_t> unit(static_cast<size_t>(unitBytes));
-    uint64_t done = 0;
-    uint64_t storedTotal = 0;
-    uint64_t zeroBytes = 0;
-    bool damaged = false;
-    for (uint64_t vcn = 0; done < layout.size; vcn += unitClusters) {
-        // A unit's stored clusters come first; the rest of the unit is a hole.
-        uint64_t allocated = 0;
-        for (uint64_t c = vcn; c < vcn + unitClusters;) {
-            const NtfsExtent* extent = ExtentAt(layout, c);
-            if (extent == nullptr) {
-                // No run maps this cluster: the map is damaged.
-                if (c == vcn) return kErrReadFault;
-                break;
-            }
-            uint64_t run = std::min(extent->vcn + extent->length, vcn + unitClusters) - c;
-            if (!extent->sparse) {
-                storedTotal += run * clusterBytes;
-                if (storedTotal > volumeBytes_) return kErrReadFault;
-                int rc = ReadVolume((extent->lcn + (c - extent->vcn)) * clusterBytes,
-                                    stored.data() + allocated * clusterBytes, static_cast<size_t>(run * clusterBytes));
-                if (rc != kSuccess) return rc;
-                allocated += run;
-            }
-            c += run;
-        }
-        const uint8_t* bytes = unit.data();
-        if (allocated == unitClusters) {
-            bytes = stored.data();  // a unit that would not shrink is stored as it is
-        } else if (allocated == 0) {
-            zeroBytes += unitBytes;
-            if (zeroBytes > volumeBytes_) return kErrReadFault;
-            std::fill(unit.begin(), unit.end(), 0);
-        } else if (!DecompressLznt1(ByteView(stored.data(), static_cast<size_t>(allocated * clusterBytes)),
-                                    unit.data(), unit.size())) {
-            damaged = true;
-        }
-        size_t piece = static_cast<size_t>(std::min(unitBytes, layout.size - done));
-        if (done + piece > layout.initializedSize) {
-            // Bytes past the initialized size were never written: they read as zeros.
-            size_t valid = done < layout.initializedSize ? static_cast<size_t>(layout.initializedSize - done) : 0;
-            if (bytes == stored.data()) {
-                std::copy(stored.begin(), stored.end(), unit.begin());
-                bytes = unit.data();
-            }
-            std::fill(unit.begin() + static_cast<std::ptrdiff_t>(valid), unit.begin() + static_cast<std::ptrdiff_t>(piece), 0);
-        }
-        int rc = sink(bytes, piece);
-        if (rc != 0) return rc;
-        done += piece;
-    }
-    return damaged ? kErrReadFault : kSuccess;
+int CFastNtfsRecovery::ReadData(const DataLayout& layout, const NtfsDataSink& sink) {
+    NtfsStreamVolume volume;
+    volume.clusterBytes = geometry_.clusterBytes;
+    volume.bytesPerSector = geometry_.bytesPerSector;
+    volume.volumeBytes = volumeBytes_;
+    volume.read = [this](uint64_t offset, void* buffer, size_t length) { return ReadVolume(offset, buffer, length); };
+    return ReadNtfsData(layout, volume, sink);
 }
 
 int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {

@@ -15,6 +15,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
+#include "fs/ntfs_data_stream.h"
 #include "fs/ntfs_record.h"
 #include "fs/ntfs_runlist.h"
 
@@ -42,16 +43,7 @@ protected:
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
 private:
-    // Where the bytes of a file's unnamed data stream are.
-    struct DataLayout {
-        bool resident = false;
-        std::vector<uint8_t> residentBytes;
-        uint64_t size = 0;
-        uint64_t initializedSize = 0;  // bytes past it read as zeros
-        bool compressed = false;
-        uint32_t compressionUnitClusters = 0;
-        std::vector<NtfsExtent> extents;  // sorted by VCN
-    };
+    using DataLayout = NtfsDataLayout;
     // How a folder met on a parent chain is filed.
     enum class FolderKind : uint8_t {
         kDirectory,  // a readable directory record: filed under its parent
@@ -62,7 +54,6 @@ private:
         uint32_t level = 0;  // 1 for a folder filed directly below the root
         FolderKind kind = FolderKind::kDirectory;
     };
-    using DataSink = std::function<int(const uint8_t* bytes, size_t length)>;
 
     int OpenVolume();
     // Maps the MFT from its own record, read at `cluster` (the MFT or its mirror).
@@ -96,11 +87,7 @@ private:
     // named by its attribute list.
     void FindListedName(uint64_t number, NtfsFileSummary& summary);
     // Streams the file's bytes to `sink` in pieces of at most 64 KiB.
-    int ReadData(const DataLayout& layout, const DataSink& sink);
-    // The same for a compressed stream: unit by unit, LZNT1-decoded where the
-    // unit's stored clusters are fewer than the unit.
-    int ReadCompressedData(const DataLayout& layout, const DataSink& sink);
-    static const NtfsExtent* ExtentAt(const DataLayout& layout, uint64_t vcn);
+    int ReadData(const DataLayout& layout, const NtfsDataSink& sink);
     uint32_t ContentCheckOf(uint64_t number, const std::string& name, const std::vector<uint8_t>& record);
 
     DiskReader reader_;

@@ -71,8 +71,9 @@ void CProfessionalExfatRecovery::RegisterBootSector() {
     };
     if (!volume_.Open(std::move(read))) return;
     haveLayout_ = true;
-    // The live volume's bitmap tells which clusters are taken now.
-    volume_.ReadRoot();
+    // The live volume's bitmap tells which clusters are taken now; without it
+    // every cluster is searched.
+    static_cast<void>(volume_.ReadRoot());
 }
 
 bool CProfessionalExfatRecovery::MayHoldEntrySets(const uint8_t* sector, size_t sectorBytes) {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <set>
+#include <unordered_map>
+#include <utility>
 
 #include "carving/file_signature.h"
 #include "device/boot_sector.h"
@@ -153,7 +156,8 @@ void CProfessionalFatRecovery::RegisterBootSector() {
     uint32_t got = 0;
     uint32_t count = static_cast<uint32_t>(boot.size() / sectorSize_);
     if (count == 0) count = 1, boot.resize(sectorSize_);
-    ReadSectors(count, reader_, boot.data(), rangeStart_, sectorSize_, &got);
+    // A boot sector that cannot be read is none.
+    static_cast<void>(ReadSectors(count, reader_, boot.data(), rangeStart_, sectorSize_, &got));
     if (got == 0 || !IsFatBootSector(boot.data(), sectorSize_)) return;
     ByteView b(boot.data(), boot.size());
     FatVolumeGuess guess;
@@ -528,7 +532,7 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
             if (e.U8(0) == '.') continue;  // "." and ".." name this directory and its parent
             uint32_t sub = EntryCluster(e);
             if (deleted && e.U16(20) == 0 && guess) sub = SearchHighWord(e.U16(26), *guess, "", true);
-            if (sub != 0 && sub != directoryCluster) {
+            if (sub != 0 && sub != directoryCluster && !EarlierEntryHolds(sub, directoryCluster, guess)) {
                 if (known_.size() < limits_.maxDirectories || known_.count(sub)) {
                     KnownDirectory& dir = known_[sub];
                     FoundItemRecord& r = dir.record;
@@ -711,7 +715,51 @@ int CProfessionalFatRecovery::Consolidate() {
         o.placed = true;
     }
     orphans_.clear();
-    return log_ ? log_->Flush() : 0;
+    if (!log_) return 0;
+    FileListsAtBrowsedLevels();
+    return log_->Flush();
+}
+
+bool CProfessionalFatRecovery::EarlierEntryHolds(uint32_t sub, uint32_t directoryCluster,
+                                                 const std::optional<FatVolumeGuess>& guess) {
+    auto known = known_.find(sub);
+    if (known == known_.end() || !guess) return false;
+    const uint32_t parent = NormaliseCluster(directoryCluster);
+    if (known->second.parent == parent) return false;
+    // Two entries name the same directory: the cluster was freed and used
+    // again. The directory's own ".." entry tells which entry it belongs to now.
+    auto onDisk = ParentOnDisk(sub, *guess);
+    return onDisk && NormaliseCluster(*onDisk) == known->second.parent;
+}
+
+void CProfessionalFatRecovery::FileListsAtBrowsedLevels() {
+    // Lists are filed at a directory's depth on disk, found from its ".."
+    // chain while the scan runs; its folder is filed where its entry was
+    // found. Where the two differ (a parent whose first cluster was
+    // overwritten, a cluster used again), the list moves to the level its
+    // folder is browsed at, or browsing would never reach the files in it.
+    std::unordered_map<uint32_t, FolderKey> folderKeys;  // record number -> folder key
+    for (const DirInfoEntry& f : log_->Folders()) folderKeys[f.recordNumber] = f.key;
+    std::map<FolderKey, std::vector<RelationKey>> listsOf;
+    for (const auto& [relation, list] : log_->Children()) listsOf[RelationFolderKey(relation)].push_back(relation);
+
+    std::vector<std::pair<RelationKey, RelationKey>> moves;
+    std::deque<std::pair<FolderKey, uint32_t>> queue{{RootKey(), 0}};
+    std::set<FolderKey> reached{RootKey()};
+    while (!queue.empty()) {
+        const auto [key, level] = queue.front();
+        queue.pop_front();
+        const RelationKey browsed = MakeRelationKey(key, level);
+        for (RelationKey relation : listsOf[key]) {
+            if (relation != browsed) moves.emplace_back(relation, browsed);
+            for (uint32_t number : log_->Children().at(relation)) {
+                auto folder = folderKeys.find(number);
+                if (folder != folderKeys.end() && reached.insert(folder->second).second)
+                    queue.emplace_back(folder->second, level + 1);
+            }
+        }
+    }
+    for (const auto& [from, to] : moves) log_->MoveChildren(from, to);
 }
 
 void CProfessionalFatRecovery::SaveState(CheckpointWriter& w) const {
@@ -860,9 +908,11 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const 
         auto first = guess.ClusterSector(static_cast<uint32_t>(c));
         if (!first) return kErrReadFault;
         uint32_t got = 0;
-        ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
-        if (got == 0) return kErrReadFault;
-        uint64_t piece = std::min<uint64_t>(static_cast<uint64_t>(got) * sectorSize_, record.size - written);
+        const int read = ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
+        const uint64_t piece = std::min<uint64_t>(record.clusterBytes, record.size - written);
+        // A cluster read only in part would leave a gap the next cluster's
+        // bytes close up: the copy fails rather than shift the rest of the file.
+        if (static_cast<uint64_t>(got) * sectorSize_ < piece) return read != 0 ? read : kErrReadFault;
         int rc = target.write(cluster.data(), static_cast<size_t>(piece));
         if (rc != 0) return rc;
         written += piece;

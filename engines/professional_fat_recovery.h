@@ -163,6 +163,11 @@ private:
     void PlaceOrphans();
     std::optional<FatVolumeGuess> NearestGuessBelow(uint64_t sector) const;
     bool IsDirectoryStartAt(const FatVolumeGuess& guess, uint32_t cluster);
+    // True when directory `sub` is already known from an entry in another
+    // directory, and its ".." entry says that one is its parent.
+    bool EarlierEntryHolds(uint32_t sub, uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess);
+    // Moves every list to the level its folder is browsed at.
+    void FileListsAtBrowsedLevels();
 
     DiskReader reader_;
     int driveIndex_ = -1;

@@ -13,7 +13,10 @@
 #include "device/byte_view.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_directory_sector.h"
+#include "engines/professional_recovery.h"
+#include "platform/result_codes.h"
 #include "results/scan_resume_store.h"
+#include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {
@@ -282,6 +285,34 @@ TEST_F(DeepFatTest, MemoryStaysBoundedOnEndlessDirectoryLikeSectors) {
     }
     EXPECT_GT(engine.DroppedItems(), 0u);
     EXPECT_EQ(engine.Consolidate(), 0);
+}
+
+// A file whose cluster can be read only in part is not recovered at all:
+// closing the gap with the next cluster's bytes would shift the rest of it.
+TEST_F(DeepFatTest, ClusterReadOnlyInPartFailsTheCopy) {
+    const std::filesystem::path dir = testkit::RealImagesDir();
+    if (dir.empty() || !std::filesystem::exists(dir / "6-fat-undel.dd")) GTEST_SKIP() << "no public images";
+    const std::filesystem::path image = dir / "6-fat-undel.dd";
+    const std::string hash = testkit::FileSha256(image);
+    CProfessionalRecovery scan;
+    ASSERT_EQ(scan.OpenImage(image, 7), 0);
+    ASSERT_EQ(scan.Scan(nullptr), 0);
+    CProfessionalFatRecovery& engine = scan.DeepFat();
+    const FoundItemRecord* chosen = nullptr;
+    const std::vector<FoundItemRecord> records = AllRecords(engine);
+    for (const FoundItemRecord& r : records)
+        if (!r.IsFolder() && r.size > r.clusterBytes && r.clusterBytes >= 1024 && r.key >= 2) chosen = &r;
+    ASSERT_NE(chosen, nullptr);
+    const uint64_t clusterSectors = chosen->clusterBytes / 512;
+    const uint64_t second = chosen->partitionStart + chosen->dataStart + (chosen->key - 2) * clusterSectors + 1;
+
+    EXPECT_EQ(engine.RecoverItem(*chosen, dir_ / "whole", 0), 0);
+    {
+        testkit::ScopedFaults faults;
+        faults.Error(image, second, second);
+        EXPECT_NE(engine.RecoverItem(*chosen, dir_ / "cut", 0), 0) << chosen->Name();
+    }
+    EXPECT_EQ(testkit::FileSha256(image), hash);
 }
 
 }  // namespace

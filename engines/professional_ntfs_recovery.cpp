@@ -7,6 +7,7 @@
 #include "carving/file_signature.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
+#include "fs/ntfs_data_stream.h"
 #include "fs/ntfs_record.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
@@ -113,12 +114,13 @@ int CProfessionalNtfsRecovery::StartScanLog(const std::string* name) {
 bool CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record) {
     record.assign(kRecordReadBytes, 0);
     uint32_t got = 0;
-    ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_, record.data(), sector, sectorSize_,
-                &got);
+    // Either read only has to reach the record's end.
+    static_cast<void>(ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_, record.data(),
+                                  sector, sectorSize_, &got));
     if (static_cast<uint64_t>(got) * sectorSize_ < recordSize_) {
         // Near the end of the range fewer sectors remain; one record is enough.
         got = 0;
-        ReadSectors(sectorsPerRecord_, reader_, record.data(), sector, sectorSize_, &got);
+        static_cast<void>(ReadSectors(sectorsPerRecord_, reader_, record.data(), sector, sectorSize_, &got));
         if (got < sectorsPerRecord_) return false;
     }
     return true;
@@ -526,6 +528,24 @@ int CProfessionalNtfsRecovery::Consolidate() {
     return log_ ? log_->Flush() : 0;
 }
 
+int CProfessionalNtfsRecovery::ReadVolumeBytes(uint64_t volumeStart, uint64_t offset, void* buffer,
+                                               size_t length) {
+    if (length == 0) return kSuccess;
+    const uint64_t absolute = volumeStart * sectorSize_ + offset;
+    const uint64_t first = absolute / sectorSize_;
+    const uint64_t last = (absolute + length + sectorSize_ - 1) / sectorSize_;
+    uint32_t got = 0;
+    if (absolute % sectorSize_ == 0 && length % sectorSize_ == 0) {
+        int rc = ReadSectors(static_cast<uint32_t>(last - first), reader_, buffer, first, sectorSize_, &got);
+        return got == last - first ? kSuccess : (rc != 0 ? rc : kErrReadFault);
+    }
+    std::vector<uint8_t> bounce(static_cast<size_t>((last - first) * sectorSize_));
+    int rc = ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize_, &got);
+    if (got != last - first) return rc != 0 ? rc : kErrReadFault;
+    std::memcpy(buffer, bounce.data() + (absolute - first * sectorSize_), length);
+    return kSuccess;
+}
+
 int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     std::vector<uint8_t> bytes;
     if (!ReadRecordAt(record.location, bytes)) return kErrReadFault;
@@ -539,48 +559,34 @@ int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, const
     while (walker.Next(attr)) {
         if (attr.type == kNtfsAttributeList) return 0;
         if (attr.type != kNtfsData || attr.nameLength != 0) continue;
-        if (!attr.nonResident) {
-            size_t n = static_cast<size_t>(std::min<uint64_t>(uint64_t{record.size}, attr.value.Size()));
-            return n ? target.write(attr.value.Data(), n) : 0;
+        NtfsDataLayout layout;
+        NtfsStreamVolume volume;
+        if (attr.nonResident) {
+            if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0) return kErrReadFault;
+            // The volume as far as the scanned range goes: runs past it are damage.
+            const uint64_t volumeStart = record.partitionStart, rangeEnd = rangeStart_ + rangeLength_;
+            if (volumeStart >= rangeEnd) return kErrReadFault;
+            volume.clusterBytes = record.clusterBytes;
+            volume.bytesPerSector = sectorSize_;
+            volume.volumeBytes = (rangeEnd - volumeStart) * sectorSize_;
+            volume.read = [this, volumeStart](uint64_t offset, void* buffer, size_t length) {
+                return ReadVolumeBytes(volumeStart, offset, buffer, length);
+            };
+            AddNtfsDataPiece(attr, volume.volumeBytes / volume.clusterBytes, layout);
+        } else {
+            SetResidentNtfsData(attr, layout);
         }
-        std::vector<NtfsRun> runs;
-        DecodeRuns(attr.runList, runs);
-        if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0) return kErrReadFault;
-        std::vector<uint8_t> piece(65536);
+        // The size the scan listed is the size recovered.
+        layout.size = record.size;
+        layout.initializedSize = std::min<uint64_t>(layout.initializedSize, layout.size);
+        const uint64_t size = layout.size;
         uint64_t written = 0;
-        int64_t lcn = 0;
-        for (const NtfsRun& run : runs) {
-            if (written >= record.size) break;
-            if (!run.sparse) lcn += run.offset;
-            uint64_t runBytes = run.length * record.clusterBytes;
-            uint64_t done = 0;
-            while (done < runBytes && written < record.size) {
-                uint64_t want = std::min<uint64_t>({piece.size(), runBytes - done, record.size - written});
-                uint64_t wantRead = (want + sectorSize_ - 1) / sectorSize_ * sectorSize_;
-                if (run.sparse) {
-                    // A hole reads as zeros.
-                    std::fill(piece.begin(), piece.end(), 0);
-                } else {
-                    if (lcn < 0) return kErrReadFault;
-                    uint64_t sector = record.partitionStart +
-                                      static_cast<uint64_t>(lcn) * record.clusterBytes / sectorSize_ + done / sectorSize_;
-                    uint32_t got = 0;
-                    ReadSectors(static_cast<uint32_t>(wantRead / sectorSize_), reader_, piece.data(), sector,
-                                sectorSize_, &got);
-                    if (got == 0) return kErrReadFault;
-                    want = std::min<uint64_t>(want, static_cast<uint64_t>(got) * sectorSize_);
-                }
-                int rc = target.write(piece.data(), static_cast<size_t>(want));
-                if (rc != 0) return rc;
-                written += want;
-                done += want;
-                if (record.size) {
-                    int answer = target.progress(static_cast<int>(written * 100 / record.size));
-                    if (answer != 0) return answer;
-                }
-            }
-        }
-        return 0;
+        return ReadNtfsData(layout, volume, [&](const uint8_t* bytes, size_t length) {
+            int rc = target.write(bytes, length);
+            if (rc != 0) return rc;
+            written += length;
+            return layout.resident ? 0 : target.progress(static_cast<int>(written * 100 / size));
+        });
     }
     return 0;
 }

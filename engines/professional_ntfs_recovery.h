@@ -89,6 +89,9 @@ private:
                       uint64_t& sector) const;
     uint32_t WalkParents(uint32_t parent, const Placement& placement);
     bool ReadRecordAt(uint64_t sector, std::vector<uint8_t>& record);
+    // Reads `length` bytes at byte `offset` of the volume starting at sector
+    // `volumeStart`, all of them. Returns 0 or a read's result code.
+    int ReadVolumeBytes(uint64_t volumeStart, uint64_t offset, void* buffer, size_t length);
     uint32_t ContentCheck(const std::vector<uint8_t>& record, const FoundItemRecord& item);
 
     DiskReader reader_;

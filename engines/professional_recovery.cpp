@@ -88,7 +88,8 @@ private:
             size_t length = static_cast<size_t>(std::min<uint64_t>(kReadAheadPiece, end_ - at));
             lock.unlock();
             size_t got = length;
-            if (!AdviseWillNeed(handle_, at, length)) handle_.ReadAt(at, scratch.data(), length, got);
+            // Only how far the read got matters: it warms the cache.
+            if (!AdviseWillNeed(handle_, at, length)) static_cast<void>(handle_.ReadAt(at, scratch.data(), length, got));
             lock.lock();
             if (ahead_ == at) ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
         }
@@ -250,10 +251,11 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 // The record runs past this chunk: read it afresh, whole.
                 recordBuffer_.assign(kFreshRecordBytes, 0);
                 uint32_t got = 0;
-                ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_, recordBuffer_.data(), absolute,
-                            ss, &got);
+                // Enough sectors for the record are all that is asked of either read.
+                static_cast<void>(ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_,
+                                              recordBuffer_.data(), absolute, ss, &got));
                 if (got == 0) {
-                    ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got);
+                    static_cast<void>(ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got));
                 }
                 record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
             }
@@ -308,7 +310,8 @@ void CProfessionalRecovery::SearchExfatSetsBeyondChunk(uint64_t firstSector, uin
     for (uint64_t done = 0; done < count;) {
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(pieceSectors, count - done));
         uint32_t got = 0;
-        ReadSectors(n, reader_, piece.data(), firstSector + done, ss, &got);
+        // The sectors read are searched; the first that cannot be read ends the search.
+        static_cast<void>(ReadSectors(n, reader_, piece.data(), firstSector + done, ss, &got));
         if (got == 0) return;
         for (uint32_t k = 0; k < got; ++k) {
             const uint8_t* q = piece.data() + static_cast<size_t>(k) * ss;
@@ -899,6 +902,20 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
         return rc == 1 ? 0 : rc;
     }
     if (folder->Engine() == EngineCode::kRawSignature) return 0;
+    CLogEngineBase* deep = folder->Engine() == EngineCode::kDeepFat    ? static_cast<CLogEngineBase*>(&fat_)
+                           : folder->Engine() == EngineCode::kDeepNtfs ? static_cast<CLogEngineBase*>(&ntfs_)
+                                                                       : nullptr;
+    if (deep && quick_ && deep->Log() && QuickFiles().Size() > 0) {
+        // A deep folder's count leaves out the files its listing leaves out:
+        // those the quick engine found too.
+        const int flushed = deep->Log()->Flush();
+        const FoundFileIdentities& quick = QuickFiles();
+        uint32_t found = 0;
+        const int rc = deep->Log()->CountFilesBelow(folder->key, level, found,
+                                                    [&](const FoundItemRecord& r) { return !quick.Contains(r); });
+        count += found;
+        return rc != 0 ? rc : flushed;
+    }
     IFileRecoveryParse* engine = EngineFor(*folder);
     return engine ? engine->CountFiles(folder, level, count) : 0;
 }

@@ -7,7 +7,7 @@
 
 namespace sorvane {
 
-int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
+int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit, const WalkFailure& failed) {
     struct Pending {
         bool root = true;
         FoundItemRecord folder;
@@ -25,6 +25,7 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
         FoundItemList children;
         int rc = engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
         if (rc != 0 && firstFailure == 0) firstFailure = rc;
+        if (rc != 0 && failed) failed(p.path, rc);
         for (const FoundItemRecord& child : children) {
             if (!visit(WalkedItem{child, p.path, p.level})) return firstFailure;
             // Fields of the packed record are copied, never bound to references.
@@ -37,8 +38,9 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit) {
     return firstFailure;
 }
 
-int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit) {
-    return WalkResults(engine, [&](const WalkedItem& item) { return item.record.IsFolder() || visit(item); });
+int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit, const WalkFailure& failed) {
+    return WalkResults(
+        engine, [&](const WalkedItem& item) { return item.record.IsFolder() || visit(item); }, failed);
 }
 
 }  // namespace sorvane

@@ -21,14 +21,19 @@ struct WalkedItem {
 
 // Answers true to go on, false to stop the walk.
 using WalkVisitor = std::function<bool(const WalkedItem&)>;
+// Told of a folder whose children could not all be listed: its path ("" for
+// the root, else "a/b/") and the listing's result code.
+using WalkFailure = std::function<void(const std::string& folderPath, int result)>;
 
 // Calls `visit` for every record the engine lists, folders and files, breadth
 // first; the children of one folder come in the engine's order. Returns 0, or
 // the first listing failure: the walk goes on past it, so what could be read
-// is still visited.
-[[nodiscard]] int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit);
+// is still visited, and `failed` (when given) hears of every failure.
+[[nodiscard]] int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit,
+                              const WalkFailure& failed = nullptr);
 
 // The same for files only.
-[[nodiscard]] int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit);
+[[nodiscard]] int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit,
+                            const WalkFailure& failed = nullptr);
 
 }  // namespace sorvane

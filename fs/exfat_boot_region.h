@@ -38,7 +38,7 @@ struct ExfatGeometry {
 };
 
 // Fills `out` from a boot sector that passes IsExfatBootSector; false otherwise.
-bool ParseExfatBootSector(const uint8_t* sector, size_t length, ExfatGeometry& out);
+[[nodiscard]] bool ParseExfatBootSector(const uint8_t* sector, size_t length, ExfatGeometry& out);
 
 // The boot checksum over the first eleven sectors of a region of
 // `bytesPerSector`-byte sectors, leaving out the volume flags and the percent

@@ -128,7 +128,9 @@ bool ExfatVolume::ReadRoot() {
     std::vector<uint32_t> root = FollowChain(geometry_.rootCluster, kMaxRootBytes / geometry_.ClusterBytes());
     // The label and the bitmap entries come first; the first cluster holds them.
     if (root.size() > 1) root.resize(1);
-    ReadDirectory(root, parser, kMaxRootBytes);
+    // A root cut short by a failed read still names what it could: the label
+    // and bitmap come first.
+    static_cast<void>(ReadDirectory(root, parser, kMaxRootBytes));
     const ExfatDirectoryExtras& extras = parser.Extras();
     label_ = extras.label;
     if (!extras.haveBitmap) return false;

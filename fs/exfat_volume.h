@@ -22,7 +22,7 @@ class ExfatVolume {
 
     // Reads the boot region through `read` (offsets from the volume's first
     // byte). Returns false when neither boot region holds a usable layout.
-    bool Open(ByteSource read);
+    [[nodiscard]] bool Open(ByteSource read);
     const ExfatGeometry& Geometry() const { return geometry_; }
     ExfatBootChoice BootChoice() const { return choice_; }
 
@@ -40,27 +40,27 @@ class ExfatVolume {
     std::vector<uint32_t> DataClusters(uint32_t first, uint64_t dataLength, bool noFatChain);
 
     // Reads the allocation bitmap the root folder's bitmap entry names.
-    bool LoadBitmap(uint32_t firstCluster, uint64_t length);
+    [[nodiscard]] bool LoadBitmap(uint32_t firstCluster, uint64_t length);
     bool HasBitmap() const { return !bitmap_.empty(); }
     // True when the bitmap marks `cluster` in use (false without a bitmap).
     bool IsAllocated(uint32_t cluster) const;
     const std::vector<uint8_t>& Bitmap() const { return bitmap_; }
 
     // Reads whole clusters into `buffer` (resized to fit). False on a read fault.
-    bool ReadCluster(uint32_t cluster, std::vector<uint8_t>& buffer);
-    bool ReadBytes(uint64_t offset, uint8_t* buffer, size_t length) {
+    [[nodiscard]] bool ReadCluster(uint32_t cluster, std::vector<uint8_t>& buffer);
+    [[nodiscard]] bool ReadBytes(uint64_t offset, uint8_t* buffer, size_t length) {
         return read_ && read_(offset, buffer, length);
     }
 
     // Feeds the clusters of a folder to `parser`, a cluster at a time, at most
     // `maxBytes`. Returns false when a cluster could not be read (the rest is still fed).
-    bool ReadDirectory(const std::vector<uint32_t>& clusters, ExfatDirectoryParser& parser,
+    [[nodiscard]] bool ReadDirectory(const std::vector<uint32_t>& clusters, ExfatDirectoryParser& parser,
                        uint64_t maxBytes);
 
     // The label from the root folder's label entry, read by ReadRoot.
     const std::string& Label() const { return label_; }
     // Reads the root folder for its label and bitmap entries and loads the bitmap.
-    bool ReadRoot();
+    [[nodiscard]] bool ReadRoot();
 
   private:
     ByteSource read_;

@@ -88,7 +88,8 @@ bool FatTable::EnsureWindow(uint64_t offset, uint32_t width) {
     windowOffset_ = start;
     windowLength_ = 0;
     if (sectors == 0) return false;
-    ReadSectors(sectors, *reader_, window_.data(), first, bps, &got);
+    // The window holds what could be read; the caller asks whether it covers enough.
+    static_cast<void>(ReadSectors(sectors, *reader_, window_.data(), first, bps, &got));
     windowLength_ = got * bps;
     return offset + width <= windowOffset_ + windowLength_;
 }

@@ -41,7 +41,7 @@ struct FatGeometry {
 // FAT volume (zero or odd sizes, a data area beyond the volume); `out` is then
 // unusable. FAT32 is told by a 16-bit FAT size of 0 or the "FAT32   " text at 82;
 // FAT12 and FAT16 by the cluster count, the way the file system itself decides.
-bool ParseFatBootSector(ByteView boot, FatGeometry& out);
+[[nodiscard]] bool ParseFatBootSector(ByteView boot, FatGeometry& out);
 
 // The value of a FAT entry that marks the end of a chain, a bad cluster, or an
 // entry that could not be read.
@@ -61,7 +61,7 @@ public:
 
     // Reads the first window. `reader` must outlive the table. Returns 0 or the
     // read's result code (the table then answers end of chain everywhere).
-    int Load(DiskReader& reader, uint64_t partitionStart, const FatGeometry& geometry);
+    [[nodiscard]] int Load(DiskReader& reader, uint64_t partitionStart, const FatGeometry& geometry);
     bool Loaded() const { return reader_ != nullptr; }
 
     uint32_t Entry(uint32_t cluster);

@@ -19,6 +19,6 @@ inline constexpr size_t kLznt1ChunkBytes = 4096;
 // chunk, is zero. Returns false at a damaged chunk (a back reference before
 // the chunk's start, or a chunk running past the input); `output` then holds
 // what was decoded before it and zeros after.
-bool DecompressLznt1(ByteView input, uint8_t* output, size_t outputSize);
+[[nodiscard]] bool DecompressLznt1(ByteView input, uint8_t* output, size_t outputSize);
 
 }  // namespace sorvane

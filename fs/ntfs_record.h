@@ -52,7 +52,7 @@ struct NtfsGeometry {
 // boot sector when it is sane (a power of two from 256 to 65536 bytes);
 // otherwise 1024 bytes for 512-byte sectors, else one sector. Returns false
 // when the fields cannot describe a volume.
-bool ParseNtfsBootSector(ByteView sector, NtfsGeometry& geometry);
+[[nodiscard]] bool ParseNtfsBootSector(ByteView sector, NtfsGeometry& geometry);
 
 // Undoes the update-sequence protection of a record in place: the last two
 // bytes of each protected stride are replaced by their saved values. The array
@@ -60,7 +60,7 @@ bool ParseNtfsBootSector(ByteView sector, NtfsGeometry& geometry);
 // the number of protected strides (512 bytes on every volume written so far).
 // The stored tails are not compared: a torn deleted record is still worth
 // reading. Returns false when the header cannot describe the array.
-bool ApplyFixups(uint8_t* record, size_t recordSize);
+[[nodiscard]] bool ApplyFixups(uint8_t* record, size_t recordSize);
 
 struct NtfsRecordHeader {
     uint16_t sequence = 0;
@@ -74,7 +74,7 @@ struct NtfsRecordHeader {
 };
 
 // True when `record` starts with "FILE" and its header fields lie inside it.
-bool ParseRecordHeader(ByteView record, NtfsRecordHeader& header);
+[[nodiscard]] bool ParseRecordHeader(ByteView record, NtfsRecordHeader& header);
 
 struct NtfsAttribute {
     uint32_t type = 0;
@@ -124,7 +124,7 @@ struct NtfsFileName {
 };
 
 // Parses the value of a $FILE_NAME attribute.
-bool ParseFileName(ByteView value, NtfsFileName& out);
+[[nodiscard]] bool ParseFileName(ByteView value, NtfsFileName& out);
 
 struct NtfsStandardTimes {
     uint64_t created = 0;
@@ -132,7 +132,7 @@ struct NtfsStandardTimes {
     uint64_t mftChanged = 0;
     uint64_t accessed = 0;
 };
-bool ParseStandardInformation(ByteView value, NtfsStandardTimes& out);
+[[nodiscard]] bool ParseStandardInformation(ByteView value, NtfsStandardTimes& out);
 
 struct NtfsAttributeListEntry {
     uint32_t type = 0;
@@ -158,7 +158,7 @@ struct NtfsFileSummary {
 
 // Parses a fixed-up record. Returns false when it is not a "FILE" record.
 // A damaged attribute ends the walk; what was read before it is kept.
-bool SummarizeRecord(ByteView record, NtfsFileSummary& summary);
+[[nodiscard]] bool SummarizeRecord(ByteView record, NtfsFileSummary& summary);
 
 // The file's size by its record: the unnamed $DATA size when present, else
 // the size in its $FILE_NAME.

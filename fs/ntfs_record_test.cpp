@@ -356,7 +356,8 @@ TEST(NtfsRecord, RandomDamageNeverReadsOutside) {
             // Parse into a heap copy of the exact size so a read past it is caught.
             std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size()]);
             std::memcpy(exact.get(), record.data(), record.size());
-            ApplyFixups(exact.get(), record.size());
+            // A record whose fixups do not match is parsed anyway: nothing may crash.
+            static_cast<void>(ApplyFixups(exact.get(), record.size()));
             NtfsFileSummary summary;
             if (!SummarizeRecord(ByteView(exact.get(), record.size()), summary)) continue;
             ++parsed;

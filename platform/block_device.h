@@ -21,11 +21,11 @@ struct DriveGeometry {
 
 bool IsBlockDevice(const FileHandle& handle);
 // Logical sector size of a block device; 512 for a regular file.
-int QuerySectorSize(const FileHandle& handle, uint32_t& bytesPerSector);
+[[nodiscard]] int QuerySectorSize(const FileHandle& handle, uint32_t& bytesPerSector);
 // Length in bytes of a block device or file.
-int QueryDeviceLength(const FileHandle& handle, uint64_t& bytes);
+[[nodiscard]] int QueryDeviceLength(const FileHandle& handle, uint64_t& bytes);
 // Geometry from the device where it answers, otherwise the conventional
 // 255 heads x 63 sectors per track over the device length.
-int QueryDriveGeometry(const FileHandle& handle, DriveGeometry& geometry);
+[[nodiscard]] int QueryDriveGeometry(const FileHandle& handle, DriveGeometry& geometry);
 
 }  // namespace sorvane

@@ -23,7 +23,7 @@ struct DeviceEvent {
 // Parses one kernel event message: a header "ACTION@DEVPATH" and NUL-separated
 // KEY=VALUE fields. False for anything else (the device manager's own
 // re-broadcasts start with "libudev" and are not parsed). Never reads past `size`.
-bool ParseDeviceEvent(const uint8_t* data, size_t size, DeviceEvent& event);
+[[nodiscard]] bool ParseDeviceEvent(const uint8_t* data, size_t size, DeviceEvent& event);
 
 // The kernel's device-event socket, non-blocking.
 class DeviceEventSocket {

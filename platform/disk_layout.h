@@ -33,7 +33,7 @@ bool DisksCanBeListed();
 std::vector<SystemPartition> ListSystemPartitions(const DriveInfo& drive);
 // Length and sector size of a disk as the system describes it, for a disk
 // that cannot be opened for reading. False when unknown.
-bool SystemDiskSize(const DriveInfo& drive, uint64_t& bytes, uint32_t& bytesPerSector);
+[[nodiscard]] bool SystemDiskSize(const DriveInfo& drive, uint64_t& bytes, uint32_t& bytesPerSector);
 // The device number of the whole disk itself; 0 when it has none.
 uint64_t SystemDiskDeviceNumber(const DriveInfo& drive);
 
@@ -45,7 +45,7 @@ std::string DeviceNameOfPath(const std::string& text);
 // The file system mounted where `folder` lies: the system's name for its type
 // ("vfat", "fuseblk", "FAT32", "NTFS") and the device it is read from. False
 // when the folder's file system is not known.
-bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
+[[nodiscard]] bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
                          std::filesystem::path& source);
 
 }  // namespace sorvane

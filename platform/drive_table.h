@@ -53,7 +53,7 @@ bool DiskIsRemovable(const std::string& name);
 bool DiskIsOnUsbOrSd(const std::string& name);
 // For a partition name ("sdb1", "E:"): its disk name, start sector and length
 // in 512-byte units. Returns false when it is not a partition.
-bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,
+[[nodiscard]] bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,
                      uint64_t& sectors);
 
 }  // namespace sorvane

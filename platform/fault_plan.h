@@ -41,7 +41,7 @@ public:
                  uint32_t milliseconds, uint32_t sectorSize = 512);
     void Clear();
     // Parses a SORVANE_FAULT_PLAN text; returns false on a malformed entry.
-    bool Parse(const std::string& text);
+    [[nodiscard]] bool Parse(const std::string& text);
 
     // What a read of `length` bytes at `offset` of the file with (dev, ino) may do.
     FaultDecision Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const;

@@ -39,17 +39,17 @@ public:
 
     // Reads at most `length` bytes at Position(); `got` receives the count.
     // Returns 0, or the result code of the failed read (got may then be > 0).
-    int Read(void* buffer, size_t length, size_t& got);
+    [[nodiscard]] int Read(void* buffer, size_t length, size_t& got);
     // Reads at an explicit offset without moving Position().
-    int ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const;
+    [[nodiscard]] int ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const;
     // Writes all `length` bytes at Position(); returns 0 or the result code.
-    int Write(const void* buffer, size_t length);
+    [[nodiscard]] int Write(const void* buffer, size_t length);
     // Size in bytes: the device length for a block device, else the file size.
-    int Size(uint64_t& size) const;
+    [[nodiscard]] int Size(uint64_t& size) const;
     // Flushes written data to the medium.
-    int Sync() const;
+    [[nodiscard]] int Sync() const;
     // Cuts or extends the file to `size` bytes. Returns 0 or the result code.
-    int Truncate(uint64_t size) const;
+    [[nodiscard]] int Truncate(uint64_t size) const;
 
     const std::filesystem::path& Path() const { return path_; }
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
@@ -62,7 +62,7 @@ private:
 };
 
 // Opens an existing file or device for reading only. Returns 0 or the result code.
-int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle);
+[[nodiscard]] int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle);
 
 enum class WriteMode {
     kCreateOrTruncate,  // a new file, or an existing one emptied
@@ -70,14 +70,14 @@ enum class WriteMode {
     kCreateNew,         // fail with 80 when the file exists
 };
 // Opens a file of Sorvane's own (a log, a recovered file, an image copy) for writing.
-int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle);
+[[nodiscard]] int OpenForWriting(const std::filesystem::path& path, WriteMode mode, FileHandle& handle);
 
 // What identifies a file whatever name it is reached by: its volume and its
 // number on that volume. False when the file cannot be asked.
-bool FileIdentityOf(const std::filesystem::path& path, uint64_t& volume, uint64_t& file);
-bool FileIdentityOf(const FileHandle& handle, uint64_t& volume, uint64_t& file);
+[[nodiscard]] bool FileIdentityOf(const std::filesystem::path& path, uint64_t& volume, uint64_t& file);
+[[nodiscard]] bool FileIdentityOf(const FileHandle& handle, uint64_t& volume, uint64_t& file);
 
 // Flushes a folder's entries (a rename or a new file in it) to the medium.
-int SyncFolder(const std::filesystem::path& folder);
+[[nodiscard]] int SyncFolder(const std::filesystem::path& folder);
 
 }  // namespace sorvane

@@ -29,6 +29,6 @@ std::string FormatFileTime(uint64_t fileTime);
 // "2009-08-05T16:22:10+02:00", for a number of seconds since 1970 (UTC).
 std::string FormatIsoTime(int64_t unixSeconds);
 // Parses "YYYY-MM-DD[ HH:MM[:SS]]" (or with 'T') into a FILETIME; false when malformed.
-bool ParseFileTime(const std::string& text, uint64_t& fileTime);
+[[nodiscard]] bool ParseFileTime(const std::string& text, uint64_t& fileTime);
 
 }  // namespace sorvane

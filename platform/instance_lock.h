@@ -19,7 +19,7 @@ class InstanceLock {
     // Creates the file (and its folder) when needed and takes an exclusive
     // lock without waiting. False when another process holds it or the file
     // cannot be opened.
-    bool TryAcquire(const std::filesystem::path& file);
+    [[nodiscard]] bool TryAcquire(const std::filesystem::path& file);
     bool Held() const { return native_ != -1; }
 
   private:

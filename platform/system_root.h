@@ -16,6 +16,6 @@ std::filesystem::path SystemPath(std::string_view absolute);
 
 // Reads a small text file (a sysfs attribute) whole, without the trailing newline.
 // Returns false when it cannot be read.
-bool ReadTextFile(const std::filesystem::path& path, std::string& text);
+[[nodiscard]] bool ReadTextFile(const std::filesystem::path& path, std::string& text);
 
 }  // namespace sorvane

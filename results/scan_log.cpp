@@ -117,7 +117,8 @@ int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& nam
         try {
             std::string text(relationBytes, '\0');
             size_t got = 0;
-            relationFile_.ReadAt(0, text.data(), text.size(), got);
+            // An index that cannot be read to its end lists what could be read.
+            static_cast<void>(relationFile_.ReadAt(0, text.data(), text.size(), got));
             text.resize(got);
             ParseRelationText(text, children_);
         } catch (const std::bad_alloc&) {
@@ -141,7 +142,8 @@ int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& nam
         try {
             std::vector<uint8_t> bytes(dirInfoBytes - dirInfoBytes % kDirInfoEntrySize);
             size_t got = 0;
-            dirInfoFile_.ReadAt(0, bytes.data(), bytes.size(), got);
+            // Folder names that cannot be read are missing; the records still list.
+            static_cast<void>(dirInfoFile_.ReadAt(0, bytes.data(), bytes.size(), got));
             size_t entries = got / kDirInfoEntrySize;
             folders_.resize(entries);
             for (size_t i = 0; i < entries; ++i) {
@@ -245,6 +247,18 @@ void CScanLog::AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key
         CopyNameField(entry.name, kNameFieldSize, name);
         folders_.push_back(entry);
     }
+}
+
+void CScanLog::MoveChildren(RelationKey from, RelationKey to) {
+    if (from == to) return;
+    auto it = children_.find(from);
+    if (it == children_.end()) return;
+    std::vector<uint32_t> moved = std::move(it->second);
+    children_.erase(it);
+    std::vector<uint32_t>& target = children_[to];
+    for (uint32_t number : moved)
+        if (std::find(target.begin(), target.end(), number) == target.end()) target.push_back(number);
+    relationDirty_ = true;
 }
 
 int CScanLog::Flush() {
@@ -418,6 +432,11 @@ int CScanLog::ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& o
 }
 
 int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count) {
+    return CountFilesBelow(key, level, count, nullptr);
+}
+
+int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count,
+                              const std::function<bool(const FoundItemRecord&)>& counted) {
     count = 0;
     std::deque<RelationKey> queue{MakeRelationKey(key, level)};
     // Each list is counted once: a damaged index that files a folder under
@@ -434,8 +453,9 @@ int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count)
         int rc = ReadRecordList(it->second, records);
         FolderLevel childLevel = RelationLevel(relation) + 1;
         for (const FoundItemRecord& r : records) {
-            if (!r.IsFolder())
-                ++count;
+            if (!r.IsFolder()) {
+                if (!counted || counted(r)) ++count;
+            }
             else if (childLevel != 0)
                 queue.push_back(MakeRelationKey(r.key, childLevel));
         }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ public:
     // Files record `recordNumber` under `parent`; with a name, also records the
     // folder's name entry (key, record number, name).
     void AddChild(RelationKey parent, uint32_t recordNumber, FolderKey key, const char* name);
+    // Files the children listed under `from` under `to` instead, after any
+    // already there (a number already there is not added twice).
+    void MoveChildren(RelationKey from, RelationKey to);
     // Writes buffered records, then both index files. Returns 0 or the result code.
     [[nodiscard]] int Flush();
     // Makes what was flushed durable: syncs the three files to the medium.
@@ -71,6 +75,9 @@ public:
     [[nodiscard]] int ReadChildren(RelationKey relation, std::vector<FoundItemRecord>& out);
     // Files below a folder, all levels down (images with ContentCheck 0 count too).
     [[nodiscard]] int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count);
+    // The same, counting only the files `counted` answers true for.
+    [[nodiscard]] int CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count,
+                                      const std::function<bool(const FoundItemRecord&)>& counted);
     // Appends the records whose extension the '|'-separated pattern names, and
     // sorts `out`; ".other" adds files whose extension is in no category list
     // (not when the record file exceeds 134217727 bytes). Returns 1 when the

@@ -230,6 +230,38 @@ TEST_F(ScanLogTest, UnknownKeyGivesAnEmptyListAndLeavesTheIndexAlone) {
     EXPECT_EQ(log.Children().size(), 1u);
 }
 
+// A list moved to another level is listed and counted there, keeps no
+// number twice, and stays moved once the log is reopened.
+TEST_F(ScanLogTest, MovedListIsFoundAtItsNewLevelOnlyAndSurvivesReopening) {
+    const RelationKey early = MakeRelationKey(9, 2), browsed = MakeRelationKey(9, 3);
+    {
+        CScanLog log;
+        ASSERT_EQ(log.OpenIn(folder_, "log"), 0);
+        const uint32_t shared = Add(log, "both.txt");
+        log.AddChild(early, shared, 0, nullptr);
+        log.AddChild(early, Add(log, "b.txt"), 0, nullptr);
+        log.AddChild(browsed, Add(log, "a.txt"), 0, nullptr);
+        log.AddChild(browsed, shared, 0, nullptr);
+        log.MoveChildren(early, browsed);
+        log.MoveChildren(MakeRelationKey(77, 1), browsed);  // nothing filed there: nothing changes
+        ASSERT_EQ(log.Flush(), 0);
+    }
+    CScanLog log;
+    ASSERT_EQ(log.OpenIn(folder_, "log"), 0);
+    EXPECT_EQ(log.Children(), (ChildMap{{browsed, {3, 1, 2}}}));
+    std::vector<FoundItemRecord> list;
+    ASSERT_EQ(log.ReadChildren(browsed, list), 0);
+    EXPECT_EQ(Names(list), (std::vector<std::string>{"a.txt", "b.txt", "both.txt"}));
+    uint32_t count = 0;
+    ASSERT_EQ(log.CountFilesBelow(9, 2, count), 0);
+    EXPECT_EQ(count, 0u);
+    ASSERT_EQ(log.CountFilesBelow(9, 3, count), 0);
+    EXPECT_EQ(count, 3u);
+    // A count can leave some files out.
+    ASSERT_EQ(log.CountFilesBelow(9, 3, count, [](const FoundItemRecord& r) { return r.Name() != "a.txt"; }), 0);
+    EXPECT_EQ(count, 2u);
+}
+
 // ---------------------------------------------------------------------------
 // Images whose content contradicts the extension, and searches
 

@@ -13,6 +13,21 @@
 # before and after, since the scans must never write to their source.
 #
 # Exits 0 when every run matched, 1 on any difference, 2 on a usage error.
+#
+# Compared with a build older than the current output, these differences are
+# intended and not faults:
+# - times: "created", "accessed" and "written" are ISO 8601 texts with the
+#   offset ("2004-02-14T12:54:06+00:00", FAT times read as this machine's
+#   local time), or null, where older builds printed raw 100 ns counts;
+# - every line carries "content" (what the content check found: "whole",
+#   "damaged", "not checked", "impossible") and "impossible" (true for an entry
+#   no volume could hold); older lines end at "category";
+# - exFAT images (exfat_win.raw, win_exfat_7.raw) list the deleted files
+#   their directory entries describe; builds without the exFAT readers list
+#   none of them;
+# - a whole-disk image named without @START (ntfs-2m.raw, ntfs-lastaccess.raw)
+#   is scanned partition by partition, each announced on stderr; older builds
+#   read it as one range from sector 0.
 set -euo pipefail
 
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then

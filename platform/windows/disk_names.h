@@ -17,6 +17,6 @@ struct VolumeExtent {
     uint64_t lengthBytes = 0;
 };
 // The first extent of a volume (a volume on one partition has one).
-bool VolumeExtentOf(const std::wstring& volumeDevice, VolumeExtent& extent);
+[[nodiscard]] bool VolumeExtentOf(const std::wstring& volumeDevice, VolumeExtent& extent);
 
 }  // namespace sorvane

@@ -10,6 +10,6 @@
 
 namespace sorvane {
 
-int OpenReadOnlyUnbuffered(const std::filesystem::path& path, uint32_t sectorSize, FileHandle& handle);
+[[nodiscard]] int OpenReadOnlyUnbuffered(const std::filesystem::path& path, uint32_t sectorSize, FileHandle& handle);
 
 }  // namespace sorvane
