@@ -48,7 +48,8 @@ void DecideOnEarlierScan(const ScanOptions& o, CProfessionalRecovery& deep) {
         keep = std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
     } else if (!o.fresh) {
         std::fprintf(stderr,
-                     "sorvane: an earlier deep scan of %s is discarded (use --resume to continue it)\n",
+                     "sorvane: an earlier deep scan of %s is discarded and this one starts afresh (--resume "
+                     "continues it, or shows its results when it had finished)\n",
                      o.target.c_str());
     }
     if (!keep) deep.DeclineResume();
