@@ -75,7 +75,8 @@ void LanguageService::LoadTexts() {
         return !name.contains(u'/') && !name.contains(u'\\') && !name.startsWith(u'.');
     };
     ProfileFile file;
-    if (!safeName(current_) || !file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) {
+    if (!safeName(current_) ||
+        !file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) {
         if (current_ == kFallbackLanguage) return;
         current_ = kFallbackLanguage;
         if (!file.Load((languagesFolder_ + current_ + QStringLiteral(".ini")).toStdString())) return;

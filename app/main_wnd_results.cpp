@@ -360,12 +360,13 @@ CPreviewController& CMainWnd::Preview() {
         auto* pane = Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
         // The layout always has the pane; a stand-in keeps a broken skin from crashing.
         QTextBrowser* browser = pane ? pane->Browser() : new QTextBrowser(this);
-        preview_ = std::make_unique<CPreviewController>(browser, this, QString::fromStdString(ProgramDir().string()),
-                                                        QString::fromStdString(ScanLogDir().string()));
+        preview_ =
+            std::make_unique<CPreviewController>(browser, this, QString::fromStdString(ProgramDir().string()),
+                                                 QString::fromStdString(ScanLogDir().string()));
         preview_->SetRunExtraction([this](IFileRecoveryParse& engine, const FoundItemRecord& record,
                                           CPreviewWnd& holder, const PreviewExtractionEnv& env) {
-            return RunWorker(new CPreviewProcessWnd(engine, record, holder, env), this, CPreviewProcessWnd::kWidth,
-                             CPreviewProcessWnd::kHeight);
+            return RunWorker(new CPreviewProcessWnd(engine, record, holder, env), this,
+                             CPreviewProcessWnd::kWidth, CPreviewProcessWnd::kHeight);
         });
     }
     return *preview_;

@@ -146,7 +146,8 @@ int RunScreenshots(const QString& folder, const QString& language) {
     qputenv("SORVANE_DATA_DIR", (work.path() + QStringLiteral("/data")).toLocal8Bit());
     if (!language.isEmpty()) {
         bool offered = false;
-        for (const auto& [name, menuText] : LanguageService::Instance().Languages()) offered |= name == language;
+        for (const auto& [name, menuText] : LanguageService::Instance().Languages())
+            offered |= name == language;
         if (!offered) {
             QStringList names;
             for (const auto& [name, menuText] : LanguageService::Instance().Languages()) names << name;

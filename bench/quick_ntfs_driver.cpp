@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
     size_t listed = 0;
     if (list) listed = ListFolder(engine, nullptr, 0, "");
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    std::fprintf(stderr, "result %d  MFT records %llu  found %llu  listed %zu  scan %.3f s  total %.3f s\n", rc,
-                 static_cast<unsigned long long>(engine.MftRecordCount()),
+    std::fprintf(stderr, "result %d  MFT records %llu  found %llu  listed %zu  scan %.3f s  total %.3f s\n",
+                 rc, static_cast<unsigned long long>(engine.MftRecordCount()),
                  static_cast<unsigned long long>(engine.GetFoundCount()), listed, scanSeconds, seconds);
     return rc == 0 ? 0 : 1;
 }

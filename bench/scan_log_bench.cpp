@@ -39,7 +39,8 @@ struct Logs {
     Logs() {
         std::random_device rd;
         folder = std::filesystem::temp_directory_path() / ("sorvane-bench-" + std::to_string(rd()));
-        Fill(big, "big", kBigRecords, [](uint32_t n) { return n % 10 == 0 ? kSpreadFolder : MakeRelationKey(n / 1000, 1); });
+        Fill(big, "big", kBigRecords,
+             [](uint32_t n) { return n % 10 == 0 ? kSpreadFolder : MakeRelationKey(n / 1000, 1); });
         Fill(dense, "dense", kFolderRecords, [](uint32_t) { return kDenseFolder; });
     }
     ~Logs() {
@@ -91,7 +92,9 @@ void SequentialRead(benchmark::State& state, const std::filesystem::path& file) 
 }
 
 void BM_CatBigRecordFile(benchmark::State& state) { Cat(state, TheLogs().big.RecordPath()); }
-void BM_SequentialReadBigRecordFile(benchmark::State& state) { SequentialRead(state, TheLogs().big.RecordPath()); }
+void BM_SequentialReadBigRecordFile(benchmark::State& state) {
+    SequentialRead(state, TheLogs().big.RecordPath());
+}
 void BM_CatDenseRecordFile(benchmark::State& state) { Cat(state, TheLogs().dense.RecordPath()); }
 void BM_SequentialReadDenseRecordFile(benchmark::State& state) {
     SequentialRead(state, TheLogs().dense.RecordPath());

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "carving/content_check.h"
-#include "device/disk_reader.h"
 #include "carving/progress_callbacks.h"
+#include "device/disk_reader.h"
 
 namespace sorvane {
 

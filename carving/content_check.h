@@ -24,9 +24,12 @@ inline constexpr uint32_t kContentDamaged = 3;
 
 constexpr uint32_t ContentCheckValue(ContentVerdict verdict) {
     switch (verdict) {
-        case ContentVerdict::kWhole: return kContentWhole;
-        case ContentVerdict::kDamaged: return kContentDamaged;
-        default: return kContentNotChecked;
+        case ContentVerdict::kWhole:
+            return kContentWhole;
+        case ContentVerdict::kDamaged:
+            return kContentDamaged;
+        default:
+            return kContentNotChecked;
     }
 }
 
@@ -34,10 +37,13 @@ constexpr uint32_t ContentCheckValue(ContentVerdict verdict) {
 // type is damaged too, since what would be recovered is not that file.
 constexpr const char* ContentCheckWord(uint32_t value) {
     switch (value) {
-        case kContentWhole: return "whole";
+        case kContentWhole:
+            return "whole";
         case kContentContradicts:
-        case kContentDamaged: return "damaged";
-        default: return "not checked";
+        case kContentDamaged:
+            return "damaged";
+        default:
+            return "not checked";
     }
 }
 

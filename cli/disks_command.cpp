@@ -9,8 +9,8 @@
 #include "cli/commands.h"
 #include "device/disk_reader.h"
 #include "device/disk_volume_list.h"
-#include "platform/drive_table.h"
 #include "platform/disk_layout.h"
+#include "platform/drive_table.h"
 #include "platform/path_text.h"
 #include "results/size_text.h"
 

@@ -227,7 +227,8 @@ int RunImage(const std::vector<std::string>& args) {
     }
     if (rc != kSuccess) {
         std::fprintf(stderr, "sorvane image: cannot write %s: %s; it holds the first %llu of %llu sectors\n",
-                     partText.c_str(), ResultText(rc).c_str(), static_cast<unsigned long long>(job.sectorsCopied),
+                     partText.c_str(), ResultText(rc).c_str(),
+                     static_cast<unsigned long long>(job.sectorsCopied),
                      static_cast<unsigned long long>(sectors));
         return kExitCannotWrite;
     }

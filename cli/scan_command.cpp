@@ -63,7 +63,8 @@ bool LockDataFolder(InstanceLock& lock) {
     if (lock.TryAcquire(file)) return true;
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
-        std::fprintf(stderr, "sorvane: cannot create %s; the data folder cannot be written\n", Utf8FromPath(file).c_str());
+        std::fprintf(stderr, "sorvane: cannot create %s; the data folder cannot be written\n",
+                     Utf8FromPath(file).c_str());
         return false;
     }
     std::fprintf(

@@ -259,7 +259,8 @@ int CheckDestination(const std::filesystem::path& destination) {
     std::error_code ec;
     std::filesystem::create_directories(destination, ec);
     if (ec || !std::filesystem::is_directory(destination, ec)) {
-        std::fprintf(stderr, "sorvane recover: cannot create the folder %s: %s\n", Utf8FromPath(destination).c_str(),
+        std::fprintf(stderr, "sorvane recover: cannot create the folder %s: %s\n",
+                     Utf8FromPath(destination).c_str(),
                      ec ? ec.message().c_str() : "a file of that name is in the way");
         return kExitCannotWrite;
     }

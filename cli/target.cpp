@@ -7,10 +7,10 @@
 
 #include "device/disk_reader.h"
 #include "device/disk_volume_list.h"
-#include "platform/drive_table.h"
-#include "platform/result_codes.h"
 #include "platform/disk_layout.h"
+#include "platform/drive_table.h"
 #include "platform/path_text.h"
+#include "platform/result_codes.h"
 #include "platform/terminal.h"
 #include "platform/volume_registry.h"
 
@@ -102,13 +102,15 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
         target.kind = Target::Kind::kPartition;
         target.startSector = start * 512 / sectorSize;
         target.sectorCount = length * 512 / sectorSize;
-        if (uint64_t device = PartitionDeviceNumber(target.driveIndex, name)) target.devices.push_back(device);
+        if (uint64_t device = PartitionDeviceNumber(target.driveIndex, name))
+            target.devices.push_back(device);
         return true;
     }
     std::error_code ec;
     const std::filesystem::path image = PathFromUtf8(text);
     if (!std::filesystem::is_regular_file(image, ec)) {
-        error = std::filesystem::exists(image, ec) ? text + " is not an image file" : text + " does not exist";
+        error =
+            std::filesystem::exists(image, ec) ? text + " is not an image file" : text + " does not exist";
         return false;
     }
     target.kind = Target::Kind::kImage;

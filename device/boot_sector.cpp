@@ -20,8 +20,8 @@ bool FatClusterCount(const ByteView& s, uint32_t& clusters) {
     uint32_t sectorsPerCluster = s.U8(13);
     if (bytesPerSector == 0 || bytesPerSector % 512 != 0 || sectorsPerCluster == 0) return false;
     uint32_t rootDirSectors = (uint32_t(s.U16(17)) * 32) / bytesPerSector;
-    clusters = (totalSectors - rootDirSectors - uint32_t(s.U8(16)) * sectorsPerFat - s.U16(14)) /
-               sectorsPerCluster;
+    clusters =
+        (totalSectors - rootDirSectors - uint32_t(s.U8(16)) * sectorsPerFat - s.U16(14)) / sectorsPerCluster;
     return true;
 }
 
@@ -29,11 +29,16 @@ bool FatClusterCount(const ByteView& s, uint32_t& clusters) {
 
 const char* VolumeKindName(VolumeKind kind) {
     switch (kind) {
-        case VolumeKind::kNtfs: return "NTFS";
-        case VolumeKind::kFat: return "FAT";
-        case VolumeKind::kExt: return "ext";
-        case VolumeKind::kExfat: return "exFAT";
-        case VolumeKind::kUnknown: break;
+        case VolumeKind::kNtfs:
+            return "NTFS";
+        case VolumeKind::kFat:
+            return "FAT";
+        case VolumeKind::kExt:
+            return "ext";
+        case VolumeKind::kExfat:
+            return "exFAT";
+        case VolumeKind::kUnknown:
+            break;
     }
     return "unknown";
 }
@@ -83,10 +88,8 @@ bool IsFatBootSector(const uint8_t* sector, size_t length) {
     ByteView s(sector, length);
     uint32_t clusters = 0;
     if (!FatClusterCount(s, clusters)) return false;
-    if (clusters < 65525)
-        return IsFat16BootSector(sector, length) || IsFat32BootSector(sector, length);
-    if (clusters < 0x0FFFFFF0u)
-        return IsFat32BootSector(sector, length) || IsFat16BootSector(sector, length);
+    if (clusters < 65525) return IsFat16BootSector(sector, length) || IsFat32BootSector(sector, length);
+    if (clusters < 0x0FFFFFF0u) return IsFat32BootSector(sector, length) || IsFat16BootSector(sector, length);
     return false;
 }
 

@@ -104,8 +104,8 @@ TEST(BootSector, BitLockerIsNeverFat) {
 std::vector<uint8_t> ExtVolume(uint32_t logBlockSize, uint32_t firstDataBlock) {
     std::vector<uint8_t> v(2048, 0);
     uint8_t* sb = &v[1024];
-    PutU32(sb + 0, 2048);   // inodes
-    PutU32(sb + 4, 8192);   // blocks
+    PutU32(sb + 0, 2048);  // inodes
+    PutU32(sb + 4, 8192);  // blocks
     PutU32(sb + 20, firstDataBlock);
     PutU32(sb + 24, logBlockSize);
     PutU32(sb + 32, 8192);  // blocks per group

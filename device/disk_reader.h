@@ -42,15 +42,15 @@ uint32_t DriveSectorSizeOf(int driveIndex);
 // Returns 87 and reads nothing when the range passes totalSectors; 30 when a
 // piece fails or comes back empty. `sectorsRead` counts the whole sectors read,
 // also after a failure.
-[[nodiscard]] int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
-                uint32_t* sectorsRead);
+[[nodiscard]] int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
+                              uint32_t sectorSize, uint32_t* sectorsRead);
 // Reads like ReadSectors, but when the read fails reads the range again sector
 // by sector: every readable sector lands in `buffer`, every unreadable one is
 // filled with zeros and added to `bad` (as a sector number of the drive).
 // Returns 0 when every sector was read, 30 when some were not (the buffer is
 // then complete with zeros), 87 when the range passes totalSectors.
 [[nodiscard]] int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
-                         uint32_t sectorSize, BadSectorMap& bad);
+                                       uint32_t sectorSize, BadSectorMap& bad);
 // Reads `byteCount` bytes at the handle's position in pieces of at most 64 KiB.
 // 0 bytes returns 0 at once; a failed or empty piece ends with 30.
 [[nodiscard]] int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead);

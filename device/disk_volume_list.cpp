@@ -10,8 +10,8 @@
 #include "device/disk_reader.h"
 #include "device/partition_details.h"
 #include "platform/block_device.h"
-#include "platform/drive_table.h"
 #include "platform/disk_layout.h"
+#include "platform/drive_table.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "platform/text_encoding.h"
@@ -171,9 +171,12 @@ bool CDiskVolumeList::CollectVolumes() {
                 ByteSource volume = [&disk, volumeStart](uint64_t offset, uint8_t* buffer, size_t length) {
                     return offset <= UINT64_MAX - volumeStart && disk(volumeStart + offset, buffer, length);
                 };
-                if (bootName.rfind("FAT", 0) == 0) e.label = ReadFatVolumeLabel(volume, head.data(), 512);
-                else if (bootName == "exFAT") e.label = ReadExfatVolumeLabel(volume, head.data(), 512);
-                else if (bootName == "NTFS") e.label = ReadNtfsVolumeLabel(volume, head.data(), 512);
+                if (bootName.rfind("FAT", 0) == 0)
+                    e.label = ReadFatVolumeLabel(volume, head.data(), 512);
+                else if (bootName == "exFAT")
+                    e.label = ReadExfatVolumeLabel(volume, head.data(), 512);
+                else if (bootName == "NTFS")
+                    e.label = ReadNtfsVolumeLabel(volume, head.data(), 512);
             }
             e.partitionType = TypeOfFileSystem(e.fileSystemName, e.partitionType);
 

@@ -134,7 +134,8 @@ std::string ReadExfatVolumeLabel(const ByteSource& volume, const uint8_t* bootSe
     ByteView b(bootSector, length);
     const uint64_t sectorBytes = uint64_t{1} << b.U8(108);
     const uint64_t clusterBytes = sectorBytes << b.U8(109);
-    const uint64_t rootOffset = (b.U32(88) + uint64_t{b.U32(96) - 2} * (clusterBytes / sectorBytes)) * sectorBytes;
+    const uint64_t rootOffset =
+        (b.U32(88) + uint64_t{b.U32(96) - 2} * (clusterBytes / sectorBytes)) * sectorBytes;
     // The label entry sits among the first entries of the root folder.
     std::vector<uint8_t> root(static_cast<size_t>(std::min<uint64_t>(clusterBytes, kMaxRootBytes)));
     if (!volume(rootOffset, root.data(), root.size())) return {};
@@ -178,7 +179,8 @@ std::string ReadNtfsVolumeLabel(const ByteSource& volume, const uint8_t* bootSec
     // Undo the update sequence: the last two bytes of every 512-byte stride
     // were swapped for the sequence number when the record was written.
     const size_t fixupOffset = r.U16(4), fixupCount = r.U16(6);
-    if (fixupCount == 0 || !r.Has(fixupOffset, fixupCount * 2) || (fixupCount - 1) * 512 > record.size()) return {};
+    if (fixupCount == 0 || !r.Has(fixupOffset, fixupCount * 2) || (fixupCount - 1) * 512 > record.size())
+        return {};
     const uint16_t sequence = r.U16(fixupOffset);
     for (size_t i = 1; i < fixupCount; ++i) {
         const size_t end = i * 512 - 2;

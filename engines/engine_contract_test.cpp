@@ -98,7 +98,8 @@ struct QuickExfat {
     static std::vector<Source> Sources() {
         return {Toolkit(ImageKind::kExfat), Public("exfat_win.raw"), Public("win_exfat_7.raw")};
     }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr, void* u = nullptr) {
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
+                        void* u = nullptr) {
         return ScanWith<CFastExfatRecovery>(image, p, u);
     }
 };
@@ -132,8 +133,10 @@ struct DeepNtfs {
 struct DeepExfat {
     static constexpr bool kScansItself = false;
     static std::vector<Source> Sources() { return {Toolkit(ImageKind::kExfatReformatted)}; }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr, void* u = nullptr) {
-        return DeepPart(image, p, u, [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepExfat(); });
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
+                        void* u = nullptr) {
+        return DeepPart(image, p, u,
+                        [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepExfat(); });
     }
 };
 
@@ -221,8 +224,8 @@ class EngineContractTest : public ::testing::Test {
     std::map<std::filesystem::path, std::string> hashes_;
 };
 
-using EngineKinds = ::testing::Types<QuickFat, QuickNtfs, QuickExfat, DeepFat, DeepNtfs, DeepExfat, RawScan,
-                                    Coordinator>;
+using EngineKinds =
+    ::testing::Types<QuickFat, QuickNtfs, QuickExfat, DeepFat, DeepNtfs, DeepExfat, RawScan, Coordinator>;
 class EngineKindNames {
   public:
     template <typename T>
@@ -255,7 +258,8 @@ TYPED_TEST(EngineContractTest, ListingsSearchesAndCountsAgree) {
         IFileRecoveryParse& engine = *s.engine;
 
         FoundItemList searched;
-        EXPECT_EQ(engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), searched), 1)
+        EXPECT_EQ(engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), searched),
+                  1)
             << "every log was read";
         const std::vector<WalkedItem> walked = Walk(engine);
         const size_t files = FileCount(walked);

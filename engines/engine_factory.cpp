@@ -43,7 +43,8 @@ std::unique_ptr<IFileRecoveryParse> CreateQuickEngine(VolumeKind kind) {
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_t partitionStart,
-                                                         uint64_t partitionSectors, uint16_t letter, bool deep) {
+                                                         uint64_t partitionSectors, uint16_t letter,
+                                                         bool deep) {
     DiskReader probe;
     if (OpenPhysicalDriveReader(probe, driveIndex) != kSuccess) return nullptr;
     FlushVolume(letter);
@@ -69,7 +70,8 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::file
     if (OpenImageReader(imagePath, probe) != kSuccess) return nullptr;
     std::vector<uint8_t> head(kProbeBytes);
     uint32_t got = 0;
-    if (ReadSectors(kProbeBytes / 512, probe, head.data(), 0, 512, &got) != kSuccess || got * 512 < kProbeBytes)
+    if (ReadSectors(kProbeBytes / 512, probe, head.data(), 0, 512, &got) != kSuccess ||
+        got * 512 < kProbeBytes)
         return nullptr;
     VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
     auto engine = CreateEngine(kind, deep);

@@ -18,7 +18,8 @@ namespace sorvane {
 // first 16384 bytes cannot be read in full. The engine is returned even when
 // its own opening failed; that shows later as a scan that fails or finds nothing.
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_t partitionStart,
-                                                         uint64_t partitionSectors, uint16_t letter, bool deep);
+                                                         uint64_t partitionSectors, uint16_t letter,
+                                                         bool deep);
 // The same for an image file of one volume.
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::filesystem::path& imagePath,
                                                                  uint16_t letter, bool deep);

@@ -10,9 +10,9 @@
 
 #include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
-#include "results/scan_resume_store.h"
 #include "platform/data_dirs.h"
 #include "results/file_categories.h"
+#include "results/scan_resume_store.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 

@@ -31,10 +31,10 @@ class CFastExfatRecovery : public CLogEngineBase {
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
     [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+                                    uint16_t letter) override;
     [[nodiscard]] int Scan(const std::string* scanLogName) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                    uint32_t baseDepth) override;
+                                  uint32_t baseDepth) override;
     // 0 when the bitmap was read at opening, else the opening's failure.
     [[nodiscard]] int LoadAllocationMap() override;
     // In the source's sectors, relative to the volume start.

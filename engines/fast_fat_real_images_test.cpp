@@ -35,7 +35,8 @@ std::vector<Expected> ReadTruth(const std::filesystem::path& file) {
     const std::regex size(R"re("size"\s*:\s*(\d+))re");
     const std::regex md5(R"re("md5"\s*:\s*"([0-9a-f]+)")re");
     const std::regex sha(R"re("sha256"\s*:\s*"([0-9a-f]+)")re");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), object); it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), object); it != std::sregex_iterator();
+         ++it) {
         std::string o = it->str();
         std::smatch m;
         Expected e;
@@ -57,7 +58,7 @@ std::string Md5(const std::filesystem::path& file) {
 
 // A test image, decompressed into a temporary folder when it is stored gzipped.
 class RealImage {
-public:
+  public:
     explicit RealImage(const std::string& name) {
         std::filesystem::path dir = testkit::RealImagesDir();
         if (dir.empty()) return;
@@ -74,7 +75,7 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path Truth(const std::string& suffix) const { return truthBase_.string() + suffix; }
 
-private:
+  private:
     testkit::TempDir temp_;
     std::filesystem::path path_;
     std::filesystem::path truthBase_;
@@ -108,7 +109,8 @@ TEST(QuickFatRealImages, PublishedUnfragmentedFilesOfTheFatUndeleteTestComeBackB
         }
         // A fragmented file copied as one run is not the file: it says so.
         if (match) {
-            EXPECT_EQ(std::string(ContentCheckWord(match->record.contentCheck)) == "damaged", e.fragmented) << e.path;
+            EXPECT_EQ(std::string(ContentCheckWord(match->record.contentCheck)) == "damaged", e.fragmented)
+                << e.path;
         }
         if (e.fragmented) {
             ++fragmented;

@@ -12,8 +12,8 @@
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
 #include "platform/file_times.h"
-#include "platform/text_encoding.h"
 #include "platform/path_text.h"
+#include "platform/text_encoding.h"
 #include "results/file_categories.h"
 #include "results/safe_name.h"
 
@@ -68,7 +68,8 @@ int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     std::vector<uint8_t> boot(4096);
     uint32_t got = 0;
-    int rc = ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
+    int rc =
+        ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
     if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
     if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
         return kErrInvalidParameter;
@@ -86,7 +87,8 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
                                    uint32_t& bytesRead) {
     uint32_t got = 0;
-    int rc = ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
+    int rc =
+        ReadSectors(sectors, reader_, buffer, AbsoluteSector(relativeSector), geometry_.bytesPerSector, &got);
     bytesRead = got * geometry_.bytesPerSector;
     if (bytesRead == 0 && rc == kSuccess) rc = kErrReadFault;
     return rc;
@@ -185,11 +187,13 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
                 // A deleted folder's first cluster may now belong to another
                 // folder: then its ".." names that folder's parent, not ours.
                 auto it = stagedFolders_.find(dir.cluster);
-                uint32_t dotdot = view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
+                uint32_t dotdot =
+                    view.U16(32 + 26) | (geometry_.IsFat32() ? uint32_t{view.U16(32 + 20)} << 16 : 0);
                 if (it != stagedFolders_.end()) {
                     uint32_t parent = it->second.parent;
                     bool parentIsRoot = parent == RootKey();
-                    if (!(dotdot == parent || (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
+                    if (!(dotdot == parent ||
+                          (parentIsRoot && (dotdot == 0 || dotdot == geometry_.rootCluster))))
                         return;
                 }
             }
@@ -330,7 +334,8 @@ uint32_t CFastFatRecovery::ClusterSpans::EndOf(uint32_t cluster) const {
 bool CFastFatRecovery::ClusterStartsWithDots(uint32_t cluster) {
     if (!geometry_.IsDataCluster(cluster)) return false;
     uint32_t got = 0;
-    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64) return false;
+    if (ReadRelative(geometry_.ClusterSector(cluster), 1, sector_.data(), got) != kSuccess || got < 64)
+        return false;
     ByteView view(sector_.data(), got);
     return IsDotPair(view.Sub(0, 32), view.Sub(32, 32));
 }
@@ -359,7 +364,8 @@ int CFastFatRecovery::CheckContent(uint32_t cluster, const std::string& extensio
 bool CFastFatRecovery::RunHoldsSomethingElse(uint32_t first, uint64_t size) {
     const uint64_t clusterBytes = geometry_.ClusterBytes();
     const uint32_t bytesPerSector = geometry_.bytesPerSector;
-    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first)) return false;
+    if (clusterBytes == 0 || bytesPerSector == 0 || size == 0 || !geometry_.IsDataCluster(first))
+        return false;
     // The cluster that holds the file's last byte, found the way the copy
     // goes: on through the free clusters after the first.
     uint64_t clusters = (size + clusterBytes - 1) / clusterBytes;
@@ -447,10 +453,11 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         if (RunHoldsSomethingElse(cluster, entry.size)) {
             contentCheck = static_cast<int>(kContentDamaged);
         } else if (!extension.empty()) {
-            ContentVerdict verdict = CheckRunStructure(&reader_, geometry_.bytesPerSector,
-                                                       AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size,
-                                                       extension);
-            if (verdict != ContentVerdict::kNotChecked) contentCheck = static_cast<int>(ContentCheckValue(verdict));
+            ContentVerdict verdict =
+                CheckRunStructure(&reader_, geometry_.bytesPerSector,
+                                  AbsoluteSector(geometry_.ClusterSector(cluster)), entry.size, extension);
+            if (verdict != ContentVerdict::kNotChecked)
+                contentCheck = static_cast<int>(ContentCheckValue(verdict));
         }
     }
 
@@ -504,7 +511,7 @@ int CFastFatRecovery::PublishFolders() {
         r->recordNumber = recordNumber;
         r->contentCheck = 1;
         log_->AddChild(MakeRelationKey(folder.parent, folder.level - 1), recordNumber, folder.record.key,
-                           folder.record.name);
+                       folder.record.name);
     }
     return 0;
 }
@@ -526,8 +533,8 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;
         uint32_t got = 0;
-        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, clusterBuffer_.data(),
-                              got);
+        int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
+                              clusterBuffer_.data(), got);
         if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
         uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
         if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
@@ -585,7 +592,8 @@ int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarg
         if (wrc != kSuccess) return wrc;
         written += length;
         if (written < size && target.progress) {
-            if (int answer = target.progress(static_cast<int>(written * 100 / size)); answer != 0) return answer;
+            if (int answer = target.progress(static_cast<int>(written * 100 / size)); answer != 0)
+                return answer;
         }
         return 0;
     });
@@ -627,7 +635,8 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
         Pending current = queue.front();
         queue.pop_front();
         FoundItemList children;
-        if (int rc = ListChildren(&current.folder, current.level, children); rc != kSuccess && result == kSuccess)
+        if (int rc = ListChildren(&current.folder, current.level, children);
+            rc != kSuccess && result == kSuccess)
             result = rc;
         for (const auto& child : children) {
             std::filesystem::path target;
@@ -647,8 +656,9 @@ int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::file
     return result;
 }
 
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                  size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
@@ -727,8 +737,10 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bit(cluster)) {
         uint64_t c = cluster;
         while (c < clusters && bit(c)) {
-            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF) c += 8;
-            else ++c;
+            if (c % 8 == 0 && c + 8 <= clusters && bitmap_[c / 8] == 0xFF)
+                c += 8;
+            else
+                ++c;
         }
         if (c >= clusters) return 1;  // nothing free after it: the start stays
         cluster = c;
@@ -736,13 +748,17 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     }
     uint64_t end = cluster;
     while (end < clusters && !bit(end)) {
-        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0) end += 8;
-        else ++end;
+        if (end % 8 == 0 && end + 8 <= clusters && bitmap_[end / 8] == 0)
+            end += 8;
+        else
+            ++end;
     }
     start = geometry_.dataStart + relative;
     length = end * spc - relative;
-    if (start >= partitionSectors_) length = 0;
-    else if (start + length > partitionSectors_) length = partitionSectors_ - start;
+    if (start >= partitionSectors_)
+        length = 0;
+    else if (start + length > partitionSectors_)
+        length = partitionSectors_ - start;
     return 1;
 }
 

@@ -27,25 +27,26 @@
 namespace sorvane {
 
 class CFastFatRecovery : public CLogEngineBase {
-public:
+  public:
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
     [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+                                    uint16_t letter) override;
     [[nodiscard]] int Scan(const std::string* scanLogName) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                    uint32_t baseDepth) override;
+                                  uint32_t baseDepth) override;
     [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
     [[nodiscard]] int LoadAllocationMap() override;
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) override;
 
     // The layout read at opening (meaningful once an open succeeded).
     const FatGeometry& Geometry() const { return geometry_; }
 
-private:
+  private:
     struct StagedFolder {
         FoundItemRecord record;
         uint32_t parent = 0;   // cluster of the folder holding its entry
@@ -68,12 +69,12 @@ private:
 
     // Clusters taken by files, as runs from their first cluster.
     class ClusterSpans {
-    public:
+      public:
         void Add(uint32_t first, uint64_t count);
         // The cluster after the run holding `cluster`, or 0 when none holds it.
         uint32_t EndOf(uint32_t cluster) const;
 
-    private:
+      private:
         std::map<uint32_t, uint32_t> ends_;  // first cluster -> one past the last
     };
 
@@ -131,8 +132,9 @@ private:
     // Scanning.
     std::deque<QueuedDirectory> workQueue_;
     std::unordered_set<uint32_t> readDirectories_;
-    std::unordered_map<uint32_t, uint32_t> continuationOwner_;  // guessed cluster -> the folder it was given to
-    std::unordered_set<uint32_t> claimedFolders_;               // folders whose clusters ClaimChain looked for
+    std::unordered_map<uint32_t, uint32_t>
+        continuationOwner_;                        // guessed cluster -> the folder it was given to
+    std::unordered_set<uint32_t> claimedFolders_;  // folders whose clusters ClaimChain looked for
     std::map<uint32_t, StagedFolder> stagedFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;

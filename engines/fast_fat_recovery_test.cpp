@@ -30,8 +30,8 @@ struct Outcome {
     size_t recovered = 0;  // of those, recovered byte-exact under the right name and folder
     size_t extra = 0;      // deleted files icat gets wrong that we recover byte-exact
     size_t extraTried = 0;
-    size_t wrongCopies = 0;    // deleted files whose one-run copy is not the file
-    size_t wrongFlagged = 0;   // of those, reported damaged
+    size_t wrongCopies = 0;   // deleted files whose one-run copy is not the file
+    size_t wrongFlagged = 0;  // of those, reported damaged
     std::vector<std::string> failures;
 };
 
@@ -46,11 +46,13 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
     int n = 0;
     for (const auto& truth : built.Deleted(volume)) {
         auto inode = fls.find(fattest::NormalisedPath(truth.path));
-        std::string icatSha = inode == fls.end() ? "" : fattest::IcatSha256(built.image, v.startSector, inode->second);
+        std::string icatSha =
+            inode == fls.end() ? "" : fattest::IcatSha256(built.image, v.startSector, inode->second);
         bool required = icatSha == truth.sha256 && !truth.Has("overwritten");
         const FoundEntry* match = nullptr;
         for (const auto& f : found)
-            if (!f.record.IsFolder() && fattest::PathMatches(f.path, truth.path, true) && f.record.size == truth.size)
+            if (!f.record.IsFolder() && fattest::PathMatches(f.path, truth.path, true) &&
+                f.record.size == truth.size)
                 match = &f;
         std::string ours;
         if (match) ours = fattest::RecoverSha256(engine, match->record, out / ("f" + std::to_string(++n)));
@@ -58,7 +60,8 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
             // A copy that is the file is never called damaged; one that is not
             // should be.
             bool damaged = std::string(ContentCheckWord(match->record.contentCheck)) == "damaged";
-            if (ours == truth.sha256 && damaged) o.failures.push_back(truth.path + " (whole, reported damaged)");
+            if (ours == truth.sha256 && damaged)
+                o.failures.push_back(truth.path + " (whole, reported damaged)");
             if (ours != truth.sha256) {
                 ++o.wrongCopies;
                 if (damaged) ++o.wrongFlagged;
@@ -66,8 +69,10 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
         }
         if (required) {
             ++o.required;
-            if (ours == truth.sha256) ++o.recovered;
-            else o.failures.push_back(truth.path + (match ? " (content differs)" : " (not found)"));
+            if (ours == truth.sha256)
+                ++o.recovered;
+            else
+                o.failures.push_back(truth.path + (match ? " (content differs)" : " (not found)"));
         } else if (!truth.Has("overwritten")) {
             ++o.extraTried;
             if (ours == truth.sha256) ++o.extra;
@@ -78,7 +83,8 @@ Outcome CheckVolume(const testkit::BuiltImage& built, int volume, IFileRecoveryP
         if (f.record.IsFolder()) continue;
         bool deletedInTruth = false;
         for (const auto& truth : built.entries)
-            if (!truth.isDir && truth.volume == volume && truth.deleted && fattest::PathMatches(f.path, truth.path, true))
+            if (!truth.isDir && truth.volume == volume && truth.deleted &&
+                fattest::PathMatches(f.path, truth.path, true))
                 deletedInTruth = true;
         if (!deletedInTruth) o.failures.push_back("listed but not deleted: " + f.path);
     }
@@ -98,10 +104,11 @@ TEST_P(QuickFatOnToolkitImage, RecoversEveryDeletedFileThatIcatExtractsIntact) {
     ASSERT_NE(dynamic_cast<CFastFatRecovery*>(engine.get()), nullptr);
     ASSERT_EQ(engine->Scan(nullptr), 0);
     Outcome o = CheckVolume(built, 0, *engine, out.Path());
-    std::printf("[ %s ] %zu of %zu deleted files that icat extracts intact recovered byte-exact; "
-                "%zu of %zu that icat gets wrong recovered too; %zu of %zu wrong copies reported damaged\n",
-                testkit::ImageKindName(GetParam()), o.recovered, o.required, o.extra, o.extraTried, o.wrongFlagged,
-                o.wrongCopies);
+    std::printf(
+        "[ %s ] %zu of %zu deleted files that icat extracts intact recovered byte-exact; "
+        "%zu of %zu that icat gets wrong recovered too; %zu of %zu wrong copies reported damaged\n",
+        testkit::ImageKindName(GetParam()), o.recovered, o.required, o.extra, o.extraTried, o.wrongFlagged,
+        o.wrongCopies);
     EXPECT_GT(o.required, 5u);
     EXPECT_EQ(o.recovered, o.required);
     for (const auto& f : o.failures) ADD_FAILURE() << f;
@@ -164,8 +171,10 @@ TEST(QuickFatEngine, FilesInsideADeletedFolderAreFiledUnderIt) {
     // Files come first, then folders, by name ignoring case.
     bool seenFolder = false;
     for (const auto& r : inside) {
-        if (r.IsFolder()) seenFolder = true;
-        else EXPECT_FALSE(seenFolder);
+        if (r.IsFolder())
+            seenFolder = true;
+        else
+            EXPECT_FALSE(seenFolder);
     }
     std::string path;
     EXPECT_EQ(engine->GetFolderPath(inside.front(), path), 0);
@@ -210,12 +219,17 @@ TEST(QuickFatEngine, LiveFilesOfADeletedFolderAreListedAndFollowTheirChain) {
     std::string q = testkit::ShellQuote(image);
     // A folder whose entry alone is deleted (as a crash or another system can
     // leave it) holds a live file split around a live one in the root.
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 1 -C " + q + " 16384 >/dev/null; cd " +
-                         testkit::ShellQuote(dir.Path().string()) +
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 1 -C " + q +
+                         " 16384 >/dev/null; cd " + testkit::ShellQuote(dir.Path().string()) +
                          "; head -c 1024 /dev/urandom > filler; head -c 512 /dev/urandom > mid;"
-                         " head -c 2900 /dev/urandom > 'split file.bin'; mmd -i " + q + " ::/Kept;"
-                         " mcopy -i " + q + " filler ::/filler; mcopy -i " + q + " mid ::/mid;"
-                         " mdel -i " + q + " ::/filler; mcopy -i " + q + " 'split file.bin' '::/Kept/split file.bin'";
+                         " head -c 2900 /dev/urandom > 'split file.bin'; mmd -i " +
+                         q +
+                         " ::/Kept;"
+                         " mcopy -i " +
+                         q + " filler ::/filler; mcopy -i " + q +
+                         " mid ::/mid;"
+                         " mdel -i " +
+                         q + " ::/filler; mcopy -i " + q + " 'split file.bin' '::/Kept/split file.bin'";
     ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
     std::vector<uint8_t> bytes = testkit::ReadFile(image);
     CFastFatRecovery probe;
@@ -438,11 +452,9 @@ TEST(QuickFatEngine, CancelAnswerEndsTheScanAtOnceAndKeepsWhatWasFound) {
 
     // Stopped after the walk: the files found so far, in folders too, can be reached.
     auto third = CreateRecoveryEngineForImage(built.image, 1, false);
-    third->SetCallbacks(
-        [](void*, int percent, int, int64_t, uint64_t, uint64_t, uint64_t) -> int {
-            return percent == 80 ? kCancelCode : 0;
-        },
-        nullptr, nullptr, 100);
+    third->SetCallbacks([](void*, int percent, int, int64_t, uint64_t, uint64_t,
+                           uint64_t) -> int { return percent == 80 ? kCancelCode : 0; },
+                        nullptr, nullptr, 100);
     EXPECT_EQ(third->Scan(nullptr), kCancelCode);
     size_t inFolders = 0;
     for (const auto& f : AllRecords(*third))
@@ -502,9 +514,10 @@ TEST(QuickFatEngine, AllocationMapGivesTheFreeRunsOfTheVolume) {
     }
     // The free clusters fsstat counts, in sectors, within the whole clusters.
     std::string out;
-    testkit::RunCommand("fsstat " + testkit::ShellQuote(built.image.string()) +
-                            " | awk '/^[0-9]+-[0-9]+ \\([0-9]+\\)/ {gsub(/[()]/,\"\",$2); s+=$2} END {print s}'",
-                        &out);
+    testkit::RunCommand(
+        "fsstat " + testkit::ShellQuote(built.image.string()) +
+            " | awk '/^[0-9]+-[0-9]+ \\([0-9]+\\)/ {gsub(/[()]/,\"\",$2); s+=$2} END {print s}'",
+        &out);
     uint64_t used = std::stoull(out);
     uint64_t dataSectors = uint64_t{g.clusterCount} * g.sectorsPerCluster;
     EXPECT_EQ(freeSectors, dataSectors - used);
@@ -539,7 +552,8 @@ TEST(QuickFatEngine, CorruptedTablesAndDirectoriesNeverStopAScan) {
         int n = 0;
         for (const auto& f : AllRecords(engine)) {
             if (++n > 200) break;
-            static_cast<void>(engine.RecoverItem(f.record, out / ("s" + std::to_string(seed)) / std::to_string(n), 0));
+            static_cast<void>(
+                engine.RecoverItem(f.record, out / ("s" + std::to_string(seed)) / std::to_string(n), 0));
         }
         static_cast<void>(engine.LoadAllocationMap());
     }
@@ -551,8 +565,9 @@ TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRead) {
     // An ext volume gets the engine that finds nothing.
     std::filesystem::path ext = dir / "ext.img";
     if (testkit::HaveProgram("mkfs.ext4")) {
-        ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(ext.string()) + " && mkfs.ext4 -q -F " +
-                                      testkit::ShellQuote(ext.string()) + " >/dev/null 2>&1"),
+        ASSERT_EQ(testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(ext.string()) +
+                                      " && mkfs.ext4 -q -F " + testkit::ShellQuote(ext.string()) +
+                                      " >/dev/null 2>&1"),
                   0);
         auto engine = CreateRecoveryEngineForImage(ext, 1, false);
         ASSERT_TRUE(engine);

@@ -26,8 +26,9 @@ std::filesystem::path RealImage(const std::string& name) {
     return dir.empty() ? std::filesystem::path() : dir / name;
 }
 
-void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level, const std::string& prefix,
-            std::map<std::string, FoundItemRecord>& files, std::map<std::string, FoundItemRecord>& folders) {
+void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level,
+            const std::string& prefix, std::map<std::string, FoundItemRecord>& files,
+            std::map<std::string, FoundItemRecord>& folders) {
     ASSERT_LT(level, 64u);
     FoundItemList children;
     ASSERT_EQ(engine.ListChildren(folder, level, children), 0);
@@ -85,8 +86,9 @@ TEST(FastNtfsLargeImages, WindowsVolumesScanToTheEnd) {
         ASSERT_EQ(engine.Scan(nullptr), 0);
         std::map<std::string, FoundItemRecord> files, folders;
         Browse(engine, nullptr, 0, "", files, folders);
-        for (const auto& [path, record] : files) std::printf("  listed: %s (%llu bytes)\n", path.c_str(),
-                                                             static_cast<unsigned long long>(record.size));
+        for (const auto& [path, record] : files)
+            std::printf("  listed: %s (%llu bytes)\n", path.c_str(),
+                        static_cast<unsigned long long>(record.size));
         EXPECT_EQ(files.size(), v.deletedFiles);
         ASSERT_EQ(engine.LoadAllocationMap(), 0);
         uint64_t start = 0, length = 0;

@@ -81,12 +81,13 @@ std::filesystem::path RealImage(const std::string& name) {
     return dir.empty() ? std::filesystem::path() : dir / name;
 }
 
-#define REAL_IMAGE_OR_SKIP(var, name)                                      \
-    std::filesystem::path var = RealImage(name);                          \
+#define REAL_IMAGE_OR_SKIP(var, name)            \
+    std::filesystem::path var = RealImage(name); \
     if (var.empty() || !std::filesystem::exists(var)) GTEST_SKIP() << "public test images are not here"
 
-void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level, const std::string& prefix,
-            std::map<std::string, FoundItemRecord>& files, std::map<std::string, FoundItemRecord>& folders) {
+void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level,
+            const std::string& prefix, std::map<std::string, FoundItemRecord>& files,
+            std::map<std::string, FoundItemRecord>& folders) {
     ASSERT_LT(level, 64u);
     FoundItemList children;
     ASSERT_EQ(engine.ListChildren(folder, level, children), 0);
@@ -145,8 +146,8 @@ TEST(FastNtfsRealImages, NtfsUndeleteTestRecoversThePublishedFiles) {
         EXPECT_TRUE(exact) << path;
         if (exact) ++good;
     }
-    std::printf("[ NTFS     ] 7-ntfs-undel.dd: %zu of %zu published deleted files recovered byte-exact\n", good,
-                wanted);
+    std::printf("[ NTFS     ] 7-ntfs-undel.dd: %zu of %zu published deleted files recovered byte-exact\n",
+                good, wanted);
     EXPECT_EQ(good, wanted);
     EXPECT_EQ(wanted, 8u);
     EXPECT_TRUE(folders.count("dir1"));

@@ -42,9 +42,7 @@ void FillTimes(const NtfsFileSummary& s, FoundItemRecord& item) {
     }
 }
 
-bool BitSet(const std::vector<uint8_t>& bitmap, uint64_t bit) {
-    return (bitmap[bit >> 3] >> (bit & 7)) & 1;
-}
+bool BitSet(const std::vector<uint8_t>& bitmap, uint64_t bit) { return (bitmap[bit >> 3] >> (bit & 7)) & 1; }
 
 }  // namespace
 
@@ -110,7 +108,8 @@ int CFastNtfsRecovery::OpenVolume() {
     // fail one by one); a count no disk can hold is damage.
     const uint64_t availableClusters = volumeBytes_ / geometry_.clusterBytes;
     const uint64_t bootClusters = geometry_.totalSectors / geometry_.sectorsPerCluster;
-    totalClusters_ = bootClusters != 0 && bootClusters < (uint64_t{1} << 40) ? bootClusters : availableClusters;
+    totalClusters_ =
+        bootClusters != 0 && bootClusters < (uint64_t{1} << 40) ? bootClusters : availableClusters;
     chunk_.assign(static_cast<size_t>(geometry_.recordSize) * 1024, 0);
 
     // Without the MFT's map the engine stays open and its scan finds nothing;
@@ -166,7 +165,8 @@ int CFastNtfsRecovery::ReadVolume(uint64_t offset, void* buffer, size_t length) 
     uint64_t first = absolute / sectorSize;
     uint64_t last = (absolute + length + sectorSize - 1) / sectorSize;
     std::vector<uint8_t> bounce(static_cast<size_t>((last - first) * sectorSize));
-    int rc = ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize, &got);
+    int rc =
+        ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize, &got);
     if (rc != kSuccess) return rc;
     std::memcpy(buffer, bounce.data() + (absolute - first * sectorSize), length);
     return kSuccess;
@@ -349,7 +349,8 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, const uint8_t* bytes
     item.clusterBytes = static_cast<uint32_t>(geometry_.clusterBytes);
     FillTimes(summary, item);
     item.size = SummaryFileSize(summary);
-    if (summary.hasAttributeList && !(summary.hasData && (!summary.data.nonResident || summary.data.firstVcn == 0))) {
+    if (summary.hasAttributeList &&
+        !(summary.hasData && (!summary.data.nonResident || summary.data.firstVcn == 0))) {
         // The start of the data, and its size, lie in an extension record.
         DataLayout layout;
         if (LayoutOf(number, scratchRecord_, true, layout) == kSuccess) item.size = layout.size;
@@ -374,7 +375,8 @@ void CFastNtfsRecovery::ParseDeletedRecord(uint64_t number, const uint8_t* bytes
 uint32_t CFastNtfsRecovery::FolderLevelOf(uint64_t parentReference) {
     uint64_t first = NtfsReferenceRecord(parentReference);
     if (first == kNtfsRootRecord) return 0;
-    if (auto known = folders_.find(static_cast<uint32_t>(first)); known != folders_.end() && first <= UINT32_MAX)
+    if (auto known = folders_.find(static_cast<uint32_t>(first));
+        known != folders_.end() && first <= UINT32_MAX)
         return known->second.level;
 
     struct Step {
@@ -393,7 +395,8 @@ uint32_t CFastNtfsRecovery::FolderLevelOf(uint64_t parentReference) {
                 break;
             }
         }
-        bool loops = std::any_of(chain.begin(), chain.end(), [&](const Step& s) { return s.number == current; });
+        bool loops =
+            std::any_of(chain.begin(), chain.end(), [&](const Step& s) { return s.number == current; });
         if (loops || chain.size() >= kMaxFolderDepth || current > UINT32_MAX) {
             // The folder whose parent closes the loop is filed under the root.
             if (chain.empty()) {
@@ -504,7 +507,8 @@ uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& n
     if (ReadVolume(offset, sector.data(), sector.size()) != kSuccess) return 1;
     size_t length = static_cast<size_t>(std::min<uint64_t>(sector.size(), layout.size));
     const uint64_t startSector = (volumeBase_ + offset) / deviceSectorSize_;
-    if (!MatchesExtension(sector.data(), length, extension, &reader_, deviceSectorSize_, startSector)) return 0;
+    if (!MatchesExtension(sector.data(), length, extension, &reader_, deviceSectorSize_, startSector))
+        return 0;
     // The clusters of a deleted file are free for reuse: when its data lies in
     // one run, the file's own structure tells whether that run still holds it
     // (a picture whose end was overwritten is damaged, not whole).
@@ -515,7 +519,8 @@ uint32_t CFastNtfsRecovery::ContentCheckOf(uint64_t number, const std::string& n
         nextVcn += extent.length;
         nextLcn += extent.length;
     }
-    ContentVerdict verdict = CheckRunStructure(&reader_, deviceSectorSize_, startSector, layout.size, extension);
+    ContentVerdict verdict =
+        CheckRunStructure(&reader_, deviceSectorSize_, startSector, layout.size, extension);
     return verdict == ContentVerdict::kNotChecked ? 1 : ContentCheckValue(verdict);
 }
 
@@ -578,7 +583,9 @@ int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& rec
         return kSuccess;
     }
     bool sized = false;
-    auto takePiece = [&](const NtfsAttribute& a) { sized = AddNtfsDataPiece(a, totalClusters_, layout) || sized; };
+    auto takePiece = [&](const NtfsAttribute& a) {
+        sized = AddNtfsDataPiece(a, totalClusters_, layout) || sized;
+    };
     if (summary.hasData) takePiece(summary.data);
 
     if (followList && summary.hasAttributeList) {
@@ -596,7 +603,8 @@ int CFastNtfsRecovery::LayoutOf(uint64_t number, const std::vector<uint8_t>& rec
             NtfsRecordHeader header;
             ByteView view(extension.data(), extension.size());
             // A record given to another file since holds none of this file's data.
-            if (!ParseRecordHeader(view, header) || NtfsReferenceRecord(header.baseReference) != number) continue;
+            if (!ParseRecordHeader(view, header) || NtfsReferenceRecord(header.baseReference) != number)
+                continue;
             NtfsAttributeWalker walker(view, header);
             NtfsAttribute a;
             while (walker.Next(a)) {
@@ -618,7 +626,9 @@ int CFastNtfsRecovery::ReadData(const DataLayout& layout, const NtfsDataSink& si
     volume.clusterBytes = geometry_.clusterBytes;
     volume.bytesPerSector = geometry_.bytesPerSector;
     volume.volumeBytes = volumeBytes_;
-    volume.read = [this](uint64_t offset, void* buffer, size_t length) { return ReadVolume(offset, buffer, length); };
+    volume.read = [this](uint64_t offset, void* buffer, size_t length) {
+        return ReadVolume(offset, buffer, length);
+    };
     return ReadNtfsData(layout, volume, sink);
 }
 

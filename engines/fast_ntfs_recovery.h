@@ -22,13 +22,13 @@
 namespace sorvane {
 
 class CFastNtfsRecovery : public CLogEngineBase {
-public:
+  public:
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
     [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+                                    uint16_t letter) override;
     [[nodiscard]] int Scan(const std::string* scanLogName) override;
     [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
     [[nodiscard]] int LoadAllocationMap() override;
@@ -38,11 +38,11 @@ public:
     // Records the MFT holds by its own $DATA; 0 when the MFT could not be mapped.
     uint64_t MftRecordCount() const { return mftRecords_; }
 
-protected:
+  protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
-private:
+  private:
     using DataLayout = NtfsDataLayout;
     // How a folder met on a parent chain is filed.
     enum class FolderKind : uint8_t {

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <map>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -43,8 +43,8 @@ struct Listing {
     std::map<std::string, uint32_t> folderLevels;
 };
 
-void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level, const std::string& prefix,
-            Listing& out, int depth = 0) {
+void Browse(CFastNtfsRecovery& engine, const FoundItemRecord* folder, uint32_t level,
+            const std::string& prefix, Listing& out, int depth = 0) {
     ASSERT_LT(depth, 64) << "folder tree deeper than any test image";
     FoundItemList children;
     ASSERT_EQ(engine.ListChildren(folder, level, children), 0);
@@ -88,8 +88,8 @@ std::vector<TruthEntry> IcatRecoverable(const BuiltImage& image, int volume) {
 
 // Recovers every icat-recoverable file into `dir` and compares it with the
 // truth; returns how many came back byte-exact under their name and folder.
-size_t RecoverAndCompare(CFastNtfsRecovery& engine, const Listing& listing, const std::vector<TruthEntry>& wanted,
-                         const std::filesystem::path& dir) {
+size_t RecoverAndCompare(CFastNtfsRecovery& engine, const Listing& listing,
+                         const std::vector<TruthEntry>& wanted, const std::filesystem::path& dir) {
     size_t good = 0;
     for (const TruthEntry& e : wanted) {
         auto it = listing.files.find(e.path);
@@ -198,7 +198,8 @@ TEST(FastNtfsRecovery, RecoversFromTheNtfsPartitionOfADiskImage) {
         ASSERT_EQ(engine.OpenPartition(drive, volume.startSector, volume.sectorCount, 3), 0);
         CheckVolume(engine, image, volume.index, dir);
         Listing listing = BrowseAll(engine);
-        for (const auto& [path, record] : listing.files) EXPECT_EQ(+record.partitionStart, volume.startSector);
+        for (const auto& [path, record] : listing.files)
+            EXPECT_EQ(+record.partitionStart, volume.startSector);
     }
     EXPECT_EQ(FileSha256(image.image), before);
 }
@@ -221,8 +222,9 @@ int RecordProgress(void* userData, int percent, int weight, int64_t, uint64_t, u
 }
 
 // The toolkit's libntfs-3g editor; tests that need it skip without it.
-#define NTFS_EDIT_OR_SKIP()                                              \
-    if (!std::filesystem::exists(SORVANE_NTFS_EDIT)) GTEST_SKIP() << "ntfs_edit was not built (libntfs-3g missing)"
+#define NTFS_EDIT_OR_SKIP()                          \
+    if (!std::filesystem::exists(SORVANE_NTFS_EDIT)) \
+    GTEST_SKIP() << "ntfs_edit was not built (libntfs-3g missing)"
 
 // An image with thousands of MFT records, many of them deleted, made by
 // ntfs_edit (libntfs-3g) on a mkntfs volume.
@@ -234,12 +236,13 @@ std::filesystem::path ManyRecordsImage(const TempDir& dir, int files, const std:
     auto payload = dir / "payload.txt";
     testkit::WriteFile(payload, std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'});
     std::string script = "mkdir\t/d\n";
-    for (int i = 0; i < files; ++i) script += "put\t" + payload.string() + "\t/d/f" + std::to_string(i) + ".txt\n";
+    for (int i = 0; i < files; ++i)
+        script += "put\t" + payload.string() + "\t/d/f" + std::to_string(i) + ".txt\n";
     for (int i = 0; i < files; i += 2) script += "rm\t/d/f" + std::to_string(i) + ".txt\n";
     script += extraScript;
     testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
-    EXPECT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script") +
-                         " >/dev/null"),
+    EXPECT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " +
+                         ShellQuote(dir / "script") + " >/dev/null"),
               0);
     return image;
 }
@@ -276,9 +279,10 @@ TEST(FastNtfsRecovery, DeletedPictureWhoseClusterWasReusedIsDamaged) {
     const TruthEntry* truth = image.Find(victim);
     ASSERT_NE(truth, nullptr);
     const auto extracted = dir.Path() / "victim.png";
-    ASSERT_EQ(RunCommand("icat -o " + std::to_string(image.volumes[0].startSector) + " " + ShellQuote(image.image) +
-                         " " + std::to_string(truth->Number("mft")) + " > " + ShellQuote(extracted)),
-              0);
+    ASSERT_EQ(
+        RunCommand("icat -o " + std::to_string(image.volumes[0].startSector) + " " + ShellQuote(image.image) +
+                   " " + std::to_string(truth->Number("mft")) + " > " + ShellQuote(extracted)),
+        0);
     const std::vector<uint8_t> picture = testkit::ReadFile(extracted);
     ASSERT_EQ(picture.size(), truth->size);
     std::vector<uint8_t> disk = testkit::ReadFile(image.image);
@@ -413,7 +417,8 @@ TEST(FastNtfsRecovery, ReusedParentRecordsGiveLostFolders) {
     // Two sessions: libntfs-3g hands out records from the lowest free one again
     // only after the volume was mounted anew.
     std::string first = "mkdir\t/B\nmkdir\t/A\nput\t" + payload.string() + "\t/A/in a.bin\nput\t" +
-                        payload.string() + "\t/B/in b.bin\nrm\t/A/in a.bin\nrm\t/B/in b.bin\nrmdir\t/A\nrmdir\t/B\n";
+                        payload.string() +
+                        "\t/B/in b.bin\nrm\t/A/in a.bin\nrm\t/B/in b.bin\nrmdir\t/A\nrmdir\t/B\n";
     std::string second = "mkdir\t/C\nput\t" + payload.string() + "\t/new file.bin\n";
     std::string out;
     for (const std::string& script : {first, second}) {
@@ -444,12 +449,14 @@ TEST(FastNtfsRecovery, ReusedParentRecordsGiveLostFolders) {
     EXPECT_FALSE(listing.folders.count("C"));
     EXPECT_FALSE(listing.files.count("new file.bin"));
     auto target = dir / "lost.bin";
-    ASSERT_EQ(engine.RecoverItem(listing.files["LostFolder" + std::to_string(b) + "/in b.bin"], target, 0), 0);
+    ASSERT_EQ(engine.RecoverItem(listing.files["LostFolder" + std::to_string(b) + "/in b.bin"], target, 0),
+              0);
     EXPECT_EQ(testkit::ReadFile(target), std::vector<uint8_t>(5000, 0x5A));
 }
 
 // Byte offset of the parent reference in record `number`'s first $FILE_NAME.
-uint64_t ParentReferenceOffset(const std::vector<uint8_t>& imageBytes, const NtfsGeometry& g, uint64_t number) {
+uint64_t ParentReferenceOffset(const std::vector<uint8_t>& imageBytes, const NtfsGeometry& g,
+                               uint64_t number) {
     uint64_t at = g.mftCluster * g.clusterBytes + number * g.recordSize;
     std::vector<uint8_t> record(imageBytes.begin() + at, imageBytes.begin() + at + g.recordSize);
     EXPECT_TRUE(ApplyFixups(record.data(), record.size()));
@@ -476,9 +483,10 @@ TEST(FastNtfsRecovery, AParentLoopEndsAndItsFilesStayReachable) {
                          "\t/X/Y/deep.txt\nrm\t/X/Y/deep.txt\nrmdir\t/X/Y\nrmdir\t/X\n";
     testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
     std::string out;
-    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
-                         &out),
-              0);
+    ASSERT_EQ(
+        RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
+                   &out),
+        0);
     auto bytes = testkit::ReadFile(image);
     NtfsGeometry g;
     ASSERT_TRUE(ParseNtfsBootSector(ByteView(bytes.data(), bytes.size()), g));
@@ -489,7 +497,8 @@ TEST(FastNtfsRecovery, AParentLoopEndsAndItsFilesStayReachable) {
     uint64_t y = std::stoull(out.substr(yAt + 13));
     uint64_t offset = ParentReferenceOffset(bytes, g, x);
     uint64_t ySequenceAt = g.mftCluster * g.clusterBytes + y * g.recordSize + 16;
-    uint64_t reference = y | (static_cast<uint64_t>(bytes[ySequenceAt] | (bytes[ySequenceAt + 1] << 8)) - 1) << 48;
+    uint64_t reference = y | (static_cast<uint64_t>(bytes[ySequenceAt] | (bytes[ySequenceAt + 1] << 8)) - 1)
+                                 << 48;
     PutU64(bytes.data() + offset, reference);
     testkit::WriteFile(image, bytes);
 
@@ -510,8 +519,8 @@ TEST(FastNtfsRecovery, FourKilobyteSectorVolume) {
     NTFS_EDIT_OR_SKIP();
     TempDir dir;
     auto image = dir / "4k.img";
-    ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(image) + " && mkntfs -F -Q -q -s 4096 " + ShellQuote(image) +
-                         " >/dev/null 2>&1"),
+    ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(image) + " && mkntfs -F -Q -q -s 4096 " +
+                         ShellQuote(image) + " >/dev/null 2>&1"),
               0);
     std::vector<uint8_t> content(2900);
     std::mt19937 rng(11);
@@ -520,9 +529,10 @@ TEST(FastNtfsRecovery, FourKilobyteSectorVolume) {
     std::string script = "put\t" + (dir / "r.bin").string() + "\t/resident.bin\nrm\t/resident.bin\n";
     testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
     std::string out;
-    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
-                         &out),
-              0);
+    ASSERT_EQ(
+        RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
+                   &out),
+        0);
     EXPECT_NE(out.find("resident"), std::string::npos);
     CFastNtfsRecovery engine;
     ASSERT_EQ(engine.OpenImage(image, 1), 0);
@@ -574,7 +584,6 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
     EXPECT_TRUE(listing.files.count("Old Projects/Archive 2019/a.txt"));
     EXPECT_TRUE(listing.files.count("Photos/tiny note.txt"));
 }
-
 
 // A volume whose first sector or whose MFT record 0 is destroyed is read
 // through the copies NTFS keeps (the last sector, the MFT mirror); a volume
@@ -638,7 +647,8 @@ TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
         for (auto& b : piece) b = static_cast<uint8_t>(rng());
         testkit::WriteFile(dir / ("p" + std::to_string(k)), piece);
     }
-    script += "put\t" + (dir / "p0").string() + "\t/pieces.bin\nput\t" + (dir / "p1").string() + "\t/other.bin\n";
+    script +=
+        "put\t" + (dir / "p0").string() + "\t/pieces.bin\nput\t" + (dir / "p1").string() + "\t/other.bin\n";
     // Appending to two files in turn gives each of them every second cluster.
     for (int i = 1; i <= 1200; ++i) {
         script += "append\t" + (dir / ("p" + std::to_string(i % 4))).string() + "\t/pieces.bin\n";
@@ -646,9 +656,10 @@ TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
     }
     testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
     std::string out;
-    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
-                         &out),
-              0);
+    ASSERT_EQ(
+        RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script"),
+                   &out),
+        0);
     const std::string mark = "created\t/pieces.bin\t";
     const uint64_t base = std::stoull(out.substr(out.find(mark) + mark.size()));
     const std::string expected = IcatSha256(image, 0, base);
@@ -693,8 +704,10 @@ TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
 // Sleuth Kit reads the same bytes.
 TEST(FastNtfsRecovery, CompressedFilesComeBackDecoded) {
     NTFS_EDIT_OR_SKIP();
-    const std::filesystem::path tool = std::filesystem::path(SORVANE_BINARY_DIR) / "tests/sorvane_ntfs_put_compressed";
-    if (!std::filesystem::exists(tool)) GTEST_SKIP() << "ntfs_put_compressed was not built (libntfs-3g missing)";
+    const std::filesystem::path tool =
+        std::filesystem::path(SORVANE_BINARY_DIR) / "tests/sorvane_ntfs_put_compressed";
+    if (!std::filesystem::exists(tool))
+        GTEST_SKIP() << "ntfs_put_compressed was not built (libntfs-3g missing)";
     TempDir dir;
     auto image = dir / "packed.img";
     ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(image) + " && mkntfs -F -Q -q " + ShellQuote(image) +
@@ -728,8 +741,8 @@ TEST(FastNtfsRecovery, CompressedFilesComeBackDecoded) {
         script += "rm\t/packed/" + name + "\n";
     }
     testkit::WriteFile(dir / "script", std::vector<uint8_t>(script.begin(), script.end()));
-    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " + ShellQuote(dir / "script") +
-                         " >/dev/null"),
+    ASSERT_EQ(RunCommand(ShellQuote(SORVANE_NTFS_EDIT) + " " + ShellQuote(image) + " " +
+                         ShellQuote(dir / "script") + " >/dev/null"),
               0);
     const std::string before = FileSha256(image);
     CFastNtfsRecovery engine;

@@ -20,9 +20,7 @@ ScanFolder::ScanFolder() {
     CScanResumeStore::Instance().NewScanFolder();
 }
 
-ScanFolder::~ScanFolder() {
-    CScanResumeStore::ResetInstanceForTests();
-}
+ScanFolder::~ScanFolder() { CScanResumeStore::ResetInstanceForTests(); }
 
 std::vector<FoundEntry> AllRecords(IFileRecoveryParse& engine) {
     std::vector<FoundEntry> all;
@@ -70,8 +68,7 @@ std::string IcatSha256(const std::filesystem::path& image, uint64_t offset, cons
     std::string out;
     std::string command = "set -o pipefail; icat -o " + std::to_string(offset) + " " +
                           ShellQuote(image.string()) + " " + inode + " | sha256sum";
-    if (RunCommand("bash -c " + ShellQuote(command), &out) != 0)
-        return "";
+    if (RunCommand("bash -c " + ShellQuote(command), &out) != 0) return "";
     return out.substr(0, out.find(' '));
 }
 

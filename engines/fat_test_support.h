@@ -16,12 +16,12 @@ namespace sorvane::fattest {
 // Points the per-user data folder at a temporary folder and starts a new scan
 // folder there for the life of the object.
 class ScanFolder {
-public:
+  public:
     ScanFolder();
     ~ScanFolder();
     const std::filesystem::path& Path() const { return dir_.Path(); }
 
-private:
+  private:
     testkit::ScopedDataDir dir_;
 };
 

@@ -21,14 +21,14 @@ using FoundItemList = std::vector<FoundItemRecord>;
 inline constexpr size_t kPreviewPathCapacity = 260;
 
 class IFileRecoveryParse {
-public:
+  public:
     virtual ~IFileRecoveryParse() = default;
 
     // Opens an image file; `letter` is the volume key every record carries.
     [[nodiscard]] virtual int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) = 0;
     // Opens a partition of drive `driveIndex` (start and length in sectors).
-    [[nodiscard]] virtual int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                              uint16_t letter) = 0;
+    [[nodiscard]] virtual int OpenPartition(int driveIndex, uint64_t partitionStart,
+                                            uint64_t partitionSectors, uint16_t letter) = 0;
     // Always returns 0. `weight` is this engine's share of the shown progress, in percent.
     virtual int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
                              void* userData, int weight) = 0;
@@ -37,7 +37,8 @@ public:
     [[nodiscard]] virtual int Scan(const std::string* scanLogName) = 0;
     // Children of `folder` (the root when null and level 0), sorted files first,
     // then by name ignoring case. A null folder with a non-zero level returns 87.
-    [[nodiscard]] virtual int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) = 0;
+    [[nodiscard]] virtual int ListChildren(const FoundItemRecord* folder, uint32_t level,
+                                           FoundItemList& out) = 0;
     [[nodiscard]] virtual int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) = 0;
     // Records written to the scan log so far; 0 before the first Scan.
     [[nodiscard]] virtual uint64_t GetFoundCount() = 0;
@@ -46,8 +47,8 @@ public:
     // Copies a file to `destination` (the full path of the file to create), or a
     // folder's contents below `destination`. `baseDepth` is the separator count of
     // the caller's destination folder.
-    [[nodiscard]] virtual int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                            uint32_t baseDepth) = 0;
+    [[nodiscard]] virtual int RecoverItem(const FoundItemRecord& record,
+                                          const std::filesystem::path& destination, uint32_t baseDepth) = 0;
     // Moves `start` to the first unallocated sector at or after it and gives the
     // length of that free run. Returns non-zero when answered, 0 without a map.
     [[nodiscard]] virtual int NextFreeExtent(uint64_t& start, uint64_t& length) = 0;
@@ -59,8 +60,9 @@ public:
     [[nodiscard]] virtual int LoadAllocationMap() = 0;
     // Writes a preview file (its path into `tempPath`) or copies the first bytes
     // into `buffer` (`byteCount` in: capacity, out: bytes copied).
-    [[nodiscard]] virtual int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                            size_t& byteCount, PreviewProgressCallback progress, void* userData) = 0;
+    [[nodiscard]] virtual int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                          uint8_t* buffer, size_t& byteCount,
+                                          PreviewProgressCallback progress, void* userData) = 0;
 };
 
 }  // namespace sorvane

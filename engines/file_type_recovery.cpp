@@ -17,16 +17,16 @@
 namespace sorvane {
 std::string FileTypeLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
     char text[96];
-    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,
-                  month, day, hour, minute);
+    std::snprintf(text, sizeof text, "File_Type_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart),
+                  year, month, day, hour, minute);
     return text;
 }
 
 std::string FileTypeLogNameNow(int64_t partitionStart) {
     std::time_t now = std::time(nullptr);
     const std::tm local = LocalTimeOf(now);
-    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                           local.tm_min);
+    return FileTypeLogName(partitionStart, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                           local.tm_hour, local.tm_min);
 }
 
 bool IsExaminedSectorBySector(FileTypeCode type) {
@@ -113,9 +113,10 @@ int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* 
     return log_ ? 0 : kErrInvalidParameter;
 }
 
-int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
-                                        uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                                        DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
+int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length,
+                                        uint64_t sector, uint64_t sectorsDone, uint64_t totalSectors,
+                                        int32_t remainingSeconds, DiskReader* reader,
+                                        uint64_t& sectorsConsumed, uint64_t& foundCount) {
     sectorSize_ = sectorSize;
     CarveRequest request;
     request.sectorSize = sectorSize;
@@ -188,7 +189,8 @@ int CFileTypeRecovery::CopyRun(const FoundItemRecord& record, Write&& write, Rep
     return 0;
 }
 
-int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination) {
+int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
+                                      const std::filesystem::path& destination) {
     FileHandle out;
     // An existing file is replaced whole, so no tail of an earlier, longer
     // file survives behind the copied bytes.
@@ -196,13 +198,16 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record, const std::
     if (rc != 0) return rc;
     rc = CopyRun(
         record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
-        [&](int percent) { return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0; });
+        [&](int percent) {
+            return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+        });
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
     return rc;
 }
 
 int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
-    int rc = CopyRun(record, target.write, [&](int percent) { return target.progress ? target.progress(percent) : 0; });
+    int rc = CopyRun(record, target.write,
+                     [&](int percent) { return target.progress ? target.progress(percent) : 0; });
     if (rc == kErrReadFault && target.failed) target.failed(kErrReadFault);
     return rc;
 }
@@ -225,8 +230,9 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
     return CopyCarvedData(record, destination);
 }
 
-int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                   size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                   uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                   void* userData) {
     tempPath.clear();
     const std::string name = record.Name();
     const std::string fileName = PreviewFileName(PreviewFormOf(name), name);
@@ -246,8 +252,8 @@ int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesyste
         std::vector<uint8_t> sectors((want + ss - 1) / ss * ss);
         uint32_t got = 0;
         int rc = sectors.empty() ? 0
-                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_, sectors.data(),
-                                               record.location, ss, &got);
+                                 : ReadSectors(static_cast<uint32_t>(sectors.size() / ss), reader_,
+                                               sectors.data(), record.location, ss, &got);
         size_t copied = std::min<size_t>(want, size_t{got} * ss);
         std::copy_n(sectors.begin(), copied, buffer);
         byteCount = copied;

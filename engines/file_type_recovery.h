@@ -30,24 +30,26 @@ std::string FileTypeLogNameNow(int64_t partitionStart);
 bool IsExaminedSectorBySector(FileTypeCode type);
 
 class CFileTypeRecovery : public CLogEngineBase {
-public:
+  public:
     CFileTypeRecovery() = default;
     ~CFileTypeRecovery() override;
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                    uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // Carved files have no folders: the path stays empty.
     [[nodiscard]] int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                    uint32_t baseDepth) override;
+                                  uint32_t baseDepth) override;
     // Returns 87 when no scan log is open.
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) override;
 
     // Used by the deep scan. Open drive `driveIndex` (or the image) and a new
     // scan log under `scanLogName` in the current scan folder (an earlier
@@ -65,8 +67,8 @@ public:
     // by one), 87 when nothing carvable starts here, or kCancelCode when the
     // progress callback cancelled; in both latter cases nothing is recorded.
     int RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
-                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds, DiskReader* reader,
-                         uint64_t& sectorsConsumed, uint64_t& foundCount);
+                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
+                         DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount);
 
     // Copies the record's `size` bytes from its location sector on into
     // `destination`, replacing any earlier contents of that file. Returns 0, the
@@ -78,13 +80,13 @@ public:
     // The carving state of this engine's deep scan; a new scan calls StartScan on it.
     CarveJob& Job() { return job_; }
 
-protected:
+  protected:
     // Carved files all lie in the root; carving happens only through RecordCarvedFile.
     FolderKey RootKey() const override { return 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     uint32_t SectorSize() const { return sectorSize_; }
 
-private:
+  private:
     // Copies the record's bytes to `write(bytes, length)`, calling
     // `report(percent)` after every piece; a non-zero answer of either ends
     // the copy and is returned.

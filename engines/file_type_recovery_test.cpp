@@ -29,8 +29,8 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
         if (ReadSectors(1, reader, sector.data(), s, kSectorSize, &got) != 0) break;
         result.examined.push_back(s);
         uint64_t consumed = 1;
-        int rc = engine.RecordCarvedFile(kSectorSize, sector.data(), sector.size(), s, s - first, end - first, -1,
-                                         &reader, consumed, result.found);
+        int rc = engine.RecordCarvedFile(kSectorSize, sector.data(), sector.size(), s, s - first, end - first,
+                                         -1, &reader, consumed, result.found);
         if (rc == kCancelCode) {
             result.status = rc;
             break;
@@ -41,10 +41,8 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
 }
 
 class FileTypeRecoveryTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CScanResumeStore::ResetInstanceForTests();
-    }
+  protected:
+    void SetUp() override { CScanResumeStore::ResetInstanceForTests(); }
     void TearDown() override {
         reader_.Close();
         FaultPlan::Instance().Clear();
@@ -57,7 +55,9 @@ protected:
 
 TEST_F(FileTypeRecoveryTest, LogNamesFollowTheFileTypePattern) {
     EXPECT_EQ(FileTypeLogName(2048, 2026, 3, 7, 9, 5), "File_Type_2048_2026379 5");
-    EXPECT_EQ(FileTypeLogName(0, 2026, 12, 31, 23, 59), "File_Type_0_2026123123" "59");
+    EXPECT_EQ(FileTypeLogName(0, 2026, 12, 31, 23, 59),
+              "File_Type_0_2026123123"
+              "59");
 }
 
 // A 1000-byte JPEG at sector 81920 moves the pass to 81922; a BMP header there
@@ -75,7 +75,9 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_test", 9, image.Path()), 0);
     Bytes sector = image.Sector(81920);
     uint64_t consumed = 1, found = 4;
-    ASSERT_EQ(engine.RecordCarvedFile(512, sector.data(), 512, 81920, 100, 81922, 30, &reader_, consumed, found), 0);
+    ASSERT_EQ(
+        engine.RecordCarvedFile(512, sector.data(), 512, 81920, 100, 81922, 30, &reader_, consumed, found),
+        0);
     EXPECT_EQ(consumed, 2u);
     EXPECT_EQ(found, 5u);
     EXPECT_EQ(engine.GetFoundCount(), 1u);
@@ -117,7 +119,8 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     bmpImage.Open(bmpReader);
     Bytes bmp = bmpImage.Sector(81920);
     consumed = 1;
-    ASSERT_EQ(engine.RecordCarvedFile(512, bmp.data(), 512, 81920, 0, 81930, -1, &bmpReader, consumed, found), 0);
+    ASSERT_EQ(engine.RecordCarvedFile(512, bmp.data(), 512, 81920, 0, 81930, -1, &bmpReader, consumed, found),
+              0);
     EXPECT_EQ(consumed, 1u);
     bmpReader.Close();
 }
@@ -233,7 +236,8 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     engine.SetCallbacks(nullptr, RecordCopy, &log, 100);
     Bytes sector = image.Sector(100);
     uint64_t consumed = 1, found = 0;
-    ASSERT_EQ(engine.RecordCarvedFile(512, sector.data(), 512, 100, 0, 600, -1, &reader_, consumed, found), 0);
+    ASSERT_EQ(engine.RecordCarvedFile(512, sector.data(), 512, 100, 0, 600, -1, &reader_, consumed, found),
+              0);
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);
     ASSERT_EQ(list.size(), 1u);

@@ -85,7 +85,8 @@ int CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, ui
     if (!log_) return 0;
     const int flushed = log_->Flush();
     uint32_t found = 0;
-    int rc = folder ? log_->CountFilesBelow(folder->key, level, found) : log_->CountFilesBelow(RootKey(), 0, found);
+    int rc = folder ? log_->CountFilesBelow(folder->key, level, found)
+                    : log_->CountFilesBelow(RootKey(), 0, found);
     count += found;
     return rc != 0 ? rc : flushed;
 }
@@ -174,8 +175,9 @@ int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesy
     return result;
 }
 
-int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                                size_t& byteCount, PreviewProgressCallback progress, void* userData) {
+int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;

@@ -36,22 +36,24 @@ struct FileCopyTarget {
 };
 
 class CLogEngineBase : public IFileRecoveryParse {
-public:
+  public:
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     [[nodiscard]] int Scan(const std::string*) override { return 0; }
-    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level,
+                                   FoundItemList& out) override;
     [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
     [[nodiscard]] uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
     [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                    uint32_t baseDepth) override;
+                                  uint32_t baseDepth) override;
     [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
     [[nodiscard]] int LoadAllocationMap() override { return 0; }
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) override;
 
     // The scan log; null before the first scan log was started.
     CScanLog* Log() { return log_.get(); }

@@ -37,7 +37,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
     [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                      uint16_t letter) override;
+                                    uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Exfat_..." when `name` is null) and forgets the sets met.

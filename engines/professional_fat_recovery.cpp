@@ -108,8 +108,8 @@ int CProfessionalFatRecovery::OpenImage(const std::filesystem::path& imagePath, 
     return 0;
 }
 
-int CProfessionalFatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                            uint16_t letter) {
+int CProfessionalFatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
+                                            uint64_t partitionSectors, uint16_t letter) {
     if (reader_.IsOpen()) return 0;
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc != 0) return rc;
@@ -142,7 +142,8 @@ void CProfessionalFatRecovery::ResetLists() {
 
 int CProfessionalFatRecovery::StartScanLog(const std::string* name) {
     ResetLists();
-    std::string logName = name ? *name : "Pro_Fat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
+    std::string logName =
+        name ? *name : "Pro_Fat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
     return ReplaceLog(logName);
 }
 
@@ -177,7 +178,8 @@ void CProfessionalFatRecovery::RegisterBootSector() {
     bootVolume_ = true;
 }
 
-std::optional<FatVolumeGuess> CProfessionalFatRecovery::LookupGeometry(uint32_t cluster, uint64_t sector) const {
+std::optional<FatVolumeGuess> CProfessionalFatRecovery::LookupGeometry(uint32_t cluster,
+                                                                       uint64_t sector) const {
     for (const FatVolumeGuess& g : guesses_) {
         auto first = g.ClusterSector(cluster);
         if (first && *first == sector) return g;
@@ -267,14 +269,16 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t
         fragments_.erase(fragments_.begin() + static_cast<std::ptrdiff_t>(i));
         std::vector<uint8_t> joined = std::move(fragment.bytes);
         joined.insert(joined.end(), sector, sector + sectorSize_);
-        auto guess = fragment.guess ? fragment.guess : LookupGeometry(fragment.directoryCluster, fragment.sector);
+        auto guess =
+            fragment.guess ? fragment.guess : LookupGeometry(fragment.directoryCluster, fragment.sector);
         ParseAndJoin(std::move(joined), fragment.sector, fragment.directoryCluster, guess);
         return;
     }
     if (passContext_ && absoluteSector >= passContext_->sector &&
         absoluteSector <= passContext_->sector + passContext_->guess.sectorsPerCluster) {
         DirContext ctx = *passContext_;
-        ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, ctx.cluster, ctx.guess);
+        ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, ctx.cluster,
+                     ctx.guess);
         return;
     }
     for (const FatVolumeGuess& g : guesses_) {
@@ -297,12 +301,14 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t
 }
 
 void CProfessionalFatRecovery::ParseAndJoin(std::vector<uint8_t> buffer, uint64_t firstSector,
-                                            std::optional<uint32_t> cluster, std::optional<FatVolumeGuess> guess) {
+                                            std::optional<uint32_t> cluster,
+                                            std::optional<FatVolumeGuess> guess) {
     // Each join consumes a stored sector, so this ends; the bound guards a
     // chain of joins on hostile input.
     for (int joins = 0; joins < 64; ++joins) {
         uint32_t directoryCluster = 0;
-        OpenName open = ParseEntries(buffer.data(), buffer.size(), firstSector, cluster, guess, directoryCluster);
+        OpenName open =
+            ParseEntries(buffer.data(), buffer.size(), firstSector, cluster, guess, directoryCluster);
         if (!open.open) return;
         std::vector<uint8_t> saved(buffer.begin() + static_cast<std::ptrdiff_t>(open.offset), buffer.end());
         uint64_t savedSector = firstSector + open.offset / sectorSize_;
@@ -317,7 +323,8 @@ void CProfessionalFatRecovery::ParseAndJoin(std::vector<uint8_t> buffer, uint64_
                 continues = true;
                 if (guess) {
                     auto first = guess->ClusterSector(directoryCluster);
-                    continues = first && entry.first >= *first && entry.first < *first + guess->sectorsPerCluster;
+                    continues =
+                        first && entry.first >= *first && entry.first < *first + guess->sectorsPerCluster;
                 }
             } else if (e.U8(11) != kFatAttrLongName && e.U8(0) != kFatDeletedMark && e.U8(0) != 0 &&
                        ShortNameChecksum(ByteView(s.bytes.data(), kFatEntrySize)) == open.checksum) {
@@ -358,7 +365,8 @@ bool CProfessionalFatRecovery::IsDirectoryStartAt(const FatVolumeGuess& guess, u
     return ReadOneSector(*first, scratch_.data()) && IsFatDirectoryStart(scratch_.data(), sectorSize_, 0);
 }
 
-std::optional<uint32_t> CProfessionalFatRecovery::ParentOnDisk(uint32_t cluster, const FatVolumeGuess& guess) {
+std::optional<uint32_t> CProfessionalFatRecovery::ParentOnDisk(uint32_t cluster,
+                                                               const FatVolumeGuess& guess) {
     auto first = guess.ClusterSector(cluster);
     if (!first) return std::nullopt;
     scratch_.resize(sectorSize_);
@@ -442,8 +450,8 @@ void CProfessionalFatRecovery::WriteFile(const FoundItemRecord& record, uint32_t
     log_->AddChild(MakeRelationKey(NormaliseCluster(directoryCluster), level), number, 0, nullptr);
 }
 
-void CProfessionalFatRecovery::RegisterNeeded(uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess,
-                                              uint64_t sector) {
+void CProfessionalFatRecovery::RegisterNeeded(uint32_t directoryCluster,
+                                              const std::optional<FatVolumeGuess>& guess, uint64_t sector) {
     std::set<uint32_t> chain;
     uint32_t c = directoryCluster;
     uint64_t seenAt = sector;
@@ -456,8 +464,10 @@ void CProfessionalFatRecovery::RegisterNeeded(uint32_t directoryCluster, const s
         }
         needed_[c] = NeededDirectory{guess, seenAt};
         std::optional<uint32_t> parent;
-        if (auto it = known_.find(c); it != known_.end()) parent = it->second.parent;
-        else if (guess) parent = ParentOnDisk(c, *guess);
+        if (auto it = known_.find(c); it != known_.end())
+            parent = it->second.parent;
+        else if (guess)
+            parent = ParentOnDisk(c, *guess);
         if (!parent) break;
         c = *parent;
         if (guess) {
@@ -480,7 +490,8 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         cluster = rootCluster_;
     } else if (IsFatDirectoryStart(buffer, length, 0)) {
         cluster = EntryCluster(v);
-    } else if (guess && givenCluster && (*givenCluster == rootCluster_ || IsDirectoryStartAt(*guess, *givenCluster))) {
+    } else if (guess && givenCluster &&
+               (*givenCluster == rootCluster_ || IsDirectoryStartAt(*guess, *givenCluster))) {
         cluster = givenCluster;
     } else if (guess) {
         // A subdirectory's ".." entry names the directory that lists it.
@@ -517,7 +528,8 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
                 parts = 0;
                 runStart = off;
             }
-            if (parts == kMaxLongNameParts || !names.Add(e)) return open;  // a 20th part: nothing more is trusted
+            if (parts == kMaxLongNameParts || !names.Add(e))
+                return open;  // a 20th part: nothing more is trusted
             ++parts;
             continue;
         }
@@ -560,7 +572,8 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         if (!(attr & kFatAttrArchive)) continue;
         uint32_t first = EntryCluster(e);
         std::string ext = LowerExtension(name);
-        if (deleted && e.U16(20) == 0 && guess && !ext.empty()) first = SearchHighWord(e.U16(26), *guess, ext, false);
+        if (deleted && e.U16(20) == 0 && guess && !ext.empty())
+            first = SearchHighWord(e.U16(26), *guess, ext, false);
         FoundItemRecord r;
         r.letter = letter_;
         r.engineCode = static_cast<uint32_t>(EngineCode::kDeepFat);
@@ -630,7 +643,8 @@ int CProfessionalFatRecovery::Consolidate() {
             fragments_.erase(fragments_.begin() + static_cast<std::ptrdiff_t>(i));
             std::vector<uint8_t> buffer = std::move(fragment.bytes);
             buffer.insert(buffer.end(), stored.bytes.begin(), stored.bytes.end());
-            auto guess = fragment.guess ? fragment.guess : LookupGeometry(fragment.directoryCluster, fragment.sector);
+            auto guess =
+                fragment.guess ? fragment.guess : LookupGeometry(fragment.directoryCluster, fragment.sector);
             ParseAndJoin(std::move(buffer), fragment.sector, fragment.directoryCluster, guess);
             joined = true;
             break;
@@ -663,7 +677,8 @@ int CProfessionalFatRecovery::Consolidate() {
     // 2. Every directory that holds files becomes a folder.
     if (log_) {
         std::set<uint32_t> written;
-        for (const DirInfoEntry& f : log_->Folders()) written.insert(uint32_t{f.key});  // a resumed scan made these already
+        for (const DirInfoEntry& f : log_->Folders())
+            written.insert(uint32_t{f.key});  // a resumed scan made these already
         for (const auto& [cluster, needed] : needed_) {
             if (written.count(cluster)) continue;
             auto known = known_.find(cluster);
@@ -741,7 +756,8 @@ void CProfessionalFatRecovery::FileListsAtBrowsedLevels() {
     std::unordered_map<uint32_t, FolderKey> folderKeys;  // record number -> folder key
     for (const DirInfoEntry& f : log_->Folders()) folderKeys[f.recordNumber] = f.key;
     std::map<FolderKey, std::vector<RelationKey>> listsOf;
-    for (const auto& [relation, list] : log_->Children()) listsOf[RelationFolderKey(relation)].push_back(relation);
+    for (const auto& [relation, list] : log_->Children())
+        listsOf[RelationFolderKey(relation)].push_back(relation);
 
     std::vector<std::pair<RelationKey, RelationKey>> moves;
     std::deque<std::pair<FolderKey, uint32_t>> queue{{RootKey(), 0}};
@@ -898,7 +914,8 @@ bool CProfessionalFatRecovery::RestoreState(CheckpointReader& r) {
 int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (record.clusterBytes > kMaxClusterBytesToCopy) return kErrWriteFault;
     if (record.size == 0) return 0;
-    if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0 || record.key < 2) return kErrReadFault;
+    if (record.clusterBytes == 0 || record.clusterBytes % sectorSize_ != 0 || record.key < 2)
+        return kErrReadFault;
     FatVolumeGuess guess{record.clusterBytes / sectorSize_, static_cast<uint32_t>(record.dataStart),
                          record.partitionStart};
     std::vector<uint8_t> cluster(record.clusterBytes);
@@ -908,7 +925,8 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const 
         auto first = guess.ClusterSector(static_cast<uint32_t>(c));
         if (!first) return kErrReadFault;
         uint32_t got = 0;
-        const int read = ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
+        const int read =
+            ReadSectors(guess.sectorsPerCluster, reader_, cluster.data(), *first, sectorSize_, &got);
         const uint64_t piece = std::min<uint64_t>(record.clusterBytes, record.size - written);
         // A cluster read only in part would leave a gap the next cluster's
         // bytes close up: the copy fails rather than shift the rest of the file.

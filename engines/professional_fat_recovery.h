@@ -67,21 +67,22 @@ struct FatNameFragment {
 // continuation has not been met yet, sightings are only kept while they do not
 // fit a known geometry.
 struct FatDeepLimits {
-    size_t maxStoredBytes = 32u << 20;   // copies of unplaced directory sectors
-    size_t maxOrphans = 65536;           // entries waiting for a geometry
-    size_t maxFragments = 4096;          // open long names
-    size_t maxSightings = 512;           // directory starts without a geometry
-    size_t maxGuesses = 64;              // inferred volume layouts
-    size_t maxDirectories = 131072;      // known and needed directories, each
+    size_t maxStoredBytes = 32u << 20;  // copies of unplaced directory sectors
+    size_t maxOrphans = 65536;          // entries waiting for a geometry
+    size_t maxFragments = 4096;         // open long names
+    size_t maxSightings = 512;          // directory starts without a geometry
+    size_t maxGuesses = 64;             // inferred volume layouts
+    size_t maxDirectories = 131072;     // known and needed directories, each
 };
 
 class CProfessionalFatRecovery : public CLogEngineBase {
-public:
+  public:
     CProfessionalFatRecovery();
     ~CProfessionalFatRecovery() override;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                    uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Fat_..." when `name` is null) and empties every list.
@@ -110,11 +111,11 @@ public:
     void SetLimits(const FatDeepLimits& limits) { limits_ = limits; }
     uint32_t SectorSize() const { return sectorSize_; }
 
-protected:
+  protected:
     FolderKey RootKey() const override { return rootCluster_; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
-private:
+  private:
     struct DirContext {
         FatVolumeGuess guess;
         uint32_t cluster = 0;
@@ -150,14 +151,16 @@ private:
     OpenName ParseEntries(const uint8_t* buffer, size_t length, uint64_t firstSector,
                           std::optional<uint32_t> givenCluster, const std::optional<FatVolumeGuess>& guess,
                           uint32_t& directoryCluster);
-    bool FragmentContinues(const FatNameFragment& fragment, const uint8_t* sector, uint64_t absoluteSector) const;
+    bool FragmentContinues(const FatNameFragment& fragment, const uint8_t* sector,
+                           uint64_t absoluteSector) const;
     uint32_t NormaliseCluster(uint32_t cluster) const { return cluster == 0 ? rootCluster_ : cluster; }
     uint32_t SearchHighWord(uint16_t low, const FatVolumeGuess& guess, const std::string& extension,
                             bool directory);
     uint32_t FolderLevel(uint32_t cluster, const FatVolumeGuess& guess);
     uint32_t ContentCheck(const FoundItemRecord& record);
     void WriteFile(const FoundItemRecord& record, uint32_t directoryCluster, const FatVolumeGuess& guess);
-    void RegisterNeeded(uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess, uint64_t sector);
+    void RegisterNeeded(uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess,
+                        uint64_t sector);
     std::optional<uint32_t> ParentOnDisk(uint32_t cluster, const FatVolumeGuess& guess);
     bool ReadOneSector(uint64_t sector, uint8_t* buffer);
     void PlaceOrphans();
@@ -165,7 +168,8 @@ private:
     bool IsDirectoryStartAt(const FatVolumeGuess& guess, uint32_t cluster);
     // True when directory `sub` is already known from an entry in another
     // directory, and its ".." entry says that one is its parent.
-    bool EarlierEntryHolds(uint32_t sub, uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess);
+    bool EarlierEntryHolds(uint32_t sub, uint32_t directoryCluster,
+                           const std::optional<FatVolumeGuess>& guess);
     // Moves every list to the level its folder is browsed at.
     void FileListsAtBrowsedLevels();
 

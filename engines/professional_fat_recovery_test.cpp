@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "device/byte_view.h"
+#include "engines/professional_recovery.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_directory_sector.h"
-#include "engines/professional_recovery.h"
 #include "platform/result_codes.h"
 #include "results/scan_resume_store.h"
 #include "tests/testkit/test_images.h"
@@ -69,7 +69,8 @@ std::vector<Entry> LongEntries(const std::string& name, const char* name11) {
 
 std::vector<uint8_t> SectorOf(const std::vector<Entry>& entries) {
     std::vector<uint8_t> s(512, 0);
-    for (size_t i = 0; i < entries.size() && i < 16; ++i) std::memcpy(s.data() + 32 * i, entries[i].bytes, 32);
+    for (size_t i = 0; i < entries.size() && i < 16; ++i)
+        std::memcpy(s.data() + 32 * i, entries[i].bytes, 32);
     return s;
 }
 
@@ -78,7 +79,7 @@ std::vector<Entry> DotPair(uint32_t self, uint32_t parent) {
 }
 
 class DeepFatTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / "data");
         CScanResumeStore::ResetInstanceForTests();
@@ -92,8 +93,8 @@ protected:
         std::filesystem::remove(image);
         if (fat32) {
             if (!testkit::HaveProgram("mkfs.fat")) return {};
-            int rc = testkit::RunCommand("mkfs.fat -C -F 32 -s 8 -S 512 " + testkit::ShellQuote(image.string()) +
-                                         " 40960 >/dev/null 2>&1");
+            int rc = testkit::RunCommand("mkfs.fat -C -F 32 -s 8 -S 512 " +
+                                         testkit::ShellQuote(image.string()) + " 40960 >/dev/null 2>&1");
             if (rc != 0) return {};
         } else {
             testkit::WriteFile(image, std::vector<uint8_t>(4u << 20, 0));
@@ -304,7 +305,8 @@ TEST_F(DeepFatTest, ClusterReadOnlyInPartFailsTheCopy) {
         if (!r.IsFolder() && r.size > r.clusterBytes && r.clusterBytes >= 1024 && r.key >= 2) chosen = &r;
     ASSERT_NE(chosen, nullptr);
     const uint64_t clusterSectors = chosen->clusterBytes / 512;
-    const uint64_t second = chosen->partitionStart + chosen->dataStart + (chosen->key - 2) * clusterSectors + 1;
+    const uint64_t second =
+        chosen->partitionStart + chosen->dataStart + (chosen->key - 2) * clusterSectors + 1;
 
     EXPECT_EQ(engine.RecoverItem(*chosen, dir_ / "whole", 0), 0);
     {

@@ -68,8 +68,8 @@ int CProfessionalNtfsRecovery::OpenImage(const std::filesystem::path& imagePath,
     return OpenCommon();
 }
 
-int CProfessionalNtfsRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                             uint16_t letter) {
+int CProfessionalNtfsRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
+                                             uint64_t partitionSectors, uint16_t letter) {
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc != 0) return rc;
@@ -107,7 +107,8 @@ int CProfessionalNtfsRecovery::StartScanLog(const std::string* name) {
     pendingNumbers_.clear();
     depthCache_.clear();
     dropped_ = 0;
-    std::string logName = name ? *name : "Pro_Ntfs_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
+    std::string logName =
+        name ? *name : "Pro_Ntfs_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
     return ReplaceLog(logName);
 }
 
@@ -115,8 +116,8 @@ bool CProfessionalNtfsRecovery::ReadRecordAt(uint64_t sector, std::vector<uint8_
     record.assign(kRecordReadBytes, 0);
     uint32_t got = 0;
     // Either read only has to reach the record's end.
-    static_cast<void>(ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_, record.data(),
-                                  sector, sectorSize_, &got));
+    static_cast<void>(ReadSectors(static_cast<uint32_t>(kRecordReadBytes / sectorSize_), reader_,
+                                  record.data(), sector, sectorSize_, &got));
     if (static_cast<uint64_t>(got) * sectorSize_ < recordSize_) {
         // Near the end of the range fewer sectors remain; one record is enough.
         got = 0;
@@ -164,13 +165,14 @@ void CProfessionalNtfsRecovery::LearnClusterSize(const std::vector<uint8_t>& rec
         if (clusters == 0) return;
         uint64_t spc = attr.allocatedSize / sectorSize_ / clusters;
         // Only a size NTFS can format with is learned; anything else is damage.
-        if (spc >= 1 && spc <= 4096 && (spc & (spc - 1)) == 0) sectorsPerCluster_ = static_cast<uint32_t>(spc);
+        if (spc >= 1 && spc <= 4096 && (spc & (spc - 1)) == 0)
+            sectorsPerCluster_ = static_cast<uint32_t>(spc);
         return;
     }
 }
 
-CProfessionalNtfsRecovery::Placement CProfessionalNtfsRecovery::InferPlacement(uint32_t number,
-                                                                               uint64_t absoluteSector) const {
+CProfessionalNtfsRecovery::Placement CProfessionalNtfsRecovery::InferPlacement(
+    uint32_t number, uint64_t absoluteSector) const {
     const uint64_t target = static_cast<uint64_t>(number) * sectorsPerRecord_;
     for (const auto& [recordZeroSector, runs] : mftMap_) {
         uint64_t covered = 0;
@@ -188,7 +190,8 @@ CProfessionalNtfsRecovery::Placement CProfessionalNtfsRecovery::InferPlacement(u
                 if (expected == static_cast<int64_t>(absoluteSector)) {
                     Placement p;
                     uint64_t product = static_cast<uint64_t>(firstLcn) * sectorsPerCluster_;
-                    p.volumeStart = product == 0 || product > recordZeroSector ? rangeStart_ : recordZeroSector - product;
+                    p.volumeStart =
+                        product == 0 || product > recordZeroSector ? rangeStart_ : recordZeroSector - product;
                     p.runs = runs;
                     return p;
                 }
@@ -209,8 +212,8 @@ CProfessionalNtfsRecovery::Placement CProfessionalNtfsRecovery::InferPlacement(u
     return p;
 }
 
-bool CProfessionalNtfsRecovery::RecordSector(const std::vector<NtfsRun>& runs, uint32_t spc, uint64_t volumeStart,
-                                             uint32_t number, uint64_t& sector) const {
+bool CProfessionalNtfsRecovery::RecordSector(const std::vector<NtfsRun>& runs, uint32_t spc,
+                                             uint64_t volumeStart, uint32_t number, uint64_t& sector) const {
     const uint64_t target = static_cast<uint64_t>(number) * sectorsPerRecord_;
     uint64_t covered = 0;
     int64_t lcn = 0;
@@ -304,7 +307,8 @@ void CProfessionalNtfsRecovery::MakeLostFolder(uint32_t number) {
     log_->AddChild(MakeRelationKey(kNtfsRootKey, 0), recordNumber, number, slot->name);
 }
 
-uint32_t CProfessionalNtfsRecovery::ContentCheck(const std::vector<uint8_t>& record, const FoundItemRecord& item) {
+uint32_t CProfessionalNtfsRecovery::ContentCheck(const std::vector<uint8_t>& record,
+                                                 const FoundItemRecord& item) {
     const std::string ext = LowerExtension(item.Name());
     ByteView view(record.data(), recordSize_);
     NtfsRecordHeader header;
@@ -317,12 +321,14 @@ uint32_t CProfessionalNtfsRecovery::ContentCheck(const std::vector<uint8_t>& rec
         if (!attr.nonResident) {
             if (attr.value.Size() == 0) return 0;
             if (ext.empty()) return 1;
-            return MatchesExtension(attr.value.Data(), attr.value.Size(), ext, nullptr, sectorSize_, 0) ? 1 : 0;
+            return MatchesExtension(attr.value.Data(), attr.value.Size(), ext, nullptr, sectorSize_, 0) ? 1
+                                                                                                        : 0;
         }
         std::vector<NtfsRun> runs;
         DecodeRuns(attr.runList, runs);
         if (runs.empty() || runs[0].sparse || runs[0].offset <= 0 || ext.empty()) return 1;
-        uint64_t first = static_cast<uint64_t>(runs[0].offset) * item.clusterBytes / sectorSize_ + item.partitionStart;
+        uint64_t first =
+            static_cast<uint64_t>(runs[0].offset) * item.clusterBytes / sectorSize_ + item.partitionStart;
         std::vector<uint8_t> sector(sectorSize_);
         uint32_t got = 0;
         if (ReadSectors(1, reader_, sector.data(), first, sectorSize_, &got) != 0 || got != 1) return 1;
@@ -337,8 +343,8 @@ int CProfessionalNtfsRecovery::OnFileRecord(const uint8_t* record, size_t length
     return RecordEntry(copy, absoluteSector, false, 0);
 }
 
-int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_t absoluteSector, bool folderMode,
-                                           uint32_t folderNumber) {
+int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_t absoluteSector,
+                                           bool folderMode, uint32_t folderNumber) {
     if (record.size() < recordSize_) record.resize(recordSize_, 0);
     ByteView raw(record.data(), recordSize_);
     const bool isDirectory = (raw.U16(22) & 0x0002) != 0;
@@ -349,7 +355,8 @@ int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_
     }
     const uint16_t firstAttribute = raw.U16(20);
     const uint32_t bytesInUse = raw.U32(24);
-    if (!(firstAttribute <= bytesInUse && bytesInUse <= recordSize_) || !ApplyFixups(record.data(), recordSize_)) {
+    if (!(firstAttribute <= bytesInUse && bytesInUse <= recordSize_) ||
+        !ApplyFixups(record.data(), recordSize_)) {
         if (folderMode) MakeLostFolder(folderNumber);
         return kErrInvalidParameter;
     }
@@ -431,7 +438,8 @@ int CProfessionalNtfsRecovery::RecordEntry(std::vector<uint8_t>& record, uint64_
     uint32_t recordNumber = slot->recordNumber;
     *slot = item;
     slot->recordNumber = recordNumber;
-    RelationKey relation = parent == number ? MakeRelationKey(kNtfsRootKey, 0) : MakeRelationKey(parent, level);
+    RelationKey relation =
+        parent == number ? MakeRelationKey(kNtfsRootKey, 0) : MakeRelationKey(parent, level);
     log_->AddChild(relation, recordNumber, folderMode ? number : 0, folderMode ? item.name : nullptr);
     return 0;
 }
@@ -502,14 +510,16 @@ bool CProfessionalNtfsRecovery::RestoreState(CheckpointReader& r) {
 int CProfessionalNtfsRecovery::Consolidate() {
     std::set<uint32_t> written;
     if (log_) {
-        for (const DirInfoEntry& f : log_->Folders()) written.insert(uint32_t{f.key});  // made by an earlier, resumed run
+        for (const DirInfoEntry& f : log_->Folders())
+            written.insert(uint32_t{f.key});  // made by an earlier, resumed run
     }
     std::vector<uint8_t> record;
     for (size_t i = 0; i < pending_.size(); ++i) {
         NtfsPendingFolder folder = pending_[i];
         if (!written.insert(folder.recordNumber).second) continue;
         uint64_t sector = 0;
-        if (!RecordSector(folder.mftRuns, folder.sectorsPerCluster, folder.volumeStart, folder.recordNumber, sector)) {
+        if (!RecordSector(folder.mftRuns, folder.sectorsPerCluster, folder.volumeStart, folder.recordNumber,
+                          sector)) {
             MakeLostFolder(folder.recordNumber);
             continue;
         }
@@ -540,7 +550,8 @@ int CProfessionalNtfsRecovery::ReadVolumeBytes(uint64_t volumeStart, uint64_t of
         return got == last - first ? kSuccess : (rc != 0 ? rc : kErrReadFault);
     }
     std::vector<uint8_t> bounce(static_cast<size_t>((last - first) * sectorSize_));
-    int rc = ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize_, &got);
+    int rc =
+        ReadSectors(static_cast<uint32_t>(last - first), reader_, bounce.data(), first, sectorSize_, &got);
     if (got != last - first) return rc != 0 ? rc : kErrReadFault;
     std::memcpy(buffer, bounce.data() + (absolute - first * sectorSize_), length);
     return kSuccess;
@@ -549,7 +560,8 @@ int CProfessionalNtfsRecovery::ReadVolumeBytes(uint64_t volumeStart, uint64_t of
 int CProfessionalNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     std::vector<uint8_t> bytes;
     if (!ReadRecordAt(record.location, bytes)) return kErrReadFault;
-    if (ByteView(bytes.data(), bytes.size()).U32(0) != kNtfsFileMagic || !ApplyFixups(bytes.data(), recordSize_))
+    if (ByteView(bytes.data(), bytes.size()).U32(0) != kNtfsFileMagic ||
+        !ApplyFixups(bytes.data(), recordSize_))
         return kErrReadFault;
     ByteView view(bytes.data(), recordSize_);
     NtfsRecordHeader header;

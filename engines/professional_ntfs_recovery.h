@@ -36,12 +36,13 @@ struct NtfsPendingFolder {
 inline constexpr size_t kMaxPendingFolders = 262144;
 
 class CProfessionalNtfsRecovery : public CLogEngineBase {
-public:
+  public:
     CProfessionalNtfsRecovery();
     ~CProfessionalNtfsRecovery() override;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                    uint16_t letter) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Ntfs_..." when `name` is null); empties the
@@ -71,17 +72,18 @@ public:
     // Sectors per cluster NTFS formats a volume of `rangeSectors` with.
     static uint32_t DefaultSectorsPerCluster(uint64_t rangeSectors, uint32_t sectorSize);
 
-protected:
+  protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
 
-private:
+  private:
     struct Placement {
         uint64_t volumeStart = 0;
         std::vector<NtfsRun> runs;
     };
     int OpenCommon();
-    int RecordEntry(std::vector<uint8_t>& record, uint64_t absoluteSector, bool folderMode, uint32_t folderNumber);
+    int RecordEntry(std::vector<uint8_t>& record, uint64_t absoluteSector, bool folderMode,
+                    uint32_t folderNumber);
     void MakeLostFolder(uint32_t number);
     void LearnClusterSize(const std::vector<uint8_t>& record);
     Placement InferPlacement(uint32_t number, uint64_t absoluteSector) const;

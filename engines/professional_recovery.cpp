@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -17,10 +17,10 @@
 #include "engines/fast_ntfs_recovery.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/file_handle.h"
+#include "platform/path_text.h"
 #include "platform/read_ahead.h"
 #include "platform/result_codes.h"
 #include "platform/volume_registry.h"
-#include "platform/path_text.h"
 #include "results/file_categories.h"
 #include "results/result_order.h"
 
@@ -50,7 +50,7 @@ constexpr size_t kReadAheadPiece = 1u << 20;
 // elsewhere the thread reads into a scratch buffer that nobody looks at.
 // The pass still reads every chunk itself, so what it sees cannot change.
 class ReadAheadThread {
-public:
+  public:
     explicit ReadAheadThread(const FileHandle& handle) : handle_(handle), thread_([this] { Loop(); }) {}
     ~ReadAheadThread() {
         {
@@ -75,7 +75,7 @@ public:
         if (wake) wake_.notify_one();
     }
 
-private:
+  private:
     void Loop() {
         std::vector<uint8_t> scratch(kReadAheadPiece);
         std::unique_lock<std::mutex> lock(mutex_);
@@ -89,9 +89,11 @@ private:
             lock.unlock();
             size_t got = length;
             // Only how far the read got matters: it warms the cache.
-            if (!AdviseWillNeed(handle_, at, length)) static_cast<void>(handle_.ReadAt(at, scratch.data(), length, got));
+            if (!AdviseWillNeed(handle_, at, length))
+                static_cast<void>(handle_.ReadAt(at, scratch.data(), length, got));
             lock.lock();
-            if (ahead_ == at) ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
+            if (ahead_ == at)
+                ahead_ = got == 0 ? end_ : at + got;  // a failing read ends the read-ahead of this run
         }
     }
 
@@ -177,8 +179,8 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     sectorSize_ = DriveSectorSize(reader_);
     if (sectorSize_ < 512 || sectorSize_ % 512 != 0 || sectorSize_ > kChunkBytes) sectorSize_ = 512;
     resume_ = ResumeRecord{};
-    resumeFlag_ = CScanResumeStore::Instance().FindForPartition(static_cast<uint32_t>(driveIndex), partitionStart,
-                                                               partitionSectors, letter, resume_);
+    resumeFlag_ = CScanResumeStore::Instance().FindForPartition(
+        static_cast<uint32_t>(driveIndex), partitionStart, partitionSectors, letter, resume_);
     int fatResult = fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int exfatResult = exfat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
@@ -222,7 +224,8 @@ int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, vo
 }
 
 uint64_t CProfessionalRecovery::GetFoundCount() {
-    uint64_t n = fat_.GetFoundCount() + ntfs_.GetFoundCount() + exfat_.GetFoundCount() + carver_.GetFoundCount();
+    uint64_t n =
+        fat_.GetFoundCount() + ntfs_.GetFoundCount() + exfat_.GetFoundCount() + carver_.GetFoundCount();
     if (quick_) n += quick_->GetFoundCount();
     return n;
 }
@@ -255,11 +258,13 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
                 static_cast<void>(ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_,
                                               recordBuffer_.data(), absolute, ss, &got));
                 if (got == 0) {
-                    static_cast<void>(ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got));
+                    static_cast<void>(
+                        ReadSectors(recordSize / ss, reader_, recordBuffer_.data(), absolute, ss, &got));
                 }
                 record = static_cast<uint64_t>(got) * ss >= recordSize ? recordBuffer_.data() : nullptr;
             }
-            if (record && !(ByteView(record, recordSize).U16(22) & 0x0002)) ntfs_.OnFileRecord(record, recordSize, absolute);
+            if (record && !(ByteView(record, recordSize).U16(22) & 0x0002))
+                ntfs_.OnFileRecord(record, recordSize, absolute);
         } else if (CProfessionalExfatRecovery::MayHoldEntrySets(p, ss) &&
                    exfat_.OnSector(p, static_cast<size_t>(remaining), absolute)) {
             // Sectors of exFAT entry sets hold no file data for the carver.
@@ -287,7 +292,8 @@ int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors,
             for (uint64_t k = 1; k < inChunk; ++k) {
                 const uint8_t* q = p + k * ss;
                 if (CProfessionalExfatRecovery::MayHoldEntrySets(q, ss))
-                    exfat_.OnSector(q, static_cast<size_t>(remaining - static_cast<int64_t>(k * ss)), absolute + k);
+                    exfat_.OnSector(q, static_cast<size_t>(remaining - static_cast<int64_t>(k * ss)),
+                                    absolute + k);
             }
         }
         remaining -= static_cast<int64_t>(consumed) * ss;
@@ -650,7 +656,9 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
             uint64_t left = run.length - run.position;
             uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(chunkSectors, left));
             uint64_t absolute = rangeStart_ + run.start + run.position;
-            if (readAhead) readAhead->Follow(absolute * sectorSize_, (rangeStart_ + run.start + run.length) * sectorSize_);
+            if (readAhead)
+                readAhead->Follow(absolute * sectorSize_,
+                                  (rangeStart_ + run.start + run.length) * sectorSize_);
             // A chunk with unreadable sectors is searched with zeros in their
             // place: the sectors around a bad one still hold files.
             uint32_t got = n;
@@ -673,21 +681,24 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
             run.position += step;
             done_ += step;
             auto now = std::chrono::steady_clock::now();
-            auto sinceEstimate = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
+            auto sinceEstimate =
+                std::chrono::duration_cast<std::chrono::milliseconds>(now - lastEstimate).count();
             if (sinceEstimate >= kEstimateIntervalMs && weight_ == kPassWeight) {
                 lastEstimate = now;
                 int64_t elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - passStart).count();
                 if (elapsed > 0) {
                     uint64_t speed = static_cast<uint64_t>(sectorSize_) * (done_ - doneAtStart) / elapsed;
                     if (speed == 0) speed = 1;
-                    remainingSeconds_ = static_cast<int64_t>((total_ > done_ ? total_ - done_ : 0) * sectorSize_ / speed);
+                    remainingSeconds_ =
+                        static_cast<int64_t>((total_ > done_ ? total_ - done_ : 0) * sectorSize_ / speed);
                 }
             }
             if (result != 0) break;
             if (scanProgress_) {
-                int percent = total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
-                int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_, done_,
-                                           total_, FoundForProgress());
+                int percent =
+                    total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
+                int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_,
+                                           done_, total_, FoundForProgress());
                 if (answer != 0) {
                     result = answer;
                     break;
@@ -820,13 +831,18 @@ std::vector<IFileRecoveryParse*> CProfessionalRecovery::Engines() {
 
 IFileRecoveryParse* CProfessionalRecovery::EngineFor(const FoundItemRecord& record) {
     switch (record.Engine()) {
-    case EngineCode::kQuickNtfs:
-    case EngineCode::kQuickFat:
-    case EngineCode::kQuickExfat: return quick_.get();
-    case EngineCode::kDeepNtfs: return &ntfs_;
-    case EngineCode::kDeepFat: return &fat_;
-    case EngineCode::kRawSignature: return &carver_;
-    case EngineCode::kDeepExfat: return &exfat_;
+        case EngineCode::kQuickNtfs:
+        case EngineCode::kQuickFat:
+        case EngineCode::kQuickExfat:
+            return quick_.get();
+        case EngineCode::kDeepNtfs:
+            return &ntfs_;
+        case EngineCode::kDeepFat:
+            return &fat_;
+        case EngineCode::kRawSignature:
+            return &carver_;
+        case EngineCode::kDeepExfat:
+            return &exfat_;
     }
     return nullptr;
 }
@@ -837,7 +853,8 @@ const FoundFileIdentities& CProfessionalRecovery::QuickFiles() {
         if (quick_) {
             FoundItemList files;
             // A quick log that cannot be read leaves nothing to match duplicates against.
-            static_cast<void>(quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files));
+            static_cast<void>(
+                quick_->FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), files));
             for (const FoundItemRecord& r : files) quickFiles_->Add(r);
         }
     }
@@ -851,8 +868,10 @@ uint32_t CProfessionalRecovery::DeepDuplicates() {
         if (quick.Size() > 0) {
             FoundItemList deep;
             // A log that cannot be read counts no duplicates: the total then errs high, never low.
-            static_cast<void>(fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
-            static_cast<void>(ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
+            static_cast<void>(
+                fat_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
+            static_cast<void>(
+                ntfs_.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), deep));
             for (const FoundItemRecord& r : deep) count += quick.Contains(r) ? 1 : 0;
         }
         deepDuplicates_ = count;
@@ -864,13 +883,14 @@ void CProfessionalRecovery::DropDuplicates(FoundItemList& list) {
     if (!quick_) return;
     const FoundFileIdentities& quick = QuickFiles();
     if (quick.Size() == 0) return;
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [&](const FoundItemRecord& r) {
-                                  EngineCode engine = r.Engine();
-                                  return (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) &&
-                                         quick.Contains(r);
-                              }),
-               list.end());
+    list.erase(
+        std::remove_if(list.begin(), list.end(),
+                       [&](const FoundItemRecord& r) {
+                           EngineCode engine = r.Engine();
+                           return (engine == EngineCode::kDeepFat || engine == EngineCode::kDeepNtfs) &&
+                                  quick.Contains(r);
+                       }),
+        list.end());
 }
 
 int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
@@ -911,8 +931,8 @@ int CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t le
         const int flushed = deep->Log()->Flush();
         const FoundFileIdentities& quick = QuickFiles();
         uint32_t found = 0;
-        const int rc = deep->Log()->CountFilesBelow(folder->key, level, found,
-                                                    [&](const FoundItemRecord& r) { return !quick.Contains(r); });
+        const int rc = deep->Log()->CountFilesBelow(
+            folder->key, level, found, [&](const FoundItemRecord& r) { return !quick.Contains(r); });
         count += found;
         return rc != 0 ? rc : flushed;
     }
@@ -929,8 +949,8 @@ int CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record, std::str
     return engine ? engine->GetFolderPath(record, path) : 0;
 }
 
-int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                       uint32_t baseDepth) {
+int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,
+                                       const std::filesystem::path& destination, uint32_t baseDepth) {
     IFileRecoveryParse* engine = EngineFor(record);
     return engine ? engine->RecoverItem(record, destination, baseDepth) : 0;
 }

@@ -34,7 +34,7 @@
 namespace sorvane {
 
 class CProfessionalRecovery : public IFileRecoveryParse {
-public:
+  public:
     // Bytes read per step of the pass.
     static constexpr uint32_t kChunkBytes = 65536;
 
@@ -42,18 +42,20 @@ public:
     ~CProfessionalRecovery() override;
 
     [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors, uint16_t letter) override;
+    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
+                                    uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
     // The deep scan. Returns 0 when it ran to its end, else the value that
     // stopped it (a callback's answer, or the quick engine's failure).
     [[nodiscard]] int Scan(const std::string* scanLogName) override;
-    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level,
+                                   FoundItemList& out) override;
     [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
     [[nodiscard]] uint64_t GetFoundCount() override;
     [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                    uint32_t baseDepth) override;
+                                  uint32_t baseDepth) override;
     [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     // The files of every engine whose extension the pattern names. A carved
@@ -62,8 +64,9 @@ public:
     // the same file).
     [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
     [[nodiscard]] int LoadAllocationMap() override { return 0; }
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
+    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                  void* userData) override;
 
     // --- Resuming ---
     // True when opening found a resume record of this range; Scan then goes on
@@ -105,7 +108,7 @@ public:
     CProfessionalExfatRecovery& DeepExfat() { return exfat_; }
     CFileTypeRecovery& Carver() { return carver_; }
 
-private:
+  private:
     IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
     // The quick engine (when there is one) and the sub-engines, in listing order.
     std::vector<IFileRecoveryParse*> Engines();

@@ -59,7 +59,7 @@ int OnProgress(void* userData, int percent, int weight, int64_t, uint64_t done, 
 }
 
 class DeepScanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { UseDataDir("data"); }
     void TearDown() override { CScanResumeStore::ResetInstanceForTests(); }
 
@@ -68,14 +68,16 @@ protected:
         CScanResumeStore::ResetInstanceForTests();
     }
 
-    std::unique_ptr<CProfessionalRecovery> Scan(const std::filesystem::path& image, Progress* progress = nullptr,
-                                                int* result = nullptr) {
+    std::unique_ptr<CProfessionalRecovery> Scan(const std::filesystem::path& image,
+                                                Progress* progress = nullptr, int* result = nullptr) {
         auto engine = std::make_unique<CProfessionalRecovery>();
         EXPECT_EQ(engine->OpenImage(image, 7), 0);
         engine->SetCallbacks(progress ? OnProgress : nullptr, nullptr, progress, 100);
         int rc = engine->Scan(nullptr);
-        if (result) *result = rc;
-        else EXPECT_EQ(rc, 0);
+        if (result)
+            *result = rc;
+        else
+            EXPECT_EQ(rc, 0);
         return engine;
     }
 
@@ -115,7 +117,9 @@ Score ScoreAgainstTruth(CProfessionalRecovery& engine, const testkit::BuiltImage
         for (const auto& r : all)
             if (r.Engine() == code && r.size == t.size && SameName(r.Name(), t.Name())) match = &r;
         if (!match) {
-            if (std::getenv("SORVANE_DEBUG_DEEP")) std::printf("missing: %s %llu %s\n", t.path.c_str(), (unsigned long long)t.size, t.deleted ? "deleted" : "live");
+            if (std::getenv("SORVANE_DEBUG_DEEP"))
+                std::printf("missing: %s %llu %s\n", t.path.c_str(), (unsigned long long)t.size,
+                            t.deleted ? "deleted" : "live");
             continue;
         }
         ++s.found;
@@ -129,8 +133,8 @@ Score ScoreAgainstTruth(CProfessionalRecovery& engine, const testkit::BuiltImage
 TEST_F(DeepScanTest, ReformattedFat32GivesBackEarlierFoldersAndFiles) {
     TempDir work;
     SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kFat32, work.Path());
-    ASSERT_EQ(testkit::RunCommand("mkfs.fat -F 32 -s 1 -S 512 -n REFORMAT " + testkit::ShellQuote(image.image.string()) +
-                                  " >/dev/null 2>&1"),
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -F 32 -s 1 -S 512 -n REFORMAT " +
+                                  testkit::ShellQuote(image.image.string()) + " >/dev/null 2>&1"),
               0);
     const std::string before = testkit::FileSha256(image.image);
     auto engine = Scan(image.image);
@@ -149,7 +153,8 @@ TEST_F(DeepScanTest, ReformattedFat32GivesBackEarlierFoldersAndFiles) {
     ASSERT_EQ(engine->ListChildren(nullptr, 0, root), 0);
     int namedFolders = 0, truthFolders = 0;
     std::set<std::string> names;
-    std::function<void(const FoundItemRecord&, uint32_t)> walk = [&](const FoundItemRecord& f, uint32_t level) {
+    std::function<void(const FoundItemRecord&, uint32_t)> walk = [&](const FoundItemRecord& f,
+                                                                     uint32_t level) {
         if (f.Engine() != EngineCode::kDeepFat || level > 16) return;
         names.insert(AsciiLower(f.Name()));
         FoundItemList children;
@@ -160,7 +165,8 @@ TEST_F(DeepScanTest, ReformattedFat32GivesBackEarlierFoldersAndFiles) {
     for (const auto& r : root)
         if (r.IsFolder()) walk(r, 1);
     for (const auto& t : image.entries) {
-        if (!t.isDir || t.path.find('/') == std::string::npos) continue;  // top folders were listed in the lost root
+        if (!t.isDir || t.path.find('/') == std::string::npos)
+            continue;  // top folders were listed in the lost root
         ++truthFolders;
         if (names.count(AsciiLower(t.Name()))) ++namedFolders;
     }
@@ -179,8 +185,9 @@ TEST_F(DeepScanTest, QuickReformattedNtfsGivesBackEarlierFiles) {
     auto engine = Scan(image.image);
     Score s = ScoreAgainstTruth(*engine, image, EngineCode::kDeepNtfs,
                                 [&](const FoundItemRecord& r) { return RecoveredSha(*engine, r); });
-    std::printf("quick-reformatted NTFS: %d of %d files found by name and size, %d of %d intact ones byte-exact\n",
-                s.found, s.files, s.exact, s.exactCandidates);
+    std::printf(
+        "quick-reformatted NTFS: %d of %d files found by name and size, %d of %d intact ones byte-exact\n",
+        s.found, s.files, s.exact, s.exactCandidates);
     // Measured: 24 of 24, all 21 intact ones byte-exact.
     EXPECT_GE(s.found * 100, s.files * 95);
     EXPECT_EQ(s.exact, s.exactCandidates);
@@ -192,7 +199,8 @@ TEST_F(DeepScanTest, QuickReformattedNtfsGivesBackEarlierFiles) {
         size_t slash = t.path.rfind('/');
         if (t.isDir || slash == std::string::npos) continue;
         std::string parent = t.path.substr(0, slash);
-        std::string parentName = parent.substr(parent.rfind('/') == std::string::npos ? 0 : parent.rfind('/') + 1);
+        std::string parentName =
+            parent.substr(parent.rfind('/') == std::string::npos ? 0 : parent.rfind('/') + 1);
         for (const auto& r : all) {
             if (r.Engine() != EngineCode::kDeepNtfs || r.Name() != t.Name() || r.size != t.size) continue;
             ++nested;
@@ -204,7 +212,8 @@ TEST_F(DeepScanTest, QuickReformattedNtfsGivesBackEarlierFiles) {
             break;
         }
     }
-    std::printf("quick-reformatted NTFS: %d of %d files found in a folder of the right name\n", placed, nested);
+    std::printf("quick-reformatted NTFS: %d of %d files found in a folder of the right name\n", placed,
+                nested);
     EXPECT_GE(placed * 100, nested * 95);
     EXPECT_EQ(testkit::FileSha256(image.image), before);
 }
@@ -264,9 +273,11 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
 }
 
 // A real picture made by ImageMagick.
-std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::string& name, const std::string& recipe) {
+std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::string& name,
+                                 const std::string& recipe) {
     std::filesystem::path p = dir / name;
-    if (testkit::RunCommand("convert " + recipe + " " + testkit::ShellQuote(p.string()) + " >/dev/null 2>&1") != 0)
+    if (testkit::RunCommand("convert " + recipe + " " + testkit::ShellQuote(p.string()) +
+                            " >/dev/null 2>&1") != 0)
         return {};
     return testkit::ReadFile(p);
 }
@@ -294,7 +305,8 @@ TEST_F(DeepScanTest, FilesFoundByTwoEnginesAreListedOnce) {
         if (t.size == 0) continue;
         int listed = 0;
         for (const auto& r : all)
-            if (r.Engine() != EngineCode::kRawSignature && r.size == t.size && SameName(r.Name(), t.Name())) ++listed;
+            if (r.Engine() != EngineCode::kRawSignature && r.size == t.size && SameName(r.Name(), t.Name()))
+                ++listed;
         EXPECT_LE(listed, 1) << t.path;
     }
     uint32_t count = 0;
@@ -306,19 +318,22 @@ TEST_F(DeepScanTest, FilesFoundByTwoEnginesAreListedOnce) {
 
 TEST_F(DeepScanTest, PublicFatUndeleteImageListsEachFileOnceAndItsFragmentsDamaged) {
     std::filesystem::path image = testkit::RealImagesDir() / "6-fat-undel.dd";
-    if (testkit::RealImagesDir().empty() || !std::filesystem::exists(image)) GTEST_SKIP() << "no public images";
+    if (testkit::RealImagesDir().empty() || !std::filesystem::exists(image))
+        GTEST_SKIP() << "no public images";
     std::string before = testkit::FileSha256(image);
     auto engine = Scan(image);
     std::vector<FoundItemRecord> all = Files(*engine);
-    const std::map<std::string, bool> published = {{"frag1.dat", true},  {"frag2.dat", true}, {"frag3.dat", true},
-                                                   {"sing.dat", false},  {"mult1.dat", false}, {"mult2.dat", false}};
+    const std::map<std::string, bool> published = {{"frag1.dat", true},  {"frag2.dat", true},
+                                                   {"frag3.dat", true},  {"sing.dat", false},
+                                                   {"mult1.dat", false}, {"mult2.dat", false}};
     for (const auto& [name, fragmented] : published) {
         SCOPED_TRACE(name);
         int listed = 0;
         for (const auto& r : all) {
             std::string found = r.Name();
             // A deleted entry without a long name has lost its first character.
-            if (found.size() != name.size() || CompareNamesIgnoringCase(found.substr(1), name.substr(1)) != 0) continue;
+            if (found.size() != name.size() || CompareNamesIgnoringCase(found.substr(1), name.substr(1)) != 0)
+                continue;
             ++listed;
             EXPECT_EQ(std::string(ContentCheckWord(r.contentCheck)) == "damaged", fragmented) << found;
         }
@@ -371,24 +386,28 @@ TEST_F(DeepScanTest, FilesInSpaceWithoutFileSystemAreCarved) {
 }
 
 TEST_F(DeepScanTest, CarvedJpegAtAThumbnailsStartIsListedOnce) {
-    if (!testkit::HaveProgram("convert") || !testkit::HaveProgram("mcopy")) GTEST_SKIP() << "ImageMagick and mtools";
+    if (!testkit::HaveProgram("convert") || !testkit::HaveProgram("mcopy"))
+        GTEST_SKIP() << "ImageMagick and mtools";
     auto jpeg = MakePicture(dir_.Path(), "t.jpg", "-size 160x120 gradient:red-blue");
     ASSERT_FALSE(jpeg.empty());
     std::filesystem::path image = dir_ / "fat.img";
     std::string img = testkit::ShellQuote(image.string());
     std::string src = testkit::ShellQuote((dir_ / "t.jpg").string());
     ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 -s 4 " + img + " 16384 >/dev/null 2>&1"), 0);
-    ASSERT_EQ(testkit::RunCommand("mcopy -i " + img + " " + src + " ::/PHOTO.THM && mcopy -i " + img + " " + src +
-                                  " ::/PHOTO.DAT && mdel -i " + img + " ::/PHOTO.THM ::/PHOTO.DAT"),
+    ASSERT_EQ(testkit::RunCommand("mcopy -i " + img + " " + src + " ::/PHOTO.THM && mcopy -i " + img + " " +
+                                  src + " ::/PHOTO.DAT && mdel -i " + img + " ::/PHOTO.THM ::/PHOTO.DAT"),
               0);
     auto engine = Scan(image);
     ASSERT_NE(engine->QuickEngine(), nullptr);
     int thm = 0, dat = 0, carvedJpeg = 0;
     for (const auto& r : Files(*engine)) {
         std::string ext = LowerExtension(r.Name());
-        if (r.Engine() == EngineCode::kRawSignature && ext == "jpg") ++carvedJpeg;
-        else if (ext == "thm") ++thm;
-        else if (ext == "dat") ++dat;
+        if (r.Engine() == EngineCode::kRawSignature && ext == "jpg")
+            ++carvedJpeg;
+        else if (ext == "thm")
+            ++thm;
+        else if (ext == "dat")
+            ++dat;
     }
     EXPECT_EQ(thm, 1);
     EXPECT_EQ(dat, 1);
@@ -424,7 +443,8 @@ TEST_F(DeepScanTest, InterruptedScanResumedFindsWhatAWholeScanFinds) {
     auto first = Scan(image.image, &progress, &rc);
     EXPECT_EQ(rc, kCancelCode);
     EXPECT_LT(first->SectorsDone(), total);
-    EXPECT_EQ(std::count(progress.percents.begin(), progress.percents.end(), 1100), 0);  // no 100 % after a stop
+    EXPECT_EQ(std::count(progress.percents.begin(), progress.percents.end(), 1100),
+              0);  // no 100 % after a stop
     first.reset();
     CScanResumeStore::ResetInstanceForTests();  // as a new run of the program
 
@@ -586,8 +606,8 @@ TEST_F(DeepScanTest, VolumeWithNothingUnallocatedReadsNoChunkAndEndsAtHundred) {
     uint64_t freeBytes = std::strtoull(digits.c_str(), nullptr, 10);
     ASSERT_GT(freeBytes, 0u);
     testkit::WriteFile(dir_ / "fill.bin", RandomBytes(freeBytes, 3));
-    ASSERT_EQ(testkit::RunCommand("mcopy -i " + img + " " + testkit::ShellQuote((dir_ / "fill.bin").string()) +
-                                  " ::/FILL.BIN"),
+    ASSERT_EQ(testkit::RunCommand("mcopy -i " + img + " " +
+                                  testkit::ShellQuote((dir_ / "fill.bin").string()) + " ::/FILL.BIN"),
               0);
     Progress progress;
     auto engine = Scan(image, &progress);
@@ -634,7 +654,9 @@ TEST_F(DeepScanTest, EveryDeepRequestGetsTheCoordinator) {
     EXPECT_EQ(coordinator->QuickEngine(), nullptr);
     if (!testkit::HaveProgram("mkfs.fat")) return;
     std::filesystem::path fat = dir_ / "fat.img";
-    ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 " + testkit::ShellQuote(fat.string()) + " 16384 >/dev/null 2>&1"), 0);
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 " + testkit::ShellQuote(fat.string()) +
+                                  " 16384 >/dev/null 2>&1"),
+              0);
     auto deepFat = CreateRecoveryEngineForImage(fat, 1, true);
     auto* onFat = dynamic_cast<CProfessionalRecovery*>(deepFat.get());
     ASSERT_NE(onFat, nullptr);

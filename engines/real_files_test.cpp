@@ -57,13 +57,9 @@ Bytes HandMadeWithMagic(const Bytes& magic, size_t size, uint8_t fill) {
 }
 
 class RealFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        CScanResumeStore::ResetInstanceForTests();
-    }
-    void TearDown() override {
-        CScanResumeStore::ResetInstanceForTests();
-    }
+  protected:
+    void SetUp() override { CScanResumeStore::ResetInstanceForTests(); }
+    void TearDown() override { CScanResumeStore::ResetInstanceForTests(); }
     testkit::TempDir dir_;
     testkit::ScopedDataDir data_;
 };
@@ -118,7 +114,8 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         {"", kTypePst, "pst", Measure::kWalk, HandMadeWithMagic(Text("!BDN\x11\x22\x33\x44SM"), 2000, 0x21)},
         {"", kTypeDbx, "dbx", Measure::kWalk, HandMadeWithMagic({0xCF, 0xAD, 0x12, 0xFE}, 2000, 0x21)},
         {"", kTypeMts, "mts", Measure::kExact, HandMadeMts()},
-        {"", kTypeFla, "fla", Measure::kWalk, HandMadeWithMagic({0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 1}, 2000, 0x21)},
+        {"", kTypeFla, "fla", Measure::kWalk,
+         HandMadeWithMagic({0xD0, 0xCF, 0x11, 0xE0, 0, 0, 0, 1}, 2000, 0x21)},
         {"", kTypeOle, "ole", Measure::kExact, MakeCompoundFile("Contents", 6)},
     };
 

@@ -29,8 +29,8 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit, const Walk
         for (const FoundItemRecord& child : children) {
             if (!visit(WalkedItem{child, p.path, p.level})) return firstFailure;
             // Fields of the packed record are copied, never bound to references.
-            const auto id = std::make_tuple(static_cast<uint32_t>(child.engineCode), static_cast<uint32_t>(child.key),
-                                            p.level + 1);
+            const auto id = std::make_tuple(static_cast<uint32_t>(child.engineCode),
+                                            static_cast<uint32_t>(child.key), p.level + 1);
             if (child.IsFolder() && listed.insert(id).second)
                 queue.push_back({false, child, p.level + 1, p.path + child.Name() + "/"});
         }

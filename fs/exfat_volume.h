@@ -55,7 +55,7 @@ class ExfatVolume {
     // Feeds the clusters of a folder to `parser`, a cluster at a time, at most
     // `maxBytes`. Returns false when a cluster could not be read (the rest is still fed).
     [[nodiscard]] bool ReadDirectory(const std::vector<uint32_t>& clusters, ExfatDirectoryParser& parser,
-                       uint64_t maxBytes);
+                                     uint64_t maxBytes);
 
     // The label from the root folder's label entry, read by ReadRoot.
     const std::string& Label() const { return label_; }

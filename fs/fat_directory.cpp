@@ -28,7 +28,15 @@ bool LegalShortNameByte(uint8_t c) {
     if (c < 0x20) return false;
     if (c >= 'a' && c <= 'z') return false;
     switch (c) {
-        case '"': case '*': case '.': case ':': case '<': case '>': case '?': case '\\': case '|':
+        case '"':
+        case '*':
+        case '.':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '\\':
+        case '|':
             return false;
         default:
             return true;
@@ -94,8 +102,10 @@ std::string ShortEntryName(ByteView entry) {
     while (!ext.empty() && ext.back() == ' ') ext.pop_back();
     bool lostFirst = false;
     if (!base.empty()) {
-        if (static_cast<uint8_t>(base[0]) == kFatDeletedMark) lostFirst = true;
-        else if (base[0] == 0x05) base[0] = static_cast<char>(0xE5);
+        if (static_cast<uint8_t>(base[0]) == kFatDeletedMark)
+            lostFirst = true;
+        else if (base[0] == 0x05)
+            base[0] = static_cast<char>(0xE5);
     }
     std::string text = base;
     if (entry.U8(8) != ' ' && !ext.empty()) text += "." + ext;
@@ -115,8 +125,7 @@ FatEntryTimes EntryTimes(ByteView entry) {
 
 uint8_t ShortNameChecksum(ByteView entry) {
     uint8_t sum = 0;
-    for (size_t i = 0; i < 11; ++i)
-        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry.U8(i));
+    for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry.U8(i));
     return sum;
 }
 
@@ -177,7 +186,7 @@ WalkEnd WalkDirectoryBuffer(ByteView buffer, LongNameCollector& names,
         if (attr == kFatAttrVolumeLabel) {
             info.kind = FatEntryInfo::Kind::kVolumeLabel;
         } else if (attr & kFatAttrDirectory) {
-            info.kind = IsDotName(entry, false)   ? FatEntryInfo::Kind::kDot
+            info.kind = IsDotName(entry, false)  ? FatEntryInfo::Kind::kDot
                         : IsDotName(entry, true) ? FatEntryInfo::Kind::kDotDot
                                                  : FatEntryInfo::Kind::kDirectory;
         } else {

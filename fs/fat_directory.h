@@ -43,7 +43,7 @@ FatEntryTimes EntryTimes(ByteView entry);
 // Collects the long-name parts that precede a short entry. Parts arrive last
 // part first, so each is put before what was collected.
 class LongNameCollector {
-public:
+  public:
     static constexpr size_t kMaxParts = 20;
     static constexpr size_t kMaxUnits = 260;
 
@@ -55,7 +55,7 @@ public:
     // The collected name as UTF-8, up to its NUL or 0xFFFF filler.
     std::string Utf8() const;
 
-private:
+  private:
     char16_t buffer_[kMaxUnits] = {};
     size_t units_ = 0;  // filled from the end of buffer_
     size_t parts_ = 0;
@@ -74,10 +74,10 @@ struct FatEntryInfo {
     uint16_t clusterHigh = 0;
     uint16_t clusterLow = 0;
     uint32_t size = 0;
-    std::string name;          // long name when one belongs to it, else the 8.3 name
+    std::string name;  // long name when one belongs to it, else the 8.3 name
     bool hasLongName = false;
     FatEntryTimes times;
-    size_t offset = 0;         // byte offset of the short entry in the buffer
+    size_t offset = 0;  // byte offset of the short entry in the buffer
 };
 
 enum class WalkEnd {

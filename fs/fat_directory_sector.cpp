@@ -27,10 +27,18 @@ bool TimeInRange(uint64_t t) { return t != 0 && t >= kEarliestEntryTime && t <= 
 bool IsForbiddenShortNameByte(uint8_t b) {
     if (b < 0x20 || (b >= 'a' && b <= 'z')) return true;
     switch (b) {
-    case '"': case '*': case '.': case ':': case '<': case '>': case '?': case '\\': case '|':
-        return true;
-    default:
-        return false;
+        case '"':
+        case '*':
+        case '.':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '\\':
+        case '|':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -89,8 +97,10 @@ bool ShortEntryLooksWritten(const ByteView& e) {
         size_t from = part == 0 ? 0 : 8, to = part == 0 ? 8 : 11;
         bool sawSpace = false;
         for (size_t i = from; i < to; ++i) {
-            if (e.U8(i) == ' ') sawSpace = true;
-            else if (sawSpace) return false;
+            if (e.U8(i) == ' ')
+                sawSpace = true;
+            else if (sawSpace)
+                return false;
         }
     }
     // Bytes with the high bit set are double-byte characters: they come in pairs.
@@ -114,7 +124,8 @@ bool IsFatDirectoryStart(const uint8_t* buffer, size_t length, size_t offset) {
     if (e.U8(0) != '.' || !(e.U8(11) & kAttrDirectory) || e.U32(28) != 0) return false;
     if (e.U8(32) != '.' || e.U8(33) != '.' || !(e.U8(43) & kAttrDirectory) || e.U32(60) != 0) return false;
     // Creation time and date, access date, write time and date of "." and "..".
-    return std::memcmp(e.Data() + 14, e.Data() + 46, 6) == 0 && std::memcmp(e.Data() + 22, e.Data() + 54, 4) == 0;
+    return std::memcmp(e.Data() + 14, e.Data() + 46, 6) == 0 &&
+           std::memcmp(e.Data() + 22, e.Data() + 54, 4) == 0;
 }
 
 bool IsFatDirectoryEntry(const uint8_t* buffer, size_t length, size_t offset) {

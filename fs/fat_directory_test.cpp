@@ -48,8 +48,13 @@ TEST(FatEntryRules, DeletedShortNameKeepsAMarkForItsLostFirstLetter) {
     auto noExt = ShortEntry("README     ", kFatAttrArchive, 10, 100);
     EXPECT_EQ(ShortEntryName(ByteView(noExt.data(), 32)), "readme");
     // 0x05 stands for a first byte of 0xE5 (code page 437 "σ").
-    auto kanji = ShortEntry("\x05" "BC     DAT", kFatAttrArchive, 10, 100);
-    EXPECT_EQ(ShortEntryName(ByteView(kanji.data(), 32)), "\xCF\x83" "bc.dat");
+    auto kanji = ShortEntry(
+        "\x05"
+        "BC     DAT",
+        kFatAttrArchive, 10, 100);
+    EXPECT_EQ(ShortEntryName(ByteView(kanji.data(), 32)),
+              "\xCF\x83"
+              "bc.dat");
 }
 
 TEST(FatEntryRules, RejectsWhatNoDriverWrites) {
@@ -61,7 +66,8 @@ TEST(FatEntryRules, RejectsWhatNoDriverWrites) {
     EXPECT_FALSE(Plausible(ShortEntry("LABEL      ", kFatAttrVolumeLabel, 5, 0))) << "label with a cluster";
     EXPECT_TRUE(Plausible(ShortEntry("LABEL      ", kFatAttrVolumeLabel, 0, 0)));
     EXPECT_FALSE(Plausible(ShortEntry("FILE    TXT", kFatAttrVolumeLabel | kFatAttrArchive, 0, 0)));
-    EXPECT_FALSE(Plausible(ShortEntry("DIR        ", kFatAttrDirectory, 5, 4096))) << "live folder with a size";
+    EXPECT_FALSE(Plausible(ShortEntry("DIR        ", kFatAttrDirectory, 5, 4096)))
+        << "live folder with a size";
     auto badDate = ShortEntry("FILE    TXT", kFatAttrArchive, 5, 10);
     PutU16(&badDate[24], static_cast<uint16_t>((75 << 9) | (1 << 5) | 1));  // 2055
     EXPECT_FALSE(Plausible(badDate));
@@ -187,10 +193,10 @@ TEST(FatDirectoryWalk, RootWrittenByMtoolsReadsBackWithItsNames) {
     std::string image = (dir / "names.img").string();
     std::string q = ShellQuote(image);
     const std::vector<std::string> names = {
-        "Holiday photo 2019.jpg", "report.txt", "UPPER.TXT", "Ünïcödé ñame.doc", std::string(200, 'n') + ".pdf",
-        "a.b.c.tar.gz", "no extension"};
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q + " 16384 >/dev/null; cd " +
-                         ShellQuote(dir.Path().string()) + "; echo data > src;";
+        "Holiday photo 2019.jpg",       "report.txt",   "UPPER.TXT",   "Ünïcödé ñame.doc",
+        std::string(200, 'n') + ".pdf", "a.b.c.tar.gz", "no extension"};
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -C " + q +
+                         " 16384 >/dev/null; cd " + ShellQuote(dir.Path().string()) + "; echo data > src;";
     for (const auto& n : names) script += " mcopy -i " + q + " src " + ShellQuote("::/" + n) + ";";
     script += " mdel -i " + q + " ::/report.txt " + ShellQuote("::/Holiday photo 2019.jpg") + ";";
     ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
@@ -207,16 +213,18 @@ TEST(FatDirectoryWalk, RootWrittenByMtoolsReadsBackWithItsNames) {
 
     std::multiset<std::string> live, deleted;
     LongNameCollector collector;
-    WalkEnd end = WalkDirectoryBuffer(ByteView(root.data(), root.size()), collector, [&](const FatEntryInfo& e) {
-        if (e.kind != FatEntryInfo::Kind::kFile) return;
-        (e.deleted ? deleted : live).insert(e.name);
-    });
+    WalkEnd end =
+        WalkDirectoryBuffer(ByteView(root.data(), root.size()), collector, [&](const FatEntryInfo& e) {
+            if (e.kind != FatEntryInfo::Kind::kFile) return;
+            (e.deleted ? deleted : live).insert(e.name);
+        });
     EXPECT_EQ(end, WalkEnd::kEndMark);
     // 8.3-only names read back lower-cased; fls keeps the stored case and cuts
     // names of 200 characters and more, so those are compared with what was written.
     std::multiset<std::string> expectedLive, flsLive, ourShortLive;
     for (const auto& n : names)
-        if (n != "report.txt" && n != "Holiday photo 2019.jpg") expectedLive.insert(n == "UPPER.TXT" ? "upper.txt" : n);
+        if (n != "report.txt" && n != "Holiday photo 2019.jpg")
+            expectedLive.insert(n == "UPPER.TXT" ? "upper.txt" : n);
     EXPECT_EQ(live, expectedLive);
     for (const auto& n : FlsRootNames(image, false))
         if (n.size() < 190) flsLive.insert(AsciiLower(n));

@@ -52,7 +52,7 @@ inline constexpr uint32_t kFatEndOfChain = 0xFFFFFFFFu;
 // cluster numbers: 0 free, 2 .. MaxCluster the next cluster, kFatEndOfChain for
 // end of chain, bad clusters, reserved values and anything unreadable.
 class FatTable {
-public:
+  public:
     static constexpr uint32_t kWindowBytes = 16u * 1024 * 1024;
 
     // `windowBytes` (a multiple of the sector size) bounds the memory the table
@@ -69,7 +69,7 @@ public:
     // The first free cluster after `cluster`, or 0 when there is none.
     uint32_t NextFreeAfter(uint32_t cluster);
 
-private:
+  private:
     bool EnsureWindow(uint64_t offset, uint32_t width);
 
     uint32_t windowBytes_;

@@ -44,11 +44,16 @@ FsstatFacts Fsstat(const std::string& image) {
     const std::regex type(R"(^File System Type: (\S+))");
     const std::regex run(R"(^(\d+)-(\d+) \(\d+\) -> (EOF|\d+))");
     while (std::getline(lines, line)) {
-        if (std::regex_search(line, m, clusterArea)) f.clusterAreaStart = std::stoull(m[1]);
-        else if (std::regex_search(line, m, root)) f.rootStart = std::stoull(m[1]), f.rootEnd = std::stoull(m[2]);
-        else if (std::regex_search(line, m, range)) f.maxCluster = static_cast<uint32_t>(std::stoul(m[1]));
-        else if (std::regex_search(line, m, size)) f.clusterBytes = static_cast<uint32_t>(std::stoul(m[1]));
-        else if (std::regex_search(line, m, type)) f.type = m[1];
+        if (std::regex_search(line, m, clusterArea))
+            f.clusterAreaStart = std::stoull(m[1]);
+        else if (std::regex_search(line, m, root))
+            f.rootStart = std::stoull(m[1]), f.rootEnd = std::stoull(m[2]);
+        else if (std::regex_search(line, m, range))
+            f.maxCluster = static_cast<uint32_t>(std::stoul(m[1]));
+        else if (std::regex_search(line, m, size))
+            f.clusterBytes = static_cast<uint32_t>(std::stoul(m[1]));
+        else if (std::regex_search(line, m, type))
+            f.type = m[1];
         else if (std::regex_search(line, m, run))
             f.runs.push_back({std::stoull(m[1]), std::stoull(m[2]), m[3] == "EOF" ? 0 : std::stoull(m[3])});
     }
@@ -64,8 +69,9 @@ std::string MakeFragmentedVolume(const testkit::TempDir& dir, const std::string&
     std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; mkfs.fat " + mkfsOptions + " -C " + q + " " +
                          std::to_string(sizeKb) + " >/dev/null; cd " + ShellQuote(dir.Path().string()) + ";";
     for (int i = 1; i <= 6; ++i)
-        script += " head -c " + std::to_string(fileKb * 1024 * i / 3 + 77) + " /dev/urandom > f" + std::to_string(i) +
-                  ".bin; mcopy -i " + q + " f" + std::to_string(i) + ".bin ::/F" + std::to_string(i) + ".BIN;";
+        script += " head -c " + std::to_string(fileKb * 1024 * i / 3 + 77) + " /dev/urandom > f" +
+                  std::to_string(i) + ".bin; mcopy -i " + q + " f" + std::to_string(i) + ".bin ::/F" +
+                  std::to_string(i) + ".BIN;";
     script += " mdel -i " + q + " ::/F2.BIN ::/F4.BIN;";
     script += " head -c " + std::to_string(fileKb * 1024 * 3) + " /dev/urandom > big.bin; mcopy -i " + q +
               " big.bin ::/BIG.BIN;";
@@ -119,8 +125,9 @@ TEST_P(FatLayoutTest, GeometryAndEveryChainAgreeWithFsstat) {
         uint32_t first = static_cast<uint32_t>((run.first - g.dataStart) / g.sectorsPerCluster + 2);
         uint32_t last = static_cast<uint32_t>((run.last - g.dataStart) / g.sectorsPerCluster + 2);
         for (uint32_t c = first; c < last; ++c) ASSERT_EQ(fat.Entry(c), c + 1) << "cluster " << c;
-        uint32_t expected =
-            run.next == 0 ? kFatEndOfChain : static_cast<uint32_t>((run.next - g.dataStart) / g.sectorsPerCluster + 2);
+        uint32_t expected = run.next == 0
+                                ? kFatEndOfChain
+                                : static_cast<uint32_t>((run.next - g.dataStart) / g.sectorsPerCluster + 2);
         EXPECT_EQ(fat.Entry(last), expected) << "end of run at cluster " << last;
         if (run.next != 0) ++fragmentedRuns;
     }
@@ -130,7 +137,8 @@ TEST_P(FatLayoutTest, GeometryAndEveryChainAgreeWithFsstat) {
     // Clusters past the used ones are free, and the first free one is found.
     uint32_t lastUsed = 2;
     for (const auto& run : facts.runs)
-        lastUsed = std::max(lastUsed, static_cast<uint32_t>((run.last - g.dataStart) / g.sectorsPerCluster + 2));
+        lastUsed =
+            std::max(lastUsed, static_cast<uint32_t>((run.last - g.dataStart) / g.sectorsPerCluster + 2));
     EXPECT_EQ(fat.Entry(lastUsed + 1), 0u);
     EXPECT_EQ(fat.NextFreeAfter(lastUsed), lastUsed + 1);
     EXPECT_EQ(fat.Entry(g.MaxCluster() + 1), kFatEndOfChain);
@@ -144,7 +152,8 @@ INSTANTIATE_TEST_SUITE_P(RealVolumes, FatLayoutTest,
                                            Layout{"Fat16", "-F 16", 16384, 16, 20, true},
                                            Layout{"Fat32", "-F 32 -s 1", 65536, 32, 20, false},
                                            Layout{"Fat12MovingWindow", "-F 12", 1440, 12, 60, true, true},
-                                           Layout{"Fat32MovingWindow", "-F 32 -s 1", 65536, 32, 20, false, true}),
+                                           Layout{"Fat32MovingWindow", "-F 32 -s 1", 65536, 32, 20, false,
+                                                  true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FatGeometry, RejectsBootSectorsThatDescribeNoVolume) {

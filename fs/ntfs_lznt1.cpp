@@ -26,7 +26,8 @@ bool DecodeChunk(ByteView in, uint8_t* out, size_t capacity) {
             size_t length = static_cast<size_t>(token & (0x0FFFu >> distanceExtra)) + 3;
             size_t distance = static_cast<size_t>(token >> (12 - distanceExtra)) + 1;
             if (distance > outPos) return false;
-            for (size_t i = 0; i < length && outPos < capacity; ++i, ++outPos) out[outPos] = out[outPos - distance];
+            for (size_t i = 0; i < length && outPos < capacity; ++i, ++outPos)
+                out[outPos] = out[outPos - distance];
         }
     }
     return true;

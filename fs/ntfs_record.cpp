@@ -183,9 +183,10 @@ bool SummarizeRecord(ByteView record, NtfsFileSummary& summary) {
                 if (!ParseFileName(a.value, name)) break;
                 // The DOS 8.3 alias only stands in until the long (Win32 or POSIX) name is met;
                 // among long names a Win32 name replaces a POSIX one.
-                bool better = !summary.hasName ||
-                              (summary.fileName.nameSpace == kNtfsDosName && name.nameSpace != kNtfsDosName) ||
-                              (summary.fileName.nameSpace == kNtfsPosixName && name.nameSpace == kNtfsWin32Name);
+                bool better =
+                    !summary.hasName ||
+                    (summary.fileName.nameSpace == kNtfsDosName && name.nameSpace != kNtfsDosName) ||
+                    (summary.fileName.nameSpace == kNtfsPosixName && name.nameSpace == kNtfsWin32Name);
                 if (better) {
                     summary.fileName = std::move(name);
                     summary.hasName = true;

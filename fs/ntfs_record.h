@@ -29,12 +29,19 @@ enum NtfsAttributeType : uint32_t {
     kNtfsAttributeEnd = 0xFFFFFFFF,
 };
 
-enum NtfsFileNameSpace : uint8_t { kNtfsPosixName = 0, kNtfsWin32Name = 1, kNtfsDosName = 2, kNtfsWin32DosName = 3 };
+enum NtfsFileNameSpace : uint8_t {
+    kNtfsPosixName = 0,
+    kNtfsWin32Name = 1,
+    kNtfsDosName = 2,
+    kNtfsWin32DosName = 3
+};
 
 // The MFT record number inside a file reference (its low 48 bits) and the
 // sequence number the reference expects (its high 16 bits).
 constexpr uint64_t NtfsReferenceRecord(uint64_t reference) { return reference & 0x0000FFFFFFFFFFFFull; }
-constexpr uint16_t NtfsReferenceSequence(uint64_t reference) { return static_cast<uint16_t>(reference >> 48); }
+constexpr uint16_t NtfsReferenceSequence(uint64_t reference) {
+    return static_cast<uint16_t>(reference >> 48);
+}
 
 // What the quick scan needs from an NTFS boot sector.
 struct NtfsGeometry {
@@ -101,11 +108,11 @@ struct NtfsAttribute {
 // false at the end marker or at the first attribute whose header does not fit
 // inside the bytes in use.
 class NtfsAttributeWalker {
-public:
+  public:
     NtfsAttributeWalker(ByteView record, const NtfsRecordHeader& header);
     bool Next(NtfsAttribute& attribute);
 
-private:
+  private:
     ByteView record_;
     size_t position_ = 0;
     size_t limit_ = 0;

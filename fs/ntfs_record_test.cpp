@@ -77,7 +77,8 @@ std::vector<uint8_t> RecordOf(const NtfsImage& image, uint64_t number) {
 }
 
 // The bytes a non-resident attribute describes, read from the image.
-std::vector<uint8_t> ReadExtents(const NtfsImage& image, const std::vector<NtfsExtent>& extents, uint64_t size) {
+std::vector<uint8_t> ReadExtents(const NtfsImage& image, const std::vector<NtfsExtent>& extents,
+                                 uint64_t size) {
     std::vector<uint8_t> out;
     for (const NtfsExtent& e : extents) {
         for (uint64_t c = 0; c < e.length && out.size() < size; ++c) {
@@ -122,7 +123,7 @@ TEST(NtfsBootSector, LargeClusterExponentAndDamagedFields) {
     boot[12] = 3;  // 768-byte sectors
     EXPECT_FALSE(ParseNtfsBootSector(ByteView(boot.data(), boot.size()), g));
     boot[11] = 0;
-    boot[12] = 0;  // 0 means 512
+    boot[12] = 0;     // 0 means 512
     boot[64] = 0x7F;  // absurd record size falls back to 1024
     ASSERT_TRUE(ParseNtfsBootSector(ByteView(boot.data(), boot.size()), g));
     EXPECT_EQ(g.bytesPerSector, 512u);
@@ -160,8 +161,8 @@ TEST(NtfsRecord, FileDataComesBackExactly) {
     auto small = RandomBytes(2500, 2);  // resident in a 4096-byte record, crossing 4 stride tails
     for (int sectorSize : {512, 4096}) {
         SCOPED_TRACE(sectorSize);
-        NtfsImage image =
-            MakeImage(dir, "f" + std::to_string(sectorSize) + ".img", sectorSize, {{"big.bin", big}, {"small.bin", small}});
+        NtfsImage image = MakeImage(dir, "f" + std::to_string(sectorSize) + ".img", sectorSize,
+                                    {{"big.bin", big}, {"small.bin", small}});
         for (const auto& [name, content] : {std::pair{"big.bin", &big}, std::pair{"small.bin", &small}}) {
             SCOPED_TRACE(name);
             auto record = RecordOf(image, InodeOf(image.path, name));
@@ -196,7 +197,8 @@ TEST(NtfsRecord, FileDataComesBackExactly) {
 
 // Appends a copy of the record's first $FILE_NAME with another name and name
 // space, the way Windows stores a DOS alias beside the long name.
-void AddFileName(std::vector<uint8_t>& record, const std::string& asciiName, uint8_t nameSpace, uint8_t oldNameSpace) {
+void AddFileName(std::vector<uint8_t>& record, const std::string& asciiName, uint8_t nameSpace,
+                 uint8_t oldNameSpace) {
     NtfsRecordHeader header;
     ASSERT_TRUE(ParseRecordHeader(ByteView(record.data(), record.size()), header));
     NtfsAttributeWalker walker(ByteView(record.data(), record.size()), header);
@@ -342,7 +344,8 @@ TEST(NtfsRecord, DamagedHeadersAndAttributesAreRefused) {
 // (the sanitizer build checks it) and ends.
 TEST(NtfsRecord, RandomDamageNeverReadsOutside) {
     TempDir dir;
-    NtfsImage image = MakeImage(dir, "r.img", 512, {{"y.bin", RandomBytes(300000, 5)}, {"z.txt", RandomBytes(40, 6)}});
+    NtfsImage image =
+        MakeImage(dir, "r.img", 512, {{"y.bin", RandomBytes(300000, 5)}, {"z.txt", RandomBytes(40, 6)}});
     const NtfsGeometry& g = image.geometry;
     std::mt19937 rng(7);
     size_t parsed = 0;
@@ -352,7 +355,8 @@ TEST(NtfsRecord, RandomDamageNeverReadsOutside) {
         for (int round = 0; round < 3000; ++round) {
             auto record = raw;
             int flips = 1 + static_cast<int>(rng() % 8);
-            for (int i = 0; i < flips; ++i) record[rng() % record.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+            for (int i = 0; i < flips; ++i)
+                record[rng() % record.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
             // Parse into a heap copy of the exact size so a read past it is caught.
             std::unique_ptr<uint8_t[]> exact(new uint8_t[record.size()]);
             std::memcpy(exact.get(), record.data(), record.size());

@@ -38,8 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t off = 0, i = 0; off + 512 <= size; off += 512, ++i) {
         const uint8_t* sector = data + off;
         const uint64_t at = base + i * stride;
-        if (IsFatDirectoryStart(sector, 512, 0)) engine.OnDirectoryStart(sector, at);
-        else engine.OnDirectorySector(sector, at);
+        if (IsFatDirectoryStart(sector, 512, 0))
+            engine.OnDirectoryStart(sector, at);
+        else
+            engine.OnDirectorySector(sector, at);
     }
     engine.Consolidate();
     FoundItemList root;

@@ -33,7 +33,8 @@ inline std::filesystem::path WriteImage(const uint8_t* data, size_t size, size_t
     std::filesystem::path image = ScratchDir() / "image.img";
     std::vector<char> bytes(data, data + size);
     if (bytes.size() < minimum) bytes.resize(minimum, 0);
-    std::ofstream(image, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(image, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return image;
 }
 

@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 128 * 512) return 0;
     std::filesystem::path image = Scratch() / "image.img";
     std::vector<char> bytes = Volume(data, size);
-    std::ofstream(image, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(image, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::error_code ec;
     std::filesystem::remove_all(Scratch() / "data", ec);
     std::filesystem::remove_all(Scratch() / "out", ec);

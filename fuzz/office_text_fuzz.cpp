@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sorvane::app::ReadDocumentText(path, 2048, out);
     sorvane::app::ReadSheetCells(path, 10, 10, out);
     sorvane::app::ReadSlideTexts(path, 20, out);
-    sorvane::app::CsvCells(QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), 10,
-                           10);
+    sorvane::app::CsvCells(
+        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), 10, 10);
     return 0;
 }

@@ -46,6 +46,6 @@ std::string DeviceNameOfPath(const std::string& text);
 // ("vfat", "fuseblk", "FAT32", "NTFS") and the device it is read from. False
 // when the folder's file system is not known.
 [[nodiscard]] bool MountedFileSystemOf(const std::filesystem::path& folder, std::string& type,
-                         std::filesystem::path& source);
+                                       std::filesystem::path& source);
 
 }  // namespace sorvane

@@ -20,7 +20,7 @@ struct DriveInfo {
 };
 
 class DriveTable {
-public:
+  public:
     // First index given to image files added as drives, far above any real disk count.
     static constexpr int kFirstImageIndex = 1000;
 
@@ -35,7 +35,7 @@ public:
     // Adds an image file as a drive (once per file) and returns its index.
     int AddImage(const std::filesystem::path& image);
 
-private:
+  private:
     DriveTable();
     bool loaded_ = false;
     std::vector<DriveInfo> disks_;
@@ -54,6 +54,6 @@ bool DiskIsOnUsbOrSd(const std::string& name);
 // For a partition name ("sdb1", "E:"): its disk name, start sector and length
 // in 512-byte units. Returns false when it is not a partition.
 [[nodiscard]] bool PartitionOfDisk(const std::string& partitionName, std::string& diskName, uint64_t& start,
-                     uint64_t& sectors);
+                                   uint64_t& sectors);
 
 }  // namespace sorvane

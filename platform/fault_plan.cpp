@@ -121,8 +121,8 @@ bool FaultPlan::Parse(const std::string& text) {
                     sectorSize);
             continue;
         }
-        Add(PathFromUtf8(fields[0]), first, last, fields[2] == "error" ? FaultKind::kError : FaultKind::kShort,
-            sectorSize);
+        Add(PathFromUtf8(fields[0]), first, last,
+            fields[2] == "error" ? FaultKind::kError : FaultKind::kShort, sectorSize);
     }
     return ok;
 }

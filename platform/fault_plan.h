@@ -20,16 +20,16 @@ namespace sorvane {
 enum class FaultKind { kError, kShort, kSlow };
 
 struct FaultDecision {
-    bool fail = false;      // the read fails with EIO before returning anything
-    size_t allowed = 0;     // otherwise: bytes the read may return (<= requested)
-    uint32_t delayMs = 0;   // how long the read waits first
+    bool fail = false;     // the read fails with EIO before returning anything
+    size_t allowed = 0;    // otherwise: bytes the read may return (<= requested)
+    uint32_t delayMs = 0;  // how long the read waits first
 };
 
 // Waits as long as the decision says; every reader calls it before reading.
 void DelayRead(const FaultDecision& decision);
 
 class FaultPlan {
-public:
+  public:
     static FaultPlan& Instance();
 
     // Adds a fault over sectors [first, last] of the file at `path` (matched by
@@ -47,7 +47,7 @@ public:
     FaultDecision Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const;
     bool Empty() const;
 
-private:
+  private:
     FaultPlan();
 };
 

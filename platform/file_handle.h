@@ -11,7 +11,7 @@
 namespace sorvane {
 
 class FileHandle {
-public:
+  public:
     // The value of a handle that is not open (-1 is also INVALID_HANDLE_VALUE).
     static constexpr intptr_t kInvalid = -1;
 
@@ -54,7 +54,7 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
 
-private:
+  private:
     intptr_t native_ = kInvalid;
     uint32_t readAlignment_ = 0;
     uint64_t position_ = 0;

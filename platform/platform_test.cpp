@@ -123,7 +123,8 @@ TEST(FileNameRules, WindowsRefusalsAreMendedWithoutLosingTheName) {
     EXPECT_EQ(NameAllowedOnWindows("COM0"), "COM0");
     EXPECT_EQ(NameAllowedOnWindows("COM10"), "COM10");
     EXPECT_EQ(NameAllowedOnWindows("CONSOLE.txt"), "CONSOLE.txt");
-    EXPECT_EQ(NameAllowedOnWindows("NUL."), "_NUL") << "the dot goes first, then the name is still the device";
+    EXPECT_EQ(NameAllowedOnWindows("NUL."), "_NUL")
+        << "the dot goes first, then the name is still the device";
 }
 
 TEST(PathText, Utf8NamesBecomePathsAndBackUnchanged) {

@@ -91,8 +91,10 @@ std::u16string Utf8ToUtf16(std::string_view text) {
                 if ((t & 0xC0) != 0x80) ok = false;
                 v = (v << 6) | (t & 0x3F);
             }
-            if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) cp = v;
-            else len = 1;
+            if (ok && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF))
+                cp = v;
+            else
+                len = 1;
         }
         if (cp >= 0x10000) {
             cp -= 0x10000;

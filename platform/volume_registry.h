@@ -19,7 +19,7 @@ struct VolumeInfo {
 };
 
 class VolumeRegistry {
-public:
+  public:
     static VolumeRegistry& Instance();
     void Set(uint32_t key, VolumeInfo info);
     std::optional<VolumeInfo> Get(uint32_t key) const;

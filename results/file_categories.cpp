@@ -146,5 +146,4 @@ std::filesystem::path UniqueDestinationPath(const std::filesystem::path& path) {
     return {};
 }
 
-}  // namespace sorvane#include "platform/file_time.h"
-
+}  // namespace sorvane

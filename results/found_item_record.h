@@ -28,21 +28,21 @@ inline constexpr uint32_t kFolderClusterBytes = 0xFFFFFFFFu;
 
 #pragma pack(push, 1)
 struct FoundItemRecord {
-    uint16_t letter = 0;            // volume key given at opening
-    uint32_t engineCode = 0;        // EngineCode
-    uint32_t isFolder = 0;          // 1 folder, 0 file
-    uint32_t engineSpecific = 0;    // quick FAT folders: 1 when it or an ancestor is a deleted directory
-    uint32_t contentCheck = 1;      // files: 1 agrees with the extension or unchecked, 0 contradicts
-    uint32_t recordNumber = 0;      // 1-based position in the scan-log file
-    uint32_t key = 0;               // FolderKey of a folder; NTFS: MFT record; FAT: first cluster
-    uint32_t clusterBytes = 0;      // bytes per cluster for files; kFolderClusterBytes for folders
-    uint64_t created = 0;           // FILETIME
-    uint64_t accessed = 0;          // FILETIME
-    uint64_t written = 0;           // FILETIME, last modification
-    uint64_t size = 0;              // bytes
-    uint64_t dataStart = 0;         // FAT: first data-area sector relative to the partition start
-    uint64_t location = 0;          // absolute sector of the item's metadata
-    uint64_t partitionStart = 0;    // partition start sector given at opening (0 for an image)
+    uint16_t letter = 0;             // volume key given at opening
+    uint32_t engineCode = 0;         // EngineCode
+    uint32_t isFolder = 0;           // 1 folder, 0 file
+    uint32_t engineSpecific = 0;     // quick FAT folders: 1 when it or an ancestor is a deleted directory
+    uint32_t contentCheck = 1;       // files: 1 agrees with the extension or unchecked, 0 contradicts
+    uint32_t recordNumber = 0;       // 1-based position in the scan-log file
+    uint32_t key = 0;                // FolderKey of a folder; NTFS: MFT record; FAT: first cluster
+    uint32_t clusterBytes = 0;       // bytes per cluster for files; kFolderClusterBytes for folders
+    uint64_t created = 0;            // FILETIME
+    uint64_t accessed = 0;           // FILETIME
+    uint64_t written = 0;            // FILETIME, last modification
+    uint64_t size = 0;               // bytes
+    uint64_t dataStart = 0;          // FAT: first data-area sector relative to the partition start
+    uint64_t location = 0;           // absolute sector of the item's metadata
+    uint64_t partitionStart = 0;     // partition start sector given at opening (0 for an image)
     char name[kNameFieldSize] = {};  // UTF-8, NUL-terminated
 
     EngineCode Engine() const { return static_cast<EngineCode>(engineCode); }

@@ -11,8 +11,8 @@
 #include "device/boot_sector.h"
 #include "device/partition_details.h"
 #include "platform/block_device.h"
-#include "platform/drive_table.h"
 #include "platform/disk_layout.h"
+#include "platform/drive_table.h"
 #include "platform/result_codes.h"
 #include "platform/system_root.h"
 #include "platform/volume_registry.h"
@@ -197,11 +197,12 @@ std::string FileSystemNameOfFolder(const std::filesystem::path& folder) {
     std::filesystem::path source;
     if (!MountedFileSystemOf(folder, type, source)) return {};
     std::vector<uint8_t> boot;
-    bool haveBoot = (type == "vfat" || type == "msdos" || type == "fuseblk") &&
-                    ReadBootSectorOf(source.string(), boot);
+    bool haveBoot =
+        (type == "vfat" || type == "msdos" || type == "fuseblk") && ReadBootSectorOf(source.string(), boot);
     if (type == "fuseblk" && haveBoot && IsExfatBootSector(boot.data(), boot.size())) return "exFAT";
     // Without the boot sector, vfat counts as FAT32: its 4 GiB file limit binds every FAT width.
-    int fatBits = haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
+    int fatBits =
+        haveBoot && IsFatBootSector(boot.data(), boot.size()) ? FatBitsOfBootSector(boot.data()) : 32;
     return FileSystemNameFromMountType(type, fatBits);
 }
 

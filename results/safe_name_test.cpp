@@ -1,7 +1,7 @@
 // Hostile names from a disk must never lead a recovered file out of the
 // destination folder, and must stay usable names.
-#include "platform/file_name_rules.h"
 #include "results/safe_name.h"
+#include "platform/file_name_rules.h"
 
 #include <gtest/gtest.h>
 

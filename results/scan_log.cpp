@@ -84,7 +84,9 @@ void CScanLog::Close() {
     dirInfoPath_.clear();
 }
 
-int CScanLog::Open(const std::string& name) { return OpenIn(CScanResumeStore::Instance().CurrentScanFolder(), name); }
+int CScanLog::Open(const std::string& name) {
+    return OpenIn(CScanResumeStore::Instance().CurrentScanFolder(), name);
+}
 
 int CScanLog::OpenIn(const std::filesystem::path& folder, const std::string& name) {
     Close();
@@ -349,7 +351,8 @@ int CScanLog::ReadRecordList(const std::vector<uint32_t>& numbers, std::vector<F
     std::vector<std::pair<uint32_t, uint32_t>> order;
     order.reserve(numbers.size());
     for (size_t i = 0; i < numbers.size(); ++i)
-        if (numbers[i] != 0 && numbers[i] <= available) order.emplace_back(numbers[i], static_cast<uint32_t>(i));
+        if (numbers[i] != 0 && numbers[i] <= available)
+            order.emplace_back(numbers[i], static_cast<uint32_t>(i));
     std::sort(order.begin(), order.end());
 
     enum : uint8_t { kMissing, kRead, kFailed };
@@ -455,8 +458,7 @@ int CScanLog::CountFilesBelow(FolderKey key, FolderLevel level, uint32_t& count,
         for (const FoundItemRecord& r : records) {
             if (!r.IsFolder()) {
                 if (!counted || counted(r)) ++count;
-            }
-            else if (childLevel != 0)
+            } else if (childLevel != 0)
                 queue.push_back(MakeRelationKey(r.key, childLevel));
         }
         if (rc != kSuccess) return rc;
@@ -501,8 +503,8 @@ int CScanLog::FindByExtension(const std::string& pattern, std::vector<FoundItemR
             std::memcpy(&contentCheck, bytes + offsetof(FoundItemRecord, contentCheck), sizeof contentCheck);
             const char* field = reinterpret_cast<const char*>(bytes + offsetof(FoundItemRecord, name));
             const void* nul = std::memchr(field, 0, kNameFieldSize);
-            std::string_view name(field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field)
-                                             : kNameFieldSize);
+            std::string_view name(
+                field, nul ? static_cast<size_t>(static_cast<const char*>(nul) - field) : kNameFieldSize);
             auto take = [&out, bytes] {
                 out.emplace_back();
                 std::memcpy(&out.back(), bytes, kRecordSize);
@@ -553,7 +555,8 @@ bool CScanLog::FindFolderRecordByKey(FolderKey key, FoundItemRecord& out) {
     uint64_t done = 0;
     for (;;) {
         size_t got = 0;
-        if (recordFile_.ReadAt(done, piece.data(), piece.size(), got) != kSuccess || got < kRecordSize) return false;
+        if (recordFile_.ReadAt(done, piece.data(), piece.size(), got) != kSuccess || got < kRecordSize)
+            return false;
         for (size_t off = 0; off + kRecordSize <= got; off += kRecordSize) {
             FoundItemRecord r;
             std::memcpy(&r, piece.data() + off, kRecordSize);

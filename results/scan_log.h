@@ -33,7 +33,7 @@ struct DirInfoEntry {
 static_assert(sizeof(DirInfoEntry) == kDirInfoEntrySize);
 
 class CScanLog {
-public:
+  public:
     static constexpr uint32_t kBufferCapacity = 69200;  // 200 records per write
 
     CScanLog();
@@ -125,7 +125,7 @@ public:
     static void ParseRelationText(std::string_view text, std::map<RelationKey, std::vector<uint32_t>>& out);
     static std::string FormatRelationText(const std::map<RelationKey, std::vector<uint32_t>>& children);
 
-private:
+  private:
     void Close();
     // Writes the buffered records at the end of the record file; a failure is
     // kept for the next Flush to report.

@@ -67,8 +67,8 @@ TEST(RelationText, DamagedTextYieldsWhatCanBeParsed) {
     parsed.clear();
     // A key that is no number, garbage elements, zero and numbers too large
     // for a record number are dropped; the good entries survive.
-    CScanLog::ParseRelationText(
-        "junk | x - [1] | 9 - [2,a,3,,0,99999999999] | 11 -[4] | 12 - [6]] | 13 - [", parsed);
+    CScanLog::ParseRelationText("junk | x - [1] | 9 - [2,a,3,,0,99999999999] | 11 -[4] | 12 - [6]] | 13 - [",
+                                parsed);
     EXPECT_EQ(parsed, (ChildMap{{9, {2, 3}}, {12, {6}}}));
 
     parsed.clear();
@@ -86,7 +86,7 @@ TEST(RelationText, DamagedTextYieldsWhatCanBeParsed) {
 // Writing and reopening
 
 class ScanLogTest : public ::testing::Test {
-protected:
+  protected:
     testkit::TempDir dir_;
     std::filesystem::path folder_ = dir_.Path() / "3";
 };
@@ -113,7 +113,8 @@ TEST_F(ScanLogTest, RecordsLandAtTheirNumberAndIndexesMatchTheFormat) {
         uint32_t folder = Add(log, "Pictures", true, 100);
         log.AddChild(5, folder, 100, "Pictures");
         // 201 records: the write buffer (200) spills once before the flush.
-        for (int i = 0; i < 200; ++i) log.AddChild(MakeRelationKey(100, 1), Add(log, "f" + std::to_string(i) + ".jpg"), 0, nullptr);
+        for (int i = 0; i < 200; ++i)
+            log.AddChild(MakeRelationKey(100, 1), Add(log, "f" + std::to_string(i) + ".jpg"), 0, nullptr);
         EXPECT_EQ(log.Count(), 201u);
         ASSERT_EQ(log.Flush(), 0);
     }
@@ -168,7 +169,8 @@ TEST_F(ScanLogTest, ARewrittenRecordChangesInTheFileOrTheBufferAndNowhereElse) {
         ASSERT_EQ(log.ReadRecord(number, r), 0);
         EXPECT_EQ(+r.recordNumber, number);
         const bool changed = number == 3 || number == 240;
-        EXPECT_EQ(r.Name(), changed ? "renamed " + std::to_string(number) : "f" + std::to_string(number - 1) + ".jpg");
+        EXPECT_EQ(r.Name(),
+                  changed ? "renamed " + std::to_string(number) : "f" + std::to_string(number - 1) + ".jpg");
         EXPECT_EQ(+r.engineSpecific, changed ? 0x5Au : 0u);
     }
 }
@@ -258,7 +260,8 @@ TEST_F(ScanLogTest, MovedListIsFoundAtItsNewLevelOnlyAndSurvivesReopening) {
     ASSERT_EQ(log.CountFilesBelow(9, 3, count), 0);
     EXPECT_EQ(count, 3u);
     // A count can leave some files out.
-    ASSERT_EQ(log.CountFilesBelow(9, 3, count, [](const FoundItemRecord& r) { return r.Name() != "a.txt"; }), 0);
+    ASSERT_EQ(log.CountFilesBelow(9, 3, count, [](const FoundItemRecord& r) { return r.Name() != "a.txt"; }),
+              0);
     EXPECT_EQ(count, 2u);
 }
 
@@ -295,7 +298,8 @@ TEST_F(ScanLogTest, ContradictedImageIsHiddenFromListingsAndSearchesButCounted) 
 TEST_F(ScanLogTest, FileWithoutExtensionAppearsOnlyForOther) {
     CScanLog log;
     ASSERT_EQ(log.OpenIn(folder_, "log"), 0);
-    for (const char* name : {"report", "trailing.", "a.jpg", "b.qqq", "c.MP3"}) log.AddChild(5, Add(log, name), 0, nullptr);
+    for (const char* name : {"report", "trailing.", "a.jpg", "b.qqq", "c.MP3"})
+        log.AddChild(5, Add(log, name), 0, nullptr);
     log.AddChild(5, Add(log, "folder.jpg", true, 8), 8, "folder.jpg");
 
     std::vector<FoundItemRecord> found;
@@ -450,7 +454,7 @@ TEST_F(ScanLogTest, LoopingChainsEnd) {
 // Logs left behind by a program that died mid-write
 
 class DamagedLogTest : public ScanLogTest {
-protected:
+  protected:
     // A root with folders, each with files; returns every list as written.
     ChildMap Build() {
         CScanLog log;
@@ -459,8 +463,8 @@ protected:
             uint32_t f = Add(log, "dir" + std::to_string(key), true, key);
             log.AddChild(5, f, key, ("dir" + std::to_string(key)).c_str());
             for (int i = 0; i < 7; ++i)
-                log.AddChild(MakeRelationKey(key, 1), Add(log, "file" + std::to_string(key * 10 + i) + ".txt"), 0,
-                             nullptr);
+                log.AddChild(MakeRelationKey(key, 1),
+                             Add(log, "file" + std::to_string(key * 10 + i) + ".txt"), 0, nullptr);
         }
         EXPECT_EQ(log.Flush(), 0);
         return log.Children();

@@ -10,10 +10,10 @@
 #include "platform/data_dirs.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
-#include "platform/path_text.h"
 #include "results/scan_log.h"
 
 namespace sorvane {

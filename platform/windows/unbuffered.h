@@ -10,6 +10,7 @@
 
 namespace sorvane {
 
-[[nodiscard]] int OpenReadOnlyUnbuffered(const std::filesystem::path& path, uint32_t sectorSize, FileHandle& handle);
+[[nodiscard]] int OpenReadOnlyUnbuffered(const std::filesystem::path& path, uint32_t sectorSize,
+                                         FileHandle& handle);
 
 }  // namespace sorvane

@@ -38,15 +38,19 @@ ScopedDataDir::ScopedDataDir() {
 }
 
 ScopedDataDir::~ScopedDataDir() {
-    if (hadPrevious_) SetEnv("SORVANE_DATA_DIR", previous_);
-    else UnsetEnv("SORVANE_DATA_DIR");
+    if (hadPrevious_)
+        SetEnv("SORVANE_DATA_DIR", previous_);
+    else
+        UnsetEnv("SORVANE_DATA_DIR");
 }
 
 std::string ShellQuote(const std::string& text) {
     std::string out = "'";
     for (char c : text) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
     }
     return out + "'";
 }
@@ -78,9 +82,11 @@ std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
 
 std::filesystem::path RealImagesDir() {
     if (const char* env = std::getenv("SORVANE_REAL_IMAGES"); env && *env) return env;
-    std::filesystem::path dir = std::filesystem::path(SORVANE_SOURCE_DIR) / ".." / "shared" / "testdata" / "real";
+    std::filesystem::path dir =
+        std::filesystem::path(SORVANE_SOURCE_DIR) / ".." / "shared" / "testdata" / "real";
     std::error_code ec;
-    return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec) : std::filesystem::path();
+    return std::filesystem::is_directory(dir, ec) ? std::filesystem::canonical(dir, ec)
+                                                  : std::filesystem::path();
 }
 
 std::string GenericUtf8(const std::filesystem::path& path) {
@@ -100,8 +106,10 @@ void UnsetEnv(const std::string& name) { RemoveEnvironmentValue(name); }
 
 bool MakeLink(const std::filesystem::path& target, const std::filesystem::path& link) {
     std::error_code ec;
-    if (std::filesystem::is_directory(target, ec)) std::filesystem::create_directory_symlink(target, link, ec);
-    else std::filesystem::create_symlink(target, link, ec);
+    if (std::filesystem::is_directory(target, ec))
+        std::filesystem::create_directory_symlink(target, link, ec);
+    else
+        std::filesystem::create_symlink(target, link, ec);
     return !ec;
 }
 

@@ -15,7 +15,7 @@ namespace sorvane::testkit {
 // A fresh folder below the system temp folder, removed with everything in it
 // when the object goes away.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -31,7 +31,7 @@ private:
 // resume records) at a fresh temporary folder for the life of the object, and
 // puts back what was set before, so no test reads another's scan logs.
 class ScopedDataDir {
-public:
+  public:
     ScopedDataDir();
     ~ScopedDataDir();
     ScopedDataDir(const ScopedDataDir&) = delete;
@@ -39,7 +39,7 @@ public:
     const std::filesystem::path& Path() const { return dir_.Path(); }
     std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
 
-private:
+  private:
     TempDir dir_;
     std::string previous_;
     bool hadPrevious_ = false;
@@ -49,11 +49,11 @@ private:
 // never to the user's own. Register with
 // ::testing::AddGlobalTestEnvironment(new testkit::DataDirEnvironment).
 class DataDirEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override { dir_ = std::make_unique<ScopedDataDir>(); }
     void TearDown() override { dir_.reset(); }
 
-private:
+  private:
     std::unique_ptr<ScopedDataDir> dir_;
 };
 

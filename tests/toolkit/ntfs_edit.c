@@ -29,30 +29,38 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
 #include <ntfs-3g/runlist.h>
+#include <ntfs-3g/types.h>
 #include <ntfs-3g/volume.h>
 
 enum { kMaxNameUnits = 255 };
 
 /* UTF-8 to UTF-16LE (what NTFS stores). Returns the number of units, or -1 on
  * malformed input or a name longer than NTFS allows. */
-static int Utf8ToNtfsName(const char* text, size_t length, ntfschar* out)
-{
+static int Utf8ToNtfsName(const char* text, size_t length, ntfschar* out) {
     int units = 0;
     size_t i = 0;
     while (i < length) {
         unsigned char c = (unsigned char)text[i];
         uint32_t cp;
         size_t extra;
-        if (c < 0x80) { cp = c; extra = 0; }
-        else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
-        else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-        else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
-        else return -1;
+        if (c < 0x80) {
+            cp = c;
+            extra = 0;
+        } else if ((c & 0xE0) == 0xC0) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if ((c & 0xF0) == 0xE0) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else if ((c & 0xF8) == 0xF0) {
+            cp = c & 0x07;
+            extra = 3;
+        } else
+            return -1;
         if (i + extra >= length && extra > 0) return -1;
         for (size_t k = 1; k <= extra; ++k) {
             unsigned char d = (unsigned char)text[i + k];
@@ -74,8 +82,7 @@ static int Utf8ToNtfsName(const char* text, size_t length, ntfschar* out)
 }
 
 /* Opens the folder PATH names (walking from the root), or NULL. */
-static ntfs_inode* OpenFolder(ntfs_volume* vol, const char* path, size_t length)
-{
+static ntfs_inode* OpenFolder(ntfs_volume* vol, const char* path, size_t length) {
     ntfs_inode* dir = ntfs_inode_open(vol, FILE_root);
     size_t i = 0;
     while (dir && i < length) {
@@ -94,8 +101,7 @@ static ntfs_inode* OpenFolder(ntfs_volume* vol, const char* path, size_t length)
 }
 
 /* Splits PATH into its folder and its last name; opens the folder. */
-static ntfs_inode* OpenParent(ntfs_volume* vol, const char* path, ntfschar* name, int* units)
-{
+static ntfs_inode* OpenParent(ntfs_volume* vol, const char* path, ntfschar* name, int* units) {
     const char* slash = strrchr(path, '/');
     if (!slash || slash[1] == '\0') return NULL;
     *units = Utf8ToNtfsName(slash + 1, strlen(slash + 1), name);
@@ -105,8 +111,7 @@ static ntfs_inode* OpenParent(ntfs_volume* vol, const char* path, ntfschar* name
 
 /* Writes the clusters of a non-resident attribute as "LCN+COUNT/LCN+COUNT..." ("-" when
  * it has none, or the text would not fit). */
-static void ExtentsOf(ntfs_attr* na, char* out, size_t size)
-{
+static void ExtentsOf(ntfs_attr* na, char* out, size_t size) {
     snprintf(out, size, "-");
     if (ntfs_attr_map_whole_runlist(na) || !na->rl) return;
     size_t used = 0;
@@ -125,8 +130,7 @@ static void ExtentsOf(ntfs_attr* na, char* out, size_t size)
 
 /* Writes the bytes of HOSTFILE into the data of `ni` from its current end and prints
  * REPORT with where the data lies. Returns 0 or -1. */
-static int CopyIn(ntfs_inode* ni, const char* hostFile, const char* path, const char* report)
-{
+static int CopyIn(ntfs_inode* ni, const char* hostFile, const char* path, const char* report) {
     static char buffer[1 << 16];
     char extents[4096] = "-";
     const char* where = "resident";
@@ -165,8 +169,7 @@ static int CopyIn(ntfs_inode* ni, const char* hostFile, const char* path, const 
     return rc;
 }
 
-static int Create(ntfs_volume* vol, const char* path, const char* hostFile)
-{
+static int Create(ntfs_volume* vol, const char* path, const char* hostFile) {
     ntfschar name[kMaxNameUnits];
     int units = 0;
     ntfs_inode* dir = OpenParent(vol, path, name, &units);
@@ -181,16 +184,17 @@ static int Create(ntfs_volume* vol, const char* path, const char* hostFile)
         return -1;
     }
     int rc = 0;
-    if (hostFile) rc = CopyIn(ni, hostFile, path, "created");
-    else printf("created\t%s\t%llu\tdir\t-\n", path, (unsigned long long)ni->mft_no);
+    if (hostFile)
+        rc = CopyIn(ni, hostFile, path, "created");
+    else
+        printf("created\t%s\t%llu\tdir\t-\n", path, (unsigned long long)ni->mft_no);
     /* Closing the new inode through its folder refreshes the sizes kept in the folder's index. */
     if (ntfs_inode_close_in_dir(ni, dir)) rc = -1;
     if (ntfs_inode_close(dir)) rc = -1;
     return rc;
 }
 
-static int Append(ntfs_volume* vol, const char* path, const char* hostFile)
-{
+static int Append(ntfs_volume* vol, const char* path, const char* hostFile) {
     ntfschar name[kMaxNameUnits];
     int units = 0;
     ntfs_inode* dir = OpenParent(vol, path, name, &units);
@@ -211,8 +215,7 @@ static int Append(ntfs_volume* vol, const char* path, const char* hostFile)
     return rc;
 }
 
-static int Delete(ntfs_volume* vol, const char* path)
-{
+static int Delete(ntfs_volume* vol, const char* path) {
     ntfschar name[kMaxNameUnits];
     int units = 0;
     ntfs_inode* dir = OpenParent(vol, path, name, &units);
@@ -237,8 +240,7 @@ static int Delete(ntfs_volume* vol, const char* path)
     return 0;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         fprintf(stderr, "usage: ntfs_edit IMAGE SCRIPT\n");
         return 2;
@@ -270,11 +272,14 @@ int main(int argc, char** argv)
             }
         }
         const char* op = fields[0];
-        if (strcmp(op, "mkdir") == 0 && count == 2) rc = Create(vol, fields[1], NULL);
-        else if (strcmp(op, "put") == 0 && count == 3) rc = Create(vol, fields[2], fields[1]);
+        if (strcmp(op, "mkdir") == 0 && count == 2)
+            rc = Create(vol, fields[1], NULL);
+        else if (strcmp(op, "put") == 0 && count == 3)
+            rc = Create(vol, fields[2], fields[1]);
         else if ((strcmp(op, "rm") == 0 || strcmp(op, "rmdir") == 0) && count == 2)
             rc = Delete(vol, fields[1]);
-        else if (strcmp(op, "append") == 0 && count == 3) rc = Append(vol, fields[2], fields[1]);
+        else if (strcmp(op, "append") == 0 && count == 3)
+            rc = Append(vol, fields[2], fields[1]);
         else {
             fprintf(stderr, "ntfs_edit: line %u: bad operation\n", lineNumber);
             rc = -1;

@@ -17,16 +17,15 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <ntfs-3g/types.h>
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
 #include <ntfs-3g/security.h>
+#include <ntfs-3g/types.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
 
-static ntfs_inode* PackedFolder(ntfs_volume* vol, ntfs_inode* root)
-{
+static ntfs_inode* PackedFolder(ntfs_volume* vol, ntfs_inode* root) {
     ntfschar* name = NULL;
     int units = ntfs_mbstoucs("packed", &name);
     if (units <= 0) return NULL;
@@ -45,8 +44,7 @@ static ntfs_inode* PackedFolder(ntfs_volume* vol, ntfs_inode* root)
     return dir;
 }
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         fprintf(stderr, "usage: %s IMAGE HOSTFILE NAME\n", argv[0]);
         return 2;
@@ -63,7 +61,8 @@ int main(int argc, char** argv)
     ntfs_inode* dir = root ? PackedFolder(vol, root) : NULL;
     ntfschar* name = NULL;
     int units = ntfs_mbstoucs(argv[3], &name);
-    ntfs_inode* ni = dir && units > 0 ? ntfs_create(dir, const_cpu_to_le32(0), name, (u8)units, S_IFREG) : NULL;
+    ntfs_inode* ni =
+        dir && units > 0 ? ntfs_create(dir, const_cpu_to_le32(0), name, (u8)units, S_IFREG) : NULL;
     FILE* in = fopen(argv[2], "rb");
     ntfs_attr* na = ni ? ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0) : NULL;
     if (ni && na && in) {

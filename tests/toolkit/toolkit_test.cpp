@@ -474,7 +474,8 @@ TEST(Sha256, KnownDigestsAndFilesAcrossBlockBoundaries) {
     testkit::TempDir dir;
     std::vector<uint8_t> bytes(1000000, 'a');  // the standard million 'a's, read in 1 MiB chunks
     testkit::WriteFile(dir / "a.bin", bytes);
-    EXPECT_EQ(testkit::FileSha256(dir / "a.bin"), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+    EXPECT_EQ(testkit::FileSha256(dir / "a.bin"),
+              "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
     EXPECT_EQ(testkit::FileSha256(dir / "missing.bin"), "");
 }
 
