@@ -24,25 +24,6 @@ bool PlausibleDate(uint16_t date, uint16_t time) {
     return t >= kEarliestPlausible && t < kLatestPlausible;
 }
 
-bool LegalShortNameByte(uint8_t c) {
-    if (c < 0x20) return false;
-    if (c >= 'a' && c <= 'z') return false;
-    switch (c) {
-        case '"':
-        case '*':
-        case '.':
-        case ':':
-        case '<':
-        case '>':
-        case '?':
-        case '\\':
-        case '|':
-            return false;
-        default:
-            return true;
-    }
-}
-
 }  // namespace
 
 bool IsDotPair(ByteView entry, ByteView next) {
@@ -89,7 +70,7 @@ bool IsPlausibleEntry(ByteView entry, ByteView next) {
     if (attr != kFatAttrVolumeLabel) {
         // 0x05 stands for a first character of 0xE5; a deleted entry lost its first character.
         for (size_t i = (deleted || first == 0x05) ? 1 : 0; i < 11; ++i)
-            if (!LegalShortNameByte(entry.U8(i))) return false;
+            if (!IsLegalShortNameByte(entry.U8(i))) return false;
     }
     return !(directory && !deleted && size != 0);
 }

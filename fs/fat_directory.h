@@ -64,6 +64,26 @@ class LongNameCollector {
 
 // The checksum a long name stores of its short entry's 11 name bytes.
 uint8_t ShortNameChecksum(ByteView entry);
+// False for the bytes no short name may hold: controls, lower case and "*.:<>?\\|.
+// Inline: the deep scan asks it for every byte of every candidate entry.
+inline bool IsLegalShortNameByte(uint8_t c) {
+    if (c < 0x20) return false;
+    if (c >= 'a' && c <= 'z') return false;
+    switch (c) {
+        case '"':
+        case '*':
+        case '.':
+        case ':':
+        case '<':
+        case '>':
+        case '?':
+        case '\\':
+        case '|':
+            return false;
+        default:
+            return true;
+    }
+}
 
 // One entry met by WalkDirectoryBuffer.
 struct FatEntryInfo {

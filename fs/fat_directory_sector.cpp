@@ -24,24 +24,6 @@ const uint64_t kLatestEntryTime = FileTimeFromFatDateTime((70 << 9) | (1 << 5) |
 
 bool TimeInRange(uint64_t t) { return t != 0 && t >= kEarliestEntryTime && t <= kLatestEntryTime; }
 
-bool IsForbiddenShortNameByte(uint8_t b) {
-    if (b < 0x20 || (b >= 'a' && b <= 'z')) return true;
-    switch (b) {
-        case '"':
-        case '*':
-        case '.':
-        case ':':
-        case '<':
-        case '>':
-        case '?':
-        case '\\':
-        case '|':
-            return true;
-        default:
-            return false;
-    }
-}
-
 // The part of the entry test that follows its size/cluster precondition.
 bool EntryFieldsPlausible(const ByteView& e) {
     const uint8_t first = e.U8(0);
@@ -61,7 +43,7 @@ bool EntryFieldsPlausible(const ByteView& e) {
     if (!isLabel && !isLongName) {
         for (size_t i = 0; i < 11; ++i) {
             if (i == 0 && deleted) continue;
-            if (IsForbiddenShortNameByte(e.U8(i))) return false;
+            if (!IsLegalShortNameByte(e.U8(i))) return false;
         }
     }
     if (isLabel && (size != 0 || !clustersZero)) return false;
