@@ -62,20 +62,13 @@ std::optional<DiskFacts> ReadDiskFacts(const DriveInfo& drive) {
 
 std::string FileSystemFromBootSector(const std::vector<uint8_t>& head, int& fatBits) {
     fatBits = 0;
-    switch (ClassifyVolume(head.data(), head.size())) {
-        case VolumeKind::kNtfs:
-            return "NTFS";
-        case VolumeKind::kFat:
-            fatBits = FatBitsOfBootSector(head.data(), head.size());
-            return fatBits == 32 ? "FAT32" : "FAT";
-        case VolumeKind::kExt:
-            return "ext";
-        case VolumeKind::kExfat:
-            return "exFAT";
-        case VolumeKind::kUnknown:
-            break;
+    const VolumeKind kind = ClassifyVolume(head.data(), head.size());
+    if (kind == VolumeKind::kUnknown) return "";
+    if (kind == VolumeKind::kFat) {
+        fatBits = FatBitsOfBootSector(head.data(), head.size());
+        if (fatBits == 32) return "FAT32";
     }
-    return "";
+    return VolumeKindName(kind);
 }
 
 uint8_t TypeOfFileSystem(const std::string& name, uint8_t type) {
