@@ -28,10 +28,19 @@ namespace {
 
 class ScratchDir {
   public:
+    // Tests run as parallel processes: the name carries the process id, and a
+    // folder that already exists is never shared (another test would delete
+    // it under this one).
     ScratchDir() {
+        static int counter = 0;
         std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("sorvane-win-" + std::to_string(rd()));
-        std::filesystem::create_directories(path_);
+        const std::filesystem::path base = std::filesystem::temp_directory_path();
+        for (;;) {
+            path_ = base / ("sorvane-win-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                            std::to_string(++counter) + "-" + std::to_string(rd()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path_, ec)) break;
+        }
     }
     ~ScratchDir() {
         std::error_code ec;
