@@ -2,8 +2,12 @@
 
 #include <utility>
 
-// Ownership moves the same way on every system; opening, reading and closing
-// are each system's own (posix/ and windows/).
+#include "platform/fault_plan.h"
+#include "platform/result_codes.h"
+
+// Ownership, positioned reads and read-fault injection work the same way on
+// every system; opening, reading and closing are each system's own (posix/ and
+// windows/).
 namespace sorvane {
 
 FileHandle::FileHandle(FileHandle&& other) noexcept
@@ -27,5 +31,27 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
 }
 
 FileHandle::~FileHandle() { Close(); }
+
+int FileHandle::Read(void* buffer, size_t length, size_t& got) {
+    int rc = ReadAt(position_, buffer, length, got);
+    position_ += got;
+    return rc;
+}
+
+bool FileHandle::FaultPlanEndsRead(uint64_t offset, size_t& length, int& rc) const {
+    const FaultPlan& plan = FaultPlan::Instance();
+    if (plan.Empty()) return false;
+    uint64_t volume = 0, file = 0;
+    if (!FileIdentityOf(*this, volume, file)) return false;
+    FaultDecision d = plan.Decide(volume, file, offset, length);
+    DelayRead(d);
+    if (d.fail) {
+        rc = kErrReadFault;
+        return true;
+    }
+    length = d.allowed;
+    rc = kSuccess;
+    return length == 0;
+}
 
 }  // namespace sorvane

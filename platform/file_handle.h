@@ -55,6 +55,11 @@ class FileHandle {
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
 
   private:
+    // Applies the read-fault plan to a read of `length` bytes at `offset`: true
+    // when the read ends here with `rc` (a planned fault, or nothing left to
+    // read); otherwise `length` is what may be read.
+    bool FaultPlanEndsRead(uint64_t offset, size_t& length, int& rc) const;
+
     intptr_t native_ = kInvalid;
     uint32_t readAlignment_ = 0;
     uint64_t position_ = 0;

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 
-#include "platform/fault_plan.h"
 #include "platform/result_codes.h"
 
 namespace sorvane {
@@ -29,17 +28,7 @@ int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got
     got = 0;
     if (native_ == kInvalid) return kErrInvalidHandle;
     const int fd = FdOf(native_);
-    const FaultPlan& plan = FaultPlan::Instance();
-    if (!plan.Empty()) {
-        uint64_t volume = 0, file = 0;
-        if (FileIdentityOf(*this, volume, file)) {
-            FaultDecision d = plan.Decide(volume, file, offset, length);
-            DelayRead(d);
-            if (d.fail) return kErrReadFault;
-            length = d.allowed;
-            if (length == 0) return kSuccess;
-        }
-    }
+    if (int rc = kSuccess; FaultPlanEndsRead(offset, length, rc)) return rc;
     auto* out = static_cast<unsigned char*>(buffer);
     while (got < length) {
         ssize_t n = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
@@ -51,12 +40,6 @@ int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got
         got += static_cast<size_t>(n);
     }
     return kSuccess;
-}
-
-int FileHandle::Read(void* buffer, size_t length, size_t& got) {
-    int rc = ReadAt(position_, buffer, length, got);
-    position_ += got;
-    return rc;
 }
 
 int FileHandle::Write(const void* buffer, size_t length) {

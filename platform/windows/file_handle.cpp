@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "platform/block_device.h"
-#include "platform/fault_plan.h"
 #include "platform/result_codes.h"
 #include "platform/windows/unbuffered.h"
 #include "platform/windows/win32.h"
@@ -104,27 +103,11 @@ void FileHandle::Close() {
 int FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length, size_t& got) const {
     got = 0;
     if (native_ == kInvalid) return kErrInvalidHandle;
-    const FaultPlan& plan = FaultPlan::Instance();
-    if (!plan.Empty()) {
-        uint64_t volume = 0, file = 0;
-        if (FileIdentityOf(*this, volume, file)) {
-            FaultDecision d = plan.Decide(volume, file, offset, length);
-            DelayRead(d);
-            if (d.fail) return kErrReadFault;
-            length = d.allowed;
-            if (length == 0) return kSuccess;
-        }
-    }
+    if (int rc = kSuccess; FaultPlanEndsRead(offset, length, rc)) return rc;
     auto* out = static_cast<unsigned char*>(buffer);
     if (readAlignment_ > 1)
         return ReadAligned(win::HandleOf(native_), readAlignment_, offset, out, length, got);
     return ReadPlain(win::HandleOf(native_), offset, out, length, got);
-}
-
-int FileHandle::Read(void* buffer, size_t length, size_t& got) {
-    int rc = ReadAt(position_, buffer, length, got);
-    position_ += got;
-    return rc;
 }
 
 int FileHandle::Write(const void* buffer, size_t length) {
