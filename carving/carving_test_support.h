@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -236,21 +237,34 @@ inline Bytes MakeTransportStream(size_t packets) {
 
 // The folder of files made by the script `script` (in carving/testdata), made
 // once per build tree and reused while the script is unchanged. Empty when it
-// cannot be made.
+// cannot be made. Tests run in parallel, so the files are made in a folder of
+// this process's own and renamed into place whole: no test sees a folder that
+// another is still filling or has just started again.
 inline std::filesystem::path MadeFilesDir(const std::string& script) {
     std::filesystem::path path = std::filesystem::path(SORVANE_SOURCE_DIR) / "carving/testdata" / script;
     std::string hash = testkit::FileSha256(path);
     if (hash.empty()) return std::filesystem::path();
     std::filesystem::path folder =
         std::filesystem::path(SORVANE_BINARY_DIR) / "carving-real-files" / hash.substr(0, 16);
-    if (!std::filesystem::exists(folder / ".done")) {
-        std::filesystem::remove_all(folder);
-        std::string command = "bash " + testkit::ShellQuote(path.string()) + " " +
-                              testkit::ShellQuote(folder.string()) + " >/dev/null 2>&1";
-        if (testkit::RunCommand(command) != 0) return std::filesystem::path();
-        std::ofstream(folder / ".done").put('\n');
+    if (std::filesystem::exists(folder / ".done")) return folder;
+    std::error_code ignored;
+    // A folder without its mark was left half made by an older build.
+    if (std::filesystem::exists(folder) && !std::filesystem::exists(folder / ".done"))
+        std::filesystem::remove_all(folder, ignored);
+    std::filesystem::path own = folder;
+    own += ".making-" + std::to_string(std::random_device()());
+    std::filesystem::remove_all(own, ignored);
+    std::string command = "bash " + testkit::ShellQuote(path.string()) + " " + testkit::ShellQuote(own.string()) +
+                          " >/dev/null 2>&1";
+    if (testkit::RunCommand(command) != 0) {
+        std::filesystem::remove_all(own, ignored);
+        return std::filesystem::path();
     }
-    return folder;
+    std::ofstream(own / ".done").put('\n');
+    std::filesystem::rename(own, folder, ignored);
+    // Whoever renamed first made the folder; a later one finds it taken.
+    std::filesystem::remove_all(own, ignored);
+    return std::filesystem::exists(folder / ".done") ? folder : std::filesystem::path();
 }
 
 // The folder of real files made by make_real_files.sh.

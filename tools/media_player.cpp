@@ -116,7 +116,11 @@ int main(int argc, char** argv) {
             QCoreApplication::exit(announced ? 0 : 2);
         }
     });
-    player.setSource(QUrl::fromLocalFile(options.file));
-    player.play();
+    // Started from the event loop: a failure reported at once must be able to
+    // end it, which an exit() before exec() would not.
+    QTimer::singleShot(0, &player, [&] {
+        player.setSource(QUrl::fromLocalFile(options.file));
+        player.play();
+    });
     return application.exec();
 }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "app/language_service.h"
 #include "app/message_box.h"
@@ -165,6 +166,13 @@ void CPreviewController::StartVideoPlayer(const QString& path) {
     connect(player, &QProcess::finished, this, notPlaying);
     connect(player, &QProcess::errorOccurred, this, [notPlaying](QProcess::ProcessError error) {
         if (error == QProcess::FailedToStart) notPlaying();
+    });
+    // A player still silent at the deadline is ended, and its end says the
+    // file does not play. The timer belongs to the player, so it goes with
+    // it when a new preview or the end of the window ends the player first.
+    QTimer::singleShot(videoStartDeadlineMs_, player, [this, player] {
+        if (videoPlaying_ || player != videoPlayer_ || player->state() == QProcess::NotRunning) return;
+        player->kill();
     });
     player->start(program,
                   {QStringLiteral("-aspect"), QStringLiteral("16:9"), QStringLiteral("-vo"),

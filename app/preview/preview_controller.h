@@ -43,6 +43,9 @@ class CPreviewController : public QObject {
     // progress window; and the information box.
     void SetRunExtraction(RunExtraction run) { runExtraction_ = std::move(run); }
     void SetShowInformation(ShowInformation show) { showInformation_ = std::move(show); }
+    // How long a video player may take to start playing before the file
+    // counts as one it cannot play and the player is ended.
+    void SetVideoStartDeadline(int milliseconds) { videoStartDeadlineMs_ = milliseconds; }
 
     // The video player of the last preview, while it runs (for tests and shutdown).
     QProcess* VideoPlayer() const { return videoPlayer_; }
@@ -70,6 +73,9 @@ class CPreviewController : public QObject {
     QPointer<QProcess> videoPlayer_;
     QByteArray videoOutput_;
     bool videoPlaying_ = false;
+    // A player can stall in its media framework without a word; the user
+    // must not wait for ever on a file that will not play.
+    int videoStartDeadlineMs_ = 15000;
 };
 
 }  // namespace sorvane::app

@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTextBrowser>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "app/gui_test_support.h"
@@ -246,6 +248,26 @@ TEST_F(PreviewTest, MissingHelperIsNamedAndTheFileStillShows) {
     // Pictures need no helper.
     Show("photo.jpg");
     EXPECT_EQ(controller_->Pane().PictureCount(), 1);
+}
+
+TEST_F(PreviewTest, VideoPlayerSilentPastItsDeadlineIsEndedAndTheFileSaidNotToPlay) {
+    NEED("clip.avi");
+    // A player stalled in its media framework: it runs and never reports.
+    testkit::TempDir programs;
+    const std::filesystem::path player = programs.Path() / "Player";
+    std::ofstream(player) << "#!/bin/sh\nexec sleep 60\n";
+    std::filesystem::permissions(player, std::filesystem::perms::owner_all);
+    controller_ =
+        std::make_unique<CPreviewController>(browser_, window_.get(), Q(programs.Path()), Q(previewDir_));
+    controller_->SetShowInformation([this](const QString& text) { information_.push_back(text); });
+    controller_->SetVideoStartDeadline(300);
+    Show("clip.avi");
+    ASSERT_NE(controller_->VideoPlayer(), nullptr);
+    QProcess* stalled = controller_->VideoPlayer();
+    ASSERT_TRUE(WaitFor([&] { return !information_.empty(); }, 10000));
+    EXPECT_EQ(information_, std::vector<QString>{Text("MSG1207")});
+    EXPECT_EQ(stalled->state(), QProcess::NotRunning);
+    EXPECT_FALSE(controller_->VideoPlaying());
 }
 
 TEST_F(PreviewTest, UnknownFileShowsItsBytesWrappedEvery1024) {
