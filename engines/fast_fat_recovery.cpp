@@ -38,6 +38,17 @@ void SetRecordName(FoundItemRecord& record, const std::string& name) {
     record.SetName(CutNameKeepingExtension(name, kNameFieldSize - 1));
 }
 
+// A sector taken to go on with a deleted folder: directory entries, and no
+// volume label, which only the root holds. A few stray bytes before zeros at
+// the end of a file's last cluster otherwise pass as a label more often than
+// as anything else, and would end the folder there.
+bool IsSubdirectorySector(const uint8_t* sector, size_t length) {
+    if (!IsFatDirectorySector(sector, length)) return false;
+    for (size_t off = 0; off + 32 <= length && sector[off] != 0; off += 32)
+        if (sector[off + 11] == 0x08) return false;
+    return true;
+}
+
 }  // namespace
 
 CFastFatRecovery::CFastFatRecovery() = default;
@@ -236,7 +247,7 @@ void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
 size_t CFastFatRecovery::DirectoryPrefix(ByteView cluster) const {
     const size_t sector = geometry_.bytesPerSector;
     size_t length = 0;
-    while (length + sector <= cluster.Size() && IsFatDirectorySector(cluster.Data() + length, sector)) {
+    while (length + sector <= cluster.Size() && IsSubdirectorySector(cluster.Data() + length, sector)) {
         length += sector;
     }
     return length;
@@ -276,7 +287,7 @@ uint32_t CFastFatRecovery::FindDirectoryContinuation(uint32_t owner, uint32_t af
             if (depth < kMaxClaimDepth) ClaimChain(c, depth + 1);
             continue;
         }
-        if (!IsFatDirectorySector(sector_.data(), got)) continue;
+        if (!IsSubdirectorySector(sector_.data(), got)) continue;
         continuationOwner_.emplace(c, owner);
         return c;
     }

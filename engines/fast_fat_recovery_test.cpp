@@ -275,21 +275,35 @@ struct BigDeletedFolder {
 bool MakeBigDeletedFolder(const testkit::TempDir& dir, int bits, BigDeletedFolder& made) {
     made.image = dir / "camera.img";
     made.source = dir / "src";
+    // The files' bytes come from a fixed seed, so a failure comes back on the
+    // next run with the same image.
+    std::mt19937 random(2026);
+    auto put = [&](const std::filesystem::path& path, size_t size) {
+        std::vector<uint8_t> bytes(size);
+        for (auto& b : bytes) b = static_cast<uint8_t>(random());
+        std::filesystem::create_directories(path.parent_path());
+        testkit::WriteFile(path, bytes);
+    };
+    const std::filesystem::path camera = made.source / "DCIM/Camera";
+    for (int i = 0; i < 160; ++i) {
+        char name[64];
+        if (i % 2 == 0)
+            std::snprintf(name, sizeof name, "IMG_%04d.DAT", i);
+        else
+            std::snprintf(name, sizeof name, "Holiday photo number %d.dat", i);
+        put(camera / name, static_cast<size_t>(100 + i * 37 % 2900));
+    }
+    for (int i = 0; i < 40; ++i)
+        put(camera / "Burst" / ("burst shot " + std::to_string(i) + ".dat"),
+            static_cast<size_t>(600 + i * 13));
+    for (int i = 0; i < 3; ++i) put(made.source / "Keep" / ("live" + std::to_string(i) + ".txt"), 700);
     const std::string q = testkit::ShellQuote(made.image.string());
     const std::string sectors = bits == 32 ? "40960" : "16384";
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8; cd " +
-                         testkit::ShellQuote(dir.Path().string()) +
-                         "; mkdir -p src/DCIM/Camera/Burst src/Keep;"
-                         " for i in $(seq 0 159); do if [ $((i % 2)) = 0 ]; then n=$(printf IMG_%04d.DAT $i);"
-                         " else n=\"Holiday photo number $i.dat\"; fi;"
-                         " head -c $((100 + i * 37 % 2900)) /dev/urandom > \"src/DCIM/Camera/$n\"; done;"
-                         " for i in $(seq 0 39); do head -c $((600 + i * 13)) /dev/urandom > "
-                         "\"src/DCIM/Camera/Burst/burst shot $i.dat\";"
-                         " done; for i in 0 1 2; do head -c 700 /dev/urandom > src/Keep/live$i.txt; done;"
-                         " PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F " +
-                         std::to_string(bits) + " -s 1 -C " + q + " " + sectors +
-                         " >/dev/null; mcopy -s -i " + q + " src/DCIM src/Keep ::; mshowfat -i " + q +
-                         " ::/DCIM/Camera > chains.txt; mdeltree -i " + q + " ::/DCIM";
+    std::string script =
+        "set -e; export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8; cd " + testkit::ShellQuote(dir.Path().string()) +
+        "; PATH=$PATH:/usr/sbin:/sbin mkfs.fat -F " + std::to_string(bits) + " -s 1 -C " + q + " " + sectors +
+        " >/dev/null; mcopy -s -i " + q + " src/DCIM src/Keep ::; mshowfat -i " + q +
+        " ::/DCIM/Camera > chains.txt; mdeltree -i " + q + " ::/DCIM";
     if (testkit::RunCommand("bash -c " + testkit::ShellQuote(script)) != 0) return false;
     std::ifstream chains(dir / "chains.txt");
     std::string line;
@@ -390,6 +404,57 @@ TEST_P(QuickFatBigDeletedFolder, ClustersSomethingLiveHoldsAreNeverReadAsPartOfI
     // The folder's first cluster is still its own and still listed.
     EXPECT_GT(listed, 0u);
     EXPECT_LT(listed, 200u);
+}
+
+TEST_P(QuickFatBigDeletedFolder, AFileEndingInAFewStrayBytesDoesNotEndTheFolder) {
+    if (!testkit::HaveProgram("mcopy") || !testkit::HaveProgram("mshowfat")) GTEST_SKIP() << "mtools missing";
+    fattest::ScanFolder logs;
+    testkit::TempDir dir;
+    BigDeletedFolder made;
+    ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
+    ASSERT_GE(made.cameraRuns.size(), 2u);
+    FatGeometry g;
+    {
+        CFastFatRecovery probe;
+        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
+        g = probe.Geometry();
+    }
+    // The last cluster of a file often holds a few bytes and then zeros. Put
+    // there, between the folder's first cluster and its next, bytes that
+    // read as a volume label, as a long-name piece, or as a live folder
+    // entry without a cluster: none of them is the folder going on.
+    struct Stray {
+        const char* what;
+        uint8_t bytes[32];
+    };
+    const Stray strays[] = {
+        {"label", {'C', 'A', 'R', 'D', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 0x08}},
+        {"long-name piece", {0x01, 'a', 0, 'b', 0, 'c', 0, 'd', 0, 'e', 0, 0x0F, 0, 0x00, 'f', 0}},
+        {"folder without a cluster", {'P', 'H',  'O', 'T', 'O',  'S',  ' ',  ' ',  ' ',  ' ',
+                                      ' ', 0x10, 0,   0,   0x20, 0x60, 0x87, 0x5D, 0x87, 0x5D}},
+    };
+    for (const Stray& stray : strays) {
+        SCOPED_TRACE(stray.what);
+        std::vector<uint8_t> bytes = testkit::ReadFile(made.image);
+        // Just before the folder's next cluster: data of a file whose entry
+        // the search has not seen yet, so it is read.
+        const uint32_t cluster = made.cameraRuns[1].first - 1;
+        ASSERT_GT(cluster, made.cameraRuns[0].second);
+        const uint64_t at = g.ClusterSector(cluster) * g.bytesPerSector;
+        std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), g.ClusterBytes(), uint8_t{0});
+        std::copy(std::begin(stray.bytes), std::end(stray.bytes),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(at));
+        const std::filesystem::path image = dir / "stray.img";
+        testkit::WriteFile(image, bytes);
+
+        auto engine = CreateRecoveryEngineForImage(image, 1, false);
+        ASSERT_TRUE(engine);
+        ASSERT_EQ(engine->Scan(nullptr), 0);
+        size_t listed = 0;
+        for (const auto& f : AllRecords(*engine))
+            if (!f.record.IsFolder() && f.path.find("Camera/") != std::string::npos) ++listed;
+        EXPECT_EQ(listed, 200u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Fat, QuickFatBigDeletedFolder, ::testing::Values(16, 32),

@@ -251,6 +251,16 @@ TEST_F(DeepFatTest, EntryTestRejectsOutOfRangeDatesAndLowerCaseShortNames) {
     EXPECT_FALSE(IsFatDirectorySector(SectorOf(run).data(), 512));
     run.back() = ShortEntry("ALONGF~1TXT", 0x20, 5, 5);
     EXPECT_TRUE(IsFatDirectorySector(SectorOf(run).data(), 512));
+    // The end of a file's last cluster: a few bytes, then zeros. A long-name
+    // piece cut off by the end of the folder, or a live folder without a
+    // cluster or a written date, is no entry.
+    run.pop_back();
+    EXPECT_FALSE(IsFatDirectorySector(SectorOf(run).data(), 512));
+    auto folder = ShortEntry("PHOTOS     ", 0x10, 7, 0);
+    EXPECT_TRUE(IsFatDirectorySector(SectorOf({folder}).data(), 512));
+    EXPECT_FALSE(IsFatDirectorySector(SectorOf({ShortEntry("PHOTOS     ", 0x10, 0, 0)}).data(), 512));
+    std::memset(folder.bytes + 22, 0, 4);
+    EXPECT_FALSE(IsFatDirectorySector(SectorOf({folder}).data(), 512));
 }
 
 TEST_F(DeepFatTest, MemoryStaysBoundedOnEndlessDirectoryLikeSectors) {

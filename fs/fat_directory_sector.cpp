@@ -69,6 +69,13 @@ bool EntryFieldsPlausible(const ByteView& e) {
 bool ShortEntryLooksWritten(const ByteView& e) {
     const uint8_t attr = e.U8(11);
     if (attr != kAttrLabel && FileTimeFromFatDateTime(e.U16(16), e.U16(14)) == 0) return false;
+    // A live folder always has a first cluster ("." and ".." fail earlier on
+    // their names; a deleted folder may have lost the high half only) and the
+    // date it was written, as files do (the entry test checks theirs).
+    if ((attr & kAttrDirectory) && e.U8(0) != kDeletedMark) {
+        if (e.U16(20) == 0 && e.U16(26) == 0) return false;
+        if (FileTimeFromFatDateTime(e.U16(24), e.U16(22)) == 0) return false;
+    }
     const size_t start = e.U8(0) == kDeletedMark ? 1 : 0;
     for (size_t i = start; i < 11; ++i) {
         uint8_t b = e.U8(i);
@@ -135,23 +142,24 @@ bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize) {
         if (std::memcmp(sector + off + 1, sector + off + 17, 14) == 0) return false;
         ByteView e = v.Sub(off, kEntryBytes);
         if (e.U8(11) == kAttrLongName) {
+            // The parts of a long name share one checksum and end in the short
+            // entry it was computed from. A run cut off by the sector's end or
+            // the part limit passes: its short entry is in the next sector.
             const uint8_t checksum = e.U8(13);
             size_t further = 0;
-            size_t next = off + kEntryBytes;
-            bool ended = false;
-            while (further < 18 && next + kEntryBytes * further < sectorSize) {
+            for (size_t next = off + kEntryBytes; further < 18 && next < sectorSize; next += kEntryBytes) {
                 ByteView n = v.Sub(next, kEntryBytes);
-                if (n.U8(11) == kAttrLongName) {
+                if (n.U8(11) == kAttrLongName && n.U8(0) != 0) {
                     if (n.U8(13) != checksum) return false;
                     ++further;
-                    next += kEntryBytes;
                     continue;
                 }
+                // The end of the folder cannot come between a long name and
+                // its short entry: a few stray bytes before zeros are no name.
+                if (n.U8(0) == 0) return false;
                 if (n.U8(0) != kDeletedMark && ShortNameChecksum(n) != checksum) return false;
-                ended = true;
                 break;
             }
-            (void)ended;  // a run cut off by either limit passes
         } else if (!ShortEntryLooksWritten(e)) {
             return false;
         }

@@ -21,7 +21,7 @@ bool IsFatDirectoryEntry(const uint8_t* buffer, size_t length, size_t offset);
 
 // True when a whole sector (a multiple of 32 bytes) holds nothing but plausible
 // entries, optionally followed by zero bytes only; long-name runs must end at
-// their own 8.3 entry or a deleted one.
+// their own 8.3 entry or a deleted one, and live folders name their cluster.
 bool IsFatDirectorySector(const uint8_t* sector, size_t sectorSize);
 
 }  // namespace sorvane
