@@ -66,90 +66,67 @@ Scanned ScanWith(const std::filesystem::path& image, ScanProgressCallback progre
     return s;
 }
 
-// Picks the sub-engine of a finished deep scan.
-template <typename Pick>
-Scanned DeepPart(const std::filesystem::path& image, ScanProgressCallback progress, void* userData,
-                 Pick pick) {
-    Scanned s = ScanWith<CProfessionalRecovery>(image, progress, userData);
-    s.engine = pick(static_cast<CProfessionalRecovery&>(*s.owner));
-    return s;
-}
-
-struct QuickFat {
+// An engine that scans on its own.
+template <typename Engine>
+struct OwnScan {
     static constexpr bool kScansItself = true;
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
+                        void* u = nullptr) {
+        return ScanWith<Engine>(image, p, u);
+    }
+};
+
+// A sub-engine of the deep scan, which only the coordinator feeds: picked
+// out of a finished deep scan by the kind's `Pick`.
+template <typename Kind>
+struct DeepPart {
+    static constexpr bool kScansItself = false;
+    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
+                        void* u = nullptr) {
+        Scanned s = ScanWith<CProfessionalRecovery>(image, p, u);
+        s.engine = Kind::Pick(static_cast<CProfessionalRecovery&>(*s.owner));
+        return s;
+    }
+};
+
+struct QuickFat : OwnScan<CFastFatRecovery> {
     static std::vector<Source> Sources() { return {Toolkit(ImageKind::kFat16), Public("6-fat-undel.dd")}; }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return ScanWith<CFastFatRecovery>(image, p, u);
-    }
 };
 
-struct QuickNtfs {
-    static constexpr bool kScansItself = true;
+struct QuickNtfs : OwnScan<CFastNtfsRecovery> {
     static std::vector<Source> Sources() { return {Toolkit(ImageKind::kNtfs), Public("7-ntfs-undel.dd")}; }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return ScanWith<CFastNtfsRecovery>(image, p, u);
-    }
 };
 
-struct QuickExfat {
-    static constexpr bool kScansItself = true;
+struct QuickExfat : OwnScan<CFastExfatRecovery> {
     static std::vector<Source> Sources() {
         return {Toolkit(ImageKind::kExfat), Public("exfat_win.raw"), Public("win_exfat_7.raw")};
     }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return ScanWith<CFastExfatRecovery>(image, p, u);
-    }
 };
 
-struct DeepFat {
-    static constexpr bool kScansItself = false;
+struct DeepFat : DeepPart<DeepFat> {
     static std::vector<Source> Sources() {
         return {Toolkit(ImageKind::kFat16Reformatted), Public("6-fat-undel.dd")};
     }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return DeepPart(image, p, u,
-                        [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepFat(); });
-    }
+    static IFileRecoveryParse* Pick(CProfessionalRecovery& c) { return &c.DeepFat(); }
 };
 
-struct DeepNtfs {
-    static constexpr bool kScansItself = false;
-    static std::vector<Source> Sources() {
-        // A live NTFS volume's file records are all allocated space, which the
-        // deep pass leaves to the quick engine: only a reformatted one feeds it.
-        return {Toolkit(ImageKind::kNtfsReformatted)};
-    }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return DeepPart(image, p, u,
-                        [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepNtfs(); });
-    }
+struct DeepNtfs : DeepPart<DeepNtfs> {
+    // A live NTFS volume's file records are all allocated space, which the
+    // deep pass leaves to the quick engine: only a reformatted one feeds it.
+    static std::vector<Source> Sources() { return {Toolkit(ImageKind::kNtfsReformatted)}; }
+    static IFileRecoveryParse* Pick(CProfessionalRecovery& c) { return &c.DeepNtfs(); }
 };
 
-struct DeepExfat {
-    static constexpr bool kScansItself = false;
+struct DeepExfat : DeepPart<DeepExfat> {
     static std::vector<Source> Sources() { return {Toolkit(ImageKind::kExfatReformatted)}; }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return DeepPart(image, p, u,
-                        [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.DeepExfat(); });
-    }
+    static IFileRecoveryParse* Pick(CProfessionalRecovery& c) { return &c.DeepExfat(); }
 };
 
-struct RawScan {
-    static constexpr bool kScansItself = false;
+struct RawScan : DeepPart<RawScan> {
     static std::vector<Source> Sources() {
         return {Toolkit(ImageKind::kFat16Reformatted), Public("8-jpeg-search.dd")};
     }
-    static Scanned Scan(const std::filesystem::path& image, ScanProgressCallback p = nullptr,
-                        void* u = nullptr) {
-        return DeepPart(image, p, u,
-                        [](CProfessionalRecovery& c) -> IFileRecoveryParse* { return &c.Carver(); });
-    }
+    static IFileRecoveryParse* Pick(CProfessionalRecovery& c) { return &c.Carver(); }
 };
 
 struct Coordinator {

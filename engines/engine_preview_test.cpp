@@ -163,46 +163,42 @@ class EnginePreviewTest : public ::testing::Test {
         EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + capacity, whole.begin()));
     }
 
+    // Scans the image with `Engine` after `reformat` (a shell command taking
+    // the image's path, or none) and previews what `code` found; the image
+    // never changes after the reformat.
+    template <typename Engine>
+    void ScanAndPreview(testkit::ImageKind kind, const std::string& reformat, EngineCode code) {
+        TempDir work;
+        SORVANE_BUILD_IMAGE_OR_SKIP(image, kind, work.Path());
+        if (!reformat.empty()) {
+            ASSERT_EQ(testkit::RunCommand(reformat + " " + testkit::ShellQuote(image.image.string()) +
+                                          " >/dev/null 2>&1"),
+                      0);
+        }
+        const std::string before = testkit::FileSha256(image.image);
+        Engine engine;
+        ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
+        ASSERT_EQ(engine.Scan(nullptr), 0);
+        CheckPreviews(engine, code);
+        EXPECT_EQ(testkit::FileSha256(image.image), before);
+    }
+
     TempDir data_;
 };
 
 TEST_F(EnginePreviewTest, QuickNtfs) {
-    TempDir work;
-    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kNtfs, work.Path());
-    const std::string before = testkit::FileSha256(image.image);
-    CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
-    ASSERT_EQ(engine.Scan(nullptr), 0);
-    CheckPreviews(engine, EngineCode::kQuickNtfs);
-    EXPECT_EQ(testkit::FileSha256(image.image), before);
+    ScanAndPreview<CFastNtfsRecovery>(testkit::ImageKind::kNtfs, "", EngineCode::kQuickNtfs);
 }
 
 TEST_F(EnginePreviewTest, DeepNtfsOnAQuickReformattedVolume) {
-    TempDir work;
-    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kNtfs, work.Path());
-    ASSERT_EQ(testkit::RunCommand("mkntfs -F -Q -q -c 4096 -s 512 -p 0 -H 64 -S 32 -L REFORMAT " +
-                                  testkit::ShellQuote(image.image.string()) + " >/dev/null 2>&1"),
-              0);
-    const std::string before = testkit::FileSha256(image.image);
-    CProfessionalRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
-    ASSERT_EQ(engine.Scan(nullptr), 0);
-    CheckPreviews(engine, EngineCode::kDeepNtfs);
-    EXPECT_EQ(testkit::FileSha256(image.image), before);
+    ScanAndPreview<CProfessionalRecovery>(testkit::ImageKind::kNtfs,
+                                          "mkntfs -F -Q -q -c 4096 -s 512 -p 0 -H 64 -S 32 -L REFORMAT",
+                                          EngineCode::kDeepNtfs);
 }
 
 TEST_F(EnginePreviewTest, DeepFatOnAReformattedVolume) {
-    TempDir work;
-    SORVANE_BUILD_IMAGE_OR_SKIP(image, testkit::ImageKind::kFat32, work.Path());
-    ASSERT_EQ(testkit::RunCommand("mkfs.fat -F 32 -s 1 -S 512 -n REFORMAT " +
-                                  testkit::ShellQuote(image.image.string()) + " >/dev/null 2>&1"),
-              0);
-    const std::string before = testkit::FileSha256(image.image);
-    CProfessionalRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
-    ASSERT_EQ(engine.Scan(nullptr), 0);
-    CheckPreviews(engine, EngineCode::kDeepFat);
-    EXPECT_EQ(testkit::FileSha256(image.image), before);
+    ScanAndPreview<CProfessionalRecovery>(testkit::ImageKind::kFat32,
+                                          "mkfs.fat -F 32 -s 1 -S 512 -n REFORMAT", EngineCode::kDeepFat);
 }
 
 }  // namespace
