@@ -172,7 +172,7 @@ int RunOneTarget(ScanOptions o) {
     // continued; the coordinator picks the folder itself.
     std::filesystem::path scanFolder = deep ? std::filesystem::path() : store.NewScanFolder();
     const bool showProgress = WantProgress(o.progress);
-    const int rc = RunScanStep(*opened.engine, showProgress);
+    const int rc = RunScanStep(*opened.engine, showProgress, o);
     const bool cancelled = rc == kCancelCode;
     int status = kExitOk;
     if (rc != kSuccess && !cancelled) {

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 
 #include "cli/exit_codes.h"
@@ -207,6 +208,11 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
         for (const char* name : kTypeNames) o.types.insert(name);
     o.target = positional[0];
     return -1;
+}
+
+bool NarrowsList(const ScanOptions& o) {
+    return o.minSize > 0 || o.maxSize < UINT64_MAX || o.haveSince || o.haveUntil || !o.extensions.empty() ||
+           o.types.size() < std::size(kTypeNames);
 }
 
 bool Selected(const ScanOptions& o, const FoundItemRecord& r) {

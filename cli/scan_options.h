@@ -44,5 +44,7 @@ bool ParseSize(const std::string& text, uint64_t& bytes);
 
 // True when the options choose `record` (size, dates, type or extension).
 bool Selected(const ScanOptions& options, const FoundItemRecord& record);
+// True when some option leaves files out of the list (sizes, dates, types).
+bool NarrowsList(const ScanOptions& options);
 
 }  // namespace sorvane::cli

@@ -14,6 +14,7 @@
 #include "cli/progress.h"
 #include "engines/exfat_file_data.h"
 #include "engines/log_engine_base.h"
+#include "engines/professional_recovery.h"
 #include "engines/result_walker.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
@@ -27,10 +28,14 @@ namespace {
 
 struct ScanState {
     IFileRecoveryParse* engine = nullptr;
+    const ScanOptions* narrowed = nullptr;  // set when the options leave files out of the list
     bool show = false;
     bool lineOpen = false;
     int shownPercent = 0;
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
+    // A quick scan's count under the options: its log is read as it grows.
+    uint32_t recordsCounted = 0;
+    uint64_t filesShown = 0;
 };
 
 // The engine's estimate when it has one, else one from the pace so far once
@@ -45,11 +50,26 @@ int64_t SecondsLeft(const ScanState& s, int64_t engineEstimate) {
 }
 
 // The files found so far that the list will show. A quick engine's own count
-// takes in its folders; the deep scan reports only files it will list.
-uint64_t FilesSoFar(IFileRecoveryParse& engine, uint64_t reported) {
-    if (auto* logEngine = dynamic_cast<CLogEngineBase*>(&engine); logEngine && logEngine->Log())
-        return logEngine->Log()->ListedFileCount();
-    return reported;
+// takes in its folders; the deep scan reports only files it will list, under
+// the options it was given.
+uint64_t FilesSoFar(ScanState& s, uint64_t reported) {
+    auto* logEngine = dynamic_cast<CLogEngineBase*>(s.engine);
+    CScanLog* log = logEngine ? logEngine->Log() : nullptr;
+    if (!log) return reported;
+    if (!s.narrowed) return log->ListedFileCount();
+    constexpr uint32_t kRecordsPerRead = 4096;
+    std::vector<FoundItemRecord> records;
+    while (log->Count() > s.recordsCounted) {
+        records.clear();
+        const uint32_t first = s.recordsCounted + 1;
+        const uint32_t last = std::min<uint32_t>(log->Count(), first + kRecordsPerRead - 1);
+        static_cast<void>(log->ReadRange(first, last, records));
+        if (records.empty()) break;  // counted on a later call
+        s.recordsCounted += static_cast<uint32_t>(records.size());
+        for (const FoundItemRecord& r : records)
+            if (CScanLog::IsListedFile(r) && Selected(*s.narrowed, r)) ++s.filesShown;
+    }
+    return s.filesShown;
 }
 
 int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_t, uint64_t, uint64_t found) {
@@ -59,7 +79,7 @@ int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_
         // The engines' phases each count from 0; the line the user reads never goes back.
         s->shownPercent = std::max(s->shownPercent, std::clamp(percent * weight / 100, 0, 100));
         std::fprintf(stderr, "\r%3d%%  %" PRIu64 " files found  time left: %s\033[K", s->shownPercent,
-                     FilesSoFar(*s->engine, found), TimeLeftText(SecondsLeft(*s, remaining)).c_str());
+                     FilesSoFar(*s, found), TimeLeftText(SecondsLeft(*s, remaining)).c_str());
         std::fflush(stderr);
         s->lineOpen = true;
     }
@@ -205,10 +225,15 @@ bool ReportUnreadable(const BadSectorMap& unreadable, const ScanOptions& options
     return false;
 }
 
-int RunScanStep(IFileRecoveryParse& engine, bool showProgress) {
+int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions& options) {
     ScanState state;
     state.engine = &engine;
     state.show = showProgress;
+    if (NarrowsList(options)) {
+        state.narrowed = &options;
+        if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
+            deep->SetShownFilter([&options](const FoundItemRecord& r) { return Selected(options, r); });
+    }
     CopyState copyState;
     engine.SetCallbacks(ScanProgress, CopyProgress, &state, 100);
     int rc = engine.Scan(nullptr);

@@ -19,8 +19,9 @@ struct Found {
     std::string folderPath;  // "a/b/" below the volume root
 };
 
-// Runs the scan with its progress line. Returns the engine's result.
-int RunScanStep(IFileRecoveryParse& engine, bool showProgress);
+// Runs the scan with its progress line, which counts the files `options`
+// lets into the list. Returns the engine's result.
+int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions& options);
 
 // What a listing or recovery met: how many files it saw, and whether some
 // folder or search could not be read (the list is then incomplete).

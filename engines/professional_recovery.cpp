@@ -419,7 +419,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
         exfat_.Consolidate();
         if (result == 0) SaveCheckpoint(run, true);
     }
-    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, ListedSoFar(true));
+    if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, ShownSoFar(true));
     return result;
 }
 
@@ -556,8 +556,8 @@ int CProfessionalRecovery::QuickProgress(void* self, int percent, int weight, in
     if (!me->scanProgress_) return 0;
     // The quick engine counts its folders too; the user hears of files.
     CScanLog* log = me->LogOf(0);
-    return me->scanProgress_(me->userData_, percent, weight, remaining, done, total,
-                             log ? log->ListedFileCount() : 0);
+    const uint64_t files = me->shownFilter_ ? me->ShownSoFar() : log ? log->ListedFileCount() : 0;
+    return me->scanProgress_(me->userData_, percent, weight, remaining, done, total, files);
 }
 
 int CProfessionalRecovery::RunQuickScan(const Checkpoint* saved) {
@@ -698,7 +698,7 @@ int CProfessionalRecovery::RunPass(PassRun& run) {
                 int percent =
                     total_ ? static_cast<int>(std::min<uint64_t>(done_, total_) * 100 / total_) + 10 : 100;
                 int answer = scanProgress_(userData_, std::min(percent, 100), kPassWeight, remainingSeconds_,
-                                           done_, total_, FoundForProgress());
+                                           done_, total_, ShownSoFar());
                 if (answer != 0) {
                     result = answer;
                     break;
@@ -786,6 +786,11 @@ uint64_t CProfessionalRecovery::ListedSoFar(bool complete) {
     return listed_.count;
 }
 
+uint64_t CProfessionalRecovery::ShownSoFar(bool complete) {
+    const uint64_t listed = ListedSoFar(complete);
+    return shownFilter_ ? listed_.shown : listed;
+}
+
 void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFileIdentities*& quick) {
     if (!CScanLog::IsListedFile(r)) return;
     const EngineCode engine = r.Engine();
@@ -800,23 +805,27 @@ void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFil
     if (engine == EngineCode::kDeepExfat && listed_.quickExfatSets.count({uint64_t{r.location}, entryIndex}))
         return;
     const std::string ext = LowerExtensionOf(r);
+    const bool shown = !shownFilter_ || shownFilter_(r);
     if (engine == EngineCode::kRawSignature) {
         auto at = listed_.starts.find(uint64_t{r.location});
         if (at != listed_.starts.end())
             for (const std::string& fileExt : at->second)
                 if (SameCarvedFile(fileExt, ext)) return;
-        listed_.carved[uint64_t{r.location}] = ext;
+        listed_.carved[uint64_t{r.location}] = {ext, shown};
         ++listed_.count;
+        listed_.shown += shown ? 1 : 0;
         return;
     }
     ++listed_.count;
+    listed_.shown += shown ? 1 : 0;
     const std::optional<uint64_t> start = DataStartOf(r);
     if (!start) return;
     listed_.starts[*start].push_back(ext);
     // A carved file counted before the file-system file that starts at its
     // sector was met is that file: it leaves the count as this one enters.
     auto carved = listed_.carved.find(*start);
-    if (carved != listed_.carved.end() && SameCarvedFile(ext, carved->second)) {
+    if (carved != listed_.carved.end() && SameCarvedFile(ext, carved->second.first)) {
+        listed_.shown -= carved->second.second ? 1 : 0;
         listed_.carved.erase(carved);
         --listed_.count;
     }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -46,6 +47,12 @@ class CProfessionalRecovery : public IFileRecoveryParse {
                                     uint16_t letter) override;
     int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
                      int weight) override;
+    // Narrows the count the progress callback reports to the files the
+    // caller's list will show of those found (a size or type filter, say).
+    // The count kept for a later resume stays the whole.
+    void SetShownFilter(std::function<bool(const FoundItemRecord&)> shown) {
+        shownFilter_ = std::move(shown);
+    }
     // The deep scan. Returns 0 when it ran to its end, else the value that
     // stopped it (a callback's answer, or the quick engine's failure).
     [[nodiscard]] int Scan(const std::string* scanLogName) override;
@@ -121,18 +128,23 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     // than that list, whatever the pass meets later. Unless `complete`, it
     // may lag behind what the logs hold.
     uint64_t ListedSoFar(bool complete = false);
+    // The same, narrowed by the shown filter when there is one.
+    uint64_t ShownSoFar(bool complete = false);
     void CountListed(const FoundItemRecord& record, const FoundFileIdentities*& quick);
     // The first sector of a file-system file's data, if it can be told.
     std::optional<uint64_t> DataStartOf(const FoundItemRecord& record);
     struct ListedCount {
         uint32_t cursor[5] = {};  // records of each log already looked at
         uint64_t count = 0;
+        uint64_t shown = 0;                                   // of `count`, those the shown filter passes
         std::map<uint64_t, std::vector<std::string>> starts;  // file-system files' extensions by first sector
-        std::map<uint64_t, std::string> carved;               // counted carved files by first sector
+        std::map<uint64_t, std::pair<std::string, bool>>
+            carved;  // counted carved files by first sector, shown
         std::set<std::pair<uint64_t, uint32_t>> quickExfatSets;
         std::optional<std::chrono::steady_clock::time_point> updated;
     };
     ListedCount listed_;
+    std::function<bool(const FoundItemRecord&)> shownFilter_;
     // Reads `count` sectors from `firstSector` that a carved file took past
     // the chunk, and hands those where exFAT entry sets start to the deep
     // exFAT engine.
