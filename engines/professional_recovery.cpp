@@ -417,6 +417,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
         fat_.Consolidate();
         ntfs_.Consolidate();
         exfat_.Consolidate();
+        LendCarvedVerdicts();
         if (result == 0) SaveCheckpoint(run, true);
     }
     if (result == 0 && scanProgress_) scanProgress_(userData_, 100, 100, 0, 0, 0, ShownSoFar(true));
@@ -789,6 +790,56 @@ uint64_t CProfessionalRecovery::ListedSoFar(bool complete) {
 uint64_t CProfessionalRecovery::ShownSoFar(bool complete) {
     const uint64_t listed = ListedSoFar(complete);
     return shownFilter_ ? listed_.shown : listed;
+}
+
+void CProfessionalRecovery::LendCarvedVerdicts() {
+    // The deep FAT engine copies a file as one run from its first cluster,
+    // the run the carver measured from the same sector, so the carver's
+    // structure check holds for it: whole when the structure ended within the
+    // file's size; damaged when it broke, or was cut short by another file's
+    // start, which then lies inside the run the copy takes. Nothing is read
+    // from the disk.
+    CScanLog* carvedLog = carver_.Log();
+    CScanLog* fatLog = fat_.Log();
+    if (!carvedLog || !fatLog || carvedLog->Count() == 0 || fatLog->Count() == 0) return;
+    struct Carved {
+        std::string ext;
+        uint64_t size = 0;
+        uint32_t check = 0;
+    };
+    std::map<uint64_t, Carved> carved;
+    constexpr uint32_t kRecordsPerRead = 4096;
+    std::vector<FoundItemRecord> records;
+    auto readAll = [&](CScanLog& log, const std::function<void(FoundItemRecord&)>& visit) {
+        for (uint32_t first = 1; first <= log.Count(); first += kRecordsPerRead) {
+            records.clear();
+            const uint32_t last = std::min<uint32_t>(log.Count(), first + kRecordsPerRead - 1);
+            static_cast<void>(log.ReadRange(first, last, records));
+            for (FoundItemRecord& r : records) visit(r);
+            if (records.size() < last - first + 1) return;  // a read failed: the rest stay as they are
+        }
+    };
+    readAll(*carvedLog, [&](FoundItemRecord& r) {
+        const uint32_t check = r.contentCheck;
+        if (r.IsFolder() || (check != kContentWhole && check != kContentDamaged)) return;
+        carved[uint64_t{r.location}] = Carved{LowerExtensionOf(r), uint64_t{r.size}, check};
+    });
+    if (carved.empty()) return;
+    std::vector<FoundItemRecord> lent;
+    readAll(*fatLog, [&](FoundItemRecord& r) {
+        if (r.IsFolder() || r.size == 0 || r.contentCheck != kContentNotChecked) return;
+        const std::optional<uint64_t> start = DataStartOf(r);
+        if (!start) return;
+        auto it = carved.find(*start);
+        if (it == carved.end() || !SameCarvedFile(LowerExtensionOf(r), it->second.ext)) return;
+        const uint64_t size = r.size;
+        const bool whole = it->second.check == kContentWhole && it->second.size <= size;
+        const bool damaged = it->second.check == kContentDamaged;
+        if (!whole && !damaged) return;
+        r.contentCheck = whole ? kContentWhole : kContentDamaged;
+        lent.push_back(r);
+    });
+    for (const FoundItemRecord& r : lent) static_cast<void>(fatLog->RewriteRecord(r));
 }
 
 void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFileIdentities*& quick) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "carving/carving_test_support.h"
 #include "carving/content_check.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
@@ -280,6 +281,53 @@ std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::st
                             " >/dev/null 2>&1") != 0)
         return {};
     return testkit::ReadFile(p);
+}
+
+TEST_F(DeepScanTest, AReformattedCardsFilesSayWhetherTheyAreWhole) {
+    // The deep FAT engine finds a reformatted card's files by their old
+    // entries and copies each as one run; the carver, meeting the same run,
+    // checks its structure. A photo whose middle sectors now hold the start
+    // of another picture (as when the card was written to after the format)
+    // is damaged; the files left as they were are whole.
+    for (const char* tool : {"mkfs.fat", "mcopy", "mmd"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " is needed";
+    const std::filesystem::path made = carvingtest::MadeFilesDir("make_structured_files.sh");
+    const std::vector<std::string> intact = {"photo.jpg", "picture.png", "letter.pdf", "commented.zip"};
+    for (const std::string& name : intact)
+        if (made.empty() || !std::filesystem::exists(made / name)) GTEST_SKIP() << "a tool is missing";
+    std::vector<uint8_t> spliced = testkit::ReadFile(made / "photo.jpg");
+    const std::vector<uint8_t> png = testkit::ReadFile(made / "picture.png");
+    ASSERT_GT(spliced.size(), 18u * 512);
+    std::copy(png.begin(), png.begin() + 8 * 512, spliced.begin() + 10 * 512);
+    testkit::WriteFile(dir_ / "spliced.jpg", spliced);
+
+    const std::string card = (dir_ / "card.img").string();
+    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; truncate -s 64M " + testkit::ShellQuote(card) +
+                         "; PATH=$PATH:/usr/sbin:/sbin; mkfs.fat -F 32 -s 1 " + testkit::ShellQuote(card) +
+                         " >/dev/null; mmd -i " + testkit::ShellQuote(card) + " ::DCIM";
+    for (const std::string& name : intact)
+        script += "; mcopy -i " + testkit::ShellQuote(card) + " " +
+                  testkit::ShellQuote((made / name).string()) + " ::DCIM/";
+    script += "; mcopy -i " + testkit::ShellQuote(card) + " " +
+              testkit::ShellQuote((dir_ / "spliced.jpg").string()) + " ::DCIM/; mkfs.fat -F 32 -s 1 " +
+              testkit::ShellQuote(card) + " >/dev/null";
+    ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
+    const std::string before = testkit::FileSha256(card);
+
+    auto engine = Scan(card);
+    std::map<std::string, std::string> words;
+    for (const FoundItemRecord& r : Files(*engine)) {
+        if (r.Engine() != EngineCode::kDeepFat) continue;
+        const std::string name = r.Name();
+        words[name] = ContentCheckWord(r.contentCheck);
+        if (words[name] == "whole") {
+            EXPECT_EQ(RecoveredSha(*engine, r), testkit::FileSha256(made / name)) << name;
+        }
+    }
+    for (const std::string& name : intact) EXPECT_EQ(words[name], "whole") << name;
+    EXPECT_EQ(words["spliced.jpg"], "damaged");
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(card), before);
 }
 
 TEST_F(DeepScanTest, FilesFoundByTwoEnginesAreListedOnce) {
