@@ -245,9 +245,31 @@ void CProfessionalFatRecovery::OnDirectoryStart(const uint8_t* sector, uint64_t 
     if (guess) {
         PlaceOrphans();
         // The sectors that follow in this cluster belong to the same directory.
-        passContext_ = DirContext{*guess, cluster, absoluteSector};
+        EnterContext(DirContext{*guess, cluster, absoluteSector}, sector);
     }
     ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, cluster, guess);
+}
+
+namespace {
+
+// True when no entry of the sector marks the end of its directory.
+bool SectorFullOfEntries(const uint8_t* sector, size_t size) {
+    for (size_t off = 0; off + kFatEntrySize <= size; off += kFatEntrySize)
+        if (sector[off] == 0) return false;
+    return true;
+}
+
+}  // namespace
+
+void CProfessionalFatRecovery::EnterContext(const DirContext& context, const uint8_t* sector) {
+    passContext_ = context;
+    contextFull_ = SectorFullOfEntries(sector, sectorSize_);
+    contextNext_ = context.sector + 1;
+}
+
+void CProfessionalFatRecovery::FollowContext(const uint8_t* sector, uint64_t absoluteSector) {
+    contextFull_ = contextFull_ && absoluteSector == contextNext_ && SectorFullOfEntries(sector, sectorSize_);
+    contextNext_ = absoluteSector + 1;
 }
 
 bool CProfessionalFatRecovery::FragmentContinues(const FatNameFragment& fragment, const uint8_t* sector,
@@ -274,17 +296,26 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t
         ParseAndJoin(std::move(joined), fragment.sector, fragment.directoryCluster, guess);
         return;
     }
-    if (passContext_ && absoluteSector >= passContext_->sector &&
-        absoluteSector <= passContext_->sector + passContext_->guess.sectorsPerCluster) {
-        DirContext ctx = *passContext_;
-        ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, ctx.cluster,
-                     ctx.guess);
-        return;
+    if (passContext_) {
+        // The context's sector is the first of its cluster: the rest of that
+        // cluster belongs to the same directory, and so does the next cluster
+        // when this one was full and the entries go straight on.
+        const uint64_t end = passContext_->sector + passContext_->guess.sectorsPerCluster;
+        const bool sameCluster = absoluteSector >= passContext_->sector && absoluteSector < end;
+        const bool goesOn = absoluteSector == end && contextFull_ && contextNext_ == absoluteSector;
+        if (sameCluster || goesOn) {
+            if (goesOn) passContext_->sector = absoluteSector;
+            FollowContext(sector, absoluteSector);
+            DirContext ctx = *passContext_;
+            ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, ctx.cluster,
+                         ctx.guess);
+            return;
+        }
     }
     for (const FatVolumeGuess& g : guesses_) {
         auto k = g.ClusterAt(absoluteSector);
         if (!k) continue;
-        passContext_ = DirContext{g, *k, absoluteSector};
+        EnterContext(DirContext{g, *k, absoluteSector}, sector);
         FatVolumeGuess guess = g;
         ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, *k, guess);
         return;
@@ -904,6 +935,7 @@ bool CProfessionalFatRecovery::RestoreState(CheckpointReader& r) {
     needed_ = std::move(needed);
     bootVolume_ = bootVolume;
     passContext_ = context;
+    contextFull_ = false;
     consolidationContext_.reset();
     rootCluster_ = rootCluster;
     dropped_ = dropped;

@@ -189,6 +189,14 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     std::map<uint32_t, NeededDirectory> needed_;
     bool bootVolume_ = false;
     std::optional<DirContext> passContext_;
+    // Whether every sector of the context's cluster so far was met in order
+    // and full of entries, and the sector that comes next: a full directory
+    // cluster followed straight away by more entries goes on in that cluster.
+    // Not kept in a checkpoint: a resumed pass only starts a new folder there.
+    bool contextFull_ = false;
+    uint64_t contextNext_ = 0;
+    void EnterContext(const DirContext& context, const uint8_t* sector);
+    void FollowContext(const uint8_t* sector, uint64_t absoluteSector);
     std::optional<DirContext> consolidationContext_;
     uint32_t rootCluster_ = 2;
     FatDeepLimits limits_;
