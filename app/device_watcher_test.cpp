@@ -49,15 +49,16 @@ TEST(DeviceWatcher, ABurstUpdatesOnceAfterTheLastEvent) {
     // A card reader: the disk, its partitions, one after another.
     qint64 lastEvent = 0;
     for (const char* name : {"sdb", "sdb1", "sdb2"}) {
-        watcher.OnEvent(Block("add", name));
         lastEvent = clock.elapsed();
+        watcher.OnEvent(Block("add", name));
         Spin(150);
     }
     EXPECT_EQ(updates, 0) << "events 150 ms apart keep the wait going";
     watcher.OnEvent(DeviceEvent{"add", "usb", "", "usb_device"});  // not a disk: no new wait
     Spin(2500);
     EXPECT_EQ(updates, 1);
-    EXPECT_GE(updatedAt, lastEvent + 1450) << "not before the burst has settled";
+    // A coarse timer may fire up to 5 % early.
+    EXPECT_GE(updatedAt, lastEvent + 1500 * 95 / 100) << "not before the burst has settled";
 
     watcher.OnEvent(Block("remove", "sdb"));
     Spin(2500);

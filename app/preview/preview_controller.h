@@ -75,7 +75,7 @@ class CPreviewController : public QObject {
     bool videoPlaying_ = false;
     // A player can stall in its media framework without a word; the user
     // must not wait for ever on a file that will not play.
-    int videoStartDeadlineMs_ = 15000;
+    int videoStartDeadlineMs_ = 30000;
 };
 
 }  // namespace sorvane::app

@@ -331,7 +331,7 @@ TEST_F(PlayerTest, VideoPlaysAndANewPreviewEndsThePlayer) {
     NEED("clip.avi");
     Show("clip.avi");
     ASSERT_NE(controller_->VideoPlayer(), nullptr);
-    ASSERT_TRUE(WaitFor([&] { return controller_->VideoPlaying(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return controller_->VideoPlaying(); }, 40000));
     EXPECT_TRUE(information_.empty());
     EXPECT_EQ(RunningCopiesOf(kProgramDir + QStringLiteral("/Player")), 1);
     // Sound next: the video player is ended before the new file is extracted.
@@ -353,7 +353,7 @@ TEST_F(PlayerTest, VideoPlaysAndANewPreviewEndsThePlayer) {
 TEST_F(PlayerTest, VideoThatDoesNotPlayShowsTheInformationBox) {
     NEED("broken.avi");
     Show("broken.avi");
-    ASSERT_TRUE(WaitFor([&] { return !information_.empty(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return !information_.empty(); }, 40000));
     EXPECT_EQ(information_.front(), Text("MSG1207"));
     EXPECT_FALSE(controller_->VideoPlaying());
 }
