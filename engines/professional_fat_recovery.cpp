@@ -133,6 +133,7 @@ void CProfessionalFatRecovery::ResetLists() {
     storedBytes_ = 0;
     known_.clear();
     needed_.clear();
+    continuations_.clear();
     levelCache_.clear();
     bootVolume_ = false;
     passContext_.reset();
@@ -263,13 +264,77 @@ bool SectorFullOfEntries(const uint8_t* sector, size_t size) {
 
 void CProfessionalFatRecovery::EnterContext(const DirContext& context, const uint8_t* sector) {
     passContext_ = context;
-    contextFull_ = SectorFullOfEntries(sector, sectorSize_);
-    contextNext_ = context.sector + 1;
+    contextFull_ = true;
+    contextNext_ = context.sector;
+    contextDataEnd_ = 0;
+    FollowContext(sector, context.sector);
 }
 
 void CProfessionalFatRecovery::FollowContext(const uint8_t* sector, uint64_t absoluteSector) {
+    const FatVolumeGuess& guess = passContext_->guess;
+    if (absoluteSector == passContext_->sector) contextDataEnd_ = 0;  // a new cluster
     contextFull_ = contextFull_ && absoluteSector == contextNext_ && SectorFullOfEntries(sector, sectorSize_);
     contextNext_ = absoluteSector + 1;
+    contextDataEnd_ = std::max(contextDataEnd_, FilesDataEnd(guess, sector, false));
+    // The cluster's last sector, full of entries: its folder goes on in the
+    // cluster after the data of its files, unless it goes on right here.
+    if (contextFull_ && contextDataEnd_ != 0 && passContext_->cluster != 0 &&
+        absoluteSector + 1 == passContext_->sector + guess.sectorsPerCluster &&
+        continuations_.size() < limits_.maxDirectories) {
+        continuations_[{guess.volumeStart, guess.dataAreaOffset, guess.sectorsPerCluster, contextDataEnd_}] =
+            passContext_->cluster;
+    }
+}
+
+uint32_t CProfessionalFatRecovery::FilesDataEnd(const FatVolumeGuess& guess, const uint8_t* sector,
+                                                bool firstOnly) const {
+    uint32_t end = 0;
+    ByteView v(sector, sectorSize_);
+    for (size_t off = 0; off + kFatEntrySize <= sectorSize_; off += kFatEntrySize) {
+        ByteView e = v.Sub(off, kFatEntrySize);
+        if (e.U8(0) == 0) break;
+        const uint32_t after = DataEndOf(guess, e);
+        if (after == 0) continue;
+        end = std::max(end, after);
+        if (firstOnly) break;
+    }
+    return end;
+}
+
+uint32_t CProfessionalFatRecovery::DataEndOf(const FatVolumeGuess& guess, ByteView e) const {
+    const uint64_t clusterBytes = uint64_t{guess.sectorsPerCluster} * sectorSize_;
+    const uint8_t attr = e.U8(11);
+    if (clusterBytes == 0 || attr == kFatAttrLongName || (attr & (kFatAttrDirectory | kFatAttrVolumeLabel)) ||
+        e.U32(28) == 0)
+        return 0;
+    const uint64_t first = EntryCluster(e);
+    const uint64_t after = first + (e.U32(28) + clusterBytes - 1) / clusterBytes;
+    return first < 2 || after > 0x0FFFFFFF ? 0 : static_cast<uint32_t>(after);
+}
+
+std::optional<uint32_t> CProfessionalFatRecovery::ContinuedFolder(const FatVolumeGuess& guess,
+                                                                  uint32_t cluster, const uint8_t* sector) {
+    auto take = [&](uint32_t at) -> std::optional<uint32_t> {
+        auto it = continuations_.find({guess.volumeStart, guess.dataAreaOffset, guess.sectorsPerCluster, at});
+        if (it == continuations_.end()) return std::nullopt;
+        const uint32_t folder = it->second;
+        continuations_.erase(it);
+        return folder;
+    };
+    // Most systems add the folder's cluster when the entry is made, before
+    // the file's data; some write the data first, so the first file the new
+    // cluster lists lies between the two.
+    if (auto folder = take(cluster)) return folder;
+    ByteView v(sector, sectorSize_);
+    for (size_t off = 0; off + kFatEntrySize <= sectorSize_; off += kFatEntrySize) {
+        ByteView e = v.Sub(off, kFatEntrySize);
+        if (e.U8(0) == 0) break;
+        const uint32_t after = DataEndOf(guess, e);
+        if (after == 0) continue;
+        if (after != cluster) return std::nullopt;
+        return take(EntryCluster(e));
+    }
+    return std::nullopt;
 }
 
 bool CProfessionalFatRecovery::FragmentContinues(const FatNameFragment& fragment, const uint8_t* sector,
@@ -315,9 +380,10 @@ void CProfessionalFatRecovery::OnDirectorySector(const uint8_t* sector, uint64_t
     for (const FatVolumeGuess& g : guesses_) {
         auto k = g.ClusterAt(absoluteSector);
         if (!k) continue;
-        EnterContext(DirContext{g, *k, absoluteSector}, sector);
+        const uint32_t folder = ContinuedFolder(g, *k, sector).value_or(*k);
+        EnterContext(DirContext{g, folder, absoluteSector}, sector);
         FatVolumeGuess guess = g;
-        ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, *k, guess);
+        ParseAndJoin(std::vector<uint8_t>(sector, sector + sectorSize_), absoluteSector, folder, guess);
         return;
     }
     if (storedBytes_ + sectorSize_ > limits_.maxStoredBytes) {

@@ -14,8 +14,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "device/byte_view.h"
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
 
@@ -195,8 +197,24 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     // Not kept in a checkpoint: a resumed pass only starts a new folder there.
     bool contextFull_ = false;
     uint64_t contextNext_ = 0;
+    // The cluster after the data of the files the context's cluster lists so far.
+    uint32_t contextDataEnd_ = 0;
+    // Where a full directory cluster's folder goes on: a folder grows by the
+    // next free cluster when it fills, which comes right after the data of
+    // the files written so far. Keyed by layout and that cluster; the value
+    // is the cluster passed for the folder. Not kept in a checkpoint either.
+    using LayoutCluster = std::tuple<uint64_t, uint32_t, uint32_t, uint32_t>;
+    std::map<LayoutCluster, uint32_t> continuations_;
     void EnterContext(const DirContext& context, const uint8_t* sector);
     void FollowContext(const uint8_t* sector, uint64_t absoluteSector);
+    // The folder a directory cluster starting at `sector` (cluster `cluster`
+    // of `guess`, no "." entries) goes on with, if a full one led to it.
+    std::optional<uint32_t> ContinuedFolder(const FatVolumeGuess& guess, uint32_t cluster,
+                                            const uint8_t* sector);
+    // The cluster after the data of the last-placed file the sector lists (0 for none).
+    uint32_t FilesDataEnd(const FatVolumeGuess& guess, const uint8_t* sector, bool firstOnly) const;
+    // The cluster after a file entry's data, taken as one run (0 for anything else).
+    uint32_t DataEndOf(const FatVolumeGuess& guess, ByteView entry) const;
     std::optional<DirContext> consolidationContext_;
     uint32_t rootCluster_ = 2;
     FatDeepLimits limits_;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -225,6 +226,60 @@ TEST_F(DeepFatTest, LongNameAcrossSectorsIsJoinedWhicheverSectorComesFirst) {
         }
         EXPECT_EQ(found, 1);
         EXPECT_EQ(files, 14);
+    }
+}
+
+TEST_F(DeepFatTest, AFullFolderClusterGoesOnWhereItsFilesDataEnds) {
+    // A folder grows by the next free cluster when it fills. After a reformat
+    // only the order of things on disk says which cluster that was: right
+    // after the data of the files written so far, or, where a system writes
+    // a file's data before its entry, right after that one file's data.
+    for (bool dataFirst : {false, true}) {
+        SCOPED_TRACE(dataFirst ? "data before entry" : "entry before data");
+        CScanResumeStore::Instance().NewScanFolder();
+        auto image = MakeImage(true);
+        if (image.empty()) GTEST_SKIP() << "mkfs.fat is needed";
+        CProfessionalFatRecovery engine;
+        ASSERT_EQ(engine.OpenImage(image, 3), 0);
+        ASSERT_EQ(engine.StartScanLog(nullptr), 0);
+        engine.RegisterBootSector();
+        ASSERT_EQ(engine.Guesses().size(), 1u);
+        const FatVolumeGuess g = engine.Guesses()[0];
+        // The folder at cluster 40, full: 126 files of one cluster each from 41 on.
+        const uint32_t folder = 40;
+        std::vector<Entry> entries = DotPair(folder, 0);
+        for (uint32_t i = 0; i < 126; ++i) {
+            char name[12];
+            std::snprintf(name, sizeof name, "IMG_%04uJPG", i);
+            entries.push_back(ShortEntry(name, 0x20, 41 + i, 100));
+        }
+        // Its next cluster, and the file it lists first.
+        const uint32_t next = dataFirst ? 41 + 126 + 1 : 41 + 126;
+        const uint32_t firstData = dataFirst ? 41 + 126 : next + 1;
+        std::vector<Entry> later{ShortEntry("IMG_0126JPG", 0x20, firstData, 100),
+                                 ShortEntry("IMG_0127JPG", 0x20, firstData + (dataFirst ? 2 : 1), 100)};
+        for (size_t s = 0; s < 8; ++s) {
+            std::vector<Entry> part(entries.begin() + static_cast<std::ptrdiff_t>(s * 16),
+                                    entries.begin() + static_cast<std::ptrdiff_t>(s * 16 + 16));
+            const uint64_t at = *g.ClusterSector(folder) + s;
+            if (s == 0)
+                engine.OnDirectoryStart(SectorOf(part).data(), at);
+            else
+                engine.OnDirectorySector(SectorOf(part).data(), at);
+        }
+        engine.OnDirectorySector(SectorOf(later).data(), *g.ClusterSector(next));
+        ASSERT_EQ(engine.Consolidate(), 0);
+        std::set<std::string> folders;
+        size_t files = 0;
+        for (const auto& r : AllRecords(engine)) {
+            if (r.IsFolder()) continue;
+            ++files;
+            std::string path;
+            ASSERT_EQ(engine.GetFolderPath(r, path), 0);
+            folders.insert(path);
+        }
+        EXPECT_EQ(files, 128u);
+        EXPECT_EQ(folders.size(), 1u) << "the later cluster was listed as a folder of its own";
     }
 }
 

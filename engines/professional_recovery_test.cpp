@@ -330,50 +330,68 @@ TEST_F(DeepScanTest, AReformattedCardsFilesSayWhetherTheyAreWhole) {
     EXPECT_EQ(testkit::FileSha256(card), before);
 }
 
-TEST_F(DeepScanTest, EveryFileOfABigFolderOnAReformattedCardKeepsItsName) {
-    // A camera folder of 600 photos on a card with 4 KiB clusters (300 MB,
-    // enough clusters for FAT32): its entries fill several clusters, one after
-    // another; the reformat left the FAT empty, so nothing but their order
-    // ties them together.
+TEST_F(DeepScanTest, EveryFileOfABigFolderOnAReformattedCardKeepsItsNameAndFolder) {
+    // A camera folder of hundreds of photos on a card with 4 KiB clusters
+    // (300 MB, enough clusters for FAT32): its entries fill several clusters;
+    // the reformat left the FAT empty, so nothing but their places on disk
+    // ties them together. Copied all at once the folder's later clusters lie
+    // one after another; copied one by one, as a camera writes, each lies
+    // after the photos written before it.
     for (const char* tool : {"mkfs.fat", "mcopy", "mmd"})
         if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " is needed";
-    const std::filesystem::path photos = dir_ / "photos";
-    std::filesystem::create_directories(photos);
-    std::mt19937 random(600);
-    std::map<std::string, std::string> expected;  // name -> sha
-    for (int i = 1; i <= 600; ++i) {
-        std::vector<uint8_t> bytes(3000 + static_cast<size_t>(i) * 7);
-        for (auto& b : bytes) b = static_cast<uint8_t>(random());
-        const std::string name = "img_" + std::to_string(i) + ".dat";
-        testkit::WriteFile(photos / name, bytes);
-        expected[name] = testkit::FileSha256(photos / name);
-    }
-    const std::string card = testkit::ShellQuote((dir_ / "card.img").string());
-    ASSERT_EQ(
-        testkit::RunCommand(
-            "bash -c " +
-            testkit::ShellQuote("set -e; export MTOOLS_SKIP_CHECK=1 PATH=$PATH:/usr/sbin:/sbin; "
-                                "truncate -s 300M " +
-                                card + "; mkfs.fat -F 32 -s 8 " + card + " >/dev/null 2>&1; mmd -i " + card +
-                                " ::DCIM; mcopy -i " + card + " " + testkit::ShellQuote(photos.string()) +
-                                "/* ::DCIM/; mkfs.fat -F 32 -s 8 " + card + " >/dev/null 2>&1")),
-        0);
-    const std::string before = testkit::FileSha256(dir_ / "card.img");
-
-    auto engine = Scan(dir_ / "card.img");
-    std::set<std::string> named;
-    for (const FoundItemRecord& r : Files(*engine)) {
-        const std::string name = r.Name();
-        auto it = expected.find(name);
-        if (it == expected.end()) continue;
-        EXPECT_TRUE(named.insert(name).second) << name << " listed twice";
-        if (named.size() % 50 == 0) {
-            EXPECT_EQ(RecoveredSha(*engine, r), it->second) << name;
+    struct Way {
+        const char* what;
+        int files;
+        bool oneByOne;
+    };
+    for (const Way& way : {Way{"all at once", 600, false}, Way{"one by one", 300, true}}) {
+        SCOPED_TRACE(way.what);
+        const std::filesystem::path photos = dir_ / way.what;
+        std::filesystem::create_directories(photos);
+        std::mt19937 random(600);
+        std::map<std::string, std::string> expected;  // name -> sha
+        for (int i = 1; i <= way.files; ++i) {
+            std::vector<uint8_t> bytes(3000 + static_cast<size_t>(i) * 7);
+            for (auto& b : bytes) b = static_cast<uint8_t>(random());
+            const std::string name = "img_" + std::to_string(i) + ".dat";
+            testkit::WriteFile(photos / name, bytes);
+            expected[name] = testkit::FileSha256(photos / name);
         }
+        const std::string card = testkit::ShellQuote((dir_ / "card.img").string());
+        const std::string from = testkit::ShellQuote(photos.string());
+        const std::string copy =
+            way.oneByOne ? "for f in " + from + "/*; do mcopy -i " + card + " \"$f\" ::DCIM/; done"
+                         : "mcopy -i " + card + " " + from + "/* ::DCIM/";
+        ASSERT_EQ(testkit::RunCommand(
+                      "bash -c " +
+                      testkit::ShellQuote("set -e; export MTOOLS_SKIP_CHECK=1 "
+                                          "PATH=$PATH:/usr/sbin:/sbin; rm -f " +
+                                          card + "; truncate -s 300M " + card + "; mkfs.fat -F 32 -s 8 " +
+                                          card + " >/dev/null 2>&1; mmd -i " + card + " ::DCIM; " + copy +
+                                          "; mkfs.fat -F 32 -s 8 " + card + " >/dev/null 2>&1")),
+                  0);
+        const std::string before = testkit::FileSha256(dir_ / "card.img");
+
+        auto engine = Scan(dir_ / "card.img");
+        std::set<std::string> named, folders;
+        for (const FoundItemRecord& r : Files(*engine)) {
+            const std::string name = r.Name();
+            auto it = expected.find(name);
+            if (it == expected.end()) continue;
+            EXPECT_TRUE(named.insert(name).second) << name << " listed twice";
+            std::string folder;
+            EXPECT_EQ(engine->GetFolderPath(r, folder), 0);
+            folders.insert(folder);
+            if (named.size() % 50 == 0) {
+                EXPECT_EQ(RecoveredSha(*engine, r), it->second) << name;
+            }
+        }
+        EXPECT_EQ(named.size(), expected.size());
+        // All at once, the first cluster lies far before the run of later ones.
+        EXPECT_EQ(folders.size(), way.oneByOne ? 1u : 2u);
+        engine.reset();
+        EXPECT_EQ(testkit::FileSha256(dir_ / "card.img"), before);
     }
-    EXPECT_EQ(named.size(), expected.size());
-    engine.reset();
-    EXPECT_EQ(testkit::FileSha256(dir_ / "card.img"), before);
 }
 
 TEST_F(DeepScanTest, FilesFoundByTwoEnginesAreListedOnce) {
