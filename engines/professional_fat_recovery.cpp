@@ -275,7 +275,7 @@ void CProfessionalFatRecovery::FollowContext(const uint8_t* sector, uint64_t abs
     if (absoluteSector == passContext_->sector) contextDataEnd_ = 0;  // a new cluster
     contextFull_ = contextFull_ && absoluteSector == contextNext_ && SectorFullOfEntries(sector, sectorSize_);
     contextNext_ = absoluteSector + 1;
-    contextDataEnd_ = std::max(contextDataEnd_, FilesDataEnd(guess, sector, false));
+    contextDataEnd_ = std::max(contextDataEnd_, FilesDataEnd(guess, sector, nullptr));
     // The cluster's last sector, full of entries: its folder goes on in the
     // cluster after the data of its files, unless it goes on right here.
     if (contextFull_ && contextDataEnd_ != 0 && passContext_->cluster != 0 &&
@@ -287,7 +287,7 @@ void CProfessionalFatRecovery::FollowContext(const uint8_t* sector, uint64_t abs
 }
 
 uint32_t CProfessionalFatRecovery::FilesDataEnd(const FatVolumeGuess& guess, const uint8_t* sector,
-                                                bool firstOnly) const {
+                                                uint32_t* firstStart) const {
     uint32_t end = 0;
     ByteView v(sector, sectorSize_);
     for (size_t off = 0; off + kFatEntrySize <= sectorSize_; off += kFatEntrySize) {
@@ -295,8 +295,11 @@ uint32_t CProfessionalFatRecovery::FilesDataEnd(const FatVolumeGuess& guess, con
         if (e.U8(0) == 0) break;
         const uint32_t after = DataEndOf(guess, e);
         if (after == 0) continue;
+        if (firstStart) {
+            *firstStart = EntryCluster(e);
+            return after;
+        }
         end = std::max(end, after);
-        if (firstOnly) break;
     }
     return end;
 }
@@ -325,16 +328,9 @@ std::optional<uint32_t> CProfessionalFatRecovery::ContinuedFolder(const FatVolum
     // the file's data; some write the data first, so the first file the new
     // cluster lists lies between the two.
     if (auto folder = take(cluster)) return folder;
-    ByteView v(sector, sectorSize_);
-    for (size_t off = 0; off + kFatEntrySize <= sectorSize_; off += kFatEntrySize) {
-        ByteView e = v.Sub(off, kFatEntrySize);
-        if (e.U8(0) == 0) break;
-        const uint32_t after = DataEndOf(guess, e);
-        if (after == 0) continue;
-        if (after != cluster) return std::nullopt;
-        return take(EntryCluster(e));
-    }
-    return std::nullopt;
+    uint32_t firstStart = 0;
+    if (FilesDataEnd(guess, sector, &firstStart) != cluster) return std::nullopt;
+    return take(firstStart);
 }
 
 bool CProfessionalFatRecovery::FragmentContinues(const FatNameFragment& fragment, const uint8_t* sector,

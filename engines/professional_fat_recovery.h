@@ -211,8 +211,10 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     // of `guess`, no "." entries) goes on with, if a full one led to it.
     std::optional<uint32_t> ContinuedFolder(const FatVolumeGuess& guess, uint32_t cluster,
                                             const uint8_t* sector);
-    // The cluster after the data of the last-placed file the sector lists (0 for none).
-    uint32_t FilesDataEnd(const FatVolumeGuess& guess, const uint8_t* sector, bool firstOnly) const;
+    // The cluster after the data of the last-placed file the sector lists (0
+    // for none); with `firstStart`, after the first file's, whose first
+    // cluster it receives.
+    uint32_t FilesDataEnd(const FatVolumeGuess& guess, const uint8_t* sector, uint32_t* firstStart) const;
     // The cluster after a file entry's data, taken as one run (0 for anything else).
     uint32_t DataEndOf(const FatVolumeGuess& guess, ByteView entry) const;
     std::optional<DirContext> consolidationContext_;

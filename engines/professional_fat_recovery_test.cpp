@@ -103,6 +103,17 @@ class DeepFatTest : public ::testing::Test {
         return image;
     }
 
+    // Opens a real FAT32 volume of zeros and the layout its boot sector gives.
+    void OpenFat32(CProfessionalFatRecovery& engine, FatVolumeGuess& guess) {
+        auto image = MakeImage(true);
+        if (image.empty()) GTEST_SKIP() << "mkfs.fat is needed";
+        ASSERT_EQ(engine.OpenImage(image, 3), 0);
+        ASSERT_EQ(engine.StartScanLog(nullptr), 0);
+        engine.RegisterBootSector();
+        ASSERT_EQ(engine.Guesses().size(), 1u);
+        guess = engine.Guesses()[0];
+    }
+
     std::vector<FoundItemRecord> AllRecords(CProfessionalFatRecovery& engine) {
         std::vector<FoundItemRecord> out;
         EXPECT_EQ(engine.Log()->Flush(), 0);
@@ -190,14 +201,10 @@ TEST_F(DeepFatTest, LongNameAcrossSectorsIsJoinedWhicheverSectorComesFirst) {
     for (bool secondFirst : {false, true}) {
         SCOPED_TRACE(secondFirst ? "continuation met first" : "start met first");
         CScanResumeStore::Instance().NewScanFolder();  // each run its own log
-        auto image = MakeImage(true);
-        if (image.empty()) GTEST_SKIP() << "mkfs.fat is needed";
         CProfessionalFatRecovery engine;
-        ASSERT_EQ(engine.OpenImage(image, 3), 0);
-        ASSERT_EQ(engine.StartScanLog(nullptr), 0);
-        engine.RegisterBootSector();
-        ASSERT_EQ(engine.Guesses().size(), 1u);
-        const FatVolumeGuess g = engine.Guesses()[0];
+        FatVolumeGuess g;
+        OpenFat32(engine, g);
+        if (HasFatalFailure() || IsSkipped()) return;
         const uint32_t cluster = 40;
         const uint64_t start = *g.ClusterSector(cluster);
         SplitName split = MakeSplitName(cluster);
@@ -237,14 +244,10 @@ TEST_F(DeepFatTest, AFullFolderClusterGoesOnWhereItsFilesDataEnds) {
     for (bool dataFirst : {false, true}) {
         SCOPED_TRACE(dataFirst ? "data before entry" : "entry before data");
         CScanResumeStore::Instance().NewScanFolder();
-        auto image = MakeImage(true);
-        if (image.empty()) GTEST_SKIP() << "mkfs.fat is needed";
         CProfessionalFatRecovery engine;
-        ASSERT_EQ(engine.OpenImage(image, 3), 0);
-        ASSERT_EQ(engine.StartScanLog(nullptr), 0);
-        engine.RegisterBootSector();
-        ASSERT_EQ(engine.Guesses().size(), 1u);
-        const FatVolumeGuess g = engine.Guesses()[0];
+        FatVolumeGuess g;
+        OpenFat32(engine, g);
+        if (HasFatalFailure() || IsSkipped()) return;
         // The folder at cluster 40, full: 126 files of one cluster each from 41 on.
         const uint32_t folder = 40;
         std::vector<Entry> entries = DotPair(folder, 0);
