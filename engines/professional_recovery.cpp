@@ -794,20 +794,21 @@ uint64_t CProfessionalRecovery::ShownSoFar(bool complete) {
 
 void CProfessionalRecovery::LendCarvedVerdicts() {
     // The deep FAT engine copies a file as one run from its first cluster,
-    // the run the carver measured from the same sector, so the carver's
-    // structure check holds for it: whole when the structure ended within the
-    // file's size; damaged when it broke, or was cut short by another file's
-    // start, which then lies inside the run the copy takes. Nothing is read
-    // from the disk.
+    // and the deep NTFS engine a file whose data is one run: the run the
+    // carver measured from the same sector, so the carver's structure check
+    // holds for it: whole when the structure ended within the file's size;
+    // damaged when it broke, or was cut short by another file's start, which
+    // then lies inside the run the copy takes. Nothing is read from the disk
+    // but the file records of NTFS files that a carved file may match.
     CScanLog* carvedLog = carver_.Log();
-    CScanLog* fatLog = fat_.Log();
-    if (!carvedLog || !fatLog || carvedLog->Count() == 0 || fatLog->Count() == 0) return;
+    if (!carvedLog || carvedLog->Count() == 0) return;
     struct Carved {
         std::string ext;
         uint64_t size = 0;
         uint32_t check = 0;
     };
     std::map<uint64_t, Carved> carved;
+    std::set<std::string> carvedTypes;
     constexpr uint32_t kRecordsPerRead = 4096;
     std::vector<FoundItemRecord> records;
     auto readAll = [&](CScanLog& log, const std::function<void(FoundItemRecord&)>& visit) {
@@ -823,23 +824,36 @@ void CProfessionalRecovery::LendCarvedVerdicts() {
         const uint32_t check = r.contentCheck;
         if (r.IsFolder() || (check != kContentWhole && check != kContentDamaged)) return;
         carved[uint64_t{r.location}] = Carved{LowerExtensionOf(r), uint64_t{r.size}, check};
+        carvedTypes.insert(carved[uint64_t{r.location}].ext);
     });
     if (carved.empty()) return;
-    std::vector<FoundItemRecord> lent;
-    readAll(*fatLog, [&](FoundItemRecord& r) {
-        if (r.IsFolder() || r.size == 0 || r.contentCheck != kContentNotChecked) return;
-        const std::optional<uint64_t> start = DataStartOf(r);
-        if (!start) return;
-        auto it = carved.find(*start);
-        if (it == carved.end() || !SameCarvedFile(LowerExtensionOf(r), it->second.ext)) return;
-        const uint64_t size = r.size;
-        const bool whole = it->second.check == kContentWhole && it->second.size <= size;
-        const bool damaged = it->second.check == kContentDamaged;
-        if (!whole && !damaged) return;
-        r.contentCheck = whole ? kContentWhole : kContentDamaged;
-        lent.push_back(r);
-    });
-    for (const FoundItemRecord& r : lent) static_cast<void>(fatLog->RewriteRecord(r));
+    carvedTypes.insert("thm");  // a camera's thumbnail is carved as a JPEG
+    for (CScanLog* log : {fat_.Log(), ntfs_.Log()}) {
+        if (!log || log->Count() == 0) continue;
+        std::vector<FoundItemRecord> lent;
+        readAll(*log, [&](FoundItemRecord& r) {
+            if (r.IsFolder() || r.size == 0 || r.contentCheck != kContentNotChecked) return;
+            const std::string ext = LowerExtensionOf(r);
+            if (!carvedTypes.count(ext)) return;
+            if (r.Engine() == EngineCode::kDeepNtfs) {
+                std::vector<NtfsRun> runs;
+                if (ntfs_.ReadDataRuns(r.location, runs) != 0 || runs.size() != 1 || runs[0].sparse ||
+                    runs[0].length * uint64_t{r.clusterBytes} < r.size)
+                    return;
+            }
+            const std::optional<uint64_t> start = DataStartOf(r);
+            if (!start) return;
+            auto it = carved.find(*start);
+            if (it == carved.end() || !SameCarvedFile(ext, it->second.ext)) return;
+            const uint64_t size = r.size;
+            const bool whole = it->second.check == kContentWhole && it->second.size <= size;
+            const bool damaged = it->second.check == kContentDamaged;
+            if (!whole && !damaged) return;
+            r.contentCheck = whole ? kContentWhole : kContentDamaged;
+            lent.push_back(r);
+        });
+        for (const FoundItemRecord& r : lent) static_cast<void>(log->RewriteRecord(r));
+    }
 }
 
 void CProfessionalRecovery::CountListed(const FoundItemRecord& r, const FoundFileIdentities*& quick) {

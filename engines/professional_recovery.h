@@ -133,8 +133,8 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     void CountListed(const FoundItemRecord& record, const FoundFileIdentities*& quick);
     // The first sector of a file-system file's data, if it can be told.
     std::optional<uint64_t> DataStartOf(const FoundItemRecord& record);
-    // Gives the deep FAT engine's files the carver's word on whether they are
-    // whole, where the carver met the same file at the same first sector.
+    // Gives the deep FAT and NTFS engines' files the carver's word on whether
+    // they are whole, where the carver met the same file at the same first sector.
     void LendCarvedVerdicts();
     struct ListedCount {
         uint32_t cursor[5] = {};  // records of each log already looked at

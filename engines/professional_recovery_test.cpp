@@ -283,14 +283,12 @@ std::vector<uint8_t> MakePicture(const std::filesystem::path& dir, const std::st
     return testkit::ReadFile(p);
 }
 
-TEST_F(DeepScanTest, AReformattedCardsFilesSayWhetherTheyAreWhole) {
-    // The deep FAT engine finds a reformatted card's files by their old
-    // entries and copies each as one run; the carver, meeting the same run,
-    // checks its structure. A photo whose middle sectors now hold the start
-    // of another picture (as when the card was written to after the format)
-    // is damaged; the files left as they were are whole.
-    for (const char* tool : {"mkfs.fat", "mcopy", "mmd"})
-        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " is needed";
+TEST_F(DeepScanTest, AReformattedVolumesFilesSayWhetherTheyAreWhole) {
+    // The deep FAT and NTFS engines find a reformatted volume's files by their
+    // old entries or file records and copy each as one run; the carver,
+    // meeting the same run, checks its structure. A photo whose middle sectors
+    // now hold the start of another picture (as when the volume was written
+    // to after the format) is damaged; the files left as they were are whole.
     const std::filesystem::path made = carvingtest::MadeFilesDir("make_structured_files.sh");
     const std::vector<std::string> intact = {"photo.jpg", "picture.png", "letter.pdf", "commented.zip"};
     for (const std::string& name : intact)
@@ -300,34 +298,65 @@ TEST_F(DeepScanTest, AReformattedCardsFilesSayWhetherTheyAreWhole) {
     ASSERT_GT(spliced.size(), 18u * 512);
     std::copy(png.begin(), png.begin() + 8 * 512, spliced.begin() + 10 * 512);
     testkit::WriteFile(dir_ / "spliced.jpg", spliced);
+    std::vector<std::filesystem::path> files;
+    for (const std::string& name : intact) files.push_back(made / name);
+    files.push_back(dir_ / "spliced.jpg");
 
-    const std::string card = (dir_ / "card.img").string();
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; truncate -s 64M " + testkit::ShellQuote(card) +
-                         "; PATH=$PATH:/usr/sbin:/sbin; mkfs.fat -F 32 -s 1 " + testkit::ShellQuote(card) +
-                         " >/dev/null; mmd -i " + testkit::ShellQuote(card) + " ::DCIM";
-    for (const std::string& name : intact)
-        script += "; mcopy -i " + testkit::ShellQuote(card) + " " +
-                  testkit::ShellQuote((made / name).string()) + " ::DCIM/";
-    script += "; mcopy -i " + testkit::ShellQuote(card) + " " +
-              testkit::ShellQuote((dir_ / "spliced.jpg").string()) + " ::DCIM/; mkfs.fat -F 32 -s 1 " +
-              testkit::ShellQuote(card) + " >/dev/null";
-    ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
-    const std::string before = testkit::FileSha256(card);
+    struct Volume {
+        EngineCode engine;
+        std::vector<const char*> tools;
+        std::string format, prepare, copy;  // shell commands taking the image, and then the file
+    };
+    // On FAT the files go in a folder: the format rewrites the root's entries.
+    const std::vector<Volume> volumes = {
+        {EngineCode::kDeepFat,
+         {"mkfs.fat", "mcopy", "mmd"},
+         "mkfs.fat -F 32 -s 1 IMG >/dev/null",
+         "mmd -i IMG ::DCIM",
+         "mcopy -i IMG FILE ::DCIM/"},
+        {EngineCode::kDeepNtfs,
+         {"mkntfs", "ntfscp"},
+         "mkntfs -F -Q -q IMG >/dev/null",
+         "true",
+         "ntfscp -q IMG FILE NAME"},
+    };
+    for (const Volume& volume : volumes) {
+        SCOPED_TRACE(volume.format);
+        bool have = true;
+        for (const char* tool : volume.tools) have = have && testkit::HaveProgram(tool);
+        if (!have) continue;
+        const std::string card = testkit::ShellQuote((dir_ / "volume.img").string());
+        auto with = [&](std::string command, const std::filesystem::path& file) {
+            for (auto [key, value] : {std::pair<std::string, std::string>{"IMG", card},
+                                      {"FILE", testkit::ShellQuote(file.string())},
+                                      {"NAME", testkit::ShellQuote(file.filename().string())}})
+                for (size_t at; (at = command.find(key)) != std::string::npos;)
+                    command.replace(at, key.size(), value);
+            return command;
+        };
+        std::string script = "set -e; export MTOOLS_SKIP_CHECK=1 PATH=$PATH:/usr/sbin:/sbin; rm -f " + card +
+                             "; truncate -s 64M " + card + "; " + with(volume.format, {}) + "; " +
+                             with(volume.prepare, {});
+        for (const auto& file : files) script += "; " + with(volume.copy, file);
+        script += "; " + with(volume.format, {});
+        ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
+        const std::string before = testkit::FileSha256(dir_ / "volume.img");
 
-    auto engine = Scan(card);
-    std::map<std::string, std::string> words;
-    for (const FoundItemRecord& r : Files(*engine)) {
-        if (r.Engine() != EngineCode::kDeepFat) continue;
-        const std::string name = r.Name();
-        words[name] = ContentCheckWord(r.contentCheck);
-        if (words[name] == "whole") {
-            EXPECT_EQ(RecoveredSha(*engine, r), testkit::FileSha256(made / name)) << name;
+        auto engine = Scan(dir_ / "volume.img");
+        std::map<std::string, std::string> words;
+        for (const FoundItemRecord& r : Files(*engine)) {
+            if (r.Engine() != volume.engine) continue;
+            const std::string name = r.Name();
+            words[name] = ContentCheckWord(r.contentCheck);
+            if (words[name] == "whole") {
+                EXPECT_EQ(RecoveredSha(*engine, r), testkit::FileSha256(made / name)) << name;
+            }
         }
+        for (const std::string& name : intact) EXPECT_EQ(words[name], "whole") << name;
+        EXPECT_EQ(words["spliced.jpg"], "damaged");
+        engine.reset();
+        EXPECT_EQ(testkit::FileSha256(dir_ / "volume.img"), before);
     }
-    for (const std::string& name : intact) EXPECT_EQ(words[name], "whole") << name;
-    EXPECT_EQ(words["spliced.jpg"], "damaged");
-    engine.reset();
-    EXPECT_EQ(testkit::FileSha256(card), before);
 }
 
 TEST_F(DeepScanTest, EveryFileOfABigFolderOnAReformattedCardKeepsItsNameAndFolder) {
