@@ -797,11 +797,9 @@ void CProfessionalRecovery::LendCarvedVerdicts() {
     // and the deep NTFS engine a file whose data is one run: the run the
     // carver measured from the same sector, so the carver's structure check
     // holds for it: whole when the structure ended within the file's size;
-    // damaged when it was cut short by another file's start or by directory
-    // entries, which then lie inside the run the copy takes. A structure that
-    // merely does not parse says no more than the quick engines' check does
-    // ("not checked"). Nothing is read from the disk but the file records of
-    // NTFS files that a carved file may match.
+    // damaged when it broke, or was cut short by another file's start, which
+    // then lies inside the run the copy takes. Nothing is read from the disk
+    // but the file records of NTFS files that a carved file may match.
     CScanLog* carvedLog = carver_.Log();
     if (!carvedLog || carvedLog->Count() == 0) return;
     struct Carved {
@@ -849,7 +847,7 @@ void CProfessionalRecovery::LendCarvedVerdicts() {
             if (it == carved.end() || !SameCarvedFile(ext, it->second.ext)) return;
             const uint64_t size = r.size;
             const bool whole = it->second.check == kContentWhole && it->second.size <= size;
-            const bool damaged = it->second.check == kContentDamaged && it->second.size < size;
+            const bool damaged = it->second.check == kContentDamaged;
             if (!whole && !damaged) return;
             r.contentCheck = whole ? kContentWhole : kContentDamaged;
             lent.push_back(r);
