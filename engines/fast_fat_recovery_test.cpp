@@ -317,7 +317,17 @@ bool MakeBigDeletedFolder(const testkit::TempDir& dir, int bits, BigDeletedFolde
     return true;
 }
 
-class QuickFatBigDeletedFolder : public ::testing::TestWithParam<int> {};
+class QuickFatBigDeletedFolder : public ::testing::TestWithParam<int> {
+  protected:
+    // The image with its deleted folder in two runs or more, and its layout.
+    void MakeWithGeometry(const testkit::TempDir& dir, BigDeletedFolder& made, FatGeometry& g) {
+        ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
+        ASSERT_GE(made.cameraRuns.size(), 2u);
+        CFastFatRecovery probe;
+        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
+        g = probe.Geometry();
+    }
+};
 
 TEST_P(QuickFatBigDeletedFolder, EveryFileComesBackByteExactInItsFolder) {
     if (!testkit::HaveProgram("mcopy") || !testkit::HaveProgram("mshowfat")) GTEST_SKIP() << "mtools missing";
@@ -366,14 +376,8 @@ TEST_P(QuickFatBigDeletedFolder, ClustersSomethingLiveHoldsAreNeverReadAsPartOfI
     fattest::ScanFolder logs;
     testkit::TempDir dir;
     BigDeletedFolder made;
-    ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
-    ASSERT_GE(made.cameraRuns.size(), 2u);
     FatGeometry g;
-    {
-        CFastFatRecovery probe;
-        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
-        g = probe.Geometry();
-    }
+    ASSERT_NO_FATAL_FAILURE(MakeWithGeometry(dir, made, g));
     // The folder's later clusters are given back to a live file (in every
     // copy of the table): they still hold the old entries, but those are no
     // longer the deleted folder's to list.
@@ -411,14 +415,8 @@ TEST_P(QuickFatBigDeletedFolder, AFileEndingInAFewStrayBytesDoesNotEndTheFolder)
     fattest::ScanFolder logs;
     testkit::TempDir dir;
     BigDeletedFolder made;
-    ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
-    ASSERT_GE(made.cameraRuns.size(), 2u);
     FatGeometry g;
-    {
-        CFastFatRecovery probe;
-        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
-        g = probe.Geometry();
-    }
+    ASSERT_NO_FATAL_FAILURE(MakeWithGeometry(dir, made, g));
     // The last cluster of a file often holds a few bytes and then zeros. Put
     // there, between the folder's first cluster and its next, bytes that
     // read as a volume label, as a long-name piece, or as a live folder
