@@ -57,18 +57,9 @@ uint64_t FilesSoFar(ScanState& s, uint64_t reported) {
     CScanLog* log = logEngine ? logEngine->Log() : nullptr;
     if (!log) return reported;
     if (!s.narrowed) return log->ListedFileCount();
-    constexpr uint32_t kRecordsPerRead = 4096;
-    std::vector<FoundItemRecord> records;
-    while (log->Count() > s.recordsCounted) {
-        records.clear();
-        const uint32_t first = s.recordsCounted + 1;
-        const uint32_t last = std::min<uint32_t>(log->Count(), first + kRecordsPerRead - 1);
-        static_cast<void>(log->ReadRange(first, last, records));
-        if (records.empty()) break;  // counted on a later call
-        s.recordsCounted += static_cast<uint32_t>(records.size());
-        for (const FoundItemRecord& r : records)
-            if (CScanLog::IsListedFile(r) && Selected(*s.narrowed, r)) ++s.filesShown;
-    }
+    s.recordsCounted = log->ForEachRecordFrom(s.recordsCounted + 1, [&](const FoundItemRecord& r) {
+        if (CScanLog::IsListedFile(r) && Selected(*s.narrowed, r)) ++s.filesShown;
+    }) - 1;
     return s.filesShown;
 }
 

@@ -809,18 +809,8 @@ void CProfessionalRecovery::LendCarvedVerdicts() {
     };
     std::map<uint64_t, Carved> carved;
     std::set<std::string> carvedTypes;
-    constexpr uint32_t kRecordsPerRead = 4096;
-    std::vector<FoundItemRecord> records;
-    auto readAll = [&](CScanLog& log, const std::function<void(FoundItemRecord&)>& visit) {
-        for (uint32_t first = 1; first <= log.Count(); first += kRecordsPerRead) {
-            records.clear();
-            const uint32_t last = std::min<uint32_t>(log.Count(), first + kRecordsPerRead - 1);
-            static_cast<void>(log.ReadRange(first, last, records));
-            for (FoundItemRecord& r : records) visit(r);
-            if (records.size() < last - first + 1) return;  // a read failed: the rest stay as they are
-        }
-    };
-    readAll(*carvedLog, [&](FoundItemRecord& r) {
+    // Where a read fails, the records after it stay as they are.
+    carvedLog->ForEachRecordFrom(1, [&](FoundItemRecord& r) {
         const uint32_t check = r.contentCheck;
         if (r.IsFolder() || (check != kContentWhole && check != kContentDamaged)) return;
         carved[uint64_t{r.location}] = Carved{LowerExtensionOf(r), uint64_t{r.size}, check};
@@ -831,7 +821,7 @@ void CProfessionalRecovery::LendCarvedVerdicts() {
     for (CScanLog* log : {fat_.Log(), ntfs_.Log()}) {
         if (!log || log->Count() == 0) continue;
         std::vector<FoundItemRecord> lent;
-        readAll(*log, [&](FoundItemRecord& r) {
+        log->ForEachRecordFrom(1, [&](FoundItemRecord& r) {
             if (r.IsFolder() || r.size == 0 || r.contentCheck != kContentNotChecked) return;
             const std::string ext = LowerExtensionOf(r);
             if (!carvedTypes.count(ext)) return;

@@ -218,6 +218,21 @@ int CScanLog::ReadRange(uint32_t first, uint32_t last, std::vector<FoundItemReco
     return got == bytes.size() ? kSuccess : kErrHandleEof;
 }
 
+uint32_t CScanLog::ForEachRecordFrom(uint32_t first, const std::function<void(FoundItemRecord&)>& visit) {
+    constexpr uint32_t kRecordsPerRead = 4096;
+    std::vector<FoundItemRecord> records;
+    while (first >= 1 && first <= count_) {
+        records.clear();
+        const uint32_t last = std::min<uint32_t>(count_, first + kRecordsPerRead - 1);
+        const uint32_t wanted = last - first + 1;
+        static_cast<void>(ReadRange(first, last, records));
+        for (FoundItemRecord& r : records) visit(r);
+        first += static_cast<uint32_t>(records.size());
+        if (records.size() < wanted) break;  // a read failed: the rest later
+    }
+    return first;
+}
+
 void CScanLog::SpillBuffer() {
     if (used_ == 0) return;
     if (listedKnown_) {

@@ -110,6 +110,10 @@ class CScanLog {
     // Reads records `first` to `last` (1-based, both included) in one go.
     // Returns 0 or the result code; what was read before a failure is kept.
     [[nodiscard]] int ReadRange(uint32_t first, uint32_t last, std::vector<FoundItemRecord>& out);
+    // Hands `visit` every record from `first` to the last written, reading a
+    // few thousand at a time. Returns the number of the record after the last
+    // one handed over: where a later call goes on, or where a read failed.
+    uint32_t ForEachRecordFrom(uint32_t first, const std::function<void(FoundItemRecord&)>& visit);
     // True when a listing shows `record` (see ListedFileCount).
     static bool IsListedFile(const FoundItemRecord& record);
     // Records the file held when it was opened.
