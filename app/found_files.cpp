@@ -108,11 +108,7 @@ QString MarkupSafe(const QString& text) {
 }
 
 uint32_t BaseDepthOf(const std::filesystem::path& destination) {
-    const std::string text = destination.string();
-    uint32_t count = 0;
-    for (size_t i = 0; i + 1 < text.size(); ++i)
-        if (text[i] == '/' || text[i] == '\\') ++count;
-    return count;
+    return SeparatorDepth(destination.string());
 }
 
 }  // namespace sorvane::app

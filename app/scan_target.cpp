@@ -5,14 +5,19 @@
 #include "device/boot_sector.h"
 #include "device/disk_reader.h"
 #include "device/partition_details.h"
+#include "device/scan_source.h"
 #include "engines/engine_factory.h"
 
 namespace sorvane::app {
 
 std::unique_ptr<IFileRecoveryParse> ScanTarget::CreateEngine(bool deep) const {
-    if (!partition) return CreateRecoveryEngineForImage(imagePath, VolumeKey(), deep);
-    return CreateRecoveryEngine(partition->diskNumber, partition->start, partition->length, VolumeKey(),
-                                deep);
+    // The target is opened once; the engine and its sub-engines read through that opening.
+    ScanSource source;
+    const int rc = partition ? OpenDriveSource(partition->diskNumber, partition->start, partition->length,
+                                               VolumeKey(), source)
+                             : OpenImageSource(imagePath, VolumeKey(), source);
+    if (rc != 0) return nullptr;
+    return CreateRecoveryEngine(source, deep);
 }
 
 ScanTarget* TargetOfVolumeKey(const std::vector<ScanTarget*>& targets, uint16_t key) {

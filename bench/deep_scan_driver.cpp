@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engines/engine_factory.h"
 #include "engines/professional_recovery.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     sorvane::CProfessionalRecovery engine;
-    int rc = engine.OpenImage(argv[1], 1);
+    int rc = OpenOnImage(engine, argv[1], 1);
     if (rc != 0) {
         std::fprintf(stderr, "cannot open %s: %d\n", argv[1], rc);
         return 1;

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "engines/engine_factory.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "results/scan_resume_store.h"
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     bool list = argc > 2 && std::strcmp(argv[2], "--list") == 0;
     sorvane::CScanResumeStore::Instance().NewScanFolder();
     sorvane::CFastNtfsRecovery engine;
-    int rc = engine.OpenImage(argv[1], 1);
+    int rc = OpenOnImage(engine, argv[1], 1);
     if (rc != 0) {
         std::fprintf(stderr, "cannot open %s: %d\n", argv[1], rc);
         return 1;

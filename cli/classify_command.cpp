@@ -74,7 +74,7 @@ int RunClassify(const std::vector<std::string>& args) {
         const uint64_t volumeStart = target.startSector * sectorSize;
         ByteSource read = [&reader, volumeStart](uint64_t offset, uint8_t* buffer, size_t length) {
             size_t got = 0;
-            return reader.handle.ReadAt(volumeStart + offset, buffer, length, got) == kSuccess &&
+            return reader.Handle().ReadAt(volumeStart + offset, buffer, length, got) == kSuccess &&
                    got == length;
         };
         if (volume.Open(read)) {

@@ -10,6 +10,7 @@
 #include "carving/progress_callbacks.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/image_options.h"
 #include "cli/progress.h"
 #include "cli/target.h"
 #include "device/disk_reader.h"
@@ -21,22 +22,6 @@
 
 namespace sorvane::cli {
 namespace {
-
-constexpr const char* kUsage =
-    "usage: sorvane image [--start S --count N] [--keep-going] [--force] [--progress] SOURCE OUTPUT.img\n"
-    "  SOURCE is disk:N[:START:COUNT], a disk or partition node (/dev/sdb, /dev/sdb1)\n"
-    "  or an image file; --start and --count choose sectors within it.\n"
-    "  The image is written as OUTPUT.img.part and renamed when complete; --force\n"
-    "  replaces an existing OUTPUT.img.\n"
-    "  Without --keep-going the copy stops at the first unreadable sector. With it,\n"
-    "  unreadable sectors are written as zeros, tried once more at the end, and\n"
-    "  listed in OUTPUT.img.bad-sectors.txt (\"FIRST COUNT\" lines, image sectors).\n";
-
-int Usage(const char* problem) {
-    if (problem) std::fprintf(stderr, "sorvane image: %s\n", problem);
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-}
 
 std::string RefusalText(ImageDestinationVerdict verdict, uint64_t imageBytes) {
     switch (verdict) {
@@ -69,101 +54,62 @@ int OnCopyProgress(void* userData, int percent, uint64_t done, uint64_t total, i
     return Interrupted() ? kCancelCode : 0;
 }
 
-}  // namespace
-
-int RunImage(const std::vector<std::string>& args) {
-    std::vector<std::string> positional;
-    bool haveStart = false, haveCount = false, showProgress = false, force = false, keepGoing = false;
-    uint64_t start = 0, count = 0;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--start" || a == "--count") {
-            if (i + 1 >= args.size()) return Usage((a + " needs a number of sectors").c_str());
-            uint64_t& value = a == "--start" ? start : count;
-            if (!ParseCount(args[++i], value)) return Usage((a + " needs a number of sectors").c_str());
-            (a == "--start" ? haveStart : haveCount) = true;
-        } else if (a == "--progress") {
-            showProgress = true;
-        } else if (a == "--force") {
-            force = true;
-        } else if (a == "--keep-going") {
-            keepGoing = true;
-        } else if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return kExitOk;
-        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
-            return Usage(("unknown option " + a).c_str());
-        } else {
-            positional.push_back(a);
-        }
-    }
-    if (positional.size() != 2) return Usage(nullptr);
-    if (haveCount && count == 0) return Usage("--count must be at least 1");
-    const std::string& sourceText = positional[0];
-    const std::string& outputText = positional[1];
-    const std::filesystem::path output = PathFromUtf8(outputText);
-
-    Target target;
-    std::string error;
-    if (!ResolveTarget(sourceText, target, error)) {
-        std::fprintf(stderr, "sorvane image: %s\n", error.c_str());
-        return kExitCannotRead;
-    }
-    if (target.rangeGiven && (haveStart || haveCount))
-        return Usage("give the range either in disk:N:START:COUNT or with --start/--count, not both");
+// The sectors to copy: the source's range, narrowed by --start and --count.
+// Returns -1 when they are known (`first`, `sectors`, `sectorSize`), else the exit status.
+int ResolveImageRange(const ImageOptions& o, const Target& target, uint64_t& first, uint64_t& sectors,
+                      uint32_t& sectorSize) {
     const bool isDevice = target.kind != Target::Kind::kImage;
-
     DiskReader probe;
     int rc = OpenPhysicalDriveReader(probe, target.driveIndex);
     if (rc != kSuccess) {
-        std::fprintf(stderr, "sorvane image: cannot open %s: %s\n", sourceText.c_str(),
+        std::fprintf(stderr, "sorvane image: cannot open %s: %s\n", o.source.c_str(),
                      OpenFailureText(rc, isDevice).c_str());
         return kExitCannotRead;
     }
-    const uint32_t sectorSize = DriveSectorSize(probe);
+    sectorSize = DriveSectorSize(probe);
     const uint64_t driveSectors = probe.totalSectors;
     probe.Close();
 
     // --start and --count are counted within the source: within the partition for a partition.
-    uint64_t first = target.startSector, sectors = target.sectorCount;
+    first = target.startSector;
+    sectors = target.sectorCount;
     const uint64_t available = target.kind == Target::Kind::kPartition || target.rangeGiven
                                    ? target.sectorCount
                                    : (driveSectors > first ? driveSectors - first : 0);
-    if (haveStart || haveCount) {
-        if (start >= available || (haveCount && count > available - start)) {
+    if (o.haveStart || o.haveCount) {
+        if (o.start >= available || (o.haveCount && o.count > available - o.start)) {
             std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n",
-                         sourceText.c_str(), static_cast<unsigned long long>(available));
+                         o.source.c_str(), static_cast<unsigned long long>(available));
             return kExitUsage;
         }
-        first += start;
-        sectors = haveCount ? count : available - start;
+        first += o.start;
+        sectors = o.haveCount ? o.count : available - o.start;
     } else if (sectors == 0) {
         sectors = available;
     }
     if (sectors == 0 || first > driveSectors || sectors > driveSectors - first) {
         std::fprintf(stderr, "sorvane image: the range passes the end of %s (%llu sectors)\n",
-                     sourceText.c_str(), static_cast<unsigned long long>(driveSectors));
+                     o.source.c_str(), static_cast<unsigned long long>(driveSectors));
         return target.rangeGiven ? kExitUsage : kExitCannotRead;
     }
+    return -1;
+}
 
-    // The copy goes to OUTPUT.part and takes its name only when complete, so
-    // a file with the image's name is always a whole image.
-    const std::string partText = outputText + ".part";
-    const std::string mapText = outputText + ".bad-sectors.txt";
-    const std::filesystem::path part = PathFromUtf8(partText);
-    const std::filesystem::path mapPath = PathFromUtf8(mapText);
-    std::error_code ec;
-    const std::pair<const std::filesystem::path*, const std::string*> written[] = {
-        {&output, &outputText}, {&part, &partText}, {&mapPath, &mapText}};
-    for (const auto& [pathPointer, textPointer] : written) {
-        const std::filesystem::path& path = *pathPointer;
-        const char* shown = textPointer->c_str();
+// The files the copy writes (the image, its .part and its map) must be new,
+// or replaced with --force, and never the source; the destination must hold
+// the image. Returns -1 when they may be written, else the exit status.
+int CheckImageOutputs(const ImageOptions& o, const Target& target, uint64_t imageBytes) {
+    const std::filesystem::path output = PathFromUtf8(o.output);
+    for (const std::string& text : {o.output, o.output + ".part", o.output + ".bad-sectors.txt"}) {
+        const std::filesystem::path path = PathFromUtf8(text);
+        const char* shown = text.c_str();
         if (IsImageSource(path, target.driveIndex)) {
             std::fprintf(stderr,
                          "sorvane image: %s is the source itself; Sorvane never writes to what it reads\n",
                          shown);
             return kExitCannotWrite;
         }
+        std::error_code ec;
         const auto status = std::filesystem::symlink_status(path, ec);
         if (!std::filesystem::exists(status)) continue;
         if (!std::filesystem::is_regular_file(status)) {
@@ -172,28 +118,40 @@ int RunImage(const std::vector<std::string>& args) {
                          shown);
             return kExitCannotWrite;
         }
-        if (!force) {
+        if (!o.force) {
             std::fprintf(stderr,
                          "sorvane image: %s exists; choose a new file name, or use --force to replace it\n",
                          shown);
             return kExitCannotWrite;
         }
     }
-    const uint64_t imageBytes = sectors * sectorSize;
     ImageDestinationVerdict verdict = CheckImageDestination(output, target.devices, imageBytes);
     if (verdict != ImageDestinationVerdict::kAccepted) {
-        std::fprintf(stderr, "sorvane image: refused %s: %s\n", outputText.c_str(),
+        std::fprintf(stderr, "sorvane image: refused %s: %s\n", o.output.c_str(),
                      RefusalText(verdict, imageBytes).c_str());
         return kExitCannotWrite;
     }
+    return -1;
+}
 
-    InstallInterruptHandler();
-    CopyProgress progress{ProgressLine(WantProgress(showProgress))};
-    ImageCopyJob job;
-    job.progress = OnCopyProgress;
-    job.keepGoing = keepGoing;
-    rc = RunImageCopy(job, target.driveIndex, first, sectors, part, &progress);
-    progress.line.Finish();
+// Writes the map of unreadable sectors beside the image. Returns 0 or the result code.
+int WriteBadSectorMap(const std::filesystem::path& mapPath, const std::string& text) {
+    FileHandle map;
+    int rc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
+    if (rc == kSuccess) rc = map.Write(text.data(), text.size());
+    if (rc == kSuccess) rc = map.Sync();
+    map.Close();
+    return rc;
+}
+
+// What the copy's result means for the user: the image renamed into place,
+// its map written, or why not. Returns the exit status.
+int FinishImage(const ImageOptions& o, int rc, const ImageCopyJob& job, uint64_t first, uint64_t sectors,
+                uint32_t sectorSize) {
+    const std::string partText = o.output + ".part";
+    const std::string mapText = o.output + ".bad-sectors.txt";
+    const std::filesystem::path part = PathFromUtf8(partText);
+    const std::filesystem::path mapPath = PathFromUtf8(mapText);
     if (rc == kCancelCode) {
         std::fprintf(stderr, "sorvane image: cancelled; %s holds the first %llu of %llu sectors\n",
                      partText.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
@@ -201,16 +159,12 @@ int RunImage(const std::vector<std::string>& args) {
         return kExitCancelled;
     }
     // A map from an earlier copy of the same name would describe another image.
+    std::error_code ec;
     std::filesystem::remove(mapPath, ec);
-    const bool salvaged = rc == kErrReadFault && keepGoing;
+    const bool salvaged = rc == kErrReadFault && o.keepGoing;
     if (salvaged) {
-        FileHandle map;
-        const std::string text = job.unreadable.MapText(sectorSize, sourceText);
-        int mapRc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
-        if (mapRc == kSuccess) mapRc = map.Write(text.data(), text.size());
-        if (mapRc == kSuccess) mapRc = map.Sync();
-        map.Close();
-        if (mapRc != kSuccess) {
+        if (int mapRc = WriteBadSectorMap(mapPath, job.unreadable.MapText(sectorSize, o.source));
+            mapRc != kSuccess) {
             std::fprintf(stderr, "sorvane image: cannot write the map of unreadable sectors %s: %s\n",
                          mapText.c_str(), ResultText(mapRc).c_str());
             return kExitCannotWrite;
@@ -221,7 +175,7 @@ int RunImage(const std::vector<std::string>& args) {
         std::fprintf(
             stderr,
             "sorvane image: cannot read sector %llu of %s; %s holds the %llu sectors copied before it\n",
-            static_cast<unsigned long long>(job.failedSector), sourceText.c_str(), partText.c_str(),
+            static_cast<unsigned long long>(job.failedSector), o.source.c_str(), partText.c_str(),
             static_cast<unsigned long long>(job.sectorsCopied));
         return kExitCannotRead;
     }
@@ -232,21 +186,53 @@ int RunImage(const std::vector<std::string>& args) {
                      static_cast<unsigned long long>(sectors));
         return kExitCannotWrite;
     }
-    std::filesystem::rename(part, output, ec);
+    std::filesystem::rename(part, PathFromUtf8(o.output), ec);
     if (ec) {
         std::fprintf(stderr, "sorvane image: the image is complete as %s but cannot be renamed to %s: %s\n",
-                     partText.c_str(), outputText.c_str(), ec.message().c_str());
+                     partText.c_str(), o.output.c_str(), ec.message().c_str());
         return kExitCannotWrite;
     }
-    std::printf("%s: %llu sectors of %u bytes (%s) from %s, starting at sector %llu\n", outputText.c_str(),
+    const uint64_t imageBytes = sectors * sectorSize;
+    std::printf("%s: %llu sectors of %u bytes (%s) from %s, starting at sector %llu\n", o.output.c_str(),
                 static_cast<unsigned long long>(sectors), sectorSize, FormatSizeText(imageBytes).c_str(),
-                sourceText.c_str(), static_cast<unsigned long long>(first));
+                o.source.c_str(), static_cast<unsigned long long>(first));
     if (salvaged) {
         std::fprintf(stderr, "sorvane image: %s of the image (written as zeros); the map is %s\n",
                      job.unreadable.Summary(8).c_str(), mapText.c_str());
         return kExitIncomplete;
     }
     return kExitOk;
+}
+
+}  // namespace
+
+int RunImage(const std::vector<std::string>& args) {
+    ImageOptions o;
+    if (int status = ParseImageOptions(args, o); status >= 0) return status;
+    Target target;
+    std::string error;
+    if (!ResolveTarget(o.source, target, error)) {
+        std::fprintf(stderr, "sorvane image: %s\n", error.c_str());
+        return kExitCannotRead;
+    }
+    if (target.rangeGiven && (o.haveStart || o.haveCount))
+        return ImageUsage("give the range either in disk:N:START:COUNT or with --start/--count, not both");
+    uint64_t first = 0, sectors = 0;
+    uint32_t sectorSize = 512;
+    if (int status = ResolveImageRange(o, target, first, sectors, sectorSize); status >= 0) return status;
+    if (int status = CheckImageOutputs(o, target, sectors * sectorSize); status >= 0) return status;
+
+    // The copy goes to OUTPUT.part and takes its name only when complete, so
+    // a file with the image's name is always a whole image.
+    InstallInterruptHandler();
+    CopyProgress progress{ProgressLine(WantProgress(o.showProgress))};
+    ImageCopyJob job;
+    job.progress = OnCopyProgress;
+    job.keepGoing = o.keepGoing;
+    const int rc =
+        RunImageCopy(job, target.driveIndex, first, sectors, PathFromUtf8(o.output + ".part"), &progress);
+    progress.line.Finish();
+    return FinishImage(o, rc, job, first, sectors, sectorSize);
 }
 
 }  // namespace sorvane::cli

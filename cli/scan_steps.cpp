@@ -152,13 +152,6 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false");
 }
 
-uint32_t SeparatorCount(const std::string& path) {
-    uint32_t n = 0;
-    for (size_t i = 0; i + 1 < path.size(); ++i)
-        if (path[i] == '/' || path[i] == '\\') ++n;
-    return n;
-}
-
 bool Taken(const std::filesystem::path& path) {
     std::error_code ec;
     // A dangling link counts as taken, so nothing is written through it.
@@ -301,7 +294,7 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
                 const std::filesystem::path& destination, bool showProgress) {
     CopyState copyState;
     engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
-    const uint32_t baseDepth = SeparatorCount(Utf8FromPath(destination));
+    const uint32_t baseDepth = SeparatorDepth(Utf8FromPath(destination));
     size_t found = 0, recovered = 0, failed = 0;
     bool cancelled = false, destinationFull = false;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {

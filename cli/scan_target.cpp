@@ -69,36 +69,44 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
         wholeImage = target.kind == Target::Kind::kImage;
         opened.devices = target.devices;
     }
-    // Opened here first so that a failure can be told in plain words.
-    DiskReader probe;
-    int rc = OpenPhysicalDriveReader(probe, drive);
+    // The target is opened once, here: a failure can be told in plain words,
+    // and the engines read through this one opening.
+    ScanSource& source = opened.source;
+    int rc = wholeImage ? OpenImageSource(PathFromUtf8(text), kVolumeKey, source)
+                        : OpenDriveSource(drive, start, count, kVolumeKey, source);
     if (rc != kSuccess) {
         std::fprintf(stderr, "sorvane: cannot open %s: %s\n", text.c_str(),
                      OpenFailureText(rc, isDevice).c_str());
         return kExitCannotRead;
     }
-    if (start >= probe.totalSectors) {
+    const uint64_t driveSectors = source.reader.totalSectors;
+    if (start >= driveSectors) {
         std::fprintf(stderr, "sorvane: %s has %" PRIu64 " sectors; sector %" PRIu64 " is past its end\n",
-                     text.c_str(), probe.totalSectors, start);
+                     text.c_str(), driveSectors, start);
         return kExitCannotRead;
     }
-    if (count == 0 || count > probe.totalSectors - start) count = probe.totalSectors - start;
+    if (source.length > driveSectors - start) source.length = driveSectors - start;
     opened.driveIndex = drive;
-    opened.volumeBytes = count * DriveSectorSize(probe);
-    opened.sectorSize = DriveSectorSize(probe);
-    opened.driveSectors = probe.totalSectors;
-    std::vector<uint8_t> head(16384);
-    uint32_t sectorSize = DriveSectorSize(probe);
-    uint32_t got = 0;
-    if (ReadSectors(16384 / sectorSize, probe, head.data(), start, sectorSize, &got) != kSuccess) {
+    opened.volumeBytes = source.length * source.sectorSize;
+    opened.sectorSize = source.sectorSize;
+    opened.driveSectors = driveSectors;
+    if (source.headResult != kSuccess && !(deep && source.headResult == kErrReadFault)) {
         std::fprintf(stderr, "sorvane: cannot read the first 16384 bytes of %s\n", text.c_str());
         return kExitCannotRead;
     }
-    probe.Close();
-    opened.engine = wholeImage ? CreateRecoveryEngineForImage(PathFromUtf8(text), kVolumeKey, deep)
-                               : CreateRecoveryEngine(drive, start, count, kVolumeKey, deep);
+    if (source.headResult != kSuccess) {
+        // Without its first sectors the volume's own records are not read,
+        // but the deep scan still searches every sector that reads.
+        std::fprintf(stderr,
+                     "sorvane: %" PRIu64
+                     " of the first 16384 bytes' sectors of %s cannot be read; "
+                     "the deep scan searches around them\n",
+                     source.headUnreadable.SectorCount(), text.c_str());
+    }
+    opened.engine = CreateRecoveryEngine(source, deep);
+    const std::vector<uint8_t>& head = source.head;
     if (!opened.engine) {
-        VolumeKind kind = ClassifyVolume(head.data(), head.size());
+        const VolumeKind kind = source.kind;
         if (HasDamagedExfatBootRegion(head.data(), head.size())) {
             std::fprintf(
                 stderr,
@@ -145,17 +153,21 @@ std::vector<std::string> PartitionTargetsOfImage(const std::string& target) {
 }
 
 bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened) {
-    DiskReader now;
-    if (opened.driveIndex < 0 || OpenPhysicalDriveReader(now, opened.driveIndex) != kSuccess) {
-        std::fprintf(stderr, "sorvane: %s can no longer be opened; the scan may have missed files\n",
+    // Asked of the opening the scan read through: a card pulled out fails
+    // here as it would have failed a read.
+    const uint32_t unit = opened.source.IsImage() ? 512 : opened.sectorSize;
+    uint64_t bytes = 0;
+    if (!opened.source.reader.IsOpen() || opened.source.reader.Handle().Size(bytes) != kSuccess) {
+        std::fprintf(stderr, "sorvane: %s can no longer be read; the scan may have missed files\n",
                      text.c_str());
         return false;
     }
-    if (now.totalSectors >= opened.driveSectors) return true;
+    const uint64_t now = bytes / unit;
+    if (now >= opened.driveSectors) return true;
     std::fprintf(stderr,
                  "sorvane: %s shrank from %" PRIu64 " to %" PRIu64
                  " sectors during the scan; files past its new end are missing\n",
-                 text.c_str(), opened.driveSectors, now.totalSectors);
+                 text.c_str(), opened.driveSectors, now);
     return false;
 }
 

@@ -8,11 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "device/scan_source.h"
 #include "engines/file_recovery_parse.h"
 
 namespace sorvane::cli {
 
 struct OpenedTarget {
+    // The one opening of the target; the engine reads through it.
+    ScanSource source;
     std::unique_ptr<IFileRecoveryParse> engine;
     std::vector<uint64_t> devices;  // device numbers the target reads
     int driveIndex = -1;

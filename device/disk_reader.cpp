@@ -1,5 +1,6 @@
 #include "device/disk_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/block_device.h"
@@ -8,17 +9,75 @@
 
 namespace sorvane {
 
+struct DiskReader::Shared {
+    FileHandle handle;
+    uint64_t keptOffset = 0;
+    std::vector<uint8_t> kept;
+    std::vector<std::pair<uint64_t, uint64_t>> keptBad;  // [first, end) byte ranges
+};
+
+DiskReader::DiskReader() : shared_(std::make_shared<Shared>()) {}
+
+bool DiskReader::IsOpen() const { return shared_->handle.IsOpen(); }
+
+void DiskReader::Close() {
+    shared_ = std::make_shared<Shared>();
+    totalSectors = 0;
+}
+
+FileHandle& DiskReader::Handle() { return shared_->handle; }
+const FileHandle& DiskReader::Handle() const { return shared_->handle; }
+
+void DiskReader::KeepBytes(uint64_t offset, std::vector<uint8_t> bytes,
+                           std::vector<std::pair<uint64_t, uint64_t>> badBytes) {
+    shared_->keptOffset = offset;
+    shared_->kept = std::move(bytes);
+    shared_->keptBad = std::move(badBytes);
+}
+
+int DiskReader::ReadBytes(uint64_t offset, void* buffer, size_t length, size_t& got) const {
+    got = 0;
+    const Shared& s = *shared_;
+    const uint64_t keptEnd = s.keptOffset + s.kept.size();
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (got < length) {
+        const uint64_t at = offset + got;
+        size_t piece = std::min(length - got, kMaxReadPiece);
+        if (at >= s.keptOffset && at < keptEnd) {
+            piece = static_cast<size_t>(std::min<uint64_t>(piece, keptEnd - at));
+            // What could not be read then cannot be read now: the read stops
+            // before the first bad byte, as the medium's own read would.
+            size_t usable = piece;
+            for (const auto& [first, end] : s.keptBad) {
+                if (end <= at || first >= at + usable) continue;
+                usable = first > at ? static_cast<size_t>(first - at) : 0;
+            }
+            std::memcpy(out + got, s.kept.data() + (at - s.keptOffset), usable);
+            got += usable;
+            if (usable < piece) return kErrReadFault;
+            continue;
+        }
+        if (at < s.keptOffset && !s.kept.empty())
+            piece = static_cast<size_t>(std::min<uint64_t>(piece, s.keptOffset - at));
+        size_t n = 0;
+        const int rc = s.handle.ReadAt(at, out + got, piece, n);
+        got += n;
+        if (rc != kSuccess || n == 0) return kErrReadFault;
+    }
+    return kSuccess;
+}
+
 int OpenPhysicalDriveReader(DiskReader& reader, int driveIndex) {
     reader.Close();
     auto drive = DriveTable::Instance().Drive(driveIndex);
     if (!drive) return kErrFileNotFound;
-    int rc = OpenReadOnly(drive->node, reader.handle);
+    int rc = OpenReadOnly(drive->node, reader.Handle());
     if (rc != kSuccess) return rc;
     DriveGeometry geometry;
-    rc = QueryDriveGeometry(reader.handle, geometry);
+    rc = QueryDriveGeometry(reader.Handle(), geometry);
     if (rc != kSuccess) return rc;  // the handle stays open in the reader
     uint64_t length = 0;
-    if (QueryDeviceLength(reader.handle, length) == kSuccess && geometry.bytesPerSector)
+    if (QueryDeviceLength(reader.Handle(), length) == kSuccess && geometry.bytesPerSector)
         reader.totalSectors = length / geometry.bytesPerSector;
     if (reader.totalSectors == 0)
         reader.totalSectors = geometry.cylinders * geometry.tracksPerCylinder * geometry.sectorsPerTrack;
@@ -27,19 +86,24 @@ int OpenPhysicalDriveReader(DiskReader& reader, int driveIndex) {
 
 int OpenImageReader(const std::filesystem::path& path, DiskReader& reader) {
     reader.Close();
-    int rc = OpenReadOnly(path, reader.handle);
+    int rc = OpenReadOnly(path, reader.Handle());
     if (rc != kSuccess) return rc;
     uint64_t size = 0;
-    rc = reader.handle.Size(size);
+    rc = reader.Handle().Size(size);
     if (rc != kSuccess) return rc;
     reader.totalSectors = size / 512;
     return kSuccess;
 }
 
+uint32_t UsableSectorSize(uint32_t reported) {
+    const bool powerOfTwo = reported != 0 && (reported & (reported - 1)) == 0;
+    return powerOfTwo && reported >= 512 && reported <= 4096 ? reported : 512;
+}
+
 uint32_t DriveSectorSize(const DiskReader& reader) {
     uint32_t size = 512;
-    if (QuerySectorSize(reader.handle, size) != kSuccess || size == 0) return 512;
-    return size;
+    if (QuerySectorSize(reader.Handle(), size) != kSuccess) return 512;
+    return UsableSectorSize(size);
 }
 
 uint32_t DriveSectorSizeOf(int driveIndex) {
@@ -48,36 +112,24 @@ uint32_t DriveSectorSizeOf(int driveIndex) {
     FileHandle handle;
     if (OpenReadOnly(drive->node, handle) != kSuccess) return 512;
     uint32_t size = 512;
-    if (QuerySectorSize(handle, size) != kSuccess || size == 0) return 512;
-    return size;
+    if (QuerySectorSize(handle, size) != kSuccess) return 512;
+    return UsableSectorSize(size);
 }
 
-int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector, uint32_t sectorSize,
-                uint32_t* sectorsRead) {
+int ReadSectors(uint32_t count, const DiskReader& reader, void* buffer, uint64_t startSector,
+                uint32_t sectorSize, uint32_t* sectorsRead) {
     if (sectorsRead) *sectorsRead = 0;
     if (!buffer || sectorSize == 0) return kErrInvalidParameter;
     if (startSector > reader.totalSectors || count > reader.totalSectors - startSector)
         return kErrInvalidParameter;
-    reader.handle.Seek(startSector * sectorSize);
-    size_t total = static_cast<size_t>(count) * sectorSize;
-    size_t done = 0;
-    int rc = kSuccess;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < total) {
-        size_t piece = total - done < kMaxReadPiece ? total - done : kMaxReadPiece;
-        size_t got = 0;
-        int readRc = reader.handle.Read(out + done, piece, got);
-        done += got;
-        if (readRc != kSuccess || got == 0) {
-            rc = kErrReadFault;
-            break;
-        }
-    }
-    if (sectorsRead) *sectorsRead = static_cast<uint32_t>(done / sectorSize);
+    size_t got = 0;
+    const int rc =
+        reader.ReadBytes(startSector * sectorSize, buffer, static_cast<size_t>(count) * sectorSize, got);
+    if (sectorsRead) *sectorsRead = static_cast<uint32_t>(got / sectorSize);
     return rc;
 }
 
-int ReadSectorsSalvaging(uint32_t count, DiskReader& reader, void* buffer, uint64_t startSector,
+int ReadSectorsSalvaging(uint32_t count, const DiskReader& reader, void* buffer, uint64_t startSector,
                          uint32_t sectorSize, BadSectorMap& bad) {
     uint32_t got = 0;
     int rc = ReadSectors(count, reader, buffer, startSector, sectorSize, &got);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -119,6 +120,54 @@ TEST_F(DiskReaderTest, SalvagingReadKeepsEveryReadableSectorAndCountsTheOthers) 
     EXPECT_EQ(bad.SectorCount(), 5u);
     EXPECT_EQ(bad.Ranges().back(), (SectorRange{250, 1}));
     EXPECT_EQ(ReadSectorsSalvaging(10, reader, buf.data(), 295, 512, bad), kErrInvalidParameter);
+}
+
+TEST_F(DiskReaderTest, CopiesShareOneOpeningThatLastsAsLongAsAnyOfThem) {
+    FaultPlan::Instance().AddSlow(image_, 0, 0, 0);  // only to count the openings
+    DiskReader first;
+    ASSERT_EQ(OpenImageReader(image_, first), kSuccess);
+    DiskReader second = first;
+    first.Close();
+    EXPECT_FALSE(first.IsOpen());
+    ASSERT_TRUE(second.IsOpen());
+    std::vector<uint8_t> buf(512 * 3);
+    uint32_t got = 0;
+    EXPECT_EQ(ReadSectors(3, second, buf.data(), 7, 512, &got), kSuccess);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes_.begin() + 7 * 512));
+    EXPECT_EQ(FaultPlan::Instance().Tally(image_).opens, 1u);
+}
+
+TEST_F(DiskReaderTest, KeptBytesAnswerTheirReadsFaultsIncluded) {
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    // Kept bytes that differ from the file show where an answer came from.
+    std::vector<uint8_t> kept(512 * 4, 0xAB);
+    reader.KeepBytes(10 * 512, kept, {{12 * 512, 13 * 512}});
+    DiskReader copy = reader;
+    FaultPlan::Instance().AddSlow(image_, 10, 13, 0);  // counts the reads that reach the file there
+
+    std::vector<uint8_t> buf(512 * 4, 0);
+    uint32_t got = 0;
+    // Across the start of the kept bytes: the file's, then the kept ones.
+    EXPECT_EQ(ReadSectors(4, copy, buf.data(), 8, 512, &got), kSuccess);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1024, bytes_.begin() + 8 * 512));
+    EXPECT_TRUE(std::all_of(buf.begin() + 1024, buf.end(), [](uint8_t b) { return b == 0xAB; }));
+    // A kept bad sector ends a read there, as the medium did.
+    EXPECT_EQ(ReadSectors(3, copy, buf.data(), 11, 512, &got), kErrReadFault);
+    EXPECT_EQ(got, 1u);
+    BadSectorMap bad;
+    EXPECT_EQ(ReadSectorsSalvaging(6, copy, buf.data(), 10, 512, bad), kErrReadFault);
+    EXPECT_EQ(bad.Ranges(), (std::vector<SectorRange>{{12, 1}}));
+    // Past the kept bytes the file answers again.
+    EXPECT_TRUE(std::equal(buf.begin() + 4 * 512, buf.end(), bytes_.begin() + 14 * 512));
+    EXPECT_EQ(FaultPlan::Instance().Tally(image_).reads, 0u)
+        << "no read reached the kept sectors on the file";
+}
+
+TEST(DiskReaderSizing, OneSectorSizeRuleForEveryDevice) {
+    for (uint32_t usable : {512u, 1024u, 2048u, 4096u}) EXPECT_EQ(UsableSectorSize(usable), usable);
+    for (uint32_t odd : {0u, 1u, 256u, 520u, 1536u, 8192u, 65536u, 0xFFFFFFFFu})
+        EXPECT_EQ(UsableSectorSize(odd), 512u) << odd;
 }
 
 TEST(BadSectorMap, MergesTouchingRangesAndForgetsRereadSectors) {

@@ -125,7 +125,8 @@ bool CDiskVolumeList::CollectVolumes() {
         uint32_t bytesPerSector = facts ? facts->bytesPerSector : 512;
         ByteSource disk = [&reader, readable](uint64_t offset, uint8_t* buffer, size_t length) {
             size_t got = 0;
-            return readable && reader.handle.ReadAt(offset, buffer, length, got) == kSuccess && got == length;
+            return readable && reader.Handle().ReadAt(offset, buffer, length, got) == kSuccess &&
+                   got == length;
         };
         std::map<uint64_t, uint8_t> mbrTypes;
         if (readable) mbrTypes = ReadMbrPartitionTypes(disk, bytesPerSector);

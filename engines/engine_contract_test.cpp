@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "engines/engine_factory.h"
 #include "engines/fast_exfat_recovery.h"
 #include "engines/fast_fat_recovery.h"
 #include "engines/fast_ntfs_recovery.h"
@@ -58,7 +59,7 @@ template <typename Engine>
 Scanned ScanWith(const std::filesystem::path& image, ScanProgressCallback progress, void* userData) {
     Scanned s;
     auto engine = std::make_unique<Engine>();
-    EXPECT_EQ(engine->OpenImage(image, kLetter), 0) << image;
+    EXPECT_EQ(OpenOnImage(*engine, image, kLetter), 0) << image;
     engine->SetCallbacks(progress, nullptr, userData, 100);
     s.scanResult = engine->Scan(nullptr);
     s.engine = engine.get();

@@ -1,84 +1,60 @@
 #include "engines/engine_factory.h"
 
-#include <vector>
-
-#include "device/disk_reader.h"
-#include "engines/fast_exfat_recovery.h"
-#include "engines/fast_ext_recovery.h"
-#include "engines/fast_fat_recovery.h"
-#include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
 #include "platform/result_codes.h"
-#include "platform/volume_registry.h"
 
 namespace sorvane {
-namespace {
 
-constexpr uint32_t kProbeBytes = 16384;
-
-// The engine for a kind and a mode, not yet opened.
-std::unique_ptr<IFileRecoveryParse> CreateEngine(VolumeKind kind, bool deep) {
+std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& source, bool deep) {
+    if (!source.reader.IsOpen() || source.headResult == kErrInvalidParameter) return nullptr;
+    std::unique_ptr<IFileRecoveryParse> engine;
     // Every deep request gets the coordinator, whatever the volume holds:
-    // raw carving works even where no file system is recognised.
-    if (deep) return std::make_unique<CProfessionalRecovery>();
-    return CreateQuickEngine(kind);
-}
-
-}  // namespace
-
-std::unique_ptr<IFileRecoveryParse> CreateQuickEngine(VolumeKind kind) {
-    switch (kind) {
-        case VolumeKind::kNtfs:
-            return std::make_unique<CFastNtfsRecovery>();
-        case VolumeKind::kFat:
-            return std::make_unique<CFastFatRecovery>();
-        case VolumeKind::kExt:
-            return std::make_unique<CFastExtRecovery>();
-        case VolumeKind::kExfat:
-            return std::make_unique<CFastExfatRecovery>();
-        case VolumeKind::kUnknown:
-            break;
-    }
-    return nullptr;
+    // raw carving works even where no file system is recognised, and around
+    // sectors that cannot be read.
+    if (deep)
+        engine = std::make_unique<CProfessionalRecovery>();
+    else if (source.headResult == kSuccess)
+        engine = CreateQuickEngine(source.kind);
+    if (!engine) return nullptr;
+    // A failed opening is the engine's to report: its scan fails or finds nothing.
+    static_cast<void>(engine->Open(source));
+    return engine;
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_t partitionStart,
                                                          uint64_t partitionSectors, uint16_t letter,
                                                          bool deep) {
-    DiskReader probe;
-    if (OpenPhysicalDriveReader(probe, driveIndex) != kSuccess) return nullptr;
-    FlushVolume(letter);
-    const uint32_t sectorSize = DriveSectorSize(probe);
-    std::vector<uint8_t> head(kProbeBytes);
-    uint32_t got = 0;
-    const uint32_t sectors = (kProbeBytes + sectorSize - 1) / sectorSize;
-    head.resize(static_cast<size_t>(sectors) * sectorSize);
-    if (ReadSectors(sectors, probe, head.data(), partitionStart, sectorSize, &got) != kSuccess ||
-        static_cast<uint64_t>(got) * sectorSize < kProbeBytes)
+    ScanSource source;
+    if (OpenDriveSource(driveIndex, partitionStart, partitionSectors, letter, source) != kSuccess)
         return nullptr;
-    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
-    auto engine = CreateEngine(kind, deep);
-    if (!engine) return nullptr;
-    // A failed opening is the engine's to report: its scan fails or finds nothing.
-    static_cast<void>(engine->OpenPartition(driveIndex, partitionStart, partitionSectors, letter));
-    return engine;
+    return CreateRecoveryEngine(source, deep);
 }
 
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::filesystem::path& imagePath,
                                                                  uint16_t letter, bool deep) {
-    DiskReader probe;
-    if (OpenImageReader(imagePath, probe) != kSuccess) return nullptr;
-    std::vector<uint8_t> head(kProbeBytes);
-    uint32_t got = 0;
-    if (ReadSectors(kProbeBytes / 512, probe, head.data(), 0, 512, &got) != kSuccess ||
-        got * 512 < kProbeBytes)
-        return nullptr;
-    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
-    auto engine = CreateEngine(kind, deep);
-    if (!engine) return nullptr;
-    // A failed opening is the engine's to report: its scan fails or finds nothing.
-    static_cast<void>(engine->OpenImage(imagePath, letter));
-    return engine;
+    ScanSource source;
+    if (OpenImageSource(imagePath, letter, source) != kSuccess) return nullptr;
+    return CreateRecoveryEngine(source, deep);
+}
+
+ScanSource ImageSource(const std::filesystem::path& imagePath, uint16_t letter) {
+    ScanSource source;
+    // A source that did not open is handed on as it is: the engine then says so.
+    static_cast<void>(OpenImageSource(imagePath, letter, source));
+    return source;
+}
+
+int OpenOnDrive(IFileRecoveryParse& engine, int driveIndex, uint64_t start, uint64_t length,
+                uint16_t letter) {
+    ScanSource source;
+    if (int rc = OpenDriveSource(driveIndex, start, length, letter, source); rc != kSuccess) return rc;
+    return engine.Open(source);
+}
+
+int OpenOnImage(IFileRecoveryParse& engine, const std::filesystem::path& imagePath, uint16_t letter) {
+    ScanSource source;
+    if (int rc = OpenImageSource(imagePath, letter, source); rc != kSuccess) return rc;
+    return engine.Open(source);
 }
 
 }  // namespace sorvane

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 
+#include "engines/engine_factory.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "engines/professional_recovery.h"
 #include "platform/data_dirs.h"
@@ -177,7 +178,7 @@ class EnginePreviewTest : public ::testing::Test {
         }
         const std::string before = testkit::FileSha256(image.image);
         Engine engine;
-        ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
+        ASSERT_EQ(OpenOnImage(engine, image.image, 7), 0);
         ASSERT_EQ(engine.Scan(nullptr), 0);
         CheckPreviews(engine, code);
         EXPECT_EQ(testkit::FileSha256(image.image), before);

@@ -14,6 +14,10 @@ constexpr size_t kZeroPiece = 65536;
 
 }  // namespace
 
+ItemTimes ExfatRecordTimes(const FoundItemRecord& record) {
+    return (record.engineSpecific & kExfatWallClockTimes) != 0 ? WallClockTimes(record) : UtcTimes(record);
+}
+
 void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record) {
     record.isFolder = set.IsDirectory() ? 1 : 0;
     record.key = set.firstCluster;

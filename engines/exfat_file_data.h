@@ -39,6 +39,10 @@ inline bool IsExfatRecord(const FoundItemRecord& record) {
 
 // The record fields an entry set gives: name, times, size, first cluster
 // (as key), folder flag, and the engine-specific bits for the set itself.
+// The times a recovered exFAT file is given: kept as the writer's local wall
+// clock when the entry set had no time zone, else as UTC.
+ItemTimes ExfatRecordTimes(const FoundItemRecord& record);
+
 void FillExfatRecord(const ExfatEntrySet& set, FoundItemRecord& record);
 
 // The clusters a listed file's data is read from: the contiguous run for a

@@ -24,25 +24,14 @@ constexpr uint32_t kMaxFolderLevel = 4096;
 CFastExfatRecovery::CFastExfatRecovery() = default;
 CFastExfatRecovery::~CFastExfatRecovery() = default;
 
-int CFastExfatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+EngineStatus CFastExfatRecovery::Open(const ScanSource& source) {
     if (opened_) return kSuccess;
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != kSuccess) return openResult_ = rc;
-    partitionStart_ = 0;
-    partitionSectors_ = reader_.totalSectors;
-    letter_ = letter;
-    return openResult_ = OpenVolume(512);
-}
-
-int CFastExfatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                      uint16_t letter) {
-    if (opened_) return kSuccess;
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != kSuccess) return openResult_ = rc;
-    partitionStart_ = partitionStart;
-    partitionSectors_ = partitionSectors;
-    letter_ = letter;
-    return openResult_ = OpenVolume(DriveSectorSize(reader_));
+    if (!source.reader.IsOpen()) return openResult_ = kErrInvalidHandle;
+    reader_ = source.reader;
+    partitionStart_ = source.start;
+    partitionSectors_ = source.length;
+    letter_ = source.letter;
+    return openResult_ = OpenVolume(source.sectorSize);
 }
 
 int CFastExfatRecovery::OpenVolume(uint32_t sourceSectorSize) {
@@ -52,7 +41,7 @@ int CFastExfatRecovery::OpenVolume(uint32_t sourceSectorSize) {
     ByteSource read = [this, base, end](uint64_t offset, uint8_t* buffer, size_t length) {
         if (offset > end - base || length > end - base - offset) return false;
         size_t got = 0;
-        return reader_.handle.ReadAt(base + offset, buffer, length, got) == kSuccess && got == length;
+        return reader_.ReadBytes(base + offset, buffer, length, got) == kSuccess && got == length;
     };
     if (!volume_.Open(std::move(read))) return kErrInvalidParameter;
     rootKey_ = volume_.Geometry().rootCluster;
@@ -73,7 +62,7 @@ int CFastExfatRecovery::Report(int percent) {
     return scanProgress_(userData_, percent, weight_, -1, 0, 0, log_ ? log_->Count() : 0);
 }
 
-int CFastExfatRecovery::Scan(const std::string* scanLogName) {
+EngineStatus CFastExfatRecovery::Scan(const std::string* scanLogName) {
     queue_.clear();
     readFolders_.clear();
     staged_.clear();
@@ -312,12 +301,12 @@ void CFastExfatRecovery::PublishFolders() {
     }
 }
 
-int CFastExfatRecovery::LoadAllocationMap() {
+EngineStatus CFastExfatRecovery::LoadAllocationMap() {
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     return volume_.HasBitmap() ? kSuccess : kErrReadFault;
 }
 
-int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
+bool CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     length = 0;
     if (!opened_ || !volume_.HasBitmap()) return 0;
     const ExfatGeometry& g = volume_.Geometry();
@@ -368,19 +357,6 @@ int CFastExfatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
 int CFastExfatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     if (!opened_) return openResult_ != kSuccess ? openResult_ : kErrInvalidHandle;
     return CopyExfatRecord(volume_, record, partitionStart_ * sourceSectorSize_, sourceSectorSize_, target);
-}
-
-int CFastExfatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                    uint32_t baseDepth) {
-    int rc = CLogEngineBase::RecoverItem(record, destination, baseDepth);
-    if (rc != kSuccess || record.IsFolder()) return rc;
-    const bool wallClock = (record.engineSpecific & kExfatWallClockTimes) != 0;
-    auto unix = [wallClock](uint64_t t) -> int64_t {
-        if (t == 0) return -1;
-        return wallClock ? UnixFromLocalWallClock(t) : UnixFromFileTime(t);
-    };
-    SetFileTimes(destination, unix(record.accessed), unix(record.written));
-    return rc;
 }
 
 }  // namespace sorvane

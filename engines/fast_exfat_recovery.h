@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "device/disk_reader.h"
+#include "engines/exfat_file_data.h"
 #include "engines/log_engine_base.h"
 #include "engines/report_clock.h"
 #include "fs/exfat_volume.h"
@@ -29,16 +30,12 @@ class CFastExfatRecovery : public CLogEngineBase {
     CFastExfatRecovery();
     ~CFastExfatRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
-    [[nodiscard]] int Scan(const std::string* scanLogName) override;
-    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t baseDepth) override;
+    EngineStatus Open(const ScanSource& source) override;
+    EngineStatus Scan(const std::string* scanLogName) override;
     // 0 when the bitmap was read at opening, else the opening's failure.
-    [[nodiscard]] int LoadAllocationMap() override;
+    EngineStatus LoadAllocationMap() override;
     // In the source's sectors, relative to the volume start.
-    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    [[nodiscard]] bool NextFreeExtent(uint64_t& start, uint64_t& length) override;
 
     bool IsOpen() const { return opened_; }
     ExfatVolume& Volume() { return volume_; }
@@ -48,6 +45,9 @@ class CFastExfatRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return rootKey_; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    ItemTimes RecoveredTimes(const FoundItemRecord& record) const override {
+        return ExfatRecordTimes(record);
+    }
 
   private:
     struct Folder {

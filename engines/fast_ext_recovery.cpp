@@ -2,12 +2,11 @@
 
 namespace sorvane {
 
-int CFastExtRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) {
-    partitionStart_ = partitionStart;
-    partitionSectors_ = partitionSectors;
-    letter_ = letter;
-    return OpenPhysicalDriveReader(reader_, driveIndex);
+EngineStatus CFastExtRecovery::Open(const ScanSource& source) {
+    partitionStart_ = source.start;
+    partitionSectors_ = source.length;
+    letter_ = source.letter;
+    return 0;
 }
 
 }  // namespace sorvane

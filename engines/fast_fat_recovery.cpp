@@ -54,26 +54,14 @@ bool IsSubdirectorySector(const uint8_t* sector, size_t length) {
 CFastFatRecovery::CFastFatRecovery() = default;
 CFastFatRecovery::~CFastFatRecovery() = default;
 
-int CFastFatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) {
+EngineStatus CFastFatRecovery::Open(const ScanSource& source) {
     if (opened_) return kSuccess;
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != kSuccess) return openResult_ = rc;
-    uint32_t driveSector = DriveSectorSize(reader_);
-    partitionStart_ = partitionStart;
-    partitionSectors_ = partitionSectors;
-    letter_ = letter;
-    return openResult_ = OpenFromBootSector(driveSector);
-}
-
-int CFastFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
-    if (opened_) return kSuccess;
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != kSuccess) return openResult_ = rc;
-    partitionStart_ = 0;
-    partitionSectors_ = reader_.totalSectors;
-    letter_ = letter;
-    return openResult_ = OpenFromBootSector(512);
+    if (!source.reader.IsOpen()) return openResult_ = kErrInvalidHandle;
+    reader_ = source.reader;
+    partitionStart_ = source.start;
+    partitionSectors_ = source.length;
+    letter_ = source.letter;
+    return openResult_ = OpenFromBootSector(source.sectorSize);
 }
 
 int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
@@ -111,7 +99,7 @@ int CFastFatRecovery::Report(int percent, int64_t remaining) {
     return scanProgress_(userData_, percent, weight_, remaining, 0, 0, found);
 }
 
-int CFastFatRecovery::Scan(const std::string* scanLogName) {
+EngineStatus CFastFatRecovery::Scan(const std::string* scanLogName) {
     stagedFolders_.clear();
     foldersToPublish_.clear();
     publishSet_.clear();
@@ -563,38 +551,6 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     return kSuccess;
 }
 
-int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination) {
-    if (record.IsFolder()) {
-        std::error_code ec;
-        std::filesystem::create_directories(destination, ec);
-        return ec ? ResultFromErrorCode(ec) : kSuccess;
-    }
-    FileHandle out;
-    int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
-    if (rc != kSuccess) {
-        if (copyProgress_) copyProgress_(userData_, 100, 100, rc, destination);
-        return rc;
-    }
-    CopyTarget target;
-    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
-    target.progress = [this, &destination](int percent) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
-    };
-    target.failed = [this, &destination](int code) {
-        if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
-    };
-    target.destination = destination;
-    rc = CopyFileData(record, target);
-    out.Close();
-    if (rc == kSuccess) {
-        // FAT times are the wall clock of the machine that wrote them.
-        int64_t accessed = record.accessed ? UnixFromLocalWallClock(record.accessed) : -1;
-        int64_t writtenTime = record.written ? UnixFromLocalWallClock(record.written) : -1;
-        SetFileTimes(destination, accessed, writtenTime);
-    }
-    return rc;
-}
-
 int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarget& target) {
     const uint64_t size = record.size;
     uint64_t written = 0;
@@ -613,113 +569,7 @@ int CFastFatRecovery::CopyFileData(const FoundItemRecord& record, const CopyTarg
     return rc;
 }
 
-int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
-    std::vector<FoundItemRecord> chain;
-    // A chain broken on a damaged disk still gives the depth of what is known
-    // of it; the log was flushed by the caller.
-    static_cast<void>(log_->BuildParentChain(folder, chain));
-    return static_cast<int>(chain.size()) + 1;
-}
-
-int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t /*baseDepth*/) {
-    std::error_code ec;
-    if (!record.IsFolder()) {
-        if (destination.has_parent_path()) std::filesystem::create_directories(destination.parent_path(), ec);
-        return RecoverOne(record, destination);
-    }
-    if (!log_) return kErrInvalidParameter;
-    if (int flushed = log_->Flush(); flushed != 0) return flushed;
-    std::filesystem::create_directories(destination, ec);
-    if (ec) return ResultFromErrorCode(ec);
-    // The level of a folder is its depth below the root, which its chain of
-    // parents gives whatever the destination's own depth is.
-    struct Pending {
-        FoundItemRecord folder;
-        std::filesystem::path path;
-        uint32_t level;
-    };
-    std::deque<Pending> queue;
-    queue.push_back({record, destination, static_cast<uint32_t>(FolderLevel(record))});
-    int result = kSuccess;
-    while (!queue.empty()) {
-        Pending current = queue.front();
-        queue.pop_front();
-        FoundItemList children;
-        if (int rc = ListChildren(&current.folder, current.level, children);
-            rc != kSuccess && result == kSuccess)
-            result = rc;
-        for (const auto& child : children) {
-            std::filesystem::path target;
-            if (!JoinInsideDestination(current.path, {}, child.Name(), target)) continue;
-            if (child.IsFolder()) {
-                std::filesystem::create_directories(target, ec);
-                queue.push_back({child, target, current.level + 1});
-                continue;
-            }
-            target = UniqueDestinationPath(target);
-            if (target.empty()) continue;
-            int rc = RecoverOne(child, target);
-            if (rc == kCancelCode) return rc;
-            if (rc != kSuccess && result == kSuccess) result = rc;
-        }
-    }
-    return result;
-}
-
-int CFastFatRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) {
-    tempPath.clear();
-    const size_t capacity = byteCount;
-    byteCount = 0;
-    if (record.IsFolder()) return kErrInvalidParameter;
-    const std::string name = record.Name();
-    std::filesystem::path file;
-    std::error_code ec;
-    if (std::string fileName = PreviewFileName(PreviewFormOf(name), name); !fileName.empty()) {
-        std::filesystem::path folder = ScanLogDir();
-        std::filesystem::create_directories(folder, ec);
-        file = folder / fileName;
-    }
-    const uint64_t size = record.size;
-    uint64_t done = 0;
-    auto tell = [&](int percent, int error) { return progress ? progress(userData, percent, error) : 0; };
-    int rc;
-    if (!file.empty()) {
-        std::filesystem::remove(file, ec);
-        FileHandle out;
-        rc = OpenForWriting(file, WriteMode::kCreateOrTruncate, out);
-        if (rc == kSuccess) {
-            rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
-                int wrc = out.Write(data, length);
-                if (wrc != kSuccess) return wrc;
-                done += length;
-                return tell(static_cast<int>(done * 100 / size), 0);
-            });
-        }
-        out.Close();
-        if (rc != kSuccess) {
-            std::filesystem::remove(file, ec);
-        } else if (Utf8FromPath(file).size() < kPreviewPathCapacity) {
-            tempPath = file;
-        }
-    } else {
-        rc = CopyData(record, [&](const uint8_t* data, uint32_t length) -> int {
-            size_t take = std::min<size_t>(length, capacity - byteCount);
-            if (take > 0 && buffer) std::memcpy(buffer + byteCount, data, take);
-            byteCount += take;
-            done += length;
-            if (byteCount >= capacity) return 1;  // the buffer is full: enough for a preview
-            return tell(static_cast<int>(done * 100 / size), 0);
-        });
-        if (rc == 1 && byteCount >= capacity) rc = kSuccess;
-    }
-    if (rc > 0) tell(100, rc);
-    return rc;
-}
-
-int CFastFatRecovery::LoadAllocationMap() {
+EngineStatus CFastFatRecovery::LoadAllocationMap() {
     if (!opened_) return kErrInvalidHandle;
     const uint32_t clusters = geometry_.clusterCount;
     bitmap_.assign((uint64_t{clusters} + 7) / 8, 0);
@@ -729,7 +579,7 @@ int CFastFatRecovery::LoadAllocationMap() {
     return kSuccess;
 }
 
-int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
+bool CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     length = 0;
     if (bitmap_.empty()) return 0;
     if (start >= partitionSectors_) {

@@ -31,17 +31,10 @@ class CFastFatRecovery : public CLogEngineBase {
     CFastFatRecovery();
     ~CFastFatRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
-    [[nodiscard]] int Scan(const std::string* scanLogName) override;
-    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t baseDepth) override;
-    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    [[nodiscard]] int LoadAllocationMap() override;
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) override;
+    EngineStatus Open(const ScanSource& source) override;
+    EngineStatus Scan(const std::string* scanLogName) override;
+    [[nodiscard]] bool NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    EngineStatus LoadAllocationMap() override;
 
     // The layout read at opening (meaningful once an open succeeded).
     const FatGeometry& Geometry() const { return geometry_; }
@@ -64,6 +57,7 @@ class CFastFatRecovery : public CLogEngineBase {
     int OpenFromBootSector(uint32_t sourceSectorSize);
     FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    ItemTimes RecoveredTimes(const FoundItemRecord& record) const override { return WallClockTimes(record); }
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
@@ -115,8 +109,6 @@ class CFastFatRecovery : public CLogEngineBase {
     // result code, or the progress answer.
     template <typename Sink>
     int CopyData(const FoundItemRecord& record, Sink&& write);
-    int RecoverOne(const FoundItemRecord& record, const std::filesystem::path& destination);
-    int FolderLevel(const FoundItemRecord& folder);
 
     // Opening.
     bool opened_ = false;

@@ -233,7 +233,7 @@ TEST(QuickFatEngine, LiveFilesOfADeletedFolderAreListedAndFollowTheirChain) {
     ASSERT_EQ(testkit::RunCommand("bash -c " + testkit::ShellQuote(script)), 0);
     std::vector<uint8_t> bytes = testkit::ReadFile(image);
     CFastFatRecovery probe;
-    ASSERT_EQ(probe.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(probe, image, 1), 0);
     const FatGeometry g = probe.Geometry();
     bool patched = false;
     for (uint64_t off = g.rootDirStart * 512; off < g.dataStart * 512; off += 32) {
@@ -324,7 +324,7 @@ class QuickFatBigDeletedFolder : public ::testing::TestWithParam<int> {
         ASSERT_TRUE(MakeBigDeletedFolder(dir, GetParam(), made));
         ASSERT_GE(made.cameraRuns.size(), 2u);
         CFastFatRecovery probe;
-        ASSERT_EQ(probe.OpenImage(made.image, 1), 0);
+        ASSERT_EQ(OpenOnImage(probe, made.image, 1), 0);
         g = probe.Geometry();
     }
 };
@@ -555,7 +555,7 @@ TEST(QuickFatEngine, AllocationMapGivesTheFreeRunsOfTheVolume) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
     CFastFatRecovery engine;
     uint64_t start = 0, length = 0;
-    ASSERT_EQ(engine.OpenImage(built.image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, built.image, 1), 0);
     EXPECT_EQ(engine.NextFreeExtent(start, length), 0) << "no map before it is loaded";
     ASSERT_EQ(engine.LoadAllocationMap(), 0);
     // Walk every free run and compare with the clusters fsstat gives as used.
@@ -596,7 +596,7 @@ TEST(QuickFatEngine, CorruptedTablesAndDirectoriesNeverStopAScan) {
     SORVANE_SHARED_IMAGE_OR_SKIP(built, ImageKind::kFat16);
     std::vector<uint8_t> pristine = testkit::ReadFile(built.image);
     CFastFatRecovery probe;
-    ASSERT_EQ(probe.OpenImage(built.image, 1), 0);
+    ASSERT_EQ(OpenOnImage(probe, built.image, 1), 0);
     const FatGeometry g = probe.Geometry();
     // The FATs, the root and the first directory clusters.
     const size_t metaEnd = static_cast<size_t>((g.dataStart + 64 * g.sectorsPerCluster) * 512);
@@ -610,7 +610,7 @@ TEST(QuickFatEngine, CorruptedTablesAndDirectoriesNeverStopAScan) {
         std::filesystem::path damaged = dir / ("damaged" + std::to_string(seed) + ".img");
         testkit::WriteFile(damaged, bytes);
         CFastFatRecovery engine;
-        static_cast<void>(engine.OpenImage(damaged, 1));  // damaged: only that nothing breaks counts
+        static_cast<void>(OpenOnImage(engine, damaged, 1));  // damaged: only that nothing breaks counts
         static_cast<void>(engine.Scan(nullptr));
         int n = 0;
         for (const auto& f : AllRecords(engine)) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "engines/engine_factory.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "platform/drive_table.h"
 #include "tests/testkit/testkit.h"
@@ -77,10 +78,10 @@ TEST(FastNtfsLargeImages, WindowsVolumesScanToTheEnd) {
         const std::string before = FileSha256(raw);
         CFastNtfsRecovery engine;
         if (v.partitionStart == 0) {
-            ASSERT_EQ(engine.OpenImage(raw, 1), 0);
+            ASSERT_EQ(OpenOnImage(engine, raw, 1), 0);
         } else {
             int drive = DriveTable::Instance().AddImage(raw);
-            ASSERT_EQ(engine.OpenPartition(drive, v.partitionStart, v.partitionSectors, 2), 0);
+            ASSERT_EQ(OpenOnDrive(engine, drive, v.partitionStart, v.partitionSectors, 2), 0);
         }
         EXPECT_GT(engine.MftRecordCount(), 16u) << "the MFT was mapped";
         ASSERT_EQ(engine.Scan(nullptr), 0);

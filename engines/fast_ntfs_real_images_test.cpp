@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "carving/content_check.h"
+#include "engines/engine_factory.h"
 #include "engines/fast_ntfs_recovery.h"
 #include "tests/testkit/testkit.h"
 
@@ -121,7 +122,7 @@ TEST(FastNtfsRealImages, NtfsUndeleteTestRecoversThePublishedFiles) {
     const std::string before = FileSha256(image);
 
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     std::map<std::string, FoundItemRecord> files, folders;
     Browse(engine, nullptr, 0, "", files, folders);
@@ -173,7 +174,7 @@ TEST(FastNtfsRealImages, JpegSearchTestRecoversTheDeletedPictures) {
     auto published = ReadTruth(image.string() + ".published.json");
     const std::string before = FileSha256(image);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     std::map<std::string, FoundItemRecord> files, folders;
     Browse(engine, nullptr, 0, "", files, folders);

@@ -49,26 +49,15 @@ bool BitSet(const std::vector<uint8_t>& bitmap, uint64_t bit) { return (bitmap[b
 CFastNtfsRecovery::CFastNtfsRecovery() = default;
 CFastNtfsRecovery::~CFastNtfsRecovery() = default;
 
-int CFastNtfsRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
-    letter_ = letter;
-    partitionStart_ = 0;
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != kSuccess) return rc;
-    deviceSectorSize_ = 512;
-    partitionSectors_ = reader_.totalSectors;
-    return OpenVolume();
-}
-
-int CFastNtfsRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                     uint16_t letter) {
-    letter_ = letter;
-    partitionStart_ = partitionStart;
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != kSuccess) return rc;
-    deviceSectorSize_ = DriveSectorSize(reader_);
+EngineStatus CFastNtfsRecovery::Open(const ScanSource& source) {
+    letter_ = source.letter;
+    partitionStart_ = source.start;
+    if (!source.reader.IsOpen()) return kErrInvalidHandle;
+    reader_ = source.reader;
+    deviceSectorSize_ = source.sectorSize;
     // A partition reaching past the drive is read as far as the drive goes.
-    uint64_t available = partitionStart < reader_.totalSectors ? reader_.totalSectors - partitionStart : 0;
-    partitionSectors_ = partitionSectors == 0 ? available : std::min(partitionSectors, available);
+    const uint64_t available = source.start < reader_.totalSectors ? reader_.totalSectors - source.start : 0;
+    partitionSectors_ = source.length == 0 ? available : std::min(source.length, available);
     return OpenVolume();
 }
 
@@ -222,7 +211,7 @@ int CFastNtfsRecovery::Progress(int percent, int64_t remaining, uint64_t process
     return scanProgress_(userData_, percent, weight_, remaining, processed, total, GetFoundCount());
 }
 
-int CFastNtfsRecovery::Scan(const std::string* scanLogName) {
+EngineStatus CFastNtfsRecovery::Scan(const std::string* scanLogName) {
     pendingFolders_.clear();
     folders_.clear();
     unreadableRecords_ = 0;
@@ -651,14 +640,10 @@ int CFastNtfsRecovery::CopyFileData(const FoundItemRecord& record, const CopyTar
         // A record without an unnamed data stream is an empty file.
     }
     if (rc > 0) target.failed(rc);
-    if (rc == kSuccess && !target.destination.empty()) {
-        SetFileTimes(target.destination, record.accessed ? UnixFromFileTime(record.accessed) : -1,
-                     record.written ? UnixFromFileTime(record.written) : -1);
-    }
     return rc;
 }
 
-int CFastNtfsRecovery::LoadAllocationMap() {
+EngineStatus CFastNtfsRecovery::LoadAllocationMap() {
     bitmap_.clear();
     bitmapLength_ = 0;
     if (!bootRead_) return kErrInvalidParameter;
@@ -682,7 +667,7 @@ int CFastNtfsRecovery::LoadAllocationMap() {
     return kSuccess;
 }
 
-int CFastNtfsRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
+bool CFastNtfsRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bitmapLength_ == 0) return 0;
     const uint64_t perCluster = geometry_.sectorsPerCluster;
     const uint64_t volumeSectors = volumeBytes_ / geometry_.bytesPerSector;

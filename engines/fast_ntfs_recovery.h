@@ -26,12 +26,10 @@ class CFastNtfsRecovery : public CLogEngineBase {
     CFastNtfsRecovery();
     ~CFastNtfsRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
-    [[nodiscard]] int Scan(const std::string* scanLogName) override;
-    [[nodiscard]] int NextFreeExtent(uint64_t& start, uint64_t& length) override;
-    [[nodiscard]] int LoadAllocationMap() override;
+    EngineStatus Open(const ScanSource& source) override;
+    EngineStatus Scan(const std::string* scanLogName) override;
+    [[nodiscard]] bool NextFreeExtent(uint64_t& start, uint64_t& length) override;
+    EngineStatus LoadAllocationMap() override;
 
     // The volume's layout read at opening.
     const NtfsGeometry& Geometry() const { return geometry_; }

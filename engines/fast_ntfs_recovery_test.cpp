@@ -1,4 +1,5 @@
 #include "engines/fast_ntfs_recovery.h"
+#include "engines/engine_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST(FastNtfsRecovery, RecoversWhatIcatExtractsFromTheToolkitImage) {
     SORVANE_BUILD_IMAGE_OR_SKIP(image, ImageKind::kNtfs, dir.Path());
     std::string before = FileSha256(image.image);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 7), 0);
+    ASSERT_EQ(OpenOnImage(engine, image.image, 7), 0);
     EXPECT_EQ(engine.GetFoundCount(), 0u) << "nothing before the first scan";
     CheckVolume(engine, image, 0, dir);
 
@@ -195,7 +196,7 @@ TEST(FastNtfsRecovery, RecoversFromTheNtfsPartitionOfADiskImage) {
     for (const auto& volume : image.volumes) {
         if (volume.fileSystem != "ntfs") continue;
         CFastNtfsRecovery engine;
-        ASSERT_EQ(engine.OpenPartition(drive, volume.startSector, volume.sectorCount, 3), 0);
+        ASSERT_EQ(OpenOnDrive(engine, drive, volume.startSector, volume.sectorCount, 3), 0);
         CheckVolume(engine, image, volume.index, dir);
         Listing listing = BrowseAll(engine);
         for (const auto& [path, record] : listing.files)
@@ -255,7 +256,7 @@ TEST(FastNtfsRecovery, DeletedPictureWhoseClusterWasReusedIsDamaged) {
     const std::string before = FileSha256(image.image);
     auto scan = [&](const std::filesystem::path& path) {
         CFastNtfsRecovery engine;
-        EXPECT_EQ(engine.OpenImage(path, 7), 0);
+        EXPECT_EQ(OpenOnImage(engine, path, 7), 0);
         EXPECT_EQ(engine.Scan(nullptr), 0);
         return BrowseAll(engine);
     };
@@ -309,7 +310,7 @@ TEST(FastNtfsRecovery, ProgressCountsGrowAndACancelStopsTheScan) {
     auto image = ManyRecordsImage(dir, 3000);
     {
         CFastNtfsRecovery engine;
-        ASSERT_EQ(engine.OpenImage(image, 1), 0);
+        ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
         ASSERT_GT(engine.MftRecordCount(), 3000u);
         ProgressLog log;
         log.engine = &engine;
@@ -328,7 +329,7 @@ TEST(FastNtfsRecovery, ProgressCountsGrowAndACancelStopsTheScan) {
     }
     {
         CFastNtfsRecovery engine;
-        ASSERT_EQ(engine.OpenImage(image, 1), 0);
+        ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
         ProgressLog log;
         log.engine = &engine;
         log.cancelAt = 2;
@@ -348,7 +349,7 @@ TEST(FastNtfsRecovery, EdgeCasesOfTheInterface) {
     TempDir dir;
     SORVANE_BUILD_IMAGE_OR_SKIP(image, ImageKind::kNtfs, dir.Path());
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image.image, 1), 0);
     FoundItemList list;
     EXPECT_EQ(engine.ListChildren(nullptr, 5, list), kErrInvalidParameter);
     uint32_t count = 0;
@@ -382,7 +383,7 @@ TEST(FastNtfsRecovery, EdgeCasesOfTheInterface) {
     // Reopening the log by its name browses the same results without scanning.
     std::string name = engine.Log()->RecordPath().filename().string();
     CFastNtfsRecovery again;
-    ASSERT_EQ(again.OpenImage(image.image, 1), 0);
+    ASSERT_EQ(OpenOnImage(again, image.image, 1), 0);
     ASSERT_EQ(again.Scan(&name), 0);
     Listing reopened = BrowseAll(again);
     EXPECT_EQ(reopened.files.size(), listing.files.size());
@@ -440,7 +441,7 @@ TEST(FastNtfsRecovery, ReusedParentRecordsGiveLostFolders) {
     ASSERT_EQ(recordOf("created\t/C"), b);
 
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     EXPECT_TRUE(listing.files.count("LostFolder" + std::to_string(a) + "/in a.bin"));
@@ -503,7 +504,7 @@ TEST(FastNtfsRecovery, AParentLoopEndsAndItsFilesStayReachable) {
     testkit::WriteFile(image, bytes);
 
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     ASSERT_EQ(listing.files.size(), 1u);
@@ -535,7 +536,7 @@ TEST(FastNtfsRecovery, FourKilobyteSectorVolume) {
         0);
     EXPECT_NE(out.find("resident"), std::string::npos);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     EXPECT_EQ(engine.Geometry().recordSize, 4096u);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
@@ -562,7 +563,7 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
         for (int i = 0; i < flips; ++i) bytes[mftStart + rng() % mftBytes] = static_cast<uint8_t>(rng());
         testkit::WriteFile(copy, bytes);
         CFastNtfsRecovery engine;
-        if (engine.OpenImage(copy, 1) != 0) continue;
+        if (OpenOnImage(engine, copy, 1) != 0) continue;
         int rc = engine.Scan(nullptr);
         EXPECT_TRUE(rc == 0 || rc > 0) << rc;
         Listing listing = BrowseAll(engine);
@@ -577,7 +578,7 @@ TEST(FastNtfsRecovery, DamagedMftAndReadFaultsNeverStopTheEngine) {
     uint64_t badSector = (mftStart + photo->Number("mft") * g.recordSize) / 512;
     faults.Error(image.image, badSector, badSector + 1);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image.image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image.image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     EXPECT_FALSE(listing.files.count("Photos/DSC00042.JPG")) << "its record could not be read";
@@ -594,7 +595,7 @@ TEST(FastNtfsRecovery, DamagedBootSectorOrMftRecordFallBackToTheirCopies) {
     std::set<std::string> expected;
     {
         CFastNtfsRecovery engine;
-        ASSERT_EQ(engine.OpenImage(image.image, 1), 0);
+        ASSERT_EQ(OpenOnImage(engine, image.image, 1), 0);
         ASSERT_EQ(engine.Scan(nullptr), 0);
         for (const auto& [path, record] : BrowseAll(engine).files) expected.insert(path);
         ASSERT_FALSE(expected.empty());
@@ -612,7 +613,7 @@ TEST(FastNtfsRecovery, DamagedBootSectorOrMftRecordFallBackToTheirCopies) {
                   bytes.begin() + static_cast<std::ptrdiff_t>(at + length), 0);
         testkit::WriteFile(copy, bytes);
         CFastNtfsRecovery engine;
-        ASSERT_EQ(engine.OpenImage(copy, 1), 0);
+        ASSERT_EQ(OpenOnImage(engine, copy, 1), 0);
         EXPECT_GT(engine.MftRecordCount(), 64u);
         ASSERT_EQ(engine.Scan(nullptr), 0);
         std::set<std::string> found;
@@ -624,7 +625,7 @@ TEST(FastNtfsRecovery, DamagedBootSectorOrMftRecordFallBackToTheirCopies) {
     for (auto& b : noise) b = static_cast<uint8_t>(rng());
     testkit::WriteFile(copy, noise);
     CFastNtfsRecovery engine;
-    EXPECT_EQ(engine.OpenImage(copy, 1), kErrInvalidParameter);
+    EXPECT_EQ(OpenOnImage(engine, copy, 1), kErrInvalidParameter);
     EXPECT_EQ(engine.Scan(nullptr), 0) << "a scan of what could not be opened finds nothing";
     EXPECT_EQ(engine.GetFoundCount(), 0u);
 }
@@ -690,7 +691,7 @@ TEST(FastNtfsRecovery, FileWithAnAttributeListComesBackWhole) {
     testkit::WriteFile(image, bytes);
 
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     ASSERT_TRUE(listing.files.count("pieces.bin"));
@@ -746,7 +747,7 @@ TEST(FastNtfsRecovery, CompressedFilesComeBackDecoded) {
               0);
     const std::string before = FileSha256(image);
     CFastNtfsRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 1), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 1), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     Listing listing = BrowseAll(engine);
     for (const auto& [name, content] : files) {

@@ -54,63 +54,34 @@ CFileTypeRecovery::~CFileTypeRecovery() {
     reader_.Close();
 }
 
-int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+EngineStatus CFileTypeRecovery::Open(const ScanSource& source) {
     log_.reset();
-    letter_ = letter;
-    partitionStart_ = 0;
-    partitionSectors_ = 0;
-    reader_.Close();
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    int logRc = ReplaceLog(FileTypeLogNameNow(0));
+    int logRc = ReplaceLog(FileTypeLogNameNow(source.IsImage() ? 0 : static_cast<int64_t>(source.start)));
+    int rc = TakeSource(source);
     return rc != 0 ? rc : logRc;
 }
 
-int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                     uint16_t letter) {
-    log_.reset();
-    letter_ = letter;
-    partitionStart_ = partitionStart;
-    partitionSectors_ = partitionSectors;
-    reader_.Close();
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
-    int logRc = ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
-    return rc != 0 ? rc : logRc;
-}
-
-int CFileTypeRecovery::AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName,
-                                     uint16_t letter) {
-    letter_ = letter;
-    sectorSize_ = sectorSize;
-    reader_.Close();
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
+int CFileTypeRecovery::Attach(const ScanSource& source, const std::string& scanLogName) {
+    int rc = TakeSource(source);
     int logRc = ReplaceLog(scanLogName);
     return rc != 0 ? rc : logRc;
 }
 
-int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& scanLogName, uint16_t letter,
-                                     const std::filesystem::path& imagePath) {
-    letter_ = letter;
-    sectorSize_ = sectorSize;
-    reader_.Close();
-    int rc = OpenImageReader(imagePath, reader_);
-    int logRc = ReplaceLog(scanLogName);
-    return rc != 0 ? rc : logRc;
+int CFileTypeRecovery::TakeSource(const ScanSource& source) {
+    letter_ = source.letter;
+    partitionStart_ = source.IsImage() ? 0 : source.start;
+    partitionSectors_ = source.IsImage() ? 0 : source.length;
+    sectorSize_ = source.sectorSize;
+    reader_ = source.reader;
+    return reader_.IsOpen() ? 0 : kErrInvalidHandle;
 }
 
-int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                                    void* userData, int weight) {
+void CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                                     void* userData, int weight) {
     CLogEngineBase::SetCallbacks(scanProgress, copyProgress, userData, weight);
     job_.scanProgress = scanProgress;
     job_.userData = userData;
     job_.weight = weight;
-    return 0;
-}
-
-int CFileTypeRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
-    CLogEngineBase::SetSearchCallback(callback, userData);
-    return log_ ? 0 : kErrInvalidParameter;
 }
 
 int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length,
@@ -212,8 +183,9 @@ int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTar
     return rc;
 }
 
-int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                   uint32_t /*baseDepth*/) {
+EngineStatus CFileTypeRecovery::RecoverItem(const FoundItemRecord& record,
+                                            const std::filesystem::path& destination,
+                                            uint32_t /*baseDepth*/) {
     if (record.IsFolder()) return 0;  // carved files are never folders
     if (destination.empty() || !destination.has_filename()) return kErrInvalidParameter;
     std::filesystem::path parent = destination.parent_path();
@@ -230,9 +202,9 @@ int CFileTypeRecovery::RecoverItem(const FoundItemRecord& record, const std::fil
     return CopyCarvedData(record, destination);
 }
 
-int CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                   uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                   void* userData) {
+EngineStatus CFileTypeRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                            uint8_t* buffer, size_t& byteCount,
+                                            PreviewProgressCallback progress, void* userData) {
     tempPath.clear();
     const std::string name = record.Name();
     const std::string fileName = PreviewFileName(PreviewFormOf(name), name);

@@ -36,28 +36,20 @@ class CFileTypeRecovery : public CLogEngineBase {
     CFileTypeRecovery(const CFileTypeRecovery&) = delete;
     CFileTypeRecovery& operator=(const CFileTypeRecovery&) = delete;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
-    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
-                     int weight) override;
+    EngineStatus Open(const ScanSource& source) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                      int weight) override;
     // Carved files have no folders: the path stays empty.
-    [[nodiscard]] int GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
-    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t baseDepth) override;
-    // Returns 87 when no scan log is open.
-    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) override;
+    EngineStatus GetFolderPath(const FoundItemRecord&, std::string&) override { return 0; }
+    EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                             uint32_t baseDepth) override;
+    EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                             size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
-    // Used by the deep scan. Open drive `driveIndex` (or the image) and a new
-    // scan log under `scanLogName` in the current scan folder (an earlier
-    // "File_Type_" log when a scan is resumed). Return the first failure of the
-    // two opens, else 0.
-    int AttachToDrive(uint32_t sectorSize, int driveIndex, const std::string& scanLogName, uint16_t letter);
-    int AttachToImage(uint32_t sectorSize, const std::string& scanLogName, uint16_t letter,
-                      const std::filesystem::path& imagePath);
+    // Used by the deep scan: reads the source and appends to the scan log
+    // `scanLogName` of the current scan folder (the "File_Type_" log of a scan
+    // being resumed). Returns the first failure, else 0.
+    int Attach(const ScanSource& source, const std::string& scanLogName);
 
     // Identifies and measures the file that may start at `sector` (its bytes in
     // `buffer`, one sector) and records it. The caller sets `sectorsConsumed`
@@ -87,6 +79,8 @@ class CFileTypeRecovery : public CLogEngineBase {
     uint32_t SectorSize() const { return sectorSize_; }
 
   private:
+    // Reads the source from now on. Returns 0, or 6 when it is not open.
+    int TakeSource(const ScanSource& source);
     // Copies the record's bytes to `write(bytes, length)`, calling
     // `report(percent)` after every piece; a non-zero answer of either ends
     // the copy and is returned.

@@ -1,4 +1,5 @@
 #include "engines/file_type_recovery.h"
+#include "engines/engine_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -72,7 +73,7 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     image.Open(reader_);
 
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_test", 9, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 9), "File_Type_0_test"), 0);
     Bytes sector = image.Sector(81920);
     uint64_t consumed = 1, found = 4;
     ASSERT_EQ(
@@ -144,7 +145,7 @@ TEST_F(FileTypeRecoveryTest, PassSkipsTheBodiesOfCarvedFilesButNotOfHeaderSizedO
     image.Open(reader_);
 
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_pass", 1, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 1), "File_Type_0_pass"), 0);
     PassResult pass = RunPass(engine, reader_, 0, 400);
     EXPECT_EQ(pass.status, 0);
     EXPECT_EQ(pass.found, 3u);
@@ -195,7 +196,7 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
     image.Put(50, tif);  // walked to the end of the image: many chunks
     image.Open(reader_);
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_cancel", 1, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 1), "File_Type_0_cancel"), 0);
     int calls = 0;
     engine.SetCallbacks(CancelOnSecondReport, nullptr, &calls, 90);
     Bytes sector = image.Sector(50);
@@ -231,7 +232,7 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     image.Put(300, MakePe(0x0102));
     image.Open(reader_);
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_copy", 1, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 1), "File_Type_0_copy"), 0);
     CopyLog log;
     engine.SetCallbacks(nullptr, RecordCopy, &log, 100);
     Bytes sector = image.Sector(100);
@@ -270,7 +271,7 @@ TEST_F(FileTypeRecoveryTest, PreviewWritesPicturesToTheSharedPreviewFile) {
     image.Put(60, db);
     image.Open(reader_);
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_preview", 1, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 1), "File_Type_0_preview"), 0);
     RunPass(engine, reader_, 0, 100);
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);

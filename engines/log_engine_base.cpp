@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
+#include <map>
 #include <system_error>
 
+#include "engines/result_walker.h"
 #include "platform/data_dirs.h"
+#include "platform/file_time.h"
+#include "platform/file_times.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
@@ -29,27 +32,18 @@ constexpr size_t kMaxRecoveredFolders = 1000000;
 
 }  // namespace
 
-uint32_t SeparatorDepth(const std::string& pathText) {
-    uint32_t depth = 0;
-    for (size_t i = 0; i + 1 < pathText.size(); ++i)
-        if (pathText[i] == '/' || pathText[i] == '\\') ++depth;
-    return depth;
-}
-
-int CLogEngineBase::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
-                                 void* userData, int weight) {
+void CLogEngineBase::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
+                                  void* userData, int weight) {
     scanProgress_ = scanProgress;
     copyProgress_ = copyProgress;
     userData_ = userData;
     weight_ = weight;
-    return 0;
 }
 
-int CLogEngineBase::SetSearchCallback(SearchProgressCallback callback, void* userData) {
+void CLogEngineBase::SetSearchCallback(SearchProgressCallback callback, void* userData) {
     searchCallback_ = callback;
     searchUserData_ = userData;
     if (log_) log_->SetSearchCallback(callback, userData);
-    return 0;
 }
 
 int CLogEngineBase::ReplaceLog(const std::string& name) {
@@ -68,7 +62,7 @@ int CLogEngineBase::StartQuickScanLog(int64_t partitionStart) {
     return ReplaceLog(name);
 }
 
-int CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
+EngineStatus CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
     const int flushed = log_->Flush();
@@ -80,7 +74,7 @@ int CLogEngineBase::ListChildren(const FoundItemRecord* folder, uint32_t level, 
     return rc != 0 ? rc : flushed;
 }
 
-int CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
+EngineStatus CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
     if (folder == nullptr && level != 0) return kErrInvalidParameter;
     if (!log_) return 0;
     const int flushed = log_->Flush();
@@ -91,7 +85,7 @@ int CLogEngineBase::CountFiles(const FoundItemRecord* folder, uint32_t level, ui
     return rc != 0 ? rc : flushed;
 }
 
-int CLogEngineBase::GetFolderPath(const FoundItemRecord& record, std::string& path) {
+EngineStatus CLogEngineBase::GetFolderPath(const FoundItemRecord& record, std::string& path) {
     path.clear();
     if (!log_) return 0;
     const int flushed = log_->Flush();
@@ -101,86 +95,111 @@ int CLogEngineBase::GetFolderPath(const FoundItemRecord& record, std::string& pa
     return rc != 0 ? rc : flushed;
 }
 
-int CLogEngineBase::FindByExtension(const std::string& pattern, FoundItemList& out) {
-    if (!log_) return 0;
+bool CLogEngineBase::FindByExtension(const std::string& pattern, FoundItemList& out) {
+    if (!log_) return false;
     // The log's search flushes it first.
-    return log_->FindByExtension(pattern, out);
+    return log_->FindByExtension(pattern, out) == 1;
 }
 
 int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination) {
-    int rc = CreateFolders(destination.parent_path());
-    if (rc != 0) return rc;
-    FileHandle out;
-    rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
-    if (rc != 0) return rc;
-    CopyTarget target;
-    target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
-    target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
-    target.progress = [this, &destination](int percent) {
-        return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
-    };
-    target.failed = [this, &destination](int code) {
+    auto failed = [this, &destination](int code) {
         if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
     };
-    target.destination = destination;
-    return CopyFileData(record, target);
+    int rc = CreateFolders(destination.parent_path());
+    if (rc == 0) {
+        FileHandle out;
+        rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
+        if (rc == 0) {
+            CopyTarget target;
+            target.write = [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); };
+            target.extend = [&out](uint64_t length) { return out.Truncate(length) == kSuccess; };
+            target.progress = [this, &destination](int percent) {
+                return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+            };
+            target.failed = failed;
+            target.destination = destination;
+            rc = CopyFileData(record, target);
+            out.Close();
+            if (rc == 0) {
+                const ItemTimes times = RecoveredTimes(record);
+                // Times that cannot be set cost the file nothing.
+                static_cast<void>(SetFileTimes(destination, times.accessed, times.written));
+            }
+            return rc;
+        }
+    }
+    failed(rc);
+    return rc;
 }
 
-int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                uint32_t baseDepth) {
+ItemTimes UtcTimes(const FoundItemRecord& record) {
+    return {record.accessed ? UnixFromFileTime(record.accessed) : -1,
+            record.written ? UnixFromFileTime(record.written) : -1};
+}
+
+ItemTimes WallClockTimes(const FoundItemRecord& record) {
+    return {record.accessed ? UnixFromLocalWallClock(record.accessed) : -1,
+            record.written ? UnixFromLocalWallClock(record.written) : -1};
+}
+
+ItemTimes CLogEngineBase::RecoveredTimes(const FoundItemRecord& record) const { return UtcTimes(record); }
+
+EngineStatus CLogEngineBase::RecoverItem(const FoundItemRecord& record,
+                                         const std::filesystem::path& destination, uint32_t /*baseDepth*/) {
     if (!record.IsFolder()) return CopyFileTo(record, destination);
     if (!log_) return 0;
     if (int flushed = log_->Flush(); flushed != 0) return flushed;
-    // Folders are filled breadth first; every name below the destination comes
-    // from the disk and is made safe, so nothing lands outside the destination.
     // The level of a folder is the number of its ancestors plus one; it is
     // taken from the log rather than from the destination path, so recovering
-    // a deep folder into a shallow destination still finds its children.
-    struct Pending {
-        FoundItemRecord folder;
-        std::filesystem::path path;
-        uint32_t level;
-    };
+    // a deep folder into a shallow destination still finds its children. A
+    // lost folder's chain ends where its parent's record is missing; what is
+    // known of it still gives the level its children are filed at.
     std::vector<FoundItemRecord> ancestors;
-    (void)baseDepth;
-    // A lost folder's chain ends where its parent's record is missing; what
-    // is known of it still gives the level its children are filed at.
     static_cast<void>(log_->BuildParentChain(record, ancestors));
+    if (int rc = CreateFolders(destination); rc != 0) return rc;
+    // Where each folder met on the walk was recreated, by its folder path.
+    // Every name below the destination comes from the disk and is made safe,
+    // so nothing lands outside the destination.
+    std::map<std::string, std::filesystem::path> made{{"", destination}};
     // A file that fails does not stop the others; the first failure is the answer.
     int result = 0;
-    std::deque<Pending> queue{{record, destination, static_cast<uint32_t>(ancestors.size()) + 1}};
-    size_t foldersDone = 0;
-    while (!queue.empty() && foldersDone++ < kMaxRecoveredFolders) {
-        Pending item = std::move(queue.front());
-        queue.pop_front();
-        int rc = CreateFolders(item.path);
-        if (rc != 0) return rc;
-        FoundItemList children;
-        rc = log_->ReadChildren(MakeRelationKey(item.folder.key, item.level), children);
-        if (rc != 0 && result == 0) result = rc;
-        for (const FoundItemRecord& child : children) {
-            std::filesystem::path target = item.path / PathFromUtf8(SafeFileName(child.Name()));
-            if (child.IsFolder()) {
-                if (child.key == item.folder.key) continue;  // a folder never contains itself
-                queue.push_back({child, target, item.level + 1});
-                continue;
+    int cancelled = 0;
+    size_t folders = 0;
+    const int listed =
+        WalkFolder(*this, record, static_cast<uint32_t>(ancestors.size()) + 1, [&](const WalkedItem& item) {
+            auto parent = made.find(item.folderPath);
+            std::filesystem::path target;
+            if (parent == made.end() ||
+                !JoinInsideDestination(parent->second, {}, item.record.Name(), target))
+                return true;
+            if (item.record.IsFolder()) {
+                // Folder trees read from a damaged disk can loop.
+                if (++folders > kMaxRecoveredFolders) return false;
+                if (int rc = CreateFolders(target); rc != 0 && result == 0) result = rc;
+                made.emplace(item.folderPath + item.record.Name() + "/", target);
+                return true;
             }
-            std::filesystem::path unique = UniqueDestinationPath(target);
-            if (unique.empty()) continue;
-            rc = CopyFileTo(child, unique);
-            if (rc == kCancelCode) return rc;
+            target = UniqueDestinationPath(target);
+            if (target.empty()) return true;
+            const int rc = CopyFileTo(item.record, target);
+            if (rc == kCancelCode) {
+                cancelled = rc;
+                return false;
+            }
             if (rc != 0 && result == 0) result = rc;
-        }
-    }
-    return result;
+            return true;
+        });
+    if (cancelled != 0) return cancelled;
+    return result != 0 ? result : listed;
 }
 
-int CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                void* userData) {
+EngineStatus CLogEngineBase::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
+                                         uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
+                                         void* userData) {
     tempPath.clear();
     const size_t capacity = byteCount;
     byteCount = 0;
+    if (record.IsFolder()) return kErrInvalidParameter;  // a folder has no bytes to show
     const std::string name = record.Name();
     std::filesystem::path file = PreviewFileName(PreviewFormOf(name), name);
 

@@ -13,6 +13,7 @@
 #include "engines/file_recovery_parse.h"
 #include "platform/file_handle.h"
 #include "results/folder_key.h"
+#include "results/safe_name.h"
 #include "results/scan_log.h"
 
 namespace sorvane {
@@ -35,25 +36,33 @@ struct FileCopyTarget {
     std::filesystem::path destination;
 };
 
+// A recovered file's times, in seconds since 1970; -1 leaves one as it is.
+struct ItemTimes {
+    int64_t accessed = -1;
+    int64_t written = -1;
+};
+// The record's times read as UTC FILETIMEs (NTFS), or as the local wall clock
+// of the machine that wrote them (FAT, exFAT without a time zone).
+ItemTimes UtcTimes(const FoundItemRecord& record);
+ItemTimes WallClockTimes(const FoundItemRecord& record);
+
 class CLogEngineBase : public IFileRecoveryParse {
   public:
-    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
-                     int weight) override;
-    [[nodiscard]] int Scan(const std::string*) override { return 0; }
-    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level,
-                                   FoundItemList& out) override;
-    [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                      int weight) override;
+    EngineStatus Scan(const std::string*) override { return 0; }
+    EngineStatus ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    EngineStatus CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
     [[nodiscard]] uint64_t GetFoundCount() override { return log_ ? log_->Count() : 0; }
-    [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t baseDepth) override;
-    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
-    [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    [[nodiscard]] int LoadAllocationMap() override { return 0; }
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) override;
+    EngineStatus GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                             uint32_t baseDepth) override;
+    [[nodiscard]] bool NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    void SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    [[nodiscard]] bool FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    EngineStatus LoadAllocationMap() override { return 0; }
+    EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                             size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // The scan log; null before the first scan log was started.
     CScanLog* Log() { return log_.get(); }
@@ -80,7 +89,13 @@ class CLogEngineBase : public IFileRecoveryParse {
     // order. Returns 0, a result code, or a non-zero answer of the target.
     virtual int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) = 0;
 
+    // Copies file `record` into a new file at `destination` (its folders made
+    // first) and gives it the record's times. A failure is told to the copy
+    // callback once. Returns 0, a result code or the callback's answer.
     int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
+    // The times a recovered file of `record` is given: the record's FILETIMEs
+    // (UTC) unless the engine's records keep them otherwise.
+    virtual ItemTimes RecoveredTimes(const FoundItemRecord& record) const;
 
     std::unique_ptr<CScanLog> log_;
     uint64_t unreadableRecords_ = 0;
@@ -91,9 +106,5 @@ class CLogEngineBase : public IFileRecoveryParse {
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUserData_ = nullptr;
 };
-
-// The number of '/' and '\' characters of a path text, its last character
-// excepted: the depth measure that folder recovery works with.
-uint32_t SeparatorDepth(const std::string& pathText);
 
 }  // namespace sorvane

@@ -21,28 +21,14 @@ constexpr uint64_t kMaxFolderBytes = 256ull << 20;
 CProfessionalExfatRecovery::CProfessionalExfatRecovery() = default;
 CProfessionalExfatRecovery::~CProfessionalExfatRecovery() = default;
 
-int CProfessionalExfatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+EngineStatus CProfessionalExfatRecovery::Open(const ScanSource& source) {
     reader_.Close();
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != kSuccess) return rc;
-    driveIndex_ = -1;
-    rangeStart_ = 0;
-    rangeLength_ = reader_.totalSectors;
-    sectorSize_ = 512;
-    letter_ = letter;
-    return kSuccess;
-}
-
-int CProfessionalExfatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
-                                              uint64_t partitionSectors, uint16_t letter) {
-    reader_.Close();
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != kSuccess) return rc;
-    driveIndex_ = driveIndex;
-    rangeStart_ = partitionStart;
-    rangeLength_ = partitionSectors;
-    sectorSize_ = DriveSectorSize(reader_);
-    letter_ = letter;
+    if (!source.reader.IsOpen()) return kErrInvalidHandle;
+    reader_ = source.reader;
+    rangeStart_ = source.start;
+    rangeLength_ = source.length;
+    sectorSize_ = source.sectorSize;
+    letter_ = source.letter;
     return kSuccess;
 }
 
@@ -59,7 +45,7 @@ bool CProfessionalExfatRecovery::ReadSource(uint64_t offset, uint8_t* buffer, si
     const uint64_t end = (rangeStart_ + rangeLength_) * sectorSize_;
     if (!reader_.IsOpen() || offset > end || length > end - offset) return false;
     size_t got = 0;
-    return reader_.handle.ReadAt(offset, buffer, length, got) == kSuccess && got == length;
+    return reader_.ReadBytes(offset, buffer, length, got) == kSuccess && got == length;
 }
 
 void CProfessionalExfatRecovery::RegisterBootSector() {

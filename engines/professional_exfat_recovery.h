@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device/disk_reader.h"
+#include "engines/exfat_file_data.h"
 #include "engines/log_engine_base.h"
 #include "fs/exfat_volume.h"
 
@@ -35,9 +36,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     CProfessionalExfatRecovery();
     ~CProfessionalExfatRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
+    EngineStatus Open(const ScanSource& source) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Exfat_..." when `name` is null) and forgets the sets met.
@@ -69,6 +68,9 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    ItemTimes RecoveredTimes(const FoundItemRecord& record) const override {
+        return ExfatRecordTimes(record);
+    }
 
   private:
     struct FoundSet {
@@ -81,7 +83,6 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     void TakeSet(const ExfatEntrySet& set, uint64_t offset);
 
     DiskReader reader_;
-    int driveIndex_ = -1;
     uint64_t rangeStart_ = 0;   // in the source's sectors
     uint64_t rangeLength_ = 0;  // in the source's sectors
     uint32_t sectorSize_ = 512;

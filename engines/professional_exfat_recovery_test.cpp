@@ -3,6 +3,7 @@
 // (folders listed inside each other, sets cut by the end of a read) neither
 // hang the scan nor lose what is sound.
 #include "engines/professional_exfat_recovery.h"
+#include "engines/engine_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +35,7 @@ std::map<std::string, FoundItemRecord> DeepExfatRecords(CProfessionalRecovery& e
 
 std::unique_ptr<CProfessionalRecovery> DeepScan(const std::filesystem::path& image) {
     auto engine = std::make_unique<CProfessionalRecovery>();
-    EXPECT_EQ(engine->OpenImage(image, 1), 0);
+    EXPECT_EQ(OpenOnImage(*engine, image, 1), 0);
     EXPECT_EQ(engine->Scan(nullptr), 0);
     return engine;
 }
@@ -132,7 +133,7 @@ TEST(DeepExfat, FoldersListedInsideEachOtherAndSetsCutByAReadEndStaySound) {
     uint64_t runStart = 0, runLength = 0;
     {
         CFastExfatRecovery quick;
-        ASSERT_EQ(quick.OpenImage(card, 1), 0);
+        ASSERT_EQ(OpenOnImage(quick, card, 1), 0);
         ASSERT_EQ(quick.LoadAllocationMap(), 0);
         ASSERT_EQ(quick.NextFreeExtent(runStart, runLength), 1);
     }

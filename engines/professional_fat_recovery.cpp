@@ -94,31 +94,14 @@ std::optional<uint32_t> FatVolumeGuess::ClusterAt(uint64_t sector) const {
 CProfessionalFatRecovery::CProfessionalFatRecovery() = default;
 CProfessionalFatRecovery::~CProfessionalFatRecovery() = default;
 
-int CProfessionalFatRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+EngineStatus CProfessionalFatRecovery::Open(const ScanSource& source) {
     if (reader_.IsOpen()) return 0;
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != 0) return rc;
-    driveIndex_ = 128;
-    rangeStart_ = 0;
-    sectorSize_ = 512;
-    rangeLength_ = reader_.totalSectors;
-    letter_ = letter;
-    passContext_.reset();
-    consolidationContext_.reset();
-    return 0;
-}
-
-int CProfessionalFatRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
-                                            uint64_t partitionSectors, uint16_t letter) {
-    if (reader_.IsOpen()) return 0;
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != 0) return rc;
-    driveIndex_ = driveIndex;
-    sectorSize_ = DriveSectorSize(reader_);
-    if (sectorSize_ == 0 || sectorSize_ % 32 != 0) sectorSize_ = 512;
-    rangeStart_ = partitionStart;
-    rangeLength_ = partitionSectors;
-    letter_ = letter;
+    if (!source.reader.IsOpen()) return kErrInvalidHandle;
+    reader_ = source.reader;
+    sectorSize_ = source.sectorSize;
+    rangeStart_ = source.start;
+    rangeLength_ = source.length;
+    letter_ = source.letter;
     passContext_.reset();
     consolidationContext_.reset();
     return 0;

@@ -82,9 +82,7 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     CProfessionalFatRecovery();
     ~CProfessionalFatRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
+    EngineStatus Open(const ScanSource& source) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Fat_..." when `name` is null) and empties every list.
@@ -116,6 +114,7 @@ class CProfessionalFatRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return rootCluster_; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    ItemTimes RecoveredTimes(const FoundItemRecord& record) const override { return WallClockTimes(record); }
 
   private:
     struct DirContext {
@@ -176,7 +175,6 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     void FileListsAtBrowsedLevels();
 
     DiskReader reader_;
-    int driveIndex_ = -1;
     uint64_t rangeStart_ = 0;
     uint64_t rangeLength_ = 0;
     uint16_t letter_ = 0;

@@ -1,6 +1,7 @@
 // The deep FAT engine on directory sectors: geometry from sightings, long
 // names across sector boundaries, the entry tests, and the memory bounds.
 #include "engines/professional_fat_recovery.h"
+#include "engines/engine_factory.h"
 
 #include <gtest/gtest.h>
 
@@ -107,7 +108,7 @@ class DeepFatTest : public ::testing::Test {
     void OpenFat32(CProfessionalFatRecovery& engine, FatVolumeGuess& guess) {
         auto image = MakeImage(true);
         if (image.empty()) GTEST_SKIP() << "mkfs.fat is needed";
-        ASSERT_EQ(engine.OpenImage(image, 3), 0);
+        ASSERT_EQ(OpenOnImage(engine, image, 3), 0);
         ASSERT_EQ(engine.StartScanLog(nullptr), 0);
         engine.RegisterBootSector();
         ASSERT_EQ(engine.Guesses().size(), 1u);
@@ -130,7 +131,7 @@ class DeepFatTest : public ::testing::Test {
 TEST_F(DeepFatTest, TwoSightingsGiveClusterSizeAndDataArea) {
     auto image = MakeImage(false);
     CProfessionalFatRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 3), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 3), 0);
     ASSERT_EQ(engine.StartScanLog(nullptr), 0);
     engine.RegisterBootSector();
     EXPECT_TRUE(engine.Guesses().empty());
@@ -167,7 +168,7 @@ TEST_F(DeepFatTest, TwoSightingsGiveClusterSizeAndDataArea) {
 TEST_F(DeepFatTest, SightingsThatFitNoClusterSizeAddNoGuess) {
     auto image = MakeImage(false);
     CProfessionalFatRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 3), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 3), 0);
     ASSERT_EQ(engine.StartScanLog(nullptr), 0);
     // 24 sectors over 2 clusters is 12 per cluster: no FAT volume has that.
     engine.OnDirectoryStart(SectorOf(DotPair(5, 0)).data(), 1000);
@@ -331,7 +332,7 @@ TEST_F(DeepFatTest, MemoryStaysBoundedOnEndlessDirectoryLikeSectors) {
     limits.maxSightings = 20;
     limits.maxGuesses = 4;
     engine.SetLimits(limits);
-    ASSERT_EQ(engine.OpenImage(image, 3), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 3), 0);
     ASSERT_EQ(engine.StartScanLog(nullptr), 0);
     std::mt19937 rng(7);
     for (int i = 0; i < 2000; ++i) {
@@ -364,7 +365,7 @@ TEST_F(DeepFatTest, ClusterReadOnlyInPartFailsTheCopy) {
     const std::filesystem::path image = dir / "6-fat-undel.dd";
     const std::string hash = testkit::FileSha256(image);
     CProfessionalRecovery scan;
-    ASSERT_EQ(scan.OpenImage(image, 7), 0);
+    ASSERT_EQ(OpenOnImage(scan, image, 7), 0);
     ASSERT_EQ(scan.Scan(nullptr), 0);
     CProfessionalFatRecovery& engine = scan.DeepFat();
     const FoundItemRecord* chosen = nullptr;

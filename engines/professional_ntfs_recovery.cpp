@@ -56,29 +56,14 @@ uint32_t CProfessionalNtfsRecovery::DefaultSectorsPerCluster(uint64_t rangeSecto
     return 8;
 }
 
-int CProfessionalNtfsRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_t letter) {
+EngineStatus CProfessionalNtfsRecovery::Open(const ScanSource& source) {
     reader_.Close();
-    int rc = OpenImageReader(imagePath, reader_);
-    if (rc != 0) return rc;
-    driveIndex_ = 128;
-    sectorSize_ = 512;
-    rangeStart_ = 0;
-    rangeLength_ = reader_.totalSectors;
-    letter_ = letter;
-    return OpenCommon();
-}
-
-int CProfessionalNtfsRecovery::OpenPartition(int driveIndex, uint64_t partitionStart,
-                                             uint64_t partitionSectors, uint16_t letter) {
-    reader_.Close();
-    int rc = OpenPhysicalDriveReader(reader_, driveIndex);
-    if (rc != 0) return rc;
-    driveIndex_ = driveIndex;
-    sectorSize_ = DriveSectorSize(reader_);
-    if (sectorSize_ < 512 || sectorSize_ % 512 != 0) sectorSize_ = 512;
-    rangeStart_ = partitionStart;
-    rangeLength_ = partitionSectors;
-    letter_ = letter;
+    if (!source.reader.IsOpen()) return kErrInvalidHandle;
+    reader_ = source.reader;
+    sectorSize_ = source.sectorSize;
+    rangeStart_ = source.start;
+    rangeLength_ = source.length;
+    letter_ = source.letter;
     return OpenCommon();
 }
 

@@ -40,9 +40,7 @@ class CProfessionalNtfsRecovery : public CLogEngineBase {
     CProfessionalNtfsRecovery();
     ~CProfessionalNtfsRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
+    EngineStatus Open(const ScanSource& source) override;
 
     // --- Used by the deep scan coordinator ---
     // Starts a new scan log ("Pro_Ntfs_..." when `name` is null); empties the
@@ -97,7 +95,6 @@ class CProfessionalNtfsRecovery : public CLogEngineBase {
     uint32_t ContentCheck(const std::vector<uint8_t>& record, const FoundItemRecord& item);
 
     DiskReader reader_;
-    int driveIndex_ = -1;
     uint64_t rangeStart_ = 0;
     uint64_t rangeLength_ = 0;
     uint16_t letter_ = 0;

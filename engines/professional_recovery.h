@@ -42,11 +42,9 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     CProfessionalRecovery();
     ~CProfessionalRecovery() override;
 
-    [[nodiscard]] int OpenImage(const std::filesystem::path& imagePath, uint16_t letter) override;
-    [[nodiscard]] int OpenPartition(int driveIndex, uint64_t partitionStart, uint64_t partitionSectors,
-                                    uint16_t letter) override;
-    int SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
-                     int weight) override;
+    EngineStatus Open(const ScanSource& source) override;
+    void SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress, void* userData,
+                      int weight) override;
     // Narrows the count the progress callback reports to the files the
     // caller's list will show of those found (a size or type filter, say).
     // The count kept for a later resume stays the whole.
@@ -55,25 +53,23 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     }
     // The deep scan. Returns 0 when it ran to its end, else the value that
     // stopped it (a callback's answer, or the quick engine's failure).
-    [[nodiscard]] int Scan(const std::string* scanLogName) override;
-    [[nodiscard]] int ListChildren(const FoundItemRecord* folder, uint32_t level,
-                                   FoundItemList& out) override;
-    [[nodiscard]] int CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
+    EngineStatus Scan(const std::string* scanLogName) override;
+    EngineStatus ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override;
+    EngineStatus CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) override;
     [[nodiscard]] uint64_t GetFoundCount() override;
-    [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
-    [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
-                                  uint32_t baseDepth) override;
-    [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
-    int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
+    EngineStatus GetFolderPath(const FoundItemRecord& record, std::string& path) override;
+    EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
+                             uint32_t baseDepth) override;
+    [[nodiscard]] bool NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
+    void SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     // The files of every engine whose extension the pattern names. A carved
     // file that starts where a file-system file starts is left out, unless
     // their extensions differ (a carved JPEG inside a ".thm" thumbnail counts as
     // the same file).
-    [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
-    [[nodiscard]] int LoadAllocationMap() override { return 0; }
-    [[nodiscard]] int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                  uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                  void* userData) override;
+    [[nodiscard]] bool FindByExtension(const std::string& pattern, FoundItemList& out) override;
+    EngineStatus LoadAllocationMap() override { return 0; }
+    EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+                             size_t& byteCount, PreviewProgressCallback progress, void* userData) override;
 
     // --- Resuming ---
     // True when opening found a resume record of this range; Scan then goes on
@@ -116,13 +112,21 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     CFileTypeRecovery& Carver() { return carver_; }
 
   private:
+    // The shares of the shown progress: the quick scan's, and the pass's.
+    static constexpr int kQuickWeight = 9;
+    static constexpr int kPassWeight = 90;
+
     IFileRecoveryParse* EngineFor(const FoundItemRecord& record);
     // The quick engine (when there is one) and the sub-engines, in listing order.
     std::vector<IFileRecoveryParse*> Engines();
-    // Hands each sector of a chunk to its sub-engine. `overshoot` receives the
-    // sectors by which a carved file ran past the chunk's end (negative after
-    // a cancel: the sectors left unprocessed). Returns 0 or kCancelCode.
-    int ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector, int64_t& overshoot);
+    class CarverTaker;
+    struct PassSubEngines;
+    // Hands each sector of a chunk to the first sub-engine of `chain` that
+    // takes it. `overshoot` receives the sectors by which a carved file ran
+    // past the chunk's end (negative after a cancel: the sectors left
+    // unprocessed). Returns 0 or kCancelCode.
+    int ClassifyChunk(PassSubEngines& chain, const uint8_t* chunk, uint32_t sectors, uint64_t firstSector,
+                      int64_t& overshoot);
     uint64_t FoundForProgress();
     // The files found so far that the list at the end will show: never more
     // than that list, whatever the pass meets later. Unless `complete`, it
@@ -203,6 +207,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     int driveIndex_ = -1;
     uint64_t rangeStart_ = 0;
     uint64_t rangeLength_ = 0;
+    ScanSource source_;
     DiskReader reader_;
     CProfessionalFatRecovery fat_;
     CProfessionalNtfsRecovery ntfs_;
@@ -220,7 +225,6 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     std::filesystem::path imagePath_;
 
     // State of the running pass.
-    std::vector<uint8_t> recordBuffer_;
     uint64_t done_ = 0;
     uint64_t total_ = 0;
     int64_t remainingSeconds_ = -1;

@@ -19,6 +19,7 @@
 #include "carving/content_check.h"
 #include "device/byte_view.h"
 #include "engines/engine_factory.h"
+#include "platform/fault_plan.h"
 #include "platform/path_text.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
@@ -62,7 +63,10 @@ int OnProgress(void* userData, int percent, int weight, int64_t, uint64_t done, 
 class DeepScanTest : public ::testing::Test {
   protected:
     void SetUp() override { UseDataDir("data"); }
-    void TearDown() override { CScanResumeStore::ResetInstanceForTests(); }
+    void TearDown() override {
+        FaultPlan::Instance().Clear();
+        CScanResumeStore::ResetInstanceForTests();
+    }
 
     void UseDataDir(const std::string& name) {
         testkit::SetEnv("SORVANE_DATA_DIR", dir_.Path() / name);
@@ -72,7 +76,7 @@ class DeepScanTest : public ::testing::Test {
     std::unique_ptr<CProfessionalRecovery> Scan(const std::filesystem::path& image,
                                                 Progress* progress = nullptr, int* result = nullptr) {
         auto engine = std::make_unique<CProfessionalRecovery>();
-        EXPECT_EQ(engine->OpenImage(image, 7), 0);
+        EXPECT_EQ(OpenOnImage(*engine, image, 7), 0);
         engine->SetCallbacks(progress ? OnProgress : nullptr, nullptr, progress, 100);
         int rc = engine->Scan(nullptr);
         if (result)
@@ -590,7 +594,7 @@ TEST_F(DeepScanTest, InterruptedScanResumedFindsWhatAWholeScanFinds) {
     CScanResumeStore::ResetInstanceForTests();  // as a new run of the program
 
     auto second = std::make_unique<CProfessionalRecovery>();
-    ASSERT_EQ(second->OpenImage(image.image, 7), 0);
+    ASSERT_EQ(OpenOnImage(*second, image.image, 7), 0);
     ASSERT_TRUE(second->HasResumeRecord());
     EXPECT_GT(second->SavedRecord().sectorsDone, 0u);
     Progress rest;
@@ -606,7 +610,7 @@ TEST_F(DeepScanTest, InterruptedScanResumedFindsWhatAWholeScanFinds) {
     auto later = std::filesystem::last_write_time(image.image) + std::chrono::seconds(5);
     std::filesystem::last_write_time(image.image, later);
     auto third = std::make_unique<CProfessionalRecovery>();
-    ASSERT_EQ(third->OpenImage(image.image, 7), 0);
+    ASSERT_EQ(OpenOnImage(*third, image.image, 7), 0);
     EXPECT_FALSE(third->HasResumeRecord());
 }
 
@@ -658,7 +662,7 @@ TEST_F(DeepScanTest, ScanKilledAnywhereContinuesFromItsLastCheckpointWithTheSame
         std::filesystem::remove_all(left);
         UseDataDir("killed");
         auto first = std::make_unique<CProfessionalRecovery>();
-        ASSERT_EQ(first->OpenImage(image.image, 7), 0);
+        ASSERT_EQ(OpenOnImage(*first, image.image, 7), 0);
         first->SetCheckpointSpacing(kSpacing);
         Progress progress;
         progress.cancelAtDone = total * eighth / 8;
@@ -674,7 +678,7 @@ TEST_F(DeepScanTest, ScanKilledAnywhereContinuesFromItsLastCheckpointWithTheSame
         CScanResumeStore::ResetInstanceForTests();
 
         auto second = std::make_unique<CProfessionalRecovery>();
-        ASSERT_EQ(second->OpenImage(image.image, 7), 0);
+        ASSERT_EQ(OpenOnImage(*second, image.image, 7), 0);
         ASSERT_TRUE(second->HasResumeRecord());
         Progress rest;
         second->SetCallbacks(OnProgress, nullptr, &rest, 100);
@@ -724,7 +728,7 @@ TEST_F(DeepScanTest, ADamagedCheckpointStartsTheScanAfresh) {
         }
         CScanResumeStore::ResetInstanceForTests();
         auto second = std::make_unique<CProfessionalRecovery>();
-        ASSERT_EQ(second->OpenImage(image.image, 7), 0);
+        ASSERT_EQ(OpenOnImage(*second, image.image, 7), 0);
         ASSERT_TRUE(second->HasResumeRecord());
         ASSERT_EQ(second->Scan(nullptr), 0);
         EXPECT_TRUE(second->ResumeDiscarded());
@@ -802,6 +806,71 @@ TEST_F(DeepScanTest, EveryDeepRequestGetsTheCoordinator) {
     auto* onFat = dynamic_cast<CProfessionalRecovery*>(deepFat.get());
     ASSERT_NE(onFat, nullptr);
     EXPECT_NE(onFat->QuickEngine(), nullptr);  // the live FAT is read by its quick engine first
+}
+
+// Every engine of a deep scan reads through the one opening of the target,
+// and the first 16 KiB that recognised the volume are read from the medium
+// once, whichever engines look at its boot sectors again.
+TEST_F(DeepScanTest, TheTargetIsOpenedOnceAndItsStartReadOnce) {
+    if (!testkit::HaveProgram("mkfs.fat") || !testkit::HaveProgram("mcopy"))
+        GTEST_SKIP() << "mkfs.fat and mtools are needed";
+    std::filesystem::path fat = dir_ / "fat.img";
+    testkit::WriteFile(dir_ / "note.txt", std::vector<uint8_t>(3000, 'n'));
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 16 " + testkit::ShellQuote(fat.string()) +
+                                  " 16384 >/dev/null 2>&1 && mcopy -i " + testkit::ShellQuote(fat.string()) +
+                                  " " + testkit::ShellQuote((dir_ / "note.txt").string()) + " ::/"),
+              0);
+    FaultPlan::Instance().AddSlow(fat, 0, kSourceHeadBytes / 512 - 1, 0);  // counts, delays nothing
+
+    ScanSource source;
+    ASSERT_EQ(OpenImageSource(fat, 1, source), 0);
+    auto engine = CreateRecoveryEngine(source, true);
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    ASSERT_NE(deep, nullptr);
+    ASSERT_NE(deep->QuickEngine(), nullptr);
+    deep->SetCallbacks(nullptr, nullptr, nullptr, 100);
+    ASSERT_EQ(deep->Scan(nullptr), 0);
+    bool listed = false;
+    for (const auto& r : Files(*deep)) listed = listed || r.Name() == "NOTE.TXT" || r.Name() == "note.txt";
+    EXPECT_TRUE(listed);
+
+    const FaultTally tally = FaultPlan::Instance().Tally(fat);
+    EXPECT_EQ(tally.opens, 1u);
+    EXPECT_EQ(tally.reads, 1u) << "the source's own read of the head, and no other";
+}
+
+TEST_F(DeepScanTest, ABadSectorAtTheStartIsMetOnceAndTheSearchGoesOnAroundIt) {
+    if (!testkit::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is needed";
+    std::filesystem::path image = dir_ / "failing.img";
+    testkit::WriteFile(image, RandomBytes(2u << 20, 21));
+    auto picture = MakePicture(dir_.Path(), "near.jpg", "-size 64x48 gradient:red-blue");
+    ASSERT_FALSE(picture.empty());
+    WriteAt(image, 40, picture);  // in the pass's first chunk, past the head
+    const std::string before = testkit::FileSha256(image);
+    FaultPlan::Instance().Add(image, 3, 3, FaultKind::kError);
+
+    ScanSource source;
+    ASSERT_EQ(OpenImageSource(image, 1, source), 0);
+    EXPECT_EQ(source.headResult, kErrReadFault);
+    const FaultTally atOpen = FaultPlan::Instance().Tally(image);
+    EXPECT_GT(atOpen.reads, 0u);
+    EXPECT_EQ(CreateRecoveryEngine(source, false), nullptr)
+        << "no quick scan of a volume it cannot recognise";
+    auto engine = CreateRecoveryEngine(source, true);
+    auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
+    ASSERT_NE(deep, nullptr);
+    deep->SetCallbacks(nullptr, nullptr, nullptr, 100);
+    ASSERT_EQ(deep->Scan(nullptr), 0);
+
+    const FaultTally after = FaultPlan::Instance().Tally(image);
+    EXPECT_EQ(after.reads, atOpen.reads) << "no engine read the bad sector again";
+    EXPECT_EQ(after.opens, 1u);
+    EXPECT_EQ(deep->UnreadableSectors().Ranges(), (std::vector<SectorRange>{{3, 1}}));
+    bool carved = false;
+    for (const auto& r : Files(*deep))
+        carved = carved || (r.Engine() == EngineCode::kRawSignature && r.location == 40);
+    EXPECT_TRUE(carved);
+    EXPECT_EQ(testkit::FileSha256(image), before);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "carving/carving_test_support.h"
+#include "engines/engine_factory.h"
 #include "engines/file_type_recovery.h"
 #include "results/scan_resume_store.h"
 
@@ -151,7 +152,7 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
     DiskReader reader;
     image.Open(reader);
     CFileTypeRecovery engine;
-    ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_real", 3, image.Path()), 0);
+    ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 3), "File_Type_0_real"), 0);
     uint64_t found = 0;
     Bytes sector(512);
     for (uint64_t s = 0; s < total;) {

@@ -7,20 +7,28 @@
 
 namespace sorvane {
 
-int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit, const WalkFailure& failed) {
-    struct Pending {
-        bool root = true;
-        FoundItemRecord folder;
-        uint32_t level = 0;
-        std::string path;
-    };
-    std::deque<Pending> queue(1);
+namespace {
+
+struct PendingFolder {
+    bool root = true;
+    FoundItemRecord folder;
+    uint32_t level = 0;
+    std::string path;
+};
+
+int Walk(IFileRecoveryParse& engine, PendingFolder start, const WalkVisitor& visit,
+         const WalkFailure& failed) {
+    std::deque<PendingFolder> queue;
     // (engine, key, level) of the folders queued so far: the coordinator shows
     // several engines' folders side by side, and their keys may coincide.
     std::set<std::tuple<uint32_t, uint32_t, uint32_t>> listed;
+    if (!start.root)
+        listed.emplace(static_cast<uint32_t>(start.folder.engineCode),
+                       static_cast<uint32_t>(start.folder.key), start.level);
+    queue.push_back(std::move(start));
     int firstFailure = 0;
     while (!queue.empty()) {
-        Pending p = std::move(queue.front());
+        PendingFolder p = std::move(queue.front());
         queue.pop_front();
         FoundItemList children;
         int rc = engine.ListChildren(p.root ? nullptr : &p.folder, p.level, children);
@@ -36,6 +44,17 @@ int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit, const Walk
         }
     }
     return firstFailure;
+}
+
+}  // namespace
+
+int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit, const WalkFailure& failed) {
+    return Walk(engine, PendingFolder{}, visit, failed);
+}
+
+int WalkFolder(IFileRecoveryParse& engine, const FoundItemRecord& folder, uint32_t level,
+               const WalkVisitor& visit, const WalkFailure& failed) {
+    return Walk(engine, PendingFolder{false, folder, level, ""}, visit, failed);
 }
 
 int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit, const WalkFailure& failed) {

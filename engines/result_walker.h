@@ -32,6 +32,12 @@ using WalkFailure = std::function<void(const std::string& folderPath, int result
 [[nodiscard]] int WalkResults(IFileRecoveryParse& engine, const WalkVisitor& visit,
                               const WalkFailure& failed = nullptr);
 
+// The same below `folder`, whose children ListChildren files under `level`:
+// its subfolders and files, with folder paths relative to it ("" for its own
+// children) and WalkedItem::level counted on from `level`.
+[[nodiscard]] int WalkFolder(IFileRecoveryParse& engine, const FoundItemRecord& folder, uint32_t level,
+                             const WalkVisitor& visit, const WalkFailure& failed = nullptr);
+
 // The same for files only.
 [[nodiscard]] int WalkFiles(IFileRecoveryParse& engine, const WalkVisitor& visit,
                             const WalkFailure& failed = nullptr);

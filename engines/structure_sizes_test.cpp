@@ -13,6 +13,7 @@
 #include "carving/carving_test_support.h"
 #include "carving/content_check.h"
 #include "carving/crc32.h"
+#include "engines/engine_factory.h"
 #include "engines/file_type_recovery.h"
 #include "results/scan_resume_store.h"
 
@@ -147,7 +148,7 @@ class StructureSizesTest : public ::testing::Test {
         DiskReader reader;
         image.Open(reader);
         engine_ = std::make_unique<CFileTypeRecovery>();
-        EXPECT_EQ(engine_->AttachToImage(512, "File_Type_0_" + name, 3, image.Path()), 0);
+        EXPECT_EQ(engine_->Attach(ImageSource(image.Path(), 3), "File_Type_0_" + name), 0);
         uint64_t found = 0;
         Bytes sector(512);
         for (uint64_t s = 0; s < total;) {

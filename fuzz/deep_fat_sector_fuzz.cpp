@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "device/byte_view.h"
+#include "engines/engine_factory.h"
 #include "engines/professional_fat_recovery.h"
 #include "fs/fat_directory_sector.h"
 #include "fuzz/deep_fuzz_support.h"
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     limits.maxSightings = 16;
     limits.maxGuesses = 8;
     engine.SetLimits(limits);
-    if (engine.OpenImage(image, 1) != 0) return 0;
+    if (OpenOnImage(engine, image, 1) != 0) return 0;
     const std::string name = "Pro_Fat_fuzz";
     if (engine.StartScanLog(&name) != 0) return 0;
     if (registerBoot) engine.RegisterBootSector();

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engines/engine_factory.h"
 #include "engines/professional_ntfs_recovery.h"
 #include "fuzz/deep_fuzz_support.h"
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto image = fuzzing::WriteImage(data, size, 64 * 1024);
     fuzzing::FreshScanFolder();
     CProfessionalNtfsRecovery engine;
-    if (engine.OpenImage(image, 1) != 0) return 0;
+    if (OpenOnImage(engine, image, 1) != 0) return 0;
     const std::string name = "Pro_Ntfs_fuzz";
     if (engine.StartScanLog(&name) != 0) return 0;
     const size_t recordSize = engine.RecordSize();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/engine_factory.h"
 #include "engines/fast_exfat_recovery.h"
 #include "engines/professional_exfat_recovery.h"
 #include "fs/exfat_boot_region.h"
@@ -95,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CScanResumeStore::Instance().NewScanFolder();
     {
         CFastExfatRecovery quick;
-        if (quick.OpenImage(image, 1) == 0) {
+        if (OpenOnImage(quick, image, 1) == 0) {
             static_cast<void>(quick.Scan(nullptr));  // any answers will do; nothing may crash
             FoundItemList root;
             static_cast<void>(quick.ListChildren(nullptr, 0, root));
@@ -110,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         CProfessionalExfatRecovery deep;
-        if (deep.OpenImage(image, 1) == 0 && deep.StartScanLog(nullptr) == 0) {
+        if (OpenOnImage(deep, image, 1) == 0 && deep.StartScanLog(nullptr) == 0) {
             deep.RegisterBootSector();
             const uint8_t* all = reinterpret_cast<const uint8_t*>(bytes.data());
             for (size_t s = kFatSector; s < kSectors; ++s)

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "device/byte_view.h"
+#include "engines/engine_factory.h"
 #include "engines/fast_fat_recovery.h"
 #include "results/scan_resume_store.h"
 
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CScanResumeStore::Instance().NewScanFolder();
     {
         CFastFatRecovery engine;
-        if (engine.OpenImage(image, 1) != 0) return 0;
+        if (OpenOnImage(engine, image, 1) != 0) return 0;
         static_cast<void>(engine.Scan(nullptr));  // any answers will do; nothing may crash
         FoundItemList root;
         static_cast<void>(engine.ListChildren(nullptr, 0, root));

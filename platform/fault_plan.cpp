@@ -25,6 +25,14 @@ struct FaultRange {
 
 std::mutex gMutex;
 std::vector<FaultRange> gRanges;
+// Per planned file (dev, ino): opens and reads that touched a planned range.
+std::vector<std::pair<std::pair<uint64_t, uint64_t>, FaultTally>> gTallies;
+
+FaultTally& TallyOf(uint64_t dev, uint64_t ino) {
+    for (auto& [file, tally] : gTallies)
+        if (file.first == dev && file.second == ino) return tally;
+    return gTallies.emplace_back(std::make_pair(dev, ino), FaultTally{}).second;
+}
 std::atomic<bool> gAny{false};
 
 }  // namespace
@@ -45,6 +53,7 @@ void FaultPlan::Add(const std::filesystem::path& path, uint64_t firstSector, uin
     if (!FileIdentityOf(path, volume, file) || lastSector < firstSector || sectorSize == 0) return;
     std::lock_guard lock(gMutex);
     gRanges.push_back({volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize, kind});
+    TallyOf(volume, file) = FaultTally{};
     gAny.store(true, std::memory_order_relaxed);
 }
 
@@ -55,6 +64,7 @@ void FaultPlan::AddSlow(const std::filesystem::path& path, uint64_t firstSector,
     std::lock_guard lock(gMutex);
     gRanges.push_back({volume, file, firstSector * sectorSize, (lastSector + 1) * sectorSize,
                        FaultKind::kSlow, milliseconds});
+    TallyOf(volume, file) = FaultTally{};
     gAny.store(true, std::memory_order_relaxed);
 }
 
@@ -65,6 +75,7 @@ void DelayRead(const FaultDecision& decision) {
 void FaultPlan::Clear() {
     std::lock_guard lock(gMutex);
     gRanges.clear();
+    gTallies.clear();
     gAny.store(false, std::memory_order_relaxed);
 }
 
@@ -130,9 +141,12 @@ bool FaultPlan::Parse(const std::string& text) {
 FaultDecision FaultPlan::Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const {
     FaultDecision decision{false, length};
     std::lock_guard lock(gMutex);
+    bool touched = false;
     for (const FaultRange& r : gRanges) {
         if (r.dev != dev || r.ino != ino) continue;
         if (r.endByte <= offset || r.firstByte >= offset + length) continue;
+        if (!touched) ++TallyOf(dev, ino).reads;
+        touched = true;
         if (r.kind == FaultKind::kSlow) {
             decision.delayMs = std::max(decision.delayMs, r.delayMs);
             continue;
@@ -146,6 +160,24 @@ FaultDecision FaultPlan::Decide(uint64_t dev, uint64_t ino, uint64_t offset, siz
         if (before < decision.allowed) decision.allowed = before;
     }
     return decision;
+}
+
+void FaultPlan::NoteOpen(uint64_t dev, uint64_t ino) const {
+    std::lock_guard lock(gMutex);
+    for (const FaultRange& r : gRanges)
+        if (r.dev == dev && r.ino == ino) {
+            ++TallyOf(dev, ino).opens;
+            return;
+        }
+}
+
+FaultTally FaultPlan::Tally(const std::filesystem::path& path) const {
+    uint64_t volume = 0, file = 0;
+    if (!FileIdentityOf(path, volume, file)) return {};
+    std::lock_guard lock(gMutex);
+    for (const auto& [id, tally] : gTallies)
+        if (id.first == volume && id.second == file) return tally;
+    return {};
 }
 
 }  // namespace sorvane

@@ -19,6 +19,13 @@ namespace sorvane {
 
 enum class FaultKind { kError, kShort, kSlow };
 
+// What happened to a planned file since its ranges were added: how often it
+// was opened read-only, and how many reads touched a planned range.
+struct FaultTally {
+    uint64_t opens = 0;
+    uint64_t reads = 0;
+};
+
 struct FaultDecision {
     bool fail = false;     // the read fails with EIO before returning anything
     size_t allowed = 0;    // otherwise: bytes the read may return (<= requested)
@@ -43,8 +50,13 @@ class FaultPlan {
     // Parses a SORVANE_FAULT_PLAN text; returns false on a malformed entry.
     [[nodiscard]] bool Parse(const std::string& text);
 
-    // What a read of `length` bytes at `offset` of the file with (dev, ino) may do.
+    // What a read of `length` bytes at `offset` of the file with (dev, ino) may
+    // do; a read that touches a planned range is counted.
     FaultDecision Decide(uint64_t dev, uint64_t ino, uint64_t offset, size_t length) const;
+    // Counts an opening of the file with (dev, ino) when the plan names it.
+    void NoteOpen(uint64_t dev, uint64_t ino) const;
+    // The tally of the file at `path`; zeros when the plan does not name it.
+    FaultTally Tally(const std::filesystem::path& path) const;
     bool Empty() const;
 
   private:

@@ -54,4 +54,11 @@ bool FileHandle::FaultPlanEndsRead(uint64_t offset, size_t& length, int& rc) con
     return length == 0;
 }
 
+void FileHandle::NoteOpened() const {
+    const FaultPlan& plan = FaultPlan::Instance();
+    if (plan.Empty()) return;
+    uint64_t volume = 0, file = 0;
+    if (FileIdentityOf(*this, volume, file)) plan.NoteOpen(volume, file);
+}
+
 }  // namespace sorvane

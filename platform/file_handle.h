@@ -53,6 +53,9 @@ class FileHandle {
 
     const std::filesystem::path& Path() const { return path_; }
     void SetPath(std::filesystem::path path) { path_ = std::move(path); }
+    // Tells the read-fault plan that this handle was just opened (it counts
+    // the openings of the files it names).
+    void NoteOpened() const;
 
   private:
     // Applies the read-fault plan to a read of `length` bytes at `offset`: true

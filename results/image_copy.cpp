@@ -48,7 +48,7 @@ bool ReadBootSectorOf(const std::string& source, std::vector<uint8_t>& sector) {
 bool ReadWholeSector(const ImageCopyJob& job, uint64_t sector, uint8_t* out) {
     const uint64_t offset = (job.startSector + sector) * job.bytesPerSector;
     size_t got = 0;
-    return job.disk.handle.ReadAt(offset, out, job.bytesPerSector, got) == kSuccess &&
+    return job.disk.Handle().ReadAt(offset, out, job.bytesPerSector, got) == kSuccess &&
            got == job.bytesPerSector;
 }
 
@@ -67,11 +67,11 @@ int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, 
     int rc = OpenPhysicalDriveReader(job.disk, diskNumber);
     if (rc != kSuccess) return rc;
     DriveGeometry geometry;
-    rc = QueryDriveGeometry(job.disk.handle, geometry);
+    rc = QueryDriveGeometry(job.disk.Handle(), geometry);
     if (rc != kSuccess) return rc;
     if (geometry.bytesPerSector) job.bytesPerSector = geometry.bytesPerSector;
     uint64_t length = 0;
-    rc = QueryDeviceLength(job.disk.handle, length);
+    rc = QueryDeviceLength(job.disk.Handle(), length);
     if (rc != kSuccess) return rc;
     uint64_t diskSectors = length / job.bytesPerSector;
     if (diskSectors == 0)
@@ -105,7 +105,7 @@ int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64
         size_t got = 0;
         while (got < chunk) {
             size_t n = 0;
-            int readRc = job.disk.handle.ReadAt(base + done + got, buffer.get() + got, chunk - got, n);
+            int readRc = job.disk.Handle().ReadAt(base + done + got, buffer.get() + got, chunk - got, n);
             got += n;
             if (readRc != kSuccess || n == 0) {
                 job.failedSector = (base + done + got) / bytesPerSector;

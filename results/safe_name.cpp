@@ -84,4 +84,11 @@ std::vector<std::string> SplitFolderPath(std::string_view folderPath) {
     return parts;
 }
 
+uint32_t SeparatorDepth(std::string_view pathText) {
+    uint32_t depth = 0;
+    for (size_t i = 0; i + 1 < pathText.size(); ++i)
+        if (pathText[i] == '/' || pathText[i] == '\\') ++depth;
+    return depth;
+}
+
 }  // namespace sorvane

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -35,5 +36,9 @@ bool JoinInsideDestination(const std::filesystem::path& destination, const std::
 // Splits a folder path as the engines give it ("a/b/c/", '/' or '\' after
 // every name) into its names; empty names are dropped.
 std::vector<std::string> SplitFolderPath(std::string_view folderPath);
+
+// The number of '/' and '\' characters of a path text, its last character
+// excepted: the depth measure that folder recovery works with.
+uint32_t SeparatorDepth(std::string_view pathText);
 
 }  // namespace sorvane

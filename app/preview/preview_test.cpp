@@ -16,6 +16,7 @@
 #include "app/preview/preview_controller.h"
 #include "app/process_wnd.h"
 #include "app/startup.h"
+#include "engines/engine_factory.h"
 #include "engines/fast_fat_recovery.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
@@ -383,7 +384,7 @@ TEST_F(PreviewTest, DeletedFilesOfARealVolumeShowFromTheImage) {
         ASSERT_EQ(testkit::RunCommand(std::string("MTOOLS_SKIP_CHECK=1 mdel -i ") + img + " ::/" + name), 0);
     const std::string before = testkit::FileSha256(image);
     CFastFatRecovery engine;
-    ASSERT_EQ(engine.OpenImage(image, 7), 0);
+    ASSERT_EQ(OpenOnImage(engine, image, 7), 0);
     ASSERT_EQ(engine.Scan(nullptr), 0);
     FoundItemList found;
     ASSERT_EQ(engine.FindByExtension(AllCategoriesPattern() + "|.other", found), 1);

@@ -103,6 +103,7 @@ int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle) {
     }
     handle = FileHandle(fd);
     handle.SetPath(path);
+    handle.NoteOpened();
     return kSuccess;
 }
 

@@ -158,11 +158,16 @@ int FileHandle::Truncate(uint64_t size) const {
 }
 
 int OpenReadOnly(const std::filesystem::path& path, FileHandle& handle) {
-    if (!win::IsDeviceName(path.wstring())) return OpenWith(path, GENERIC_READ, OPEN_EXISTING, 0, handle);
+    if (!win::IsDeviceName(path.wstring())) {
+        int rc = OpenWith(path, GENERIC_READ, OPEN_EXISTING, 0, handle);
+        if (rc == kSuccess) handle.NoteOpened();
+        return rc;
+    }
     // A drive is read around the system's cache: what the medium holds now,
     // in whole sectors from aligned buffers.
     int rc = OpenWith(path, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, handle);
     if (rc != kSuccess) return rc;
+    handle.NoteOpened();
     uint32_t sectorSize = 512;
     if (QuerySectorSize(handle, sectorSize) != kSuccess || sectorSize == 0) sectorSize = 512;
     handle.SetReadAlignment(sectorSize);
