@@ -529,4 +529,24 @@ TEST(DeepScanCommand, ATargetThatShrinksDuringTheScanIsReported) {
     EXPECT_NE(errText.find("shrank from 524288 to 131072 sectors"), std::string::npos) << errText;
 }
 
+// The command line opens what it scans once: every engine reads through that
+// one opening (a failing card is asked as few times as possible).
+TEST(DeepScanCommand, TheTargetIsOpenedOnce) {
+    if (!sorvane::testkit::HaveProgram("strace") || !sorvane::testkit::HaveProgram("mkfs.fat"))
+        GTEST_SKIP() << "strace and mkfs.fat are needed";
+    TempDir work;
+    const std::string img = (work / "card.img").string();
+    ASSERT_EQ(RunCommand("mkfs.fat -C -F 16 " + ShellQuote(img) + " 16384 >/dev/null 2>&1"), 0);
+    const std::string trace = (work / "trace.txt").string();
+    const int status = RunCommand("SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) +
+                                  " strace -f -qq -e trace=open,openat -o " + ShellQuote(trace) + " " +
+                                  ShellQuote(SORVANE_CLI) + " scan --json " + ShellQuote(img) +
+                                  " </dev/null >/dev/null 2>&1");
+    auto traced = sorvane::testkit::ReadFile(trace);
+    const std::string text(traced.begin(), traced.end());
+    if (text.find("open") == std::string::npos) GTEST_SKIP() << "this system does not let strace trace";
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(CountLines(text, "\"" + img + "\""), 1u) << text;
+}
+
 }  // namespace

@@ -231,11 +231,12 @@ WalkOutcome ForEachChosenFile(IFileRecoveryParse& engine, bool deep, const ScanO
         return WalkListedFiles(engine,
                                [&](const Found& f) { return !Selected(options, f.record) || visit(f); });
     // A deep scan's merged search lists a carved file only when no file-system
-    // file starts at its sector. Its answer does not tell a failed read from
-    // an empty list, and a file whose folders are lost has an empty path.
+    // file starts at its sector. A log that cannot be read lists nothing of
+    // its own, the others are still listed; a file whose folders are lost has
+    // an empty path.
     WalkOutcome outcome;
     FoundItemList all;
-    engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all);
+    static_cast<void>(engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all));
     for (const auto& r : all) {
         Found f{r, {}};
         if (engine.GetFolderPath(r, f.folderPath) != kSuccess) f.folderPath.clear();

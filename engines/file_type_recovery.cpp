@@ -61,7 +61,7 @@ EngineStatus CFileTypeRecovery::Open(const ScanSource& source) {
     return rc != 0 ? rc : logRc;
 }
 
-int CFileTypeRecovery::Attach(const ScanSource& source, const std::string& scanLogName) {
+EngineStatus CFileTypeRecovery::Attach(const ScanSource& source, const std::string& scanLogName) {
     int rc = TakeSource(source);
     int logRc = ReplaceLog(scanLogName);
     return rc != 0 ? rc : logRc;
@@ -84,20 +84,20 @@ void CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProg
     job_.weight = weight;
 }
 
-int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length,
-                                        uint64_t sector, uint64_t sectorsDone, uint64_t totalSectors,
-                                        int32_t remainingSeconds, DiskReader* reader,
+int CFileTypeRecovery::RecordCarvedFile(const PassSector& at, const CarveProgress& progress, DiskReader* reader,
                                         uint64_t& sectorsConsumed, uint64_t& foundCount) {
+    const uint32_t sectorSize = at.sectorSize;
+    const uint64_t sector = at.absolute;
     sectorSize_ = sectorSize;
     CarveRequest request;
     request.sectorSize = sectorSize;
     request.reader = reader;
-    request.buffer = buffer;
-    request.length = length;
+    request.buffer = at.rest.Data();
+    request.length = at.rest.Size();
     request.startSector = sector;
-    request.sectorsDone = sectorsDone;
-    request.totalSectors = totalSectors;
-    request.remainingSeconds = remainingSeconds;
+    request.sectorsDone = progress.sectorsDone;
+    request.totalSectors = progress.totalSectors;
+    request.remainingSeconds = progress.remainingSeconds;
     request.foundCount = foundCount;
     CarvedFile found;
     int rc = IdentifyFileAt(job_, request, found);

@@ -13,6 +13,7 @@
 #include "carving/file_signature.h"
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
+#include "engines/pass_sub_engine.h"
 #include "platform/file_handle.h"
 #include "results/scan_log.h"
 
@@ -28,6 +29,14 @@ std::string FileTypeLogNameNow(int64_t partitionStart);
 // table (compound files, WAV, AVI, WMV, SWF, BMP, CAB, TTF, ICO): the pass
 // still examines their sectors one by one, so files inside them are found too.
 bool IsExaminedSectorBySector(FileTypeCode type);
+
+// Where the pass stood when it offered the carver a sector, for the progress
+// the carver reports while it measures a long file.
+struct CarveProgress {
+    uint64_t sectorsDone = 0;
+    uint64_t totalSectors = 0;
+    int32_t remainingSeconds = -1;
+};
 
 class CFileTypeRecovery : public CLogEngineBase {
   public:
@@ -49,18 +58,17 @@ class CFileTypeRecovery : public CLogEngineBase {
     // Used by the deep scan: reads the source and appends to the scan log
     // `scanLogName` of the current scan folder (the "File_Type_" log of a scan
     // being resumed). Returns the first failure, else 0.
-    int Attach(const ScanSource& source, const std::string& scanLogName);
+    EngineStatus Attach(const ScanSource& source, const std::string& scanLogName);
 
-    // Identifies and measures the file that may start at `sector` (its bytes in
-    // `buffer`, one sector) and records it. The caller sets `sectorsConsumed`
+    // Identifies and measures the file that may start at sector `at` (its
+    // bytes, to the end of the pass's chunk, in `at.rest`) and records it. The caller sets `sectorsConsumed`
     // to 1 and advances its pass by it afterwards: on success it becomes the
     // sectors the file covers (1 for the types examined sector by sector, and
     // never less than 1). Returns 0 when a file was recorded (`foundCount` grows
     // by one), 87 when nothing carvable starts here, or kCancelCode when the
     // progress callback cancelled; in both latter cases nothing is recorded.
-    int RecordCarvedFile(uint32_t sectorSize, const uint8_t* buffer, size_t length, uint64_t sector,
-                         uint64_t sectorsDone, uint64_t totalSectors, int32_t remainingSeconds,
-                         DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount);
+    int RecordCarvedFile(const PassSector& at, const CarveProgress& progress, DiskReader* reader,
+                         uint64_t& sectorsConsumed, uint64_t& foundCount);
 
     // Copies the record's `size` bytes from its location sector on into
     // `destination`, replacing any earlier contents of that file. Returns 0, the

@@ -30,8 +30,7 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
         if (ReadSectors(1, reader, sector.data(), s, kSectorSize, &got) != 0) break;
         result.examined.push_back(s);
         uint64_t consumed = 1;
-        int rc = engine.RecordCarvedFile(kSectorSize, sector.data(), sector.size(), s, s - first, end - first,
-                                         -1, &reader, consumed, result.found);
+        int rc = engine.RecordCarvedFile(PassSector{ByteView(sector.data(), sector.size()), s, kSectorSize}, CarveProgress{s - first, end - first, -1}, &reader, consumed, result.found);
         if (rc == kCancelCode) {
             result.status = rc;
             break;
@@ -77,7 +76,7 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     Bytes sector = image.Sector(81920);
     uint64_t consumed = 1, found = 4;
     ASSERT_EQ(
-        engine.RecordCarvedFile(512, sector.data(), 512, 81920, 100, 81922, 30, &reader_, consumed, found),
+        engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 81920, 512}, CarveProgress{100, 81922, 30}, &reader_, consumed, found),
         0);
     EXPECT_EQ(consumed, 2u);
     EXPECT_EQ(found, 5u);
@@ -120,7 +119,7 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     bmpImage.Open(bmpReader);
     Bytes bmp = bmpImage.Sector(81920);
     consumed = 1;
-    ASSERT_EQ(engine.RecordCarvedFile(512, bmp.data(), 512, 81920, 0, 81930, -1, &bmpReader, consumed, found),
+    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(bmp.data(), 512), 81920, 512}, CarveProgress{0, 81930, -1}, &bmpReader, consumed, found),
               0);
     EXPECT_EQ(consumed, 1u);
     bmpReader.Close();
@@ -201,7 +200,7 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
     engine.SetCallbacks(CancelOnSecondReport, nullptr, &calls, 90);
     Bytes sector = image.Sector(50);
     uint64_t consumed = 1, found = 0;
-    EXPECT_EQ(engine.RecordCarvedFile(512, sector.data(), 512, 50, 0, 2000, -1, &reader_, consumed, found),
+    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 50, 512}, CarveProgress{0, 2000, -1}, &reader_, consumed, found),
               kCancelCode);
     EXPECT_EQ(consumed, 1u);
     EXPECT_EQ(found, 0u);
@@ -212,7 +211,7 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
 
     // An unrecognised sector costs one sector and writes nothing.
     Bytes zeros(512, 0);
-    EXPECT_EQ(engine.RecordCarvedFile(512, zeros.data(), 512, 3, 0, 2000, -1, &reader_, consumed, found), 87);
+    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(zeros.data(), 512), 3, 512}, CarveProgress{0, 2000, -1}, &reader_, consumed, found), 87);
     EXPECT_EQ(consumed, 1u);
 }
 
@@ -237,7 +236,7 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     engine.SetCallbacks(nullptr, RecordCopy, &log, 100);
     Bytes sector = image.Sector(100);
     uint64_t consumed = 1, found = 0;
-    ASSERT_EQ(engine.RecordCarvedFile(512, sector.data(), 512, 100, 0, 600, -1, &reader_, consumed, found),
+    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 100, 512}, CarveProgress{0, 600, -1}, &reader_, consumed, found),
               0);
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);

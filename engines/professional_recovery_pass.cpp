@@ -200,10 +200,9 @@ class CProfessionalRecovery::CarverTaker : public IPassSubEngine {
         // copy of a listed one: the count it reports stays the listed one.
         uint64_t shownFound = found_;
         take.consumed = 1;
-        take.result =
-            carver_.RecordCarvedFile(at.sectorSize, at.rest.Data(), at.rest.Size(), at.absolute,
-                                     done_ + (at.absolute - firstSector_), total_,
-                                     static_cast<int32_t>(remainingSeconds_), &reader_, take.consumed, shownFound);
+        const CarveProgress progress{done_ + (at.absolute - firstSector_), total_,
+                                     static_cast<int32_t>(remainingSeconds_)};
+        take.result = carver_.RecordCarvedFile(at, progress, &reader_, take.consumed, shownFound);
         take.found = shownFound - found_;
         if (take.result != kCancelCode) take.result = 0;
         return true;

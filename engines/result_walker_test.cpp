@@ -30,7 +30,7 @@ class TreeEngine : public testkit::NullEngine {
     std::map<std::pair<uint32_t, uint32_t>, FoundItemList> lists;
     std::map<uint32_t, int> failing;
 
-    int ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override {
+    EngineStatus ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) override {
         const uint32_t key = folder ? uint32_t{folder->key} : 0;
         auto it = lists.find({key, level});
         if (it == lists.end()) return 0;

@@ -156,7 +156,7 @@ class StructureSizesTest : public ::testing::Test {
             EXPECT_EQ(ReadSectors(1, reader, sector.data(), s, 512, &got), 0);
             uint64_t consumed = 1;
             int rc =
-                engine_->RecordCarvedFile(512, sector.data(), 512, s, s, total, -1, &reader, consumed, found);
+                engine_->RecordCarvedFile(PassSector{ByteView(sector.data(), 512), s, 512}, CarveProgress{s, total, -1}, &reader, consumed, found);
             EXPECT_TRUE(rc == 0 || rc == 87) << rc;
             s += consumed;
         }

@@ -39,7 +39,7 @@ class SampleEngine : public testkit::NullEngine {
   public:
     explicit SampleEngine(std::filesystem::path previewDir) : previewDir_(std::move(previewDir)) {}
 
-    int PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
+    EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
                     size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
         ++calls;
         tempPath.clear();
