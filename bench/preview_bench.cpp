@@ -32,7 +32,7 @@ class ImageEngine : public testkit::NullEngine {
   public:
     explicit ImageEngine(std::filesystem::path image) : image_(std::move(image)) {}
     EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t*,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
+                             size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
         const std::string name = record.Name();
         tempPath = ScanLogDir() / (LowerExtension(name) == "jpg" ? std::string("tmp.jpg") : name);
         std::filesystem::create_directories(tempPath.parent_path());

@@ -117,7 +117,7 @@ std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
     return NtfsQuickEngine(engine, deep) ? "the MFT and its copy" : "the file system's own records";
 }
 
-int RunOneTarget(ScanOptions o);
+int RunOneTarget(ScanOptions o, OpenedTarget& opened);
 
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     ScanOptions o;
@@ -128,25 +128,27 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     InstanceLock dataLock;
     if (!LockDataFolder(dataLock)) return Interrupted() ? kExitCancelled : kExitCannotWrite;
 
-    // A whole card or disk copied into one file: its partitions are scanned one after another.
-    const std::vector<std::string> parts = PartitionTargetsOfImage(o.target);
-    if (parts.empty()) return RunOneTarget(o);
+    // A whole card or disk copied into one file: its partitions are scanned
+    // one after another. An image of one volume stays open for its scan.
+    OpenedTarget whole;
+    const std::vector<std::string> parts = PartitionTargetsOfImage(o.target, whole.source);
+    if (parts.empty()) return RunOneTarget(o, whole);
     int worst = kExitOk;
     for (const std::string& part : parts) {
         std::fprintf(stderr, "sorvane: partition at sector %s of %s\n",
                      part.substr(part.rfind('@') + 1).c_str(), o.target.c_str());
         ScanOptions one = o;
         one.target = part;
-        const int status = RunOneTarget(one);
+        OpenedTarget opened;
+        const int status = RunOneTarget(one, opened);
         if (status == kExitCancelled) return status;
         if (status != kExitOk) worst = status;
     }
     return worst;
 }
 
-int RunOneTarget(ScanOptions o) {
+int RunOneTarget(ScanOptions o, OpenedTarget& opened) {
     const bool recover = o.recover;
-    OpenedTarget opened;
     if (int status = OpenScanTarget(o.target, o.deep, opened); status != kExitOk) return status;
     o.volumeBytes = opened.volumeBytes;
     o.sectorSize = opened.sectorSize;

@@ -72,7 +72,9 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     // The target is opened once, here: a failure can be told in plain words,
     // and the engines read through this one opening.
     ScanSource& source = opened.source;
-    int rc = wholeImage ? OpenImageSource(PathFromUtf8(text), kVolumeKey, source)
+    int rc = kSuccess;
+    if (!wholeImage || !source.reader.IsOpen() || !source.IsImage())
+        rc = wholeImage ? OpenImageSource(PathFromUtf8(text), kVolumeKey, source)
                         : OpenDriveSource(drive, start, count, kVolumeKey, source);
     if (rc != kSuccess) {
         std::fprintf(stderr, "sorvane: cannot open %s: %s\n", text.c_str(),
@@ -135,20 +137,23 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     return kExitOk;
 }
 
-std::vector<std::string> PartitionTargetsOfImage(const std::string& target) {
+std::vector<std::string> PartitionTargetsOfImage(const std::string& target, ScanSource& source) {
     std::error_code ec;
     std::vector<std::string> parts;
+    source = ScanSource();
     if (!std::filesystem::is_regular_file(PathFromUtf8(target), ec)) return parts;
-    DiskReader reader;
-    if (OpenImageReader(PathFromUtf8(target), reader) != kSuccess) return parts;
-    ByteSource source = [&reader](uint64_t offset, uint8_t* buffer, size_t length) {
-        uint32_t read = 0;
+    if (OpenImageSource(PathFromUtf8(target), kVolumeKey, source) != kSuccess) return parts;
+    const DiskReader& reader = source.reader;
+    ByteSource read = [&reader](uint64_t offset, uint8_t* buffer, size_t length) {
+        uint32_t got = 0;
         return offset % 512 == 0 && length % 512 == 0 &&
-               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &read) ==
+               ReadSectors(static_cast<uint32_t>(length / 512), reader, buffer, offset / 512, 512, &got) ==
                    kSuccess;
     };
-    for (const PartitionSlot& slot : ReadPartitionTable(source, 512, reader.totalSectors))
+    for (const PartitionSlot& slot : ReadPartitionTable(read, 512, reader.totalSectors))
         parts.push_back(target + "@" + std::to_string(slot.start) + ":" + std::to_string(slot.length));
+    // Each partition is opened for its own scan.
+    if (!parts.empty()) source = ScanSource();
     return parts;
 }
 

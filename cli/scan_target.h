@@ -34,13 +34,15 @@ bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened);
 bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& start, uint64_t& count,
                          std::string& error);
 
-// Opens `target` for a quick (`deep` false) or deep scan. Returns kExitOk, or
+// Opens `target` for a quick (`deep` false) or deep scan; an image file whose
+// source `opened` already holds open is not opened again. Returns kExitOk, or
 // the exit status after printing why the target cannot be read.
 int OpenScanTarget(const std::string& target, bool deep, OpenedTarget& opened);
 
 // The partitions of a whole-disk image named without @START, as
-// IMAGE@START:COUNT targets; empty for an image of one volume (or anything else).
-std::vector<std::string> PartitionTargetsOfImage(const std::string& target);
+// IMAGE@START:COUNT targets; empty for an image of one volume (or anything
+// else). An image of one volume is left open in `source`, for its scan.
+std::vector<std::string> PartitionTargetsOfImage(const std::string& target, ScanSource& source);
 
 // True when `folder` (or the nearest folder above it that exists) lies on one
 // of `devices`.

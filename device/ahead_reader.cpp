@@ -87,14 +87,17 @@ AheadReader::Block* AheadReader::WaitForLocked(uint64_t sector, std::unique_lock
 
 void AheadReader::Take(const Block& block, uint64_t first, uint32_t count, uint8_t* out,
                        BadSectorMap& bad) const {
-    if (out) std::memcpy(out, block.bytes.data() + (first - block.first) * sectorSize_, size_t{count} * sectorSize_);
+    if (out)
+        std::memcpy(out, block.bytes.data() + (first - block.first) * sectorSize_,
+                    size_t{count} * sectorSize_);
     for (const SectorRange& r : block.bad.Ranges()) {
         const uint64_t from = std::max(r.first, first), to = std::min(r.first + r.count, first + count);
         if (from < to) bad.Add(from, to - from);
     }
 }
 
-int AheadReader::Fetch(uint64_t first, uint32_t count, uint64_t end, const uint8_t*& chunk, BadSectorMap& bad) {
+int AheadReader::Fetch(uint64_t first, uint32_t count, uint64_t end, const uint8_t*& chunk,
+                       BadSectorMap& bad) {
     chunk = nullptr;
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t oldest = filled_ > 0 ? ring_[head_].first : next_;

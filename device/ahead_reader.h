@@ -20,7 +20,8 @@ class AheadReader {
   public:
     // Reads through `reader` (sharing its handle) in sectors of `sectorSize`
     // bytes, in blocks of `blockBytes`, at most `blocks` blocks ahead.
-    AheadReader(const DiskReader& reader, uint32_t sectorSize, size_t blockBytes = 1u << 20, size_t blocks = 4);
+    AheadReader(const DiskReader& reader, uint32_t sectorSize, size_t blockBytes = 1u << 20,
+                size_t blocks = 4);
     ~AheadReader();
     AheadReader(const AheadReader&) = delete;
     AheadReader& operator=(const AheadReader&) = delete;
@@ -60,10 +61,10 @@ class AheadReader {
     std::vector<uint8_t> joined_;  // a chunk that spans two blocks
     std::mutex mutex_;
     std::condition_variable changed_;
-    size_t head_ = 0;        // the ring's oldest block
-    size_t filled_ = 0;      // blocks in the ring, the one being read included
-    uint64_t next_ = 0;      // the first sector of the next block to read
-    uint64_t end_ = 0;       // the run's end
+    size_t head_ = 0;          // the ring's oldest block
+    size_t filled_ = 0;        // blocks in the ring, the one being read included
+    uint64_t next_ = 0;        // the first sector of the next block to read
+    uint64_t end_ = 0;         // the run's end
     uint64_t generation_ = 0;  // grows at every fresh start: a block read for an older one is dropped
     bool stop_ = false;
     std::thread thread_;

@@ -18,7 +18,8 @@ class AheadReaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
         bytes_.resize(512 * 200);
-        for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<uint8_t>((i * 13 + i / 512) & 0xFF);
+        for (size_t i = 0; i < bytes_.size(); ++i)
+            bytes_[i] = static_cast<uint8_t>((i * 13 + i / 512) & 0xFF);
         image_ = dir_ / "disk.img";
         testkit::WriteFile(image_, bytes_);
         ASSERT_EQ(OpenImageReader(image_, reader_), kSuccess);
@@ -26,7 +27,8 @@ class AheadReaderTest : public ::testing::Test {
     void TearDown() override { FaultPlan::Instance().Clear(); }
 
     bool Same(const uint8_t* chunk, uint64_t first, uint32_t count) const {
-        return std::equal(chunk, chunk + size_t{count} * 512, bytes_.begin() + static_cast<std::ptrdiff_t>(first * 512));
+        return std::equal(chunk, chunk + size_t{count} * 512,
+                          bytes_.begin() + static_cast<std::ptrdiff_t>(first * 512));
     }
 
     TempDir dir_;

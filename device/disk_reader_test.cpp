@@ -146,12 +146,12 @@ TEST_F(DiskReaderTest, KeptBytesAnswerTheirReadsFaultsIncluded) {
     DiskReader copy = reader;
     FaultPlan::Instance().AddSlow(image_, 10, 13, 0);  // counts the reads that reach the file there
 
-    std::vector<uint8_t> buf(512 * 4, 0);
+    std::vector<uint8_t> buf(512 * 6, 0);
     uint32_t got = 0;
     // Across the start of the kept bytes: the file's, then the kept ones.
     EXPECT_EQ(ReadSectors(4, copy, buf.data(), 8, 512, &got), kSuccess);
     EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 1024, bytes_.begin() + 8 * 512));
-    EXPECT_TRUE(std::all_of(buf.begin() + 1024, buf.end(), [](uint8_t b) { return b == 0xAB; }));
+    EXPECT_TRUE(std::all_of(buf.begin() + 1024, buf.begin() + 2048, [](uint8_t b) { return b == 0xAB; }));
     // A kept bad sector ends a read there, as the medium did.
     EXPECT_EQ(ReadSectors(3, copy, buf.data(), 11, 512, &got), kErrReadFault);
     EXPECT_EQ(got, 1u);

@@ -63,7 +63,8 @@ TEST_F(ScanSourceTest, AnImageIsOpenedOnceWithItsHeadReadAndRecognised) {
     uint32_t got = 0;
     for (uint64_t s = 0; s < kSourceHeadBytes / 512; ++s) {
         ASSERT_EQ(ReadSectors(1, copy.reader, sector.data(), s, 512, &got), kSuccess);
-        ASSERT_TRUE(std::equal(sector.begin(), sector.end(), file.begin() + static_cast<std::ptrdiff_t>(s * 512)));
+        ASSERT_TRUE(
+            std::equal(sector.begin(), sector.end(), file.begin() + static_cast<std::ptrdiff_t>(s * 512)));
     }
     EXPECT_EQ(FaultPlan::Instance().Tally(image).reads, opened.reads);
     EXPECT_EQ(FaultPlan::Instance().Tally(image).opens, 1u);

@@ -13,7 +13,7 @@ class [[nodiscard]] EngineStatus {
     constexpr EngineStatus() = default;
     // The numbers stay what they were: a result code converts both ways.
     constexpr EngineStatus(int code) : code_(code) {}  // NOLINT(google-explicit-constructor)
-    constexpr operator int() const { return code_; }  // NOLINT(google-explicit-constructor)
+    constexpr operator int() const { return code_; }   // NOLINT(google-explicit-constructor)
 
     constexpr bool Ok() const { return code_ == 0; }
     constexpr bool Cancelled() const { return code_ == kCancelCode; }

@@ -84,8 +84,8 @@ void CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProg
     job_.weight = weight;
 }
 
-int CFileTypeRecovery::RecordCarvedFile(const PassSector& at, const CarveProgress& progress, DiskReader* reader,
-                                        uint64_t& sectorsConsumed, uint64_t& foundCount) {
+int CFileTypeRecovery::RecordCarvedFile(const PassSector& at, const CarveProgress& progress,
+                                        DiskReader* reader, uint64_t& sectorsConsumed, uint64_t& foundCount) {
     const uint32_t sectorSize = at.sectorSize;
     const uint64_t sector = at.absolute;
     sectorSize_ = sectorSize;

@@ -30,7 +30,9 @@ PassResult RunPass(CFileTypeRecovery& engine, DiskReader& reader, uint64_t first
         if (ReadSectors(1, reader, sector.data(), s, kSectorSize, &got) != 0) break;
         result.examined.push_back(s);
         uint64_t consumed = 1;
-        int rc = engine.RecordCarvedFile(PassSector{ByteView(sector.data(), sector.size()), s, kSectorSize}, CarveProgress{s - first, end - first, -1}, &reader, consumed, result.found);
+        int rc = engine.RecordCarvedFile(PassSector{ByteView(sector.data(), sector.size()), s, kSectorSize},
+                                         CarveProgress{s - first, end - first, -1}, &reader, consumed,
+                                         result.found);
         if (rc == kCancelCode) {
             result.status = rc;
             break;
@@ -75,9 +77,9 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     ASSERT_EQ(engine.Attach(ImageSource(image.Path(), 9), "File_Type_0_test"), 0);
     Bytes sector = image.Sector(81920);
     uint64_t consumed = 1, found = 4;
-    ASSERT_EQ(
-        engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 81920, 512}, CarveProgress{100, 81922, 30}, &reader_, consumed, found),
-        0);
+    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 81920, 512},
+                                      CarveProgress{100, 81922, 30}, &reader_, consumed, found),
+              0);
     EXPECT_EQ(consumed, 2u);
     EXPECT_EQ(found, 5u);
     EXPECT_EQ(engine.GetFoundCount(), 1u);
@@ -119,7 +121,8 @@ TEST_F(FileTypeRecoveryTest, JpegAtSector81920SkipsItsSectorsAndRecoversExactly)
     bmpImage.Open(bmpReader);
     Bytes bmp = bmpImage.Sector(81920);
     consumed = 1;
-    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(bmp.data(), 512), 81920, 512}, CarveProgress{0, 81930, -1}, &bmpReader, consumed, found),
+    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(bmp.data(), 512), 81920, 512},
+                                      CarveProgress{0, 81930, -1}, &bmpReader, consumed, found),
               0);
     EXPECT_EQ(consumed, 1u);
     bmpReader.Close();
@@ -200,7 +203,8 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
     engine.SetCallbacks(CancelOnSecondReport, nullptr, &calls, 90);
     Bytes sector = image.Sector(50);
     uint64_t consumed = 1, found = 0;
-    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 50, 512}, CarveProgress{0, 2000, -1}, &reader_, consumed, found),
+    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 50, 512},
+                                      CarveProgress{0, 2000, -1}, &reader_, consumed, found),
               kCancelCode);
     EXPECT_EQ(consumed, 1u);
     EXPECT_EQ(found, 0u);
@@ -211,7 +215,9 @@ TEST_F(FileTypeRecoveryTest, CancelDuringAWalkReturnsTheCancelCodeAndRecordsNoth
 
     // An unrecognised sector costs one sector and writes nothing.
     Bytes zeros(512, 0);
-    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(zeros.data(), 512), 3, 512}, CarveProgress{0, 2000, -1}, &reader_, consumed, found), 87);
+    EXPECT_EQ(engine.RecordCarvedFile(PassSector{ByteView(zeros.data(), 512), 3, 512},
+                                      CarveProgress{0, 2000, -1}, &reader_, consumed, found),
+              87);
     EXPECT_EQ(consumed, 1u);
 }
 
@@ -236,7 +242,8 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     engine.SetCallbacks(nullptr, RecordCopy, &log, 100);
     Bytes sector = image.Sector(100);
     uint64_t consumed = 1, found = 0;
-    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 100, 512}, CarveProgress{0, 600, -1}, &reader_, consumed, found),
+    ASSERT_EQ(engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), 100, 512},
+                                      CarveProgress{0, 600, -1}, &reader_, consumed, found),
               0);
     FoundItemList list;
     ASSERT_EQ(engine.ListChildren(nullptr, 0, list), 0);

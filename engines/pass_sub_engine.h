@@ -12,8 +12,8 @@ namespace sorvane {
 
 // One sector offered to a sub-engine.
 struct PassSector {
-    ByteView rest;             // the chunk from this sector to its end, whole sectors
-    uint64_t absolute = 0;     // the sector's number on the drive
+    ByteView rest;          // the chunk from this sector to its end, whole sectors
+    uint64_t absolute = 0;  // the sector's number on the drive
     uint32_t sectorSize = 512;
 };
 

@@ -264,7 +264,8 @@ void CProfessionalRecovery::DropDuplicates(FoundItemList& list) {
         list.end());
 }
 
-EngineStatus CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level, FoundItemList& out) {
+EngineStatus CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t level,
+                                                 FoundItemList& out) {
     int rc = 0;
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
@@ -281,7 +282,8 @@ EngineStatus CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, 
     return rc;
 }
 
-EngineStatus CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level, uint32_t& count) {
+EngineStatus CProfessionalRecovery::CountFiles(const FoundItemRecord* folder, uint32_t level,
+                                               uint32_t& count) {
     if (folder == nullptr) {
         if (level != 0) return kErrInvalidParameter;
         // The root's count is what the merged search lists: every engine's
@@ -322,16 +324,19 @@ EngineStatus CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record,
 }
 
 EngineStatus CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,
-                                       const std::filesystem::path& destination, uint32_t baseDepth) {
+                                                const std::filesystem::path& destination,
+                                                uint32_t baseDepth) {
     IFileRecoveryParse* engine = EngineFor(record);
     return engine ? engine->RecoverItem(record, destination, baseDepth) : EngineStatus();
 }
 
-EngineStatus CProfessionalRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,
-                                       uint8_t* buffer, size_t& byteCount, PreviewProgressCallback progress,
-                                       void* userData) {
+EngineStatus CProfessionalRecovery::PreviewItem(const FoundItemRecord& record,
+                                                std::filesystem::path& tempPath, uint8_t* buffer,
+                                                size_t& byteCount, PreviewProgressCallback progress,
+                                                void* userData) {
     IFileRecoveryParse* engine = EngineFor(record);
-    return engine ? engine->PreviewItem(record, tempPath, buffer, byteCount, progress, userData) : EngineStatus();
+    return engine ? engine->PreviewItem(record, tempPath, buffer, byteCount, progress, userData)
+                  : EngineStatus();
 }
 
 bool CProfessionalRecovery::FindByExtension(const std::string& pattern, FoundItemList& out) {

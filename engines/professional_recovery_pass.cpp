@@ -112,7 +112,6 @@ inline bool MayHoldFatEntries(const uint8_t* p) {
     return p[0] != 0 && attr < 0x40 && ((attr & 0x30) != 0 || attr == 0x08 || attr == 0x0F);
 }
 
-
 // NTFS file records go to the deep NTFS engine; a record that runs past the
 // chunk is read afresh, whole. Directory records are left out.
 class NtfsRecordTaker : public IPassSubEngine {
@@ -127,10 +126,11 @@ class NtfsRecordTaker : public IPassSubEngine {
             fresh_.assign(kFreshRecordBytes, 0);
             uint32_t got = 0;
             // Enough sectors for the record are all that is asked of either read.
-            static_cast<void>(ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_, fresh_.data(),
-                                          at.absolute, ss, &got));
+            static_cast<void>(ReadSectors(static_cast<uint32_t>(kFreshRecordBytes / ss), reader_,
+                                          fresh_.data(), at.absolute, ss, &got));
             if (got == 0)
-                static_cast<void>(ReadSectors(recordSize_ / ss, reader_, fresh_.data(), at.absolute, ss, &got));
+                static_cast<void>(
+                    ReadSectors(recordSize_ / ss, reader_, fresh_.data(), at.absolute, ss, &got));
             record = static_cast<uint64_t>(got) * ss >= recordSize_ ? fresh_.data() : nullptr;
         }
         if (record && !(ByteView(record, recordSize_).U16(22) & 0x0002))
@@ -255,7 +255,8 @@ int CProfessionalRecovery::ClassifyChunk(PassSubEngines& chain, const uint8_t* c
         for (uint64_t k = 1; k < inChunk; ++k) {
             const uint8_t* q = p + k * ss;
             if (CProfessionalExfatRecovery::MayHoldEntrySets(q, ss))
-                exfat_.OnSector(q, static_cast<size_t>(remaining - static_cast<int64_t>(k * ss)), at.absolute + k);
+                exfat_.OnSector(q, static_cast<size_t>(remaining - static_cast<int64_t>(k * ss)),
+                                at.absolute + k);
         }
         remaining -= static_cast<int64_t>(consumed) * ss;
         if (remaining < 0) {

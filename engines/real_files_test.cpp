@@ -159,7 +159,8 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
         uint32_t got = 0;
         ASSERT_EQ(ReadSectors(1, reader, sector.data(), s, 512, &got), 0);
         uint64_t consumed = 1;
-        int rc = engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), s, 512}, CarveProgress{s, total, -1}, &reader, consumed, found);
+        int rc = engine.RecordCarvedFile(PassSector{ByteView(sector.data(), 512), s, 512},
+                                         CarveProgress{s, total, -1}, &reader, consumed, found);
         ASSERT_TRUE(rc == 0 || rc == 87) << rc;
         s += consumed;
     }

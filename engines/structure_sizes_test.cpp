@@ -155,8 +155,8 @@ class StructureSizesTest : public ::testing::Test {
             uint32_t got = 0;
             EXPECT_EQ(ReadSectors(1, reader, sector.data(), s, 512, &got), 0);
             uint64_t consumed = 1;
-            int rc =
-                engine_->RecordCarvedFile(PassSector{ByteView(sector.data(), 512), s, 512}, CarveProgress{s, total, -1}, &reader, consumed, found);
+            int rc = engine_->RecordCarvedFile(PassSector{ByteView(sector.data(), 512), s, 512},
+                                               CarveProgress{s, total, -1}, &reader, consumed, found);
             EXPECT_TRUE(rc == 0 || rc == 87) << rc;
             s += consumed;
         }

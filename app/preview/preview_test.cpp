@@ -40,7 +40,7 @@ class SampleEngine : public testkit::NullEngine {
     explicit SampleEngine(std::filesystem::path previewDir) : previewDir_(std::move(previewDir)) {}
 
     EngineStatus PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath, uint8_t* buffer,
-                    size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
+                             size_t& byteCount, PreviewProgressCallback progress, void* userData) override {
         ++calls;
         tempPath.clear();
         const std::string name = record.Name();
