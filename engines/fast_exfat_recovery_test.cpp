@@ -109,6 +109,26 @@ TEST(QuickExfat, EveryDeletedIntactFileComesBackByteExactWithItsFolderAndTime) {
     }
     EXPECT_FALSE(found.at("Photos").engineSpecific & kExfatFolderDeleted);
     for (const auto& t : image.Live()) EXPECT_EQ(found.count(t.path), 0u) << t.path << " is live";
+
+    // A recovered folder's files keep their times as well, not only a file recovered alone.
+    const std::filesystem::path folderOut = out / "Old Projects";
+    ASSERT_EQ(engine->RecoverItem(found.at("Old Projects"), folderOut, 0), 0);
+    size_t timed = 0;
+    for (const auto& t : image.Deleted()) {
+        const std::string below = "Old Projects/";
+        if (t.isDir || t.size == 0 || t.Has("overwritten") || t.path.rfind(below, 0) != 0) continue;
+        const std::filesystem::path file = folderOut / t.path.substr(below.size());
+        std::error_code ec;
+        auto mtime = std::filesystem::last_write_time(file, ec);
+        ASSERT_FALSE(ec) << file;
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::file_clock::to_sys(mtime).time_since_epoch())
+                           .count();
+        EXPECT_EQ(seconds, static_cast<int64_t>(t.Number("mtime")))
+            << t.path << ": time inside a recovered folder";
+        ++timed;
+    }
+    EXPECT_GT(timed, 0u);
     engine.reset();
     EXPECT_EQ(testkit::FileSha256(image.image), before);
 }
