@@ -320,7 +320,7 @@ CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(const Checkpoint*
 int CProfessionalRecovery::RunPass(PassRun& run) {
     PassSubEngines chain(*this);
     // The next chunks are read on a thread of their own while one is classified.
-    AheadReader ahead(reader_, sectorSize_);
+    AheadReader ahead(reader_, sectorSize_, kChunkBytes);
     const uint32_t chunkSectors = kChunkBytes / sectorSize_;
     int result = 0;
     const auto passStart = std::chrono::steady_clock::now();
