@@ -50,25 +50,25 @@ int main(int argc, char** argv) {
     }
     const char* path = argv[2];
     ArchiveCloser reader{archive_read_new()};
-    archive_read_support_filter_all(reader.Handle());
+    archive_read_support_filter_all(reader.handle);
     // Every archive format but mtree, which would take any text file for a
     // listing of file names.
-    archive_read_support_format_7zip(reader.Handle());
-    archive_read_support_format_ar(reader.Handle());
-    archive_read_support_format_cab(reader.Handle());
-    archive_read_support_format_cpio(reader.Handle());
-    archive_read_support_format_iso9660(reader.Handle());
-    archive_read_support_format_lha(reader.Handle());
-    archive_read_support_format_rar(reader.Handle());
-    archive_read_support_format_rar5(reader.Handle());
-    archive_read_support_format_tar(reader.Handle());
-    archive_read_support_format_xar(reader.Handle());
-    archive_read_support_format_zip(reader.Handle());
+    archive_read_support_format_7zip(reader.handle);
+    archive_read_support_format_ar(reader.handle);
+    archive_read_support_format_cab(reader.handle);
+    archive_read_support_format_cpio(reader.handle);
+    archive_read_support_format_iso9660(reader.handle);
+    archive_read_support_format_lha(reader.handle);
+    archive_read_support_format_rar(reader.handle);
+    archive_read_support_format_rar5(reader.handle);
+    archive_read_support_format_tar(reader.handle);
+    archive_read_support_format_xar(reader.handle);
+    archive_read_support_format_zip(reader.handle);
     // A lone compressed file (report.doc.gz) has no archive format inside; the
     // raw reader lists it as one entry. It only bids when nothing else does.
-    archive_read_support_format_raw(reader.Handle());
-    if (archive_read_open_filename(reader.Handle(), path, 64 * 1024) != ARCHIVE_OK) {
-        ErrorLine(path, reader.Handle());
+    archive_read_support_format_raw(reader.handle);
+    if (archive_read_open_filename(reader.handle, path, 64 * 1024) != ARCHIVE_OK) {
+        ErrorLine(path, reader.handle);
         return 2;
     }
 
@@ -88,10 +88,10 @@ int main(int argc, char** argv) {
     int status = 0;
     archive_entry* entry = nullptr;
     for (;;) {
-        int rc = archive_read_next_header(reader.Handle(), &entry);
+        int rc = archive_read_next_header(reader.handle, &entry);
         if (rc == ARCHIVE_EOF) break;
         if (rc == ARCHIVE_FATAL || rc == ARCHIVE_RETRY) {
-            ErrorLine(path, reader.Handle());
+            ErrorLine(path, reader.handle);
             status = headerShown ? 3 : 2;
             break;
         }
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
         if (name == nullptr) name = archive_entry_pathname(entry);
         if (name == nullptr) name = "?";
         std::string rawName;
-        if (archive_format(reader.Handle()) == ARCHIVE_FORMAT_RAW) {
+        if (archive_format(reader.handle) == ARCHIVE_FORMAT_RAW) {
             // Raw data without a compression filter around it is no archive at all.
-            if (archive_filter_count(reader.Handle()) <= 1) {
+            if (archive_filter_count(reader.handle) <= 1) {
                 std::fprintf(stderr, "Extract: %s is not an archive\n", path);
                 status = 2;
                 break;
@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
             totalSize += static_cast<uint64_t>(size);
             std::printf("%s %12" PRId64 " %s\n", ModifiedText(entry).c_str(), size, name);
         }
-        archive_read_data_skip(reader.Handle());
+        archive_read_data_skip(reader.handle);
     }
     if (status == 2) return status;
     showHeader();
