@@ -38,15 +38,8 @@ CListImageTextNodeUI* NewRow() {
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
-void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, bool external) {
-    QString first;
-    if (entry.IsVolume())
-        first = QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(entry.letter).arg(MarkupSafe(Utf8(entry.label)));
-    else
-        first =
-            QStringLiteral("{f 4}{x 2}%1{/f}")
-                .arg(entry.start == 0 ? QStringLiteral("Whole disk") : QStringLiteral("Unallocated space"));
-    row->SetText(0, first);
+void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, const QString& name, bool external) {
+    row->SetText(0, QStringLiteral("{f 4}{x 2}%1{/f}").arg(MarkupSafe(name)));
     row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(MarkupSafe(Utf8(entry.fileSystemName))));
     row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(SizeText(entry.totalBytes)));
     row->SetImage(0, external ? QStringLiteral("file='drive_usb.png' dest='28,0,50,24'")
@@ -59,6 +52,22 @@ void CMainWnd::WatchDevices(int settleMs, bool pollOnly, int pollMs) {
     watcher_ = std::make_unique<CDeviceWatcher>([this] { RefreshDiskList(); }, settleMs, pollMs);
     if (!watcher_->Start(pollOnly) && !pollOnly)
         qInfo("Sorvane: no device events; looking for new disks every two seconds");
+}
+
+QString CMainWnd::PartitionName(const VolumeEntry& entry) {
+    // Drive letters mean nothing here: a partition is named by its number, file
+    // system, label and size, as a person tells their cards apart.
+    QStringList parts;
+    if (entry.IsVolume()) {
+        const int number = entry.partitionNumber > 0 ? entry.partitionNumber : entry.letter;
+        parts << Message("MSG0524").replace(QStringLiteral("%d"), QString::number(number));
+    } else {
+        parts << Message(entry.start == 0 ? "MSG0525" : "MSG0526");
+    }
+    if (!entry.fileSystemName.empty()) parts << Utf8(entry.fileSystemName);
+    if (!entry.label.empty()) parts << Utf8(entry.label);
+    parts << SizeText(entry.totalBytes);
+    return parts.join(QStringLiteral(" \u00B7 "));
 }
 
 std::vector<ScanTarget*> CMainWnd::Targets() const {
@@ -77,6 +86,7 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
                          .arg(diskNumber));
     CListExUI::Node* diskNode = list->AddNode(nullptr, disk);
     rows_.insert(disk, RowInfo{nullptr, true, name});
+    disk->setToolTip(QStringLiteral("/dev/") + Utf8(name));
     skin::ListElement* first = nullptr;
     for (const VolumeEntry& entry : entries) {
         auto target = std::make_unique<ScanTarget>();
@@ -84,7 +94,7 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
         // Regions and whole disks have no number of their own.
         if (!entry.IsVolume()) target->imageVolumeKey = nextImageKey_++;
         auto* row = NewRow();
-        FillPartitionRow(row, entry, true);
+        FillPartitionRow(row, entry, PartitionName(entry), true);
         list->AddNode(diskNode, row);
         if (!first) first = row;
         rows_.insert(row, RowInfo{target.get(), false, {}});
@@ -166,6 +176,12 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     if (!list || !std::filesystem::is_regular_file(image, ec)) return false;
     const uint64_t bytes = std::filesystem::file_size(image, ec);
     if (ec) return false;
+    // Before the window is shown its texts are not loaded and the start-up
+    // would reset the selection: images named at start wait until then.
+    if (!ready_) {
+        pendingImages_.push_back(image);
+        return true;
+    }
 
     // The heading row of all image rows, made with the first image.
     CListExUI::Node* heading = nullptr;
@@ -175,16 +191,15 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     if (!heading) {
         auto* row = NewRow();
         row->SetName(QStringLiteral("ImageFile"));
-        // The heading's words come from the language file; "Image File" when it has none.
-        QString title = Message("MSG0215");
-        if (title.isEmpty()) title = QStringLiteral("Image File");
-        row->SetText(0,
-                     QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}%1{/f}").arg(MarkupSafe(title)));
+        row->SetText(0, QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}%1{/f}")
+                            .arg(MarkupSafe(Message("MSG0215"))));
         heading = list->AddNode(nullptr, row);
         rows_.insert(row, RowInfo{nullptr, true, {}});
     }
     auto* row = NewRow();
-    row->SetText(0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.string()))));
+    // The file name is what a person looks for; the whole path is in the details and the tool tip.
+    row->SetText(0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.filename().string()))));
+    row->setToolTip(QString::fromStdString(image.string()));
     row->SetText(2, QStringLiteral("{f 5}%1{/f}").arg(SizeText(bytes)));
     row->SetImage(0, QStringLiteral("file='image_file.png' dest='26,0,50,24'"));
     CListExUI::Node* imageNode = list->AddNode(heading, row);
@@ -211,7 +226,7 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
         for (ScanTarget& part : parts) {
             auto target = std::make_unique<ScanTarget>(std::move(part));
             auto* partRow = NewRow();
-            FillPartitionRow(partRow, *target->partition, true);
+            FillPartitionRow(partRow, *target->partition, PartitionName(*target->partition), true);
             list->AddNode(imageNode, partRow);
             rows_.insert(partRow, RowInfo{target.get(), false, {}});
             targets_.push_back(std::move(target));
@@ -338,7 +353,7 @@ void CMainWnd::StartScan() {
     lastScanMode_ = scanMode_;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();
-    if (code == 3) CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0504"));
+    if (code == 3) OfferDeepScan("MSG0527", "MSG0504", CMessageBox::kWarning);
 }
 
 void CMainWnd::CreateImageCommand() {

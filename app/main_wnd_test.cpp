@@ -6,10 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <QMenu>
+#include <map>
+#include <set>
 #include <QTest>
+#include <cstdlib>
 
 #include "app/gui_test_support.h"
+#include "app/user_settings.h"
 #include "app/wnd_shadow.h"
+#include "tests/testkit/testkit.h"
 
 namespace sorvane::app {
 namespace {
@@ -165,6 +170,76 @@ TEST_F(MainWindowTest, AssistMenuOffersOnlyWhatLeadsSomewhere) {
     EXPECT_TRUE(about.contains(QStringLiteral(SORVANE_VERSION)));
     EXPECT_TRUE(about.contains(u"GPL-3.0-or-later"_qs));
     EXPECT_FALSE(window_->windowIcon().isNull());
+}
+
+}  // namespace
+}  // namespace sorvane::app
+
+namespace sorvane::app {
+namespace {
+
+QString Msg(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
+
+// The mode chosen on the home page is named where the scan starts, so a
+// person can tell a quick scan from a deep one before pressing the button.
+TEST_F(MainWindowTest, TheDiskPageNamesTheChosenScanMode) {
+    Click("BtnDeletedRecovery");
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0520"));
+    EXPECT_EQ(Get("Txt2")->Text(), Msg("MSG0522"));
+    window_->ShowPage(CMainWnd::kFileTypePage);
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0520")) << "the file-type page starts the same scan";
+    Click("BtnPrev");
+    Click("BtnPrev");
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kHomePage);
+    Click("BtnStart");
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0521"));
+    EXPECT_EQ(Get("Txt2")->Text(), Msg("MSG0523"));
+    EXPECT_NE(Msg("MSG0520"), Msg("MSG0521"));
+}
+
+// The language menu changes this person's language only: the choice lands in
+// their settings, the config.ini beside the program stays as shipped.
+TEST_F(MainWindowTest, TheLanguageChoiceLandsInTheUsersSettingsNotBesideTheProgram) {
+    testkit::TempDir program, user;
+    std::filesystem::copy(testing::ShippedData(), program.Path(), std::filesystem::copy_options::recursive);
+    const auto config = program / "config.ini";
+    const std::string shipped = testkit::FileSha256(config);
+    const auto settings = user / "Sorvane" / "sorvane.ini";
+    LanguageService::ReloadInstance(program.Path(), settings);
+    window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
+    QApplication::processEvents();
+    EXPECT_EQ(UserSettings(settings).Language(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(testkit::FileSha256(config), shipped) << "config.ini beside the program is never written";
+    // The window speaks German at once, and the next start does too.
+    Click("BtnStart");
+    EXPECT_EQ(Get("BtnScan")->Text(), QStringLiteral("Tiefensuche starten"));
+    EXPECT_EQ(LanguageService(program.Path(), settings).CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(LanguageService(program.Path()).CurrentLanguage(), QStringLiteral("English"))
+        << "another person still gets the shipped default";
+    testing::UseShippedTexts();
+    InstallDialogTranslations();
+}
+
+// Every language file gives every text the window asks for: a key missing in
+// one language shows an empty label or an English word in a German window.
+TEST(LanguageFiles, EveryLanguageHasEveryKeyOfEveryOther) {
+    const auto folder = testing::ShippedData() / "Languages";
+    std::map<std::string, std::map<QString, std::set<QString>>> keys;  // file -> section -> keys
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        LanguageService service(testing::ShippedData());
+        service.UseLanguageForThisRun(QString::fromStdString(entry.path().stem().string()));
+        for (const char* section : {"Messages", "MainWnd", "ScanWnd", "RecoverProcessWnd", "MessageBox",
+                                    "MenuWnd", "Language"}) {
+            for (const auto& [key, value] : service.Section(QString::fromLatin1(section))) {
+                EXPECT_FALSE(value.isEmpty()) << entry.path().filename() << " " << section << " " << key.toStdString();
+                keys[entry.path().filename().string()][QString::fromLatin1(section)].insert(key);
+            }
+        }
+    }
+    ASSERT_GE(keys.size(), 2u);
+    const auto& first = keys.begin()->second;
+    for (const auto& [file, sections] : keys) EXPECT_EQ(sections, first) << file;
 }
 
 }  // namespace

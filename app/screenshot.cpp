@@ -20,6 +20,7 @@
 #include "app/popup_wnd.h"
 #include "app/profile_file.h"
 #include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
 #include "app/skin_framework/list.h"
 #include "platform/data_dirs.h"
 
@@ -98,7 +99,8 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
     if (QLatin1String(layout.section) == QLatin1String("ScanWnd")) {
         set("stage", Message("MSG0702").replace(QStringLiteral("%d"), QStringLiteral("1")));
         set("percent", Message("MSG0704") + QStringLiteral(" 42%"));
-        set("time", Message("MSG0708") + QStringLiteral(" 3 Min 12 Sec"));
+        set("time", Message("MSG0708") + u' ' +
+                        RemainingTimeText(192, {Message("MSG0711"), Message("MSG0712"), Message("MSG0713")}));
         set("sectors", Message("MSG0706") + QStringLiteral(" 25165824 / 62333952"));
         set("totalfile", Message("MSG0707") + QStringLiteral(" 1284"));
     } else if (QLatin1String(layout.section) == QLatin1String("SearchProcessWnd")) {
@@ -118,7 +120,8 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
     } else {
         set("stage", Message("MSG0302") + QStringLiteral(" /home/user/card.img"));
         set("percent", Message("MSG0301") + QStringLiteral(" 42%"));
-        set("time", Message("MSG0305") + QStringLiteral(" 1 Min 40 Sec"));
+        set("time", Message("MSG0305") + u' ' +
+                        RemainingTimeText(100, {Message("MSG0711"), Message("MSG0712"), Message("MSG0713")}));
         set("sectors", Message("MSG0303") + QStringLiteral(" 25165824 / 62333952"));
     }
 }
@@ -155,14 +158,11 @@ int RunScreenshots(const QString& folder, const QString& language) {
                      qUtf8Printable(names.join(QStringLiteral(", "))));
             return 2;
         }
-        // The language is chosen in the scratch folder's settings, never in the shipped ones.
-        ProfileFile config;
-        config.Load(LanguageService::Instance().ConfigPath());
-        config.SetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default"), language);
-        QDir().mkpath(work.path() + QStringLiteral("/data"));
-        if (!config.Save((work.path() + QStringLiteral("/data/config.ini")).toStdString())) return 1;
     }
     LanguageService::ResetInstance();
+    // The language is used for these pictures only, never kept in anyone's settings.
+    if (!language.isEmpty()) LanguageService::Instance().UseLanguageForThisRun(language);
+    InstallDialogTranslations();
     CMessageBox::SetAnswerHook([](int, const QString&) { return 1; });
 
     CMainWnd main;
