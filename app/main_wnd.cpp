@@ -58,7 +58,8 @@ bool CMainWnd::Create() {
     shadow_->SetColor(QColor(0x2D, 0x2D, 0x2D));
     shadow_->Create(this);
     // The size the person last gave the window, never below the layout's minimum.
-    if (const QSize size = UserSettings().WindowSize(); size.isValid()) resize(size.expandedTo(minimumSize()));
+    if (const QSize size = UserSettings().WindowSize(); size.isValid())
+        resize(size.expandedTo(minimumSize()));
     return true;
 }
 
@@ -363,8 +364,7 @@ void CMainWnd::OnClick(skin::Control* sender) {
         } else if (page == kDiskPage) {
             skin::Control* scan = FindControl(QStringLiteral("BtnScan"));
             if (scan && !scan->IsEnabled())
-                CMessageBox::Show(CMessageBox::kInformation, this,
-                                  QStringLiteral("Please select disk media for next step!"));
+                CMessageBox::Show(CMessageBox::kInformation, this, Message("MSG0529"));
         } else if (page == kFileTypePage) {
             ShowPage(kResultsPage);
         }

@@ -38,7 +38,8 @@ CListImageTextNodeUI* NewRow() {
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
-void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, const QString& name, bool external) {
+void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, const QString& name,
+                      bool external) {
     row->SetText(0, QStringLiteral("{f 4}{x 2}%1{/f}").arg(MarkupSafe(name)));
     row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(MarkupSafe(Utf8(entry.fileSystemName))));
     row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(SizeText(entry.totalBytes)));
@@ -198,7 +199,8 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     }
     auto* row = NewRow();
     // The file name is what a person looks for; the whole path is in the details and the tool tip.
-    row->SetText(0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.filename().string()))));
+    row->SetText(
+        0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.filename().string()))));
     row->setToolTip(QString::fromStdString(image.string()));
     row->SetText(2, QStringLiteral("{f 5}%1{/f}").arg(SizeText(bytes)));
     row->SetImage(0, QStringLiteral("file='image_file.png' dest='26,0,50,24'"));
@@ -239,11 +241,12 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
 }
 
 void CMainWnd::ChooseImage() {
-    const QString path = imageChooser_ ? imageChooser_()
-                                       : QFileDialog::getOpenFileName(
-                                             this, QString(), QString(),
-                                             QStringLiteral("Image Files (*.img *.dd *.raw *.bin *.iso);;"
-                                                            "All files (*)"));
+    const QString path = imageChooser_
+                             ? imageChooser_()
+                             : QFileDialog::getOpenFileName(
+                                   this, QString(), QString(),
+                                   Message("MSG0215") + QStringLiteral(" (*.img *.dd *.raw *.bin *.iso);;") +
+                                       Message("MSG0530") + QStringLiteral(" (*)"));
     if (!path.isEmpty()) OpenImageFile(path.toStdString());
 }
 
@@ -380,7 +383,7 @@ void CMainWnd::CreateImageCommand() {
     for (;;) {
         path = saveChooser_ ? saveChooser_(proposed)
                             : QFileDialog::getSaveFileName(this, QString(), proposed,
-                                                           QStringLiteral("Image Files (*.img)"));
+                                                           Message("MSG0215") + QStringLiteral(" (*.img)"));
         if (path.isEmpty()) return;
         if (!path.contains(u'.') || QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".img");
         const char* refusal = MessageIdOf(CheckImageDestination(path.toStdString(), devices, bytes));

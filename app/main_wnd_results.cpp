@@ -14,10 +14,10 @@
 #include "app/pagination.h"
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
-#include "app/startup.h"
-#include "app/user_settings.h"
 #include "app/skin_framework/controls.h"
 #include "app/skin_framework/list.h"
+#include "app/startup.h"
+#include "app/user_settings.h"
 #include "device/disk_volume_list.h"
 #include "platform/data_dirs.h"
 #include "platform/volume_registry.h"
@@ -173,7 +173,8 @@ void CMainWnd::RebuildTypeTree() {
             if (const skin::AttributeList* style = Style(QStringLiteral("filetype"))) {
                 for (const auto& [key, value] : *style) child->SetAttribute(key, value);
             }
-            child->SetIcon(other ? QStringLiteral("FileIcon/default.png") : option->Attribute(QStringLiteral("icon")));
+            child->SetIcon(other ? QStringLiteral("FileIcon/default.png")
+                                 : option->Attribute(QStringLiteral("icon")));
             child->setToolTip(other ? QString() : option->Text());
             nodes[category]->AddChildNode(child);
             if (option) optionNodes.insert(option, child);
@@ -382,8 +383,9 @@ void CMainWnd::StartRecovery() {
     UserSettings settings;
     QString start = settings.LastDestination();
     if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
-    const QString chosen =
-        folderChooser_ ? folderChooser_() : QFileDialog::getExistingDirectory(this, Message("MSG0856"), start);
+    const QString chosen = folderChooser_
+                               ? folderChooser_()
+                               : QFileDialog::getExistingDirectory(this, Message("MSG0856"), start);
     if (chosen.isEmpty()) return;
     QString folder = chosen;
     while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
@@ -414,9 +416,9 @@ CPreviewController& CMainWnd::Preview() {
         auto* pane = Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
         // The layout always has the pane; a stand-in keeps a broken skin from crashing.
         QTextBrowser* browser = pane ? pane->Browser() : new QTextBrowser(this);
-        preview_ =
-            std::make_unique<CPreviewController>(browser, this, QString::fromStdString(HelperProgramDir().string()),
-                                                 QString::fromStdString(ScanLogDir().string()));
+        preview_ = std::make_unique<CPreviewController>(browser, this,
+                                                        QString::fromStdString(HelperProgramDir().string()),
+                                                        QString::fromStdString(ScanLogDir().string()));
         preview_->SetRunExtraction([this](IFileRecoveryParse& engine, const FoundItemRecord& record,
                                           CPreviewWnd& holder, const PreviewExtractionEnv& env) {
             return RunWorker(new CPreviewProcessWnd(engine, record, holder, env), this,

@@ -66,7 +66,8 @@ int CMessageBox::Show(int kind, QWidget* parent, const QString& text, const QStr
 
 void CMessageBox::OnWindowInit() {
     ApplyLanguageSection(QStringLiteral("MessageBox"));
-    if (skin::Control* ok = FindControl(QStringLiteral("okbtn")); ok && !okText_.isEmpty()) ok->SetText(okText_);
+    if (skin::Control* ok = FindControl(QStringLiteral("okbtn")); ok && !okText_.isEmpty())
+        ok->SetText(okText_);
     if (skin::Control* title = FindControl(QStringLiteral("title")))
         title->SetText(LanguageService::Text(messages_, TitleIdOf(kind_)));
     skin::Control* message = FindControl(QStringLiteral("message"));

@@ -37,7 +37,8 @@ int CScanProcessWnd::Progress(void* window, int percent, int weight, int64_t rem
     if (!self->EnterCallback()) return kCancelCode;
     const int shown = percent * weight / 100;
     self->PostText("time", remaining == -1 ? self->Message("MSG0705")
-                                           : self->Message("MSG0708") + u' ' + RemainingTimeText(remaining, self->TimeWords()));
+                                           : self->Message("MSG0708") + u' ' +
+                                                 RemainingTimeText(remaining, self->TimeWords()));
     self->PostProgress(shown);
     self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG0704")).arg(shown));
     if (total != 0) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
@@ -84,6 +85,9 @@ bool ScanSampleCard(CMainWnd& window, const std::filesystem::path& card) {
     if (!tree || !photo || photo->ChildNodes().isEmpty()) return false;
     tree->CheckNode(photo, true, true);
     window.ShowFilesOf(photo->ChildNodes().front());
+    // One click on the first photo shows it in the preview pane.
+    if (auto* list = window.Find<skin::List>(QStringLiteral("FileList")); list && list->GetCount() > 0)
+        list->OnRowClicked(list->GetItemAt(0));
     return true;
 }
 
@@ -242,6 +246,25 @@ int RunScreenshots(const QString& folder, const QString& language) {
                                             .replace(QStringLiteral(".xml"), QStringLiteral(".png")))) &&
              ok;
         window->Destroy();
+    }
+
+    // The folder chooser of the recovery, in the window's language.
+    {
+        QFileDialog chooser(&main, Message("MSG0856"), QDir::homePath());
+        chooser.setFileMode(QFileDialog::Directory);
+        chooser.setOption(QFileDialog::ShowDirsOnly);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);  // offscreen there is no native one to picture
+        chooser.resize(640, 420);
+        chooser.show();
+        Settle();
+        ok = chooser.grab().save(dir.filePath(QStringLiteral("folder_dialog.png"))) && ok;
+        chooser.close();
+    }
+    // What a quick scan that found nothing offers.
+    if (CMessageBox* box =
+            CMessageBox::Open(CMessageBox::kQuestion, &main, Message("MSG0852"), Message("MSG0528"))) {
+        ok = Save(*box, dir.filePath(QStringLiteral("messagebox_nothing_found.png"))) && ok;
+        box->Destroy();
     }
 
     const char* kinds[] = {"messagebox_0_error.png", "messagebox_1_confirm.png",

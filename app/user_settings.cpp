@@ -44,6 +44,8 @@ void UserSettings::SetWindowSize(const QSize& size) {
 
 QString UserSettings::LastDestination() const { return Get(QStringLiteral("LastDestination")); }
 
-void UserSettings::SetLastDestination(const QString& folder) { Set(QStringLiteral("LastDestination"), folder); }
+void UserSettings::SetLastDestination(const QString& folder) {
+    Set(QStringLiteral("LastDestination"), folder);
+}
 
 }  // namespace sorvane::app

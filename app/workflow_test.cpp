@@ -475,8 +475,8 @@ TEST_F(WorkflowTest, AQuickScanThatFindsNothingSaysSoAndItsButtonStartsTheDeepSc
     const std::string jpeg =
         std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
     testkit::WriteFile(dir / "photo.bin", std::vector<uint8_t>(jpeg.begin(), jpeg.end()));
-    ASSERT_EQ(RunCommand("dd if=" + ShellQuote((dir / "photo.bin").string()) + " of=" +
-                         ShellQuote(image.string()) + " bs=512 seek=20000 conv=notrunc status=none"),
+    ASSERT_EQ(RunCommand("dd if=" + ShellQuote((dir / "photo.bin").string()) +
+                         " of=" + ShellQuote(image.string()) + " bs=512 seek=20000 conv=notrunc status=none"),
               0);
     Click("BtnDeletedRecovery");
     ASSERT_TRUE(window_->OpenImageFile(image));
@@ -840,7 +840,6 @@ TEST_F(WorkflowTest, ThousandsOfFilesArePagedAndChecksReachEveryPage) {
     EXPECT_TRUE(office->IsChecked());
 }
 
-
 // What a file manager's "Open with" does: the image is named before the window
 // shows. It gets the rows, selection, details and enabled Scan that "Open
 // image..." gives, and the scan runs.
@@ -855,7 +854,9 @@ TEST_F(WorkflowTest, AnImageNamedAtStartIsListedAsOpenImageListsItAndScans) {
     EXPECT_TRUE(Get("BtnScan")->IsEnabled());
     auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
     ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
-    auto text = [&](int row) { return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row))->GetText(0); };
+    auto text = [&](int row) {
+        return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row))->GetText(0);
+    };
     EXPECT_TRUE(text(0).contains(Message("MSG0215"))) << text(0).toStdString();
     EXPECT_EQ(list->GetCurSel(), 1);
     // The row shows the file's name; the details panel its whole path, with captions.
@@ -872,8 +873,8 @@ TEST_F(WorkflowTest, AnImageNamedAtStartIsListedAsOpenImageListsItAndScans) {
         const VolumeEntry& entry = *targets[i]->partition;
         const QString expected = Message("MSG0524").replace(QStringLiteral("%d"), QString::number(i + 1)) +
                                  QStringLiteral(" \u00B7 %1 \u00B7 %2 \u00B7 %3")
-                                     .arg(QString::fromStdString(entry.fileSystemName), QLatin1String(labels[i]),
-                                          SizeText(entry.totalBytes));
+                                     .arg(QString::fromStdString(entry.fileSystemName),
+                                          QLatin1String(labels[i]), SizeText(entry.totalBytes));
         EXPECT_TRUE(text(2 + i).contains(expected)) << text(2 + i).toStdString();
         EXPECT_FALSE(text(2 + i).contains(QStringLiteral(":\\")));
     }
@@ -904,7 +905,8 @@ TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFile
     EXPECT_TRUE(office->ChildNodes().front()->Text().endsWith(u" (3)"));
     window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"))->CheckNode(office, true, true);
     ASSERT_EQ(list->GetCount(), 3) << "ticking a category shows what was ticked";
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
     EXPECT_EQ(window_->CheckedFiles().size(), 3u);
 }
 

@@ -417,7 +417,6 @@ TEST_F(PreviewTest, DeletedFilesOfARealVolumeShowFromTheImage) {
     EXPECT_EQ(testkit::FileSha256(image), before) << "the previewed image must never change";
 }
 
-
 // An installed copy: `cmake --install` to a fresh prefix puts the helpers in
 // PREFIX/libexec/sorvane (not on PATH), and the installed program finds them
 // from its own folder and previews a PDF page, an archive listing and a video.
@@ -427,10 +426,10 @@ TEST_F(PreviewTest, AnInstalledCopyFindsItsHelpersAndPreviews) {
     NEED("pages.pdf");
     NEED("bundle.zip");
     testkit::TempDir prefix;
-    const HelperResult install =
-        RunHelper(cmake, {QStringLiteral("--install"), QStringLiteral(SORVANE_BINARY_DIR), QStringLiteral("--prefix"),
-                          Q(prefix.Path())},
-                  300000);
+    const HelperResult install = RunHelper(cmake,
+                                           {QStringLiteral("--install"), QStringLiteral(SORVANE_BINARY_DIR),
+                                            QStringLiteral("--prefix"), Q(prefix.Path())},
+                                           300000);
     ASSERT_TRUE(install.Succeeded()) << install.output.toStdString();
     const auto bin = prefix / "bin";
     const auto helpers = prefix / "libexec" / "sorvane";
@@ -442,7 +441,7 @@ TEST_F(PreviewTest, AnInstalledCopyFindsItsHelpersAndPreviews) {
     }
     ASSERT_EQ(HelperProgramDir(bin), helpers);
     controller_ = std::make_unique<CPreviewController>(browser_, window_.get(), Q(HelperProgramDir(bin)),
-                                                      Q(previewDir_));
+                                                       Q(previewDir_));
     controller_->SetShowInformation([this](const QString& text) { information_.push_back(text); });
     Show("pages.pdf");
     EXPECT_EQ(controller_->Pane().PictureCount(), 1) << "the first page of the PDF";
@@ -450,7 +449,8 @@ TEST_F(PreviewTest, AnInstalledCopyFindsItsHelpersAndPreviews) {
     if (Have("clip.avi") && std::filesystem::exists(helpers / "Player")) {
         Show("clip.avi");
         ASSERT_NE(controller_->VideoPlayer(), nullptr);
-        EXPECT_TRUE(WaitFor([&] { return controller_->VideoPlaying(); }, 40000)) << "the installed player plays";
+        EXPECT_TRUE(WaitFor([&] { return controller_->VideoPlaying(); }, 40000))
+            << "the installed player plays";
         EXPECT_EQ(RunningCopiesOf(Q(helpers / "Player")), 1);
         controller_->EndPlayers();
     }
