@@ -285,6 +285,14 @@ void CMainWnd::ShowTargetInfo(skin::ListElement* row) {
             label->setToolTip(text);
         }
     };
+    // An image's whole path may need more than one line: Label1 wraps for images only.
+    auto wrapFirst = [this](bool wrap) {
+        if (skin::Control* label = FindControl(QStringLiteral("Label1"))) {
+            label->SetAttribute(QStringLiteral("multiline"),
+                                wrap ? QStringLiteral("true") : QStringLiteral("false"));
+            label->SetFixedHeight(wrap ? 62 : 24);
+        }
+    };
     const RowInfo info = rows_.value(row);
     const bool scannable = row && !TargetsOfRow(row, false).empty();
     if (skin::Control* scan = FindControl(QStringLiteral("BtnScan"))) scan->SetEnabled(scannable);
@@ -302,10 +310,16 @@ void CMainWnd::ShowTargetInfo(skin::ListElement* row) {
         std::error_code ec;
         bytes = std::filesystem::file_size(path.toStdString(), ec);
         set("Label1", QStringLiteral("%1 %2").arg(Message("MSG0209"), path));
+        // A path has no blanks to break at: each folder may start a new line.
+        if (skin::Control* label = FindControl(QStringLiteral("Label1")))
+            label->SetText(QStringLiteral("%1 %2").arg(
+                Message("MSG0209"), QString(path).replace(u'/', QStringLiteral("/\u200B"))));
+        wrapFirst(true);
         set("Label2", QStringLiteral("%1 %2").arg(Message("MSG0210"), SizeText(ec ? 0 : bytes)));
         for (const char* name : {"Label3", "Label4", "Label5", "Label6"}) set(name, QString());
         return;
     }
+    wrapFirst(false);
     const VolumeEntry& e = *target->partition;
     set("Label1", QStringLiteral("%1 %2").arg(Message("MSG0203")).arg(e.letter));
     set("Label2", e.label.empty()
@@ -349,11 +363,12 @@ void CMainWnd::StartScan() {
         CScanResumeStore::Instance().DeleteScan(lastQuickFolder_);
         lastQuickFolder_.clear();
     }
+    // The search after the scan runs inside the scan window's loop and reads this scan's mode.
+    lastScanMode_ = scanMode_;
     scanning_ = true;
     const int code = RunWorker(new CScanProcessWnd(chosen, scanMode_), this, CScanProcessWnd::kWidth,
                                CScanProcessWnd::kHeight);
     scanning_ = false;
-    lastScanMode_ = scanMode_;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();
     if (code == 3) OfferDeepScan("MSG0527", "MSG0504", CMessageBox::kWarning);
