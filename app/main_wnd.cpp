@@ -447,6 +447,12 @@ bool CMainWnd::event(QEvent* event) {
     if (event->type() == WM_LANGUAGE_CHANGED) {
         ApplyTexts();
         if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
+        // The layout's texts replaced the counts of the type tree and the
+        // selection label: they are made again in the new words.
+        if (!extensions_.empty()) {
+            RebuildTypeTree();
+            OnFilesChecked();
+        }
         return true;
     }
     if (event->type() == WM_SCAN_DONE) {

@@ -909,6 +909,20 @@ TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFile
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
     EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+
+    // Another language: the counts and the selection stay, in the new words.
+    window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
+    QApplication::processEvents();
+    ASSERT_EQ(LanguageService::Instance().CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(office->Text(), Message("MSG0810") + QStringLiteral(" (3)"));
+    EXPECT_TRUE(office->IsChecked());
+    uint64_t bytes = 0;
+    for (const auto& [key, record] : window_->CheckedFiles()) bytes += record.size;
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
+                                                   .replace(QStringLiteral("%s"), SizeText(bytes))
+                                                   .replace(QStringLiteral("%d"), QStringLiteral("3")));
+    testing::UseShippedTexts();
+    InstallDialogTranslations();
 }
 
 }  // namespace
