@@ -169,6 +169,7 @@ class CMainWnd : public skin::Window {
     std::vector<std::filesystem::path> pendingImages_;
     int workers_ = 0;
     bool refreshAfterWork_ = false;
+    std::function<void()> afterWork_;  // run once no progress window is open
     int lastScanMode_ = 1;
     std::filesystem::path lastQuickFolder_;
     // Search results and what the results page shows of them.

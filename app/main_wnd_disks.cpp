@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include "app/create_image_process_wnd.h"
 #include "app/device_watcher.h"
@@ -111,6 +112,12 @@ int CMainWnd::RunWorker(CProcessWnd* window, QWidget* parent, int width, int hei
         refreshAfterWork_ = false;
         RefreshDiskList();
     }
+    // What waits for the work to end runs from the event loop, after the
+    // caller of this (outermost) window has finished too.
+    if (workers_ == 0 && afterWork_)
+        QTimer::singleShot(0, this, [this] {
+            if (auto next = std::exchange(afterWork_, nullptr)) next();
+        });
     return code;
 }
 

@@ -111,7 +111,9 @@ void CMainWnd::OnSearchDone() {
             break;
         }
     }
-    if (results_.empty()) OfferDeepScan("MSG0852", "MSG0853", CMessageBox::kInformation);
+    // Said once the scan and search windows have closed, not over them.
+    if (results_.empty())
+        afterWork_ = [this] { OfferDeepScan("MSG0852", "MSG0853", CMessageBox::kInformation); };
 }
 
 void CMainWnd::OfferDeepScan(const char* afterQuick, const char* afterDeep, int afterDeepKind) {
