@@ -408,7 +408,8 @@ void CMainWnd::StartRecovery() {
         }
     }
     if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
-    settings.SetLastDestination(QString::fromStdString(destination_.string()));
+    // Only a folder the person chose is remembered (the screenshot mode answers for itself).
+    if (!folderChooser_) settings.SetLastDestination(QString::fromStdString(destination_.string()));
     RunWorker(new CRecoverProcessWnd(checked_, Targets(), destination_), this, CRecoverProcessWnd::kWidth,
               CRecoverProcessWnd::kHeight);
 }
