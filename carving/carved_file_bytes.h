@@ -10,13 +10,13 @@
 #include <cstdint>
 #include <optional>
 
-#include "carving/byte_source.h"
 #include "carving/carve_job.h"
+#include "carving/file_byte_source.h"
 #include "device/byte_view.h"
 
 namespace sorvane {
 
-class CarvedFileBytes final : public ByteSource {
+class CarvedFileBytes final : public FileByteSource {
   public:
     // The most bytes one View can return.
     static constexpr size_t kMaxView = 32768;

@@ -14,7 +14,7 @@ constexpr int kMaxBits = 15;
 // file's window.
 class BitReader {
   public:
-    BitReader(ByteSource& bytes, uint64_t offset) : bytes_(bytes), next_(offset) {}
+    BitReader(FileByteSource& bytes, uint64_t offset) : bytes_(bytes), next_(offset) {}
 
     // False once the input has run out.
     bool Need(int count) {
@@ -52,7 +52,7 @@ class BitReader {
 
   private:
     static constexpr size_t kPieceBytes = 32768;
-    ByteSource& bytes_;
+    FileByteSource& bytes_;
     uint64_t next_;
     ByteView piece_;
     size_t at_ = 0;
@@ -257,7 +257,7 @@ bool DecodeBlocks(BitReader& in, Output& out) {
 
 }  // namespace
 
-std::optional<DeflateEnd> WalkDeflate(ByteSource& bytes, uint64_t offset, uint64_t maxOutput) {
+std::optional<DeflateEnd> WalkDeflate(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput) {
     BitReader in(bytes, offset);
     Output out(maxOutput);
     if (!DecodeBlocks(in, out)) return std::nullopt;
@@ -269,7 +269,7 @@ std::optional<DeflateEnd> WalkDeflate(ByteSource& bytes, uint64_t offset, uint64
     return end;
 }
 
-bool InflateStream(ByteSource& bytes, uint64_t offset, uint64_t maxOutput, std::vector<uint8_t>& out) {
+bool InflateStream(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput, std::vector<uint8_t>& out) {
     out.clear();
     BitReader in(bytes, offset);
     Output output(maxOutput, &out);

@@ -23,14 +23,17 @@ constexpr uint16_t kTagOffsetTime = 0x9010;
 // A TIFF structure whose offsets count from `base` in `file`, no further than `end`.
 class Tiff {
   public:
-    Tiff(ByteSource& file, uint64_t base, uint64_t end) : file_(file), base_(base), end_(end) {}
+    Tiff(FileByteSource& file, uint64_t base, uint64_t end) : file_(file), base_(base), end_(end) {}
 
     bool Header(uint32_t& firstIfd) {
         const ByteView h = At(0, 8);
         if (h.Size() < 8) return false;
-        if (h.Equals(0, "II*\0", 4)) big_ = false;
-        else if (h.Equals(0, "MM\0*", 4)) big_ = true;
-        else return false;
+        if (h.Equals(0, "II*\0", 4))
+            big_ = false;
+        else if (h.Equals(0, "MM\0*", 4))
+            big_ = true;
+        else
+            return false;
         firstIfd = U32(h, 4);
         return true;
     }
@@ -75,7 +78,7 @@ class Tiff {
     uint16_t U16(const ByteView& v, size_t off) const { return big_ ? v.U16Be(off) : v.U16(off); }
     uint32_t U32(const ByteView& v, size_t off) const { return big_ ? v.U32Be(off) : v.U32(off); }
 
-    ByteSource& file_;
+    FileByteSource& file_;
     uint64_t base_;
     uint64_t end_;
     bool big_ = false;
@@ -100,7 +103,7 @@ bool ParseOffset(const std::string& text, int& minutes) {
     return true;
 }
 
-bool ReadTiff(ByteSource& file, uint64_t base, uint64_t end, FileMetadata& out) {
+bool ReadTiff(FileByteSource& file, uint64_t base, uint64_t end, FileMetadata& out) {
     Tiff tiff(file, base, end);
     uint32_t ifd0 = 0;
     if (!tiff.Header(ifd0)) return false;
@@ -135,10 +138,11 @@ bool ReadTiff(ByteSource& file, uint64_t base, uint64_t end, FileMetadata& out) 
 
 }  // namespace
 
-bool ReadExifMetadata(ByteSource& file, FileMetadata& out) {
+bool ReadExifMetadata(FileByteSource& file, FileMetadata& out) {
     const ByteView start = file.View(0, 4);
     if (start.Size() < 4) return false;
-    if (start.Equals(0, "II*\0", 4) || start.Equals(0, "MM\0*", 4)) return ReadTiff(file, 0, file.Length(), out);
+    if (start.Equals(0, "II*\0", 4) || start.Equals(0, "MM\0*", 4))
+        return ReadTiff(file, 0, file.Length(), out);
     if (start.U8(0) != 0xFF || start.U8(1) != 0xD8) return false;
     uint64_t at = 2;
     while (at < kMaxJpegHeader) {

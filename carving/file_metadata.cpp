@@ -69,17 +69,24 @@ std::string DecodeEntities(std::string_view text) {
             continue;
         }
         const std::string_view name = text.substr(i + 1, semi - i - 1);
-        if (name == "amp") out.push_back('&');
-        else if (name == "lt") out.push_back('<');
-        else if (name == "gt") out.push_back('>');
-        else if (name == "quot") out.push_back('"');
-        else if (name == "apos") out.push_back('\'');
+        if (name == "amp")
+            out.push_back('&');
+        else if (name == "lt")
+            out.push_back('<');
+        else if (name == "gt")
+            out.push_back('>');
+        else if (name == "quot")
+            out.push_back('"');
+        else if (name == "apos")
+            out.push_back('\'');
         else if (name.size() > 1 && name[0] == '#') {
             uint32_t cp = 0;
             const bool hex = name[1] == 'x' || name[1] == 'X';
             for (size_t k = hex ? 2 : 1; k < name.size(); ++k) {
                 const int c = std::tolower(static_cast<unsigned char>(name[k]));
-                const int digit = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+                const int digit = c >= '0' && c <= '9'          ? c - '0'
+                                  : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                                : -1;
                 if (digit < 0 || cp > 0x10FFFF) {
                     cp = 0;
                     break;
@@ -132,8 +139,8 @@ bool SetMetadataInstant(int64_t unixTime, FileMetadata& out) {
 bool ParseDateText(std::string_view text, FileMetadata& out) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    if (!Digits(text, 0, 4, y) || text.size() < 10 || (text[4] != '-' && text[4] != ':') || text[7] != text[4] ||
-        !Digits(text, 5, 2, mo) || !Digits(text, 8, 2, d))
+    if (!Digits(text, 0, 4, y) || text.size() < 10 || (text[4] != '-' && text[4] != ':') ||
+        text[7] != text[4] || !Digits(text, 5, 2, mo) || !Digits(text, 8, 2, d))
         return false;
     size_t pos = 10;
     if (pos < text.size() && (text[pos] == 'T' || text[pos] == ' ')) {
@@ -191,14 +198,19 @@ std::string XmlElementText(std::string_view xml, std::string_view tag) {
         std::string text;
         bool inTag = false;
         for (char c : xml.substr(contentStart + 1, end - contentStart - 1)) {
-            if (c == '<') inTag = true;
-            else if (c == '>') inTag = false;
-            else if (!inTag) text.push_back(c);
+            if (c == '<')
+                inTag = true;
+            else if (c == '>')
+                inTag = false;
+            else if (!inTag)
+                text.push_back(c);
         }
         std::string decoded = DecodeEntities(text);
         // The layout around a value is not part of it.
         const size_t first = decoded.find_first_not_of(" \t\r\n");
-        decoded = first == std::string::npos ? std::string() : decoded.substr(first, decoded.find_last_not_of(" \t\r\n") - first + 1);
+        decoded = first == std::string::npos
+                      ? std::string()
+                      : decoded.substr(first, decoded.find_last_not_of(" \t\r\n") - first + 1);
         // A title is a line, not a document: longer ones are cut at a character boundary.
         if (decoded.size() > kMaxElementText) {
             size_t cut = kMaxElementText;
@@ -210,10 +222,10 @@ std::string XmlElementText(std::string_view xml, std::string_view tag) {
     return {};
 }
 
-bool ReadFileMetadata(std::string_view extension, ByteSource& file, FileMetadata& out) {
+bool ReadFileMetadata(std::string_view extension, FileByteSource& file, FileMetadata& out) {
     const std::string ext = AsciiLower(extension);
-    static constexpr std::string_view kExif[] = {"jpg", "jpeg", "tif",  "tiff", "cr2", "nef", "nrw", "arw",
-                                                 "sr2", "srf",  "dng",  "orf",  "pef", "rw2", "erf"};
+    static constexpr std::string_view kExif[] = {"jpg", "jpeg", "tif", "tiff", "cr2", "nef", "nrw", "arw",
+                                                 "sr2", "srf",  "dng", "orf",  "pef", "rw2", "erf"};
     for (std::string_view e : kExif)
         if (ext == e) return ReadExifMetadata(file, out);
     if (ext == "mp4" || ext == "mov" || ext == "m4v" || ext == "3gp" || ext == "3g2" || ext == "m4a")

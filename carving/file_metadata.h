@@ -1,7 +1,7 @@
 // What a file says of itself: when it was taken, recorded or written, with
 // which camera, by whom and under which title. The carver names the files it
 // finds from it. Every reader is bounded: it reads a few hundred KiB at most
-// through a ByteSource, checks every length and offset it reads, and a
+// through a FileByteSource, checks every length and offset it reads, and a
 // damaged structure only ends its own parse (the answer is then false or
 // partial, never a read out of bounds).
 #pragma once
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "carving/byte_source.h"
+#include "carving/file_byte_source.h"
 
 namespace sorvane {
 
@@ -34,22 +34,22 @@ struct FileMetadata {
 // EXIF of a JPEG (its APP1 segment) or of a TIFF-based file (TIFF, camera
 // raws such as CR2, NEF, ARW, DNG): DateTimeOriginal (else DateTime) with
 // OffsetTimeOriginal where present, Make and Model. True when anything was read.
-bool ReadExifMetadata(ByteSource& file, FileMetadata& out);
+bool ReadExifMetadata(FileByteSource& file, FileMetadata& out);
 // The creation time of a QuickTime/MP4 movie (its `mvhd` box). True when found.
-bool ReadMovieMetadata(ByteSource& file, FileMetadata& out);
+bool ReadMovieMetadata(FileByteSource& file, FileMetadata& out);
 // Artist and title of an MP3: ID3v2 (2.2, 2.3, 2.4) at the start, else ID3v1
 // in the last 128 bytes. True when either was read.
-bool ReadId3Metadata(ByteSource& file, FileMetadata& out);
+bool ReadId3Metadata(FileByteSource& file, FileMetadata& out);
 // Title and creation date of a PDF, from its document information or its XMP
 // packet, where either is stored uncompressed. True when anything was read.
-bool ReadPdfMetadata(ByteSource& file, FileMetadata& out);
+bool ReadPdfMetadata(FileByteSource& file, FileMetadata& out);
 // Title and creation date of an Office Open XML document (docProps/core.xml)
 // or an OpenDocument file (meta.xml), read through the zip's central directory.
-bool ReadOfficeMetadata(ByteSource& file, FileMetadata& out);
+bool ReadOfficeMetadata(FileByteSource& file, FileMetadata& out);
 
 // The reader for a file of type `extension` (lower case, no dot), if any.
 // True when it read something usable.
-bool ReadFileMetadata(std::string_view extension, ByteSource& file, FileMetadata& out);
+bool ReadFileMetadata(std::string_view extension, FileByteSource& file, FileMetadata& out);
 
 // --- Pieces the readers share, exposed for their tests ---
 

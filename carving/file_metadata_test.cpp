@@ -77,7 +77,8 @@ TEST(MetadataTextTest, XmlTextIsDecodedAndTakenFromItsOwnElement) {
 }
 
 TEST_F(FileMetadataTest, ExifOfAJpegAndATiff) {
-    if (!testkit::HaveProgram("exiftool") || !testkit::HaveProgram("convert")) GTEST_SKIP() << "exiftool missing";
+    if (!testkit::HaveProgram("exiftool") || !testkit::HaveProgram("convert"))
+        GTEST_SKIP() << "exiftool missing";
     ASSERT_EQ(RunCommand("convert -size 32x24 xc:red " + Path("a.jpg") + " && cp " + Path("a.jpg") + " " +
                          Path("b.jpg") + " && convert -size 8x8 xc:blue " + Path("c.tif")),
               0);
@@ -116,11 +117,14 @@ TEST_F(FileMetadataTest, ExifOfAJpegAndATiff) {
 
 TEST_F(FileMetadataTest, MovieCreationTimeWhereverTheMovieBoxLies) {
     if (!testkit::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-    const std::string make = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 ";
-    ASSERT_EQ(RunCommand(make + "-metadata creation_time=2022-12-25T08:30:00Z -c:v mpeg4 " + Path("end.mp4")), 0);
-    ASSERT_EQ(RunCommand(make + "-metadata creation_time=2021-06-01T12:00:01Z -movflags +faststart -c:v mpeg4 " +
-                         Path("front.mov")),
+    const std::string make =
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 ";
+    ASSERT_EQ(RunCommand(make + "-metadata creation_time=2022-12-25T08:30:00Z -c:v mpeg4 " + Path("end.mp4")),
               0);
+    ASSERT_EQ(
+        RunCommand(make + "-metadata creation_time=2021-06-01T12:00:01Z -movflags +faststart -c:v mpeg4 " +
+                   Path("front.mov")),
+        0);
     ASSERT_EQ(RunCommand(make + "-c:v mpeg4 " + Path("none.mp4")), 0);
 
     FileMetadata end, front, none;
@@ -134,16 +138,19 @@ TEST_F(FileMetadataTest, MovieCreationTimeWhereverTheMovieBoxLies) {
 
 TEST_F(FileMetadataTest, SongArtistAndTitleInEveryTagVersion) {
     if (!testkit::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-    const std::string make = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=d=1 -c:a libmp3lame "
-                             "-metadata artist='Nina Simone' -metadata title='Caf\xC3\xA9 \xC3\x89t\xC3\xA9' ";
+    const std::string make =
+        "ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=d=1 -c:a libmp3lame "
+        "-metadata artist='Nina Simone' -metadata title='Caf\xC3\xA9 \xC3\x89t\xC3\xA9' ";
     ASSERT_EQ(RunCommand(make + Path("v4.mp3")), 0);
     ASSERT_EQ(RunCommand(make + "-id3v2_version 3 " + Path("v3.mp3")), 0);
     // A song whose new tag is lost keeps the old one at its end (which ffmpeg writes in UTF-8).
     ASSERT_EQ(RunCommand(make + "-write_id3v1 1 " + Path("both.mp3")), 0);
     std::vector<uint8_t> both = Bytes("both.mp3");
     ASSERT_GT(both.size(), 10u);
-    const size_t tagBytes = 10 + (size_t{both[6]} << 21 | size_t{both[7]} << 14 | size_t{both[8]} << 7 | both[9]);
-    testkit::WriteFile(dir_ / "v1.mp3", std::vector<uint8_t>(both.begin() + static_cast<ptrdiff_t>(tagBytes), both.end()));
+    const size_t tagBytes =
+        10 + (size_t{both[6]} << 21 | size_t{both[7]} << 14 | size_t{both[8]} << 7 | both[9]);
+    testkit::WriteFile(dir_ / "v1.mp3",
+                       std::vector<uint8_t>(both.begin() + static_cast<ptrdiff_t>(tagBytes), both.end()));
     for (const char* name : {"v4.mp3", "v3.mp3", "v1.mp3"}) {
         SCOPED_TRACE(name);
         FileMetadata m;
@@ -206,15 +213,17 @@ TEST_F(FileMetadataTest, OfficeTitlesThroughTheZipDirectory) {
 
 TEST(FileMetadataDamageTest, LengthsThatPointAnywhereEndOnlyTheirOwnParse) {
     // A JPEG whose EXIF directory claims a huge count and text far away.
-    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x30, 'E', 'x', 'i', 'f', 0, 0,
-                                 'M',  'M',  0,    42,   0,    0,    0,   8,   0x7F, 0xFF};
+    std::vector<uint8_t> jpeg = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x30, 'E', 'x', 'i', 'f',  0,
+                                 0,    'M',  'M',  0,    42,   0,    0,   0,   8,   0x7F, 0xFF};
     jpeg.resize(0x34, 0xEE);
     FileMetadata m;
     EXPECT_FALSE(Read("jpg", jpeg, m));
     // An ID3 tag whose frame runs past the tag, and a movie box larger than the file.
-    std::vector<uint8_t> id3 = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20, 'T', 'I', 'T', '2', 0x7F, 0, 0, 0, 0, 0, 0, 'x'};
+    std::vector<uint8_t> id3 = {'I', 'D', '3', 3,    0, 0, 0, 0, 0, 20, 'T',
+                                'I', 'T', '2', 0x7F, 0, 0, 0, 0, 0, 0,  'x'};
     EXPECT_FALSE(Read("mp3", id3, m));
-    std::vector<uint8_t> movie = {0, 0, 0, 16, 'm', 'o', 'o', 'v', 0xFF, 0xFF, 0xFF, 0xFF, 'm', 'v', 'h', 'd'};
+    std::vector<uint8_t> movie = {0,    0,    0,    16,   'm', 'o', 'o', 'v',
+                                  0xFF, 0xFF, 0xFF, 0xFF, 'm', 'v', 'h', 'd'};
     EXPECT_FALSE(Read("mp4", movie, m));
     EXPECT_TRUE(m.title.empty() && m.artist.empty() && !m.hasTime);
 }

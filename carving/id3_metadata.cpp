@@ -75,7 +75,7 @@ std::string Trimmed(std::string text) {
     return text.substr(first);
 }
 
-bool ReadId3v2(ByteSource& file, FileMetadata& out) {
+bool ReadId3v2(FileByteSource& file, FileMetadata& out) {
     const ByteView h = file.View(0, 10);
     if (h.Size() < 10 || !h.Equals(0, "ID3")) return false;
     const uint8_t major = h.U8(3);
@@ -126,7 +126,11 @@ bool ReadId3v2(ByteSource& file, FileMetadata& out) {
 bool IsUtf8(const uint8_t* p, size_t n) {
     for (size_t i = 0; i < n;) {
         const uint8_t c = p[i];
-        const size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 9;
+        const size_t extra = c < 0x80             ? 0
+                             : (c & 0xE0) == 0xC0 ? 1
+                             : (c & 0xF0) == 0xE0 ? 2
+                             : (c & 0xF8) == 0xF0 ? 3
+                                                  : 9;
         if (c == 0 || extra == 9 || (extra == 1 && c < 0xC2) || extra >= n - i) return false;
         for (size_t k = 1; k <= extra; ++k)
             if ((p[i + k] & 0xC0) != 0x80) return false;
@@ -143,7 +147,7 @@ std::string Id3v1Field(const uint8_t* p, size_t n) {
     return Latin1ToUtf8(p, length);
 }
 
-bool ReadId3v1(ByteSource& file, FileMetadata& out) {
+bool ReadId3v1(FileByteSource& file, FileMetadata& out) {
     const uint64_t length = file.Length();
     if (length < 128) return false;
     std::vector<uint8_t> tag;
@@ -156,7 +160,7 @@ bool ReadId3v1(ByteSource& file, FileMetadata& out) {
 
 }  // namespace
 
-bool ReadId3Metadata(ByteSource& file, FileMetadata& out) {
+bool ReadId3Metadata(FileByteSource& file, FileMetadata& out) {
     return ReadId3v2(file, out) || ReadId3v1(file, out);
 }
 

@@ -17,7 +17,7 @@ struct Box {
 
 // The box at `at`, inside [at, limit); false when its header does not fit or
 // its size is impossible.
-bool BoxAt(ByteSource& file, uint64_t at, uint64_t limit, Box& box) {
+bool BoxAt(FileByteSource& file, uint64_t at, uint64_t limit, Box& box) {
     const ByteView h = file.View(at, 16);
     if (h.Size() < 8 || at + 8 > limit) return false;
     uint64_t size = h.U32Be(0);
@@ -37,7 +37,7 @@ bool BoxAt(ByteSource& file, uint64_t at, uint64_t limit, Box& box) {
 }
 
 // The first box of `type` in [from, limit).
-bool FindBox(ByteSource& file, uint64_t from, uint64_t limit, uint32_t type, Box& found) {
+bool FindBox(FileByteSource& file, uint64_t from, uint64_t limit, uint32_t type, Box& found) {
     uint64_t at = from;
     for (int i = 0; i < kMaxBoxes && at < limit; ++i) {
         Box box;
@@ -58,7 +58,7 @@ constexpr uint32_t FourCc(const char (&s)[5]) {
 
 }  // namespace
 
-bool ReadMovieMetadata(ByteSource& file, FileMetadata& out) {
+bool ReadMovieMetadata(FileByteSource& file, FileMetadata& out) {
     const uint64_t length = file.Length();
     Box moov, mvhd;
     if (!FindBox(file, 0, length, FourCc("moov"), moov)) return false;
@@ -67,9 +67,12 @@ bool ReadMovieMetadata(ByteSource& file, FileMetadata& out) {
     if (v.Size() < 8) return false;
     const uint8_t version = v.U8(0);
     uint64_t created = 0;
-    if (version == 0) created = v.U32Be(4);
-    else if (version == 1 && v.Size() >= 12) created = v.U64Be(4);
-    else return false;
+    if (version == 0)
+        created = v.U32Be(4);
+    else if (version == 1 && v.Size() >= 12)
+        created = v.U64Be(4);
+    else
+        return false;
     // 0 is what a writer that knew no time leaves.
     if (created == 0 || created > static_cast<uint64_t>(INT64_MAX) - kMovieEpochToUnix) return false;
     return SetMetadataInstant(static_cast<int64_t>(created) - kMovieEpochToUnix, out);

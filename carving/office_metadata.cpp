@@ -13,7 +13,7 @@ constexpr size_t kMaxPropertiesBytes = 1u << 20;
 
 }  // namespace
 
-bool ReadOfficeMetadata(ByteSource& file, FileMetadata& out) {
+bool ReadOfficeMetadata(FileByteSource& file, FileMetadata& out) {
     std::vector<uint8_t> part;
     std::string_view title = "dc:title", created;
     if (ReadZipEntry(file, "docProps/core.xml", kMaxPropertiesBytes, part)) {

@@ -39,7 +39,8 @@ std::string PdfTextToUtf8(const std::string& raw) {
     if (raw.size() >= 2 && static_cast<uint8_t>(raw[0]) == 0xFE && static_cast<uint8_t>(raw[1]) == 0xFF) {
         std::u16string units;
         for (size_t i = 2; i + 1 < raw.size(); i += 2)
-            units.push_back(static_cast<char16_t>(static_cast<uint8_t>(raw[i]) << 8 | static_cast<uint8_t>(raw[i + 1])));
+            units.push_back(
+                static_cast<char16_t>(static_cast<uint8_t>(raw[i]) << 8 | static_cast<uint8_t>(raw[i + 1])));
         return Utf16ToUtf8(units);
     }
     std::string out;
@@ -68,20 +69,33 @@ bool StringAt(std::string_view text, size_t pos, std::string& out) {
                 char e = text[++i];
                 if (e >= '0' && e <= '7') {
                     int v = e - '0';
-                    for (int k = 0; k < 2 && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '7'; ++k)
+                    for (int k = 0; k < 2 && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '7';
+                         ++k)
                         v = v * 8 + (text[++i] - '0');
                     out.push_back(static_cast<char>(v));
                     continue;
                 }
                 switch (e) {
-                    case 'n': out.push_back('\n'); break;
-                    case 'r': out.push_back('\r'); break;
-                    case 't': out.push_back('\t'); break;
-                    case 'b': out.push_back('\b'); break;
-                    case 'f': out.push_back('\f'); break;
+                    case 'n':
+                        out.push_back('\n');
+                        break;
+                    case 'r':
+                        out.push_back('\r');
+                        break;
+                    case 't':
+                        out.push_back('\t');
+                        break;
+                    case 'b':
+                        out.push_back('\b');
+                        break;
+                    case 'f':
+                        out.push_back('\f');
+                        break;
                     case '\r':
-                    case '\n': break;  // a line continued
-                    default: out.push_back(e);
+                    case '\n':
+                        break;  // a line continued
+                    default:
+                        out.push_back(e);
                 }
                 continue;
             }
@@ -99,7 +113,10 @@ bool StringAt(std::string_view text, size_t pos, std::string& out) {
                 if (high >= 0) out.push_back(static_cast<char>(high << 4));
                 return true;
             }
-            int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int v = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : -1;
             if (v < 0) continue;
             if (high < 0) {
                 high = v;
@@ -118,7 +135,8 @@ bool KeyString(std::string_view dict, std::string_view key, std::string& out) {
     while ((at = dict.find(key, at)) != std::string_view::npos) {
         const size_t after = at + key.size();
         at = after;
-        if (after < dict.size() && std::isalnum(static_cast<unsigned char>(dict[after]))) continue;  // a longer key
+        if (after < dict.size() && std::isalnum(static_cast<unsigned char>(dict[after])))
+            continue;  // a longer key
         if (StringAt(dict, after, out)) return true;
     }
     return false;
@@ -145,7 +163,8 @@ bool ParsePdfDate(std::string_view text, FileMetadata& out) {
         pos += widths[f];
     }
     int64_t wall = 0;
-    if (!CalendarSeconds(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], wall)) return false;
+    if (!CalendarSeconds(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], wall))
+        return false;
     bool hasOffset = false;
     int offset = 0;
     if (pos < text.size() && text[pos] == 'Z') {
@@ -154,7 +173,8 @@ bool ParsePdfDate(std::string_view text, FileMetadata& out) {
                std::isdigit(static_cast<unsigned char>(text[pos + 1])) &&
                std::isdigit(static_cast<unsigned char>(text[pos + 2]))) {
         int minutes = (text[pos + 1] - '0') * 600 + (text[pos + 2] - '0') * 60;
-        if (pos + 6 <= text.size() && text[pos + 3] == '\'' && std::isdigit(static_cast<unsigned char>(text[pos + 4])) &&
+        if (pos + 6 <= text.size() && text[pos + 3] == '\'' &&
+            std::isdigit(static_cast<unsigned char>(text[pos + 4])) &&
             std::isdigit(static_cast<unsigned char>(text[pos + 5])))
             minutes += (text[pos + 4] - '0') * 10 + (text[pos + 5] - '0');
         hasOffset = minutes <= 14 * 60;
@@ -165,7 +185,7 @@ bool ParsePdfDate(std::string_view text, FileMetadata& out) {
 
 // Where object `number` begins, from the cross-reference table that
 // "startxref" in the tail names; 0 when that is not a plain table.
-uint64_t OffsetFromTable(ByteSource& file, std::string_view tail, uint64_t number) {
+uint64_t OffsetFromTable(FileByteSource& file, std::string_view tail, uint64_t number) {
     const size_t sx = tail.rfind("startxref");
     if (sx == std::string_view::npos) return 0;
     size_t pos = sx + 9;
@@ -186,7 +206,8 @@ uint64_t OffsetFromTable(ByteSource& file, std::string_view tail, uint64_t numbe
         if (number >= first && number < first + count) {
             size_t entry = pos + static_cast<size_t>(number - first) * 20;
             uint64_t offset = 0;
-            if (entry + 18 > table.size() || table[entry + 17] != 'n' || !Number(table, entry, offset)) return 0;
+            if (entry + 18 > table.size() || table[entry + 17] != 'n' || !Number(table, entry, offset))
+                return 0;
             return offset;
         }
         pos += static_cast<size_t>(count) * 20;
@@ -195,7 +216,7 @@ uint64_t OffsetFromTable(ByteSource& file, std::string_view tail, uint64_t numbe
     return 0;
 }
 
-bool ReadInfo(ByteSource& file, std::string_view tail, FileMetadata& out) {
+bool ReadInfo(FileByteSource& file, std::string_view tail, FileMetadata& out) {
     const size_t info = tail.rfind("/Info");
     if (info == std::string_view::npos) return false;
     size_t pos = info + 5;
@@ -214,7 +235,8 @@ bool ReadInfo(ByteSource& file, std::string_view tail, FileMetadata& out) {
             std::vector<uint8_t> window;
             ReadSourceBytes(file, from, length, window);
             const std::string_view text = AsText(window);
-            for (size_t hit = text.find(header); hit != std::string_view::npos; hit = text.find(header, hit + 1))
+            for (size_t hit = text.find(header); hit != std::string_view::npos;
+                 hit = text.find(header, hit + 1))
                 if (hit == 0 || IsSpace(text[hit - 1])) return from + hit;
             return uint64_t{0};
         };
@@ -233,7 +255,7 @@ bool ReadInfo(ByteSource& file, std::string_view tail, FileMetadata& out) {
     return !out.title.empty() || out.hasTime;
 }
 
-bool ReadXmp(ByteSource& file, FileMetadata& out) {
+bool ReadXmp(FileByteSource& file, FileMetadata& out) {
     const uint64_t length = file.Length();
     for (uint64_t from : {uint64_t{0}, length > kSearchBytes ? length - kSearchBytes : uint64_t{0}}) {
         std::vector<uint8_t> window;
@@ -249,7 +271,7 @@ bool ReadXmp(ByteSource& file, FileMetadata& out) {
 
 }  // namespace
 
-bool ReadPdfMetadata(ByteSource& file, FileMetadata& out) {
+bool ReadPdfMetadata(FileByteSource& file, FileMetadata& out) {
     const ByteView start = file.View(0, 5);
     if (!start.Equals(0, "%PDF-")) return false;
     const uint64_t length = file.Length();

@@ -20,7 +20,7 @@ struct EndRecord {
     uint64_t directoryAt = 0;
 };
 
-bool FindEndRecord(ByteSource& file, EndRecord& end) {
+bool FindEndRecord(FileByteSource& file, EndRecord& end) {
     const uint64_t length = file.Length();
     if (length < kEndRecordBytes) return false;
     const uint64_t from = length > kEndSearchBytes ? length - kEndSearchBytes : 0;
@@ -39,7 +39,7 @@ bool FindEndRecord(ByteSource& file, EndRecord& end) {
 
 }  // namespace
 
-bool ReadZipEntry(ByteSource& file, std::string_view name, size_t maxBytes, std::vector<uint8_t>& out) {
+bool ReadZipEntry(FileByteSource& file, std::string_view name, size_t maxBytes, std::vector<uint8_t>& out) {
     out.clear();
     EndRecord end;
     if (!FindEndRecord(file, end)) return false;

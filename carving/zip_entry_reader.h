@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "carving/byte_source.h"
+#include "carving/file_byte_source.h"
 
 namespace sorvane {
 
@@ -18,6 +18,6 @@ namespace sorvane {
 // decompressed (stored or deflated) into `out`. False when the archive's
 // directory cannot be read, the entry is missing, its method is another, its
 // data is damaged, or it is larger than `maxBytes`.
-bool ReadZipEntry(ByteSource& file, std::string_view name, size_t maxBytes, std::vector<uint8_t>& out);
+bool ReadZipEntry(FileByteSource& file, std::string_view name, size_t maxBytes, std::vector<uint8_t>& out);
 
 }  // namespace sorvane

@@ -7,12 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "carving/byte_source.h"
+#include "carving/file_byte_source.h"
 #include "carving/file_metadata.h"
 
 namespace sorvane::fuzzing {
 
-class PiecedSource final : public ByteSource {
+class PiecedSource final : public FileByteSource {
   public:
     PiecedSource(const uint8_t* data, size_t size, size_t piece) : data_(data), size_(size), piece_(piece) {}
     ByteView View(uint64_t offset, size_t length) override {
@@ -37,7 +37,8 @@ int FuzzMetadataReader(const uint8_t* data, size_t size, Read read) {
     FileMetadata m;
     read(source, m);
     // Texts are cut where they are read, and times are never outside the clocks' range.
-    if (m.title.size() > 4096 || m.artist.size() > 4096 || m.make.size() > 4096 || m.model.size() > 4096) std::abort();
+    if (m.title.size() > 4096 || m.artist.size() > 4096 || m.make.size() > 4096 || m.model.size() > 4096)
+        std::abort();
     if (m.hasTime && (m.wallClock < 315532800 || m.wallClock >= 4102444800)) std::abort();
     return 0;
 }

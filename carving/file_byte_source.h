@@ -14,9 +14,9 @@
 
 namespace sorvane {
 
-class ByteSource {
+class FileByteSource {
   public:
-    virtual ~ByteSource() = default;
+    virtual ~FileByteSource() = default;
     // Bytes from `offset` on, at most `length` of them; shorter where the file
     // ends or a read fails, empty past the end. Valid until the next call.
     virtual ByteView View(uint64_t offset, size_t length) = 0;
@@ -25,7 +25,7 @@ class ByteSource {
 };
 
 // A file held in memory (tests, fuzzers, a decompressed entry).
-class MemoryByteSource final : public ByteSource {
+class MemoryByteSource final : public FileByteSource {
   public:
     explicit MemoryByteSource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
     ByteView View(uint64_t offset, size_t length) override {
@@ -42,7 +42,7 @@ class MemoryByteSource final : public ByteSource {
 // Copies `length` bytes at `offset` of `file` into `out` (replaced), however
 // the source pieces them. False, with `out` holding what could be read, when
 // the file ends or a read fails first.
-inline bool ReadSourceBytes(ByteSource& file, uint64_t offset, size_t length, std::vector<uint8_t>& out) {
+inline bool ReadSourceBytes(FileByteSource& file, uint64_t offset, size_t length, std::vector<uint8_t>& out) {
     out.clear();
     while (out.size() < length) {
         const ByteView piece = file.View(offset + out.size(), length - out.size());
