@@ -220,6 +220,8 @@ int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions
     ScanState state;
     state.engine = &engine;
     state.show = showProgress;
+    if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
+        deep->Carver().SetNamesFromMetadata(!options.carvedNumbers);
     if (NarrowsList(options)) {
         state.narrowed = &options;
         if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
