@@ -77,7 +77,8 @@ std::string DateName(int64_t wallClock) {
 }  // namespace
 
 std::string MetadataBaseName(const FileMetadata& metadata, std::string_view category) {
-    if (category == "photo" || category == "video") return metadata.hasTime ? DateName(metadata.wallClock) : "";
+    if (category == "photo" || category == "video")
+        return metadata.hasTime ? DateName(metadata.wallClock) : "";
     if (category == "audio") {
         const std::string artist = SafeBase(metadata.artist), title = SafeBase(metadata.title);
         if (!artist.empty() && !title.empty()) return SafeBase(artist + " - " + title);
@@ -97,7 +98,8 @@ std::string CarvedNameBook::Take(const std::string& base, const std::string& ext
 
 void CarvedNameBook::Remember(const std::string& fileName) { used_.insert(AsciiLower(fileName)); }
 
-FoundItemRecord NamedFromMetadata(FoundItemRecord record, const FileMetadata& metadata, CarvedNameBook& names) {
+FoundItemRecord NamedFromMetadata(FoundItemRecord record, const FileMetadata& metadata,
+                                  CarvedNameBook& names) {
     const std::string name = record.Name();
     const std::string extension = LowerExtension(name);
     const std::string base = MetadataBaseName(metadata, CategoryFolderName(name));

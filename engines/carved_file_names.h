@@ -39,6 +39,7 @@ class CarvedNameBook {
 // `record` (a carved file, numbered) renamed and dated from `metadata`: its
 // name from MetadataBaseName (kept when that is empty) and its created and
 // written times the moment the content was made (kept when unknown).
-FoundItemRecord NamedFromMetadata(FoundItemRecord record, const FileMetadata& metadata, CarvedNameBook& names);
+FoundItemRecord NamedFromMetadata(FoundItemRecord record, const FileMetadata& metadata,
+                                  CarvedNameBook& names);
 
 }  // namespace sorvane

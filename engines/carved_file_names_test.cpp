@@ -85,7 +85,8 @@ TEST(CarvedFileNamesTest, ASecondFileOfTheSameNameIsNumberedFromTwo) {
     CarvedNameBook book;
     EXPECT_EQ(book.Take("2023-07-14 15.42.07", "jpg"), "2023-07-14 15.42.07.jpg");
     EXPECT_EQ(book.Take("2023-07-14 15.42.07", "jpg"), "2023-07-14 15.42.07 (2).jpg");
-    EXPECT_EQ(book.Take("2023-07-14 15.42.07", "JPG"), "2023-07-14 15.42.07 (3).JPG") << "case does not tell apart";
+    EXPECT_EQ(book.Take("2023-07-14 15.42.07", "JPG"), "2023-07-14 15.42.07 (3).JPG")
+        << "case does not tell apart";
     EXPECT_EQ(book.Take("2023-07-14 15.42.07", "mp4"), "2023-07-14 15.42.07.mp4");
     book.Remember("Report.pdf");
     EXPECT_EQ(book.Take("report", "pdf"), "report (2).pdf");
@@ -105,8 +106,8 @@ int64_t WrittenSeconds(const std::filesystem::path& path) {
 std::string LocalName(int64_t unixTime) {
     const std::tm t = LocalTimeOf(static_cast<std::time_t>(unixTime));
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d.%02d.%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d.%02d.%02d", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
 }
 
@@ -128,30 +129,37 @@ TEST_F(ReformattedCardTest, CarvedFilesComeBackUnderTheirMetadataNamesAndTimes) 
     const bool office = testkit::HaveProgram("soffice");
     const std::string quiet = " >/dev/null 2>&1";
     // Two photos taken in the same second (one knows its offset from UTC), one without EXIF.
-    ASSERT_EQ(RunCommand("convert -size 320x240 plasma:fractal -seed 7 " + Path("a.jpg") + " && convert -size " +
-                         "300x200 gradient:red-blue " + Path("b.jpg") + " && convert -size 200x100 " +
-                         "gradient:green-yellow " + Path("plain.jpg") + quiet),
+    ASSERT_EQ(RunCommand("convert -size 320x240 plasma:fractal -seed 7 " + Path("a.jpg") +
+                         " && convert -size " + "300x200 gradient:red-blue " + Path("b.jpg") +
+                         " && convert -size 200x100 " + "gradient:green-yellow " + Path("plain.jpg") + quiet),
               0);
     ASSERT_EQ(RunCommand("exiftool -q -overwrite_original -DateTimeOriginal='2023:07:14 15:42:07' "
-                         "-OffsetTimeOriginal='+02:00' -Make=Canon " + Path("a.jpg")),
+                         "-OffsetTimeOriginal='+02:00' -Make=Canon " +
+                         Path("a.jpg")),
               0);
-    ASSERT_EQ(RunCommand("exiftool -q -overwrite_original -DateTimeOriginal='2023:07:14 15:42:07' " + Path("b.jpg")),
+    ASSERT_EQ(RunCommand("exiftool -q -overwrite_original -DateTimeOriginal='2023:07:14 15:42:07' " +
+                         Path("b.jpg")),
               0);
-    ASSERT_EQ(RunCommand("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=10 -t 2 "
-                         "-metadata creation_time=2022-12-25T08:30:00Z -c:v mpeg4 " + Path("clip.mp4")),
-              0);
+    ASSERT_EQ(
+        RunCommand("ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=10 -t 2 "
+                   "-metadata creation_time=2022-12-25T08:30:00Z -c:v mpeg4 " +
+                   Path("clip.mp4")),
+        0);
     ASSERT_EQ(RunCommand("ffmpeg -hide_banner -loglevel error -y -f lavfi -i sine=d=2 -c:a libmp3lame "
-                         "-metadata artist='Nina Simone' -metadata title='Feeling Good' " + Path("song.mp3")),
+                         "-metadata artist='Nina Simone' -metadata title='Feeling Good' " +
+                         Path("song.mp3")),
               0);
     // The title is written as an update at the end; qpdf then writes the document out whole.
-    ASSERT_EQ(RunCommand("qpdf --empty " + Path("e.pdf") + " && exiftool -q -overwrite_original "
-                         "-Title='Holiday plans' -CreateDate='2021:03:04 05:06:07Z' " + Path("e.pdf") +
-                         " && qpdf " + Path("e.pdf") + " " + Path("plans.pdf")),
+    ASSERT_EQ(RunCommand("qpdf --empty " + Path("e.pdf") +
+                         " && exiftool -q -overwrite_original "
+                         "-Title='Holiday plans' -CreateDate='2021:03:04 05:06:07Z' " +
+                         Path("e.pdf") + " && qpdf " + Path("e.pdf") + " " + Path("plans.pdf")),
               0);
     std::vector<std::string> files = {"a.jpg", "b.jpg", "plain.jpg", "clip.mp4", "song.mp3", "plans.pdf"};
     if (office) {
-        const std::string html = "<html><head><title>Quarterly report</title></head><body><p>Sales went "
-                                 "up.</p></body></html>";
+        const std::string html =
+            "<html><head><title>Quarterly report</title></head><body><p>Sales went "
+            "up.</p></body></html>";
         testkit::WriteFile(dir_ / "report.html", std::vector<uint8_t>(html.begin(), html.end()));
         ASSERT_EQ(RunCommand("soffice -env:UserInstallation=file://" + (dir_ / "profile").string() +
                              " --headless --convert-to docx:'MS Word 2007 XML' --outdir " + Path("") + " " +
@@ -164,7 +172,8 @@ TEST_F(ReformattedCardTest, CarvedFilesComeBackUnderTheirMetadataNamesAndTimes) 
     // gone, the files' bytes are still in the data area.
     const std::string card = Path("card.img");
     ASSERT_EQ(RunCommand("mkfs.fat -C -F 16 " + card + " 16384" + quiet), 0);
-    for (const std::string& f : files) ASSERT_EQ(RunCommand("mcopy -i " + card + " " + Path(f) + " ::/" + quiet), 0);
+    for (const std::string& f : files)
+        ASSERT_EQ(RunCommand("mcopy -i " + card + " " + Path(f) + " ::/" + quiet), 0);
     ASSERT_EQ(RunCommand("mkfs.fat -F 16 " + card + quiet), 0);
     const std::string before = testkit::FileSha256(dir_ / "card.img");
 
@@ -173,7 +182,8 @@ TEST_F(ReformattedCardTest, CarvedFilesComeBackUnderTheirMetadataNamesAndTimes) 
 
     const std::map<std::string, std::pair<std::string, int64_t>> expected = {
         {"a.jpg", {"2023-07-14 15.42.07", Utc(2023, 7, 14, 13, 42, 7)}},
-        {"b.jpg", {"2023-07-14 15.42.07", UnixFromLocalWallClock(FileTimeFromUnix(Utc(2023, 7, 14, 15, 42, 7)))}},
+        {"b.jpg",
+         {"2023-07-14 15.42.07", UnixFromLocalWallClock(FileTimeFromUnix(Utc(2023, 7, 14, 15, 42, 7)))}},
         {"clip.mp4", {LocalName(Utc(2022, 12, 25, 8, 30, 0)), Utc(2022, 12, 25, 8, 30, 0)}},
         {"song.mp3", {"Nina Simone - Feeling Good", -1}},
         {"plans.pdf", {"Holiday plans", Utc(2021, 3, 4, 5, 6, 7)}},
