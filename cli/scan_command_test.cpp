@@ -301,7 +301,7 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
                                   "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
                                   "'recordNumber','key','clusterBytes','created','accessed','written','size',"
                                   "'dataStart','location','partitionStart','name','folderPath','category',"
-                                  "'content','impossible'}\n"
+                                  "'content','impossible','nameGuessed'}\n"
                                   "n=0\n"
                                   "for line in open(sys.argv[1], encoding='utf-8'):\n"
                                   "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"

@@ -15,7 +15,10 @@ std::string FoundFileIdentities::IdentityOf(const FoundItemRecord& r, uint64_t l
             if (size == 0 || key < 2) {
                 // A file without data starts nowhere: it is told by the
                 // directory sector that holds its entry, and its name there.
-                return "fat entry " + std::to_string(location + locationShift) + " " + AsciiLower(r.Name());
+                // A guessed first letter is told as the "!" every engine reads.
+                std::string name = AsciiLower(r.Name());
+                if (r.NameGuessed() && !name.empty()) name[0] = '!';
+                return "fat entry " + std::to_string(location + locationShift) + " " + name;
             }
             // The absolute sector the file's data starts at.
             uint64_t start =

@@ -40,7 +40,8 @@ std::optional<std::string> QuickNameOf(const std::map<FolderIdentity, std::strin
     return it->second;
 }
 
-std::optional<FoundItemRecord> WithCarvedExtension(const FoundItemRecord& file, const FoundItemRecord& carved) {
+std::optional<FoundItemRecord> WithCarvedExtension(const FoundItemRecord& file,
+                                                   const FoundItemRecord& carved) {
     if (file.IsFolder() || carved.Engine() != EngineCode::kRawSignature) return std::nullopt;
     const std::string name = file.Name();
     const uint64_t fileSize = file.size, carvedSize = carved.size;

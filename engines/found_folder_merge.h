@@ -34,6 +34,7 @@ std::optional<std::string> QuickNameOf(const std::map<FolderIdentity, std::strin
 // `file` (a file-system file) renamed with the extension of `carved` (a
 // carved file that starts at the same sector): only when `file`'s name has no
 // extension and both are the same length. None otherwise.
-std::optional<FoundItemRecord> WithCarvedExtension(const FoundItemRecord& file, const FoundItemRecord& carved);
+std::optional<FoundItemRecord> WithCarvedExtension(const FoundItemRecord& file,
+                                                   const FoundItemRecord& carved);
 
 }  // namespace sorvane

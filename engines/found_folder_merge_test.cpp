@@ -7,7 +7,8 @@
 namespace sorvane {
 namespace {
 
-FoundItemRecord Record(EngineCode engine, bool folder, uint32_t key, const std::string& name, uint64_t size = 0) {
+FoundItemRecord Record(EngineCode engine, bool folder, uint32_t key, const std::string& name,
+                       uint64_t size = 0) {
     FoundItemRecord r;
     r.engineCode = static_cast<uint32_t>(engine);
     r.isFolder = folder ? 1 : 0;
@@ -33,7 +34,8 @@ TEST(FoundFolderMergeTest, AFolderIsTheSameWhereItsClusterOrFileRecordIs) {
 
 TEST(FoundFolderMergeTest, OnlyANameWithoutExtensionTakesTheCarversForBytesOfItsLength) {
     const FoundItemRecord carved = Record(EngineCode::kRawSignature, false, 0, "42.jpg", 5000);
-    auto named = WithCarvedExtension(Record(EngineCode::kQuickFat, false, 9, "Holiday photo at the beach", 5000), carved);
+    auto named = WithCarvedExtension(
+        Record(EngineCode::kQuickFat, false, 9, "Holiday photo at the beach", 5000), carved);
     ASSERT_TRUE(named);
     EXPECT_EQ(named->Name(), "Holiday photo at the beach.jpg");
     EXPECT_EQ(uint32_t{named->key}, 9u);
@@ -43,7 +45,8 @@ TEST(FoundFolderMergeTest, OnlyANameWithoutExtensionTakesTheCarversForBytesOfIts
                                      Record(EngineCode::kRawSignature, false, 0, "1.jpg", 0)));
     EXPECT_FALSE(WithCarvedExtension(Record(EngineCode::kQuickFat, true, 9, "folder", 5000), carved));
     // A name that fills the field gives up its own last letters for the extension.
-    auto longName = WithCarvedExtension(Record(EngineCode::kDeepFat, false, 9, std::string(258, 'n'), 5000), carved);
+    auto longName =
+        WithCarvedExtension(Record(EngineCode::kDeepFat, false, 9, std::string(258, 'n'), 5000), carved);
     ASSERT_TRUE(longName);
     EXPECT_EQ(longName->Name().size(), kNameFieldSize - 1);
     EXPECT_EQ(longName->Name().substr(longName->Name().size() - 4), ".jpg");
