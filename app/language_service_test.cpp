@@ -218,7 +218,7 @@ const MessageUse kMessages[] = {
     {"MSG1102", "MSG1102", "dddd"}, {"MSG1103", "MSG1103", ""},   {"MSG1201", "MSG1201", "c"},
     {"MSG1202", "MSG1202", "d"},    {"MSG1203", "MSG1203", "s"},  {"MSG1204", "MSG1207", ""},
     {"MSG1209", "MSG1209", ""},     {"MSG1210", "MSG1210", "s"},  {"MSG1212", "MSG1218", ""},
-    {"MSG1220", "MSG1226", ""},
+    {"MSG1220", "MSG1226", ""},     {"MSG1227", "MSG1227", ""},
 };
 
 QString Conversions(const QString& text) {
