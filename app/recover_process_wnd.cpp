@@ -52,7 +52,7 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     if (errorCode != 0) ++failed_;
     const QString shown = QString::fromStdString(path.string());
     const QString status =
-        errorCode == 0 ? QStringLiteral("Success") : QString::fromStdString(ResultText(errorCode));
+        errorCode == 0 ? Message("MSG1104") : QString::fromStdString(ResultText(errorCode));
     const bool success = errorCode == 0;
     Post([this, shown, status, success] { AddDetailRow(shown, status, success); });
     QString line = Message("MSG1102");
