@@ -47,7 +47,8 @@ std::optional<char> FromSiblings(std::string_view rest, const std::vector<std::s
     const std::string shape = Shape(rest);
     std::optional<char> found;
     for (const std::string& s : siblings) {
-        if (s.size() != rest.size() + 1 || s[0] == '!' || Shape(std::string_view(s).substr(1)) != shape) continue;
+        if (s.size() != rest.size() + 1 || s[0] == '!' || Shape(std::string_view(s).substr(1)) != shape)
+            continue;
         const auto first = static_cast<unsigned char>(s[0]);
         if (!std::isalnum(first)) continue;
         const char letter = static_cast<char>(std::tolower(first));
@@ -88,7 +89,8 @@ std::string GuessLostFirstCharacter(std::string_view name, bool isFolder, Camera
     std::optional<char> first = rest.size() >= 3 ? FromSiblings(rest, siblings) : std::nullopt;
     if (!first) first = FromCameraRules(rest, isFolder, place);
     if (!first) return {};
-    const char shown = LowerCaseName(rest) ? *first : static_cast<char>(std::toupper(static_cast<unsigned char>(*first)));
+    const char shown =
+        LowerCaseName(rest) ? *first : static_cast<char>(std::toupper(static_cast<unsigned char>(*first)));
     return std::string(1, shown) + std::string(rest);
 }
 

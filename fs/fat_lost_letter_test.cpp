@@ -11,13 +11,16 @@ namespace {
 using Names = std::vector<std::string>;
 
 TEST(FatLostLetterTest, SiblingsOfTheSamePatternGiveTheLetter) {
-    EXPECT_EQ(GuessLostFirstCharacter("!mg_0413.jpg", false, CameraPlace::kNone, {"img_0414.jpg", "notes.txt"}),
-              "img_0413.jpg");
-    EXPECT_EQ(GuessLostFirstCharacter("!ATA0001.DAT", false, CameraPlace::kNone, {"DATA0207.DAT"}), "DATA0001.DAT");
+    EXPECT_EQ(
+        GuessLostFirstCharacter("!mg_0413.jpg", false, CameraPlace::kNone, {"img_0414.jpg", "notes.txt"}),
+        "img_0413.jpg");
+    EXPECT_EQ(GuessLostFirstCharacter("!ATA0001.DAT", false, CameraPlace::kNone, {"DATA0207.DAT"}),
+              "DATA0001.DAT");
     // Siblings that disagree, or that share only the length, give nothing.
     EXPECT_EQ(GuessLostFirstCharacter("!at1.txt", false, CameraPlace::kNone, {"cat2.txt", "rat3.txt"}), "");
-    EXPECT_EQ(GuessLostFirstCharacter("!mg_0413.jpg", false, CameraPlace::kNone, {"img_0414.png", "abc_defg.jpg"}),
-              "");
+    EXPECT_EQ(
+        GuessLostFirstCharacter("!mg_0413.jpg", false, CameraPlace::kNone, {"img_0414.png", "abc_defg.jpg"}),
+        "");
     // Another lost name is no witness, nor is a name too short to have a pattern.
     EXPECT_EQ(GuessLostFirstCharacter("!mg_0413.jpg", false, CameraPlace::kNone, {"!mg_0414.jpg"}), "");
     EXPECT_EQ(GuessLostFirstCharacter("!1", false, CameraPlace::kNone, {"a2", "b3"}), "");
@@ -29,14 +32,16 @@ TEST(FatLostLetterTest, CameraFoldersGiveTheLetterOnlyInTheirPlace) {
     EXPECT_EQ(GuessLostFirstCharacter("!CIM", true, CameraPlace::kRoot, none), "DCIM");
     EXPECT_EQ(GuessLostFirstCharacter("!00canon", true, CameraPlace::kDcim, none), "100canon");
     EXPECT_EQ(GuessLostFirstCharacter("!01msdcf", true, CameraPlace::kDcim, none), "101msdcf");
-    for (const char* file : {"!mg_0412.jpg", "!sc_0001.jpg", "!scf1234.jpg", "!ji_0042.mp4", "!opr0012.mp4",
-                             "!vi_7777.mov"}) {
+    for (const char* file :
+         {"!mg_0412.jpg", "!sc_0001.jpg", "!scf1234.jpg", "!ji_0042.mp4", "!opr0012.mp4", "!vi_7777.mov"}) {
         const std::string guess = GuessLostFirstCharacter(file, false, CameraPlace::kCameraFolder, none);
         EXPECT_EQ(guess.substr(1), std::string(file).substr(1)) << file;
         EXPECT_NE(guess, "") << file;
     }
-    EXPECT_EQ(GuessLostFirstCharacter("!MG_0412.JPG", false, CameraPlace::kCameraFolder, none), "IMG_0412.JPG");
-    EXPECT_EQ(GuessLostFirstCharacter("!opr0012.mp4", false, CameraPlace::kCameraFolder, none), "gopr0012.mp4");
+    EXPECT_EQ(GuessLostFirstCharacter("!MG_0412.JPG", false, CameraPlace::kCameraFolder, none),
+              "IMG_0412.JPG");
+    EXPECT_EQ(GuessLostFirstCharacter("!opr0012.mp4", false, CameraPlace::kCameraFolder, none),
+              "gopr0012.mp4");
     // The same names anywhere else, or a prefix without a number after it, keep their "!".
     EXPECT_EQ(GuessLostFirstCharacter("!cim", true, CameraPlace::kNone, none), "");
     EXPECT_EQ(GuessLostFirstCharacter("!cim", false, CameraPlace::kRoot, none), "");
