@@ -225,7 +225,7 @@ const MessageUse kMessages[] = {
     {"MSG1220", "MSG1226", ""},     {"MSG0520", "MSG0523", ""},   {"MSG0524", "MSG0524", "d"},
     {"MSG0525", "MSG0530", ""},     {"MSG0711", "MSG0711", "dd"}, {"MSG0712", "MSG0712", "dd"},
     {"MSG0713", "MSG0713", "d"},    {"MSG0851", "MSG0854", ""},   {"MSG0855", "MSG0855", "sd"},
-    {"MSG0856", "MSG0856", ""},     {"MSG1104", "MSG1104", ""},
+    {"MSG0856", "MSG0856", ""},     {"MSG1104", "MSG1104", ""},   {"MSG1227", "MSG1227", ""},
 };
 
 QString Conversions(const QString& text) {

@@ -266,7 +266,9 @@ void CMainWnd::ShowListedRows() {
         row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
         row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
         row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(FileIconOf(*record)));
-        const QStringList texts = RowTexts(*record);
+        QStringList texts = RowTexts(*record);
+        // A deleted short name whose lost first letter was guessed says so.
+        if (record->NameGuessed()) texts[1] += QLatin1Char(' ') + Message("MSG1227");
         for (int column = 1; column < texts.size(); ++column) row->SetText(column, texts[column]);
         list->Add(row);
     }

@@ -6,9 +6,12 @@
 #include <system_error>
 #include <vector>
 
+#include "carving/carved_file_bytes.h"
 #include "carving/carved_file_measure.h"
+#include "carving/file_metadata.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
+#include "platform/file_times.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
@@ -56,6 +59,7 @@ CFileTypeRecovery::~CFileTypeRecovery() {
 
 EngineStatus CFileTypeRecovery::Open(const ScanSource& source) {
     log_.reset();
+    names_.Clear();
     int logRc = ReplaceLog(FileTypeLogNameNow(source.IsImage() ? 0 : static_cast<int64_t>(source.start)));
     int rc = TakeSource(source);
     return rc != 0 ? rc : logRc;
@@ -64,6 +68,7 @@ EngineStatus CFileTypeRecovery::Open(const ScanSource& source) {
 EngineStatus CFileTypeRecovery::Attach(const ScanSource& source, const std::string& scanLogName) {
     int rc = TakeSource(source);
     int logRc = ReplaceLog(scanLogName);
+    RememberLoggedNames();
     return rc != 0 ? rc : logRc;
 }
 
@@ -74,6 +79,21 @@ int CFileTypeRecovery::TakeSource(const ScanSource& source) {
     sectorSize_ = source.sectorSize;
     reader_ = source.reader;
     return reader_.IsOpen() ? 0 : kErrInvalidHandle;
+}
+
+void CFileTypeRecovery::RememberLoggedNames() {
+    names_.Clear();
+    // A log that cannot be read names nothing: a name may then be given twice, never lost.
+    if (log_) log_->ForEachRecordFrom(1, [this](const FoundItemRecord& r) { names_.Remember(r.Name()); });
+}
+
+void CFileTypeRecovery::SetCarvedFileTimes(const FoundItemRecord& record,
+                                           const std::filesystem::path& destination) {
+    const uint64_t written = record.written, accessed = record.accessed;
+    if (written == 0 || destination.empty()) return;
+    // The file is whole either way; a time that cannot be set leaves today's.
+    static_cast<void>(
+        SetFileTimes(destination, accessed ? UnixFromFileTime(accessed) : -1, UnixFromFileTime(written)));
 }
 
 void CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
@@ -107,20 +127,30 @@ int CFileTypeRecovery::RecordCarvedFile(const PassSector& at, const CarveProgres
     const uint64_t size = found.size;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
+    FoundItemRecord carved;
+    carved.letter = letter_;
+    carved.engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
+    carved.isFolder = 0;
+    carved.contentCheck = ContentCheckValue(found.verdict);
+    carved.key = 0;
+    carved.clusterBytes = kFolderClusterBytes;
+    carved.size = size;
+    carved.dataStart = 0;
+    carved.location = sector;
+    carved.SetName(name);
+    if (namesFromMetadata_ && size > 0) {
+        // The job still stands at this file's start, and its window holds the
+        // file's first bytes: most readers need no more.
+        CarvedFileBytes bytes(job_, size);
+        FileMetadata metadata;
+        if (ReadFileMetadata(LowerExtension(name), bytes, metadata))
+            carved = NamedFromMetadata(carved, metadata, names_);
+    }
+
     FoundItemRecord* record = log_->AppendRecord();
-    uint32_t number = record->recordNumber;
-    *record = FoundItemRecord{};
-    record->letter = letter_;
-    record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
-    record->isFolder = 0;
-    record->contentCheck = ContentCheckValue(found.verdict);
+    const uint32_t number = record->recordNumber;
+    *record = carved;
     record->recordNumber = number;
-    record->key = 0;
-    record->clusterBytes = kFolderClusterBytes;
-    record->size = size;
-    record->dataStart = 0;
-    record->location = sector;
-    record->SetName(name);
     log_->AddChild(0, number, 0, nullptr);
 
     if (IsExaminedSectorBySector(type) || sectorSize == 0) {
@@ -173,6 +203,8 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
             return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
         });
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+    out.Close();
+    if (rc == 0) SetCarvedFileTimes(record, destination);
     return rc;
 }
 
@@ -180,6 +212,7 @@ int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTar
     int rc = CopyRun(record, target.write,
                      [&](int percent) { return target.progress ? target.progress(percent) : 0; });
     if (rc == kErrReadFault && target.failed) target.failed(kErrReadFault);
+    if (rc == 0) SetCarvedFileTimes(record, target.destination);
     return rc;
 }
 

@@ -94,6 +94,7 @@ EngineStatus CProfessionalRecovery::Scan(const std::string*) {
     total_ = 0;
     quickFiles_.reset();
     deepDuplicates_.reset();
+    folderMerge_.reset();
     listed_ = ListedCount();
     remainingSeconds_ = -1;
     freeOnly_ = false;
@@ -174,6 +175,7 @@ EngineStatus CProfessionalRecovery::Scan(const std::string*) {
         fat_.Consolidate();
         ntfs_.Consolidate();
         exfat_.Consolidate();
+        GiveCarvedExtensions();
         LendCarvedVerdicts();
         if (result == 0) SaveCheckpoint(run, true);
     }

@@ -148,6 +148,7 @@ class StructureSizesTest : public ::testing::Test {
         DiskReader reader;
         image.Open(reader);
         engine_ = std::make_unique<CFileTypeRecovery>();
+        engine_->SetNamesFromMetadata(false);  // each file is told by the sector it starts at
         EXPECT_EQ(engine_->Attach(ImageSource(image.Path(), 3), "File_Type_0_" + name), 0);
         uint64_t found = 0;
         Bytes sector(512);
