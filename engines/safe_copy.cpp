@@ -48,14 +48,6 @@ std::vector<std::filesystem::path> MissingFolders(const std::filesystem::path& d
     return missing;
 }
 
-void GiveTree(const std::filesystem::path& top) {
-    static_cast<void>(GiveToInvokingUser(top));
-    std::error_code ec;
-    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-        static_cast<void>(GiveToInvokingUser(it->path()));
-}
-
 }  // namespace
 
 std::string FittedRecoveryName(const std::string& name, int number) {
@@ -91,7 +83,7 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
         const bool existed = Taken(wanted);
         const int rc = engine.RecoverItem(record, wanted, baseDepth);
         giveFolders();
-        if (!existed) GiveTree(wanted);
+        if (!existed) static_cast<void>(GiveTreeToInvokingUser(wanted));
         written = wanted;
         return rc;
     }

@@ -16,5 +16,10 @@ bool InvokingUser(uint32_t& uid, uint32_t& gid);
 // Gives `path` (a link itself, never what it points to) to the invoking user.
 // Does nothing and returns 0 when there is none. Returns 0 or an error code.
 int GiveToInvokingUser(const std::filesystem::path& path);
+// The same for a folder and everything below it (links themselves, never
+// followed). Returns 0 or the first error code; it goes on past errors.
+int GiveTreeToInvokingUser(const std::filesystem::path& top);
+// The home folder of the invoking user; empty when there is none.
+std::filesystem::path InvokingUserHome();
 
 }  // namespace sorvane

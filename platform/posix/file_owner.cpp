@@ -48,4 +48,28 @@ int GiveToInvokingUser(const std::filesystem::path& path) {
     return kSuccess;
 }
 
+int GiveTreeToInvokingUser(const std::filesystem::path& top) {
+    uint32_t uid = 0, gid = 0;
+    if (!InvokingUser(uid, gid)) return kSuccess;
+    int result = GiveToInvokingUser(top);
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(top, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        const int rc = GiveToInvokingUser(it->path());
+        if (result == kSuccess) result = rc;
+    }
+    return result;
+}
+
+std::filesystem::path InvokingUserHome() {
+    uint32_t uid = 0, gid = 0;
+    if (!InvokingUser(uid, gid)) return {};
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir)
+        return {};
+    return found->pw_dir;
+}
+
 }  // namespace sorvane

@@ -9,4 +9,8 @@ bool InvokingUser(uint32_t&, uint32_t&) { return false; }
 
 int GiveToInvokingUser(const std::filesystem::path&) { return kSuccess; }
 
+int GiveTreeToInvokingUser(const std::filesystem::path&) { return kSuccess; }
+
+std::filesystem::path InvokingUserHome() { return {}; }
+
 }  // namespace sorvane
