@@ -52,8 +52,9 @@ void CCreateImageProcessWnd::Work() {
         if (rc == kSuccess) static_cast<void>(GiveToInvokingUser(map));
     }
     static_cast<void>(GiveToInvokingUser(imagePath_));
-    if (outcome_) *outcome_ = Outcome{rc == kSuccess, job.unreadable.SectorCount(),
-                                      job.sectorsCopied * job.bytesPerSector};
+    if (outcome_)
+        *outcome_ =
+            Outcome{rc == kSuccess, job.unreadable.SectorCount(), job.sectorsCopied * job.bytesPerSector};
     Finish(rc == kCancelCode ? 2 : rc != 0 ? 3 : 1);
 }
 

@@ -374,8 +374,8 @@ void CMainWnd::CreateImageCommand() {
         CMessageBox::Show(CMessageBox::kWarning, this, Message(refusal));
     }
     CCreateImageProcessWnd::Outcome outcome;
-    const int code = RunWorker(new CCreateImageProcessWnd(path.toStdString(), partition, disk, &outcome), this,
-                               CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
+    const int code = RunWorker(new CCreateImageProcessWnd(path.toStdString(), partition, disk, &outcome),
+                               this, CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
     const bool completed = code == 1 && outcome.completed;
     const uint64_t unreadable = outcome.unreadableSectors, copied = outcome.bytesCopied;
     if (code == 3 && !completed) {
@@ -393,11 +393,12 @@ void CMainWnd::CreateImageCommand() {
         return;
     }
     const QString question =
-        unreadable == 0 ? Message("MSG0214")
-                        : Message("MSG2112")
-                              .replace(QStringLiteral("%d"), QString::number(unreadable))
-                              .replace(QStringLiteral("%s"),
-                                       QString::fromStdString(UnreadableMapPath(path.toStdString()).string()));
+        unreadable == 0
+            ? Message("MSG0214")
+            : Message("MSG2112")
+                  .replace(QStringLiteral("%d"), QString::number(unreadable))
+                  .replace(QStringLiteral("%s"),
+                           QString::fromStdString(UnreadableMapPath(path.toStdString()).string()));
     if (CMessageBox::Show(CMessageBox::kQuestion, this, question) != 1) return;
     // Scan the new image deeply, as the image rows are scanned.
     if (!OpenImageFile(path.toStdString())) return;

@@ -233,8 +233,8 @@ void CMainWnd::ShowListedRows() {
         row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
         row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
         const ScanTarget* target = TargetOfVolumeKey(Targets(), record->letter);
-        const QString icon = target ? FileIconOf(*record, target->VolumeBytes(), target->SectorSize())
-                                    : FileIconOf(*record);
+        const QString icon =
+            target ? FileIconOf(*record, target->VolumeBytes(), target->SectorSize()) : FileIconOf(*record);
         row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(icon));
         const QStringList texts = RowTexts(*record);
         for (int column = 1; column < texts.size(); ++column) row->SetText(column, texts[column]);
@@ -401,10 +401,9 @@ void CMainWnd::StartPreview(int index) {
     // A folder row needs no engine: the pane only says it is a folder.
     Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
     if (!record.IsFolder())
-        Preview().Pane().AppendText(Message("MSG2105").replace(QStringLiteral("%s"),
-                                                               ConditionText(ConditionOfRecord(record))),
-                                    MayNotOpen(ConditionOfRecord(record)) ? PreviewPane::Style::kNotice
-                                                                          : PreviewPane::Style::kPlain);
+        Preview().Pane().AppendText(
+            Message("MSG2105").replace(QStringLiteral("%s"), ConditionText(ConditionOfRecord(record))),
+            MayNotOpen(ConditionOfRecord(record)) ? PreviewPane::Style::kNotice : PreviewPane::Style::kPlain);
 }
 
 }  // namespace sorvane::app

@@ -57,14 +57,17 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     if (errorCode == kErrDiskFull) ++didNotFit_;
     const QString shown = QString::fromStdString(path.string());
     const QString status = errorCode == 0 ? copied : QString::fromStdString(ResultText(errorCode));
-    const RowKind kind = errorCode != 0 ? RowKind::kFailed : mayNotOpen ? RowKind::kMayNotOpen : RowKind::kSuccess;
+    const RowKind kind = errorCode != 0 ? RowKind::kFailed
+                         : mayNotOpen   ? RowKind::kMayNotOpen
+                                        : RowKind::kSuccess;
     Post([this, shown, status, kind] { AddDetailRow(shown, status, kind); });
     QString line = Message("MSG1102");
     for (int value : {processed_.load(), toProcess_, processed_ - failed_, failed_.load()}) {
         const qsizetype at = line.indexOf(QStringLiteral("%d"));
         if (at >= 0) line.replace(at, 2, QString::number(value));
     }
-    if (didNotFit_ > 0) line += u' ' + Message("MSG2109").replace(QStringLiteral("%d"), QString::number(didNotFit_));
+    if (didNotFit_ > 0)
+        line += u' ' + Message("MSG2109").replace(QStringLiteral("%d"), QString::number(didNotFit_));
     PostText("recovered", line);
 }
 

@@ -66,16 +66,17 @@ void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
     } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get())) {
         // A finished scan is offered for its results, an unfinished one for
         // continuing; the record of another disk of the same layout is never used.
-        const char* question = !deep->HasResumeRecord()       ? nullptr
-                               : deep->SavedScanFinished()      ? "MSG2110"
-                                                                : "MSG1206";
+        const char* question = !deep->HasResumeRecord()    ? nullptr
+                               : deep->SavedScanFinished() ? "MSG2110"
+                                                           : "MSG1206";
         const char* notice = deep->ResumeOfOtherTarget() ? "MSG2111" : nullptr;
         if (question || notice) {
             const int answer = AskOnWindowThread([this, question, notice] {
                 hide();
                 int code = 0;
                 if (notice) CMessageBox::Show(CMessageBox::kInformation, ParentWindow(), Message(notice));
-                if (question) code = CMessageBox::Show(CMessageBox::kQuestion, ParentWindow(), Message(question));
+                if (question)
+                    code = CMessageBox::Show(CMessageBox::kQuestion, ParentWindow(), Message(question));
                 show();
                 return code;
             });

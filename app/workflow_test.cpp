@@ -824,7 +824,8 @@ std::map<std::string, std::string> MixedTypeFiles(const TempDir& dir) {
         if (!testkit::HaveProgram(tool)) return {};
     const std::string d = ShellQuote(dir.Path().string());
     const std::string script =
-        "cd " + d + " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
+        "cd " + d +
+        " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
         " && convert -size 32x32 plasma:fractal a.ico && convert thm.jpg a.tga && convert thm.jpg a.pcx"
         " && convert thm.jpg a.pgm && convert -size 400x300 plasma:fractal -quality 95 big.jpg"
         " && ffmpeg -loglevel error -f lavfi -i testsrc=size=128x96:rate=25 -t 0.4 -c:v mpeg2video a.mxf"
@@ -838,10 +839,12 @@ std::map<std::string, std::string> MixedTypeFiles(const TempDir& dir) {
     };
     std::string broken = bytes("big.jpg");
     broken.resize(broken.size() * 3 / 5);  // no end marker: the structure is cut short
-    return {{"IMG_0001.THM", bytes("thm.jpg")}, {"PHOTO.JP2", bytes("a.jp2")}, {"ICON.ICO", bytes("a.ico")},
-            {"PIC.TGA", bytes("a.tga")},        {"PIC.PCX", bytes("a.pcx")},   {"PIC.PGM", bytes("a.pgm")},
-            {"CLIP.MXF", bytes("a.mxf")},       {"TAPE.DV", bytes("a.dv")},    {"WEB.F4V", bytes("a.f4v")},
-            {"BROKEN.JPG", broken},             {"NOTES.PDF", std::string(3000, 'x')}};
+    return {{"IMG_0001.THM", bytes("thm.jpg")},   {"PHOTO.JP2", bytes("a.jp2")},
+            {"ICON.ICO", bytes("a.ico")},         {"PIC.TGA", bytes("a.tga")},
+            {"PIC.PCX", bytes("a.pcx")},          {"PIC.PGM", bytes("a.pgm")},
+            {"CLIP.MXF", bytes("a.mxf")},         {"TAPE.DV", bytes("a.dv")},
+            {"WEB.F4V", bytes("a.f4v")},          {"BROKEN.JPG", broken},
+            {"NOTES.PDF", std::string(3000, 'x')}};
 }
 
 TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDamaged) {
@@ -851,10 +854,8 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
     const auto image = DeletedFilesImage(dir, files);
     ASSERT_FALSE(image.empty());
     const std::string before = testkit::FileSha256(image);
-    static const std::map<std::string, const char*> kWords = {{"whole", "MSG2101"},
-                                                              {"damaged", "MSG2102"},
-                                                              {"not checked", "MSG2103"},
-                                                              {"impossible", "MSG2104"}};
+    static const std::map<std::string, const char*> kWords = {
+        {"whole", "MSG2101"}, {"damaged", "MSG2102"}, {"not checked", "MSG2103"}, {"impossible", "MSG2104"}};
     for (const bool deep : {false, true}) {
         SCOPED_TRACE(deep ? "deep scan" : "quick scan");
         window_->ShowPage(CMainWnd::kHomePage);
@@ -865,13 +866,13 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
         // The same files, category by category, with the same condition.
         std::map<std::string, std::multiset<std::string>> shown;
         for (const FoundItemRecord& r : window_->SearchResults()) {
-            const QString condition = ConditionText(
-                ConditionOf(r, window_->Targets().back()->VolumeBytes(), window_->Targets().back()->SectorSize()));
+            const QString condition = ConditionText(ConditionOf(r, window_->Targets().back()->VolumeBytes(),
+                                                                window_->Targets().back()->SectorSize()));
             std::string word;
             for (const auto& [text, id] : kWords)
                 if (Message(id) == condition) word = text;
-            shown[CategoryFolderName(r.Name())].insert(r.Name() + " " + std::to_string(uint64_t{r.size}) + " " +
-                                                       word);
+            shown[CategoryFolderName(r.Name())].insert(r.Name() + " " + std::to_string(uint64_t{r.size}) +
+                                                       " " + word);
         }
         const auto cli = CliFoundSet(data_ / "cli", image, deep);
         EXPECT_EQ(shown, cli);
@@ -882,8 +883,8 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
             EXPECT_EQ(names.count(name), 1u) << name << " is listed under its own name";
         size_t cliFiles = 0;
         for (const auto& [category, entries] : cli) cliFiles += entries.size();
-        std::printf("mixed-type card, %s: window %zu files, command line %zu files\n", deep ? "deep" : "quick",
-                    window_->SearchResults().size(), cliFiles);
+        std::printf("mixed-type card, %s: window %zu files, command line %zu files\n",
+                    deep ? "deep" : "quick", window_->SearchResults().size(), cliFiles);
     }
 
     // The quick scan's list: the cut-short photo wears the error icon and says "damaged".
@@ -898,7 +899,8 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
         auto* row = dynamic_cast<skin::ListImageTextElement*>(list->GetItemAt(i));
         ASSERT_NE(row, nullptr);
         const bool damaged = row->GetText(7) == Message("MSG2102");
-        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged) << row->GetText(1).toStdString();
+        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged)
+            << row->GetText(1).toStdString();
         if (row->GetText(1) == u"BROKEN.JPG") {
             sawBroken = true;
             EXPECT_TRUE(damaged) << "a photo without its end is damaged";
@@ -1006,8 +1008,9 @@ TEST_F(WorkflowTest, KillingTheWindowDuringARecoveryLeavesNoPartialFile) {
                          ShellQuote(image.string()) + " >/dev/null";
     for (const auto& [name, bytes] : files) {
         testkit::WriteFile(dir / ("src_" + name), std::vector<uint8_t>(bytes.begin(), bytes.end()));
-        script += " && mcopy -i " + ShellQuote(image.string()) + " " + ShellQuote((dir / ("src_" + name)).string()) +
-                  " ::" + name + " && mdel -i " + ShellQuote(image.string()) + " ::" + name;
+        script += " && mcopy -i " + ShellQuote(image.string()) + " " +
+                  ShellQuote((dir / ("src_" + name)).string()) + " ::" + name + " && mdel -i " +
+                  ShellQuote(image.string()) + " ::" + name;
     }
     ASSERT_EQ(RunCommand("(" + script + ") >/dev/null 2>&1"), 0);
     std::set<std::string> truths;
@@ -1015,10 +1018,11 @@ TEST_F(WorkflowTest, KillingTheWindowDuringARecoveryLeavesNoPartialFile) {
 
     TempDir out;
     // The child is killed as soon as a .part file has bytes in it.
-    const std::string child = "SORVANE_KILLED_RECOVERY_IMAGE=" + ShellQuote(image.string()) +
-                              " SORVANE_KILLED_RECOVERY_TO=" + ShellQuote(out.Path().string()) + " " +
-                              ShellQuote(std::filesystem::read_symlink("/proc/self/exe").string()) +
-                              " --gtest_filter=WorkflowTest.RecoveryThatTheNextTestKills >/dev/null 2>&1 & echo $!";
+    const std::string child =
+        "SORVANE_KILLED_RECOVERY_IMAGE=" + ShellQuote(image.string()) +
+        " SORVANE_KILLED_RECOVERY_TO=" + ShellQuote(out.Path().string()) + " " +
+        ShellQuote(std::filesystem::read_symlink("/proc/self/exe").string()) +
+        " --gtest_filter=WorkflowTest.RecoveryThatTheNextTestKills >/dev/null 2>&1 & echo $!";
     std::string pidText;
     ASSERT_EQ(RunCommand(child, &pidText), 0);
     const std::string pid = std::to_string(std::stoi(pidText));
@@ -1056,15 +1060,17 @@ TEST_F(WorkflowTest, KillingTheWindowDuringARecoveryLeavesNoPartialFile) {
     EXPECT_EQ(parts, 1u);
     // Recovering again into the same folder replaces the leftover instead of keeping it beside a "(1)".
     std::string cli;
-    ASSERT_EQ(RunCommand("SORVANE_DATA_DIR=" + ShellQuote((data_ / "cli").string()) + " " +
-                             ShellQuote(SORVANE_CLI) + " recover --quick --to " + ShellQuote(out.Path().string()) +
-                             " " + ShellQuote(image.string()) + " </dev/null 2>&1",
-                         &cli),
-              0)
+    ASSERT_EQ(
+        RunCommand("SORVANE_DATA_DIR=" + ShellQuote((data_ / "cli").string()) + " " +
+                       ShellQuote(SORVANE_CLI) + " recover --quick --to " + ShellQuote(out.Path().string()) +
+                       " " + ShellQuote(image.string()) + " </dev/null 2>&1",
+                   &cli),
+        0)
         << cli;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out.Path())) {
         EXPECT_NE(entry.path().extension(), ".part") << entry.path();
-        if (entry.is_regular_file()) EXPECT_TRUE(truths.count(testkit::FileSha256(entry.path()))) << entry.path();
+        if (entry.is_regular_file())
+            EXPECT_TRUE(truths.count(testkit::FileSha256(entry.path()))) << entry.path();
     }
     EXPECT_TRUE(std::filesystem::exists(out / "video" / stale)) << stale << " under its own name";
 }

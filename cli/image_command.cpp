@@ -14,9 +14,9 @@
 #include "cli/target.h"
 #include "device/disk_reader.h"
 #include "platform/file_handle.h"
+#include "platform/file_owner.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
-#include "platform/file_owner.h"
 #include "results/image_copy.h"
 #include "results/size_text.h"
 

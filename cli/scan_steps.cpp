@@ -265,8 +265,9 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             return true;
         }
         if (showProgress) std::fputc('\n', stderr);
-        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
-                     result == kErrFileExists ? "no safe free name in the destination" : ResultText(result).c_str());
+        std::fprintf(
+            stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
+            result == kErrFileExists ? "no safe free name in the destination" : ResultText(result).c_str());
         return true;
     });
     if (showProgress && found > 0) std::fputc('\n', stderr);

@@ -209,8 +209,8 @@ uint64_t CProfessionalRecovery::Fingerprint() {
         ByteSource read = [this, ss](uint64_t offset, uint8_t* buffer, size_t length) {
             if (offset % ss != 0 || length % ss != 0) return false;
             uint32_t got = 0;
-            return ReadSectors(static_cast<uint32_t>(length / ss), reader_, buffer, rangeStart_ + offset / ss, ss,
-                               &got) == 0 &&
+            return ReadSectors(static_cast<uint32_t>(length / ss), reader_, buffer, rangeStart_ + offset / ss,
+                               ss, &got) == 0 &&
                    got == length / ss;
         };
         fingerprint_ = TargetFingerprint(read, rangeLength_ * ss, ss);

@@ -52,7 +52,8 @@ std::vector<std::filesystem::path> MissingFolders(const std::filesystem::path& d
 
 std::string FittedRecoveryName(const std::string& name, int number) {
     const std::string suffix = number > 0 ? "(" + std::to_string(number) + ")" : std::string();
-    const std::string cut = CutNameKeepingExtension(name, kMaxFileNameBytes - kPartSuffix.size() - suffix.size());
+    const std::string cut =
+        CutNameKeepingExtension(name, kMaxFileNameBytes - kPartSuffix.size() - suffix.size());
     // The number goes before the extension CutNameKeepingExtension kept.
     size_t dot = cut.rfind('.');
     if (dot == std::string::npos || dot == 0 || cut.size() - dot > 17) dot = cut.size();

@@ -112,7 +112,8 @@ TEST(SafeCopy, LongNamesAreShortenedBeforeTheExtensionToFitWithPart) {
             const std::string fitted = FittedRecoveryName(name, n);
             EXPECT_LE(fitted.size() + 5, 255u) << n;
             EXPECT_LE(Utf16Units(fitted) + 5, 255u) << "FAT counts UTF-16 units";
-            EXPECT_EQ(fitted.substr(fitted.size() - 4), name.substr(name.size() - 4)) << "the extension stays";
+            EXPECT_EQ(fitted.substr(fitted.size() - 4), name.substr(name.size() - 4))
+                << "the extension stays";
             EXPECT_TRUE(seen.insert(fitted).second) << "numbered names stay unique";
             // Never cut inside a character.
             EXPECT_NE(static_cast<unsigned char>(fitted[fitted.find('.') - 1]) & 0xC0, 0xC0u) << fitted;

@@ -179,7 +179,8 @@ TEST(FileOwner, CreatedFilesGoToTheUserARestartWithRightsActsFor) {
     ASSERT_TRUE(InvokingUser(uid, gid));
     EXPECT_EQ(uid, 4242u);
     EXPECT_EQ(gid, 4343u);
-    ::setenv("PKEXEC_UID", "54321", 1);  // pkexec's word comes first; an unknown user keeps a group of its number
+    ::setenv("PKEXEC_UID", "54321",
+             1);  // pkexec's word comes first; an unknown user keeps a group of its number
     ASSERT_TRUE(InvokingUser(uid, gid));
     EXPECT_EQ(uid, 54321u);
     EXPECT_EQ(GiveTreeToInvokingUser(dir), kSuccess);

@@ -23,7 +23,8 @@ TEST(FileCondition, OneRuleFoldsContentCheckExfatFlagAndImpossibleEntries) {
     EXPECT_EQ(ConditionOf(File(EngineCode::kQuickFat, kContentWhole), kVolume, 512), FileCondition::kWhole);
     EXPECT_EQ(ConditionOf(File(EngineCode::kQuickFat, kContentNotChecked), kVolume, 512),
               FileCondition::kNotChecked);
-    EXPECT_EQ(ConditionOf(File(EngineCode::kQuickFat, kContentDamaged), kVolume, 512), FileCondition::kDamaged);
+    EXPECT_EQ(ConditionOf(File(EngineCode::kQuickFat, kContentDamaged), kVolume, 512),
+              FileCondition::kDamaged);
     EXPECT_EQ(ConditionOf(File(EngineCode::kQuickNtfs, kContentContradicts), kVolume, 512),
               FileCondition::kDamaged)
         << "bytes that contradict the name are not that file";

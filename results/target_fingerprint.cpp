@@ -63,7 +63,8 @@ uint64_t TargetFingerprint(const ByteSource& read, uint64_t bytes, uint32_t sect
 
 int SaveTargetFingerprint(const std::filesystem::path& scanFolder, uint64_t fingerprint) {
     char text[32];
-    const int length = std::snprintf(text, sizeof text, "%016llx\n", static_cast<unsigned long long>(fingerprint));
+    const int length =
+        std::snprintf(text, sizeof text, "%016llx\n", static_cast<unsigned long long>(fingerprint));
     FileHandle file;
     int rc = OpenForWriting(scanFolder / kFileName, WriteMode::kCreateOrTruncate, file);
     if (rc == kSuccess) rc = file.Write(reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(length));
