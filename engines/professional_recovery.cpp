@@ -531,8 +531,11 @@ int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
         w.Bool(job.inMts);
     }
     if (int rc = SaveCheckpointFile(scanFolder_, w.Data()); rc != 0) return rc;
-    // Which target the scan belongs to, so that no other one continues it.
-    if (int rc = SaveTargetFingerprint(scanFolder_, Fingerprint()); rc != 0) return rc;
+    // Which target the scan belongs to, so that no other one continues it;
+    // written once, before the first record that could lead to this folder.
+    if (uint64_t saved = 0; !LoadTargetFingerprint(scanFolder_, saved) || saved != Fingerprint()) {
+        if (int rc = SaveTargetFingerprint(scanFolder_, Fingerprint()); rc != 0) return rc;
+    }
     ++checkpoints_;
     return CScanResumeStore::Instance().WriteProgress(
         letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start, run.length,
