@@ -817,42 +817,70 @@ std::map<std::string, std::multiset<std::string>> CliFoundSet(const std::filesys
 }
 
 // The card of the report: types that sit in a category list but on no
-// option of the file-type page, made by the real tools, plus a photo cut
-// short and a "PDF" that holds text. Name -> bytes; empty when a tool is missing.
-std::map<std::string, std::string> MixedTypeFiles(const TempDir& dir) {
+// option of the file-type page, made by the real tools, a "PDF" that holds
+// text, and OLD.PDF, deleted, whose first cluster a later PDF took: its copy
+// runs on into OTHER.TXT's data. `files` gets name -> bytes of the deleted
+// files; the image is empty when a tool is missing.
+std::filesystem::path MixedTypeCard(const TempDir& dir, std::map<std::string, std::string>& files) {
     for (const char* tool : {"convert", "ffmpeg", "mkfs.fat", "mcopy"})
         if (!testkit::HaveProgram(tool)) return {};
     const std::string d = ShellQuote(dir.Path().string());
-    const std::string script =
-        "cd " + d +
-        " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
+    const std::string make =
+        "cd " + d + " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
         " && convert -size 32x32 plasma:fractal a.ico && convert thm.jpg a.tga && convert thm.jpg a.pcx"
-        " && convert thm.jpg a.pgm && convert -size 400x300 plasma:fractal -quality 95 big.jpg"
+        " && convert thm.jpg a.pgm"
         " && ffmpeg -loglevel error -f lavfi -i testsrc=size=128x96:rate=25 -t 0.4 -c:v mpeg2video a.mxf"
         " && ffmpeg -loglevel error -f lavfi -i testsrc=size=720x576:rate=25 -t 0.2 -pix_fmt yuv420p"
         " -c:v dvvideo a.dv"
         " && ffmpeg -loglevel error -f lavfi -i testsrc=size=128x96:rate=25 -t 0.4 -f f4v a.f4v";
-    if (RunCommand("(" + script + ") >/dev/null 2>&1") != 0) return {};
+    if (RunCommand("(" + make + ") >/dev/null 2>&1") != 0) return {};
     auto bytes = [&dir](const char* name) {
         const auto data = testkit::ReadFile(dir / name);
         return std::string(data.begin(), data.end());
     };
-    std::string broken = bytes("big.jpg");
-    broken.resize(broken.size() * 3 / 5);  // no end marker: the structure is cut short
-    return {{"IMG_0001.THM", bytes("thm.jpg")},   {"PHOTO.JP2", bytes("a.jp2")},
-            {"ICON.ICO", bytes("a.ico")},         {"PIC.TGA", bytes("a.tga")},
-            {"PIC.PCX", bytes("a.pcx")},          {"PIC.PGM", bytes("a.pgm")},
-            {"CLIP.MXF", bytes("a.mxf")},         {"TAPE.DV", bytes("a.dv")},
-            {"WEB.F4V", bytes("a.f4v")},          {"BROKEN.JPG", broken},
-            {"NOTES.PDF", std::string(3000, 'x')}};
+    std::string other;
+    for (int i = 0; other.size() < 9000; ++i) other += "line " + std::to_string(i * 7919) + " of the notes\n";
+    other.resize(9000);
+    files = {{"OLD.PDF", "%PDF-1.4\n" + std::string(20000, 'a')},
+             {"OTHER.TXT", other},
+             {"IMG_0001.THM", bytes("thm.jpg")},
+             {"PHOTO.JP2", bytes("a.jp2")},
+             {"ICON.ICO", bytes("a.ico")},
+             {"PIC.TGA", bytes("a.tga")},
+             {"PIC.PCX", bytes("a.pcx")},
+             {"PIC.PGM", bytes("a.pgm")},
+             {"CLIP.MXF", bytes("a.mxf")},
+             {"TAPE.DV", bytes("a.dv")},
+             {"WEB.F4V", bytes("a.f4v")},
+             {"NOTES.PDF", std::string(3000, 'x')}};
+    const auto image = dir / "card.img";
+    const std::string img = ShellQuote(image.string());
+    std::string script = "truncate -s 16M " + img + " && mkfs.fat -F 16 " + img + " >/dev/null && mmd -i " +
+                         img + " ::SUB";
+    // OLD.PDF and OTHER.TXT first, so that OLD.PDF holds the first free cluster once all are deleted.
+    std::vector<std::string> order = {"OLD.PDF", "OTHER.TXT"};
+    for (const auto& [name, content] : files)
+        if (name != "OLD.PDF" && name != "OTHER.TXT") order.push_back(name);
+    for (const std::string& name : order) {
+        const auto source = dir / ("src_" + name);
+        testkit::WriteFile(source, std::vector<uint8_t>(files[name].begin(), files[name].end()));
+        script += " && mcopy -i " + img + " " + ShellQuote(source.string()) + " ::" + name;
+    }
+    for (const std::string& name : order) script += " && mdel -i " + img + " ::" + name;
+    const auto later = dir / "later.pdf";
+    testkit::WriteFile(later, std::vector<uint8_t>(6000, 'b'));
+    script += " && (printf '%%PDF-1.4\\n'; cat " + ShellQuote(later.string()) + ") > " +
+              ShellQuote(later.string() + ".pdf") + " && mcopy -i " + img + " " +
+              ShellQuote(later.string() + ".pdf") + " ::SUB/LATER.PDF";
+    if (RunCommand("(" + script + ") >/dev/null 2>&1") != 0) return {};
+    return image;
 }
 
 TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDamaged) {
     TempDir dir;
-    const auto files = MixedTypeFiles(dir);
-    if (files.empty()) GTEST_SKIP() << "ImageMagick, ffmpeg, mkfs.fat or mtools missing";
-    const auto image = DeletedFilesImage(dir, files);
-    ASSERT_FALSE(image.empty());
+    std::map<std::string, std::string> files;
+    const auto image = MixedTypeCard(dir, files);
+    if (image.empty()) GTEST_SKIP() << "ImageMagick, ffmpeg, mkfs.fat or mtools missing";
     const std::string before = testkit::FileSha256(image);
     static const std::map<std::string, const char*> kWords = {
         {"whole", "MSG2101"}, {"damaged", "MSG2102"}, {"not checked", "MSG2103"}, {"impossible", "MSG2104"}};
@@ -876,10 +904,12 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
         }
         const auto cli = CliFoundSet(data_ / "cli", image, deep);
         EXPECT_EQ(shown, cli);
+        // Deleted short names lose their first letter; the rest is the file's own name, not a carved number.
         std::multiset<std::string> names;
-        for (const FoundItemRecord& r : window_->SearchResults()) names.insert(r.Name());
-        for (const char* name : {"IMG_0001.THM", "PHOTO.JP2", "ICON.ICO", "PIC.TGA", "PIC.PCX", "PIC.PGM",
-                                 "CLIP.MXF", "TAPE.DV", "WEB.F4V"})
+        for (const FoundItemRecord& r : window_->SearchResults())
+            names.insert(QString::fromStdString(r.Name().substr(1)).toLower().toStdString());
+        for (const char* name : {"mg_0001.thm", "hoto.jp2", "con.ico", "ic.tga", "ic.pcx", "ic.pgm", "lip.mxf",
+                                 "ape.dv", "eb.f4v"})
             EXPECT_EQ(names.count(name), 1u) << name << " is listed under its own name";
         size_t cliFiles = 0;
         for (const auto& [category, entries] : cli) cliFiles += entries.size();
@@ -887,37 +917,37 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
                     deep ? "deep" : "quick", window_->SearchResults().size(), cliFiles);
     }
 
-    // The quick scan's list: the cut-short photo wears the error icon and says "damaged".
+    // The quick scan's list: the overwritten PDF wears the error icon and says "damaged".
     window_->ShowPage(CMainWnd::kHomePage);
     Click("BtnDeletedRecovery");
     ASSERT_TRUE(window_->OpenImageFile(image));
     ASSERT_TRUE(ScanToResults());
-    window_->ShowFilesOf(window_->Find<skin::TreeNode>(QStringLiteral("NodePhoto")));
+    window_->ShowFilesOf(window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice")));
     auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
-    bool sawBroken = false;
+    bool sawOld = false;
     for (int i = 0; i < list->GetCount(); ++i) {
         auto* row = dynamic_cast<skin::ListImageTextElement*>(list->GetItemAt(i));
         ASSERT_NE(row, nullptr);
         const bool damaged = row->GetText(7) == Message("MSG2102");
-        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged)
-            << row->GetText(1).toStdString();
-        if (row->GetText(1) == u"BROKEN.JPG") {
-            sawBroken = true;
-            EXPECT_TRUE(damaged) << "a photo without its end is damaged";
+        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged) << row->GetText(1).toStdString();
+        if (row->GetText(1).endsWith(QStringLiteral("LD.PDF"), Qt::CaseInsensitive)) {
+            sawOld = true;
+            EXPECT_TRUE(damaged) << "its copy runs into another file's data";
         }
     }
-    EXPECT_TRUE(sawBroken);
+    EXPECT_TRUE(sawOld);
 
     // Everything comes back byte-exact; the rows of the files that may not open say so.
     CheckEverything();
     TempDir out;
     RecoveryOutcome outcome = Recover(out.Path());
     ASSERT_TRUE(outcome.seen);
-    EXPECT_TRUE(outcome.statuses.contains(Message("MSG2106"))) << "the damaged photo's row";
+    EXPECT_TRUE(outcome.statuses.contains(Message("MSG2106"))) << "the overwritten PDF's row";
     EXPECT_TRUE(outcome.statuses.contains(Message("MSG2108"))) << "the text named .pdf";
     EXPECT_FALSE(outcome.statuses.isEmpty());
     const auto recovered = Files(out.Path());
     for (const auto& [name, bytes] : files) {
+        if (name == "OLD.PDF") continue;  // damaged: its copy is not the file
         const std::string sha = testkit::FileSha256(dir / ("src_" + name));
         bool found = false;
         for (const auto& [path, hash] : recovered) found = found || hash == sha;
@@ -942,7 +972,8 @@ TEST_F(WorkflowTest, AScanOfAnotherCardWithTheSameLayoutIsNeverContinued) {
 
     auto names = [this] {
         std::set<std::string> found;
-        for (const FoundItemRecord& r : window_->SearchResults()) found.insert(r.Name().substr(1));
+        for (const FoundItemRecord& r : window_->SearchResults())
+            found.insert(QString::fromStdString(r.Name().substr(1)).toUpper().toStdString());
         return found;
     };
     // A finished deep scan of the first card: the next scan of it offers its results.
@@ -976,8 +1007,9 @@ TEST_F(WorkflowTest, AScanOfAnotherCardWithTheSameLayoutIsNeverContinued) {
     RunCommand("SORVANE_DATA_DIR=" + ShellQuote((data_ / "data").string()) + " " + ShellQuote(SORVANE_CLI) +
                    " scan --resume --json " + ShellQuote(card.string()) + " </dev/null 2>&1",
                &out);
-    EXPECT_NE(out.find("NLY_A.TXT"), std::string::npos) << out;
-    EXPECT_EQ(out.find("NLY_B.TXT"), std::string::npos) << out;
+    const std::string upper = QString::fromStdString(out).toUpper().toStdString();
+    EXPECT_NE(upper.find("NLY_A.TXT"), std::string::npos) << out;
+    EXPECT_EQ(upper.find("NLY_B.TXT"), std::string::npos) << out;
     EXPECT_NE(out.find("same layout"), std::string::npos) << out;
 }
 
