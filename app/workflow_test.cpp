@@ -583,8 +583,11 @@ TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
     ASSERT_EQ(list->GetCount(), 1);
     list->OnRowDoubleClicked(list->GetItemAt(0));
     ASSERT_TRUE(WaitFor([this] { return !window_->Preview().Pane().PlainText().isEmpty(); }));
-    // The file's own bytes, read by the worker, shown as text.
-    EXPECT_EQ(window_->Preview().Pane().PlainText().trimmed(), u"Dear Anna,\nthe photos from the lake.");
+    // The file's own bytes, read by the worker, shown as text, and below them its condition.
+    const QString shown = window_->Preview().Pane().PlainText().trimmed();
+    EXPECT_TRUE(shown.startsWith(u"Dear Anna,\nthe photos from the lake.")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(Message("MSG2105").replace(QStringLiteral("%s"), Message("MSG2103"))))
+        << shown.toStdString();
     auto* pane = window_->Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
     ASSERT_NE(pane, nullptr);
     EXPECT_TRUE(pane->Browser()->toPlainText().contains(u"Dear Anna,")) << "shown in the window's own pane";
@@ -1101,8 +1104,9 @@ TEST_F(WorkflowTest, KillingTheWindowDuringARecoveryLeavesNoPartialFile) {
         << cli;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out.Path())) {
         EXPECT_NE(entry.path().extension(), ".part") << entry.path();
-        if (entry.is_regular_file())
+        if (entry.is_regular_file()) {
             EXPECT_TRUE(truths.count(testkit::FileSha256(entry.path()))) << entry.path();
+        }
     }
     EXPECT_TRUE(std::filesystem::exists(out / "video" / stale)) << stale << " under its own name";
 }
