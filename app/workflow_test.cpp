@@ -829,7 +829,8 @@ std::filesystem::path MixedTypeCard(const TempDir& dir, std::map<std::string, st
         if (!testkit::HaveProgram(tool)) return {};
     const std::string d = ShellQuote(dir.Path().string());
     const std::string make =
-        "cd " + d + " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
+        "cd " + d +
+        " && convert -size 64x48 gradient:red-blue thm.jpg && convert thm.jpg a.jp2"
         " && convert -size 32x32 plasma:fractal a.ico && convert thm.jpg a.tga && convert thm.jpg a.pcx"
         " && convert thm.jpg a.pgm"
         " && ffmpeg -loglevel error -f lavfi -i testsrc=size=128x96:rate=25 -t 0.4 -c:v mpeg2video a.mxf"
@@ -858,8 +859,8 @@ std::filesystem::path MixedTypeCard(const TempDir& dir, std::map<std::string, st
              {"NOTES.PDF", std::string(3000, 'x')}};
     const auto image = dir / "card.img";
     const std::string img = ShellQuote(image.string());
-    std::string script = "truncate -s 16M " + img + " && mkfs.fat -F 16 " + img + " >/dev/null && mmd -i " +
-                         img + " ::SUB";
+    std::string script =
+        "truncate -s 16M " + img + " && mkfs.fat -F 16 " + img + " >/dev/null && mmd -i " + img + " ::SUB";
     // OLD.PDF and OTHER.TXT first, so that OLD.PDF holds the first free cluster once all are deleted.
     std::vector<std::string> order = {"OLD.PDF", "OTHER.TXT"};
     for (const auto& [name, content] : files)
@@ -911,8 +912,8 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
         std::multiset<std::string> names;
         for (const FoundItemRecord& r : window_->SearchResults())
             names.insert(QString::fromStdString(r.Name().substr(1)).toLower().toStdString());
-        for (const char* name : {"mg_0001.thm", "hoto.jp2", "con.ico", "ic.tga", "ic.pcx", "ic.pgm", "lip.mxf",
-                                 "ape.dv", "eb.f4v"})
+        for (const char* name : {"mg_0001.thm", "hoto.jp2", "con.ico", "ic.tga", "ic.pcx", "ic.pgm",
+                                 "lip.mxf", "ape.dv", "eb.f4v"})
             EXPECT_EQ(names.count(name), 1u) << name << " is listed under its own name";
         size_t cliFiles = 0;
         for (const auto& [category, entries] : cli) cliFiles += entries.size();
@@ -932,7 +933,8 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
         auto* row = dynamic_cast<skin::ListImageTextElement*>(list->GetItemAt(i));
         ASSERT_NE(row, nullptr);
         const bool damaged = row->GetText(7) == Message("MSG2102");
-        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged) << row->GetText(1).toStdString();
+        EXPECT_EQ(row->GetImage(1).contains(QStringLiteral("_error")), damaged)
+            << row->GetText(1).toStdString();
         if (row->GetText(1).endsWith(QStringLiteral("LD.PDF"), Qt::CaseInsensitive)) {
             sawOld = true;
             EXPECT_TRUE(damaged) << "its copy runs into another file's data";

@@ -51,7 +51,8 @@ TEST(TargetFingerprint, TellsTargetsOfOneLayoutApartByTheirBytes) {
     // A target that cannot be read is not taken for one full of zeros.
     const std::vector<uint8_t> zeros(a.size(), 0);
     const ByteSource unreadable = [](uint64_t, uint8_t*, size_t) { return false; };
-    EXPECT_NE(TargetFingerprint(unreadable, zeros.size(), 512), TargetFingerprint(Over(zeros), zeros.size(), 512));
+    EXPECT_NE(TargetFingerprint(unreadable, zeros.size(), 512),
+              TargetFingerprint(Over(zeros), zeros.size(), 512));
 }
 
 TEST(TargetFingerprint, IsKeptInTheScanFolder) {
