@@ -1113,5 +1113,61 @@ TEST_F(WorkflowTest, KillingTheWindowDuringARecoveryLeavesNoPartialFile) {
     EXPECT_TRUE(std::filesystem::exists(out / "video" / stale)) << stale << " under its own name";
 }
 
+// The public images made by other systems: the window lists what the command line lists, scan by scan.
+TEST_F(WorkflowTest, OnThePublicImagesTheWindowFindsWhatTheCommandLineFinds) {
+    const auto folder = testkit::RealImagesDir();
+    std::vector<std::filesystem::path> images;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string ext = entry.path().extension().string();
+        if (ext == ".dd" || ext == ".raw") images.push_back(entry.path());
+    }
+    if (images.empty()) GTEST_SKIP() << "no public images in " << folder;
+    std::sort(images.begin(), images.end());
+    for (const auto& image : images) {
+        for (const bool deep : {false, true}) {
+            SCOPED_TRACE(image.filename().string() + (deep ? ", deep" : ", quick"));
+            window_->ShowPage(CMainWnd::kHomePage);
+            Click(deep ? "BtnStart" : "BtnDeletedRecovery");
+            const size_t before = window_->Targets().size();
+            ASSERT_TRUE(window_->OpenImageFile(image));
+            if (window_->Targets().size() != before + 1) continue;  // a partitioned disk: compared elsewhere
+            Click("BtnScan");
+            // A quick scan of a volume it cannot read ends with a warning and no list.
+            if (!WaitFor([this] {
+                    return window_->CurrentPage() == CMainWnd::kResultsPage || !questions_.empty();
+                }) ||
+                window_->CurrentPage() != CMainWnd::kResultsPage) {
+                questions_.clear();
+                continue;
+            }
+            std::map<std::string, std::multiset<std::string>> shown;
+            size_t windowFiles = 0;
+            for (const FoundItemRecord& r : window_->SearchResults()) {
+                shown[CategoryFolderName(r.Name())].insert(r.Name() + " " + std::to_string(uint64_t{r.size}));
+                ++windowFiles;
+            }
+            auto cli = CliFoundSet(data_ / "cli", image, deep);
+            size_t cliFiles = 0;
+            for (auto& [category, entries] : cli) {
+                std::multiset<std::string> plain;
+                for (std::string entry : entries) {
+                    for (const char* word : {" whole", " damaged", " not checked", " impossible"}) {
+                        const std::string tail(word);
+                        if (entry.size() > tail.size() && entry.ends_with(tail))
+                            entry.resize(entry.size() - tail.size());
+                    }
+                    plain.insert(entry);
+                }
+                entries = plain;
+                cliFiles += entries.size();
+            }
+            std::printf("%s, %s: window %zu files, command line %zu files\n", image.filename().c_str(),
+                        deep ? "deep" : "quick", windowFiles, cliFiles);
+            EXPECT_EQ(shown, cli);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace sorvane::app
