@@ -57,7 +57,8 @@ uint64_t CheckedFileKey(const FoundItemRecord& record) {
 }
 
 QString FileTimeText(uint64_t fileTime) {
-    if (fileTime == 0) return QStringLiteral("    ----    ");
+    // A carved file has no dates: an empty cell says so without a placeholder to puzzle over.
+    if (fileTime == 0) return QString();
     // "YYYY-MM-DD HH:MM:SS" as stored, shown without leading zeros in the date.
     const std::string text = FormatFileTime(fileTime);
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -112,7 +113,10 @@ QString RecoveredStatusText(const FoundItemRecord& record, FileCondition conditi
         id = "MSG2108";
     else if (condition == FileCondition::kDamaged)
         id = "MSG2106";
-    if (!id) return QStringLiteral("Success");
+    if (!id) {
+        const QString success = LanguageService::Instance().Message(QStringLiteral("MSG1104"));
+        return success.isEmpty() ? QStringLiteral("Success") : success;
+    }
     const QString text = LanguageService::Instance().Message(QString::fromLatin1(id));
     return text.isEmpty() ? QString::fromLatin1(ConditionWord(condition)) : text;
 }
