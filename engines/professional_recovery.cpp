@@ -220,6 +220,8 @@ uint64_t CProfessionalRecovery::Fingerprint() {
 
 void CProfessionalRecovery::CheckResumeTarget() {
     resumeOfOtherTarget_ = false;
+    // Made here, before the scan, so that no checkpoint waits for its reads.
+    static_cast<void>(Fingerprint());
     if (!resumeFlag_) return;
     uint64_t saved = 0;
     // A scan folder without a fingerprint cannot prove it is this target's.
