@@ -1223,92 +1223,91 @@ TEST_F(WorkflowTest, OnThePublicImagesTheWindowFindsWhatTheCommandLineFinds) {
             EXPECT_EQ(shown, cli);
         }
     }
+}
 
-    // What a file manager's "Open with" does: the image is named before the window
-    // shows. It gets the rows, selection, details and enabled Scan that "Open
-    // image..." gives, and the scan runs.
-    TEST_F(WorkflowTest, AnImageNamedAtStartIsListedAsOpenImageListsItAndScans) {
-        SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
-        window_ = std::make_unique<CMainWnd>();
-        ASSERT_TRUE(window_->Create());
-        ASSERT_TRUE(window_->OpenImageFile(image.image));
-        window_->show();
-        QApplication::processEvents();
-        EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
-        EXPECT_TRUE(Get("BtnScan")->IsEnabled());
-        auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
-        ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
-        auto text = [&](int row) {
-            return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row))->GetText(0);
-        };
-        EXPECT_TRUE(text(0).contains(Message("MSG0215"))) << text(0).toStdString();
-        EXPECT_EQ(list->GetCurSel(), 1);
-        // The row shows the file's name; the details panel its whole path, with captions.
-        const QString path = QString::fromStdString(std::filesystem::absolute(image.image).string());
-        EXPECT_TRUE(text(1).contains(QString::fromStdString(image.image.filename().string())));
-        EXPECT_FALSE(text(1).contains(QString::fromStdString(image.image.parent_path().string())));
-        EXPECT_EQ(QString(Get("Label1")->Text()).remove(QChar(0x200B)), Message("MSG0209") + u' ' + path);
-        EXPECT_TRUE(Get("Label2")->Text().startsWith(Message("MSG0210") + u' '));
-        // Partition rows are named by number, file system, label and size, not by drive letters.
-        const auto targets = window_->Targets();
-        ASSERT_EQ(targets.size(), 2u);
-        const char* const labels[] = {"SORVANE32", "SORVANE"};
-        for (int i = 0; i < 2; ++i) {
-            const VolumeEntry& entry = *targets[i]->partition;
-            const QString expected =
-                Message("MSG0524").replace(QStringLiteral("%d"), QString::number(i + 1)) +
-                QStringLiteral(" \u00B7 %1 \u00B7 %2 \u00B7 %3")
-                    .arg(QString::fromStdString(entry.fileSystemName), QLatin1String(labels[i]),
-                         SizeText(entry.totalBytes));
-            EXPECT_TRUE(text(2 + i).contains(expected)) << text(2 + i).toStdString();
-            EXPECT_FALSE(text(2 + i).contains(QStringLiteral(":\\")));
-        }
-        ASSERT_TRUE(ScanToResults());
-        EXPECT_FALSE(window_->SearchResults().empty());
+// What a file manager's "Open with" does: the image is named before the window
+// shows. It gets the rows, selection, details and enabled Scan that "Open
+// image..." gives, and the scan runs.
+TEST_F(WorkflowTest, AnImageNamedAtStartIsListedAsOpenImageListsItAndScans) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    window_ = std::make_unique<CMainWnd>();
+    ASSERT_TRUE(window_->Create());
+    ASSERT_TRUE(window_->OpenImageFile(image.image));
+    window_->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_TRUE(Get("BtnScan")->IsEnabled());
+    auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
+    ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
+    auto text = [&](int row) {
+        return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row))->GetText(0);
+    };
+    EXPECT_TRUE(text(0).contains(Message("MSG0215"))) << text(0).toStdString();
+    EXPECT_EQ(list->GetCurSel(), 1);
+    // The row shows the file's name; the details panel its whole path, with captions.
+    const QString path = QString::fromStdString(std::filesystem::absolute(image.image).string());
+    EXPECT_TRUE(text(1).contains(QString::fromStdString(image.image.filename().string())));
+    EXPECT_FALSE(text(1).contains(QString::fromStdString(image.image.parent_path().string())));
+    EXPECT_EQ(QString(Get("Label1")->Text()).remove(QChar(0x200B)), Message("MSG0209") + u' ' + path);
+    EXPECT_TRUE(Get("Label2")->Text().startsWith(Message("MSG0210") + u' '));
+    // Partition rows are named by number, file system, label and size, not by drive letters.
+    const auto targets = window_->Targets();
+    ASSERT_EQ(targets.size(), 2u);
+    const char* const labels[] = {"SORVANE32", "SORVANE"};
+    for (int i = 0; i < 2; ++i) {
+        const VolumeEntry& entry = *targets[i]->partition;
+        const QString expected = Message("MSG0524").replace(QStringLiteral("%d"), QString::number(i + 1)) +
+                                 QStringLiteral(" \u00B7 %1 \u00B7 %2 \u00B7 %3")
+                                     .arg(QString::fromStdString(entry.fileSystemName),
+                                          QLatin1String(labels[i]), SizeText(entry.totalBytes));
+        EXPECT_TRUE(text(2 + i).contains(expected)) << text(2 + i).toStdString();
+        EXPECT_FALSE(text(2 + i).contains(QStringLiteral(":\\")));
     }
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_FALSE(window_->SearchResults().empty());
+}
 
-    // The results page opens with files listed, and a ticked category shows its
-    // files; "Text" is one entry for all the types it stands for.
-    TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFiles) {
-        TempDir dir;
-        const std::string jpeg =
-            std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
-        const auto image = DeletedFilesImage(dir, {{"lake.jpg", jpeg},
-                                                   {"notes.txt", std::string(900, 'n')},
-                                                   {"page.html", "<p>" + std::string(900, 'h') + "</p>"},
-                                                   {"data.xml", "<a>" + std::string(900, 'x') + "</a>"}});
-        if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
-        Click("BtnDeletedRecovery");
-        ASSERT_TRUE(window_->OpenImageFile(image));
-        ASSERT_TRUE(ScanToResults());
-        ASSERT_EQ(window_->SearchResults().size(), 4u);
-        auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
-        ASSERT_EQ(list->GetCount(), 1) << "the first category's files are listed without a click";
-        EXPECT_TRUE(
-            dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0))->GetText(1).endsWith(u"ake.jpg"));
-        auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
-        ASSERT_EQ(office->ChildNodes().size(), 1) << "txt, html and xml are one \"Text\" entry";
-        EXPECT_TRUE(office->ChildNodes().front()->Text().endsWith(u" (3)"));
-        window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"))->CheckNode(office, true, true);
-        ASSERT_EQ(list->GetCount(), 3) << "ticking a category shows what was ticked";
-        for (int i = 0; i < 3; ++i)
-            EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
-        EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+// The results page opens with files listed, and a ticked category shows its
+// files; "Text" is one entry for all the types it stands for.
+TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFiles) {
+    TempDir dir;
+    const std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
+    const auto image = DeletedFilesImage(dir, {{"lake.jpg", jpeg},
+                                               {"notes.txt", std::string(900, 'n')},
+                                               {"page.html", "<p>" + std::string(900, 'h') + "</p>"},
+                                               {"data.xml", "<a>" + std::string(900, 'x') + "</a>"}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 4u);
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 1) << "the first category's files are listed without a click";
+    EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0))->GetText(1).endsWith(u"ake.jpg"));
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_EQ(office->ChildNodes().size(), 1) << "txt, html and xml are one \"Text\" entry";
+    EXPECT_TRUE(office->ChildNodes().front()->Text().endsWith(u" (3)"));
+    window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"))->CheckNode(office, true, true);
+    ASSERT_EQ(list->GetCount(), 3) << "ticking a category shows what was ticked";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
+    EXPECT_EQ(window_->CheckedFiles().size(), 3u);
 
-        // Another language: the counts and the selection stay, in the new words.
-        window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
-        QApplication::processEvents();
-        ASSERT_EQ(LanguageService::Instance().CurrentLanguage(), QStringLiteral("Deutsch"));
-        EXPECT_EQ(office->Text(), Message("MSG0810") + QStringLiteral(" (3)"));
-        EXPECT_TRUE(office->IsChecked());
-        uint64_t bytes = 0;
-        for (const auto& [key, record] : window_->CheckedFiles()) bytes += record.size;
-        EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
-                                                       .replace(QStringLiteral("%s"), SizeText(bytes))
-                                                       .replace(QStringLiteral("%d"), QStringLiteral("3")));
-        testing::UseShippedTexts();
-        InstallDialogTranslations();
-    }
+    // Another language: the counts and the selection stay, in the new words.
+    window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
+    QApplication::processEvents();
+    ASSERT_EQ(LanguageService::Instance().CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(office->Text(), Message("MSG0810") + QStringLiteral(" (3)"));
+    EXPECT_TRUE(office->IsChecked());
+    uint64_t bytes = 0;
+    for (const auto& [key, record] : window_->CheckedFiles()) bytes += record.size;
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
+                                                   .replace(QStringLiteral("%s"), SizeText(bytes))
+                                                   .replace(QStringLiteral("%d"), QStringLiteral("3")));
+    testing::UseShippedTexts();
+    InstallDialogTranslations();
+}
 
 }  // namespace
 }  // namespace sorvane::app
