@@ -14,6 +14,7 @@
 #include "cli/target.h"
 #include "device/disk_reader.h"
 #include "platform/file_handle.h"
+#include "platform/file_owner.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
@@ -149,9 +150,9 @@ int RunImage(const std::vector<std::string>& args) {
     // The copy goes to OUTPUT.part and takes its name only when complete, so
     // a file with the image's name is always a whole image.
     const std::string partText = outputText + ".part";
-    const std::string mapText = outputText + ".bad-sectors.txt";
     const std::filesystem::path part = PathFromUtf8(partText);
-    const std::filesystem::path mapPath = PathFromUtf8(mapText);
+    const std::filesystem::path mapPath = UnreadableMapPath(output);
+    const std::string mapText = Utf8FromPath(mapPath);
     std::error_code ec;
     const std::pair<const std::filesystem::path*, const std::string*> written[] = {
         {&output, &outputText}, {&part, &partText}, {&mapPath, &mapText}};
@@ -204,12 +205,7 @@ int RunImage(const std::vector<std::string>& args) {
     std::filesystem::remove(mapPath, ec);
     const bool salvaged = rc == kErrReadFault && keepGoing;
     if (salvaged) {
-        FileHandle map;
-        const std::string text = job.unreadable.MapText(sectorSize, sourceText);
-        int mapRc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
-        if (mapRc == kSuccess) mapRc = map.Write(text.data(), text.size());
-        if (mapRc == kSuccess) mapRc = map.Sync();
-        map.Close();
+        const int mapRc = SaveUnreadableMap(job.unreadable, sectorSize, sourceText, mapPath);
         if (mapRc != kSuccess) {
             std::fprintf(stderr, "sorvane image: cannot write the map of unreadable sectors %s: %s\n",
                          mapText.c_str(), ResultText(mapRc).c_str());
@@ -233,6 +229,9 @@ int RunImage(const std::vector<std::string>& args) {
         return kExitCannotWrite;
     }
     std::filesystem::rename(part, output, ec);
+    // After a sudo restart the image is still the user's.
+    static_cast<void>(GiveToInvokingUser(ec ? part : output));
+    if (salvaged) static_cast<void>(GiveToInvokingUser(mapPath));
     if (ec) {
         std::fprintf(stderr, "sorvane image: the image is complete as %s but cannot be renamed to %s: %s\n",
                      partText.c_str(), outputText.c_str(), ec.message().c_str());

@@ -23,6 +23,7 @@
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/result_order.h"
+#include "results/target_fingerprint.h"
 
 namespace sorvane {
 namespace {
@@ -157,7 +158,9 @@ int CProfessionalRecovery::OpenImage(const std::filesystem::path& imagePath, uin
     rc = OpenImageReader(imagePath, reader_);
     if (rc != 0) return rc;
     resume_ = ResumeRecord{};
+    fingerprint_.reset();
     resumeFlag_ = CScanResumeStore::Instance().FindForImage(imagePath, resume_);
+    CheckResumeTarget();
     int fatResult = fat_.OpenImage(imagePath, letter);
     int exfatResult = exfat_.OpenImage(imagePath, letter);
     int ntfsResult = ntfs_.OpenImage(imagePath, letter);
@@ -179,8 +182,10 @@ int CProfessionalRecovery::OpenPartition(int driveIndex, uint64_t partitionStart
     sectorSize_ = DriveSectorSize(reader_);
     if (sectorSize_ < 512 || sectorSize_ % 512 != 0 || sectorSize_ > kChunkBytes) sectorSize_ = 512;
     resume_ = ResumeRecord{};
+    fingerprint_.reset();
     resumeFlag_ = CScanResumeStore::Instance().FindForPartition(
         static_cast<uint32_t>(driveIndex), partitionStart, partitionSectors, letter, resume_);
+    CheckResumeTarget();
     int fatResult = fat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int exfatResult = exfat_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
     int ntfsResult = ntfs_.OpenPartition(driveIndex, partitionStart, partitionSectors, letter);
@@ -196,6 +201,45 @@ void CProfessionalRecovery::DeclineResume() {
     store.Save();
     resumeFlag_ = false;
     resume_ = ResumeRecord{};
+}
+
+uint64_t CProfessionalRecovery::Fingerprint() {
+    if (!fingerprint_) {
+        const uint32_t ss = sectorSize_;
+        ByteSource read = [this, ss](uint64_t offset, uint8_t* buffer, size_t length) {
+            if (offset % ss != 0 || length % ss != 0) return false;
+            uint32_t got = 0;
+            return ReadSectors(static_cast<uint32_t>(length / ss), reader_, buffer, rangeStart_ + offset / ss,
+                               ss, &got) == 0 &&
+                   got == length / ss;
+        };
+        fingerprint_ = TargetFingerprint(read, rangeLength_ * ss, ss);
+    }
+    return *fingerprint_;
+}
+
+void CProfessionalRecovery::CheckResumeTarget() {
+    resumeOfOtherTarget_ = false;
+    // Made here, before the scan, so that no checkpoint waits for its reads.
+    static_cast<void>(Fingerprint());
+    if (!resumeFlag_) return;
+    uint64_t saved = 0;
+    // A scan folder without a fingerprint cannot prove it is this target's.
+    if (LoadTargetFingerprint(PathFromUtf8(resume_.scanFolder), saved) && saved == Fingerprint()) return;
+    DeclineResume();
+    resumeOfOtherTarget_ = true;
+}
+
+bool CProfessionalRecovery::SavedScanFinished() const {
+    if (!resumeFlag_) return false;
+    std::vector<uint8_t> bytes;
+    if (LoadCheckpointFile(PathFromUtf8(resume_.scanFolder), bytes) != 0) return false;
+    CheckpointReader r(bytes);
+    uint32_t driveIndex = 0, sectorSize = 0;
+    uint64_t rangeStart = 0, rangeLength = 0;
+    bool finished = false;
+    return r.U32(driveIndex) && r.U64(rangeStart) && r.U64(rangeLength) && r.U32(sectorSize) &&
+           r.Bool(finished) && finished;
 }
 
 int CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
@@ -491,6 +535,11 @@ int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
         w.Bool(job.inMts);
     }
     if (int rc = SaveCheckpointFile(scanFolder_, w.Data()); rc != 0) return rc;
+    // Which target the scan belongs to, so that no other one continues it;
+    // written once, before the first record that could lead to this folder.
+    if (uint64_t saved = 0; !LoadTargetFingerprint(scanFolder_, saved) || saved != Fingerprint()) {
+        if (int rc = SaveTargetFingerprint(scanFolder_, Fingerprint()); rc != 0) return rc;
+    }
     ++checkpoints_;
     return CScanResumeStore::Instance().WriteProgress(
         letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start, run.length,
