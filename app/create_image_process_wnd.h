@@ -11,9 +11,17 @@ namespace sorvane::app {
 
 class CCreateImageProcessWnd : public CProcessWnd {
   public:
+    // What the copy came to, filled in before the window closes (it deletes
+    // itself then): whether the image holds every sector (some perhaps as
+    // zeros), how many could not be read, and how much was copied.
+    struct Outcome {
+        bool completed = false;
+        uint64_t unreadableSectors = 0;
+        uint64_t bytesCopied = 0;
+    };
     // A partition, or (without one) the whole of disk `diskNumber`.
     CCreateImageProcessWnd(std::filesystem::path imagePath, std::optional<VolumeEntry> partition,
-                           int diskNumber);
+                           int diskNumber, Outcome* outcome = nullptr);
     static constexpr int kWidth = 450;
     static constexpr int kHeight = 250;
 
@@ -27,6 +35,7 @@ class CCreateImageProcessWnd : public CProcessWnd {
     std::filesystem::path imagePath_;
     std::optional<VolumeEntry> partition_;
     int diskNumber_;
+    Outcome* outcome_;
 };
 
 }  // namespace sorvane::app

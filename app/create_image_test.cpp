@@ -14,6 +14,7 @@
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "results/scan_resume_store.h"
+#include "tests/testkit/test_images.h"
 
 namespace sorvane::app {
 namespace {
@@ -139,6 +140,44 @@ TEST_F(CreateImageTest, NothingChosenOrADestinationOnTheStickIsRefused) {
     EXPECT_EQ(asked, 2) << "the dialog comes back after a refusal";
     EXPECT_FALSE(std::filesystem::exists(out_ / "self.img"));
     EXPECT_FALSE(Shown("MSG0214"));
+}
+
+TEST_F(CreateImageTest, UnreadableSectorsBecomeZerosListedBesideTheImageAndCounted) {
+    ASSERT_TRUE(machine_->AddStick("sdb", "8:16"));
+    const auto node = machine_->Node("sdb");
+    testkit::ScopedFaults faults;
+    faults.Error(node, 100, 101);
+    OpenWindow();
+    CMessageBox::SetAnswerHook([this](int, const QString& text) {
+        shown_.push_back(text);
+        return 2;  // not scanned now
+    });
+    Click("BtnCreateImageMode");
+    window_->SelectDiskRow(0);
+    window_->SetSaveChooser(
+        [this](const QString&) { return QString::fromStdString((out_ / "card.img").string()); });
+    Click("BtnCreateImage");
+    // Past the two bad sectors, as the command line's --keep-going: zeros there, the rest exact.
+    const auto image = testkit::ReadFile(out_ / "card.img");
+    const auto stick = testkit::ReadFile(node);
+    ASSERT_EQ(image.size(), stick.size());
+    for (size_t at = 0; at < image.size(); ++at) {
+        const bool bad = at >= 100 * 512 && at < 102 * 512;
+        if (image[at] != (bad ? 0 : stick[at])) {
+            ADD_FAILURE() << "byte " << at << (bad ? " of a bad sector is not zero" : " differs");
+            break;
+        }
+    }
+    const auto map = testkit::ReadFile(out_ / "card.img.bad-sectors.txt");
+    EXPECT_NE(std::string(map.begin(), map.end()).find("100 2"), std::string::npos)
+        << "the list beside the image";
+    EXPECT_FALSE(Shown("MSG0217"));
+    EXPECT_FALSE(Shown("MSG0214"));
+    const QString asked = Message("MSG2112")
+                              .replace(QStringLiteral("%d"), QStringLiteral("2"))
+                              .replace(QStringLiteral("%s"),
+                                       QString::fromStdString((out_ / "card.img.bad-sectors.txt").string()));
+    EXPECT_TRUE(std::count(shown_.begin(), shown_.end(), asked)) << "the count in the finished question";
 }
 
 }  // namespace

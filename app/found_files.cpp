@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <string>
 
+#include "app/language_service.h"
+#include "carving/content_check.h"
+#include "engines/safe_copy.h"
 #include "platform/file_time.h"
 #include "results/file_categories.h"
 #include "results/safe_name.h"
@@ -18,6 +21,17 @@ const char* const kAliases[][2] = {{"jpeg", "jpg"}, {"tiff", "tif"}, {"scr", "pc
 
 bool InList(std::string_view list, const std::string& extension) {
     return !extension.empty() && list.find(extension) != std::string_view::npos;
+}
+
+QString FileKindBase(const std::string& fileName) {
+    const std::string extension = LowerExtension(fileName);
+    if (extension == "exe") return QStringLiteral("exe");
+    if (InList(kPhotoExtensions, extension)) return QStringLiteral("image");
+    if (InList(kAudioExtensions, extension)) return QStringLiteral("music");
+    if (InList(kDocumentExtensions, extension)) return QStringLiteral("doc");
+    if (InList(kVideoExtensions, extension)) return QStringLiteral("video");
+    if (InList(kArchiveExtensions, extension)) return QStringLiteral("zip");
+    return QStringLiteral("default");
 }
 
 }  // namespace
@@ -61,40 +75,66 @@ QString FileTypeText(const FoundItemRecord& record) {
     return QString::fromStdString(name.substr(dot + 1));
 }
 
-QString FileIconOf(const FoundItemRecord& record) {
-    QString base;
-    if (record.IsFolder()) {
-        base = QStringLiteral("folder");
-    } else {
-        const std::string extension = LowerExtension(record.Name());
-        if (extension == "exe")
-            base = QStringLiteral("exe");
-        else if (InList(kPhotoExtensions, extension))
-            base = QStringLiteral("image");
-        else if (InList(kAudioExtensions, extension))
-            base = QStringLiteral("music");
-        else if (InList(kDocumentExtensions, extension))
-            base = QStringLiteral("doc");
-        else if (InList(kVideoExtensions, extension))
-            base = QStringLiteral("video");
-        else if (InList(kArchiveExtensions, extension))
-            base = QStringLiteral("zip");
-        else
-            base = QStringLiteral("default");
-    }
-    const bool contradicts = !record.IsFolder() && record.contentCheck == 0;
+QString FileKindIcon(const std::string& fileName) {
+    return QStringLiteral("FileIcon/") + FileKindBase(fileName) + QStringLiteral(".png");
+}
+
+QString FileIconOf(const FoundItemRecord& record, uint64_t volumeBytes, uint32_t sectorSize) {
+    const QString base = record.IsFolder() ? QStringLiteral("folder") : FileKindBase(record.Name());
+    const bool mayNotOpen = !record.IsFolder() && MayNotOpen(ConditionOf(record, volumeBytes, sectorSize));
     return QStringLiteral("FileIcon/") + base +
-           (contradicts ? QStringLiteral("_error.png") : QStringLiteral(".png"));
+           (mayNotOpen ? QStringLiteral("_error.png") : QStringLiteral(".png"));
+}
+
+QString ConditionText(FileCondition condition) {
+    const char* id = "MSG2103";
+    switch (condition) {
+        case FileCondition::kWhole:
+            id = "MSG2101";
+            break;
+        case FileCondition::kDamaged:
+            id = "MSG2102";
+            break;
+        case FileCondition::kImpossible:
+            id = "MSG2104";
+            break;
+        case FileCondition::kNotChecked:
+            break;
+    }
+    const QString text = LanguageService::Instance().Message(QString::fromLatin1(id));
+    return text.isEmpty() ? QString::fromLatin1(ConditionWord(condition)) : text;
+}
+
+QString RecoveredStatusText(const FoundItemRecord& record, FileCondition condition) {
+    const char* id = nullptr;
+    if (condition == FileCondition::kImpossible)
+        id = "MSG2107";
+    else if (!record.IsFolder() && record.contentCheck == kContentContradicts)
+        id = "MSG2108";
+    else if (condition == FileCondition::kDamaged)
+        id = "MSG2106";
+    if (!id) {
+        const QString success = LanguageService::Instance().Message(QStringLiteral("MSG1104"));
+        return success.isEmpty() ? QStringLiteral("Success") : success;
+    }
+    const QString text = LanguageService::Instance().Message(QString::fromLatin1(id));
+    return text.isEmpty() ? QString::fromLatin1(ConditionWord(condition)) : text;
 }
 
 QString SizeText(uint64_t bytes) { return QString::fromStdString(FormatSizeText(bytes)); }
 
-std::filesystem::path RecoveryPathOf(const std::filesystem::path& destination,
-                                     const FoundItemRecord& record) {
+std::filesystem::path RecoveryWantedPath(const std::filesystem::path& destination,
+                                         const FoundItemRecord& record) {
     std::filesystem::path joined;
     if (!JoinInsideDestination(destination, {CategoryFolderName(record.Name())}, record.Name(), joined))
         return {};
-    return UniqueDestinationPath(joined);
+    return joined;
+}
+
+std::filesystem::path RecoveryPathOf(const std::filesystem::path& destination,
+                                     const FoundItemRecord& record) {
+    const std::filesystem::path joined = RecoveryWantedPath(destination, record);
+    return joined.empty() ? joined : FreeRecoveryPath(joined);
 }
 
 QString MarkupSafe(const QString& text) {

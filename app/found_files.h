@@ -10,6 +10,7 @@
 #include <map>
 #include <vector>
 
+#include "results/file_condition.h"
 #include "results/found_item_record.h"
 
 namespace sorvane::app {
@@ -31,15 +32,29 @@ uint64_t CheckedFileKey(const FoundItemRecord& record);
 QString FileTimeText(uint64_t fileTime);
 // "folder", the extension as written, or "file".
 QString FileTypeText(const FoundItemRecord& record);
+// The skin's picture of a file's kind ("FileIcon/image.png", ...).
+QString FileKindIcon(const std::string& fileName);
 // The picture of a file-list row from the skin's FileIcon folder, with
-// "_error" when the data contradicts the extension.
-QString FileIconOf(const FoundItemRecord& record);
+// "_error" for a file that may not open (damaged or impossible, ConditionOf
+// on a volume of `volumeBytes`, 0 when unknown).
+QString FileIconOf(const FoundItemRecord& record, uint64_t volumeBytes = 0, uint32_t sectorSize = 512);
+// The condition as the list, the preview and the recovery rows name it, in
+// the chosen language.
+QString ConditionText(FileCondition condition);
+// What a recovery row says of a file copied without error: "Success" for one
+// known whole or not checked, else its condition (damaged, impossible, or
+// content that contradicts its name), so the rows show which copies may not open.
+QString RecoveredStatusText(const FoundItemRecord& record, FileCondition condition);
 // The size text shown everywhere ("1.50 MB", "12 Bytes").
 QString SizeText(uint64_t bytes);
 
 // Where a recovered file goes: destination/category/name, the name made safe,
 // numbered "(1)", "(2)", ... when taken. Empty when no safe, free path exists.
 std::filesystem::path RecoveryPathOf(const std::filesystem::path& destination, const FoundItemRecord& record);
+// The same before a free name is chosen (the safe copy chooses it): empty
+// when the name cannot be placed inside the destination.
+std::filesystem::path RecoveryWantedPath(const std::filesystem::path& destination,
+                                         const FoundItemRecord& record);
 
 // A text read from a disk (a volume label, a path) made safe to place in a row
 // that draws markup: "{" and "<" can no longer open a tag, and the text shows as it is.

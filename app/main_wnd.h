@@ -127,7 +127,7 @@ class CMainWnd : public skin::Window {
     bool CanReadDisks(const std::vector<ScanTarget*>& targets);
     void OnScanDone();
     void OnSearchDone();
-    std::string SearchPattern() const;
+    TypeChoice ChosenTypes() const;
     void RebuildTypeTree();
     void FillFileList(skin::TreeNode* node);
     std::vector<const FoundItemRecord*> RecordsOfNode(const skin::TreeNode* node) const;
@@ -138,6 +138,8 @@ class CMainWnd : public skin::Window {
     // The record of a file-list row (rows show one page of listed_).
     const FoundItemRecord* RecordOfRow(int row) const;
     QStringList RowTexts(const FoundItemRecord& record) const;
+    // How far the file's content can be trusted, on the volume it was found on.
+    FileCondition ConditionOfRecord(const FoundItemRecord& record) const;
     void SetRecordChecked(const FoundItemRecord& record, bool checked);
     void OnFilesChecked();
     void OnTreeNodeChecked(skin::TreeNode* node);

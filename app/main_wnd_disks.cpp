@@ -19,6 +19,7 @@
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
 #include "results/scan_resume_store.h"
+#include "results/size_text.h"
 
 namespace sorvane::app {
 namespace {
@@ -412,13 +413,33 @@ void CMainWnd::CreateImageCommand() {
         if (*refusal == 0) break;
         CMessageBox::Show(CMessageBox::kWarning, this, Message(refusal));
     }
-    const int code = RunWorker(new CCreateImageProcessWnd(path.toStdString(), partition, disk), this,
-                               CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
-    if (code == 3) {
+    CCreateImageProcessWnd::Outcome outcome;
+    const int code = RunWorker(new CCreateImageProcessWnd(path.toStdString(), partition, disk, &outcome),
+                               this, CCreateImageProcessWnd::kWidth, CCreateImageProcessWnd::kHeight);
+    const bool completed = code == 1 && outcome.completed;
+    const uint64_t unreadable = outcome.unreadableSectors, copied = outcome.bytesCopied;
+    if (code == 3 && !completed) {
         QThread::msleep(100);
         CMessageBox::Show(CMessageBox::kError, this, Message("MSG0217"));
     }
-    if (CMessageBox::Show(CMessageBox::kQuestion, this, Message("MSG0214")) != 1) return;
+    if (!completed) {
+        // A stopped or failed copy leaves a part of the drive under the image's name.
+        QString text = Message("MSG2113");
+        for (const QString& value : {path, QString::fromStdString(FormatSizeText(copied))}) {
+            const qsizetype at = text.indexOf(QStringLiteral("%s"));
+            if (at >= 0) text.replace(at, 2, value);
+        }
+        CMessageBox::Show(CMessageBox::kInformation, this, text);
+        return;
+    }
+    const QString question =
+        unreadable == 0
+            ? Message("MSG0214")
+            : Message("MSG2112")
+                  .replace(QStringLiteral("%d"), QString::number(unreadable))
+                  .replace(QStringLiteral("%s"),
+                           QString::fromStdString(UnreadableMapPath(path.toStdString()).string()));
+    if (CMessageBox::Show(CMessageBox::kQuestion, this, question) != 1) return;
     // Scan the new image deeply, as the image rows are scanned.
     if (!OpenImageFile(path.toStdString())) return;
     imageMode_ = false;

@@ -7,6 +7,7 @@
 #include <QTextBrowser>
 #include <algorithm>
 #include <set>
+#include <string_view>
 
 #include "app/file_tree.h"
 #include "app/main_wnd.h"
@@ -27,16 +28,21 @@
 namespace sorvane::app {
 namespace {
 
-// Category node, its title message and the file-type group that feeds it.
+// Category node, its title message, the file-type group that feeds it, the
+// group's head box and the category's name in a type choice.
 struct Category {
     const char* node;
     const char* title;
     const char* group;
+    const char* head;
+    const char* name;
 };
-const Category kCategories[] = {
-    {"NodePhoto", "MSG0807", "FileTypePhoto"}, {"NodeAudio", "MSG0808", "FileTypeAudio"},
-    {"NodeVideo", "MSG0809", "FileTypeVideo"}, {"NodeOffice", "MSG0810", "FileTypeOffice"},
-    {"NodeZip", "MSG0811", "FileTypeZip"},     {"NodeOther", "MSG0812", "FileTypeOther"}};
+const Category kCategories[] = {{"NodePhoto", "MSG0807", "FileTypePhoto", "OptPhotoFile", "photo"},
+                                {"NodeAudio", "MSG0808", "FileTypeAudio", "OptAudioFile", "audio"},
+                                {"NodeVideo", "MSG0809", "FileTypeVideo", "OptVideoFile", "video"},
+                                {"NodeOffice", "MSG0810", "FileTypeOffice", "OptOfficeFile", "document"},
+                                {"NodeZip", "MSG0811", "FileTypeZip", "OptZipFile", "archive"},
+                                {"NodeOther", "MSG0812", "FileTypeOther", "OptOtherFile", "other"}};
 constexpr int kOtherCategory = 5;
 
 const char kUnchecked[] = "file='checkbox.png' source='0,22,12,34' dest='2,0,14,12'";
@@ -62,22 +68,27 @@ QString OptionTitle(const QString& text) {
 
 }  // namespace
 
-std::string CMainWnd::SearchPattern() const {
-    std::set<QString> extensions;
+TypeChoice CMainWnd::ChosenTypes() const {
+    // A ticked category takes every extension it maps to, as the command
+    // line's --types does, less the options unticked below it; a ticked option
+    // of an unticked category brings its own extensions.
+    TypeChoice choice;
     for (const Category& category : kCategories) {
+        const bool other = std::string_view(category.name) == "other";
+        auto* head = Find<skin::CheckBox>(QString::fromLatin1(category.head));
+        bool whole = !other && head && head->IsSelected();
         for (skin::CheckBox* option : FileTypeOptions(*this, category.group)) {
-            if (!option->IsSelected()) continue;
+            if (other) {
+                whole = option->IsSelected();
+                continue;
+            }
             for (const QString& ext : option->UserData().split(u'|', Qt::SkipEmptyParts))
-                extensions.insert(ext);
+                (option->IsSelected() ? choice.extensions : choice.excluded).insert(ext.toStdString());
         }
+        if (whole) choice.categories.insert(category.name);
     }
-    if (extensions.empty()) return AllCategoriesPattern();
-    std::string pattern;
-    for (const QString& ext : extensions) {
-        if (!pattern.empty()) pattern += '|';
-        pattern += "*." + ext.toStdString();
-    }
-    return pattern;
+    for (const std::string& ext : choice.extensions) choice.excluded.erase(ext);
+    return choice;
 }
 
 void CMainWnd::OnScanDone() {
@@ -90,7 +101,7 @@ void CMainWnd::OnScanDone() {
     OnFilesChecked();
     std::vector<ScanTarget*> chosen = TargetsOfRow(SelectedDiskRow(), true);
     if (chosen.empty()) chosen = scanned;
-    RunWorker(new CSearchProcessWnd(chosen, SearchPattern(), results_), this, CSearchProcessWnd::kWidth,
+    RunWorker(new CSearchProcessWnd(chosen, ChosenTypes(), results_), this, CSearchProcessWnd::kWidth,
               CSearchProcessWnd::kHeight);
 }
 
@@ -143,31 +154,26 @@ void CMainWnd::RebuildTypeTree() {
         nodes[i]->SetCheckState(false, false);
         nodes[i]->setVisible(false);
     }
-    auto* otherItem = Find<skin::CheckBox>(QStringLiteral("OptOtherFileItem"));
-    const bool showOther = otherItem && otherItem->IsSelected();
     int counts[6] = {};
-    // One child per file-type option ("Text" holds txt, html and xml) or, for
-    // types no option names, per extension.
+    // The search kept only chosen files; each stands under the category the
+    // command line gives it: one child per file-type option ("Text" holds
+    // txt, html and xml) or, for types no option names, per extension.
     QHash<const skin::CheckBox*, skin::TreeNode*> optionNodes;
     QHash<const skin::TreeNode*, int> nodeCounts;
     for (const auto& [extension, records] : extensions_) {
         if (records.empty()) continue;
-        int category = -1;
+        const std::string folder = CategoryFolderName(records.front()->Name());
+        int category = kOtherCategory;
+        for (int i = 0; i < kOtherCategory; ++i)
+            if (folder == kCategories[i].name) category = i;
         skin::CheckBox* option = nullptr;
-        for (int i = 0; i < 6 && category < 0; ++i) {
-            for (skin::CheckBox* candidate : FileTypeOptions(*this, kCategories[i].group)) {
+        if (category != kOtherCategory) {
+            for (skin::CheckBox* candidate : FileTypeOptions(*this, kCategories[category].group)) {
                 if (candidate->UserData().split(u'|').contains(extension)) {
-                    category = i;
                     option = candidate;
                     break;
                 }
             }
-        }
-        if (category < 0 && !showOther) continue;
-        const bool other = category < 0 || category == kOtherCategory;
-        if (other) {
-            category = kOtherCategory;
-            option = nullptr;
         }
         skin::TreeNode* child = option ? optionNodes.value(option) : nullptr;
         if (!child) {
@@ -175,15 +181,15 @@ void CMainWnd::RebuildTypeTree() {
             if (const skin::AttributeList* style = Style(QStringLiteral("filetype"))) {
                 for (const auto& [key, value] : *style) child->SetAttribute(key, value);
             }
-            child->SetIcon(other ? QStringLiteral("FileIcon/default.png")
-                                 : option->Attribute(QStringLiteral("icon")));
-            child->setToolTip(other ? QString() : option->Text());
+            child->SetIcon(option ? option->Attribute(QStringLiteral("icon"))
+                                  : FileKindIcon(records.front()->Name()));
+            child->setToolTip(option ? option->Text() : QString());
             nodes[category]->AddChildNode(child);
             if (option) optionNodes.insert(option, child);
         }
         nodeExtensions_[child].push_back(extension);
         const int count = nodeCounts[child] += static_cast<int>(records.size());
-        if (other) {
+        if (!option) {
             // A file without an extension is of unknown type; the others are named by their extension.
             const QString type = extension == u"unknow" ? Message("MSG0854") : extension.toUpper();
             child->SetText(Message("MSG0855")
@@ -233,6 +239,12 @@ const FoundItemRecord* CMainWnd::RecordOfRow(int row) const {
     return row >= 0 && index < listed_.size() ? listed_[index] : nullptr;
 }
 
+FileCondition CMainWnd::ConditionOfRecord(const FoundItemRecord& record) const {
+    const ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
+    return target ? ConditionOf(record, target->VolumeBytes(), target->SectorSize())
+                  : ConditionOf(record, 0, 512);
+}
+
 QStringList CMainWnd::RowTexts(const FoundItemRecord& record) const {
     std::string folder;
     if (ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter); target && target->engine)
@@ -243,7 +255,8 @@ QStringList CMainWnd::RowTexts(const FoundItemRecord& record) const {
             FileTimeText(record.written),
             FileTimeText(record.created),
             QString::fromStdString(folder),
-            FileTypeText(record)};
+            FileTypeText(record),
+            record.IsFolder() ? QString() : ConditionText(ConditionOfRecord(record))};
 }
 
 void CMainWnd::ShowListedRows() {
@@ -265,7 +278,10 @@ void CMainWnd::ShowListedRows() {
         auto* row = new skin::ListImageTextElement;
         row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
         row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
-        row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(FileIconOf(*record)));
+        const ScanTarget* target = TargetOfVolumeKey(Targets(), record->letter);
+        const QString icon =
+            target ? FileIconOf(*record, target->VolumeBytes(), target->SectorSize()) : FileIconOf(*record);
+        row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(icon));
         QStringList texts = RowTexts(*record);
         // A deleted short name whose lost first letter was guessed says so.
         if (record->NameGuessed()) texts[1] += QLatin1Char(' ') + Message("MSG1227");
@@ -353,7 +369,7 @@ void CMainWnd::SortFileList(skin::Control* header) {
     static const QStringList kColumns = {QStringLiteral("CheckAll"),    QStringLiteral("FileName"),
                                          QStringLiteral("Size"),        QStringLiteral("ModifiedTime"),
                                          QStringLiteral("CreatedTime"), QStringLiteral("Path"),
-                                         QStringLiteral("Type")};
+                                         QStringLiteral("Type"),        QStringLiteral("Condition")};
     const int column = static_cast<int>(kColumns.indexOf(name));
     if (column <= 0) return;
     for (const QString& other : kColumns) {
@@ -361,7 +377,7 @@ void CMainWnd::SortFileList(skin::Control* header) {
             item->SetBkImage(QStringLiteral("file='list_header_bg.png' corner='0,1,0,1'"));
     }
     int& direction = sortDirections_[name];
-    if (name == u"FileName" || name == u"Type")
+    if (name == u"FileName" || name == u"Type" || name == u"Condition")
         direction = direction == 1 ? -1 : 1;
     else if (name != u"Path")
         direction = direction == -1 ? 1 : -1;
@@ -442,6 +458,10 @@ void CMainWnd::StartPreview(int index) {
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
     // A folder row needs no engine: the pane only says it is a folder.
     Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
+    if (!record.IsFolder())
+        Preview().Pane().AppendText(
+            Message("MSG2105").replace(QStringLiteral("%s"), ConditionText(ConditionOfRecord(record))),
+            MayNotOpen(ConditionOfRecord(record)) ? PreviewPane::Style::kNotice : PreviewPane::Style::kPlain);
 }
 
 }  // namespace sorvane::app

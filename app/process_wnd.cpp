@@ -6,6 +6,7 @@
 
 #include "app/message_box.h"
 #include "carving/progress_callbacks.h"
+#include "engines/chosen_files.h"
 #include "results/file_categories.h"
 
 namespace sorvane::app {
@@ -123,11 +124,11 @@ QString CProcessWnd::Message(const char* id) const {
 
 // ---- Search ----
 
-CSearchProcessWnd::CSearchProcessWnd(std::vector<ScanTarget*> targets, std::string pattern,
+CSearchProcessWnd::CSearchProcessWnd(std::vector<ScanTarget*> targets, TypeChoice choice,
                                      std::vector<FoundItemRecord>& results)
     : CProcessWnd(QStringLiteral("xml/SearchProcessWnd.xml"), QStringLiteral("SearchProcessWnd")),
       targets_(std::move(targets)),
-      pattern_(std::move(pattern)),
+      choice_(std::move(choice)),
       results_(results) {}
 
 int CSearchProcessWnd::Progress(void* window, int percent, int) {
@@ -150,9 +151,15 @@ void CSearchProcessWnd::Work() {
                                                          QString::number(target->partition->letter)));
         }
         target->engine->SetSearchCallback(&CSearchProcessWnd::Progress, this);
-        FoundItemList found;
-        static_cast<void>(target->engine->FindByExtension(pattern_, found));
-        results_.insert(results_.end(), found.begin(), found.end());
+        // The same files the command line lists for the same choice.
+        IFileRecoveryParse& engine = *target->engine;
+        static_cast<void>(ForEachChosenFile(
+            engine, IsDeepEngine(engine),
+            [this](const FoundItemRecord& record) { return ChosenByType(choice_, record.Name()); },
+            [this](const ChosenFile& file) {
+                results_.push_back(file.record);
+                return !IsCancelled();
+            }));
         if (IsCancelled()) break;
     }
     PostToParent(WM_SEARCH_DONE);

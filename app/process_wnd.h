@@ -20,6 +20,7 @@
 #include "app/popup_wnd.h"
 #include "app/preview/preview_wnd.h"
 #include "app/scan_target.h"
+#include "results/file_categories.h"
 
 namespace sorvane::app {
 
@@ -94,7 +95,7 @@ class CProcessWnd : public CPopUpWnd {
 // appending them to the main window's results.
 class CSearchProcessWnd : public CProcessWnd {
   public:
-    CSearchProcessWnd(std::vector<ScanTarget*> targets, std::string pattern,
+    CSearchProcessWnd(std::vector<ScanTarget*> targets, TypeChoice choice,
                       std::vector<FoundItemRecord>& results);
     static constexpr int kWidth = 450;
     static constexpr int kHeight = 220;
@@ -106,7 +107,7 @@ class CSearchProcessWnd : public CProcessWnd {
   private:
     static int Progress(void* window, int percent, int);
     std::vector<ScanTarget*> targets_;
-    std::string pattern_;
+    TypeChoice choice_;
     std::vector<FoundItemRecord>& results_;
 };
 

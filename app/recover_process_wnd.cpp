@@ -8,6 +8,8 @@
 
 #include "app/found_files.h"
 #include "app/skin_framework/list.h"
+#include "carving/content_check.h"
+#include "engines/safe_copy.h"
 #include "platform/result_codes.h"
 
 namespace sorvane::app {
@@ -32,56 +34,64 @@ int CRecoverProcessWnd::Progress(void* window, int percent, int scale, int error
     return 0;
 }
 
-void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status, bool success) {
+void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status, RowKind kind) {
     auto* list = Find<skin::List>(QStringLiteral("DetailList"));
     if (!list) return;
     auto* row = new skin::ListTextElement;
     row->SetText(0, path);
     row->SetText(1, status);
     row->setToolTip(path);
-    if (success) {
+    if (kind == RowKind::kSuccess) {
         list->Add(row);
-    } else {
-        row->SetTextColor(QColor(0xFFFF0000));
-        list->AddAt(row, 0);
+        return;
     }
+    // Failures and copies that may not open stand on top, where they are seen.
+    row->SetTextColor(kind == RowKind::kFailed ? QColor(0xFFFF0000) : QColor(0xFFC05800));
+    list->AddAt(row, 0);
 }
 
-void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode) {
+void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode, const QString& copied,
+                                  bool mayNotOpen) {
     ++processed_;
     if (errorCode != 0) ++failed_;
+    if (errorCode == kErrDiskFull) ++didNotFit_;
     const QString shown = QString::fromStdString(path.string());
-    const QString status =
-        errorCode == 0 ? Message("MSG1104") : QString::fromStdString(ResultText(errorCode));
-    const bool success = errorCode == 0;
-    Post([this, shown, status, success] { AddDetailRow(shown, status, success); });
+    const QString status = errorCode == 0 ? copied : QString::fromStdString(ResultText(errorCode));
+    const RowKind kind = errorCode != 0 ? RowKind::kFailed
+                         : mayNotOpen   ? RowKind::kMayNotOpen
+                                        : RowKind::kSuccess;
+    Post([this, shown, status, kind] { AddDetailRow(shown, status, kind); });
     QString line = Message("MSG1102");
     for (int value : {processed_.load(), toProcess_, processed_ - failed_, failed_.load()}) {
         const qsizetype at = line.indexOf(QStringLiteral("%d"));
         if (at >= 0) line.replace(at, 2, QString::number(value));
     }
+    if (didNotFit_ > 0)
+        line += u' ' + Message("MSG2109").replace(QStringLiteral("%d"), QString::number(didNotFit_));
     PostText("recovered", line);
 }
 
 void CRecoverProcessWnd::Work() {
     processed_ = 0;
     failed_ = 0;
+    didNotFit_ = 0;
     toProcess_ = static_cast<int>(checked_.size());
     const uint32_t baseDepth = BaseDepthOf(destination_);
     for (const auto& [key, record] : checked_) {
         ScanTarget* target = TargetOfVolumeKey(targets_, record.letter);
         IFileRecoveryParse* engine = target ? target->engine.get() : nullptr;
-        std::filesystem::path path = RecoveryPathOf(destination_, record);
-        const std::filesystem::path shown = path.empty() ? destination_ / record.Name() : path;
-        if (!engine || path.empty()) {
-            FileDone(shown, engine ? kErrInvalidName : kErrInvalidParameter);
+        const std::filesystem::path wanted = RecoveryWantedPath(destination_, record);
+        if (!engine || wanted.empty()) {
+            FileDone(wanted.empty() ? destination_ / record.Name() : wanted,
+                     engine ? kErrInvalidName : kErrInvalidParameter);
             continue;
         }
         engine->SetCallbacks(nullptr, &CRecoverProcessWnd::Progress, this, 100);
         currentError_ = 0;
         int rc = 0;
+        std::filesystem::path written;
         try {
-            rc = engine->RecoverItem(record, path, baseDepth);
+            rc = RecoverFileSafely(*engine, record, destination_, wanted, baseDepth, written);
         } catch (const std::bad_alloc&) {
             rc = kErrNotEnoughMemory;
         } catch (...) {
@@ -92,8 +102,12 @@ void CRecoverProcessWnd::Work() {
             Finish(2);
             return;
         }
-        // The engine's own answer counts even when its callback never said 100.
-        FileDone(path, currentError_ != 0 ? currentError_ : rc);
+        // The engine's own answer counts even when its callback never said 100;
+        // a full destination goes on with the files that may still fit.
+        const int result = rc != 0 ? rc : currentError_;
+        const FileCondition condition = ConditionOf(record, target->VolumeBytes(), target->SectorSize());
+        FileDone(written.empty() ? wanted : written, result, RecoveredStatusText(record, condition),
+                 MayNotOpen(condition) || record.contentCheck == kContentContradicts);
     }
     Post([this] {
         if (skin::Control* finish = FindControl(QStringLiteral("FinishBtn"))) finish->setVisible(true);

@@ -19,6 +19,7 @@ class CRecoverProcessWnd : public CProcessWnd {
 
     int Processed() const { return processed_; }
     int Failed() const { return failed_; }
+    int DidNotFit() const { return didNotFit_; }
 
   protected:
     void Work() override;
@@ -30,15 +31,18 @@ class CRecoverProcessWnd : public CProcessWnd {
   private:
     static int Progress(void* window, int percent, int scale, int errorCode,
                         const std::filesystem::path& path);
-    // Counts one finished file and adds its detail row (the window's thread does the drawing).
-    void FileDone(const std::filesystem::path& path, int errorCode);
-    void AddDetailRow(const QString& path, const QString& status, bool success);
+    enum class RowKind { kSuccess, kMayNotOpen, kFailed };
+    // Counts one finished file and adds its detail row (the window's thread
+    // does the drawing); `copied` is the status of a file copied without error.
+    void FileDone(const std::filesystem::path& path, int errorCode, const QString& copied = QString(),
+                  bool mayNotOpen = false);
+    void AddDetailRow(const QString& path, const QString& status, RowKind kind);
     void ToggleDetails();
 
     std::map<uint64_t, FoundItemRecord> checked_;
     std::vector<ScanTarget*> targets_;
     std::filesystem::path destination_;
-    std::atomic<int> processed_{0}, failed_{0};
+    std::atomic<int> processed_{0}, failed_{0}, didNotFit_{0};
     int toProcess_ = 0;
     int currentError_ = 0;  // what the copy callback reported for the file in hand
     bool detailsShown_ = false;

@@ -70,15 +70,25 @@ void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
     CScanResumeStore& store = CScanResumeStore::Instance();
     if (mode_ == kQuick) {
         store.NewScanFolder();
-    } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get());
-               deep && deep->HasResumeRecord()) {
-        const int answer = AskOnWindowThread([this] {
-            hide();
-            const int code = CMessageBox::Show(CMessageBox::kQuestion, ParentWindow(), Message("MSG1206"));
-            show();
-            return code;
-        });
-        if (answer != 1) deep->DeclineResume();
+    } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get())) {
+        // A finished scan is offered for its results, an unfinished one for
+        // continuing; the record of another disk of the same layout is never used.
+        const char* question = !deep->HasResumeRecord()    ? nullptr
+                               : deep->SavedScanFinished() ? "MSG2110"
+                                                           : "MSG1206";
+        const char* notice = deep->ResumeOfOtherTarget() ? "MSG2111" : nullptr;
+        if (question || notice) {
+            const int answer = AskOnWindowThread([this, question, notice] {
+                hide();
+                int code = 0;
+                if (notice) CMessageBox::Show(CMessageBox::kInformation, ParentWindow(), Message(notice));
+                if (question)
+                    code = CMessageBox::Show(CMessageBox::kQuestion, ParentWindow(), Message(question));
+                show();
+                return code;
+            });
+            if (question && answer != 1) deep->DeclineResume();
+        }
     }
     engine->SetCallbacks(&CScanProcessWnd::Progress, nullptr, this, 100);
     IFileRecoveryParse* scanning = engine.get();

@@ -1,5 +1,6 @@
 #include "app/scan_target.h"
 
+#include <system_error>
 #include <vector>
 
 #include "device/boot_sector.h"
@@ -18,6 +19,20 @@ std::unique_ptr<IFileRecoveryParse> ScanTarget::CreateEngine(bool deep) const {
                              : OpenImageSource(imagePath, VolumeKey(), source);
     if (rc != 0) return nullptr;
     return CreateRecoveryEngine(source, deep);
+}
+
+uint64_t ScanTarget::VolumeBytes() const {
+    if (partition) return partition->length * SectorSize();
+    std::error_code ec;
+    const uintmax_t bytes = std::filesystem::file_size(imagePath, ec);
+    return ec ? 0 : static_cast<uint64_t>(bytes);
+}
+
+uint32_t ScanTarget::SectorSize() const {
+    // Partitions inside an image file are read in 512-byte sectors.
+    if (!partition || IsImagePartition()) return 512;
+    const uint32_t size = DriveSectorSizeOf(partition->diskNumber);
+    return size != 0 ? size : 512;
 }
 
 ScanTarget* TargetOfVolumeKey(const std::vector<ScanTarget*>& targets, uint16_t key) {

@@ -35,6 +35,11 @@ struct ScanTarget {
                                                                           : imageVolumeKey;
     }
 
+    // The scanned volume's size and sector size, for the conditions of its
+    // files (ConditionOf); 0 bytes when the size cannot be told.
+    uint64_t VolumeBytes() const;
+    uint32_t SectorSize() const;
+
     // Creates and opens the engine for this target (deep or quick). None when
     // the target cannot be read or, in quick mode, holds no known file system.
     std::unique_ptr<IFileRecoveryParse> CreateEngine(bool deep) const;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "platform/data_dirs.h"
+#include "platform/file_owner.h"
 #include "platform/instance_lock.h"
 
 namespace sorvane::app {
@@ -30,6 +31,8 @@ void RunShutdownSteps() {
     std::filesystem::remove(ScanLogDir() / "tmp.jpg", error);
     std::filesystem::remove(ScanLogDir() / "pdf-000001.png", error);
     std::filesystem::remove_all(ScanLogDir() / "office-convert", error);
+    // After a restart with rights the scan logs were written as root: the data folder stays the user's.
+    static_cast<void>(GiveTreeToInvokingUser(SorvaneDataDir()));
 }
 
 std::filesystem::path HelperProgramDir() { return HelperProgramDir(ProgramDir()); }

@@ -15,6 +15,7 @@
 #include "cli/target.h"
 #include "device/disk_reader.h"
 #include "platform/file_handle.h"
+#include "platform/file_owner.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/image_copy.h"
@@ -100,7 +101,7 @@ int ResolveImageRange(const ImageOptions& o, const Target& target, uint64_t& fir
 // the image. Returns -1 when they may be written, else the exit status.
 int CheckImageOutputs(const ImageOptions& o, const Target& target, uint64_t imageBytes) {
     const std::filesystem::path output = PathFromUtf8(o.output);
-    for (const std::string& text : {o.output, o.output + ".part", o.output + ".bad-sectors.txt"}) {
+    for (const std::string& text : {o.output, o.output + ".part", Utf8FromPath(UnreadableMapPath(output))}) {
         const std::filesystem::path path = PathFromUtf8(text);
         const char* shown = text.c_str();
         if (IsImageSource(path, target.driveIndex)) {
@@ -134,24 +135,14 @@ int CheckImageOutputs(const ImageOptions& o, const Target& target, uint64_t imag
     return -1;
 }
 
-// Writes the map of unreadable sectors beside the image. Returns 0 or the result code.
-int WriteBadSectorMap(const std::filesystem::path& mapPath, const std::string& text) {
-    FileHandle map;
-    int rc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
-    if (rc == kSuccess) rc = map.Write(text.data(), text.size());
-    if (rc == kSuccess) rc = map.Sync();
-    map.Close();
-    return rc;
-}
-
 // What the copy's result means for the user: the image renamed into place,
 // its map written, or why not. Returns the exit status.
 int FinishImage(const ImageOptions& o, int rc, const ImageCopyJob& job, uint64_t first, uint64_t sectors,
                 uint32_t sectorSize) {
     const std::string partText = o.output + ".part";
-    const std::string mapText = o.output + ".bad-sectors.txt";
     const std::filesystem::path part = PathFromUtf8(partText);
-    const std::filesystem::path mapPath = PathFromUtf8(mapText);
+    const std::filesystem::path mapPath = UnreadableMapPath(PathFromUtf8(o.output));
+    const std::string mapText = Utf8FromPath(mapPath);
     if (rc == kCancelCode) {
         std::fprintf(stderr, "sorvane image: cancelled; %s holds the first %llu of %llu sectors\n",
                      partText.c_str(), static_cast<unsigned long long>(job.sectorsCopied),
@@ -163,8 +154,7 @@ int FinishImage(const ImageOptions& o, int rc, const ImageCopyJob& job, uint64_t
     std::filesystem::remove(mapPath, ec);
     const bool salvaged = rc == kErrReadFault && o.keepGoing;
     if (salvaged) {
-        if (int mapRc = WriteBadSectorMap(mapPath, job.unreadable.MapText(sectorSize, o.source));
-            mapRc != kSuccess) {
+        if (int mapRc = SaveUnreadableMap(job.unreadable, sectorSize, o.source, mapPath); mapRc != kSuccess) {
             std::fprintf(stderr, "sorvane image: cannot write the map of unreadable sectors %s: %s\n",
                          mapText.c_str(), ResultText(mapRc).c_str());
             return kExitCannotWrite;
@@ -187,6 +177,9 @@ int FinishImage(const ImageOptions& o, int rc, const ImageCopyJob& job, uint64_t
         return kExitCannotWrite;
     }
     std::filesystem::rename(part, PathFromUtf8(o.output), ec);
+    // After a sudo restart the image is still the user's.
+    static_cast<void>(GiveToInvokingUser(ec ? part : PathFromUtf8(o.output)));
+    if (salvaged) static_cast<void>(GiveToInvokingUser(mapPath));
     if (ec) {
         std::fprintf(stderr, "sorvane image: the image is complete as %s but cannot be renamed to %s: %s\n",
                      partText.c_str(), o.output.c_str(), ec.message().c_str());

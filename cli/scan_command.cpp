@@ -33,6 +33,11 @@ namespace {
 // What to do with an earlier, unfinished deep scan of the same target:
 // continue it with --resume, drop it with --fresh, else ask on a terminal.
 void DecideOnEarlierScan(const ScanOptions& o, CProfessionalRecovery& deep) {
+    if (deep.ResumeOfOtherTarget())
+        std::fprintf(stderr,
+                     "sorvane: the saved deep scan of this range belongs to another disk or image with the "
+                     "same layout; this scan of %s starts afresh\n",
+                     o.target.c_str());
     if (!deep.HasResumeRecord() || o.resume) return;
     const ResumeRecord& saved = deep.SavedRecord();
     bool keep = false;

@@ -227,11 +227,7 @@ bool Selected(const ScanOptions& o, const FoundItemRecord& r) {
     if (size < o.minSize || size > o.maxSize) return false;
     if (o.haveSince && written < o.since) return false;
     if (o.haveUntil && written > o.until) return false;
-    std::string name = r.Name();
-    if (!o.extensions.empty() && o.extensions.count(LowerExtension(name))) return true;
-    std::string category = CategoryFolderName(name);
-    if (category == "others") category = "other";
-    return o.types.count(category) != 0;
+    return ChosenByType(TypeChoice{o.types, o.extensions, {}}, r.Name());
 }
 
 }  // namespace sorvane::cli

@@ -16,11 +16,13 @@
 #include "engines/log_engine_base.h"
 #include "engines/professional_recovery.h"
 #include "engines/result_walker.h"
+#include "engines/safe_copy.h"
 #include "platform/file_handle.h"
 #include "platform/file_time.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/file_condition.h"
 #include "results/safe_name.h"
 
 namespace sorvane::cli {
@@ -87,33 +89,8 @@ int CopyProgress(void* user, int percent, int, int errorCode, const std::filesys
     return 0;
 }
 
-// Walks a quick scan's folders from the root one folder at a time, so memory
-// does not grow with the number of files.
-WalkOutcome WalkListedFiles(IFileRecoveryParse& engine, const std::function<bool(const Found&)>& visit) {
-    WalkOutcome outcome;
-    const int listed = WalkFiles(
-        engine,
-        [&](const WalkedItem& item) {
-            ++outcome.files;
-            outcome.stopped = !visit(Found{item.record, item.folderPath});
-            return !outcome.stopped;
-        },
-        [](const std::string& folderPath, int) {
-            std::fprintf(stderr, "sorvane: the folder %s could not be listed; its files are missing below\n",
-                         PrintableName(folderPath.empty() ? "/" : folderPath).c_str());
-        });
-    outcome.incomplete = listed != kSuccess;
-    return outcome;
-}
-
-// How far a file's content can be trusted: "impossible" for an entry no
-// volume could hold, "damaged" where the file system shows its clusters taken
-// by another file, else what the content check found ("whole", "damaged" or
-// "not checked").
 const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
-    if (ImpossibleEntry(r, o.volumeBytes, o.sectorSize)) return "impossible";
-    if (IsExfatRecord(r) && (r.engineSpecific & kExfatDamaged)) return "damaged";
-    return ContentCheckWord(r.contentCheck);
+    return ConditionWord(ConditionOf(r, o.volumeBytes, o.sectorSize));
 }
 
 void PrintTextLine(const Found& f, const ScanOptions& o) {
@@ -154,45 +131,7 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         r.NameGuessed() ? "true" : "false");
 }
 
-bool Taken(const std::filesystem::path& path) {
-    std::error_code ec;
-    // A dangling link counts as taken, so nothing is written through it.
-    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
-}
-
-std::filesystem::path PartPath(const std::filesystem::path& path) {
-    std::filesystem::path part = path;
-    part += ".part";
-    return part;
-}
-
-// A free final name whose ".part" name is free too.
-std::filesystem::path FreeRecoveryPath(const std::filesystem::path& wanted) {
-    std::filesystem::path path = UniqueDestinationPath(wanted);
-    if (path.empty() || !Taken(PartPath(path))) return path;
-    const std::filesystem::path folder = wanted.parent_path();
-    const std::string base = Utf8FromPath(wanted.stem()), ext = Utf8FromPath(wanted.extension());
-    for (int n = 1; n <= 10000; ++n) {
-        std::filesystem::path candidate = folder / PathFromUtf8(base + "(" + std::to_string(n) + ")" + ext);
-        if (!Taken(candidate) && !Taken(PartPath(candidate))) return candidate;
-    }
-    return {};
-}
-
 }  // namespace
-
-bool ImpossibleEntry(const FoundItemRecord& r, uint64_t volumeBytes, uint32_t sectorSize) {
-    if (r.IsFolder() || volumeBytes == 0) return false;
-    const uint64_t size = r.size;
-    if (size > volumeBytes) return true;
-    if (r.Engine() != EngineCode::kQuickFat && r.Engine() != EngineCode::kDeepFat) return false;
-    if (size == 0) return false;  // an empty file has no cluster
-    const uint64_t cluster = r.key, clusterBytes = r.clusterBytes, dataStart = r.dataStart;
-    if (cluster < 2) return true;
-    if (clusterBytes == 0 || dataStart == 0) return false;  // where the data lies is not known
-    const uint64_t dataBytes = dataStart * sectorSize;
-    return dataBytes >= volumeBytes || (cluster - 2) >= (volumeBytes - dataBytes) / clusterBytes;
-}
 
 std::string FileCountText(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 
@@ -231,26 +170,12 @@ int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions
 
 WalkOutcome ForEachChosenFile(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
                               const std::function<bool(const Found&)>& visit) {
-    if (!deep)
-        return WalkListedFiles(engine,
-                               [&](const Found& f) { return !Selected(options, f.record) || visit(f); });
-    // A deep scan's merged search lists a carved file only when no file-system
-    // file starts at its sector. A log that cannot be read lists nothing of
-    // its own, the others are still listed; a file whose folders are lost has
-    // an empty path.
-    WalkOutcome outcome;
-    FoundItemList all;
-    static_cast<void>(engine.FindByExtension(AllCategoriesPattern() + "|" + std::string(kOtherPattern), all));
-    for (const auto& r : all) {
-        Found f{r, {}};
-        if (engine.GetFolderPath(r, f.folderPath) != kSuccess) f.folderPath.clear();
-        ++outcome.files;
-        if (Selected(options, f.record) && !visit(f)) {
-            outcome.stopped = true;
-            break;
-        }
-    }
-    return outcome;
+    return sorvane::ForEachChosenFile(
+        engine, deep, [&options](const FoundItemRecord& r) { return Selected(options, r); }, visit,
+        [](const std::string& folderPath) {
+            std::fprintf(stderr, "sorvane: the folder %s could not be listed; its files are missing below\n",
+                         PrintableName(folderPath.empty() ? "/" : folderPath).c_str());
+        });
 }
 
 int ListStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options) {
@@ -281,7 +206,11 @@ int CheckDestination(const std::filesystem::path& destination) {
     // A file of our own, made and removed at once: proves files can be created
     // there before the user waits for a whole scan.
     std::filesystem::path probe;
-    for (int n = 0; n < 100 && (probe.empty() || Taken(probe)); ++n)
+    auto taken = [](const std::filesystem::path& path) {
+        std::error_code error;
+        return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+    };
+    for (int n = 0; n < 100 && (probe.empty() || taken(probe)); ++n)
         probe = destination / (".sorvane-write-check-" + std::to_string(n));
     FileHandle file;
     int rc = OpenForWriting(probe, WriteMode::kCreateNew, file);
@@ -300,17 +229,16 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
     CopyState copyState;
     engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
     const uint32_t baseDepth = SeparatorDepth(Utf8FromPath(destination));
-    size_t found = 0, recovered = 0, failed = 0;
-    bool cancelled = false, destinationFull = false;
+    size_t found = 0, recovered = 0, failed = 0, didNotFit = 0;
+    bool cancelled = false;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
         ++found;
         std::vector<std::string> folders{CategoryFolderName(f.record.Name())};
         if (options.keepFolders)
             for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
-        std::filesystem::path path;
+        std::filesystem::path wanted, written;
         std::string shown = PrintableName(f.folderPath + f.record.Name());
-        if (!JoinInsideDestination(destination, folders, f.record.Name(), path) ||
-            (path = FreeRecoveryPath(path)).empty()) {
+        if (!JoinInsideDestination(destination, folders, f.record.Name(), wanted)) {
             std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
                          Utf8FromPath(destination).c_str());
             ++failed;
@@ -318,46 +246,38 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
         }
         if (showProgress) std::fprintf(stderr, "\rrecovering file %zu\033[K", found);
         copyState.lastError = 0;
-        // Written under a ".part" name and renamed only when complete, so a
-        // file with its final name is always a whole one.
-        const std::filesystem::path part = PartPath(path);
-        int result = engine.RecoverItem(f.record, part, baseDepth);
-        std::error_code ec;
-        if (result == kSuccess && Taken(path)) result = kErrFileExists;
-        if (result == kSuccess) {
-            std::filesystem::rename(part, path, ec);
-            if (ec) result = ResultFromErrno(ec.value());
-        }
+        const int result = RecoverFileSafely(engine, f.record, destination, wanted, baseDepth, written);
         if (result == kSuccess) {
             ++recovered;
             return true;
         }
-        std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
         if (result == kCancelCode) {
             cancelled = true;
             return false;
         }
         ++failed;
-        if (showProgress) std::fputc('\n', stderr);
-        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
-                     ResultText(result).c_str());
+        // A full destination may still take the smaller files that follow.
         if (result == kErrDiskFull) {
-            destinationFull = true;
-            return false;
+            ++didNotFit;
+            return true;
         }
+        if (showProgress) std::fputc('\n', stderr);
+        std::fprintf(
+            stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
+            result == kErrFileExists ? "no safe free name in the destination" : ResultText(result).c_str());
         return true;
     });
     if (showProgress && found > 0) std::fputc('\n', stderr);
     if (cancelled)
         std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
                      Utf8FromPath(destination).c_str());
-    if (destinationFull)
-        std::fprintf(stderr, "sorvane: %s is full; the files recovered before it filled stay there\n",
-                     Utf8FromPath(destination).c_str());
+    if (didNotFit > 0)
+        std::fprintf(stderr, "sorvane: %s is full; %s did not fit\n", Utf8FromPath(destination).c_str(),
+                     FileCountText(didNotFit).c_str());
     std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
                 Utf8FromPath(destination).c_str());
     if (cancelled) return kExitCancelled;
-    if (destinationFull) return kExitCannotWrite;
+    if (didNotFit > 0) return kExitCannotWrite;
     if (failed > 0 || outcome.incomplete) return kExitIncomplete;
     return kExitOk;
 }

@@ -13,6 +13,7 @@
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
 #include "fs/exfat_volume.h"
+#include "results/file_condition.h"
 #include "results/found_item_record.h"
 
 namespace sorvane {
@@ -20,9 +21,7 @@ namespace sorvane {
 // Engine-specific bits of exFAT records.
 // Folders: set when the folder or one of its ancestors is a deleted folder.
 inline constexpr uint32_t kExfatFolderDeleted = 1u << 0;
-// Files: some of the file's clusters are in use by the live file system, so
-// what they hold now is not (all) the file's data.
-inline constexpr uint32_t kExfatDamaged = 1u << 0;
+// Files: kExfatDamaged (results/file_condition.h), bit 0.
 // Files: the entry set says the data is one contiguous run.
 inline constexpr uint32_t kExfatNoFatChain = 1u << 1;
 // Files: the entry set itself is deleted (else it is a live set inside a deleted folder).
@@ -31,11 +30,6 @@ inline constexpr uint32_t kExfatDeletedSet = 1u << 2;
 inline constexpr uint32_t kExfatWallClockTimes = 1u << 3;
 // Files: bits 8-15 hold the index of the file entry within its sector.
 inline constexpr uint32_t kExfatEntryIndexShift = 8;
-
-// True for records whose engine-specific bits follow the exFAT meaning.
-inline bool IsExfatRecord(const FoundItemRecord& record) {
-    return record.Engine() == EngineCode::kQuickExfat || record.Engine() == EngineCode::kDeepExfat;
-}
 
 // The record fields an entry set gives: name, times, size, first cluster
 // (as key), folder flag, and the engine-specific bits for the set itself.

@@ -30,10 +30,12 @@ EngineStatus CProfessionalRecovery::Open(const ScanSource& source) {
     reader_ = source.reader;
     if (!reader_.IsOpen()) return kErrInvalidHandle;
     resume_ = ResumeRecord{};
+    fingerprint_.reset();
     CScanResumeStore& store = CScanResumeStore::Instance();
     resumeFlag_ = source.IsImage() ? store.FindForImage(imagePath_, resume_)
                                    : store.FindForPartition(static_cast<uint32_t>(driveIndex_), rangeStart_,
                                                             rangeLength_, letter_, resume_);
+    CheckResumeTarget();
     int fatResult = fat_.Open(source);
     int exfatResult = exfat_.Open(source);
     int ntfsResult = ntfs_.Open(source);

@@ -79,6 +79,13 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     const ResumeRecord& SavedRecord() const { return resume_; }
     // The user declined to continue: the earlier scan folder and its record go.
     void DeclineResume();
+    // True when the resume record found on opening is that of a scan which
+    // had finished: continuing it shows its results, nothing is searched.
+    bool SavedScanFinished() const;
+    // True when opening found a resume record of this range that another
+    // target of the same layout made (its fingerprint differs): it was
+    // dropped, and the scan starts afresh.
+    bool ResumeOfOtherTarget() const { return resumeOfOtherTarget_; }
     // After a scan that continued an earlier one (Resumed): the sectors of the pass
     // that earlier scan had searched (0 when it started afresh), and whether
     // it had already finished.
@@ -222,7 +229,13 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUserData_ = nullptr;
     bool resumeFlag_ = false;
+    bool resumeOfOtherTarget_ = false;
     ResumeRecord resume_;
+    // The fingerprint of the opened range (TargetFingerprint), made when first needed.
+    std::optional<uint64_t> fingerprint_;
+    uint64_t Fingerprint();
+    // Drops a resume record that another target of the same layout left.
+    void CheckResumeTarget();
     std::filesystem::path imagePath_;
 
     // State of the running pass.

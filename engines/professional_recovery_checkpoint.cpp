@@ -1,6 +1,8 @@
 // Checkpoints of the deep scan: what a scan killed at any moment continues from.
 #include "engines/professional_recovery.h"
+#include "platform/path_text.h"
 #include "results/scan_checkpoint.h"
+#include "results/target_fingerprint.h"
 
 namespace sorvane {
 
@@ -69,6 +71,11 @@ int CProfessionalRecovery::SaveCheckpoint(const PassRun& run, bool finished) {
         w.Bool(job.inMts);
     }
     if (int rc = SaveCheckpointFile(scanFolder_, w.Data()); rc != 0) return rc;
+    // Which target the scan belongs to, so that no other one continues it;
+    // written once, before the first record that could lead to this folder.
+    if (uint64_t saved = 0; !LoadTargetFingerprint(scanFolder_, saved) || saved != Fingerprint()) {
+        if (int rc = SaveTargetFingerprint(scanFolder_, Fingerprint()); rc != 0) return rc;
+    }
     ++checkpoints_;
     return CScanResumeStore::Instance().WriteProgress(
         letter_, static_cast<uint32_t>(driveIndex_), rangeStart_, rangeLength_, run.start, run.length,
@@ -129,6 +136,45 @@ bool CProfessionalRecovery::RestoreEngineState() {
     if (!r.Bool(job.inTransportStream) || !r.Bool(job.inMts) || !r.AtEnd()) return false;
     job.tsRanges = std::move(ranges);
     return true;
+}
+
+uint64_t CProfessionalRecovery::Fingerprint() {
+    if (!fingerprint_) {
+        const uint32_t ss = sectorSize_;
+        ByteSource read = [this, ss](uint64_t offset, uint8_t* buffer, size_t length) {
+            if (offset % ss != 0 || length % ss != 0) return false;
+            uint32_t got = 0;
+            return ReadSectors(static_cast<uint32_t>(length / ss), reader_, buffer, rangeStart_ + offset / ss,
+                               ss, &got) == 0 &&
+                   got == length / ss;
+        };
+        fingerprint_ = TargetFingerprint(read, rangeLength_ * ss, ss);
+    }
+    return *fingerprint_;
+}
+
+void CProfessionalRecovery::CheckResumeTarget() {
+    resumeOfOtherTarget_ = false;
+    // Made here, before the scan, so that no checkpoint waits for its reads.
+    static_cast<void>(Fingerprint());
+    if (!resumeFlag_) return;
+    uint64_t saved = 0;
+    // A scan folder without a fingerprint cannot prove it is this target's.
+    if (LoadTargetFingerprint(PathFromUtf8(resume_.scanFolder), saved) && saved == Fingerprint()) return;
+    DeclineResume();
+    resumeOfOtherTarget_ = true;
+}
+
+bool CProfessionalRecovery::SavedScanFinished() const {
+    if (!resumeFlag_) return false;
+    std::vector<uint8_t> bytes;
+    if (LoadCheckpointFile(PathFromUtf8(resume_.scanFolder), bytes) != 0) return false;
+    CheckpointReader r(bytes);
+    uint32_t driveIndex = 0, sectorSize = 0;
+    uint64_t rangeStart = 0, rangeLength = 0;
+    bool finished = false;
+    return r.U32(driveIndex) && r.U64(rangeStart) && r.U64(rangeLength) && r.U32(sectorSize) &&
+           r.Bool(finished) && finished;
 }
 
 }  // namespace sorvane

@@ -3,8 +3,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "platform/file_name_rules.h"
+#include "platform/file_owner.h"
 #include "platform/file_time.h"
 #include "platform/mount_table.h"
 #include "platform/path_text.h"
@@ -143,6 +152,48 @@ TEST(ResultCodes, ErrnoMapsToTheAgreedNumbers) {
     EXPECT_EQ(ResultFromErrorCode(std::error_code()), 0);
     EXPECT_NE(ResultFromErrorCode(std::make_error_code(std::io_errc::stream)), 0);
 }
+
+#ifndef _WIN32
+// Restarted through pkexec or sudo: what the program makes belongs to the user it acts for.
+TEST(FileOwner, CreatedFilesGoToTheUserARestartWithRightsActsFor) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, as after a restart with rights";
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("sorvane-owner-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "photo");
+    { std::ofstream(dir / "photo" / "a.jpg") << "x"; }
+    auto owner = [](const std::filesystem::path& path) {
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        return std::make_pair(st.st_uid, st.st_gid);
+    };
+    uint32_t uid = 0, gid = 0;
+    ::unsetenv("PKEXEC_UID");
+    ::unsetenv("SUDO_UID");
+    ::unsetenv("SUDO_GID");
+    EXPECT_FALSE(InvokingUser(uid, gid));
+    EXPECT_EQ(GiveToInvokingUser(dir / "photo" / "a.jpg"), kSuccess);
+    EXPECT_EQ(owner(dir / "photo" / "a.jpg").first, 0u) << "run as itself: nothing changes";
+
+    ::setenv("SUDO_UID", "4242", 1);
+    ::setenv("SUDO_GID", "4343", 1);
+    ASSERT_TRUE(InvokingUser(uid, gid));
+    EXPECT_EQ(uid, 4242u);
+    EXPECT_EQ(gid, 4343u);
+    ::setenv("PKEXEC_UID", "54321",
+             1);  // pkexec's word comes first; an unknown user keeps a group of its number
+    ASSERT_TRUE(InvokingUser(uid, gid));
+    EXPECT_EQ(uid, 54321u);
+    EXPECT_EQ(GiveTreeToInvokingUser(dir), kSuccess);
+    for (const auto& path : {dir, dir / "photo", dir / "photo" / "a.jpg"})
+        EXPECT_EQ(owner(path), std::make_pair(uid_t{54321}, gid_t{gid})) << path;
+    ::setenv("PKEXEC_UID", "0x12", 1);
+    ::unsetenv("SUDO_UID");
+    EXPECT_FALSE(InvokingUser(uid, gid)) << "only a plain number is a user id";
+    ::unsetenv("PKEXEC_UID");
+    ::unsetenv("SUDO_GID");
+    std::filesystem::remove_all(dir);
+}
+#endif
 
 }  // namespace
 }  // namespace sorvane

@@ -112,6 +112,43 @@ std::string CategoryFolderName(std::string_view fileName) {
     return "others";
 }
 
+TypeChoice EveryType() {
+    return TypeChoice{{"photo", "audio", "video", "document", "archive", "other"}, {}, {}};
+}
+
+bool ChosenByType(const TypeChoice& choice, std::string_view fileName) {
+    const std::string extension = LowerExtension(fileName);
+    if (!extension.empty() && choice.excluded.count(extension)) return false;
+    if (!extension.empty() && choice.extensions.count(extension)) return true;
+    std::string category = CategoryFolderName(fileName);
+    if (category == "others") category = "other";
+    return choice.categories.count(category) != 0;
+}
+
+std::string SearchPatternOf(const TypeChoice& choice) {
+    static constexpr struct {
+        const char* category;
+        std::string_view list;
+    } kLists[] = {{"photo", kPhotoExtensions},
+                  {"audio", kAudioExtensions},
+                  {"video", kVideoExtensions},
+                  {"document", kDocumentExtensions},
+                  {"archive", kArchiveExtensions}};
+    std::string pattern;
+    auto add = [&pattern](std::string_view piece) {
+        if (!pattern.empty()) pattern += '|';
+        pattern += piece;
+    };
+    for (const auto& entry : kLists)
+        if (choice.categories.count(entry.category)) add(entry.list);
+    for (const std::string& extension : choice.extensions) add("*." + extension);
+    // A file's category comes from a substring of a list ("ts" is video
+    // through "*.mts"), but a search finds such an extension, which no list
+    // holds whole, only through ".other": any category needs it.
+    if (!choice.categories.empty()) add(kOtherPattern);
+    return pattern;
+}
+
 std::string FastLogName(int64_t partitionStart, int year, int month, int day, int hour, int minute) {
     char text[96];
     std::snprintf(text, sizeof text, "Fast_%lld_%d%d%d%d%2d", static_cast<long long>(partitionStart), year,

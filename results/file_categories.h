@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -63,6 +64,29 @@ bool ListHasExtension(std::string_view list, std::string_view lowerExtension);
 // looked up as a substring of the lists in that order. A name without an
 // extension goes to "others".
 std::string CategoryFolderName(std::string_view fileName);
+
+// Which found files a person asked for by type: whole categories ("photo",
+// "audio", "video", "document", "archive", "other"), single extensions
+// (lower case, no dot) and extensions left out although their category is
+// chosen. Both front ends choose files through this, so the window's list and
+// the command line's tell the same truth.
+struct TypeChoice {
+    std::set<std::string> categories;
+    std::set<std::string> extensions;
+    std::set<std::string> excluded;
+};
+
+// The choice of every category.
+TypeChoice EveryType();
+// True when a file of this name is chosen: its extension is not excluded, and
+// it is named itself or its category folder (CategoryFolderName, "others"
+// standing for "other") is chosen.
+bool ChosenByType(const TypeChoice& choice, std::string_view fileName);
+// The scan log search that finds at least every chosen file: the lists of
+// the chosen categories, "*.ext" of the chosen extensions and, with any
+// category, the ".other" rule. Empty when nothing is chosen; what it finds
+// is narrowed with ChosenByType.
+std::string SearchPatternOf(const TypeChoice& choice);
 
 // "Fast_<start>_<year><month><day><hour><minute>": the log name of a quick
 // scan. The minute takes two characters, right-aligned, so minute 5 gives " 5";

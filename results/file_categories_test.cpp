@@ -37,6 +37,44 @@ TEST(FileCategories, KnownTextAndSearchPatternJoinTheListsInTheirOwnOrders) {
     EXPECT_EQ(all.find("|*.rmvb|"), kPhotoExtensions.size() + kAudioExtensions.size() + 1);
 }
 
+// The types of the card: in a category list, but on no option of the window.
+TEST(TypeChoices, ACategoryTakesEveryExtensionItMapsToAndOptionsAddOrLeaveOut) {
+    TypeChoice photos;
+    photos.categories = {"photo"};
+    for (const char* name : {"IMG_0001.THM", "PHOTO.JP2", "ICON.ICO", "a.tga", "a.pcx", "a.pgm", "a.psp"})
+        EXPECT_TRUE(ChosenByType(photos, name)) << name;
+    EXPECT_FALSE(ChosenByType(photos, "clip.mxf"));
+    EXPECT_FALSE(ChosenByType(photos, "README")) << "a name without extension is another type";
+
+    TypeChoice video{{"video"}, {}, {}};
+    for (const char* name : {"clip.mxf", "tape.dv", "web.f4v", "old.divx", "cam.lrv", "book.m4b"})
+        EXPECT_TRUE(ChosenByType(video, name)) << name;
+    // "ts" is in no list whole, yet its folder is video ("*.mts"): the search
+    // must still reach it, which only the ".other" rule does.
+    EXPECT_TRUE(ChosenByType(video, "stream.ts"));
+    const std::string pattern = SearchPatternOf(video);
+    EXPECT_NE(pattern.find(std::string(kVideoExtensions)), std::string::npos);
+    EXPECT_NE(pattern.find(kOtherPattern), std::string::npos);
+    EXPECT_EQ(pattern.find("*.jpg"), std::string::npos);
+
+    // An unticked option below a ticked category leaves its extensions out;
+    // a ticked option of an unticked category brings its own.
+    TypeChoice mixed{{"photo"}, {"mp3"}, {"jpg", "jpeg"}};
+    EXPECT_FALSE(ChosenByType(mixed, "a.JPG"));
+    EXPECT_TRUE(ChosenByType(mixed, "a.thm"));
+    EXPECT_TRUE(ChosenByType(mixed, "song.mp3"));
+    EXPECT_FALSE(ChosenByType(mixed, "song.wav"));
+    EXPECT_NE(SearchPatternOf(mixed).find("*.mp3"), std::string::npos);
+
+    TypeChoice other{{"other"}, {}, {}};
+    EXPECT_TRUE(ChosenByType(other, "README"));
+    EXPECT_TRUE(ChosenByType(other, "data.qqq"));
+    EXPECT_FALSE(ChosenByType(other, "a.thm"));
+    EXPECT_EQ(SearchPatternOf(TypeChoice{}), "") << "nothing chosen, nothing searched";
+    for (const char* name : {"a.jpg", "b.mxf", "c.pst", "d.7z", "e.mp3", "README"})
+        EXPECT_TRUE(ChosenByType(EveryType(), name)) << name;
+}
+
 TEST(FileCategories, FastLogNamePadsOnlyTheMinute) {
     EXPECT_EQ(FastLogName(2048, 2026, 12, 7, 9, 5), "Fast_2048_20261279 5");
     EXPECT_EQ(FastLogName(63, 2026, 1, 2, 13, 45), "Fast_63_2026121345");

@@ -169,6 +169,23 @@ int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64
     return rc;
 }
 
+std::filesystem::path UnreadableMapPath(const std::filesystem::path& imagePath) {
+    std::filesystem::path map = imagePath;
+    map += ".bad-sectors.txt";
+    return map;
+}
+
+int SaveUnreadableMap(const BadSectorMap& unreadable, uint32_t sectorSize, const std::string& sourceText,
+                      const std::filesystem::path& mapPath) {
+    FileHandle map;
+    const std::string text = unreadable.MapText(sectorSize, sourceText);
+    int rc = OpenForWriting(mapPath, WriteMode::kCreateNew, map);
+    if (rc == kSuccess) rc = map.Write(text.data(), text.size());
+    if (rc == kSuccess) rc = map.Sync();
+    map.Close();
+    return rc;
+}
+
 bool IsImageSource(const std::filesystem::path& imagePath, int diskNumber) {
     auto drive = DriveTable::Instance().Drive(diskNumber);
     if (!drive) return false;

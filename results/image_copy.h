@@ -65,6 +65,14 @@ int OpenImageCopyJob(ImageCopyJob& job, const std::filesystem::path& imagePath, 
 int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64_t sectorCount,
                  const std::filesystem::path& imagePath, void* userData);
 
+// The list of unreadable sectors kept beside an image: "IMAGE.bad-sectors.txt".
+std::filesystem::path UnreadableMapPath(const std::filesystem::path& imagePath);
+// Writes the sectors a keep-going copy filled with zeros ("FIRST COUNT" lines,
+// image sectors, BadSectorMap::MapText) to `mapPath`, which must not exist.
+// Returns 0 or the result code.
+int SaveUnreadableMap(const BadSectorMap& unreadable, uint32_t sectorSize, const std::string& sourceText,
+                      const std::filesystem::path& mapPath);
+
 // True when writing `imagePath` would write into drive `diskNumber` itself (its
 // node, or for an image drive the image file).
 bool IsImageSource(const std::filesystem::path& imagePath, int diskNumber);

@@ -1,4 +1,5 @@
 #include "platform/data_dirs.h"
+#include "platform/file_owner.h"
 
 #include <unistd.h>
 
@@ -11,6 +12,9 @@ std::filesystem::path SorvaneDataDir() {
     if (const char* dir = std::getenv("SORVANE_DATA_DIR"); dir && *dir) return dir;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
         return std::filesystem::path(xdg) / "Sorvane";
+    // Restarted with rights for the user (pkexec, sudo): the data stays in their home, not root's.
+    if (const std::filesystem::path user = InvokingUserHome(); !user.empty())
+        return user / ".local" / "share" / "Sorvane";
     const char* home = std::getenv("HOME");
     return std::filesystem::path(home && *home ? home : "/tmp") / ".local" / "share" / "Sorvane";
 }
