@@ -25,7 +25,7 @@ class WritingEngine : public testkit::NullEngine {
     int failWith = 0;
     std::vector<std::filesystem::path> paths;
 
-    int RecoverItem(const FoundItemRecord&, const std::filesystem::path& path, uint32_t) override {
+    EngineStatus RecoverItem(const FoundItemRecord&, const std::filesystem::path& path, uint32_t) override {
         paths.push_back(path);
         std::error_code ec;
         std::filesystem::create_directories(path.parent_path(), ec);
