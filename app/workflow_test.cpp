@@ -502,8 +502,11 @@ TEST_F(WorkflowTest, AQuickScanThatFindsNothingSaysSoAndItsButtonStartsTheDeepSc
     window_->Find<skin::CheckBox>(QStringLiteral("ChkMusic"))->Selected(true);
     Click("BtnStart");
     Click("BtnScan");
-    // (A deep scan of the same card offers its earlier scan first; either answer finds no song.)
-    ASSERT_TRUE(WaitFor([this] { return !questions_.empty() && questions_.back() != Message("MSG1206"); }));
+    // (A deep scan of the same card offers its earlier, finished scan first; either answer finds no song.)
+    ASSERT_TRUE(WaitFor([this] {
+        return !questions_.empty() && questions_.back() != Message("MSG1206") &&
+               questions_.back() != Message("MSG2110");
+    }));
     EXPECT_EQ(questions_.back(), Message("MSG0853"));
     EXPECT_EQ(kinds.back(), CMessageBox::kInformation);
     EXPECT_EQ(Get("Txt2")->Text(), Message("MSG0851")) << "not \"found 0 files, tick the ones you want\"";
