@@ -357,6 +357,10 @@ bool CMainWnd::CanReadDisks(const std::vector<ScanTarget*>& targets) {
 }
 
 void CMainWnd::StartScan() {
+    // One scan at a time: the engines share the data folder's current scan
+    // folder, and a deep scan offered after a quick one runs inside the
+    // quick scan's event loop, where another Scan click could still arrive.
+    if (scanning_) return;
     skin::ListElement* row = SelectedDiskRow();
     std::vector<ScanTarget*> chosen = TargetsOfRow(row, false);
     if (!targetChosen_ || !row || chosen.empty()) {
