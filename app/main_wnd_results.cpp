@@ -15,6 +15,7 @@
 #include "app/skin_framework/list.h"
 #include "device/disk_volume_list.h"
 #include "platform/data_dirs.h"
+#include "platform/disk_layout.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/image_copy.h"
@@ -342,13 +343,24 @@ void CMainWnd::StartRecovery() {
     std::filesystem::path probe = std::filesystem::absolute(destination_, ec);
     while (!probe.empty() && probe != probe.root_path() && !std::filesystem::exists(probe, ec))
         probe = probe.parent_path();
-    bool onSource = false;
+    bool onSource = false, onImage = false;
     if (GetPathDeviceNumber(probe, device) == 0) {
         for (const auto& target : targets_) {
-            if (!target->engine || !target->partition || target->IsImagePartition()) continue;
+            if (!target->engine) continue;
+            if (target->IsImage()) {
+                // An image the system also reads through a loop device: its
+                // file system is the image itself, and writing there would
+                // change what is being recovered from.
+                for (uint64_t d : DevicesBackedByFile(target->imagePath)) onImage = onImage || d == device;
+                continue;
+            }
             for (uint64_t d : ImagedDeviceNumbers(&*target->partition, target->partition->diskNumber))
                 onSource = onSource || d == device;
         }
+    }
+    if (onImage) {
+        CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0806"));
+        return;
     }
     if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
     RunWorker(new CRecoverProcessWnd(checked_, Targets(), destination_), this, CRecoverProcessWnd::kWidth,

@@ -47,12 +47,17 @@ void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status
     }
 }
 
-void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode) {
+void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode, uint64_t unreadable) {
     ++processed_;
     if (errorCode != 0) ++failed_;
     const QString shown = QString::fromStdString(path.string());
+    // A file kept with zeros where the medium gave nothing is recovered, and says so.
     const QString status =
-        errorCode == 0 ? QStringLiteral("Success") : QString::fromStdString(ResultText(errorCode));
+        errorCode != 0   ? QString::fromStdString(ResultText(errorCode))
+        : unreadable > 0 ? QStringLiteral("Success, damaged: %1 unreadable %2 written as zeros")
+                               .arg(unreadable)
+                               .arg(unreadable == 1 ? QStringLiteral("sector") : QStringLiteral("sectors"))
+                         : QStringLiteral("Success");
     const bool success = errorCode == 0;
     Post([this, shown, status, success] { AddDetailRow(shown, status, success); });
     QString line = Message("MSG1102");
@@ -93,7 +98,7 @@ void CRecoverProcessWnd::Work() {
             return;
         }
         // The engine's own answer counts even when its callback never said 100.
-        FileDone(path, currentError_ != 0 ? currentError_ : rc);
+        FileDone(path, currentError_ != 0 ? currentError_ : rc, engine->UnreadableSectorsOfLastCopy());
     }
     Post([this] {
         if (skin::Control* finish = FindControl(QStringLiteral("FinishBtn"))) finish->setVisible(true);

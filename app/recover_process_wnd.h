@@ -31,7 +31,8 @@ class CRecoverProcessWnd : public CProcessWnd {
     static int Progress(void* window, int percent, int scale, int errorCode,
                         const std::filesystem::path& path);
     // Counts one finished file and adds its detail row (the window's thread does the drawing).
-    void FileDone(const std::filesystem::path& path, int errorCode);
+    // `unreadable`: sectors of a recovered file written as zeros (it is damaged).
+    void FileDone(const std::filesystem::path& path, int errorCode, uint64_t unreadable = 0);
     void AddDetailRow(const QString& path, const QString& status, bool success);
     void ToggleDetails();
 

@@ -21,6 +21,7 @@
 #include "engines/log_engine_base.h"
 #include "engines/professional_recovery.h"
 #include "platform/data_dirs.h"
+#include "platform/drive_table.h"
 #include "platform/instance_lock.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
@@ -155,11 +156,19 @@ int RunOneTarget(ScanOptions o) {
         std::error_code ec;
         destination = std::filesystem::absolute(PathFromUtf8(o.destination), ec).lexically_normal();
         if (LiesOnSource(destination, opened.devices)) {
-            std::fprintf(
-                stderr,
-                "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
-                "the files being recovered. Choose a folder on another disk.\n",
-                o.destination.c_str());
+            auto drive = DriveTable::Instance().Drive(opened.driveIndex);
+            if (drive && drive->isImage)
+                std::fprintf(
+                    stderr,
+                    "sorvane recover: %s lies on a file system the system reads from the image being "
+                    "scanned; recovering there would change the image. Choose a folder elsewhere.\n",
+                    o.destination.c_str());
+            else
+                std::fprintf(
+                    stderr,
+                    "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
+                    "the files being recovered. Choose a folder on another disk.\n",
+                    o.destination.c_str());
             return kExitUsage;
         }
         if (int status = CheckDestination(destination); status != kExitOk) return status;
@@ -228,8 +237,13 @@ int RunOneTarget(ScanOptions o) {
         status = recover ? RecoverStep(*opened.engine, deep != nullptr, o, destination, showProgress)
                          : ListStep(*opened.engine, deep != nullptr, o);
     }
-    const bool allRead = !deep || ReportUnreadable(deep->UnreadableSectors(), o);
-    if (status == kExitOk && (!keptSize || !allRead || !lostRecords.empty())) status = kExitIncomplete;
+    BadSectorMap unreadable = opened.unreadable;
+    if (deep)
+        for (const SectorRange& range : deep->UnreadableSectors().Ranges())
+            unreadable.Add(range.first, range.count);
+    const bool allRead = ReportUnreadable(unreadable, o);
+    if (status == kExitOk && (!keptSize || !allRead || !lostRecords.empty() || opened.claimsMore))
+        status = kExitIncomplete;
     if ((status == kExitOk || status == kExitIncomplete) && recordsUnreadable)
         status = kExitRecordsUnreadable;
     std::fflush(stdout);

@@ -302,7 +302,7 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
     CopyState copyState;
     engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
     const uint32_t baseDepth = SeparatorCount(Utf8FromPath(destination));
-    size_t found = 0, recovered = 0, failed = 0;
+    size_t found = 0, recovered = 0, failed = 0, damaged = 0;
     bool cancelled = false, destinationFull = false;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
         ++found;
@@ -311,10 +311,22 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
         std::filesystem::path path;
         std::string shown = PrintableName(f.folderPath + f.record.Name());
-        if (!JoinInsideDestination(destination, folders, f.record.Name(), path) ||
-            (path = FreeRecoveryPath(path)).empty()) {
-            std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
-                         Utf8FromPath(destination).c_str());
+        std::filesystem::path folder;
+        if (!JoinInsideDestination(destination, folders, {}, folder)) {
+            std::fprintf(stderr,
+                         "sorvane: could not recover %s: a link in %s leads out of it, and nothing is "
+                         "written through it\n",
+                         shown.c_str(), Utf8FromPath(destination).c_str());
+            ++failed;
+            return true;
+        }
+        // A link at the wanted name itself is passed over like any other file
+        // in the way: the file gets the next free name beside it.
+        if (!JoinInsideDestination(destination, folders, f.record.Name(), path))
+            path = folder / PathFromUtf8(SafeFileName(f.record.Name()));
+        if ((path = FreeRecoveryPath(path)).empty()) {
+            std::fprintf(stderr, "sorvane: could not recover %s: no free name is left for it in %s\n",
+                         shown.c_str(), Utf8FromPath(folder).c_str());
             ++failed;
             return true;
         }
@@ -332,6 +344,18 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
         }
         if (result == kSuccess) {
             ++recovered;
+            // Kept whole with zeros where the medium gave nothing: said here and counted below.
+            if (const uint64_t unreadable = engine.UnreadableSectorsOfLastCopy()) {
+                ++damaged;
+                if (showProgress) std::fputc('\n', stderr);
+                std::fprintf(stderr,
+                             "sorvane: %s is damaged: %" PRIu64
+                             " unreadable %s written as zeros, the rest is complete\n",
+                             Utf8FromPath(path).c_str(), unreadable, unreadable == 1 ? "sector" : "sectors");
+                if (options.json)
+                    std::printf("{\"damaged\":%s,\"unreadableSectors\":%" PRIu64 "}\n",
+                                JsonString(Utf8FromPath(path)).c_str(), unreadable);
+            }
             return true;
         }
         std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
@@ -356,11 +380,15 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
     if (destinationFull)
         std::fprintf(stderr, "sorvane: %s is full; the files recovered before it filled stay there\n",
                      Utf8FromPath(destination).c_str());
-    std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
-                Utf8FromPath(destination).c_str());
+    if (damaged > 0)
+        std::printf("found %zu, recovered %zu (%zu damaged), failed %zu into %s\n", found, recovered, damaged,
+                    failed, Utf8FromPath(destination).c_str());
+    else
+        std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
+                    Utf8FromPath(destination).c_str());
     if (cancelled) return kExitCancelled;
     if (destinationFull) return kExitCannotWrite;
-    if (failed > 0 || outcome.incomplete) return kExitIncomplete;
+    if (failed > 0 || damaged > 0 || outcome.incomplete) return kExitIncomplete;
     return kExitOk;
 }
 

@@ -8,7 +8,9 @@
 #include "cli/target.h"
 #include "device/boot_sector.h"
 #include "device/disk_reader.h"
+#include "device/disk_volume_list.h"
 #include "device/partition_details.h"
+#include "device/volume_start.h"
 #include "engines/engine_factory.h"
 #include "platform/drive_table.h"
 #include "platform/path_text.h"
@@ -19,8 +21,22 @@ namespace sorvane::cli {
 namespace {
 
 constexpr uint16_t kVolumeKey = 1;
+constexpr size_t kProbeBytes = 16384;
 
 }  // namespace
+
+void TellAboutBootSector(const std::string& text, const RecognisedVolume& volume, uint64_t volumeSectors) {
+    if (volume.backupUsed)
+        std::fprintf(stderr, "sorvane: the boot sector of %s is damaged; its backup copy was used\n",
+                     text.c_str());
+    if (volume.claimedSectors > volumeSectors)
+        std::fprintf(stderr,
+                     "sorvane: the volume claims %" PRIu64 " sectors; %s holds %" PRIu64
+                     "; files past its end are missing\n",
+                     volume.claimedSectors, text.c_str(), volumeSectors);
+}
+
+namespace {}  // namespace
 
 bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& start, uint64_t& count,
                          std::string& error) {
@@ -52,6 +68,7 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     bool wholeImage = false;
     if (ParseImagePartition(text, image, start, count, rangeError)) {
         drive = DriveTable::Instance().AddImage(PathFromUtf8(image));
+        opened.devices = DeviceNumbersOfDisk(drive);
     } else if (!rangeError.empty()) {
         std::fprintf(stderr, "sorvane: %s\n", rangeError.c_str());
         return kExitUsage;
@@ -87,19 +104,25 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     opened.volumeBytes = count * DriveSectorSize(probe);
     opened.sectorSize = DriveSectorSize(probe);
     opened.driveSectors = probe.totalSectors;
-    std::vector<uint8_t> head(16384);
-    uint32_t sectorSize = DriveSectorSize(probe);
-    uint32_t got = 0;
-    if (ReadSectors(16384 / sectorSize, probe, head.data(), start, sectorSize, &got) != kSuccess) {
-        std::fprintf(stderr, "sorvane: cannot read the first 16384 bytes of %s\n", text.c_str());
-        return kExitCannotRead;
-    }
+    VolumeStart head;
+    // What cannot be read of the start is told at the end with the other
+    // unreadable sectors; recognition goes on with what came back.
+    if (!ReadVolumeStart(probe, start, count, opened.sectorSize, kProbeBytes, head))
+        std::fprintf(stderr,
+                     "sorvane: none of the first %" PRIu64
+                     " sectors of %s can be read; if the disk is failing, copy what can be read with "
+                     "`sorvane image --keep-going` and scan the copy\n",
+                     head.sectorsPresent, text.c_str());
+    opened.unreadable = head.unreadable;
+    const RecognisedVolume volume = RecogniseVolume(probe, start, count, opened.sectorSize, head);
+    TellAboutBootSector(text, volume, count);
+    opened.claimsMore = volume.claimedSectors > count;
     probe.Close();
     opened.engine = wholeImage ? CreateRecoveryEngineForImage(PathFromUtf8(text), kVolumeKey, deep)
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, deep);
     if (!opened.engine) {
-        VolumeKind kind = ClassifyVolume(head.data(), head.size());
-        if (HasDamagedExfatBootRegion(head.data(), head.size())) {
+        const VolumeKind kind = volume.kind;
+        if (HasDamagedExfatBootRegion(head.bytes.data(), head.bytes.size())) {
             std::fprintf(
                 stderr,
                 "sorvane: %s: this volume is exFAT with a damaged boot region; the deep scan will search "

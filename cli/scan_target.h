@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "device/bad_sector_map.h"
+#include "device/volume_start.h"
 #include "engines/file_recovery_parse.h"
 
 namespace sorvane::cli {
@@ -19,7 +21,15 @@ struct OpenedTarget {
     uint64_t volumeBytes = 0;  // of the range scanned
     uint32_t sectorSize = 512;
     uint64_t driveSectors = 0;  // the drive's (or image's) length when opened
+    // Sectors of the target's start that could not be read while recognising it.
+    BadSectorMap unreadable;
+    // The boot sector gives the volume more sectors than the target holds.
+    bool claimsMore = false;
 };
+
+// Says on stderr that the boot sector's backup copy was used, and that the
+// volume claims more sectors than `volumeSectors` when it does.
+void TellAboutBootSector(const std::string& text, const RecognisedVolume& volume, uint64_t volumeSectors);
 
 // False, after saying so, when the target's drive is now shorter than when it
 // was opened (an image cut short, a card that lost its end mid-scan).

@@ -73,6 +73,16 @@ int ReadSectors(uint32_t count, DiskReader& reader, void* buffer, uint64_t start
             break;
         }
     }
+    if (rc == kErrReadFault && reader.zeroFilled) {
+        BadSectorMap& unreadable = *reader.zeroFilled;
+        reader.zeroFilled = nullptr;
+        const uint32_t whole = static_cast<uint32_t>(done / sectorSize);
+        rc = ReadSectorsSalvaging(count - whole, reader, out + static_cast<size_t>(whole) * sectorSize,
+                                  startSector + whole, sectorSize, unreadable);
+        reader.zeroFilled = &unreadable;
+        if (rc == kErrReadFault) rc = kSuccess;
+        done = rc == kSuccess ? total : done;
+    }
     if (sectorsRead) *sectorsRead = static_cast<uint32_t>(done / sectorSize);
     return rc;
 }

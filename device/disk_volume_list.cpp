@@ -281,7 +281,10 @@ int CDiskVolumeList::GetAllVolumeEntries(std::vector<VolumeEntry>& entries) cons
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber) {
     std::vector<uint64_t> numbers;
     auto drive = DriveTable::Instance().Drive(diskNumber);
-    if (!drive || drive->isImage) return numbers;
+    if (!drive) return numbers;
+    // An image file the system also reads through a loop device: a folder on
+    // that device's file system lies on the image.
+    if (drive->isImage) return DevicesBackedByFile(drive->node);
     if (uint64_t own = SystemDiskDeviceNumber(*drive)) numbers.push_back(own);
     for (const SystemPartition& part : ListSystemPartitions(*drive))
         if (part.device) numbers.push_back(part.device);

@@ -71,8 +71,9 @@ class CDiskVolumeList {
     size_t cursorPosition_ = 0;
 };
 
-// Device numbers of drive `diskNumber` and of all its partitions,
-// for telling whether a path lies on that disk. Empty for an image drive.
+// Device numbers of drive `diskNumber` and of all its partitions, for telling
+// whether a path lies on that disk. For an image drive, the loop devices the
+// system reads from that image file, and their partitions.
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber);
 
 }  // namespace sorvane

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "device/disk_reader.h"
+#include "device/volume_start.h"
 #include "engines/fast_exfat_recovery.h"
 #include "engines/fast_ext_recovery.h"
 #include "engines/fast_fat_recovery.h"
@@ -22,6 +23,15 @@ std::unique_ptr<IFileRecoveryParse> CreateEngine(VolumeKind kind, bool deep) {
     // raw carving works even where no file system is recognised.
     if (deep) return std::make_unique<CProfessionalRecovery>();
     return CreateQuickEngine(kind);
+}
+
+// The kind of the volume by what of its start can be read, or by the copy of
+// its boot sector when the start shows none.
+VolumeKind ProbeVolumeKind(DiskReader& probe, uint64_t start, uint64_t sectors, uint32_t sectorSize) {
+    VolumeStart head;
+    if (sectors == 0) sectors = probe.totalSectors > start ? probe.totalSectors - start : 0;
+    static_cast<void>(ReadVolumeStart(probe, start, sectors, sectorSize, kProbeBytes, head));
+    return RecogniseVolume(probe, start, sectors, sectorSize, head).kind;
 }
 
 }  // namespace
@@ -49,14 +59,7 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(int driveIndex, uint64_
     if (OpenPhysicalDriveReader(probe, driveIndex) != kSuccess) return nullptr;
     FlushVolume(letter);
     const uint32_t sectorSize = DriveSectorSize(probe);
-    std::vector<uint8_t> head(kProbeBytes);
-    uint32_t got = 0;
-    const uint32_t sectors = (kProbeBytes + sectorSize - 1) / sectorSize;
-    head.resize(static_cast<size_t>(sectors) * sectorSize);
-    if (ReadSectors(sectors, probe, head.data(), partitionStart, sectorSize, &got) != kSuccess ||
-        static_cast<uint64_t>(got) * sectorSize < kProbeBytes)
-        return nullptr;
-    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
+    const VolumeKind kind = ProbeVolumeKind(probe, partitionStart, partitionSectors, sectorSize);
     auto engine = CreateEngine(kind, deep);
     if (!engine) return nullptr;
     // A failed opening is the engine's to report: its scan fails or finds nothing.
@@ -68,12 +71,7 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngineForImage(const std::file
                                                                  uint16_t letter, bool deep) {
     DiskReader probe;
     if (OpenImageReader(imagePath, probe) != kSuccess) return nullptr;
-    std::vector<uint8_t> head(kProbeBytes);
-    uint32_t got = 0;
-    if (ReadSectors(kProbeBytes / 512, probe, head.data(), 0, 512, &got) != kSuccess ||
-        got * 512 < kProbeBytes)
-        return nullptr;
-    VolumeKind kind = ClassifyVolume(head.data(), kProbeBytes);
+    const VolumeKind kind = ProbeVolumeKind(probe, 0, probe.totalSectors, 512);
     auto engine = CreateEngine(kind, deep);
     if (!engine) return nullptr;
     // A failed opening is the engine's to report: its scan fails or finds nothing.

@@ -8,6 +8,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "device/boot_sector.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
@@ -81,9 +82,12 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     uint32_t got = 0;
     int rc =
         ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
-    if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
-    if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
+    const bool mainParsed = got * sourceSectorSize >= 512 &&
+                            ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_);
+    if (!mainParsed && !ParseBackupBootSector(sourceSectorSize)) {
+        if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
         return kErrInvalidParameter;
+    }
     // Reads below use the volume's own sector size; the start given in the
     // source's sectors is turned into those.
     partitionUnits_ = partitionStart_ * sourceSectorSize / geometry_.bytesPerSector;
@@ -93,6 +97,25 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     sector_.assign(geometry_.bytesPerSector, 0);
     opened_ = true;
     return kSuccess;
+}
+
+bool CFastFatRecovery::ParseBackupBootSector(uint32_t sourceSectorSize) {
+    // FAT32 keeps a copy of its boot sector at sector 6 of the volume's own
+    // sector size, which may be larger than the source's.
+    for (uint32_t volumeSector : {512u, 4096u}) {
+        if (volumeSector < sourceSectorSize) continue;
+        std::vector<uint8_t> copy(volumeSector);
+        uint32_t got = 0;
+        const uint32_t count = volumeSector / sourceSectorSize;
+        const uint64_t first = partitionStart_ + uint64_t{kFat32BackupBootSector} * count;
+        if (ReadSectors(count, reader_, copy.data(), first, sourceSectorSize, &got) != kSuccess ||
+            got != count)
+            continue;
+        if (IsFat32BackupBootSector(copy.data(), copy.size(), volumeSector) &&
+            ParseFatBootSector(ByteView(copy.data(), copy.size()), geometry_))
+            return true;
+    }
+    return false;
 }
 
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
@@ -584,7 +607,12 @@ int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::files
         if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
     };
     target.destination = destination;
-    rc = CopyFileData(record, target);
+    BadSectorMap unreadable;
+    {
+        ZeroFilledReads zeros(&reader_, unreadable);
+        rc = CopyFileData(record, target);
+    }
+    lastCopyUnreadable_ = unreadable.SectorCount();
     out.Close();
     if (rc == kSuccess) {
         // FAT times are the wall clock of the machine that wrote them.
@@ -623,6 +651,7 @@ int CFastFatRecovery::FolderLevel(const FoundItemRecord& folder) {
 
 int CFastFatRecovery::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                   uint32_t /*baseDepth*/) {
+    lastCopyUnreadable_ = 0;
     std::error_code ec;
     if (!record.IsFolder()) {
         if (destination.has_parent_path()) std::filesystem::create_directories(destination.parent_path(), ec);

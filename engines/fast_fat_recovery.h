@@ -62,8 +62,12 @@ class CFastFatRecovery : public CLogEngineBase {
 
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
+    // Takes the geometry from FAT32's copy of the boot sector; false when
+    // there is no usable copy.
+    bool ParseBackupBootSector(uint32_t sourceSectorSize);
     FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    DiskReader* SourceReader() override { return &reader_; }
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 

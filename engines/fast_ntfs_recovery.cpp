@@ -81,13 +81,13 @@ int CFastNtfsRecovery::OpenVolume() {
     volumeBase_ = partitionStart_ * deviceSectorSize_;
     volumeBytes_ = partitionSectors_ * deviceSectorSize_;
 
+    // Only the first sector is read: the rest of the boot area may be
+    // unreadable on a worn medium without costing anything.
     std::vector<uint8_t> boot(kBootBytes, 0);
-    size_t bootLength = static_cast<size_t>(std::min<uint64_t>(kBootBytes, volumeBytes_));
-    bootLength -= bootLength % deviceSectorSize_;
-    if (bootLength < 512) return kErrInvalidParameter;
-    int rc = ReadVolume(0, boot.data(), bootLength);
-    if (rc != kSuccess) return rc;
-    if (!ParseNtfsBootSector(ByteView(boot.data(), bootLength), geometry_)) {
+    const size_t bootLength = std::max<size_t>(512, deviceSectorSize_);
+    if (bootLength > kBootBytes || volumeBytes_ < bootLength) return kErrInvalidParameter;
+    const bool mainRead = ReadVolume(0, boot.data(), bootLength) == kSuccess;
+    if (!mainRead || !ParseNtfsBootSector(ByteView(boot.data(), bootLength), geometry_)) {
         // A damaged first sector: NTFS keeps a copy in the volume's last sector.
         bool found = false;
         for (uint64_t sectorSize : {uint64_t{512}, uint64_t{4096}}) {

@@ -41,6 +41,7 @@ class CFastNtfsRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    DiskReader* SourceReader() override { return &reader_; }
 
   private:
     using DataLayout = NtfsDataLayout;

@@ -123,11 +123,16 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
         if (copyProgress_) copyProgress_(userData_, 100, 100, code, destination);
     };
     target.destination = destination;
-    return CopyFileData(record, target);
+    BadSectorMap unreadable;
+    ZeroFilledReads zeros(SourceReader(), unreadable);
+    rc = CopyFileData(record, target);
+    lastCopyUnreadable_ = unreadable.SectorCount();
+    return rc;
 }
 
 int CLogEngineBase::RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                 uint32_t baseDepth) {
+    lastCopyUnreadable_ = 0;
     if (!record.IsFolder()) return CopyFileTo(record, destination);
     if (!log_) return 0;
     if (int flushed = log_->Flush(); flushed != 0) return flushed;

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "platform/file_handle.h"
 #include "results/folder_key.h"
@@ -47,6 +48,7 @@ class CLogEngineBase : public IFileRecoveryParse {
     [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                   uint32_t baseDepth) override;
+    [[nodiscard]] uint64_t UnreadableSectorsOfLastCopy() const override { return lastCopyUnreadable_; }
     [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     [[nodiscard]] int FindByExtension(const std::string& pattern, FoundItemList& out) override;
@@ -81,9 +83,13 @@ class CLogEngineBase : public IFileRecoveryParse {
     virtual int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) = 0;
 
     int CopyFileTo(const FoundItemRecord& record, const std::filesystem::path& destination);
+    // The reader file data is copied through; its unreadable sectors become
+    // zeros during a recovery. Null: an unreadable sector fails the copy.
+    virtual DiskReader* SourceReader() { return nullptr; }
 
     std::unique_ptr<CScanLog> log_;
     uint64_t unreadableRecords_ = 0;
+    uint64_t lastCopyUnreadable_ = 0;
     ScanProgressCallback scanProgress_ = nullptr;
     CopyProgressCallback copyProgress_ = nullptr;
     void* userData_ = nullptr;

@@ -116,6 +116,7 @@ class CProfessionalFatRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return rootCluster_; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    DiskReader* SourceReader() override { return &reader_; }
 
   private:
     struct DirContext {

@@ -75,6 +75,7 @@ class CProfessionalNtfsRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    DiskReader* SourceReader() override { return &reader_; }
 
   private:
     struct Placement {

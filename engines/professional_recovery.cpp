@@ -1016,7 +1016,11 @@ int CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record, std::str
 int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,
                                        const std::filesystem::path& destination, uint32_t baseDepth) {
     IFileRecoveryParse* engine = EngineFor(record);
-    return engine ? engine->RecoverItem(record, destination, baseDepth) : 0;
+    lastCopyUnreadable_ = 0;
+    if (!engine) return 0;
+    const int rc = engine->RecoverItem(record, destination, baseDepth);
+    lastCopyUnreadable_ = engine->UnreadableSectorsOfLastCopy();
+    return rc;
 }
 
 int CProfessionalRecovery::PreviewItem(const FoundItemRecord& record, std::filesystem::path& tempPath,

@@ -63,6 +63,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     [[nodiscard]] int GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     [[nodiscard]] int RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                   uint32_t baseDepth) override;
+    [[nodiscard]] uint64_t UnreadableSectorsOfLastCopy() const override { return lastCopyUnreadable_; }
     [[nodiscard]] int NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     int SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     // The files of every engine whose extension the pattern names. A carved
@@ -204,6 +205,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     uint64_t rangeStart_ = 0;
     uint64_t rangeLength_ = 0;
     DiskReader reader_;
+    uint64_t lastCopyUnreadable_ = 0;
     CProfessionalFatRecovery fat_;
     CProfessionalNtfsRecovery ntfs_;
     CProfessionalExfatRecovery exfat_;

@@ -11,6 +11,8 @@
 //   kFat32  48 MiB FAT32, 512-byte clusters; 34 MiB of live padding files first, so
 //           every other file lies beyond cluster 65536
 //   kNtfs   24 MiB NTFS, 4 KiB clusters; resident (tiny) and non-resident files
+//   kNtfs64k, kNtfs1m  64 MiB NTFS with 64 KiB clusters, 192 MiB with 1 MiB clusters
+//           (stored as a power of two: 0xF5), the same tree
 //   kMbr    MBR disk: FAT32 partition at sector 2048 (34 MiB), NTFS partition after
 //           it (16 MiB); each holds the same tree with smaller files
 //   kFat16Reformatted, kNtfsReformatted
@@ -80,6 +82,8 @@ enum class ImageKind {
     kFat16,
     kFat32,
     kNtfs,
+    kNtfs64k,
+    kNtfs1m,
     kMbr,
     kFat16Reformatted,
     kNtfsReformatted,
@@ -88,7 +92,7 @@ enum class ImageKind {
     kExfatLarge,
 };
 
-// "fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted", "ntfs-reformatted",
+// "fat12", "fat16", "fat32", "ntfs", "ntfs-64k", "ntfs-1m", "mbr", "fat16-reformatted", "ntfs-reformatted",
 // "exfat", "exfat-reformatted", "exfat-large": the script's name of the kind.
 const char* ImageKindName(ImageKind kind);
 
