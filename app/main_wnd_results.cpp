@@ -344,16 +344,16 @@ void CMainWnd::StartRecovery() {
     while (!probe.empty() && probe != probe.root_path() && !std::filesystem::exists(probe, ec))
         probe = probe.parent_path();
     bool onSource = false, onImage = false;
+    // An image the system also reads through a loop device: the file system
+    // there is the image itself, and writing to it would change what is being
+    // recovered from.
+    for (const auto& target : targets_)
+        if (target->engine && !target->imagePath.empty() &&
+            FolderLiesOn(destination_, DevicesBackedByFile(target->imagePath)))
+            onImage = true;
     if (GetPathDeviceNumber(probe, device) == 0) {
         for (const auto& target : targets_) {
-            if (!target->engine) continue;
-            if (target->IsImage()) {
-                // An image the system also reads through a loop device: its
-                // file system is the image itself, and writing there would
-                // change what is being recovered from.
-                for (uint64_t d : DevicesBackedByFile(target->imagePath)) onImage = onImage || d == device;
-                continue;
-            }
+            if (!target->engine || target->IsImage()) continue;
             for (uint64_t d : ImagedDeviceNumbers(&*target->partition, target->partition->diskNumber))
                 onSource = onSource || d == device;
         }

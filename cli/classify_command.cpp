@@ -5,12 +5,15 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/scan_target.h"
 #include "cli/target.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
 #include "device/disk_reader.h"
 #include "device/volume_start.h"
 #include "fs/exfat_volume.h"
+#include "platform/drive_table.h"
+#include "platform/path_text.h"
 #include "platform/result_codes.h"
 
 namespace sorvane::cli {
@@ -19,7 +22,8 @@ namespace {
 
 const char kUsage[] =
     "usage: sorvane classify TARGET\n"
-    "  TARGET is an image file, a device node (/dev/sdb, /dev/sdb1) or disk:N[:START:COUNT]\n";
+    "  TARGET is an image file, a partition of one (IMAGE@START[:COUNT]), a device node\n"
+    "  (/dev/sdb, /dev/sdb1) or disk:N[:START:COUNT]\n";
 
 constexpr size_t kProbeBytes = 16384;
 
@@ -38,8 +42,14 @@ int RunClassify(const std::vector<std::string>& args) {
     // Resolved like every other target, so that a FIFO or a folder is refused
     // instead of read (reading a FIFO would wait forever).
     Target target;
-    std::string error;
-    if (!ResolveTarget(args[0], target, error)) {
+    std::string error, image;
+    // A partition inside a whole-disk image, as the scans name it.
+    if (ParseImagePartition(args[0], image, target.startSector, target.sectorCount, error)) {
+        target.driveIndex = DriveTable::Instance().AddImage(PathFromUtf8(image));
+    } else if (!error.empty()) {
+        std::fprintf(stderr, "sorvane: %s\n", error.c_str());
+        return kExitUsage;
+    } else if (!ResolveTarget(args[0], target, error)) {
         std::fprintf(stderr, "sorvane: %s\n", error.c_str());
         return kExitCannotRead;
     }

@@ -282,9 +282,10 @@ TEST(DeepScanCommand, TimeLeftIsGivenOnceTheScanCanTell) {
     while (first < lines.size() && lines[first].estimating) ++first;
     ASSERT_LT(first, lines.size()) << "no line ever gave the time left";
     EXPECT_LT(lines[first].percent, 100) << "the time left came only at the end";
-    for (size_t i = first; i < lines.size(); ++i)
+    for (size_t i = first; i < lines.size(); ++i) {
         if (lines[i].percent < 100)
             EXPECT_FALSE(lines[i].estimating) << "back to estimating at " << lines[i].percent << " %";
+    }
     EXPECT_EQ(lines.back().percent, 100);
 }
 

@@ -630,8 +630,9 @@ TEST_F(CliTest, AnUnreadableSectorInTheBootAreaStopsNoCommand) {
 void ExpectDeletedFilesRecovered(const testkit::BuiltImage& built, const std::filesystem::path& out) {
     std::set<std::string> shas;
     for (const auto& f : FilesBelow(out)) shas.insert(testkit::FileSha256(out / f));
-    for (const auto& truth : built.Deleted())
+    for (const auto& truth : built.Deleted()) {
         if (!truth.Has("overwritten")) EXPECT_TRUE(shas.count(truth.sha256)) << truth.path;
+    }
 }
 
 TEST_F(CliTest, AZeroedBootSectorIsReplacedByItsBackupCopy) {
@@ -731,7 +732,7 @@ TEST_F(CliTest, NtfsClustersOf64KiBAndMoreAreRead) {
 }
 
 TEST_F(CliTest, RecoveringOntoTheScannedImagesOwnMountIsRefused) {
-    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat16);
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kNtfs);
     TempDir dir;
     const std::filesystem::path image = dir / "card.img";
     std::filesystem::copy_file(built.image, image);
@@ -742,7 +743,10 @@ TEST_F(CliTest, RecoveringOntoTheScannedImagesOwnMountIsRefused) {
     while (!loop.empty() && loop.back() == '\n') loop.pop_back();
     const std::filesystem::path mount = dir / "mnt";
     std::filesystem::create_directories(mount);
-    if (RunCommand("mount " + ShellQuote(loop) + " " + ShellQuote(mount.string()) + " 2>/dev/null") != 0) {
+    // Through the kernel's driver where it has one, else through FUSE (whose
+    // file system has a device number of its own).
+    if (RunCommand("mount " + ShellQuote(loop) + " " + ShellQuote(mount.string()) + " 2>/dev/null") != 0 &&
+        RunCommand("ntfs-3g " + ShellQuote(loop) + " " + ShellQuote(mount.string()) + " 2>/dev/null") != 0) {
         RunCommand("losetup -d " + ShellQuote(loop));
         GTEST_SKIP() << "cannot mount a loop device here";
     }
@@ -804,8 +808,8 @@ TEST_F(CliTest, AFileWithAnUnreadableSectorIsKeptAndSaidToBeDamaged) {
     for (const char* mode : {"--quick", "--deep --fresh"}) {
         SCOPED_TRACE(mode);
         TempDir out;
-        Result r = Run(std::string("recover --json ") + mode + " --to " + ShellQuote(out.Path().string()) +
-                           " " + ShellQuote(built.image.string()),
+        Result r = Run(std::string("recover ") + mode + " --to " + ShellQuote(out.Path().string()) + " " +
+                           ShellQuote(built.image.string()),
                        plan);
         EXPECT_EQ(r.status, 3) << r.all;
         const std::filesystem::path kept = out / "photo" / "Été à la plage — Côte d'Azur.jpg";
@@ -815,7 +819,6 @@ TEST_F(CliTest, AFileWithAnUnreadableSectorIsKeptAndSaidToBeDamaged) {
         EXPECT_NE(r.all.find(kept.string() + " is damaged: 1 unreadable sector written as zeros"),
                   std::string::npos)
             << r.all;
-        EXPECT_NE(r.out.find("\"unreadableSectors\":1}"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(" damaged), failed 0 "), std::string::npos) << r.out;
         for (const auto& f : FilesBelow(out.Path())) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
     }

@@ -352,9 +352,6 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
                              "sorvane: %s is damaged: %" PRIu64
                              " unreadable %s written as zeros, the rest is complete\n",
                              Utf8FromPath(path).c_str(), unreadable, unreadable == 1 ? "sector" : "sectors");
-                if (options.json)
-                    std::printf("{\"damaged\":%s,\"unreadableSectors\":%" PRIu64 "}\n",
-                                JsonString(Utf8FromPath(path)).c_str(), unreadable);
             }
             return true;
         }

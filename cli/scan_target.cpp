@@ -183,15 +183,7 @@ bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened) {
 }
 
 bool LiesOnSource(const std::filesystem::path& folder, const std::vector<uint64_t>& devices) {
-    if (devices.empty()) return false;
-    std::error_code ec;
-    std::filesystem::path probe = std::filesystem::absolute(folder, ec);
-    while (!probe.empty() && !std::filesystem::exists(probe, ec)) probe = probe.parent_path();
-    uint64_t device = 0;
-    if (probe.empty() || GetPathDeviceNumber(probe, device) != kSuccess) return false;
-    for (uint64_t d : devices)
-        if (d == device) return true;
-    return false;
+    return FolderLiesOn(folder, devices);
 }
 
 }  // namespace sorvane::cli

@@ -76,4 +76,10 @@ class CDiskVolumeList {
 // system reads from that image file, and their partitions.
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber);
 
+// True when `folder` (or the nearest folder above it that exists) lies on one
+// of `devices`: by the device of its file system, or by the device node that
+// file system is mounted from (a FUSE file system such as ntfs-3g has a
+// device number of its own).
+bool FolderLiesOn(const std::filesystem::path& folder, const std::vector<uint64_t>& devices);
+
 }  // namespace sorvane

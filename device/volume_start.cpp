@@ -52,8 +52,8 @@ bool ReadVolumeStart(DiskReader& reader, uint64_t startSector, uint64_t volumeSe
     if (out.sectorsPresent == 0) return false;
     // Whole sectors are read; the last may reach past `byteCount`.
     std::vector<uint8_t> sectors(static_cast<size_t>(out.sectorsPresent) * sectorSize, 0);
-    int rc = ReadSectorsSalvaging(static_cast<uint32_t>(out.sectorsPresent), reader, sectors.data(), startSector,
-                                  sectorSize, out.unreadable);
+    int rc = ReadSectorsSalvaging(static_cast<uint32_t>(out.sectorsPresent), reader, sectors.data(),
+                                  startSector, sectorSize, out.unreadable);
     if (rc != kSuccess && rc != kErrReadFault) {
         out.unreadable = BadSectorMap{};
         out.unreadable.Add(startSector, out.sectorsPresent);
@@ -90,12 +90,14 @@ RecognisedVolume RecogniseVolume(DiskReader& reader, uint64_t startSector, uint6
         // NTFS's copy is the volume's last sector, of its own sector size.
         for (uint32_t volumeSector : {512u, 4096u}) {
             if (found.kind != VolumeKind::kUnknown) break;
-            if (volumeSector < sectorSize || volumeSectors * sectorSize < 2 * uint64_t{volumeSector}) continue;
+            if (volumeSector < sectorSize || volumeSectors * sectorSize < 2 * uint64_t{volumeSector})
+                continue;
             std::vector<uint8_t> copy(volumeSector, 0);
             if (!ReadVolumeBytes(reader, startSector, volumeSectors, sectorSize,
                                  volumeSectors * sectorSize - volumeSector, copy))
                 continue;
-            if (!IsNtfsBootSector(copy.data(), copy.size()) || ByteView(copy.data(), copy.size()).U16(11) != volumeSector)
+            if (!IsNtfsBootSector(copy.data(), copy.size()) ||
+                ByteView(copy.data(), copy.size()).U16(11) != volumeSector)
                 continue;
             found.kind = VolumeKind::kNtfs;
             found.bootSector = std::move(copy);

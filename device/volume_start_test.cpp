@@ -28,8 +28,8 @@ class VolumeStartTest : public ::testing::Test {
                                    " " + quoted + " >/dev/null 2>&1") == 0;
     }
     void ZeroSectors(uint64_t first, uint64_t count, uint32_t sectorSize = 512) {
-        ASSERT_EQ(testkit::RunCommand("dd if=/dev/zero of=" + ShellQuote(image_.string()) + " bs=" +
-                                      std::to_string(sectorSize) + " seek=" + std::to_string(first) +
+        ASSERT_EQ(testkit::RunCommand("dd if=/dev/zero of=" + ShellQuote(image_.string()) +
+                                      " bs=" + std::to_string(sectorSize) + " seek=" + std::to_string(first) +
                                       " count=" + std::to_string(count) + " conv=notrunc status=none"),
                   0);
     }
@@ -117,8 +117,10 @@ TEST_F(VolumeStartTest, ALostBootSectorIsTakenFromTheFileSystemsCopy) {
         FaultPlan::Instance().Clear();
 
         // Without the copy nothing is claimed.
-        if (c.kind == VolumeKind::kFat) ZeroSectors(6, 1, c.sectorSize);
-        else ZeroSectors(64 * 1024 * 1024 / 512 - 1, 1);
+        if (c.kind == VolumeKind::kFat)
+            ZeroSectors(6, 1, c.sectorSize);
+        else
+            ZeroSectors(64 * 1024 * 1024 / 512 - 1, 1);
         volume = Recognise(start);
         EXPECT_EQ(volume.kind, VolumeKind::kUnknown) << c.name;
         EXPECT_FALSE(volume.backupUsed) << c.name;
