@@ -220,6 +220,19 @@ int RunOneTarget(ScanOptions o) {
             stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
             o.target.c_str(),
             std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
+    if (deep && rc == kSuccess && opened.kind == VolumeKind::kUnknown) {
+        // No boot sector (nor its copy) said what the volume is, but the
+        // search met a file system's own records: the files are listed by the
+        // names those records give.
+        std::string kinds;
+        for (const std::string& kind : deep->FileSystemsFound())
+            kinds += (kinds.empty() ? "" : " and ") + kind;
+        if (!kinds.empty())
+            std::fprintf(stderr,
+                         "sorvane: no file system is recognised at the start of %s, but the deep scan found "
+                         "the records of %s; their files are listed with their names\n",
+                         o.target.c_str(), kinds.c_str());
+    }
     const std::string lostRecords = UnreadableRecordsText(*opened.engine, deep != nullptr);
     if (!lostRecords.empty())
         std::fprintf(stderr,

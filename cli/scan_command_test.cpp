@@ -661,6 +661,20 @@ TEST_F(CliTest, AZeroedBootSectorIsReplacedByItsBackupCopy) {
         EXPECT_EQ(r.status, 0) << r.all;
         ExpectDeletedFilesRecovered(built, out.Path());
         EXPECT_EQ(testkit::FileSha256(copy), before);
+
+        // The copy gone too: the deep scan still meets the file system's records and says so.
+        const uint64_t backup =
+            kind == testkit::ImageKind::kNtfs ? std::filesystem::file_size(copy) / 512 - 1 : 6;
+        ASSERT_EQ(RunCommand("dd if=/dev/zero of=" + ShellQuote(copy.string()) +
+                             " bs=512 seek=" + std::to_string(backup) + " count=1 conv=notrunc status=none"),
+                  0);
+        Result d = Run("scan --deep --fresh " + image);
+        EXPECT_EQ(d.status, 0) << d.all;
+        EXPECT_NE(d.all.find("no file system is recognised at the start of " + copy.string() +
+                             ", but the deep scan found the records of " +
+                             (kind == testkit::ImageKind::kNtfs ? "NTFS" : "FAT")),
+                  std::string::npos)
+            << d.all;
     }
 }
 
@@ -821,6 +835,32 @@ TEST_F(CliTest, AFileWithAnUnreadableSectorIsKeptAndSaidToBeDamaged) {
             << r.all;
         EXPECT_NE(r.out.find(" damaged), failed 0 "), std::string::npos) << r.out;
         for (const auto& f : FilesBelow(out.Path())) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+    }
+}
+
+// Disks that present 4096-byte sectors (many USB enclosures): both scans give
+// back every deleted file byte-exact, and nothing under a made-up name with
+// another file's bytes.
+TEST_F(CliTest, VolumesOf4096ByteSectorsAreReadByteExact) {
+    for (auto kind : {testkit::ImageKind::kFat32Sectors4k, testkit::ImageKind::kNtfsSectors4k}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        const std::string image = ShellQuote(built.image.string());
+        const std::string before = testkit::FileSha256(built.image);
+        std::set<std::string> real;
+        for (const auto& e : built.entries)
+            if (!e.isDir) real.insert(e.sha256);
+        for (const char* mode : {"--quick", "--deep --fresh"}) {
+            TempDir out;
+            Result r = Run(std::string("recover ") + mode + " --to " + ShellQuote(out.Path().string()) + " " +
+                           image);
+            EXPECT_EQ(r.status, 0) << mode << ": " << r.all;
+            ExpectDeletedFilesRecovered(built, out.Path());
+            for (const auto& f : FilesBelow(out.Path()))
+                EXPECT_TRUE(real.count(testkit::FileSha256(out / f)) || f.find("/!") == std::string::npos)
+                    << mode << ": a file-system name with content of no file: " << f;
+        }
+        EXPECT_EQ(testkit::FileSha256(built.image), before);
     }
 }
 

@@ -117,6 +117,7 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     const RecognisedVolume volume = RecogniseVolume(probe, start, count, opened.sectorSize, head);
     TellAboutBootSector(text, volume, count);
     opened.claimsMore = volume.claimedSectors > count;
+    opened.kind = volume.kind;
     probe.Close();
     opened.engine = wholeImage ? CreateRecoveryEngineForImage(PathFromUtf8(text), kVolumeKey, deep)
                                : CreateRecoveryEngine(drive, start, count, kVolumeKey, deep);

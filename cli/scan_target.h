@@ -25,6 +25,8 @@ struct OpenedTarget {
     BadSectorMap unreadable;
     // The boot sector gives the volume more sectors than the target holds.
     bool claimsMore = false;
+    // What the volume's first sectors (or a boot sector's copy) say it holds.
+    VolumeKind kind = VolumeKind::kUnknown;
 };
 
 // Says on stderr that the boot sector's backup copy was used, and that the

@@ -100,6 +100,14 @@ int CProfessionalNtfsRecovery::OpenCommon() {
         const uint64_t mftSector = rangeStart_ + mftByte / sectorSize_;
         if (clusterBytes >= sectorSize_ && clusterBytes % sectorSize_ == 0)
             sectorsPerCluster_ = static_cast<uint32_t>(clusterBytes / sectorSize_);
+        // Volumes of 4096-byte sectors keep records of 4096 bytes, whatever
+        // sector size the source is read in.
+        NtfsGeometry geometry;
+        if (ParseNtfsBootSector(ByteView(boot.data(), sectorSize_), geometry) &&
+            geometry.recordSize % sectorSize_ == 0 && geometry.recordSize <= kRecordReadBytes) {
+            recordSize_ = geometry.recordSize;
+            sectorsPerRecord_ = recordSize_ / sectorSize_;
+        }
         std::vector<NtfsRun> runs;
         if (clusterBytes != 0 && mftByte / clusterBytes == b.U64(48) && ReadDataRuns(mftSector, runs) == 0)
             mftMap_[mftSector] = std::move(runs);

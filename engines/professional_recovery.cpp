@@ -212,6 +212,14 @@ int CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyP
     return 0;
 }
 
+std::vector<std::string> CProfessionalRecovery::FileSystemsFound() {
+    std::vector<std::string> found;
+    if (fat_.GetFoundCount() > 0) found.push_back("FAT");
+    if (ntfs_.GetFoundCount() > 0) found.push_back("NTFS");
+    if (exfat_.GetFoundCount() > 0) found.push_back("exFAT");
+    return found;
+}
+
 int CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {
     searchCallback_ = callback;
     searchUserData_ = userData;
@@ -239,7 +247,8 @@ uint64_t CProfessionalRecovery::FoundForProgress() {
 int CProfessionalRecovery::ClassifyChunk(const uint8_t* chunk, uint32_t sectors, uint64_t firstSector,
                                          int64_t& overshoot) {
     const uint32_t ss = sectorSize_;
-    const uint32_t recordSize = ss > 512 ? ss : 2 * ss;
+    // The size the volume's boot sector gives, or the usual one for the sector size.
+    const uint32_t recordSize = ntfs_.RecordSize();
     const int64_t chunkBytes = static_cast<int64_t>(sectors) * ss;
     int64_t remaining = chunkBytes;
     overshoot = 0;

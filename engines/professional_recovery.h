@@ -111,6 +111,9 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     bool UsedFreeSpaceOnly() const { return freeOnly_; }
     uint32_t SectorSize() const { return sectorSize_; }
     IFileRecoveryParse* QuickEngine() { return quick_.get(); }
+    // The file systems whose structures the search met ("FAT", "NTFS",
+    // "exFAT"): their deep engines found records.
+    std::vector<std::string> FileSystemsFound();
     CProfessionalFatRecovery& DeepFat() { return fat_; }
     CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
     CProfessionalExfatRecovery& DeepExfat() { return exfat_; }

@@ -745,16 +745,17 @@ def spc_count(field):
     return field if field <= 0x80 else 1 << (256 - field)
 
 
-def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, sizes=None, padding_mib=0):
+def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, sizes=None, padding_mib=0,
+             sector=SECTOR):
     need("mkfs.fat")
     for tool in ("mcopy", "mmd", "mdel", "mdeltree", "mshowfat", "mdir"):
         need(tool)
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
-    mkfs = ["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(SECTOR), "-h", str(hidden),
+    mkfs = ["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(sector), "-h", str(hidden),
             "-n", f"SORVANE{bits}", "-i", "5A0E0000", image]
     run(mkfs)
-    cluster = sectors_per_cluster * SECTOR
+    cluster = sectors_per_cluster * sector
     vol = FatVolume(image, seed, staging)
     # Formatting again with the same layout and a new label and serial number.
     vol.reformat_command = mkfs[:-5] + ["-n", "NEW CARD", "-i", "5A0E0001", image]
@@ -768,14 +769,14 @@ def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0
     return vol, cluster
 
 
-def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None, cluster=4096):
+def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None, cluster=4096, sector=SECTOR):
     need("mkntfs")
     if not tool or not os.access(tool, os.X_OK):
         raise MissingTool("missing tool: ntfs_edit (build it; it needs the libntfs-3g development files)")
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
     # -p sets the hidden-sectors field to the partition start; -H/-S only quiet the warnings.
-    mkfs = ["mkntfs", "-F", "-Q", "-q", "-c", str(cluster), "-s", str(SECTOR), "-p", str(hidden),
+    mkfs = ["mkntfs", "-F", "-Q", "-q", "-c", str(cluster), "-s", str(sector), "-p", str(hidden),
             "-H", "64", "-S", "32", "-L"]
     run(mkfs + ["SORVANE", image])
     cluster = boot_cluster_bytes(image)
@@ -865,6 +866,14 @@ def build(kind, out, seed, ntfs_tool):
             cluster, mib = (65536, 64) if kind == "ntfs-64k" else (1 << 20, 192)
             vol, c = make_ntfs(image, mib, seed, staging, ntfs_tool, cluster=cluster)
             volumes.append(("ntfs", 0, mib * MIB // SECTOR, c, vol))
+        elif kind == "fat32-4k":
+            # Sectors of 4096 bytes, as USB disk enclosures present them; large enough
+            # for mtools to take it for FAT32 (more than 65524 clusters).
+            vol, c = make_fat(image, 32, 512, 1, seed, staging, sector=4096)
+            volumes.append(("fat32", 0, 512 * MIB // SECTOR, c, vol))
+        elif kind == "ntfs-4k":
+            vol, c = make_ntfs(image, 64, seed, staging, ntfs_tool, sector=4096)
+            volumes.append(("ntfs", 0, 64 * MIB // SECTOR, c, vol))
         elif kind == "fat16-reformatted":
             vol, c = make_fat(image, 16, 24, 4, seed, staging)
             vol.cluster_bytes = c
@@ -935,7 +944,8 @@ def main():
     # mkfs.fat, mkntfs and sfdisk live in sbin, which is not on every user's PATH.
     os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
     parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
-    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "ntfs-64k", "ntfs-1m", "mbr",
+    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "fat32-4k", "ntfs", "ntfs-4k", "ntfs-64k",
+                                         "ntfs-1m", "mbr",
                                          "fat16-reformatted",
                                          "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
