@@ -30,9 +30,16 @@ uint64_t ClaimedSectors(VolumeKind kind, ByteView boot, uint32_t sectorSize) {
     uint64_t bytes = 0;
     if (kind == VolumeKind::kNtfs) {
         bytes = boot.U64(40) * (bytesPerSector ? bytesPerSector : 512);
-    } else if (kind == VolumeKind::kFat) {
+    } else if (kind == VolumeKind::kFat && bytesPerSector != 0 && boot.U8(13) != 0) {
+        // The last sector a cluster can use: sectors past the last whole
+        // cluster hold nothing, and images often end before them.
         const uint64_t sectors = boot.U16(19) ? boot.U16(19) : boot.U32(32);
-        bytes = sectors * bytesPerSector;
+        const uint64_t fatSectors = boot.U16(22) ? boot.U16(22) : boot.U32(36);
+        const uint64_t rootSectors = (uint64_t{boot.U16(17)} * 32 + bytesPerSector - 1) / bytesPerSector;
+        const uint64_t dataStart = boot.U16(14) + uint64_t{boot.U8(16)} * fatSectors + rootSectors;
+        if (dataStart >= sectors) return 0;
+        const uint64_t perCluster = boot.U8(13);
+        bytes = (dataStart + (sectors - dataStart) / perCluster * perCluster) * bytesPerSector;
     }
     // A count no disk can hold is damage, not a claim.
     if (bytes == 0 || bytes > (uint64_t{1} << 60)) return 0;

@@ -91,6 +91,12 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     // Reads below use the volume's own sector size; the start given in the
     // source's sectors is turned into those.
     partitionUnits_ = partitionStart_ * sourceSectorSize / geometry_.bytesPerSector;
+    // Records and free extents are counted in the source's sectors, as every
+    // engine counts them, however large the volume's own sectors are.
+    sourcePerVolumeSector_ =
+        geometry_.bytesPerSector >= sourceSectorSize && geometry_.bytesPerSector % sourceSectorSize == 0
+            ? geometry_.bytesPerSector / sourceSectorSize
+            : 1;
     // An unreadable FAT still lets the tree be read.
     static_cast<void>(fat_.Load(reader_, partitionUnits_, geometry_));
     clusterBuffer_.assign(geometry_.ClusterBytes(), 0);
@@ -446,8 +452,8 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         r.created = entry.times.created;
         r.accessed = entry.times.accessed;
         r.written = entry.times.written;
-        r.dataStart = geometry_.dataStart;
-        r.location = entrySector;
+        r.dataStart = geometry_.dataStart * sourcePerVolumeSector_;
+        r.location = entrySector * sourcePerVolumeSector_;
         r.partitionStart = partitionStart_;
         SetRecordName(r, entry.name);
         folder.parent = dir.cluster;
@@ -512,8 +518,8 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     r->accessed = entry.times.accessed;
     r->written = entry.times.written;
     r->size = entry.size;
-    r->dataStart = geometry_.dataStart;
-    r->location = entrySector;
+    r->dataStart = geometry_.dataStart * sourcePerVolumeSector_;
+    r->location = entrySector * sourcePerVolumeSector_;
     r->partitionStart = partitionStart_;
     SetRecordName(*r, entry.name);
     log_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
@@ -765,10 +771,13 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
         start = partitionSectors_;
         return 1;
     }
+    // Worked out in the volume's sectors, answered in the source's.
+    const uint64_t scale = sourcePerVolumeSector_;
     const uint64_t spc = geometry_.sectorsPerCluster;
     const uint64_t clusters = geometry_.clusterCount;
     auto bit = [&](uint64_t n) { return (bitmap_[n / 8] >> (n % 8)) & 1; };
-    uint64_t relative = start > geometry_.dataStart ? start - geometry_.dataStart : 0;
+    const uint64_t at = start / scale;
+    uint64_t relative = at > geometry_.dataStart ? at - geometry_.dataStart : 0;
     uint64_t cluster = relative / spc;
     if (cluster >= clusters) {
         start = partitionSectors_;
@@ -793,8 +802,8 @@ int CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
         else
             ++end;
     }
-    start = geometry_.dataStart + relative;
-    length = end * spc - relative;
+    start = (geometry_.dataStart + relative) * scale;
+    length = (end * spc - relative) * scale;
     if (start >= partitionSectors_)
         length = 0;
     else if (start + length > partitionSectors_)

@@ -125,9 +125,10 @@ class CFastFatRecovery : public CLogEngineBase {
     // Opening.
     bool opened_ = false;
     int openResult_ = kErrInvalidHandle;
-    uint64_t partitionStart_ = 0;    // as given, in the source's sectors
-    uint64_t partitionSectors_ = 0;  // as given, in the source's sectors
-    uint64_t partitionUnits_ = 0;    // partition start in the volume's own sectors
+    uint64_t partitionStart_ = 0;         // as given, in the source's sectors
+    uint64_t partitionSectors_ = 0;       // as given, in the source's sectors
+    uint64_t partitionUnits_ = 0;         // partition start in the volume's own sectors
+    uint64_t sourcePerVolumeSector_ = 1;  // source sectors in one of the volume's
     uint16_t letter_ = 0;
     DiskReader reader_;
     FatGeometry geometry_;

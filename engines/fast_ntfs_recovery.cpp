@@ -684,8 +684,10 @@ int CFastNtfsRecovery::LoadAllocationMap() {
 
 int CFastNtfsRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bitmapLength_ == 0) return 0;
-    const uint64_t perCluster = geometry_.sectorsPerCluster;
-    const uint64_t volumeSectors = volumeBytes_ / geometry_.bytesPerSector;
+    // Counted in the source's sectors, which are smaller than the volume's
+    // own on a volume of 4096-byte sectors read from an image.
+    const uint64_t perCluster = std::max<uint64_t>(1, geometry_.clusterBytes / deviceSectorSize_);
+    const uint64_t volumeSectors = volumeBytes_ / deviceSectorSize_;
     length = 0;
     if (start >= volumeSectors) {
         start = volumeSectors;
