@@ -616,8 +616,10 @@ int CFastFatRecovery::RecoverOne(const FoundItemRecord& record, const std::files
     BadSectorMap unreadable;
     {
         ZeroFilledReads zeros(&reader_, unreadable);
-        rc = CopyFileData(record, target);
+        rc = KeptOrFailed(CopyFileData(record, target), unreadable, record.size);
     }
+    if (rc == kErrReadFault && !unreadable.Empty() && copyProgress_)
+        copyProgress_(userData_, 100, 100, rc, destination);
     lastCopyUnreadable_ = unreadable.SectorCount();
     out.Close();
     if (rc == kSuccess) {

@@ -206,6 +206,7 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
                 return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
             });
     }
+    rc = KeptOrFailed(rc, unreadable, record.size);
     lastCopyUnreadable_ = unreadable.SectorCount();
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
     return rc;

@@ -125,8 +125,10 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
     target.destination = destination;
     BadSectorMap unreadable;
     ZeroFilledReads zeros(SourceReader(), unreadable);
-    rc = CopyFileData(record, target);
+    rc = KeptOrFailed(CopyFileData(record, target), unreadable, record.size);
     lastCopyUnreadable_ = unreadable.SectorCount();
+    if (rc == kErrReadFault && !unreadable.Empty() && copyProgress_)
+        copyProgress_(userData_, 100, 100, rc, destination);
     return rc;
 }
 

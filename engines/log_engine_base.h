@@ -13,6 +13,7 @@
 #include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "platform/file_handle.h"
+#include "platform/result_codes.h"
 #include "results/folder_key.h"
 #include "results/scan_log.h"
 
@@ -97,6 +98,13 @@ class CLogEngineBase : public IFileRecoveryParse {
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUserData_ = nullptr;
 };
+
+// The answer of a copy made with zero-filled reads: a file none of whose
+// bytes came back is not recovered (30), one with some is (0, and damaged).
+// `unreadable` counts sectors of at least 512 bytes.
+inline int KeptOrFailed(int rc, const BadSectorMap& unreadable, uint64_t fileBytes) {
+    return rc == 0 && !unreadable.Empty() && unreadable.SectorCount() * 512 >= fileBytes ? kErrReadFault : rc;
+}
 
 // The number of '/' and '\' characters of a path text, its last character
 // excepted: the depth measure that folder recovery works with.
