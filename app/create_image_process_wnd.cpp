@@ -19,8 +19,9 @@ int CCreateImageProcessWnd::Progress(void* window, int percent, uint64_t done, u
     self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG0301")).arg(percent));
     self->PostProgress(percent);
     self->PostText("time", secondsLeft == -1 ? self->Message("MSG0304")
-                                             : QStringLiteral("%1 %2").arg(self->Message("MSG0305"),
-                                                                           RemainingTimeText(secondsLeft)));
+                                             : QStringLiteral("%1 %2").arg(
+                                                   self->Message("MSG0305"),
+                                                   RemainingTimeText(secondsLeft, self->TimeWords())));
     self->PostText("sectors",
                    QStringLiteral("%1 %2 / %3").arg(self->Message("MSG0303")).arg(done).arg(total));
     self->LeaveCallback();

@@ -43,7 +43,8 @@ uint64_t CheckedFileKey(const FoundItemRecord& record) {
 }
 
 QString FileTimeText(uint64_t fileTime) {
-    if (fileTime == 0) return QStringLiteral("    ----    ");
+    // A carved file has no dates: an empty cell says so without a placeholder to puzzle over.
+    if (fileTime == 0) return QString();
     // "YYYY-MM-DD HH:MM:SS" as stored, shown without leading zeros in the date.
     const std::string text = FormatFileTime(fileTime);
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

@@ -27,7 +27,7 @@ ExtensionMap BuildExtensionMap(const std::vector<FoundItemRecord>& results);
 // record number in the low half, so iteration follows volume, engine, record.
 uint64_t CheckedFileKey(const FoundItemRecord& record);
 
-// "%d-%d-%d %02d:%02d:%02d" of a FILETIME as stored, or "    ----    " for 0.
+// "%d-%d-%d %02d:%02d:%02d" of a FILETIME as stored, or empty for 0 (no date known).
 QString FileTimeText(uint64_t fileTime);
 // "folder", the extension as written, or "file".
 QString FileTypeText(const FoundItemRecord& record);

@@ -56,7 +56,7 @@ TEST(FoundFiles, CheckedKeysOrderByVolumeThenEngineThenRecord) {
 }
 
 TEST(FoundFiles, RowTextsAndIcons) {
-    EXPECT_EQ(FileTimeText(0), u"    ----    ");
+    EXPECT_TRUE(FileTimeText(0).isEmpty()) << "a carved file shows no placeholder";
     const uint64_t t = FileTimeFromUnix(1718719331);  // 2024-06-18 14:02:11
     EXPECT_EQ(FileTimeText(t), u"2024-6-18 14:02:11");
 

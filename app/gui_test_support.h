@@ -2,6 +2,10 @@
 // (headless when QT_QPA_PLATFORM=offscreen) and the shipped texts.
 #pragma once
 
+#include <stdlib.h>
+
+#include <cstdlib>
+
 #include <QApplication>
 #include <filesystem>
 
@@ -10,6 +14,19 @@
 namespace sorvane::app::testing {
 
 inline QApplication& Application() {
+    // The person's own settings (language, window size, last folder) go to a
+    // scratch folder, never into the settings of whoever runs the tests.
+    static const bool scratchSettings = [] {
+        static char folder[] = "/tmp/sorvane-gui-test-config-XXXXXX";
+        if (!mkdtemp(folder)) return false;
+        setenv("XDG_CONFIG_HOME", folder, 1);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(folder, ec);
+        });
+        return true;
+    }();
+    static_cast<void>(scratchSettings);
     static int argc = 1;
     static char name[] = "sorvane-gui-test";
     static char* argv[] = {name, nullptr};

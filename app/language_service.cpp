@@ -1,6 +1,12 @@
 #include "app/language_service.h"
 
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 #include "app/profile_file.h"
+#include "app/user_settings.h"
 #include "platform/data_dirs.h"
 
 namespace sorvane::app {
@@ -32,24 +38,22 @@ std::unique_ptr<LanguageService>& TheService() {
 
 LanguageService& LanguageService::Instance() {
     if (!TheService())
-        TheService() = std::make_unique<LanguageService>(ProgramFilesDir(), SorvaneDataDir() / "config.ini");
+        TheService() = std::make_unique<LanguageService>(ProgramFilesDir(), UserSettingsPath());
     return *TheService();
 }
 
 void LanguageService::ResetInstance() { TheService().reset(); }
 
-LanguageService& LanguageService::ReloadInstance(const std::filesystem::path& programDir) {
-    TheService() = std::make_unique<LanguageService>(programDir);
+LanguageService& LanguageService::ReloadInstance(const std::filesystem::path& programDir,
+                                                 const std::filesystem::path& userSettings) {
+    TheService() = std::make_unique<LanguageService>(programDir, userSettings);
     return *TheService();
 }
 
-LanguageService::LanguageService(std::filesystem::path programDir, std::filesystem::path userConfig)
+LanguageService::LanguageService(std::filesystem::path programDir, std::filesystem::path userSettings)
     : configPath_(programDir / "config.ini"),
-      userConfig_(std::move(userConfig)),
+      userSettings_(std::move(userSettings)),
       languagesFolder_(QString::fromStdString((programDir / "Languages").string()) + u'/') {
-    std::error_code error;
-    if (!userConfig_.empty() && std::filesystem::is_regular_file(userConfig_, error))
-        configPath_ = userConfig_;
     LoadConfig();
     LoadTexts();
 }
@@ -59,6 +63,7 @@ void LanguageService::LoadConfig() {
     config.Load(configPath_);
     current_ = config.GetString(kDefaultLanguageSection, kDefaultKey);
     if (current_.isEmpty()) current_ = kFallbackLanguage;
+    if (const QString chosen = UserSettings(userSettings_).Language(); !chosen.isEmpty()) current_ = chosen;
     languages_.clear();
     for (const auto& [name, menuText] : config.SectionEntries(kLanguagesSection)) {
         languages_.emplace_back(name, menuText);
@@ -94,19 +99,36 @@ QString LanguageService::Text(TextMap& section, const QString& key) { return sec
 QString LanguageService::Message(const QString& id) { return Text(Section(QStringLiteral("Messages")), id); }
 
 bool LanguageService::SetLanguage(const QString& name) {
-    ProfileFile config;
-    config.Load(configPath_);
-    config.SetString(kDefaultLanguageSection, kDefaultKey, name);
-    bool saved = config.Save(configPath_);
-    if (!saved && !userConfig_.empty() && configPath_ != userConfig_) {
-        std::error_code error;
-        std::filesystem::create_directories(userConfig_.parent_path(), error);
-        saved = config.Save(userConfig_);
-        if (saved) configPath_ = userConfig_;
-    }
-    LoadConfig();
+    const bool kept = UserSettings(userSettings_).SetLanguage(name);
+    UseLanguageForThisRun(name);
+    return kept;
+}
+
+void LanguageService::UseLanguageForThisRun(const QString& name) {
+    current_ = name;
     LoadTexts();
-    return saved;
+}
+
+QString LanguageService::Locale() {
+    return Text(Section(QStringLiteral("Language")), QStringLiteral("Locale"));
+}
+
+void InstallDialogTranslations() {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    const QString locale = LanguageService::Instance().Locale();
+    if (locale.isEmpty() || !QCoreApplication::instance()) return;
+    QLocale::setDefault(QLocale(locale));
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QLocale(locale), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
 }
 
 }  // namespace sorvane::app

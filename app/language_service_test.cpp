@@ -1,6 +1,7 @@
 // The profile format reader and writer, the language service over real
 // config.ini and language files, and the shipped language files themselves.
 #include "app/language_service.h"
+#include "app/user_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -126,7 +127,8 @@ TEST_F(LanguageFolder, LoadsTheDefaultLanguageAndTheOfferedOnesInOrder) {
 }
 
 TEST_F(LanguageFolder, TheLanguagesKeyNamesTheFileOfThatLanguage) {
-    LanguageService service(dir_.Path());
+    TempDir user;
+    LanguageService service(dir_.Path(), user / "sorvane.ini");
     // "Deutsch" is offered, and choosing it reads Languages/Deutsch.ini.
     ASSERT_TRUE(service.SetLanguage(service.Languages()[1].first));
     EXPECT_EQ(service.CurrentLanguage(), QStringLiteral("Deutsch"));
@@ -135,44 +137,46 @@ TEST_F(LanguageFolder, TheLanguagesKeyNamesTheFileOfThatLanguage) {
               QStringLiteral("Los"));
 }
 
-TEST_F(LanguageFolder, SwitchingRewritesConfigAndTheNextStartUsesIt) {
-    {
-        LanguageService running(dir_.Path());
-        ASSERT_TRUE(running.SetLanguage(QStringLiteral("Deutsch")));
-    }
-    ProfileFile config;
-    ASSERT_TRUE(config.Load(dir_ / "config.ini"));
-    EXPECT_EQ(config.GetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default")),
-              QStringLiteral("Deutsch"));
-    // The offered languages are kept as they were.
-    EXPECT_EQ(config.SectionEntries(QStringLiteral("Languages")).size(), 2u);
-    LanguageService nextStart(dir_.Path());
-    EXPECT_EQ(nextStart.CurrentLanguage(), QStringLiteral("Deutsch"));
-    EXPECT_EQ(nextStart.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
-}
-
-TEST_F(LanguageFolder, AnUnwritableProgramFolderKeepsTheChoiceInTheUsersCopy) {
+// config.ini is the shipped default for everyone who runs the program: the
+// choice lands in the person's own settings, and the next start uses it.
+TEST_F(LanguageFolder, SwitchingKeepsTheChoiceInTheUsersSettingsAndNeverWritesConfig) {
     TempDir user;
-    const auto userConfig = user / "Sorvane" / "config.ini";
-    // config.ini that cannot be replaced: a folder of that name stands in for a read-only install.
-    TempDir readOnly;
-    std::filesystem::copy(dir_ / "Languages", readOnly / "Languages",
-                          std::filesystem::copy_options::recursive);
-    std::filesystem::create_directories(readOnly / "config.ini");
+    const auto settings = user / "Sorvane" / "sorvane.ini";
+    const std::string shipped = testkit::FileSha256(dir_ / "config.ini");
     {
-        LanguageService running(readOnly.Path(), userConfig);
+        LanguageService running(dir_.Path(), settings);
         EXPECT_EQ(running.CurrentLanguage(), QStringLiteral("English"));
         ASSERT_TRUE(running.SetLanguage(QStringLiteral("Deutsch")));
-        EXPECT_EQ(running.ConfigPath(), userConfig);
         EXPECT_EQ(running.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
     }
-    LanguageService nextStart(readOnly.Path(), userConfig);
+    EXPECT_EQ(testkit::FileSha256(dir_ / "config.ini"), shipped);
+    EXPECT_EQ(UserSettings(settings).Language(), QStringLiteral("Deutsch"));
+    LanguageService nextStart(dir_.Path(), settings);
     EXPECT_EQ(nextStart.CurrentLanguage(), QStringLiteral("Deutsch"));
-    // A shipped config.ini that can be written is used as it is, even when a user copy could exist.
-    LanguageService shipped(dir_.Path(), user / "elsewhere" / "config.ini");
-    ASSERT_TRUE(shipped.SetLanguage(QStringLiteral("Deutsch")));
-    EXPECT_EQ(shipped.ConfigPath(), dir_ / "config.ini");
-    EXPECT_FALSE(std::filesystem::exists(user / "elsewhere"));
+    EXPECT_EQ(nextStart.Message(QStringLiteral("MSG0401")), QStringLiteral("Fehler"));
+    // Another person, without settings of their own, still gets the shipped default.
+    LanguageService someoneElse(dir_.Path(), user / "other" / "sorvane.ini");
+    EXPECT_EQ(someoneElse.CurrentLanguage(), QStringLiteral("English"));
+
+    // Without a settings file the choice lasts for the run, and nothing is written.
+    LanguageService noSettings(dir_.Path());
+    EXPECT_FALSE(noSettings.SetLanguage(QStringLiteral("Deutsch")));
+    EXPECT_EQ(noSettings.CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(testkit::FileSha256(dir_ / "config.ini"), shipped);
+}
+
+TEST(UserSettings, KeepsSizeAndDestinationAndIgnoresNonsense) {
+    TempDir user;
+    const auto file = user / "Sorvane" / "sorvane.ini";
+    UserSettings settings(file);
+    EXPECT_TRUE(settings.WindowSize().isEmpty());
+    settings.SetWindowSize(QSize(1200, 700));
+    settings.SetLastDestination(QStringLiteral("/home/anna/Recovered"));
+    UserSettings again(file);
+    EXPECT_EQ(again.WindowSize(), QSize(1200, 700));
+    EXPECT_EQ(again.LastDestination(), QStringLiteral("/home/anna/Recovered"));
+    Write(file, "[General]\nWindowSize=wide\n");
+    EXPECT_TRUE(UserSettings(file).WindowSize().isEmpty());
 }
 
 TEST(LanguageService, MissingFilesGiveEnglishAndEmptyTexts) {
@@ -218,7 +222,10 @@ const MessageUse kMessages[] = {
     {"MSG1102", "MSG1102", "dddd"}, {"MSG1103", "MSG1103", ""},   {"MSG1201", "MSG1201", "c"},
     {"MSG1202", "MSG1202", "d"},    {"MSG1203", "MSG1203", "s"},  {"MSG1204", "MSG1207", ""},
     {"MSG1209", "MSG1209", ""},     {"MSG1210", "MSG1210", "s"},  {"MSG1212", "MSG1218", ""},
-    {"MSG1220", "MSG1226", ""},
+    {"MSG1220", "MSG1226", ""},     {"MSG0520", "MSG0523", ""},   {"MSG0524", "MSG0524", "d"},
+    {"MSG0525", "MSG0530", ""},     {"MSG0711", "MSG0711", "dd"}, {"MSG0712", "MSG0712", "dd"},
+    {"MSG0713", "MSG0713", "d"},    {"MSG0851", "MSG0854", ""},   {"MSG0855", "MSG0855", "sd"},
+    {"MSG0856", "MSG0856", ""},     {"MSG1104", "MSG1104", ""},   {"MSG1227", "MSG1227", ""},
 };
 
 QString Conversions(const QString& text) {
@@ -237,11 +244,8 @@ TEST(ShippedLanguages, EveryLanguageHasEveryMessageInTheRightFormat) {
     for (const auto& [language, menuText] : english.Languages()) {
         ASSERT_TRUE(std::filesystem::exists(ShippedData() / "Languages" / (language.toStdString() + ".ini")))
             << language.toStdString();
-        // Load the language without rewriting the shipped config.ini.
-        TempDir copy;
-        std::filesystem::copy(ShippedData(), copy.Path(), std::filesystem::copy_options::recursive);
-        LanguageService probe(copy.Path());
-        ASSERT_TRUE(probe.SetLanguage(language));
+        LanguageService probe(ShippedData());
+        probe.UseLanguageForThisRun(language);
         for (const MessageUse& use : kMessages) {
             for (int id = QString::fromLatin1(use.first).mid(3).toInt();
                  id <= QString::fromLatin1(use.last).mid(3).toInt(); ++id) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/language_service.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/screenshot.h"
@@ -75,6 +76,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    InstallDialogTranslations();
     if (!EnsureFirstUseMarker()) qWarning("Sorvane: cannot write the first-use marker");
     CMainWnd window;
     if (!window.Create()) return 1;

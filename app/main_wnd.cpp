@@ -1,5 +1,6 @@
 #include "app/main_wnd.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QIcon>
@@ -13,6 +14,7 @@
 #include "app/profile_file.h"
 #include "app/skin_framework/list.h"
 #include "app/skin_framework/skin_package.h"
+#include "app/user_settings.h"
 #include "app/wnd_shadow.h"
 #include "platform/data_dirs.h"
 
@@ -55,6 +57,9 @@ bool CMainWnd::Create() {
     shadow_->SetPosition(0, 0);
     shadow_->SetColor(QColor(0x2D, 0x2D, 0x2D));
     shadow_->Create(this);
+    // The size the person last gave the window, never below the layout's minimum.
+    if (const QSize size = UserSettings().WindowSize(); size.isValid())
+        resize(size.expandedTo(minimumSize()));
     return true;
 }
 
@@ -119,11 +124,15 @@ void CMainWnd::ShowPage(int page) {
 
     auto* txt1 = FindControl(QStringLiteral("Txt1"));
     auto* txt2 = FindControl(QStringLiteral("Txt2"));
+    // The chosen mode is named where the scan starts: on the button and in the page's words.
+    const bool quick = scanMode_ == 0;
+    if (skin::Control* scan = FindControl(QStringLiteral("BtnScan")))
+        scan->SetText(Message(quick ? "MSG0520" : "MSG0521"));
     if (page == kDiskPage) {
         SetBanner(QStringLiteral("file='banner_bg.png' corner='0,0,0,70'"),
                   QStringLiteral("file='scan_files.png' dest='15,5,65,55'"), QColor(0xFF0089BE));
         if (txt1) txt1->SetText(Message("MSG0501"));
-        if (txt2) txt2->SetText(Message(imageMode_ ? "MSG0503" : "MSG0502"));
+        if (txt2) txt2->SetText(Message(imageMode_ ? "MSG0503" : quick ? "MSG0522" : "MSG0523"));
     } else if (page == kFileTypePage) {
         SetBanner(QStringLiteral("file='banner_bg2.png' corner='0,0,0,70'"),
                   QStringLiteral("file='advance_scan.png' dest='15,5,65,55'"), QColor(0xFFE47100));
@@ -135,8 +144,11 @@ void CMainWnd::ShowPage(int page) {
         if (txt1) txt1->SetText(Message("MSG0801"));
         if (txt2) {
             const int found = static_cast<int>(results_.size());
-            txt2->SetText(Message("MSG0802").replace(
-                QStringLiteral("%s"), QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
+            // "found 0 files, tick the ones you want" would contradict itself.
+            txt2->SetText(found == 0 ? Message("MSG0851")
+                                     : Message("MSG0802").replace(
+                                           QStringLiteral("%s"),
+                                           QStringLiteral("{f 7}{c #316D1E}%1{/c}{/f}").arg(found)));
         }
     }
     // The step options follow the page without sending their own notifications.
@@ -166,6 +178,12 @@ void CMainWnd::Notify(skin::Notification& notification) {
         if (skin::Control* recover = FindControl(QStringLiteral("BtnRecover"))) recover->SetEnabled(false);
         ShowPage(kHomePage);
         UpdateStartButton();
+        // Images named when the program started are listed now, as "Open image..." lists them.
+        ready_ = true;
+        bool opened = false;
+        for (const std::filesystem::path& image : std::exchange(pendingImages_, {}))
+            opened = OpenImageFile(image) || opened;
+        if (opened) ShowPage(kDiskPage);
         return;
     }
     if (!notification.sender) return;
@@ -216,13 +234,22 @@ void CMainWnd::OnItemSelect(skin::Notification& notification) {
         if (list) ShowTargetInfo(list->GetItemAt(static_cast<int>(notification.wParam)));
     } else if (name == u"TypeTree") {
         FillFileList(reinterpret_cast<skin::TreeNode*>(notification.lParam));
+    } else if (name == u"FileList") {
+        // One click shows a file; the preview before it has ended by then.
+        StartPreview(static_cast<int>(notification.wParam));
     }
 }
 
 void CMainWnd::OnItemDoubleClick(skin::Notification& notification) {
     const QString name = notification.sender->Name();
     const int index = static_cast<int>(notification.wParam);
-    if (name == u"FileList") return StartPreview(index);
+    if (name == u"FileList") {
+        // The click of this double click has just shown the file.
+        if (index == lastPreviewRow_ && lastPreview_.isValid() &&
+            lastPreview_.elapsed() < 2 * QApplication::doubleClickInterval())
+            return;
+        return StartPreview(index);
+    }
     if (name != u"DiskList") return;
     auto* list = dynamic_cast<CDiskListUI*>(notification.sender);
     skin::ListElement* row = list ? list->GetItemAt(index) : nullptr;
@@ -337,8 +364,7 @@ void CMainWnd::OnClick(skin::Control* sender) {
         } else if (page == kDiskPage) {
             skin::Control* scan = FindControl(QStringLiteral("BtnScan"));
             if (scan && !scan->IsEnabled())
-                CMessageBox::Show(CMessageBox::kInformation, this,
-                                  QStringLiteral("Please select disk media for next step!"));
+                CMessageBox::Show(CMessageBox::kInformation, this, Message("MSG0529"));
         } else if (page == kFileTypePage) {
             ShowPage(kResultsPage);
         }
@@ -391,6 +417,7 @@ void CMainWnd::OnMenuChoice(const QString& name) {
     if (name.isEmpty()) return;
     if (name.startsWith(u"language:")) {
         LanguageService::Instance().SetLanguage(name.mid(9));
+        InstallDialogTranslations();
         QCoreApplication::postEvent(this, new QEvent(WM_LANGUAGE_CHANGED));
         return;
     }
@@ -420,6 +447,12 @@ bool CMainWnd::event(QEvent* event) {
     if (event->type() == WM_LANGUAGE_CHANGED) {
         ApplyTexts();
         if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
+        // The layout's texts replaced the counts of the type tree and the
+        // selection label: they are made again in the new words.
+        if (!extensions_.empty()) {
+            RebuildTypeTree();
+            OnFilesChecked();
+        }
         return true;
     }
     if (event->type() == WM_SCAN_DONE) {
@@ -431,6 +464,12 @@ bool CMainWnd::event(QEvent* event) {
         return true;
     }
     return skin::Window::event(event);
+}
+
+void CMainWnd::closeEvent(QCloseEvent* event) {
+    UserSettings settings;
+    if (!isMaximized() && !isMinimized() && settings.WindowSize() != size()) settings.SetWindowSize(size());
+    skin::Window::closeEvent(event);
 }
 
 void CMainWnd::changeEvent(QEvent* event) {

@@ -5,6 +5,7 @@
 // type tree and file list of the results, the checked files and their recovery.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <filesystem>
 #include <functional>
@@ -48,6 +49,8 @@ class CMainWnd : public skin::Window {
     // The assist menu as it would open now (entries, language sub-entries).
     skin::PopupMenu& AssistMenu() { return menu_; }
     void PrepareAssistMenu();
+    // Acts on a chosen menu entry ("item_about", "language:Deutsch", ...) as the menu does.
+    void OnMenuChoice(const QString& name);
     // The user guide shipped with the program, or empty when it is not there.
     static QString UserGuidePath();
     QString AboutText();
@@ -59,7 +62,9 @@ class CMainWnd : public skin::Window {
     // with their scan results. Opened images stay.
     void RefreshDiskList();
     // Adds an image file as a row (a whole-disk image with its partitions as
-    // child rows) and selects it. False when the file cannot be read.
+    // child rows) and selects it, as "Open image..." does. False when the file
+    // cannot be read. Images named before the window is first shown (the
+    // program's arguments) are listed when it is, on the disk page.
     bool OpenImageFile(const std::filesystem::path& image);
     // Selects a disk-list row as a click would (itemselect).
     void SelectDiskRow(int index);
@@ -91,6 +96,7 @@ class CMainWnd : public skin::Window {
   protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     struct RowInfo {
@@ -106,6 +112,7 @@ class CMainWnd : public skin::Window {
     skin::ListElement* AddDiskRows(const std::vector<VolumeEntry>& entries, int diskNumber,
                                    const std::string& name);
     skin::ListElement* SelectedDiskRow() const;
+    QString PartitionName(const VolumeEntry& entry);
     std::vector<ScanTarget*> TargetsOfRow(skin::ListElement* row, bool withEngineOnly) const;
     void ShowTargetInfo(skin::ListElement* row);
     void ChooseImage();
@@ -123,6 +130,10 @@ class CMainWnd : public skin::Window {
     std::string SearchPattern() const;
     void RebuildTypeTree();
     void FillFileList(skin::TreeNode* node);
+    std::vector<const FoundItemRecord*> RecordsOfNode(const skin::TreeNode* node) const;
+    // Tells that nothing was found (or could be read) and, after a quick scan,
+    // offers the deep scan of the same target; the messages say which.
+    void OfferDeepScan(const char* afterQuick, const char* afterDeep, int afterDeepKind);
     void ShowListedRows();
     // The record of a file-list row (rows show one page of listed_).
     const FoundItemRecord* RecordOfRow(int row) const;
@@ -136,7 +147,6 @@ class CMainWnd : public skin::Window {
     void StartPreview(int row);
     void FollowCategoryToOptions(int category, bool selected);
     void OnSelectChanged(skin::Control* sender);
-    void OnMenuChoice(const QString& name);
     void UpdateStartButton();
     void SetBanner(const QString& background, const QString& logo, const QColor& color);
     QString Message(const char* id);
@@ -155,14 +165,17 @@ class CMainWnd : public skin::Window {
     bool imageMode_ = false;
     bool targetChosen_ = false;
     bool scanning_ = false;
+    bool ready_ = false;  // shown once, texts loaded
+    std::vector<std::filesystem::path> pendingImages_;
     int workers_ = 0;
     bool refreshAfterWork_ = false;
+    std::function<void()> afterWork_;  // run once no progress window is open
     int lastScanMode_ = 1;
     std::filesystem::path lastQuickFolder_;
     // Search results and what the results page shows of them.
     std::vector<FoundItemRecord> results_;
     ExtensionMap extensions_;
-    QHash<const skin::TreeNode*, QString> nodeExtensions_;
+    QHash<const skin::TreeNode*, QStringList> nodeExtensions_;  // a type node's extensions
     std::vector<const FoundItemRecord*> listed_;  // the files of the chosen tree node, in list order
     int page_ = 0;                                // the page of listed_ the file list shows
     std::map<uint64_t, FoundItemRecord> checked_;
@@ -171,6 +184,9 @@ class CMainWnd : public skin::Window {
     std::function<QString()> folderChooser_, imageChooser_;
     std::function<QString(const QString&)> saveChooser_;
     std::unique_ptr<CPreviewController> preview_;
+    // The row a click previewed and when: the double click that follows shows it only once.
+    int lastPreviewRow_ = -1;
+    QElapsedTimer lastPreview_;
 
   public:
     // Rows the file list shows at once; more files are paged.

@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 #include "app/create_image_process_wnd.h"
 #include "app/device_watcher.h"
@@ -38,15 +39,9 @@ CListImageTextNodeUI* NewRow() {
 
 QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 
-void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, bool external) {
-    QString first;
-    if (entry.IsVolume())
-        first = QStringLiteral("{f 4}{x 2}%1:\\ %2{/f}").arg(entry.letter).arg(MarkupSafe(Utf8(entry.label)));
-    else
-        first =
-            QStringLiteral("{f 4}{x 2}%1{/f}")
-                .arg(entry.start == 0 ? QStringLiteral("Whole disk") : QStringLiteral("Unallocated space"));
-    row->SetText(0, first);
+void FillPartitionRow(CListImageTextNodeUI* row, const VolumeEntry& entry, const QString& name,
+                      bool external) {
+    row->SetText(0, QStringLiteral("{f 4}{x 2}%1{/f}").arg(MarkupSafe(name)));
     row->SetText(1, QStringLiteral("{f 4}%1{/f}").arg(MarkupSafe(Utf8(entry.fileSystemName))));
     row->SetText(2, QStringLiteral("{f 4}%1{/f}").arg(SizeText(entry.totalBytes)));
     row->SetImage(0, external ? QStringLiteral("file='drive_usb.png' dest='28,0,50,24'")
@@ -59,6 +54,22 @@ void CMainWnd::WatchDevices(int settleMs, bool pollOnly, int pollMs) {
     watcher_ = std::make_unique<CDeviceWatcher>([this] { RefreshDiskList(); }, settleMs, pollMs);
     if (!watcher_->Start(pollOnly) && !pollOnly)
         qInfo("Sorvane: no device events; looking for new disks every two seconds");
+}
+
+QString CMainWnd::PartitionName(const VolumeEntry& entry) {
+    // Drive letters mean nothing here: a partition is named by its number, file
+    // system, label and size, as a person tells their cards apart.
+    QStringList parts;
+    if (entry.IsVolume()) {
+        const int number = entry.partitionNumber > 0 ? entry.partitionNumber : entry.letter;
+        parts << Message("MSG0524").replace(QStringLiteral("%d"), QString::number(number));
+    } else {
+        parts << Message(entry.start == 0 ? "MSG0525" : "MSG0526");
+    }
+    if (!entry.fileSystemName.empty()) parts << Utf8(entry.fileSystemName);
+    if (!entry.label.empty()) parts << Utf8(entry.label);
+    parts << SizeText(entry.totalBytes);
+    return parts.join(QStringLiteral(" \u00B7 "));
 }
 
 std::vector<ScanTarget*> CMainWnd::Targets() const {
@@ -77,6 +88,7 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
                          .arg(diskNumber));
     CListExUI::Node* diskNode = list->AddNode(nullptr, disk);
     rows_.insert(disk, RowInfo{nullptr, true, name});
+    disk->setToolTip(QStringLiteral("/dev/") + Utf8(name));
     skin::ListElement* first = nullptr;
     for (const VolumeEntry& entry : entries) {
         auto target = std::make_unique<ScanTarget>();
@@ -84,7 +96,7 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
         // Regions and whole disks have no number of their own.
         if (!entry.IsVolume()) target->imageVolumeKey = nextImageKey_++;
         auto* row = NewRow();
-        FillPartitionRow(row, entry, true);
+        FillPartitionRow(row, entry, PartitionName(entry), true);
         list->AddNode(diskNode, row);
         if (!first) first = row;
         rows_.insert(row, RowInfo{target.get(), false, {}});
@@ -100,6 +112,12 @@ int CMainWnd::RunWorker(CProcessWnd* window, QWidget* parent, int width, int hei
         refreshAfterWork_ = false;
         RefreshDiskList();
     }
+    // What waits for the work to end runs from the event loop, after the
+    // caller of this (outermost) window has finished too.
+    if (workers_ == 0 && afterWork_)
+        QTimer::singleShot(0, this, [this] {
+            if (auto next = std::exchange(afterWork_, nullptr)) next();
+        });
     return code;
 }
 
@@ -166,6 +184,12 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     if (!list || !std::filesystem::is_regular_file(image, ec)) return false;
     const uint64_t bytes = std::filesystem::file_size(image, ec);
     if (ec) return false;
+    // Before the window is shown its texts are not loaded and the start-up
+    // would reset the selection: images named at start wait until then.
+    if (!ready_) {
+        pendingImages_.push_back(image);
+        return true;
+    }
 
     // The heading row of all image rows, made with the first image.
     CListExUI::Node* heading = nullptr;
@@ -175,16 +199,16 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
     if (!heading) {
         auto* row = NewRow();
         row->SetName(QStringLiteral("ImageFile"));
-        // The heading's words come from the language file; "Image File" when it has none.
-        QString title = Message("MSG0215");
-        if (title.isEmpty()) title = QStringLiteral("Image File");
-        row->SetText(0,
-                     QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}%1{/f}").arg(MarkupSafe(title)));
+        row->SetText(0, QStringLiteral("{f 7}{x 5}{i image_files.png 1 0}{x 2}%1{/f}")
+                            .arg(MarkupSafe(Message("MSG0215"))));
         heading = list->AddNode(nullptr, row);
         rows_.insert(row, RowInfo{nullptr, true, {}});
     }
     auto* row = NewRow();
-    row->SetText(0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.string()))));
+    // The file name is what a person looks for; the whole path is in the details and the tool tip.
+    row->SetText(
+        0, QStringLiteral("{f 5}%1{/f}").arg(MarkupSafe(QString::fromStdString(image.filename().string()))));
+    row->setToolTip(QString::fromStdString(image.string()));
     row->SetText(2, QStringLiteral("{f 5}%1{/f}").arg(SizeText(bytes)));
     row->SetImage(0, QStringLiteral("file='image_file.png' dest='26,0,50,24'"));
     CListExUI::Node* imageNode = list->AddNode(heading, row);
@@ -211,7 +235,7 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
         for (ScanTarget& part : parts) {
             auto target = std::make_unique<ScanTarget>(std::move(part));
             auto* partRow = NewRow();
-            FillPartitionRow(partRow, *target->partition, true);
+            FillPartitionRow(partRow, *target->partition, PartitionName(*target->partition), true);
             list->AddNode(imageNode, partRow);
             rows_.insert(partRow, RowInfo{target.get(), false, {}});
             targets_.push_back(std::move(target));
@@ -224,11 +248,12 @@ bool CMainWnd::OpenImageFile(const std::filesystem::path& imagePath) {
 }
 
 void CMainWnd::ChooseImage() {
-    const QString path = imageChooser_ ? imageChooser_()
-                                       : QFileDialog::getOpenFileName(
-                                             this, QString(), QString(),
-                                             QStringLiteral("Image Files (*.img *.dd *.raw *.bin *.iso);;"
-                                                            "All files (*)"));
+    const QString path = imageChooser_
+                             ? imageChooser_()
+                             : QFileDialog::getOpenFileName(
+                                   this, QString(), QString(),
+                                   Message("MSG0215") + QStringLiteral(" (*.img *.dd *.raw *.bin *.iso);;") +
+                                       Message("MSG0530") + QStringLiteral(" (*)"));
     if (!path.isEmpty()) OpenImageFile(path.toStdString());
 }
 
@@ -267,6 +292,14 @@ void CMainWnd::ShowTargetInfo(skin::ListElement* row) {
             label->setToolTip(text);
         }
     };
+    // An image's whole path may need more than one line: Label1 wraps for images only.
+    auto wrapFirst = [this](bool wrap) {
+        if (skin::Control* label = FindControl(QStringLiteral("Label1"))) {
+            label->SetAttribute(QStringLiteral("multiline"),
+                                wrap ? QStringLiteral("true") : QStringLiteral("false"));
+            label->SetFixedHeight(wrap ? 62 : 24);
+        }
+    };
     const RowInfo info = rows_.value(row);
     const bool scannable = row && !TargetsOfRow(row, false).empty();
     if (skin::Control* scan = FindControl(QStringLiteral("BtnScan"))) scan->SetEnabled(scannable);
@@ -284,10 +317,16 @@ void CMainWnd::ShowTargetInfo(skin::ListElement* row) {
         std::error_code ec;
         bytes = std::filesystem::file_size(path.toStdString(), ec);
         set("Label1", QStringLiteral("%1 %2").arg(Message("MSG0209"), path));
+        // A path has no blanks to break at: each folder may start a new line.
+        if (skin::Control* label = FindControl(QStringLiteral("Label1")))
+            label->SetText(QStringLiteral("%1 %2").arg(
+                Message("MSG0209"), QString(path).replace(u'/', QStringLiteral("/\u200B"))));
+        wrapFirst(true);
         set("Label2", QStringLiteral("%1 %2").arg(Message("MSG0210"), SizeText(ec ? 0 : bytes)));
         for (const char* name : {"Label3", "Label4", "Label5", "Label6"}) set(name, QString());
         return;
     }
+    wrapFirst(false);
     const VolumeEntry& e = *target->partition;
     set("Label1", QStringLiteral("%1 %2").arg(Message("MSG0203")).arg(e.letter));
     set("Label2", e.label.empty()
@@ -331,14 +370,15 @@ void CMainWnd::StartScan() {
         CScanResumeStore::Instance().DeleteScan(lastQuickFolder_);
         lastQuickFolder_.clear();
     }
+    // The search after the scan runs inside the scan window's loop and reads this scan's mode.
+    lastScanMode_ = scanMode_;
     scanning_ = true;
     const int code = RunWorker(new CScanProcessWnd(chosen, scanMode_), this, CScanProcessWnd::kWidth,
                                CScanProcessWnd::kHeight);
     scanning_ = false;
-    lastScanMode_ = scanMode_;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();
-    if (code == 3) CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0504"));
+    if (code == 3) OfferDeepScan("MSG0527", "MSG0504", CMessageBox::kWarning);
 }
 
 void CMainWnd::CreateImageCommand() {
@@ -365,7 +405,7 @@ void CMainWnd::CreateImageCommand() {
     for (;;) {
         path = saveChooser_ ? saveChooser_(proposed)
                             : QFileDialog::getSaveFileName(this, QString(), proposed,
-                                                           QStringLiteral("Image Files (*.img)"));
+                                                           Message("MSG0215") + QStringLiteral(" (*.img)"));
         if (path.isEmpty()) return;
         if (!path.contains(u'.') || QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".img");
         const char* refusal = MessageIdOf(CheckImageDestination(path.toStdString(), devices, bytes));

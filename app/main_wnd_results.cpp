@@ -1,6 +1,8 @@
 // The results side of the main window: the search after a scan, the type tree
 // and file list, checking files, recovering them and previewing one.
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSet>
 #include <QTextBrowser>
 #include <algorithm>
@@ -11,8 +13,11 @@
 #include "app/message_box.h"
 #include "app/pagination.h"
 #include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
 #include "app/skin_framework/controls.h"
 #include "app/skin_framework/list.h"
+#include "app/startup.h"
+#include "app/user_settings.h"
 #include "device/disk_volume_list.h"
 #include "platform/data_dirs.h"
 #include "platform/disk_layout.h"
@@ -98,6 +103,32 @@ void CMainWnd::OnSearchDone() {
     if (skin::Control* tab = FindControl(QStringLiteral("TabRecover"))) tab->SetEnabled(true);
     RebuildTypeTree();
     ShowPage(kResultsPage);
+    // The list opens with the first category's files: an empty list after
+    // "found 9 files" reads as if they were gone.
+    for (const Category& category : kCategories) {
+        auto* node = Find<skin::TreeNode>(QString::fromLatin1(category.node));
+        if (node && node->IsShownByUser()) {
+            ShowFilesOf(node);
+            break;
+        }
+    }
+    // Said once the scan and search windows have closed, not over them.
+    if (results_.empty())
+        afterWork_ = [this] { OfferDeepScan("MSG0852", "MSG0853", CMessageBox::kInformation); };
+}
+
+void CMainWnd::OfferDeepScan(const char* afterQuick, const char* afterDeep, int afterDeepKind) {
+    // After a quick scan the deep scan is the next thing to try, on the same
+    // target; after a deep scan only another partition or drive is left.
+    if (lastScanMode_ != CScanProcessWnd::kQuick) {
+        CMessageBox::Show(afterDeepKind, this, Message(afterDeep));
+        return;
+    }
+    if (CMessageBox::Show(CMessageBox::kQuestion, this, Message(afterQuick), Message("MSG0528")) != 1) return;
+    scanMode_ = CScanProcessWnd::kDeep;
+    imageMode_ = false;
+    ShowPage(kDiskPage);
+    StartScan();
 }
 
 void CMainWnd::RebuildTypeTree() {
@@ -116,6 +147,10 @@ void CMainWnd::RebuildTypeTree() {
     auto* otherItem = Find<skin::CheckBox>(QStringLiteral("OptOtherFileItem"));
     const bool showOther = otherItem && otherItem->IsSelected();
     int counts[6] = {};
+    // One child per file-type option ("Text" holds txt, html and xml) or, for
+    // types no option names, per extension.
+    QHash<const skin::CheckBox*, skin::TreeNode*> optionNodes;
+    QHash<const skin::TreeNode*, int> nodeCounts;
     for (const auto& [extension, records] : extensions_) {
         if (records.empty()) continue;
         int category = -1;
@@ -130,24 +165,34 @@ void CMainWnd::RebuildTypeTree() {
             }
         }
         if (category < 0 && !showOther) continue;
-        QString text;
-        QString icon;
-        if (category < 0 || category == kOtherCategory) {
+        const bool other = category < 0 || category == kOtherCategory;
+        if (other) {
             category = kOtherCategory;
-            text = QStringLiteral("%1 Files (%2)").arg(extension.toUpper()).arg(records.size());
-            icon = QStringLiteral("FileIcon/default.png");
+            option = nullptr;
+        }
+        skin::TreeNode* child = option ? optionNodes.value(option) : nullptr;
+        if (!child) {
+            child = new skin::TreeNode;
+            if (const skin::AttributeList* style = Style(QStringLiteral("filetype"))) {
+                for (const auto& [key, value] : *style) child->SetAttribute(key, value);
+            }
+            child->SetIcon(other ? QStringLiteral("FileIcon/default.png")
+                                 : option->Attribute(QStringLiteral("icon")));
+            child->setToolTip(other ? QString() : option->Text());
+            nodes[category]->AddChildNode(child);
+            if (option) optionNodes.insert(option, child);
+        }
+        nodeExtensions_[child].push_back(extension);
+        const int count = nodeCounts[child] += static_cast<int>(records.size());
+        if (other) {
+            // A file without an extension is of unknown type; the others are named by their extension.
+            const QString type = extension == u"unknow" ? Message("MSG0854") : extension.toUpper();
+            child->SetText(Message("MSG0855")
+                               .replace(QStringLiteral("%s"), type)
+                               .replace(QStringLiteral("%d"), QString::number(count)));
         } else {
-            text = QStringLiteral("%1 (%2)").arg(OptionTitle(option->Text())).arg(records.size());
-            icon = option->Attribute(QStringLiteral("icon"));
+            child->SetText(QStringLiteral("%1 (%2)").arg(OptionTitle(option->Text())).arg(count));
         }
-        auto* child = new skin::TreeNode;
-        if (const skin::AttributeList* style = Style(QStringLiteral("filetype"))) {
-            for (const auto& [key, value] : *style) child->SetAttribute(key, value);
-        }
-        child->SetText(text);
-        child->SetIcon(icon);
-        nodes[category]->AddChildNode(child);
-        nodeExtensions_.insert(child, extension);
         nodes[category]->setVisible(true);
         counts[category] += static_cast<int>(records.size());
     }
@@ -164,16 +209,22 @@ void CMainWnd::ShowFilesOf(skin::TreeNode* node) {
     FillFileList(node);
 }
 
+std::vector<const FoundItemRecord*> CMainWnd::RecordsOfNode(const skin::TreeNode* node) const {
+    std::vector<const FoundItemRecord*> records;
+    for (const QString& extension : nodeExtensions_.value(node)) {
+        if (auto found = extensions_.find(extension); found != extensions_.end())
+            records.insert(records.end(), found->second.begin(), found->second.end());
+    }
+    return records;
+}
+
 void CMainWnd::FillFileList(skin::TreeNode* node) {
     if (!node) return;
-    listed_.clear();
-    auto collect = [this](skin::TreeNode* n) {
-        auto found = extensions_.find(nodeExtensions_.value(n));
-        if (nodeExtensions_.contains(n) && found != extensions_.end())
-            listed_.insert(listed_.end(), found->second.begin(), found->second.end());
-    };
-    collect(node);
-    for (skin::TreeNode* child : node->ChildNodes()) collect(child);
+    listed_ = RecordsOfNode(node);
+    for (skin::TreeNode* child : node->ChildNodes()) {
+        const auto records = RecordsOfNode(child);
+        listed_.insert(listed_.end(), records.begin(), records.end());
+    }
     page_ = 0;
     ShowListedRows();
 }
@@ -216,7 +267,9 @@ void CMainWnd::ShowListedRows() {
         row->SetCheckPictures(QLatin1String(kUnchecked), QLatin1String(kChecked));
         row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
         row->SetImage(1, QStringLiteral("file='%1' dest='4,0,20,16'").arg(FileIconOf(*record)));
-        const QStringList texts = RowTexts(*record);
+        QStringList texts = RowTexts(*record);
+        // A deleted short name whose lost first letter was guessed says so.
+        if (record->NameGuessed()) texts[1] += QLatin1Char(' ') + Message("MSG1227");
         for (int column = 1; column < texts.size(); ++column) row->SetText(column, texts[column]);
         list->Add(row);
     }
@@ -257,11 +310,10 @@ void CMainWnd::OnFilesChecked() {
     // Every type node reflects the checked files of its extension.
     for (auto it = nodeExtensions_.constBegin(); it != nodeExtensions_.constEnd(); ++it) {
         auto* node = const_cast<skin::TreeNode*>(it.key());
-        auto found = extensions_.find(it.value());
-        if (found == extensions_.end()) continue;
+        const auto records = RecordsOfNode(node);
         size_t on = 0;
-        for (const FoundItemRecord* record : found->second) on += checked_.count(CheckedFileKey(*record));
-        node->SetCheckState(on == found->second.size() && on > 0, on > 0 && on < found->second.size());
+        for (const FoundItemRecord* record : records) on += checked_.count(CheckedFileKey(*record));
+        node->SetCheckState(on == records.size() && on > 0, on > 0 && on < records.size());
         CFileTreeUI::UpdateAncestors(node);
     }
 }
@@ -269,12 +321,15 @@ void CMainWnd::OnFilesChecked() {
 void CMainWnd::OnTreeNodeChecked(skin::TreeNode* node) {
     const bool checked = node->IsChecked();
     auto apply = [&](skin::TreeNode* n) {
-        auto found = extensions_.find(nodeExtensions_.value(n));
-        if (!nodeExtensions_.contains(n) || found == extensions_.end()) return;
-        for (const FoundItemRecord* record : found->second) SetRecordChecked(*record, checked);
+        for (const FoundItemRecord* record : RecordsOfNode(n)) SetRecordChecked(*record, checked);
     };
     apply(node);
     for (skin::TreeNode* child : node->ChildNodes()) apply(child);
+    // Ticking a category shows what was ticked.
+    if (checked) {
+        ShowFilesOf(node);
+        return;
+    }
     if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) {
         for (int i = 0; i < list->GetCount(); ++i) {
             auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i));
@@ -329,9 +384,13 @@ void CMainWnd::SortFileList(skin::Control* header) {
 }
 
 void CMainWnd::StartRecovery() {
-    const QString chosen = folderChooser_ ? folderChooser_()
-                                          : QFileDialog::getExistingDirectory(
-                                                this, QStringLiteral("Select location for recovery"));
+    // The dialog starts where files went last time, else in the person's home.
+    UserSettings settings;
+    QString start = settings.LastDestination();
+    if (start.isEmpty() || !QFileInfo(start).isDir()) start = QDir::homePath();
+    const QString chosen = folderChooser_
+                               ? folderChooser_()
+                               : QFileDialog::getExistingDirectory(this, Message("MSG0856"), start);
     if (chosen.isEmpty()) return;
     QString folder = chosen;
     while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(u'\\'))) folder.chop(1);
@@ -363,6 +422,8 @@ void CMainWnd::StartRecovery() {
         return;
     }
     if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
+    // Only a folder the person chose is remembered (the screenshot mode answers for itself).
+    if (!folderChooser_) settings.SetLastDestination(QString::fromStdString(destination_.string()));
     RunWorker(new CRecoverProcessWnd(checked_, Targets(), destination_), this, CRecoverProcessWnd::kWidth,
               CRecoverProcessWnd::kHeight);
 }
@@ -372,9 +433,9 @@ CPreviewController& CMainWnd::Preview() {
         auto* pane = Find<skin::RichEdit>(QStringLiteral("PreviewEdit"));
         // The layout always has the pane; a stand-in keeps a broken skin from crashing.
         QTextBrowser* browser = pane ? pane->Browser() : new QTextBrowser(this);
-        preview_ =
-            std::make_unique<CPreviewController>(browser, this, QString::fromStdString(ProgramDir().string()),
-                                                 QString::fromStdString(ScanLogDir().string()));
+        preview_ = std::make_unique<CPreviewController>(browser, this,
+                                                        QString::fromStdString(HelperProgramDir().string()),
+                                                        QString::fromStdString(ScanLogDir().string()));
         preview_->SetRunExtraction([this](IFileRecoveryParse& engine, const FoundItemRecord& record,
                                           CPreviewWnd& holder, const PreviewExtractionEnv& env) {
             return RunWorker(new CPreviewProcessWnd(engine, record, holder, env), this,
@@ -387,6 +448,8 @@ CPreviewController& CMainWnd::Preview() {
 void CMainWnd::StartPreview(int index) {
     const FoundItemRecord* found = RecordOfRow(index);
     if (!found) return;
+    lastPreviewRow_ = index;
+    lastPreview_.start();
     const FoundItemRecord& record = *found;
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
     // A folder row needs no engine: the pane only says it is a folder.

@@ -7,9 +7,14 @@
 
 #include <QMenu>
 #include <QTest>
+#include <cstdlib>
+#include <map>
+#include <set>
 
 #include "app/gui_test_support.h"
+#include "app/user_settings.h"
 #include "app/wnd_shadow.h"
+#include "tests/testkit/testkit.h"
 
 namespace sorvane::app {
 namespace {
@@ -65,7 +70,8 @@ TEST_F(MainWindowTest, ButtonsAndStepOptionsMoveBetweenThePages) {
     EXPECT_EQ(window_->CurrentPage(), CMainWnd::kResultsPage);
     EXPECT_EQ(Get("ToolBar2")->BkImage(), QStringLiteral("file='banner_bg1.png' corner='0,0,0,70'"));
     EXPECT_EQ(Get("Txt1")->TextColor(), QColor(0xFF316D1E));
-    EXPECT_TRUE(Get("Txt2")->Text().contains(QStringLiteral("{f 7}{c #316D1E}0{/c}{/f}")));
+    EXPECT_EQ(Get("Txt2")->Text(), LanguageService::Instance().Message(QStringLiteral("MSG0851")))
+        << "nothing found yet: no \"found 0 files, tick the ones you want\"";
     EXPECT_FALSE(dynamic_cast<skin::Option*>(Get("TabScan"))->IsSelected());
     Click("TabScan");
     EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
@@ -165,6 +171,55 @@ TEST_F(MainWindowTest, AssistMenuOffersOnlyWhatLeadsSomewhere) {
     EXPECT_TRUE(about.contains(QStringLiteral(SORVANE_VERSION)));
     EXPECT_TRUE(about.contains(u"GPL-3.0-or-later"_qs));
     EXPECT_FALSE(window_->windowIcon().isNull());
+}
+
+}  // namespace
+}  // namespace sorvane::app
+
+namespace sorvane::app {
+namespace {
+
+QString Msg(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
+
+// The mode chosen on the home page is named where the scan starts, so a
+// person can tell a quick scan from a deep one before pressing the button.
+TEST_F(MainWindowTest, TheDiskPageNamesTheChosenScanMode) {
+    Click("BtnDeletedRecovery");
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0520"));
+    EXPECT_EQ(Get("Txt2")->Text(), Msg("MSG0522"));
+    window_->ShowPage(CMainWnd::kFileTypePage);
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0520")) << "the file-type page starts the same scan";
+    Click("BtnPrev");
+    Click("BtnPrev");
+    ASSERT_EQ(window_->CurrentPage(), CMainWnd::kHomePage);
+    Click("BtnStart");
+    EXPECT_EQ(Get("BtnScan")->Text(), Msg("MSG0521"));
+    EXPECT_EQ(Get("Txt2")->Text(), Msg("MSG0523"));
+    EXPECT_NE(Msg("MSG0520"), Msg("MSG0521"));
+}
+
+// The language menu changes this person's language only: the choice lands in
+// their settings, the config.ini beside the program stays as shipped.
+TEST_F(MainWindowTest, TheLanguageChoiceLandsInTheUsersSettingsNotBesideTheProgram) {
+    testkit::TempDir program, user;
+    std::filesystem::copy(testing::ShippedData(), program.Path(), std::filesystem::copy_options::recursive);
+    const auto config = program / "config.ini";
+    const std::string shipped = testkit::FileSha256(config);
+    const auto settings = user / "Sorvane" / "sorvane.ini";
+    LanguageService::ReloadInstance(program.Path(), settings);
+    window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
+    QApplication::processEvents();
+    EXPECT_EQ(UserSettings(settings).Language(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(testkit::FileSha256(config), shipped) << "config.ini beside the program is never written";
+    // The window speaks German at once, and the next start does too.
+    Click("BtnStart");
+    EXPECT_EQ(Get("BtnScan")->Text(), QStringLiteral("Tiefensuche starten"));
+    EXPECT_EQ(LanguageService(program.Path(), settings).CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(LanguageService(program.Path()).CurrentLanguage(), QStringLiteral("English"))
+        << "another person still gets the shipped default";
+    testing::UseShippedTexts();
+    InstallDialogTranslations();
 }
 
 }  // namespace

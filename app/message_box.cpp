@@ -34,11 +34,11 @@ QString CMessageBox::TitleIdOf(int kind) {
     }
 }
 
-CMessageBox::CMessageBox(int kind, QString text)
-    : CPopUpWnd(LayoutOf(kind)), kind_(kind), text_(std::move(text)) {}
+CMessageBox::CMessageBox(int kind, QString text, QString okText)
+    : CPopUpWnd(LayoutOf(kind)), kind_(kind), text_(std::move(text)), okText_(std::move(okText)) {}
 
-CMessageBox* CMessageBox::Open(int kind, QWidget* parent, const QString& text) {
-    auto* box = new CMessageBox(kind, text);
+CMessageBox* CMessageBox::Open(int kind, QWidget* parent, const QString& text, const QString& okText) {
+    auto* box = new CMessageBox(kind, text, okText);
     if (!box->Create(parent, kWidth, kHeight)) {
         box->Destroy();
         return nullptr;
@@ -55,9 +55,9 @@ CMessageBox::AnswerHook& Hook() {
 
 void CMessageBox::SetAnswerHook(AnswerHook hook) { Hook() = std::move(hook); }
 
-int CMessageBox::Show(int kind, QWidget* parent, const QString& text) {
+int CMessageBox::Show(int kind, QWidget* parent, const QString& text, const QString& okText) {
     if (Hook()) return Hook()(kind, text);
-    CMessageBox* box = Open(kind, parent, text);
+    CMessageBox* box = Open(kind, parent, text, okText);
     if (!box) return 2;
     const int code = box->ShowModal();
     box->Destroy();
@@ -66,6 +66,8 @@ int CMessageBox::Show(int kind, QWidget* parent, const QString& text) {
 
 void CMessageBox::OnWindowInit() {
     ApplyLanguageSection(QStringLiteral("MessageBox"));
+    if (skin::Control* ok = FindControl(QStringLiteral("okbtn")); ok && !okText_.isEmpty())
+        ok->SetText(okText_);
     if (skin::Control* title = FindControl(QStringLiteral("title")))
         title->SetText(LanguageService::Text(messages_, TitleIdOf(kind_)));
     skin::Control* message = FindControl(QStringLiteral("message"));

@@ -13,9 +13,10 @@ class CMessageBox : public CPopUpWnd {
     enum Kind { kError = 0, kConfirm = 1, kInformation = 2, kWarning = 3, kQuestion = 4 };
 
     // Shows the box modally over `parent` and returns 1 (OK) or 2 (close, cancel).
-    static int Show(int kind, QWidget* parent, const QString& text);
+    // `okText`, when given, names what the OK button does ("Deep scan").
+    static int Show(int kind, QWidget* parent, const QString& text, const QString& okText = {});
     // Creates and shows the box without running it (the caller runs ShowModal and Destroy).
-    static CMessageBox* Open(int kind, QWidget* parent, const QString& text);
+    static CMessageBox* Open(int kind, QWidget* parent, const QString& text, const QString& okText = {});
 
     // Layout file and title message of a kind; kinds 5 and above are errors.
     static QString LayoutOf(int kind);
@@ -30,12 +31,13 @@ class CMessageBox : public CPopUpWnd {
     static constexpr int kHeight = 160;
 
   protected:
-    CMessageBox(int kind, QString text);
+    CMessageBox(int kind, QString text, QString okText);
     void OnWindowInit() override;
 
   private:
     int kind_;
     QString text_;
+    QString okText_;
 };
 
 }  // namespace sorvane::app

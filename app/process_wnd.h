@@ -27,6 +27,12 @@ namespace sorvane::app {
 inline constexpr QEvent::Type WM_SCAN_DONE = static_cast<QEvent::Type>(0x401);
 inline constexpr QEvent::Type WM_SEARCH_DONE = static_cast<QEvent::Type>(0x402);
 
+// Texts for a time left: hours and minutes, minutes and seconds, seconds
+// alone, each with its "%d" values in that order ("%d h %d min").
+struct TimeFormats {
+    QString hoursMinutes, minutesSeconds, seconds;
+};
+
 class CProcessWnd : public CPopUpWnd {
   public:
     ~CProcessWnd() override;
@@ -73,6 +79,8 @@ class CProcessWnd : public CPopUpWnd {
     int AskOnWindowThread(const std::function<int()>& question);
 
     QString Message(const char* id) const;
+    // The language's texts for a time left.
+    TimeFormats TimeWords() const { return {Message("MSG0711"), Message("MSG0712"), Message("MSG0713")}; }
 
   private:
     QString section_;

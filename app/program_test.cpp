@@ -35,6 +35,7 @@ QProcessEnvironment Environment(const TempDir& dir) {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.Path().string()));
     env.insert(QStringLiteral("SORVANE_DATA_DIR"), QString::fromStdString((dir / "data").string()));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((dir / "config").string()));
     return env;
 }
 
@@ -86,8 +87,9 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     const QStringList files = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files);
     // Four pages, five progress windows, the finished recovery of the sample card, five
-    // message-box kinds, the menu and its language entries.
-    EXPECT_EQ(files.size(), 17) << files.join(u' ').toStdString();
+    // message-box kinds and the offer after finding nothing, the folder chooser, the menu
+    // and its language entries.
+    EXPECT_EQ(files.size(), 19) << files.join(u' ').toStdString();
     EXPECT_TRUE(files.contains(QStringLiteral("RecoverProcessWnd_done.png")))
         << "the sample card made by the build was scanned and its photos recovered";
     const QImage home(QDir(shots).filePath(QStringLiteral("main_1_home.png")));

@@ -54,10 +54,11 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     // A file kept with zeros where the medium gave nothing is recovered, and says so.
     const QString status =
         errorCode != 0   ? QString::fromStdString(ResultText(errorCode))
-        : unreadable > 0 ? QStringLiteral("Success, damaged: %1 unreadable %2 written as zeros")
+        : unreadable > 0 ? QStringLiteral("%1, damaged: %2 unreadable %3 written as zeros")
+                               .arg(Message("MSG1104"))
                                .arg(unreadable)
                                .arg(unreadable == 1 ? QStringLiteral("sector") : QStringLiteral("sectors"))
-                         : QStringLiteral("Success");
+                         : Message("MSG1104");
     const bool success = errorCode == 0;
     Post([this, shown, status, success] { AddDetailRow(shown, status, success); });
     QString line = Message("MSG1102");

@@ -13,11 +13,17 @@ namespace sorvane::app {
 
 std::atomic<bool> CScanProcessWnd::running_{false};
 
-QString RemainingTimeText(int64_t seconds) {
-    if (seconds >= 3600)
-        return QString::asprintf("%d Hour %d Min", int(seconds / 3600), int(seconds % 3600 / 60));
-    if (seconds >= 60) return QString::asprintf("%d Min %d Sec", int(seconds / 60), int(seconds % 60));
-    return QString::asprintf("%d Sec", int(seconds));
+QString RemainingTimeText(int64_t seconds, const TimeFormats& formats) {
+    auto fill = [](QString text, std::initializer_list<int64_t> values) {
+        for (int64_t value : values) {
+            const qsizetype at = text.indexOf(QStringLiteral("%d"));
+            if (at >= 0) text.replace(at, 2, QString::number(value));
+        }
+        return text;
+    };
+    if (seconds >= 3600) return fill(formats.hoursMinutes, {seconds / 3600, seconds % 3600 / 60});
+    if (seconds >= 60) return fill(formats.minutesSeconds, {seconds / 60, seconds % 60});
+    return fill(formats.seconds, {seconds});
 }
 
 CScanProcessWnd::CScanProcessWnd(std::vector<ScanTarget*> targets, int mode)
@@ -31,7 +37,8 @@ int CScanProcessWnd::Progress(void* window, int percent, int weight, int64_t rem
     if (!self->EnterCallback()) return kCancelCode;
     const int shown = percent * weight / 100;
     self->PostText("time", remaining == -1 ? self->Message("MSG0705")
-                                           : self->Message("MSG0708") + u' ' + RemainingTimeText(remaining));
+                                           : self->Message("MSG0708") + u' ' +
+                                                 RemainingTimeText(remaining, self->TimeWords()));
     self->PostProgress(shown);
     self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG0704")).arg(shown));
     if (total != 0) {

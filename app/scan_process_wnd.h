@@ -41,7 +41,7 @@ class CScanProcessWnd : public CProcessWnd {
     static std::atomic<bool> running_;
 };
 
-// "%d Hour %d Min", "%d Min %d Sec" or "%d Sec".
-QString RemainingTimeText(int64_t seconds);
+// The time left in the words of the language (TimeFormats, process_wnd.h).
+QString RemainingTimeText(int64_t seconds, const TimeFormats& formats);
 
 }  // namespace sorvane::app

@@ -55,8 +55,20 @@ std::vector<ScanTarget> ImagePartitionTargets(const std::filesystem::path& image
         entry.freeBytes = 0;
         entry.usedBytes = entry.totalBytes;
         std::vector<uint8_t> boot(kSector);
-        if (source(slot.start * kSector, boot.data(), boot.size()))
+        if (source(slot.start * kSector, boot.data(), boot.size())) {
             entry.fileSystemName = FileSystemOfBootSector(boot.data(), boot.size());
+            // The label names the partition for the person, as a disk's volumes are named.
+            const uint64_t base = slot.start * kSector;
+            ByteSource volume = [&source, base](uint64_t offset, uint8_t* buffer, size_t length) {
+                return source(base + offset, buffer, length);
+            };
+            if (entry.fileSystemName.rfind("FAT", 0) == 0)
+                entry.label = ReadFatVolumeLabel(volume, boot.data(), boot.size());
+            else if (entry.fileSystemName == "exFAT")
+                entry.label = ReadExfatVolumeLabel(volume, boot.data(), boot.size());
+            else if (entry.fileSystemName == "NTFS")
+                entry.label = ReadNtfsVolumeLabel(volume, boot.data(), boot.size());
+        }
         target.partition = entry;
         target.imagePath = image;
         target.imageVolumeKey = nextKey++;

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
@@ -20,6 +21,7 @@
 #include "app/popup_wnd.h"
 #include "app/profile_file.h"
 #include "app/recover_process_wnd.h"
+#include "app/scan_process_wnd.h"
 #include "app/skin_framework/list.h"
 #include "platform/data_dirs.h"
 
@@ -83,6 +85,9 @@ bool ScanSampleCard(CMainWnd& window, const std::filesystem::path& card) {
     if (!tree || !photo || photo->ChildNodes().isEmpty()) return false;
     tree->CheckNode(photo, true, true);
     window.ShowFilesOf(photo->ChildNodes().front());
+    // One click on the first photo shows it in the preview pane.
+    if (auto* list = window.Find<skin::List>(QStringLiteral("FileList")); list && list->GetCount() > 0)
+        list->OnRowClicked(list->GetItemAt(0));
     return true;
 }
 
@@ -98,7 +103,8 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
     if (QLatin1String(layout.section) == QLatin1String("ScanWnd")) {
         set("stage", Message("MSG0702").replace(QStringLiteral("%d"), QStringLiteral("1")));
         set("percent", Message("MSG0704") + QStringLiteral(" 42%"));
-        set("time", Message("MSG0708") + QStringLiteral(" 3 Min 12 Sec"));
+        set("time", Message("MSG0708") + u' ' +
+                        RemainingTimeText(192, {Message("MSG0711"), Message("MSG0712"), Message("MSG0713")}));
         set("sectors", Message("MSG0706") + QStringLiteral(" 25165824 / 62333952"));
         set("totalfile", Message("MSG0707") + QStringLiteral(" 1284"));
     } else if (QLatin1String(layout.section) == QLatin1String("SearchProcessWnd")) {
@@ -118,7 +124,8 @@ void FillSampleProgress(CPopUpWnd& window, const PopUpLayout& layout) {
     } else {
         set("stage", Message("MSG0302") + QStringLiteral(" /home/user/card.img"));
         set("percent", Message("MSG0301") + QStringLiteral(" 42%"));
-        set("time", Message("MSG0305") + QStringLiteral(" 1 Min 40 Sec"));
+        set("time", Message("MSG0305") + u' ' +
+                        RemainingTimeText(100, {Message("MSG0711"), Message("MSG0712"), Message("MSG0713")}));
         set("sectors", Message("MSG0303") + QStringLiteral(" 25165824 / 62333952"));
     }
 }
@@ -155,14 +162,11 @@ int RunScreenshots(const QString& folder, const QString& language) {
                      qUtf8Printable(names.join(QStringLiteral(", "))));
             return 2;
         }
-        // The language is chosen in the scratch folder's settings, never in the shipped ones.
-        ProfileFile config;
-        config.Load(LanguageService::Instance().ConfigPath());
-        config.SetString(QStringLiteral("DefaultLanguage"), QStringLiteral("Default"), language);
-        QDir().mkpath(work.path() + QStringLiteral("/data"));
-        if (!config.Save((work.path() + QStringLiteral("/data/config.ini")).toStdString())) return 1;
     }
     LanguageService::ResetInstance();
+    // The language is used for these pictures only, never kept in anyone's settings.
+    if (!language.isEmpty()) LanguageService::Instance().UseLanguageForThisRun(language);
+    InstallDialogTranslations();
     CMessageBox::SetAnswerHook([](int, const QString&) { return 1; });
 
     CMainWnd main;
@@ -242,6 +246,25 @@ int RunScreenshots(const QString& folder, const QString& language) {
                                             .replace(QStringLiteral(".xml"), QStringLiteral(".png")))) &&
              ok;
         window->Destroy();
+    }
+
+    // The folder chooser of the recovery, in the window's language.
+    {
+        QFileDialog chooser(&main, Message("MSG0856"), QDir::homePath());
+        chooser.setFileMode(QFileDialog::Directory);
+        chooser.setOption(QFileDialog::ShowDirsOnly);
+        chooser.setOption(QFileDialog::DontUseNativeDialog);  // offscreen there is no native one to picture
+        chooser.resize(640, 420);
+        chooser.show();
+        Settle();
+        ok = chooser.grab().save(dir.filePath(QStringLiteral("folder_dialog.png"))) && ok;
+        chooser.close();
+    }
+    // What a quick scan that found nothing offers.
+    if (CMessageBox* box =
+            CMessageBox::Open(CMessageBox::kQuestion, &main, Message("MSG0852"), Message("MSG0528"))) {
+        ok = Save(*box, dir.filePath(QStringLiteral("messagebox_nothing_found.png"))) && ok;
+        box->Destroy();
     }
 
     const char* kinds[] = {"messagebox_0_error.png", "messagebox_1_confirm.png",

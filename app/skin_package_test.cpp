@@ -310,10 +310,8 @@ TEST_F(SkinPackageTest, LanguageSectionsCoverEveryLayoutText) {
     static const QRegularExpression named(
         QStringLiteral(R"re(<\w+\s+name="([^"]+)"[^>]*\btext="([^"]+)")re"));
     for (const char* language : {"English", "Deutsch"}) {
-        testkit::TempDir copy;
-        std::filesystem::copy(testing::ShippedData(), copy.Path(), std::filesystem::copy_options::recursive);
-        LanguageService service(copy.Path());
-        ASSERT_TRUE(service.SetLanguage(QString::fromLatin1(language)));
+        LanguageService service(testing::ShippedData());
+        service.UseLanguageForThisRun(QString::fromLatin1(language));
         for (const auto& [section, files] : sections) {
             auto& texts = service.Section(QString::fromLatin1(section));
             for (const char* file : files) {
@@ -341,7 +339,8 @@ TEST_F(SkinPackageTest, LanguageFileDecidesTheShownTextWithoutTouchingThePackage
     english.SetString(QStringLiteral("MainWnd"), QStringLiteral("BtnStart"), QStringLiteral("Find my files"));
     english.SetString(QStringLiteral("Messages"), QStringLiteral("MSG1221"), QStringLiteral("Pictures"));
     ASSERT_TRUE(english.Save(copy / "Languages" / "English.ini"));
-    LanguageService::ReloadInstance(copy.Path());
+    testkit::TempDir user;
+    LanguageService::ReloadInstance(copy.Path(), user / "sorvane.ini");
 
     CMainWnd main;
     ASSERT_TRUE(main.Create());

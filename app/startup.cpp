@@ -22,7 +22,7 @@ bool EnsureFirstUseMarker() {
 }
 
 void RunShutdownSteps() {
-    for (const char* player : kMediaPlayers) TerminateProcessesOf(ProgramDir() / player);
+    for (const char* player : kMediaPlayers) TerminateProcessesOf(HelperProgramDir() / player);
     std::error_code error;
     std::filesystem::remove(ScanLogDir() / "tmp.avi", error);
     // A preview cut short (the program ended while it ran) may leave its picture
@@ -30,6 +30,18 @@ void RunShutdownSteps() {
     std::filesystem::remove(ScanLogDir() / "tmp.jpg", error);
     std::filesystem::remove(ScanLogDir() / "pdf-000001.png", error);
     std::filesystem::remove_all(ScanLogDir() / "office-convert", error);
+}
+
+std::filesystem::path HelperProgramDir() { return HelperProgramDir(ProgramDir()); }
+
+std::filesystem::path HelperProgramDir(const std::filesystem::path& programDir) {
+    const std::filesystem::path& beside = programDir;
+    const std::filesystem::path installed = beside.parent_path() / "libexec" / "sorvane";
+    std::error_code ec;
+    for (const char* helper : {"tool", "Extract", "Player", "Player1"}) {
+        if (std::filesystem::is_regular_file(beside / helper, ec)) return beside;
+    }
+    return std::filesystem::is_directory(installed, ec) ? installed : beside;
 }
 
 }  // namespace sorvane::app

@@ -443,18 +443,69 @@ TEST_F(WorkflowTest, AScanWaitsWhileAnotherScanHoldsTheDataFolder) {
     EXPECT_FALSE(window_->SearchResults().empty()) << "and scanned once it could";
 }
 
-TEST_F(WorkflowTest, ATargetWithoutEngineEndsWithTheWarningAndNoListing) {
+// A quick scan that cannot read the volume, or finds nothing, is no dead end:
+// it says what happened and its button starts the deep scan of the same target.
+TEST_F(WorkflowTest, AQuickScanThatCannotReadTheVolumeOffersTheDeepScan) {
     TempDir dir;
     const auto image = dir / "noise.img";
     ASSERT_EQ(RunCommand("head -c 1M /dev/urandom > " + ShellQuote(image.string())), 0);
     Click("BtnDeletedRecovery");  // a quick scan needs a file system
     ASSERT_TRUE(window_->OpenImageFile(image));
+    // Declined: the window stays on the disk page with nothing listed.
+    answer_ = [](int, const QString&) { return 2; };
     Click("BtnScan");
     QApplication::processEvents();
     ASSERT_FALSE(questions_.empty());
-    EXPECT_EQ(questions_.back(), Message("MSG0504"));
+    EXPECT_EQ(questions_.back(), Message("MSG0527"));
     EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
     EXPECT_TRUE(window_->SearchResults().empty());
+    // Accepted: the deep scan of the same image runs to the results.
+    answer_ = nullptr;
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_EQ(window_->ScanMode(), CScanProcessWnd::kDeep);
+    EXPECT_NE(DeepEngine(*window_), nullptr) << "the deep engine read the image the quick one could not";
+    EXPECT_EQ(Get("BtnScan")->Text(), Message("MSG0521")) << "and the disk page now names the deep scan";
+}
+
+TEST_F(WorkflowTest, AQuickScanThatFindsNothingSaysSoAndItsButtonStartsTheDeepScan) {
+    TempDir dir;
+    const auto image = DeletedFilesImage(dir, {});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    // The card once held a photo that the file system has forgotten: only the deep scan finds it.
+    const std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
+    testkit::WriteFile(dir / "photo.bin", std::vector<uint8_t>(jpeg.begin(), jpeg.end()));
+    ASSERT_EQ(RunCommand("dd if=" + ShellQuote((dir / "photo.bin").string()) +
+                         " of=" + ShellQuote(image.string()) + " bs=512 seek=20000 conv=notrunc status=none"),
+              0);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    std::vector<int> kinds;
+    answer_ = [&](int kind, const QString&) {
+        kinds.push_back(kind);
+        return 1;
+    };
+    Click("BtnScan");
+    ASSERT_TRUE(WaitFor([this] { return window_->ScanMode() == CScanProcessWnd::kDeep && !Tree().empty(); }));
+    ASSERT_FALSE(questions_.empty());
+    EXPECT_EQ(questions_.front(), Message("MSG0852")) << "the first scan found nothing and said so";
+    EXPECT_EQ(kinds.front(), CMessageBox::kQuestion);
+    EXPECT_NE(DeepEngine(*window_), nullptr) << "its button started the deep scan of the same card";
+    EXPECT_FALSE(window_->SearchResults().empty());
+
+    // A deep scan that finds nothing has no deeper scan to offer: it says what else to try.
+    questions_.clear();
+    kinds.clear();
+    window_->ShowPage(CMainWnd::kHomePage);
+    window_->Find<skin::CheckBox>(QStringLiteral("ChkRecoverAll"))->Selected(false);
+    window_->Find<skin::CheckBox>(QStringLiteral("ChkMusic"))->Selected(true);
+    Click("BtnStart");
+    Click("BtnScan");
+    // (A deep scan of the same card offers its earlier scan first; either answer finds no song.)
+    ASSERT_TRUE(WaitFor([this] { return !questions_.empty() && questions_.back() != Message("MSG1206"); }));
+    EXPECT_EQ(questions_.back(), Message("MSG0853"));
+    EXPECT_EQ(kinds.back(), CMessageBox::kInformation);
+    EXPECT_EQ(Get("Txt2")->Text(), Message("MSG0851")) << "not \"found 0 files, tick the ones you want\"";
 }
 
 TEST_F(WorkflowTest, TheTypeTreeFoldsAliasesAndListsUnknownTypesOnlyWhenAskedTo) {
@@ -475,7 +526,11 @@ TEST_F(WorkflowTest, TheTypeTreeFoldsAliasesAndListsUnknownTypesOnlyWhenAskedTo)
     EXPECT_EQ(tree[photos], std::vector<std::string>{"JPG (2)"});
     const std::string others = Message("MSG0812").toStdString() + " (1)";
     ASSERT_TRUE(tree.count(others));
-    EXPECT_EQ(tree[others], std::vector<std::string>{"UNKNOW Files (1)"});
+    const std::string unknown = Message("MSG0855")
+                                    .replace(QStringLiteral("%s"), Message("MSG0854"))
+                                    .replace(QStringLiteral("%d"), QStringLiteral("1"))
+                                    .toStdString();
+    EXPECT_EQ(tree[others], std::vector<std::string>{unknown});
 
     // Without "Unknown type" ticked the file without an extension is not shown.
     window_->ShowPage(CMainWnd::kFileTypePage);
@@ -526,7 +581,7 @@ TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
     ASSERT_EQ(outcome.statuses.size(), 10);
     for (int i = 0; i < 10; ++i) {
         const bool failed = i < 2;
-        EXPECT_EQ(outcome.statuses[i] == u"Success", !failed) << i;
+        EXPECT_EQ(outcome.statuses[i] == Message("MSG1104"), !failed) << i;
         EXPECT_EQ(outcome.colours[i] == QColor(0xFFFF0000), failed) << i;
     }
     int intact = 0;
@@ -568,7 +623,7 @@ TEST_F(WorkflowTest, OnlyExternalDisksAreListed) {
     EXPECT_EQ(DriveTable::Instance().Drive(targets[0]->partition->diskNumber)->name, "sdb");
 }
 
-TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
+TEST_F(WorkflowTest, OneClickOnAFilePreviewsItsContents) {
     TempDir dir;
     const auto image = DeletedFilesImage(dir, {{"letter.txt", "Dear Anna,\nthe photos from the lake.\n"}});
     if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
@@ -580,7 +635,8 @@ TEST_F(WorkflowTest, DoubleClickingAFilePreviewsItsContents) {
     window_->ShowFilesOf(office->ChildNodes().front());
     auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
     ASSERT_EQ(list->GetCount(), 1);
-    list->OnRowDoubleClicked(list->GetItemAt(0));
+    ASSERT_TRUE(window_->Preview().Pane().PlainText().isEmpty());
+    list->OnRowClicked(list->GetItemAt(0));
     ASSERT_TRUE(WaitFor([this] { return !window_->Preview().Pane().PlainText().isEmpty(); }));
     // The file's own bytes, read by the worker, shown as text.
     EXPECT_EQ(window_->Preview().Pane().PlainText().trimmed(), u"Dear Anna,\nthe photos from the lake.");
@@ -783,6 +839,90 @@ TEST_F(WorkflowTest, ThousandsOfFilesArePagedAndChecksReachEveryPage) {
     window_->Find<skin::CheckBox>(QStringLiteral("ChkAllListSel"))->Selected(true);
     EXPECT_EQ(window_->CheckedFiles().size(), 1203u);
     EXPECT_TRUE(office->IsChecked());
+}
+
+// What a file manager's "Open with" does: the image is named before the window
+// shows. It gets the rows, selection, details and enabled Scan that "Open
+// image..." gives, and the scan runs.
+TEST_F(WorkflowTest, AnImageNamedAtStartIsListedAsOpenImageListsItAndScans) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(image, ImageKind::kMbr);
+    window_ = std::make_unique<CMainWnd>();
+    ASSERT_TRUE(window_->Create());
+    ASSERT_TRUE(window_->OpenImageFile(image.image));
+    window_->show();
+    QApplication::processEvents();
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kDiskPage);
+    EXPECT_TRUE(Get("BtnScan")->IsEnabled());
+    auto* list = window_->Find<CDiskListUI>(QStringLiteral("DiskList"));
+    ASSERT_EQ(list->GetCount(), 4) << "heading, the image, its two partitions";
+    auto text = [&](int row) {
+        return dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row))->GetText(0);
+    };
+    EXPECT_TRUE(text(0).contains(Message("MSG0215"))) << text(0).toStdString();
+    EXPECT_EQ(list->GetCurSel(), 1);
+    // The row shows the file's name; the details panel its whole path, with captions.
+    const QString path = QString::fromStdString(std::filesystem::absolute(image.image).string());
+    EXPECT_TRUE(text(1).contains(QString::fromStdString(image.image.filename().string())));
+    EXPECT_FALSE(text(1).contains(QString::fromStdString(image.image.parent_path().string())));
+    EXPECT_EQ(QString(Get("Label1")->Text()).remove(QChar(0x200B)), Message("MSG0209") + u' ' + path);
+    EXPECT_TRUE(Get("Label2")->Text().startsWith(Message("MSG0210") + u' '));
+    // Partition rows are named by number, file system, label and size, not by drive letters.
+    const auto targets = window_->Targets();
+    ASSERT_EQ(targets.size(), 2u);
+    const char* const labels[] = {"SORVANE32", "SORVANE"};
+    for (int i = 0; i < 2; ++i) {
+        const VolumeEntry& entry = *targets[i]->partition;
+        const QString expected = Message("MSG0524").replace(QStringLiteral("%d"), QString::number(i + 1)) +
+                                 QStringLiteral(" \u00B7 %1 \u00B7 %2 \u00B7 %3")
+                                     .arg(QString::fromStdString(entry.fileSystemName),
+                                          QLatin1String(labels[i]), SizeText(entry.totalBytes));
+        EXPECT_TRUE(text(2 + i).contains(expected)) << text(2 + i).toStdString();
+        EXPECT_FALSE(text(2 + i).contains(QStringLiteral(":\\")));
+    }
+    ASSERT_TRUE(ScanToResults());
+    EXPECT_FALSE(window_->SearchResults().empty());
+}
+
+// The results page opens with files listed, and a ticked category shows its
+// files; "Text" is one entry for all the types it stands for.
+TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFiles) {
+    TempDir dir;
+    const std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'j') + "\xFF\xD9";
+    const auto image = DeletedFilesImage(dir, {{"lake.jpg", jpeg},
+                                               {"notes.txt", std::string(900, 'n')},
+                                               {"page.html", "<p>" + std::string(900, 'h') + "</p>"},
+                                               {"data.xml", "<a>" + std::string(900, 'x') + "</a>"}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 4u);
+    auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+    ASSERT_EQ(list->GetCount(), 1) << "the first category's files are listed without a click";
+    EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0))->GetText(1).endsWith(u"ake.jpg"));
+    auto* office = window_->Find<skin::TreeNode>(QStringLiteral("NodeOffice"));
+    ASSERT_EQ(office->ChildNodes().size(), 1) << "txt, html and xml are one \"Text\" entry";
+    EXPECT_TRUE(office->ChildNodes().front()->Text().endsWith(u" (3)"));
+    window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"))->CheckNode(office, true, true);
+    ASSERT_EQ(list->GetCount(), 3) << "ticking a category shows what was ticked";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->IsChecked());
+    EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+
+    // Another language: the counts and the selection stay, in the new words.
+    window_->OnMenuChoice(QStringLiteral("language:Deutsch"));
+    QApplication::processEvents();
+    ASSERT_EQ(LanguageService::Instance().CurrentLanguage(), QStringLiteral("Deutsch"));
+    EXPECT_EQ(office->Text(), Message("MSG0810") + QStringLiteral(" (3)"));
+    EXPECT_TRUE(office->IsChecked());
+    uint64_t bytes = 0;
+    for (const auto& [key, record] : window_->CheckedFiles()) bytes += record.size;
+    EXPECT_EQ(Get("SelectedFileInfo")->Text(), Message("MSG0804")
+                                                   .replace(QStringLiteral("%s"), SizeText(bytes))
+                                                   .replace(QStringLiteral("%d"), QStringLiteral("3")));
+    testing::UseShippedTexts();
+    InstallDialogTranslations();
 }
 
 }  // namespace

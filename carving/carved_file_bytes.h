@@ -11,11 +11,12 @@
 #include <optional>
 
 #include "carving/carve_job.h"
+#include "carving/file_byte_source.h"
 #include "device/byte_view.h"
 
 namespace sorvane {
 
-class CarvedFileBytes {
+class CarvedFileBytes final : public FileByteSource {
   public:
     // The most bytes one View can return.
     static constexpr size_t kMaxView = 32768;
@@ -27,7 +28,8 @@ class CarvedFileBytes {
     // Bytes of the file from `offset` on, at most `length` (and kMaxView) of
     // them; shorter where the disk or the limit ends or a read fails. Valid
     // until the next call.
-    ByteView View(uint64_t offset, size_t length);
+    ByteView View(uint64_t offset, size_t length) override;
+    uint64_t Length() const override { return available_; }
     // True when all `length` bytes at `offset` exist (length <= kMaxView).
     bool Has(uint64_t offset, size_t length) { return View(offset, length).Size() == length; }
 

@@ -14,13 +14,13 @@ constexpr int kMaxBits = 15;
 // file's window.
 class BitReader {
   public:
-    BitReader(CarvedFileBytes& bytes, uint64_t offset) : bytes_(bytes), next_(offset) {}
+    BitReader(FileByteSource& bytes, uint64_t offset) : bytes_(bytes), next_(offset) {}
 
     // False once the input has run out.
     bool Need(int count) {
         while (held_ < count) {
             if (at_ == piece_.Size()) {
-                piece_ = bytes_.View(next_, CarvedFileBytes::kMaxView);
+                piece_ = bytes_.View(next_, kPieceBytes);
                 next_ += piece_.Size();
                 at_ = 0;
                 if (piece_.Size() == 0) return false;
@@ -51,7 +51,8 @@ class BitReader {
     bool Ok() const { return ok_; }
 
   private:
-    CarvedFileBytes& bytes_;
+    static constexpr size_t kPieceBytes = 32768;
+    FileByteSource& bytes_;
     uint64_t next_;
     ByteView piece_;
     size_t at_ = 0;
@@ -116,9 +117,11 @@ constexpr uint8_t kLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 1
 // and the last 32 KiB for back-references.
 class Output {
   public:
-    explicit Output(uint64_t limit) : limit_(limit), window_(kWindow) {}
+    explicit Output(uint64_t limit, std::vector<uint8_t>* keep = nullptr)
+        : limit_(limit), window_(kWindow), keep_(keep) {}
     bool Put(uint8_t byte) {
         window_[total_ % kWindow] = byte;
+        if (keep_ && total_ < limit_) keep_->push_back(byte);
         pending_[pendingCount_++] = byte;
         if (pendingCount_ == pending_.size()) Flush();
         return ++total_ <= limit_;
@@ -146,6 +149,7 @@ class Output {
     uint64_t limit_;
     uint64_t total_ = 0;
     std::vector<uint8_t> window_;
+    std::vector<uint8_t>* keep_;  // every byte, for a caller that wants the output
     std::array<uint8_t, 4096> pending_{};
     size_t pendingCount_ = 0;
     uint32_t crc_ = 0;
@@ -235,28 +239,41 @@ bool Dynamic(BitReader& in, Output& out) {
     return Codes(in, out, literalCode, distanceCode);
 }
 
-}  // namespace
-
-std::optional<DeflateEnd> WalkDeflate(CarvedFileBytes& bytes, uint64_t offset, uint64_t maxOutput) {
-    BitReader in(bytes, offset);
-    Output out(maxOutput);
+// Decodes every block of the stream into `out`; the reader then stands after the final block.
+bool DecodeBlocks(BitReader& in, Output& out) {
     bool last = false;
     while (!last) {
         last = in.Bits(1) != 0;
         uint32_t type = in.Bits(2);
-        if (!in.Ok()) return std::nullopt;
+        if (!in.Ok()) return false;
         bool ok = type == 0   ? Stored(in, out)
                   : type == 1 ? Fixed(in, out)
                   : type == 2 ? Dynamic(in, out)
                               : false;
-        if (!ok) return std::nullopt;
+        if (!ok) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<DeflateEnd> WalkDeflate(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput) {
+    BitReader in(bytes, offset);
+    Output out(maxOutput);
+    if (!DecodeBlocks(in, out)) return std::nullopt;
     in.AlignToByte();
     DeflateEnd end;
     end.end = in.ByteOffset();
     end.outputBytes = out.Total();
     end.crc = out.Crc();
     return end;
+}
+
+bool InflateStream(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput, std::vector<uint8_t>& out) {
+    out.clear();
+    BitReader in(bytes, offset);
+    Output output(maxOutput, &out);
+    return DecodeBlocks(in, output);
 }
 
 }  // namespace sorvane

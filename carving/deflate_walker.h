@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "carving/carved_file_bytes.h"
 
@@ -21,6 +22,11 @@ struct DeflateEnd {
 
 // Walks the stream that starts at `offset` of `bytes`. None when a block is
 // invalid, the input runs out, or the output passes `maxOutput` bytes.
-std::optional<DeflateEnd> WalkDeflate(CarvedFileBytes& bytes, uint64_t offset, uint64_t maxOutput);
+std::optional<DeflateEnd> WalkDeflate(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput);
+
+// Decompresses the stream that starts at `offset` into `out` (replaced).
+// False when a block is invalid, the input runs out, or the output would pass
+// `maxOutput` bytes; `out` then holds what was decoded before.
+bool InflateStream(FileByteSource& bytes, uint64_t offset, uint64_t maxOutput, std::vector<uint8_t>& out);
 
 }  // namespace sorvane

@@ -86,6 +86,8 @@ TEST_F(CliTest, UsageErrorsAndUnreadableTargetsHaveTheirExitStatus) {
     EXPECT_EQ(Run("scan --quick --types pictures x").status, 2);
     EXPECT_EQ(Run("scan --quick --min-size 10 --max-size 5 x").status, 2);
     EXPECT_EQ(Run("scan --quick --since yesterday x").status, 2);
+    EXPECT_EQ(Run("scan --carved-names dates x").status, 2);
+    EXPECT_EQ(Run("scan --carved-names").status, 2);
     EXPECT_EQ(Run("recover --quick x").status, 2) << "--to is required";
     EXPECT_EQ(Run("scan --quick --help").status, 0);
     Result missing = Run("scan --quick " + ShellQuote((dir / "nothing.img").string()));
@@ -303,7 +305,7 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
                                   "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
                                   "'recordNumber','key','clusterBytes','created','accessed','written','size',"
                                   "'dataStart','location','partitionStart','name','folderPath','category',"
-                                  "'content','impossible'}\n"
+                                  "'content','impossible','nameGuessed'}\n"
                                   "n=0\n"
                                   "for line in open(sys.argv[1], encoding='utf-8'):\n"
                                   "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"

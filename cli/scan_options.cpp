@@ -17,12 +17,12 @@ namespace {
 const char kScanUsage[] =
     "usage: sorvane scan [--quick|--deep [--resume|--fresh]] [--json] [--types LIST] [--ext LIST]\n"
     "                    [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
-    "                    [--progress] TARGET\n";
+    "                    [--carved-names number] [--progress] TARGET\n";
 const char kRecoverUsage[] =
     "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
     "[--keep-folders]\n"
     "                       [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
-    "                       [--progress] --to DIR TARGET\n";
+    "                       [--carved-names number] [--progress] --to DIR TARGET\n";
 const char kOptionsHelp[] =
     "\n"
     "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
@@ -46,6 +46,9 @@ const char kOptionsHelp[] =
     "          could hold), and the file's path. The JSON carries the same word as\n"
     "          \"content\".\n"
     "--keep-folders           keep each file's folder path below its category folder (recover)\n"
+    "--carved-names number    files found by their contents keep numbered names (81920.jpg);\n"
+    "                         by default they are named and dated from their own metadata\n"
+    "                         (\"2023-07-14 15.42.07.jpg\", \"Artist - Title.mp3\", a document's title)\n"
     "--progress               show progress on stderr even when it is not a terminal\n"
     "\n";
 
@@ -154,6 +157,10 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             o.progress = true;
         } else if (a == "--keep-folders" && o.recover) {
             o.keepFolders = true;
+        } else if (a == "--carved-names") {
+            if (!value(v) || (v != "number" && v != "metadata"))
+                return UsageError(o, "--carved-names takes number or metadata");
+            o.carvedNumbers = v == "number";
         } else if (a == "--to" && o.recover) {
             if (!value(o.destination) || o.destination.empty()) return UsageError(o, "--to needs a folder");
         } else if (a == "--types") {

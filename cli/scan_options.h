@@ -19,6 +19,8 @@ struct ScanOptions {
     bool json = false;
     bool progress = false;
     bool keepFolders = false;
+    // Carved files keep their numbers instead of names from their own metadata.
+    bool carvedNumbers = false;
     bool typesGiven = false;
     std::set<std::string> types;
     std::set<std::string> extensions;

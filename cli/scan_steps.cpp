@@ -142,14 +142,16 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         "\"recordNumber\":%u,\"key\":%u,\"clusterBytes\":%u,\"created\":%s,\"accessed\":%s"
         ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
         ",\"partitionStart\":%" PRIu64
-        ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\",\"impossible\":%s}\n",
+        ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\",\"impossible\":%s"
+        ",\"nameGuessed\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
         JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
         uint64_t{r.size}, uint64_t{r.dataStart}, uint64_t{r.location}, uint64_t{r.partitionStart},
         JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
         JsonString(CategoryFolderName(r.Name())).c_str(), ContentText(r, o),
-        ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false");
+        ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false",
+        r.NameGuessed() ? "true" : "false");
 }
 
 uint32_t SeparatorCount(const std::string& path) {
@@ -220,6 +222,8 @@ int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions
     ScanState state;
     state.engine = &engine;
     state.show = showProgress;
+    if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
+        deep->Carver().SetNamesFromMetadata(!options.carvedNumbers);
     if (NarrowsList(options)) {
         state.narrowed = &options;
         if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))

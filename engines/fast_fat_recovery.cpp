@@ -189,6 +189,48 @@ int CFastFatRecovery::ScanTree() {
 }
 
 void CFastFatRecovery::ReadDirectory(const QueuedDirectory& dir) {
+    siblingNames_.clear();
+    lostLetterFiles_.clear();
+    lostLetterFolders_.clear();
+    ReadDirectoryEntries(dir);
+    GuessLostLetters(dir);
+}
+
+CameraPlace CFastFatRecovery::PlaceOfDirectory(const QueuedDirectory& dir) const {
+    if (dir.isRoot || dir.cluster == RootKey()) return CameraPlace::kRoot;
+    // Only the first two levels below the root matter: DCIM and its folders.
+    auto folder = stagedFolders_.find(dir.cluster);
+    if (folder == stagedFolders_.end()) return CameraPlace::kNone;
+    const std::string name = folder->second.record.Name();
+    if (folder->second.parent == RootKey()) return PlaceOfFolder(name, CameraPlace::kRoot);
+    auto parent = stagedFolders_.find(folder->second.parent);
+    if (parent == stagedFolders_.end() || parent->second.parent != RootKey()) return CameraPlace::kNone;
+    return PlaceOfFolder(name, PlaceOfFolder(parent->second.record.Name(), CameraPlace::kRoot));
+}
+
+void CFastFatRecovery::GuessLostLetters(const QueuedDirectory& dir) {
+    if (lostLetterFiles_.empty() && lostLetterFolders_.empty()) return;
+    const CameraPlace place = PlaceOfDirectory(dir);
+    for (FoundItemRecord& r : lostLetterFiles_) {
+        const std::string guess = GuessLostFirstCharacter(r.Name(), false, place, siblingNames_);
+        if (guess.empty()) continue;
+        r.SetName(guess);
+        r.engineSpecific |= kFatNameGuessed;
+        // A record that cannot be rewritten keeps its "!".
+        static_cast<void>(log_->RewriteRecord(r));
+    }
+    for (uint32_t cluster : lostLetterFolders_) {
+        auto it = stagedFolders_.find(cluster);
+        if (it == stagedFolders_.end()) continue;
+        FoundItemRecord& r = it->second.record;
+        const std::string guess = GuessLostFirstCharacter(r.Name(), true, place, siblingNames_);
+        if (guess.empty()) continue;
+        r.SetName(guess);
+        r.engineSpecific |= kFatNameGuessed;
+    }
+}
+
+void CFastFatRecovery::ReadDirectoryEntries(const QueuedDirectory& dir) {
     names_.Reset();
     if (dir.isRoot && !geometry_.IsFat32()) {
         // The FAT12/16 root is a fixed area just before the data area.
@@ -434,6 +476,9 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     const bool fat32 = geometry_.IsFat32();
     const uint32_t low = entry.clusterLow;
     uint32_t cluster = fat32 ? (uint32_t{entry.clusterHigh} << 16) | low : low;
+    if (entry.kind == Kind::kFile || entry.kind == Kind::kDirectory) siblingNames_.push_back(entry.name);
+    const bool lostLetter =
+        entry.deleted && !entry.hasLongName && entry.name.size() > 1 && entry.name[0] == '!';
 
     if (entry.kind == Kind::kDirectory) {
         if (fat32 && entry.deleted && entry.clusterHigh == 0 && low != 0)
@@ -460,6 +505,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         folder.level = dir.level + 1;
         folder.deleted = entry.deleted || dir.deleted;
         stagedFolders_.emplace(cluster, folder);
+        if (lostLetter) lostLetterFolders_.push_back(cluster);
         workQueue_.push_back({cluster, dir.level + 1, folder.deleted, false});
         return;
     }
@@ -522,6 +568,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     r->location = entrySector * sourcePerVolumeSector_;
     r->partitionStart = partitionStart_;
     SetRecordName(*r, entry.name);
+    if (lostLetter) lostLetterFiles_.push_back(*r);
     log_->AddChild(MakeRelationKey(dir.cluster, dir.level), recordNumber, cluster, nullptr);
     MarkAncestorsForPublishing(dir.cluster);
 }
@@ -568,7 +615,7 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     // chain is cleared) the file is taken to go on in the next free cluster:
     // allocated clusters in the way belong to other files.
     const uint32_t firstEntry = fat_.Entry(cluster);
-    const bool chainKept = firstEntry != 0 && record.engineSpecific == 0;
+    const bool chainKept = firstEntry != 0 && (record.engineSpecific & 1) == 0;
     uint64_t clustersLeft = uint64_t{geometry_.clusterCount} + 1;
     while (remaining > 0) {
         if (!geometry_.IsDataCluster(cluster) || clustersLeft-- == 0) return kErrHandleEof;

@@ -18,6 +18,7 @@
 #include "engines/log_engine_base.h"
 #include "engines/report_clock.h"
 #include "fs/fat_directory.h"
+#include "fs/fat_lost_letter.h"
 #include "fs/fat_volume.h"
 #include "platform/file_handle.h"
 #include "platform/result_codes.h"
@@ -83,7 +84,13 @@ class CFastFatRecovery : public CLogEngineBase {
     };
 
     int ScanTree();
+    // Reads one directory, then guesses the lost first letters of its
+    // deleted short names where that is sound (GuessLostLetters).
     void ReadDirectory(const QueuedDirectory& dir);
+    void ReadDirectoryEntries(const QueuedDirectory& dir);
+    void GuessLostLetters(const QueuedDirectory& dir);
+    // Where the directory lies among a camera's folders.
+    CameraPlace PlaceOfDirectory(const QueuedDirectory& dir) const;
     // The next cluster of directory `owner` whose chain ends in a free entry
     // after `after`: the first free cluster that holds directory entries and
     // is not another folder's, skipping the runs in `skip`. Folders that start
@@ -141,6 +148,11 @@ class CFastFatRecovery : public CLogEngineBase {
         continuationOwner_;                        // guessed cluster -> the folder it was given to
     std::unordered_set<uint32_t> claimedFolders_;  // folders whose clusters ClaimChain looked for
     std::map<uint32_t, StagedFolder> stagedFolders_;
+    // Of the directory being read: every entry's name, and the records
+    // (files) and staged folders (clusters) whose short name lost its first letter.
+    std::vector<std::string> siblingNames_;
+    std::vector<FoundItemRecord> lostLetterFiles_;
+    std::vector<uint32_t> lostLetterFolders_;
     std::vector<uint32_t> foldersToPublish_;
     std::unordered_set<uint32_t> publishSet_;
     std::vector<uint8_t> clusterBuffer_;

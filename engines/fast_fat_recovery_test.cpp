@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <set>
@@ -16,6 +17,7 @@
 #include "engines/fat_test_support.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
+#include "platform/text_encoding.h"
 #include "tests/testkit/test_images.h"
 
 namespace sorvane {
@@ -655,6 +657,73 @@ TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRecognis
     EXPECT_EQ(deep->GetFoundCount(), 0u);
     EXPECT_FALSE(CreateRecoveryEngineForImage(dir / "missing.img", 1, false));
     EXPECT_FALSE(CreateRecoveryEngine(9999, 0, 100, 1, false));
+}
+
+// A card like a camera's, its entries 8.3 names only: what each scan lists
+// under `folder`, by name (lower case), with whether the name was guessed.
+std::map<std::string, bool> ListedUnder(IFileRecoveryParse& engine, const std::string& folder) {
+    std::map<std::string, bool> names;
+    for (const auto& f : AllRecords(engine)) {
+        const std::string path = AsciiLower(f.path);
+        if (f.record.IsFolder() || path.rfind(folder, 0) != 0) continue;
+        names[path.substr(folder.size())] = f.record.NameGuessed();
+    }
+    return names;
+}
+
+TEST(QuickFatEngine, DeletedCameraNamesWithoutLongNamesGetTheirFirstLetterBack) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree", "convert"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    testkit::TempDir dir;
+    fattest::ScanFolder scanFolder;
+    const std::string card = testkit::ShellQuote((dir / "card.img").string());
+    // A real picture, so that no listing leaves a photo out for contents that contradict its name.
+    const std::string data = testkit::ShellQuote((dir / "data.jpg").string());
+    ASSERT_EQ(testkit::RunCommand("convert -size 64x48 xc:red " + data), 0);
+    // Upper-case 8.3 names need no long name, so mtools writes none.
+    std::string make = "mkfs.fat -C -F 16 " + card + " 32768 >/dev/null && mmd -i " + card +
+                       " ::DCIM ::DCIM/100CANON ::DCIM/101CANON ::DOCS";
+    for (const char* name :
+         {"DCIM/100CANON/IMG_0412.JPG", "DCIM/100CANON/IMG_0413.JPG", "DCIM/100CANON/IMG_0414.JPG",
+          "DCIM/101CANON/MVI_0500.MOV", "DCIM/101CANON/DSC_0501.JPG", "DOCS/REPORT.TXT", "DOCS/NOTES.TXT",
+          "DOCS/PLAN.TXT"})
+        make += " && mcopy -i " + card + " " + data + " ::" + name;
+    // In 100CANON one photo stays; 101CANON goes whole; so do the unrelated documents.
+    make += " && mdel -i " + card + " ::DCIM/100CANON/IMG_0412.JPG ::DCIM/100CANON/IMG_0413.JPG" +
+            " && mdeltree -i " + card + " ::DCIM/101CANON ::DOCS";
+    ASSERT_EQ(testkit::RunCommand(make), 0);
+    const std::string before = testkit::FileSha256(dir / "card.img");
+
+    auto quick = CreateRecoveryEngineForImage(dir / "card.img", 3, false);
+    ASSERT_TRUE(quick);
+    ASSERT_EQ(quick->Scan(nullptr), 0);
+    // Beside a live IMG_0414.JPG, by the camera's prefixes in a camera folder.
+    EXPECT_EQ(ListedUnder(*quick, "dcim/100canon/"),
+              (std::map<std::string, bool>{{"img_0412.jpg", true}, {"img_0413.jpg", true}}));
+    // A deleted camera folder is itself a guess, and so are its files.
+    EXPECT_EQ(ListedUnder(*quick, "dcim/101canon/"),
+              (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}));
+    // Unrelated names keep their "!".
+    EXPECT_EQ(
+        ListedUnder(*quick, "!ocs/"),
+        (std::map<std::string, bool>{{"!eport.txt", false}, {"!otes.txt", false}, {"!lan.txt", false}}));
+    bool folderGuessed = false;
+    for (const auto& f : AllRecords(*quick))
+        if (f.record.IsFolder() && AsciiLower(f.path) == "dcim/101canon")
+            folderGuessed = f.record.NameGuessed();
+    EXPECT_TRUE(folderGuessed);
+    quick.reset();
+
+    // The deep scan lists the same names, each once.
+    auto deep = CreateRecoveryEngineForImage(dir / "card.img", 3, true);
+    ASSERT_TRUE(deep);
+    ASSERT_EQ(deep->Scan(nullptr), 0);
+    EXPECT_EQ(ListedUnder(*deep, "dcim/100canon/"),
+              (std::map<std::string, bool>{{"img_0412.jpg", true}, {"img_0413.jpg", true}}));
+    EXPECT_EQ(ListedUnder(*deep, "dcim/101canon/"),
+              (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}));
+    deep.reset();
+    EXPECT_EQ(testkit::FileSha256(dir / "card.img"), before);
 }
 
 }  // namespace

@@ -6,9 +6,12 @@
 #include <system_error>
 #include <vector>
 
+#include "carving/carved_file_bytes.h"
 #include "carving/carved_file_measure.h"
+#include "carving/file_metadata.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
+#include "platform/file_times.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
@@ -62,6 +65,7 @@ int CFileTypeRecovery::OpenImage(const std::filesystem::path& imagePath, uint16_
     reader_.Close();
     int rc = OpenImageReader(imagePath, reader_);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
+    names_.Clear();
     int logRc = ReplaceLog(FileTypeLogNameNow(0));
     return rc != 0 ? rc : logRc;
 }
@@ -75,6 +79,7 @@ int CFileTypeRecovery::OpenPartition(int driveIndex, uint64_t partitionStart, ui
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     if (rc == 0) sectorSize_ = DriveSectorSize(reader_);
+    names_.Clear();
     int logRc = ReplaceLog(FileTypeLogNameNow(static_cast<int64_t>(partitionStart)));
     return rc != 0 ? rc : logRc;
 }
@@ -86,6 +91,7 @@ int CFileTypeRecovery::AttachToDrive(uint32_t sectorSize, int driveIndex, const 
     reader_.Close();
     int rc = OpenPhysicalDriveReader(reader_, driveIndex);
     int logRc = ReplaceLog(scanLogName);
+    RememberLoggedNames();
     return rc != 0 ? rc : logRc;
 }
 
@@ -96,7 +102,23 @@ int CFileTypeRecovery::AttachToImage(uint32_t sectorSize, const std::string& sca
     reader_.Close();
     int rc = OpenImageReader(imagePath, reader_);
     int logRc = ReplaceLog(scanLogName);
+    RememberLoggedNames();
     return rc != 0 ? rc : logRc;
+}
+
+void CFileTypeRecovery::RememberLoggedNames() {
+    names_.Clear();
+    // A log that cannot be read names nothing: a name may then be given twice, never lost.
+    if (log_) log_->ForEachRecordFrom(1, [this](const FoundItemRecord& r) { names_.Remember(r.Name()); });
+}
+
+void CFileTypeRecovery::SetCarvedFileTimes(const FoundItemRecord& record,
+                                           const std::filesystem::path& destination) {
+    const uint64_t written = record.written, accessed = record.accessed;
+    if (written == 0 || destination.empty()) return;
+    // The file is whole either way; a time that cannot be set leaves today's.
+    static_cast<void>(
+        SetFileTimes(destination, accessed ? UnixFromFileTime(accessed) : -1, UnixFromFileTime(written)));
 }
 
 int CFileTypeRecovery::SetCallbacks(ScanProgressCallback scanProgress, CopyProgressCallback copyProgress,
@@ -136,20 +158,30 @@ int CFileTypeRecovery::RecordCarvedFile(uint32_t sectorSize, const uint8_t* buff
     const uint64_t size = found.size;
     if (!log_) return kErrInvalidParameter;  // nowhere to record it: the pass moves on by one sector
 
+    FoundItemRecord carved;
+    carved.letter = letter_;
+    carved.engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
+    carved.isFolder = 0;
+    carved.contentCheck = ContentCheckValue(found.verdict);
+    carved.key = 0;
+    carved.clusterBytes = kFolderClusterBytes;
+    carved.size = size;
+    carved.dataStart = 0;
+    carved.location = sector;
+    carved.SetName(name);
+    if (namesFromMetadata_ && size > 0) {
+        // The job still stands at this file's start, and its window holds the
+        // file's first bytes: most readers need no more.
+        CarvedFileBytes bytes(job_, size);
+        FileMetadata metadata;
+        if (ReadFileMetadata(LowerExtension(name), bytes, metadata))
+            carved = NamedFromMetadata(carved, metadata, names_);
+    }
+
     FoundItemRecord* record = log_->AppendRecord();
-    uint32_t number = record->recordNumber;
-    *record = FoundItemRecord{};
-    record->letter = letter_;
-    record->engineCode = static_cast<uint32_t>(EngineCode::kRawSignature);
-    record->isFolder = 0;
-    record->contentCheck = ContentCheckValue(found.verdict);
+    const uint32_t number = record->recordNumber;
+    *record = carved;
     record->recordNumber = number;
-    record->key = 0;
-    record->clusterBytes = kFolderClusterBytes;
-    record->size = size;
-    record->dataStart = 0;
-    record->location = sector;
-    record->SetName(name);
     log_->AddChild(0, number, 0, nullptr);
 
     if (IsExaminedSectorBySector(type) || sectorSize == 0) {
@@ -209,6 +241,8 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
     rc = KeptOrFailed(rc, unreadable, record.size);
     lastCopyUnreadable_ = unreadable.SectorCount();
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
+    out.Close();
+    if (rc == 0) SetCarvedFileTimes(record, destination);
     return rc;
 }
 
@@ -216,6 +250,7 @@ int CFileTypeRecovery::CopyFileData(const FoundItemRecord& record, const CopyTar
     int rc = CopyRun(record, target.write,
                      [&](int percent) { return target.progress ? target.progress(percent) : 0; });
     if (rc == kErrReadFault && target.failed) target.failed(kErrReadFault);
+    if (rc == 0) SetCarvedFileTimes(record, target.destination);
     return rc;
 }
 

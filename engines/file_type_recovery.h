@@ -12,6 +12,7 @@
 
 #include "carving/file_signature.h"
 #include "device/disk_reader.h"
+#include "engines/carved_file_names.h"
 #include "engines/log_engine_base.h"
 #include "platform/file_handle.h"
 #include "results/scan_log.h"
@@ -76,6 +77,12 @@ class CFileTypeRecovery : public CLogEngineBase {
     // a read error, or the copy progress callback's non-zero answer.
     int CopyCarvedData(const FoundItemRecord& record, const std::filesystem::path& destination);
 
+    // With true (the default), a carved file whose own metadata names it is
+    // listed under that name and dated by it; with false every carved file
+    // keeps its number ("81920.jpg") and has no dates.
+    void SetNamesFromMetadata(bool on) { namesFromMetadata_ = on; }
+    bool NamesFromMetadata() const { return namesFromMetadata_; }
+
     CScanLog* ScanLog() { return log_.get(); }
     // The carving state of this engine's deep scan; a new scan calls StartScan on it.
     CarveJob& Job() { return job_; }
@@ -88,6 +95,11 @@ class CFileTypeRecovery : public CLogEngineBase {
     uint32_t SectorSize() const { return sectorSize_; }
 
   private:
+    // The names the log holds already, for a log reattached to go on with.
+    void RememberLoggedNames();
+    // Sets the recovered file's times to the record's, where it has them.
+    static void SetCarvedFileTimes(const FoundItemRecord& record, const std::filesystem::path& destination);
+
     // Copies the record's bytes to `write(bytes, length)`, calling
     // `report(percent)` after every piece; a non-zero answer of either ends
     // the copy and is returned.
@@ -100,6 +112,8 @@ class CFileTypeRecovery : public CLogEngineBase {
     uint32_t sectorSize_ = 512;
     DiskReader reader_;
     CarveJob job_;
+    bool namesFromMetadata_ = true;
+    CarvedNameBook names_;
 };
 
 }  // namespace sorvane

@@ -1,7 +1,7 @@
 // The files one engine found, by what makes two records the same file: the
-// data they start at and their size (with the name too for empty files,
-// which all start nowhere) for FAT records, and the file record they came
-// from for NTFS records. The deep scan's coordinator lists a file that a deep
+// data they start at and their size for FAT records (for files without data,
+// which all start nowhere, the sector of their entry and their name), and the
+// file record they came from for NTFS records. The deep scan's coordinator lists a file that a deep
 // engine found again, after the quick engine, only once: the quick engine's
 // record, which knows the file's folder, name and times best.
 #pragma once
@@ -26,7 +26,8 @@ class FoundFileIdentities {
 
   private:
     // Empty when the record has no identity (a folder, a carved file).
-    std::string IdentityOf(const FoundItemRecord& record) const;
+    // `locationShift` moves the entry's sector of a file without data.
+    std::string IdentityOf(const FoundItemRecord& record, uint64_t locationShift = 0) const;
 
     uint32_t sectorSize_;
     std::unordered_set<std::string> identities_;

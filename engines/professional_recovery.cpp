@@ -346,6 +346,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
     total_ = 0;
     quickFiles_.reset();
     deepDuplicates_.reset();
+    folderMerge_.reset();
     listed_ = ListedCount();
     remainingSeconds_ = -1;
     freeOnly_ = false;
@@ -426,6 +427,7 @@ int CProfessionalRecovery::Scan(const std::string*) {
         fat_.Consolidate();
         ntfs_.Consolidate();
         exfat_.Consolidate();
+        GiveCarvedExtensions();
         LendCarvedVerdicts();
         if (result == 0) SaveCheckpoint(run, true);
     }
@@ -975,6 +977,7 @@ int CProfessionalRecovery::ListChildren(const FoundItemRecord* folder, uint32_t 
             int listed = engine->ListChildren(nullptr, 0, out);
             if (rc == 0) rc = listed;
         }
+        ApplyFolderMerge(out);
     } else if (folder->Engine() != EngineCode::kRawSignature) {
         if (IFileRecoveryParse* engine = EngineFor(*folder)) rc = engine->ListChildren(folder, level, out);
     }
@@ -1019,7 +1022,101 @@ int CProfessionalRecovery::GetFolderPath(const FoundItemRecord& record, std::str
         return 0;
     }
     IFileRecoveryParse* engine = EngineFor(record);
-    return engine ? engine->GetFolderPath(record, path) : 0;
+    if (!engine) return 0;
+    const int rc = engine->GetFolderPath(record, path);
+    const EngineCode code = record.Engine();
+    if (rc == 0 &&
+        (code == EngineCode::kDeepFat || code == EngineCode::kDeepNtfs || code == EngineCode::kDeepExfat)) {
+        // A deep root folder the quick engine named goes by that name.
+        const size_t slash = path.find_first_of("/\\");
+        if (slash != std::string::npos) {
+            const auto& names = MergedFolders().pathNames;
+            auto it = names.find({code, path.substr(0, slash)});
+            if (it != names.end()) path = it->second + path.substr(slash);
+        }
+    }
+    return rc;
+}
+
+const CProfessionalRecovery::FolderMerge& CProfessionalRecovery::MergedFolders() {
+    if (folderMerge_) return *folderMerge_;
+    folderMerge_.emplace();
+    CScanLog* quickLog = LogOf(0);
+    if (!quickLog || quickLog->Count() == 0) return *folderMerge_;
+    std::vector<FoundItemRecord> quickFolders;
+    // A quick log that cannot be read names no folder: both are then listed, as before.
+    quickLog->ForEachRecordFrom(1, [&](const FoundItemRecord& r) {
+        if (r.IsFolder()) quickFolders.push_back(r);
+    });
+    const std::map<FolderIdentity, std::string> quickNames = QuickFolderNames(quickFolders);
+    if (quickNames.empty()) return *folderMerge_;
+    const FoundFileIdentities& quick = QuickFiles();
+    for (CLogEngineBase* deep : {static_cast<CLogEngineBase*>(&fat_), static_cast<CLogEngineBase*>(&ntfs_),
+                                 static_cast<CLogEngineBase*>(&exfat_)}) {
+        FoundItemList root;
+        if (!deep->Log() || deep->ListChildren(nullptr, 0, root) != 0) continue;
+        for (const FoundItemRecord& folder : root) {
+            const std::optional<std::string> name = QuickNameOf(quickNames, folder);
+            if (!name) continue;
+            const FolderIdentity id{folder.Engine(), folder.key};
+            uint32_t unknown = 0;
+            // exFAT files found twice are matched by their entry sets, not by
+            // these identities: such a folder is renamed, never left out.
+            const bool matchable = folder.Engine() != EngineCode::kDeepExfat;
+            if (matchable &&
+                deep->Log()->CountFilesBelow(folder.key, 1, unknown,
+                                             [&](const FoundItemRecord& r) { return !quick.Contains(r); }) ==
+                    0 &&
+                unknown == 0) {
+                folderMerge_->hidden.insert(id);
+            } else {
+                folderMerge_->names[id] = *name;
+                folderMerge_->pathNames[{folder.Engine(), folder.Name()}] = *name;
+            }
+        }
+    }
+    return *folderMerge_;
+}
+
+void CProfessionalRecovery::ApplyFolderMerge(FoundItemList& rootList) {
+    if (!quick_) return;
+    const FolderMerge& merge = MergedFolders();
+    if (merge.hidden.empty() && merge.names.empty()) return;
+    rootList.erase(std::remove_if(rootList.begin(), rootList.end(),
+                                  [&](const FoundItemRecord& r) {
+                                      return r.IsFolder() && merge.hidden.count({r.Engine(), r.key}) != 0;
+                                  }),
+                   rootList.end());
+    for (FoundItemRecord& r : rootList) {
+        if (!r.IsFolder()) continue;
+        auto it = merge.names.find({r.Engine(), r.key});
+        if (it != merge.names.end()) r.SetName(it->second);
+    }
+}
+
+void CProfessionalRecovery::GiveCarvedExtensions() {
+    CScanLog* carvedLog = carver_.Log();
+    if (!carvedLog || carvedLog->Count() == 0) return;
+    std::map<uint64_t, FoundItemRecord> carved;
+    carvedLog->ForEachRecordFrom(1, [&](const FoundItemRecord& r) {
+        if (!r.IsFolder()) carved.emplace(uint64_t{r.location}, r);
+    });
+    for (int slot : {0, 1, 2}) {
+        CScanLog* log = LogOf(slot);
+        if (!log || log->Count() == 0) continue;
+        std::vector<FoundItemRecord> renamed;
+        log->ForEachRecordFrom(1, [&](const FoundItemRecord& r) {
+            if (r.IsFolder() || r.size == 0 || !LowerExtensionOf(r).empty()) return;
+            const std::optional<uint64_t> start = DataStartOf(r);
+            if (!start) return;
+            auto it = carved.find(*start);
+            if (it == carved.end()) return;
+            if (std::optional<FoundItemRecord> named = WithCarvedExtension(r, it->second))
+                renamed.push_back(*named);
+        });
+        // A record that cannot be rewritten keeps its name; the carved copy is then listed too.
+        for (const FoundItemRecord& r : renamed) static_cast<void>(log->RewriteRecord(r));
+    }
 }
 
 int CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,

@@ -26,6 +26,7 @@
 #include "engines/file_recovery_parse.h"
 #include "engines/file_type_recovery.h"
 #include "engines/found_file_identities.h"
+#include "engines/found_folder_merge.h"
 #include "engines/professional_exfat_recovery.h"
 #include "engines/professional_fat_recovery.h"
 #include "engines/professional_ntfs_recovery.h"
@@ -254,6 +255,23 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     void DropDuplicates(FoundItemList& list);
     std::optional<FoundFileIdentities> quickFiles_;
     std::optional<uint32_t> deepDuplicates_;
+
+    // The deep engines' root folders that are folders the quick engine listed
+    // (the same directory cluster or file record): left out where the quick
+    // engine lists every file below them, else shown under its name.
+    struct FolderMerge {
+        std::set<FolderIdentity> hidden;
+        std::map<FolderIdentity, std::string> names;
+        // The deep root folder's own name, as folder paths begin with it.
+        std::map<std::pair<EngineCode, std::string>, std::string> pathNames;
+    };
+    const FolderMerge& MergedFolders();
+    // Drops the hidden folders from a root list and renames the others.
+    void ApplyFolderMerge(FoundItemList& rootList);
+    std::optional<FolderMerge> folderMerge_;
+    // File-system files whose name lost its extension take the one the
+    // carver found for the same bytes; the carved copy then drops out.
+    void GiveCarvedExtensions();
 };
 
 }  // namespace sorvane

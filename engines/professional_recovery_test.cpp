@@ -484,6 +484,110 @@ TEST_F(DeepScanTest, PublicFatUndeleteImageListsEachFileOnceAndItsFragmentsDamag
     EXPECT_EQ(testkit::FileSha256(image), before);
 }
 
+TEST_F(DeepScanTest, PublicDeletedFolderOfEmptyFilesIsListedOnce) {
+    // A deleted folder of 500 empty files (and one of 2): the quick engine
+    // reads it from the live tree, the deep engine meets its clusters again
+    // in free space. Files without data have no data start to be matched by:
+    // the folder is one folder, told by its directory cluster.
+    const std::filesystem::path packed = testkit::RealImagesDir() / "fat_deleted_dir.raw.gz";
+    if (testkit::RealImagesDir().empty() || !std::filesystem::exists(packed))
+        GTEST_SKIP() << "no public images";
+    TempDir work;
+    const std::filesystem::path image = work / "fat_deleted_dir.raw";
+    ASSERT_EQ(testkit::RunCommand("gzip -dc " + testkit::ShellQuote(packed.string()) + " > " +
+                                  testkit::ShellQuote(image.string())),
+              0);
+    const std::string before = testkit::FileSha256(image);
+    auto engine = Scan(image);
+    std::vector<FoundItemRecord> all = Files(*engine);
+    // Many names are alike ("!" for each of "1" to "9", which lost their only
+    // character): the list must hold each name as often as the truth does.
+    std::map<std::string, int> found, truth;
+    for (const FoundItemRecord& r : all) {
+        std::string folder;
+        ASSERT_EQ(engine->GetFolderPath(r, folder), 0);
+        EXPECT_TRUE(folder == "test/" || folder == "test_2/") << folder;
+        ++found[AsciiLower(r.Name())];
+    }
+    std::string json;
+    {
+        const std::vector<uint8_t> text =
+            testkit::ReadFile(testkit::RealImagesDir() / "fat_deleted_dir.raw.deleted.json");
+        json.assign(text.begin(), text.end());
+    }
+    for (size_t at = json.find("\"path\": \""); at != std::string::npos;
+         at = json.find("\"path\": \"", at + 1)) {
+        const size_t from = at + 9, to = json.find('"', from);
+        std::string path = json.substr(from, to - from);
+        const size_t slash = path.rfind('/');
+        // The truth shows a lost character as "_", and some files as orphans: names are compared.
+        std::string name = path.substr(slash + 1);
+        if (name[0] == '_') name[0] = '!';
+        ++truth[AsciiLower(name)];
+    }
+    EXPECT_EQ(all.size(), 502u);
+    EXPECT_EQ(found, truth);
+
+    // The tree shows each folder once, under its name, with all its files.
+    std::function<size_t(const FoundItemRecord*, uint32_t)> count = [&](const FoundItemRecord* folder,
+                                                                        uint32_t level) -> size_t {
+        FoundItemList children;
+        EXPECT_EQ(engine->ListChildren(folder, level, children), 0);
+        size_t files = 0;
+        for (const FoundItemRecord& c : children) {
+            EXPECT_EQ(c.Name().rfind("LostFolder", 0), std::string::npos) << c.Name();
+            files += c.IsFolder() ? count(&c, level + 1) : 1;
+        }
+        return files;
+    };
+    EXPECT_EQ(count(nullptr, 0), 502u);
+    uint32_t counted = 0;
+    ASSERT_EQ(engine->CountFiles(nullptr, 0, counted), 0);
+    EXPECT_EQ(counted, 502u);
+    engine.reset();
+    EXPECT_EQ(testkit::FileSha256(image), before);
+}
+
+TEST_F(DeepScanTest, AFileWhoseLongNameLostItsExtensionTakesTheCarversOnce) {
+    // "Holiday photo at the beach.jpg" needs three long-name pieces; the one
+    // holding ".jpg" is damaged, so the file system lists the name without
+    // it, under "other files", while the carver finds the same bytes as a JPEG.
+    for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "convert"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    TempDir work;
+    const std::string card = testkit::ShellQuote((work / "card.img").string());
+    const std::string photo = testkit::ShellQuote((work / "photo.jpg").string());
+    ASSERT_EQ(testkit::RunCommand("convert -size 200x150 plasma:fractal -seed 3 " + photo), 0);
+    ASSERT_EQ(testkit::RunCommand("mkfs.fat -C -F 12 " + card + " 2048 >/dev/null && mcopy -i " + card + " " +
+                                  photo + " '::Holiday photo at the beach.jpg' && mdel -i " + card +
+                                  " '::Holiday photo at the beach.jpg'"),
+              0);
+    std::vector<uint8_t> bytes = testkit::ReadFile(work / "card.img");
+    const std::u16string piece = u".jpg";
+    bool damaged = false;
+    for (size_t at = 0; at + 32 <= bytes.size() && !damaged; at += 32) {
+        if (bytes[at] != 0xE5 || bytes[at + 11] != 0x0F) continue;
+        // The last piece holds characters 27 to 30: ".jpg" begins at its byte 1.
+        if (bytes[at + 1] == '.' && bytes[at + 3] == 'j' && bytes[at + 5] == 'p' && bytes[at + 7] == 'g') {
+            bytes[at + 11] = 0x7F;  // attributes no entry can have
+            damaged = true;
+        }
+    }
+    ASSERT_TRUE(damaged);
+    testkit::WriteFile(work / "card.img", bytes);
+    auto engine = Scan(work / "card.img");
+    int listed = 0;
+    for (const FoundItemRecord& r : Files(*engine)) {
+        if (r.size != std::filesystem::file_size(work / "photo.jpg")) continue;
+        ++listed;
+        EXPECT_EQ(r.Name(), "Holiday photo at the beach.jpg");
+        EXPECT_NE(r.Engine(), EngineCode::kRawSignature);
+        EXPECT_EQ(CategoryFolderName(r.Name()), "photo");
+        EXPECT_EQ(RecoveredSha(*engine, r), testkit::FileSha256(work / "photo.jpg"));
+    }
+    EXPECT_EQ(listed, 1);
+}
+
 TEST_F(DeepScanTest, FilesInSpaceWithoutFileSystemAreCarved) {
     if (!testkit::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is needed";
     std::filesystem::path image = dir_ / "raw.img";

@@ -151,6 +151,8 @@ TEST_F(RealFilesTest, EveryTypeIsFoundNamedAndMeasured) {
     DiskReader reader;
     image.Open(reader);
     CFileTypeRecovery engine;
+    // Each file is told by the sector it starts at: the numbered names.
+    engine.SetNamesFromMetadata(false);
     ASSERT_EQ(engine.AttachToImage(512, "File_Type_0_real", 3, image.Path()), 0);
     uint64_t found = 0;
     Bytes sector(512);

@@ -147,6 +147,7 @@ class StructureSizesTest : public ::testing::Test {
         DiskReader reader;
         image.Open(reader);
         engine_ = std::make_unique<CFileTypeRecovery>();
+        engine_->SetNamesFromMetadata(false);  // each file is told by the sector it starts at
         EXPECT_EQ(engine_->AttachToImage(512, "File_Type_0_" + name, 3, image.Path()), 0);
         uint64_t found = 0;
         Bytes sector(512);

@@ -24,6 +24,9 @@ enum class EngineCode : uint32_t {
 };
 
 inline constexpr size_t kNameFieldSize = 260;
+// FAT records, in the engine-specific field: the name's first character,
+// lost when the entry was deleted, is a guess.
+inline constexpr uint32_t kFatNameGuessed = 0x100;
 inline constexpr uint32_t kFolderClusterBytes = 0xFFFFFFFFu;
 
 #pragma pack(push, 1)
@@ -47,6 +50,10 @@ struct FoundItemRecord {
 
     EngineCode Engine() const { return static_cast<EngineCode>(engineCode); }
     bool IsFolder() const { return isFolder != 0; }
+    bool NameGuessed() const {
+        return (Engine() == EngineCode::kQuickFat || Engine() == EngineCode::kDeepFat) &&
+               (engineSpecific & kFatNameGuessed) != 0;
+    }
     std::string Name() const { return NameFromField(name, kNameFieldSize); }
     void SetName(std::string_view text) { CopyNameField(name, kNameFieldSize, text); }
 };

@@ -14,8 +14,13 @@ mkdir -p "$work/DCIM/100CANON" "$work/Documents"
 n=0
 for name in IMG_0412 IMG_0413 IMG_0414 IMG_0415 IMG_0421 IMG_0422 IMG_0430; do
     n=$((n + 1))
-    { printf '\xff\xd8\xff\xe1\x00\x16Exif\x00\x00'; head -c $((90000 + 37000 * n)) /dev/urandom; printf '\xff\xd9'; } \
-        > "$work/DCIM/100CANON/$name.JPG"
+    # Real pictures where ImageMagick is there, so the preview shows a photo.
+    if command -v convert >/dev/null 2>&1; then
+        convert -seed "$n" -size 800x600 plasma:fractal -quality 90 "$work/DCIM/100CANON/$name.JPG"
+    else
+        { printf '\xff\xd8\xff\xe1\x00\x16Exif\x00\x00'; head -c $((90000 + 37000 * n)) /dev/urandom; printf '\xff\xd9'; } \
+            > "$work/DCIM/100CANON/$name.JPG"
+    fi
 done
 { printf 'ID3\x03\x00\x00\x00\x00\x00\x00'; head -c 2400000 /dev/urandom; } > "$work/Documents/Our song.mp3"
 printf 'Dear Anna,\nthe photos from the lake are on this card.\n' > "$work/Documents/Letter to Anna.txt"

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "app/gui_test_support.h"
+#include "app/preview/helper_process.h"
 #include "app/preview/preview_controller.h"
 #include "app/process_wnd.h"
 #include "app/startup.h"
@@ -414,6 +415,46 @@ TEST_F(PreviewTest, DeletedFilesOfARealVolumeShowFromTheImage) {
     EXPECT_TRUE(controller_->Pane().PlainText().startsWith(QStringLiteral("A.Babcd")));
 
     EXPECT_EQ(testkit::FileSha256(image), before) << "the previewed image must never change";
+}
+
+// An installed copy: `cmake --install` to a fresh prefix puts the helpers in
+// PREFIX/libexec/sorvane (not on PATH), and the installed program finds them
+// from its own folder and previews a PDF page, an archive listing and a video.
+TEST_F(PreviewTest, AnInstalledCopyFindsItsHelpersAndPreviews) {
+    const QString cmake = FindSystemProgram(QStringLiteral("cmake"));
+    if (cmake.isEmpty()) GTEST_SKIP() << "cmake missing";
+    NEED("pages.pdf");
+    NEED("bundle.zip");
+    testkit::TempDir prefix;
+    const HelperResult install = RunHelper(cmake,
+                                           {QStringLiteral("--install"), QStringLiteral(SORVANE_BINARY_DIR),
+                                            QStringLiteral("--prefix"), Q(prefix.Path())},
+                                           300000);
+    ASSERT_TRUE(install.Succeeded()) << install.output.toStdString();
+    const auto bin = prefix / "bin";
+    const auto helpers = prefix / "libexec" / "sorvane";
+    ASSERT_TRUE(std::filesystem::exists(bin / "sorvane-gui"));
+    for (const char* helper : {"tool", "Extract", "Player", "Player1"}) {
+        EXPECT_FALSE(std::filesystem::exists(bin / helper)) << helper << " would be on everyone's PATH";
+        if (std::filesystem::exists(std::filesystem::path(SORVANE_BINARY_DIR) / "app" / helper))
+            EXPECT_TRUE(std::filesystem::exists(helpers / helper)) << helper << " was not installed";
+    }
+    ASSERT_EQ(HelperProgramDir(bin), helpers);
+    controller_ = std::make_unique<CPreviewController>(browser_, window_.get(), Q(HelperProgramDir(bin)),
+                                                       Q(previewDir_));
+    controller_->SetShowInformation([this](const QString& text) { information_.push_back(text); });
+    Show("pages.pdf");
+    EXPECT_EQ(controller_->Pane().PictureCount(), 1) << "the first page of the PDF";
+    EXPECT_TRUE(Show("bundle.zip").contains(QStringLiteral("inner/notes.txt")));
+    if (Have("clip.avi") && std::filesystem::exists(helpers / "Player")) {
+        Show("clip.avi");
+        ASSERT_NE(controller_->VideoPlayer(), nullptr);
+        EXPECT_TRUE(WaitFor([&] { return controller_->VideoPlaying(); }, 40000))
+            << "the installed player plays";
+        EXPECT_EQ(RunningCopiesOf(Q(helpers / "Player")), 1);
+        controller_->EndPlayers();
+    }
+    EXPECT_TRUE(information_.empty());
 }
 
 }  // namespace
