@@ -21,13 +21,25 @@ void ReadHead(ScanSource& s) {
         s.head.resize(kSourceHeadBytes);
         return;
     }
-    s.headResult = ReadSectorsSalvaging(sectors, s.reader, s.head.data(), s.start, ss, s.headUnreadable);
+    // One unreadable sector costs only itself; recognition goes on with
+    // what came back.
+    VolumeStart start;
+    s.headLost = !ReadVolumeStart(s.reader, s.start, available, ss, s.head.size(), start);
+    s.headUnreadable = start.unreadable;
+    s.headResult = s.headUnreadable.Empty() ? kSuccess : kErrReadFault;
     std::vector<std::pair<uint64_t, uint64_t>> bad;
     for (const SectorRange& r : s.headUnreadable.Ranges())
         bad.emplace_back(r.first * ss, (r.first + r.count) * ss);
-    s.reader.KeepBytes(s.start * ss, s.head, std::move(bad));
+    s.reader.KeepBytes(s.start * ss, start.bytes, std::move(bad));
+    s.head = start.bytes;
     s.head.resize(kSourceHeadBytes);
-    s.kind = ClassifyVolume(s.head.data(), s.head.size());
+    // The copies of a boot sector are read through the kept bytes, so a
+    // bad sector among them is met once.
+    const uint64_t rangeSectors = std::min(s.length, available);
+    const RecognisedVolume volume = RecogniseVolume(s.reader, s.start, rangeSectors, ss, start);
+    s.kind = volume.kind;
+    s.backupUsed = volume.backupUsed;
+    s.claimedSectors = volume.claimedSectors;
 }
 
 }  // namespace

@@ -13,7 +13,9 @@ std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& sourc
     // sectors that cannot be read.
     if (deep)
         engine = std::make_unique<CProfessionalRecovery>();
-    else if (source.headResult == kSuccess)
+    else
+        // A start with unreadable sectors still names its file system (or its
+        // boot sector's copy does): the quick engine reads what it can.
         engine = CreateQuickEngine(source.kind);
     if (!engine) return nullptr;
     // A failed opening is the engine's to report: its scan fails or finds nothing.
