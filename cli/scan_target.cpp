@@ -105,10 +105,6 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     opened.volumeBytes = source.length * source.sectorSize;
     opened.sectorSize = source.sectorSize;
     opened.driveSectors = driveSectors;
-    if (source.headResult == kErrInvalidParameter) {
-        std::fprintf(stderr, "sorvane: cannot read the first 16384 bytes of %s\n", text.c_str());
-        return kExitCannotRead;
-    }
     // What cannot be read of the start is told at the end with the other
     // unreadable sectors; recognition went on with what came back.
     if (source.headLost)

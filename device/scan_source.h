@@ -34,7 +34,8 @@ struct ScanSource {
     // The first kSourceHeadBytes of the range, zeros where a sector could not be read.
     std::vector<uint8_t> head;
     // 0 when the head was read whole; 30 when some of its sectors could not
-    // be read (listed in `headUnreadable`); 87 when the range is shorter.
+    // be read (listed in `headUnreadable`); 87 when the range is shorter
+    // (what it holds is recognised all the same).
     int headResult = 0;
     BadSectorMap headUnreadable;
     // Not one sector of the head could be read.

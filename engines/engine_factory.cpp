@@ -6,7 +6,7 @@
 namespace sorvane {
 
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& source, bool deep) {
-    if (!source.reader.IsOpen() || source.headResult == kErrInvalidParameter) return nullptr;
+    if (!source.reader.IsOpen()) return nullptr;
     std::unique_ptr<IFileRecoveryParse> engine;
     // Every deep request gets the coordinator, whatever the volume holds:
     // raw carving works even where no file system is recognised, and around

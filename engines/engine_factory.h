@@ -17,9 +17,8 @@
 namespace sorvane {
 
 // The engine for `source`. Deep mode: the deep scan coordinator, whatever the
-// range holds, unless the range is shorter than the 16384 bytes that
-// recognise it. Quick mode: the quick engine of the volume's file system,
-// none for an unknown one. The engine is returned even when its own opening failed; that shows
+// range holds. Quick mode: the quick engine of the volume's file system, none
+// for an unknown one. The engine is returned even when its own opening failed; that shows
 // later as a scan that fails or finds nothing.
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& source, bool deep);
 

@@ -41,7 +41,7 @@ EngineStatus CProfessionalRecovery::Open(const ScanSource& source) {
     int ntfsResult = ntfs_.Open(source);
     // A start with unreadable sectors still names its file system (or a
     // copy of its boot sector does): the quick engine reads what it can.
-    quick_ = source.headResult != kErrInvalidParameter ? CreateQuickEngine(source.kind) : nullptr;
+    quick_ = CreateQuickEngine(source.kind);
     // A quick engine that cannot open finds nothing; the pass still searches.
     if (quick_) static_cast<void>(quick_->Open(source));
     if (ntfsResult != 0) return ntfsResult;
