@@ -21,6 +21,7 @@
 #include "app/user_settings.h"
 #include "device/disk_volume_list.h"
 #include "platform/data_dirs.h"
+#include "platform/disk_layout.h"
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/image_copy.h"
@@ -417,13 +418,24 @@ void CMainWnd::StartRecovery() {
     std::filesystem::path probe = std::filesystem::absolute(destination_, ec);
     while (!probe.empty() && probe != probe.root_path() && !std::filesystem::exists(probe, ec))
         probe = probe.parent_path();
-    bool onSource = false;
+    bool onSource = false, onImage = false;
+    // An image the system also reads through a loop device: the file system
+    // there is the image itself, and writing to it would change what is being
+    // recovered from.
+    for (const auto& target : targets_)
+        if (target->engine && !target->imagePath.empty() &&
+            FolderLiesOn(destination_, DevicesBackedByFile(target->imagePath)))
+            onImage = true;
     if (GetPathDeviceNumber(probe, device) == 0) {
         for (const auto& target : targets_) {
-            if (!target->engine || !target->partition || target->IsImagePartition()) continue;
+            if (!target->engine || target->IsImage()) continue;
             for (uint64_t d : ImagedDeviceNumbers(&*target->partition, target->partition->diskNumber))
                 onSource = onSource || d == device;
         }
+    }
+    if (onImage) {
+        CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG0806"));
+        return;
     }
     if (onSource && CMessageBox::Show(CMessageBox::kConfirm, this, Message("MSG0805")) != 1) return;
     // Only a folder the person chose is remembered (the screenshot mode answers for itself).

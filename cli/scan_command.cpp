@@ -21,6 +21,7 @@
 #include "engines/log_engine_base.h"
 #include "engines/professional_recovery.h"
 #include "platform/data_dirs.h"
+#include "platform/drive_table.h"
 #include "platform/instance_lock.h"
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
@@ -162,11 +163,19 @@ int RunOneTarget(ScanOptions o, OpenedTarget& opened) {
         std::error_code ec;
         destination = std::filesystem::absolute(PathFromUtf8(o.destination), ec).lexically_normal();
         if (LiesOnSource(destination, opened.devices)) {
-            std::fprintf(
-                stderr,
-                "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
-                "the files being recovered. Choose a folder on another disk.\n",
-                o.destination.c_str());
+            auto drive = DriveTable::Instance().Drive(opened.driveIndex);
+            if (drive && drive->isImage)
+                std::fprintf(
+                    stderr,
+                    "sorvane recover: %s lies on a file system the system reads from the image being "
+                    "scanned; recovering there would change the image. Choose a folder elsewhere.\n",
+                    o.destination.c_str());
+            else
+                std::fprintf(
+                    stderr,
+                    "sorvane recover: %s lies on the disk being scanned; recovering there could overwrite "
+                    "the files being recovered. Choose a folder on another disk.\n",
+                    o.destination.c_str());
             return kExitUsage;
         }
         if (int status = CheckDestination(destination); status != kExitOk) return status;
@@ -218,6 +227,19 @@ int RunOneTarget(ScanOptions o, OpenedTarget& opened) {
             stderr, "sorvane: continued the earlier deep scan of %s from %" PRIu64 " %% of its search\n",
             o.target.c_str(),
             std::min<uint64_t>(deep->ResumedAtSector(), deep->TotalSectors()) * 100 / deep->TotalSectors());
+    if (deep && rc == kSuccess && opened.kind == VolumeKind::kUnknown) {
+        // No boot sector (nor its copy) said what the volume is, but the
+        // search met a file system's own records: the files are listed by the
+        // names those records give.
+        std::string kinds;
+        for (const std::string& kind : deep->FileSystemsFound())
+            kinds += (kinds.empty() ? "" : " and ") + kind;
+        if (!kinds.empty())
+            std::fprintf(stderr,
+                         "sorvane: no file system is recognised at the start of %s, but the deep scan found "
+                         "the records of %s; their files are listed with their names\n",
+                         o.target.c_str(), kinds.c_str());
+    }
     const std::string lostRecords = UnreadableRecordsText(*opened.engine, deep != nullptr);
     if (!lostRecords.empty())
         std::fprintf(stderr,
@@ -235,8 +257,13 @@ int RunOneTarget(ScanOptions o, OpenedTarget& opened) {
         status = recover ? RecoverStep(*opened.engine, deep != nullptr, o, destination, showProgress)
                          : ListStep(*opened.engine, deep != nullptr, o);
     }
-    const bool allRead = !deep || ReportUnreadable(deep->UnreadableSectors(), o);
-    if (status == kExitOk && (!keptSize || !allRead || !lostRecords.empty())) status = kExitIncomplete;
+    BadSectorMap unreadable = opened.unreadable;
+    if (deep)
+        for (const SectorRange& range : deep->UnreadableSectors().Ranges())
+            unreadable.Add(range.first, range.count);
+    const bool allRead = ReportUnreadable(unreadable, o);
+    if (status == kExitOk && (!keptSize || !allRead || !lostRecords.empty() || opened.claimsMore))
+        status = kExitIncomplete;
     if ((status == kExitOk || status == kExitIncomplete) && recordsUnreadable)
         status = kExitRecordsUnreadable;
     std::fflush(stdout);

@@ -3,6 +3,7 @@
 // try to lead a recovered file out of its destination.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -33,8 +34,9 @@ struct Result {
 
 class CliTest : public ::testing::Test {
   protected:
-    Result Run(const std::string& arguments) {
-        std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " ";
+    // `environment`: more VAR=VALUE words for the program (a read-fault plan).
+    Result Run(const std::string& arguments, const std::string& environment = "") {
+        std::string env = "SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " " + environment + " ";
         Result r;
         std::filesystem::path err = data_ / "stderr.txt";
         r.status = RunCommand(env + ShellQuote(kProgram) + " " + arguments + " 2>" + ShellQuote(err.string()),
@@ -589,6 +591,295 @@ TEST_F(CliTest, ExfatVolumesAreClassifiedScannedAndTheirDamageIsSaid) {
         << b.all;
     Result bc = Run("classify " + ShellQuote(broken.string()));
     EXPECT_NE(bc.out.find("damaged boot region"), std::string::npos) << bc.out;
+}
+
+// Sectors the file system itself keeps no file in, but where a single bad
+// one used to stop every command: the boot area of a card.
+TEST_F(CliTest, AnUnreadableSectorInTheBootAreaStopsNoCommand) {
+    for (auto kind : {testkit::ImageKind::kFat32, testkit::ImageKind::kNtfs}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        const std::string image = ShellQuote(built.image.string());
+        const std::string before = testkit::FileSha256(built.image);
+        const size_t listed = Lines(Run("scan --quick " + image).out).size();
+        ASSERT_EQ(listed, built.Deleted().size());
+        const size_t deepListed = Lines(Run("scan --deep --fresh " + image).out).size();
+        for (int bad : {1, 6, 10, 20, 31}) {
+            SCOPED_TRACE(testkit::ImageKindName(kind) + std::string(" sector ") + std::to_string(bad));
+            const std::string plan = "SORVANE_FAULT_PLAN=" +
+                                     ShellQuote(built.image.string() + ":" + std::to_string(bad) + ":error");
+            const std::string unreadable = "1 sector unreadable: " + std::to_string(bad);
+            Result c = Run("classify " + image, plan);
+            EXPECT_EQ(c.status, 3) << c.all;
+            EXPECT_NE(
+                c.out.find(kind == testkit::ImageKind::kNtfs ? "file system: NTFS" : "file system: FAT"),
+                std::string::npos)
+                << c.out;
+            EXPECT_NE(c.out.find(unreadable), std::string::npos) << c.out;
+            Result q = Run("scan --quick " + image, plan);
+            EXPECT_EQ(q.status, 3) << q.all;
+            EXPECT_EQ(Lines(q.out).size(), listed) << q.all;
+            EXPECT_NE(q.all.find(unreadable), std::string::npos) << q.all;
+            // The deep scan reads every sector anyway; the bad one is zeros to it.
+            if (bad != 1 && bad != 31) continue;
+            Result d = Run("scan --deep --fresh " + image, plan);
+            EXPECT_EQ(d.status, 3) << d.all;
+            EXPECT_EQ(Lines(d.out).size(), deepListed) << d.all;
+        }
+        EXPECT_EQ(testkit::FileSha256(built.image), before);
+    }
+}
+
+// Every deleted file whose clusters no later file took comes back byte-exact.
+void ExpectDeletedFilesRecovered(const testkit::BuiltImage& built, const std::filesystem::path& out) {
+    std::set<std::string> shas;
+    for (const auto& f : FilesBelow(out)) shas.insert(testkit::FileSha256(out / f));
+    for (const auto& truth : built.Deleted()) {
+        if (truth.Has("overwritten")) continue;
+        EXPECT_TRUE(shas.count(truth.sha256)) << truth.path;
+    }
+}
+
+TEST_F(CliTest, AZeroedBootSectorIsReplacedByItsBackupCopy) {
+    for (auto kind : {testkit::ImageKind::kFat32, testkit::ImageKind::kNtfs}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        TempDir dir;
+        const std::filesystem::path copy = dir / "damaged.img";
+        std::filesystem::copy_file(built.image, copy);
+        ASSERT_EQ(RunCommand("dd if=/dev/zero of=" + ShellQuote(copy.string()) +
+                             " bs=512 count=1 conv=notrunc status=none"),
+                  0);
+        const std::string image = ShellQuote(copy.string());
+        const std::string before = testkit::FileSha256(copy);
+        Result c = Run("classify " + image);
+        EXPECT_EQ(c.status, 0) << c.all;
+        EXPECT_NE(c.out.find("its backup copy was used"), std::string::npos) << c.out;
+        Result q = Run("scan --quick " + image);
+        EXPECT_EQ(q.status, 0) << q.all;
+        EXPECT_EQ(Lines(q.out).size(), built.Deleted().size()) << q.all;
+        EXPECT_NE(q.all.find("the boot sector of " + copy.string() + " is damaged; its backup copy was used"),
+                  std::string::npos)
+            << q.all;
+        TempDir out;
+        Result r = Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + image);
+        EXPECT_EQ(r.status, 0) << r.all;
+        ExpectDeletedFilesRecovered(built, out.Path());
+        EXPECT_EQ(testkit::FileSha256(copy), before);
+
+        // The copy gone too: the deep scan still meets the file system's records and says so.
+        const uint64_t backup =
+            kind == testkit::ImageKind::kNtfs ? std::filesystem::file_size(copy) / 512 - 1 : 6;
+        ASSERT_EQ(RunCommand("dd if=/dev/zero of=" + ShellQuote(copy.string()) +
+                             " bs=512 seek=" + std::to_string(backup) + " count=1 conv=notrunc status=none"),
+                  0);
+        Result d = Run("scan --deep --fresh " + image);
+        EXPECT_EQ(d.status, 0) << d.all;
+        EXPECT_NE(d.all.find("no file system is recognised at the start of " + copy.string() +
+                             ", but the deep scan found the records of " +
+                             (kind == testkit::ImageKind::kNtfs ? "NTFS" : "FAT")),
+                  std::string::npos)
+            << d.all;
+    }
+}
+
+TEST_F(CliTest, AVolumeClaimingMoreThanItsTargetHoldsIsSaid) {
+    for (auto kind : {testkit::ImageKind::kFat32, testkit::ImageKind::kNtfs}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        TempDir dir;
+        const std::filesystem::path cut = dir / "cut.img";
+        std::filesystem::copy_file(built.image, cut);
+        const uint64_t size = std::filesystem::file_size(cut);
+        std::filesystem::resize_file(cut, size - 1024 * 1024);
+        const std::string claims = "the volume claims ";
+        Result c = Run("classify " + ShellQuote(cut.string()));
+        EXPECT_EQ(c.status, 3) << c.all;
+        EXPECT_NE(c.out.find(claims), std::string::npos) << c.out;
+        Result q = Run("scan --quick " + ShellQuote(cut.string()));
+        EXPECT_EQ(q.status, 3) << q.all;
+        EXPECT_NE(q.all.find(claims), std::string::npos) << q.all;
+        EXPECT_NE(q.all.find("files past its end are missing"), std::string::npos) << q.all;
+        EXPECT_FALSE(Lines(q.out).empty());
+    }
+}
+
+TEST_F(CliTest, NtfsClustersOf64KiBAndMoreAreRead) {
+    for (auto kind : {testkit::ImageKind::kNtfs64k, testkit::ImageKind::kNtfs1m}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        const std::string image = ShellQuote(built.image.string());
+        const std::string before = testkit::FileSha256(built.image);
+        Result c = Run("classify " + image);
+        EXPECT_EQ(c.status, 0) << c.all;
+        EXPECT_NE(c.out.find("cluster:     " + std::to_string(built.volumes[0].clusterBytes) + " bytes"),
+                  std::string::npos)
+            << c.out;
+        for (const char* mode : {"--quick", "--deep --fresh"}) {
+            TempDir out;
+            Result r = Run(std::string("recover ") + mode + " --to " + ShellQuote(out.Path().string()) + " " +
+                           image);
+            EXPECT_EQ(r.status, 0) << mode << ": " << r.all;
+            ExpectDeletedFilesRecovered(built, out.Path());
+            for (const auto& f : FilesBelow(out.Path()))
+                EXPECT_EQ(f.find("!"), std::string::npos)
+                    << mode << ": no content under a made-up name: " << f;
+        }
+        EXPECT_EQ(testkit::FileSha256(built.image), before);
+    }
+
+    // Windows formats up to 2 MiB clusters (stored as 0xF4).
+    const std::filesystem::path real = testkit::RealImagesDir();
+    if (real.empty() || !std::filesystem::exists(real / "ntfs-2m.raw.gz"))
+        GTEST_SKIP() << "public images not available";
+    TempDir dir;
+    const std::filesystem::path raw = dir / "ntfs-2m.raw";
+    ASSERT_EQ(RunCommand("zcat " + ShellQuote((real / "ntfs-2m.raw.gz").string()) +
+                         " | dd of=" + ShellQuote(raw.string()) + " bs=1M conv=sparse status=none"),
+              0);
+    const std::string volume = ShellQuote(raw.string() + "@128");
+    Result c = Run("classify " + volume);
+    EXPECT_EQ(c.status, 0) << c.all;
+    EXPECT_NE(c.out.find("file system: NTFS"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("cluster:     2097152 bytes"), std::string::npos) << c.out;
+    // Its records read: no "cannot be read" (exit 5), and nothing deleted to list.
+    for (const char* mode : {"--quick", "--deep --fresh"}) {
+        Result s = Run(std::string("scan ") + mode + " " + volume);
+        EXPECT_EQ(s.status, 0) << mode << ": " << s.all;
+        EXPECT_EQ(s.all.find("cannot be read"), std::string::npos) << mode << ": " << s.all;
+    }
+}
+
+TEST_F(CliTest, RecoveringOntoTheScannedImagesOwnMountIsRefused) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kNtfs);
+    TempDir dir;
+    const std::filesystem::path image = dir / "card.img";
+    std::filesystem::copy_file(built.image, image);
+    std::string loop;
+    if (RunCommand("losetup -f --show " + ShellQuote(image.string()) + " 2>/dev/null", &loop) != 0 ||
+        loop.empty())
+        GTEST_SKIP() << "no loop device can be set up here";
+    while (!loop.empty() && loop.back() == '\n') loop.pop_back();
+    const std::filesystem::path mount = dir / "mnt";
+    std::filesystem::create_directories(mount);
+    // Through the kernel's driver where it has one, else through FUSE (whose
+    // file system has a device number of its own).
+    if (RunCommand("mount " + ShellQuote(loop) + " " + ShellQuote(mount.string()) + " 2>/dev/null") != 0 &&
+        RunCommand("ntfs-3g " + ShellQuote(loop) + " " + ShellQuote(mount.string()) + " 2>/dev/null") != 0) {
+        RunCommand("losetup -d " + ShellQuote(loop));
+        GTEST_SKIP() << "cannot mount a loop device here";
+    }
+    RunCommand("sync");
+    const std::string before = testkit::FileSha256(image);
+    // The image by any of its names: the path, and one through a link.
+    std::filesystem::create_symlink(image, dir / "link.img");
+    for (const std::filesystem::path& target : {image, dir / "link.img"}) {
+        Result r = Run("recover --quick --to " + ShellQuote((mount / "out").string()) + " " +
+                       ShellQuote(target.string()));
+        EXPECT_EQ(r.status, 2) << r.all;
+        EXPECT_NE(r.all.find("reads from the image being scanned"), std::string::npos) << r.all;
+        EXPECT_FALSE(std::filesystem::exists(mount / "out"));
+    }
+    RunCommand("umount " + ShellQuote(mount.string()));
+    RunCommand("losetup -d " + ShellQuote(loop));
+    EXPECT_EQ(testkit::FileSha256(image), before);
+}
+
+// The read-fault plan is a test hook: the program that is installed never
+// takes it, so no environment can make it report sectors that are not bad.
+TEST_F(CliTest, TheInstalledProgramTakesNoReadFaultPlan) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat16);
+    const std::string plan = "SORVANE_FAULT_PLAN=" + ShellQuote(built.image.string() + ":0-63:error") +
+                             " SORVANE_DATA_DIR=" + ShellQuote(data_.Path().string()) + " ";
+    std::string out;
+    EXPECT_EQ(RunCommand(plan + ShellQuote(SORVANE_INSTALLED_CLI) + " classify " +
+                             ShellQuote(built.image.string()) + " 2>&1",
+                         &out),
+              0)
+        << out;
+    EXPECT_EQ(out.find("unreadable"), std::string::npos) << out;
+    Result hooked = Run("classify " + ShellQuote(built.image.string()), plan);
+    EXPECT_NE(hooked.status, 0) << "the tests' own build does take it: " << hooked.all;
+}
+
+// A photo with one sector the card no longer gives back is kept: zeros in
+// that sector, every other byte its own, and the report says it is damaged.
+TEST_F(CliTest, AFileWithAnUnreadableSectorIsKeptAndSaidToBeDamaged) {
+    SORVANE_SHARED_IMAGE_OR_SKIP(built, testkit::ImageKind::kFat32);
+    const auto* photo = built.Find("Photos/Été à la plage — Côte d'Azur.jpg");
+    ASSERT_NE(photo, nullptr);
+    ASSERT_FALSE(photo->Has("fragmented"));
+    const std::vector<uint8_t> bytes = testkit::ReadFile(built.image);
+    auto u16 = [&](size_t at) { return uint64_t{bytes[at]} | uint64_t{bytes[at + 1]} << 8; };
+    const uint64_t dataStart = u16(14) + uint64_t{bytes[16]} * (u16(36) | u16(38) << 16);
+    const uint64_t first = dataStart + (photo->Number("first_cluster") - 2) * bytes[13];
+    const uint64_t bad = first + 2;
+    // What the copy must hold: the photo's own bytes with the bad sector zeroed.
+    std::vector<uint8_t> expected(bytes.begin() + first * 512, bytes.begin() + first * 512 + photo->size);
+    std::fill_n(expected.begin() + 2 * 512, 512, 0);
+    TempDir dir;
+    testkit::WriteFile(dir / "expected.jpg", expected);
+    const std::string expectedSha = testkit::FileSha256(dir / "expected.jpg");
+    ASSERT_NE(expectedSha, photo->sha256);
+
+    const std::string plan =
+        "SORVANE_FAULT_PLAN=" + ShellQuote(built.image.string() + ":" + std::to_string(bad) + ":error");
+    for (const char* mode : {"--quick", "--deep --fresh"}) {
+        SCOPED_TRACE(mode);
+        TempDir out;
+        Result r = Run(std::string("recover ") + mode + " --to " + ShellQuote(out.Path().string()) + " " +
+                           ShellQuote(built.image.string()),
+                       plan);
+        EXPECT_EQ(r.status, 3) << r.all;
+        const std::filesystem::path kept = out / "photo" / "Été à la plage — Côte d'Azur.jpg";
+        ASSERT_TRUE(std::filesystem::exists(kept)) << r.all;
+        EXPECT_EQ(std::filesystem::file_size(kept), photo->size);
+        EXPECT_EQ(testkit::FileSha256(kept), expectedSha);
+        EXPECT_NE(r.all.find(kept.string() + " is damaged: 1 unreadable sector written as zeros"),
+                  std::string::npos)
+            << r.all;
+        EXPECT_NE(r.out.find(" damaged), failed 0 "), std::string::npos) << r.out;
+        for (const auto& f : FilesBelow(out.Path())) EXPECT_EQ(f.find(".part"), std::string::npos) << f;
+    }
+}
+
+// Disks that present 4096-byte sectors (many USB enclosures): both scans give
+// back every deleted file byte-exact, and nothing under a made-up name with
+// another file's bytes.
+TEST_F(CliTest, VolumesOf4096ByteSectorsAreReadByteExact) {
+    for (auto kind : {testkit::ImageKind::kFat32Sectors4k, testkit::ImageKind::kNtfsSectors4k}) {
+        SORVANE_SHARED_IMAGE_OR_SKIP(built, kind);
+        SCOPED_TRACE(testkit::ImageKindName(kind));
+        const std::string image = ShellQuote(built.image.string());
+        const std::string before = testkit::FileSha256(built.image);
+        // Contents a file recovered under a name from the file system may hold:
+        // any file's of the volume; a deleted file whose clusters a later one
+        // took may hold anything.
+        std::set<std::string> real, overwritten;
+        for (const auto& e : built.entries) {
+            if (e.isDir) continue;
+            real.insert(e.sha256);
+            if (e.Has("overwritten")) overwritten.insert(e.Name());
+        }
+        for (const char* mode : {"--quick", "--deep --fresh"}) {
+            TempDir out;
+            Result r = Run(std::string("recover ") + mode + " --to " + ShellQuote(out.Path().string()) + " " +
+                           image);
+            EXPECT_EQ(r.status, 0) << mode << ": " << r.all;
+            ExpectDeletedFilesRecovered(built, out.Path());
+            for (const auto& f : FilesBelow(out.Path())) {
+                std::string name = f.substr(f.rfind('/') + 1);
+                // Found by content alone (named by the sector it starts at): how
+                // far random bytes run is a guess.
+                if (std::isdigit(static_cast<unsigned char>(name[0]))) continue;
+                if (real.count(testkit::FileSha256(out / f))) continue;
+                const size_t copy = name.rfind('(');
+                if (copy != std::string::npos && name.find(')', copy) != std::string::npos)
+                    name.erase(copy, name.find(')', copy) - copy + 1);
+                EXPECT_TRUE(overwritten.count(name)) << mode << ": content of no file under " << f;
+            }
+        }
+        EXPECT_EQ(testkit::FileSha256(built.image), before);
+    }
 }
 
 }  // namespace

@@ -229,7 +229,7 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
     CopyState copyState;
     engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
     const uint32_t baseDepth = SeparatorDepth(Utf8FromPath(destination));
-    size_t found = 0, recovered = 0, failed = 0, didNotFit = 0;
+    size_t found = 0, recovered = 0, failed = 0, didNotFit = 0, damaged = 0;
     bool cancelled = false;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
         ++found;
@@ -238,9 +238,22 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
         std::filesystem::path wanted, written;
         std::string shown = PrintableName(f.folderPath + f.record.Name());
-        if (!JoinInsideDestination(destination, folders, f.record.Name(), wanted)) {
-            std::fprintf(stderr, "sorvane: could not recover %s: no safe free name in %s\n", shown.c_str(),
-                         Utf8FromPath(destination).c_str());
+        std::filesystem::path folder;
+        if (!JoinInsideDestination(destination, folders, {}, folder)) {
+            std::fprintf(stderr,
+                         "sorvane: could not recover %s: a link in %s leads out of it, and nothing is "
+                         "written through it\n",
+                         shown.c_str(), Utf8FromPath(destination).c_str());
+            ++failed;
+            return true;
+        }
+        // A link at the wanted name itself is passed over like any other file
+        // in the way: the file gets the next free name beside it.
+        if (!JoinInsideDestination(destination, folders, f.record.Name(), wanted))
+            wanted = folder / PathFromUtf8(SafeFileName(f.record.Name()));
+        if (FreeRecoveryPath(wanted).empty()) {
+            std::fprintf(stderr, "sorvane: could not recover %s: no free name is left for it in %s\n",
+                         shown.c_str(), Utf8FromPath(folder).c_str());
             ++failed;
             return true;
         }
@@ -249,6 +262,16 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
         const int result = RecoverFileSafely(engine, f.record, destination, wanted, baseDepth, written);
         if (result == kSuccess) {
             ++recovered;
+            // Kept whole with zeros where the medium gave nothing: said here and counted below.
+            if (const uint64_t unreadable = engine.UnreadableSectorsOfLastCopy()) {
+                ++damaged;
+                if (showProgress) std::fputc('\n', stderr);
+                std::fprintf(stderr,
+                             "sorvane: %s is damaged: %" PRIu64
+                             " unreadable %s written as zeros, the rest is complete\n",
+                             Utf8FromPath(written).c_str(), unreadable,
+                             unreadable == 1 ? "sector" : "sectors");
+            }
             return true;
         }
         if (result == kCancelCode) {
@@ -262,9 +285,9 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             return true;
         }
         if (showProgress) std::fputc('\n', stderr);
-        std::fprintf(
-            stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
-            result == kErrFileExists ? "no safe free name in the destination" : ResultText(result).c_str());
+        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
+                     result == kErrFileExists ? "no free name is left for it in the destination"
+                                              : ResultText(result).c_str());
         return true;
     });
     if (showProgress && found > 0) std::fputc('\n', stderr);
@@ -274,11 +297,15 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
     if (didNotFit > 0)
         std::fprintf(stderr, "sorvane: %s is full; %s did not fit\n", Utf8FromPath(destination).c_str(),
                      FileCountText(didNotFit).c_str());
-    std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
-                Utf8FromPath(destination).c_str());
+    if (damaged > 0)
+        std::printf("found %zu, recovered %zu (%zu damaged), failed %zu into %s\n", found, recovered, damaged,
+                    failed, Utf8FromPath(destination).c_str());
+    else
+        std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
+                    Utf8FromPath(destination).c_str());
     if (cancelled) return kExitCancelled;
     if (didNotFit > 0) return kExitCannotWrite;
-    if (failed > 0 || outcome.incomplete) return kExitIncomplete;
+    if (failed > 0 || damaged > 0 || outcome.incomplete) return kExitIncomplete;
     return kExitOk;
 }
 

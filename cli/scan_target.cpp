@@ -8,6 +8,7 @@
 #include "cli/target.h"
 #include "device/boot_sector.h"
 #include "device/disk_reader.h"
+#include "device/disk_volume_list.h"
 #include "device/partition_details.h"
 #include "engines/engine_factory.h"
 #include "platform/drive_table.h"
@@ -21,6 +22,17 @@ namespace {
 constexpr uint16_t kVolumeKey = 1;
 
 }  // namespace
+
+void TellAboutBootSector(const std::string& text, const ScanSource& source) {
+    if (source.backupUsed)
+        std::fprintf(stderr, "sorvane: the boot sector of %s is damaged; its backup copy was used\n",
+                     text.c_str());
+    if (source.claimedSectors > source.length)
+        std::fprintf(stderr,
+                     "sorvane: the volume claims %" PRIu64 " sectors; %s holds %" PRIu64
+                     "; files past its end are missing\n",
+                     source.claimedSectors, text.c_str(), source.length);
+}
 
 bool ParseImagePartition(const std::string& text, std::string& image, uint64_t& start, uint64_t& count,
                          std::string& error) {
@@ -52,6 +64,7 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     bool wholeImage = false;
     if (ParseImagePartition(text, image, start, count, rangeError)) {
         drive = DriveTable::Instance().AddImage(PathFromUtf8(image));
+        opened.devices = DeviceNumbersOfDisk(drive);
     } else if (!rangeError.empty()) {
         std::fprintf(stderr, "sorvane: %s\n", rangeError.c_str());
         return kExitUsage;
@@ -92,19 +105,17 @@ int OpenScanTarget(const std::string& text, bool deep, OpenedTarget& opened) {
     opened.volumeBytes = source.length * source.sectorSize;
     opened.sectorSize = source.sectorSize;
     opened.driveSectors = driveSectors;
-    if (source.headResult != kSuccess && !(deep && source.headResult == kErrReadFault)) {
-        std::fprintf(stderr, "sorvane: cannot read the first 16384 bytes of %s\n", text.c_str());
-        return kExitCannotRead;
-    }
-    if (source.headResult != kSuccess) {
-        // Without its first sectors the volume's own records are not read,
-        // but the deep scan still searches every sector that reads.
+    // What cannot be read of the start is told at the end with the other
+    // unreadable sectors; recognition went on with what came back.
+    if (source.headLost)
         std::fprintf(stderr,
-                     "sorvane: %" PRIu64
-                     " of the first 16384 bytes' sectors of %s cannot be read; "
-                     "the deep scan searches around them\n",
-                     source.headUnreadable.SectorCount(), text.c_str());
-    }
+                     "sorvane: none of the first %u sectors of %s can be read; if the disk is failing, copy "
+                     "what can be read with `sorvane image --keep-going` and scan the copy\n",
+                     (kSourceHeadBytes + source.sectorSize - 1) / source.sectorSize, text.c_str());
+    opened.unreadable = source.headUnreadable;
+    TellAboutBootSector(text, source);
+    opened.claimsMore = source.claimedSectors > source.length;
+    opened.kind = source.kind;
     opened.engine = CreateRecoveryEngine(source, deep);
     const std::vector<uint8_t>& head = source.head;
     if (!opened.engine) {
@@ -177,15 +188,7 @@ bool TargetKeptItsSize(const std::string& text, const OpenedTarget& opened) {
 }
 
 bool LiesOnSource(const std::filesystem::path& folder, const std::vector<uint64_t>& devices) {
-    if (devices.empty()) return false;
-    std::error_code ec;
-    std::filesystem::path probe = std::filesystem::absolute(folder, ec);
-    while (!probe.empty() && !std::filesystem::exists(probe, ec)) probe = probe.parent_path();
-    uint64_t device = 0;
-    if (probe.empty() || GetPathDeviceNumber(probe, device) != kSuccess) return false;
-    for (uint64_t d : devices)
-        if (d == device) return true;
-    return false;
+    return FolderLiesOn(folder, devices);
 }
 
 }  // namespace sorvane::cli

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/bad_sector_map.h"
 #include "device/scan_source.h"
 #include "engines/file_recovery_parse.h"
 
@@ -22,7 +23,17 @@ struct OpenedTarget {
     uint64_t volumeBytes = 0;  // of the range scanned
     uint32_t sectorSize = 512;
     uint64_t driveSectors = 0;  // the drive's (or image's) length when opened
+    // Sectors of the target's start that could not be read while recognising it.
+    BadSectorMap unreadable;
+    // The boot sector gives the volume more sectors than the target holds.
+    bool claimsMore = false;
+    // What the volume's first sectors (or a boot sector's copy) say it holds.
+    VolumeKind kind = VolumeKind::kUnknown;
 };
+
+// Says on stderr that the boot sector's backup copy was used, and that the
+// volume claims more sectors than the source's range holds when it does.
+void TellAboutBootSector(const std::string& text, const ScanSource& source);
 
 // False, after saying so, when the target's drive is now shorter than when it
 // was opened (an image cut short, a card that lost its end mid-scan).

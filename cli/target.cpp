@@ -115,6 +115,7 @@ bool ResolveTarget(const std::string& text, Target& target, std::string& error) 
     }
     target.kind = Target::Kind::kImage;
     target.driveIndex = DriveTable::Instance().AddImage(image);
+    target.devices = DeviceNumbersOfDisk(target.driveIndex);
     return true;
 }
 

@@ -49,12 +49,33 @@ bool IsNtfsBootSector(const uint8_t* sector, size_t length) {
     if (!s.Equals(3, "NTFS    ")) return false;
     if (s.U16(11) % 512 != 0) return false;
     if (s.U16(14) != 0) return false;
-    uint8_t spc = s.U8(13);
-    if (spc != 1 && spc != 2 && spc != 4 && spc != 8 && spc != 16 && spc != 32 && spc != 64) return false;
+    if (NtfsClusterBytesOf(sector, length) == 0) return false;
     if (s.U64(40) == 0) return false;
     for (size_t off : {16, 17, 18, 19, 20, 22, 23, 32, 33, 34, 35})
         if (s.U8(off) != 0) return false;
     return HasBootSignature(s);
+}
+
+uint64_t NtfsClusterBytesOf(const uint8_t* sector, size_t length) {
+    if (!sector || length < 512) return 0;
+    ByteView s(sector, length);
+    // 0 bytes per sector is read as 512, as the NTFS parser reads it.
+    const uint64_t bytesPerSector = s.U16(11) ? s.U16(11) : 512;
+    const uint8_t spc = s.U8(13);
+    uint64_t sectors = 0;
+    if (spc <= 0x80)
+        sectors = spc;
+    else if (256 - spc <= 12)
+        sectors = uint64_t{1} << (256 - spc);
+    if (sectors == 0 || (sectors & (sectors - 1)) != 0) return 0;
+    const uint64_t bytes = sectors * bytesPerSector;
+    return bytes <= (uint64_t{2} << 20) ? bytes : 0;
+}
+
+bool IsFat32BackupBootSector(const uint8_t* sector, size_t length, uint32_t sectorSize) {
+    if (!IsFatBootSector(sector, length) || FatBitsOfBootSector(sector, length) != 32) return false;
+    ByteView s(sector, length);
+    return s.U16(11) == sectorSize && s.U16(50) == kFat32BackupBootSector;
 }
 
 bool IsBitLockerVolume(const uint8_t* sector, size_t length) {
@@ -78,8 +99,9 @@ bool IsFat16BootSector(const uint8_t* sector, size_t length) {
 bool IsFat32BootSector(const uint8_t* sector, size_t length) {
     if (!sector || length < 512) return false;
     ByteView s(sector, length);
-    return s.Equals(82, "FAT32   ") && s.U8(16) != 0 && s.U32(32) != 0 && ValidClusterSize(s.U8(13)) &&
-           s.U32(36) != 0 && HasBootSignature(s);
+    // A small volume of large sectors keeps its sector count in the 16-bit field.
+    return s.Equals(82, "FAT32   ") && s.U8(16) != 0 && (s.U32(32) != 0 || s.U16(19) != 0) &&
+           ValidClusterSize(s.U8(13)) && s.U32(36) != 0 && HasBootSignature(s);
 }
 
 bool IsFatBootSector(const uint8_t* sector, size_t length) {

@@ -18,10 +18,21 @@ const char* VolumeKindName(VolumeKind kind);
 VolumeKind ClassifyVolume(const uint8_t* buffer, size_t length);
 
 bool IsNtfsBootSector(const uint8_t* sector, size_t length = 512);
+// Bytes per cluster of an NTFS boot sector: the sectors-per-cluster byte is a
+// count up to 128 and above it a negative power of two (0xF4 is 2^12 sectors),
+// as volumes with clusters of 128 KiB and more store it. 0 when it is neither
+// or the cluster would pass 2 MiB.
+uint64_t NtfsClusterBytesOf(const uint8_t* sector, size_t length = 512);
 bool IsFatBootSector(const uint8_t* sector, size_t length = 512);
 bool IsFat16BootSector(const uint8_t* sector, size_t length = 512);
 bool IsFat32BootSector(const uint8_t* sector, size_t length = 512);
 bool IsBitLockerVolume(const uint8_t* sector, size_t length = 512);
+// Where a FAT32 volume keeps the copy of its boot sector, in its own sectors.
+inline constexpr uint32_t kFat32BackupBootSector = 6;
+// True when `sector` can stand in for a lost FAT32 boot sector: it passes the
+// FAT32 checks, its bytes per sector are `sectorSize`, and it says its copy
+// lies at sector 6.
+bool IsFat32BackupBootSector(const uint8_t* sector, size_t length, uint32_t sectorSize);
 // `superblock` is the 1024 bytes that start at byte 1024 of the volume.
 bool IsExtSuperblock(const uint8_t* superblock, size_t length = 1024);
 

@@ -48,7 +48,7 @@ TEST(BootSector, NtfsFieldRules) {
     PutU16(&s[11], 0);
     EXPECT_TRUE(IsNtfsBootSector(s.data())) << "bytes per sector 0 passes the multiple-of-512 test";
     s = NtfsBoot();
-    s[13] = 128;
+    s[13] = 3;
     EXPECT_FALSE(IsNtfsBootSector(s.data()));
     EXPECT_EQ(ClassifyVolume(s.data(), s.size()), VolumeKind::kUnknown) << "no FAT fields, so not FAT either";
     s = NtfsBoot();
@@ -59,6 +59,41 @@ TEST(BootSector, NtfsFieldRules) {
     EXPECT_FALSE(IsNtfsBootSector(s.data()));
     s = NtfsBoot();
     EXPECT_FALSE(IsNtfsBootSector(s.data(), 100)) << "a short buffer is never read past";
+}
+
+TEST(BootSector, NtfsClustersUpToTwoMebibytesAsCountOrPowerOfTwo) {
+    struct Case {
+        uint16_t bytesPerSector;
+        uint8_t field;
+        uint64_t clusterBytes;  // 0: refused
+    };
+    const Case cases[] = {
+        {512, 128, 65536},                     // the largest plain count
+        {512, 0xF8, 131072},                   // 2^8 sectors
+        {512, 0xF4, 2u << 20},                 // 2^12 sectors: 2 MiB, as Windows formats it
+        {512, 0xF3, 0},                        // 4 MiB is more than any system makes
+        {512, 0x81, 0},                        // 2^127: no shift that size
+        {512, 0xFF, 1024},                     // 2^1, an odd way to say 2
+        {4096, 0xF7, 2u << 20},                // 512 sectors of 4096 bytes
+        {4096, 0xF6, 0},                       // 4 MiB again
+        {4096, 16, 65536},      {512, 96, 0},  // not a power of two
+    };
+    for (const Case& c : cases) {
+        Sector s = NtfsBoot();
+        PutU16(&s[11], c.bytesPerSector);
+        s[13] = c.field;
+        EXPECT_EQ(NtfsClusterBytesOf(s.data(), s.size()), c.clusterBytes) << int(c.field);
+        EXPECT_EQ(IsNtfsBootSector(s.data()), c.clusterBytes != 0) << int(c.field);
+    }
+}
+
+TEST(BootSector, AFat32BackupMustSayWhereItIsAndMatchTheSectorSize) {
+    Sector s = Fat32Boot();
+    PutU16(&s[50], 6);
+    EXPECT_TRUE(IsFat32BackupBootSector(s.data(), s.size(), 512));
+    EXPECT_FALSE(IsFat32BackupBootSector(s.data(), s.size(), 4096)) << "a copy of another sector size";
+    PutU16(&s[50], 0);
+    EXPECT_FALSE(IsFat32BackupBootSector(s.data(), s.size(), 512)) << "a volume that keeps no copy";
 }
 
 TEST(BootSector, Fat32WithDamagedLabelPassesThroughTheFat16Test) {

@@ -123,9 +123,20 @@ int ReadSectors(uint32_t count, const DiskReader& reader, void* buffer, uint64_t
     if (startSector > reader.totalSectors || count > reader.totalSectors - startSector)
         return kErrInvalidParameter;
     size_t got = 0;
-    const int rc =
-        reader.ReadBytes(startSector * sectorSize, buffer, static_cast<size_t>(count) * sectorSize, got);
-    if (sectorsRead) *sectorsRead = static_cast<uint32_t>(got / sectorSize);
+    int rc = reader.ReadBytes(startSector * sectorSize, buffer, static_cast<size_t>(count) * sectorSize, got);
+    size_t done = got;
+    if (rc == kErrReadFault && reader.zeroFilled) {
+        BadSectorMap& unreadable = *reader.zeroFilled;
+        reader.zeroFilled = nullptr;
+        const uint32_t whole = static_cast<uint32_t>(done / sectorSize);
+        auto* out = static_cast<uint8_t*>(buffer);
+        rc = ReadSectorsSalvaging(count - whole, reader, out + static_cast<size_t>(whole) * sectorSize,
+                                  startSector + whole, sectorSize, unreadable);
+        reader.zeroFilled = &unreadable;
+        if (rc == kErrReadFault) rc = kSuccess;
+        done = rc == kSuccess ? static_cast<size_t>(count) * sectorSize : done;
+    }
+    if (sectorsRead) *sectorsRead = static_cast<uint32_t>(done / sectorSize);
     return rc;
 }
 

@@ -29,6 +29,11 @@ class DiskReader {
   public:
     DiskReader();
     uint64_t totalSectors = 0;  // every read is bounded by it
+    // While set (during the copy of one file), a sector that cannot be read
+    // comes back as zeros and is added here, and the read succeeds: a file
+    // with one bad sector is kept, complete otherwise. Not owned, and not
+    // shared: each copy of a reader has its own.
+    mutable BadSectorMap* zeroFilled = nullptr;
 
     bool IsOpen() const;
     // Lets go of this copy's share of the handle.
@@ -68,7 +73,8 @@ uint32_t DriveSectorSizeOf(int driveIndex);
 // Reads `count` sectors of `sectorSize` bytes from `startSector` into `buffer`.
 // Returns 87 and reads nothing when the range passes totalSectors; 30 when a
 // piece fails or comes back empty. `sectorsRead` counts the whole sectors read,
-// also after a failure.
+// also after a failure. With reader.zeroFilled set, unreadable sectors are
+// zeros instead, listed there, and the read returns 0.
 [[nodiscard]] int ReadSectors(uint32_t count, const DiskReader& reader, void* buffer, uint64_t startSector,
                               uint32_t sectorSize, uint32_t* sectorsRead);
 // Reads like ReadSectors, but when the read fails reads the range again sector
@@ -78,6 +84,23 @@ uint32_t DriveSectorSizeOf(int driveIndex);
 // then complete with zeros), 87 when the range passes totalSectors.
 [[nodiscard]] int ReadSectorsSalvaging(uint32_t count, const DiskReader& reader, void* buffer,
                                        uint64_t startSector, uint32_t sectorSize, BadSectorMap& bad);
+// Makes the reads of `reader` fill unreadable sectors with zeros (and list
+// them in `unreadable`) while it lives. A null reader is left alone.
+class ZeroFilledReads {
+  public:
+    ZeroFilledReads(const DiskReader* reader, BadSectorMap& unreadable) : reader_(reader) {
+        if (reader_) reader_->zeroFilled = &unreadable;
+    }
+    ~ZeroFilledReads() {
+        if (reader_) reader_->zeroFilled = nullptr;
+    }
+    ZeroFilledReads(const ZeroFilledReads&) = delete;
+    ZeroFilledReads& operator=(const ZeroFilledReads&) = delete;
+
+  private:
+    const DiskReader* reader_;
+};
+
 // Reads `byteCount` bytes at the handle's position in pieces of at most 64 KiB.
 // 0 bytes returns 0 at once; a failed or empty piece ends with 30.
 [[nodiscard]] int ReadFully(size_t byteCount, FileHandle& handle, void* buffer, size_t* bytesRead);

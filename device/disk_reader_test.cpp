@@ -193,6 +193,34 @@ TEST(BadSectorMap, MergesTouchingRangesAndForgetsRereadSectors) {
     EXPECT_EQ(one.Summary(5), "1 sector unreadable: 7");
 }
 
+// While a file is copied, a sector the medium does not give back is zeros
+// and listed, and the read still succeeds; afterwards reads fail again.
+TEST_F(DiskReaderTest, ZeroFilledReadsKeepTheReadableSectorsOfAFile) {
+    FaultPlan::Instance().Add(image_, 120, 121, FaultKind::kError);
+    FaultPlan::Instance().Add(image_, 150 * 512 + 7, 150 * 512 + 7, FaultKind::kShort, 1);
+    DiskReader reader;
+    ASSERT_EQ(OpenImageReader(image_, reader), kSuccess);
+    std::vector<uint8_t> buf(512 * 100, 0xEE);
+    uint32_t got = 0;
+    BadSectorMap unreadable;
+    {
+        ZeroFilledReads zeros(&reader, unreadable);
+        ASSERT_EQ(ReadSectors(100, reader, buf.data(), 100, 512, &got), kSuccess);
+        EXPECT_EQ(got, 100u);
+    }
+    EXPECT_EQ(unreadable.Ranges(), (std::vector<SectorRange>{{120, 2}, {150, 1}}));
+    std::vector<uint8_t> expected(bytes_.begin() + 100 * 512, bytes_.begin() + 200 * 512);
+    std::fill_n(expected.begin() + 20 * 512, 2 * 512, 0);
+    std::fill_n(expected.begin() + 50 * 512, 512, 0);
+    EXPECT_EQ(buf, expected);
+    EXPECT_EQ(reader.zeroFilled, nullptr);
+    EXPECT_EQ(ReadSectors(100, reader, buf.data(), 100, 512, &got), kErrReadFault);
+    EXPECT_EQ(got, 20u);
+    // A range past the end is still refused, zeros or not.
+    ZeroFilledReads zeros(&reader, unreadable);
+    EXPECT_EQ(ReadSectors(2, reader, buf.data(), 299, 512, &got), kErrInvalidParameter);
+}
+
 TEST_F(DiskReaderTest, ReadFullyStopsAtTheEndWithWhatItGot) {
     FileHandle handle;
     ASSERT_EQ(OpenReadOnly(image_, handle), kSuccess);

@@ -282,11 +282,35 @@ int CDiskVolumeList::GetAllVolumeEntries(std::vector<VolumeEntry>& entries) cons
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber) {
     std::vector<uint64_t> numbers;
     auto drive = DriveTable::Instance().Drive(diskNumber);
-    if (!drive || drive->isImage) return numbers;
+    if (!drive) return numbers;
+    // An image file the system also reads through a loop device: a folder on
+    // that device's file system lies on the image.
+    if (drive->isImage) return DevicesBackedByFile(drive->node);
     if (uint64_t own = SystemDiskDeviceNumber(*drive)) numbers.push_back(own);
     for (const SystemPartition& part : ListSystemPartitions(*drive))
         if (part.device) numbers.push_back(part.device);
     return numbers;
+}
+
+bool FolderLiesOn(const std::filesystem::path& folder, const std::vector<uint64_t>& devices) {
+    if (devices.empty()) return false;
+    std::error_code ec;
+    std::filesystem::path probe = std::filesystem::absolute(folder, ec);
+    while (!probe.empty() && !std::filesystem::exists(probe, ec)) {
+        if (probe == probe.parent_path()) return false;
+        probe = probe.parent_path();
+    }
+    if (probe.empty()) return false;
+    auto listed = [&devices](uint64_t device) {
+        return device != 0 && std::find(devices.begin(), devices.end(), device) != devices.end();
+    };
+    uint64_t device = 0;
+    if (GetPathDeviceNumber(probe, device) == 0 && listed(device)) return true;
+    std::string type;
+    std::filesystem::path source;
+    uint64_t node = 0;
+    return MountedFileSystemOf(probe, type, source) && !source.empty() &&
+           GetNodeDeviceNumber(source, node) == 0 && listed(node);
 }
 
 }  // namespace sorvane

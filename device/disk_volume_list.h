@@ -71,8 +71,15 @@ class CDiskVolumeList {
     size_t cursorPosition_ = 0;
 };
 
-// Device numbers of drive `diskNumber` and of all its partitions,
-// for telling whether a path lies on that disk. Empty for an image drive.
+// Device numbers of drive `diskNumber` and of all its partitions, for telling
+// whether a path lies on that disk. For an image drive, the loop devices the
+// system reads from that image file, and their partitions.
 std::vector<uint64_t> DeviceNumbersOfDisk(int diskNumber);
+
+// True when `folder` (or the nearest folder above it that exists) lies on one
+// of `devices`: by the device of its file system, or by the device node that
+// file system is mounted from (a FUSE file system such as ntfs-3g has a
+// device number of its own).
+bool FolderLiesOn(const std::filesystem::path& folder, const std::vector<uint64_t>& devices);
 
 }  // namespace sorvane

@@ -16,18 +16,30 @@ void ReadHead(ScanSource& s) {
     s.head.assign(static_cast<size_t>(sectors) * ss, 0);
     s.headUnreadable = BadSectorMap();
     const uint64_t available = s.start < s.reader.totalSectors ? s.reader.totalSectors - s.start : 0;
-    if (available < sectors) {
-        s.headResult = kErrInvalidParameter;
-        s.head.resize(kSourceHeadBytes);
-        return;
-    }
-    s.headResult = ReadSectorsSalvaging(sectors, s.reader, s.head.data(), s.start, ss, s.headUnreadable);
+    // One unreadable sector costs only itself; recognition goes on with
+    // what came back.
+    VolumeStart start;
+    s.headLost = !ReadVolumeStart(s.reader, s.start, available, ss, s.head.size(), start);
+    s.headUnreadable = start.unreadable;
+    // A range shorter than the head is recognised from what it holds.
+    s.headResult = available < sectors        ? kErrInvalidParameter
+                   : s.headUnreadable.Empty() ? kSuccess
+                                              : kErrReadFault;
     std::vector<std::pair<uint64_t, uint64_t>> bad;
     for (const SectorRange& r : s.headUnreadable.Ranges())
         bad.emplace_back(r.first * ss, (r.first + r.count) * ss);
-    s.reader.KeepBytes(s.start * ss, s.head, std::move(bad));
+    start.bytes.resize(static_cast<size_t>(std::min<uint64_t>(sectors, available)) * ss);
+    s.reader.KeepBytes(s.start * ss, start.bytes, std::move(bad));
+    start.bytes.resize(s.head.size());
+    s.head = start.bytes;
     s.head.resize(kSourceHeadBytes);
-    s.kind = ClassifyVolume(s.head.data(), s.head.size());
+    // The copies of a boot sector are read through the kept bytes, so a
+    // bad sector among them is met once.
+    const uint64_t rangeSectors = std::min(s.length, available);
+    const RecognisedVolume volume = RecogniseVolume(s.reader, s.start, rangeSectors, ss, start);
+    s.kind = volume.kind;
+    s.backupUsed = volume.backupUsed;
+    s.claimedSectors = volume.claimedSectors;
 }
 
 }  // namespace

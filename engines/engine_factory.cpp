@@ -6,14 +6,16 @@
 namespace sorvane {
 
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& source, bool deep) {
-    if (!source.reader.IsOpen() || source.headResult == kErrInvalidParameter) return nullptr;
+    if (!source.reader.IsOpen()) return nullptr;
     std::unique_ptr<IFileRecoveryParse> engine;
     // Every deep request gets the coordinator, whatever the volume holds:
     // raw carving works even where no file system is recognised, and around
     // sectors that cannot be read.
     if (deep)
         engine = std::make_unique<CProfessionalRecovery>();
-    else if (source.headResult == kSuccess)
+    else
+        // A start with unreadable sectors still names its file system (or its
+        // boot sector's copy does): the quick engine reads what it can.
         engine = CreateQuickEngine(source.kind);
     if (!engine) return nullptr;
     // A failed opening is the engine's to report: its scan fails or finds nothing.

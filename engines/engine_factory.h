@@ -1,7 +1,9 @@
 // Engine selection: which recovery engine reads a scan source. The source
 // (opened once by whoever starts the scan) has already read and recognised
-// the first 16384 bytes of its range; the factory creates the matching engine
-// and opens it on the source. The caller owns the engine.
+// the first 16384 bytes of its range (sector by sector when the medium fails,
+// by a backup copy of the boot sector when the main one is lost); the factory
+// creates the matching engine and opens it on the source. The caller owns the
+// engine.
 #pragma once
 
 #include <cstdint>
@@ -15,10 +17,8 @@
 namespace sorvane {
 
 // The engine for `source`. Deep mode: the deep scan coordinator, whatever the
-// range holds, unless the range is shorter than the 16384 bytes that
-// recognise it. Quick mode: the quick engine of the volume's file system,
-// none for an unknown one or when the first 16384 bytes could not be read in
-// full. The engine is returned even when its own opening failed; that shows
+// range holds. Quick mode: the quick engine of the volume's file system, none
+// for an unknown one. The engine is returned even when its own opening failed; that shows
 // later as a scan that fails or finds nothing.
 std::unique_ptr<IFileRecoveryParse> CreateRecoveryEngine(const ScanSource& source, bool deep);
 

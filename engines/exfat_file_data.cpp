@@ -85,7 +85,7 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
     // Every byte of the file, past the valid length too, has a cluster; a
     // length its clusters cannot hold is damage, and copying it would fill
     // the destination with zeros a hostile entry asked for.
-    if (uint64_t{clusters.size()} * clusterBytes < dataLength) return kErrReadFault;
+    if (uint64_t{clusters.size()} * clusterBytes < dataLength) return kErrFileCorrupt;
     std::vector<uint8_t> buffer;
     uint64_t written = 0;
     int lastPercent = -1;
@@ -96,7 +96,7 @@ int CopyExfatFileData(ExfatVolume& volume, const std::vector<uint32_t>& clusters
         return target.progress(percent);
     };
     for (size_t i = 0; written < validDataLength; ++i) {
-        if (i >= clusters.size()) return kErrReadFault;
+        if (i >= clusters.size()) return kErrFileCorrupt;
         if (!volume.ReadCluster(clusters[i], buffer)) return kErrReadFault;
         const uint64_t piece = std::min<uint64_t>(clusterBytes, validDataLength - written);
         int rc = target.write(buffer.data(), static_cast<size_t>(piece));

@@ -8,6 +8,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "device/boot_sector.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
 #include "platform/file_time.h"
@@ -69,18 +70,46 @@ int CFastFatRecovery::OpenFromBootSector(uint32_t sourceSectorSize) {
     uint32_t got = 0;
     int rc =
         ReadSectors(4096 / sourceSectorSize, reader_, boot.data(), partitionStart_, sourceSectorSize, &got);
-    if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
-    if (!ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_))
+    const bool mainParsed = got * sourceSectorSize >= 512 &&
+                            ParseFatBootSector(ByteView(boot.data(), got * sourceSectorSize), geometry_);
+    if (!mainParsed && !ParseBackupBootSector(sourceSectorSize)) {
+        if (got * sourceSectorSize < 512) return rc != kSuccess ? rc : kErrReadFault;
         return kErrInvalidParameter;
+    }
     // Reads below use the volume's own sector size; the start given in the
     // source's sectors is turned into those.
     partitionUnits_ = partitionStart_ * sourceSectorSize / geometry_.bytesPerSector;
+    // Records and free extents are counted in the source's sectors, as every
+    // engine counts them, however large the volume's own sectors are.
+    sourcePerVolumeSector_ =
+        geometry_.bytesPerSector >= sourceSectorSize && geometry_.bytesPerSector % sourceSectorSize == 0
+            ? geometry_.bytesPerSector / sourceSectorSize
+            : 1;
     // An unreadable FAT still lets the tree be read.
     static_cast<void>(fat_.Load(reader_, partitionUnits_, geometry_));
     clusterBuffer_.assign(geometry_.ClusterBytes(), 0);
     sector_.assign(geometry_.bytesPerSector, 0);
     opened_ = true;
     return kSuccess;
+}
+
+bool CFastFatRecovery::ParseBackupBootSector(uint32_t sourceSectorSize) {
+    // FAT32 keeps a copy of its boot sector at sector 6 of the volume's own
+    // sector size, which may be larger than the source's.
+    for (uint32_t volumeSector : {512u, 4096u}) {
+        if (volumeSector < sourceSectorSize) continue;
+        std::vector<uint8_t> copy(volumeSector);
+        uint32_t got = 0;
+        const uint32_t count = volumeSector / sourceSectorSize;
+        const uint64_t first = partitionStart_ + uint64_t{kFat32BackupBootSector} * count;
+        if (ReadSectors(count, reader_, copy.data(), first, sourceSectorSize, &got) != kSuccess ||
+            got != count)
+            continue;
+        if (IsFat32BackupBootSector(copy.data(), copy.size(), volumeSector) &&
+            ParseFatBootSector(ByteView(copy.data(), copy.size()), geometry_))
+            return true;
+    }
+    return false;
 }
 
 int CFastFatRecovery::ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer,
@@ -456,8 +485,8 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         r.created = entry.times.created;
         r.accessed = entry.times.accessed;
         r.written = entry.times.written;
-        r.dataStart = geometry_.dataStart;
-        r.location = entrySector;
+        r.dataStart = geometry_.dataStart * sourcePerVolumeSector_;
+        r.location = entrySector * sourcePerVolumeSector_;
         r.partitionStart = partitionStart_;
         SetRecordName(r, entry.name);
         folder.parent = dir.cluster;
@@ -523,8 +552,8 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     r->accessed = entry.times.accessed;
     r->written = entry.times.written;
     r->size = entry.size;
-    r->dataStart = geometry_.dataStart;
-    r->location = entrySector;
+    r->dataStart = geometry_.dataStart * sourcePerVolumeSector_;
+    r->location = entrySector * sourcePerVolumeSector_;
     r->partitionStart = partitionStart_;
     SetRecordName(*r, entry.name);
     if (lostLetter) lostLetterFiles_.push_back(*r);
@@ -633,10 +662,13 @@ bool CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
         start = partitionSectors_;
         return 1;
     }
+    // Worked out in the volume's sectors, answered in the source's.
+    const uint64_t scale = sourcePerVolumeSector_;
     const uint64_t spc = geometry_.sectorsPerCluster;
     const uint64_t clusters = geometry_.clusterCount;
     auto bit = [&](uint64_t n) { return (bitmap_[n / 8] >> (n % 8)) & 1; };
-    uint64_t relative = start > geometry_.dataStart ? start - geometry_.dataStart : 0;
+    const uint64_t at = start / scale;
+    uint64_t relative = at > geometry_.dataStart ? at - geometry_.dataStart : 0;
     uint64_t cluster = relative / spc;
     if (cluster >= clusters) {
         start = partitionSectors_;
@@ -661,8 +693,8 @@ bool CFastFatRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
         else
             ++end;
     }
-    start = geometry_.dataStart + relative;
-    length = end * spc - relative;
+    start = (geometry_.dataStart + relative) * scale;
+    length = (end * spc - relative) * scale;
     if (start >= partitionSectors_)
         length = 0;
     else if (start + length > partitionSectors_)

@@ -56,9 +56,13 @@ class CFastFatRecovery : public CLogEngineBase {
 
     // Reads the boot sector at partitionStart_ (in `sourceSectorSize` sectors) and the FAT.
     int OpenFromBootSector(uint32_t sourceSectorSize);
+    // Takes the geometry from FAT32's copy of the boot sector; false when
+    // there is no usable copy.
+    bool ParseBackupBootSector(uint32_t sourceSectorSize);
     FolderKey RootKey() const override { return geometry_.IsFat32() ? geometry_.rootCluster : 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     ItemTimes RecoveredTimes(const FoundItemRecord& record) const override { return WallClockTimes(record); }
+    const DiskReader* SourceReader() const override { return &reader_; }
     uint64_t AbsoluteSector(uint64_t relativeSector) const { return partitionUnits_ + relativeSector; }
     int ReadRelative(uint64_t relativeSector, uint32_t sectors, uint8_t* buffer, uint32_t& bytesRead);
 
@@ -120,9 +124,10 @@ class CFastFatRecovery : public CLogEngineBase {
     // Opening.
     bool opened_ = false;
     int openResult_ = kErrInvalidHandle;
-    uint64_t partitionStart_ = 0;    // as given, in the source's sectors
-    uint64_t partitionSectors_ = 0;  // as given, in the source's sectors
-    uint64_t partitionUnits_ = 0;    // partition start in the volume's own sectors
+    uint64_t partitionStart_ = 0;         // as given, in the source's sectors
+    uint64_t partitionSectors_ = 0;       // as given, in the source's sectors
+    uint64_t partitionUnits_ = 0;         // partition start in the volume's own sectors
+    uint64_t sourcePerVolumeSector_ = 1;  // source sectors in one of the volume's
     uint16_t letter_ = 0;
     DiskReader reader_;
     FatGeometry geometry_;

@@ -624,7 +624,7 @@ TEST(QuickFatEngine, CorruptedTablesAndDirectoriesNeverStopAScan) {
     }
 }
 
-TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRead) {
+TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRecognise) {
     fattest::ScanFolder logs;
     testkit::TempDir dir;
     // An ext volume gets the engine that finds nothing.
@@ -646,11 +646,15 @@ TEST(EngineSelection, QuickModeChoosesByFileSystemAndRefusesWhatItCannotRead) {
     std::filesystem::path zeros = dir / "zeros.img";
     testkit::WriteFile(zeros, std::vector<uint8_t>(1 << 20, 0));
     EXPECT_FALSE(CreateRecoveryEngineForImage(zeros, 1, false));
-    // Shorter than the 16384 bytes the recognition reads: none, whatever the mode.
+    // Shorter than the 16384 bytes the recognition reads: what there is is
+    // recognised (nothing here), and the deep scan searches it all the same.
     std::filesystem::path tiny = dir / "tiny.img";
     testkit::WriteFile(tiny, std::vector<uint8_t>(8192, 0));
     EXPECT_FALSE(CreateRecoveryEngineForImage(tiny, 1, false));
-    EXPECT_FALSE(CreateRecoveryEngineForImage(tiny, 1, true));
+    auto deep = CreateRecoveryEngineForImage(tiny, 1, true);
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->Scan(nullptr), 0);
+    EXPECT_EQ(deep->GetFoundCount(), 0u);
     EXPECT_FALSE(CreateRecoveryEngineForImage(dir / "missing.img", 1, false));
     EXPECT_FALSE(CreateRecoveryEngine(9999, 0, 100, 1, false));
 }

@@ -70,13 +70,13 @@ int CFastNtfsRecovery::OpenVolume() {
     volumeBase_ = partitionStart_ * deviceSectorSize_;
     volumeBytes_ = partitionSectors_ * deviceSectorSize_;
 
+    // Only the first sector is read: the rest of the boot area may be
+    // unreadable on a worn medium without costing anything.
     std::vector<uint8_t> boot(kBootBytes, 0);
-    size_t bootLength = static_cast<size_t>(std::min<uint64_t>(kBootBytes, volumeBytes_));
-    bootLength -= bootLength % deviceSectorSize_;
-    if (bootLength < 512) return kErrInvalidParameter;
-    int rc = ReadVolume(0, boot.data(), bootLength);
-    if (rc != kSuccess) return rc;
-    if (!ParseNtfsBootSector(ByteView(boot.data(), bootLength), geometry_)) {
+    const size_t bootLength = std::max<size_t>(512, deviceSectorSize_);
+    if (bootLength > kBootBytes || volumeBytes_ < bootLength) return kErrInvalidParameter;
+    const bool mainRead = ReadVolume(0, boot.data(), bootLength) == kSuccess;
+    if (!mainRead || !ParseNtfsBootSector(ByteView(boot.data(), bootLength), geometry_)) {
         // A damaged first sector: NTFS keeps a copy in the volume's last sector.
         bool found = false;
         for (uint64_t sectorSize : {uint64_t{512}, uint64_t{4096}}) {
@@ -669,8 +669,10 @@ EngineStatus CFastNtfsRecovery::LoadAllocationMap() {
 
 bool CFastNtfsRecovery::NextFreeExtent(uint64_t& start, uint64_t& length) {
     if (bitmapLength_ == 0) return 0;
-    const uint64_t perCluster = geometry_.sectorsPerCluster;
-    const uint64_t volumeSectors = volumeBytes_ / geometry_.bytesPerSector;
+    // Counted in the source's sectors, which are smaller than the volume's
+    // own on a volume of 4096-byte sectors read from an image.
+    const uint64_t perCluster = std::max<uint64_t>(1, geometry_.clusterBytes / deviceSectorSize_);
+    const uint64_t volumeSectors = volumeBytes_ / deviceSectorSize_;
     length = 0;
     if (start >= volumeSectors) {
         start = volumeSectors;

@@ -39,6 +39,7 @@ class CFastNtfsRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    const DiskReader* SourceReader() const override { return &reader_; }
 
   private:
     using DataLayout = NtfsDataLayout;

@@ -50,6 +50,10 @@ class IFileRecoveryParse {
     // the caller's destination folder.
     virtual EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                                      uint32_t baseDepth) = 0;
+    // Sectors of the file the last RecoverItem copied that could not be read:
+    // the copy holds zeros there and is complete otherwise. 0 when every
+    // sector was read (and for a folder).
+    [[nodiscard]] virtual uint64_t UnreadableSectorsOfLastCopy() const { return 0; }
     // Moves `start` to the first unallocated sector at or after it and gives the
     // length of that free run. True when answered, false without a map.
     [[nodiscard]] virtual bool NextFreeExtent(uint64_t& start, uint64_t& length) = 0;

@@ -195,13 +195,20 @@ int CFileTypeRecovery::CopyCarvedData(const FoundItemRecord& record,
     FileHandle out;
     // An existing file is replaced whole, so no tail of an earlier, longer
     // file survives behind the copied bytes.
+    lastCopyUnreadable_ = 0;
     int rc = OpenForWriting(destination, WriteMode::kCreateOrTruncate, out);
     if (rc != 0) return rc;
-    rc = CopyRun(
-        record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
-        [&](int percent) {
-            return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
-        });
+    BadSectorMap unreadable;
+    {
+        ZeroFilledReads zeros(&reader_, unreadable);
+        rc = CopyRun(
+            record, [&out](const uint8_t* bytes, size_t length) { return out.Write(bytes, length); },
+            [&](int percent) {
+                return copyProgress_ ? copyProgress_(userData_, percent, 100, 0, destination) : 0;
+            });
+    }
+    rc = KeptOrFailed(rc, unreadable, record.size);
+    lastCopyUnreadable_ = unreadable.SectorCount();
     if (rc == kErrReadFault && copyProgress_) copyProgress_(userData_, 100, 100, kErrReadFault, destination);
     out.Close();
     if (rc == 0) SetCarvedFileTimes(record, destination);

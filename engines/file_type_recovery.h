@@ -91,6 +91,7 @@ class CFileTypeRecovery : public CLogEngineBase {
     // Carved files all lie in the root; carving happens only through RecordCarvedFile.
     FolderKey RootKey() const override { return 0; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    const DiskReader* SourceReader() const override { return &reader_; }
     uint32_t SectorSize() const { return sectorSize_; }
 
   private:

@@ -229,7 +229,7 @@ int RecordCopy(void* userData, int percent, int, int error, const std::filesyste
     return 0;
 }
 
-TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
+TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndKeepsAFileWithUnreadableSectors) {
     TestImage image(data_ / "disk.img", 600);
     Bytes tif = {0x49, 0x49, 0x2A, 0x00};
     tif.resize(200 * 512, 0x10);
@@ -258,12 +258,19 @@ TEST_F(FileTypeRecoveryTest, CopyReportsProgressAndAFailedReadAsError30) {
     EXPECT_EQ(log.calls[0], std::make_pair(64, 0));
     EXPECT_EQ(log.calls[1], std::make_pair(100, 0));
 
-    // The disk fails at the start of the file: nothing delivered gives 30.
+    EXPECT_EQ(engine.UnreadableSectorsOfLastCopy(), 0u);
+
+    // The disk fails at the start of the file: the file is kept whole with
+    // zeros in those sectors, and the engine says how many there were.
     log.calls.clear();
     FaultPlan::Instance().Add(image.Path(), 100, 110, FaultKind::kError);
-    EXPECT_EQ(engine.CopyCarvedData(list[0], out), 30);
-    ASSERT_EQ(log.calls.size(), 1u);
-    EXPECT_EQ(log.calls[0], std::make_pair(100, 30));
+    EXPECT_EQ(engine.CopyCarvedData(list[0], out), 0);
+    Bytes damaged = tif;
+    std::fill_n(damaged.begin(), 11 * 512, 0);
+    EXPECT_EQ(testkit::ReadFile(out), damaged);
+    EXPECT_EQ(engine.UnreadableSectorsOfLastCopy(), 11u);
+    ASSERT_FALSE(log.calls.empty());
+    EXPECT_EQ(log.calls.back(), std::make_pair(100, 0));
 }
 
 TEST_F(FileTypeRecoveryTest, PreviewWritesPicturesToTheSharedPreviewFile) {

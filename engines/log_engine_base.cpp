@@ -118,7 +118,15 @@ int CLogEngineBase::CopyFileTo(const FoundItemRecord& record, const std::filesys
             };
             target.failed = failed;
             target.destination = destination;
-            rc = CopyFileData(record, target);
+            // An unreadable sector of the file becomes zeros: the copy is
+            // kept, complete otherwise, and counted as damaged.
+            BadSectorMap unreadable;
+            {
+                ZeroFilledReads zeros(SourceReader(), unreadable);
+                rc = KeptOrFailed(CopyFileData(record, target), unreadable, record.size);
+            }
+            lastCopyUnreadable_ = unreadable.SectorCount();
+            if (rc == kErrReadFault && !unreadable.Empty()) failed(rc);
             out.Close();
             if (rc == 0) {
                 const ItemTimes times = RecoveredTimes(record);
@@ -146,6 +154,7 @@ ItemTimes CLogEngineBase::RecoveredTimes(const FoundItemRecord& record) const { 
 
 EngineStatus CLogEngineBase::RecoverItem(const FoundItemRecord& record,
                                          const std::filesystem::path& destination, uint32_t /*baseDepth*/) {
+    lastCopyUnreadable_ = 0;
     if (!record.IsFolder()) return CopyFileTo(record, destination);
     if (!log_) return 0;
     if (int flushed = log_->Flush(); flushed != 0) return flushed;

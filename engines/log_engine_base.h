@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "device/disk_reader.h"
 #include "engines/file_recovery_parse.h"
 #include "platform/file_handle.h"
+#include "platform/result_codes.h"
 #include "results/folder_key.h"
 #include "results/safe_name.h"
 #include "results/scan_log.h"
@@ -57,6 +59,7 @@ class CLogEngineBase : public IFileRecoveryParse {
     EngineStatus GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                              uint32_t baseDepth) override;
+    [[nodiscard]] uint64_t UnreadableSectorsOfLastCopy() const override { return lastCopyUnreadable_; }
     [[nodiscard]] bool NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     void SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     [[nodiscard]] bool FindByExtension(const std::string& pattern, FoundItemList& out) override;
@@ -96,9 +99,13 @@ class CLogEngineBase : public IFileRecoveryParse {
     // The times a recovered file of `record` is given: the record's FILETIMEs
     // (UTC) unless the engine's records keep them otherwise.
     virtual ItemTimes RecoveredTimes(const FoundItemRecord& record) const;
+    // The reader file data is copied through; its unreadable sectors become
+    // zeros during a recovery. Null: an unreadable sector fails the copy.
+    virtual const DiskReader* SourceReader() const { return nullptr; }
 
     std::unique_ptr<CScanLog> log_;
     uint64_t unreadableRecords_ = 0;
+    uint64_t lastCopyUnreadable_ = 0;
     ScanProgressCallback scanProgress_ = nullptr;
     CopyProgressCallback copyProgress_ = nullptr;
     void* userData_ = nullptr;
@@ -106,5 +113,12 @@ class CLogEngineBase : public IFileRecoveryParse {
     SearchProgressCallback searchCallback_ = nullptr;
     void* searchUserData_ = nullptr;
 };
+
+// The answer of a copy made with zero-filled reads: a file none of whose
+// bytes came back is not recovered (30), one with some is (0, and damaged).
+// `unreadable` counts sectors of at least 512 bytes.
+inline int KeptOrFailed(int rc, const BadSectorMap& unreadable, uint64_t fileBytes) {
+    return rc == 0 && !unreadable.Empty() && unreadable.SectorCount() * 512 >= fileBytes ? kErrReadFault : rc;
+}
 
 }  // namespace sorvane

@@ -145,15 +145,22 @@ void CProfessionalFatRecovery::RegisterBootSector() {
     static_cast<void>(ReadSectors(count, reader_, boot.data(), rangeStart_, sectorSize_, &got));
     if (got == 0 || !IsFatBootSector(boot.data(), sectorSize_)) return;
     ByteView b(boot.data(), boot.size());
+    // The boot sector counts in the volume's own sectors, which may be larger
+    // than the source's (a FAT volume of 4096-byte sectors in an image): every
+    // guess counts in the source's.
+    const uint32_t volumeSector = b.U16(11);
+    if (volumeSector < sectorSize_ || volumeSector % sectorSize_ != 0) return;
+    const uint64_t scale = volumeSector / sectorSize_;
     FatVolumeGuess guess;
     guess.volumeStart = rangeStart_;
-    guess.sectorsPerCluster = b.U8(13);
+    guess.sectorsPerCluster = static_cast<uint32_t>(b.U8(13) * scale);
     uint64_t offset;
     if (b.Equals(82, "FAT32   ")) {
-        offset = b.U16(14) + static_cast<uint64_t>(b.U8(16)) * b.U32(36);
+        offset = (b.U16(14) + static_cast<uint64_t>(b.U8(16)) * b.U32(36)) * scale;
         rootCluster_ = b.U32(44);
     } else {
-        offset = b.U16(14) + static_cast<uint64_t>(b.U8(16)) * b.U16(22) + 32;
+        // The fixed root folder the guesses place 32 sectors before cluster 2.
+        offset = (b.U16(14) + static_cast<uint64_t>(b.U8(16)) * b.U16(22)) * scale + 32;
         rootCluster_ = 0;
     }
     if (guess.sectorsPerCluster == 0 || offset > 0xFFFFFFFFull) return;

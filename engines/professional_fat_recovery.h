@@ -115,6 +115,7 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     FolderKey RootKey() const override { return rootCluster_; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
     ItemTimes RecoveredTimes(const FoundItemRecord& record) const override { return WallClockTimes(record); }
+    const DiskReader* SourceReader() const override { return &reader_; }
 
   private:
     struct DirContext {

@@ -359,7 +359,7 @@ TEST_F(DeepFatTest, MemoryStaysBoundedOnEndlessDirectoryLikeSectors) {
 
 // A file whose cluster can be read only in part is not recovered at all:
 // closing the gap with the next cluster's bytes would shift the rest of it.
-TEST_F(DeepFatTest, ClusterReadOnlyInPartFailsTheCopy) {
+TEST_F(DeepFatTest, ClusterReadOnlyInPartIsCopiedWithZerosAndCounted) {
     const std::filesystem::path dir = testkit::RealImagesDir();
     if (dir.empty() || !std::filesystem::exists(dir / "6-fat-undel.dd")) GTEST_SKIP() << "no public images";
     const std::filesystem::path image = dir / "6-fat-undel.dd";
@@ -378,11 +378,20 @@ TEST_F(DeepFatTest, ClusterReadOnlyInPartFailsTheCopy) {
         chosen->partitionStart + chosen->dataStart + (chosen->key - 2) * clusterSectors + 1;
 
     EXPECT_EQ(engine.RecoverItem(*chosen, dir_ / "whole", 0), 0);
+    EXPECT_EQ(engine.UnreadableSectorsOfLastCopy(), 0u);
     {
         testkit::ScopedFaults faults;
         faults.Error(image, second, second);
-        EXPECT_NE(engine.RecoverItem(*chosen, dir_ / "cut", 0), 0) << chosen->Name();
+        EXPECT_EQ(engine.RecoverItem(*chosen, dir_ / "cut", 0), 0) << chosen->Name();
+        EXPECT_EQ(engine.UnreadableSectorsOfLastCopy(), 1u);
     }
+    // Whole but for the one sector, which is zeros.
+    std::vector<uint8_t> expected = testkit::ReadFile(dir_ / "whole");
+    const size_t at =
+        (second - (chosen->partitionStart + chosen->dataStart + (chosen->key - 2) * clusterSectors)) * 512;
+    ASSERT_LT(at, expected.size());
+    std::fill(expected.begin() + at, expected.begin() + std::min(expected.size(), at + 512), 0);
+    EXPECT_EQ(testkit::ReadFile(dir_ / "cut"), expected);
     EXPECT_EQ(testkit::FileSha256(image), hash);
 }
 

@@ -79,10 +79,23 @@ int CProfessionalNtfsRecovery::OpenCommon() {
     if (got == 0) return rc != 0 ? rc : kErrReadFault;
     if (IsNtfsBootSector(boot.data(), sectorSize_)) {
         ByteView b(boot.data(), boot.size());
-        uint64_t spc = b.U8(13);
-        uint64_t mftSector = rangeStart_ + spc * b.U64(48);
+        // Clusters of 128 KiB and more store their size as a power of two.
+        const uint64_t clusterBytes = NtfsClusterBytesOf(boot.data(), sectorSize_);
+        const uint64_t mftByte = clusterBytes * b.U64(48);
+        const uint64_t mftSector = rangeStart_ + mftByte / sectorSize_;
+        if (clusterBytes >= sectorSize_ && clusterBytes % sectorSize_ == 0)
+            sectorsPerCluster_ = static_cast<uint32_t>(clusterBytes / sectorSize_);
+        // Volumes of 4096-byte sectors keep records of 4096 bytes, whatever
+        // sector size the source is read in.
+        NtfsGeometry geometry;
+        if (ParseNtfsBootSector(ByteView(boot.data(), sectorSize_), geometry) &&
+            geometry.recordSize % sectorSize_ == 0 && geometry.recordSize <= kRecordReadBytes) {
+            recordSize_ = geometry.recordSize;
+            sectorsPerRecord_ = recordSize_ / sectorSize_;
+        }
         std::vector<NtfsRun> runs;
-        if (spc != 0 && ReadDataRuns(mftSector, runs) == 0) mftMap_[mftSector] = std::move(runs);
+        if (clusterBytes != 0 && mftByte / clusterBytes == b.U64(48) && ReadDataRuns(mftSector, runs) == 0)
+            mftMap_[mftSector] = std::move(runs);
     }
     return 0;
 }

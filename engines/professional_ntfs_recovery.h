@@ -73,6 +73,7 @@ class CProfessionalNtfsRecovery : public CLogEngineBase {
   protected:
     FolderKey RootKey() const override { return kNtfsRootKey; }
     [[nodiscard]] int CopyFileData(const FoundItemRecord& record, const CopyTarget& target) override;
+    const DiskReader* SourceReader() const override { return &reader_; }
 
   private:
     struct Placement {

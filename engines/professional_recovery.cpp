@@ -39,9 +39,9 @@ EngineStatus CProfessionalRecovery::Open(const ScanSource& source) {
     int fatResult = fat_.Open(source);
     int exfatResult = exfat_.Open(source);
     int ntfsResult = ntfs_.Open(source);
-    // A range whose first 16 KiB cannot be read whole has no quick engine:
-    // its records are not to be trusted.
-    quick_ = source.headResult == 0 ? CreateQuickEngine(source.kind) : nullptr;
+    // A start with unreadable sectors still names its file system (or a
+    // copy of its boot sector does): the quick engine reads what it can.
+    quick_ = CreateQuickEngine(source.kind);
     // A quick engine that cannot open finds nothing; the pass still searches.
     if (quick_) static_cast<void>(quick_->Open(source));
     if (ntfsResult != 0) return ntfsResult;
@@ -68,6 +68,14 @@ void CProfessionalRecovery::SetCallbacks(ScanProgressCallback scanProgress, Copy
     ntfs_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
     exfat_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
     carver_.SetCallbacks(scanProgress, copyProgress, userData, kPassWeight);
+}
+
+std::vector<std::string> CProfessionalRecovery::FileSystemsFound() {
+    std::vector<std::string> found;
+    if (fat_.GetFoundCount() > 0) found.push_back("FAT");
+    if (ntfs_.GetFoundCount() > 0) found.push_back("NTFS");
+    if (exfat_.GetFoundCount() > 0) found.push_back("exFAT");
+    return found;
 }
 
 void CProfessionalRecovery::SetSearchCallback(SearchProgressCallback callback, void* userData) {

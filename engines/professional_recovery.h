@@ -61,6 +61,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     EngineStatus GetFolderPath(const FoundItemRecord& record, std::string& path) override;
     EngineStatus RecoverItem(const FoundItemRecord& record, const std::filesystem::path& destination,
                              uint32_t baseDepth) override;
+    [[nodiscard]] uint64_t UnreadableSectorsOfLastCopy() const override { return lastCopyUnreadable_; }
     [[nodiscard]] bool NextFreeExtent(uint64_t&, uint64_t&) override { return 0; }
     void SetSearchCallback(SearchProgressCallback callback, void* userData) override;
     // The files of every engine whose extension the pattern names. A carved
@@ -114,6 +115,9 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     bool UsedFreeSpaceOnly() const { return freeOnly_; }
     uint32_t SectorSize() const { return sectorSize_; }
     IFileRecoveryParse* QuickEngine() { return quick_.get(); }
+    // The file systems whose structures the search met ("FAT", "NTFS",
+    // "exFAT"): their deep engines found records.
+    std::vector<std::string> FileSystemsFound();
     CProfessionalFatRecovery& DeepFat() { return fat_; }
     CProfessionalNtfsRecovery& DeepNtfs() { return ntfs_; }
     CProfessionalExfatRecovery& DeepExfat() { return exfat_; }
@@ -217,6 +221,7 @@ class CProfessionalRecovery : public IFileRecoveryParse {
     uint64_t rangeLength_ = 0;
     ScanSource source_;
     DiskReader reader_;
+    uint64_t lastCopyUnreadable_ = 0;
     CProfessionalFatRecovery fat_;
     CProfessionalNtfsRecovery ntfs_;
     CProfessionalExfatRecovery exfat_;

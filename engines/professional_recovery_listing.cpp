@@ -422,7 +422,11 @@ EngineStatus CProfessionalRecovery::RecoverItem(const FoundItemRecord& record,
                                                 const std::filesystem::path& destination,
                                                 uint32_t baseDepth) {
     IFileRecoveryParse* engine = EngineFor(record);
-    return engine ? engine->RecoverItem(record, destination, baseDepth) : EngineStatus();
+    lastCopyUnreadable_ = 0;
+    if (!engine) return EngineStatus();
+    const EngineStatus rc = engine->RecoverItem(record, destination, baseDepth);
+    lastCopyUnreadable_ = engine->UnreadableSectorsOfLastCopy();
+    return rc;
 }
 
 EngineStatus CProfessionalRecovery::PreviewItem(const FoundItemRecord& record,

@@ -116,8 +116,10 @@ inline bool MayHoldFatEntries(const uint8_t* p) {
 // chunk is read afresh, whole. Directory records are left out.
 class NtfsRecordTaker : public IPassSubEngine {
   public:
-    NtfsRecordTaker(CProfessionalNtfsRecovery& ntfs, const DiskReader& reader, uint32_t sectorSize)
-        : ntfs_(ntfs), reader_(reader), recordSize_(sectorSize > 512 ? sectorSize : 2 * sectorSize) {}
+    // The record size is the one the volume's boot sector gives, or the usual
+    // one for the sector size.
+    NtfsRecordTaker(CProfessionalNtfsRecovery& ntfs, const DiskReader& reader)
+        : ntfs_(ntfs), reader_(reader), recordSize_(ntfs.RecordSize()) {}
     bool Take(const PassSector& at, PassTake&) override {
         const uint8_t* record = at.rest.Data();
         if (!LooksLikeFileRecord(record, recordSize_)) return false;
@@ -219,7 +221,7 @@ class CProfessionalRecovery::CarverTaker : public IPassSubEngine {
 // The sub-engines of one pass, in the order they are asked.
 struct CProfessionalRecovery::PassSubEngines {
     PassSubEngines(CProfessionalRecovery& scan)
-        : ntfs(scan.ntfs_, scan.reader_, scan.sectorSize_),
+        : ntfs(scan.ntfs_, scan.reader_),
           exfat(scan.exfat_),
           fat(scan.fat_),
           carver(scan.carver_, scan.reader_, scan.total_) {}

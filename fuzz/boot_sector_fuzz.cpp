@@ -28,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     // Only FAT32 volumes carry the FAT32 signature fields; a FAT boot sector has a width.
     if (fat && bits == 0) std::abort();
+    // A cluster size is a power of two no larger than 2 MiB, and only an NTFS
+    // boot sector passes with one.
+    const uint64_t cluster = NtfsClusterBytesOf(data, size);
+    if (cluster > (uint64_t{2} << 20) || (cluster & (cluster - 1)) != 0) std::abort();
+    if (ntfs && cluster == 0) std::abort();
+    // A FAT32 copy of the boot sector is a FAT32 boot sector first.
+    for (uint32_t sectorSize : {512u, 4096u})
+        if (IsFat32BackupBootSector(data, size, sectorSize) && (!fat || bits != 32)) std::abort();
     (void)fat16;
     (void)fat32;
     return 0;

@@ -37,6 +37,12 @@ std::vector<SystemPartition> ListSystemPartitions(const DriveInfo& drive);
 // The device number of the whole disk itself; 0 when it has none.
 uint64_t SystemDiskDeviceNumber(const DriveInfo& drive);
 
+// The device numbers (as GetPathDeviceNumber gives them) of every device the
+// system reads from the file `image`: each loop device backed by it and that
+// device's partitions. Empty when none is, and where the system mounts no
+// image files this way.
+std::vector<uint64_t> DevicesBackedByFile(const std::filesystem::path& image);
+
 // Whether a command-line text names a device rather than a file ("/dev/sdb1",
 // "\\.\E:", "E:"), and the system's name of that device ("sdb1", "E:").
 bool LooksLikeDevicePath(const std::string& text);

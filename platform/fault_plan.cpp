@@ -37,10 +37,7 @@ std::atomic<bool> gAny{false};
 
 }  // namespace
 
-FaultPlan::FaultPlan() {
-    // A plan that does not parse injects no faults.
-    if (const char* env = std::getenv("SORVANE_FAULT_PLAN")) static_cast<void>(Parse(env));
-}
+FaultPlan::FaultPlan() = default;
 
 FaultPlan& FaultPlan::Instance() {
     static FaultPlan plan;

@@ -1,7 +1,8 @@
 // Read-fault injection for tests and for rehearsing recovery on failing media.
 // A plan names sectors of a file at which reads fail or come back short. It is
-// empty unless a test fills it or SORVANE_FAULT_PLAN is set, and an empty plan
-// costs one relaxed atomic load per read.
+// empty unless a test fills it, or SORVANE_FAULT_PLAN is set for a program
+// built for the tests (fault_plan_environment.cpp; never one that is
+// installed), and an empty plan costs one relaxed atomic load per read.
 //
 // SORVANE_FAULT_PLAN format: entries separated by ';', each
 //   PATH:SECTOR[-LAST]:KIND[:SECTORSIZE]

@@ -103,6 +103,8 @@ std::string ResultText(int code) {
             return "name too long";
         case kErrNoMoreItems:
             return "no more items";
+        case kErrFileCorrupt:
+            return "its entry on the disk is damaged (its size does not fit the space it names)";
         case -9527:
             return "cancelled";
         default:

@@ -29,6 +29,8 @@ inline constexpr int kErrDirNotEmpty = 145;
 inline constexpr int kErrAlreadyExists = 183;
 inline constexpr int kErrFilenameTooLong = 206;
 inline constexpr int kErrNoMoreItems = 259;
+// The file's own records are impossible (a size its clusters cannot hold).
+inline constexpr int kErrFileCorrupt = 1392;
 
 // Maps an errno value to the matching result code. Unknown values map to 31
 // (general failure) so a failure is never reported as success.

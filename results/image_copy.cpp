@@ -126,6 +126,13 @@ int RunImageCopy(ImageCopyJob& job, int diskNumber, uint64_t startSector, uint64
             }
             rc = kSuccess;
         }
+        if (rc == kErrReadFault) {
+            // The whole sectors read before the fault are kept: the image then
+            // holds everything up to the sector that failed.
+            const size_t whole = static_cast<size_t>(got / bytesPerSector * bytesPerSector);
+            if (whole > 0 && job.image.Write(buffer.get(), whole) == kSuccess)
+                job.sectorsCopied = (done + whole) / bytesPerSector;
+        }
         if (rc != kSuccess) break;
         rc = job.image.Write(buffer.get(), chunk);
         if (rc != kSuccess) break;

@@ -88,6 +88,30 @@ uint64_t SystemDiskDeviceNumber(const DriveInfo& drive) {
     return ReadDeviceAttribute(SystemPath("/sys/block/" + drive.name));
 }
 
+std::vector<uint64_t> DevicesBackedByFile(const std::filesystem::path& image) {
+    std::vector<uint64_t> numbers;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(SystemPath("/sys/block"), ec)) {
+        const std::filesystem::path& dir = entry.path();
+        if (dir.filename().string().rfind("loop", 0) != 0) continue;
+        // The name the loop device was set up with; any name of the same file
+        // (a link, a relative path) is the same image.
+        std::string backing;
+        std::error_code same;
+        if (!ReadTextFile(dir / "loop" / "backing_file", backing) || backing.empty() ||
+            !std::filesystem::equivalent(std::filesystem::path(backing), image, same))
+            continue;
+        if (uint64_t own = ReadDeviceAttribute(dir)) numbers.push_back(own);
+        std::error_code childEc;
+        for (const auto& child : std::filesystem::directory_iterator(dir, childEc)) {
+            std::string number;
+            if (!ReadTextFile(child.path() / "partition", number)) continue;
+            if (uint64_t part = ReadDeviceAttribute(child.path())) numbers.push_back(part);
+        }
+    }
+    return numbers;
+}
+
 bool LooksLikeDevicePath(const std::string& text) {
     std::error_code ec;
     return text.rfind("/dev/", 0) == 0 || std::filesystem::is_block_file(text, ec);

@@ -182,6 +182,12 @@ uint64_t SystemDiskDeviceNumber(const DriveInfo&) {
     return 0;
 }
 
+std::vector<uint64_t> DevicesBackedByFile(const std::filesystem::path&) {
+    // An image Windows attaches (a mounted VHD) is a disk of its own with no
+    // file of ours behind it; a raw image file is never read as a device.
+    return {};
+}
+
 bool LooksLikeDevicePath(const std::string& text) {
     if (text.rfind("\\\\.\\", 0) == 0 || text.rfind("//./", 0) == 0 || text.rfind("\\\\?\\Volume{", 0) == 0)
         return true;

@@ -64,6 +64,14 @@ const char* ImageKindName(ImageKind kind) {
             return "fat32";
         case ImageKind::kNtfs:
             return "ntfs";
+        case ImageKind::kFat32Sectors4k:
+            return "fat32-4k";
+        case ImageKind::kNtfsSectors4k:
+            return "ntfs-4k";
+        case ImageKind::kNtfs64k:
+            return "ntfs-64k";
+        case ImageKind::kNtfs1m:
+            return "ntfs-1m";
         case ImageKind::kMbr:
             return "mbr";
         case ImageKind::kFat16Reformatted:

@@ -11,6 +11,11 @@
 //   kFat32  48 MiB FAT32, 512-byte clusters; 34 MiB of live padding files first, so
 //           every other file lies beyond cluster 65536
 //   kNtfs   24 MiB NTFS, 4 KiB clusters; resident (tiny) and non-resident files
+//   kNtfs64k, kNtfs1m  64 MiB NTFS with 64 KiB clusters, 192 MiB with 1 MiB clusters
+//           (stored as a power of two: 0xF5), the same tree
+//   kFat32Sectors4k  512 MiB sparse FAT32 of 4096-byte sectors (mkfs.fat -S 4096), one
+//           sector per cluster; kNtfsSectors4k  64 MiB NTFS of 4096-byte sectors (mkntfs
+//           -s 4096), 4 KiB clusters and records. Sectors in the truth stay 512 bytes.
 //   kMbr    MBR disk: FAT32 partition at sector 2048 (34 MiB), NTFS partition after
 //           it (16 MiB); each holds the same tree with smaller files
 //   kFat16Reformatted, kNtfsReformatted
@@ -80,6 +85,10 @@ enum class ImageKind {
     kFat16,
     kFat32,
     kNtfs,
+    kNtfs64k,
+    kNtfs1m,
+    kFat32Sectors4k,
+    kNtfsSectors4k,
     kMbr,
     kFat16Reformatted,
     kNtfsReformatted,
@@ -88,8 +97,9 @@ enum class ImageKind {
     kExfatLarge,
 };
 
-// "fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted", "ntfs-reformatted",
-// "exfat", "exfat-reformatted", "exfat-large": the script's name of the kind.
+// "fat12", "fat16", "fat32", "ntfs", "ntfs-64k", "ntfs-1m", "fat32-4k", "ntfs-4k", "mbr",
+// "fat16-reformatted", "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large": the script's name of
+// the kind.
 const char* ImageKindName(ImageKind kind);
 
 struct TruthVolume {

@@ -737,19 +737,25 @@ def boot_cluster_bytes(image, offset=0):
         f.seek(offset)
         boot = f.read(SECTOR)
     bytes_per_sector, sectors_per_cluster = struct.unpack_from("<HB", boot, 11)
-    return bytes_per_sector * sectors_per_cluster
+    return bytes_per_sector * spc_count(sectors_per_cluster)
 
 
-def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, sizes=None, padding_mib=0):
+def spc_count(field):
+    """NTFS keeps clusters above 128 sectors as a negative power of two (0xF4 = 2^12)."""
+    return field if field <= 0x80 else 1 << (256 - field)
+
+
+def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0, sizes=None, padding_mib=0,
+             sector=SECTOR):
     need("mkfs.fat")
     for tool in ("mcopy", "mmd", "mdel", "mdeltree", "mshowfat", "mdir"):
         need(tool)
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
-    mkfs = ["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(SECTOR), "-h", str(hidden),
+    mkfs = ["mkfs.fat", "-F", str(bits), "-s", str(sectors_per_cluster), "-S", str(sector), "-h", str(hidden),
             "-n", f"SORVANE{bits}", "-i", "5A0E0000", image]
     run(mkfs)
-    cluster = sectors_per_cluster * SECTOR
+    cluster = sectors_per_cluster * sector
     vol = FatVolume(image, seed, staging)
     # Formatting again with the same layout and a new label and serial number.
     vol.reformat_command = mkfs[:-5] + ["-n", "NEW CARD", "-i", "5A0E0001", image]
@@ -763,14 +769,14 @@ def make_fat(image, bits, size_mib, sectors_per_cluster, seed, staging, hidden=0
     return vol, cluster
 
 
-def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None):
+def make_ntfs(image, size_mib, seed, staging, tool, hidden=0, sizes=None, cluster=4096, sector=SECTOR):
     need("mkntfs")
     if not tool or not os.access(tool, os.X_OK):
         raise MissingTool("missing tool: ntfs_edit (build it; it needs the libntfs-3g development files)")
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
     # -p sets the hidden-sectors field to the partition start; -H/-S only quiet the warnings.
-    mkfs = ["mkntfs", "-F", "-Q", "-q", "-c", "4096", "-s", str(SECTOR), "-p", str(hidden),
+    mkfs = ["mkntfs", "-F", "-Q", "-q", "-c", str(cluster), "-s", str(sector), "-p", str(hidden),
             "-H", "64", "-S", "32", "-L"]
     run(mkfs + ["SORVANE", image])
     cluster = boot_cluster_bytes(image)
@@ -788,7 +794,7 @@ def cluster_locator(image, fs):
     with open(image, "rb") as f:
         boot = f.read(SECTOR)
     bytes_per_sector, per_cluster, reserved, fats, root_entries = struct.unpack_from("<HBHBH", boot, 11)
-    cluster = bytes_per_sector * per_cluster
+    cluster = bytes_per_sector * (spc_count(per_cluster) if fs == "ntfs" else per_cluster)
     if fs == "ntfs":
         return lambda n: n * cluster
     fat_sectors = struct.unpack_from("<H", boot, 22)[0] or struct.unpack_from("<I", boot, 36)[0]
@@ -802,6 +808,7 @@ def ntfs_record_reader(image):
     with open(image, "rb") as f:
         boot = f.read(SECTOR)
     bytes_per_sector, per_cluster = struct.unpack_from("<HB", boot, 11)
+    per_cluster = spc_count(per_cluster)
     mft_lcn = struct.unpack_from("<Q", boot, 0x30)[0]
     per_record = struct.unpack_from("<b", boot, 0x40)[0]
     record = 1 << -per_record if per_record < 0 else per_record * bytes_per_sector * per_cluster
@@ -854,6 +861,19 @@ def build(kind, out, seed, ntfs_tool):
         elif kind == "ntfs":
             vol, c = make_ntfs(image, 24, seed, staging, ntfs_tool)
             volumes.append(("ntfs", 0, 24 * MIB // SECTOR, c, vol))
+        elif kind in ("ntfs-64k", "ntfs-1m"):
+            # The large clusters mkntfs offers, as volumes for big external disks get them.
+            cluster, mib = (65536, 64) if kind == "ntfs-64k" else (1 << 20, 192)
+            vol, c = make_ntfs(image, mib, seed, staging, ntfs_tool, cluster=cluster)
+            volumes.append(("ntfs", 0, mib * MIB // SECTOR, c, vol))
+        elif kind == "fat32-4k":
+            # Sectors of 4096 bytes, as USB disk enclosures present them; large enough
+            # for mtools to take it for FAT32 (more than 65524 clusters).
+            vol, c = make_fat(image, 32, 512, 1, seed, staging, sector=4096)
+            volumes.append(("fat32", 0, 512 * MIB // SECTOR, c, vol))
+        elif kind == "ntfs-4k":
+            vol, c = make_ntfs(image, 64, seed, staging, ntfs_tool, sector=4096)
+            volumes.append(("ntfs", 0, 64 * MIB // SECTOR, c, vol))
         elif kind == "fat16-reformatted":
             vol, c = make_fat(image, 16, 24, 4, seed, staging)
             vol.cluster_bytes = c
@@ -924,7 +944,9 @@ def main():
     # mkfs.fat, mkntfs and sfdisk live in sbin, which is not on every user's PATH.
     os.environ["PATH"] = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
     parser = argparse.ArgumentParser(description="Builds a test disk image and its ground truth.")
-    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "ntfs", "mbr", "fat16-reformatted",
+    parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "fat32-4k", "ntfs", "ntfs-4k", "ntfs-64k",
+                                         "ntfs-1m", "mbr",
+                                         "fat16-reformatted",
                                          "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
     parser.add_argument("--seed", type=int, default=20240607)
