@@ -67,7 +67,7 @@ std::string DateName(int64_t wallClock) {
     const int64_t d = doy - (153 * mp + 2) / 5 + 1;
     const int64_t m = mp + (mp < 10 ? 3 : -9);
     const int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    char text[48];
+    char text[96];  // room for any 64-bit year, so nothing is ever cut
     std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld.%02lld.%02lld", static_cast<long long>(y),
                   static_cast<long long>(m), static_cast<long long>(d), static_cast<long long>(secs / 3600),
                   static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));

@@ -106,7 +106,7 @@ int64_t WrittenSeconds(const std::filesystem::path& path) {
 // "YYYY-MM-DD HH.MM.SS" of an instant in this machine's time zone.
 std::string LocalName(int64_t unixTime) {
     const std::tm t = LocalTimeOf(static_cast<std::time_t>(unixTime));
-    char text[32];
+    char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d.%02d.%02d", t.tm_year + 1900, t.tm_mon + 1,
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;

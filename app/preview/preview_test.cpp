@@ -437,8 +437,9 @@ TEST_F(PreviewTest, AnInstalledCopyFindsItsHelpersAndPreviews) {
     ASSERT_TRUE(std::filesystem::exists(bin / "sorvane-gui"));
     for (const char* helper : {"tool", "Extract", "Player", "Player1"}) {
         EXPECT_FALSE(std::filesystem::exists(bin / helper)) << helper << " would be on everyone's PATH";
-        if (std::filesystem::exists(std::filesystem::path(SORVANE_BINARY_DIR) / "app" / helper))
+        if (std::filesystem::exists(std::filesystem::path(SORVANE_BINARY_DIR) / "app" / helper)) {
             EXPECT_TRUE(std::filesystem::exists(helpers / helper)) << helper << " was not installed";
+        }
     }
     ASSERT_EQ(HelperProgramDir(bin), helpers);
     controller_ = std::make_unique<CPreviewController>(browser_, window_.get(), Q(HelperProgramDir(bin)),
