@@ -58,8 +58,10 @@ bool CMainWnd::Create() {
     shadow_->SetColor(QColor(0x2D, 0x2D, 0x2D));
     shadow_->Create(this);
     // The size the person last gave the window, never below the layout's minimum.
-    if (const QSize size = UserSettings().WindowSize(); size.isValid())
-        resize(size.expandedTo(minimumSize()));
+    const UserSettings settings;
+    if (const QSize size = settings.WindowSize(); size.isValid()) resize(size.expandedTo(minimumSize()));
+    if (auto* numbers = Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers")))
+        numbers->Selected(settings.CarvedNumbers(), false);
     return true;
 }
 
@@ -296,6 +298,10 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
     if (name == u"TabScan" && option->IsSelected()) return ShowPage(kDiskPage);
     if (name == u"TabFileType" && option->IsSelected()) return ShowPage(kFileTypePage);
     if (name == u"TabRecover" && option->IsSelected()) return ShowPage(kResultsPage);
+    if (name == u"OptCarvedNumbers") {
+        UserSettings().SetCarvedNumbers(option->IsSelected());
+        return;
+    }
     if (name == u"ChkRecoverAll") {
         for (const char* box : kCategoryBoxes) {
             if (auto* check = Find<skin::CheckBox>(QString::fromLatin1(box)))

@@ -57,13 +57,10 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     if (errorCode == kErrDiskFull) ++didNotFit_;
     const QString shown = QString::fromStdString(path.string());
     // A file kept with zeros where the medium gave nothing is recovered, and says so.
-    const QString status =
-        errorCode != 0   ? QString::fromStdString(ResultText(errorCode))
-        : unreadable > 0 ? QStringLiteral("%1, damaged: %2 unreadable %3 written as zeros")
-                               .arg(Message("MSG1104"))
-                               .arg(unreadable)
-                               .arg(unreadable == 1 ? QStringLiteral("sector") : QStringLiteral("sectors"))
-                         : copied;
+    const QString status = errorCode != 0 ? QString::fromStdString(ResultText(errorCode))
+                           : unreadable > 0
+                               ? Message("MSG1228").replace(QStringLiteral("%d"), QString::number(unreadable))
+                               : copied;
     const RowKind kind = errorCode != 0                 ? RowKind::kFailed
                          : mayNotOpen || unreadable > 0 ? RowKind::kMayNotOpen
                                                         : RowKind::kSuccess;

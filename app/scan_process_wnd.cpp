@@ -26,10 +26,11 @@ QString RemainingTimeText(int64_t seconds, const TimeFormats& formats) {
     return fill(formats.seconds, {seconds});
 }
 
-CScanProcessWnd::CScanProcessWnd(std::vector<ScanTarget*> targets, int mode)
+CScanProcessWnd::CScanProcessWnd(std::vector<ScanTarget*> targets, int mode, bool carvedNumbers)
     : CProcessWnd(QStringLiteral("xml/ScanProcessWnd.xml"), QStringLiteral("ScanWnd")),
       targets_(std::move(targets)),
-      mode_(mode) {}
+      mode_(mode),
+      carvedNumbers_(carvedNumbers) {}
 
 int CScanProcessWnd::Progress(void* window, int percent, int weight, int64_t remaining, uint64_t processed,
                               uint64_t total, uint64_t found) {
@@ -71,6 +72,7 @@ void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
     if (mode_ == kQuick) {
         store.NewScanFolder();
     } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get())) {
+        deep->Carver().SetNamesFromMetadata(!carvedNumbers_);
         // A finished scan is offered for its results, an unfinished one for
         // continuing; the record of another disk of the same layout is never used.
         const char* question = !deep->HasResumeRecord()    ? nullptr

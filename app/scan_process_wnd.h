@@ -16,7 +16,8 @@ namespace sorvane::app {
 class CScanProcessWnd : public CProcessWnd {
   public:
     enum Mode { kQuick = 0, kDeep = 1 };
-    CScanProcessWnd(std::vector<ScanTarget*> targets, int mode);
+    // `carvedNumbers`: files found by their contents keep numbered names.
+    CScanProcessWnd(std::vector<ScanTarget*> targets, int mode, bool carvedNumbers = false);
     static constexpr int kWidth = 450;
     static constexpr int kHeight = 250;
 
@@ -38,6 +39,7 @@ class CScanProcessWnd : public CProcessWnd {
 
     std::vector<ScanTarget*> targets_;
     int mode_;
+    bool carvedNumbers_;
     static std::atomic<bool> running_;
 };
 

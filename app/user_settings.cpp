@@ -48,4 +48,10 @@ void UserSettings::SetLastDestination(const QString& folder) {
     Set(QStringLiteral("LastDestination"), folder);
 }
 
+bool UserSettings::CarvedNumbers() const { return Get(QStringLiteral("CarvedNames")) == u"number"; }
+
+void UserSettings::SetCarvedNumbers(bool on) {
+    Set(QStringLiteral("CarvedNames"), on ? QStringLiteral("number") : QStringLiteral("metadata"));
+}
+
 }  // namespace sorvane::app

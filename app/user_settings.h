@@ -1,7 +1,8 @@
-// The person's own settings: the chosen language, the window's size and the
-// last folder files were recovered into. They live in the user's configuration
-// folder ($XDG_CONFIG_HOME/Sorvane/sorvane.ini), never beside the program,
-// whose config.ini is the shipped default for everyone who runs it.
+// The person's own settings: the chosen language, the window's size, the
+// last folder files were recovered into and how carved files are named. They
+// live in the user's configuration folder ($XDG_CONFIG_HOME/Sorvane/sorvane.ini),
+// never beside the program, whose config.ini is the shipped default for
+// everyone who runs it.
 #pragma once
 
 #include <QSize>
@@ -30,6 +31,11 @@ class UserSettings {
     // The folder files were last recovered into, or empty.
     QString LastDestination() const;
     void SetLastDestination(const QString& folder);
+
+    // True when files found by their contents keep numbered names instead of
+    // names from their own dates and titles (the file-type page's tick).
+    bool CarvedNumbers() const;
+    void SetCarvedNumbers(bool on);
 
   private:
     QString Get(const QString& key) const;

@@ -26,8 +26,10 @@
 #include "app/pagination.h"
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
+#include "app/user_settings.h"
 #include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
+#include "platform/fault_plan.h"
 #include "platform/instance_lock.h"
 #include "platform/system_root.h"
 #include "results/file_categories.h"
@@ -1314,6 +1316,96 @@ TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFile
                                                    .replace(QStringLiteral("%d"), QStringLiteral("3")));
     testing::UseShippedTexts();
     InstallDialogTranslations();
+}
+
+// The file-type page's tick keeps a carved photo's number, as the command
+// line's --carved-names number does; without it the photo is named from its
+// EXIF date. The tick is the person's setting: a new window shows it again.
+TEST_F(WorkflowTest, TheNumberedNamesTickKeepsACarvedPhotosNumberAndIsRemembered) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "exiftool", "convert"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    TempDir dir;
+    const std::string photo = ShellQuote((dir / "photo.jpg").string());
+    const std::string card = ShellQuote((dir / "card.img").string());
+    // Copied to a card that is then formatted again: only the carver finds the photo.
+    ASSERT_EQ(RunCommand("(convert -size 240x160 plasma:fractal -seed 3 " + photo +
+                         " && exiftool -q -overwrite_original -DateTimeOriginal='2024:05:01 09:15:30' " +
+                         photo + " && mkfs.fat -C -F 16 " + card + " 16384 && mcopy -i " + card + " " +
+                         photo + " ::/ && mkfs.fat -F 16 " + card + ") >/dev/null 2>&1"),
+              0);
+    const std::string photoSha = testkit::FileSha256(dir / "photo.jpg");
+    const std::string before = testkit::FileSha256(dir / "card.img");
+    // The second scan starts afresh rather than showing the first one's names again.
+    answer_ = [this](int, const QString& text) { return text == Message("MSG2110") ? 0 : 1; };
+
+    for (const bool numbers : {true, false}) {
+        SCOPED_TRACE(numbers ? "ticked" : "not ticked");
+        window_->ShowPage(CMainWnd::kHomePage);
+        Click("BtnStart");
+        ASSERT_TRUE(window_->OpenImageFile(dir / "card.img"));
+        window_->ShowPage(CMainWnd::kFileTypePage);
+        auto* tick = window_->Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers"));
+        ASSERT_NE(tick, nullptr);
+        if (tick->IsSelected() != numbers) Click(tick);
+        ASSERT_EQ(tick->IsSelected(), numbers);
+        EXPECT_EQ(UserSettings().CarvedNumbers(), numbers);
+        {
+            CMainWnd another;
+            ASSERT_TRUE(another.Create());
+            EXPECT_EQ(another.Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers"))->IsSelected(), numbers)
+                << "a new window shows the remembered tick";
+        }
+        ASSERT_TRUE(ScanToResults());
+
+        std::vector<std::string> photos;
+        for (const FoundItemRecord& r : window_->SearchResults()) {
+            if (r.Engine() != EngineCode::kRawSignature || LowerExtension(r.Name()) != "jpg") continue;
+            TempDir out;
+            auto* engine = DeepEngine(*window_);
+            ASSERT_NE(engine, nullptr);
+            ASSERT_EQ(engine->RecoverItem(r, out / "copy", 0), 0);
+            if (testkit::FileSha256(out / "copy") == photoSha)
+                photos.push_back(r.Name() + " " + std::to_string(uint64_t{r.location}));
+        }
+        ASSERT_EQ(photos.size(), 1u) << "the photo is carved once, byte-exact";
+        const std::string location = photos[0].substr(photos[0].rfind(' ') + 1);
+        EXPECT_EQ(photos[0],
+                  (numbers ? location + ".jpg" : std::string("2024-05-01 09.15.30.jpg")) + " " + location);
+    }
+    EXPECT_EQ(testkit::FileSha256(dir / "card.img"), before) << "the card is never written";
+}
+
+// A photo with a sector the card no longer gives back is recovered all the
+// same, zeros in that sector, and its row says it is damaged and how much.
+TEST_F(WorkflowTest, AFileWithAnUnreadableSectorIsListedAsRecoveredButDamaged) {
+    TempDir dir;
+    std::string jpeg = std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11);
+    for (int i = 0; jpeg.size() < 6000; ++i) jpeg.push_back(static_cast<char>('a' + i % 26));
+    jpeg += "\xFF\xD9";
+    const auto image = DeletedFilesImage(dir, {{"lake.jpg", jpeg}});
+    if (image.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    ASSERT_EQ(window_->SearchResults().size(), 1u);
+    const FoundItemRecord& photo = window_->SearchResults().front();
+    // The photo's second sector fails from now on.
+    const uint64_t bad = photo.dataStart + (uint64_t{photo.key} - 2) * photo.clusterBytes / 512 + 1;
+    FaultPlan::Instance().Add(image, bad, bad, FaultKind::kError);
+    CheckEverything();
+    TempDir out;
+    RecoveryOutcome outcome = Recover(out.Path());
+    FaultPlan::Instance().Clear();
+    ASSERT_TRUE(outcome.seen);
+    ASSERT_EQ(outcome.statuses.size(), 1);
+    EXPECT_EQ(outcome.statuses[0], Message("MSG1228").replace(QStringLiteral("%d"), QStringLiteral("1")));
+    EXPECT_EQ(outcome.colours[0], QColor(0xFFC05800)) << "a copy that may not open stands out";
+    std::string expected = jpeg;
+    std::fill_n(expected.begin() + 512, 512, '\0');
+    std::vector<uint8_t> got;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out.Path()))
+        if (entry.is_regular_file()) got = testkit::ReadFile(entry.path());
+    EXPECT_EQ(std::string(got.begin(), got.end()), expected) << "kept whole, zeros where the card failed";
 }
 
 }  // namespace

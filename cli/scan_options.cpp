@@ -19,7 +19,7 @@ const char kScanUsage[] =
     "                    [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
     "                    [--carved-names number] [--progress] TARGET\n";
 const char kRecoverUsage[] =
-    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
+    "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--json] [--types LIST] [--ext LIST] "
     "[--keep-folders]\n"
     "                       [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
     "                       [--carved-names number] [--progress] --to DIR TARGET\n";
@@ -39,7 +39,9 @@ const char kOptionsHelp[] =
     "--ext     extensions, e.g. jpg,cr2 (only these, unless --types is given too)\n"
     "--min-size, --max-size   size limits: bytes, or with KB, MB, GB (1000s) or KiB, MiB, GiB (1024s)\n"
     "--since, --until         last-write date, YYYY-MM-DD[ HH:MM[:SS]]\n"
-    "--json    one JSON object per found file (scan)\n"
+    "--json    one JSON object per found file (scan); after a recovery, one object that counts\n"
+    "          the files and lists the damaged ones (\"damagedFiles\", each with its\n"
+    "          \"unreadableSectors\", written as zeros) and the failed ones (recover)\n"
     "          The listing's columns: size in bytes, last written, whether the content\n"
     "          is whole (its own structure checks out), damaged (cut short, broken, or\n"
     "          holding something else), not checked, or impossible (an entry no volume\n"
@@ -151,7 +153,7 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             o.resume = true;
         } else if (a == "--fresh") {
             o.fresh = true;
-        } else if (a == "--json" && !o.recover) {
+        } else if (a == "--json") {
             o.json = true;
         } else if (a == "--progress") {
             o.progress = true;

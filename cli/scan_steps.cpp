@@ -224,15 +224,65 @@ int CheckDestination(const std::filesystem::path& destination) {
     return kExitCannotWrite;
 }
 
+namespace {
+
+// What a recovery did, told once as text and, with --json, as one object.
+struct RecoverySummary {
+    struct Damaged {
+        std::string file;  // where it was on the target
+        std::filesystem::path written;
+        uint64_t unreadableSectors = 0;
+    };
+    struct Failed {
+        std::string file;
+        std::string reason;
+    };
+    size_t found = 0, recovered = 0, didNotFit = 0;
+    std::vector<Damaged> damaged;
+    std::vector<Failed> failed;
+};
+
+void PrintSummaryText(const RecoverySummary& s, const std::filesystem::path& destination, std::FILE* to) {
+    if (!s.damaged.empty())
+        std::fprintf(to, "found %zu, recovered %zu (%zu damaged), failed %zu into %s\n", s.found, s.recovered,
+                     s.damaged.size(), s.failed.size(), Utf8FromPath(destination).c_str());
+    else
+        std::fprintf(to, "found %zu, recovered %zu, failed %zu into %s\n", s.found, s.recovered,
+                     s.failed.size(), Utf8FromPath(destination).c_str());
+}
+
+void PrintSummaryJson(const RecoverySummary& s, const std::filesystem::path& destination, bool cancelled) {
+    std::printf(
+        "{\"found\":%zu,\"recovered\":%zu,\"damaged\":%zu,\"failed\":%zu,\"didNotFit\":%zu,"
+        "\"cancelled\":%s,\"destination\":%s,\"damagedFiles\":[",
+        s.found, s.recovered, s.damaged.size(), s.failed.size(), s.didNotFit, cancelled ? "true" : "false",
+        JsonString(Utf8FromPath(destination)).c_str());
+    for (size_t i = 0; i < s.damaged.size(); ++i) {
+        const auto& d = s.damaged[i];
+        std::printf("%s{\"file\":%s,\"recoveredAs\":%s,\"unreadableSectors\":%" PRIu64 "}", i ? "," : "",
+                    JsonString(d.file).c_str(), JsonString(Utf8FromPath(d.written)).c_str(),
+                    d.unreadableSectors);
+    }
+    std::printf("],\"failedFiles\":[");
+    for (size_t i = 0; i < s.failed.size(); ++i)
+        std::printf("%s{\"file\":%s,\"reason\":%s}", i ? "," : "", JsonString(s.failed[i].file).c_str(),
+                    JsonString(s.failed[i].reason).c_str());
+    std::printf("]}\n");
+}
+
+}  // namespace
+
 int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
                 const std::filesystem::path& destination, bool showProgress) {
     CopyState copyState;
     engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
     const uint32_t baseDepth = SeparatorDepth(Utf8FromPath(destination));
-    size_t found = 0, recovered = 0, failed = 0, didNotFit = 0, damaged = 0;
+    RecoverySummary summary;
     bool cancelled = false;
     WalkOutcome outcome = ForEachChosenFile(engine, deep, options, [&](const Found& f) {
-        ++found;
+        const size_t found = ++summary.found;
+        const std::string file = f.folderPath + f.record.Name();
+        auto fail = [&](std::string reason) { summary.failed.push_back({file, std::move(reason)}); };
         std::vector<std::string> folders{CategoryFolderName(f.record.Name())};
         if (options.keepFolders)
             for (const auto& part : SplitFolderPath(f.folderPath)) folders.push_back(part);
@@ -244,7 +294,7 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
                          "sorvane: could not recover %s: a link in %s leads out of it, and nothing is "
                          "written through it\n",
                          shown.c_str(), Utf8FromPath(destination).c_str());
-            ++failed;
+            fail("a link in the destination leads out of it");
             return true;
         }
         // A link at the wanted name itself is passed over like any other file
@@ -254,17 +304,17 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
         if (FreeRecoveryPath(wanted).empty()) {
             std::fprintf(stderr, "sorvane: could not recover %s: no free name is left for it in %s\n",
                          shown.c_str(), Utf8FromPath(folder).c_str());
-            ++failed;
+            fail("no free name is left for it in the destination");
             return true;
         }
         if (showProgress) std::fprintf(stderr, "\rrecovering file %zu\033[K", found);
         copyState.lastError = 0;
         const int result = RecoverFileSafely(engine, f.record, destination, wanted, baseDepth, written);
         if (result == kSuccess) {
-            ++recovered;
+            ++summary.recovered;
             // Kept whole with zeros where the medium gave nothing: said here and counted below.
             if (const uint64_t unreadable = engine.UnreadableSectorsOfLastCopy()) {
-                ++damaged;
+                summary.damaged.push_back({file, written, unreadable});
                 if (showProgress) std::fputc('\n', stderr);
                 std::fprintf(stderr,
                              "sorvane: %s is damaged: %" PRIu64
@@ -278,34 +328,31 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             cancelled = true;
             return false;
         }
-        ++failed;
+        const std::string reason =
+            result == kErrFileExists ? "no free name is left for it in the destination" : ResultText(result);
+        fail(reason);
         // A full destination may still take the smaller files that follow.
         if (result == kErrDiskFull) {
-            ++didNotFit;
+            ++summary.didNotFit;
             return true;
         }
         if (showProgress) std::fputc('\n', stderr);
-        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(),
-                     result == kErrFileExists ? "no free name is left for it in the destination"
-                                              : ResultText(result).c_str());
+        std::fprintf(stderr, "sorvane: could not recover %s: %s\n", shown.c_str(), reason.c_str());
         return true;
     });
-    if (showProgress && found > 0) std::fputc('\n', stderr);
+    if (showProgress && summary.found > 0) std::fputc('\n', stderr);
     if (cancelled)
         std::fprintf(stderr, "sorvane: cancelled; the files recovered so far stay in %s\n",
                      Utf8FromPath(destination).c_str());
-    if (didNotFit > 0)
+    if (summary.didNotFit > 0)
         std::fprintf(stderr, "sorvane: %s is full; %s did not fit\n", Utf8FromPath(destination).c_str(),
-                     FileCountText(didNotFit).c_str());
-    if (damaged > 0)
-        std::printf("found %zu, recovered %zu (%zu damaged), failed %zu into %s\n", found, recovered, damaged,
-                    failed, Utf8FromPath(destination).c_str());
-    else
-        std::printf("found %zu, recovered %zu, failed %zu into %s\n", found, recovered, failed,
-                    Utf8FromPath(destination).c_str());
+                     FileCountText(summary.didNotFit).c_str());
+    // With --json the output is JSON alone; the line for people goes to stderr.
+    PrintSummaryText(summary, destination, options.json ? stderr : stdout);
+    if (options.json) PrintSummaryJson(summary, destination, cancelled);
     if (cancelled) return kExitCancelled;
-    if (didNotFit > 0) return kExitCannotWrite;
-    if (failed > 0 || damaged > 0 || outcome.incomplete) return kExitIncomplete;
+    if (summary.didNotFit > 0) return kExitCannotWrite;
+    if (!summary.failed.empty() || !summary.damaged.empty() || outcome.incomplete) return kExitIncomplete;
     return kExitOk;
 }
 

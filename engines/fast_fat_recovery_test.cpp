@@ -724,6 +724,32 @@ TEST(QuickFatEngine, DeletedCameraNamesWithoutLongNamesGetTheirFirstLetterBack) 
               (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}));
     deep.reset();
     EXPECT_EQ(testkit::FileSha256(dir / "card.img"), before);
+
+    // Without its boot sector (FAT16 keeps no copy) the quick engine cannot
+    // read the card: the deep FAT engine alone finds the folders, and makes
+    // the same guesses from what it found.
+    ASSERT_EQ(testkit::RunCommand("dd if=/dev/zero of=" + card + " bs=512 count=1 conv=notrunc status=none"),
+              0);
+    const std::string zeroed = testkit::FileSha256(dir / "card.img");
+    ASSERT_FALSE(CreateRecoveryEngineForImage(dir / "card.img", 3, false));
+    auto lone = CreateRecoveryEngineForImage(dir / "card.img", 3, true);
+    ASSERT_TRUE(lone);
+    ASSERT_EQ(lone->Scan(nullptr), 0);
+    for (const auto& f : AllRecords(*lone))
+        if (AsciiLower(f.path).rfind("dcim/", 0) == 0)
+            EXPECT_EQ(f.record.Engine(), EngineCode::kDeepFat) << f.path;
+    std::map<std::string, bool> camera = ListedUnder(*lone, "dcim/100canon/");
+    EXPECT_TRUE(camera.count("img_0412.jpg") && camera["img_0412.jpg"]) << "beside a live IMG_0414.JPG";
+    EXPECT_TRUE(camera.count("img_0413.jpg") && camera["img_0413.jpg"]);
+    EXPECT_FALSE(camera.count("img_0414.jpg") && camera["img_0414.jpg"]) << "a live name is its own";
+    EXPECT_EQ(ListedUnder(*lone, "dcim/101canon/"),
+              (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}))
+        << "a deleted camera folder is guessed first, then its files by the camera prefixes";
+    EXPECT_EQ(
+        ListedUnder(*lone, "!ocs/"),
+        (std::map<std::string, bool>{{"!eport.txt", false}, {"!otes.txt", false}, {"!lan.txt", false}}));
+    lone.reset();
+    EXPECT_EQ(testkit::FileSha256(dir / "card.img"), zeroed);
 }
 
 }  // namespace

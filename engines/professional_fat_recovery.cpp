@@ -10,6 +10,7 @@
 #include "carving/file_signature.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
+#include "engines/fat_lost_letter_pass.h"
 #include "fs/fat_directory.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/result_codes.h"
@@ -620,6 +621,10 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         // A live entry must carry the checksum its long name was written with.
         bool useLongName = inName && (deleted || ShortNameChecksum(e) == names.Checksum());
         std::string name = EntryName(e, names, useLongName);
+        // The delete mark took the short name's first character (guessed at the end).
+        const uint32_t lostLetter = deleted && name.size() > 1 && name[0] == '!' && name == ShortEntryName(e)
+                                        ? kFatFirstCharacterLost
+                                        : 0;
         names.Reset();
         inName = false;
         parts = 0;
@@ -643,6 +648,7 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
                     r.accessed = t.accessed;
                     r.written = t.written;
                     r.location = firstSector;
+                    r.engineSpecific = lostLetter;
                     r.SetName(name);
                     dir.parent = NormaliseCluster(directoryCluster);
                     dir.guess = guess;
@@ -669,6 +675,7 @@ CProfessionalFatRecovery::OpenName CProfessionalFatRecovery::ParseEntries(
         r.written = t.written;
         r.size = e.U32(28);
         r.location = firstSector;
+        r.engineSpecific = lostLetter;
         r.SetName(name);
         if (guess) {
             WriteFile(r, directoryCluster, *guess);
@@ -815,6 +822,8 @@ int CProfessionalFatRecovery::Consolidate() {
     orphans_.clear();
     if (!log_) return 0;
     FileListsAtBrowsedLevels();
+    // A failed guess leaves "!" names, which are still the files' names.
+    static_cast<void>(GuessLostLettersInLog(*log_, RootKey()));
     return log_->Flush();
 }
 

@@ -84,6 +84,8 @@ const char* ImageKindName(ImageKind kind) {
             return "exfat-reformatted";
         case ImageKind::kExfatLarge:
             return "exfat-large";
+        case ImageKind::kExfatSectors4k:
+            return "exfat-4k";
     }
     return "?";
 }

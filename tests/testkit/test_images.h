@@ -30,6 +30,8 @@
 //   kExfatReformatted  kExfat formatted again by mkfs.exfat (new label).
 //   kExfatLarge  5 GiB sparse exFAT card, 128 KiB clusters, with a deleted 3 GiB file
 //           of zeros between two markers ("sparse_pattern") and a small deleted file.
+//   kExfatSectors4k  kExfat with 4096-byte sectors: mkfs.exfat formats it through a
+//           loop device of 4096-byte logical blocks (the tool takes the device's).
 //
 // Every volume holds the same tree: nested folders, 8.3 names, long names (some over
 // 26 characters, some with non-ASCII letters), files of 0 and 1 bytes, exactly one
@@ -95,11 +97,12 @@ enum class ImageKind {
     kExfat,
     kExfatReformatted,
     kExfatLarge,
+    kExfatSectors4k,
 };
 
 // "fat12", "fat16", "fat32", "ntfs", "ntfs-64k", "ntfs-1m", "fat32-4k", "ntfs-4k", "mbr",
-// "fat16-reformatted", "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large": the script's name of
-// the kind.
+// "fat16-reformatted", "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large", "exfat-4k": the
+// script's name of the kind.
 const char* ImageKindName(ImageKind kind);
 
 struct TruthVolume {

@@ -5,7 +5,8 @@
 
 KIND is one of fat12, fat16, fat32, ntfs, mbr, fat16-reformatted, ntfs-reformatted (the
 fat16 or ntfs volume, quick-formatted again over its files), exfat, exfat-reformatted and
-exfat-large (a 5 GiB sparse card holding a deleted 3 GiB file). The image is written to DIR/KIND.img and
+exfat-large (a 5 GiB sparse card holding a deleted 3 GiB file), exfat-4k (exfat with 4096-byte sectors).
+The image is written to DIR/KIND.img and
 its truth to DIR/KIND.truth; the truth path is printed on success. FAT volumes are made
 with mkfs.fat and edited with mtools, NTFS volumes with mkntfs and ntfs_edit (our small
 libntfs-3g program); nothing is mounted, except exFAT volumes: mkfs.exfat makes them and
@@ -703,14 +704,30 @@ class ExfatVolume(Volume):
         self.unmount()
 
 
-def make_exfat(image, size_mib, cluster_bytes, seed, staging, ops=None):
+def make_exfat(image, size_mib, cluster_bytes, seed, staging, ops=None, sector=SECTOR):
     need("mkfs.exfat")
     need("mount.exfat-fuse")
     need("losetup")
     with open(image, "wb") as f:
         f.truncate(size_mib * MIB)
     mkfs = ["mkfs.exfat", "-c", str(cluster_bytes), "-L", "SORVANE", image]
-    run(mkfs)
+    if sector == SECTOR:
+        run(mkfs)
+    else:
+        # mkfs.exfat has no sector-size option: it takes the device's logical block size.
+        if os.geteuid() != 0:
+            raise MissingTool("exFAT test images need root (a loop device and a FUSE mount)")
+        result = subprocess.run(["losetup", "-b", str(sector), "-f", "--show", os.path.abspath(image)],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if result.returncode != 0:
+            raise MissingTool("this machine gives no loop device: " + result.stderr.decode().strip())
+        loop = result.stdout.decode().strip()
+        try:
+            run(mkfs[:-1] + [loop])
+        finally:
+            subprocess.run(["losetup", "-d", loop], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if exfat_layout(image)["sector"] != sector:
+            raise BuildError(f"mkfs.exfat made sectors of {exfat_layout(image)['sector']} bytes, not {sector}")
     vol = ExfatVolume(image, seed, staging)
     vol.cluster_bytes = cluster_bytes
     vol.reformat_command = ["mkfs.exfat", "-c", str(cluster_bytes), "-L", "NEW CARD", image]
@@ -891,6 +908,9 @@ def build(kind, out, seed, ntfs_tool):
             vol, c = make_exfat(image, 32, 4096, seed, staging)
             reformat(vol, "exfat")
             volumes.append(("exfat", 0, 32 * MIB // SECTOR, c, vol, "reformatted"))
+        elif kind == "exfat-4k":
+            vol, c = make_exfat(image, 32, 4096, seed, staging, sector=4096)
+            volumes.append(("exfat", 0, 32 * MIB // SECTOR, c, vol))
         elif kind == "exfat-large":
             ops = [("mkdir", "/Video"), ("put", "/Video/small.txt", 700),
                    ("sparse", "/Video/camera recording.mts", 3 * 1024 * MIB, b"SORVANE-SPARSE-MARK"),
@@ -947,7 +967,8 @@ def main():
     parser.add_argument("kind", choices=["fat12", "fat16", "fat32", "fat32-4k", "ntfs", "ntfs-4k", "ntfs-64k",
                                          "ntfs-1m", "mbr",
                                          "fat16-reformatted",
-                                         "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large"])
+                                         "ntfs-reformatted", "exfat", "exfat-reformatted", "exfat-large",
+                                         "exfat-4k"])
     parser.add_argument("--out", required=True, help="folder that receives KIND.img and KIND.truth")
     parser.add_argument("--seed", type=int, default=20240607)
     parser.add_argument("--ntfs-edit", default=os.environ.get("SORVANE_NTFS_EDIT", ""),
