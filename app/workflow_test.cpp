@@ -1361,7 +1361,9 @@ TEST_F(WorkflowTest, TheNumberedNamesTickKeepsACarvedPhotosNumberAndIsRemembered
         for (const FoundItemRecord& r : window_->SearchResults()) {
             if (r.Engine() != EngineCode::kRawSignature || LowerExtension(r.Name()) != "jpg") continue;
             TempDir out;
-            auto* engine = DeepEngine(*window_);
+            IFileRecoveryParse* engine = nullptr;
+            for (ScanTarget* target : window_->Targets())
+                if (target->engine) engine = target->engine.get();
             ASSERT_NE(engine, nullptr);
             ASSERT_EQ(engine->RecoverItem(r, out / "copy", 0), 0);
             if (testkit::FileSha256(out / "copy") == photoSha)
@@ -1406,6 +1408,45 @@ TEST_F(WorkflowTest, AFileWithAnUnreadableSectorIsListedAsRecoveredButDamaged) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out.Path()))
         if (entry.is_regular_file()) got = testkit::ReadFile(entry.path());
     EXPECT_EQ(std::string(got.begin(), got.end()), expected) << "kept whole, zeros where the card failed";
+}
+
+// A camera card whose deleted photos kept only their short names: either
+// scan lists IMG_0412.JPG, and its row says the first letter is a guess.
+TEST_F(WorkflowTest, AGuessedFirstLetterIsShownAsGuessedAfterEitherScan) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    TempDir dir;
+    std::string jpeg =
+        std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11) + std::string(3000, 'p') + "\xFF\xD9";
+    testkit::WriteFile(dir / "photo.jpg", std::vector<uint8_t>(jpeg.begin(), jpeg.end()));
+    const std::string card = ShellQuote((dir / "card.img").string());
+    const std::string photo = ShellQuote((dir / "photo.jpg").string());
+    // Upper-case 8.3 names need no long name, so mtools writes none.
+    ASSERT_EQ(
+        RunCommand("(mkfs.fat -C -F 16 " + card + " 16384 && mmd -i " + card + " ::DCIM ::DCIM/100CANON" +
+                   " && mcopy -i " + card + " " + photo + " ::DCIM/100CANON/IMG_0412.JPG && mcopy -i " +
+                   card + " " + photo + " ::DCIM/100CANON/IMG_0414.JPG && mdel -i " + card +
+                   " ::DCIM/100CANON/IMG_0412.JPG) >/dev/null 2>&1"),
+        0);
+    for (const bool deep : {false, true}) {
+        SCOPED_TRACE(deep ? "deep scan" : "quick scan");
+        window_->ShowPage(CMainWnd::kHomePage);
+        Click(deep ? "BtnStart" : "BtnDeletedRecovery");
+        ASSERT_TRUE(window_->OpenImageFile(dir / "card.img"));
+        ASSERT_TRUE(ScanToResults());
+        // The deep scan shows short names in lower case, as it always has.
+        const QString name = deep ? QStringLiteral("img_0412.jpg") : QStringLiteral("IMG_0412.JPG");
+        size_t guessed = 0;
+        for (const FoundItemRecord& r : window_->SearchResults())
+            if (QString::fromStdString(r.Name()) == name) guessed += r.NameGuessed();
+        EXPECT_EQ(guessed, 1u) << "listed once, marked guessed";
+        window_->ShowFilesOf(window_->Find<skin::TreeNode>(QStringLiteral("NodePhoto")));
+        auto* list = window_->Find<skin::List>(QStringLiteral("FileList"));
+        QStringList names;
+        for (int i = 0; list && i < list->GetCount(); ++i)
+            names << dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i))->GetText(1);
+        EXPECT_TRUE(names.contains(name + u' ' + Message("MSG1227"))) << names.join(u'|').toStdString();
+    }
 }
 
 }  // namespace

@@ -898,9 +898,11 @@ TEST_F(CliTest, VolumesOf4096ByteSectorsAreReadByteExact) {
             EXPECT_EQ(r.status, 0) << mode << ": " << r.all;
             std::set<std::string> shas;
             for (const auto& f : FilesBelow(out.Path())) shas.insert(testkit::FileSha256(out / f));
-            for (const auto& truth : built.Deleted())
-                if (!overwritten.count(truth.Name()))
+            for (const auto& truth : built.Deleted()) {
+                if (!overwritten.count(truth.Name())) {
                     EXPECT_TRUE(shas.count(truth.sha256)) << mode << ": " << truth.path;
+                }
+            }
             for (const auto& f : FilesBelow(out.Path())) {
                 std::string name = f.substr(f.rfind('/') + 1);
                 // Found by content alone (named by the sector it starts at): how

@@ -15,6 +15,7 @@
 #include "carving/content_check.h"
 #include "engines/engine_factory.h"
 #include "engines/fat_test_support.h"
+#include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
 #include "platform/file_time.h"
 #include "platform/text_encoding.h"
@@ -722,12 +723,37 @@ TEST(QuickFatEngine, DeletedCameraNamesWithoutLongNamesGetTheirFirstLetterBack) 
               (std::map<std::string, bool>{{"img_0412.jpg", true}, {"img_0413.jpg", true}}));
     EXPECT_EQ(ListedUnder(*deep, "dcim/101canon/"),
               (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}));
+    // The deep FAT engine's own list makes the same guesses: where the quick
+    // engine cannot read the card, its records are all there is.
+    auto* coordinator = dynamic_cast<CProfessionalRecovery*>(deep.get());
+    ASSERT_NE(coordinator, nullptr);
+    CScanLog* deepLog = coordinator->DeepFat().Log();
+    ASSERT_NE(deepLog, nullptr);
+    std::map<std::string, bool> deepFat;  // path (lower case) -> guessed
+    deepLog->ForEachRecordFrom(1, [&](FoundItemRecord& r) {
+        if (r.IsFolder()) return;
+        std::string path = r.Name();
+        std::vector<FoundItemRecord> chain;
+        if (deepLog->BuildParentChain(r, chain) == 0)
+            for (const FoundItemRecord& folder : chain) path = folder.Name() + "/" + path;
+        deepFat[AsciiLower(path)] = r.NameGuessed();
+    });
+    std::string listed;
+    for (const auto& [path, guessed] : deepFat) listed += path + (guessed ? " (guessed)\n" : "\n");
+    EXPECT_TRUE(deepFat["dcim/100canon/img_0412.jpg"] && deepFat["dcim/100canon/img_0413.jpg"])
+        << "beside a live IMG_0414.JPG:\n"
+        << listed;
+    EXPECT_FALSE(deepFat["dcim/100canon/img_0414.jpg"]) << "a live name is its own";
+    EXPECT_TRUE(deepFat["dcim/101canon/mvi_0500.mov"] && deepFat["dcim/101canon/dsc_0501.jpg"])
+        << "a deleted camera folder is guessed first, then its files by the camera prefixes:\n"
+        << listed;
+    for (const char* kept : {"!ocs/!eport.txt", "!ocs/!otes.txt", "!ocs/!lan.txt"})
+        EXPECT_TRUE(deepFat.count(kept) && !deepFat[kept]) << kept << " keeps its \"!\":\n" << listed;
     deep.reset();
     EXPECT_EQ(testkit::FileSha256(dir / "card.img"), before);
 
     // Without its boot sector (FAT16 keeps no copy) the quick engine cannot
-    // read the card: the deep FAT engine alone finds the folders, and makes
-    // the same guesses from what it found.
+    // read the card; the deep scan still restores what the siblings tell.
     ASSERT_EQ(testkit::RunCommand("dd if=/dev/zero of=" + card + " bs=512 count=1 conv=notrunc status=none"),
               0);
     const std::string zeroed = testkit::FileSha256(dir / "card.img");
@@ -735,19 +761,15 @@ TEST(QuickFatEngine, DeletedCameraNamesWithoutLongNamesGetTheirFirstLetterBack) 
     auto lone = CreateRecoveryEngineForImage(dir / "card.img", 3, true);
     ASSERT_TRUE(lone);
     ASSERT_EQ(lone->Scan(nullptr), 0);
-    for (const auto& f : AllRecords(*lone))
-        if (AsciiLower(f.path).rfind("dcim/", 0) == 0)
-            EXPECT_EQ(f.record.Engine(), EngineCode::kDeepFat) << f.path;
-    std::map<std::string, bool> camera = ListedUnder(*lone, "dcim/100canon/");
-    EXPECT_TRUE(camera.count("img_0412.jpg") && camera["img_0412.jpg"]) << "beside a live IMG_0414.JPG";
-    EXPECT_TRUE(camera.count("img_0413.jpg") && camera["img_0413.jpg"]);
-    EXPECT_FALSE(camera.count("img_0414.jpg") && camera["img_0414.jpg"]) << "a live name is its own";
-    EXPECT_EQ(ListedUnder(*lone, "dcim/101canon/"),
-              (std::map<std::string, bool>{{"mvi_0500.mov", true}, {"dsc_0501.jpg", true}}))
-        << "a deleted camera folder is guessed first, then its files by the camera prefixes";
-    EXPECT_EQ(
-        ListedUnder(*lone, "!ocs/"),
-        (std::map<std::string, bool>{{"!eport.txt", false}, {"!otes.txt", false}, {"!lan.txt", false}}));
+    std::map<std::string, bool> byName;
+    for (const auto& f : AllRecords(*lone)) {
+        if (f.record.IsFolder()) continue;
+        const std::string path = AsciiLower(f.path);
+        byName[path.substr(path.rfind('/') + 1)] = f.record.NameGuessed();
+    }
+    EXPECT_TRUE(byName["img_0412.jpg"] && byName["img_0413.jpg"]) << "beside a live IMG_0414.JPG";
+    EXPECT_TRUE(byName.count("!eport.txt") && byName.count("!otes.txt"))
+        << "unrelated names keep their \"!\"";
     lone.reset();
     EXPECT_EQ(testkit::FileSha256(dir / "card.img"), zeroed);
 }
