@@ -273,7 +273,9 @@ void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
     if (skin::Control* box = FindControl(QString::fromLatin1(groups[category]))) {
         // The controls carry no meta-object of their own: findChildren<CheckBox*> would match every widget.
         for (QWidget* child : box->findChildren<QWidget*>()) {
-            if (auto* option = dynamic_cast<skin::CheckBox*>(child)) option->Selected(selected, false);
+            // The naming tick shares the last group's box but is no file type.
+            auto* option = dynamic_cast<skin::CheckBox*>(child);
+            if (option && option->Name() != u"OptCarvedNumbers") option->Selected(selected, false);
         }
     }
 }
