@@ -11,6 +11,7 @@
 #include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -550,7 +551,7 @@ TEST_F(WorkflowTest, TheTypeTreeFoldsAliasesAndListsUnknownTypesOnlyWhenAskedTo)
     EXPECT_TRUE(window_->Find<skin::TreeNode>(QStringLiteral("NodeOther"))->isHidden());
 }
 
-TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
+TEST_F(WorkflowTest, TwoDamagedOfTenAreKeptAndStandOnTop) {
     TempDir dir;
     std::map<std::string, std::string> files;
     for (int i = 0; i < 10; ++i)
@@ -563,7 +564,8 @@ TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
     ASSERT_EQ(window_->SearchResults().size(), 10u);
     CheckEverything();
     ASSERT_EQ(window_->CheckedFiles().size(), 10u);
-    // The data of two files cannot be read any more.
+    // One sector of two files cannot be read any more: those files are kept
+    // with zeros there, counted as recovered, and their rows say they are damaged.
     testkit::ScopedFaults faults;
     int broken = 0;
     for (const FoundItemRecord& r : window_->SearchResults()) {
@@ -579,23 +581,40 @@ TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
     RecoveryOutcome outcome = Recover(out.Path());
     ASSERT_TRUE(outcome.seen);
     QString expected = Message("MSG1102");
-    for (const char* n : {"10", "10", "8", "2"})
+    for (const char* n : {"10", "10", "10", "0"})
         expected.replace(expected.indexOf(QStringLiteral("%d")), 2, QLatin1String(n));
     EXPECT_EQ(outcome.recovered, expected);
     ASSERT_EQ(outcome.statuses.size(), 10);
     for (int i = 0; i < 10; ++i) {
-        const bool failed = i < 2;
-        EXPECT_EQ(outcome.statuses[i] == Message("MSG1104"), !failed) << i;
-        EXPECT_EQ(outcome.colours[i] == QColor(0xFFFF0000), failed) << i;
-    }
-    int intact = 0;
-    for (const auto& [path, sha] : Files(out.Path())) {
-        for (const auto& [name, bytes] : files) {
-            const auto source = dir / ("src_" + name);
-            if (sha == testkit::FileSha256(source)) ++intact;
+        const bool damaged = i < 2;
+        EXPECT_EQ(outcome.statuses[i] == Message("MSG1104"), !damaged) << outcome.statuses[i].toStdString();
+        EXPECT_TRUE(outcome.statuses[i].startsWith(Message("MSG1104"))) << i;
+        EXPECT_NE(outcome.colours[i], QColor(0xFFFF0000)) << "no row failed: " << i;
+        if (damaged) {
+            EXPECT_NE(outcome.colours[i], outcome.colours[9]) << "a damaged row stands out";
         }
     }
+    int intact = 0;
+    int zeroed = 0;
+    for (const auto& [path, sha] : Files(out.Path())) {
+        bool exact = false;
+        for (const auto& [name, bytes] : files)
+            exact = exact || sha == testkit::FileSha256(dir / ("src_" + name));
+        if (exact) {
+            ++intact;
+            continue;
+        }
+        // A damaged copy: its unreadable first sector is zeros, the rest is the file's own bytes.
+        const std::vector<uint8_t> got = testkit::ReadFile(out.Path() / path);
+        ASSERT_GE(got.size(), 5000u);
+        const bool zeros = std::all_of(got.begin(), got.begin() + 512, [](uint8_t b) { return b == 0; });
+        const char fill = static_cast<char>(got[512]);
+        const bool rest =
+            std::all_of(got.begin() + 512, got.end(), [fill](uint8_t b) { return b == uint8_t(fill); });
+        if (zeros && rest && (fill == 'd' || fill == 'h')) ++zeroed;
+    }
     EXPECT_EQ(intact, 8) << "the eight readable files are byte-exact";
+    EXPECT_EQ(zeroed, 2) << "the two damaged files keep every byte that could be read";
 }
 
 TEST_F(WorkflowTest, OnlyExternalDisksAreListed) {
