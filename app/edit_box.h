@@ -28,6 +28,8 @@ class CEditUI : public skin::Control {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The field draws the text; the control only its box.
+    void PaintText(QPainter&) override {}
 
   private:
     QLineEdit* field_;

@@ -91,9 +91,10 @@ void SortListedRecords(std::vector<const FoundItemRecord*>& records, int column,
         return column == 3 ? r.written : r.created;
     };
     if (column >= 2 && column <= 4) {
-        std::stable_sort(records.begin(), records.end(), [&](const FoundItemRecord* a, const FoundItemRecord* b) {
-            return ascending ? number(*a) < number(*b) : number(*a) > number(*b);
-        });
+        std::stable_sort(records.begin(), records.end(),
+                         [&](const FoundItemRecord* a, const FoundItemRecord* b) {
+                             return ascending ? number(*a) < number(*b) : number(*a) > number(*b);
+                         });
         return;
     }
     // Each text is made once, not once per comparison.
@@ -112,8 +113,8 @@ bool ParseFilterDate(const QString& text, bool endOfDay, uint64_t& fileTime) {
     QDate date = QDate::fromString(trimmed, DatePattern());
     if (!date.isValid()) date = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
     if (!date.isValid()) return false;
-    const std::string iso = date.toString(QStringLiteral("yyyy-MM-dd")).toStdString() +
-                            (endOfDay ? " 23:59:59" : " 00:00:00");
+    const std::string iso =
+        date.toString(QStringLiteral("yyyy-MM-dd")).toStdString() + (endOfDay ? " 23:59:59" : " 00:00:00");
     if (!ParseFileTime(iso, fileTime)) return false;
     // The last second of the day takes in every fraction of it.
     if (endOfDay) fileTime += 10000000 - 1;

@@ -99,7 +99,8 @@ TEST(FoundFiles, DatesFollowTheLanguageAndFilterDatesTakeWholeDays) {
 TEST(FoundFiles, SizesAndDatesSortAsNumbersInBothDirections) {
     std::vector<FoundItemRecord> files(4);
     const uint64_t day = 86400ull * 10000000;
-    const uint64_t dec10 = FileTimeFromUnix(1733788800);  // 2024-12-10: as text "2024-12-10" < "2024-12-7" unpadded
+    const uint64_t dec10 =
+        FileTimeFromUnix(1733788800);  // 2024-12-10: as text "2024-12-10" < "2024-12-7" unpadded
     files[0].SetName("b.jpg"), files[0].size = 9, files[0].written = dec10 - 3 * day;  // the 7th
     files[1].SetName("a.jpg"), files[1].size = 10000, files[1].written = dec10;
     files[2].SetName("C.jpg"), files[2].size = 200, files[2].written = 0;  // carved: no date

@@ -96,7 +96,8 @@ void CMainWnd::ApplyTexts() {
             edit->setToolTip(Message(field[2]));
         }
     }
-    if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged"))) box->setToolTip(Message("MSG2135"));
+    if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged")))
+        box->setToolTip(Message("MSG2135"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {

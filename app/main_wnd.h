@@ -203,7 +203,7 @@ class CMainWnd : public skin::Window {
     std::filesystem::path lastQuickFolder_;
     // Search results and what the results page shows of them.
     std::vector<FoundItemRecord> results_;
-    std::vector<std::string> resultFolders_;  // the folder path of results_[i]
+    std::vector<std::string> resultFolders_;     // the folder path of results_[i]
     std::vector<const FoundItemRecord*> shown_;  // the results that pass filter_
     ExtensionMap extensions_;                    // of shown_
     FileFilter filter_;
@@ -214,7 +214,7 @@ class CMainWnd : public skin::Window {
     const skin::TreeNode* currentNode_ = nullptr;
     std::vector<const FoundItemRecord*> nodeFiles_;  // the chosen node's files, in list order
     std::vector<const FoundItemRecord*> listed_;     // those of nodeFiles_ the search box matches
-    int page_ = 0;                                // the page of listed_ the file list shows
+    int page_ = 0;                                   // the page of listed_ the file list shows
     std::map<uint64_t, FoundItemRecord> checked_;
     QHash<QString, int> sortDirections_;
     std::filesystem::path destination_;

@@ -112,8 +112,8 @@ void CMainWnd::OnScanDone() {
     OnFilesChecked();
     std::vector<ScanTarget*> chosen = TargetsOfRow(SelectedDiskRow(), true);
     if (chosen.empty()) chosen = scanned;
-    RunWorker(new CSearchProcessWnd(chosen, ChosenTypes(), results_, resultFolders_), this, CSearchProcessWnd::kWidth,
-              CSearchProcessWnd::kHeight);
+    RunWorker(new CSearchProcessWnd(chosen, ChosenTypes(), results_, resultFolders_), this,
+              CSearchProcessWnd::kWidth, CSearchProcessWnd::kHeight);
 }
 
 void CMainWnd::OnSearchDone() {
@@ -260,24 +260,30 @@ void CMainWnd::RebuildFolderTree() {
     }
     auto makeNode = [&](const QString& text, const QString& key, bool top) {
         auto* node = new skin::TreeNode;
-        if (const skin::AttributeList* style = Style(top ? QStringLiteral("treenode") : QStringLiteral("filetype")))
+        if (const skin::AttributeList* style =
+                Style(top ? QStringLiteral("treenode") : QStringLiteral("filetype")))
             for (const auto& [name, value] : *style) node->SetAttribute(name, value);
         node->SetUserData(key);
         node->SetText(MarkupSafe(text));
         return node;
     };
-    auto counted = [](const QString& text, size_t count) { return QStringLiteral("%1 (%2)").arg(text).arg(count); };
+    auto counted = [](const QString& text, size_t count) {
+        return QStringLiteral("%1 (%2)").arg(text).arg(count);
+    };
     std::function<void(skin::TreeNode*, const Branch&, const std::string&)> addFolders =
         [&](skin::TreeNode* parent, const Branch& branch, const std::string& path) {
             for (const auto& [name, below] : branch.folders) {
                 const std::string childPath = path + name + '/';
-                skin::TreeNode* child = makeNode(counted(QString::fromStdString(name), below.total),
-                                                 QStringLiteral("folder:") + QString::fromStdString(childPath), false);
+                skin::TreeNode* child =
+                    makeNode(counted(QString::fromStdString(name), below.total),
+                             QStringLiteral("folder:") + QString::fromStdString(childPath), false);
                 child->SetIcon(QStringLiteral("FileIcon/folder.png"));
                 if (!below.folders.empty()) {
-                    // Deeper folders open on a click; the first level shows at once.
+                    // A folder with folders in it folds like a top node.
+                    if (const skin::AttributeList* style = Style(QStringLiteral("treenode")))
+                        for (const auto& [name, value] : *style)
+                            if (name.startsWith(u"folder")) child->SetAttribute(name, value);
                     child->SetAttribute(QStringLiteral("showfolder"), QStringLiteral("true"));
-                    child->SetExpandedState(false);
                 }
                 parent->AddChildNode(child);
                 nodeRecords_[child] = below.files;
@@ -352,12 +358,10 @@ void CMainWnd::ApplyFilters() {
     read("FilterMaxSize", [&](const QString& text) {
         return ParseSize(QString(text).replace(u',', u'.').toStdString(), filter.maxSize);
     });
-    read("FilterSince", [&](const QString& text) {
-        return filter.haveSince = ParseFilterDate(text, false, filter.since);
-    });
-    read("FilterUntil", [&](const QString& text) {
-        return filter.haveUntil = ParseFilterDate(text, true, filter.until);
-    });
+    read("FilterSince",
+         [&](const QString& text) { return filter.haveSince = ParseFilterDate(text, false, filter.since); });
+    read("FilterUntil",
+         [&](const QString& text) { return filter.haveUntil = ParseFilterDate(text, true, filter.until); });
     filter_ = filter;
 
     const QString key = currentNode_ ? NodeKey(currentNode_) : QString();
@@ -613,9 +617,8 @@ void CMainWnd::SortFileList(skin::Control* header) {
     // Sizes and dates sort as numbers (a file without a date first when
     // ascending); the other columns by their text. All of the node's files are
     // sorted, so the order holds when the search box changes what is listed.
-    SortListedRecords(nodeFiles_, column, ascending, [this, column](const FoundItemRecord& record) {
-        return RowTexts(record)[column];
-    });
+    SortListedRecords(nodeFiles_, column, ascending,
+                      [this, column](const FoundItemRecord& record) { return RowTexts(record)[column]; });
     ApplyNameFilter(true);
 }
 

@@ -219,7 +219,8 @@ int RunScreenshots(const QString& folder, const QString& language) {
 
     // The results by folder, narrowed by the search box, then by the filters.
     main.ShowResultsByFolder(true);
-    if (skin::TreeNode* folder = main.ResultNode(QStringLiteral("folder:DCIM/100CANON/"))) main.ShowFilesOf(folder);
+    if (skin::TreeNode* folder = main.ResultNode(QStringLiteral("folder:DCIM/100CANON/")))
+        main.ShowFilesOf(folder);
     Settle();
     ok = Save(main, dir.filePath(QStringLiteral("main_5_results_by_folder.png"))) && ok;
     auto* search = main.Find<CEditUI>(QStringLiteral("SearchEdit"));
@@ -227,7 +228,8 @@ int RunScreenshots(const QString& folder, const QString& language) {
     Settle();
     ok = Save(main, dir.filePath(QStringLiteral("main_6_results_search.png"))) && ok;
     if (search) search->SetText(QString());
-    if (auto* minSize = main.Find<CEditUI>(QStringLiteral("FilterMinSize"))) minSize->SetText(QStringLiteral("10 KB"));
+    if (auto* minSize = main.Find<CEditUI>(QStringLiteral("FilterMinSize")))
+        minSize->SetText(QStringLiteral("10 KB"));
     if (auto* hide = main.Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged"))) hide->Selected(true);
     main.ShowResultsByFolder(false);
     Settle();

@@ -74,7 +74,6 @@ int UsageError(const ScanOptions& o, const std::string& message) {
 
 }  // namespace
 
-
 int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& o) {
     o.recover = recover;
     std::vector<std::string> positional;
@@ -163,8 +162,7 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
 }
 
 bool NarrowsList(const ScanOptions& o) {
-    return NarrowsFiles(FilterOf(o)) || !o.extensions.empty() ||
-           o.types.size() < std::size(kTypeNames);
+    return NarrowsFiles(FilterOf(o)) || !o.extensions.empty() || o.types.size() < std::size(kTypeNames);
 }
 
 FileFilter FilterOf(const ScanOptions& o) {

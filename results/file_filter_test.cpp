@@ -41,7 +41,8 @@ TEST(FileFilter, SizeAndDateLimitsIncludeBothEnds) {
     EXPECT_TRUE(PassesFileFilter(dates, File(1, 200), kVolume, 512));
     EXPECT_FALSE(PassesFileFilter(dates, File(1, 99), kVolume, 512));
     EXPECT_FALSE(PassesFileFilter(dates, File(1, 201), kVolume, 512));
-    EXPECT_FALSE(PassesFileFilter(dates, File(1, 0), kVolume, 512)) << "an undated file is older than any date";
+    EXPECT_FALSE(PassesFileFilter(dates, File(1, 0), kVolume, 512))
+        << "an undated file is older than any date";
 }
 
 TEST(FileFilter, HidingDamagedLeavesOutWhatMayNotOpenButKeepsFolders) {
@@ -53,7 +54,8 @@ TEST(FileFilter, HidingDamagedLeavesOutWhatMayNotOpenButKeepsFolders) {
     EXPECT_FALSE(PassesFileFilter(f, File(1000, 1, kContentDamaged), kVolume, 512));
     EXPECT_FALSE(PassesFileFilter(f, File(1000, 1, kContentContradicts), kVolume, 512));
     EXPECT_FALSE(PassesFileFilter(f, File(kVolume + 1, 1), kVolume, 512)) << "larger than its volume";
-    EXPECT_TRUE(PassesFileFilter(f, File(kVolume + 1, 1), 0, 512)) << "a volume of unknown size proves nothing";
+    EXPECT_TRUE(PassesFileFilter(f, File(kVolume + 1, 1), 0, 512))
+        << "a volume of unknown size proves nothing";
     FoundItemRecord folder = File(0, 1, kContentDamaged);
     folder.isFolder = 1;
     ASSERT_TRUE(folder.IsFolder());
