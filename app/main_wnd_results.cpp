@@ -366,8 +366,9 @@ void CMainWnd::ApplyFilters() {
 
     const QString key = currentNode_ ? NodeKey(currentNode_) : QString();
     shown_.clear();
+    const std::vector<ScanTarget*> targets = Targets();
     for (const FoundItemRecord& record : results_) {
-        const ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
+        const ScanTarget* target = TargetOfVolumeKey(targets, record.letter);
         if (PassesFileFilter(filter_, record, target ? target->VolumeBytes() : 0,
                              target ? target->SectorSize() : 512))
             shown_.push_back(&record);
