@@ -219,7 +219,8 @@ int RunScreenshots(const QString& folder, const QString& language) {
 
     // The results by folder, narrowed by the search box, then by the filters.
     main.ShowResultsByFolder(true);
-    if (skin::TreeNode* folder = main.ResultNode(QStringLiteral("folder:DCIM/100CANON/")))
+    // The engine gives FAT's upper-case short names in lower case.
+    if (skin::TreeNode* folder = main.ResultNode(QStringLiteral("folder:dcim/100canon/")))
         main.ShowFilesOf(folder);
     Settle();
     ok = Save(main, dir.filePath(QStringLiteral("main_5_results_by_folder.png"))) && ok;
