@@ -8,6 +8,7 @@
 
 #include "app/control_factory.h"
 #include "app/device_watcher.h"
+#include "app/edit_box.h"
 #include "app/list_ex.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"
@@ -83,6 +84,20 @@ void CMainWnd::ApplyTexts() {
     }
     if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo")))
         info->SetText(Message("MSG0803"));
+    // The results page's search box and filter fields: a grey hint inside, the whole story on hover.
+    const char* const fields[][3] = {{"SearchEdit", "MSG2124", "MSG2125"},
+                                     {"FilterMinSize", "MSG2126", "MSG2127"},
+                                     {"FilterMaxSize", "MSG2128", "MSG2129"},
+                                     {"FilterSince", "MSG2131", "MSG2132"},
+                                     {"FilterUntil", "MSG2133", "MSG2134"}};
+    for (const auto& field : fields) {
+        if (auto* edit = Find<CEditUI>(QString::fromLatin1(field[0]))) {
+            edit->SetHint(Message(field[1]));
+            edit->setToolTip(Message(field[2]));
+        }
+    }
+    if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged")))
+        box->setToolTip(Message("MSG2135"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {
@@ -191,6 +206,8 @@ void CMainWnd::Notify(skin::Notification& notification) {
         OnClick(notification.sender);
     else if (type == u"selectchanged")
         OnSelectChanged(notification.sender);
+    else if (type == u"textchanged")
+        OnTextChanged(notification.sender);
     else if (type == u"itemselect")
         OnItemSelect(notification);
     else if (type == u"list_item_dbclick")
@@ -278,6 +295,12 @@ void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
 
 void CMainWnd::OnSelectChanged(skin::Control* sender) {
     const QString name = sender->Name();
+    if (name == u"ViewByType" || name == u"ViewByFolder") {
+        if (auto* option = dynamic_cast<skin::Option*>(sender); option && option->IsSelected())
+            ShowResultsByFolder(name == u"ViewByFolder");
+        return;
+    }
+    if (name == u"FilterHideDamaged") return ApplyFilters();
     if (name == u"ChkAllListSel") {
         auto* all = dynamic_cast<skin::Option*>(sender);
         auto* list = Find<skin::List>(QStringLiteral("FileList"));
@@ -449,8 +472,8 @@ bool CMainWnd::event(QEvent* event) {
         if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
         // The layout's texts replaced the counts of the type tree and the
         // selection label: they are made again in the new words.
-        if (!extensions_.empty()) {
-            RebuildTypeTree();
+        if (!results_.empty()) {
+            ApplyFilters();
             OnFilesChecked();
         }
         return true;

@@ -125,11 +125,12 @@ QString CProcessWnd::Message(const char* id) const {
 // ---- Search ----
 
 CSearchProcessWnd::CSearchProcessWnd(std::vector<ScanTarget*> targets, TypeChoice choice,
-                                     std::vector<FoundItemRecord>& results)
+                                     std::vector<FoundItemRecord>& results, std::vector<std::string>& folders)
     : CProcessWnd(QStringLiteral("xml/SearchProcessWnd.xml"), QStringLiteral("SearchProcessWnd")),
       targets_(std::move(targets)),
       choice_(std::move(choice)),
-      results_(results) {}
+      results_(results),
+      folders_(folders) {}
 
 int CSearchProcessWnd::Progress(void* window, int percent, int) {
     auto* self = static_cast<CSearchProcessWnd*>(window);
@@ -158,6 +159,7 @@ void CSearchProcessWnd::Work() {
             [this](const FoundItemRecord& record) { return ChosenByType(choice_, record.Name()); },
             [this](const ChosenFile& file) {
                 results_.push_back(file.record);
+                folders_.push_back(file.folderPath);
                 return !IsCancelled();
             }));
         if (IsCancelled()) break;
