@@ -21,6 +21,7 @@
 #include "app/skin_framework/list.h"
 #include "app/skin_framework/skin_menu.h"
 #include "app/skin_framework/window.h"
+#include "results/kept_scans.h"
 
 namespace sorvane::app {
 
@@ -93,6 +94,16 @@ class CMainWnd : public skin::Window {
     // Selects a node of the type tree and lists its files, as a click does.
     void ShowFilesOf(skin::TreeNode* node);
 
+    // --- Earlier scans ---
+    // Lists the deep scans kept in the data folder on the home page.
+    void RefreshEarlierScans();
+    const std::vector<KeptScan>& EarlierScans() const { return keptScans_; }
+    // Shows the results of kept scan `index` without scanning, when its image
+    // is here and unchanged; else says plainly what is missing.
+    void OpenEarlierScan(int index);
+    // Deletes kept scan `index` after asking.
+    void DeleteEarlierScan(int index);
+
   protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -152,6 +163,8 @@ class CMainWnd : public skin::Window {
     void UpdateStartButton();
     void SetBanner(const QString& background, const QString& logo, const QColor& color);
     QString Message(const char* id);
+    // The row chosen in the list of earlier scans, or -1.
+    int ChosenEarlierScan() const;
 
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;
@@ -189,6 +202,8 @@ class CMainWnd : public skin::Window {
     // The row a click previewed and when: the double click that follows shows it only once.
     int lastPreviewRow_ = -1;
     QElapsedTimer lastPreview_;
+    std::vector<KeptScan> keptScans_;
+    bool showEarlierResults_ = false;  // the next deep scan shows a finished earlier scan without asking
 
   public:
     // Rows the file list shows at once; more files are paged.

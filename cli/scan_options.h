@@ -30,6 +30,9 @@ struct ScanOptions {
     uint64_t since = 0, until = 0;
     std::string destination;
     std::string target;
+    // recover --scan ID: the kept scan to recover from, without scanning.
+    bool fromKeptScan = false;
+    uint64_t keptScan = 0;
     // Of the volume scanned, once it is open: what an entry can possibly describe.
     uint64_t volumeBytes = 0;
     uint32_t sectorSize = 512;
