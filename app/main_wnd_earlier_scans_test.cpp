@@ -43,7 +43,7 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     const std::string before = testkit::FileSha256(image);
     EXPECT_TRUE(Get("EarlierScans")->isHidden()) << "no kept scan: no list";
 
-    Click("BtnDeepRecovery");
+    Click("BtnStart");
     ASSERT_TRUE(window_->OpenImageFile(image));
     Click("BtnScan");
     ASSERT_TRUE(testing::WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
@@ -104,7 +104,7 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     ASSERT_TRUE(std::filesystem::exists(folder));
     Click("BtnDeleteScan");
     EXPECT_TRUE(window_->EarlierScans().empty());
-    EXPECT_EQ(list->GetCount(), 0);
+    EXPECT_EQ(window_->Find<skin::List>(QStringLiteral("EarlierScanList"))->GetCount(), 0);
     EXPECT_TRUE(Get("EarlierScans")->isHidden());
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_EQ(testkit::FileSha256(image), before) << "the image is only read";

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
     CMainWnd window;
     if (!window.Create()) return 1;
     window.show();
-    Click(window, "BtnDeepRecovery");
+    Click(window, "BtnStart");
     if (!window.OpenImageFile(argv[1])) {
         std::fprintf(stderr, "cannot open %s\n", argv[1]);
         return 1;
