@@ -165,6 +165,7 @@ class CMainWnd : public skin::Window {
     QString Message(const char* id);
     // The row chosen in the list of earlier scans, or -1.
     int ChosenEarlierScan() const;
+    void CompactKindCards(bool compact);
 
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;

@@ -70,12 +70,17 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     EXPECT_EQ(window_->EarlierScans()[0].imagePath, image.string());
     EXPECT_TRUE(window_->EarlierScans()[0].finished);
 
-    // Opened from the list: its results, nothing searched, no question.
+    // Opened from the list: its results, nothing searched, no question. Another
+    // image opened first gives the card another volume key than the scan wrote.
+    testkit::WriteFile(dir / "blank.img", std::vector<uint8_t>(1 << 20));
+    ASSERT_TRUE(window_->OpenImageFile(dir / "blank.img"));
     questions_.clear();
     Click("BtnOpenScan");
     ASSERT_TRUE(testing::WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
     EXPECT_TRUE(questions_.empty()) << questions_.front().toStdString();
-    auto* deep = dynamic_cast<CProfessionalRecovery*>(window_->Targets().front()->engine.get());
+    CProfessionalRecovery* deep = nullptr;
+    for (ScanTarget* target : window_->Targets())
+        if (target->imagePath == image) deep = dynamic_cast<CProfessionalRecovery*>(target->engine.get());
     ASSERT_NE(deep, nullptr);
     EXPECT_TRUE(deep->ResumedFinished()) << "the kept scan's results, without searching";
     EXPECT_EQ(window_->SearchResults().size(), found);

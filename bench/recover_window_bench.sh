@@ -15,7 +15,7 @@ sorvane="$build/cli/sorvane"
 driver="$build/bench/recover_window_driver"
 [ -x "$sorvane" ] && [ -x "$driver" ] || { echo "build $sorvane and $driver first" >&2; exit 1; }
 work=$(mktemp -d /tmp/sorvane-recover-window-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${SORVANE_BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 export SORVANE_DATA_DIR="$work/data" QT_QPA_PLATFORM=offscreen
 
 magick=$(command -v magick || command -v convert)
@@ -49,7 +49,8 @@ cli=$(seconds "$t0" "$t1")
 cli_files=$(find "$work/cli" -type f | wc -l)
 echo "sorvane recover --scan: $cli s, $cli_files files written"
 
-out=$("$driver" "$image" "$work/window")
+mkdir -p "$work/window"
+out=$("$driver" "$image" "$work/window" 2>/dev/null)
 echo "$out"
 window=$(echo "$out" | sed -n 's/.*recovery \([0-9.]*\) s.*/\1/p')
 window_files=$(find "$work/window" -type f | wc -l)

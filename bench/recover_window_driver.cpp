@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     const int checked = static_cast<int>(window.CheckedFiles().size());
     window.SetFolderChooser([out = QString::fromLocal8Bit(argv[2])] { return out; });
     double seconds = -1;
-    int rows = 0;
+    int rows = 0, failed = 0;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
         CRecoverProcessWnd* recovery = nullptr;
@@ -71,12 +71,19 @@ int main(int argc, char** argv) {
         rows = list ? list->GetCount() : 0;
         if (rows < recovery->Processed()) return;  // the last rows are still on their way
         seconds = clock.elapsed() / 1000.0;
+        failed = recovery->Failed();
+        if (failed > 0 && list && list->GetCount() > 0) {
+            if (auto* row = dynamic_cast<sorvane::skin::ListTextElement*>(list->GetItemAt(0)))
+                std::printf("first failure: %s: %s\n", qUtf8Printable(row->GetText(0)),
+                            qUtf8Printable(row->GetText(1)));
+        }
         QTest::mouseClick(finish, Qt::LeftButton, {}, finish->rect().center());
     });
     watch.start(10);
     clock.restart();
     window.RecoverCheckedFiles();
-    std::printf("window: %d found, %d ticked, %d rows listed; results after %.2f s; recovery %.2f s\n",
-                static_cast<int>(window.SearchResults().size()), checked, rows, toResults, seconds);
+    std::printf(
+        "window: %d found, %d ticked, %d rows listed, %d failed; results after %.2f s; recovery %.2f s\n",
+        static_cast<int>(window.SearchResults().size()), checked, rows, failed, toResults, seconds);
     return seconds >= 0 && rows == checked ? 0 : 1;
 }
