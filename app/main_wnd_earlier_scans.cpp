@@ -31,8 +31,40 @@ void CMainWnd::RefreshEarlierScans() {
         list->Add(row);
     }
     if (!keptScans_.empty()) list->SelectItem(0, false);
+    CompactKindCards(!keptScans_.empty());
     if (skin::Control* block = FindControl(QStringLiteral("EarlierScans")))
         block->setVisible(!keptScans_.empty());
+}
+
+void CMainWnd::CompactKindCards(bool compact) {
+    // With earlier scans listed, the cards of the kinds of files keep their
+    // titles and lose their descriptions and half their height: the list, the
+    // note and the scan buttons below them must still fit the page.
+    static const char* const kCards[] = {"ChkRecoverAllCard", "ChkPhotoCard",  "ChkMusicCard",
+                                         "ChkVideoCard",      "ChkOfficeCard", "ChkArchiveCard",
+                                         "ChkOtherCard"};
+    for (const char* name : kCards) {
+        auto* card = Find<skin::Container>(QString::fromLatin1(name));
+        if (!card) continue;
+        if (auto* row = dynamic_cast<skin::Control*>(card->parentWidget()))
+            row->SetFixedHeight(compact ? 48 : 80);
+        for (int i = 0; i < card->Count(); ++i) {
+            skin::Control* part = card->ItemAt(i);
+            if (dynamic_cast<skin::CheckBox*>(part)) {
+                part->SetAttribute(QStringLiteral("padding"),
+                                   compact ? QStringLiteral("0,16,14,16") : QStringLiteral("0,32,14,32"));
+            } else if (auto* words = dynamic_cast<skin::Container*>(part)) {
+                words->SetAttribute(QStringLiteral("inset"),
+                                    compact ? QStringLiteral("0,12,0,12") : QStringLiteral("0,14,0,10"));
+                if (skin::Control* description = words->ItemAt(1)) description->setVisible(!compact);
+                words->Relayout();
+            } else {
+                part->SetAttribute(QStringLiteral("padding"),
+                                   compact ? QStringLiteral("0,4,14,4") : QStringLiteral("0,20,14,20"));
+            }
+        }
+        card->Relayout();
+    }
 }
 
 int CMainWnd::ChosenEarlierScan() const {

@@ -60,6 +60,11 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     CScanResumeStore::ResetInstanceForTests();
     OpenWindow();
     ASSERT_FALSE(Get("EarlierScans")->isHidden());
+    // The cards of the kinds of files make room for the list: the scan buttons stay on the page.
+    EXPECT_TRUE(Get("PhotoDes")->isHidden());
+    EXPECT_LE(Get("ChkPhotoCard")->height(), 48);
+    const QRect start = Get("BtnStart")->geometry();
+    EXPECT_LE(Get("BtnStart")->mapTo(window_.get(), QPoint(0, start.height())).y(), window_->height());
     auto* list = window_->Find<skin::List>(QStringLiteral("EarlierScanList"));
     ASSERT_EQ(list->GetCount(), 1);
     auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(0));
