@@ -126,6 +126,7 @@ void CMainWnd::ShowPage(int page) {
     };
     const bool home = page == kHomePage;
     show("SubBar1", home);
+    if (home) RefreshEarlierScans();
     show("SubBar2", !home);
     show("ToolBar2", !home);
     show("ToolBar3", !home);
@@ -260,6 +261,7 @@ void CMainWnd::OnItemSelect(skin::Notification& notification) {
 void CMainWnd::OnItemDoubleClick(skin::Notification& notification) {
     const QString name = notification.sender->Name();
     const int index = static_cast<int>(notification.wParam);
+    if (name == u"EarlierScanList") return OpenEarlierScan(index);
     if (name == u"FileList") {
         // The click of this double click has just shown the file.
         if (index == lastPreviewRow_ && lastPreview_.isValid() &&
@@ -368,6 +370,10 @@ void CMainWnd::OnClick(skin::Control* sender) {
         ShowPage(kDiskPage);
     } else if (name == u"BtnScan") {
         StartScan();
+    } else if (name == u"BtnOpenScan") {
+        OpenEarlierScan(ChosenEarlierScan());
+    } else if (name == u"BtnDeleteScan") {
+        DeleteEarlierScan(ChosenEarlierScan());
     } else if (name == u"BtnRecover") {
         StartRecovery();
     } else if (name == u"BtnLoadImage") {

@@ -22,6 +22,7 @@
 #include "app/skin_framework/skin_menu.h"
 #include "app/skin_framework/window.h"
 #include "results/file_filter.h"
+#include "results/kept_scans.h"
 
 namespace sorvane::app {
 
@@ -107,6 +108,16 @@ class CMainWnd : public skin::Window {
     // How many files a node of the results tree stands for (its own and all below).
     size_t FilesBelow(const skin::TreeNode* node) const { return RecordsOfNode(node).size(); }
 
+    // --- Earlier scans ---
+    // Lists the deep scans kept in the data folder on the home page.
+    void RefreshEarlierScans();
+    const std::vector<KeptScan>& EarlierScans() const { return keptScans_; }
+    // Shows the results of kept scan `index` without scanning, when its image
+    // is here and unchanged; else says plainly what is missing.
+    void OpenEarlierScan(int index);
+    // Deletes kept scan `index` after asking.
+    void DeleteEarlierScan(int index);
+
   protected:
     bool event(QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -179,6 +190,9 @@ class CMainWnd : public skin::Window {
     void UpdateStartButton();
     void SetBanner(const QString& background, const QString& logo, const QColor& color);
     QString Message(const char* id);
+    // The row chosen in the list of earlier scans, or -1.
+    int ChosenEarlierScan() const;
+    void CompactKindCards(bool compact);
 
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;
@@ -224,6 +238,8 @@ class CMainWnd : public skin::Window {
     // The row a click previewed and when: the double click that follows shows it only once.
     int lastPreviewRow_ = -1;
     QElapsedTimer lastPreview_;
+    std::vector<KeptScan> keptScans_;
+    bool showEarlierResults_ = false;  // the next deep scan shows a finished earlier scan without asking
 
   public:
     // Rows the file list shows at once; more files are paged.

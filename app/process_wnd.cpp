@@ -157,9 +157,12 @@ void CSearchProcessWnd::Work() {
         static_cast<void>(ForEachChosenFile(
             engine, IsDeepEngine(engine),
             [this](const FoundItemRecord& record) { return ChosenByType(choice_, record.Name()); },
-            [this](const ChosenFile& file) {
+            [this, key = target->VolumeKey()](const ChosenFile& file) {
                 results_.push_back(file.record);
                 folders_.push_back(file.folderPath);
+                // A scan kept from an earlier run, or made by the command line, wrote
+                // that run's volume key into its records: they belong to this target now.
+                results_.back().letter = key;
                 return !IsCancelled();
             }));
         if (IsCancelled()) break;

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/target.h"
 #include "platform/file_time.h"
@@ -23,7 +24,8 @@ const char kRecoverUsage[] =
     "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
     "[--keep-folders]\n"
     "                       [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
-    "                       [--hide-damaged] [--carved-names number] [--progress] --to DIR TARGET\n";
+    "                       [--hide-damaged] [--carved-names number] [--progress] --to DIR TARGET\n"
+    "       sorvane recover --scan ID [the same choices] --to DIR\n";
 const char kOptionsHelp[] =
     "\n"
     "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
@@ -52,6 +54,8 @@ const char kOptionsHelp[] =
     "                         by default they are named and dated from their own metadata\n"
     "                         (\"2023-07-14 15.42.07.jpg\", \"Artist - Title.mp3\", a document's title)\n"
     "--progress               show progress on stderr even when it is not a terminal\n"
+    "--scan ID                recover from the kept deep scan ID (sorvane scans lists them)\n"
+    "                         without scanning; its disk or image must be present and unchanged\n"
     "\n";
 
 const char* const kTypeNames[] = {"photo", "audio", "video", "document", "archive", "other"};
@@ -105,6 +109,10 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             if (!value(v) || (v != "number" && v != "metadata"))
                 return UsageError(o, "--carved-names takes number or metadata");
             o.carvedNumbers = v == "number";
+        } else if (a == "--scan" && o.recover) {
+            if (!value(v) || !ParseScanId(v, o.keptScan))
+                return UsageError(o, "--scan needs a kept scan's ID");
+            o.fromKeptScan = true;
         } else if (a == "--to" && o.recover) {
             if (!value(o.destination) || o.destination.empty()) return UsageError(o, "--to needs a folder");
         } else if (a == "--types") {
@@ -147,6 +155,12 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
         } else {
             positional.push_back(a);
         }
+    }
+    if (o.fromKeptScan) {
+        if (!positional.empty()) return UsageError(o, "--scan takes no target: the kept scan names it");
+        if (o.fresh || !o.deep) return UsageError(o, "--scan recovers from a kept deep scan as it is");
+        o.resume = true;
+        positional.push_back({});
     }
     if (positional.size() != 1)
         return UsageError(o, positional.empty() ? "no target given" : "more than one target");

@@ -32,6 +32,9 @@ struct ScanOptions {
     bool hideDamaged = false;
     std::string destination;
     std::string target;
+    // recover --scan ID: the kept scan to recover from, without scanning.
+    bool fromKeptScan = false;
+    uint64_t keptScan = 0;
     // Of the volume scanned, once it is open: what an entry can possibly describe.
     uint64_t volumeBytes = 0;
     uint32_t sectorSize = 512;
