@@ -379,8 +379,9 @@ void CMainWnd::StartScan() {
     lastScanMode_ = scanMode_;
     scanning_ = true;
     auto* numbers = Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers"));
-    const int code = RunWorker(new CScanProcessWnd(chosen, scanMode_, numbers && numbers->IsSelected()), this,
-                               CScanProcessWnd::kWidth, CScanProcessWnd::kHeight);
+    auto* scanWindow = new CScanProcessWnd(chosen, scanMode_, numbers && numbers->IsSelected());
+    if (showEarlierResults_) scanWindow->ShowEarlierResults();
+    const int code = RunWorker(scanWindow, this, CScanProcessWnd::kWidth, CScanProcessWnd::kHeight);
     scanning_ = false;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();
