@@ -94,10 +94,11 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     if (errorCode == kErrDiskFull) ++didNotFit_;
     const QString shown = QString::fromStdString(path.string());
     // A file kept with zeros where the medium gave nothing is recovered, and says so.
-    const QString status = errorCode != 0 ? QString::fromStdString(ResultText(errorCode))
-                           : unreadable > 0
-                               ? Message("MSG1228").replace(QStringLiteral("%d"), QString::number(unreadable))
-                               : copied;
+    const QString status = errorCode != 0   ? QString::fromStdString(ResultText(errorCode))
+                           : unreadable > 0 ? Message("MSG1228")
+                                                  .replace(QStringLiteral("%s"), Message("MSG1104"))
+                                                  .replace(QStringLiteral("%d"), QString::number(unreadable))
+                                            : copied;
     const RowKind kind = errorCode != 0                 ? RowKind::kFailed
                          : mayNotOpen || unreadable > 0 ? RowKind::kMayNotOpen
                                                         : RowKind::kSuccess;

@@ -1427,7 +1427,9 @@ TEST_F(WorkflowTest, AFileWithAnUnreadableSectorIsListedAsRecoveredButDamaged) {
     FaultPlan::Instance().Clear();
     ASSERT_TRUE(outcome.seen);
     ASSERT_EQ(outcome.statuses.size(), 1);
-    EXPECT_EQ(outcome.statuses[0], Message("MSG1228").replace(QStringLiteral("%d"), QStringLiteral("1")));
+    EXPECT_EQ(outcome.statuses[0], Message("MSG1228")
+                                       .replace(QStringLiteral("%s"), Message("MSG1104"))
+                                       .replace(QStringLiteral("%d"), QStringLiteral("1")));
     EXPECT_EQ(outcome.colours[0], QColor(0xFFC05800)) << "a copy that may not open stands out";
     std::string expected = jpeg;
     std::fill_n(expected.begin() + 512, 512, '\0');
