@@ -305,7 +305,7 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
                                   "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
                                   "'recordNumber','key','clusterBytes','created','accessed','written','size',"
                                   "'dataStart','location','partitionStart','name','folderPath','category',"
-                                  "'content','impossible','nameGuessed'}\n"
+                                  "'content','impossible','nameGuessed','pieces','rebuilt'}\n"
                                   "n=0\n"
                                   "for line in open(sys.argv[1], encoding='utf-8'):\n"
                                   "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"

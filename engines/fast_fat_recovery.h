@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+#include "carving/fragment_search.h"
 
 #include "device/disk_reader.h"
 #include "engines/log_engine_base.h"
@@ -106,6 +107,10 @@ class CFastFatRecovery : public CLogEngineBase {
     // volume ends first, or bytes after the file's end in its last sector are
     // not zeros.
     bool RunHoldsSomethingElse(uint32_t first, uint64_t size);
+    // The order of the clusters of a file whose chain was cleared: the free
+    // clusters from `first` on, or, where the file's structure says they go
+    // wrong, the two pieces that make it check out (carving/fragment_search.h).
+    PiecedFile FileOrder(uint32_t first, uint64_t size, const std::string& extension);
     uint32_t GuessHighClusterByDots(uint16_t low);
     bool ClusterStartsWithDots(uint32_t cluster);
     // Reads the first sector of `cluster` into sector_ and checks it against the
