@@ -13,9 +13,7 @@ bool IsZipFamily(std::string_view ext) {
 
 }  // namespace
 
-bool HasFragmentCheck(std::string_view extension) {
-    return extension == "png" || IsZipFamily(extension);
-}
+bool HasFragmentCheck(std::string_view extension) { return extension == "png" || IsZipFamily(extension); }
 
 FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file) {
     if (extension == "png") return CheckPngFragments(file);

@@ -29,7 +29,9 @@ struct FragmentVerdict {
     uint64_t end = 0;
 
     static FragmentVerdict Valid(uint64_t length) { return {FragmentCheck::kValidToEnd, length, 0}; }
-    static FragmentVerdict InvalidAt(uint64_t at, uint64_t end = 0) { return {FragmentCheck::kInvalidAt, at, end}; }
+    static FragmentVerdict InvalidAt(uint64_t at, uint64_t end = 0) {
+        return {FragmentCheck::kInvalidAt, at, end};
+    }
     static FragmentVerdict CannotTell(uint64_t provenTo) { return {FragmentCheck::kCannotTell, provenTo, 0}; }
     bool Valid() const { return check == FragmentCheck::kValidToEnd; }
 };

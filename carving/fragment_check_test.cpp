@@ -64,7 +64,8 @@ class FragmentCheckTest : public ::testing::Test {
 
 TEST_F(FragmentCheckTest, PngChunksProveEveryByte) {
     if (!testkit::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
-    ASSERT_EQ(RunCommand("convert -size 160x120 plasma:fractal -seed 7 " + Path("a.png") + " 2>/dev/null"), 0);
+    ASSERT_EQ(RunCommand("convert -size 160x120 plasma:fractal -seed 7 " + Path("a.png") + " 2>/dev/null"),
+              0);
     ASSERT_EQ(RunCommand("convert -size 160x120 gradient:red-blue " + Path("b.png")), 0);
     const std::vector<uint8_t> a = Bytes("a.png"), b = Bytes("b.png");
     ASSERT_GT(a.size(), 3 * kBlock);

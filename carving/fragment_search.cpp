@@ -102,7 +102,8 @@ PiecedFile FindFileOrder(const ClusterSpace& space, uint32_t firstCluster, uint6
     // starts before the end of the wrong structure, where that is known.
     const uint64_t firstBreak = std::max<uint64_t>(1, (oneRun.offset + cb - 1) / cb);
     uint64_t lastBreak = n - 1;
-    if (oneRun.end > oneRun.offset) lastBreak = std::clamp<uint64_t>((oneRun.end + cb - 1) / cb - 1, firstBreak, n - 1);
+    if (oneRun.end > oneRun.offset)
+        lastBreak = std::clamp<uint64_t>((oneRun.end + cb - 1) / cb - 1, firstBreak, n - 1);
     if (firstBreak > lastBreak) return result;
     std::vector<uint32_t> order;
     source.Use(&order);
@@ -112,6 +113,7 @@ PiecedFile FindFileOrder(const ClusterSpace& space, uint32_t firstCluster, uint6
         for (uint64_t k = firstBreak; k <= lastBreak && k < j; ++k) {
             if (result.checks >= limits.maxChecks || source.BytesRead() >= limits.maxBytesChecked)
                 return result;
+            if (result.checks % 16 == 0 && std::chrono::steady_clock::now() >= limits.deadline) return result;
             if (!candidates.Reach(j + (n - k))) continue;
             reached = true;
             order.assign(result.clusters.begin(), result.clusters.begin() + static_cast<ptrdiff_t>(k));

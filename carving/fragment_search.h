@@ -8,6 +8,7 @@
 // depends only on the disk's bytes, so a scan and a later copy agree.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -21,6 +22,9 @@ struct FragmentSearchLimits {
     uint32_t maxChecks = 16384;                    // structure checks per file
     uint64_t maxBytesChecked = uint64_t{1} << 30;  // bytes the checks read per file, all tries together
     uint64_t cacheBytes = uint64_t{64} << 20;      // clusters kept in memory between tries
+    // A scan gives each file a share of its time; a copy of one file the
+    // person chose waits for the whole search, so it finds what the scan found.
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
 };
 
 // Where the search reads: the candidates in the order a file may go on

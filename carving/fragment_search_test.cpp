@@ -53,7 +53,8 @@ struct MemoryDisk {
 std::vector<uint8_t> Gather(const MemoryDisk& disk, const std::vector<uint32_t>& clusters, size_t size) {
     std::vector<uint8_t> out;
     for (uint32_t c : clusters)
-        out.insert(out.end(), disk.bytes.begin() + size_t{c} * kCluster, disk.bytes.begin() + size_t{c + 1} * kCluster);
+        out.insert(out.end(), disk.bytes.begin() + size_t{c} * kCluster,
+                   disk.bytes.begin() + size_t{c + 1} * kCluster);
     out.resize(size);
     return out;
 }
@@ -63,10 +64,12 @@ class FragmentSearchTest : public ::testing::Test {
     void SetUp() override {
         if (!testkit::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
         const std::string path = testkit::ShellQuote((dir_ / "p.png").string());
-        ASSERT_EQ(testkit::RunCommand("convert -size 96x96 plasma:fractal -seed 3 " + path + " 2>/dev/null"), 0);
+        ASSERT_EQ(testkit::RunCommand("convert -size 96x96 plasma:fractal -seed 3 " + path + " 2>/dev/null"),
+                  0);
         png_ = testkit::ReadFile(dir_ / "p.png");
         const std::string other = testkit::ShellQuote((dir_ / "q.png").string());
-        ASSERT_EQ(testkit::RunCommand("convert -size 96x96 plasma:fractal -seed 4 " + other + " 2>/dev/null"), 0);
+        ASSERT_EQ(testkit::RunCommand("convert -size 96x96 plasma:fractal -seed 4 " + other + " 2>/dev/null"),
+                  0);
         other_ = testkit::ReadFile(dir_ / "q.png");
         ASSERT_GT(png_.size(), 6 * kCluster);
     }

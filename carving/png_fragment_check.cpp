@@ -24,8 +24,8 @@ FragmentVerdict CheckPngFragments(FileByteSource& file) {
         if (off + 12 > length) return FragmentVerdict::InvalidAt(off);
         uint8_t field[8];
         if (!Bytes(file, off, 8, field)) return FragmentVerdict::CannotTell(off);
-        const uint32_t size = (uint32_t{field[0]} << 24) | (uint32_t{field[1]} << 16) | (uint32_t{field[2]} << 8) |
-                              field[3];
+        const uint32_t size =
+            (uint32_t{field[0]} << 24) | (uint32_t{field[1]} << 16) | (uint32_t{field[2]} << 8) | field[3];
         for (size_t i = 4; i < 8; ++i) {
             const uint8_t c = field[i];
             if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return FragmentVerdict::InvalidAt(off);

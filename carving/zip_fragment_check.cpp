@@ -28,7 +28,8 @@ struct Header {
     uint8_t b[46] = {};
     uint16_t U16(size_t at) const { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
     uint32_t U32(size_t at) const {
-        return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) | (uint32_t{b[at + 3]} << 24);
+        return uint32_t{b[at]} | (uint32_t{b[at + 1]} << 8) | (uint32_t{b[at + 2]} << 16) |
+               (uint32_t{b[at + 3]} << 24);
     }
 };
 
@@ -128,7 +129,8 @@ FragmentVerdict CheckZipFragments(FileByteSource& file) {
     for (uint32_t n = 0;; ++n) {
         if (n > kMaxEntries) return FragmentVerdict::CannotTell(provenTo);
         const std::optional<uint32_t> sig = U32Le(file, off);
-        if (!sig) return off >= length ? FragmentVerdict::InvalidAt(off) : FragmentVerdict::CannotTell(provenTo);
+        if (!sig)
+            return off >= length ? FragmentVerdict::InvalidAt(off) : FragmentVerdict::CannotTell(provenTo);
         if (*sig == kDirectoryEntry || (*sig == kEndRecord && n > 0)) break;
         Header h;
         if (*sig != kLocalHeader) return FragmentVerdict::InvalidAt(off);

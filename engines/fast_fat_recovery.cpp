@@ -150,6 +150,8 @@ int CFastFatRecovery::ScanTree() {
     scanAnswer_ = 0;
     timedPercent_ = 1;
     reportClock_.Restart();
+    scanStarted_ = std::chrono::steady_clock::now();
+    searchSpent_ = {};
     if (int answer = Report(1, -1)) return answer;
     workQueue_.push_back({RootKey(), 0, false, true});
     while (!workQueue_.empty()) {
@@ -531,7 +533,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
         HasFragmentCheck(extension) && geometry_.IsDataCluster(cluster)) {
         // Types whose structure tells where the bytes go wrong are followed
         // across a gap to where they go on.
-        const PiecedFile file = FileOrder(cluster, entry.size, extension);
+        const PiecedFile file = FileOrder(cluster, entry.size, extension, true);
         order = file.check;
         if (order == FragmentCheck::kValidToEnd) {
             contentCheck = static_cast<int>(kContentWhole);
@@ -610,7 +612,8 @@ int CFastFatRecovery::PublishFolders() {
     return 0;
 }
 
-PiecedFile CFastFatRecovery::FileOrder(uint32_t first, uint64_t size, const std::string& extension) {
+PiecedFile CFastFatRecovery::FileOrder(uint32_t first, uint64_t size, const std::string& extension,
+                                       bool scanning) {
     ClusterSpace space;
     space.clusterBytes = geometry_.ClusterBytes();
     space.nextCandidate = [this](uint32_t cluster) { return fat_.NextFreeAfter(cluster); };
@@ -621,7 +624,17 @@ PiecedFile CFastFatRecovery::FileOrder(uint32_t first, uint64_t size, const std:
                    kSuccess &&
                got >= geometry_.ClusterBytes();
     };
-    return FindFileOrder(space, first, size, extension);
+    FragmentSearchLimits limits;
+    if (!scanning) return FindFileOrder(space, first, size, extension, limits);
+    using namespace std::chrono;
+    const steady_clock::time_point now = steady_clock::now();
+    const steady_clock::duration scanOnly = (now - scanStarted_) - searchSpent_;
+    const steady_clock::duration left = std::max<steady_clock::duration>(seconds(2), scanOnly) - searchSpent_;
+    limits.deadline =
+        now + std::clamp<steady_clock::duration>(left, steady_clock::duration::zero(), seconds(1));
+    PiecedFile file = FindFileOrder(space, first, size, extension, limits);
+    searchSpent_ += steady_clock::now() - now;
+    return file;
 }
 
 template <typename Sink>
@@ -634,7 +647,7 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     if (RebuiltPieces(record) >= 2) {
         // Put back together at the scan: the same search over the same bytes
         // gives the same order.
-        const PiecedFile file = FileOrder(record.key, record.size, LowerExtension(record.Name()));
+        const PiecedFile file = FileOrder(record.key, record.size, LowerExtension(record.Name()), false);
         for (uint32_t cluster : file.clusters) {
             uint32_t got = 0;
             int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
