@@ -2,6 +2,7 @@
 // entries are walked in the order they lie, each one's data decoded and
 // checked against its CRC-32 and sizes, then the central directory must
 // name exactly those entries and end in the end record at the file's end.
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 
@@ -117,9 +118,7 @@ Step CheckEntryData(FileByteSource& file, uint64_t at, const Header& h, Entry& e
     return Step::kGood;
 }
 
-}  // namespace
-
-FragmentVerdict CheckZipFragments(FileByteSource& file) {
+FragmentVerdict WalkZip(FileByteSource& file) {
     using namespace fragment_reading;
     const uint64_t length = file.Length();
     std::unordered_map<uint64_t, uint32_t> entries;  // local header offset → CRC
@@ -184,8 +183,9 @@ FragmentVerdict CheckZipFragments(FileByteSource& file) {
         }
         const auto it = entries.find(localAt);
         if (it == entries.end() || it->second != h.U32(16)) return FragmentVerdict::InvalidAt(off);
-        off += 46 + uint64_t{h.U16(28)} + h.U16(30) + h.U16(32);
-        if (off > length || listed > kMaxEntries) return FragmentVerdict::InvalidAt(off);
+        const uint64_t next = off + 46 + uint64_t{h.U16(28)} + h.U16(30) + h.U16(32);
+        if (next > length || listed > kMaxEntries) return FragmentVerdict::InvalidAt(off);
+        off = next;
     }
     if (listed != entries.size()) return FragmentVerdict::InvalidAt(directoryAt);
     const uint64_t directoryEnd = off;
@@ -214,6 +214,16 @@ FragmentVerdict CheckZipFragments(FileByteSource& file) {
         return FragmentVerdict::InvalidAt(off);
     if (off + 22 + end.U16(20) != length) return FragmentVerdict::InvalidAt(off);
     return FragmentVerdict::Valid(length);
+}
+
+}  // namespace
+
+FragmentVerdict CheckZipFragments(FileByteSource& file) {
+    // Records whose lengths point past the file fail where they would start.
+    FragmentVerdict v = WalkZip(file);
+    v.offset = std::min(v.offset, file.Length());
+    v.end = std::min(v.end, file.Length());
+    return v;
 }
 
 }  // namespace sorvane

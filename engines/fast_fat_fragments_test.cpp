@@ -6,8 +6,6 @@
 // left, it stays damaged.
 #include <gtest/gtest.h>
 
-#include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "engines/engine_factory.h"
 #include "engines/fat_test_support.h"
 #include "results/file_condition.h"
+#include "tests/testkit/fragmented_card.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {
@@ -23,69 +22,16 @@ namespace {
 using testkit::RunCommand;
 using testkit::ShellQuote;
 
-constexpr uint32_t kClusterBytes = 1024;  // mkfs.fat -s 2 on 512-byte sectors
-
-struct Card {
-    std::filesystem::path image;
-    std::filesystem::path original;                     // the fragmented file as it was copied in
-    std::vector<std::pair<uint32_t, uint32_t>> pieces;  // its clusters before it was deleted, as runs
-    uint64_t dataStart = 0;                             // byte of cluster 2
-};
-
-std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> out(n);
-    for (uint8_t& b : out) b = static_cast<uint8_t>(random());
-    return out;
-}
-
-// Fills a card with files of `holeClusters` clusters, deletes every other
-// one, copies `file` in (it lands in the first two holes), then deletes it
-// and the live file between its pieces.
-bool MakeCard(const testkit::TempDir& dir, const std::filesystem::path& file, uint32_t holeClusters, Card& card) {
-    card.image = dir / "card.img";
-    card.original = file;
-    const std::string q = ShellQuote(card.image.string());
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; cd " + ShellQuote(dir.Path().string()) +
-                         "; mkfs.fat -F 16 -s 2 -C " + q + " 8192 >/dev/null";
-    for (int i = 1; i <= 12; ++i) {
-        const std::string name = "fill" + std::to_string(i) + ".bin";
-        testkit::WriteFile(dir / name, Noise(size_t{holeClusters} * kClusterBytes, static_cast<uint32_t>(i)));
-        script += "; mcopy -i " + q + " " + name + " ::/" + name;
-    }
-    for (int i = 2; i <= 12; i += 2) script += "; mdel -i " + q + " ::/fill" + std::to_string(i) + ".bin";
-    script += "; mcopy -i " + q + " " + ShellQuote(file.string()) + " '::/Holiday picture." +
-              file.extension().string().substr(1) + "'; mshowfat -i " + q + " '::/Holiday picture." +
-              file.extension().string().substr(1) + "' > chain.txt; mdel -i " + q + " '::/Holiday picture." +
-              file.extension().string().substr(1) + "' ::/fill3.bin";
-    if (RunCommand("bash -c " + ShellQuote(script)) != 0) return false;
-    const std::vector<uint8_t> chain = testkit::ReadFile(dir / "chain.txt");
-    const std::string text(chain.begin(), chain.end());
-    const std::regex run("<(\\d+)-(\\d+)>");
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), run); it != std::sregex_iterator(); ++it)
-        card.pieces.emplace_back(std::stoul((*it)[1]), std::stoul((*it)[2]));
-    // FAT16 with 512-byte sectors: reserved 4, two FATs, 512 root entries.
-    const std::vector<uint8_t> image = testkit::ReadFile(card.image);
-    const uint64_t reserved = image[14] | (image[15] << 8), fatSectors = image[22] | (image[23] << 8);
-    const uint64_t rootSectors = ((image[17] | (image[18] << 8)) * 32 + 511) / 512;
-    card.dataStart = (reserved + image[16] * fatSectors + rootSectors) * 512;
-    return true;
-}
-
-// Writes `bytes` over the image's cluster `cluster` on, as a later file would.
-void Overwrite(const Card& card, uint32_t cluster, const std::vector<uint8_t>& bytes) {
-    std::vector<uint8_t> image = testkit::ReadFile(card.image);
-    const uint64_t at = card.dataStart + uint64_t{cluster - 2} * kClusterBytes;
-    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<ptrdiff_t>(at));
-    testkit::WriteFile(card.image, image);
-}
+using testkit::FragmentedCard;
+using testkit::kCardClusterBytes;
+using testkit::Noise;
 
 struct Scanned {
     FoundItemRecord record;
     std::string recoveredSha;
 };
 
-Scanned ScanFor(const Card& card, const std::string& name, const testkit::TempDir& out) {
+Scanned ScanFor(const FragmentedCard& card, const std::string& name, const testkit::TempDir& out) {
     Scanned s;
     auto engine = CreateRecoveryEngineForImage(card.image, 1, false);
     EXPECT_TRUE(engine);
@@ -112,20 +58,26 @@ class QuickFatFragments : public ::testing::TestWithParam<const char*> {
         if (ext == "png") {
             // Two pictures of one size and kind: the second's bytes look like a continuation of the first.
             ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 11 big.png 2>/dev/null"), 0);
-            ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 12 other.png 2>/dev/null"), 0);
+            ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 12 other.png 2>/dev/null"),
+                      0);
         } else {
             testkit::WriteFile(dir_ / "photo.raw", Noise(9000, 77));
             std::string text;
             for (int i = 0; i < 900; ++i) text += "entry " + std::to_string(i * 31 % 97) + " of the ledger\n";
             testkit::WriteFile(dir_ / "ledger.txt", std::vector<uint8_t>(text.begin(), text.end()));
-            ASSERT_EQ(RunCommand(in + "zip -q -X big.zip ledger.txt photo.raw && zip -q -X other.zip photo.raw ledger.txt"), 0);
+            ASSERT_EQ(
+                RunCommand(
+                    in +
+                    "zip -q -X big.zip ledger.txt photo.raw && zip -q -X other.zip photo.raw ledger.txt"),
+                0);
         }
         big_ = dir_ / ("big." + ext);
         name_ = "Holiday picture." + ext;
-        const uint64_t clusters = (testkit::ReadFile(big_).size() + kClusterBytes - 1) / kClusterBytes;
+        const uint64_t clusters =
+            (testkit::ReadFile(big_).size() + kCardClusterBytes - 1) / kCardClusterBytes;
         ASSERT_GE(clusters, 6u);
         holes_ = static_cast<uint32_t>(clusters / 2 + 1);  // two holes hold it, one does not
-        ASSERT_TRUE(MakeCard(dir_, big_, holes_, card_));
+        ASSERT_TRUE(testkit::MakeFragmentedCard(dir_, big_, holes_, card_));
         ASSERT_EQ(card_.pieces.size(), 2u) << "the file did not land in two holes";
         ASSERT_GT(card_.pieces[1].first, card_.pieces[0].second + 1);
     }
@@ -133,7 +85,7 @@ class QuickFatFragments : public ::testing::TestWithParam<const char*> {
     std::filesystem::path big_;
     std::string name_;
     uint32_t holes_ = 0;
-    Card card_;
+    FragmentedCard card_;
 };
 
 TEST_P(QuickFatFragments, TwoPiecesComeBackByteExactAndSaySo) {
@@ -151,7 +103,7 @@ TEST_P(QuickFatFragments, TwoPiecesComeBackByteExactAndSaySo) {
 TEST_P(QuickFatFragments, AnOverwrittenSecondPieceStaysDamaged) {
     fattest::ScanFolder logs;
     const auto [first, last] = card_.pieces[1];
-    Overwrite(card_, first, Noise(size_t{last - first + 1} * kClusterBytes, 5));
+    testkit::OverwriteClusters(card_, first, Noise(size_t{last - first + 1} * kCardClusterBytes, 5));
     const Scanned s = ScanFor(card_, name_, out_);
     EXPECT_EQ(ConditionOf(s.record, 0, 512), FileCondition::kDamaged);
     EXPECT_EQ(RebuiltPieces(s.record), 0u);
@@ -164,12 +116,12 @@ TEST_P(QuickFatFragments, APlausibleWrongContinuationIsNeverCalledWhole) {
     // was, and again after the second hole, the same part of a file of the
     // same kind and size: right-looking headers, wrong bytes.
     const auto [first, last] = card_.pieces[1];
-    Overwrite(card_, first, Noise(size_t{last - first + 1} * kClusterBytes, 6));
+    testkit::OverwriteClusters(card_, first, Noise(size_t{last - first + 1} * kCardClusterBytes, 6));
     const std::vector<uint8_t> other = testkit::ReadFile(dir_ / ("other." + std::string(GetParam())));
-    const size_t head = size_t{card_.pieces[0].second - card_.pieces[0].first + 1} * kClusterBytes;
+    const size_t head = size_t{card_.pieces[0].second - card_.pieces[0].first + 1} * kCardClusterBytes;
     ASSERT_GT(other.size(), head);
     const std::vector<uint8_t> tail(other.begin() + static_cast<ptrdiff_t>(head), other.end());
-    Overwrite(card_, card_.pieces[0].second + 1, tail);
+    testkit::OverwriteClusters(card_, card_.pieces[0].second + 1, tail);
     const Scanned s = ScanFor(card_, name_, out_);
     EXPECT_NE(ConditionOf(s.record, 0, 512), FileCondition::kWhole);
     EXPECT_EQ(RebuiltPieces(s.record), 0u);
