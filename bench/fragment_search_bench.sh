@@ -10,6 +10,7 @@
 #
 #   bench/fragment_search_bench.sh [BUILD_DIR]      (default: build)
 #   COUNT=40 RUNS=3 bench/fragment_search_bench.sh
+#   REFERENCE=/path/to/older/sorvane bench/fragment_search_bench.sh   (also times it on the plain card)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -66,19 +67,24 @@ make_card() {
 make_card plain.img 0
 make_card fragmented.img 1
 
-# best_scan IMAGE: the shortest of RUNS quick scans, in seconds; leaves the listing in IMAGE.txt.
+# best_scan IMAGE [PROGRAM]: the shortest of RUNS quick scans, in seconds; leaves the listing in IMAGE.txt.
 best_scan() {
+    local program=${2:-$sorvane}
     local best=""
     for ((r = 0; r < runs; r++)); do
         local start end
         start=$(date +%s.%N)
-        "$sorvane" scan --quick "$1" > "$1.txt" 2>/dev/null
+        "$program" scan --quick "$1" > "$1.txt" 2>/dev/null
         end=$(date +%s.%N)
         best=$(echo "$start $end $best" | awk '{t = $2 - $1; if ($3 == "" || t < $3) print t; else print $3}')
     done
     echo "$best"
 }
 
+if [ -n "${REFERENCE:-}" ]; then
+    reference=$(best_scan plain.img "$REFERENCE")
+    echo "plain card scan by the reference program: ${reference}s"
+fi
 plain=$(best_scan plain.img)
 fragmented=$(best_scan fragmented.img)
 whole_plain=$(grep -c 'picture .*\.png' plain.img.txt | head -1)
@@ -86,6 +92,7 @@ rebuilt=$(grep -c 'rebuilt from 2 pieces' fragmented.img.txt || true)
 echo "pictures: $count (each $min-$max clusters of $cluster bytes, holes of $hole)"
 echo "plain card scan:      ${plain}s ($whole_plain pictures listed, $(grep -c 'whole' plain.img.txt || true) whole)"
 echo "fragmented card scan: ${fragmented}s ($rebuilt rebuilt from 2 pieces)"
-awk -v p="$plain" -v f="$fragmented" -v n="$rebuilt" 'BEGIN {
+awk -v p="$plain" -v f="$fragmented" -v n="$rebuilt" -v r="${reference:-}" 'BEGIN {
     printf "ratio fragmented/plain: %.2f\n", f / p
+    if (r != "") printf "ratio plain/reference: %.2f\n", p / r
     if (n > 0) printf "time added per rebuilt picture: %.1f ms\n", (f - p) * 1000 / n }'
