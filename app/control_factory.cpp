@@ -1,6 +1,7 @@
 #include "app/control_factory.h"
 
 #include "app/button_ex.h"
+#include "app/edit_box.h"
 #include "app/file_tree.h"
 #include "app/list_ex.h"
 #include "app/pagination.h"
@@ -13,6 +14,7 @@ skin::Control* CreateCustomControl(const QString& tag) {
     if (tag == u"Pagination") return new CPaginationUI;
     if (tag == u"ButtonEx") return new CButtonExUI;
     if (tag == u"ListEx") return new CListExUI;
+    if (tag == u"Edit") return new CEditUI;
     return nullptr;
 }
 

@@ -288,6 +288,51 @@ TEST_F(ControlsTest, ListSendsItsNotifications) {
     EXPECT_TRUE(window_.Saw(QStringLiteral("list_check_click"), QStringLiteral("FileList")));
 }
 
+// Only the rows in view are placed in the list's body; the others wait out
+// of sight, so that a list of 100,000 rows stays quick to grow and to scroll.
+TEST_F(ControlsTest, ListPlacesOnlyTheRowsInViewAndFollowsTheScroll) {
+    auto* list = Host(new skin::List, QSize(300, 200));
+    QList<skin::ListElement*> rows;
+    {
+        const skin::List::Batch batch(*list);
+        for (int i = 0; i < 1000; ++i) {
+            auto* row = new skin::ListTextElement;
+            row->SetText(0, QString::number(i));
+            rows.push_back(row);
+            list->Add(row);
+        }
+        EXPECT_EQ(list->ScrollRange(), 0) << "laid out only when the batch ends";
+    }
+    ASSERT_EQ(list->GetCount(), 1000);
+    EXPECT_EQ(list->ScrollRange(), 1000 * list->itemHeight - 200);
+    const auto inView = [&] {
+        QList<int> shown;
+        for (int i = 0; i < rows.size(); ++i) {
+            const QRect box = rows[i]->geometry();
+            if (box.bottom() >= 0 && box.top() < 200) shown.push_back(i);
+        }
+        return shown;
+    };
+    QList<int> shown = inView();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), 0);
+    EXPECT_EQ(shown.back(), 200 / list->itemHeight);
+    list->SetScrollPos(500 * list->itemHeight);
+    shown = inView();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_EQ(shown.front(), 500) << "the rows of the start left the view";
+    EXPECT_EQ(rows[500]->geometry().top(), 0);
+    // A row put on top moves the others down by one row.
+    auto* top = new skin::ListTextElement;
+    list->AddAt(top, 0);
+    EXPECT_EQ(rows[499]->geometry().top(), 0);
+    EXPECT_LT(top->geometry().bottom(), 0) << "out of sight above the view";
+    // Removing every row leaves nothing in view.
+    list->RemoveAll();
+    EXPECT_EQ(list->ScrollPos(), 0);
+    EXPECT_EQ(list->ScrollRange(), 0);
+}
+
 TEST_F(ControlsTest, HeaderClicksAndOptionsNotify) {
     ASSERT_TRUE(window_.LoadLayout(QStringLiteral("xml/skin.xml")));
     window_.show();

@@ -1,5 +1,7 @@
 #include "app/found_files.h"
 
+#include <QDateTime>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -34,6 +36,12 @@ QString FileKindBase(const std::string& fileName) {
     return QStringLiteral("default");
 }
 
+// The language's order of day, month and year ("yyyy-MM-dd", "dd.MM.yyyy").
+QString DatePattern() {
+    const QString pattern = LanguageService::Instance().Message(QStringLiteral("MSG2130"));
+    return pattern.isEmpty() ? QStringLiteral("yyyy-MM-dd") : pattern;
+}
+
 }  // namespace
 
 QString GroupingExtension(const FoundItemRecord& record) {
@@ -51,6 +59,12 @@ ExtensionMap BuildExtensionMap(const std::vector<FoundItemRecord>& results) {
     return map;
 }
 
+ExtensionMap BuildExtensionMap(const std::vector<const FoundItemRecord*>& results) {
+    ExtensionMap map;
+    for (const FoundItemRecord* record : results) map[GroupingExtension(*record)].push_back(record);
+    return map;
+}
+
 uint64_t CheckedFileKey(const FoundItemRecord& record) {
     const uint64_t high = uint64_t{record.letter} * 65536u + (record.engineCode & 0xFFFFu);
     return high << 32 | record.recordNumber;
@@ -59,12 +73,52 @@ uint64_t CheckedFileKey(const FoundItemRecord& record) {
 QString FileTimeText(uint64_t fileTime) {
     // A carved file has no dates: an empty cell says so without a placeholder to puzzle over.
     if (fileTime == 0) return QString();
-    // "YYYY-MM-DD HH:MM:SS" as stored, shown without leading zeros in the date.
+    // "YYYY-MM-DD HH:MM:SS" as stored; every part keeps its zeros so that
+    // dates line up in a column and read the same way in every row.
     const std::string text = FormatFileTime(fileTime);
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6)
         return QString::fromStdString(text);
-    return QString::asprintf("%d-%d-%d %02d:%02d:%02d", year, month, day, hour, minute, second);
+    const QDateTime when(QDate(year, month, day), QTime(hour, minute, second));
+    if (!when.isValid()) return QString::fromStdString(text);
+    return when.toString(DatePattern() + QStringLiteral(" HH:mm"));
+}
+
+void SortListedRecords(std::vector<const FoundItemRecord*>& records, int column, bool ascending,
+                       const std::function<QString(const FoundItemRecord&)>& text) {
+    auto number = [column](const FoundItemRecord& r) -> uint64_t {
+        if (column == 2) return r.size;
+        return column == 3 ? r.written : r.created;
+    };
+    if (column >= 2 && column <= 4) {
+        std::stable_sort(records.begin(), records.end(),
+                         [&](const FoundItemRecord* a, const FoundItemRecord* b) {
+                             return ascending ? number(*a) < number(*b) : number(*a) > number(*b);
+                         });
+        return;
+    }
+    // Each text is made once, not once per comparison.
+    std::vector<std::pair<const FoundItemRecord*, QString>> keyed;
+    keyed.reserve(records.size());
+    for (const FoundItemRecord* record : records) keyed.emplace_back(record, text(*record));
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+        const int order = a.second.compare(b.second, Qt::CaseInsensitive);
+        return ascending ? order < 0 : order > 0;
+    });
+    for (size_t i = 0; i < keyed.size(); ++i) records[i] = keyed[i].first;
+}
+
+bool ParseFilterDate(const QString& text, bool endOfDay, uint64_t& fileTime) {
+    const QString trimmed = text.trimmed();
+    QDate date = QDate::fromString(trimmed, DatePattern());
+    if (!date.isValid()) date = QDate::fromString(trimmed, QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid()) return false;
+    const std::string iso =
+        date.toString(QStringLiteral("yyyy-MM-dd")).toStdString() + (endOfDay ? " 23:59:59" : " 00:00:00");
+    if (!ParseFileTime(iso, fileTime)) return false;
+    // The last second of the day takes in every fraction of it.
+    if (endOfDay) fileTime += 10000000 - 1;
+    return true;
 }
 
 QString FileTypeText(const FoundItemRecord& record) {

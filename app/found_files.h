@@ -7,6 +7,7 @@
 #include <QString>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -23,12 +24,14 @@ QString GroupingExtension(const FoundItemRecord& record);
 // Normalised extension -> the records with it, in search order.
 using ExtensionMap = std::map<QString, std::vector<const FoundItemRecord*>>;
 ExtensionMap BuildExtensionMap(const std::vector<FoundItemRecord>& results);
+ExtensionMap BuildExtensionMap(const std::vector<const FoundItemRecord*>& results);
 
 // The checked-file key: volume key and engine code in the high half, the
 // record number in the low half, so iteration follows volume, engine, record.
 uint64_t CheckedFileKey(const FoundItemRecord& record);
 
-// "%d-%d-%d %02d:%02d:%02d" of a FILETIME as stored, or empty for 0 (no date known).
+// A FILETIME as stored, to the minute, zero-padded in the chosen language's
+// order ("2026-12-07 14:03", "07.12.2026 14:03"), or empty for 0 (no date known).
 QString FileTimeText(uint64_t fileTime);
 // "folder", the extension as written, or "file".
 QString FileTypeText(const FoundItemRecord& record);
@@ -45,6 +48,15 @@ QString ConditionText(FileCondition condition);
 // known whole or not checked, else its condition (damaged, impossible, or
 // content that contradicts its name), so the rows show which copies may not open.
 QString RecoveredStatusText(const FoundItemRecord& record, FileCondition condition);
+// Sorts found files by a column of the file list, stably: 2 (size), 3
+// (modified) and 4 (created) as numbers, a file without a date first when
+// ascending; any other column by `text` of the record, ignoring case.
+void SortListedRecords(std::vector<const FoundItemRecord*>& records, int column, bool ascending,
+                       const std::function<QString(const FoundItemRecord&)>& text);
+// A date the person typed into a filter, in the language's order or as
+// YYYY-MM-DD: the FILETIME of its first second, or of its last when `endOfDay`.
+// False when the text is no date.
+bool ParseFilterDate(const QString& text, bool endOfDay, uint64_t& fileTime);
 // The size text shown everywhere ("1.50 MB", "12 Bytes").
 QString SizeText(uint64_t bytes);
 

@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "app/gui_test_support.h"
+#include "app/language_service.h"
 #include "app/skin_framework/markup.h"
 #include "platform/file_time.h"
 #include "tests/testkit/testkit.h"
@@ -58,7 +60,7 @@ TEST(FoundFiles, CheckedKeysOrderByVolumeThenEngineThenRecord) {
 TEST(FoundFiles, RowTextsAndIcons) {
     EXPECT_TRUE(FileTimeText(0).isEmpty()) << "a carved file shows no placeholder";
     const uint64_t t = FileTimeFromUnix(1718719331);  // 2024-06-18 14:02:11
-    EXPECT_EQ(FileTimeText(t), u"2024-6-18 14:02:11");
+    EXPECT_EQ(FileTimeText(t), u"2024-06-18 14:02") << "zero-padded, so the column lines up";
 
     FoundItemRecord folder = Named("DCIM");
     folder.isFolder = 1;
@@ -75,6 +77,52 @@ TEST(FoundFiles, RowTextsAndIcons) {
     EXPECT_EQ(FileIconOf(Named("a.zip")), u"FileIcon/zip.png");
     EXPECT_EQ(FileIconOf(Named("setup.exe")), u"FileIcon/exe.png");
     EXPECT_EQ(FileIconOf(Named("blob")), u"FileIcon/default.png");
+}
+
+TEST(FoundFiles, DatesFollowTheLanguageAndFilterDatesTakeWholeDays) {
+    const uint64_t t = FileTimeFromUnix(1733580180);  // 2024-12-07 14:03:00
+    testing::UseShippedTexts();
+    EXPECT_EQ(FileTimeText(t), u"2024-12-07 14:03");
+    LanguageService::Instance().UseLanguageForThisRun(QStringLiteral("Deutsch"));
+    EXPECT_EQ(FileTimeText(t), u"07.12.2024 14:03");
+    uint64_t from = 0, to = 0;
+    ASSERT_TRUE(ParseFilterDate(QStringLiteral("07.12.2024"), false, from)) << "the language's own order";
+    ASSERT_TRUE(ParseFilterDate(QStringLiteral("2024-12-07"), true, to)) << "and the ISO order";
+    EXPECT_LE(from, t);
+    EXPECT_GE(to, t) << "a day's end takes in every hour of it";
+    EXPECT_EQ(to - from, 86400ull * 10000000 - 1);
+    EXPECT_FALSE(ParseFilterDate(QStringLiteral("31.02.2024"), false, from));
+    EXPECT_FALSE(ParseFilterDate(QStringLiteral("yesterday"), false, from));
+    testing::UseShippedTexts();
+}
+
+TEST(FoundFiles, SizesAndDatesSortAsNumbersInBothDirections) {
+    std::vector<FoundItemRecord> files(4);
+    const uint64_t day = 86400ull * 10000000;
+    const uint64_t dec10 =
+        FileTimeFromUnix(1733788800);  // 2024-12-10: as text "2024-12-10" < "2024-12-7" unpadded
+    files[0].SetName("b.jpg"), files[0].size = 9, files[0].written = dec10 - 3 * day;  // the 7th
+    files[1].SetName("a.jpg"), files[1].size = 10000, files[1].written = dec10;
+    files[2].SetName("C.jpg"), files[2].size = 200, files[2].written = 0;  // carved: no date
+    files[3].SetName("d.jpg"), files[3].size = 200, files[3].written = dec10 + day;
+    std::vector<const FoundItemRecord*> list;
+    for (const auto& f : files) list.push_back(&f);
+    auto names = [&] {
+        std::string out;
+        for (const FoundItemRecord* r : list) out += r->Name().substr(0, 1);
+        return out;
+    };
+    auto byName = [](const FoundItemRecord& r) { return QString::fromStdString(r.Name()); };
+    SortListedRecords(list, 2, true, byName);
+    EXPECT_EQ(names(), "bCda") << "9 < 200 < 10000 bytes; equal sizes keep their order";
+    SortListedRecords(list, 2, false, byName);
+    EXPECT_EQ(names(), "aCdb");
+    SortListedRecords(list, 3, true, byName);
+    EXPECT_EQ(names(), "Cbad") << "no date first, then the 7th before the 10th";
+    SortListedRecords(list, 3, false, byName);
+    EXPECT_EQ(names(), "dabC");
+    SortListedRecords(list, 1, true, byName);
+    EXPECT_EQ(names(), "abCd") << "names ignore case";
 }
 
 TEST(FoundFiles, LabelsFromADiskCannotOpenMarkup) {

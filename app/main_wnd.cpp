@@ -8,6 +8,7 @@
 
 #include "app/control_factory.h"
 #include "app/device_watcher.h"
+#include "app/edit_box.h"
 #include "app/list_ex.h"
 #include "app/message_box.h"
 #include "app/popup_wnd.h"
@@ -83,6 +84,20 @@ void CMainWnd::ApplyTexts() {
     }
     if (skin::Control* info = FindControl(QStringLiteral("SelectedFileInfo")))
         info->SetText(Message("MSG0803"));
+    // The results page's search box and filter fields: a grey hint inside, the whole story on hover.
+    const char* const fields[][3] = {{"SearchEdit", "MSG2124", "MSG2125"},
+                                     {"FilterMinSize", "MSG2126", "MSG2127"},
+                                     {"FilterMaxSize", "MSG2128", "MSG2129"},
+                                     {"FilterSince", "MSG2131", "MSG2132"},
+                                     {"FilterUntil", "MSG2133", "MSG2134"}};
+    for (const auto& field : fields) {
+        if (auto* edit = Find<CEditUI>(QString::fromLatin1(field[0]))) {
+            edit->SetHint(Message(field[1]));
+            edit->setToolTip(Message(field[2]));
+        }
+    }
+    if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged")))
+        box->setToolTip(Message("MSG2135"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {
@@ -111,6 +126,7 @@ void CMainWnd::ShowPage(int page) {
     };
     const bool home = page == kHomePage;
     show("SubBar1", home);
+    if (home) RefreshEarlierScans();
     show("SubBar2", !home);
     show("ToolBar2", !home);
     show("ToolBar3", !home);
@@ -191,6 +207,8 @@ void CMainWnd::Notify(skin::Notification& notification) {
         OnClick(notification.sender);
     else if (type == u"selectchanged")
         OnSelectChanged(notification.sender);
+    else if (type == u"textchanged")
+        OnTextChanged(notification.sender);
     else if (type == u"itemselect")
         OnItemSelect(notification);
     else if (type == u"list_item_dbclick")
@@ -243,6 +261,7 @@ void CMainWnd::OnItemSelect(skin::Notification& notification) {
 void CMainWnd::OnItemDoubleClick(skin::Notification& notification) {
     const QString name = notification.sender->Name();
     const int index = static_cast<int>(notification.wParam);
+    if (name == u"EarlierScanList") return OpenEarlierScan(index);
     if (name == u"FileList") {
         // The click of this double click has just shown the file.
         if (index == lastPreviewRow_ && lastPreview_.isValid() &&
@@ -278,6 +297,12 @@ void CMainWnd::FollowCategoryToOptions(int category, bool selected) {
 
 void CMainWnd::OnSelectChanged(skin::Control* sender) {
     const QString name = sender->Name();
+    if (name == u"ViewByType" || name == u"ViewByFolder") {
+        if (auto* option = dynamic_cast<skin::Option*>(sender); option && option->IsSelected())
+            ShowResultsByFolder(name == u"ViewByFolder");
+        return;
+    }
+    if (name == u"FilterHideDamaged") return ApplyFilters();
     if (name == u"ChkAllListSel") {
         auto* all = dynamic_cast<skin::Option*>(sender);
         auto* list = Find<skin::List>(QStringLiteral("FileList"));
@@ -345,6 +370,10 @@ void CMainWnd::OnClick(skin::Control* sender) {
         ShowPage(kDiskPage);
     } else if (name == u"BtnScan") {
         StartScan();
+    } else if (name == u"BtnOpenScan") {
+        OpenEarlierScan(ChosenEarlierScan());
+    } else if (name == u"BtnDeleteScan") {
+        DeleteEarlierScan(ChosenEarlierScan());
     } else if (name == u"BtnRecover") {
         StartRecovery();
     } else if (name == u"BtnLoadImage") {
@@ -449,8 +478,8 @@ bool CMainWnd::event(QEvent* event) {
         if (skin::ListElement* row = SelectedDiskRow()) ShowTargetInfo(row);
         // The layout's texts replaced the counts of the type tree and the
         // selection label: they are made again in the new words.
-        if (!extensions_.empty()) {
-            RebuildTypeTree();
+        if (!results_.empty()) {
+            ApplyFilters();
             OnFilesChecked();
         }
         return true;

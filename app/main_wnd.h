@@ -21,6 +21,8 @@
 #include "app/skin_framework/list.h"
 #include "app/skin_framework/skin_menu.h"
 #include "app/skin_framework/window.h"
+#include "results/file_filter.h"
+#include "results/kept_scans.h"
 
 namespace sorvane::app {
 
@@ -92,6 +94,29 @@ class CMainWnd : public skin::Window {
     void RecoverCheckedFiles() { StartRecovery(); }
     // Selects a node of the type tree and lists its files, as a click does.
     void ShowFilesOf(skin::TreeNode* node);
+    // The results tree by type (false) or by the folders the files were in (true), as the switch chooses.
+    void ShowResultsByFolder(bool byFolder);
+    bool ResultsByFolder() const { return byFolder_; }
+    // The node of the results tree with this key: a category node's name
+    // ("NodePhoto"), else "folder:a/b/", "lost", "carved", "carved:jpg" or "type:jpg|jpeg".
+    skin::TreeNode* ResultNode(const QString& key) const;
+    // The files the list holds now (all its pages), after the filters and the search box.
+    const std::vector<const FoundItemRecord*>& ListedFiles() const { return listed_; }
+    // The found files that pass the filter bar (the tree counts these).
+    const std::vector<const FoundItemRecord*>& ShownFiles() const { return shown_; }
+    const FileFilter& ResultFilter() const { return filter_; }
+    // How many files a node of the results tree stands for (its own and all below).
+    size_t FilesBelow(const skin::TreeNode* node) const { return RecordsOfNode(node).size(); }
+
+    // --- Earlier scans ---
+    // Lists the deep scans kept in the data folder on the home page.
+    void RefreshEarlierScans();
+    const std::vector<KeptScan>& EarlierScans() const { return keptScans_; }
+    // Shows the results of kept scan `index` without scanning, when its image
+    // is here and unchanged; else says plainly what is missing.
+    void OpenEarlierScan(int index);
+    // Deletes kept scan `index` after asking.
+    void DeleteEarlierScan(int index);
 
   protected:
     bool event(QEvent* event) override;
@@ -129,8 +154,21 @@ class CMainWnd : public skin::Window {
     void OnSearchDone();
     TypeChoice ChosenTypes() const;
     void RebuildTypeTree();
+    void RebuildFolderTree();
+    // Removes the nodes the folder view added and empties the category nodes.
+    void ClearResultTree();
+    // Reads the filter bar, keeps the files that pass, rebuilds the tree with
+    // their counts and lists the node that was chosen before.
+    void ApplyFilters();
+    // Lists the chosen node's files whose names match the search box.
+    void ApplyNameFilter(bool keepPage);
     void FillFileList(skin::TreeNode* node);
+    // The files of a node and of every node below it.
     std::vector<const FoundItemRecord*> RecordsOfNode(const skin::TreeNode* node) const;
+    QString NodeKey(const skin::TreeNode* node) const;
+    // A found file's folder path as the search gave it ("a/b/"), empty when unknown.
+    std::string FolderOf(const FoundItemRecord& record) const;
+    void OnTextChanged(skin::Control* sender);
     // Tells that nothing was found (or could be read) and, after a quick scan,
     // offers the deep scan of the same target; the messages say which.
     void OfferDeepScan(const char* afterQuick, const char* afterDeep, int afterDeepKind);
@@ -152,6 +190,9 @@ class CMainWnd : public skin::Window {
     void UpdateStartButton();
     void SetBanner(const QString& background, const QString& logo, const QColor& color);
     QString Message(const char* id);
+    // The row chosen in the list of earlier scans, or -1.
+    int ChosenEarlierScan() const;
+    void CompactKindCards(bool compact);
 
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;
@@ -176,10 +217,18 @@ class CMainWnd : public skin::Window {
     std::filesystem::path lastQuickFolder_;
     // Search results and what the results page shows of them.
     std::vector<FoundItemRecord> results_;
-    ExtensionMap extensions_;
-    QHash<const skin::TreeNode*, QStringList> nodeExtensions_;  // a type node's extensions
-    std::vector<const FoundItemRecord*> listed_;  // the files of the chosen tree node, in list order
-    int page_ = 0;                                // the page of listed_ the file list shows
+    std::vector<std::string> resultFolders_;     // the folder path of results_[i]
+    std::vector<const FoundItemRecord*> shown_;  // the results that pass filter_
+    ExtensionMap extensions_;                    // of shown_
+    FileFilter filter_;
+    QString nameFilter_;
+    bool byFolder_ = false;
+    QList<skin::TreeNode*> folderTops_;  // the top nodes of the folder view
+    QHash<const skin::TreeNode*, std::vector<const FoundItemRecord*>> nodeRecords_;  // a node's own files
+    const skin::TreeNode* currentNode_ = nullptr;
+    std::vector<const FoundItemRecord*> nodeFiles_;  // the chosen node's files, in list order
+    std::vector<const FoundItemRecord*> listed_;     // those of nodeFiles_ the search box matches
+    int page_ = 0;                                   // the page of listed_ the file list shows
     std::map<uint64_t, FoundItemRecord> checked_;
     QHash<QString, int> sortDirections_;
     std::filesystem::path destination_;
@@ -189,6 +238,8 @@ class CMainWnd : public skin::Window {
     // The row a click previewed and when: the double click that follows shows it only once.
     int lastPreviewRow_ = -1;
     QElapsedTimer lastPreview_;
+    std::vector<KeptScan> keptScans_;
+    bool showEarlierResults_ = false;  // the next deep scan shows a finished earlier scan without asking
 
   public:
     // Rows the file list shows at once; more files are paged.

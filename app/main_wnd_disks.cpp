@@ -378,8 +378,9 @@ void CMainWnd::StartScan() {
     // The search after the scan runs inside the scan window's loop and reads this scan's mode.
     lastScanMode_ = scanMode_;
     scanning_ = true;
-    const int code = RunWorker(new CScanProcessWnd(chosen, scanMode_), this, CScanProcessWnd::kWidth,
-                               CScanProcessWnd::kHeight);
+    auto* scanWindow = new CScanProcessWnd(chosen, scanMode_);
+    if (showEarlierResults_) scanWindow->ShowEarlierResults();
+    const int code = RunWorker(scanWindow, this, CScanProcessWnd::kWidth, CScanProcessWnd::kHeight);
     scanning_ = false;
     lastQuickFolder_ = scanMode_ == CScanProcessWnd::kQuick ? CScanResumeStore::Instance().CurrentScanFolder()
                                                             : std::filesystem::path();

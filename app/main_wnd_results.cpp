@@ -6,9 +6,11 @@
 #include <QSet>
 #include <QTextBrowser>
 #include <algorithm>
+#include <functional>
 #include <set>
 #include <string_view>
 
+#include "app/edit_box.h"
 #include "app/file_tree.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
@@ -25,6 +27,8 @@
 #include "platform/volume_registry.h"
 #include "results/file_categories.h"
 #include "results/image_copy.h"
+#include "results/result_order.h"
+#include "results/safe_name.h"
 
 namespace sorvane::app {
 namespace {
@@ -99,30 +103,30 @@ void CMainWnd::OnScanDone() {
     if (scanned.empty()) return;
     checked_.clear();
     results_.clear();
+    resultFolders_.clear();
+    shown_.clear();
+    nodeFiles_.clear();
+    listed_.clear();
+    currentNode_ = nullptr;
+    ClearResultTree();
     OnFilesChecked();
     std::vector<ScanTarget*> chosen = TargetsOfRow(SelectedDiskRow(), true);
     if (chosen.empty()) chosen = scanned;
-    RunWorker(new CSearchProcessWnd(chosen, ChosenTypes(), results_), this, CSearchProcessWnd::kWidth,
-              CSearchProcessWnd::kHeight);
+    RunWorker(new CSearchProcessWnd(chosen, ChosenTypes(), results_, resultFolders_), this,
+              CSearchProcessWnd::kWidth, CSearchProcessWnd::kHeight);
 }
 
 void CMainWnd::OnSearchDone() {
     if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) list->RemoveAll();
     listed_.clear();
+    nodeFiles_.clear();
+    currentNode_ = nullptr;
     if (skin::Control* preview = FindControl(QStringLiteral("PreviewEdit"))) preview->SetText(QString());
-    extensions_ = BuildExtensionMap(results_);
+    // The folder of every result: a search cut short may have left fewer.
+    resultFolders_.resize(results_.size());
     if (skin::Control* tab = FindControl(QStringLiteral("TabRecover"))) tab->SetEnabled(true);
-    RebuildTypeTree();
     ShowPage(kResultsPage);
-    // The list opens with the first category's files: an empty list after
-    // "found 9 files" reads as if they were gone.
-    for (const Category& category : kCategories) {
-        auto* node = Find<skin::TreeNode>(QString::fromLatin1(category.node));
-        if (node && node->IsShownByUser()) {
-            ShowFilesOf(node);
-            break;
-        }
-    }
+    ApplyFilters();
     // Said once the scan and search windows have closed, not over them.
     if (results_.empty())
         afterWork_ = [this] { OfferDeepScan("MSG0852", "MSG0853", CMessageBox::kInformation); };
@@ -145,15 +149,11 @@ void CMainWnd::OfferDeepScan(const char* afterQuick, const char* afterDeep, int 
 void CMainWnd::RebuildTypeTree() {
     auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
     if (!tree) return;
-    nodeExtensions_.clear();
+    ClearResultTree();
     skin::TreeNode* nodes[6] = {};
     for (int i = 0; i < 6; ++i) {
         nodes[i] = Find<skin::TreeNode>(QString::fromLatin1(kCategories[i].node));
         if (!nodes[i]) return;
-        nodes[i]->RemoveAllChildNodes();
-        nodes[i]->SetText(Message(kCategories[i].title));
-        nodes[i]->SetCheckState(false, false);
-        nodes[i]->setVisible(false);
     }
     int counts[6] = {};
     // The search kept only chosen files; each stands under the category the
@@ -188,7 +188,10 @@ void CMainWnd::RebuildTypeTree() {
             nodes[category]->AddChildNode(child);
             if (option) optionNodes.insert(option, child);
         }
-        nodeExtensions_[child].push_back(extension);
+        child->SetUserData(child->UserData().isEmpty() ? QStringLiteral("type:") + extension
+                                                       : child->UserData() + u'|' + extension);
+        auto& own = nodeRecords_[child];
+        own.insert(own.end(), records.begin(), records.end());
         const int count = nodeCounts[child] += static_cast<int>(records.size());
         if (!option) {
             // A file without an extension is of unknown type; the others are named by their extension.
@@ -208,6 +211,206 @@ void CMainWnd::RebuildTypeTree() {
     }
 }
 
+void CMainWnd::ClearResultTree() {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree) return;
+    for (skin::TreeNode* top : std::exchange(folderTops_, {})) tree->RemoveAt(tree->GetItemIndex(top));
+    nodeRecords_.clear();
+    currentNode_ = nullptr;
+    for (const Category& category : kCategories) {
+        auto* node = Find<skin::TreeNode>(QString::fromLatin1(category.node));
+        if (!node) continue;
+        node->RemoveAllChildNodes();
+        node->SetText(Message(category.title));
+        node->SetCheckState(false, false);
+        node->setVisible(false);
+    }
+}
+
+void CMainWnd::RebuildFolderTree() {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree) return;
+    ClearResultTree();
+    // The folders the files were in, as the search found them (the same paths
+    // `recover --keep-folders` restores); folders of an earlier file system
+    // whose names are lost go under one node, files found by their contents
+    // under another, by type.
+    struct Branch {
+        std::map<std::string, Branch> folders;
+        std::vector<const FoundItemRecord*> files;
+        size_t total = 0;
+    };
+    Branch named, lost;
+    std::map<QString, std::vector<const FoundItemRecord*>> carved;
+    size_t carvedTotal = 0;
+    for (const FoundItemRecord* record : shown_) {
+        if (record->Engine() == EngineCode::kRawSignature) {
+            carved[GroupingExtension(*record)].push_back(record);
+            ++carvedTotal;
+            continue;
+        }
+        const std::vector<std::string> parts = SplitFolderPath(FolderOf(*record));
+        Branch* branch = !parts.empty() && parts.front().rfind("LostFolder", 0) == 0 ? &lost : &named;
+        ++branch->total;
+        for (const std::string& part : parts) {
+            branch = &branch->folders[part];
+            ++branch->total;
+        }
+        branch->files.push_back(record);
+    }
+    auto makeNode = [&](const QString& text, const QString& key, bool top) {
+        auto* node = new skin::TreeNode;
+        if (const skin::AttributeList* style =
+                Style(top ? QStringLiteral("treenode") : QStringLiteral("filetype")))
+            for (const auto& [name, value] : *style) node->SetAttribute(name, value);
+        node->SetUserData(key);
+        node->SetText(MarkupSafe(text));
+        return node;
+    };
+    auto counted = [](const QString& text, size_t count) {
+        return QStringLiteral("%1 (%2)").arg(text).arg(count);
+    };
+    std::function<void(skin::TreeNode*, const Branch&, const std::string&)> addFolders =
+        [&](skin::TreeNode* parent, const Branch& branch, const std::string& path) {
+            for (const auto& [name, below] : branch.folders) {
+                const std::string childPath = path + name + '/';
+                skin::TreeNode* child =
+                    makeNode(counted(QString::fromStdString(name), below.total),
+                             QStringLiteral("folder:") + QString::fromStdString(childPath), false);
+                child->SetIcon(QStringLiteral("FileIcon/folder.png"));
+                if (!below.folders.empty()) {
+                    // A folder with folders in it folds like a top node.
+                    if (const skin::AttributeList* style = Style(QStringLiteral("treenode")))
+                        for (const auto& [name, value] : *style)
+                            if (name.startsWith(u"folder")) child->SetAttribute(name, value);
+                    child->SetAttribute(QStringLiteral("showfolder"), QStringLiteral("true"));
+                }
+                parent->AddChildNode(child);
+                nodeRecords_[child] = below.files;
+                addFolders(child, below, childPath);
+            }
+        };
+    auto addTop = [&](const QString& text, const QString& key) {
+        skin::TreeNode* top = makeNode(text, key, true);
+        tree->AddNode(top);
+        folderTops_.push_back(top);
+        return top;
+    };
+    if (named.total > 0) {
+        skin::TreeNode* top = addTop(counted(Message("MSG2121"), named.total), QStringLiteral("folder:"));
+        nodeRecords_[top] = named.files;
+        addFolders(top, named, std::string());
+    }
+    if (lost.total > 0) {
+        skin::TreeNode* top = addTop(counted(Message("MSG2122"), lost.total), QStringLiteral("lost"));
+        nodeRecords_[top] = lost.files;
+        addFolders(top, lost, std::string());
+    }
+    if (carvedTotal > 0) {
+        skin::TreeNode* top = addTop(counted(Message("MSG2123"), carvedTotal), QStringLiteral("carved"));
+        for (const auto& [extension, records] : carved) {
+            const QString type = extension == u"unknow" ? Message("MSG0854") : extension.toUpper();
+            skin::TreeNode* child =
+                makeNode(counted(type, records.size()), QStringLiteral("carved:") + extension, false);
+            child->SetIcon(FileKindIcon(records.front()->Name()));
+            top->AddChildNode(child);
+            nodeRecords_[child] = records;
+        }
+    }
+}
+
+QString CMainWnd::NodeKey(const skin::TreeNode* node) const {
+    return node->UserData().isEmpty() ? node->Name() : node->UserData();
+}
+
+skin::TreeNode* CMainWnd::ResultNode(const QString& key) const {
+    auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    if (!tree) return nullptr;
+    for (int i = 0; i < tree->GetCount(); ++i) {
+        auto* node = dynamic_cast<skin::TreeNode*>(tree->GetItemAt(i));
+        if (node && node->IsShownByUser() && NodeKey(node) == key) return node;
+    }
+    return nullptr;
+}
+
+void CMainWnd::ShowResultsByFolder(bool byFolder) {
+    byFolder_ = byFolder;
+    if (auto* option = Find<skin::Option>(QStringLiteral("ViewByFolder"))) option->Selected(byFolder, false);
+    if (auto* option = Find<skin::Option>(QStringLiteral("ViewByType"))) option->Selected(!byFolder, false);
+    ApplyFilters();
+}
+
+void CMainWnd::ApplyFilters() {
+    // The filter bar: a limit that does not read as a size or date is shown
+    // in red and left out, so the list never silently follows a typo.
+    FileFilter filter;
+    if (auto* box = Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged")))
+        filter.hideMayNotOpen = box->IsSelected();
+    auto read = [this](const char* name, const std::function<bool(const QString&)>& parse) {
+        auto* edit = Find<CEditUI>(QString::fromLatin1(name));
+        if (!edit) return;
+        const QString text = edit->Typed().trimmed();
+        edit->SetInvalid(!text.isEmpty() && !parse(text));
+    };
+    read("FilterMinSize", [&](const QString& text) {
+        return ParseSize(QString(text).replace(u',', u'.').toStdString(), filter.minSize);
+    });
+    read("FilterMaxSize", [&](const QString& text) {
+        return ParseSize(QString(text).replace(u',', u'.').toStdString(), filter.maxSize);
+    });
+    read("FilterSince",
+         [&](const QString& text) { return filter.haveSince = ParseFilterDate(text, false, filter.since); });
+    read("FilterUntil",
+         [&](const QString& text) { return filter.haveUntil = ParseFilterDate(text, true, filter.until); });
+    filter_ = filter;
+
+    const QString key = currentNode_ ? NodeKey(currentNode_) : QString();
+    shown_.clear();
+    const std::vector<ScanTarget*> targets = Targets();
+    for (const FoundItemRecord& record : results_) {
+        const ScanTarget* target = TargetOfVolumeKey(targets, record.letter);
+        if (PassesFileFilter(filter_, record, target ? target->VolumeBytes() : 0,
+                             target ? target->SectorSize() : 512))
+            shown_.push_back(&record);
+    }
+    // A file the filters hide is not recovered behind the person's back.
+    std::set<uint64_t> shownKeys;
+    for (const FoundItemRecord* record : shown_) shownKeys.insert(CheckedFileKey(*record));
+    std::erase_if(checked_, [&](const auto& entry) { return shownKeys.count(entry.first) == 0; });
+    extensions_ = BuildExtensionMap(shown_);
+    if (byFolder_)
+        RebuildFolderTree();
+    else
+        RebuildTypeTree();
+    // The list stays on the node it showed; else it opens with the first one
+    // that has files: an empty list after "found 9 files" reads as if they were gone.
+    skin::TreeNode* node = key.isEmpty() ? nullptr : ResultNode(key);
+    if (auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree")); tree && !node) {
+        for (skin::TreeNode* top : tree->TopNodes()) {
+            if (top->IsShownByUser() && !RecordsOfNode(top).empty()) {
+                node = top;
+                break;
+            }
+        }
+    }
+    if (node) {
+        ShowFilesOf(node);
+    } else {
+        nodeFiles_.clear();
+        ApplyNameFilter(false);
+    }
+}
+
+void CMainWnd::OnTextChanged(skin::Control* sender) {
+    const QString name = sender->Name();
+    if (name == u"SearchEdit") {
+        nameFilter_ = sender->Text();
+        ApplyNameFilter(false);
+    } else if (name.startsWith(u"Filter")) {
+        ApplyFilters();
+    }
+}
+
 void CMainWnd::ShowFilesOf(skin::TreeNode* node) {
     auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
     if (!tree || !node) return;
@@ -217,22 +420,44 @@ void CMainWnd::ShowFilesOf(skin::TreeNode* node) {
 
 std::vector<const FoundItemRecord*> CMainWnd::RecordsOfNode(const skin::TreeNode* node) const {
     std::vector<const FoundItemRecord*> records;
-    for (const QString& extension : nodeExtensions_.value(node)) {
-        if (auto found = extensions_.find(extension); found != extensions_.end())
-            records.insert(records.end(), found->second.begin(), found->second.end());
+    std::vector<const skin::TreeNode*> pending{node};
+    while (!pending.empty()) {
+        const skin::TreeNode* next = pending.back();
+        pending.pop_back();
+        if (auto own = nodeRecords_.constFind(next); own != nodeRecords_.constEnd())
+            records.insert(records.end(), own->begin(), own->end());
+        // Children in reverse, so the list follows the tree from top to bottom.
+        const auto& children = next->ChildNodes();
+        for (auto it = children.rbegin(); it != children.rend(); ++it) pending.push_back(*it);
     }
     return records;
 }
 
 void CMainWnd::FillFileList(skin::TreeNode* node) {
     if (!node) return;
-    listed_ = RecordsOfNode(node);
-    for (skin::TreeNode* child : node->ChildNodes()) {
-        const auto records = RecordsOfNode(child);
-        listed_.insert(listed_.end(), records.begin(), records.end());
-    }
-    page_ = 0;
+    currentNode_ = node;
+    nodeFiles_ = RecordsOfNode(node);
+    ApplyNameFilter(false);
+}
+
+void CMainWnd::ApplyNameFilter(bool keepPage) {
+    listed_.clear();
+    const std::string pattern = nameFilter_.trimmed().toStdString();
+    for (const FoundItemRecord* record : nodeFiles_)
+        if (NameMatches(pattern, ResultNameView(*record))) listed_.push_back(record);
+    if (!keepPage) page_ = 0;
     ShowListedRows();
+}
+
+std::string CMainWnd::FolderOf(const FoundItemRecord& record) const {
+    if (!results_.empty() && &record >= results_.data() && &record < results_.data() + results_.size()) {
+        const size_t index = static_cast<size_t>(&record - results_.data());
+        if (index < resultFolders_.size()) return resultFolders_[index];
+    }
+    std::string folder;
+    if (ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter); target && target->engine)
+        static_cast<void>(target->engine->GetFolderPath(record, folder));
+    return folder;
 }
 
 const FoundItemRecord* CMainWnd::RecordOfRow(int row) const {
@@ -247,9 +472,7 @@ FileCondition CMainWnd::ConditionOfRecord(const FoundItemRecord& record) const {
 }
 
 QStringList CMainWnd::RowTexts(const FoundItemRecord& record) const {
-    std::string folder;
-    if (ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter); target && target->engine)
-        static_cast<void>(target->engine->GetFolderPath(record, folder));
+    const std::string folder = FolderOf(record);
     return {QString(),
             QString::fromStdString(record.Name()),
             record.IsFolder() ? QString() : SizeText(record.size),
@@ -323,24 +546,31 @@ void CMainWnd::OnFilesChecked() {
     }
     auto* tree = Find<CFileTreeUI>(QStringLiteral("TypeTree"));
     if (!tree) return;
-    // Every type node reflects the checked files of its extension.
-    for (auto it = nodeExtensions_.constBegin(); it != nodeExtensions_.constEnd(); ++it) {
-        auto* node = const_cast<skin::TreeNode*>(it.key());
-        const auto records = RecordsOfNode(node);
-        size_t on = 0;
-        for (const FoundItemRecord* record : records) on += checked_.count(CheckedFileKey(*record));
-        node->SetCheckState(on == records.size() && on > 0, on > 0 && on < records.size());
-        CFileTreeUI::UpdateAncestors(node);
-    }
+    // Every node reflects the checked files below it: all ticked, some (half), or none.
+    struct Tally {
+        size_t on = 0, all = 0;
+    };
+    std::function<Tally(skin::TreeNode*)> tally = [&](skin::TreeNode* node) {
+        Tally t;
+        if (auto own = nodeRecords_.constFind(node); own != nodeRecords_.constEnd()) {
+            t.all = own->size();
+            for (const FoundItemRecord* record : *own) t.on += checked_.count(CheckedFileKey(*record));
+        }
+        for (skin::TreeNode* child : node->ChildNodes()) {
+            const Tally below = tally(child);
+            t.on += below.on;
+            t.all += below.all;
+        }
+        node->SetCheckState(t.all > 0 && t.on == t.all, t.on > 0 && t.on < t.all);
+        return t;
+    };
+    for (skin::TreeNode* top : tree->TopNodes()) tally(top);
 }
 
 void CMainWnd::OnTreeNodeChecked(skin::TreeNode* node) {
+    // A node stands for every file below it: ticking a folder ticks its subfolders' files too.
     const bool checked = node->IsChecked();
-    auto apply = [&](skin::TreeNode* n) {
-        for (const FoundItemRecord* record : RecordsOfNode(n)) SetRecordChecked(*record, checked);
-    };
-    apply(node);
-    for (skin::TreeNode* child : node->ChildNodes()) apply(child);
+    for (const FoundItemRecord* record : RecordsOfNode(node)) SetRecordChecked(*record, checked);
     // Ticking a category shows what was ticked.
     if (checked) {
         ShowFilesOf(node);
@@ -385,18 +615,12 @@ void CMainWnd::SortFileList(skin::Control* header) {
     const bool ascending = direction == 1;
     header->SetBkImage(ascending ? QStringLiteral("file='list_header_asc.png' corner='0,1,13,1'")
                                  : QStringLiteral("file='list_header_desc.png' corner='0,1,13,1'"));
-    // Sort the records, then rebuild the rows in the new order.
-    std::vector<std::pair<const FoundItemRecord*, QString>> keyed;
-    for (const FoundItemRecord* record : listed_) keyed.emplace_back(record, RowTexts(*record)[column]);
-    std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-        if (column == 2) return ascending ? a.first->size < b.first->size : a.first->size > b.first->size;
-        // A row without text sorts first when ascending.
-        const int order = a.second.compare(b.second, Qt::CaseInsensitive);
-        return ascending ? order < 0 : order > 0;
-    });
-    listed_.clear();
-    for (const auto& [record, text] : keyed) listed_.push_back(record);
-    ShowListedRows();
+    // Sizes and dates sort as numbers (a file without a date first when
+    // ascending); the other columns by their text. All of the node's files are
+    // sorted, so the order holds when the search box changes what is listed.
+    SortListedRecords(nodeFiles_, column, ascending,
+                      [this, column](const FoundItemRecord& record) { return RowTexts(record)[column]; });
+    ApplyNameFilter(true);
 }
 
 void CMainWnd::StartRecovery() {

@@ -125,11 +125,12 @@ QString CProcessWnd::Message(const char* id) const {
 // ---- Search ----
 
 CSearchProcessWnd::CSearchProcessWnd(std::vector<ScanTarget*> targets, TypeChoice choice,
-                                     std::vector<FoundItemRecord>& results)
+                                     std::vector<FoundItemRecord>& results, std::vector<std::string>& folders)
     : CProcessWnd(QStringLiteral("xml/SearchProcessWnd.xml"), QStringLiteral("SearchProcessWnd")),
       targets_(std::move(targets)),
       choice_(std::move(choice)),
-      results_(results) {}
+      results_(results),
+      folders_(folders) {}
 
 int CSearchProcessWnd::Progress(void* window, int percent, int) {
     auto* self = static_cast<CSearchProcessWnd*>(window);
@@ -156,8 +157,12 @@ void CSearchProcessWnd::Work() {
         static_cast<void>(ForEachChosenFile(
             engine, IsDeepEngine(engine),
             [this](const FoundItemRecord& record) { return ChosenByType(choice_, record.Name()); },
-            [this](const ChosenFile& file) {
+            [this, key = target->VolumeKey()](const ChosenFile& file) {
                 results_.push_back(file.record);
+                folders_.push_back(file.folderPath);
+                // A scan kept from an earlier run, or made by the command line, wrote
+                // that run's volume key into its records: they belong to this target now.
+                results_.back().letter = key;
                 return !IsCancelled();
             }));
         if (IsCancelled()) break;

@@ -95,8 +95,9 @@ class CProcessWnd : public CPopUpWnd {
 // appending them to the main window's results.
 class CSearchProcessWnd : public CProcessWnd {
   public:
+    // `folders` gets each result's folder path ("a/b/", empty when lost), at the same index.
     CSearchProcessWnd(std::vector<ScanTarget*> targets, TypeChoice choice,
-                      std::vector<FoundItemRecord>& results);
+                      std::vector<FoundItemRecord>& results, std::vector<std::string>& folders);
     static constexpr int kWidth = 450;
     static constexpr int kHeight = 220;
 
@@ -109,6 +110,7 @@ class CSearchProcessWnd : public CProcessWnd {
     std::vector<ScanTarget*> targets_;
     TypeChoice choice_;
     std::vector<FoundItemRecord>& results_;
+    std::vector<std::string>& folders_;
 };
 
 // Extracts one found file for the preview: classifies it, ends the players of

@@ -27,27 +27,64 @@ int CRecoverProcessWnd::Progress(void* window, int percent, int scale, int error
     if (!self->EnterCallback()) return kCancelCode;
     const int p = percent * scale / 100;
     if (p == 100 && errorCode != 0) self->currentError_ = errorCode;
-    self->PostProgress(p);
-    self->PostText("current", QString::fromStdString(path.string()));
-    self->PostText("percent", QStringLiteral("%1 %2%").arg(self->Message("MSG1101")).arg(p));
+    const QString current = QString::fromStdString(path.string());
+    const QString percentText = QStringLiteral("%1 %2%").arg(self->Message("MSG1101")).arg(p);
+    self->UpdatePending([&](Pending& pending) {
+        pending.progress = p;
+        pending.current = current;
+        pending.percent = percentText;
+    });
     self->LeaveCallback();
     return 0;
 }
 
-void CRecoverProcessWnd::AddDetailRow(const QString& path, const QString& status, RowKind kind) {
-    auto* list = Find<skin::List>(QStringLiteral("DetailList"));
-    if (!list) return;
-    auto* row = new skin::ListTextElement;
-    row->SetText(0, path);
-    row->SetText(1, status);
-    row->setToolTip(path);
-    if (kind == RowKind::kSuccess) {
-        list->Add(row);
-        return;
+void CRecoverProcessWnd::UpdatePending(const std::function<void(Pending&)>& change) {
+    const std::lock_guard<std::mutex> hold(pendingLock_);
+    change(pending_);
+    if (pending_.posted) return;
+    pending_.posted = true;
+    Post([this] { TakePending(); });
+}
+
+void CRecoverProcessWnd::TakePending() {
+    Pending taken;
+    {
+        const std::lock_guard<std::mutex> hold(pendingLock_);
+        std::swap(taken, pending_);
     }
-    // Failures and copies that may not open stand on top, where they are seen.
-    row->SetTextColor(kind == RowKind::kFailed ? QColor(0xFFFF0000) : QColor(0xFFC05800));
-    list->AddAt(row, 0);
+    const auto setText = [this](const char* name, const QString& text) {
+        if (text.isNull()) return;
+        if (skin::Control* control = FindControl(QString::fromLatin1(name))) {
+            control->SetText(text);
+            control->setVisible(true);
+        }
+    };
+    setText("current", taken.current);
+    setText("percent", taken.percent);
+    setText("recovered", taken.recovered);
+    if (taken.progress >= 0) {
+        if (auto* bar = Find<skin::Progress>(QStringLiteral("progress"))) bar->SetValue(taken.progress);
+    }
+    AddDetailRows(std::move(taken.rows));
+}
+
+void CRecoverProcessWnd::AddDetailRows(std::vector<DetailRow> rows) {
+    auto* list = Find<skin::List>(QStringLiteral("DetailList"));
+    if (!list || rows.empty()) return;
+    const skin::List::Batch batch(*list);
+    for (DetailRow& detail : rows) {
+        auto* row = new skin::ListTextElement;
+        row->SetText(0, detail.path);
+        row->SetText(1, detail.status);
+        row->setToolTip(detail.path);
+        if (detail.kind == RowKind::kSuccess) {
+            list->Add(row);
+            continue;
+        }
+        // Failures and copies that may not open stand on top, where they are seen.
+        row->SetTextColor(detail.kind == RowKind::kFailed ? QColor(0xFFFF0000) : QColor(0xFFC05800));
+        list->AddAt(row, 0);
+    }
 }
 
 void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCode, const QString& copied,
@@ -67,7 +104,6 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     const RowKind kind = errorCode != 0                 ? RowKind::kFailed
                          : mayNotOpen || unreadable > 0 ? RowKind::kMayNotOpen
                                                         : RowKind::kSuccess;
-    Post([this, shown, status, kind] { AddDetailRow(shown, status, kind); });
     QString line = Message("MSG1102");
     for (int value : {processed_.load(), toProcess_, processed_ - failed_, failed_.load()}) {
         const qsizetype at = line.indexOf(QStringLiteral("%d"));
@@ -75,7 +111,10 @@ void CRecoverProcessWnd::FileDone(const std::filesystem::path& path, int errorCo
     }
     if (didNotFit_ > 0)
         line += u' ' + Message("MSG2109").replace(QStringLiteral("%d"), QString::number(didNotFit_));
-    PostText("recovered", line);
+    UpdatePending([&](Pending& pending) {
+        pending.rows.push_back({shown, status, kind});
+        pending.recovered = line;
+    });
 }
 
 void CRecoverProcessWnd::Work() {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <map>
+#include <mutex>
+#include <vector>
 
 #include "app/process_wnd.h"
 
@@ -37,7 +39,24 @@ class CRecoverProcessWnd : public CProcessWnd {
     // `unreadable`: sectors of a recovered file written as zeros (it is damaged).
     void FileDone(const std::filesystem::path& path, int errorCode, const QString& copied = QString(),
                   bool mayNotOpen = false, uint64_t unreadable = 0);
-    void AddDetailRow(const QString& path, const QString& status, RowKind kind);
+    struct DetailRow {
+        QString path, status;
+        RowKind kind;
+    };
+    // What the worker reported since the window's thread last looked; the
+    // window takes it all in one turn of its event loop, so 100,000 files
+    // cost a few hundred layouts, not 100,000.
+    struct Pending {
+        std::vector<DetailRow> rows;
+        QString recovered, current, percent;
+        int progress = -1;
+        bool posted = false;
+    };
+    // Runs `change` on the pending state under its lock, and asks the window's
+    // thread to take it in when nothing is asked yet.
+    void UpdatePending(const std::function<void(Pending&)>& change);
+    void TakePending();
+    void AddDetailRows(std::vector<DetailRow> rows);
     void ToggleDetails();
 
     std::map<uint64_t, FoundItemRecord> checked_;
@@ -47,6 +66,8 @@ class CRecoverProcessWnd : public CProcessWnd {
     int toProcess_ = 0;
     int currentError_ = 0;  // what the copy callback reported for the file in hand
     bool detailsShown_ = false;
+    std::mutex pendingLock_;
+    Pending pending_;  // guarded by pendingLock_
 };
 
 }  // namespace sorvane::app

@@ -73,9 +73,11 @@ void CScanProcessWnd::ScanOne(ScanTarget& target, bool& stop) {
     } else if (auto* deep = dynamic_cast<CProfessionalRecovery*>(engine.get())) {
         // A finished scan is offered for its results, an unfinished one for
         // continuing; the record of another disk of the same layout is never used.
-        const char* question = !deep->HasResumeRecord()    ? nullptr
-                               : deep->SavedScanFinished() ? "MSG2110"
-                                                           : "MSG1206";
+        const bool finished = deep->HasResumeRecord() && deep->SavedScanFinished();
+        // Opened from the list of earlier scans, a finished scan's results are what was asked for.
+        const char* question = !deep->HasResumeRecord() ? nullptr
+                               : finished               ? (showEarlier_ ? nullptr : "MSG2110")
+                                                        : "MSG1206";
         const char* notice = deep->ResumeOfOtherTarget() ? "MSG2111" : nullptr;
         if (question || notice) {
             const int answer = AskOnWindowThread([this, question, notice] {

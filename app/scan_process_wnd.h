@@ -22,6 +22,9 @@ class CScanProcessWnd : public CProcessWnd {
 
     // True while a scan worker of any window runs (for tests and the disk list).
     static bool ScanRunning() { return running_.load(); }
+    // A finished earlier deep scan of the target is shown without asking: the
+    // person opened it from the list of earlier scans.
+    void ShowEarlierResults() { showEarlier_ = true; }
 
   protected:
     void Work() override;
@@ -38,6 +41,7 @@ class CScanProcessWnd : public CProcessWnd {
 
     std::vector<ScanTarget*> targets_;
     int mode_;
+    bool showEarlier_ = false;
     static std::atomic<bool> running_;
 };
 

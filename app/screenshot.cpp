@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/edit_box.h"
 #include "app/file_tree.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
@@ -215,6 +216,25 @@ int RunScreenshots(const QString& folder, const QString& language) {
     }
     CMessageBox::SetAnswerHook(nullptr);
     main.ShowPage(CMainWnd::kResultsPage);
+
+    // The results by folder, narrowed by the search box, then by the filters.
+    main.ShowResultsByFolder(true);
+    // The engine gives FAT's upper-case short names in lower case.
+    if (skin::TreeNode* folder = main.ResultNode(QStringLiteral("folder:dcim/100canon/")))
+        main.ShowFilesOf(folder);
+    Settle();
+    ok = Save(main, dir.filePath(QStringLiteral("main_5_results_by_folder.png"))) && ok;
+    auto* search = main.Find<CEditUI>(QStringLiteral("SearchEdit"));
+    if (search) search->SetText(QStringLiteral("041"));
+    Settle();
+    ok = Save(main, dir.filePath(QStringLiteral("main_6_results_search.png"))) && ok;
+    if (search) search->SetText(QString());
+    if (auto* minSize = main.Find<CEditUI>(QStringLiteral("FilterMinSize")))
+        minSize->SetText(QStringLiteral("10 KB"));
+    if (auto* hide = main.Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged"))) hide->Selected(true);
+    main.ShowResultsByFolder(false);
+    Settle();
+    ok = Save(main, dir.filePath(QStringLiteral("main_7_results_filtered.png"))) && ok;
 
     // The assist menu and its language entries, as they open below the menu button.
     main.ShowPage(CMainWnd::kHomePage);

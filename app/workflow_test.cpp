@@ -7,16 +7,19 @@
 #include <sys/sysmacros.h>
 
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTest>
 #include <QTextBrowser>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 
+#include "app/edit_box.h"
 #include "app/fake_sysfs_test_support.h"
 #include "app/file_tree.h"
 #include "app/gui_test_support.h"
@@ -550,7 +553,7 @@ TEST_F(WorkflowTest, TheTypeTreeFoldsAliasesAndListsUnknownTypesOnlyWhenAskedTo)
     EXPECT_TRUE(window_->Find<skin::TreeNode>(QStringLiteral("NodeOther"))->isHidden());
 }
 
-TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
+TEST_F(WorkflowTest, TwoDamagedOfTenAreKeptAndStandOnTop) {
     TempDir dir;
     std::map<std::string, std::string> files;
     for (int i = 0; i < 10; ++i)
@@ -563,7 +566,8 @@ TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
     ASSERT_EQ(window_->SearchResults().size(), 10u);
     CheckEverything();
     ASSERT_EQ(window_->CheckedFiles().size(), 10u);
-    // The data of two files cannot be read any more.
+    // One sector of two files cannot be read any more: those files are kept
+    // with zeros there, counted as recovered, and their rows say they are damaged.
     testkit::ScopedFaults faults;
     int broken = 0;
     for (const FoundItemRecord& r : window_->SearchResults()) {
@@ -579,23 +583,40 @@ TEST_F(WorkflowTest, TwoFailuresOfTenStandRedOnTopAndAreCounted) {
     RecoveryOutcome outcome = Recover(out.Path());
     ASSERT_TRUE(outcome.seen);
     QString expected = Message("MSG1102");
-    for (const char* n : {"10", "10", "8", "2"})
+    for (const char* n : {"10", "10", "10", "0"})
         expected.replace(expected.indexOf(QStringLiteral("%d")), 2, QLatin1String(n));
     EXPECT_EQ(outcome.recovered, expected);
     ASSERT_EQ(outcome.statuses.size(), 10);
     for (int i = 0; i < 10; ++i) {
-        const bool failed = i < 2;
-        EXPECT_EQ(outcome.statuses[i] == Message("MSG1104"), !failed) << i;
-        EXPECT_EQ(outcome.colours[i] == QColor(0xFFFF0000), failed) << i;
-    }
-    int intact = 0;
-    for (const auto& [path, sha] : Files(out.Path())) {
-        for (const auto& [name, bytes] : files) {
-            const auto source = dir / ("src_" + name);
-            if (sha == testkit::FileSha256(source)) ++intact;
+        const bool damaged = i < 2;
+        EXPECT_EQ(outcome.statuses[i] == Message("MSG1104"), !damaged) << outcome.statuses[i].toStdString();
+        EXPECT_TRUE(outcome.statuses[i].startsWith(Message("MSG1104"))) << i;
+        EXPECT_NE(outcome.colours[i], QColor(0xFFFF0000)) << "no row failed: " << i;
+        if (damaged) {
+            EXPECT_NE(outcome.colours[i], outcome.colours[9]) << "a damaged row stands out";
         }
     }
+    int intact = 0;
+    int zeroed = 0;
+    for (const auto& [path, sha] : Files(out.Path())) {
+        bool exact = false;
+        for (const auto& [name, bytes] : files)
+            exact = exact || sha == testkit::FileSha256(dir / ("src_" + name));
+        if (exact) {
+            ++intact;
+            continue;
+        }
+        // A damaged copy: its unreadable first sector is zeros, the rest is the file's own bytes.
+        const std::vector<uint8_t> got = testkit::ReadFile(out.Path() / path);
+        ASSERT_GE(got.size(), 5000u);
+        const bool zeros = std::all_of(got.begin(), got.begin() + 512, [](uint8_t b) { return b == 0; });
+        const char fill = static_cast<char>(got[512]);
+        const bool rest =
+            std::all_of(got.begin() + 512, got.end(), [fill](uint8_t b) { return b == uint8_t(fill); });
+        if (zeros && rest && (fill == 'd' || fill == 'h')) ++zeroed;
+    }
     EXPECT_EQ(intact, 8) << "the eight readable files are byte-exact";
+    EXPECT_EQ(zeroed, 2) << "the two damaged files keep every byte that could be read";
 }
 
 TEST_F(WorkflowTest, OnlyExternalDisksAreListed) {
@@ -852,11 +873,12 @@ TEST_F(WorkflowTest, ThousandsOfFilesArePagedAndChecksReachEveryPage) {
 
 // The command line's JSON lines: category -> "name size content" of each file.
 std::map<std::string, std::multiset<std::string>> CliFoundSet(const std::filesystem::path& data,
-                                                              const std::filesystem::path& image, bool deep) {
+                                                              const std::filesystem::path& image, bool deep,
+                                                              const std::string& options = {}) {
     std::string out;
     RunCommand("SORVANE_DATA_DIR=" + ShellQuote(data.string()) + " " + ShellQuote(SORVANE_CLI) + " scan " +
-                   (deep ? "--deep --fresh" : "--quick") + " --json " + ShellQuote(image.string()) +
-                   " </dev/null 2>/dev/null",
+                   (deep ? "--deep --fresh" : "--quick") + " --json " + options + " " +
+                   ShellQuote(image.string()) + " </dev/null 2>/dev/null",
                &out);
     auto field = [](const std::string& line, const std::string& key) {
         const size_t at = line.find("\"" + key + "\":");
@@ -1314,6 +1336,183 @@ TEST_F(WorkflowTest, TheResultsOpenWithFilesListedAndATickedCategoryShowsItsFile
                                                    .replace(QStringLiteral("%d"), QStringLiteral("3")));
     testing::UseShippedTexts();
     InstallDialogTranslations();
+}
+
+}  // namespace
+}  // namespace sorvane::app
+
+// ---- Finding files among many: folders, the search box, the filters ----
+
+namespace sorvane::app {
+namespace {
+
+// A camera card with folders, made by mkfs.fat and mtools: photos in
+// DCIM/100CANON and its THUMBS folder, letters in DOCS, a TRIP folder deleted
+// whole, and OLD.PDF at the root, overwritten (damaged). Every file is
+// deleted, OLD.PDF first, so that LATER.PDF, written after the deletions, takes
+// its first cluster: its copy would be another file's bytes. LATER.PDF goes
+// into DCIM, whose folder holds no deleted entry it could take the place of. `folders` gets each folder's
+// files: "DCIM/100CANON/" -> sha256s of everything below it. Empty when a tool is missing.
+std::filesystem::path FolderCard(const TempDir& dir,
+                                 std::map<std::string, std::multiset<std::string>>& folders) {
+    for (const char* tool : {"convert", "mkfs.fat", "mcopy", "mdeltree"})
+        if (!testkit::HaveProgram(tool)) return {};
+    struct Made {
+        const char* path;  // on the card
+        const char* make;  // ImageMagick arguments, or null for text
+        size_t textBytes;
+    };
+    const Made made[] = {
+        {"OLD.PDF", nullptr, 20000},
+        {"DCIM/100CANON/img_0412.jpg", "-size 240x180 plasma:fractal", 0},
+        {"DCIM/100CANON/img_0413.jpg", "-size 240x180 plasma:fractal", 0},
+        {"DCIM/100CANON/THUMBS/t_0412.jpg", "-size 24x18 gradient:red-blue", 0},
+        {"DOCS/letter.txt", nullptr, 14000},
+        {"DOCS/notes.txt", nullptr, 900},
+        {"TRIP/beach.jpg", "-size 200x150 plasma:fractal", 0},
+        {"TRIP/sea.jpg", "-size 200x150 plasma:fractal", 0},
+    };
+    const auto image = dir / "folders.img";
+    const std::string img = ShellQuote(image.string());
+    std::string script = "truncate -s 16M " + img + " && mkfs.fat -F 16 " + img + " >/dev/null";
+    for (const char* folder : {"DCIM", "DCIM/100CANON", "DCIM/100CANON/THUMBS", "DOCS", "TRIP"})
+        script += " && mmd -i " + img + " ::" + folder;
+    int n = 0;
+    for (const Made& m : made) {
+        const auto source = dir / ("src" + std::to_string(n++) + (m.make ? ".jpg" : ".txt"));
+        if (m.make) {
+            if (RunCommand("convert " + std::string(m.make) + " " + ShellQuote(source.string()) +
+                           " 2>/dev/null") != 0)
+                return {};
+        } else {
+            std::string text = std::string(m.path) == "OLD.PDF" ? "%PDF-1.4\n" : "";
+            for (int i = 0; text.size() < m.textBytes; ++i)
+                text += "line " + std::to_string(i) + " of the letter\n";
+            text.resize(m.textBytes);
+            testkit::WriteFile(source, std::vector<uint8_t>(text.begin(), text.end()));
+        }
+        const std::string sha = testkit::FileSha256(source);
+        const std::string path = m.path;
+        for (size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1))
+            folders[path.substr(0, slash + 1)].insert(sha);
+        script += " && mcopy -i " + img + " " + ShellQuote(source.string()) + " ::" + path;
+    }
+    for (const Made& m : made)
+        if (std::string(m.path).rfind("TRIP/", 0) != 0) script += " && mdel -i " + img + " ::" + m.path;
+    const auto later = dir / "later.pdf";
+    const std::string laterText = "%PDF-1.4\n" + std::string(6000, 'b');
+    testkit::WriteFile(later, std::vector<uint8_t>(laterText.begin(), laterText.end()));
+    script += " && mcopy -i " + img + " " + ShellQuote(later.string()) + " ::DCIM/LATER.PDF";
+    script += " && mdeltree -i " + img + " ::TRIP";
+    if (RunCommand("(" + script + ") >/dev/null 2>&1") != 0) return {};
+    return image;
+}
+
+size_t CliFileCount(const std::filesystem::path& data, const std::filesystem::path& image,
+                    const std::string& options) {
+    size_t count = 0;
+    for (const auto& [category, entries] : CliFoundSet(data, image, false, options)) count += entries.size();
+    return count;
+}
+
+TEST_F(WorkflowTest, ByFolderSearchAndFiltersFindFilesAsTheCommandLineDoes) {
+    TempDir dir;
+    std::map<std::string, std::multiset<std::string>> folders;
+    const auto image = FolderCard(dir, folders);
+    if (image.empty()) GTEST_SKIP() << "ImageMagick, mkfs.fat or mtools missing";
+    const std::string before = testkit::FileSha256(image);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    ASSERT_TRUE(ScanToResults());
+    const size_t all = window_->SearchResults().size();
+    std::string listed;
+    for (const FoundItemRecord& r : window_->SearchResults()) listed += r.Name() + " ";
+    ASSERT_EQ(all, 8u) << "every deleted file of the card: " << listed;
+
+    // "By folder": the card's folders, the deleted trip folder among them.
+    // The engine gives FAT's upper-case short names in lower case.
+    Click("ViewByFolder");
+    ASSERT_TRUE(window_->ResultsByFolder());
+    auto node = [this](const QString& key) -> skin::TreeNode* {
+        auto* tree = window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+        for (int i = 0; i < tree->GetCount(); ++i) {
+            auto* n = dynamic_cast<skin::TreeNode*>(tree->GetItemAt(i));
+            if (n && n->IsShownByUser() && n->UserData().compare(key, Qt::CaseInsensitive) == 0) return n;
+        }
+        return nullptr;
+    };
+    skin::TreeNode* canon = node(QStringLiteral("folder:DCIM/100CANON/"));
+    ASSERT_NE(canon, nullptr);
+    EXPECT_TRUE(canon->Text().startsWith(QStringLiteral("100CANON (3)"), Qt::CaseInsensitive))
+        << canon->Text().toStdString();
+    ASSERT_NE(node(QStringLiteral("folder:DCIM/100CANON/THUMBS/")), nullptr);
+    ASSERT_NE(node(QStringLiteral("folder:DOCS/")), nullptr);
+    bool trip = false;
+    auto* tree = window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"));
+    for (int i = 0; i < tree->GetCount(); ++i) {
+        auto* node = dynamic_cast<skin::TreeNode*>(tree->GetItemAt(i));
+        if (node && node->IsShownByUser() &&
+            node->UserData().endsWith(QStringLiteral("rip/"), Qt::CaseInsensitive)) {
+            trip = true;
+            EXPECT_EQ(window_->FilesBelow(node), 2u) << "the deleted folder keeps its two photos";
+        }
+    }
+    EXPECT_TRUE(trip) << "a folder deleted whole is listed with its files";
+
+    // Ticking a folder ticks everything below it, and recovering gives exactly those files.
+    tree->CheckNode(canon, true, true);
+    EXPECT_EQ(window_->CheckedFiles().size(), 3u);
+    EXPECT_TRUE(node(QStringLiteral("folder:DCIM/100CANON/THUMBS/"))->IsChecked());
+    EXPECT_TRUE(node(QStringLiteral("folder:DCIM/"))->IsChecked());
+    EXPECT_FALSE(node(QStringLiteral("folder:DOCS/"))->IsChecked());
+    TempDir out;
+    RecoveryOutcome outcome = Recover(out.Path());
+    ASSERT_TRUE(outcome.seen);
+    std::multiset<std::string> recovered;
+    for (const auto& [path, sha] : Files(out.Path())) recovered.insert(sha);
+    EXPECT_EQ(recovered, folders["DCIM/100CANON/"]);
+
+    // The search box narrows the list to a typed name, over the whole node.
+    window_->ShowFilesOf(node(QStringLiteral("folder:")));
+    EXPECT_EQ(window_->ListedFiles().size(), all) << "the deleted folder keeps its place among the others";
+    auto* search = window_->Find<CEditUI>(QStringLiteral("SearchEdit"));
+    ASSERT_NE(search, nullptr);
+    QTest::keyClicks(search->Field(), QStringLiteral("0412"));
+    ASSERT_EQ(window_->ListedFiles().size(), 2u);
+    for (const FoundItemRecord* r : window_->ListedFiles())
+        EXPECT_NE(r->Name().find("0412"), std::string::npos);
+    search->SetText(QStringLiteral("*.TXT"));
+    EXPECT_EQ(window_->ListedFiles().size(), 2u) << "wildcards, ignoring case";
+    search->SetText(QString());
+    EXPECT_EQ(window_->ListedFiles().size(), all);
+
+    // The size and condition filters keep what the command line's options keep on the same scan.
+    const size_t cliAll = CliFileCount(data_ / "cli", image, "");
+    EXPECT_EQ(cliAll, all);
+    auto* minSize = window_->Find<CEditUI>(QStringLiteral("FilterMinSize"));
+    ASSERT_NE(minSize, nullptr);
+    minSize->SetText(QStringLiteral("10 KB"));
+    const size_t big = window_->ShownFiles().size();
+    EXPECT_LT(big, all);
+    EXPECT_EQ(big, CliFileCount(data_ / "cli", image, "--min-size 10KB"));
+    auto* hide = window_->Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged"));
+    ASSERT_NE(hide, nullptr);
+    hide->Selected(true);
+    const size_t bigWhole = window_->ShownFiles().size();
+    EXPECT_EQ(bigWhole, big - 1) << "OLD.PDF holds LATER.PDF's bytes";
+    EXPECT_EQ(bigWhole, CliFileCount(data_ / "cli", image, "--min-size 10KB --hide-damaged"));
+    minSize->SetText(QString());
+    EXPECT_EQ(window_->ShownFiles().size(), CliFileCount(data_ / "cli", image, "--hide-damaged"));
+    EXPECT_EQ(window_->ShownFiles().size(), all - 1);
+    // The counts in the tree follow the filters, in both views.
+    EXPECT_TRUE(node(QStringLiteral("folder:"))->Text().endsWith(QStringLiteral("(7)")))
+        << node(QStringLiteral("folder:"))->Text().toStdString();
+    Click("ViewByType");
+    auto* photos = window_->Find<skin::TreeNode>(QStringLiteral("NodePhoto"));
+    EXPECT_TRUE(photos->Text().endsWith(QStringLiteral("(5)"))) << photos->Text().toStdString();
+    minSize->SetText(QStringLiteral("12 XB"));
+    EXPECT_EQ(window_->ShownFiles().size(), all - 1) << "a size that does not read is left out, not guessed";
+    EXPECT_EQ(testkit::FileSha256(image), before);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // usage error, 130 when cancelled.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -13,5 +14,9 @@ int RunScan(const std::vector<std::string>& args);
 int RunRecover(const std::vector<std::string>& args);
 int RunDisks(const std::vector<std::string>& args);
 int RunImage(const std::vector<std::string>& args);
+int RunScans(const std::vector<std::string>& args);
+
+// A kept scan's number as the command line takes it; false for anything else.
+bool ParseScanId(const std::string& text, uint64_t& id);
 
 }  // namespace sorvane::cli

@@ -22,6 +22,8 @@ void PrintUsage(FILE* out) {
         "  classify TARGET   tell which file system a volume or image holds\n"
         "  scan TARGET       list the deleted files a scan finds (sorvane scan --help)\n"
         "  recover --to DIR TARGET   copy the deleted files a scan finds into DIR\n"
+        "  recover --scan ID --to DIR   copy the files of a kept scan, without scanning again\n"
+        "  scans             list the kept deep scans (--json); scans --delete ID removes one\n"
         "  disks             list external disks, their partitions and free regions\n"
         "  image SOURCE OUT  copy a disk or partition into a raw image file\n"
         "\n"
@@ -52,6 +54,7 @@ int main(int argc, char** argv) {
     if (command == "recover") return sorvane::cli::RunRecover(args);
     if (command == "disks") return sorvane::cli::RunDisks(args);
     if (command == "image") return sorvane::cli::RunImage(args);
+    if (command == "scans") return sorvane::cli::RunScans(args);
     std::fprintf(stderr, "sorvane: unknown command '%s'\n", command.c_str());
     PrintUsage(stderr);
     return sorvane::cli::kExitUsage;

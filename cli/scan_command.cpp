@@ -26,6 +26,7 @@
 #include "platform/path_text.h"
 #include "platform/result_codes.h"
 #include "platform/terminal.h"
+#include "results/kept_scans.h"
 #include "results/scan_resume_store.h"
 
 namespace sorvane::cli {
@@ -125,6 +126,62 @@ std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
 
 int RunOneTarget(ScanOptions o, OpenedTarget& opened);
 
+// recover --scan ID: the kept scan's image becomes the target, once it is
+// shown to be here and to be the one scanned. Returns -1 to go on, else the
+// exit status after saying what is wrong.
+int TargetOfKeptScan(ScanOptions& o) {
+    KeptScan scan;
+    if (!FindKeptScan(CScanResumeStore::Instance(), o.keptScan, scan)) {
+        std::fprintf(stderr,
+                     "sorvane recover: there is no kept scan %" PRIu64 " (sorvane scans lists them)\n",
+                     o.keptScan);
+        return kExitUsage;
+    }
+    if (!scan.finished) {
+        std::fprintf(stderr,
+                     "sorvane recover: scan %" PRIu64
+                     " of %s stopped before it finished; continue it with: "
+                     "sorvane recover --resume --to DIR %s\n",
+                     scan.id, scan.TargetName().c_str(), scan.TargetName().c_str());
+        return kExitUsage;
+    }
+    if (!scan.image) {
+        std::fprintf(stderr,
+                     "sorvane recover: scan %" PRIu64
+                     " was of %s; connect that disk and continue the scan "
+                     "with: sorvane recover --resume --to DIR disk:%u:%" PRIu64 ":%" PRIu64 "\n",
+                     scan.id, scan.TargetName().c_str(), scan.driveIndex, scan.rangeStart, scan.rangeLength);
+        return kExitCannotRead;
+    }
+    switch (CheckKeptImage(scan)) {
+        case KeptTarget::kAbsent:
+            std::fprintf(stderr,
+                         "sorvane recover: the image scan %" PRIu64
+                         " was made of, %s, is not there; put it "
+                         "back (or connect the disk it is on) and try again\n",
+                         scan.id, scan.imagePath.c_str());
+            return kExitCannotRead;
+        case KeptTarget::kOther:
+            std::fprintf(stderr,
+                         "sorvane recover: %s is not the image scan %" PRIu64
+                         " was made of (it has changed since); nothing was recovered\n",
+                         scan.imagePath.c_str(), scan.id);
+            return kExitCannotRead;
+        case KeptTarget::kUnknown:
+            std::fprintf(stderr,
+                         "sorvane recover: scan %" PRIu64
+                         " kept nothing to tell its image by; scan %s again\n",
+                         scan.id, scan.imagePath.c_str());
+            return kExitCannotRead;
+        case KeptTarget::kSame:
+            break;
+    }
+    o.target = scan.imagePath;
+    if (scan.rangeStart != 0)
+        o.target += "@" + std::to_string(scan.rangeStart) + ":" + std::to_string(scan.rangeLength);
+    return -1;
+}
+
 int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     ScanOptions o;
     if (int status = ParseScanOptions(args, recover, o); status >= 0) return status;
@@ -133,6 +190,11 @@ int RunScanOrRecover(const std::vector<std::string>& args, bool recover) {
     // Taken before the target is opened: opening a deep scan reads the resume records.
     InstanceLock dataLock;
     if (!LockDataFolder(dataLock)) return Interrupted() ? kExitCancelled : kExitCannotWrite;
+    if (o.fromKeptScan) {
+        if (const int status = TargetOfKeptScan(o); status >= 0) return status;
+        OpenedTarget opened;
+        return RunOneTarget(o, opened);
+    }
 
     // A whole card or disk copied into one file: its partitions are scanned
     // one after another. An image of one volume stays open for its scan.
@@ -184,6 +246,14 @@ int RunOneTarget(ScanOptions o, OpenedTarget& opened) {
     CScanResumeStore& store = CScanResumeStore::Instance();
     auto* deep = dynamic_cast<CProfessionalRecovery*>(opened.engine.get());
     if (deep) DecideOnEarlierScan(o, *deep);
+    if (o.fromKeptScan && (!deep || !deep->HasResumeRecord() || !deep->SavedScanFinished())) {
+        std::fprintf(stderr,
+                     "sorvane recover: the kept scan %" PRIu64
+                     " does not belong to %s as it is now; nothing "
+                     "was recovered\n",
+                     o.keptScan, o.target.c_str());
+        return kExitCannotRead;
+    }
     // A deep scan keeps its scan folder and resume record so that it can be
     // continued; the coordinator picks the folder itself.
     std::filesystem::path scanFolder = deep ? std::filesystem::path() : store.NewScanFolder();

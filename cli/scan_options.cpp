@@ -5,11 +5,13 @@
 #include <iterator>
 #include <sstream>
 
+#include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/target.h"
 #include "platform/file_time.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
+#include "results/file_filter.h"
 
 namespace sorvane::cli {
 namespace {
@@ -17,12 +19,13 @@ namespace {
 const char kScanUsage[] =
     "usage: sorvane scan [--quick|--deep [--resume|--fresh]] [--json] [--types LIST] [--ext LIST]\n"
     "                    [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
-    "                    [--carved-names number] [--progress] TARGET\n";
+    "                    [--hide-damaged] [--carved-names number] [--progress] TARGET\n";
 const char kRecoverUsage[] =
     "usage: sorvane recover [--quick|--deep [--resume|--fresh]] [--types LIST] [--ext LIST] "
     "[--keep-folders]\n"
     "                       [--min-size SIZE] [--max-size SIZE] [--since DATE] [--until DATE]\n"
-    "                       [--carved-names number] [--progress] --to DIR TARGET\n";
+    "                       [--hide-damaged] [--carved-names number] [--progress] --to DIR TARGET\n"
+    "       sorvane recover --scan ID [the same choices] --to DIR\n";
 const char kOptionsHelp[] =
     "\n"
     "TARGET    an image file (of a whole disk: each of its partitions in turn), a device\n"
@@ -39,6 +42,7 @@ const char kOptionsHelp[] =
     "--ext     extensions, e.g. jpg,cr2 (only these, unless --types is given too)\n"
     "--min-size, --max-size   size limits: bytes, or with KB, MB, GB (1000s) or KiB, MiB, GiB (1024s)\n"
     "--since, --until         last-write date, YYYY-MM-DD[ HH:MM[:SS]]\n"
+    "--hide-damaged           leave out files that may not open: damaged or impossible\n"
     "--json    one JSON object per found file (scan)\n"
     "          The listing's columns: size in bytes, last written, whether the content\n"
     "          is whole (its own structure checks out), damaged (cut short, broken, or\n"
@@ -50,6 +54,8 @@ const char kOptionsHelp[] =
     "                         by default they are named and dated from their own metadata\n"
     "                         (\"2023-07-14 15.42.07.jpg\", \"Artist - Title.mp3\", a document's title)\n"
     "--progress               show progress on stderr even when it is not a terminal\n"
+    "--scan ID                recover from the kept deep scan ID (sorvane scans lists them)\n"
+    "                         without scanning; its disk or image must be present and unchanged\n"
     "\n";
 
 const char* const kTypeNames[] = {"photo", "audio", "video", "document", "archive", "other"};
@@ -71,66 +77,6 @@ int UsageError(const ScanOptions& o, const std::string& message) {
 }
 
 }  // namespace
-
-bool ParseSize(const std::string& text, uint64_t& bytes) {
-    size_t i = 0;
-    uint64_t whole = 0;
-    bool digits = false;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
-        if (whole > (UINT64_MAX - digit) / 10) return false;
-        whole = whole * 10 + digit;
-        digits = true;
-        ++i;
-    }
-    // Up to nine decimals, kept as a fraction over 10^9 so no rounding creeps in.
-    uint64_t fraction = 0, scale = 1;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) {
-            if (scale < 1000000000) {
-                fraction = fraction * 10 + static_cast<uint64_t>(text[i] - '0');
-                scale *= 10;
-            }
-            digits = true;
-            ++i;
-        }
-    }
-    if (!digits) return false;
-    while (i < text.size() && text[i] == ' ') ++i;
-    std::string unit;
-    for (; i < text.size(); ++i) unit += static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
-    uint64_t multiplier = 0;
-    if (unit.empty() || unit == "b")
-        multiplier = 1;
-    else if (unit == "kb" || unit == "k")
-        multiplier = 1000;
-    else if (unit == "mb" || unit == "m")
-        multiplier = 1000 * 1000;
-    else if (unit == "gb" || unit == "g")
-        multiplier = 1000 * 1000 * 1000;
-    else if (unit == "tb" || unit == "t")
-        multiplier = 1000ull * 1000 * 1000 * 1000;
-    else if (unit == "kib")
-        multiplier = 1024;
-    else if (unit == "mib")
-        multiplier = 1024 * 1024;
-    else if (unit == "gib")
-        multiplier = 1024 * 1024 * 1024;
-    else if (unit == "tib")
-        multiplier = 1024ull * 1024 * 1024 * 1024;
-    else
-        return false;
-    if (scale > 1 && multiplier == 1 && fraction != 0) return false;  // a fraction of a byte
-    if (whole > UINT64_MAX / multiplier) return false;
-    const uint64_t wholeBytes = whole * multiplier;
-    // multiplier <= 2^40 and fraction < scale <= 10^9, so this cannot overflow.
-    const uint64_t fractionBytes =
-        static_cast<uint64_t>(static_cast<unsigned __int128>(fraction) * multiplier / scale);
-    if (wholeBytes > UINT64_MAX - fractionBytes) return false;
-    bytes = wholeBytes + fractionBytes;
-    return true;
-}
 
 int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& o) {
     o.recover = recover;
@@ -155,12 +101,18 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             o.json = true;
         } else if (a == "--progress") {
             o.progress = true;
+        } else if (a == "--hide-damaged") {
+            o.hideDamaged = true;
         } else if (a == "--keep-folders" && o.recover) {
             o.keepFolders = true;
         } else if (a == "--carved-names") {
             if (!value(v) || (v != "number" && v != "metadata"))
                 return UsageError(o, "--carved-names takes number or metadata");
             o.carvedNumbers = v == "number";
+        } else if (a == "--scan" && o.recover) {
+            if (!value(v) || !ParseScanId(v, o.keptScan))
+                return UsageError(o, "--scan needs a kept scan's ID");
+            o.fromKeptScan = true;
         } else if (a == "--to" && o.recover) {
             if (!value(o.destination) || o.destination.empty()) return UsageError(o, "--to needs a folder");
         } else if (a == "--types") {
@@ -204,6 +156,12 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             positional.push_back(a);
         }
     }
+    if (o.fromKeptScan) {
+        if (!positional.empty()) return UsageError(o, "--scan takes no target: the kept scan names it");
+        if (o.fresh || !o.deep) return UsageError(o, "--scan recovers from a kept deep scan as it is");
+        o.resume = true;
+        positional.push_back({});
+    }
     if (positional.size() != 1)
         return UsageError(o, positional.empty() ? "no target given" : "more than one target");
     if (o.recover && o.destination.empty()) return UsageError(o, "--to DIR is required");
@@ -218,15 +176,23 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
 }
 
 bool NarrowsList(const ScanOptions& o) {
-    return o.minSize > 0 || o.maxSize < UINT64_MAX || o.haveSince || o.haveUntil || !o.extensions.empty() ||
-           o.types.size() < std::size(kTypeNames);
+    return NarrowsFiles(FilterOf(o)) || !o.extensions.empty() || o.types.size() < std::size(kTypeNames);
+}
+
+FileFilter FilterOf(const ScanOptions& o) {
+    FileFilter filter;
+    filter.minSize = o.minSize;
+    filter.maxSize = o.maxSize;
+    filter.haveSince = o.haveSince;
+    filter.since = o.since;
+    filter.haveUntil = o.haveUntil;
+    filter.until = o.until;
+    filter.hideMayNotOpen = o.hideDamaged;
+    return filter;
 }
 
 bool Selected(const ScanOptions& o, const FoundItemRecord& r) {
-    const uint64_t size = r.size, written = r.written;  // copies: the record is packed
-    if (size < o.minSize || size > o.maxSize) return false;
-    if (o.haveSince && written < o.since) return false;
-    if (o.haveUntil && written > o.until) return false;
+    if (!PassesFileFilter(FilterOf(o), r, o.volumeBytes, o.sectorSize)) return false;
     return ChosenByType(TypeChoice{o.types, o.extensions, {}}, r.Name());
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "results/file_filter.h"
 #include "results/found_item_record.h"
 
 namespace sorvane::cli {
@@ -28,8 +29,12 @@ struct ScanOptions {
     uint64_t maxSize = UINT64_MAX;
     bool haveSince = false, haveUntil = false;
     uint64_t since = 0, until = 0;
+    bool hideDamaged = false;
     std::string destination;
     std::string target;
+    // recover --scan ID: the kept scan to recover from, without scanning.
+    bool fromKeptScan = false;
+    uint64_t keptScan = 0;
     // Of the volume scanned, once it is open: what an entry can possibly describe.
     uint64_t volumeBytes = 0;
     uint32_t sectorSize = 512;
@@ -39,12 +44,9 @@ struct ScanOptions {
 // fine, else the exit status (0 after --help, which has been printed).
 int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& options);
 
-// A size as a user writes it: "1234", "200KB", "1.5 MB", "2GiB". KB, MB and GB
-// are powers of 1000, KiB, MiB and GiB powers of 1024; "B" and any case are
-// accepted. False for anything else, negative sizes and overflow.
-bool ParseSize(const std::string& text, uint64_t& bytes);
-
-// True when the options choose `record` (size, dates, type or extension).
+// The size, date and condition limits of the options, as the window applies them too.
+FileFilter FilterOf(const ScanOptions& options);
+// True when the options choose `record` (size, dates, condition, type or extension).
 bool Selected(const ScanOptions& options, const FoundItemRecord& record);
 // True when some option leaves files out of the list (sizes, dates, types).
 bool NarrowsList(const ScanOptions& options);

@@ -311,6 +311,7 @@ bool List::AddAt(ListElement* row, int index) {
     if (!row || index < 0 || index > GetCount()) return false;
     row->setParent(body_);
     row->SetOwnerList(this);
+    Park(row);
     rows_.insert(index, row);
     if (!row->testAttribute(Qt::WA_WState_ExplicitShowHide) || !row->isHidden()) row->show();
     if (current_ >= index) ++current_;
@@ -372,7 +373,21 @@ void List::SetScrollPos(int pos) {
 
 void List::resizeEvent(QResizeEvent*) { Relayout(); }
 
+void List::Park(ListElement* row) {
+    row->setGeometry(0, -row->RowHeight() - 1, body_->width(), row->RowHeight());
+}
+
+void List::EndBatch() {
+    if (--batchDepth_ > 0 || !layoutPending_) return;
+    layoutPending_ = false;
+    Relayout();
+}
+
 void List::Relayout() {
+    if (batchDepth_ > 0) {
+        layoutPending_ = true;
+        return;
+    }
     const QRect area = rect().marginsRemoved(QMargins(borderSize_, borderSize_, borderSize_, borderSize_));
     int top = area.top();
     if (header_ && !header_->isHidden()) {
@@ -398,12 +413,24 @@ void List::Relayout() {
         scrollBar_->setSingleStep(itemHeight);
         scrollBar_->setValue(scrollPos_);
     }
+    // Only the rows in view get a place. Moving every row widget on each added
+    // row or scroll step made a list of 100,000 rows stand still for minutes.
+    QList<QPointer<ListElement>> placed;
     int y = -scrollPos_;
     for (ListElement* row : rows_) {
+        if (y >= bodyHeight) break;
         if (row->isHidden()) continue;
-        row->setGeometry(0, y, body_->width(), row->RowHeight());
-        y += row->RowHeight();
+        const int height = row->RowHeight();
+        if (y + height > 0) {
+            row->setGeometry(0, y, body_->width(), height);
+            placed.push_back(row);
+        }
+        y += height;
     }
+    for (const QPointer<ListElement>& row : placed_) {
+        if (row && row->OwnerList() == this && !placed.contains(row)) Park(row);
+    }
+    placed_ = std::move(placed);
 }
 
 void List::wheelEvent(QWheelEvent* event) {

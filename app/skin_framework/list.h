@@ -10,6 +10,7 @@
 // the node), "checkboxselectchanged", "itemexpand" and "itemdbclick" (sender: the node).
 #pragma once
 
+#include <QPointer>
 #include <QVector>
 
 #include "app/skin_framework/controls.h"
@@ -182,6 +183,19 @@ class List : public Control {
     void SetScrollPos(int pos);
     void Relayout();
 
+    // Holds back the layout while many rows are added or removed; the list is
+    // laid out once when the last batch of a nest ends.
+    class Batch {
+      public:
+        explicit Batch(List& list) : list_(list) { ++list_.batchDepth_; }
+        ~Batch() { list_.EndBatch(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+      private:
+        List& list_;
+    };
+
     // Row appearance.
     int itemHeight = 28;
     int itemFont = -1;
@@ -211,6 +225,16 @@ class List : public Control {
     int current_ = -1;
     int scrollPos_ = 0;
     int contentHeight_ = 0;
+
+  private:
+    void EndBatch();
+    // Moves a row out of the body's sight.
+    void Park(ListElement* row);
+
+    // The rows given a place in view by the last layout; the others wait above the body.
+    QList<QPointer<ListElement>> placed_;
+    int batchDepth_ = 0;
+    bool layoutPending_ = false;
 };
 
 class TreeNode : public ListElement {
