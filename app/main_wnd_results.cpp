@@ -694,10 +694,15 @@ void CMainWnd::StartPreview(int index) {
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
     // A folder row needs no engine: the pane only says it is a folder.
     Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
-    if (!record.IsFolder())
+    if (!record.IsFolder()) {
+        // A file put back together from pieces says so after its condition.
+        QString condition = ConditionText(ConditionOfRecord(record));
+        if (const std::string note = RebuiltNote(record); !note.empty())
+            condition += QStringLiteral(", ") + QString::fromStdString(note);
         Preview().Pane().AppendText(
-            Message("MSG2105").replace(QStringLiteral("%s"), ConditionText(ConditionOfRecord(record))),
+            Message("MSG2105").replace(QStringLiteral("%s"), condition),
             MayNotOpen(ConditionOfRecord(record)) ? PreviewPane::Style::kNotice : PreviewPane::Style::kPlain);
+    }
 }
 
 }  // namespace sorvane::app

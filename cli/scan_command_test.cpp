@@ -15,6 +15,7 @@
 
 #include "cli/json_text.h"
 #include "cli/scan_options.h"
+#include "tests/testkit/fragmented_card.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -306,7 +307,7 @@ TEST_F(CliTest, ScanListsEveryDeletedFileAndJsonCarriesEveryField) {
                                   "keys={'letter','engineCode','isFolder','engineSpecific','contentCheck',"
                                   "'recordNumber','key','clusterBytes','created','accessed','written','size',"
                                   "'dataStart','location','partitionStart','name','folderPath','category',"
-                                  "'content','impossible','nameGuessed'}\n"
+                                  "'content','impossible','nameGuessed','pieces','rebuilt'}\n"
                                   "n=0\n"
                                   "for line in open(sys.argv[1], encoding='utf-8'):\n"
                                   "    o=json.loads(line); assert keys <= set(o), o; n+=1\n"
@@ -379,6 +380,43 @@ TEST_F(CliTest, RecoverPutsEveryFileInItsCategoryFolderByteExact) {
         if (f.find("/Old Projects/") != std::string::npos) sawNested = true;
     EXPECT_TRUE(sawNested);
     EXPECT_EQ(testkit::FileSha256(built.image), before);
+}
+
+TEST_F(CliTest, AFilePutBackTogetherSaysFromHowManyPieces) {
+    for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mshowfat", "convert"})
+        if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+    TempDir dir, out;
+    ASSERT_EQ(RunCommand("convert -size 80x80 plasma:fractal -seed 21 " +
+                         ShellQuote((dir / "p.png").string()) + " 2>/dev/null"),
+              0);
+    const uint64_t clusters = (testkit::ReadFile(dir / "p.png").size() + testkit::kCardClusterBytes - 1) /
+                              testkit::kCardClusterBytes;
+    testkit::FragmentedCard card;
+    ASSERT_TRUE(
+        testkit::MakeFragmentedCard(dir, dir / "p.png", static_cast<uint32_t>(clusters / 2 + 1), card));
+    ASSERT_EQ(card.pieces.size(), 2u);
+    const std::string image = ShellQuote(card.image.string());
+    const std::string before = testkit::FileSha256(card.image);
+
+    Result text = Run("scan --quick " + image);
+    ASSERT_EQ(text.status, 0) << text.all;
+    bool listed = false;
+    for (const auto& line : Lines(text.out))
+        if (line.find(card.name) != std::string::npos) {
+            listed = true;
+            EXPECT_NE(line.find("whole, rebuilt from 2 pieces"), std::string::npos) << line;
+        }
+    EXPECT_TRUE(listed) << text.out;
+    Result json = Run("scan --quick --json " + image);
+    ASSERT_EQ(json.status, 0);
+    EXPECT_NE(json.out.find("\"content\":\"whole\",\"impossible\":false,\"nameGuessed\":false,\"pieces\":2,"
+                            "\"rebuilt\":\"rebuilt from 2 pieces\"}"),
+              std::string::npos)
+        << json.out;
+    // The copy reads the pieces the scan found.
+    ASSERT_EQ(Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + image).status, 0);
+    EXPECT_EQ(testkit::FileSha256(out / "photo" / card.name), testkit::FileSha256(dir / "p.png"));
+    EXPECT_EQ(testkit::FileSha256(card.image), before);
 }
 
 TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {

@@ -96,8 +96,10 @@ const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
 void PrintTextLine(const Found& f, const ScanOptions& o) {
     const FoundItemRecord& r = f.record;
     std::string written = r.written ? FormatFileTime(r.written) : "-";
-    const char* check = ContentText(r, o);
-    std::printf("%12" PRIu64 "  %-19s  %-11s  %s\n", uint64_t{r.size}, written.c_str(), check,
+    // A file put back together says so after its condition.
+    std::string check = ContentText(r, o);
+    if (const std::string note = RebuiltNote(r); !note.empty()) check += ", " + note;
+    std::printf("%12" PRIu64 "  %-19s  %-11s  %s\n", uint64_t{r.size}, written.c_str(), check.c_str(),
                 PrintableName(f.folderPath + r.Name()).c_str());
 }
 
@@ -120,7 +122,7 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         ",\"written\":%s,\"size\":%" PRIu64 ",\"dataStart\":%" PRIu64 ",\"location\":%" PRIu64
         ",\"partitionStart\":%" PRIu64
         ",\"name\":%s,\"folderPath\":%s,\"category\":%s,\"content\":\"%s\",\"impossible\":%s"
-        ",\"nameGuessed\":%s}\n",
+        ",\"nameGuessed\":%s,\"pieces\":%u,\"rebuilt\":%s}\n",
         unsigned{r.letter}, unsigned{r.engineCode}, unsigned{r.isFolder}, unsigned{r.engineSpecific},
         unsigned{r.contentCheck}, unsigned{r.recordNumber}, unsigned{r.key}, unsigned{r.clusterBytes},
         JsonTime(r, r.created).c_str(), JsonTime(r, r.accessed).c_str(), JsonTime(r, r.written).c_str(),
@@ -128,7 +130,8 @@ void PrintJsonLine(const Found& f, const ScanOptions& o) {
         JsonString(r.Name()).c_str(), JsonString(f.folderPath).c_str(),
         JsonString(CategoryFolderName(r.Name())).c_str(), ContentText(r, o),
         ImpossibleEntry(r, o.volumeBytes, o.sectorSize) ? "true" : "false",
-        r.NameGuessed() ? "true" : "false");
+        r.NameGuessed() ? "true" : "false", RebuiltPieces(r),
+        RebuiltPieces(r) ? JsonString(RebuiltNote(r)).c_str() : "null");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "carving/carved_file_measure.h"
 #include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "carving/fragment_check.h"
 #include "device/boot_sector.h"
 #include "fs/fat_directory_sector.h"
 #include "platform/data_dirs.h"
@@ -16,6 +17,7 @@
 #include "platform/path_text.h"
 #include "platform/text_encoding.h"
 #include "results/file_categories.h"
+#include "results/file_condition.h"
 #include "results/safe_name.h"
 
 namespace sorvane {
@@ -148,6 +150,8 @@ int CFastFatRecovery::ScanTree() {
     scanAnswer_ = 0;
     timedPercent_ = 1;
     reportClock_.Restart();
+    scanStarted_ = std::chrono::steady_clock::now();
+    searchSpent_ = {};
     if (int answer = Report(1, -1)) return answer;
     workQueue_.push_back({RootKey(), 0, false, true});
     while (!workQueue_.empty()) {
@@ -523,7 +527,23 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     // A deleted file is recovered as one run from its first cluster. When
     // that run now holds something else, the copy would not be the file.
     const bool chainCleared = entry.deleted || (fat_.Loaded() && fat_.IsFree(cluster));
-    if (chainCleared && entry.size > 0 && contentCheck != static_cast<int>(kContentContradicts)) {
+    uint32_t pieces = 0;
+    FragmentCheck order = FragmentCheck::kCannotTell;
+    if (chainCleared && entry.size > 0 && contentCheck != static_cast<int>(kContentContradicts) &&
+        HasFragmentCheck(extension) && geometry_.IsDataCluster(cluster)) {
+        // Types whose structure tells where the bytes go wrong are followed
+        // across a gap to where they go on.
+        const PiecedFile file = FileOrder(cluster, entry.size, extension, true);
+        order = file.check;
+        if (order == FragmentCheck::kValidToEnd) {
+            contentCheck = static_cast<int>(kContentWhole);
+            pieces = file.pieces;
+        } else if (order == FragmentCheck::kInvalidAt) {
+            contentCheck = static_cast<int>(kContentDamaged);
+        }
+    }
+    if (chainCleared && entry.size > 0 && contentCheck != static_cast<int>(kContentContradicts) &&
+        order == FragmentCheck::kCannotTell) {
         if (RunHoldsSomethingElse(cluster, entry.size)) {
             contentCheck = static_cast<int>(kContentDamaged);
         } else if (!extension.empty()) {
@@ -546,6 +566,7 @@ void CFastFatRecovery::OnEntry(const QueuedDirectory& dir, const FatEntryInfo& e
     // live entry inside a deleted folder (its chain may still be whole).
     r->engineSpecific = entry.deleted ? 1 : 0;
     r->contentCheck = static_cast<uint32_t>(contentCheck);
+    SetRebuiltPieces(*r, pieces);
     r->key = cluster;
     r->clusterBytes = geometry_.ClusterBytes();
     r->created = entry.times.created;
@@ -591,6 +612,31 @@ int CFastFatRecovery::PublishFolders() {
     return 0;
 }
 
+PiecedFile CFastFatRecovery::FileOrder(uint32_t first, uint64_t size, const std::string& extension,
+                                       bool scanning) {
+    ClusterSpace space;
+    space.clusterBytes = geometry_.ClusterBytes();
+    space.nextCandidate = [this](uint32_t cluster) { return fat_.NextFreeAfter(cluster); };
+    space.readCluster = [this](uint32_t cluster, uint8_t* out) {
+        if (!geometry_.IsDataCluster(cluster)) return false;
+        uint32_t got = 0;
+        return ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster, out, got) ==
+                   kSuccess &&
+               got >= geometry_.ClusterBytes();
+    };
+    FragmentSearchLimits limits;
+    if (!scanning) return FindFileOrder(space, first, size, extension, limits);
+    using namespace std::chrono;
+    const steady_clock::time_point now = steady_clock::now();
+    const steady_clock::duration scanOnly = (now - scanStarted_) - searchSpent_;
+    const steady_clock::duration left = std::max<steady_clock::duration>(seconds(2), scanOnly) - searchSpent_;
+    limits.deadline =
+        now + std::clamp<steady_clock::duration>(left, steady_clock::duration::zero(), seconds(1));
+    PiecedFile file = FindFileOrder(space, first, size, extension, limits);
+    searchSpent_ += steady_clock::now() - now;
+    return file;
+}
+
 template <typename Sink>
 int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     if (!opened_) return kErrInvalidHandle;
@@ -598,6 +644,22 @@ int CFastFatRecovery::CopyData(const FoundItemRecord& record, Sink&& write) {
     uint64_t remaining = record.size;
     if (remaining == 0) return kSuccess;
     const uint32_t clusterBytes = geometry_.ClusterBytes();
+    if (RebuiltPieces(record) >= 2) {
+        // Put back together at the scan: the same search over the same bytes
+        // gives the same order.
+        const PiecedFile file = FileOrder(record.key, record.size, LowerExtension(record.Name()), false);
+        for (uint32_t cluster : file.clusters) {
+            uint32_t got = 0;
+            int rc = ReadRelative(geometry_.ClusterSector(cluster), geometry_.sectorsPerCluster,
+                                  clusterBuffer_.data(), got);
+            if (got < clusterBytes && remaining > got) return rc != kSuccess ? rc : kErrReadFault;
+            const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(remaining, got));
+            if (int wrc = write(clusterBuffer_.data(), take)) return wrc;
+            remaining -= take;
+            if (remaining == 0) return kSuccess;
+        }
+        return kErrHandleEof;
+    }
     uint32_t cluster = record.key;
     // A chain still in the FAT is followed. Where it is free (a deleted file's
     // chain is cleared) the file is taken to go on in the next free cluster:

@@ -32,6 +32,24 @@ FileCondition ConditionOf(const FoundItemRecord& r, uint64_t volumeBytes, uint32
     }
 }
 
+void SetRebuiltPieces(FoundItemRecord& r, uint32_t pieces) {
+    r.engineSpecific &= ~kRebuiltPiecesMask;
+    if (pieces >= 2 && pieces <= kMaxRebuiltPieces) r.engineSpecific |= pieces << kRebuiltPiecesShift;
+}
+
+uint32_t RebuiltPieces(const FoundItemRecord& r) {
+    const EngineCode e = r.Engine();
+    const bool fatFamily = e == EngineCode::kQuickFat || e == EngineCode::kDeepFat || IsExfatRecord(r);
+    if (r.IsFolder() || !fatFamily || r.contentCheck != kContentWhole) return 0;
+    const uint32_t pieces = (r.engineSpecific & kRebuiltPiecesMask) >> kRebuiltPiecesShift;
+    return pieces >= 2 ? pieces : 0;
+}
+
+std::string RebuiltNote(const FoundItemRecord& r) {
+    const uint32_t pieces = RebuiltPieces(r);
+    return pieces ? "rebuilt from " + std::to_string(pieces) + " pieces" : std::string();
+}
+
 const char* ConditionWord(FileCondition condition) {
     switch (condition) {
         case FileCondition::kWhole:

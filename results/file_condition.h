@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "results/found_item_record.h"
 
@@ -20,6 +21,13 @@ enum class FileCondition : uint8_t {
 // system, so what they hold now is not (all) the file's data.
 inline constexpr uint32_t kExfatDamaged = 1u << 0;
 
+// FAT and exFAT records: bits 24-27 hold how many pieces a deleted file
+// whose chain was gone was put back together from, when its structure
+// validated to the end across them; 0 when it was read as one run.
+inline constexpr uint32_t kRebuiltPiecesShift = 24;
+inline constexpr uint32_t kRebuiltPiecesMask = 0xFu << kRebuiltPiecesShift;
+inline constexpr uint32_t kMaxRebuiltPieces = 15;
+
 // True for records whose engine-specific bits follow the exFAT meaning.
 inline bool IsExfatRecord(const FoundItemRecord& record) {
     return record.Engine() == EngineCode::kQuickExfat || record.Engine() == EngineCode::kDeepExfat;
@@ -34,6 +42,18 @@ bool ImpossibleEntry(const FoundItemRecord& record, uint64_t volumeBytes, uint32
 // with sectors of `sectorSize` bytes: impossible first, then the exFAT damaged
 // flag, then the content check. Folders are kNotChecked.
 FileCondition ConditionOf(const FoundItemRecord& record, uint64_t volumeBytes, uint32_t sectorSize);
+
+// Records `pieces` (2 to kMaxRebuiltPieces; anything else clears it) in a
+// FAT or exFAT record's engine-specific bits.
+void SetRebuiltPieces(FoundItemRecord& record, uint32_t pieces);
+
+// The pieces a file was put back together from, when that is what makes it
+// whole: 2 or more for a FAT or exFAT file whose structure validated across
+// its pieces, else 0 (one run, or nothing proved the pieces right).
+uint32_t RebuiltPieces(const FoundItemRecord& record);
+
+// "rebuilt from N pieces" for a file RebuiltPieces counts, else "".
+std::string RebuiltNote(const FoundItemRecord& record);
 
 // "whole", "damaged", "not checked" or "impossible".
 const char* ConditionWord(FileCondition condition);

@@ -64,5 +64,35 @@ TEST(FileCondition, OneRuleFoldsContentCheckExfatFlagAndImpossibleEntries) {
     EXPECT_FALSE(MayNotOpen(FileCondition::kNotChecked));
 }
 
+TEST(FileCondition, PiecesAreToldOnlyForAFileTheyMadeWhole) {
+    FoundItemRecord fat = File(EngineCode::kQuickFat, kContentWhole);
+    fat.engineSpecific = 1 | kFatNameGuessed;
+    SetRebuiltPieces(fat, 2);
+    EXPECT_EQ(RebuiltPieces(fat), 2u);
+    EXPECT_EQ(RebuiltNote(fat), "rebuilt from 2 pieces");
+    EXPECT_TRUE(fat.NameGuessed() && (fat.engineSpecific & 1)) << "the other bits are kept";
+    EXPECT_EQ(ConditionOf(fat, 0, 512), FileCondition::kWhole);
+
+    // Pieces that did not validate to the end say nothing.
+    FoundItemRecord damaged = fat;
+    damaged.contentCheck = kContentDamaged;
+    EXPECT_EQ(RebuiltPieces(damaged), 0u);
+    EXPECT_EQ(RebuiltNote(damaged), "");
+    // The exFAT entry index and flags live below the count.
+    FoundItemRecord exfat = File(EngineCode::kDeepExfat, kContentWhole);
+    exfat.engineSpecific = 0xFF00u | 0xE;
+    SetRebuiltPieces(exfat, 3);
+    EXPECT_EQ(RebuiltNote(exfat), "rebuilt from 3 pieces");
+    EXPECT_EQ(exfat.engineSpecific & 0xFFFFu, 0xFF0Eu);
+    // One run, a count out of range, and engines whose bits mean other things.
+    SetRebuiltPieces(exfat, 1);
+    EXPECT_EQ(RebuiltPieces(exfat), 0u);
+    SetRebuiltPieces(exfat, kMaxRebuiltPieces + 1);
+    EXPECT_EQ(RebuiltPieces(exfat), 0u);
+    FoundItemRecord ntfs = File(EngineCode::kQuickNtfs, kContentWhole);
+    ntfs.engineSpecific = 2u << kRebuiltPiecesShift;
+    EXPECT_EQ(RebuiltPieces(ntfs), 0u);
+}
+
 }  // namespace
 }  // namespace sorvane

@@ -1,0 +1,24 @@
+#include "carving/fragment_check.h"
+
+namespace sorvane {
+
+namespace {
+
+bool IsZipFamily(std::string_view ext) {
+    for (std::string_view known : {"zip", "docx", "xlsx", "pptx", "docm", "xlsm", "pptm", "odt", "ods", "odp",
+                                   "odg", "epub", "jar", "apk"})
+        if (ext == known) return true;
+    return false;
+}
+
+}  // namespace
+
+bool HasFragmentCheck(std::string_view extension) { return extension == "png" || IsZipFamily(extension); }
+
+FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file) {
+    if (extension == "png") return CheckPngFragments(file);
+    if (IsZipFamily(extension)) return CheckZipFragments(file);
+    return FragmentVerdict::CannotTell(0);
+}
+
+}  // namespace sorvane

@@ -1,0 +1,133 @@
+// Deleted files in two pieces with free clusters between, on cards made by
+// mkfs.fat and mtools the way a camera card fragments: filled, every other
+// file deleted, a big file copied into the holes, then it and the file
+// between its pieces deleted. The quick engine puts it back together byte
+// for byte and says so; overwritten, or with only a plausible wrong piece
+// left, it stays damaged.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "carving/content_check.h"
+#include "engines/engine_factory.h"
+#include "engines/fat_test_support.h"
+#include "results/file_condition.h"
+#include "tests/testkit/fragmented_card.h"
+#include "tests/testkit/testkit.h"
+
+namespace sorvane {
+namespace {
+
+using testkit::RunCommand;
+using testkit::ShellQuote;
+
+using testkit::FragmentedCard;
+using testkit::kCardClusterBytes;
+using testkit::Noise;
+
+struct Scanned {
+    FoundItemRecord record;
+    std::string recoveredSha;
+};
+
+Scanned ScanFor(const FragmentedCard& card, const std::string& name, const testkit::TempDir& out) {
+    Scanned s;
+    auto engine = CreateRecoveryEngineForImage(card.image, 1, false);
+    EXPECT_TRUE(engine);
+    if (!engine) return s;
+    EXPECT_EQ(engine->Scan(nullptr), 0);
+    bool found = false;
+    for (const auto& f : fattest::AllRecords(*engine)) {
+        if (f.path != name) continue;
+        found = true;
+        s.record = f.record;
+        s.recoveredSha = fattest::RecoverSha256(*engine, f.record, out / name);
+    }
+    EXPECT_TRUE(found) << name;
+    return s;
+}
+
+class QuickFatFragments : public ::testing::TestWithParam<const char*> {
+  protected:
+    void SetUp() override {
+        for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mshowfat", "convert", "zip"})
+            if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
+        const std::string ext = GetParam();
+        const std::string in = "cd " + ShellQuote(dir_.Path().string()) + " && ";
+        if (ext == "png") {
+            // Two pictures of one size and kind: the second's bytes look like a continuation of the first.
+            ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 11 big.png 2>/dev/null"), 0);
+            ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 12 other.png 2>/dev/null"),
+                      0);
+        } else {
+            testkit::WriteFile(dir_ / "photo.raw", Noise(9000, 77));
+            std::string text;
+            for (int i = 0; i < 900; ++i) text += "entry " + std::to_string(i * 31 % 97) + " of the ledger\n";
+            testkit::WriteFile(dir_ / "ledger.txt", std::vector<uint8_t>(text.begin(), text.end()));
+            ASSERT_EQ(
+                RunCommand(
+                    in +
+                    "zip -q -X big.zip ledger.txt photo.raw && zip -q -X other.zip photo.raw ledger.txt"),
+                0);
+        }
+        big_ = dir_ / ("big." + ext);
+        name_ = "Holiday picture." + ext;
+        const uint64_t clusters =
+            (testkit::ReadFile(big_).size() + kCardClusterBytes - 1) / kCardClusterBytes;
+        ASSERT_GE(clusters, 6u);
+        holes_ = static_cast<uint32_t>(clusters / 2 + 1);  // two holes hold it, one does not
+        ASSERT_TRUE(testkit::MakeFragmentedCard(dir_, big_, holes_, card_));
+        ASSERT_EQ(card_.pieces.size(), 2u) << "the file did not land in two holes";
+        ASSERT_GT(card_.pieces[1].first, card_.pieces[0].second + 1);
+    }
+    testkit::TempDir dir_, out_;
+    std::filesystem::path big_;
+    std::string name_;
+    uint32_t holes_ = 0;
+    FragmentedCard card_;
+};
+
+TEST_P(QuickFatFragments, TwoPiecesComeBackByteExactAndSaySo) {
+    fattest::ScanFolder logs;
+    const std::string before = testkit::FileSha256(card_.image);
+    const Scanned s = ScanFor(card_, name_, out_);
+    EXPECT_EQ(s.record.contentCheck, kContentWhole);
+    EXPECT_EQ(ConditionOf(s.record, 0, 512), FileCondition::kWhole);
+    EXPECT_EQ(RebuiltPieces(s.record), 2u);
+    EXPECT_EQ(RebuiltNote(s.record), "rebuilt from 2 pieces");
+    EXPECT_EQ(s.recoveredSha, testkit::FileSha256(big_));
+    EXPECT_EQ(testkit::FileSha256(card_.image), before) << "the scanned image was written to";
+}
+
+TEST_P(QuickFatFragments, AnOverwrittenSecondPieceStaysDamaged) {
+    fattest::ScanFolder logs;
+    const auto [first, last] = card_.pieces[1];
+    testkit::OverwriteClusters(card_, first, Noise(size_t{last - first + 1} * kCardClusterBytes, 5));
+    const Scanned s = ScanFor(card_, name_, out_);
+    EXPECT_EQ(ConditionOf(s.record, 0, 512), FileCondition::kDamaged);
+    EXPECT_EQ(RebuiltPieces(s.record), 0u);
+    EXPECT_EQ(RebuiltNote(s.record), "");
+}
+
+TEST_P(QuickFatFragments, APlausibleWrongContinuationIsNeverCalledWhole) {
+    fattest::ScanFolder logs;
+    // The right second piece overwritten; where the file between its pieces
+    // was, and again after the second hole, the same part of a file of the
+    // same kind and size: right-looking headers, wrong bytes.
+    const auto [first, last] = card_.pieces[1];
+    testkit::OverwriteClusters(card_, first, Noise(size_t{last - first + 1} * kCardClusterBytes, 6));
+    const std::vector<uint8_t> other = testkit::ReadFile(dir_ / ("other." + std::string(GetParam())));
+    const size_t head = size_t{card_.pieces[0].second - card_.pieces[0].first + 1} * kCardClusterBytes;
+    ASSERT_GT(other.size(), head);
+    const std::vector<uint8_t> tail(other.begin() + static_cast<ptrdiff_t>(head), other.end());
+    testkit::OverwriteClusters(card_, card_.pieces[0].second + 1, tail);
+    const Scanned s = ScanFor(card_, name_, out_);
+    EXPECT_NE(ConditionOf(s.record, 0, 512), FileCondition::kWhole);
+    EXPECT_EQ(RebuiltPieces(s.record), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, QuickFatFragments, ::testing::Values("png", "zip"));
+
+}  // namespace
+}  // namespace sorvane
