@@ -735,8 +735,9 @@ TEST(QuickFatEngine, DeletedCameraNamesWithoutLongNamesGetTheirFirstLetterBack) 
         if (r.IsFolder()) return;
         ++deepFiles;
         const std::string name = AsciiLower(r.Name());
-        if (name == "!eport.txt" || name == "!otes.txt" || name == "!lan.txt")
+        if (name == "!eport.txt" || name == "!otes.txt" || name == "!lan.txt") {
             EXPECT_FALSE(r.NameGuessed()) << name;
+        }
     });
     EXPECT_GT(deepFiles, 0u);
     deep.reset();
