@@ -373,7 +373,11 @@ TEST_F(WorkflowTest, CancellingAScanStillListsWhatWasFound) {
     QObject::connect(&canceller, &QTimer::timeout, [&] {
         auto* scan = OpenWindowOf<CScanProcessWnd>();
         CProfessionalRecovery* deep = DeepEngine(*window_);
-        if (clicked || !scan || !deep || deep->GetFoundCount() < 5) return;
+        // On a busy machine the quick part alone may find five files before the
+        // pass has started and knows its length: wait for the pass itself.
+        if (clicked || !scan || !deep || deep->GetFoundCount() < 5 || deep->TotalSectors() == 0 ||
+            deep->SectorsDone() == 0)
+            return;
         clicked = true;
         Click(scan->FindControl(QStringLiteral("cancelbtn")));
     });
