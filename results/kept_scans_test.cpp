@@ -96,16 +96,21 @@ TEST_F(KeptScansTest, DeletesOnlyFoldersInsideTheScanLogFolder) {
     fs::create_directories(outside);
     testkit::WriteFile(outside / "wedding.jpg", {0xFF, 0xD8, 0xFF, 0xE0});
     const std::string before = testkit::FileSha256(outside / "wedding.jpg");
-    fs::create_directory_symlink(outside, base_ / "7");
-    auto store = StoreWith({Record(outside.string() + "/", 1), Record((base_ / "7").string() + "/", 1),
-                            Record(MakeScanFolder(2, true), 3)});
+    // Some systems (Windows without the right) cannot make links: the rest still holds there.
+    const bool linked = testkit::MakeLink(outside, base_ / "7");
+    std::vector<ResumeRecord> records = {Record(outside.string() + "/", 1),
+                                         Record(MakeScanFolder(2, true), 3)};
+    if (linked) records.push_back(Record((base_ / "7").string() + "/", 1));
+    auto store = StoreWith(records);
 
     const std::vector<KeptScan> scans = ListKeptScans(*store);
     ASSERT_EQ(scans.size(), 1u) << "neither the outside folder nor the link is listed";
     EXPECT_EQ(scans[0].id, 2u);
 
     EXPECT_EQ(DeleteKeptScan(*store, 4), 5) << "a folder outside is refused";
-    EXPECT_EQ(DeleteKeptScan(*store, 7), 5) << "a link leading out is refused";
+    if (linked) {
+        EXPECT_EQ(DeleteKeptScan(*store, 7), 5) << "a link leading out is refused";
+    }
     ASSERT_TRUE(fs::exists(outside / "wedding.jpg"));
     EXPECT_EQ(testkit::FileSha256(outside / "wedding.jpg"), before);
 
