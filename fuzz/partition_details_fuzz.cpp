@@ -11,7 +11,7 @@
 using namespace sorvane;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FileByteSource disk = [data, size](uint64_t offset, uint8_t* buffer, size_t length) {
+    ByteSource disk = [data, size](uint64_t offset, uint8_t* buffer, size_t length) {
         if (offset > size || length > size - offset) return false;
         std::memcpy(buffer, data + offset, length);
         return true;
