@@ -61,6 +61,9 @@ uint64_t NtfsClusterBytesOf(const uint8_t* sector, size_t length) {
     ByteView s(sector, length);
     // 0 bytes per sector is read as 512, as the NTFS parser reads it.
     const uint64_t bytesPerSector = s.U16(11) ? s.U16(11) : 512;
+    // A sector of 3 bytes would make a cluster of no power of two: no volume has one.
+    if (bytesPerSector < 256 || bytesPerSector > 4096 || (bytesPerSector & (bytesPerSector - 1)) != 0)
+        return 0;
     const uint8_t spc = s.U8(13);
     uint64_t sectors = 0;
     if (spc <= 0x80)
