@@ -79,7 +79,7 @@ TEST(CarvedFileNamesTest, TextsFromAFileCannotLeaveTheFolderOrSayNothing) {
     const FoundItemRecord named = NamedFromMetadata(Carved("4096.pdf"), punctuation, book);
     EXPECT_EQ(named.Name(), "4096.pdf");
     EXPECT_EQ(UnixFromFileTime(named.written), Utc(2020, 1, 2, 3, 4, 5));
-    EXPECT_EQ(named.created, named.written);
+    EXPECT_EQ(uint64_t{named.created}, uint64_t{named.written});
 }
 
 TEST(CarvedFileNamesTest, ASecondFileOfTheSameNameIsNumberedFromTwo) {

@@ -92,7 +92,7 @@ TEST_P(QuickFatFragments, TwoPiecesComeBackByteExactAndSaySo) {
     fattest::ScanFolder logs;
     const std::string before = testkit::FileSha256(card_.image);
     const Scanned s = ScanFor(card_, name_, out_);
-    EXPECT_EQ(s.record.contentCheck, kContentWhole);
+    EXPECT_EQ(uint32_t{s.record.contentCheck}, kContentWhole);
     EXPECT_EQ(ConditionOf(s.record, 0, 512), FileCondition::kWhole);
     EXPECT_EQ(RebuiltPieces(s.record), 2u);
     EXPECT_EQ(RebuiltNote(s.record), "rebuilt from 2 pieces");

@@ -23,7 +23,7 @@ bool LostFirstCharacter(const FoundItemRecord& r) {
 int GuessLostLettersInLog(CScanLog& log, FolderKey root) {
     std::set<uint32_t> lost;
     const uint32_t end = log.ForEachRecordFrom(1, [&lost](FoundItemRecord& r) {
-        if (LostFirstCharacter(r)) lost.insert(r.recordNumber);
+        if (LostFirstCharacter(r)) lost.insert(uint32_t{r.recordNumber});  // a copy: the record is packed
     });
     if (end <= log.Count()) return kErrReadFault;
     if (lost.empty()) return kSuccess;
@@ -59,13 +59,13 @@ int GuessLostLettersInLog(CScanLog& log, FolderKey root) {
                 records.push_back(r);
             }
             for (FoundItemRecord& r : records) {
-                if (!lost.count(r.recordNumber)) continue;
+                if (!lost.count(uint32_t{r.recordNumber})) continue;
                 const std::string guess = GuessLostFirstCharacter(r.Name(), r.IsFolder(), place, siblings);
                 if (guess.empty()) continue;
                 r.SetName(guess);
                 r.engineSpecific |= kFatNameGuessed;
                 if (int rc = log.RewriteRecord(r); rc != kSuccess) return rc;
-                if (r.IsFolder()) folderName[r.recordNumber] = guess;
+                if (r.IsFolder()) folderName[uint32_t{r.recordNumber}] = guess;
             }
         }
         for (uint32_t number : numbers) {

@@ -27,7 +27,8 @@ std::map<FolderIdentity, std::string> QuickFolderNames(const std::vector<FoundIt
         if (!r.IsFolder()) continue;
         const std::optional<EngineCode> deep = DeepCounterpart(r.Engine());
         // Cluster 0 is no folder's own (the FAT12/16 root has no record).
-        if (deep && r.key != 0) names.emplace(FolderIdentity{*deep, r.key}, r.Name());
+        if (deep && r.key != 0)
+            names.emplace(FolderIdentity{*deep, uint32_t{r.key}}, r.Name());  // copies: packed
     }
     return names;
 }
@@ -35,7 +36,7 @@ std::map<FolderIdentity, std::string> QuickFolderNames(const std::vector<FoundIt
 std::optional<std::string> QuickNameOf(const std::map<FolderIdentity, std::string>& quickNames,
                                        const FoundItemRecord& deepFolder) {
     if (!deepFolder.IsFolder()) return std::nullopt;
-    auto it = quickNames.find({deepFolder.Engine(), deepFolder.key});
+    auto it = quickNames.find({deepFolder.Engine(), uint32_t{deepFolder.key}});
     if (it == quickNames.end()) return std::nullopt;
     return it->second;
 }

@@ -357,7 +357,7 @@ const CProfessionalRecovery::FolderMerge& CProfessionalRecovery::MergedFolders()
         for (const FoundItemRecord& folder : root) {
             const std::optional<std::string> name = QuickNameOf(quickNames, folder);
             if (!name) continue;
-            const FolderIdentity id{folder.Engine(), folder.key};
+            const FolderIdentity id{folder.Engine(), uint32_t{folder.key}};
             uint32_t unknown = 0;
             // exFAT files found twice are matched by their entry sets, not by
             // these identities: such a folder is renamed, never left out.
@@ -381,14 +381,15 @@ void CProfessionalRecovery::ApplyFolderMerge(FoundItemList& rootList) {
     if (!quick_) return;
     const FolderMerge& merge = MergedFolders();
     if (merge.hidden.empty() && merge.names.empty()) return;
-    rootList.erase(std::remove_if(rootList.begin(), rootList.end(),
-                                  [&](const FoundItemRecord& r) {
-                                      return r.IsFolder() && merge.hidden.count({r.Engine(), r.key}) != 0;
-                                  }),
-                   rootList.end());
+    rootList.erase(
+        std::remove_if(rootList.begin(), rootList.end(),
+                       [&](const FoundItemRecord& r) {
+                           return r.IsFolder() && merge.hidden.count({r.Engine(), uint32_t{r.key}}) != 0;
+                       }),
+        rootList.end());
     for (FoundItemRecord& r : rootList) {
         if (!r.IsFolder()) continue;
-        auto it = merge.names.find({r.Engine(), r.key});
+        auto it = merge.names.find({r.Engine(), uint32_t{r.key}});
         if (it != merge.names.end()) r.SetName(it->second);
     }
 }

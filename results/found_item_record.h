@@ -29,6 +29,8 @@ inline constexpr size_t kNameFieldSize = 260;
 inline constexpr uint32_t kFatNameGuessed = 0x100;
 inline constexpr uint32_t kFolderClusterBytes = 0xFFFFFFFFu;
 
+// Packed: a field is misaligned, so pass a copy (uint32_t{r.key}) wherever a
+// function takes it by reference (std::set::insert, std::pair, EXPECT_EQ).
 #pragma pack(push, 1)
 struct FoundItemRecord {
     uint16_t letter = 0;             // volume key given at opening
