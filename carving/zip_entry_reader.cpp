@@ -1,13 +1,14 @@
 #include "carving/zip_entry_reader.h"
 
 #include "carving/deflate_walker.h"
+#include "carving/zip_records.h"
 
 namespace sorvane {
 namespace {
 
-constexpr uint32_t kEndRecord = 0x06054b50;
-constexpr uint32_t kDirectoryEntry = 0x02014b50;
-constexpr uint32_t kLocalHeader = 0x04034b50;
+using zip::kDirectoryEntry;
+using zip::kEndRecord;
+using zip::kLocalHeader;
 constexpr size_t kEndRecordBytes = 22;
 // The end record ends the archive, after a comment of at most 65535 bytes.
 constexpr size_t kEndSearchBytes = 65535 + kEndRecordBytes;

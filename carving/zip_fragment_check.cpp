@@ -9,17 +9,18 @@
 #include "carving/deflate_walker.h"
 #include "carving/fragment_check.h"
 #include "carving/fragment_check_reading.h"
+#include "carving/zip_records.h"
 
 namespace sorvane {
 
 namespace {
 
-constexpr uint32_t kLocalHeader = 0x04034b50;
-constexpr uint32_t kDirectoryEntry = 0x02014b50;
-constexpr uint32_t kDataDescriptor = 0x08074b50;
-constexpr uint32_t kEndRecord = 0x06054b50;
-constexpr uint32_t kEnd64Record = 0x06064b50;
-constexpr uint32_t kEnd64Locator = 0x07064b50;
+using zip::kDataDescriptor;
+using zip::kDirectoryEntry;
+using zip::kEnd64Locator;
+using zip::kEnd64Record;
+using zip::kEndRecord;
+using zip::kLocalHeader;
 constexpr uint32_t kMaxEntries = 1000000;
 // A deflate stream whose sizes the header leaves to a descriptor decodes to
 // at most this much before the check gives up on it.
