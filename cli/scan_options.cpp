@@ -104,7 +104,7 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
         } else if (a == "--progress") {
             o.progress = true;
         } else if (a == "--hide-damaged") {
-            o.hideDamaged = true;
+            o.filter.hideMayNotOpen = true;
         } else if (a == "--keep-folders" && o.recover) {
             o.keepFolders = true;
         } else if (a == "--carved-names") {
@@ -138,15 +138,15 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
             uint64_t n = 0;
             if (!value(v) || !ParseSize(v, n))
                 return UsageError(o, a + " needs a size, e.g. 1200, 200KB or 4MiB");
-            (a == "--min-size" ? o.minSize : o.maxSize) = n;
+            (a == "--min-size" ? o.filter.minSize : o.filter.maxSize) = n;
         } else if (a == "--since" || a == "--until") {
             uint64_t t = 0;
             if (!value(v) || !ParseFileTime(v, t))
                 return UsageError(o, a + " needs a date YYYY-MM-DD[ HH:MM[:SS]]");
             if (a == "--since")
-                o.since = t, o.haveSince = true;
+                o.filter.since = t, o.filter.haveSince = true;
             else
-                o.until = t, o.haveUntil = true;
+                o.filter.until = t, o.filter.haveUntil = true;
         } else if (a == "--help" || a == "-h") {
             std::fputs(o.recover ? kRecoverUsage : kScanUsage, stdout);
             std::fputs(kOptionsHelp, stdout);
@@ -167,7 +167,7 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
     if (positional.size() != 1)
         return UsageError(o, positional.empty() ? "no target given" : "more than one target");
     if (o.recover && o.destination.empty()) return UsageError(o, "--to DIR is required");
-    if (o.minSize > o.maxSize) return UsageError(o, "--min-size is larger than --max-size");
+    if (o.filter.minSize > o.filter.maxSize) return UsageError(o, "--min-size is larger than --max-size");
     if (o.resume && o.fresh) return UsageError(o, "--resume and --fresh exclude each other");
     if ((o.resume || o.fresh) && !o.deep)
         return UsageError(o, "--resume and --fresh belong to the deep scan");
@@ -178,23 +178,11 @@ int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOpt
 }
 
 bool NarrowsList(const ScanOptions& o) {
-    return NarrowsFiles(FilterOf(o)) || !o.extensions.empty() || o.types.size() < std::size(kTypeNames);
-}
-
-FileFilter FilterOf(const ScanOptions& o) {
-    FileFilter filter;
-    filter.minSize = o.minSize;
-    filter.maxSize = o.maxSize;
-    filter.haveSince = o.haveSince;
-    filter.since = o.since;
-    filter.haveUntil = o.haveUntil;
-    filter.until = o.until;
-    filter.hideMayNotOpen = o.hideDamaged;
-    return filter;
+    return NarrowsFiles(o.filter) || !o.extensions.empty() || o.types.size() < std::size(kTypeNames);
 }
 
 bool Selected(const ScanOptions& o, const FoundItemRecord& r) {
-    if (!PassesFileFilter(FilterOf(o), r, o.volumeBytes, o.sectorSize)) return false;
+    if (!PassesFileFilter(o.filter, r, o.volumeBytes, o.sectorSize)) return false;
     return ChosenByType(TypeChoice{o.types, o.extensions, {}}, r.Name());
 }
 

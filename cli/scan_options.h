@@ -25,11 +25,8 @@ struct ScanOptions {
     bool typesGiven = false;
     std::set<std::string> types;
     std::set<std::string> extensions;
-    uint64_t minSize = 0;
-    uint64_t maxSize = UINT64_MAX;
-    bool haveSince = false, haveUntil = false;
-    uint64_t since = 0, until = 0;
-    bool hideDamaged = false;
+    // Size, date and condition limits, applied by the same rule the window applies.
+    FileFilter filter;
     std::string destination;
     std::string target;
     // recover --scan ID: the kept scan to recover from, without scanning.
@@ -44,8 +41,6 @@ struct ScanOptions {
 // fine, else the exit status (0 after --help, which has been printed).
 int ParseScanOptions(const std::vector<std::string>& args, bool recover, ScanOptions& options);
 
-// The size, date and condition limits of the options, as the window applies them too.
-FileFilter FilterOf(const ScanOptions& options);
 // True when the options choose `record` (size, dates, condition, type or extension).
 bool Selected(const ScanOptions& options, const FoundItemRecord& record);
 // True when some option leaves files out of the list (sizes, dates, types).
