@@ -52,7 +52,7 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     CheckEverything();
     TempDir first;
     ASSERT_TRUE(Recover(first.Path()));
-    const auto recoveredFirst = testing::FilesBelow(first.Path());
+    const auto recoveredFirst = testkit::FileShasBelow(first.Path());
     ASSERT_EQ(recoveredFirst.size(), found);
 
     // The program starts again.
@@ -92,7 +92,7 @@ TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     CheckEverything();
     TempDir second;
     ASSERT_TRUE(Recover(second.Path()));
-    EXPECT_EQ(testing::FilesBelow(second.Path()), recoveredFirst);
+    EXPECT_EQ(testkit::FileShasBelow(second.Path()), recoveredFirst);
 
     // Its image gone: said plainly, nothing opened.
     window_.reset();

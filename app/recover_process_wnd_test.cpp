@@ -74,7 +74,7 @@ TEST_F(RecoverProcessWndTest, ThousandsOfFilesEndWithFinishAndARowForEach) {
     EXPECT_LT(lastRowTop, bodyHeight);
     EXPECT_GT(placedInView, 0);
     EXPECT_LE(placedInView, bodyHeight / 20 + 2) << "only the rows in view are placed there";
-    EXPECT_EQ(testing::FilesBelow(out.Path()).size(), static_cast<size_t>(kFiles));
+    EXPECT_EQ(testkit::FileShasBelow(out.Path()).size(), static_cast<size_t>(kFiles));
 }
 
 }  // namespace

@@ -40,17 +40,6 @@ inline CRecoverProcessWnd* OpenRecoveryWindow() {
     return nullptr;
 }
 
-// Every regular file below `folder`: its path relative to it -> sha256.
-inline std::map<std::string, std::string> FilesBelow(const std::filesystem::path& folder) {
-    std::map<std::string, std::string> files;
-    if (!std::filesystem::exists(folder)) return files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file())
-            files[std::filesystem::relative(entry.path(), folder).string()] =
-                testkit::FileSha256(entry.path());
-    return files;
-}
-
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -63,9 +52,9 @@ class WindowTest : public ::testing::Test {
         testkit::WriteFile(root_ / "proc/self/mountinfo", {});
         SetSystemRoot(root_.Path());
         DriveTable::Instance().Refresh();
-        CMessageBox::SetAnswerHook([this](int, const QString& text) {
+        CMessageBox::SetAnswerHook([this](int kind, const QString& text) {
             questions_.push_back(text);
-            return 1;
+            return answer_ ? answer_(kind, text) : 1;
         });
         OpenWindow();
     }
@@ -85,10 +74,14 @@ class WindowTest : public ::testing::Test {
         QApplication::processEvents();
     }
     skin::Control* Get(const char* name) { return window_->FindControl(QString::fromLatin1(name)); }
+    void Click(skin::Control* control) {
+        ASSERT_NE(control, nullptr);
+        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+    }
     void Click(const char* name) {
         skin::Control* control = Get(name);
         ASSERT_NE(control, nullptr) << name;
-        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+        Click(control);
     }
     QString Message(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
     void CheckEverything() {
@@ -124,6 +117,8 @@ class WindowTest : public ::testing::Test {
     testkit::TempDir root_;
     std::unique_ptr<CMainWnd> window_;
     std::vector<QString> questions_;
+    // Answers the questions the window asks (OK when unset).
+    std::function<int(int, const QString&)> answer_;
 };
 
 }  // namespace sorvane::app::testing

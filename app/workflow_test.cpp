@@ -30,6 +30,7 @@
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
 #include "app/user_settings.h"
+#include "app/window_test_support.h"
 #include "engines/professional_recovery.h"
 #include "platform/drive_table.h"
 #include "platform/fault_plan.h"
@@ -52,15 +53,7 @@ const char* const kCategoryNodes[] = {"NodePhoto",  "NodeAudio", "NodeVideo",
                                       "NodeOffice", "NodeZip",   "NodeOther"};
 
 // Waits, running the event loop, until `done` or 120 s.
-bool WaitFor(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > 120000) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+bool WaitFor(const std::function<bool()>& done) { return testing::WaitFor(done, 120000); }
 
 template <typename T>
 T* OpenWindowOf() {
@@ -78,45 +71,8 @@ struct RecoveryOutcome {
     bool seen = false;
 };
 
-class WorkflowTest : public ::testing::Test {
+class WorkflowTest : public testing::WindowTest {
   protected:
-    void SetUp() override {
-        testing::Application();
-        testing::UseShippedTexts();
-        // Scan folders go to a scratch data folder; no real disk is listed.
-        setenv("SORVANE_DATA_DIR", (data_ / "data").c_str(), 1);
-        CScanResumeStore::ResetInstanceForTests();
-        std::filesystem::create_directories(root_ / "sys/block");
-        std::filesystem::create_directories(root_ / "proc/self");
-        testkit::WriteFile(root_ / "proc/self/mountinfo", {});
-        SetSystemRoot(root_.Path());
-        DriveTable::Instance().Refresh();
-        CMessageBox::SetAnswerHook([this](int kind, const QString& text) {
-            questions_.push_back(text);
-            return answer_ ? answer_(kind, text) : 1;
-        });
-        window_ = std::make_unique<CMainWnd>();
-        ASSERT_TRUE(window_->Create());
-        window_->show();
-        QApplication::processEvents();
-    }
-    void TearDown() override {
-        window_.reset();
-        CMessageBox::SetAnswerHook(nullptr);
-        SetSystemRoot("/");
-        DriveTable::Instance().Refresh();
-        CScanResumeStore::ResetInstanceForTests();
-        unsetenv("SORVANE_DATA_DIR");
-    }
-
-    skin::Control* Get(const char* name) { return window_->FindControl(QString::fromLatin1(name)); }
-    void Click(skin::Control* control) {
-        ASSERT_NE(control, nullptr);
-        QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
-    }
-    void Click(const char* name) { Click(Get(name)); }
-    QString Message(const char* id) { return LanguageService::Instance().Message(QString::fromLatin1(id)); }
-
     // Scans the selected row and waits for the results page.
     bool ScanToResults() {
         Click("BtnScan");
@@ -135,58 +91,23 @@ class WorkflowTest : public ::testing::Test {
         return tree;
     }
 
-    void CheckEverything() {
-        auto* tree = window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"));
-        for (const char* name : kCategoryNodes) {
-            auto* node = window_->Find<skin::TreeNode>(QString::fromLatin1(name));
-            if (node && node->IsShownByUser()) tree->CheckNode(node, true, true);
-        }
-    }
-
     // Recovers the checked files into `destination`, closing the window when done.
     RecoveryOutcome Recover(const std::filesystem::path& destination) {
         RecoveryOutcome outcome;
-        window_->SetFolderChooser([destination] { return QString::fromStdString(destination.string()); });
-        QTimer finisher;
-        QObject::connect(&finisher, &QTimer::timeout, [&] {
-            auto* recovery = OpenWindowOf<CRecoverProcessWnd>();
-            skin::Control* finish = recovery ? recovery->FindControl(QStringLiteral("FinishBtn")) : nullptr;
-            if (!finish || finish->isHidden() || outcome.seen) return;
-            QApplication::processEvents();  // the worker's last label changes
-            outcome.seen = true;
-            outcome.recovered = recovery->FindControl(QStringLiteral("recovered"))->Text();
-            auto* list = recovery->Find<skin::List>(QStringLiteral("DetailList"));
+        outcome.seen = WindowTest::Recover(destination, [&outcome](CRecoverProcessWnd& recovery) {
+            outcome.recovered = recovery.FindControl(QStringLiteral("recovered"))->Text();
+            auto* list = recovery.Find<skin::List>(QStringLiteral("DetailList"));
             for (int i = 0; list && i < list->GetCount(); ++i) {
                 auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i));
                 outcome.statuses.push_back(row->GetText(1));
                 outcome.colours.push_back(row->TextColor());
             }
-            QTest::mouseClick(finish, Qt::LeftButton, {}, finish->rect().center());
         });
-        finisher.start(20);
-        Click("BtnRecover");
         return outcome;
-    }
-
-    // Every regular file below `folder`: its path relative to it -> sha256.
-    static std::map<std::string, std::string> Files(const std::filesystem::path& folder) {
-        std::map<std::string, std::string> files;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-            if (entry.is_regular_file())
-                files[std::filesystem::relative(entry.path(), folder).string()] =
-                    testkit::FileSha256(entry.path());
-        }
-        return files;
     }
 
     // The whole flow on one image: open, scan in `mode`, the tree, check all, recover.
     void RunFlow(const testkit::BuiltImage& image, const char* modeButton, size_t expectedTargets);
-
-    TempDir data_;
-    TempDir root_;
-    std::unique_ptr<CMainWnd> window_;
-    std::vector<QString> questions_;
-    std::function<int(int, const QString&)> answer_;
 };
 
 void WorkflowTest::RunFlow(const testkit::BuiltImage& image, const char* modeButton, size_t expectedTargets) {
@@ -232,7 +153,7 @@ void WorkflowTest::RunFlow(const testkit::BuiltImage& image, const char* modeBut
     TempDir out;
     RecoveryOutcome outcome = Recover(out.Path());
     ASSERT_TRUE(outcome.seen) << "the recovery window never finished";
-    const auto files = Files(out.Path());
+    const auto files = testkit::FileShasBelow(out.Path());
     EXPECT_EQ(files.size(), results.size()) << "one file per checked record; none overwritten";
 
     // Every deleted file whose clusters are still its own comes back byte-exact, in its category folder.
@@ -604,7 +525,7 @@ TEST_F(WorkflowTest, TwoDamagedOfTenAreKeptAndStandOnTop) {
     }
     int intact = 0;
     int zeroed = 0;
-    for (const auto& [path, sha] : Files(out.Path())) {
+    for (const auto& [path, sha] : testkit::FileShasBelow(out.Path())) {
         bool exact = false;
         for (const auto& [name, bytes] : files)
             exact = exact || sha == testkit::FileSha256(dir / ("src_" + name));
@@ -1037,7 +958,7 @@ TEST_F(WorkflowTest, TheWindowListsWhatTheCommandLineListsAndSaysWhichFilesAreDa
     EXPECT_TRUE(outcome.statuses.contains(Message("MSG2106"))) << "the overwritten PDF's row";
     EXPECT_TRUE(outcome.statuses.contains(Message("MSG2108"))) << "the text named .pdf";
     EXPECT_FALSE(outcome.statuses.isEmpty());
-    const auto recovered = Files(out.Path());
+    const auto recovered = testkit::FileShasBelow(out.Path());
     for (const auto& [name, bytes] : files) {
         if (name == "OLD.PDF") continue;  // damaged: its copy is not the file
         const std::string sha = testkit::FileSha256(dir / ("src_" + name));
@@ -1617,7 +1538,7 @@ TEST_F(WorkflowTest, ByFolderSearchAndFiltersFindFilesAsTheCommandLineDoes) {
     RecoveryOutcome outcome = Recover(out.Path());
     ASSERT_TRUE(outcome.seen);
     std::multiset<std::string> recovered;
-    for (const auto& [path, sha] : Files(out.Path())) recovered.insert(sha);
+    for (const auto& [path, sha] : testkit::FileShasBelow(out.Path())) recovered.insert(sha);
     EXPECT_EQ(recovered, folders["DCIM/100CANON/"]);
 
     // The search box narrows the list to a typed name, over the whole node.

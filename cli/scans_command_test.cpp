@@ -30,16 +30,6 @@ Result RunCli(const fs::path& data, const std::string& args, bool withErrors = f
     return r;
 }
 
-// Every file below `folder`: its path relative to it -> sha256.
-std::map<std::string, std::string> Files(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(folder)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder))
-        if (entry.is_regular_file())
-            files[fs::relative(entry.path(), folder).string()] = sorvane::testkit::FileSha256(entry.path());
-    return files;
-}
-
 // A FAT16 card whose files were deleted, with a picture the file system forgot.
 fs::path CardImage(const TempDir& dir, const std::string& name, char fill) {
     const fs::path image = dir / name;
@@ -72,7 +62,7 @@ TEST(ScansCommand, AKeptScanIsListedRecoveredFromWithoutScanningAndDeleted) {
     Result first = RunCli(data, "recover --deep --fresh --to " + ShellQuote((work / "first").string()) + " " +
                                     ShellQuote(image.string()));
     ASSERT_EQ(first.status, 0) << first.out;
-    const auto recoveredFirst = Files(work / "first");
+    const auto recoveredFirst = sorvane::testkit::FileShasBelow(work / "first");
     ASSERT_GE(recoveredFirst.size(), 6u);
 
     Result listed = RunCli(data, "scans --json");
@@ -100,8 +90,8 @@ TEST(ScansCommand, AKeptScanIsListedRecoveredFromWithoutScanningAndDeleted) {
         RunCli(data, "recover --scan " + id + " --to " + ShellQuote((work / "wrong").string()), true);
     EXPECT_NE(wrong.status, 0);
     EXPECT_NE(wrong.out.find("is not the image"), std::string::npos) << wrong.out;
-    EXPECT_TRUE(Files(work / "absent").empty());
-    EXPECT_TRUE(Files(work / "wrong").empty());
+    EXPECT_TRUE(sorvane::testkit::FileShasBelow(work / "absent").empty());
+    EXPECT_TRUE(sorvane::testkit::FileShasBelow(work / "wrong").empty());
     fs::remove(image);
     fs::rename(aside, image);  // keeps its last-write time: the same image as scanned
     EXPECT_NE(RunCli(data, "scans --json").out.find(target), std::string::npos) << "the scan is still kept";
@@ -111,7 +101,7 @@ TEST(ScansCommand, AKeptScanIsListedRecoveredFromWithoutScanningAndDeleted) {
         RunCli(data, "recover --scan " + id + " --to " + ShellQuote((work / "again").string()), true);
     ASSERT_EQ(again.status, 0) << again.out;
     EXPECT_NE(again.out.find("had finished; these are its results"), std::string::npos) << again.out;
-    EXPECT_EQ(Files(work / "again"), recoveredFirst);
+    EXPECT_EQ(sorvane::testkit::FileShasBelow(work / "again"), recoveredFirst);
 
     EXPECT_EQ(RunCli(data, "scans --delete 999999").status, 2);
     Result removed = RunCli(data, "scans --delete " + id);

@@ -70,6 +70,15 @@ std::string FileSha256(const std::filesystem::path& path) {
     return hash.HexDigest();
 }
 
+std::map<std::string, std::string> FileShasBelow(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    if (!std::filesystem::exists(folder)) return files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files[std::filesystem::relative(entry.path(), folder).string()] = FileSha256(entry.path());
+    return files;
+}
+
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,9 @@ int RunCommand(const std::string& command, std::string* output = nullptr);
 std::string ShellQuote(const std::string& text);
 // Lower-case hex SHA-256 of a file's contents ("" when it cannot be read).
 std::string FileSha256(const std::filesystem::path& path);
+// Every regular file below `folder`: its path relative to it -> its SHA-256
+// (empty when the folder is not there).
+std::map<std::string, std::string> FileShasBelow(const std::filesystem::path& folder);
 // Writes bytes to a file, replacing it.
 void WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::filesystem::path& path);
