@@ -1,5 +1,6 @@
 #include "engines/safe_copy.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -48,6 +49,25 @@ std::vector<std::filesystem::path> MissingFolders(const std::filesystem::path& d
     return missing;
 }
 
+// What a destination answers when its file system takes no such name: FAT and
+// exFAT, on the USB sticks people often recover to, refuse <>:"|?* and a
+// trailing dot, which a carved file's title or an NTFS name made on Linux may hold.
+bool NameRefused(int result) {
+    return result == kErrInvalidParameter || result == kErrInvalidName || result == kErrAccessDenied;
+}
+
+// `wanted` with every name below `destination` made acceptable to Windows,
+// FAT and exFAT alike.
+std::filesystem::path PortablePath(const std::filesystem::path& destination,
+                                   const std::filesystem::path& wanted) {
+    const std::filesystem::path relative = wanted.lexically_relative(destination);
+    if (relative.empty() || *relative.begin() == "..") return wanted;
+    std::filesystem::path portable = destination;
+    for (const auto& part : relative)
+        portable /= part == "." ? part : PathFromUtf8(NameAllowedOnWindows(Utf8FromPath(part)));
+    return portable;
+}
+
 }  // namespace
 
 std::string FittedRecoveryName(const std::string& name, int number) {
@@ -75,7 +95,7 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
                       const std::filesystem::path& destination, const std::filesystem::path& wanted,
                       uint32_t baseDepth, std::filesystem::path& written) {
     written.clear();
-    const std::vector<std::filesystem::path> made = MissingFolders(destination, wanted.parent_path());
+    std::vector<std::filesystem::path> made = MissingFolders(destination, wanted.parent_path());
     auto giveFolders = [&made] {
         for (const auto& folder : made)
             if (Taken(folder)) static_cast<void>(GiveToInvokingUser(folder));
@@ -88,24 +108,43 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
         written = wanted;
         return rc;
     }
-    const std::filesystem::path path = FreeRecoveryPath(wanted);
-    if (path.empty()) return kErrFileExists;
-    const std::filesystem::path part = PartPath(path);
-    std::error_code ec;
-    if (Taken(part)) std::filesystem::remove(part, ec);  // left by a stopped run: replaced
-    int result = engine.RecoverItem(record, part, baseDepth);
+    auto copyTo = [&](const std::filesystem::path& target) {
+        // Made here, not left to the engine, so that a folder name the
+        // destination refuses is told apart from any other failure.
+        std::error_code ec;
+        std::filesystem::create_directories(target.parent_path(), ec);
+        if (ec) return ResultFromErrno(ec.value());
+        const std::filesystem::path path = FreeRecoveryPath(target);
+        if (path.empty()) return kErrFileExists;
+        const std::filesystem::path part = PartPath(path);
+        if (Taken(part)) std::filesystem::remove(part, ec);  // left by a stopped run: replaced
+        int result = engine.RecoverItem(record, part, baseDepth);
+        if (result == kSuccess && Taken(path)) result = kErrFileExists;  // someone took the name meanwhile
+        if (result == kSuccess) {
+            std::filesystem::rename(part, path, ec);
+            if (ec) result = ResultFromErrno(ec.value());
+        }
+        if (result != kSuccess) {
+            std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
+            return result;
+        }
+        written = path;
+        return kSuccess;
+    };
+    int result = copyTo(wanted);
+    // A name this destination refuses is kept where it is taken, and mended
+    // only where it is not, so a stick formatted FAT gets the file all the same.
+    if (NameRefused(result)) {
+        const std::filesystem::path portable = PortablePath(destination, wanted);
+        if (portable != wanted) {
+            for (const auto& folder : MissingFolders(destination, portable.parent_path()))
+                if (std::find(made.begin(), made.end(), folder) == made.end()) made.push_back(folder);
+            result = copyTo(portable);
+        }
+    }
     giveFolders();
-    if (result == kSuccess && Taken(path)) result = kErrFileExists;  // someone took the name meanwhile
-    if (result == kSuccess) {
-        std::filesystem::rename(part, path, ec);
-        if (ec) result = ResultFromErrno(ec.value());
-    }
-    if (result != kSuccess) {
-        std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
-        return result;
-    }
-    static_cast<void>(GiveToInvokingUser(path));
-    written = path;
+    if (result != kSuccess) return result;
+    static_cast<void>(GiveToInvokingUser(written));
     return kSuccess;
 }
 

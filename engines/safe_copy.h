@@ -27,7 +27,9 @@ std::string FittedRecoveryName(const std::string& name, int number);
 // Copies `record` to a free name for `wanted` (a path below `destination`,
 // already made safe) by way of its ".part" file. `written` gets the final
 // path. Returns 0, kCancelCode, or an error code (kErrDiskFull when the
-// destination filled); on any failure no partial file is left. Files and
+// destination filled); on any failure no partial file is left. A name the
+// destination refuses (FAT takes no ':' or '?') is tried again with every name
+// below `destination` mended by the Windows rules. Files and
 // folders it makes belong to the invoking user after an administrator
 // restart. A folder record is recovered below `wanted` as the engine does it.
 int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,

@@ -42,6 +42,27 @@ std::string Text(const std::filesystem::path& path) {
     return std::string(data.begin(), data.end());
 }
 
+// A FAT16 file system mounted through FUSE, as a person's USB stick is: the
+// destination that refuses names ext4 takes. Empty `mounted` when this machine
+// cannot mount one (no fusefat, no /dev/fuse, not root).
+struct FatStick {
+    std::filesystem::path image, mounted;
+    explicit FatStick(const TempDir& dir) {
+        image = dir / "stick.img";
+        const std::filesystem::path point = dir / "stick";
+        std::filesystem::create_directories(point);
+        using testkit::ShellQuote;
+        if (testkit::RunCommand("mkfs.fat -F 16 -C " + ShellQuote(image.string()) +
+                                " 32768 >/dev/null 2>&1") == 0 &&
+            testkit::RunCommand("fusefat -o rw+ " + ShellQuote(image.string()) + " " +
+                                ShellQuote(point.string()) + " >/dev/null 2>&1") == 0)
+            mounted = point;
+    }
+    ~FatStick() {
+        if (!mounted.empty()) testkit::RunCommand("fusermount -u " + testkit::ShellQuote(mounted.string()));
+    }
+};
+
 size_t Utf16Units(const std::string& utf8) {
     size_t units = 0;
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -134,6 +155,42 @@ TEST(SafeCopy, LongNamesAreShortenedBeforeTheExtensionToFitWithPart) {
     EXPECT_EQ(Text(first), engine.bytes);
     EXPECT_EQ(Text(second), engine.bytes);
     EXPECT_EQ(first.extension(), ".jpg");
+}
+
+TEST(SafeCopy, OnAFatStickTheLongestNameAndNamesFatRefusesAllComeBack) {
+    TempDir dir;
+    FatStick stick(dir);
+    if (stick.mounted.empty()) GTEST_SKIP() << "no FAT file system can be mounted here (fusefat as root)";
+    const std::filesystem::path to = stick.mounted;
+    WritingEngine engine;
+    FoundItemRecord record{};
+
+    // 255 bytes: FAT's own limit, so the ".part" form needs the name shortened.
+    const std::string longest = std::string(251, 'n') + ".jpg";
+    std::filesystem::path first, second;
+    ASSERT_EQ(RecoverFileSafely(engine, record, to, to / "photo" / longest, 0, first), kSuccess);
+    ASSERT_EQ(RecoverFileSafely(engine, record, to, to / "photo" / longest, 0, second), kSuccess);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(Text(first), engine.bytes);
+    EXPECT_EQ(Text(second), engine.bytes);
+    EXPECT_EQ(first.extension(), ".jpg");
+
+    // A title from inside a file and a folder from an NTFS disk written on
+    // Linux may hold what FAT refuses; they come back mended rather than lost.
+    std::filesystem::path titled, inFolder;
+    ASSERT_EQ(RecoverFileSafely(engine, record, to, to / "document" / "Report: Q3?.pdf", 0, titled),
+              kSuccess);
+    EXPECT_EQ(titled, to / "document" / "Report_ Q3_.pdf");
+    EXPECT_EQ(Text(titled), engine.bytes);
+    ASSERT_EQ(RecoverFileSafely(engine, record, to, to / "Trip 10:30" / "a|b.txt", 0, inFolder), kSuccess);
+    EXPECT_EQ(inFolder, to / "Trip 10_30" / "a_b.txt");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(to))
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+
+    // A name the stick takes is kept as it is.
+    std::filesystem::path plain;
+    ASSERT_EQ(RecoverFileSafely(engine, record, to, to / "photo" / "IMG 0001.JPG", 0, plain), kSuccess);
+    EXPECT_EQ(plain, to / "photo" / "IMG 0001.JPG");
 }
 
 }  // namespace
