@@ -331,8 +331,11 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             cancelled = true;
             return false;
         }
-        const std::string reason =
-            result == kErrFileExists ? "no free name is left for it in the destination" : ResultText(result);
+        // The disk was read to scan it, so a refusal now is the destination's.
+        const std::string reason = result == kErrFileExists ? "no free name is left for it in the destination"
+                                   : result == kErrAccessDenied
+                                       ? "the destination refused to take it (access denied)"
+                                       : ResultText(result);
         fail(reason);
         // A full destination may still take the smaller files that follow.
         if (result == kErrDiskFull) {

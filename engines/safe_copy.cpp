@@ -113,7 +113,7 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
         // destination refuses is told apart from any other failure.
         std::error_code ec;
         std::filesystem::create_directories(target.parent_path(), ec);
-        if (ec) return ResultFromErrno(ec.value());
+        if (ec) return ResultFromErrorCode(ec);
         const std::filesystem::path path = FreeRecoveryPath(target);
         if (path.empty()) return kErrFileExists;
         const std::filesystem::path part = PartPath(path);
@@ -122,7 +122,7 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
         if (result == kSuccess && Taken(path)) result = kErrFileExists;  // someone took the name meanwhile
         if (result == kSuccess) {
             std::filesystem::rename(part, path, ec);
-            if (ec) result = ResultFromErrno(ec.value());
+            if (ec) result = ResultFromErrorCode(ec);
         }
         if (result != kSuccess) {
             std::filesystem::remove(part, ec);  // a cut-short file is not a recovered one
