@@ -7,13 +7,16 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QTimer>
 
+#include "app/create_image_process_wnd.h"
 #include "app/fake_sysfs_test_support.h"
 #include "app/gui_test_support.h"
 #include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "results/scan_resume_store.h"
+#include "results/size_text.h"
 #include "tests/testkit/test_images.h"
 
 namespace sorvane::app {
@@ -178,6 +181,49 @@ TEST_F(CreateImageTest, UnreadableSectorsBecomeZerosListedBesideTheImageAndCount
                               .replace(QStringLiteral("%s"),
                                        QString::fromStdString((out_ / "card.img.bad-sectors.txt").string()));
     EXPECT_TRUE(std::count(shown_.begin(), shown_.end(), asked)) << "the count in the finished question";
+}
+
+// A copy stopped halfway keeps what it copied, and the window says how much of
+// the drive the file holds instead of offering to scan an image that is not whole.
+TEST_F(CreateImageTest, AStoppedCopyIsKeptAndSaysHowMuchOfTheDriveItHolds) {
+    constexpr uint64_t kStickMegabytes = 1024;  // sparse: long enough to stop, quick to make
+    ASSERT_TRUE(machine_->AddStick("sdb", "8:16", kStickMegabytes));
+    OpenWindow();
+    const auto image = out_ / "card.img";
+    // Stop once the copy has written something: yes to the stop question.
+    QTimer stopper;
+    bool clicked = false;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        std::error_code ec;
+        if (clicked || std::filesystem::file_size(image, ec) == 0 || ec) return;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* copying = dynamic_cast<CCreateImageProcessWnd*>(w);
+            if (!copying || !copying->isVisible()) continue;
+            skin::Control* cancel = copying->FindControl(QStringLiteral("cancelbtn"));
+            if (!cancel) continue;
+            clicked = true;
+            QTest::mouseClick(cancel, Qt::LeftButton, {}, cancel->rect().center());
+        }
+    });
+    stopper.start(1);
+    Click("BtnCreateImageMode");
+    window_->SelectDiskRow(0);
+    window_->SetSaveChooser([&image](const QString&) { return QString::fromStdString(image.string()); });
+    Click("BtnCreateImage");
+    stopper.stop();
+    ASSERT_TRUE(clicked) << "the copy ended before it could be stopped";
+    EXPECT_TRUE(Shown("MSG0306")) << "asked before stopping";
+
+    const uint64_t kept = std::filesystem::file_size(image);
+    EXPECT_GT(kept, 0u);
+    EXPECT_LT(kept, kStickMegabytes << 20) << "stopped early";
+    QString told = Message("MSG2113");
+    for (const QString& value :
+         {QString::fromStdString(image.string()), QString::fromStdString(FormatSizeText(kept))})
+        told.replace(told.indexOf(QStringLiteral("%s")), 2, value);
+    EXPECT_TRUE(std::count(shown_.begin(), shown_.end(), told)) << told.toStdString();
+    EXPECT_FALSE(Shown("MSG0214")) << "no offer to scan an image that is not whole";
+    EXPECT_FALSE(Shown("MSG0217")) << "a stop is no failure";
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ class FakeSysfs {
         SetSystemRoot("/");
         DriveTable::Instance().Refresh();
     }
-    // A USB stick holding one FAT volume without a partition table.
-    bool AddStick(const std::string& name, const std::string& dev) {
+    // A USB stick of `megabytes` (sparse) holding one FAT volume without a partition table.
+    bool AddStick(const std::string& name, const std::string& dev, uint64_t megabytes = 8) {
         auto write = [this](const std::string& rel, const std::string& text) {
             testkit::WriteFile(root_ / rel, std::vector<uint8_t>(text.begin(), text.end()));
         };
@@ -36,10 +36,11 @@ class FakeSysfs {
         write("sys/block/" + name + "/removable", "1\n");
         write("sys/block/" + name + "/device_path",
               "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:0\n");
-        write("sys/block/" + name + "/size", "16384\n");
+        write("sys/block/" + name + "/size", std::to_string(megabytes * 2048) + "\n");
         write("sys/block/" + name + "/dev", dev + "\n");
         const auto node = root_ / ("dev/" + name);
-        return testkit::RunCommand("truncate -s 8M " + testkit::ShellQuote(node.string()) + " && mkfs.fat " +
+        return testkit::RunCommand("truncate -s " + std::to_string(megabytes) + "M " +
+                                   testkit::ShellQuote(node.string()) + " && mkfs.fat " +
                                    testkit::ShellQuote(node.string()) + " >/dev/null 2>&1") == 0;
     }
     std::filesystem::path Node(const std::string& name) const { return root_ / ("dev/" + name); }
