@@ -164,8 +164,8 @@ int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions
         if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
             deep->SetShownFilter([&options](const FoundItemRecord& r) { return Selected(options, r); });
     }
-    CopyState copyState;
-    engine.SetCallbacks(ScanProgress, CopyProgress, &state, 100);
+    // No file is copied while scanning; the copy callback would take `state` for a CopyState.
+    engine.SetCallbacks(ScanProgress, nullptr, &state, 100);
     int rc = engine.Scan(nullptr);
     if (state.lineOpen) std::fputc('\n', stderr);
     return rc;
