@@ -21,12 +21,11 @@ CRecoverProcessWnd::CRecoverProcessWnd(std::map<uint64_t, FoundItemRecord> check
       targets_(std::move(targets)),
       destination_(std::move(destination)) {}
 
-int CRecoverProcessWnd::Progress(void* window, int percent, int scale, int errorCode,
+int CRecoverProcessWnd::Progress(void* window, int percent, int scale, int,
                                  const std::filesystem::path& path) {
     auto* self = static_cast<CRecoverProcessWnd*>(window);
     if (!self->EnterCallback()) return kCancelCode;
     const int p = percent * scale / 100;
-    if (p == 100 && errorCode != 0) self->currentError_ = errorCode;
     const QString current = QString::fromStdString(path.string());
     const QString percentText = QStringLiteral("%1 %2%").arg(self->Message("MSG1101")).arg(p);
     self->UpdatePending([&](Pending& pending) {
@@ -131,7 +130,6 @@ void CRecoverProcessWnd::Work() {
             continue;
         }
         engine->SetCallbacks(nullptr, &CRecoverProcessWnd::Progress, this, 100);
-        currentError_ = 0;
         int rc = 0;
         std::filesystem::path written;
         try {
@@ -146,9 +144,11 @@ void CRecoverProcessWnd::Work() {
             Finish(2);
             return;
         }
-        // The engine's own answer counts even when its callback never said 100;
-        // a full destination goes on with the files that may still fit.
-        const int result = rc != 0 ? rc : currentError_;
+        // The safe copy's answer alone, as the command line takes it: an error
+        // its callback reported belongs to an attempt the safe copy made again
+        // under a name the destination takes. A full destination goes on with
+        // the files that may still fit.
+        const int result = rc;
         const FileCondition condition = ConditionOf(record, target->VolumeBytes(), target->SectorSize());
         FileDone(written.empty() ? wanted : written, result, RecoveredStatusText(record, condition),
                  MayNotOpen(condition) || record.contentCheck == kContentContradicts,

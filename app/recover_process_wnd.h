@@ -64,7 +64,6 @@ class CRecoverProcessWnd : public CProcessWnd {
     std::filesystem::path destination_;
     std::atomic<int> processed_{0}, failed_{0}, didNotFit_{0};
     int toProcess_ = 0;
-    int currentError_ = 0;  // what the copy callback reported for the file in hand
     bool detailsShown_ = false;
     std::mutex pendingLock_;
     Pending pending_;  // guarded by pendingLock_

@@ -77,5 +77,42 @@ TEST_F(RecoverProcessWndTest, ThousandsOfFilesEndWithFinishAndARowForEach) {
     EXPECT_EQ(testkit::FileShasBelow(out.Path()).size(), static_cast<size_t>(kFiles));
 }
 
+// An NTFS volume written on Linux may hold names a FAT stick refuses. Onto
+// such a stick the window recovers them under mended names and counts them as
+// recovered, as the command line does.
+TEST_F(RecoverProcessWndTest, NamesAFatStickRefusesAreRecoveredMendedAndCountedAsRecovered) {
+    TempDir dir;
+    testkit::FatStick stick(dir);
+    if (stick.Mounted().empty()) GTEST_SKIP() << "no FAT file system can be mounted here (fusefat as root)";
+    const auto image = dir / "ntfs.img", point = dir / "ntfs";
+    std::filesystem::create_directories(point);
+    const std::string quoted = ShellQuote(image.string()), at = ShellQuote(point.string());
+    const std::string script = "truncate -s 20M " + quoted + " && mkntfs -q -F -f " + quoted +
+                               " && ntfs-3g " + quoted + " " + at + " && head -c 5000 /dev/urandom > " + at +
+                               "'/Report: Q3?.txt' && head -c 7000 /dev/urandom > " + at +
+                               "/plain.txt && sync && rm " + at + "/*.txt && umount " + at;
+    if (RunCommand("(" + script + ") >/dev/null 2>&1") != 0) GTEST_SKIP() << "mkntfs or ntfs-3g missing";
+    const std::string before = testkit::FileSha256(image);
+    Click("BtnDeletedRecovery");
+    ASSERT_TRUE(window_->OpenImageFile(image));
+    Click("BtnScan");
+    ASSERT_TRUE(testing::WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
+    ASSERT_EQ(window_->SearchResults().size(), 2u);
+    CheckEverything();
+
+    QString recovered;
+    ASSERT_TRUE(Recover(stick.Mounted(), [&](CRecoverProcessWnd& recovery) {
+        recovered = recovery.FindControl(QStringLiteral("recovered"))->Text();
+    }));
+    QString expected = Message("MSG1102");
+    for (int n : {2, 2, 2, 0})
+        expected.replace(expected.indexOf(QStringLiteral("%d")), 2, QString::number(n));
+    EXPECT_EQ(recovered.toStdString(), expected.toStdString()) << "both recovered, none failed";
+    const auto files = testkit::FileShasBelow(stick.Mounted());
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_EQ(files.count("document/Report_ Q3_.txt"), 1u);
+    EXPECT_EQ(testkit::FileSha256(image), before);
+}
+
 }  // namespace
 }  // namespace sorvane::app

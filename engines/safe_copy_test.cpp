@@ -42,27 +42,6 @@ std::string Text(const std::filesystem::path& path) {
     return std::string(data.begin(), data.end());
 }
 
-// A FAT16 file system mounted through FUSE, as a person's USB stick is: the
-// destination that refuses names ext4 takes. Empty `mounted` when this machine
-// cannot mount one (no fusefat, no /dev/fuse, not root).
-struct FatStick {
-    std::filesystem::path image, mounted;
-    explicit FatStick(const TempDir& dir) {
-        image = dir / "stick.img";
-        const std::filesystem::path point = dir / "stick";
-        std::filesystem::create_directories(point);
-        using testkit::ShellQuote;
-        if (testkit::RunCommand("mkfs.fat -F 16 -C " + ShellQuote(image.string()) +
-                                " 32768 >/dev/null 2>&1") == 0 &&
-            testkit::RunCommand("fusefat -o rw+ " + ShellQuote(image.string()) + " " +
-                                ShellQuote(point.string()) + " >/dev/null 2>&1") == 0)
-            mounted = point;
-    }
-    ~FatStick() {
-        if (!mounted.empty()) testkit::RunCommand("fusermount -u " + testkit::ShellQuote(mounted.string()));
-    }
-};
-
 size_t Utf16Units(const std::string& utf8) {
     size_t units = 0;
     for (size_t i = 0; i < utf8.size(); ++i) {
@@ -159,9 +138,9 @@ TEST(SafeCopy, LongNamesAreShortenedBeforeTheExtensionToFitWithPart) {
 
 TEST(SafeCopy, OnAFatStickTheLongestNameAndNamesFatRefusesAllComeBack) {
     TempDir dir;
-    FatStick stick(dir);
-    if (stick.mounted.empty()) GTEST_SKIP() << "no FAT file system can be mounted here (fusefat as root)";
-    const std::filesystem::path to = stick.mounted;
+    testkit::FatStick stick(dir);
+    if (stick.Mounted().empty()) GTEST_SKIP() << "no FAT file system can be mounted here (fusefat as root)";
+    const std::filesystem::path to = stick.Mounted();
     WritingEngine engine;
     FoundItemRecord record{};
 
