@@ -2,6 +2,7 @@
 // with a detail row for every file, however fast the worker posts them.
 #include "app/skin_framework/list.h"
 #include "app/window_test_support.h"
+#include "tests/testkit/fat_stick.h"
 
 namespace sorvane::app {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/result_codes.h"
+#include "tests/testkit/fat_stick.h"
 #include "tests/testkit/null_engine.h"
 #include "tests/testkit/testkit.h"
 

@@ -28,22 +28,6 @@ class TempDir {
     std::filesystem::path path_;
 };
 
-// A FAT16 file system of its own, mounted through FUSE (fusefat) below
-// `dir`, as a person's USB stick is: a destination that refuses names ext4
-// takes. Mounted() is empty when this machine cannot mount one (no fusefat,
-// no /dev/fuse, not root); it is unmounted with the object.
-class FatStick {
-  public:
-    explicit FatStick(const TempDir& dir);
-    ~FatStick();
-    FatStick(const FatStick&) = delete;
-    FatStick& operator=(const FatStick&) = delete;
-    const std::filesystem::path& Mounted() const { return mounted_; }
-
-  private:
-    std::filesystem::path mounted_;
-};
-
 // Points the per-user data folder (SORVANE_DATA_DIR: scan logs, previews,
 // resume records) at a fresh temporary folder for the life of the object, and
 // puts back what was set before, so no test reads another's scan logs.
