@@ -79,14 +79,9 @@ int ScanProgress(void* user, int percent, int weight, int64_t remaining, uint64_
     return 0;
 }
 
-struct CopyState {
-    int lastError = 0;
-};
-
-int CopyProgress(void* user, int percent, int, int errorCode, const std::filesystem::path&) {
-    if (Interrupted()) return kCancelCode;
-    if (percent == 100 && errorCode != 0) static_cast<CopyState*>(user)->lastError = errorCode;
-    return 0;
+// A copy's own answer is the safe copy's result; the callback only stops it on Ctrl-C.
+int CopyProgress(void*, int, int, int, const std::filesystem::path&) {
+    return Interrupted() ? kCancelCode : 0;
 }
 
 const char* ContentText(const FoundItemRecord& r, const ScanOptions& o) {
@@ -164,7 +159,7 @@ int RunScanStep(IFileRecoveryParse& engine, bool showProgress, const ScanOptions
         if (auto* deep = dynamic_cast<CProfessionalRecovery*>(&engine))
             deep->SetShownFilter([&options](const FoundItemRecord& r) { return Selected(options, r); });
     }
-    // No file is copied while scanning; the copy callback would take `state` for a CopyState.
+    // No file is copied while scanning.
     engine.SetCallbacks(ScanProgress, nullptr, &state, 100);
     int rc = engine.Scan(nullptr);
     if (state.lineOpen) std::fputc('\n', stderr);
@@ -277,8 +272,7 @@ void PrintSummaryJson(const RecoverySummary& s, const std::filesystem::path& des
 
 int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& options,
                 const std::filesystem::path& destination, bool showProgress) {
-    CopyState copyState;
-    engine.SetCallbacks(nullptr, CopyProgress, &copyState, 100);
+    engine.SetCallbacks(nullptr, CopyProgress, nullptr, 100);
     const uint32_t baseDepth = SeparatorDepth(Utf8FromPath(destination));
     RecoverySummary summary;
     bool cancelled = false;
@@ -311,7 +305,6 @@ int RecoverStep(IFileRecoveryParse& engine, bool deep, const ScanOptions& option
             return true;
         }
         if (showProgress) std::fprintf(stderr, "\rrecovering file %zu\033[K", found);
-        copyState.lastError = 0;
         const int result = RecoverFileSafely(engine, f.record, destination, wanted, baseDepth, written);
         if (result == kSuccess) {
             ++summary.recovered;
