@@ -1,6 +1,5 @@
 #include "engines/safe_copy.h"
 
-#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -137,8 +136,8 @@ int RecoverFileSafely(IFileRecoveryParse& engine, const FoundItemRecord& record,
     if (NameRefused(result)) {
         const std::filesystem::path portable = PortablePath(destination, wanted);
         if (portable != wanted) {
-            for (const auto& folder : MissingFolders(destination, portable.parent_path()))
-                if (std::find(made.begin(), made.end(), folder) == made.end()) made.push_back(folder);
+            const auto more = MissingFolders(destination, portable.parent_path());
+            made.insert(made.end(), more.begin(), more.end());
             result = copyTo(portable);
         }
     }
