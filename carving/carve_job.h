@@ -61,6 +61,12 @@ struct CarveJob {
         if (window_.size() != kMaxCarveChunk) window_.assign(kMaxCarveChunk, 0);
         return window_.data();
     }
+    // What a sector no recogniser took leaves behind: until a type is known,
+    // the next sector may continue a transport stream.
+    void PassOverUnrecognised() {
+        inTransportStream = true;
+        inMts = false;
+    }
     // Forgets what one deep scan left behind, keeping the callbacks and scratch.
     void StartScan() {
         tsRanges.clear();

@@ -23,10 +23,7 @@ int IdentifyFileAt(CarveJob& job, const CarveRequest& request, CarvedFile& out) 
     job.verdict = ContentVerdict::kNotChecked;
 
     FileTypeCode code = RecogniseSector(job, request.buffer, request.length);
-    // Until a type is known the next identification treats its sector as a
-    // possible continuation of a transport stream.
-    job.inTransportStream = true;
-    job.inMts = false;
+    job.PassOverUnrecognised();
     out.type = code;
     out.size = 0;
     out.name.clear();

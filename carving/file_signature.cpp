@@ -638,10 +638,30 @@ class Dispatch {
             for (SignatureRecogniser fn : distinct)
                 if (CanStartWith(fn, static_cast<uint8_t>(b))) list_.push_back(CandidateOf(fn));
             end_[b] = static_cast<uint16_t>(list_.size());
+            // The screen of this first byte: asked whatever follows, or the
+            // distinct guard bytes of its candidates, each once.
+            screenBegin_[b] = static_cast<uint16_t>(screen_.size());
+            for (auto it = Begin(static_cast<uint8_t>(b)); it != End(static_cast<uint8_t>(b)); ++it) {
+                if (it->guards == 0) always_[b] = true;
+                for (uint8_t g = 0; g < it->guards; ++g)
+                    if (std::none_of(screen_.begin() + screenBegin_[b], screen_.end(), [&](const ByteAt& at) {
+                            return at.offset == it->oneOf[g].offset && at.value == it->oneOf[g].value;
+                        }))
+                        screen_.push_back(it->oneOf[g]);
+            }
+            screenEnd_[b] = static_cast<uint16_t>(screen_.size());
         }
     }
     const Candidate* Begin(uint8_t b) const { return list_.data() + begin_[b]; }
     const Candidate* End(uint8_t b) const { return list_.data() + end_[b]; }
+    // False only when no candidate of the sector's first byte may say yes.
+    bool AnyMaySayYes(const uint8_t* buffer, size_t length) const {
+        const uint8_t b = buffer[0];
+        if (always_[b]) return true;
+        for (uint16_t i = screenBegin_[b]; i < screenEnd_[b]; ++i)
+            if (screen_[i].offset < length && buffer[screen_[i].offset] == screen_[i].value) return true;
+        return false;
+    }
 
   private:
     static const LeadingBytes* EntryOf(SignatureRecogniser fn) {
@@ -662,6 +682,9 @@ class Dispatch {
     }
     std::vector<Candidate> list_;
     std::array<uint16_t, 256> begin_{}, end_{};
+    std::vector<ByteAt> screen_;
+    std::array<uint16_t, 256> screenBegin_{}, screenEnd_{};
+    std::array<bool, 256> always_{};
 };
 
 const Dispatch& TheDispatch() {
@@ -819,6 +842,11 @@ FileTypeCode RecogniseSector(const CarveJob& job, const uint8_t* buffer, size_t 
         if (code != kNo) return code;
     }
     return kNo;
+}
+
+bool AnyRecogniserMaySayYes(const uint8_t* buffer, size_t length) {
+    static const Dispatch& dispatch = TheDispatch();
+    return buffer && length > 0 && dispatch.AnyMaySayYes(buffer, length);
 }
 
 FileTypeCode RecogniseSectorInTableOrder(const CarveJob& job, const uint8_t* buffer, size_t length) {

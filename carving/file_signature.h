@@ -110,6 +110,10 @@ bool MatchesExtension(const uint8_t* buffer, size_t length, std::string_view ext
 // The first code that a row accepts for `buffer`, trying the rows in table
 // order, or kTypeNotRecognised. Reads the job's disk where a row looks further.
 FileTypeCode RecogniseSector(const CarveJob& job, const uint8_t* buffer, size_t length);
+// False only when every recogniser is sure to say no to the sector, by its
+// leading bytes alone: most sectors of file data and free space, found without
+// asking any recogniser.
+bool AnyRecogniserMaySayYes(const uint8_t* buffer, size_t length);
 // The same answer by calling every row's recogniser in table order; kept as the
 // reference the fast dispatch of RecogniseSector is tested against.
 FileTypeCode RecogniseSectorInTableOrder(const CarveJob& job, const uint8_t* buffer, size_t length);

@@ -70,6 +70,10 @@ class CFileTypeRecovery : public CLogEngineBase {
     // progress callback cancelled; in both latter cases nothing is recorded.
     int RecordCarvedFile(const PassSector& at, const CarveProgress& progress, DiskReader* reader,
                          uint64_t& sectorsConsumed, uint64_t& foundCount);
+    // What RecordCarvedFile does for a sector where no carvable file starts
+    // (its answer 87), for a caller that knows so without asking it: the state
+    // the next identification starts from changes as it would have.
+    void PassOverUnrecognised() { job_.PassOverUnrecognised(); }
 
     // Copies the record's `size` bytes from its location sector on into
     // `destination`, replacing any earlier contents of that file. Returns 0, the

@@ -7,11 +7,13 @@
 #include <mutex>
 #include <thread>
 
+#include "carving/file_signature.h"
 #include "device/ahead_reader.h"
 #include "device/byte_view.h"
 #include "engines/pass_sub_engine.h"
 #include "engines/professional_recovery.h"
 #include "fs/fat_directory_sector.h"
+#include "platform/block_device.h"
 #include "platform/file_handle.h"
 #include "platform/read_ahead.h"
 #include "platform/result_codes.h"
@@ -30,6 +32,8 @@ constexpr size_t kFreshRecordBytes = 8192;
 // medium busy while a chunk is classified, small enough to stay in the cache.
 constexpr uint64_t kReadAheadBytes = 16ull << 20;
 constexpr size_t kReadAheadPiece = 1u << 20;
+constexpr size_t kImageBlockBytes = 1u << 20;
+constexpr size_t kAheadBlocks = 4;
 
 // Brings the source into the system's cache ahead of the pass on a thread of
 // its own: the point is that the pages are in the cache (and the cost of
@@ -110,6 +114,16 @@ inline bool LooksLikeFileRecord(const uint8_t* p, uint32_t recordSize) {
 inline bool MayHoldFatEntries(const uint8_t* p) {
     const uint8_t attr = p[11];
     return p[0] != 0 && attr < 0x40 && ((attr & 0x30) != 0 || attr == 0x08 || attr == 0x0F);
+}
+
+// False when no sub-engine of the pass can take the sector, by the tests each
+// makes first: most sectors of file data and free space, passed over without
+// asking each sub-engine in turn. Every test here is the first one a
+// sub-engine below makes, so a sector it passes over none of them would take.
+inline bool AnySubEngineMayTake(const uint8_t* p, size_t available, uint32_t sectorSize) {
+    return (p[0] == 'F' && p[1] == 'I' && p[2] == 'L' && p[3] == 'E') || MayHoldFatEntries(p) ||
+           CProfessionalExfatRecovery::MayHoldEntrySets(p, sectorSize) ||
+           AnyRecogniserMaySayYes(p, available);
 }
 
 // NTFS file records go to the deep NTFS engine; a record that runs past the
@@ -240,6 +254,12 @@ int CProfessionalRecovery::ClassifyChunk(PassSubEngines& chain, const uint8_t* c
     chain.carver.StartChunk(done_, firstSector, FoundForProgress(), remainingSeconds_);
     for (uint32_t i = 0; i < sectors;) {
         const uint8_t* p = chunk + static_cast<size_t>(i) * ss;
+        if (!AnySubEngineMayTake(p, static_cast<size_t>(remaining), ss)) {
+            carver_.PassOverUnrecognised();
+            remaining -= ss;
+            ++i;
+            continue;
+        }
         const PassSector at{ByteView(p, static_cast<size_t>(remaining)), firstSector + i, ss};
         PassTake take;
         for (IPassSubEngine* engine : chain.order)
@@ -322,7 +342,12 @@ CProfessionalRecovery::PassRun CProfessionalRecovery::PlanPass(const Checkpoint*
 int CProfessionalRecovery::RunPass(PassRun& run) {
     PassSubEngines chain(*this);
     // The next chunks are read on a thread of their own while one is classified.
-    AheadReader ahead(reader_, sectorSize_, kChunkBytes);
+    // An image file is read in large blocks: each hand-over between the threads
+    // costs more than copying a chunk, and an image's bad sector (of the disk it
+    // lies on) is rare. A drive keeps blocks of one chunk, so a bad sector costs
+    // at most a chunk's sectors read one by one.
+    const size_t blockBytes = IsBlockDevice(reader_.Handle()) ? kChunkBytes : kImageBlockBytes;
+    AheadReader ahead(reader_, sectorSize_, blockBytes, kAheadBlocks);
     const uint32_t chunkSectors = kChunkBytes / sectorSize_;
     int result = 0;
     const auto passStart = std::chrono::steady_clock::now();
