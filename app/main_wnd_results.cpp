@@ -366,17 +366,33 @@ void CMainWnd::ApplyFilters() {
 
     const QString key = currentNode_ ? NodeKey(currentNode_) : QString();
     shown_.clear();
-    const std::vector<ScanTarget*> targets = Targets();
+    // Each volume's size and sector size are asked once, not once per file:
+    // that was a look at the image file (or the drive) for each of a million.
+    struct Volume {
+        uint16_t key;
+        uint64_t bytes;
+        uint32_t sectorSize;
+    };
+    std::vector<Volume> volumes;
+    for (const ScanTarget* target : Targets())
+        if (target) volumes.push_back({target->VolumeKey(), target->VolumeBytes(), target->SectorSize()});
     for (const FoundItemRecord& record : results_) {
-        const ScanTarget* target = TargetOfVolumeKey(targets, record.letter);
-        if (PassesFileFilter(filter_, record, target ? target->VolumeBytes() : 0,
-                             target ? target->SectorSize() : 512))
+        const auto volume = std::find_if(volumes.begin(), volumes.end(),
+                                         [&](const Volume& v) { return v.key == record.letter; });
+        const bool known = volume != volumes.end();
+        if (PassesFileFilter(filter_, record, known ? volume->bytes : 0, known ? volume->sectorSize : 512))
             shown_.push_back(&record);
     }
     // A file the filters hide is not recovered behind the person's back.
-    std::set<uint64_t> shownKeys;
-    for (const FoundItemRecord* record : shown_) shownKeys.insert(CheckedFileKey(*record));
-    std::erase_if(checked_, [&](const auto& entry) { return shownKeys.count(entry.first) == 0; });
+    if (!checked_.empty()) {
+        std::vector<uint64_t> shownKeys;
+        shownKeys.reserve(shown_.size());
+        for (const FoundItemRecord* record : shown_) shownKeys.push_back(CheckedFileKey(*record));
+        std::sort(shownKeys.begin(), shownKeys.end());
+        std::erase_if(checked_, [&](const auto& entry) {
+            return !std::binary_search(shownKeys.begin(), shownKeys.end(), entry.first);
+        });
+    }
     extensions_ = BuildExtensionMap(shown_);
     if (byFolder_)
         RebuildFolderTree();

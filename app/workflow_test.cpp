@@ -251,12 +251,18 @@ std::filesystem::path DeletedFilesImage(const TempDir& dir, const std::map<std::
 // A copy of `source` whose boot sector is gone, followed by random bytes: no
 // file system is recognised, so the deep scan reads all of it, finding the
 // earlier volume's folders and pictures at the start of a long pass.
-std::filesystem::path LongImage(const TempDir& dir, const std::filesystem::path& source, int megabytes) {
+// A copy of `source` whose boot sector is gone, with `megabytes` of random
+// data after it, and whose every read waits a millisecond for as long as
+// `slow` lives: the tests that stop or watch a deep scan midway need one that
+// cannot end first, whatever the pass's speed.
+std::filesystem::path LongImage(const TempDir& dir, const std::filesystem::path& source, int megabytes,
+                                testkit::ScopedFaults& slow) {
     const auto image = dir / "long.img";
     std::filesystem::copy_file(source, image);
     RunCommand("dd if=/dev/zero of=" + ShellQuote(image.string()) +
                " bs=512 count=1 conv=notrunc status=none");
     RunCommand("head -c " + std::to_string(megabytes) + "M /dev/urandom >> " + ShellQuote(image.string()));
+    slow.Slow(image, 1);
     return image;
 }
 
@@ -268,7 +274,8 @@ CProfessionalRecovery* DeepEngine(CMainWnd& window) {
 TEST_F(WorkflowTest, TheEventLoopRunsWhileAScanIsInProgress) {
     SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
     TempDir dir;
-    const auto image = LongImage(dir, fat.image, 96);
+    testkit::ScopedFaults slow;
+    const auto image = LongImage(dir, fat.image, 96, slow);
     ASSERT_TRUE(window_->OpenImageFile(image));
     int ticksDuringScan = 0;
     QTimer ticker;
@@ -281,7 +288,8 @@ TEST_F(WorkflowTest, TheEventLoopRunsWhileAScanIsInProgress) {
 TEST_F(WorkflowTest, CancellingAScanStillListsWhatWasFound) {
     SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
     TempDir dir;
-    const auto image = LongImage(dir, fat.image, 256);
+    testkit::ScopedFaults slow;
+    const auto image = LongImage(dir, fat.image, 256, slow);
     ASSERT_TRUE(window_->OpenImageFile(image));
     answer_ = [this](int kind, const QString& text) {
         EXPECT_EQ(kind, CMessageBox::kQuestion);
@@ -315,7 +323,8 @@ TEST_F(WorkflowTest, CancellingAScanStillListsWhatWasFound) {
 TEST_F(WorkflowTest, NoToTheCancelQuestionPausesThenResumesTheScan) {
     SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
     TempDir dir;
-    const auto image = LongImage(dir, fat.image, 128);
+    testkit::ScopedFaults slow;
+    const auto image = LongImage(dir, fat.image, 128, slow);
     ASSERT_TRUE(window_->OpenImageFile(image));
     uint64_t whenAsked = 0, afterWaiting = 0;
     answer_ = [&](int, const QString& text) {
@@ -661,7 +670,8 @@ TEST_F(WorkflowTest, ScanningAgainAfterAQuickScanDeletesItsScanFolder) {
 TEST_F(WorkflowTest, AnUnfinishedDeepScanIsOfferedAgainAndNoStartsAfresh) {
     SORVANE_SHARED_IMAGE_OR_SKIP(fat, ImageKind::kFat32);
     TempDir dir;
-    const auto image = LongImage(dir, fat.image, 128);
+    testkit::ScopedFaults slow;
+    const auto image = LongImage(dir, fat.image, 128, slow);
     ASSERT_TRUE(window_->OpenImageFile(image));
     // First scan: cancelled early.
     bool clicked = false;

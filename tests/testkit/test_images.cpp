@@ -1,5 +1,6 @@
 #include "tests/testkit/test_images.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include <charconv>
@@ -248,6 +249,10 @@ void ScopedFaults::Error(const std::filesystem::path& image, uint64_t first, uin
 void ScopedFaults::Short(const std::filesystem::path& image, uint64_t first, uint64_t last,
                          uint32_t sectorSize) {
     FaultPlan::Instance().Add(image, first, last, FaultKind::kShort, sectorSize);
+}
+
+void ScopedFaults::Slow(const std::filesystem::path& image, uint32_t milliseconds) {
+    FaultPlan::Instance().AddSlow(image, 0, UINT64_MAX / 4096, milliseconds);
 }
 
 }  // namespace sorvane::testkit

@@ -173,6 +173,9 @@ class ScopedFaults {
     void Error(const std::filesystem::path& image, uint64_t first, uint64_t last, uint32_t sectorSize = 512);
     // Reads that reach sectors [first, last] stop before the first faulty byte.
     void Short(const std::filesystem::path& image, uint64_t first, uint64_t last, uint32_t sectorSize = 512);
+    // Every read of `image` waits `milliseconds`: a scan that a test stops
+    // midway must not be over before the test can stop it, however fast it gets.
+    void Slow(const std::filesystem::path& image, uint32_t milliseconds);
 };
 
 }  // namespace sorvane::testkit
