@@ -104,7 +104,8 @@ void CMainWnd::ApplyTexts() {
     if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged")))
         box->setToolTip(Message("MSG2135"));
     if (skin::Control* list = FindControl(QStringLiteral("ViewAsList"))) list->setToolTip(Message("MSG2137"));
-    if (skin::Control* grid = FindControl(QStringLiteral("ViewAsThumbnails"))) grid->setToolTip(Message("MSG2136"));
+    if (skin::Control* grid = FindControl(QStringLiteral("ViewAsThumbnails")))
+        grid->setToolTip(Message("MSG2136"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {

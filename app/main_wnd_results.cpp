@@ -728,11 +728,13 @@ void CMainWnd::SetUpThumbnailGrid() {
         CThumbnailGridUI::Face face;
         face.name = QString::fromStdString(record.Name());
         face.checked = checked_.count(CheckedFileKey(record)) != 0;
-        if (const FileCondition condition = ConditionOfRecord(record); !record.IsFolder() && MayNotOpen(condition))
+        if (const FileCondition condition = ConditionOfRecord(record);
+            !record.IsFolder() && MayNotOpen(condition))
             face.badge = ConditionText(condition);
-        face.icon = record.IsFolder() ? QStringLiteral("FileIconLarge/folder.png")
-                                      : FileKindIcon(record.Name()).replace(QStringLiteral("FileIcon/"),
-                                                                            QStringLiteral("FileIconLarge/"));
+        face.icon = record.IsFolder()
+                        ? QStringLiteral("FileIconLarge/folder.png")
+                        : FileKindIcon(record.Name())
+                              .replace(QStringLiteral("FileIcon/"), QStringLiteral("FileIconLarge/"));
         return face;
     });
     grid->SetWanted([this](const std::vector<const FoundItemRecord*>& records) { WantThumbnails(records); });
@@ -758,9 +760,8 @@ void CMainWnd::WantThumbnails(const std::vector<const FoundItemRecord*>& records
     }
     if (jobs.empty() && !thumbs_) return;
     if (!thumbs_) {
-        thumbs_ = std::make_unique<CThumbnailMaker>([grid](uint64_t key, const QImage& picture) {
-            grid->SetThumbnail(key, picture);
-        });
+        thumbs_ = std::make_unique<CThumbnailMaker>(
+            [grid](uint64_t key, const QImage& picture) { grid->SetThumbnail(key, picture); });
     }
     thumbs_->Want(std::move(jobs));
 }
@@ -787,9 +788,10 @@ void CMainWnd::UpdateFileView() {
     if (!list || !grid) return;
     // Decided by the node's files, not by what the search box lets through:
     // typing a name must not turn the pictures into a list.
-    const bool pictures = std::any_of(nodeFiles_.begin(), nodeFiles_.end(), [](const FoundItemRecord* record) {
-        return !record->IsFolder() && CThumbnailMaker::IsPictureType(record->Name());
-    });
+    const bool pictures =
+        std::any_of(nodeFiles_.begin(), nodeFiles_.end(), [](const FoundItemRecord* record) {
+            return !record->IsFolder() && CThumbnailMaker::IsPictureType(record->Name());
+        });
     const bool showGrid = thumbnailsChosen_ && pictures;
     list->setVisible(!showGrid);
     grid->setVisible(showGrid);
@@ -811,7 +813,8 @@ void CMainWnd::OnGridChecked(int index, bool checked) {
     // The list's row of the same file, when its page is the one listed.
     const int row = index - page_ * kPageRows;
     if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) {
-        if (auto* element = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row)); element && RecordOfRow(row) == &record)
+        if (auto* element = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row));
+            element && RecordOfRow(row) == &record)
             element->SetChecked(checked);
     }
     if (skin::Control* grid = FindControl(QStringLiteral("ThumbGrid"))) grid->update();

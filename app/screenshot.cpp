@@ -242,7 +242,8 @@ int RunScreenshots(const QString& folder, const QString& language) {
     if (auto* hide = main.Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged"))) hide->Selected(false);
     if (skin::TreeNode* photos = main.ResultNode(QStringLiteral("NodePhoto"))) main.ShowFilesOf(photos);
     main.ShowThumbnails(true);
-    if (auto* grid = main.Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid")); grid && main.ThumbnailsShown()) {
+    if (auto* grid = main.Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"));
+        grid && main.ThumbnailsShown()) {
         const auto [first, end] = grid->InSight();
         WaitFor([&, first = first, end = end] {
             for (int i = first; i < end; ++i)

@@ -19,10 +19,10 @@ namespace sorvane::app {
 namespace {
 
 constexpr int kBarWidth = 9;
-constexpr int kInset = 4;       // between the grid's border and its cells
-constexpr int kBoxTop = 8;      // from a cell's top to its picture box
+constexpr int kInset = 4;   // between the grid's border and its cells
+constexpr int kBoxTop = 8;  // from a cell's top to its picture box
 constexpr int kNameHeight = 20;
-constexpr int kIconSize = 56;   // the type icon of a file without a picture
+constexpr int kIconSize = 56;  // the type icon of a file without a picture
 const QColor kBoxColor(0xF3, 0xF6, 0xF9);
 const QColor kNameColor(0x33, 0x3B, 0x45);
 const QColor kHotColor(0xEE, 0xF5, 0xFB);
@@ -90,6 +90,12 @@ void CThumbnailGridUI::DropFarPictures() {
     }
 }
 
+CThumbnailGridUI::Face CThumbnailGridUI::FaceAt(int index) const {
+    if (index < 0 || index >= static_cast<int>(files_.size())) return {};
+    const FoundItemRecord& record = *files_[static_cast<size_t>(index)];
+    return faceOf_ ? faceOf_(record) : Face{QString::fromStdString(record.Name()), false, {}, {}};
+}
+
 void CThumbnailGridUI::SetCurrent(int index) {
     current_ = index >= 0 && index < static_cast<int>(files_.size()) ? index : -1;
     update();
@@ -111,8 +117,8 @@ QRect CThumbnailGridUI::CellRect(int index) const {
     // The width left over is shared among the cells, so the grid has no ragged right edge.
     const int cellWidth = std::max(kCellWidth, AreaWidth() / columns);
     const int row = index / columns, column = index % columns;
-    return QRect(borderSize_ + kInset + column * cellWidth, borderSize_ + kInset + row * kCellHeight - scrollPos_,
-                 cellWidth, kCellHeight);
+    return QRect(borderSize_ + kInset + column * cellWidth,
+                 borderSize_ + kInset + row * kCellHeight - scrollPos_, cellWidth, kCellHeight);
 }
 
 QRect CThumbnailGridUI::CheckRect(int index) const {
@@ -178,7 +184,7 @@ void CThumbnailGridUI::mousePressEvent(QMouseEvent* event) {
     if (index < 0) return;
     // The tick box and a few pixels around it: a box this small is easy to miss.
     if (CheckRect(index).adjusted(-4, -4, 4, 4).contains(point)) {
-        const bool checked = faceOf_ && faceOf_(*files_[static_cast<size_t>(index)]).checked;
+        const bool checked = FaceAt(index).checked;
         SendNotify(QStringLiteral("list_check_click"), index, checked ? 0 : 1);
         update();
         return;
@@ -209,11 +215,12 @@ bool CThumbnailGridUI::event(QEvent* event) {
     if (event->type() == QEvent::ToolTip) {
         auto* help = static_cast<QHelpEvent*>(event);
         const int index = IndexAt(help->pos());
-        if (index >= 0 && faceOf_) {
-            const Face face = faceOf_(*files_[static_cast<size_t>(index)]);
-            QToolTip::showText(help->globalPos(),
-                               face.badge.isEmpty() ? face.name : face.name + QStringLiteral(" (") + face.badge + u')',
-                               this, CellRect(index));
+        if (index >= 0) {
+            const Face face = FaceAt(index);
+            QToolTip::showText(
+                help->globalPos(),
+                face.badge.isEmpty() ? face.name : face.name + QStringLiteral(" (") + face.badge + u')', this,
+                CellRect(index));
         } else {
             QToolTip::hideText();
         }
@@ -236,7 +243,7 @@ void CThumbnailGridUI::paintEvent(QPaintEvent*) {
 
 void CThumbnailGridUI::PaintCell(QPainter& painter, int index, const QRect& cell) {
     const FoundItemRecord& record = *files_[static_cast<size_t>(index)];
-    const Face face = faceOf_ ? faceOf_(record) : Face{QString::fromStdString(record.Name()), false, {}, {}};
+    const Face face = FaceAt(index);
     const QRect inner = cell.adjusted(3, 3, -3, -3);
     if (index == current_) {
         painter.setPen(QPen(kCurrentFrame, 1));
@@ -247,7 +254,8 @@ void CThumbnailGridUI::PaintCell(QPainter& painter, int index, const QRect& cell
         painter.setBrush(kHotColor);
         painter.drawRoundedRect(inner, 5, 5);
     }
-    const QRect box(cell.left() + (cell.width() - kPictureBox) / 2, cell.top() + kBoxTop, kPictureBox, kPictureBox);
+    const QRect box(cell.left() + (cell.width() - kPictureBox) / 2, cell.top() + kBoxTop, kPictureBox,
+                    kPictureBox);
     const auto made = made_.constFind(CheckedFileKey(record));
     if (made != made_.constEnd() && !made->isNull()) {
         const QImage& picture = *made;
@@ -262,8 +270,8 @@ void CThumbnailGridUI::PaintCell(QPainter& painter, int index, const QRect& cell
         painter.setPen(Qt::NoPen);
         painter.setBrush(kBoxColor);
         painter.drawRoundedRect(box, 4, 4);
-        const QRect icon(box.center().x() - kIconSize / 2 + 1, box.center().y() - kIconSize / 2 + 1, kIconSize,
-                         kIconSize);
+        const QRect icon(box.center().x() - kIconSize / 2 + 1, box.center().y() - kIconSize / 2 + 1,
+                         kIconSize, kIconSize);
         skin::DrawPicture(painter, icon, face.icon, skin::SkinPackage::Instance());
     }
     // The tick box on a white ground, so it shows on any picture.

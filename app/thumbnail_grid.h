@@ -48,6 +48,8 @@ class CThumbnailGridUI : public skin::Control {
     }
 
     void SetFaceOf(FaceOf face) { faceOf_ = std::move(face); }
+    // What the cell of file `index` shows besides its picture.
+    Face FaceAt(int index) const;
     void SetWanted(Wanted wanted) { wanted_ = std::move(wanted); }
 
     // The files the grid shows (they must outlive their place in the grid);

@@ -183,13 +183,15 @@ void CThumbnailMaker::Run() {
 
 int CThumbnailMaker::ReadPictureBytes(const ThumbnailJob& job, CPreviewWnd& holder, QByteArray& bytes) {
     const PreviewExtractionEnv env;  // no players to end: media files are never read here
-    const int rc = RunPreviewExtraction(*job.engine, job.record, holder, env, &CThumbnailMaker::Progress, this);
+    const int rc =
+        RunPreviewExtraction(*job.engine, job.record, holder, env, &CThumbnailMaker::Progress, this);
     if (rc == 0 && !holder.tempPath.empty()) {
         QFile file(QString::fromStdString(Utf8FromPath(holder.tempPath)));
         if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
     } else if (rc == 0) {
         const size_t count = std::min(holder.byteCount, holder.buffer.size());
-        bytes = QByteArray(reinterpret_cast<const char*>(holder.buffer.data()), static_cast<qsizetype>(count));
+        bytes =
+            QByteArray(reinterpret_cast<const char*>(holder.buffer.data()), static_cast<qsizetype>(count));
     }
     // The preview pane writes the same file: nothing of a thumbnail's stays behind for it.
     if (!holder.tempPath.empty()) {
