@@ -66,6 +66,8 @@ bool CMainWnd::Create() {
     if (const QSize size = settings.WindowSize(); size.isValid()) resize(size.expandedTo(minimumSize()));
     if (auto* numbers = Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers")))
         numbers->Selected(settings.CarvedNumbers(), false);
+    thumbnailsChosen_ = settings.Thumbnails();
+    UpdateFileView();
     return true;
 }
 
@@ -318,8 +320,11 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
         return;
     }
     if (name == u"ViewAsList" || name == u"ViewAsThumbnails") {
-        if (auto* option = dynamic_cast<skin::Option*>(sender); option && option->IsSelected())
+        if (auto* option = dynamic_cast<skin::Option*>(sender); option && option->IsSelected()) {
             ShowThumbnails(name == u"ViewAsThumbnails");
+            // The person's choice holds for the next start too.
+            UserSettings().SetThumbnails(thumbnailsChosen_);
+        }
         return;
     }
     if (name == u"FilterHideDamaged") return ApplyFilters();

@@ -193,6 +193,14 @@ void CThumbnailGridUI::mousePressEvent(QMouseEvent* event) {
     SendNotify(QStringLiteral("itemselect"), index);
 }
 
+void CThumbnailGridUI::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The first click of a double click has shown the picture already; on the
+    // tick box the second click counts as one of its own.
+    const int index = IndexAt(event->position().toPoint());
+    if (index >= 0 && CheckRect(index).adjusted(-4, -4, 4, 4).contains(event->position().toPoint()))
+        mousePressEvent(event);
+}
+
 void CThumbnailGridUI::mouseMoveEvent(QMouseEvent* event) {
     const int index = IndexAt(event->position().toPoint());
     if (index == hot_) return;
@@ -288,8 +296,9 @@ void CThumbnailGridUI::PaintCell(QPainter& painter, int index, const QRect& cell
         font.setPixelSize(11);
         font.setBold(true);
         painter.setFont(font);
-        const QFontMetrics metrics(font);
-        const int textWidth = std::min(metrics.horizontalAdvance(face.badge), kPictureBox - 16);
+        // Measured as the painter draws, with a pixel to spare for rounding.
+        const QFontMetrics metrics = painter.fontMetrics();
+        const int textWidth = std::min(metrics.horizontalAdvance(face.badge) + 2, kPictureBox - 16);
         const QRect badge(box.left() + 4, box.bottom() - 4 - 18, textWidth + 12, 18);
         painter.setPen(Qt::NoPen);
         painter.setBrush(kBadgeColor);
@@ -304,7 +313,7 @@ void CThumbnailGridUI::PaintCell(QPainter& painter, int index, const QRect& cell
     painter.setPen(kNameColor);
     const QRect name(inner.left() + 4, box.bottom() + 5, inner.width() - 8, kNameHeight);
     painter.drawText(name, Qt::AlignHCenter | Qt::AlignVCenter,
-                     QFontMetrics(font).elidedText(face.name, Qt::ElideMiddle, name.width()));
+                     painter.fontMetrics().elidedText(face.name, Qt::ElideMiddle, name.width()));
 }
 
 void CThumbnailGridUI::AskSoon() {

@@ -17,6 +17,7 @@
 #include "app/found_files.h"
 #include "app/thumbnail_grid.h"
 #include "app/thumbnail_maker.h"
+#include "app/user_settings.h"
 #include "app/window_test_support.h"
 #include "platform/data_dirs.h"
 #include "results/file_condition.h"
@@ -33,7 +34,8 @@ using testkit::TempDir;
 // over the second half of "Beach 01.jpg" (what a card that went on being used
 // does to a deleted photo), to the end of its last sector. Fills `pictures`
 // with name -> source path.
-std::filesystem::path PictureCard(const TempDir& dir, std::map<std::string, std::filesystem::path>& pictures) {
+std::filesystem::path PictureCard(const TempDir& dir,
+                                  std::map<std::string, std::filesystem::path>& pictures) {
     for (const char* tool : {"convert", "mkfs.fat", "mcopy", "mdel"})
         if (!testkit::HaveProgram(tool)) return {};
     const std::vector<std::pair<std::string, std::string>> made = {
@@ -97,7 +99,8 @@ class ThumbnailGridTest : public testing::WindowTest {
     void ClickCell(int index, bool onTick) {
         ASSERT_GE(index, 0);
         const QRect cell = grid_->CellRect(index);
-        const QPoint at = onTick ? grid_->CheckRect(index).center() : QPoint(cell.center().x(), cell.bottom() - 12);
+        const QPoint at =
+            onTick ? grid_->CheckRect(index).center() : QPoint(cell.center().x(), cell.bottom() - 12);
         ASSERT_TRUE(grid_->rect().contains(at)) << "cell " << index << " is in sight";
         QTest::mouseClick(grid_, Qt::LeftButton, {}, at);
     }
@@ -129,8 +132,9 @@ TEST_F(ThumbnailGridTest, ThumbnailsArriveWhileTheWindowKeepsHandlingEventsAndAr
     ASSERT_TRUE(window_->ThumbnailsShown());
     ASSERT_TRUE(testing::WaitFor([this] { return AllInSightMade(); }, 60000));
     ticker.stop();
-    std::printf("thumbnails: the loop turned %d times while they were made, %d between the first and the last\n",
-                ticks, ticksBetween);
+    std::printf(
+        "thumbnails: the loop turned %d times while they were made, %d between the first and the last\n",
+        ticks, ticksBetween);
     // Made one by one on the worker while the window went on: thumbnails made
     // on the window's thread would all be there in one turn.
     EXPECT_GT(ticks, 5);
@@ -145,7 +149,8 @@ TEST_F(ThumbnailGridTest, ThumbnailsArriveWhileTheWindowKeepsHandlingEventsAndAr
         const int index = IndexOf(name);
         ASSERT_GE(index, 0) << name;
         if (index < first || index >= end) continue;
-        if (grid_->ShowsPicture(CheckedFileKey(*grid_->Files()[static_cast<size_t>(index)]))) shown.insert(name);
+        if (grid_->ShowsPicture(CheckedFileKey(*grid_->Files()[static_cast<size_t>(index)])))
+            shown.insert(name);
     }
     ASSERT_EQ(end - first, 6) << "the whole card is in sight";
     // Every intact picture shows itself; the damaged one what decodes of it, or its icon.
@@ -161,7 +166,8 @@ TEST_F(ThumbnailGridTest, ThumbnailsArriveWhileTheWindowKeepsHandlingEventsAndAr
         ++kept;
     }
     EXPECT_EQ(kept, maker->MadeFromFiles()) << "one file per picture made, nothing else";
-    EXPECT_FALSE(std::filesystem::exists(ScanLogDir() / "tmp.jpg")) << "no picture of the card left for others";
+    EXPECT_FALSE(std::filesystem::exists(ScanLogDir() / "tmp.jpg"))
+        << "no picture of the card left for others";
 
     // Scanning again deletes the quick scan's folder, and its thumbnails with it.
     window_->ShowPage(CMainWnd::kDiskPage);
@@ -236,7 +242,8 @@ TEST_F(ThumbnailGridTest, ATickInTheGridTicksTheFileForRecoveryInTheListAndTheTr
     auto* tree = window_->Find<CFileTreeUI>(QStringLiteral("TypeTree"));
     tree->CheckNode(photos, true, true);
     window_->ShowThumbnails(true);
-    for (int i = 0; i < static_cast<int>(grid_->Files().size()); ++i) EXPECT_TRUE(grid_->FaceAt(i).checked) << i;
+    for (int i = 0; i < static_cast<int>(grid_->Files().size()); ++i)
+        EXPECT_TRUE(grid_->FaceAt(i).checked) << i;
     tree->CheckNode(photos, false, true);
     ClickCell(snow, true);
     ClickCell(garden, true);
@@ -265,6 +272,16 @@ TEST_F(ThumbnailGridTest, DocumentsKeepTheListAndPicturesGetTheGridBack) {
     window_->ShowFilesOf(window_->Find<skin::TreeNode>(QStringLiteral("NodePhoto")));
     EXPECT_TRUE(window_->ThumbnailsShown());
     EXPECT_TRUE(window_->Find<skin::Option>(QStringLiteral("ViewAsThumbnails"))->IsSelected());
+
+    // A choice made with the switch is the person's own: the next start keeps it.
+    Click("ViewAsList");
+    EXPECT_FALSE(window_->ThumbnailsShown());
+    Click("ViewAsThumbnails");
+    EXPECT_TRUE(window_->ThumbnailsShown());
+    EXPECT_TRUE(UserSettings().Thumbnails());
+    OpenWindow();
+    EXPECT_TRUE(window_->ThumbnailsChosen());
+    UserSettings().SetThumbnails(false);  // what the other tests start from
 }
 
 // The same card's files, through a maker of the test's own: the cache, a
@@ -368,7 +385,8 @@ TEST(ThumbnailGrid, AHundredThousandFilesAskOnlyForTheCellsInSight) {
     QImage picture(64, 48, QImage::Format_RGB32);
     picture.fill(Qt::red);
     for (int i = 0; i < 1000; ++i) grid.SetThumbnail(CheckedFileKey(*files[static_cast<size_t>(i)]), picture);
-    for (int i = first; i < end; ++i) grid.SetThumbnail(CheckedFileKey(*files[static_cast<size_t>(i)]), picture);
+    for (int i = first; i < end; ++i)
+        grid.SetThumbnail(CheckedFileKey(*files[static_cast<size_t>(i)]), picture);
     EXPECT_FALSE(grid.ShowsPicture(CheckedFileKey(*files[0])));
     EXPECT_TRUE(grid.ShowsPicture(CheckedFileKey(*files[99999])));
 }
