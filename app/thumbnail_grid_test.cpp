@@ -391,5 +391,39 @@ TEST(ThumbnailGrid, AHundredThousandFilesAskOnlyForTheCellsInSight) {
     EXPECT_TRUE(grid.ShowsPicture(CheckedFileKey(*files[99999])));
 }
 
+// Only what this system can turn into a picture is read from the disk; the
+// grid still shows every picture type, with its icon where there is no picture.
+TEST(ThumbnailMaker, ReadsOnlyPicturesItCanDecodeAndNamesTheirFilesStably) {
+    testing::Application();
+    auto file = [](const char* name, uint64_t size) {
+        FoundItemRecord record;
+        record.SetName(name);
+        record.size = size;
+        return record;
+    };
+    for (const char* name : {"IMG_0001.JPG", "scan.jpeg", "shot.png", "old.bmp", "anim.gif", "IMG_0001.THM"})
+        EXPECT_TRUE(CThumbnailMaker::TriesPicture(file(name, 200000))) << name;
+    for (const char* name : {"DSC_0001.NEF", "layers.psd", "clip.mp4", "letter.txt", "noextension"})
+        EXPECT_FALSE(CThumbnailMaker::TriesPicture(file(name, 200000))) << name;
+    EXPECT_TRUE(CThumbnailMaker::IsPictureType("DSC_0001.NEF")) << "a picture, shown with its icon";
+    EXPECT_FALSE(CThumbnailMaker::TriesPicture(file("empty.jpg", 0)));
+    EXPECT_FALSE(CThumbnailMaker::TriesPicture(file("huge.jpg", CThumbnailMaker::kMaxPictureBytes + 1)));
+    FoundItemRecord folder = file("DCIM.jpg", 0);
+    folder.isFolder = 1;
+    EXPECT_FALSE(CThumbnailMaker::TriesPicture(folder));
+
+    // The file name depends on what identifies the record in its scan, not on this run's volume key.
+    FoundItemRecord record = file("IMG_0001.JPG", 1000);
+    record.partitionStart = 2048;
+    record.engineCode = static_cast<uint32_t>(EngineCode::kDeepFat);
+    record.recordNumber = 17;
+    record.letter = 1001;
+    EXPECT_EQ(CThumbnailMaker::CacheFileOf("/scans/3", record),
+              std::filesystem::path("/scans/3/thumbnails/2048-3-17.jpg"));
+    record.letter = 1002;
+    EXPECT_EQ(CThumbnailMaker::CacheFileOf("/scans/3", record).filename(), "2048-3-17.jpg");
+    EXPECT_TRUE(CThumbnailMaker::CacheFileOf({}, record).empty());
+}
+
 }  // namespace
 }  // namespace sorvane::app

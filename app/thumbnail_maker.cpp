@@ -1,6 +1,7 @@
 #include "app/thumbnail_maker.h"
 
 #include <QFile>
+#include <QImageReader>
 #include <QPainter>
 #include <memory>
 #include <string>
@@ -54,8 +55,12 @@ bool CThumbnailMaker::IsPictureType(const std::string& fileName) {
 }
 
 bool CThumbnailMaker::TriesPicture(const FoundItemRecord& record) {
-    return !record.IsFolder() && record.size > 0 && record.size <= kMaxPictureBytes &&
-           IsPictureType(record.Name());
+    if (record.IsFolder() || record.size == 0 || record.size > kMaxPictureBytes) return false;
+    const std::string extension = LowerExtension(record.Name());
+    if (!IsPictureType(record.Name())) return false;
+    static const QList<QByteArray> formats = QImageReader::supportedImageFormats();
+    // A camera's ".thm" thumbnail is a JPEG.
+    return formats.contains(extension == "thm" ? QByteArray("jpeg") : QByteArray::fromStdString(extension));
 }
 
 std::filesystem::path CThumbnailMaker::ScanFolderOf(IFileRecoveryParse& engine) {

@@ -86,9 +86,10 @@ class CThumbnailMaker : public QObject {
     // types, and those an image plugin of the system may decode (WebP, HEIC).
     static bool IsPictureType(const std::string& fileName);
     // Whether a thumbnail is tried for this found file: a file of a picture
-    // type not larger than kMaxPictureBytes. Videos and everything else show
-    // their type icon: a video's first frame would need the whole file
-    // extracted and a player started for each.
+    // type the system's image readers decode, not larger than kMaxPictureBytes.
+    // Other pictures (camera raw files, PSD) are not read from the disk for
+    // nothing, and videos and everything else show their type icon: a video's
+    // first frame would need the whole file extracted and a player started for each.
     static bool TriesPicture(const FoundItemRecord& record);
     // The folder the engine keeps its scan logs in, when that is one of the
     // resume store's own scan folders; else empty (thumbnails then stay in memory).

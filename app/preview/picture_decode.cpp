@@ -51,7 +51,13 @@ QImage DecodeThumbnail(const QByteArray& bytes, int edge) {
         // turned after scaling and keeps its proportions.
         reader.setScaledSize(size.scaled(edge, edge, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     }
-    QImage image = reader.read();
+    QImage image;
+    {
+        // Not while the preview listens for a decoder's complaints: they would
+        // be taken for its own picture's.
+        std::lock_guard lock(decodeMutex);
+        image = reader.read();
+    }
     if (image.isNull()) return image;
     // Formats that cannot scale while reading give the whole picture.
     if (image.width() > edge || image.height() > edge)
