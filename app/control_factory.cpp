@@ -5,6 +5,7 @@
 #include "app/file_tree.h"
 #include "app/list_ex.h"
 #include "app/pagination.h"
+#include "app/thumbnail_grid.h"
 
 namespace sorvane::app {
 
@@ -15,6 +16,7 @@ skin::Control* CreateCustomControl(const QString& tag) {
     if (tag == u"ButtonEx") return new CButtonExUI;
     if (tag == u"ListEx") return new CListExUI;
     if (tag == u"Edit") return new CEditUI;
+    if (tag == u"ThumbnailGrid") return new CThumbnailGridUI;
     return nullptr;
 }
 

@@ -15,6 +15,8 @@
 #include "app/profile_file.h"
 #include "app/skin_framework/list.h"
 #include "app/skin_framework/skin_package.h"
+#include "app/thumbnail_grid.h"
+#include "app/thumbnail_maker.h"
 #include "app/user_settings.h"
 #include "app/wnd_shadow.h"
 #include "platform/data_dirs.h"
@@ -53,6 +55,7 @@ bool CMainWnd::Create() {
         return false;
     }
     menu_.Load(QStringLiteral("xml/menu_assist.xml"));
+    SetUpThumbnailGrid();
     shadow_ = std::make_unique<CWndShadow>();
     shadow_->SetSize(4);
     shadow_->SetPosition(0, 0);
@@ -63,6 +66,8 @@ bool CMainWnd::Create() {
     if (const QSize size = settings.WindowSize(); size.isValid()) resize(size.expandedTo(minimumSize()));
     if (auto* numbers = Find<skin::CheckBox>(QStringLiteral("OptCarvedNumbers")))
         numbers->Selected(settings.CarvedNumbers(), false);
+    thumbnailsChosen_ = settings.Thumbnails();
+    UpdateFileView();
     return true;
 }
 
@@ -100,6 +105,9 @@ void CMainWnd::ApplyTexts() {
     }
     if (skin::Control* box = FindControl(QStringLiteral("FilterHideDamaged")))
         box->setToolTip(Message("MSG2135"));
+    if (skin::Control* list = FindControl(QStringLiteral("ViewAsList"))) list->setToolTip(Message("MSG2137"));
+    if (skin::Control* grid = FindControl(QStringLiteral("ViewAsThumbnails")))
+        grid->setToolTip(Message("MSG2136"));
     // The disk page's hints.
     const char* const hints[][2] = {{"Label7", "MSG0211"}, {"Label8", "MSG0212"}, {"Label9", "MSG0213"}};
     for (const auto& hint : hints) {
@@ -220,6 +228,8 @@ void CMainWnd::Notify(skin::Notification& notification) {
     } else if (type == u"list_check_click") {
         if (notification.sender->Name() == u"FileList")
             OnListChecked(static_cast<int>(notification.wParam), notification.lParam != 0);
+        else if (notification.sender->Name() == u"ThumbGrid")
+            OnGridChecked(static_cast<int>(notification.wParam), notification.lParam != 0);
     } else if (type == u"updatepage" && notification.sender->Name() == u"FilePages") {
         page_ = static_cast<int>(notification.wParam);
         ShowListedRows();
@@ -257,6 +267,9 @@ void CMainWnd::OnItemSelect(skin::Notification& notification) {
     } else if (name == u"FileList") {
         // One click shows a file; the preview before it has ended by then.
         StartPreview(static_cast<int>(notification.wParam));
+    } else if (name == u"ThumbGrid") {
+        const auto index = static_cast<size_t>(notification.wParam);
+        if (index < listed_.size()) PreviewRecord(*listed_[index]);
     }
 }
 
@@ -306,6 +319,14 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
             ShowResultsByFolder(name == u"ViewByFolder");
         return;
     }
+    if (name == u"ViewAsList" || name == u"ViewAsThumbnails") {
+        if (auto* option = dynamic_cast<skin::Option*>(sender); option && option->IsSelected()) {
+            ShowThumbnails(name == u"ViewAsThumbnails");
+            // The person's choice holds for the next start too.
+            UserSettings().SetThumbnails(thumbnailsChosen_);
+        }
+        return;
+    }
     if (name == u"FilterHideDamaged") return ApplyFilters();
     if (name == u"ChkAllListSel") {
         auto* all = dynamic_cast<skin::Option*>(sender);
@@ -317,6 +338,7 @@ void CMainWnd::OnSelectChanged(skin::Control* sender) {
             if (auto* row = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(i)))
                 row->SetChecked(all->IsSelected());
         }
+        if (skin::Control* grid = FindControl(QStringLiteral("ThumbGrid"))) grid->update();
         OnFilesChecked();
         return;
     }

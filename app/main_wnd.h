@@ -29,6 +29,8 @@ namespace sorvane::app {
 class CWndShadow;
 class CDeviceWatcher;
 class CDiskListUI;
+class CThumbnailMaker;
+class CThumbnailGridUI;
 
 class CMainWnd : public skin::Window {
   public:
@@ -97,6 +99,14 @@ class CMainWnd : public skin::Window {
     // The results tree by type (false) or by the folders the files were in (true), as the switch chooses.
     void ShowResultsByFolder(bool byFolder);
     bool ResultsByFolder() const { return byFolder_; }
+    // The files as a grid of thumbnails (true) or as the list (false), as the
+    // switch chooses. The grid is shown only while the chosen node holds
+    // pictures; other files keep the list.
+    void ShowThumbnails(bool thumbnails);
+    bool ThumbnailsChosen() const { return thumbnailsChosen_; }
+    bool ThumbnailsShown() const;
+    // The maker of the grid's thumbnails; null until the grid first wants one.
+    CThumbnailMaker* ThumbnailMaker() const { return thumbs_.get(); }
     // The node of the results tree with this key: a category node's name
     // ("NodePhoto"), else "folder:a/b/", "lost", "carved", "carved:jpg" or "type:jpg|jpeg".
     skin::TreeNode* ResultNode(const QString& key) const;
@@ -182,9 +192,21 @@ class CMainWnd : public skin::Window {
     void OnFilesChecked();
     void OnTreeNodeChecked(skin::TreeNode* node);
     void OnListChecked(int index, bool checked);
+    // A tick in the grid: `index` is the file's place in listed_.
+    void OnGridChecked(int index, bool checked);
+    // Shows the list or the grid, as the switch and the chosen node's files say.
+    void UpdateFileView();
+    // Asks the thumbnail maker for these files' thumbnails; files that have
+    // none to make get their answer at once.
+    void WantThumbnails(const std::vector<const FoundItemRecord*>& records);
+    // Ends the making of thumbnails and forgets those made: the engines or
+    // the results they were made of go.
+    void ForgetThumbnails();
+    void SetUpThumbnailGrid();
     void SortFileList(skin::Control* header);
     void StartRecovery();
     void StartPreview(int row);
+    void PreviewRecord(const FoundItemRecord& record);
     void FollowCategoryToOptions(int category, bool selected);
     void OnSelectChanged(skin::Control* sender);
     void UpdateStartButton();
@@ -240,6 +262,11 @@ class CMainWnd : public skin::Window {
     QElapsedTimer lastPreview_;
     std::vector<KeptScan> keptScans_;
     bool showEarlierResults_ = false;  // the next deep scan shows a finished earlier scan without asking
+    bool thumbnailsChosen_ = false;
+    // The scan folder of each engine, where its thumbnails are kept (empty: none).
+    std::map<const IFileRecoveryParse*, std::filesystem::path> thumbnailFolders_;
+    // Declared last, so it ends (and lets go of the engines) before the targets go.
+    std::unique_ptr<CThumbnailMaker> thumbs_;
 
   public:
     // Rows the file list shows at once; more files are paged.

@@ -14,6 +14,7 @@
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
+#include "app/thumbnail_maker.h"
 #include "device/disk_reader.h"
 #include "platform/drive_table.h"
 #include "platform/result_codes.h"
@@ -108,6 +109,8 @@ skin::ListElement* CMainWnd::AddDiskRows(const std::vector<VolumeEntry>& entries
 
 int CMainWnd::RunWorker(CProcessWnd* window, QWidget* parent, int width, int height) {
     ++workers_;
+    // The engines serve one reader at a time: thumbnails wait while the work reads.
+    const CThumbnailMaker::Hold hold(thumbs_.get());
     const int code = CProcessWnd::Run(window, parent, width, height);
     if (--workers_ == 0 && refreshAfterWork_) {
         refreshAfterWork_ = false;
@@ -158,6 +161,7 @@ void CMainWnd::RefreshDiskList() {
         refreshAfterWork_ = true;
         gone.clear();
     }
+    if (!gone.empty()) ForgetThumbnails();
     for (CListExUI::Node* node : gone) {
         for (CListExUI::Node* child : node->children) {
             if (const RowInfo c = rows_.value(child->row); c.target)
@@ -370,6 +374,7 @@ void CMainWnd::StartScan() {
     if (!CanReadDisks(chosen)) return;
     scanFromDiskPage_ = CurrentPage() != kFileTypePage;
     // The earlier scan's engines go; a quick scan's folder is of no further use.
+    ForgetThumbnails();
     for (const auto& target : targets_) target->engine.reset();
     if (lastScanMode_ == CScanProcessWnd::kQuick && !lastQuickFolder_.empty()) {
         CScanResumeStore::Instance().DeleteScan(lastQuickFolder_);

@@ -109,6 +109,8 @@ void CMainWnd::DeleteEarlierScan(int index) {
     if (CMessageBox::Show(CMessageBox::kQuestion, this,
                           Message("MSG2367").replace(QStringLiteral("%s"), target)) != 1)
         return;
+    // Thumbnails may be on their way into that scan's folder.
+    ForgetThumbnails();
     // The store deletes only a folder inside its own scan folder, whatever its table says.
     if (DeleteKeptScan(CScanResumeStore::Instance(), scan.id) == 5)
         CMessageBox::Show(CMessageBox::kWarning, this, Message("MSG2368"));

@@ -20,6 +20,8 @@
 #include "app/skin_framework/controls.h"
 #include "app/skin_framework/list.h"
 #include "app/startup.h"
+#include "app/thumbnail_grid.h"
+#include "app/thumbnail_maker.h"
 #include "app/user_settings.h"
 #include "device/disk_volume_list.h"
 #include "platform/data_dirs.h"
@@ -102,6 +104,8 @@ void CMainWnd::OnScanDone() {
         if (target->engine) scanned.push_back(target.get());
     if (scanned.empty()) return;
     checked_.clear();
+    // The grid points into the results: it lets go first.
+    if (auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"))) grid->SetFiles({});
     results_.clear();
     resultFolders_.clear();
     shown_.clear();
@@ -528,6 +532,9 @@ void CMainWnd::ShowListedRows() {
         for (int column = 1; column < texts.size(); ++column) row->SetText(column, texts[column]);
         list->Add(row);
     }
+    // The grid shows every listed file at once: it draws only the cells in sight.
+    if (auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"))) grid->SetFiles(listed_);
+    UpdateFileView();
     OnFilesChecked();
 }
 
@@ -599,6 +606,7 @@ void CMainWnd::OnTreeNodeChecked(skin::TreeNode* node) {
                 row->SetChecked(checked_.count(CheckedFileKey(*record)) != 0);
         }
     }
+    if (skin::Control* grid = FindControl(QStringLiteral("ThumbGrid"))) grid->update();
     OnFilesChecked();
 }
 
@@ -706,10 +714,18 @@ void CMainWnd::StartPreview(int index) {
     if (!found) return;
     lastPreviewRow_ = index;
     lastPreview_.start();
-    const FoundItemRecord& record = *found;
+    PreviewRecord(*found);
+}
+
+void CMainWnd::PreviewRecord(const FoundItemRecord& record) {
     ScanTarget* target = TargetOfVolumeKey(Targets(), record.letter);
-    // A folder row needs no engine: the pane only says it is a folder.
-    Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
+    {
+        // The pane reads the picture the engine wrote after the extraction has
+        // ended: the thumbnails, which read through the same place, wait until then.
+        const CThumbnailMaker::Hold hold(thumbs_.get());
+        // A folder row needs no engine: the pane only says it is a folder.
+        Preview().Preview(record, target && target->engine ? target->engine.get() : nullptr);
+    }
     if (!record.IsFolder()) {
         // A file put back together from pieces says so after its condition.
         QString condition = ConditionText(ConditionOfRecord(record));
@@ -719,6 +735,106 @@ void CMainWnd::StartPreview(int index) {
             Message("MSG2105").replace(QStringLiteral("%s"), condition),
             MayNotOpen(ConditionOfRecord(record)) ? PreviewPane::Style::kNotice : PreviewPane::Style::kPlain);
     }
+}
+
+void CMainWnd::SetUpThumbnailGrid() {
+    auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"));
+    if (!grid) return;
+    grid->SetFaceOf([this](const FoundItemRecord& record) {
+        CThumbnailGridUI::Face face;
+        face.name = QString::fromStdString(record.Name());
+        face.checked = checked_.count(CheckedFileKey(record)) != 0;
+        if (const FileCondition condition = ConditionOfRecord(record);
+            !record.IsFolder() && MayNotOpen(condition))
+            face.badge = ConditionText(condition);
+        face.icon = record.IsFolder()
+                        ? QStringLiteral("FileIconLarge/folder.png")
+                        : FileKindIcon(record.Name())
+                              .replace(QStringLiteral("FileIcon/"), QStringLiteral("FileIconLarge/"));
+        return face;
+    });
+    grid->SetWanted([this](const std::vector<const FoundItemRecord*>& records) { WantThumbnails(records); });
+}
+
+void CMainWnd::WantThumbnails(const std::vector<const FoundItemRecord*>& records) {
+    auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"));
+    if (!grid) return;
+    std::vector<ThumbnailJob> jobs;
+    const std::vector<ScanTarget*> targets = Targets();
+    for (const FoundItemRecord* record : records) {
+        ScanTarget* target = TargetOfVolumeKey(targets, record->letter);
+        IFileRecoveryParse* engine = target ? target->engine.get() : nullptr;
+        if (!engine || !CThumbnailMaker::TriesPicture(*record)) {
+            grid->SetThumbnail(CheckedFileKey(*record), QImage());
+            continue;
+        }
+        auto folder = thumbnailFolders_.find(engine);
+        if (folder == thumbnailFolders_.end())
+            folder = thumbnailFolders_.emplace(engine, CThumbnailMaker::ScanFolderOf(*engine)).first;
+        jobs.push_back({CheckedFileKey(*record), *record, engine,
+                        CThumbnailMaker::CacheFileOf(folder->second, *record)});
+    }
+    if (jobs.empty() && !thumbs_) return;
+    if (!thumbs_) {
+        thumbs_ = std::make_unique<CThumbnailMaker>(
+            [grid](uint64_t key, const QImage& picture) { grid->SetThumbnail(key, picture); });
+    }
+    thumbs_->Want(std::move(jobs));
+}
+
+void CMainWnd::ForgetThumbnails() {
+    if (thumbs_) thumbs_->Forget();
+    thumbnailFolders_.clear();
+    if (auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"))) grid->ForgetThumbnails();
+}
+
+void CMainWnd::ShowThumbnails(bool thumbnails) {
+    thumbnailsChosen_ = thumbnails;
+    UpdateFileView();
+}
+
+bool CMainWnd::ThumbnailsShown() const {
+    const skin::Control* grid = FindControl(QStringLiteral("ThumbGrid"));
+    return grid && grid->IsVisible();
+}
+
+void CMainWnd::UpdateFileView() {
+    auto* list = FindControl(QStringLiteral("FileList"));
+    auto* grid = Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"));
+    if (!list || !grid) return;
+    // Decided by the node's files, not by what the search box lets through:
+    // typing a name must not turn the pictures into a list.
+    const bool pictures =
+        std::any_of(nodeFiles_.begin(), nodeFiles_.end(), [](const FoundItemRecord* record) {
+            return !record->IsFolder() && CThumbnailMaker::IsPictureType(record->Name());
+        });
+    const bool showGrid = thumbnailsChosen_ && pictures;
+    list->setVisible(!showGrid);
+    grid->setVisible(showGrid);
+    if (auto* pager = Find<CPaginationUI>(QStringLiteral("FilePages")))
+        pager->setVisible(!showGrid && listed_.size() > static_cast<size_t>(kPageRows));
+    if (auto* option = Find<skin::Option>(QStringLiteral("ViewAsThumbnails"))) {
+        option->SetEnabled(pictures);
+        option->Selected(showGrid, false);
+    }
+    if (auto* option = Find<skin::Option>(QStringLiteral("ViewAsList"))) option->Selected(!showGrid, false);
+    // Thumbnails of a grid out of sight are not made.
+    if (!showGrid && thumbs_) thumbs_->Want({});
+}
+
+void CMainWnd::OnGridChecked(int index, bool checked) {
+    if (index < 0 || static_cast<size_t>(index) >= listed_.size()) return;
+    const FoundItemRecord& record = *listed_[static_cast<size_t>(index)];
+    SetRecordChecked(record, checked);
+    // The list's row of the same file, when its page is the one listed.
+    const int row = index - page_ * kPageRows;
+    if (auto* list = Find<skin::List>(QStringLiteral("FileList"))) {
+        if (auto* element = dynamic_cast<skin::ListTextElement*>(list->GetItemAt(row));
+            element && RecordOfRow(row) == &record)
+            element->SetChecked(checked);
+    }
+    if (skin::Control* grid = FindControl(QStringLiteral("ThumbGrid"))) grid->update();
+    OnFilesChecked();
 }
 
 }  // namespace sorvane::app

@@ -86,12 +86,14 @@ TEST(Program, ScreenshotModeDrawsEveryWindow) {
     ASSERT_TRUE(program.waitForFinished(120000));
     ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
     const QStringList files = QDir(shots).entryList({QStringLiteral("*.png")}, QDir::Files);
-    // Four pages and the results page by folder, searched and filtered; five progress
-    // windows, the finished recovery of the sample card, five message-box kinds and the
-    // offer after finding nothing, the folder chooser, the menu and its language entries.
-    EXPECT_EQ(files.size(), 22) << files.join(u' ').toStdString();
+    // Four pages and the results page by folder, searched, filtered and as thumbnails;
+    // five progress windows, the finished recovery of the sample card, five message-box
+    // kinds and the offer after finding nothing, the folder chooser, the menu and its
+    // language entries.
+    EXPECT_EQ(files.size(), 23) << files.join(u' ').toStdString();
     EXPECT_TRUE(files.contains(QStringLiteral("RecoverProcessWnd_done.png")))
         << "the sample card made by the build was scanned and its photos recovered";
+    EXPECT_TRUE(files.contains(QStringLiteral("main_8_results_thumbnails.png")));
     const QImage home(QDir(shots).filePath(QStringLiteral("main_1_home.png")));
     EXPECT_EQ(home.size(), QSize(1000, 650));
     const QImage box(QDir(shots).filePath(QStringLiteral("messagebox_0_error.png")));

@@ -24,6 +24,7 @@
 #include "app/recover_process_wnd.h"
 #include "app/scan_process_wnd.h"
 #include "app/skin_framework/list.h"
+#include "app/thumbnail_grid.h"
 #include "platform/data_dirs.h"
 
 namespace sorvane::app {
@@ -235,6 +236,29 @@ int RunScreenshots(const QString& folder, const QString& language) {
     main.ShowResultsByFolder(false);
     Settle();
     ok = Save(main, dir.filePath(QStringLiteral("main_7_results_filtered.png"))) && ok;
+
+    // The photos as thumbnails, the first one clicked and shown in the preview pane.
+    if (auto* minSize = main.Find<CEditUI>(QStringLiteral("FilterMinSize"))) minSize->SetText(QString());
+    if (auto* hide = main.Find<skin::CheckBox>(QStringLiteral("FilterHideDamaged"))) hide->Selected(false);
+    if (skin::TreeNode* photos = main.ResultNode(QStringLiteral("NodePhoto"))) main.ShowFilesOf(photos);
+    main.ShowThumbnails(true);
+    if (auto* grid = main.Find<CThumbnailGridUI>(QStringLiteral("ThumbGrid"));
+        grid && main.ThumbnailsShown()) {
+        const auto [first, end] = grid->InSight();
+        WaitFor([&, first = first, end = end] {
+            for (int i = first; i < end; ++i)
+                if (!grid->HasThumbnail(CheckedFileKey(*grid->Files()[static_cast<size_t>(i)]))) return false;
+            return true;
+        });
+        if (!grid->Files().empty()) {
+            grid->SetCurrent(0);
+            grid->SendNotify(QStringLiteral("itemselect"), 0);
+        }
+        ok = Save(main, dir.filePath(QStringLiteral("main_8_results_thumbnails.png"))) && ok;
+    } else {
+        ok = false;
+    }
+    main.ShowThumbnails(false);
 
     // The assist menu and its language entries, as they open below the menu button.
     main.ShowPage(CMainWnd::kHomePage);

@@ -54,4 +54,10 @@ void UserSettings::SetCarvedNumbers(bool on) {
     Set(QStringLiteral("CarvedNames"), on ? QStringLiteral("number") : QStringLiteral("metadata"));
 }
 
+bool UserSettings::Thumbnails() const { return Get(QStringLiteral("FileView")) == u"thumbnails"; }
+
+void UserSettings::SetThumbnails(bool on) {
+    Set(QStringLiteral("FileView"), on ? QStringLiteral("thumbnails") : QStringLiteral("list"));
+}
+
 }  // namespace sorvane::app

@@ -37,6 +37,11 @@ class UserSettings {
     bool CarvedNumbers() const;
     void SetCarvedNumbers(bool on);
 
+    // True when found pictures are shown as thumbnails rather than as the
+    // list (the results page's switch); false until chosen.
+    bool Thumbnails() const;
+    void SetThumbnails(bool on);
+
   private:
     QString Get(const QString& key) const;
     bool Set(const QString& key, const QString& value);

@@ -127,11 +127,12 @@ class CScanResumeStore {
     uint64_t ScanCounter() const;
     bool IsResuming() const;
     std::vector<ResumeRecord> Records() const;
+    // True when `folder` is a numbered folder directly inside the base folder
+    // (and not a link), whether or not it exists yet: a folder the store
+    // deletes, with everything in it, when its scan is deleted.
+    bool IsOwnScanFolder(const std::filesystem::path& folder) const;
 
   private:
-    // True when `folder` is a numbered folder directly inside the base folder
-    // (and not a link), whether or not it exists yet.
-    bool IsOwnScanFolder(const std::filesystem::path& folder) const;
     int LoadLocked();
     int SaveLocked();
     int DeleteScanLocked(const std::filesystem::path& folder);

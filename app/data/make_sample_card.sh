@@ -28,4 +28,19 @@ printf 'Flight 14:05, gate B12\n' > "$work/Documents/travel plan.txt"
 mcopy -s -i "$image" "$work/DCIM" "$work/Documents" ::/
 mdeltree -i "$image" ::/DCIM
 mdel -i "$image" "::/Documents/Our song.mp3" "::/Documents/Letter to Anna.txt" "::/Documents/travel plan.txt"
+# The card went on being used: the second half of one deleted photo now holds
+# a text, to the end of its last sector, so the scan calls it damaged.
+if command -v convert >/dev/null 2>&1 && command -v python3 >/dev/null 2>&1; then
+    python3 - "$image" "$work/DCIM/100CANON/IMG_0414.JPG" <<'EOF'
+import sys
+card = bytearray(open(sys.argv[1], "rb").read())
+photo = open(sys.argv[2], "rb").read()
+at = card.find(photo[:4096])
+if at >= 0:
+    text = b"shopping list: bread, milk, batteries for the camera\n"
+    for i in range(len(photo) // 2, (len(photo) + 511) // 512 * 512):
+        card[at + i] = text[i % len(text)]
+    open(sys.argv[1], "wb").write(card)
+EOF
+fi
 mv "$image" "$out"

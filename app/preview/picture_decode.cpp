@@ -36,6 +36,35 @@ bool JpegLacksEnd(const QByteArray& head, const QByteArray& tail) {
     return end < 2 || tail[end - 2] != '\xFF' || tail[end - 1] != '\xD9';
 }
 
+QImage DecodeThumbnail(const QByteArray& bytes, int edge) {
+    if (bytes.isEmpty() || edge <= 0) return {};
+    QBuffer buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly)) return {};
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > edge || size.height() > edge)) {
+        // Scaled while it is read (the JPEG decoder reads only the scale it needs);
+        // the size is the stored one, so a picture turned by its orientation is
+        // turned after scaling and keeps its proportions.
+        reader.setScaledSize(size.scaled(edge, edge, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    }
+    QImage image;
+    {
+        // Not while the preview listens for a decoder's complaints: they would
+        // be taken for its own picture's.
+        std::lock_guard lock(decodeMutex);
+        image = reader.read();
+    }
+    if (image.isNull()) return image;
+    // Formats that cannot scale while reading give the whole picture.
+    if (image.width() > edge || image.height() > edge)
+        image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
 DecodedPicture DecodePicture(const QString& path) {
     DecodedPicture result;
     QFile file(path);

@@ -17,6 +17,14 @@ struct DecodedPicture {
 // picture "tmp.jpg", whatever it is).
 DecodedPicture DecodePicture(const QString& path);
 
+// A small picture of the picture in `bytes` (decoded by its content, turned
+// upright as its EXIF orientation says), scaled down so that its longer side
+// is at most `edge` pixels; a picture already smaller keeps its size. Null
+// when the bytes decode to nothing. Safe to call from any thread: large JPEGs
+// are decoded at a reduced scale from the start, so a thumbnail of a 20
+// megapixel photo costs a fraction of its full decode.
+QImage DecodeThumbnail(const QByteArray& bytes, int edge);
+
 // True when a JPEG's bytes do not end in its end-of-image marker (trailing
 // zero bytes of a carved file's last sector aside). False for other formats.
 bool JpegLacksEnd(const QByteArray& head, const QByteArray& tail);
