@@ -143,13 +143,15 @@ int TargetOfKeptPartitionScan(const KeptScan& scan, ScanOptions& o) {
                          "sorvane recover: scan %" PRIu64
                          " of %s kept nothing to tell its disk by; connect that disk and continue the scan "
                          "with: sorvane recover --resume --to DIR disk:%u:%" PRIu64 ":%" PRIu64 "\n",
-                         scan.id, scan.TargetName().c_str(), scan.driveIndex, scan.rangeStart, scan.rangeLength);
+                         scan.id, scan.TargetName().c_str(), scan.driveIndex, scan.rangeStart,
+                         scan.rangeLength);
             return kExitCannotRead;
         case KeptTarget::kSame:
             break;
     }
     if (static_cast<uint32_t>(drive) != scan.driveIndex) {
-        if (const int rc = MoveKeptScanToDrive(CScanResumeStore::Instance(), scan, static_cast<uint32_t>(drive));
+        if (const int rc =
+                MoveKeptScanToDrive(CScanResumeStore::Instance(), scan, static_cast<uint32_t>(drive));
             rc != 0) {
             std::fprintf(stderr, "sorvane recover: cannot update kept scan %" PRIu64 " in %s: %s\n", scan.id,
                          Utf8FromPath(scan.folder).c_str(), ResultText(rc).c_str());

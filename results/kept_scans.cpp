@@ -144,8 +144,8 @@ KeptTarget CheckKeptPartition(const KeptScan& scan, int& driveIndex) {
         ByteSource read = [&reader, &scan, ss](uint64_t offset, uint8_t* buffer, size_t length) {
             if (offset % ss != 0 || length % ss != 0) return false;
             uint32_t got = 0;
-            return ReadSectors(static_cast<uint32_t>(length / ss), reader, buffer, scan.rangeStart + offset / ss,
-                               ss, &got) == 0 &&
+            return ReadSectors(static_cast<uint32_t>(length / ss), reader, buffer,
+                               scan.rangeStart + offset / ss, ss, &got) == 0 &&
                    got == length / ss;
         };
         if (TargetFingerprint(read, scan.rangeLength * ss, ss) != kept) continue;
