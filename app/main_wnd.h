@@ -123,7 +123,8 @@ class CMainWnd : public skin::Window {
     void RefreshEarlierScans();
     const std::vector<KeptScan>& EarlierScans() const { return keptScans_; }
     // Shows the results of kept scan `index` without scanning, when its image
-    // is here and unchanged; else says plainly what is missing.
+    // (or the disk it was made of) is here and unchanged; else says plainly
+    // what is missing.
     void OpenEarlierScan(int index);
     // Deletes kept scan `index` after asking.
     void DeleteEarlierScan(int index);
@@ -215,6 +216,9 @@ class CMainWnd : public skin::Window {
     // The row chosen in the list of earlier scans, or -1.
     int ChosenEarlierScan() const;
     void CompactKindCards(bool compact);
+    // Opens kept scan `scan` of a disk's partition on the drive that holds the
+    // disk now, as its image scan is opened; else says the disk is not connected.
+    void OpenEarlierPartitionScan(const KeptScan& scan);
 
     LanguageService::TextMap messages_;
     skin::PopupMenu menu_;

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include "app/list_ex.h"
 #include "app/main_wnd.h"
 #include "app/message_box.h"
 #include "app/scan_process_wnd.h"
@@ -80,7 +81,7 @@ void CMainWnd::OpenEarlierScan(int index) {
     const auto say = [this, &target](int kind, const char* id) {
         CMessageBox::Show(kind, this, Message(id).replace(QStringLiteral("%s"), target));
     };
-    if (!scan.image) return say(CMessageBox::kInformation, "MSG2364");
+    if (!scan.image) return OpenEarlierPartitionScan(scan);
     switch (CheckKeptImage(scan)) {
         case KeptTarget::kAbsent:
             return say(CMessageBox::kWarning, "MSG2365");
@@ -100,6 +101,47 @@ void CMainWnd::OpenEarlierScan(int index) {
     showEarlierResults_ = true;
     StartScan();
     showEarlierResults_ = false;
+}
+
+void CMainWnd::OpenEarlierPartitionScan(const KeptScan& scan) {
+    const QString target = QString::fromStdString(scan.TargetName());
+    const auto say = [this, &target](int kind, const char* id) {
+        CMessageBox::Show(kind, this, Message(id).replace(QStringLiteral("%s"), target));
+    };
+    // The drive numbers are those of the disks plugged in now: the disk is
+    // looked for, and its row found, in one and the same drive table.
+    RefreshDiskList();
+    int drive = -1;
+    switch (CheckKeptPartition(scan, drive)) {
+        case KeptTarget::kAbsent:
+        case KeptTarget::kOther:
+            return say(CMessageBox::kWarning, "MSG2370");
+        case KeptTarget::kUnknown:
+            return say(CMessageBox::kInformation, "MSG2364");
+        case KeptTarget::kSame:
+            break;
+    }
+    const skin::ListElement* row = nullptr;
+    for (auto it = rows_.cbegin(); it != rows_.cend() && !row; ++it) {
+        const ScanTarget* t = it.value().target;
+        if (t && t->partition && !t->IsImagePartition() && t->partition->diskNumber == drive &&
+            t->partition->start == scan.rangeStart && t->partition->length == scan.rangeLength)
+            row = it.key();
+    }
+    auto* list = Find<CDiskListUI>(QStringLiteral("DiskList"));
+    // A disk the list does not offer (an internal one) is scanned from the command line.
+    if (!row || !list) return say(CMessageBox::kInformation, "MSG2364");
+    if (static_cast<uint32_t>(drive) != scan.driveIndex &&
+        MoveKeptScanToDrive(CScanResumeStore::Instance(), scan, static_cast<uint32_t>(drive)) != 0)
+        return say(CMessageBox::kWarning, "MSG2364");
+    scanMode_ = CScanProcessWnd::kDeep;
+    imageMode_ = false;
+    ShowPage(kDiskPage);
+    SelectDiskRow(list->GetItemIndex(row));
+    showEarlierResults_ = true;
+    StartScan();
+    showEarlierResults_ = false;
+    RefreshEarlierScans();
 }
 
 void CMainWnd::DeleteEarlierScan(int index) {

@@ -1,6 +1,6 @@
 // The home page's earlier scans: a deep scan outlives the window, opens again
-// without scanning, recovers the same files, says plainly when its image is
-// gone, and can be deleted.
+// without scanning, recovers the same files, says plainly when its image (or
+// its disk) is gone, and can be deleted.
 #include "app/scan_process_wnd.h"
 #include "app/skin_framework/list.h"
 #include "app/window_test_support.h"
@@ -34,7 +34,93 @@ std::filesystem::path CardImage(const TempDir& dir) {
     return image;
 }
 
+// A USB stick `name` below the test machine's root, holding `card` whole
+// (no partition table); `tail` overwrites its last bytes when not empty.
+void AddStick(const std::filesystem::path& root, const std::string& name, const std::string& dev,
+              const std::filesystem::path& card, const std::string& tail = {}) {
+    auto write = [&root](const std::string& rel, const std::string& text) {
+        testkit::WriteFile(root / rel, std::vector<uint8_t>(text.begin(), text.end()));
+    };
+    std::filesystem::create_directories(root / ("sys/block/" + name));
+    std::filesystem::create_directories(root / "dev");
+    write("sys/block/" + name + "/removable", "1\n");
+    write("sys/block/" + name + "/device_path",
+          "/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/6:0:0:" +
+              dev.substr(dev.find(':') + 1) + "\n");
+    std::vector<uint8_t> bytes = testkit::ReadFile(card);
+    std::copy(tail.begin(), tail.end(), bytes.end() - static_cast<std::ptrdiff_t>(tail.size()));
+    write("sys/block/" + name + "/size", std::to_string(bytes.size() / 512) + "\n");
+    write("sys/block/" + name + "/dev", dev + "\n");
+    testkit::WriteFile(root / ("dev/" + name), bytes);
+}
+
 using EarlierScansTest = testing::WindowTest;
+
+TEST_F(EarlierScansTest, AScanOfAStickIsFoundUnderItsNewNumberAndNotOnAnotherStick) {
+    TempDir dir;
+    TempDir strangerDir;
+    const auto card = CardImage(dir);
+    const auto strangerCard = CardImage(strangerDir);
+    if (card.empty() || strangerCard.empty()) GTEST_SKIP() << "mkfs.fat or mtools missing";
+    AddStick(root_.Path(), "sdc", "240:32", card);
+    const std::string stick = testkit::FileSha256(root_ / "dev/sdc");
+
+    Click("BtnStart");
+    window_->RefreshDiskList();
+    window_->SelectDiskRow(1);  // the stick's volume, below its disk row
+    Click("BtnScan");
+    ASSERT_TRUE(testing::WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
+    const size_t found = window_->SearchResults().size();
+    ASSERT_GE(found, 6u);
+    CheckEverything();
+    TempDir first;
+    ASSERT_TRUE(Recover(first.Path()));
+    const auto recoveredFirst = testkit::FileShasBelow(first.Path());
+    ASSERT_EQ(recoveredFirst.size(), found);
+
+    // The program starts again with another stick of the same layout plugged
+    // in, named first: it has the number the scanned stick had.
+    window_.reset();
+    CScanResumeStore::ResetInstanceForTests();
+    AddStick(root_.Path(), "sdb", "240:16", strangerCard, std::string(4096, 'x'));
+    DriveTable::Instance().Refresh();
+    OpenWindow();
+    ASSERT_EQ(window_->EarlierScans().size(), 1u);
+    EXPECT_EQ(window_->EarlierScans()[0].driveIndex, 0u);
+    questions_.clear();
+    Click("BtnOpenScan");
+    ASSERT_TRUE(testing::WaitFor([this] { return window_->CurrentPage() == CMainWnd::kResultsPage; }));
+    EXPECT_TRUE(questions_.empty()) << questions_.front().toStdString();
+    CProfessionalRecovery* deep = nullptr;
+    for (ScanTarget* target : window_->Targets())
+        if (target->engine) {
+            EXPECT_EQ(target->partition->diskNumber, 1) << "the scanned stick, not the other one";
+            deep = dynamic_cast<CProfessionalRecovery*>(target->engine.get());
+        }
+    ASSERT_NE(deep, nullptr);
+    EXPECT_TRUE(deep->ResumedFinished()) << "the kept scan's results, without searching";
+    EXPECT_EQ(window_->SearchResults().size(), found);
+    CheckEverything();
+    TempDir second;
+    ASSERT_TRUE(Recover(second.Path()));
+    EXPECT_EQ(testkit::FileShasBelow(second.Path()), recoveredFirst);
+
+    // The scanned stick unplugged, the other one still there: said plainly, nothing opened.
+    window_.reset();
+    CScanResumeStore::ResetInstanceForTests();
+    std::filesystem::remove_all(root_ / "sys/block/sdc");
+    std::filesystem::rename(root_ / "dev/sdc", dir / "sdc.aside");
+    OpenWindow();
+    ASSERT_EQ(window_->EarlierScans().size(), 1u);
+    const QString target = QString::fromStdString(window_->EarlierScans()[0].TargetName());
+    questions_.clear();
+    Click("BtnOpenScan");
+    ASSERT_EQ(questions_.size(), 1u);
+    EXPECT_EQ(questions_[0], Message("MSG2370").replace(QStringLiteral("%s"), target));
+    EXPECT_EQ(window_->CurrentPage(), CMainWnd::kHomePage);
+    EXPECT_EQ(window_->EarlierScans().size(), 1u) << "the scan is kept for when the stick is back";
+    EXPECT_EQ(testkit::FileSha256(dir / "sdc.aside"), stick) << "the stick is only read";
+}
 
 TEST_F(EarlierScansTest, ADeepScanOutlivesTheWindowAndRecoversTheSameFiles) {
     TempDir dir;

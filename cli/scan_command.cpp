@@ -126,6 +126,44 @@ std::string RecordsText(IFileRecoveryParse& engine, bool deep) {
 
 int RunOneTarget(ScanOptions o, OpenedTarget& opened);
 
+// recover --scan ID of a disk's partition: that range of the drive holding
+// the disk now (its number may have changed since) becomes the target.
+int TargetOfKeptPartitionScan(const KeptScan& scan, ScanOptions& o) {
+    int drive = -1;
+    switch (CheckKeptPartition(scan, drive)) {
+        case KeptTarget::kAbsent:
+        case KeptTarget::kOther:
+            std::fprintf(stderr,
+                         "sorvane recover: the disk scan %" PRIu64
+                         " was made of (%s) is not connected; connect it and try again\n",
+                         scan.id, scan.TargetName().c_str());
+            return kExitCannotRead;
+        case KeptTarget::kUnknown:
+            std::fprintf(stderr,
+                         "sorvane recover: scan %" PRIu64
+                         " of %s kept nothing to tell its disk by; connect that disk and continue the scan "
+                         "with: sorvane recover --resume --to DIR disk:%u:%" PRIu64 ":%" PRIu64 "\n",
+                         scan.id, scan.TargetName().c_str(), scan.driveIndex, scan.rangeStart,
+                         scan.rangeLength);
+            return kExitCannotRead;
+        case KeptTarget::kSame:
+            break;
+    }
+    if (static_cast<uint32_t>(drive) != scan.driveIndex) {
+        if (const int rc =
+                MoveKeptScanToDrive(CScanResumeStore::Instance(), scan, static_cast<uint32_t>(drive));
+            rc != 0) {
+            std::fprintf(stderr, "sorvane recover: cannot update kept scan %" PRIu64 " in %s: %s\n", scan.id,
+                         Utf8FromPath(scan.folder).c_str(), ResultText(rc).c_str());
+            return kExitCannotWrite;
+        }
+        std::fprintf(stderr, "sorvane: the disk of scan %" PRIu64 " is disk %d now\n", scan.id, drive);
+    }
+    o.target = "disk:" + std::to_string(drive) + ":" + std::to_string(scan.rangeStart) + ":" +
+               std::to_string(scan.rangeLength);
+    return -1;
+}
+
 // recover --scan ID: the kept scan's image becomes the target, once it is
 // shown to be here and to be the one scanned. Returns -1 to go on, else the
 // exit status after saying what is wrong.
@@ -145,14 +183,7 @@ int TargetOfKeptScan(ScanOptions& o) {
                      scan.id, scan.TargetName().c_str(), scan.TargetName().c_str());
         return kExitUsage;
     }
-    if (!scan.image) {
-        std::fprintf(stderr,
-                     "sorvane recover: scan %" PRIu64
-                     " was of %s; connect that disk and continue the scan "
-                     "with: sorvane recover --resume --to DIR disk:%u:%" PRIu64 ":%" PRIu64 "\n",
-                     scan.id, scan.TargetName().c_str(), scan.driveIndex, scan.rangeStart, scan.rangeLength);
-        return kExitCannotRead;
-    }
+    if (!scan.image) return TargetOfKeptPartitionScan(scan, o);
     switch (CheckKeptImage(scan)) {
         case KeptTarget::kAbsent:
             std::fprintf(stderr,

@@ -5,7 +5,10 @@
 #include <fstream>
 #include <system_error>
 
+#include "device/disk_reader.h"
+#include "platform/drive_table.h"
 #include "platform/path_text.h"
+#include "platform/result_codes.h"
 #include "results/scan_checkpoint.h"
 #include "results/target_fingerprint.h"
 
@@ -117,6 +120,53 @@ KeptTarget CheckKeptImage(const KeptScan& scan) {
         return image.gcount() == static_cast<std::streamsize>(length);
     };
     return TargetFingerprint(read, bytes, scan.sectorSize) == kept ? KeptTarget::kSame : KeptTarget::kOther;
+}
+
+KeptTarget CheckKeptPartition(const KeptScan& scan, int& driveIndex) {
+    uint64_t kept = 0;
+    if (scan.image || scan.sectorSize == 0 || !LoadTargetFingerprint(scan.folder, kept))
+        return KeptTarget::kUnknown;
+    std::vector<int> drives;
+    for (const DriveInfo& drive : DriveTable::Instance().Drives()) {
+        if (drive.index == static_cast<int>(scan.driveIndex))
+            drives.insert(drives.begin(), drive.index);
+        else
+            drives.push_back(drive.index);
+    }
+    const uint32_t ss = scan.sectorSize;
+    for (const int index : drives) {
+        DiskReader reader;
+        if (OpenPhysicalDriveReader(reader, index) != 0 || DriveSectorSize(reader) != ss) continue;
+        if (scan.rangeStart > reader.totalSectors || scan.rangeLength > reader.totalSectors - scan.rangeStart)
+            continue;
+        // Read as the deep scan read it when it kept the fingerprint: whole
+        // sectors of the drive from the range's start, a short read a failure.
+        ByteSource read = [&reader, &scan, ss](uint64_t offset, uint8_t* buffer, size_t length) {
+            if (offset % ss != 0 || length % ss != 0) return false;
+            uint32_t got = 0;
+            return ReadSectors(static_cast<uint32_t>(length / ss), reader, buffer,
+                               scan.rangeStart + offset / ss, ss, &got) == 0 &&
+                   got == length / ss;
+        };
+        if (TargetFingerprint(read, scan.rangeLength * ss, ss) != kept) continue;
+        driveIndex = index;
+        return KeptTarget::kSame;
+    }
+    return KeptTarget::kAbsent;
+}
+
+int MoveKeptScanToDrive(CScanResumeStore& store, const KeptScan& scan, uint32_t driveIndex) {
+    std::vector<uint8_t> bytes;
+    if (int rc = LoadCheckpointFile(scan.folder, bytes); rc != 0) return rc;
+    // The checkpoint begins with the drive number; the deep scan continues
+    // only a checkpoint of the drive it opened.
+    if (bytes.size() < 4) return kErrInvalidParameter;
+    const std::vector<uint8_t> before = bytes;
+    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(driveIndex >> (8 * i));
+    if (int rc = SaveCheckpointFile(scan.folder, bytes); rc != 0) return rc;
+    const int rc = store.MoveToDrive(scan.folder, driveIndex);
+    if (rc != 0) static_cast<void>(SaveCheckpointFile(scan.folder, before));
+    return rc;
 }
 
 int DeleteKeptScan(CScanResumeStore& store, uint64_t id) {

@@ -40,13 +40,28 @@ bool FindKeptScan(CScanResumeStore& store, uint64_t id, KeptScan& out);
 // Whether the target a kept scan was made of is here to recover from.
 enum class KeptTarget {
     kSame,     // present, and its fingerprint is the one the scan kept
-    kAbsent,   // nothing at its path
+    kAbsent,   // nothing at its path; for a partition, no drive present holds it
     kOther,    // something else at its path, or the image has changed since
-    kUnknown,  // a disk's partition, or a scan that kept no fingerprint: not judged here
+    kUnknown,  // a scan that kept no fingerprint (or, to CheckKeptImage, a partition's): not judged here
 };
 // Judges the image of a kept scan by the fingerprint its folder keeps
 // (results/target_fingerprint). Reads the image, never writes it.
 KeptTarget CheckKeptImage(const KeptScan& scan);
+
+// Finds the disk of a kept partition scan among the drives of the drive table
+// as it stands: the one whose same range, read in the scan's sector size, has
+// the fingerprint the scan kept. Drive numbers follow what is plugged in, so
+// the disk may be found under another number than the scan's; its own number
+// is tried first. kSame sets `driveIndex`; kAbsent when no drive present
+// matches (another disk of the same layout does not); kUnknown for an image
+// scan or a scan that kept no fingerprint. Drives are only read.
+KeptTarget CheckKeptPartition(const KeptScan& scan, int& driveIndex);
+
+// Makes kept partition scan `scan` the one that a deep scan of its range on
+// drive `driveIndex` continues: its checkpoint and its record (put first in
+// the table) take that drive number. Writes only inside the scan's folder and
+// the store's table. Returns 0, or the result code with the scan as it was.
+int MoveKeptScanToDrive(CScanResumeStore& store, const KeptScan& scan, uint32_t driveIndex);
 
 // Deletes kept scan `id`: its record leaves the table and its folder goes,
 // only when the folder lies inside the store's own folder (the store checks

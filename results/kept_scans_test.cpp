@@ -123,5 +123,47 @@ TEST_F(KeptScansTest, DeletesOnlyFoldersInsideTheScanLogFolder) {
     EXPECT_TRUE(reloaded.Records().empty()) << "the refused records are dropped, their folders kept";
 }
 
+TEST_F(KeptScansTest, AScanMovedToItsDisksNewNumberIsTheOneItsRangeContinues) {
+    // Scan 3 was of disk 2; scan 4 of another disk, then number 0, of the same layout.
+    ResumeRecord stranger = Record(MakeScanFolder(4, true), 9);
+    stranger.driveIndex = 0;
+    auto store =
+        StoreWith({Record(MakeScanFolder(3, true), 5), stranger, Record(MakeScanFolder(6, std::nullopt), 1)});
+    KeptScan scan;
+    ASSERT_TRUE(FindKeptScan(*store, 3, scan));
+    int drive = -1;
+    EXPECT_EQ(CheckKeptPartition(scan, drive), KeptTarget::kUnknown) << "no fingerprint kept: not judged";
+    EXPECT_EQ(drive, -1);
+
+    ASSERT_EQ(MoveKeptScanToDrive(*store, scan, 0), 0);
+    CScanResumeStore reloaded(base_);
+    ResumeRecord found;
+    ASSERT_TRUE(reloaded.FindForPartition(0, 2048, 1000, 0, found));
+    EXPECT_TRUE(fs::equivalent(found.scanFolder, base_ / "3")) << "met before the other disk's scan";
+    std::vector<uint8_t> bytes;
+    ASSERT_EQ(LoadCheckpointFile(base_ / "3", bytes), 0);
+    CheckpointReader r(bytes);
+    uint32_t checkpointDrive = 9, sectorSize = 0;
+    uint64_t start = 1, length = 0;
+    bool finished = false;
+    ASSERT_TRUE(r.U32(checkpointDrive) && r.U64(start) && r.U64(length) && r.U32(sectorSize) &&
+                r.Bool(finished));
+    EXPECT_EQ(checkpointDrive, 0u) << "the deep scan continues only a checkpoint of the drive it opened";
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(length, 1000u);
+    EXPECT_EQ(sectorSize, 512u);
+    EXPECT_TRUE(finished);
+    std::map<uint64_t, std::string> names;
+    for (const KeptScan& kept : ListKeptScans(reloaded)) names[kept.id] = kept.TargetName();
+    EXPECT_EQ(names[3], "disk 0, sectors 2048+1000");
+    EXPECT_EQ(names[4], "disk 0, sectors 2048+1000") << "the other scan stays kept";
+
+    // A scan without a checkpoint cannot be moved; its record stays as it was.
+    ASSERT_TRUE(FindKeptScan(reloaded, 6, scan));
+    EXPECT_NE(MoveKeptScanToDrive(reloaded, scan, 7), 0);
+    ASSERT_TRUE(FindKeptScan(reloaded, 6, scan));
+    EXPECT_EQ(scan.driveIndex, 2u);
+}
+
 }  // namespace
 }  // namespace sorvane

@@ -396,6 +396,17 @@ int CScanResumeStore::WriteProgress(uint32_t letter, uint32_t driveIndex, uint64
     return SaveLocked();
 }
 
+int CScanResumeStore::MoveToDrive(const std::filesystem::path& folder, uint32_t driveIndex) {
+    const std::string text = Utf8FromPath(folder);
+    std::lock_guard lock(mutex_);
+    auto record = std::find_if(records_.begin(), records_.end(),
+                               [&](const ResumeRecord& r) { return SameFolder(r.scanFolder, text); });
+    if (record == records_.end()) return kErrFileNotFound;
+    record->driveIndex = driveIndex;
+    std::rotate(records_.begin(), record, record + 1);
+    return SaveLocked();
+}
+
 int CScanResumeStore::DeleteScan(const std::filesystem::path& folder) {
     std::lock_guard lock(mutex_);
     return DeleteScanLocked(folder);

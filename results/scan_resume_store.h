@@ -108,6 +108,13 @@ class CScanResumeStore {
                       uint64_t runStart, uint64_t runLength, uint64_t position, uint64_t done, uint64_t found,
                       const std::filesystem::path& scanFolder, const std::filesystem::path& imagePath);
 
+    // Gives the record of `folder` the drive index `driveIndex` and puts it
+    // first in the table, so that the lookup of its range on that drive meets
+    // it before any other record of the same range; then saves the table. For
+    // a kept scan whose disk came back under another number. Returns 0, 2 when
+    // no record names `folder`, or the save's result.
+    int MoveToDrive(const std::filesystem::path& folder, uint32_t driveIndex);
+
     // Removes the record of `folder` from the table (not saved) and deletes the
     // folder with its contents. Only a folder directly inside the base folder is
     // ever deleted, whatever the table says: anything else returns 5 and stays.
