@@ -27,18 +27,24 @@ class FragmentSearchBudget {
     // the time it took against the scan.
     template <typename Search>
     auto Run(Search&& search) {
-        using namespace std::chrono;
         const Clock::time_point now = Clock::now();
-        const Clock::duration scanOnly = (now - started_) - spent_;
-        const Clock::duration left = std::max<Clock::duration>(seconds(2), scanOnly) - spent_;
         FragmentSearchLimits limits;
-        limits.deadline = now + std::clamp<Clock::duration>(left, Clock::duration::zero(), seconds(1));
+        limits.deadline =
+            now + std::clamp<Clock::duration>(Left(now), Clock::duration::zero(), std::chrono::seconds(1));
         auto result = search(limits);
         spent_ += Clock::now() - now;
         return result;
     }
 
+    // True when the searches have taken their whole share.
+    bool Exhausted() const { return Left(Clock::now()) <= Clock::duration::zero(); }
+
   private:
+    Clock::duration Left(Clock::time_point now) const {
+        const Clock::duration scanOnly = (now - started_) - spent_;
+        return std::max<Clock::duration>(std::chrono::seconds(2), scanOnly) - spent_;
+    }
+
     Clock::time_point started_ = Clock::now();
     Clock::duration spent_{};
 };

@@ -570,13 +570,15 @@ PiecedFile CProfessionalFatRecovery::BootVolumeOrder(const FoundItemRecord& reco
 
 void CProfessionalFatRecovery::PutBackTogether(FoundItemRecord& record) {
     if (record.size == 0 || record.contentCheck == kContentContradicts ||
-        !HasFragmentCheck(LowerExtension(record.Name())) || !OnBootVolume(record) ||
-        !bootFat_.IsFree(record.key))
+        !HasFragmentCheck(LowerExtension(record.Name())) || searchBudget_.Exhausted() ||
+        !OnBootVolume(record))
         return;
-    // The table shows the first cluster free: the entry's chain went with it,
-    // and the clusters in use on the way belong to later files.
-    const PiecedFile file = searchBudget_.Run(
-        [&](const FragmentSearchLimits& limits) { return BootVolumeOrder(record, limits); });
+    // Where the table shows the first cluster free, the entry's chain went
+    // with it, and the clusters in use on the way belong to later files. The
+    // table is read in windows: looking an entry up counts against the share.
+    const PiecedFile file = searchBudget_.Run([&](const FragmentSearchLimits& limits) {
+        return bootFat_.IsFree(record.key) ? BootVolumeOrder(record, limits) : PiecedFile{};
+    });
     const uint32_t runs = RunCount(file.clusters);
     if (file.check == FragmentCheck::kValidToEnd && runs <= kMaxRebuiltPieces) {
         record.contentCheck = kContentWhole;
