@@ -182,8 +182,9 @@ ExfatFileData JudgeExfatFileData(ExfatVolume& volume, DiskReader* reader, uint32
                 return out;
             }
             if (file.check == FragmentCheck::kInvalidAt) {
-                // Neither one run nor two pieces of the free clusters hold
-                // the file: what is left of it went to later files.
+                // The free clusters read as one run go wrong, and no two
+                // pieces of them were found to hold the file within the
+                // search's share: the copy would not be the file.
                 out.verdict = ContentVerdict::kDamaged;
                 out.damaged = true;
                 out.clusters = ExfatClustersOfFoundFile(volume, set.firstCluster, set.dataLength, false);
