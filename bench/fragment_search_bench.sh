@@ -6,11 +6,15 @@
 # from its first cluster on are the picture and the first check passes; on
 # the fragmented card that file is deleted too and every picture has to be
 # put back together. Prints both scan times (best of RUNS), the pictures
-# rebuilt, and the time added per rebuilt picture.
+# rebuilt, and the time added per rebuilt picture. As root, with mkfs.exfat
+# and exfat-fuse, the same is measured on two exFAT cards written through a
+# loop device (exfat-fuse clears a deleted file's FAT chain, so each picture
+# is put back together from the free clusters of the allocation bitmap).
 #
 #   bench/fragment_search_bench.sh [BUILD_DIR]      (default: build)
 #   COUNT=40 RUNS=3 bench/fragment_search_bench.sh
 #   REFERENCE=/path/to/older/sorvane bench/fragment_search_bench.sh   (also times it on the plain card)
+#   EXFAT=0 bench/fragment_search_bench.sh          (FAT cards only)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -23,7 +27,15 @@ done
 [ -x "$sorvane" ] || { echo "build $sorvane first (ninja -C $build sorvane)" >&2; exit 1; }
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+loop=""
+cleanup() {
+    if [ -n "$loop" ]; then
+        umount "$work/mnt" 2>/dev/null || true
+        losetup -d "$loop" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
 export MTOOLS_SKIP_CHECK=1 SORVANE_DATA_DIR="$work/data"
 cd "$work"
 
@@ -96,3 +108,52 @@ awk -v p="$plain" -v f="$fragmented" -v n="$rebuilt" -v r="${reference:-}" 'BEGI
     printf "ratio fragmented/plain: %.2f\n", f / p
     if (r != "") printf "ratio plain/reference: %.2f\n", p / r
     if (n > 0) printf "time added per rebuilt picture: %.1f ms\n", (f - p) * 1000 / n }'
+
+# The same on exFAT cards of 4-KiB clusters, where the machine lets a loop
+# device be mounted through FUSE.
+if [ "${EXFAT:-1}" = 0 ] || [ "$(id -u)" != 0 ] || ! command -v mkfs.exfat >/dev/null ||
+    ! command -v mount.exfat-fuse >/dev/null; then
+    echo "exFAT cards: skipped (needs root, mkfs.exfat and mount.exfat-fuse)"
+    exit 0
+fi
+xcluster=4096 xmin=0 xmax=0
+for ((i = 1; i <= count; i++)); do
+    n=$(( ($(stat -c %s "p$i.png") + xcluster - 1) / xcluster ))
+    (( xmin == 0 || n < xmin )) && xmin=$n
+    (( n > xmax )) && xmax=$n
+done
+xhole=$(( (xmax + 1) / 2 + 1 ))
+(( xhole < xmin )) || { echo "pictures too unequal in size for two exFAT holes" >&2; exit 1; }
+head -c $(( xhole * xcluster )) /dev/urandom > xfill.bin
+mkdir -p mnt
+
+# make_exfat_card IMAGE FRAGMENTED: as make_card, written through exfat-fuse.
+make_exfat_card() {
+    local image=$1 fragmented=$2 fills=$(( 4 * count ))
+    truncate -s $(( (fills * xhole + 1024) * xcluster )) "$image"
+    mkfs.exfat -c "$xcluster" "$image" >/dev/null
+    loop=$(losetup -f --show "$image")
+    mount.exfat-fuse "$loop" mnt 2>/dev/null
+    for ((f = 1; f <= fills; f++)); do cp xfill.bin "mnt/f$f.bin"; done
+    for ((f = 2; f <= fills; f += 2)); do rm "mnt/f$f.bin"; done
+    for ((i = 1; i <= count; i++)); do cp "p$i.png" "mnt/picture $i.png"; done
+    for ((i = 1; i <= count; i++)); do
+        rm "mnt/picture $i.png"
+        if [ "$fragmented" = 1 ]; then rm "mnt/f$((4 * i - 1)).bin"; fi
+    done
+    umount mnt
+    losetup -d "$loop"
+    loop=""
+}
+
+make_exfat_card xplain.img 0
+make_exfat_card xfragmented.img 1
+xplain_time=$(best_scan xplain.img)
+xfragmented_time=$(best_scan xfragmented.img)
+xrebuilt=$(grep -c 'rebuilt from 2 pieces' xfragmented.img.txt || true)
+echo "exFAT pictures: $count (each $xmin-$xmax clusters of $xcluster bytes, holes of $xhole)"
+echo "exFAT plain card scan:      ${xplain_time}s ($(grep -c 'whole' xplain.img.txt || true) whole)"
+echo "exFAT fragmented card scan: ${xfragmented_time}s ($xrebuilt rebuilt from 2 pieces)"
+awk -v p="$xplain_time" -v f="$xfragmented_time" -v n="$xrebuilt" 'BEGIN {
+    printf "exFAT ratio fragmented/plain: %.2f\n", f / p
+    if (n > 0) printf "exFAT time added per rebuilt picture: %.1f ms\n", (f - p) * 1000 / n }'

@@ -16,6 +16,7 @@
 #include "cli/json_text.h"
 #include "cli/scan_options.h"
 #include "tests/testkit/fragmented_card.h"
+#include "tests/testkit/fragmented_exfat_card.h"
 #include "tests/testkit/test_images.h"
 #include "tests/testkit/testkit.h"
 
@@ -417,6 +418,33 @@ TEST_F(CliTest, AFilePutBackTogetherSaysFromHowManyPieces) {
     ASSERT_EQ(Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + image).status, 0);
     EXPECT_EQ(testkit::FileSha256(out / "photo" / card.name), testkit::FileSha256(dir / "p.png"));
     EXPECT_EQ(testkit::FileSha256(card.image), before);
+}
+
+TEST_F(CliTest, AnExfatFilePutBackTogetherSaysSoToo) {
+    if (!testkit::HaveProgram("convert")) GTEST_SKIP() << "convert missing";
+    TempDir dir, out;
+    ASSERT_EQ(RunCommand("convert -size 160x160 plasma:fractal -seed 21 " +
+                         ShellQuote((dir / "p.png").string()) + " 2>/dev/null"),
+              0);
+    const uint64_t clusters =
+        (testkit::ReadFile(dir / "p.png").size() + testkit::kExfatCardClusterBytes - 1) /
+        testkit::kExfatCardClusterBytes;
+    testkit::FragmentedExfatCard card;
+    if (!testkit::MakeFragmentedExfatCard(dir, dir / "p.png", static_cast<uint32_t>(clusters / 2 + 1), {},
+                                          card)) {
+        if (!card.skipReason.empty()) GTEST_SKIP() << card.skipReason;
+        FAIL() << card.output;
+    }
+    ASSERT_EQ(card.pieces.size(), 2u);
+    const std::string image = ShellQuote(card.image.string());
+    Result json = Run("scan --quick --json " + image);
+    ASSERT_EQ(json.status, 0);
+    EXPECT_NE(json.out.find("\"content\":\"whole\",\"impossible\":false,\"nameGuessed\":false,\"pieces\":2,"
+                            "\"rebuilt\":\"rebuilt from 2 pieces\"}"),
+              std::string::npos)
+        << json.out;
+    ASSERT_EQ(Run("recover --quick --to " + ShellQuote(out.Path().string()) + " " + image).status, 0);
+    EXPECT_EQ(testkit::FileSha256(out / "photo" / card.name), testkit::FileSha256(dir / "p.png"));
 }
 
 TEST_F(CliTest, PartitionsOfAWholeDiskImageAreReadOneAfterAnother) {

@@ -69,9 +69,11 @@ EngineStatus CFastExfatRecovery::Scan(const std::string* scanLogName) {
     claimedOnce_.clear();
     claimedTwice_.clear();
     contested_ = false;
+    rebuiltOrders_.clear();
     foldersDone_ = 0;
     unreadableRecords_ = 0;
     scanAnswer_ = 0;
+    searchBudget_.Restart();
     if (scanLogName) return ReplaceLog(*scanLogName);
     int rc = StartQuickScanLog(static_cast<int64_t>(partitionStart_));
     if (rc != kSuccess) return rc;
@@ -196,25 +198,14 @@ void CFastExfatRecovery::OnSet(const Folder& folder, const std::vector<uint32_t>
     r->partitionStart = partitionStart_;
     uint32_t bits = r->engineSpecific | (index << kExfatEntryIndexShift);
     if (wallClock) bits |= kExfatWallClockTimes;
-    if (set.dataLength > 0 && !ExfatDataFitsHeap(g, set.firstCluster, set.dataLength)) {
-        bits |= kExfatDamaged;
-    } else if (set.dataLength > 0) {
-        std::vector<uint32_t> data =
-            ExfatClustersOfFoundFile(volume_, set.firstCluster, set.dataLength, set.noFatChain);
-        if (ExfatClustersReused(volume_, data, set.dataLength)) {
-            bits |= kExfatDamaged;
-        } else {
-            // Free clusters may still have been written since: when the data
-            // is one run, the file's own structure tells whether it still holds it.
-            const ContentVerdict verdict =
-                CheckExfatRunStructure(&reader_, sourceSectorSize_,
-                                       partitionStart_ + HeapStartInSourceSectors(), clusterBytes, set, data);
-            if (verdict == ContentVerdict::kDamaged) bits |= kExfatDamaged;
-            if (verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(verdict);
-        }
-        Claim(data);
-    }
+    ExfatFileData data = JudgeExfatFileData(volume_, &reader_, sourceSectorSize_,
+                                            partitionStart_ + HeapStartInSourceSectors(), set, searchBudget_);
+    if (data.damaged) bits |= kExfatDamaged;
+    if (data.verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(data.verdict);
     r->engineSpecific = bits;
+    SetRebuiltPieces(*r, data.pieces);
+    Claim(data.clusters);
+    if (data.pieces >= 2) rebuiltOrders_.emplace(recordNumber, std::move(data.clusters));
     log_->AddChild(MakeRelationKey(folder.key, folder.level), recordNumber, set.firstCluster, nullptr);
     MarkForPublishing(folder.key);
 }
@@ -241,6 +232,8 @@ void CFastExfatRecovery::Claim(const std::vector<uint32_t>& clusters) {
 void CFastExfatRecovery::MarkOverlapsDamaged() {
     claimedOnce_.clear();
     claimedOnce_.shrink_to_fit();
+    std::map<uint32_t, std::vector<uint32_t>> rebuilt;
+    rebuilt.swap(rebuiltOrders_);
     if (!contested_) {
         claimedTwice_.clear();
         return;
@@ -255,7 +248,11 @@ void CFastExfatRecovery::MarkOverlapsDamaged() {
         if (r.IsFolder() || r.Engine() != EngineCode::kQuickExfat || r.size == 0) continue;
         if (!ExfatDataFitsHeap(volume_.Geometry(), r.key, r.size)) continue;
         const bool noFatChain = (r.engineSpecific & kExfatNoFatChain) != 0;
-        for (uint32_t c : ExfatClustersOfFoundFile(volume_, r.key, r.size, noFatChain))
+        const auto order = rebuilt.find(number);
+        const std::vector<uint32_t> clusters =
+            order != rebuilt.end() ? std::move(order->second)
+                                   : ExfatClustersOfFoundFile(volume_, r.key, r.size, noFatChain);
+        for (uint32_t c : clusters)
             if (contested(c)) claimants[c].emplace_back(uint64_t{r.created}, number);
     }
     std::set<uint32_t> damaged;
@@ -269,6 +266,9 @@ void CFastExfatRecovery::MarkOverlapsDamaged() {
             if (f.first < newest || newestCount > 1) damaged.insert(f.second);
     }
     for (uint32_t number : damaged) {
+        // A file put back together was proven by its own structure across
+        // those clusters: the other file's claim on them is what is wrong.
+        if (rebuilt.count(number)) continue;
         FoundItemRecord r;
         if (log_->ReadRecord(number, r) != kSuccess) continue;
         r.engineSpecific |= kExfatDamaged;

@@ -1,10 +1,14 @@
 // The quick exFAT engine: walks the folder tree of an exFAT volume from its
 // root, every folder live or deleted, and lists every deleted file entry set
 // and every file inside a deleted folder, with the folders on their paths.
-// A deleted file's FAT chain is gone, so its data is read from contiguous
-// clusters (a NoFatChain file is contiguous anyway) and the file is marked
-// damaged when the allocation bitmap shows any of them in use again. The
-// allocation bitmap is also the map the deep scan skips allocated space by.
+// A deleted file's data is read from contiguous clusters when the entry set
+// says NoFatChain, through its FAT chain while that is still whole, and
+// otherwise, where the file's type has a structure check, from the free
+// clusters in the order its structure checks out in (two pieces at most:
+// "rebuilt from 2 pieces"); else from the contiguous run. The file is marked
+// damaged when the allocation bitmap shows any of its clusters in use again
+// or its structure goes wrong. The allocation bitmap is also the map the deep
+// scan skips allocated space by.
 // Records carry EngineCode 5.
 #pragma once
 
@@ -18,6 +22,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/exfat_file_data.h"
+#include "engines/fragment_search_budget.h"
 #include "engines/log_engine_base.h"
 #include "engines/report_clock.h"
 #include "fs/exfat_volume.h"
@@ -101,6 +106,10 @@ class CFastExfatRecovery : public CLogEngineBase {
     // cluster n + 2. Their size follows the volume, not the number of files.
     std::vector<uint8_t> claimedOnce_, claimedTwice_;
     bool contested_ = false;
+    // Record number -> the clusters of a file put back together from pieces,
+    // until the overlaps are looked at.
+    std::map<uint32_t, std::vector<uint32_t>> rebuiltOrders_;
+    FragmentSearchBudget searchBudget_;
     uint64_t foldersDone_ = 0;
     int scanAnswer_ = 0;
     ReportClock reportClock_{std::chrono::milliseconds(200)};

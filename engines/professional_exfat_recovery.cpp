@@ -36,6 +36,7 @@ int CProfessionalExfatRecovery::StartScanLog(const std::string* name) {
     sets_.clear();
     lastSetEnd_ = 0;
     dropped_ = 0;
+    searchBudget_.Restart();
     std::string logName =
         name ? *name : "Pro_Exfat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
     return ReplaceLog(logName);
@@ -271,6 +272,7 @@ int CProfessionalExfatRecovery::Consolidate() {
         r->partitionStart = rangeStart_;
         r->dataStart = heapStart;
         uint32_t bits = r->engineSpecific | (f.wallClock ? kExfatWallClockTimes : 0);
+        uint32_t pieces = 0;
         if (folder) {
             r->clusterBytes = kFolderClusterBytes;
             bits = (f.set.inUse ? 0 : kExfatFolderDeleted) | (f.wallClock ? kExfatWallClockTimes : 0);
@@ -281,19 +283,16 @@ int CProfessionalExfatRecovery::Consolidate() {
                 !ExfatDataFitsHeap(g, f.set.firstCluster, f.set.dataLength)) {
                 bits |= kExfatDamaged;
             } else if (haveLayout_ && f.set.dataLength > 0) {
-                std::vector<uint32_t> data =
-                    ExfatClustersOfFoundFile(volume_, f.set.firstCluster, f.set.dataLength, f.set.noFatChain);
-                if (ExfatClustersReused(volume_, data, f.set.dataLength)) {
-                    bits |= kExfatDamaged;
-                } else {
-                    const ContentVerdict verdict = CheckExfatRunStructure(
-                        &reader_, sectorSize_, rangeStart_ + heapStart, clusterBytes, f.set, data);
-                    if (verdict == ContentVerdict::kDamaged) bits |= kExfatDamaged;
-                    if (verdict != ContentVerdict::kNotChecked) r->contentCheck = ContentCheckValue(verdict);
-                }
+                const ExfatFileData data = JudgeExfatFileData(volume_, &reader_, sectorSize_,
+                                                              rangeStart_ + heapStart, f.set, searchBudget_);
+                if (data.damaged) bits |= kExfatDamaged;
+                if (data.verdict != ContentVerdict::kNotChecked)
+                    r->contentCheck = ContentCheckValue(data.verdict);
+                pieces = data.pieces;
             }
         }
         r->engineSpecific = bits;
+        SetRebuiltPieces(*r, pieces);
         const std::string name = f.set.name;
         log_->AddChild(relationOf(i), number, folder ? f.set.firstCluster : 0,
                        folder ? name.c_str() : nullptr);

@@ -19,6 +19,7 @@
 
 #include "device/disk_reader.h"
 #include "engines/exfat_file_data.h"
+#include "engines/fragment_search_budget.h"
 #include "engines/log_engine_base.h"
 #include "fs/exfat_volume.h"
 
@@ -93,6 +94,7 @@ class CProfessionalExfatRecovery : public CLogEngineBase {
     uint64_t lastSetEnd_ = 0;  // sets never overlap: a set ends before the next begins
     uint64_t dropped_ = 0;
     ExfatDeepLimits limits_;
+    FragmentSearchBudget searchBudget_;
     std::vector<uint8_t> scratch_;
 };
 

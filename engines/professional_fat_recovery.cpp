@@ -7,7 +7,9 @@
 #include <unordered_map>
 #include <utility>
 
+#include "carving/content_check.h"
 #include "carving/file_signature.h"
+#include "carving/fragment_check.h"
 #include "device/boot_sector.h"
 #include "device/byte_view.h"
 #include "engines/fat_lost_letter_pass.h"
@@ -15,6 +17,7 @@
 #include "fs/fat_directory_sector.h"
 #include "platform/result_codes.h"
 #include "results/file_categories.h"
+#include "results/file_condition.h"
 #include "results/scan_checkpoint.h"
 
 namespace sorvane {
@@ -26,6 +29,14 @@ constexpr size_t kMaxLongNameParts = 19;
 constexpr size_t kMaxChainDepth = 256;
 
 uint32_t EntryCluster(ByteView e) { return (static_cast<uint32_t>(e.U16(20)) << 16) | e.U16(26); }
+
+// How many runs of consecutive clusters `clusters` makes.
+uint32_t RunCount(const std::vector<uint32_t>& clusters) {
+    uint32_t runs = clusters.empty() ? 0 : 1;
+    for (size_t i = 1; i < clusters.size(); ++i)
+        if (clusters[i] != clusters[i - 1] + 1) ++runs;
+    return runs;
+}
 
 bool IsPowerOfTwoUpTo128(uint64_t v) { return v >= 1 && v <= 128 && (v & (v - 1)) == 0; }
 
@@ -105,6 +116,7 @@ EngineStatus CProfessionalFatRecovery::Open(const ScanSource& source) {
     letter_ = source.letter;
     passContext_.reset();
     consolidationContext_.reset();
+    bootTableTried_ = bootTableLoaded_ = false;
     return 0;
 }
 
@@ -127,6 +139,7 @@ void CProfessionalFatRecovery::ResetLists() {
 
 int CProfessionalFatRecovery::StartScanLog(const std::string* name) {
     ResetLists();
+    searchBudget_.Restart();
     std::string logName =
         name ? *name : "Pro_Fat_" + FastLogNameNow(static_cast<int64_t>(rangeStart_)).substr(5);
     return ReplaceLog(logName);
@@ -518,6 +531,63 @@ uint32_t CProfessionalFatRecovery::ContentCheck(const FoundItemRecord& record) {
     return MatchesExtension(sector.data(), sector.size(), ext, &reader_, sectorSize_, *first) ? 1 : 0;
 }
 
+bool CProfessionalFatRecovery::LoadBootTable() {
+    if (bootTableTried_) return bootTableLoaded_;
+    bootTableTried_ = true;
+    std::vector<uint8_t> boot(sectorSize_);
+    FatGeometry geometry;
+    if (!ReadOneSector(rangeStart_, boot.data()) ||
+        !ParseFatBootSector(ByteView(boot.data(), boot.size()), geometry) ||
+        geometry.bytesPerSector != sectorSize_)
+        return false;
+    bootFat_ = FatTable();
+    if (bootFat_.Load(reader_, rangeStart_, geometry) != 0) return false;
+    bootGeometry_ = geometry;
+    return bootTableLoaded_ = true;
+}
+
+bool CProfessionalFatRecovery::OnBootVolume(const FoundItemRecord& record) {
+    return LoadBootTable() && record.partitionStart == rangeStart_ &&
+           record.dataStart == bootGeometry_.dataStart &&
+           record.clusterBytes == bootGeometry_.ClusterBytes() && bootGeometry_.IsDataCluster(record.key);
+}
+
+PiecedFile CProfessionalFatRecovery::BootVolumeOrder(const FoundItemRecord& record,
+                                                     const FragmentSearchLimits& limits) {
+    ClusterSpace space;
+    space.clusterBytes = bootGeometry_.ClusterBytes();
+    space.nextCandidate = [this](uint32_t cluster) { return bootFat_.NextFreeAfter(cluster); };
+    space.readCluster = [this](uint32_t cluster, uint8_t* out) {
+        if (!bootGeometry_.IsDataCluster(cluster)) return false;
+        uint32_t got = 0;
+        const uint32_t count = bootGeometry_.sectorsPerCluster;
+        return ReadSectors(count, reader_, out, rangeStart_ + bootGeometry_.ClusterSector(cluster),
+                           sectorSize_, &got) == 0 &&
+               got == count;
+    };
+    return FindFileOrder(space, record.key, record.size, LowerExtension(record.Name()), limits);
+}
+
+void CProfessionalFatRecovery::PutBackTogether(FoundItemRecord& record) {
+    if (record.size == 0 || record.contentCheck == kContentContradicts ||
+        !HasFragmentCheck(LowerExtension(record.Name())) || searchBudget_.Exhausted() ||
+        !OnBootVolume(record))
+        return;
+    // Where the table shows the first cluster free, the entry's chain went
+    // with it, and the clusters in use on the way belong to later files. The
+    // table is read in windows: looking an entry up counts against the share.
+    const PiecedFile file = searchBudget_.Run([&](const FragmentSearchLimits& limits) {
+        return bootFat_.IsFree(record.key) ? BootVolumeOrder(record, limits) : PiecedFile{};
+    });
+    const uint32_t runs = RunCount(file.clusters);
+    if (file.check == FragmentCheck::kValidToEnd && runs <= kMaxRebuiltPieces) {
+        record.contentCheck = kContentWhole;
+        SetRebuiltPieces(record, runs);
+    } else if (file.check == FragmentCheck::kInvalidAt) {
+        record.contentCheck = kContentDamaged;
+    }
+}
+
 void CProfessionalFatRecovery::WriteFile(const FoundItemRecord& record, uint32_t directoryCluster,
                                          const FatVolumeGuess& guess) {
     if (!log_) return;
@@ -526,6 +596,7 @@ void CProfessionalFatRecovery::WriteFile(const FoundItemRecord& record, uint32_t
     filled.dataStart = guess.dataAreaOffset;
     filled.partitionStart = guess.volumeStart;
     filled.contentCheck = ContentCheck(filled);
+    PutBackTogether(filled);
     uint32_t level = FolderLevel(directoryCluster, guess);
     FoundItemRecord* slot = log_->AppendRecord();
     uint32_t number = slot->recordNumber;
@@ -1011,9 +1082,18 @@ int CProfessionalFatRecovery::CopyFileData(const FoundItemRecord& record, const 
         return kErrReadFault;
     FatVolumeGuess guess{record.clusterBytes / sectorSize_, static_cast<uint32_t>(record.dataStart),
                          record.partitionStart};
+    // Put back together at the scan: the same search over the same bytes
+    // gives the same order.
+    std::vector<uint32_t> order;
+    if (RebuiltPieces(record) >= 2) {
+        if (!OnBootVolume(record)) return kErrReadFault;
+        order = BootVolumeOrder(record, {}).clusters;
+    }
     std::vector<uint8_t> cluster(record.clusterBytes);
     uint64_t written = 0;
-    for (uint64_t c = record.key; written < record.size; ++c) {
+    for (uint64_t i = 0; written < record.size; ++i) {
+        if (!order.empty() && i >= order.size()) return kErrReadFault;
+        const uint64_t c = order.empty() ? record.key + i : order[i];
         if (c > 0x0FFFFFFF) return kErrReadFault;
         auto first = guess.ClusterSector(static_cast<uint32_t>(c));
         if (!first) return kErrReadFault;

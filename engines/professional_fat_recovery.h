@@ -6,7 +6,11 @@
 // names across sector boundaries, recovers the cleared high cluster word of
 // deleted FAT32 entries, files every entry under its directory, and at the end
 // creates the directories as folders. Records carry EngineCode 3. Without a
-// FAT a file's data is taken as contiguous from its first cluster.
+// FAT a file's data is taken as contiguous from its first cluster. A deleted
+// file of the volume whose boot sector starts the range, whose first cluster
+// that volume's FAT shows free, is read through the free clusters instead,
+// and where its type has a structure check put back together from two pieces
+// when one run does not check out (carving/fragment_search.h).
 #pragma once
 
 #include <cstdint>
@@ -17,9 +21,12 @@
 #include <tuple>
 #include <vector>
 
+#include "carving/fragment_search.h"
 #include "device/byte_view.h"
 #include "device/disk_reader.h"
+#include "engines/fragment_search_budget.h"
 #include "engines/log_engine_base.h"
+#include "fs/fat_volume.h"
 
 namespace sorvane {
 
@@ -160,6 +167,19 @@ class CProfessionalFatRecovery : public CLogEngineBase {
                             bool directory);
     uint32_t FolderLevel(uint32_t cluster, const FatVolumeGuess& guess);
     uint32_t ContentCheck(const FoundItemRecord& record);
+    // Reads the layout and the FAT of the volume whose boot sector starts the
+    // range, once per opening. False when there is none (or its sectors are
+    // not the source's).
+    bool LoadBootTable();
+    // True when `record` lies on that volume: its layout is the boot sector's.
+    bool OnBootVolume(const FoundItemRecord& record);
+    // The order of the clusters of a deleted file of the boot volume: the free
+    // clusters from its first one on, or the two pieces its structure checks
+    // out across.
+    PiecedFile BootVolumeOrder(const FoundItemRecord& record, const FragmentSearchLimits& limits);
+    // Sets the content check (and the pieces) of a deleted file of the boot
+    // volume whose chain is gone from what its structure says read that way.
+    void PutBackTogether(FoundItemRecord& record);
     void WriteFile(const FoundItemRecord& record, uint32_t directoryCluster, const FatVolumeGuess& guess);
     void RegisterNeeded(uint32_t directoryCluster, const std::optional<FatVolumeGuess>& guess,
                         uint64_t sector);
@@ -222,6 +242,12 @@ class CProfessionalFatRecovery : public CLogEngineBase {
     uint64_t dropped_ = 0;
     std::map<std::pair<uint64_t, uint32_t>, uint32_t> levelCache_;
     std::vector<uint8_t> scratch_;
+    // The boot volume's layout and FAT, read on first need.
+    bool bootTableTried_ = false;
+    bool bootTableLoaded_ = false;
+    FatGeometry bootGeometry_;
+    FatTable bootFat_;
+    FragmentSearchBudget searchBudget_;
 };
 
 }  // namespace sorvane

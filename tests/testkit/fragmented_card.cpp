@@ -13,13 +13,14 @@ std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
 }
 
 bool MakeFragmentedCard(const TempDir& dir, const std::filesystem::path& file, uint32_t holeClusters,
-                        FragmentedCard& card) {
+                        FragmentedCard& card, const std::string& folder) {
     card.image = dir / "card.img";
     card.name = "Holiday picture" + file.extension().string();
     const std::string q = ShellQuote(card.image.string());
-    const std::string target = ShellQuote("::/" + card.name);
+    const std::string target = ShellQuote("::/" + (folder.empty() ? card.name : folder + "/" + card.name));
     std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; cd " + ShellQuote(dir.Path().string()) +
                          "; mkfs.fat -F 16 -s 2 -C " + q + " 8192 >/dev/null";
+    if (!folder.empty()) script += "; mmd -i " + q + " " + ShellQuote("::/" + folder);
     for (int i = 1; i <= 12; ++i) {
         const std::string name = "fill" + std::to_string(i) + ".bin";
         WriteFile(dir / name, Noise(size_t{holeClusters} * kCardClusterBytes, static_cast<uint32_t>(i)));
@@ -28,6 +29,7 @@ bool MakeFragmentedCard(const TempDir& dir, const std::filesystem::path& file, u
     for (int i = 2; i <= 12; i += 2) script += "; mdel -i " + q + " ::/fill" + std::to_string(i) + ".bin";
     script += "; mcopy -i " + q + " " + ShellQuote(file.string()) + " " + target + "; mshowfat -i " + q +
               " " + target + " > chain.txt; mdel -i " + q + " " + target + " ::/fill3.bin";
+    if (!folder.empty()) script += "; mrd -i " + q + " " + ShellQuote("::/" + folder);
     if (RunCommand("bash -c " + ShellQuote(script)) != 0) return false;
     const std::vector<uint8_t> chain = ReadFile(dir / "chain.txt");
     const std::string text(chain.begin(), chain.end());

@@ -27,10 +27,12 @@ struct FragmentedCard {
 std::vector<uint8_t> Noise(size_t n, uint32_t seed);
 
 // Makes the card in `dir` with `file` (named "Holiday picture" with its
-// extension) fragmented over holes of `holeClusters` clusters. False when a
-// tool fails.
+// extension) fragmented over holes of `holeClusters` clusters. With a
+// `folder`, made before anything else, the file lies in it and the folder is
+// deleted after the file, so its entries are found only in free space. False
+// when a tool fails.
 bool MakeFragmentedCard(const TempDir& dir, const std::filesystem::path& file, uint32_t holeClusters,
-                        FragmentedCard& card);
+                        FragmentedCard& card, const std::string& folder = "");
 
 // Writes `bytes` over the image from cluster `cluster` on, as a later file would.
 void OverwriteClusters(const FragmentedCard& card, uint32_t cluster, const std::vector<uint8_t>& bytes);
