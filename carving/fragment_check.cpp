@@ -11,12 +11,17 @@ bool IsZipFamily(std::string_view ext) {
     return false;
 }
 
+bool IsJpeg(std::string_view ext) { return ext == "jpg" || ext == "jpeg"; }
+
 }  // namespace
 
-bool HasFragmentCheck(std::string_view extension) { return extension == "png" || IsZipFamily(extension); }
+bool HasFragmentCheck(std::string_view extension) {
+    return extension == "png" || IsJpeg(extension) || IsZipFamily(extension);
+}
 
 FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file) {
     if (extension == "png") return CheckPngFragments(file);
+    if (IsJpeg(extension)) return CheckJpegFragments(file);
     if (IsZipFamily(extension)) return CheckZipFragments(file);
     return FragmentVerdict::CannotTell(0);
 }

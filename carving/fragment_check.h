@@ -40,6 +40,9 @@ struct FragmentVerdict {
 // file's length (a directory entry's size, or a carved file's measure).
 FragmentVerdict CheckPngFragments(FileByteSource& file);
 FragmentVerdict CheckZipFragments(FileByteSource& file);  // also Office Open XML and OpenDocument
+// In coded picture data the first wrong byte cannot be pinned down: kInvalidAt
+// then gives the scan's start as `offset` and the place decoding failed as `end`.
+FragmentVerdict CheckJpegFragments(FileByteSource& file);
 
 // True when files with the lower-case extension `extension` (no dot) have a
 // structure the checks above read.
