@@ -60,6 +60,12 @@ class QuickFatFragments : public ::testing::TestWithParam<const char*> {
             ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 11 big.png 2>/dev/null"), 0);
             ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 12 other.png 2>/dev/null"),
                       0);
+        } else if (ext == "jpg") {
+            // Two photos of one size, quality and tables: the second's coded data
+            // decodes as the first's would.
+            for (const char* pic : {"-seed 11 -size 200x150 plasma:fractal big.jpg",
+                                    "-seed 12 -size 200x150 plasma:fractal other.jpg"})
+                ASSERT_EQ(RunCommand(in + "convert " + pic + " 2>/dev/null"), 0);
         } else {
             testkit::WriteFile(dir_ / "photo.raw", Noise(9000, 77));
             std::string text;
@@ -127,7 +133,7 @@ TEST_P(QuickFatFragments, APlausibleWrongContinuationIsNeverCalledWhole) {
     EXPECT_EQ(RebuiltPieces(s.record), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, QuickFatFragments, ::testing::Values("png", "zip"));
+INSTANTIATE_TEST_SUITE_P(Types, QuickFatFragments, ::testing::Values("png", "zip", "jpg"));
 
 }  // namespace
 }  // namespace sorvane
