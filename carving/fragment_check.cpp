@@ -16,12 +16,13 @@ bool IsJpeg(std::string_view ext) { return ext == "jpg" || ext == "jpeg"; }
 }  // namespace
 
 bool HasFragmentCheck(std::string_view extension) {
-    return extension == "png" || IsJpeg(extension) || IsZipFamily(extension);
+    return extension == "png" || extension == "pdf" || IsJpeg(extension) || IsZipFamily(extension);
 }
 
 FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file) {
     if (extension == "png") return CheckPngFragments(file);
     if (IsJpeg(extension)) return CheckJpegFragments(file);
+    if (extension == "pdf") return CheckPdfFragments(file);
     if (IsZipFamily(extension)) return CheckZipFragments(file);
     return FragmentVerdict::CannotTell(0);
 }

@@ -43,6 +43,7 @@ FragmentVerdict CheckZipFragments(FileByteSource& file);  // also Office Open XM
 // In coded picture data the first wrong byte cannot be pinned down: kInvalidAt
 // then gives the scan's start as `offset` and the place decoding failed as `end`.
 FragmentVerdict CheckJpegFragments(FileByteSource& file);
+FragmentVerdict CheckPdfFragments(FileByteSource& file);
 
 // True when files with the lower-case extension `extension` (no dot) have a
 // structure the checks above read.

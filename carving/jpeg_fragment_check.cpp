@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "carving/fragment_check.h"
+#include "carving/fragment_check_reading.h"
 
 namespace sorvane {
 
@@ -23,43 +24,7 @@ namespace {
 constexpr uint32_t kMaxSegments = 100000;
 constexpr uint32_t kMaxScans = 1000;
 constexpr size_t kWindow = 65536;
-
-// Bytes read one by one from a position on, through windows of the source.
-class ByteCursor {
-  public:
-    explicit ByteCursor(FileByteSource& file) : file_(file) {}
-
-    uint64_t Pos() const { return pos_; }
-    void Seek(uint64_t pos) {
-        pos_ = pos;
-        if (pos_ < viewAt_ || pos_ >= viewAt_ + view_.Size()) view_ = {};
-    }
-    // The byte at the position, moving past it; none at the end or on a failed read.
-    std::optional<uint8_t> Next() {
-        std::optional<uint8_t> b = Peek();
-        if (b) ++pos_;
-        return b;
-    }
-    std::optional<uint8_t> Peek() {
-        if (pos_ < viewAt_ || pos_ >= viewAt_ + view_.Size()) {
-            view_ = file_.View(pos_, kWindow);
-            viewAt_ = pos_;
-            if (view_.Size() == 0) return std::nullopt;
-        }
-        return view_.U8(static_cast<size_t>(pos_ - viewAt_));
-    }
-    std::optional<uint16_t> U16Be() {
-        const std::optional<uint8_t> hi = Next(), lo = Next();
-        if (!hi || !lo) return std::nullopt;
-        return static_cast<uint16_t>((*hi << 8) | *lo);
-    }
-
-  private:
-    FileByteSource& file_;
-    ByteView view_;
-    uint64_t viewAt_ = 0;
-    uint64_t pos_ = 0;
-};
+using fragment_reading::ByteCursor;
 
 // A Huffman table in the canonical form its segment defines it by.
 struct HuffmanTable {
@@ -509,7 +474,7 @@ FragmentVerdict JpegWalk::Run() {
             for (const Component* c : comps) blocksPerMcu += uint32_t{c->h} * c->v;
             // An interleaved MCU holds at most ten blocks.
             if (comps.size() > 1 && blocksPerMcu > 10) return Wrong(next);
-            provenTo_ = next;
+            if (everyScanDecoded) provenTo_ = next;
             cursor_.Seek(next);
             const bool sequential = *start == 0 && *stop == 63 && *approx == 0;
             if (frame_.decodable && sequential) {
