@@ -44,6 +44,7 @@ FragmentVerdict CheckZipFragments(FileByteSource& file);  // also Office Open XM
 // then gives the scan's start as `offset` and the place decoding failed as `end`.
 FragmentVerdict CheckJpegFragments(FileByteSource& file);
 FragmentVerdict CheckPdfFragments(FileByteSource& file);
+FragmentVerdict CheckMp4Fragments(FileByteSource& file);  // also QuickTime, M4A, 3GP
 
 // True when files with the lower-case extension `extension` (no dot) have a
 // structure the checks above read.
