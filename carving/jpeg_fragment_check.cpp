@@ -179,8 +179,9 @@ bool BuildTable(const std::array<uint8_t, 16>& counts, const uint8_t* symbols, s
         t.maxCode[length] = count ? code + count - 1 : -1;
         code += count;
         index += count;
-        // More codes of a length than its bits can hold.
-        if (code > (int32_t{1} << length)) return false;
+        // More codes of a length than its bits can hold, the all-ones code
+        // (which no table may use) counted as taken.
+        if (count && code >= (int32_t{1} << length)) return false;
         code <<= 1;
     }
     if (static_cast<size_t>(index) != n) return false;
