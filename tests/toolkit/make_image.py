@@ -90,41 +90,45 @@ def jpeg_bytes(rng, size):
     of end-of-block and "one coefficient of size 1", all-ones codes left free as decoders
     require), every 0xFF stuffed as FF 00, so the
     only FF D9 is the one at the end. A comment segment takes up the room the blocks leave."""
-    across = 8  # blocks per row; the picture grows by rows
+    across = 8 * max(1, size // 500000)  # blocks per row; the picture grows by rows
     app0 = b"\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
     dqt = b"\xff\xdb\x00\x43\x00" + bytes(range(1, 65))
     dht = (b"\xff\xc4\x00\x14\x00\x01" + bytes(15) + b"\x00"
            + b"\xff\xc4\x00\x15\x10\x01\x01" + bytes(14) + b"\x00\x01")
     sos = b"\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00"
 
-    def head(rows, comment):
+    def head(rows, room):
         sof0 = b"\xff\xc0\x00\x0b\x08" + struct.pack(">HH", 8 * rows, 8 * across) + b"\x01\x01\x11\x00"
-        com = b"\xff\xfe" + struct.pack(">H", comment + 2) + bytes(comment) if comment else b""
-        return b"\xff\xd8" + app0 + com + dqt + sof0 + dht + sos
+        comments = b""
+        while room > 0:  # comment segments of 4 to 65537 bytes fill the room
+            n = min(room, 65537) if room - min(room, 65537) == 0 or room - 65537 >= 4 else room - 4
+            comments += b"\xff\xfe" + struct.pack(">H", n - 2) + bytes(n - 4)
+            room -= n
+        return b"\xff\xd8" + app0 + comments + dqt + sof0 + dht + sos
 
-    def scan(bits):
+    def scan(rows):
+        bits = "".join(rows)
         padded = bits + "1" * (-len(bits) % 8)
         data = int(padded, 2).to_bytes(len(padded) // 8, "big") if padded else b""
         return data.replace(b"\xff", b"\xff\x00")
 
+    # Rows of blocks: DC of category 0; then up to 62 coefficients of ±1, then end of block.
     fixed = len(head(1, 0)) + 2
-    bits, rows, best = "", 0, None
-    while rows < 8191:
-        row = ""
-        for _ in range(across):
-            # DC: category 0; then up to 62 coefficients of ±1, then end of block.
-            row += "0" + "".join("10" + rng.choice("01") for _ in range(rng.randrange(63))) + "0"
-        data = scan(bits + row)
-        room = size - fixed - len(data)
-        if room < 0:
+    rows, bits = [], 0
+    while len(rows) < 8191:
+        row = "".join("0" + "".join("10" + rng.choice("01") for _ in range(rng.randrange(63))) + "0"
+                      for _ in range(across))
+        if (bits + len(row)) // 8 > size - fixed:
             break
-        bits, rows = bits + row, rows + 1
-        if room == 0 or room >= 5:
-            best = (rows, room, data)
-    if best is None:
-        return None
-    rows, room, data = best
-    return head(rows, room - 4 if room else 0) + data + b"\xff\xd9"
+        rows.append(row)
+        bits += len(row)
+    while rows:
+        data = scan(rows)
+        room = size - fixed - len(data)
+        if room == 0 or room >= 4:
+            return head(len(rows), room) + data + b"\xff\xd9"
+        rows.pop()
+    return None
 
 
 def mp4_bytes(rng, size):
