@@ -122,6 +122,8 @@ bool TrackSamples(FileByteSource& file, const Box& trak, std::vector<Sample>& ou
     const std::optional<uint32_t> runs = U32Be(file, stsc->at + stsc->header + 4);
     const std::optional<uint32_t> chunks = U32Be(file, stco->at + stco->header + 4);
     if (!fixedSize || !count || !runs || !chunks) return false;
+    // Samples of one size take no table: their bytes must still fit in the file.
+    if (*fixedSize != 0 && uint64_t{*fixedSize} * *count > file.Length()) return false;
     if (*count > kMaxSamples - out.size() ||
         (*fixedSize == 0 && sizesAt + 12 + uint64_t{*count} * 4 > stsz->end) ||
         stsc->at + stsc->header + 8 + uint64_t{*runs} * 12 > stsc->end ||
