@@ -1,5 +1,6 @@
 #include "carving/deflate_walker.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -136,12 +137,25 @@ class Output {
     }
     void Flush() {
         crc_ = Crc32(crc_, pending_.data(), pendingCount_);
+        // Adler-32 in runs short enough that its sums cannot overflow before the modulo.
+        for (size_t i = 0; i < pendingCount_;) {
+            for (const size_t stop = std::min(pendingCount_, i + 3800); i < stop; ++i) {
+                adlerLow_ += pending_[i];
+                adlerHigh_ += adlerLow_;
+            }
+            adlerLow_ %= 65521;
+            adlerHigh_ %= 65521;
+        }
         pendingCount_ = 0;
     }
     uint64_t Total() const { return total_; }
     uint32_t Crc() {
         Flush();
         return crc_;
+    }
+    uint32_t Adler() {
+        Flush();
+        return (adlerHigh_ << 16) | adlerLow_;
     }
 
   private:
@@ -153,6 +167,7 @@ class Output {
     std::array<uint8_t, 4096> pending_{};
     size_t pendingCount_ = 0;
     uint32_t crc_ = 0;
+    uint32_t adlerLow_ = 1, adlerHigh_ = 0;
 };
 
 bool Codes(BitReader& in, Output& out, const Code& lengths, const Code& distances) {
@@ -266,6 +281,7 @@ std::optional<DeflateEnd> WalkDeflate(FileByteSource& bytes, uint64_t offset, ui
     end.end = in.ByteOffset();
     end.outputBytes = out.Total();
     end.crc = out.Crc();
+    end.adler = out.Adler();
     return end;
 }
 

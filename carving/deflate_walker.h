@@ -18,6 +18,7 @@ struct DeflateEnd {
     uint64_t end = 0;          // offset of the first byte after the stream
     uint64_t outputBytes = 0;  // bytes the stream decodes to
     uint32_t crc = 0;          // CRC-32 of those bytes
+    uint32_t adler = 1;        // their Adler-32, as a zlib stream ends with it
 };
 
 // Walks the stream that starts at `offset` of `bytes`. None when a block is

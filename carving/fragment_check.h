@@ -38,15 +38,22 @@ struct FragmentVerdict {
 
 // Each reads `file` from its first byte to file.Length(), which is the whole
 // file's length (a directory entry's size, or a carved file's measure).
-FragmentVerdict CheckPngFragments(FileByteSource& file);
-FragmentVerdict CheckZipFragments(FileByteSource& file);  // also Office Open XML and OpenDocument
+[[nodiscard]] FragmentVerdict CheckPngFragments(FileByteSource& file);
+// ZIP, and Office Open XML and OpenDocument files.
+[[nodiscard]] FragmentVerdict CheckZipFragments(FileByteSource& file);
+// In coded picture data the first wrong byte cannot be pinned down: kInvalidAt
+// then gives the scan's start as `offset` and the place decoding failed as `end`.
+[[nodiscard]] FragmentVerdict CheckJpegFragments(FileByteSource& file);
+[[nodiscard]] FragmentVerdict CheckPdfFragments(FileByteSource& file);
+// MP4, and QuickTime, M4A and 3GP files.
+[[nodiscard]] FragmentVerdict CheckMp4Fragments(FileByteSource& file);
 
 // True when files with the lower-case extension `extension` (no dot) have a
 // structure the checks above read.
-bool HasFragmentCheck(std::string_view extension);
+[[nodiscard]] bool HasFragmentCheck(std::string_view extension);
 
 // The check for files with the lower-case extension `extension`; kCannotTell
 // at 0 for the types without one.
-FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file);
+[[nodiscard]] FragmentVerdict CheckFragmentsByExtension(std::string_view extension, FileByteSource& file);
 
 }  // namespace sorvane

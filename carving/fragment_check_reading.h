@@ -1,5 +1,5 @@
-// Small readers the fragment checks share: fixed-size fields and a CRC-32
-// over a range, each through however the source pieces its views.
+// Small readers the fragment checks share: fixed-size fields, a CRC-32 over
+// a range and a cursor over bytes, each through however the source pieces its views.
 #pragma once
 
 #include <cstddef>
@@ -51,5 +51,61 @@ inline std::optional<uint32_t> RangeCrc(FileByteSource& file, uint64_t offset, u
     }
     return crc;
 }
+
+inline constexpr size_t kCursorWindow = 65536;
+
+// Bytes read one by one from a position on, through windows of the source.
+class ByteCursor {
+  public:
+    explicit ByteCursor(FileByteSource& file) : file_(file) {}
+
+    uint64_t Pos() const { return pos_; }
+    void Seek(uint64_t pos) {
+        pos_ = pos;
+        if (pos_ < viewAt_ || pos_ >= viewAt_ + view_.Size()) view_ = {};
+    }
+    // The byte at the position, moving past it; none at the end or on a failed read.
+    std::optional<uint8_t> Next() {
+        std::optional<uint8_t> b = Peek();
+        if (b) ++pos_;
+        return b;
+    }
+    std::optional<uint8_t> Peek() {
+        if (pos_ < viewAt_ || pos_ >= viewAt_ + view_.Size()) {
+            view_ = file_.View(pos_, kCursorWindow);
+            viewAt_ = pos_;
+            if (view_.Size() == 0) return std::nullopt;
+        }
+        return view_.U8(static_cast<size_t>(pos_ - viewAt_));
+    }
+    std::optional<uint16_t> U16Be() {
+        const std::optional<uint8_t> hi = Next(), lo = Next();
+        if (!hi || !lo) return std::nullopt;
+        return static_cast<uint16_t>((*hi << 8) | *lo);
+    }
+
+  private:
+    FileByteSource& file_;
+    ByteView view_;
+    uint64_t viewAt_ = 0;
+    uint64_t pos_ = 0;
+};
+
+// The bytes [start, start + length) of another source, as a file of their own
+// (a picture held in a document).
+class RangeSource final : public FileByteSource {
+  public:
+    RangeSource(FileByteSource& file, uint64_t start, uint64_t length)
+        : file_(file), start_(start), length_(length) {}
+    ByteView View(uint64_t offset, size_t length) override {
+        if (offset >= length_) return {};
+        return file_.View(start_ + offset, static_cast<size_t>(std::min<uint64_t>(length, length_ - offset)));
+    }
+    uint64_t Length() const override { return length_; }
+
+  private:
+    FileByteSource& file_;
+    uint64_t start_, length_;
+};
 
 }  // namespace sorvane::fragment_reading

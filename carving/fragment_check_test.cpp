@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
+#include "carving/fragment_check_test_support.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {
@@ -17,19 +17,10 @@ namespace {
 using testkit::RunCommand;
 using testkit::ShellQuote;
 
-constexpr size_t kBlock = 4096;
-
-FragmentVerdict Check(const std::string& ext, const std::vector<uint8_t>& bytes) {
-    MemoryByteSource source(bytes);
-    return CheckFragmentsByExtension(ext, source);
-}
-
-std::vector<uint8_t> Noise(size_t n, uint32_t seed) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> out(n);
-    for (uint8_t& b : out) b = static_cast<uint8_t>(random());
-    return out;
-}
+using fragment_testing::Check;
+using fragment_testing::ExpectCutsInvalid;
+using fragment_testing::kBlock;
+using fragment_testing::Noise;
 
 // Every block-aligned block replaced by `other`'s bytes (or noise) is caught,
 // and never after the block: all bytes before the offset the check gives are right.
@@ -37,21 +28,12 @@ void ExpectEveryBlockSwapCaught(const std::string& ext, const std::vector<uint8_
                                 const std::vector<uint8_t>& other) {
     for (size_t at = 0; at < bytes.size(); at += kBlock) {
         SCOPED_TRACE("block at " + std::to_string(at));
-        std::vector<uint8_t> wrong = bytes;
+        const std::vector<uint8_t> wrong = fragment_testing::SwapBlock(bytes, at, other);
         const size_t n = std::min(kBlock, bytes.size() - at);
-        for (size_t i = 0; i < n; ++i) wrong[at + i] = other[(at + i) % other.size()];
         if (wrong == bytes) continue;
         const FragmentVerdict v = Check(ext, wrong);
         EXPECT_FALSE(v.Valid());
         EXPECT_LE(v.offset, at + n);
-    }
-}
-
-// Cut short anywhere, a file is never valid.
-void ExpectCutsInvalid(const std::string& ext, const std::vector<uint8_t>& bytes) {
-    for (size_t n = 0; n < bytes.size(); n += 1 + n / 4) {
-        std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
-        EXPECT_FALSE(Check(ext, cut).Valid()) << "cut at " << n;
     }
 }
 

@@ -110,7 +110,10 @@ PiecedFile FindFileOrder(const ClusterSpace& space, uint32_t firstCluster, uint6
     // The nearest continuation first: a writer fills the next hole it finds.
     for (uint64_t j = firstBreak + 1;; ++j) {
         bool reached = false;
-        for (uint64_t k = firstBreak; k <= lastBreak && k < j; ++k) {
+        // The break nearest where the structure failed first: the checks of
+        // coded data fail soon after it but can bound it from below only
+        // loosely.
+        for (uint64_t k = std::min(lastBreak, j - 1) + 1; k-- > firstBreak;) {
             if (result.checks >= limits.maxChecks || source.BytesRead() >= limits.maxBytesChecked)
                 return result;
             if (result.checks % 16 == 0 && std::chrono::steady_clock::now() >= limits.deadline) return result;

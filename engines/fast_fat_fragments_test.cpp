@@ -1,9 +1,9 @@
-// Deleted files in two pieces with free clusters between, on cards made by
-// mkfs.fat and mtools the way a camera card fragments: filled, every other
-// file deleted, a big file copied into the holes, then it and the file
-// between its pieces deleted. The quick engine puts it back together byte
-// for byte and says so; overwritten, or with only a plausible wrong piece
-// left, it stays damaged.
+// Deleted files (pictures, archives, documents, films) in two pieces with
+// free clusters between, on cards made by mkfs.fat and mtools the way a
+// camera card fragments: filled, every other file deleted, a big file copied
+// into the holes, then it and the file between its pieces deleted. The quick
+// engine puts it back together byte for byte and says so; overwritten, or
+// with only a plausible wrong piece left, it stays damaged.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,6 +60,42 @@ class QuickFatFragments : public ::testing::TestWithParam<const char*> {
             ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 11 big.png 2>/dev/null"), 0);
             ASSERT_EQ(RunCommand(in + "convert -size 80x80 plasma:fractal -seed 12 other.png 2>/dev/null"),
                       0);
+        } else if (ext == "jpg") {
+            // Two photos of one size, quality and tables: the second's coded data
+            // decodes as the first's would.
+            for (const char* pic : {"-seed 11 -size 200x150 plasma:fractal big.jpg",
+                                    "-seed 12 -size 200x150 plasma:fractal other.jpg"})
+                ASSERT_EQ(RunCommand(in + "convert " + pic + " 2>/dev/null"), 0);
+        } else if (ext == "pdf") {
+            // Two reports of one layout written by LibreOffice, with different words.
+            if (!testkit::HaveProgram("soffice")) GTEST_SKIP() << "LibreOffice missing";
+            for (const char* name : {"big", "other"}) {
+                std::string html = "<html><body><h1>Ledger</h1>";
+                for (int i = 0; i < 400; ++i)
+                    html += "<p>entry " + std::to_string(i * (name[0] == 'b' ? 31 : 37) % 997) +
+                            " of the ledger</p>";
+                html += "</body></html>";
+                testkit::WriteFile(dir_ / (std::string(name) + ".html"),
+                                   std::vector<uint8_t>(html.begin(), html.end()));
+            }
+            ASSERT_EQ(RunCommand(in + "soffice -env:UserInstallation=file://" + (dir_ / "profile").string() +
+                                 " --headless --convert-to pdf big.html other.html >/dev/null 2>&1"),
+                      0);
+        } else if (ext == "mp4") {
+            // Two films of one size and codec, the movie box after the media data as ffmpeg writes it.
+            std::string encoders;
+            if (!testkit::HaveProgram("ffmpeg") ||
+                RunCommand("ffmpeg -hide_banner -encoders 2>/dev/null", &encoders) != 0 ||
+                encoders.find("libx264") == std::string::npos)
+                GTEST_SKIP() << "ffmpeg with libx264 missing";
+            for (const char* film : {"testsrc=duration=2:size=240x160:rate=25 big.mp4",
+                                     "testsrc2=duration=2:size=240x160:rate=25 other.mp4"}) {
+                const std::string f = film;
+                ASSERT_EQ(RunCommand(in + "ffmpeg -hide_banner -loglevel error -y -f lavfi -i " +
+                                     f.substr(0, f.find(' ')) + " -c:v libx264 -preset veryfast " +
+                                     f.substr(f.find(' ') + 1)),
+                          0);
+            }
         } else {
             testkit::WriteFile(dir_ / "photo.raw", Noise(9000, 77));
             std::string text;
@@ -127,7 +163,7 @@ TEST_P(QuickFatFragments, APlausibleWrongContinuationIsNeverCalledWhole) {
     EXPECT_EQ(RebuiltPieces(s.record), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, QuickFatFragments, ::testing::Values("png", "zip"));
+INSTANTIATE_TEST_SUITE_P(Types, QuickFatFragments, ::testing::Values("png", "zip", "jpg", "pdf", "mp4"));
 
 }  // namespace
 }  // namespace sorvane

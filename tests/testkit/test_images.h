@@ -63,7 +63,7 @@
 //   padding             live filler
 //   intact              (reformatted volume) its clusters still hold exactly its bytes
 //   record_intact       (reformatted NTFS) its file record still holds its name
-//   format=jpeg|png|zip the content is a well-formed file of that kind, so a carver can
+//   format=jpeg|png|zip|mp4 the content is a well-formed file of that kind, so a carver can
 //                       find its end; other files are random bytes (.mp3 and .mp4 after
 //                       their magic number)
 // Folders carry no size and no hash.

@@ -37,7 +37,7 @@ NAME or NAME=VALUE:
     padding               a live file that only fills space
     intact                (reformatted volumes) the file's clusters still hold its bytes
     record_intact         (reformatted NTFS) its file record still holds its name
-    format=jpeg|png|zip   the content is a well-formed file of that kind (a carver can find
+    format=jpeg|png|zip|mp4  the content is a well-formed file of that kind (a carver can find
                           its end); other files are random bytes, some after a magic number
     nofatchain            exFAT: the entry set marks the data contiguous (no FAT chain)
     mtime=N               exFAT: modification time set on the file, seconds since 1970 (UTC)
@@ -85,21 +85,61 @@ def run(args, env=None, stdin=None):
 
 
 def jpeg_bytes(rng, size):
-    """A baseline JFIF picture of exactly `size` bytes: real markers, random entropy-coded
-    data with every 0xFF stuffed as FF 00, so the only FF D9 is the one at the end."""
+    """A baseline greyscale JFIF picture of exactly `size` bytes that decodes: real markers,
+    and entropy-coded blocks of random ±1 coefficients (a DC table of one code, an AC table
+    of end-of-block and "one coefficient of size 1", all-ones codes left free as decoders
+    require), every 0xFF stuffed as FF 00, so the
+    only FF D9 is the one at the end. A comment segment takes up the room the blocks leave."""
+    across = 8 * max(1, size // 500000)  # blocks per row; the picture grows by rows
     app0 = b"\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
     dqt = b"\xff\xdb\x00\x43\x00" + bytes(range(1, 65))
-    sof0 = b"\xff\xc0\x00\x11\x08\x00\x10\x00\x10\x03\x01\x22\x00\x02\x11\x00\x03\x11\x00"
-    dht = b"\xff\xc4\x00\x14\x00\x01" + bytes(15) + b"\x00"
-    sos = b"\xff\xda\x00\x0c\x03\x01\x00\x02\x00\x03\x00\x00\x3f\x00"
-    head = b"\xff\xd8" + app0 + dqt + sof0 + dht + sos
-    room = size - len(head) - 2
-    if room < 1:
+    dht = (b"\xff\xc4\x00\x14\x00\x01" + bytes(15) + b"\x00"
+           + b"\xff\xc4\x00\x15\x10\x01\x01" + bytes(14) + b"\x00\x01")
+    sos = b"\xff\xda\x00\x08\x01\x01\x00\x00\x3f\x00"
+
+    def head(rows, room):
+        sof0 = b"\xff\xc0\x00\x0b\x08" + struct.pack(">HH", 8 * rows, 8 * across) + b"\x01\x01\x11\x00"
+        comments = b""
+        while room > 0:  # comment segments of 4 to 65537 bytes fill the room
+            n = min(room, 65537) if room - min(room, 65537) == 0 or room - 65537 >= 4 else room - 4
+            comments += b"\xff\xfe" + struct.pack(">H", n - 2) + bytes(n - 4)
+            room -= n
+        return b"\xff\xd8" + app0 + comments + dqt + sof0 + dht + sos
+
+    def scan(rows):
+        bits = "".join(rows)
+        padded = bits + "1" * (-len(bits) % 8)
+        data = int(padded, 2).to_bytes(len(padded) // 8, "big") if padded else b""
+        return data.replace(b"\xff", b"\xff\x00")
+
+    # Rows of blocks: DC of category 0; then up to 62 coefficients of ±1, then end of block.
+    fixed = len(head(1, 0)) + 2
+    rows, bits = [], 0
+    while len(rows) < 8191:
+        row = "".join("0" + "".join("10" + rng.choice("01") for _ in range(rng.randrange(63))) + "0"
+                      for _ in range(across))
+        if (bits + len(row)) // 8 > size - fixed:
+            break
+        rows.append(row)
+        bits += len(row)
+    while rows:
+        data = scan(rows)
+        room = size - fixed - len(data)
+        if room == 0 or room >= 4:
+            return head(len(rows), room) + data + b"\xff\xd9"
+        rows.pop()
+    return None
+
+
+def mp4_bytes(rng, size):
+    """A film of exactly `size` bytes whose boxes chain to its end: ftyp, a movie box with
+    no tracks, and media data of random bytes."""
+    ftyp = struct.pack(">I", 24) + b"ftypmp42" + bytes(4) + b"mp42isom"
+    moov = struct.pack(">I", 8) + b"moov"
+    room = size - len(ftyp) - len(moov) - 8
+    if room < 0:
         return None
-    scan = rng.randbytes(room).replace(b"\xff", b"\xff\x00")[:room]
-    if scan.endswith(b"\xff"):
-        scan = scan[:-1] + b"\x00"
-    return head + scan + b"\xff\xd9"
+    return ftyp + moov + struct.pack(">I", room + 8) + b"mdat" + rng.randbytes(room)
 
 
 def zip_bytes(rng, size, members):
@@ -153,6 +193,8 @@ def content(seed, path, size):
         formed, kind = jpeg_bytes(rng, size), "jpeg"
     elif ext == ".png":
         formed, kind = png_bytes(rng, size), "png"
+    elif ext == ".mp4":
+        formed, kind = mp4_bytes(rng, size), "mp4"
     elif ext in (".docx", ".xlsx"):
         part = "word/document.xml" if ext == ".docx" else "xl/workbook.xml"
         formed, kind = zip_bytes(rng, size, [("[Content_Types].xml", OFFICE_TYPES), (part, b"<x/>")]), "zip"
