@@ -1,22 +1,7 @@
 // The JPEG fragment check on any bytes: the first byte picks how short the
 // source's views are, the rest is the picture.
-#include <cstdlib>
-
-#include "carving/fragment_check.h"
-#include "fuzz/metadata_fuzz_support.h"
+#include "fuzz/fragment_fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace sorvane;
-    if (size == 0) return 0;
-    const size_t piece = data[0] & 0x80 ? 1 + (data[0] & 0x7F) : 65536;
-    fuzzing::PiecedSource source(data + 1, size - 1, piece);
-    const FragmentVerdict v = CheckJpegFragments(source);
-    const uint64_t length = size - 1;
-    // Nothing past the file is proven, "valid" reaches its last byte, and a
-    // wrong byte is placed in a range that holds one.
-    if (v.offset > length || v.end > length) std::abort();
-    if (v.Valid() && v.offset != length) std::abort();
-    if (v.check == FragmentCheck::kInvalidAt && v.end != 0 && v.end <= v.offset && v.offset < length)
-        std::abort();
-    return 0;
+    return sorvane::fuzzing::FuzzFragmentCheck(data, size, sorvane::CheckJpegFragments);
 }
