@@ -416,7 +416,9 @@ TEST_F(FileSignatureTest, FastDispatchGivesTheSameFirstMatchAsTheTable) {
         ASSERT_EQ(AnyRecogniserAccepts(job_, sector.data(), sector.size(), true),
                   slow != kTypeNotRecognised && slow != kTypeMpeg);
         // The deep scan passes over what the screen rejects without asking.
-        if (slow != kTypeNotRecognised) ASSERT_TRUE(AnyRecogniserMaySayYes(sector.data(), sector.size()));
+        if (slow != kTypeNotRecognised) {
+            ASSERT_TRUE(AnyRecogniserMaySayYes(sector.data(), sector.size()));
+        }
     };
     for (int i = 0; i < 20000; ++i) {
         Bytes sector(512);
