@@ -196,4 +196,47 @@ TEST(ScansCommand, AKeptScanOfADiskPartitionIsFoundUnderTheDisksNewNumber) {
     EXPECT_EQ(sorvane::testkit::FileSha256(root / "dev/sdb"), stranger);
 }
 
+// Two disks of one layout take the same number in turn: the deep scan of the
+// second keeps the first one's kept scan, which recovers as before once its
+// disk is back.
+TEST(ScansCommand, AnotherDiskOfTheSameLayoutKeepsTheFirstDisksScan) {
+    if (!sorvane::testkit::HaveProgram("mkfs.fat") || !sorvane::testkit::HaveProgram("mcopy"))
+        GTEST_SKIP() << "mkfs.fat or mtools missing";
+    TempDir work;
+    TempDir root;
+    const fs::path card = CardImage(work, "card.img", 'a');
+    const fs::path other = CardImage(work, "other.img", 'k');
+    ASSERT_FALSE(card.empty());
+    ASSERT_FALSE(other.empty());
+    const fs::path data = work / "data";
+    const std::string range = ":2048:32768";
+    AddDisk(root.Path(), "sdc", card, 1);
+    Result first = RunCli(
+        data, "recover --deep --fresh --to " + ShellQuote((work / "first").string()) + " disk:0" + range,
+        true, root.Path());
+    ASSERT_EQ(first.status, 0) << first.out;
+    const auto recoveredFirst = sorvane::testkit::FileShasBelow(work / "first");
+    ASSERT_GE(recoveredFirst.size(), 6u);
+    const std::string id = FirstId(RunCli(data, "scans --json", false, root.Path()).out);
+    ASSERT_FALSE(id.empty());
+
+    fs::remove_all(root / "sys/block/sdc");
+    fs::remove(root / "dev/sdc");
+    AddDisk(root.Path(), "sdb", other, 2);
+    Result second = RunCli(data, "scan --deep disk:0" + range, true, root.Path());
+    ASSERT_EQ(second.status, 0) << second.out;
+    const std::string listed = RunCli(data, "scans --json", false, root.Path()).out;
+    EXPECT_NE(listed.find("\"id\":" + id + ","), std::string::npos) << "the first disk's scan is kept\n"
+                                                                    << listed;
+
+    fs::remove_all(root / "sys/block/sdb");
+    fs::remove(root / "dev/sdb");
+    AddDisk(root.Path(), "sdc", card, 1);
+    Result again = RunCli(data, "recover --scan " + id + " --to " + ShellQuote((work / "again").string()),
+                          true, root.Path());
+    ASSERT_EQ(again.status, 0) << again.out;
+    EXPECT_NE(again.out.find("had finished; these are its results"), std::string::npos) << again.out;
+    EXPECT_EQ(sorvane::testkit::FileShasBelow(work / "again"), recoveredFirst);
+}
+
 }  // namespace

@@ -34,7 +34,7 @@ EngineStatus CProfessionalRecovery::Open(const ScanSource& source) {
     CScanResumeStore& store = CScanResumeStore::Instance();
     resumeFlag_ = source.IsImage() ? store.FindForImage(imagePath_, resume_)
                                    : store.FindForPartition(static_cast<uint32_t>(driveIndex_), rangeStart_,
-                                                            rangeLength_, letter_, resume_);
+                                                            rangeLength_, letter_, Fingerprint(), resume_);
     CheckResumeTarget();
     int fatResult = fat_.Open(source);
     int exfatResult = exfat_.Open(source);

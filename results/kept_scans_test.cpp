@@ -138,7 +138,7 @@ TEST_F(KeptScansTest, AScanMovedToItsDisksNewNumberIsTheOneItsRangeContinues) {
     ASSERT_EQ(MoveKeptScanToDrive(*store, scan, 0), 0);
     CScanResumeStore reloaded(base_);
     ResumeRecord found;
-    ASSERT_TRUE(reloaded.FindForPartition(0, 2048, 1000, 0, found));
+    ASSERT_TRUE(reloaded.FindForPartition(0, 2048, 1000, 0, 0, found));
     EXPECT_TRUE(fs::equivalent(found.scanFolder, base_ / "3")) << "met before the other disk's scan";
     std::vector<uint8_t> bytes;
     ASSERT_EQ(LoadCheckpointFile(base_ / "3", bytes), 0);

@@ -15,6 +15,7 @@
 #include "platform/text_encoding.h"
 #include "platform/volume_registry.h"
 #include "results/scan_log.h"
+#include "results/target_fingerprint.h"
 
 namespace sorvane {
 
@@ -310,12 +311,14 @@ bool CScanResumeStore::Resume(size_t index, ResumeRecord& out) {
 }
 
 bool CScanResumeStore::FindForPartition(uint32_t driveIndex, uint64_t start, uint64_t length, uint32_t letter,
-                                        ResumeRecord& out) {
+                                        uint64_t fingerprint, ResumeRecord& out) {
     uint64_t freeBytes = VolumeFreeBytes(letter);
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < records_.size(); ++i) {
         const ResumeRecord& r = records_[i];
         if (r.driveIndex != driveIndex || r.rangeStart != start || r.rangeLength != length) continue;
+        if (uint64_t kept = 0; LoadTargetFingerprint(PathFromUtf8(r.scanFolder), kept) && kept != fingerprint)
+            continue;
         if (r.freeBytes == freeBytes) {
             if (Resume(i, out)) return true;
             break;
@@ -376,7 +379,10 @@ int CScanResumeStore::WriteProgress(uint32_t letter, uint32_t driveIndex, uint64
     std::lock_guard lock(mutex_);
     auto same = std::find_if(records_.begin(), records_.end(), [&](const ResumeRecord& r) {
         if (image) return !r.imagePath.empty() && r.imagePath == fresh.imagePath;
-        return r.driveIndex == driveIndex && r.rangeStart == start && r.rangeLength == length;
+        // Another folder of the same range is another disk's scan: the lookup
+        // at the start deleted this disk's older ones.
+        return r.driveIndex == driveIndex && r.rangeStart == start && r.rangeLength == length &&
+               SameFolder(r.scanFolder, fresh.scanFolder);
     });
     // Unlike a lookup at the start of a scan, a record that no longer matches
     // the volume is not stale here: the folder it names may be the one this

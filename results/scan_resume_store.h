@@ -88,19 +88,22 @@ class CScanResumeStore {
     // The resumed scan's folder while resuming, else base/<counter>/.
     std::filesystem::path CurrentScanFolder() const;
 
-    // Looks up the record of a partition range. When its stored free space
-    // equals the volume's (`letter` is the volume key) the record is copied out,
-    // the store resumes its folder and the answer is true. A record whose free
-    // space differs is stale: it and its folder are deleted. False clears the
-    // resuming flag.
+    // Looks up the record of a partition range. A record whose folder keeps
+    // the fingerprint of another disk (`fingerprint` is this target's) is that
+    // disk's, kept for when it is back: two disks of one layout take the same
+    // number in turn. Of this disk's record: when its stored free space equals
+    // the volume's (`letter` is the volume key) the record is copied out, the
+    // store resumes its folder and the answer is true; else it is stale, and
+    // it and its folder are deleted. False clears the resuming flag.
     bool FindForPartition(uint32_t driveIndex, uint64_t start, uint64_t length, uint32_t letter,
-                          ResumeRecord& out);
+                          uint64_t fingerprint, ResumeRecord& out);
     // The same for an image file, keyed by its exact path and checked against
     // its last-write time.
     bool FindForImage(const std::filesystem::path& imagePath, ResumeRecord& out);
 
     // Records how far the scan of a range (or image, when `imagePath` is not
-    // empty) got and saves the table. The record of the same range is updated;
+    // empty) got and saves the table. The record of the same range is updated
+    // (of a range, the one of this scan's folder: another disk's stays);
     // when it describes an earlier state of the volume (other free space or
     // image time, or another folder) it is replaced whole. Never deletes a folder.
     // Returns 0, 206 when a path cannot be stored, or the save's result.

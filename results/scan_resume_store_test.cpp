@@ -8,6 +8,7 @@
 
 #include "platform/volume_registry.h"
 #include "results/scan_log.h"
+#include "results/target_fingerprint.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane {
@@ -140,19 +141,19 @@ TEST_F(ResumeStoreTest, MatchingPartitionRecordResumesItsFolder) {
     testkit::WriteFile(base_ / "config", Table(5, {PartitionRecord(2048, 0, Folder(4))}));
     CScanResumeStore store(base_);
     ResumeRecord found;
-    ASSERT_TRUE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, found));
+    ASSERT_TRUE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, 0, found));
     EXPECT_EQ(found.runStart, 10u);
     EXPECT_TRUE(store.IsResuming());
     EXPECT_EQ(store.CurrentScanFolder(), fs::path(Folder(4)));
 
     // A different range is not this record: the store stops resuming.
-    EXPECT_FALSE(store.FindForPartition(1, 4096, 1000, kUnknownVolume, found));
+    EXPECT_FALSE(store.FindForPartition(1, 4096, 1000, kUnknownVolume, 0, found));
     EXPECT_FALSE(store.IsResuming());
     EXPECT_EQ(store.CurrentScanFolder(), fs::path(Folder(5)));
     EXPECT_EQ(store.Records().size(), 1u);
 
     // A new scan folder ends resuming too.
-    ASSERT_TRUE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, found));
+    ASSERT_TRUE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, 0, found));
     EXPECT_EQ(store.NewScanFolder(), fs::path(Folder(6)));
     EXPECT_FALSE(store.IsResuming());
     EXPECT_EQ(store.CurrentScanFolder(), fs::path(Folder(6)));
@@ -165,10 +166,37 @@ TEST_F(ResumeStoreTest, ChangedFreeSpaceMakesTheRecordStaleAndDeletesItsFolder) 
     testkit::WriteFile(base_ / "config", Table(5, {PartitionRecord(2048, 123456, Folder(4))}));
     CScanResumeStore store(base_);
     ResumeRecord found;
-    EXPECT_FALSE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, found));
+    EXPECT_FALSE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, 0, found));
     EXPECT_FALSE(fs::exists(base_ / "4"));
     EXPECT_TRUE(store.Records().empty());
     EXPECT_FALSE(store.IsResuming());
+}
+
+// Two disks of one layout take the same number in turn: each finds its own
+// scan by the fingerprint its folder keeps, and neither deletes the other's,
+// neither at the lookup nor when its progress is written.
+TEST_F(ResumeStoreTest, AnotherDisksScanOfTheSameRangeIsKept) {
+    fs::create_directories(base_ / "3");
+    fs::create_directories(base_ / "4");
+    ASSERT_EQ(SaveTargetFingerprint(base_ / "3", 111), 0);
+    ASSERT_EQ(SaveTargetFingerprint(base_ / "4", 222), 0);
+    // Disk 111's record also holds a free space the volume does not have now:
+    // were it taken for this disk's, it would be deleted as stale.
+    testkit::WriteFile(base_ / "config", Table(5, {PartitionRecord(2048, 123456, Folder(3)),
+                                                   PartitionRecord(2048, 0, Folder(4))}));
+    CScanResumeStore store(base_);
+    ResumeRecord found;
+    ASSERT_TRUE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, 222, found));
+    EXPECT_EQ(store.CurrentScanFolder(), fs::path(Folder(4)));
+    EXPECT_TRUE(fs::exists(base_ / "3")) << "the other disk's scan is kept";
+
+    // A third disk of the layout: nothing to resume, and its own scan is added.
+    EXPECT_FALSE(store.FindForPartition(1, 2048, 1000, kUnknownVolume, 333, found));
+    const fs::path fresh = store.NewScanFolder();
+    ASSERT_EQ(store.WriteProgress(kUnknownVolume, 1, 2048, 1000, 0, 1000, 5, 5, 0, fresh, {}), 0);
+    ASSERT_EQ(store.Records().size(), 3u);
+    EXPECT_TRUE(fs::exists(base_ / "3"));
+    EXPECT_TRUE(fs::exists(base_ / "4"));
 }
 
 TEST_F(ResumeStoreTest, ChangedImageTimeMakesTheRecordStaleAndDeletesItsFolder) {
@@ -254,7 +282,7 @@ TEST_F(ResumeStoreTest, OnlyFoldersInsideTheBaseFolderAreEverDeleted) {
     CScanResumeStore store(base_);
     ResumeRecord found;
     for (uint64_t start = 1; start <= 4; ++start)
-        EXPECT_FALSE(store.FindForPartition(1, start, 1000, kUnknownVolume, found));
+        EXPECT_FALSE(store.FindForPartition(1, start, 1000, kUnknownVolume, 0, found));
     EXPECT_TRUE(store.Records().empty());
     EXPECT_TRUE(fs::exists(outside / "Photos" / "wedding.jpg"));
     EXPECT_TRUE(fs::exists(base_ / "2" / "keep"));
