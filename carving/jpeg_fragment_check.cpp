@@ -132,7 +132,7 @@ class BitReader {
 
 class JpegWalk {
   public:
-    explicit JpegWalk(FileByteSource& file) : file_(file), cursor_(file), length_(file.Length()) {}
+    explicit JpegWalk(FileByteSource& file) : cursor_(file), length_(file.Length()) {}
 
     FragmentVerdict Run();
 
@@ -157,7 +157,6 @@ class JpegWalk {
     // stuffed. Stops at the marker after the data; false on a wrong one.
     bool SkipScan(uint64_t& failAt);
 
-    FileByteSource& file_;
     ByteCursor cursor_;
     uint64_t length_;
     uint64_t provenTo_ = 0;
