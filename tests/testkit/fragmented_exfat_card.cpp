@@ -14,7 +14,7 @@ namespace {
 // The script's exit status when the machine refuses a loop device or the mount.
 constexpr int kRefused = 77;
 
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+[[maybe_unused]] uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
     return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
 }
 
@@ -24,6 +24,10 @@ bool MakeFragmentedExfatCard(const TempDir& dir, const std::filesystem::path& fi
                              const FragmentedExfatCardLayout& layout, FragmentedExfatCard& card) {
     card = FragmentedExfatCard{};
 #if defined(_WIN32)
+    static_cast<void>(dir);
+    static_cast<void>(file);
+    static_cast<void>(holeClusters);
+    static_cast<void>(layout);
     card.skipReason = "exFAT cards are written through exfat-fuse, which this system has not";
     return false;
 #else
