@@ -62,6 +62,7 @@ Scanned QuickScan(const FragmentedExfatCard& card, const testkit::TempDir& out) 
 
 class ExfatFragments : public ::testing::TestWithParam<const char*> {
   protected:
+    fattest::UnhurriedSearches unhurried_;
     // Makes the pictures or archives, and the card with the first of them in two pieces.
     void MakeCard(const testkit::FragmentedExfatCardLayout& layout = {}) {
         for (const char* tool : {"convert", "zip"})

@@ -50,6 +50,7 @@ Scanned ScanFor(const FragmentedCard& card, const std::string& name, const testk
 
 class QuickFatFragments : public ::testing::TestWithParam<const char*> {
   protected:
+    fattest::UnhurriedSearches unhurried_;
     void SetUp() override {
         for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mshowfat", "convert", "zip"})
             if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";

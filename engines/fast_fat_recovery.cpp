@@ -150,8 +150,7 @@ int CFastFatRecovery::ScanTree() {
     scanAnswer_ = 0;
     timedPercent_ = 1;
     reportClock_.Restart();
-    scanStarted_ = std::chrono::steady_clock::now();
-    searchSpent_ = {};
+    searchBudget_.Restart();
     if (int answer = Report(1, -1)) return answer;
     workQueue_.push_back({RootKey(), 0, false, true});
     while (!workQueue_.empty()) {
@@ -624,17 +623,10 @@ PiecedFile CFastFatRecovery::FileOrder(uint32_t first, uint64_t size, const std:
                    kSuccess &&
                got >= geometry_.ClusterBytes();
     };
-    FragmentSearchLimits limits;
-    if (!scanning) return FindFileOrder(space, first, size, extension, limits);
-    using namespace std::chrono;
-    const steady_clock::time_point now = steady_clock::now();
-    const steady_clock::duration scanOnly = (now - scanStarted_) - searchSpent_;
-    const steady_clock::duration left = std::max<steady_clock::duration>(seconds(2), scanOnly) - searchSpent_;
-    limits.deadline =
-        now + std::clamp<steady_clock::duration>(left, steady_clock::duration::zero(), seconds(1));
-    PiecedFile file = FindFileOrder(space, first, size, extension, limits);
-    searchSpent_ += steady_clock::now() - now;
-    return file;
+    if (!scanning) return FindFileOrder(space, first, size, extension, FragmentSearchLimits{});
+    return searchBudget_.Run([&](const FragmentSearchLimits& limits) {
+        return FindFileOrder(space, first, size, extension, limits);
+    });
 }
 
 template <typename Sink>

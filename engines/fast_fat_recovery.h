@@ -17,6 +17,7 @@
 #include "carving/fragment_search.h"
 
 #include "device/disk_reader.h"
+#include "engines/fragment_search_budget.h"
 #include "engines/log_engine_base.h"
 #include "engines/report_clock.h"
 #include "fs/fat_directory.h"
@@ -139,8 +140,7 @@ class CFastFatRecovery : public CLogEngineBase {
     uint64_t sourcePerVolumeSector_ = 1;  // source sectors in one of the volume's
     uint16_t letter_ = 0;
     DiskReader reader_;
-    std::chrono::steady_clock::time_point scanStarted_;
-    std::chrono::steady_clock::duration searchSpent_{};
+    FragmentSearchBudget searchBudget_;
     FatGeometry geometry_;
     FatTable fat_;
 

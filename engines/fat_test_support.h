@@ -2,6 +2,7 @@
 // walking every result of an engine, and The Sleuth Kit as the reference.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "engines/file_recovery_parse.h"
+#include "engines/fragment_search_budget.h"
 #include "tests/testkit/testkit.h"
 
 namespace sorvane::fattest {
@@ -50,5 +52,19 @@ bool PathMatches(const std::string& found, const std::string& original, bool del
 // Recovers `record` into `file` and returns the SHA-256 of the result.
 std::string RecoverSha256(IFileRecoveryParse& engine, const FoundItemRecord& record,
                           const std::filesystem::path& file, int* result = nullptr);
+
+// While it lives, the searches that put fragmented files back together have
+// all the time they need: a test's answer must not depend on how fast the
+// machine (or a sanitizer build) is.
+class UnhurriedSearches {
+  public:
+    UnhurriedSearches() { FragmentSearchTimeShare() = {std::chrono::minutes(10), std::chrono::minutes(10)}; }
+    ~UnhurriedSearches() { FragmentSearchTimeShare() = saved_; }
+    UnhurriedSearches(const UnhurriedSearches&) = delete;
+    UnhurriedSearches& operator=(const UnhurriedSearches&) = delete;
+
+  private:
+    FragmentSearchTime saved_ = FragmentSearchTimeShare();
+};
 
 }  // namespace sorvane::fattest

@@ -13,6 +13,19 @@
 
 namespace sorvane {
 
+// How long the searches of one scan may take: each at most `perSearch`, all
+// of them together no more than the rest of the scan or `atLeast`. A test
+// whose answer must not depend on the machine's speed (a sanitizer build, a
+// machine busy with other work) lifts them for as long as it runs.
+struct FragmentSearchTime {
+    std::chrono::steady_clock::duration perSearch = std::chrono::seconds(1);
+    std::chrono::steady_clock::duration atLeast = std::chrono::seconds(2);
+};
+inline FragmentSearchTime& FragmentSearchTimeShare() {
+    static FragmentSearchTime share;
+    return share;
+}
+
 class FragmentSearchBudget {
   public:
     using Clock = std::chrono::steady_clock;
@@ -29,8 +42,8 @@ class FragmentSearchBudget {
     auto Run(Search&& search) {
         const Clock::time_point now = Clock::now();
         FragmentSearchLimits limits;
-        limits.deadline =
-            now + std::clamp<Clock::duration>(Left(now), Clock::duration::zero(), std::chrono::seconds(1));
+        limits.deadline = now + std::clamp<Clock::duration>(Left(now), Clock::duration::zero(),
+                                                            FragmentSearchTimeShare().perSearch);
         auto result = search(limits);
         spent_ += Clock::now() - now;
         return result;
@@ -42,7 +55,7 @@ class FragmentSearchBudget {
   private:
     Clock::duration Left(Clock::time_point now) const {
         const Clock::duration scanOnly = (now - started_) - spent_;
-        return std::max<Clock::duration>(std::chrono::seconds(2), scanOnly) - spent_;
+        return std::max<Clock::duration>(FragmentSearchTimeShare().atLeast, scanOnly) - spent_;
     }
 
     Clock::time_point started_ = Clock::now();

@@ -27,6 +27,7 @@ using testkit::ShellQuote;
 
 class DeepFatFragments : public ::testing::TestWithParam<const char*> {
   protected:
+    fattest::UnhurriedSearches unhurried_;
     void SetUp() override {
         for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mshowfat", "convert", "zip"})
             if (!testkit::HaveProgram(tool)) GTEST_SKIP() << tool << " missing";
